@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# A throw-away PostgreSQL cluster on 127.0.0.1 for the tests and benchmarks.
+#   source scripts/pg-cluster.sh; pg_cluster_start; ...; pg_cluster_stop
+# pg_cluster_start exports VELVIP_TEST_PG, a connection text for the cluster's superuser.
+
+pg_cluster_start() {
+  local bindir
+  bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+  [ -x "$bindir/initdb" ] || { echo "pg-cluster: PostgreSQL server binaries not found" >&2; return 1; }
+  PG_CLUSTER_DIR=$(mktemp -d /tmp/velvip-pg.XXXXXX)
+  local run=()
+  if [ "$(id -u)" -eq 0 ]; then
+    chown postgres: "$PG_CLUSTER_DIR"
+    run=(runuser -u postgres --)
+  fi
+  local pw
+  pw="t$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')"
+  printf '%s\n' "$pw" > "$PG_CLUSTER_DIR/pw"
+  [ "$(id -u)" -eq 0 ] && chown postgres: "$PG_CLUSTER_DIR/pw"
+  "${run[@]}" "$bindir/initdb" -D "$PG_CLUSTER_DIR/data" -U postgres --auth=scram-sha-256 \
+      --pwfile="$PG_CLUSTER_DIR/pw" -E UTF8 --locale=C.UTF-8 >"$PG_CLUSTER_DIR/initdb.log" 2>&1 \
+    || { cat "$PG_CLUSTER_DIR/initdb.log" >&2; return 1; }
+  local port
+  for port in $(seq 55432 55480); do
+    if "${run[@]}" "$bindir/pg_ctl" -D "$PG_CLUSTER_DIR/data" -l "$PG_CLUSTER_DIR/server.log" -w -t 60 \
+        -o "-c listen_addresses=127.0.0.1 -p $port -k $PG_CLUSTER_DIR -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
+        start >/dev/null 2>&1; then
+      PG_CLUSTER_BINDIR=$bindir
+      PG_CLUSTER_RUN=("${run[@]}")
+      export VELVIP_TEST_PG="Driver=PostgreSQL;Host=127.0.0.1;Port=$port;Database=postgres;User=postgres;Password=$pw"
+      export PG_CLUSTER_DIR PG_CLUSTER_BINDIR
+      echo "pg-cluster: PostgreSQL running on 127.0.0.1:$port" >&2
+      return 0
+    fi
+  done
+  cat "$PG_CLUSTER_DIR/server.log" >&2 || true
+  return 1
+}
+
+pg_cluster_stop() {
+  [ -n "${PG_CLUSTER_DIR:-}" ] || return 0
+  "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$PG_CLUSTER_DIR/data" -m fast -w stop >/dev/null 2>&1 || true
+  rm -rf "$PG_CLUSTER_DIR"
+  unset PG_CLUSTER_DIR VELVIP_TEST_PG
+}

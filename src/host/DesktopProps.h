@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+class Dictionary;
+
+// The process-wide stand-in for properties attached to the desktop window: the host publishes
+// its context object under a name (the decimal process id); readers borrow it and never own it.
+namespace DesktopProps {
+
+void SetProp(const QString &name, Dictionary *object);
+Dictionary *GetProp(const QString &name);
+void RemoveProp(const QString &name);
+
+// The property name the host uses for its context: the process id in decimal digits.
+QString ContextPropName();
+
+} // namespace DesktopProps

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+class VelError;
+
+// The host's global error reporter: the host installs one; the plug-in hands texts and
+// errors to it.
+class IErrorReporter
+{
+public:
+    virtual ~IErrorReporter() = default;
+    virtual void ShowMessage(const QString &text) = 0;
+    virtual void ShowError(const VelError &error) = 0;
+};
+
+namespace ErrorReporter {
+// The installed reporter, or nullptr. The host keeps ownership.
+void Install(IErrorReporter *reporter);
+IErrorReporter *Current();
+// Convenience: report through the installed reporter, or to stderr when none is installed.
+void Message(const QString &text);
+void Error(const VelError &error);
+} // namespace ErrorReporter

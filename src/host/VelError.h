@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <exception>
+
+// A failure inside a step: a number, a description and the source that raised it.
+// Boundaries named by the contracts turn it into result values ("OK", "Error").
+class VelError : public std::exception
+{
+public:
+    explicit VelError(QString description, qint32 number = 0, QString source = QString())
+        : m_description(std::move(description)), m_number(number), m_source(std::move(source)),
+          m_what(m_description.toUtf8())
+    {
+    }
+
+    const QString &Description() const { return m_description; }
+    qint32 Number() const { return m_number; }
+    const QString &Source() const { return m_source; }
+    const char *what() const noexcept override { return m_what.constData(); }
+
+private:
+    QString m_description;
+    qint32 m_number;
+    QString m_source;
+    QByteArray m_what;
+};
+
+namespace Vel {
+// Error numbers used where the host's platform would have its own.
+enum ErrorNumber : qint32 {
+    ErrObjectNotSet = 91,
+    ErrTypeMismatch = 13,
+    ErrCannotCreateComponent = 429,
+    ErrOverflow = 6,
+};
+} // namespace Vel

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "Types.h"
+
+#include <QString>
+#include <QVariant>
+#include <QWidget>
+
+// The filter panel control ("Vel_GRFC.ReportFilter") that covers every filter dialog. The
+// dialog hands it its frames and settings and answers its events; the panel owns confirm,
+// cancel, reset, saved schemes and lookup lists.
+class FilterPanel : public QWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(qint32 ReportID READ ReportID WRITE SetReportID)
+    Q_PROPERTY(qint32 ActiveTab READ ActiveTab WRITE SetActiveTab)
+
+public:
+    using QWidget::QWidget;
+
+    virtual qint32 ReportID() const = 0;
+    virtual void SetReportID(qint32 id) = 0;
+    virtual qint32 ActiveTab() const = 0;
+    virtual void SetActiveTab(qint32 tab) = 0;
+
+    // Design settings such as "autosave", "limitmindate", "date:controlname".
+    virtual void SetSetting(const QString &name, const QVariant &value) = 0;
+    virtual QVariant Setting(const QString &name) const = 0;
+
+    // The dialog's frames; the panel shows those its settings name on its pages and the
+    // others (grouping frames) below them.
+    virtual void AddFrame(QWidget *frame) = 0;
+
+    // Raises SaveFilter into a new dictionary and returns it.
+    Q_INVOKABLE virtual DictionaryPtr GetFilter() = 0;
+    // A readable one-line text of the filter.
+    Q_INVOKABLE virtual QString GetFilterString(qint32 kind) = 0;
+
+signals:
+    void ResetFilter();
+    void FilterConfirmed(qint16 &Cancel);
+    void LoadFilter(DictionaryPtr &Filter);
+    void SaveFilter(DictionaryPtr &Filter);
+    void GetLookupInfo(QObject *Ctrl, qint32 &LookupType, QString &Condition, QVariant &Extra);
+};

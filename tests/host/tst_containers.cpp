@@ -1,0 +1,111 @@
+#include "ComponentRegistry.h"
+#include "DesktopProps.h"
+#include "Dictionary.h"
+#include "VelError.h"
+#include "Vector.h"
+
+#include <QtTest>
+
+class tst_Containers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void dictionaryKeepsInsertionOrderAndReplaces()
+    {
+        auto d = Dictionary::Create();
+        d->SetValue("b", 1);
+        d->SetValue("a", 2);
+        d->SetValue("b", 3);
+        QCOMPARE(d->Keys(), QStringList({"b", "a"}));
+        QCOMPARE(d->Value("b").toInt(), 3);
+        QCOMPARE(d->Count(), 2);
+    }
+
+    void dictionaryKeysAreCaseSensitive()
+    {
+        auto d = Dictionary::Create();
+        d->SetValue("OK", true);
+        QVERIFY(d->Lookup("OK"));
+        QVERIFY(!d->Lookup("ok"));
+        QVERIFY(!d->Value("ok").isValid());
+    }
+
+    void getValueDefault_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QVariant>("expected");
+        QTest::newRow("absent gives default") << false << QVariant() << QVariant(QString("dflt"));
+        QTest::newRow("present empty text") << true << QVariant(QString()) << QVariant(QString());
+        QTest::newRow("present short") << true << QVariant::fromValue(qint16(7)) << QVariant::fromValue(qint16(7));
+    }
+    void getValueDefault()
+    {
+        QFETCH(bool, present);
+        QFETCH(QVariant, stored);
+        QFETCH(QVariant, expected);
+        auto d = Dictionary::Create();
+        if (present)
+            d->SetValue("k", stored);
+        const QVariant got = d->GetValue("k", QString("dflt"));
+        QCOMPARE(got, expected);
+        QCOMPARE(got.metaType(), expected.metaType());
+    }
+
+    void objectsAreStoredByReference()
+    {
+        auto outer = Dictionary::Create();
+        auto inner = Dictionary::Create();
+        outer->SetValue("RptTitleObject", inner);
+        inner->SetValue("ShowDateDiff", "x");
+        QCOMPARE(Vel::AsDictionary(outer->Value("RptTitleObject")).get(), inner.get());
+        QCOMPARE(Vel::AsDictionary(outer->Value("RptTitleObject"))->Value("ShowDateDiff").toString(), QString("x"));
+        QVERIFY(!Vel::AsVector(outer->Value("RptTitleObject")));
+    }
+
+    void vectorKeepsOrder()
+    {
+        auto v = Vector::Create();
+        QCOMPARE(v->Count(), 0);
+        auto a = Dictionary::Create();
+        auto b = Dictionary::Create();
+        v->Add(a);
+        v->Add(b);
+        QCOMPARE(v->Count(), 2);
+        QCOMPARE(v->DictionaryAt(0).get(), a.get());
+        QCOMPARE(v->DictionaryAt(1).get(), b.get());
+        QVERIFY(!v->Item(2).isValid());
+    }
+
+    void registryCreatesAndNamesMissingProgId()
+    {
+        auto &reg = ComponentRegistry::Instance();
+        reg.Register("Test.Thing", [] { return new QObject; });
+        QVERIFY(reg.IsRegistered("test.thing"));
+        QVERIFY(reg.Create("Test.Thing"));
+        try {
+            reg.Create("Nope.Missing");
+            QFAIL("created an unregistered component");
+        } catch (const VelError &e) {
+            QVERIFY(e.Description().contains("Nope.Missing"));
+        }
+        reg.Unregister("Test.Thing");
+        QVERIFY(!reg.IsRegistered("Test.Thing"));
+    }
+
+    void desktopPropsAreBorrowed()
+    {
+        auto ctx = Dictionary::Create();
+        const long before = ctx.use_count();
+        DesktopProps::SetProp(DesktopProps::ContextPropName(), ctx.get());
+        QCOMPARE(DesktopProps::GetProp(DesktopProps::ContextPropName()), ctx.get());
+        QCOMPARE(ctx.use_count(), before);
+        DesktopProps::RemoveProp(DesktopProps::ContextPropName());
+        QVERIFY(!DesktopProps::GetProp(DesktopProps::ContextPropName()));
+        QCOMPARE(DesktopProps::ContextPropName(), QString::number(QCoreApplication::applicationPid()));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Containers)
+#include "tst_containers.moc"
