@@ -18,6 +18,12 @@ class FilterPanel : public QWidget
 public:
     using QWidget::QWidget;
 
+    // Lookup wiring: a dialog names its lookup buttons "cmdItem" and its code boxes "txtItem"
+    // and gives each the integer property "Index"; a button fills the box of the same index.
+    static constexpr const char *IndexProperty = "Index";
+    static constexpr const char *LookupButtonName = "cmdItem";
+    static constexpr const char *CodeBoxName = "txtItem";
+
     virtual qint32 ReportID() const = 0;
     virtual void SetReportID(qint32 id) = 0;
     virtual qint32 ActiveTab() const = 0;
@@ -28,7 +34,8 @@ public:
     virtual QVariant Setting(const QString &name) const = 0;
 
     // The dialog's frames; the panel shows those its settings name on its pages and the
-    // others (grouping frames) below them.
+    // others (grouping frames) below them. The panel takes the frame into its own widget tree
+    // and wires the frame's lookup buttons.
     virtual void AddFrame(QWidget *frame) = 0;
 
     // Raises SaveFilter into a new dictionary and returns it.
@@ -37,6 +44,9 @@ public:
     Q_INVOKABLE virtual QString GetFilterString(qint32 kind) = 0;
 
 signals:
+    // The dialog's events, raised in this order of kinds. Arguments passed by reference may be
+    // changed by the handler: Cancel (non-zero refuses the confirmation), the dictionaries,
+    // LookupType and Condition. Handlers must be connected directly (same thread).
     void ResetFilter();
     void FilterConfirmed(qint16 &Cancel);
     void LoadFilter(DictionaryPtr &Filter);

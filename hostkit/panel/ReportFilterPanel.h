@@ -1,0 +1,90 @@
+#pragma once
+
+#include "FilterPanel.h"
+
+#include <QHash>
+#include <QList>
+#include <QPointer>
+
+#include <memory>
+
+class QAbstractButton;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTabWidget;
+class QVBoxLayout;
+class SchemeStore;
+
+// Our filter panel ("Vel_GRFC.ReportFilter"): the scheme list on the left, the page with the
+// dialog's frames on the right, reset / confirm / cancel below. On its first showing it raises
+// LoadFilter with the filter confirmed last for the report (or an empty one), so a dialog
+// always gets one restore to lay itself out and fill its hidden boxes.
+class ReportFilterPanel : public FilterPanel
+{
+    Q_OBJECT
+
+public:
+    explicit ReportFilterPanel(QWidget *parent = nullptr);
+    ~ReportFilterPanel() override;
+
+    qint32 ReportID() const override { return m_reportId; }
+    void SetReportID(qint32 id) override;
+    qint32 ActiveTab() const override;
+    void SetActiveTab(qint32 tab) override;
+    void SetSetting(const QString &name, const QVariant &value) override;
+    QVariant Setting(const QString &name) const override;
+    void AddFrame(QWidget *frame) override;
+    DictionaryPtr GetFilter() override;
+    QString GetFilterString(qint32 kind) override;
+
+    // What the buttons do, callable by a host or a test.
+    Q_INVOKABLE void Confirm();
+    Q_INVOKABLE void Cancel();
+    Q_INVOKABLE void Reset();
+
+    // Saved schemes of the current report.
+    QStringList SchemeNames() const;
+    bool SaveScheme(const QString &name);
+    bool RestoreScheme(const QString &name);
+    bool RenameScheme(const QString &from, const QString &to);
+    bool DeleteScheme(const QString &name);
+
+    // The message line under the page (file problems, failed saves); empty when all is well.
+    QString StatusText() const;
+    // The scheme file, opened on first use.
+    SchemeStore &Store() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void buildUi();
+    void arrangeFrames();
+    void refreshSchemeList(const QString &select = QString());
+    void setStatus(const QString &text);
+    void closeDialog(int code);
+    void openLookup(QAbstractButton *button);
+    QLineEdit *codeBoxFor(qint32 index) const;
+    QString selectedScheme() const;
+    bool autosave() const;
+    void onSaveClicked();
+    void onSaveAsClicked();
+    void onRenameClicked();
+    void onDeleteClicked();
+
+    qint32 m_reportId = 0;
+    QHash<QString, QVariant> m_settings;
+    QList<QPointer<QWidget>> m_frames;
+    bool m_restoredOnShow = false;
+    mutable std::unique_ptr<SchemeStore> m_store;
+
+    QListWidget *m_schemes = nullptr;
+    QTabWidget *m_tabs = nullptr;
+    QVBoxLayout *m_pageLayout = nullptr;
+    QLabel *m_status = nullptr;
+};
+
+// Registers "Vel_GRFC.ReportFilter" with the component registry.
+void RegisterFilterPanelComponent();
