@@ -1,0 +1,53 @@
+#include "ReportGrid.h"
+
+#include "Recordset.h"
+#include "ReportOutput.h"
+
+ReportGrid::ReportGrid(ColumnLayout layout, RecordsetPtr rs)
+    : m_layout(std::move(layout)), m_rs(std::move(rs))
+{
+    for (const ReportColumn &c : m_layout.Columns())
+        m_fields.append(m_rs ? m_rs->FieldIndex(c.field) : -1);
+    if (m_rs)
+        m_rowKindField = m_rs->FieldIndex(QLatin1String(Present::RowKindField));
+}
+
+qint64 ReportGrid::RowCount() const
+{
+    return m_rs ? m_rs->RecordCount() : 0;
+}
+
+RowKind ReportGrid::KindOf(qint64 row) const
+{
+    if (m_rowKindField < 0 || m_rs->IsNull(row, m_rowKindField))
+        return RowKind::Detail;
+    switch (m_rs->IntAt(row, m_rowKindField)) {
+    case 1: return RowKind::Subtotal;
+    case 2: return RowKind::Total;
+    default: return RowKind::Detail;
+    }
+}
+
+QVariant ReportGrid::Value(qint64 row, int column) const
+{
+    const int field = FieldOf(column);
+    return field < 0 ? QVariant() : m_rs->Value(row, field);
+}
+
+QString ReportGrid::Text(qint64 row, int column, FormatStyle style) const
+{
+    return Present::FormatValue(Value(row, column), m_layout.Columns().at(column).kind, style);
+}
+
+bool ReportGrid::AlignRight(qint64 row, int column) const
+{
+    if (IsNumericKind(m_layout.Columns().at(column).kind))
+        return true;
+    const int field = FieldOf(column);
+    if (field < 0)
+        return false;
+    const auto type = m_rs->FieldTypeOf(field);
+    if (type != Recordset::FieldType::Integer && type != Recordset::FieldType::Double)
+        return false;
+    return !m_rs->IsNull(row, field);
+}

@@ -1,0 +1,253 @@
+#include "ColumnLayout.h"
+#include "DisplayWidth.h"
+#include "ReportFixture.h"
+#include "ReportWriters.h"
+#include "ValueFormat.h"
+#include "VelError.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(QList<HeaderCell>)
+
+namespace {
+
+// Entries "caption|second|visible" → a header vector.
+VectorPtr header(const QStringList &entries)
+{
+    auto v = Vector::Create();
+    int n = 0;
+    for (const QString &e : entries) {
+        const QStringList p = e.split(QLatin1Char('|'));
+        v->Add(Fixture::Column(p.value(0).replace("¦", "|"), p.value(1), "1", QStringLiteral("F%1").arg(n++),
+                               p.value(2) != QLatin1String("0")));
+    }
+    return v;
+}
+
+QByteArray golden(const QString &name)
+{
+    QFile f(QFINDTESTDATA("data/" + name));
+    if (!f.open(QIODevice::ReadOnly))
+        qFatal("missing golden file %s", qPrintable(name));
+    return f.readAll();
+}
+
+} // namespace
+
+class tst_Present : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void headerCells_data()
+    {
+        // "¦" stands for the "|" of a "+|" mark inside the compact entry notation.
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<bool>("visibleOnly");
+        QTest::addColumn<QList<HeaderCell>>("cells");
+        QTest::newRow("single_row_columns_only_one_header_row")
+            << QStringList{"日期$||1", "卡号$||1"} << false
+            << QList<HeaderCell>{{0, 0, 1, 1, "日期"}, {0, 1, 1, 1, "卡号"}};
+        QTest::newRow("group_of_two_spans_first_row")
+            << QStringList{"日期$||1", "期初+¦|储值卡金额|1", "|积分数额|1"} << false
+            << QList<HeaderCell>{{0, 0, 2, 1, "日期"}, {0, 1, 1, 2, "期初"}, {1, 1, 1, 1, "储值卡金额"},
+                                 {1, 2, 1, 1, "积分数额"}};
+        QTest::newRow("group_of_three_then_single")
+            << QStringList{"本期+¦+¦|充值|1", "|消费|1", "|调整|1", "收银员$||1"} << false
+            << QList<HeaderCell>{{0, 0, 1, 3, "本期"}, {0, 3, 2, 1, "收银员"}, {1, 0, 1, 1, "充值"},
+                                 {1, 1, 1, 1, "消费"}, {1, 2, 1, 1, "调整"}};
+        QTest::newRow("hidden_member_narrows_group")
+            << QStringList{"期初+¦|金额|1", "|积分|0", "备注$||1"} << true
+            << QList<HeaderCell>{{0, 0, 1, 1, "期初"}, {0, 1, 2, 1, "备注"}, {1, 0, 1, 1, "金额"}};
+        QTest::newRow("hidden_group_leaves_one_row")
+            << QStringList{"日期$||1", "期初+¦|金额|0", "|积分|0"} << true
+            << QList<HeaderCell>{{0, 0, 1, 1, "日期"}};
+        QTest::newRow("empty_caption_after_group_ends_it")
+            << QStringList{"期初+¦|金额|1", "|积分|1", "|多余|1"} << false
+            << QList<HeaderCell>{{0, 0, 1, 2, "期初"}, {0, 2, 1, 1, ""}, {1, 0, 1, 1, "金额"},
+                                 {1, 1, 1, 1, "积分"}, {1, 2, 1, 1, "多余"}};
+    }
+
+    void headerCells()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(bool, visibleOnly);
+        QFETCH(QList<HeaderCell>, cells);
+        ColumnLayout layout = ColumnLayout::FromHeader(header(entries));
+        if (visibleOnly)
+            layout = layout.VisibleOnly();
+        QCOMPARE(layout.Cells(), cells);
+    }
+
+    void flatCaptionsNameGroupedColumns()
+    {
+        const ColumnLayout layout = ColumnLayout::FromHeader(Fixture::SmallLedger().header);
+        QStringList captions;
+        for (const ReportColumn &c : layout.Columns())
+            captions << c.FlatCaption();
+        QCOMPARE(captions, QStringList({"日期", "会员卡号", "会员姓名", "期初-储值卡金额", "期初-积分数额",
+                                        "数量", "单价", "备注", "会员手机号"}));
+        QCOMPARE(layout.Columns().at(8).visible, false);
+    }
+
+    void formatValue_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QString>("colType");
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QString>("text");
+        const int grid = int(FormatStyle::Grid), plain = int(FormatStyle::Plain);
+        QTest::newRow("date_from_datetime_drops_time")
+            << QVariant(QDateTime(QDate(2024, 5, 3), QTime(9, 30))) << "0" << grid << "2024-05-03";
+        QTest::newRow("date_from_text") << QVariant("2024-05-03 09:30:00") << "0" << grid << "2024-05-03";
+        QTest::newRow("date_column_keeps_summary_caption") << QVariant("合计") << "0" << grid << "合计";
+        QTest::newRow("amount_grid_thousands") << QVariant(1234567.8) << "6" << grid << "1,234,567.80";
+        QTest::newRow("amount_grid_negative") << QVariant(-1234.5) << "6" << grid << "-1,234.50";
+        QTest::newRow("amount_grid_below_thousand") << QVariant(999.994) << "6" << grid << "999.99";
+        QTest::newRow("amount_plain_no_separators") << QVariant(1234567.8) << "6" << plain << "1234567.80";
+        QTest::newRow("amount_negative_zero") << QVariant(-0.001) << "6" << grid << "0.00";
+        QTest::newRow("amount_from_integer") << QVariant(qlonglong(5)) << "6" << grid << "5.00";
+        QTest::newRow("amount_from_numeric_text") << QVariant("12.5") << "6" << grid << "12.50";
+        QTest::newRow("quantity_trims_zeros") << QVariant(1.5) << "2" << grid << "1.5";
+        QTest::newRow("quantity_whole") << QVariant(2.0) << "2" << grid << "2";
+        QTest::newRow("quantity_three_decimals") << QVariant(1.12549) << "2" << grid << "1.125";
+        QTest::newRow("quantity_no_thousands") << QVariant(12345.0) << "2" << grid << "12345";
+        QTest::newRow("unit_price_two_decimals") << QVariant(3.456) << "4" << grid << "3.46";
+        QTest::newRow("unit_price_no_thousands") << QVariant(12345.0) << "4" << grid << "12345.00";
+        QTest::newRow("empty_value") << QVariant() << "6" << grid << "";
+        QTest::newRow("text_whole_double") << QVariant(3.0) << "1" << grid << "3";
+        QTest::newRow("text_datetime_midnight") << QVariant(QDateTime(QDate(2024, 1, 2), QTime(0, 0))) << "1"
+                                                << grid << "2024-01-02";
+        QTest::newRow("text_datetime") << QVariant(QDateTime(QDate(2024, 1, 2), QTime(8, 5, 9))) << "1" << grid
+                                       << "2024-01-02 08:05:09";
+        QTest::newRow("unknown_type_as_text") << QVariant("A,B") << "9" << grid << "A,B";
+    }
+
+    void formatValue()
+    {
+        QFETCH(QVariant, value);
+        QFETCH(QString, colType);
+        QFETCH(int, style);
+        QFETCH(QString, text);
+        QCOMPARE(Present::FormatValue(value, ColumnKindFromType(colType), FormatStyle(style)), text);
+    }
+
+    void displayWidth_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("width");
+        QTest::newRow("ascii") << "V0001" << 5;
+        QTest::newRow("chinese_two_each") << "储值卡金额" << 10;
+        QTest::newRow("mixed") << "POS机编码" << 9;
+        QTest::newRow("fullwidth_punctuation") << "（全部）" << 8;
+        QTest::newRow("combining_mark_is_zero") << QString("e\u0301") << 2 - 1;
+        QTest::newRow("supplementary_cjk") << QString::fromUcs4(U"\U00020000") << 2;
+    }
+
+    void displayWidth()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, width);
+        QCOMPARE(Present::DisplayWidth(text), width);
+    }
+
+    void csvMatchesGolden()
+    {
+        QCOMPARE(Present::WriteCsv(Fixture::SmallLedger()), golden("small-ledger.csv"));
+    }
+
+    void csvByteOrderMarkOnRequest()
+    {
+        const QByteArray csv = Present::WriteCsv(Fixture::SmallLedger(), {true});
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(csv.mid(3), golden("small-ledger.csv"));
+    }
+
+    void tableMatchesGolden()
+    {
+        QCOMPARE(Present::WriteTable(Fixture::SmallLedger()).toUtf8(), golden("small-ledger.txt"));
+    }
+
+    void tableLinesAlignByDisplayWidth()
+    {
+        const QStringList lines = Present::WriteTable(Fixture::SmallLedger()).split('\n');
+        const int rule = lines.indexOf(QRegularExpression("^\\+-.*"));
+        QCOMPARE(rule, 5);   // name, two title lines, the period, a blank line
+        const int ruleWidth = Present::DisplayWidth(lines.at(rule));
+        for (const QString &line : lines)
+            if (line.startsWith('|') || line.startsWith('+'))
+                QCOMPARE(Present::DisplayWidth(line), ruleWidth);
+    }
+
+    void tableOfFailedReportShowsError()
+    {
+        ReportOutput r = Fixture::SmallLedger();
+        r.result->SetValue("OK", false);
+        r.result->SetValue("Error", "数据库连接失败");
+        const QString text = Present::WriteTable(r);
+        QVERIFY(text.contains("错误：数据库连接失败"));
+        QVERIFY(!text.contains("V0001"));
+    }
+
+    void jsonCarriesEveryPartWithTypes()
+    {
+        const QJsonObject root = QJsonDocument::fromJson(Present::WriteJson(Fixture::SmallLedger())).object();
+        QCOMPARE(root.keys(), QStringList({"Fields", "Filter", "Header", "Property", "Result", "Rows", "Title"}));
+        QCOMPARE(root["Result"]["OK"].toBool(), true);
+        QCOMPARE(root["Result"]["RptTitleObject"]["ShowDateDiff"].toString(),
+                 "BDate,2024-05-01 00:00:00|EDate,2024-05-31 23:59:59");
+        QVERIFY(root["Property"]["FrozenColumn"].isDouble());
+        QCOMPARE(root["Property"]["HasDefaultFilterOption"].toBool(), true);
+        QCOMPARE(root["Title"].toArray().size(), 2);
+        QCOMPARE(root["Header"][3]["FColCaption"].toString(), "期初+|");
+        QCOMPARE(root["Header"][8]["FVisible"].toInt(), 0);
+        QCOMPARE(root["Filter"]["VipName"].toString(), "");
+        QCOMPARE(root["Fields"].toArray().last().toString(), "FRowKind");
+        const QJsonArray rows = root["Rows"].toArray();
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows[0][0].toString(), "2024-05-01");
+        QCOMPARE(rows[1][0].toString(), "2024-05-03 09:30:00");
+        QVERIFY(rows[0][3].isDouble());
+        QCOMPARE(rows[0][3].toDouble(), 1234.5);
+        QVERIFY(rows[1][7].isNull());
+        QCOMPARE(rows[0][8].toString(), "13800000000");
+        QCOMPARE(rows[3][9].toInt(), 2);
+    }
+
+    void xlsxHoldsNumbersAndMergedHeader()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("ledger.xlsx");
+        Present::WriteXlsx(Fixture::SmallLedger(), path);
+        QProcess unzip;
+        unzip.start("unzip", {"-p", path, "xl/worksheets/sheet1.xml"});
+        QVERIFY(unzip.waitForFinished());
+        const QString sheet = QString::fromUtf8(unzip.readAllStandardOutput());
+        QVERIFY2(!sheet.isEmpty(), "no sheet in the workbook");
+        // Title block on top: name, two lines, the period; header at rows 6 and 7.
+        QVERIFY(sheet.contains("储值积分变动表"));
+        QVERIFY(sheet.contains("日期：2024-05-01 00:00:00 至 2024-05-31 23:59:59"));
+        QVERIFY(sheet.contains("<mergeCell ref=\"D6:E6\"/>"));
+        QVERIFY(sheet.contains("<mergeCell ref=\"A6:A7\"/>"));
+        QVERIFY(!sheet.contains("会员手机号"));
+        // The first data row: the amount as a number cell, the card number as text.
+        const QRegularExpression amount("<c r=\"D8\"[^>]*><v>1234.5</v></c>");
+        QVERIFY2(amount.match(sheet).hasMatch(), qPrintable(sheet.left(3000)));
+        QVERIFY(QRegularExpression("<c r=\"B8\"[^>]*t=\"(inlineStr|s)\"").match(sheet).hasMatch());
+        QVERIFY(QRegularExpression("<c r=\"E10\"[^>]*><v>10</v></c>").match(sheet).hasMatch());
+    }
+
+    void xlsxToUnwritablePathFails()
+    {
+        QVERIFY_THROWS_EXCEPTION(VelError, Present::WriteXlsx(Fixture::SmallLedger(), "/nonexistent/dir/a.xlsx"));
+    }
+};
+
+QTEST_APPLESS_MAIN(tst_Present)
+#include "tst_present.moc"
