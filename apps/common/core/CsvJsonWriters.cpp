@@ -79,7 +79,7 @@ QJsonValue ToJson(const QVariant &value)
 
 QByteArray WriteCsv(const ReportOutput &report, const CsvOptions &options)
 {
-    const ReportGrid grid(ColumnLayout::FromHeader(report.header).VisibleOnly(), report.rs);
+    const ReportGrid grid(report, true);
     QString text;
     QStringList fields;
     for (const ReportColumn &c : grid.Layout().Columns())

@@ -3,6 +3,14 @@
 #include "Recordset.h"
 #include "ReportOutput.h"
 
+ReportGrid::ReportGrid(const ReportOutput &report, bool visibleOnly)
+    : ReportGrid(visibleOnly ? ColumnLayout::FromHeader(report.header).VisibleOnly()
+                             : ColumnLayout::FromHeader(report.header),
+                 report.rs)
+{
+    m_order = report.rowOrder;
+}
+
 ReportGrid::ReportGrid(ColumnLayout layout, RecordsetPtr rs)
     : m_layout(std::move(layout)), m_rs(std::move(rs))
 {
@@ -19,6 +27,7 @@ qint64 ReportGrid::RowCount() const
 
 RowKind ReportGrid::KindOf(qint64 row) const
 {
+    row = SourceRow(row);
     if (m_rowKindField < 0 || m_rs->IsNull(row, m_rowKindField))
         return RowKind::Detail;
     switch (m_rs->IntAt(row, m_rowKindField)) {
@@ -31,7 +40,7 @@ RowKind ReportGrid::KindOf(qint64 row) const
 QVariant ReportGrid::Value(qint64 row, int column) const
 {
     const int field = FieldOf(column);
-    return field < 0 ? QVariant() : m_rs->Value(row, field);
+    return field < 0 ? QVariant() : m_rs->Value(SourceRow(row), field);
 }
 
 QString ReportGrid::Text(qint64 row, int column, FormatStyle style) const
@@ -49,5 +58,5 @@ bool ReportGrid::AlignRight(qint64 row, int column) const
     const auto type = m_rs->FieldTypeOf(field);
     if (type != Recordset::FieldType::Integer && type != Recordset::FieldType::Double)
         return false;
-    return !m_rs->IsNull(row, field);
+    return !m_rs->IsNull(SourceRow(row), field);
 }

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "ColumnLayout.h"
+#include "ReportOutput.h"
 #include "Types.h"
 #include "ValueFormat.h"
 
 #include <QList>
 #include <QVariant>
+
+#include <memory>
+#include <vector>
 
 // Summary rows as the record set's "FRowKind" marks them.
 enum class RowKind { Detail = 0, Subtotal = 1, Total = 2 };
@@ -17,11 +21,18 @@ class ReportGrid
 public:
     ReportGrid() = default;
     ReportGrid(ColumnLayout layout, RecordsetPtr rs);
+    // The report's columns (only the shown ones when asked) in its row order.
+    ReportGrid(const ReportOutput &report, bool visibleOnly);
 
     const ColumnLayout &Layout() const { return m_layout; }
     const RecordsetPtr &Records() const { return m_rs; }
     qint64 RowCount() const;
     int ColumnCount() const { return m_layout.Count(); }
+
+    // Rows in another order than the record set's (a sorted view); nullptr keeps its order.
+    void SetRowOrder(std::shared_ptr<const std::vector<qint64>> order) { m_order = std::move(order); }
+    // The record-set row shown at a position.
+    qint64 SourceRow(qint64 row) const { return m_order ? (*m_order)[size_t(row)] : row; }
 
     RowKind KindOf(qint64 row) const;
     QVariant Value(qint64 row, int column) const;
@@ -36,4 +47,5 @@ private:
     RecordsetPtr m_rs;
     QList<int> m_fields;
     int m_rowKindField = -1;
+    std::shared_ptr<const std::vector<qint64>> m_order;
 };

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+#include <vector>
+
 // What a report run hands the host, taken together: the five results of the facade plus the
 // filter that produced them. The containers are shared with the facade, never copied.
 struct ReportOutput
@@ -15,6 +18,8 @@ struct ReportOutput
     VectorPtr header;
     VectorPtr title;
     RecordsetPtr rs;
+    // The order a host shows the rows in (record-set positions), when it sorted them.
+    std::shared_ptr<const std::vector<qint64>> rowOrder;
 
     bool Ok() const;
     QString Error() const;

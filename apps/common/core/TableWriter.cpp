@@ -127,7 +127,7 @@ QString WriteTable(const ReportOutput &report)
         lines << QStringLiteral("错误：%1").arg(report.Error());
         return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
     }
-    const ReportGrid grid(ColumnLayout::FromHeader(report.header).VisibleOnly(), report.rs);
+    const ReportGrid grid(report, true);
     if (!lines.isEmpty())
         lines << QString();
     if (grid.ColumnCount() == 0) {

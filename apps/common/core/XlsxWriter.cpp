@@ -108,7 +108,7 @@ void writeCell(lxw_worksheet *ws, lxw_row_t row, lxw_col_t col, const QVariant &
 
 void WriteXlsx(const ReportOutput &report, const QString &path)
 {
-    const ReportGrid grid(ColumnLayout::FromHeader(report.header).VisibleOnly(), report.rs);
+    const ReportGrid grid(report, true);
     const ColumnLayout &layout = grid.Layout();
 
     // Rows are streamed to disk in order, so that large reports need little memory.

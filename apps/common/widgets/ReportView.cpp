@@ -1,0 +1,216 @@
+#include "ReportView.h"
+
+#include "Dictionary.h"
+#include "FrozenTableView.h"
+#include "GroupHeaderView.h"
+#include "ReportPrinter.h"
+#include "ReportTableModel.h"
+#include "ReportWriters.h"
+#include "Vector.h"
+#include "VelError.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kMeasuredRows = 200;
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw VelError(QStringLiteral("无法写入文件 %1：%2").arg(path, file.errorString()));
+}
+
+} // namespace
+
+ReportView::ReportView(QWidget *parent)
+    : QWidget(parent), m_name(new QLabel(this)), m_titleLines(new QLabel(this)), m_period(new QLabel(this)),
+      m_error(new QLabel(this)), m_table(new FrozenTableView(this)), m_model(new ReportTableModel(this))
+{
+    QFont nameFont = m_name->font();
+    nameFont.setPointSizeF(nameFont.pointSizeF() * 1.4);
+    nameFont.setBold(true);
+    m_name->setFont(nameFont);
+    m_name->setAlignment(Qt::AlignCenter);
+    m_titleLines->setWordWrap(true);
+    m_titleLines->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_period->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_error->setWordWrap(true);
+    m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_error->setStyleSheet(QStringLiteral("QLabel { color: #a00000; font-weight: bold; padding: 12px; }"));
+    m_error->hide();
+
+    m_table->setModel(m_model);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setAlternatingRowColors(true);
+    m_table->setWordWrap(false);
+    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    for (QHeaderView *header : {static_cast<QHeaderView *>(m_table->GroupHeader()),
+                                static_cast<QHeaderView *>(m_table->FrozenGroupHeader())}) {
+        header->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(header, &QWidget::customContextMenuRequested, this, [this, header](const QPoint &pos) {
+            showHeaderMenu(header->mapTo(m_table->GroupHeader(), pos));
+        });
+    }
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(m_name);
+    layout->addWidget(m_titleLines);
+    layout->addWidget(m_period);
+    layout->addWidget(m_error);
+    layout->addWidget(m_table, 1);
+}
+
+void ReportView::SetReport(const ReportOutput &report)
+{
+    m_name->setText(report.Name());
+    m_name->setVisible(!report.Name().isEmpty());
+    const QStringList lines = report.TitleLines();
+    m_titleLines->setText(lines.join(QStringLiteral("    ")));
+    m_titleLines->setVisible(!lines.isEmpty());
+    m_period->setText(report.PeriodLine());
+    m_period->setVisible(!m_period->text().isEmpty());
+
+    if (!report.Ok()) {
+        const QString error = report.Error().isEmpty() ? QStringLiteral("报表运行失败。") : report.Error();
+        m_error->setText(QStringLiteral("错误：%1").arg(error));
+        m_error->show();
+        m_model->SetReport(ReportOutput{});
+        m_table->hide();
+        return;
+    }
+    m_error->hide();
+    m_table->show();
+
+    m_table->setSortingEnabled(false);
+    m_table->GroupHeader()->SetLayout(ColumnLayout::FromHeader(report.header));
+    m_model->SetReport(report);
+    const ColumnLayout &columns = m_model->Layout();
+    for (int c = 0; c < columns.Count(); ++c)
+        m_table->setColumnHidden(c, !columns.Columns().at(c).visible);
+    sizeColumns();
+    const bool sortable = report.SortEnabled();
+    m_table->GroupHeader()->setSortIndicatorShown(sortable);
+    m_table->GroupHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    m_table->setSortingEnabled(sortable);
+    m_table->SetFrozenColumnCount(report.FrozenColumns());
+}
+
+void ReportView::sizeColumns()
+{
+    // Measured on the first rows only: a large report must not be formatted as a whole.
+    const QFontMetrics fm = m_table->fontMetrics();
+    QFont bold = m_table->font();
+    bold.setBold(true);
+    const QFontMetrics boldFm(bold);
+    const int rows = qMin(m_model->rowCount(), kMeasuredRows);
+    const ColumnLayout &columns = m_model->Layout();
+    for (int c = 0; c < columns.Count(); ++c) {
+        const ReportColumn &col = columns.Columns().at(c);
+        int width = fm.horizontalAdvance(col.IsGrouped() ? col.subCaption : col.topCaption) + 24;
+        for (int r = 0; r < rows; ++r)
+            width = qMax(width, boldFm.horizontalAdvance(m_model->index(r, c).data().toString()) + 14);
+        m_table->setColumnWidth(c, qMin(width, 320));
+    }
+    // A group caption wider than its members widens the last member.
+    for (const HeaderCell &cell : columns.Cells()) {
+        if (cell.columnSpan < 2)
+            continue;
+        int span = 0;
+        for (int c = cell.column; c < cell.column + cell.columnSpan; ++c)
+            span += m_table->columnWidth(c);
+        const int need = fm.horizontalAdvance(cell.text) + 24 - span;
+        const int last = cell.column + cell.columnSpan - 1;
+        if (need > 0)
+            m_table->setColumnWidth(last, m_table->columnWidth(last) + need);
+    }
+}
+
+void ReportView::showHeaderMenu(const QPoint &pos)
+{
+    const ColumnLayout &columns = m_model->Layout();
+    if (columns.Count() == 0)
+        return;
+    QMenu menu(this);
+    menu.addSection(QStringLiteral("显示的列"));
+    for (int c = 0; c < columns.Count(); ++c) {
+        QAction *action = menu.addAction(columns.Columns().at(c).FlatCaption());
+        action->setCheckable(true);
+        action->setChecked(!m_table->isColumnHidden(c));
+        connect(action, &QAction::toggled, this, [this, c](bool shown) {
+            m_table->SetColumnShown(c, shown);
+            if (shown && m_table->columnWidth(c) < 20)
+                m_table->setColumnWidth(c, 90);
+            m_table->GroupHeader()->viewport()->update();
+            emit ColumnsChanged();
+        });
+    }
+    menu.exec(m_table->GroupHeader()->mapToGlobal(pos));
+}
+
+ReportOutput ReportView::ShownReport() const
+{
+    ReportOutput shown = m_model->Report();
+    shown.rowOrder = m_model->RowOrder();
+    if (!shown.header)
+        return shown;
+    // A copy of the header whose "FVisible" says what the grid shows.
+    auto header = Vector::Create();
+    for (int c = 0; c < shown.header->Count(); ++c) {
+        const DictionaryPtr source = shown.header->DictionaryAt(c);
+        if (!source) {
+            header->Add(shown.header->Item(c));
+            continue;
+        }
+        auto entry = Dictionary::Create();
+        for (const QString &key : source->Keys())
+            entry->SetValue(key, source->Value(key));
+        if (c < m_model->columnCount())
+            entry->SetValue(QStringLiteral("FVisible"), QVariant::fromValue<qint16>(m_table->isColumnHidden(c) ? 0 : 1));
+        header->Add(entry);
+    }
+    shown.header = header;
+    return shown;
+}
+
+QString ReportView::ErrorText() const
+{
+    return m_error->isHidden() ? QString() : m_error->text();
+}
+
+void ReportView::ExportCsv(const QString &path) const
+{
+    writeFile(path, Present::WriteCsv(ShownReport(), {true}));
+}
+
+void ReportView::ExportXlsx(const QString &path) const
+{
+    Present::WriteXlsx(ShownReport(), path);
+}
+
+void ReportView::ExportPdf(const QString &path) const
+{
+    Present::WritePdf(ShownReport(), path);
+}
+
+void ReportView::PrintPreview()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageOrientation(QPageLayout::Landscape);
+    printer.setDocName(m_model->Report().Name());
+    QPrintPreviewDialog dialog(&printer, this);
+    dialog.setWindowTitle(QStringLiteral("打印预览 - %1").arg(m_model->Report().Name()));
+    const ReportOutput shown = ShownReport();
+    connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
+            [&shown](QPrinter *p) { Present::PrintReport(shown, p); });
+    dialog.exec();
+}

@@ -1,0 +1,217 @@
+#include "FrozenTableView.h"
+#include "GroupHeaderView.h"
+#include "ReportFixture.h"
+#include "ReportTableModel.h"
+#include "ReportView.h"
+#include "ReportWriters.h"
+#include "VelError.h"
+
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// The ledger fixture with many detail rows before its summary rows.
+ReportOutput tallLedger(int details, bool sortable)
+{
+    ReportOutput r = Fixture::SmallLedger();
+    auto rs = Recordset::Create();
+    for (const QString &name : r.rs->FieldNames())
+        rs->AddField(name, r.rs->FieldTypeOf(r.rs->FieldIndex(name)));
+    rs->Open();
+    for (int i = 0; i < details; ++i) {
+        const qint64 row = rs->AddRow();
+        rs->SetText(row, 1, QStringLiteral("V%1").arg(details - i, 4, 10, QLatin1Char('0')));
+        rs->SetDouble(row, 3, (i * 37) % 101);
+        rs->SetInt(row, 9, 0);
+    }
+    for (int kind : {1, 2}) {
+        const qint64 row = rs->AddRow();
+        rs->SetText(row, 1, kind == 1 ? QStringLiteral("小计") : QStringLiteral("合计"));
+        rs->SetDouble(row, 3, 0);
+        rs->SetInt(row, 9, kind);
+    }
+    r.rs = rs;
+    r.property->SetValue("EnableSort", sortable);
+    return r;
+}
+
+QStringList columnTexts(const QAbstractItemModel &m, int column)
+{
+    QStringList texts;
+    for (int r = 0; r < m.rowCount(); ++r)
+        texts << m.index(r, column).data().toString();
+    return texts;
+}
+
+} // namespace
+
+class tst_ReportView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup()
+    {
+        QCOMPARE(QApplication::topLevelWidgets().size(), 0);
+    }
+
+    void modelFormatsAndMarksSummaryRows()
+    {
+        ReportTableModel model;
+        model.SetReport(Fixture::SmallLedger());
+        QCOMPARE(model.columnCount(), 9);   // hidden columns stay in the model
+        QCOMPARE(model.index(0, 0).data().toString(), "2024-05-01");
+        QCOMPARE(model.index(0, 3).data().toString(), "1,234.50");
+        QVERIFY(model.index(0, 3).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight);
+        QVERIFY(model.index(0, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignLeft);
+        QCOMPARE(model.index(0, 3).data(Qt::FontRole).isValid(), false);
+        QCOMPARE(model.index(3, 3).data(Qt::FontRole).value<QFont>().bold(), true);
+        QVERIFY(model.index(2, 0).data(Qt::BackgroundRole).isValid());
+        QCOMPARE(model.headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), "期初-储值卡金额");
+    }
+
+    void sortKeepsSummaryRowsInPlace_data()
+    {
+        QTest::addColumn<bool>("sortable");
+        QTest::addColumn<int>("order");
+        QTest::newRow("ascending") << true << int(Qt::AscendingOrder);
+        QTest::newRow("descending") << true << int(Qt::DescendingOrder);
+        QTest::newRow("sorting_not_enabled") << false << int(Qt::AscendingOrder);
+    }
+
+    void sortKeepsSummaryRowsInPlace()
+    {
+        QFETCH(bool, sortable);
+        QFETCH(int, order);
+        ReportTableModel model;
+        model.SetReport(tallLedger(50, sortable));
+        const QStringList before = columnTexts(model, 1);
+        model.sort(3, Qt::SortOrder(order));
+        const QStringList cards = columnTexts(model, 1);
+        QCOMPARE(cards.mid(50), QStringList({"小计", "合计"}));
+        if (!sortable) {
+            QCOMPARE(cards, before);
+            return;
+        }
+        for (int r = 1; r < 50; ++r) {
+            const double a = model.index(r - 1, 3).data(ReportTableModel::RawValueRole).toDouble();
+            const double b = model.index(r, 3).data(ReportTableModel::RawValueRole).toDouble();
+            QVERIFY2(order == Qt::AscendingOrder ? a <= b : a >= b, qPrintable(QString::number(r)));
+        }
+        // Exports follow the order shown.
+        ReportOutput shown = model.Report();
+        const QList<QByteArray> lines = Present::WriteCsv(shown).split('\n');
+        QCOMPARE(QString::fromUtf8(lines.at(1)).section(',', 1, 1), cards.first());
+    }
+
+    void frozenViewFollowsMainView()
+    {
+        ReportView view;
+        view.resize(500, 300);
+        view.SetReport(tallLedger(300, false));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        FrozenTableView *table = view.Table();
+        QTableView *frozen = table->FrozenView();
+        QCOMPARE(table->FrozenColumnCount(), 2);
+        QVERIFY(frozen->isVisible());
+        QCOMPARE(frozen->selectionModel(), table->selectionModel());
+        QCOMPARE(frozen->width(), table->columnWidth(0) + table->columnWidth(1));
+        QVERIFY(frozen->isColumnHidden(2));
+        QVERIFY(!frozen->isColumnHidden(1));
+
+        table->setColumnWidth(0, table->columnWidth(0) + 40);
+        QCOMPARE(frozen->columnWidth(0), table->columnWidth(0));
+        QCOMPARE(frozen->width(), table->columnWidth(0) + table->columnWidth(1));
+
+        table->verticalScrollBar()->setValue(table->verticalScrollBar()->maximum() / 2);
+        QVERIFY(table->verticalScrollBar()->value() > 0);
+        QCOMPARE(frozen->verticalScrollBar()->value(), table->verticalScrollBar()->value());
+
+        table->selectRow(120);
+        QVERIFY(frozen->selectionModel()->isRowSelected(120, {}));
+
+        // Hiding a frozen column narrows the frozen view.
+        table->SetColumnShown(0, false);
+        QVERIFY(frozen->isColumnHidden(0));
+        QCOMPARE(frozen->width(), table->columnWidth(1));
+    }
+
+    void hiddenColumnsCanBeShownAndExported()
+    {
+        ReportView view;
+        view.SetReport(Fixture::SmallLedger());
+        QVERIFY(view.Table()->isColumnHidden(8));
+        QVERIFY(!Present::WriteCsv(view.ShownReport()).contains("会员手机号"));
+        view.Table()->SetColumnShown(8, true);
+        const QByteArray csv = Present::WriteCsv(view.ShownReport());
+        QVERIFY(csv.startsWith("日期,会员卡号"));
+        QVERIFY(csv.contains("会员手机号"));
+        QVERIFY(csv.contains("13800000000"));
+        // The report the host received is not changed.
+        QCOMPARE(view.Model()->Report().header->DictionaryAt(8)->Value("FVisible").toInt(), 0);
+    }
+
+    void headerHasTwoRowsOnlyForGroups()
+    {
+        ReportView view;
+        view.SetReport(Fixture::SmallLedger());
+        GroupHeaderView *header = view.Table()->GroupHeader();
+        QCOMPARE(header->Layout().HeaderRows(), 2);
+        const int twoRows = header->sizeHint().height();
+        ReportOutput flat = Fixture::SmallLedger();
+        flat.header->DictionaryAt(3)->SetValue("FColCaption", "期初$");
+        flat.header->DictionaryAt(4)->SetValue("FColCaption", "积分$");
+        view.SetReport(flat);
+        QCOMPARE(header->Layout().HeaderRows(), 1);
+        QVERIFY(header->sizeHint().height() < twoRows);
+    }
+
+    void failedReportShowsErrorOnly()
+    {
+        ReportView view;
+        ReportOutput r = Fixture::SmallLedger();
+        r.result->SetValue("OK", false);
+        r.result->SetValue("Error", "无法连接数据库");
+        view.SetReport(r);
+        QCOMPARE(view.ErrorText(), "错误：无法连接数据库");
+        QCOMPARE(view.Model()->rowCount(), 0);
+        view.SetReport(Fixture::SmallLedger());
+        QCOMPARE(view.ErrorText(), QString());
+        QCOMPARE(view.Model()->rowCount(), 4);
+    }
+
+    void exportsWriteFiles_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QByteArray>("magic");
+        QTest::newRow("csv_with_bom") << "csv" << QByteArray("\xEF\xBB\xBF\xE6\x97\xA5");
+        QTest::newRow("xlsx_zip") << "xlsx" << QByteArray("PK");
+        QTest::newRow("pdf") << "pdf" << QByteArray("%PDF");
+    }
+
+    void exportsWriteFiles()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QByteArray, magic);
+        ReportView view;
+        view.SetReport(tallLedger(400, true));
+        QTemporaryDir dir;
+        const QString path = dir.filePath("report." + suffix);
+        if (suffix == "csv")
+            view.ExportCsv(path);
+        else if (suffix == "xlsx")
+            view.ExportXlsx(path);
+        else
+            view.ExportPdf(path);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.read(magic.size()) == magic);
+        QVERIFY_THROWS_EXCEPTION(VelError, view.ExportCsv("/nonexistent/dir/x." + suffix));
+    }
+};
+
+QTEST_MAIN(tst_ReportView)
+#include "tst_reportview.moc"
