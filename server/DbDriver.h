@@ -1,0 +1,43 @@
+#pragma once
+
+#include "ConnectionText.h"
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariantList>
+
+#include <memory>
+
+class RowCursor;
+
+// What differs between the database engines: opening a session, column types, a few SQL
+// spellings and the fastest way to read rows.
+class DbDriver
+{
+public:
+    virtual ~DbDriver() = default;
+
+    // Throws VelError for a missing or unknown driver.
+    static std::unique_ptr<DbDriver> Create(const ConnectionText &text);
+
+    virtual QString Name() const = 0;
+    virtual QString QtDriverName() const = 0;
+
+    // Opens `db` (already added with QtDriverName()) for the connection text. Report sessions
+    // are read-only. Throws VelError with a text that never holds the password.
+    virtual void Open(QSqlDatabase &db, const ConnectionText &text, bool readOnly) const = 0;
+
+    // Schema tokens: %ID (integer key), %INT, %DT (date and time), %CODE (code text compared
+    // byte-wise), %TEXT.
+    virtual QString SchemaSql(const QString &ddl) const = 0;
+
+    // An expression giving a date-time column as text "yyyy-MM-dd HH:mm:ss".
+    virtual QString DateTimeText(const QString &expr) const = 0;
+
+    // The operator for a case-insensitive "contains" match with a LIKE pattern.
+    virtual QString LikeOperator() const = 0;
+
+    // A forward-only reader for a SELECT with positional `?` parameters.
+    virtual std::unique_ptr<RowCursor> Select(const QSqlDatabase &db, const QString &sql,
+                                              const QVariantList &params) const;
+};

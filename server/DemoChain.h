@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+#include <functional>
+
+// The size and shape of a generated chain.
+struct DemoOptions
+{
+    QString outPath;            // SQLite file to write (replaced atomically)
+    QString connectionText;     // when set: a PostgreSQL database to fill instead
+    qint32 members = 3000;
+    qint32 items = 1500;
+    qint32 days = 730;
+    qint32 linesPerDay = 400;
+    quint64 seed = 20240101;
+    QDate firstDay = QDate(2024, 1, 1);
+};
+
+// A whole retail chain — sites, staff, members, items, sales, top-ups, points and gifts —
+// generated deterministically from a seed, with card movements that agree with the sales.
+class DemoChain
+{
+public:
+    using Progress = std::function<void(QString)>;
+
+    // Throws VelError on bad options or a failed write.
+    static void Generate(const DemoOptions &options, const Progress &progress = {});
+
+    // AppDataLocation/demo-chain.sqlite
+    static QString DefaultDatabasePath();
+    // Generates the default chain on first use; returns its connection text.
+    static QString EnsureDefaultDatabase(const Progress &progress = {});
+    // The connection text for a SQLite file.
+    static QString SqliteConnectionText(const QString &path);
+};

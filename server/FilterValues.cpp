@@ -1,0 +1,158 @@
+#include "FilterValues.h"
+
+#include "DbDriver.h"
+#include "Dictionary.h"
+#include "VelError.h"
+
+#include <cmath>
+
+namespace {
+
+QString shown(const QVariant &v)
+{
+    QString s = v.toString();
+    if (s.size() > 40)
+        s = s.left(40) + QStringLiteral("…");
+    return s;
+}
+
+[[noreturn]] void wrongKind(const QString &key, const QVariant &v, const QString &expected)
+{
+    throw VelError(QStringLiteral("过滤条件“%1”的值“%2”不是%3").arg(key, shown(v), expected),
+                   Vel::ErrTypeMismatch);
+}
+
+} // namespace
+
+QVariant FilterValues::raw(const QString &key) const
+{
+    return m_filter ? m_filter->Value(key) : QVariant();
+}
+
+QString FilterValues::Text(const QString &key) const
+{
+    const QVariant v = raw(key);
+    if (!v.isValid() || v.isNull())
+        return QString();
+    if (Vel::IsObject(v) || !v.canConvert<QString>())
+        wrongKind(key, QString(), QStringLiteral("文本"));
+    const QString text = v.toString().trimmed();
+    if (text.contains(QChar(0)))
+        throw VelError(QStringLiteral("过滤条件“%1”含有不能使用的空字符").arg(key), Vel::ErrTypeMismatch);
+    return text;
+}
+
+std::optional<QDateTime> FilterValues::DateTime(const QString &key) const
+{
+    const QVariant v = raw(key);
+    if (!v.isValid() || v.isNull())
+        return std::nullopt;
+    switch (v.typeId()) {
+    case QMetaType::QDateTime: {
+        const QDateTime dt = v.toDateTime();
+        if (!dt.isValid())
+            wrongKind(key, v, QStringLiteral("有效的日期"));
+        return QDateTime(dt.date(), dt.time());
+    }
+    case QMetaType::QDate:
+        return QDateTime(v.toDate(), QTime(0, 0));
+    case QMetaType::QString: {
+        const QString text = v.toString().trimmed();
+        if (text.isEmpty())
+            return std::nullopt;
+        for (const char *format : {"yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm", "yyyy-MM-ddTHH:mm:ss",
+                                   "yyyy-MM-dd", "yyyy/M/d H:mm:ss", "yyyy/M/d"}) {
+            const QDateTime dt = QDateTime::fromString(text, QString::fromLatin1(format));
+            if (dt.isValid())
+                return dt;
+        }
+        wrongKind(key, v, QStringLiteral("有效的日期"));
+    }
+    default:
+        wrongKind(key, v, QStringLiteral("日期"));
+    }
+}
+
+qint32 FilterValues::Int(const QString &key, qint32 min, qint32 max, std::optional<qint32> fallback) const
+{
+    const QVariant v = raw(key);
+    const bool empty = !v.isValid() || v.isNull()
+        || (v.typeId() == QMetaType::QString && v.toString().trimmed().isEmpty());
+    if (empty) {
+        if (!fallback)
+            throw VelError(QStringLiteral("缺少过滤条件“%1”").arg(key), Vel::ErrTypeMismatch);
+        return *fallback;
+    }
+    double number = 0;
+    bool ok = false;
+    if (v.typeId() == QMetaType::Bool) {
+        number = v.toBool() ? 1 : 0;
+        ok = true;
+    } else if (v.typeId() == QMetaType::QString) {
+        number = v.toString().trimmed().toDouble(&ok);
+    } else if (!Vel::IsObject(v)) {
+        number = v.toDouble(&ok);
+    }
+    const QString range = QStringLiteral("%1 到 %2 之间的整数").arg(min).arg(max);
+    if (!ok || !std::isfinite(number) || number != std::floor(number) || number < min || number > max)
+        wrongKind(key, v, range);
+    return qint32(number);
+}
+
+QString FilterValues::SqlDateTime(const QDateTime &dt)
+{
+    return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+void SqlWhere::Add(const QString &term, const QVariantList &params)
+{
+    m_terms << term;
+    m_params << params;
+}
+
+void SqlWhere::Range(const QString &expr, const QString &from, const QString &to)
+{
+    if (!from.isEmpty())
+        Add(expr + QStringLiteral(" >= ?"), {from});
+    if (!to.isEmpty())
+        Add(expr + QStringLiteral(" <= ?"), {to});
+}
+
+void SqlWhere::Equals(const QString &expr, const QString &value)
+{
+    if (!value.isEmpty())
+        Add(expr + QStringLiteral(" = ?"), {value});
+}
+
+void SqlWhere::ContainsAny(const QStringList &exprs, const QString &text)
+{
+    if (text.isEmpty())
+        return;
+    QString pattern = text;
+    pattern.replace(u'\\', QStringLiteral("\\\\")).replace(u'%', QStringLiteral("\\%")).replace(u'_', QStringLiteral("\\_"));
+    pattern = u'%' + pattern + u'%';
+    QStringList terms;
+    QVariantList params;
+    for (const QString &expr : exprs) {
+        terms << QStringLiteral("%1 %2 ? ESCAPE '\\'").arg(expr, m_driver.LikeOperator());
+        params << pattern;
+    }
+    Add(terms.size() == 1 ? terms.first() : u'(' + terms.join(QStringLiteral(" OR ")) + u')', params);
+}
+
+void SqlWhere::DateFrom(const QString &expr, const std::optional<QDateTime> &from)
+{
+    if (from)
+        Add(expr + QStringLiteral(" >= ?"), {FilterValues::SqlDateTime(*from)});
+}
+
+void SqlWhere::DateTo(const QString &expr, const std::optional<QDateTime> &to, bool inclusive)
+{
+    if (to)
+        Add(expr + (inclusive ? QStringLiteral(" <= ?") : QStringLiteral(" < ?")), {FilterValues::SqlDateTime(*to)});
+}
+
+QString SqlWhere::Sql() const
+{
+    return m_terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + m_terms.join(QStringLiteral(" AND "));
+}

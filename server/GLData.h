@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ServerData.h"
+
+#include <QObject>
+#include <QVariant>
+
+// "VelMVipRpt.GLData": the rows of the six reports and the lookup lists, read with real SQL
+// from the database the connection text names.
+class GLData : public QObject, public IServerData
+{
+    Q_OBJECT
+    Q_INTERFACES(IServerData)
+    Q_PROPERTY(qint32 RptID READ RptID WRITE SetRptID)
+
+public:
+    Q_INVOKABLE explicit GLData(QObject *parent = nullptr);
+
+    void SetRptID(qint32 rptId) override { m_rptId = rptId; }
+    qint32 RptID() const override { return m_rptId; }
+
+    QVariant GetRptData(const QString &propsString, DictionaryPtr &filter) override;
+    RecordsetPtr GetLookupList(const QString &propsString, qint32 lookupType, const QString &condition,
+                               const QString &searchText, qint32 limit = 500) override;
+
+    // The same members for hosts that call by name with Variants.
+    Q_INVOKABLE QVariant GetRptData(const QString &propsString, const QVariant &filter);
+    Q_INVOKABLE QVariant LookupList(const QString &propsString, qint32 lookupType, const QString &condition,
+                                    const QString &searchText, qint32 limit = 500);
+
+private:
+    qint32 m_rptId = 0;
+};

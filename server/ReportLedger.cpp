@@ -1,0 +1,181 @@
+// Report 10901: a month's stored-value and points ledger per card.
+#include "ReportQueries.h"
+
+#include "Database.h"
+#include "FilterValues.h"
+#include "ReportTable.h"
+#include "RowCursor.h"
+#include "Schema.h"
+
+#include <QHash>
+
+#include <vector>
+
+namespace {
+
+using Kind = ReportTable::Kind;
+
+struct Card { qint64 id; QString number, type, name; };
+struct Balance { qint64 value = 0; qint64 points = 0; };
+
+enum MoveColumn { mCard, mDate, mKind, mBillNo, mAdd, mSpent, mPoints, mOperator, mBranch };
+
+// The cards and movements a ledger filter selects.
+void addCardTerms(SqlWhere &where, const FilterValues &values)
+{
+    where.Range(QStringLiteral("c.FNumber"), values.Text(QStringLiteral("BVipNum")), values.Text(QStringLiteral("EVipNum")));
+    where.Range(QStringLiteral("t.FNumber"), values.Text(QStringLiteral("BVipTypeNum")), values.Text(QStringLiteral("EVipTypeNum")));
+    where.Contains(QStringLiteral("c.FName"), values.Text(QStringLiteral("VipName")));
+}
+
+} // namespace
+
+namespace ReportQueries {
+
+RecordsetPtr Run10901(const Database &db, const Dictionary *filter)
+{
+    const FilterValues values(filter);
+    const qint32 year = values.Int(QStringLiteral("Year"), 1900, 9999, std::nullopt);
+    const qint32 month = values.Int(QStringLiteral("Month"), 1, 12, std::nullopt);
+    const bool sumOnly = values.Switch(QStringLiteral("ShowSumOnly"));
+    const bool activeOnly = values.Switch(QStringLiteral("ShowVipDo"));
+    const QDateTime start(QDate(year, month, 1), QTime(0, 0));
+    const QDateTime end = start.addMonths(1);
+    const QString fromBranch = values.Text(QStringLiteral("BBranchNum"));
+    const QString toBranch = values.Text(QStringLiteral("EBranchNum"));
+    const DbDriver &driver = db.Driver();
+    const QString cardJoin = QStringLiteral(
+        "FROM card_movement m JOIN member_card c ON c.FID = m.FCardID LEFT JOIN card_type t ON t.FID = c.FTypeID "
+        "JOIN branch s ON s.FID = m.FBranchID LEFT JOIN employee e ON e.FID = m.FOperatorID");
+
+    std::vector<Card> cards;
+    {
+        SqlWhere where(driver);
+        addCardTerms(where, values);
+        auto cursor = db.Select(QStringLiteral("SELECT c.FID, c.FNumber, t.FName, c.FName FROM member_card c "
+                                               "LEFT JOIN card_type t ON t.FID = c.FTypeID%1 ORDER BY c.FNumber")
+                                    .arg(where.Sql()),
+                                where.Params());
+        while (cursor->Next())
+            cards.push_back({cursor->Int(0), cursor->Text(1).toString(), cursor->Text(2).toString(), cursor->Text(3).toString()});
+    }
+
+    // The branch range selects the movements a ledger is made of, its balances included.
+    QHash<qint64, Balance> opening;
+    {
+        SqlWhere where(driver);
+        where.DateTo(QStringLiteral("m.FDate"), start, false);
+        addCardTerms(where, values);
+        where.Range(QStringLiteral("s.FNumber"), fromBranch, toBranch);
+        auto cursor = db.Select(QStringLiteral("SELECT m.FCardID, SUM(m.FValueAdd - m.FValueSpent), SUM(m.FPoints) %1%2 "
+                                               "GROUP BY m.FCardID").arg(cardJoin, where.Sql()),
+                                where.Params());
+        while (cursor->Next())
+            opening.insert(cursor->Int(0), {cursor->Int(1), cursor->Int(2)});
+    }
+
+    SqlWhere where(driver);
+    where.DateFrom(QStringLiteral("m.FDate"), start);
+    where.DateTo(QStringLiteral("m.FDate"), end, false);
+    addCardTerms(where, values);
+    where.Range(QStringLiteral("s.FNumber"), fromBranch, toBranch);
+    auto moves = db.Select(QStringLiteral("SELECT m.FCardID, %1, m.FKind, m.FBillNo, m.FValueAdd, m.FValueSpent, m.FPoints, "
+                                          "e.FName, s.FName %2%3 ORDER BY c.FNumber, m.FDate, m.FID")
+                               .arg(driver.DateTimeText(QStringLiteral("m.FDate")), cardJoin, where.Sql()),
+                           where.Params());
+    bool pending = moves->Next();
+
+    ReportTable table({
+        {QStringLiteral("FDate"), Kind::Date},
+        {QStringLiteral("FBranchName"), Kind::Text},
+        {QStringLiteral("FCardId"), Kind::Text},
+        {QStringLiteral("FCardType"), Kind::Text},
+        {QStringLiteral("FVipName"), Kind::Text},
+        {QStringLiteral("DoType"), Kind::Text},
+        {QStringLiteral("FBillNo"), Kind::Text},
+        {QStringLiteral("FCardAmount"), Kind::Money},
+        {QStringLiteral("FVipNum"), Kind::Money},
+        {QStringLiteral("FAdjustCardAmountAdd"), Kind::Money},
+        {QStringLiteral("FAdjustCardAmountDec"), Kind::Money},
+        {QStringLiteral("FAdjustVipNum"), Kind::Money},
+        {QStringLiteral("FResidualCardAmount"), Kind::Money},
+        {QStringLiteral("FResidualVipNum"), Kind::Money},
+        {QStringLiteral("FCashierName"), Kind::Text},
+    });
+    enum { fDate, fBranch, fCard, fType, fName, fDoType, fBill, fOpenV, fOpenP, fAdd, fSpent, fPoints, fCloseV, fCloseP, fOper };
+
+    struct Figures { Balance open; qint64 add = 0, spent = 0, points = 0; Balance close; };
+    auto writeFigures = [&](qint64 row, const Figures &f) {
+        table.SetNumber(row, fOpenV, f.open.value);
+        table.SetNumber(row, fOpenP, f.open.points);
+        table.SetNumber(row, fAdd, f.add);
+        table.SetNumber(row, fSpent, f.spent);
+        table.SetNumber(row, fPoints, f.points);
+        table.SetNumber(row, fCloseV, f.close.value);
+        table.SetNumber(row, fCloseP, f.close.points);
+    };
+    auto writeCard = [&](qint64 row, const Card &card, const QString &doType) {
+        table.SetText(row, fCard, card.number);
+        table.SetText(row, fType, card.type);
+        table.SetText(row, fName, card.name);
+        table.SetText(row, fDoType, doType);
+    };
+    const QString firstDay = FilterValues::SqlDateTime(start);
+    Figures total;
+
+    for (const Card &card : cards) {
+        // Movements of cards outside the list cannot occur: both queries share the card terms.
+        const bool moved = pending && moves->Int(mCard) == card.id;
+        if (activeOnly && !moved)
+            continue;
+        Figures sum;
+        sum.open = opening.value(card.id);
+        Balance balance = sum.open;
+        if (!sumOnly) {
+            const qint64 row = table.AddRow(ReportTable::Detail);
+            table.SetDate(row, fDate, firstDay);
+            writeCard(row, card, QStringLiteral("期初"));
+            writeFigures(row, {sum.open, 0, 0, 0, sum.open});
+        }
+        while (pending && moves->Int(mCard) == card.id) {
+            Figures f;
+            f.open = balance;
+            f.add = moves->Int(mAdd);
+            f.spent = moves->Int(mSpent);
+            f.points = moves->Int(mPoints);
+            balance.value += f.add - f.spent;
+            balance.points += f.points;
+            f.close = balance;
+            sum.add += f.add;
+            sum.spent += f.spent;
+            sum.points += f.points;
+            if (!sumOnly) {
+                const qint64 row = table.AddRow(ReportTable::Detail);
+                table.SetDate(row, fDate, moves->Text(mDate));
+                table.SetText(row, fBranch, moves->Text(mBranch));
+                writeCard(row, card, Schema::MovementKindName(moves->Int(mKind)));
+                table.SetText(row, fBill, moves->Text(mBillNo));
+                table.SetText(row, fOper, moves->Text(mOperator));
+                writeFigures(row, f);
+            }
+            pending = moves->Next();
+        }
+        sum.close = balance;
+        const qint64 row = table.AddRow(ReportTable::Subtotal);
+        writeCard(row, card, QStringLiteral("小计"));
+        writeFigures(row, sum);
+        total.open.value += sum.open.value;
+        total.open.points += sum.open.points;
+        total.add += sum.add;
+        total.spent += sum.spent;
+        total.points += sum.points;
+        total.close.value += sum.close.value;
+        total.close.points += sum.close.points;
+    }
+    const qint64 row = table.AddRow(ReportTable::Total);
+    table.SetText(row, fCard, QStringLiteral("合计"));
+    writeFigures(row, total);
+    return table.Result();
+}
+
+} // namespace ReportQueries

@@ -1,0 +1,134 @@
+#include "ReportTable.h"
+
+#include "RowCursor.h"
+#include "VelError.h"
+
+#include <QDateTime>
+
+namespace {
+
+Recordset::FieldType fieldType(ReportTable::Kind kind)
+{
+    switch (kind) {
+    case ReportTable::Kind::Text:
+    case ReportTable::Kind::DateTimeText: return Recordset::FieldType::Text;
+    case ReportTable::Kind::Date: return Recordset::FieldType::DateTime;
+    case ReportTable::Kind::Money:
+    case ReportTable::Kind::Qty: return Recordset::FieldType::Double;
+    case ReportTable::Kind::Count: return Recordset::FieldType::Integer;
+    }
+    return Recordset::FieldType::Text;
+}
+
+} // namespace
+
+ReportTable::ReportTable(std::vector<Column> columns)
+    : m_columns(std::move(columns)), m_rs(Recordset::Create())
+{
+    for (const Column &c : m_columns)
+        m_rs->AddField(c.name, fieldType(c.kind));
+    m_rowKind = m_rs->AddField(QStringLiteral("FRowKind"), Recordset::FieldType::Integer);
+    m_rs->Open();
+    m_group.assign(m_columns.size(), 0);
+    m_total.assign(m_columns.size(), 0);
+}
+
+int ReportTable::Field(const QString &name) const
+{
+    const int f = m_rs->FieldIndex(name);
+    if (f < 0)
+        throw VelError(QStringLiteral("No report field \"%1\"").arg(name));
+    return f;
+}
+
+void ReportTable::CopyDetail(const RowCursor &cursor, bool keep)
+{
+    const qint64 row = keep ? AddRow(Detail) : -1;
+    for (size_t f = 0; f < m_columns.size(); ++f) {
+        const Column &c = m_columns[f];
+        if (c.source < 0 || cursor.IsNull(c.source))
+            continue;
+        switch (c.kind) {
+        case Kind::Text:
+        case Kind::DateTimeText:
+            if (keep)
+                m_rs->SetText(row, int(f), cursor.Text(c.source));
+            break;
+        case Kind::Date:
+            if (keep)
+                SetDate(row, int(f), cursor.Text(c.source));
+            break;
+        case Kind::Money:
+        case Kind::Qty:
+        case Kind::Count: {
+            const qint64 v = cursor.Int(c.source);
+            if (keep)
+                SetNumber(row, int(f), v);
+            if (c.summed)
+                Accumulate(int(f), v);
+            break;
+        }
+        }
+    }
+    ++m_groupRows;
+}
+
+void ReportTable::Accumulate(int field, qint64 value)
+{
+    m_group[size_t(field)] += value;
+    m_total[size_t(field)] += value;
+}
+
+qint64 ReportTable::AddRow(RowKind kind)
+{
+    const qint64 row = m_rs->AddRow();
+    m_rs->SetInt(row, m_rowKind, kind);
+    return row;
+}
+
+void ReportTable::SetText(qint64 row, int field, QStringView text)
+{
+    m_rs->SetText(row, field, text);
+}
+
+void ReportTable::SetNumber(qint64 row, int field, qint64 value)
+{
+    switch (m_columns[size_t(field)].kind) {
+    case Kind::Money: m_rs->SetDouble(row, field, double(value) / 100.0); break;
+    case Kind::Qty: m_rs->SetDouble(row, field, double(value) / 1000.0); break;
+    default: m_rs->SetInt(row, field, value); break;
+    }
+}
+
+void ReportTable::SetDate(qint64 row, int field, QStringView sqlDateTime)
+{
+    const QString text = sqlDateTime.toString();
+    QDateTime dt = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!dt.isValid())
+        dt = QDateTime(QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd")), QTime(0, 0));
+    if (dt.isValid())
+        m_rs->SetDateTime(row, field, dt);
+}
+
+qint64 ReportTable::addSums(RowKind kind, std::vector<qint64> &sums)
+{
+    const qint64 row = AddRow(kind);
+    for (size_t f = 0; f < m_columns.size(); ++f) {
+        if (m_columns[f].summed)
+            SetNumber(row, int(f), sums[f]);
+    }
+    return row;
+}
+
+qint64 ReportTable::AddSubtotal()
+{
+    const qint64 row = addSums(Subtotal, m_group);
+    std::fill(m_group.begin(), m_group.end(), 0);
+    m_groupRows = 0;
+    return row;
+}
+
+qint64 ReportTable::AddTotal()
+{
+    return addSums(Total, m_total);
+}

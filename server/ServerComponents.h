@@ -1,0 +1,4 @@
+#pragma once
+
+// Registers "VelMVipRpt.GLData" with the component registry.
+void RegisterServerComponents();
