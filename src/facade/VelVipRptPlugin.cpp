@@ -1,0 +1,110 @@
+#include "VelVipRptPlugin.h"
+
+#include "Application.h"
+#include "IQueryReport.h"
+#include "IReportFilter.h"
+#include "reports/Reports.h"
+
+#include "ComponentRegistry.h"
+#include "Types.h"
+
+#include <QMetaType>
+
+#include <atomic>
+#include <functional>
+#include <utility>
+
+namespace {
+
+std::atomic<int> g_liveObjects{0};
+
+using Maker = std::function<QObject *()>;
+
+const QList<std::pair<QString, Maker>> &classes()
+{
+    static const QList<std::pair<QString, Maker>> list = {
+        {QStringLiteral("VelVipRpt.Application"), [] { return new Application; }},
+        {QStringLiteral("VelVipRpt.Rpt10901"), [] { return new Rpt10901; }},
+        {QStringLiteral("VelVipRpt.Rpt10902"), [] { return new Rpt10902; }},
+        {QStringLiteral("VelVipRpt.Rpt10903"), [] { return new Rpt10903; }},
+        {QStringLiteral("VelVipRpt.Rpt10904"), [] { return new Rpt10904; }},
+        {QStringLiteral("VelVipRpt.Rpt10905"), [] { return new Rpt10905; }},
+        {QStringLiteral("VelVipRpt.Rpt10906"), [] { return new Rpt10906; }},
+        {QStringLiteral("VelVipRpt.IQueryReport"), [] { return new IQueryReport; }},
+        {QStringLiteral("VelVipRpt.IReportFilter"), [] { return new IReportFilter; }},
+    };
+    return list;
+}
+
+// Lets Application be driven by name: setProperty("Filter", QVariant::fromValue(DictionaryPtr)).
+void registerMetaTypes()
+{
+    qRegisterMetaType<DictionaryPtr>("DictionaryPtr");
+    qRegisterMetaType<VectorPtr>("VectorPtr");
+    qRegisterMetaType<RecordsetPtr>("RecordsetPtr");
+}
+
+QObject *create(const QString &progId)
+{
+    for (const auto &[id, make] : classes()) {
+        if (id.compare(progId, Qt::CaseInsensitive) != 0)
+            continue;
+        registerMetaTypes();
+        QObject *object = make();
+        ++g_liveObjects;
+        QObject::connect(object, &QObject::destroyed, [] { --g_liveObjects; });
+        return object;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+VelVipRptPlugin::VelVipRptPlugin(QObject *parent) : QObject(parent)
+{
+    registerMetaTypes();
+}
+
+QStringList VelVipRptPlugin::ProgIds() const
+{
+    QStringList ids;
+    for (const auto &entry : classes())
+        ids.append(entry.first);
+    return ids;
+}
+
+QObject *VelVipRptPlugin::CreateInstance(const QString &progId) { return create(progId); }
+void VelVipRptPlugin::RegisterServer() { DllRegisterServer(); }
+void VelVipRptPlugin::UnregisterServer() { DllUnregisterServer(); }
+bool VelVipRptPlugin::CanUnloadNow() const { return DllCanUnloadNow() == 1; }
+
+extern "C" {
+
+QObject *DllGetClassObject(const char *progId)
+{
+    return progId ? create(QString::fromUtf8(progId)) : nullptr;
+}
+
+int DllCanUnloadNow()
+{
+    return g_liveObjects.load() == 0 ? 1 : 0;
+}
+
+int DllRegisterServer()
+{
+    registerMetaTypes();
+    for (const auto &entry : classes()) {
+        const QString id = entry.first;
+        ComponentRegistry::Instance().Register(id, [id] { return create(id); });
+    }
+    return 0;
+}
+
+int DllUnregisterServer()
+{
+    for (const auto &entry : classes())
+        ComponentRegistry::Instance().Unregister(entry.first);
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,232 @@
+#include "progress/Bar.h"
+#include "progress/frmProgBar.h"
+
+#include "VelError.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+// The progress window's life cycle: Show blocks until Unload, Active drives the work.
+class tst_Progress : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Shows the bar and runs `work` in the first Active handler; a safety timer unloads the
+    // window so that a faulty Bar fails the test instead of hanging it.
+    static void runShown(Bar &bar, const std::function<void(Bar &)> &work)
+    {
+        bool ran = false;
+        auto conn = connect(&bar, &Bar::Active, &bar, [&] {
+            if (ran)
+                return;
+            ran = true;
+            work(bar);
+        });
+        QTimer safety;
+        safety.setSingleShot(true);
+        connect(&safety, &QTimer::timeout, &bar, [&] {
+            if (bar.IsShown())
+                bar.Unload();
+        });
+        safety.start(5000);
+        bar.Show();
+        disconnect(conn);
+        QVERIFY2(ran, "Active was never raised");
+    }
+
+private slots:
+    void cleanup()
+    {
+        QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty()
+                    || std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
+                                    [](QWidget *w) { return w->isVisible(); }));
+    }
+
+    void windowLayout()
+    {
+        Bar bar;
+        runShown(bar, [](Bar &b) {
+            frmProgBar *w = b.Window();
+            QVERIFY(w);
+            QCOMPARE(w->size(), QSize(426, 58));
+            QVERIFY(w->windowTitle().isEmpty());
+            QVERIFY(!(w->windowFlags() & Qt::WindowCloseButtonHint));
+            QVERIFY(w->isModal());
+            QCOMPARE(w->Message(), QString());
+            QVERIFY(!w->IsBarVisible());
+            b.Unload();
+        });
+    }
+
+    void showReturnsAfterUnload()
+    {
+        Bar bar;
+        QPointer<frmProgBar> window;
+        bool unloaded = false;
+        runShown(bar, [&](Bar &b) {
+            window = b.Window();
+            b.SetMsg(QStringLiteral("正在连接服务器"));
+            QCOMPARE(window->Message(), QStringLiteral("正在连接服务器"));
+            b.Unload();
+            unloaded = true;
+        });
+        QVERIFY(unloaded);
+        QVERIFY(!bar.IsShown());
+        QVERIFY(window.isNull());
+        QVERIFY_THROWS_EXCEPTION(VelError, bar.Unload());
+    }
+
+    void commandsWithoutWindow_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::newRow("SetMsg") << 0;
+        QTest::newRow("HideProgBar") << 1;
+        QTest::newRow("ShowProgBar") << 2;
+        QTest::newRow("SetBarValue") << 3;
+        QTest::newRow("SetBarValueWithMax") << 4;
+        QTest::newRow("Unload") << 5;
+    }
+
+    void commandsWithoutWindow()
+    {
+        QFETCH(int, command);
+        Bar bar;
+        const std::function<void()> commands[] = {
+            [&] { bar.SetMsg(QStringLiteral("x")); }, [&] { bar.HideProgBar(); }, [&] { bar.ShowProgBar(); },
+            [&] { bar.SetBarValue(1); }, [&] { bar.SetBarValueWithMax(); }, [&] { bar.Unload(); },
+        };
+        try {
+            commands[command]();
+            QFAIL("a command before Show must fail");
+        } catch (const VelError &e) {
+            QCOMPARE(e.Number(), qint32(Vel::ErrObjectNotSet));
+        }
+    }
+
+    void barValues_data()
+    {
+        QTest::addColumn<int>("min");
+        QTest::addColumn<int>("max");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("inside") << 0 << 100 << 40 << true;
+        QTest::newRow("at maximum") << 0 << 500 << 500 << true;
+        QTest::newRow("above maximum") << 0 << 100 << 101 << false;
+        QTest::newRow("below minimum") << 10 << 100 << 9 << false;
+        QTest::newRow("large, within range") << 0 << (1 << 30) << (1 << 25) + 1 << true;
+    }
+
+    void barValues()
+    {
+        QFETCH(int, min);
+        QFETCH(int, max);
+        QFETCH(int, value);
+        QFETCH(bool, accepted);
+        Bar bar;
+        runShown(bar, [&](Bar &b) {
+            b.SetBarMaxValue(max);
+            b.SetBarMinValue(min);
+            bool refused = false;
+            try {
+                b.SetBarValue(value);
+            } catch (const VelError &) {
+                refused = true;
+            }
+            QCOMPARE(refused, !accepted);
+            if (accepted)
+                QCOMPARE(b.Window()->BarValue(), float(value));
+            b.Unload();
+        });
+    }
+
+    void maximumNotAboveMinimumIsRefused()
+    {
+        Bar bar;
+        runShown(bar, [](Bar &b) {
+            b.SetBarMinValue(50);
+            QVERIFY_THROWS_EXCEPTION(VelError, b.SetBarMaxValue(50));
+            QVERIFY_THROWS_EXCEPTION(VelError, b.SetBarMinValue(100));
+            b.Unload();
+        });
+    }
+
+    void barCommands()
+    {
+        Bar bar;
+        runShown(bar, [](Bar &b) {
+            frmProgBar *w = b.Window();
+            b.ShowProgBar();
+            QVERIFY(w->IsBarVisible());
+            b.SetBarMaxValue(500);
+            b.SetBarValueWithMax();
+            QCOMPARE(w->BarValue(), 500.0f);
+            QCOMPARE(w->ProgressBar1->value(), 500);
+            b.SetBarValue(10);
+            b.SetMsg(QStringLiteral("abc"));
+            b.SetMsg(QString());
+            QCOMPARE(w->lblMsg->text(), QString());
+            b.HideProgBar();
+            QVERIFY(!w->IsBarVisible());
+            b.ShowProgBar();
+            // Unload shows the bar full before the window goes.
+            int valueAtClose = -1;
+            connect(w, &QDialog::finished, w, [&] { valueAtClose = w->ProgressBar1->value(); });
+            b.Unload();
+            QCOMPARE(valueAtClose, 500);
+        });
+    }
+
+    void activeOnEveryActivation()
+    {
+        Bar bar;
+        QSignalSpy spy(&bar, &Bar::Active);
+        QWidget other;
+        int handled = 0;
+        connect(&bar, &Bar::Active, &bar, [&] {
+            ++handled;
+            if (handled == 1) {
+                // Let another window take the focus and give it back: a second activation.
+                QTimer::singleShot(0, &other, [&] {
+                    other.show();
+                    other.activateWindow();
+                    QApplication::setActiveWindow(&other);
+                    QTimer::singleShot(0, bar.Window(), [&] {
+                        QApplication::setActiveWindow(bar.Window());
+                    });
+                });
+            } else if (bar.IsShown()) {
+                bar.Unload();
+            }
+        });
+        QTimer::singleShot(5000, &bar, [&] { if (bar.IsShown()) bar.Unload(); });
+        bar.Show();
+        other.hide();
+        QCOMPARE(handled, 2);
+        QCOMPARE(spy.count(), 2);
+    }
+
+    void secondShowStartsAgain()
+    {
+        Bar bar;
+        QSignalSpy spy(&bar, &Bar::Active);
+        frmProgBar *first = nullptr;
+        runShown(bar, [&](Bar &b) { first = b.Window(); b.Unload(); });
+        runShown(bar, [&](Bar &b) {
+            QVERIFY(b.Window());
+            QCOMPARE(b.Window()->Message(), QString());
+            b.Unload();
+        });
+        QCOMPARE(spy.count(), 2);
+        Q_UNUSED(first);
+    }
+};
+
+QTEST_MAIN(tst_Progress)
+#include "tst_progress.moc"
