@@ -243,14 +243,25 @@ QString ReportFilterPanel::GetFilterString(qint32 kind)
     return parts.join(QStringLiteral("; "));
 }
 
+bool ReportFilterPanel::raise(const std::function<void()> &event)
+{
+    try {
+        event();
+        return true;
+    } catch (const std::exception &e) {
+        setStatus(QStringLiteral("过滤条件处理失败：%1").arg(QString::fromUtf8(e.what())));
+        return false;
+    }
+}
+
 void ReportFilterPanel::Confirm()
 {
     qint16 cancel = 0;
-    emit FilterConfirmed(cancel);
-    if (cancel != 0)
+    if (!raise([&] { emit FilterConfirmed(cancel); }) || cancel != 0)
         return;
     if (autosave()) {
-        const DictionaryPtr filter = GetFilter();
+        DictionaryPtr filter;
+        raise([&] { filter = GetFilter(); });
         if (filter && !Store().SaveLast(m_reportId, *filter))
             setStatus(Store().Warning());
     }
@@ -264,7 +275,7 @@ void ReportFilterPanel::Cancel()
 
 void ReportFilterPanel::Reset()
 {
-    emit ResetFilter();
+    raise([this] { emit ResetFilter(); });
 }
 
 void ReportFilterPanel::closeDialog(int code)
@@ -286,11 +297,15 @@ void ReportFilterPanel::showEvent(QShowEvent *event)
     m_restoredOnShow = true;
     refreshSchemeList();
     DictionaryPtr last = autosave() ? Store().LoadLast(m_reportId) : nullptr;
-    if (!last)
-        last = Dictionary::Create();
-    emit LoadFilter(last);
     if (!Store().Warning().isEmpty())
         setStatus(Store().Warning());
+    // Without a remembered filter the dialog gets back what it shows now, so its defaults stay
+    // and its restore-time layout still runs.
+    raise([&] {
+        if (!last)
+            last = GetFilter();
+        emit LoadFilter(last);
+    });
 }
 
 SchemeStore &ReportFilterPanel::Store() const
@@ -334,7 +349,9 @@ QString ReportFilterPanel::selectedScheme() const
 
 bool ReportFilterPanel::SaveScheme(const QString &name)
 {
-    const DictionaryPtr filter = GetFilter();
+    DictionaryPtr filter;
+    if (!raise([&] { filter = GetFilter(); }))
+        return false;
     const bool ok = filter && Store().Save(m_reportId, name.trimmed(), *filter);
     setStatus(ok ? QString() : Store().Warning());
     refreshSchemeList(name.trimmed());
@@ -349,8 +366,7 @@ bool ReportFilterPanel::RestoreScheme(const QString &name)
         return false;
     }
     setStatus(QString());
-    emit LoadFilter(filter);
-    return true;
+    return raise([&] { emit LoadFilter(filter); });
 }
 
 bool ReportFilterPanel::RenameScheme(const QString &from, const QString &to)
@@ -430,7 +446,8 @@ void ReportFilterPanel::openLookup(QAbstractButton *button)
     qint32 lookupType = 0;
     QString condition;
     QVariant extra;
-    emit GetLookupInfo(button, lookupType, condition, extra);
+    if (!raise([&] { emit GetLookupInfo(button, lookupType, condition, extra); }))
+        return;
     QLineEdit *box = codeBoxFor(index);
     if (lookupType == 0 || !box)
         return; // the dialog names no base data for this button

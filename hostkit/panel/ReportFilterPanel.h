@@ -6,6 +6,8 @@
 #include <QList>
 #include <QPointer>
 
+#include <functional>
+
 #include <memory>
 
 class QAbstractButton;
@@ -19,8 +21,9 @@ class SchemeStore;
 
 // Our filter panel ("Vel_GRFC.ReportFilter"): the scheme list on the left, the page with the
 // dialog's frames on the right, reset / confirm / cancel below. On its first showing it raises
-// LoadFilter with the filter confirmed last for the report (or an empty one), so a dialog
-// always gets one restore to lay itself out and fill its hidden boxes.
+// LoadFilter with the filter confirmed last for the report (or, without one, with the dialog's
+// own current filter), so a dialog always gets one restore to lay itself out and fill its
+// hidden boxes.
 class ReportFilterPanel : public FilterPanel
 {
     Q_OBJECT
@@ -60,6 +63,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // Raises a dialog event; a failure in the dialog's handler is shown on the status line.
+    bool raise(const std::function<void()> &event);
     void buildUi();
     void arrangeFrames();
     void refreshSchemeList(const QString &select = QString());

@@ -1,16 +1,115 @@
 #include "ReportFilter.h"
 
 #include "Dictionary.h"
+#include "ErrorReporter.h"
+#include "GroupedFilterForm.h"
+#include "VelError.h"
+#include "frmFilter10901.h"
+#include "frmFilter10902.h"
+#include "frmFilter10903.h"
+#include "frmFilter10906.h"
 
-// Placeholder until the filter dialogs land: every report number shows no dialog.
+#include <QApplication>
+#include <QKeyEvent>
+#include <QScopeGuard>
+
 ReportFilter::ReportFilter(QObject *parent)
     : QObject(parent), m_result(Dictionary::Create())
 {
     m_result->SetValue(QStringLiteral("OK"), false);
 }
 
-ReportFilter::~ReportFilter() = default;
+ReportFilter::~ReportFilter()
+{
+    if (m_frmItem) {
+        m_result->SetValue(QStringLiteral("Error"), QString());
+        delete m_frmItem.data();
+    }
+}
+
+FilterForm *ReportFilter::CreateForm(qint32 rptId)
+{
+    switch (rptId) {
+    case 10901: return new frmFilter10901;
+    case 10902: return new frmFilter10902;
+    case 10903: return new frmFilter10903;
+    case 10904: return new frmFilter10904;
+    case 10905: return new frmFilter10905;
+    case 10906: return new frmFilter10906;
+    default: return nullptr;
+    }
+}
+
+void ReportFilter::attach(FilterForm *form)
+{
+    detach();
+    m_frmItem = form;
+    // The dialog's close counts as its unload.
+    connect(form, &QDialog::finished, this, [this] { m_result->SetValue(QStringLiteral("Error"), QString()); });
+}
+
+void ReportFilter::detach()
+{
+    if (m_frmItem) {
+        m_frmItem->disconnect(this);
+        m_frmItem->deleteLater();
+    }
+    m_frmItem = nullptr;
+}
 
 void ReportFilter::Init()
 {
+    if (m_rptId < 10901 || m_rptId > 10906)
+        return;
+    try {
+        attach(CreateForm(m_rptId));
+        m_frmItem->SetRptID(m_rptId);
+        m_frmItem->SetShowFilter(m_showFilter);
+
+        // Key preview: every key of the dialog passes here first while it is shown.
+        if (m_frmItem->KeyPreview())
+            qApp->installEventFilter(this);
+        const auto removeFilter = qScopeGuard([this] { qApp->removeEventFilter(this); });
+        m_frmItem->exec();
+
+        if (!m_frmItem)
+            throw VelError(QStringLiteral("The filter dialog was destroyed while it was shown"), Vel::ErrObjectNotSet);
+        const DictionaryPtr dialogResult = m_frmItem->Result();
+        if (!dialogResult) {
+            m_result->SetValue(QStringLiteral("OK"), false);
+            m_result->SetValue(QStringLiteral("Error"), QStringLiteral("过滤条件有误，请重新过滤！"));
+        } else if (dialogResult->Value(QStringLiteral("OK")).toBool()) {
+            m_result->SetValue(QStringLiteral("OK"), true);
+            m_result->SetValue(QStringLiteral("Error"), QString());
+            m_filter = dialogResult;
+        } else {
+            m_result->SetValue(QStringLiteral("OK"), false);
+        }
+    } catch (const VelError &error) {
+        detach();
+        ErrorReporter::Error(error);
+    } catch (const std::exception &e) {
+        detach();
+        ErrorReporter::Error(VelError(QString::fromUtf8(e.what()), 0, QStringLiteral("ReportFilter")));
+    }
+}
+
+bool ReportFilter::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress || !m_frmItem || !m_frmItem->isVisible())
+        return QObject::eventFilter(watched, event);
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || widget->window() != m_frmItem)
+        return QObject::eventFilter(watched, event);
+
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        // Enter moves to the next field and never confirms the dialog.
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &tab);
+        return true;
+    }
+    if (key->text() == QLatin1String("'"))
+        return true;
+    return QObject::eventFilter(watched, event);
 }

@@ -1,0 +1,234 @@
+#include "FilterForm.h"
+
+#include "ComponentRegistry.h"
+#include "Dictionary.h"
+#include "FilterPanel.h"
+#include "shared/HostContext.h"
+#include "ServerData.h"
+#include "shared/Twips.h"
+#include "shared/VariantConvert.h"
+#include "VelError.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <exception>
+
+FilterForm::FilterForm(const QSize &clientTwips, QWidget *parent)
+    : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("过滤"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+
+    std::unique_ptr<QObject> owner = ComponentRegistry::Instance().Create(QLatin1String(Vel::FilterPanelProgId));
+    m_panel = qobject_cast<FilterPanel *>(owner.get());
+    if (!m_panel)
+        throw VelError(QStringLiteral("Component \"%1\" is not a filter panel").arg(QLatin1String(Vel::FilterPanelProgId)),
+                       Vel::ErrCannotCreateComponent, QLatin1String(Vel::FilterPanelProgId));
+    owner.release();
+    m_panel->setParent(this);
+    m_panel->setObjectName(QStringLiteral("ReportFilter"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_panel);
+    setMinimumSize(Twips::Size(clientTwips.width(), clientTwips.height()));
+
+    m_panel->SetSetting(QStringLiteral("date:controlname"), QStringLiteral("fraPeriod"));
+    m_panel->SetSetting(QStringLiteral("ccode:controlname"), QStringLiteral("fraItem"));
+    m_panel->SetSetting(QStringLiteral("autosave"), true);
+    m_panel->SetSetting(QStringLiteral("limitmindate"), true);
+    m_panel->SetSetting(QStringLiteral("activetab"), 0);
+    m_panel->SetSetting(QStringLiteral("filtervisible0"), true);
+    for (int i = 1; i <= 5; ++i)
+        m_panel->SetSetting(QStringLiteral("filtervisible%1").arg(i), false);
+
+    connect(m_panel, &FilterPanel::ResetFilter, this, [this] { ResetFilter(); }, Qt::DirectConnection);
+    connect(m_panel, &FilterPanel::FilterConfirmed, this, [this](qint16 &c) { FilterConfirmed(c); }, Qt::DirectConnection);
+    connect(m_panel, &FilterPanel::LoadFilter, this, [this](DictionaryPtr &f) { LoadFilter(f); }, Qt::DirectConnection);
+    connect(m_panel, &FilterPanel::SaveFilter, this, [this](DictionaryPtr &f) { SaveFilter(f); }, Qt::DirectConnection);
+    connect(m_panel, &FilterPanel::GetLookupInfo, this,
+            [this](QObject *ctrl, qint32 &type, QString &cond, QVariant &extra) { GetLookupInfo(ctrl, type, cond, extra); },
+            Qt::DirectConnection);
+}
+
+FilterForm::~FilterForm() = default;
+
+void FilterForm::setVisible(bool visible)
+{
+    if (visible && !m_loaded) {
+        m_loaded = true;
+        Form_Load();
+    }
+    QDialog::setVisible(visible);
+}
+
+void FilterForm::FilterConfirmed(qint16 &Cancel)
+{
+    if (Cancel != 0)
+        return;
+    m_filterString = m_panel->GetFilterString(0);
+    m_result = m_panel->GetFilter();
+    if (m_result)
+        m_result->SetValue(QStringLiteral("OK"), true);
+}
+
+void FilterForm::SetPanelReportID() { m_panel->SetReportID(m_rptId); }
+
+void FilterForm::CreateResult()
+{
+    m_result = Dictionary::Create();
+    m_result->SetValue(QStringLiteral("OK"), false);
+}
+
+void FilterForm::ResetActiveTab()
+{
+    if (m_showFilter)
+        m_panel->SetActiveTab(0);
+    m_panel->SetActiveTab(0);
+}
+
+void FilterForm::Guarded(const std::function<void()> &step)
+{
+    try {
+        step();
+    } catch (const std::exception &) {
+        // The step is skipped; the next one runs.
+    }
+}
+
+QFrame *FilterForm::AddFrame(const QString &name, int width, int height)
+{
+    auto *frame = new QFrame(this);
+    frame->setObjectName(name);
+    frame->setFrameShape(QFrame::StyledPanel);
+    frame->setFixedSize(Twips::Size(width, height));
+    return frame;
+}
+
+QLabel *FilterForm::AddLabel(QWidget *frame, const QString &text, int left, int top, int width)
+{
+    auto *label = new QLabel(text, frame);
+    label->setGeometry(Twips::Rect(left, top - 15, width, 255));
+    return label;
+}
+
+QLineEdit *FilterForm::AddTextBox(QWidget *frame, int index, int left, int top, int width, int height)
+{
+    auto *box = new QLineEdit(frame);
+    box->setObjectName(QLatin1String(FilterPanel::CodeBoxName));
+    box->setProperty(FilterPanel::IndexProperty, index);
+    box->setGeometry(Twips::Rect(left, top, width, height));
+    txtItem[index] = box;
+    return box;
+}
+
+QToolButton *FilterForm::AddLookupButton(QWidget *frame, int index, int left, int top)
+{
+    auto *button = new QToolButton(frame);
+    button->setObjectName(QLatin1String(FilterPanel::LookupButtonName));
+    button->setProperty(FilterPanel::IndexProperty, index);
+    button->setText(QStringLiteral("…"));
+    button->setToolTip(QStringLiteral("选择"));
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setGeometry(Twips::Rect(left, top, 315, 285));
+    cmdItem[index] = button;
+    return button;
+}
+
+QFrame *FilterForm::AddLine(QWidget *frame, int x1, int x2, int y)
+{
+    auto *line = new QFrame(frame);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setGeometry(Twips::Rect(x1, y - 15, x2 - x1, 30));
+    return line;
+}
+
+QDateTimeEdit *FilterForm::AddDatePicker(QWidget *frame, const QString &name, const QString &format, int left,
+                                         int top, int width, int height)
+{
+    auto *picker = new QDateTimeEdit(frame);
+    picker->setObjectName(name);
+    picker->setDisplayFormat(format);
+    picker->setCalendarPopup(true);
+    picker->setGeometry(Twips::Rect(left, top, width, height));
+    return picker;
+}
+
+QCheckBox *FilterForm::AddCheckBox(QWidget *frame, const QString &name, const QString &text, int left, int top,
+                                   int width, int height)
+{
+    auto *check = new QCheckBox(text, frame);
+    check->setObjectName(name);
+    check->setGeometry(Twips::Rect(left, top, width, height));
+    return check;
+}
+
+QComboBox *FilterForm::AddComboBox(QWidget *frame, const QString &name, int left, int top, int width, int height)
+{
+    auto *combo = new QComboBox(frame);
+    combo->setObjectName(name);
+    combo->setGeometry(Twips::Rect(left, top, width, height));
+    return combo;
+}
+
+void FilterForm::SetPickerFrom(QDateTimeEdit *picker, const QVariant &value)
+{
+    QDateTime when;
+    try {
+        when = VariantConvert::ToDateTime(value);
+    } catch (const VelError &) {
+        return;
+    }
+    if (when.isValid())
+        picker->setDateTime(when);
+}
+
+void FilterForm::HideAll(std::initializer_list<QWidget *> controls)
+{
+    for (QWidget *w : controls)
+        w->setVisible(false);
+}
+
+void FilterForm::MoveUp(std::initializer_list<QWidget *> controls, int twips)
+{
+    for (QWidget *w : controls)
+        w->move(w->x(), w->y() - Twips::ToPixels(twips));
+}
+
+QString FilterForm::Trimmed(const QLineEdit *box)
+{
+    return box->text().trimmed();
+}
+
+int FilterForm::IndexOf(const QObject *ctrl)
+{
+    if (!ctrl)
+        throw VelError(QStringLiteral("Object variable not set"), Vel::ErrObjectNotSet);
+    const QVariant index = ctrl->property(FilterPanel::IndexProperty);
+    return index.isValid() ? index.toInt() : -1;
+}
+
+QString FilterForm::BranchCondition()
+{
+    return QLatin1String(GetSVCardShareType() ? FilterText::BranchHeadOnly : FilterText::BranchHeadNoTrade1);
+}
+
+void FilterForm::LoadBoxes(const DictionaryPtr &filter, std::initializer_list<std::pair<const char *, int>> keys)
+{
+    for (const auto &[key, index] : keys)
+        txtItem[index]->setText(VariantConvert::ToText(filter->GetValue(QLatin1String(key), QString())));
+}
+
+void FilterForm::SaveBoxes(const DictionaryPtr &filter, std::initializer_list<std::pair<const char *, int>> keys)
+{
+    for (const auto &[key, index] : keys)
+        Guarded([&] { filter->SetValue(QLatin1String(key), Trimmed(txtItem[index])); });
+}

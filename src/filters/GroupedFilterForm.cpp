@@ -1,0 +1,140 @@
+#include "GroupedFilterForm.h"
+
+#include "shared/ComboFill.h"
+#include "Dictionary.h"
+#include "FilterPanel.h"
+#include "shared/HostContext.h"
+#include "shared/VariantConvert.h"
+#include "VelError.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+
+namespace {
+constexpr int BeginBox = 1200, BeginButton = 2880, EndBox = 4080, EndButton = 5760, LabelLeft = 165;
+} // namespace
+
+GroupedFilterForm::GroupedFilterForm(const Layout &layout, QList<QVariantList> groups, QWidget *parent)
+    : DatedFilterForm(layout.client, parent), m_groups(std::move(groups)), m_withItems(layout.itemRowTop >= 0)
+{
+    QFrame *fraPeriod = BuildPeriodFrame();
+
+    QFrame *fraItem = AddFrame(QStringLiteral("fraItem"), 6480, layout.itemFrameHeight);
+    auto rangeRow = [&](int top, int labelIndex, const QString &caption, int begin, int end, int lineIndex) {
+        lbl[labelIndex] = AddLabel(fraItem, caption, LabelLeft, top + 30);
+        AddTextBox(fraItem, begin, BeginBox, top);
+        AddLookupButton(fraItem, begin, BeginButton, top);
+        Line2[lineIndex] = AddLine(fraItem, 3405, 3825, top + 150);
+        AddTextBox(fraItem, end, EndBox, top);
+        AddLookupButton(fraItem, end, EndButton, top);
+    };
+    rangeRow(layout.cardRowTop, 9, QStringLiteral("会员卡号"), 2, 3, 0);
+    rangeRow(layout.cardTypeRowTop, 1, QStringLiteral("卡 类 别"), 11, 4, 1);
+    if (m_withItems)
+        rangeRow(layout.itemRowTop, 3, QStringLiteral("商品编码"), 5, 6, 3);
+    // Created hidden below the frame's visible height; its boxes still take part in saving.
+    rangeRow(layout.branchRowTop, 0, QStringLiteral("分    店"), 0, 1, 2);
+    HideAll({lbl[0], txtItem[0], cmdItem[0], Line2[2], txtItem[1], cmdItem[1]});
+
+    QFrame *Frame1 = AddFrame(QStringLiteral("Frame1"), 6480, 1065);
+    AddLabel(Frame1, QStringLiteral("汇总依据"), 120, 300);
+    cboGroup = AddComboBox(Frame1, QStringLiteral("cboGroup"), 1215, 240, 1920);
+    chkShowSumOnly = AddCheckBox(Frame1, QStringLiteral("chkShowSumOnly"), QStringLiteral("仅显示汇总行"), 3630, layout.sumOnlyTop);
+
+    setTabOrder(DtpBDate, DtpEDate);
+    QWidget *previous = DtpEDate;
+    for (int i : {2, 3, 11, 4, 5, 6}) {
+        if (!txtItem.count(i))
+            continue;
+        setTabOrder(previous, txtItem[i]);
+        previous = txtItem[i];
+    }
+    setTabOrder(previous, cboGroup);
+    setTabOrder(cboGroup, chkShowSumOnly);
+
+    Panel()->AddFrame(fraPeriod);
+    Panel()->AddFrame(fraItem);
+    Panel()->AddFrame(Frame1);
+}
+
+void GroupedFilterForm::Form_Load()
+{
+    Guarded([this] {
+        const QDateTime now = QDateTime::currentDateTime();
+        const QDateTime second(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
+        DtpBDate->setDateTime(second);
+        DtpEDate->setDateTime(second);
+    });
+    Guarded([this] { FillCombo(cboGroup, m_groups, 0); });
+    Guarded([this] { SetPanelReportID(); });
+    Guarded([this] { CreateResult(); });
+    Guarded([this] { ResetActiveTab(); });
+    Guarded([this] { LockBranchRow({lbl[0], Line2[2], txtItem[0], cmdItem[0], txtItem[1], cmdItem[1]}); });
+}
+
+void GroupedFilterForm::SaveFilter(DictionaryPtr &Filter)
+{
+    const QString fmt = QLatin1String(VariantConvert::DateTimeFormat);
+    Guarded([&] { Filter->SetValue(QStringLiteral("BDate"), DtpBDate->dateTime().toString(fmt)); });
+    Guarded([&] { Filter->SetValue(QStringLiteral("EDate"), DtpEDate->dateTime().toString(fmt)); });
+    SaveBoxes(Filter, {{"BCardID", 2}, {"ECardID", 3}});
+    if (m_withItems)
+        SaveBoxes(Filter, {{"BItemNum", 5}, {"EItemNum", 6}});
+    SaveBoxes(Filter, {{"BTypeID", 11}, {"ETypeID", 4}});
+    Guarded([&] { Filter->SetValue(QStringLiteral("BStockNo"), BranchNumOr(0)); });
+    Guarded([&] { Filter->SetValue(QStringLiteral("EStockNo"), BranchNumOr(1)); });
+    Guarded([&] {
+        if (cboGroup->currentIndex() < 0)
+            throw VelError(QStringLiteral("No grouping selected"));
+        Filter->SetValue(QStringLiteral("GroupBy"), VariantConvert::ToInt32(cboGroup->currentData()));
+    });
+    Guarded([&] { Filter->SetValue(QStringLiteral("SumOnly"), qint16(chkShowSumOnly->isChecked() ? 1 : 0)); });
+}
+
+void GroupedFilterForm::LoadFilter(DictionaryPtr &Filter)
+{
+    LoadPickers(Filter);
+    LoadBoxes(Filter, {{"BCardID", 2}, {"ECardID", 3}});
+    if (m_withItems)
+        LoadBoxes(Filter, {{"BItemNum", 5}, {"EItemNum", 6}});
+    LoadBoxes(Filter, {{"BTypeID", 11}, {"ETypeID", 4}, {"BStockNo", 0}, {"EStockNo", 1}});
+    const qint32 group = VariantConvert::ToInt32(Filter->GetValue(QStringLiteral("GroupBy"), QVariant::fromValue(qint16(0))));
+    cboGroup->setCurrentIndex(FindComboItemData(cboGroup, group));
+    const qint16 sumOnly = VariantConvert::ToInt16(Filter->GetValue(QStringLiteral("SumOnly"), QVariant::fromValue(qint16(0))));
+    chkShowSumOnly->setChecked(sumOnly != 0);
+}
+
+void GroupedFilterForm::GetLookupInfo(QObject *Ctrl, qint32 &LookupType, QString &Condition, QVariant &)
+{
+    switch (IndexOf(Ctrl)) {
+    case 0: case 1:
+        LookupType = LookupKind::Branch;
+        Condition = BranchCondition();
+        break;
+    case 2: case 3:
+        LookupType = LookupKind::Card;
+        Condition = QLatin1String(FilterText::CardNotDeleted);
+        break;
+    case 4: case 11: LookupType = LookupKind::CardType; break;
+    case 5: case 6: LookupType = LookupKind::Item; break;
+    default: break;
+    }
+}
+
+frmFilter10904::frmFilter10904(QWidget *parent)
+    : GroupedFilterForm({QSize(9750, 5970), 1575, 285, 645, 1005, 1770, 285},
+                        {{0, QStringLiteral("商品"), 7}, {1, QStringLiteral("会员"), 7}}, parent)
+{
+    setObjectName(QStringLiteral("frmFilter10904"));
+}
+
+frmFilter10905::frmFilter10905(QWidget *parent)
+    : GroupedFilterForm({QSize(9750, 5970), 1395, 300, 660, -1, 1605, 240}, {{0, QStringLiteral("会员"), 7}}, parent)
+{
+    setObjectName(QStringLiteral("frmFilter10905"));
+}
