@@ -1,5 +1,7 @@
 #include "ReportLayout.h"
 
+#include "shared/VariantConvert.h"
+
 #include "Dictionary.h"
 #include "Vector.h"
 
@@ -30,7 +32,7 @@ void AddColumn(const QString &caption, const QString &secondCaption, const QStri
     entry->SetValue(QStringLiteral("FHeadSecond"), secondCaption);
     entry->SetValue(QStringLiteral("FColType"), colType);
     entry->SetValue(QStringLiteral("FColName"), fieldName);
-    entry->SetValue(QStringLiteral("FVisible"), QVariant(qint16(visible ? 1 : 0)));
+    entry->SetValue(QStringLiteral("FVisible"), VariantConvert::Short(qint16(visible ? 1 : 0)));
     entry->SetValue(QStringLiteral("FWidth"), QVariant(width));
     entry->SetValue(QStringLiteral("FShowTime"), QVariant(showTime));
     if (!g_headerTarget)

@@ -3,6 +3,8 @@
 #include "ReportLayout.h"
 #include "shared/HostContext.h"
 
+#include "shared/VariantConvert.h"
+
 #include "Dictionary.h"
 
 Rpt10901::Rpt10901(QObject *parent) : ReportFrame(10901, parent) {}
@@ -34,9 +36,9 @@ void Rpt10901::WriteProperties(Dictionary &property) const
 {
     WriteEntries(property, {
         {"Name", GetMsgText(QStringLiteral("储值积分变动表"))},
-        {"FrozenColumn", qint16(2)},
-        {"DetailRptID", qint16(0)},
+        {"FrozenColumn", VariantConvert::Short(2)},
+        {"DetailRptID", VariantConvert::Short(0)},
         {"HasDefaultFilterOption", true},
-        {"RptProperty", qint16(3)},
+        {"RptProperty", VariantConvert::Short(3)},
     });
 }

@@ -59,10 +59,10 @@ void Rpt10902::WriteProperties(Dictionary &property) const
 {
     WriteEntries(property, {
         {"Name", GetMsgText(QStringLiteral("会员消费表"))},
-        {"FrozenColumn", qint16(2)},
-        {"DetailRptID", qint16(0)},
+        {"FrozenColumn", VariantConvert::Short(2)},
+        {"DetailRptID", VariantConvert::Short(0)},
         {"HasDefaultFilterOption", true},
-        {"RptProperty", qint16(3)},
+        {"RptProperty", VariantConvert::Short(3)},
     });
 }
 

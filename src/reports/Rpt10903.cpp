@@ -2,6 +2,8 @@
 
 #include "ReportLayout.h"
 
+#include "shared/VariantConvert.h"
+
 #include "Dictionary.h"
 
 Rpt10903::Rpt10903(QObject *parent) : ReportFrame(10903, parent) {}
@@ -37,9 +39,9 @@ void Rpt10903::WriteProperties(Dictionary &property) const
 {
     WriteEntries(property, {
         {"Name", GetMsgText(QStringLiteral("会员消费明细表"))},
-        {"RptProperty", qint16(6)},
-        {"FrozenColumn", qint16(0)},
-        {"DetailRptID", qint16(10903)},
+        {"RptProperty", VariantConvert::Short(6)},
+        {"FrozenColumn", VariantConvert::Short(0)},
+        {"DetailRptID", VariantConvert::Short(10903)},
         {"LongTime", true},
         {"HasDefaultFilterOption", true},
         {"EnableSort", true},

@@ -2,6 +2,8 @@
 
 #include "ReportLayout.h"
 
+#include "shared/VariantConvert.h"
+
 #include "Dictionary.h"
 
 Rpt10904::Rpt10904(QObject *parent) : ReportFrame(10904, parent) {}
@@ -43,10 +45,10 @@ void Rpt10904::WriteProperties(Dictionary &property) const
 {
     WriteEntries(property, {
         {"Name", GetMsgText(QStringLiteral("礼品兑换表"))},
-        {"FrozenColumn", qint16(2)},
-        {"DetailRptID", qint16(0)},
+        {"FrozenColumn", VariantConvert::Short(2)},
+        {"DetailRptID", VariantConvert::Short(0)},
         {"HasDefaultFilterOption", true},
-        {"RptProperty", qint16(6)},
+        {"RptProperty", VariantConvert::Short(6)},
         {"LongTime", true},
     });
 }

@@ -2,6 +2,8 @@
 
 #include "ReportLayout.h"
 
+#include "shared/VariantConvert.h"
+
 #include "Dictionary.h"
 
 Rpt10905::Rpt10905(QObject *parent) : ReportFrame(10905, parent) {}
@@ -32,10 +34,10 @@ void Rpt10905::WriteProperties(Dictionary &property) const
 {
     WriteEntries(property, {
         {"Name", GetMsgText(QStringLiteral("充值流水表"))},
-        {"FrozenColumn", qint16(2)},
-        {"DetailRptID", qint16(0)},
+        {"FrozenColumn", VariantConvert::Short(2)},
+        {"DetailRptID", VariantConvert::Short(0)},
         {"HasDefaultFilterOption", true},
-        {"RptProperty", qint16(6)},
+        {"RptProperty", VariantConvert::Short(6)},
         {"LongTime", true},
     });
 }

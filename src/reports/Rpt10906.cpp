@@ -29,10 +29,10 @@ void Rpt10906::WriteProperties(Dictionary &property) const
 {
     WriteEntries(property, {
         {"Name", GetMsgText(QStringLiteral("商品零售价格资料表"))},
-        {"FrozenColumn", qint16(2)},
-        {"DetailRptID", qint16(0)},
+        {"FrozenColumn", VariantConvert::Short(2)},
+        {"DetailRptID", VariantConvert::Short(0)},
         {"HasDefaultFilterOption", true},
-        {"RptProperty", qint16(6)},
+        {"RptProperty", VariantConvert::Short(6)},
         {"LongTime", true},
     });
 }

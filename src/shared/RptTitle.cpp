@@ -78,7 +78,7 @@ private:
     // Appends a line, numbering it with the running counter.
     void append(const DictionaryPtr &line)
     {
-        step([&] { line->SetValue(QStringLiteral("FIndex"), QVariant(m_counter)); });
+        step([&] { line->SetValue(QStringLiteral("FIndex"), VariantConvert::Short(m_counter)); });
         step([&] { m_title->Add(line); });
         ++m_counter;
     }
@@ -270,7 +270,7 @@ VectorPtr BuildRptTitle(DictionaryPtr filter, DictionaryPtr &property)
     step([&] { appType = GetAppType(); });
     if (!property)
         property = Dictionary::Create();
-    property->SetValue(QStringLiteral("ShowInPreview"), QVariant(qint16(1)));
+    property->SetValue(QStringLiteral("ShowInPreview"), VariantConvert::Short(qint16(1)));
     if (!filter)
         filter = openRangesFilter();
     return TitleBuilder(filter, appType).Build();

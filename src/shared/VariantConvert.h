@@ -16,6 +16,9 @@ QString ToText(const QVariant &value);
 // A date value from a date value or a date text ("yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd", ISO).
 QDateTime ToDateTime(const QVariant &value);
 
+// A 16-bit integer Variant (QMetaType::Short); QVariant's constructors would widen it to int.
+inline QVariant Short(qint16 value) { return QVariant::fromValue(value); }
+
 // The text form of a date value used across the plug-in.
 inline constexpr const char *DateTimeFormat = "yyyy-MM-dd HH:mm:ss";
 

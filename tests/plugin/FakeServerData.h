@@ -1,0 +1,89 @@
+#pragma once
+
+#include "ComponentRegistry.h"
+#include "Dictionary.h"
+#include "Recordset.h"
+#include "ServerData.h"
+#include "VelError.h"
+
+#include <QObject>
+
+// What the fake server received.
+struct FakeServerLog
+{
+    int calls = 0;
+    qint32 rptId = 0;
+    QString propsString;
+    QVariant endDateSeen;   // the filter's "EDate" at the moment of the request
+    DictionaryPtr filterSeen;
+    RecordsetPtr rowsGiven;
+    DictionaryPtr filterGiven;
+};
+
+// A stand-in for "VelMVipRpt.GLData" that records what it receives and answers as told.
+class FakeServerData : public QObject, public IServerData
+{
+    Q_OBJECT
+    Q_INTERFACES(IServerData)
+
+public:
+    enum class Answer { Rows, Throw, Empty, ReplaceFilter };
+
+
+    static inline Answer answer = Answer::Rows;
+    using Log = FakeServerLog;
+    static inline Log log;
+
+    static void Install(Answer how = Answer::Rows)
+    {
+        answer = how;
+        log = Log();
+        ComponentRegistry::Instance().Register(QString::fromLatin1(Vel::ServerDataProgId),
+                                               [] { return new FakeServerData; });
+    }
+    static void Uninstall() { ComponentRegistry::Instance().Unregister(QString::fromLatin1(Vel::ServerDataProgId)); }
+
+    void SetRptID(qint32 rptId) override { m_rptId = rptId; }
+    qint32 RptID() const override { return m_rptId; }
+
+    QVariant GetRptData(const QString &propsString, DictionaryPtr &filter) override
+    {
+        ++log.calls;
+        log.rptId = m_rptId;
+        log.propsString = propsString;
+        log.filterSeen = filter;
+        log.endDateSeen = filter ? filter->Value(QStringLiteral("EDate")) : QVariant();
+        switch (answer) {
+        case Answer::Throw:
+            throw VelError(QStringLiteral("数据库连接失败"), 1001, QStringLiteral("GLData"));
+        case Answer::Empty:
+            return QVariant();
+        case Answer::ReplaceFilter: {
+            DictionaryPtr replacement = Dictionary::Create();
+            for (const QString &key : filter->Keys())
+                replacement->SetValue(key, filter->Value(key));
+            replacement->SetValue(QStringLiteral("Server"), true);
+            filter = replacement;
+            log.filterGiven = replacement;
+            break;
+        }
+        case Answer::Rows:
+            break;
+        }
+        RecordsetPtr rows = Recordset::Create();
+        rows->AddField(QStringLiteral("FNumber"), Recordset::FieldType::Text);
+        rows->Open();
+        const qint64 row = rows->AddRow();
+        rows->SetText(row, 0, u"A01");
+        log.rowsGiven = rows;
+        return Vel::ToVariant(rows);
+    }
+
+    RecordsetPtr GetLookupList(const QString &, qint32, const QString &, const QString &, qint32) override
+    {
+        return Recordset::Create();
+    }
+
+private:
+    qint32 m_rptId = 0;
+};

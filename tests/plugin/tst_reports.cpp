@@ -1,0 +1,480 @@
+#include "FakeServerData.h"
+#include "ReportRun.h"
+
+#include "reports/ReportLayout.h"
+#include "reports/Reports.h"
+
+#include "HostKit.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using Entries = QList<QPair<QString, QVariant>>;
+Q_DECLARE_METATYPE(Entries)
+
+namespace {
+
+std::unique_ptr<ReportFrame> makeReport(int rptId)
+{
+    switch (rptId) {
+    case 10901: return std::make_unique<Rpt10901>();
+    case 10902: return std::make_unique<Rpt10902>();
+    case 10903: return std::make_unique<Rpt10903>();
+    case 10904: return std::make_unique<Rpt10904>();
+    case 10905: return std::make_unique<Rpt10905>();
+    default: return std::make_unique<Rpt10906>();
+    }
+}
+
+DictionaryPtr filterWith(const Entries &entries)
+{
+    DictionaryPtr d = Dictionary::Create();
+    for (const auto &[key, value] : entries)
+        d->SetValue(key, value);
+    return d;
+}
+
+const QStringList Fields10903 = {"FMemCardID", "FMemName", "FOperDate", "FID", "FNumber", "FName", "FModel",
+                                 "FBrNo", "FAuxiName", "FUnitName", "FQty", "FSalePrice", "FSaleAmount", "FPrice",
+                                 "FAmount", "FDiscountAmount", "FSaleWay", "FDiscountType", "FCashier", "FPos"};
+
+} // namespace
+
+// The reports through their public contract, against a fake server data component.
+class tst_Reports : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        RegisterHostKitComponents();
+        ShareProps::SetHostProperty(QStringLiteral("PropsString"), QStringLiteral("Driver=SQLite;Database=chain.db"));
+    }
+
+    void init()
+    {
+        HostContext::Clear();
+        HostContext::Publish();
+        FakeServerData::Install();
+        SetHeaderTarget(nullptr);
+    }
+
+    void columnEntry()
+    {
+        VectorPtr header = Vector::Create();
+        SetHeaderTarget(header);
+        AddColumn(QStringLiteral("期初+|"), QStringLiteral("储值卡金额"), QStringLiteral("6"), QStringLiteral("FCardAmount"),
+                  false, 12.5, true);
+        QCOMPARE(header->Count(), 1);
+        const DictionaryPtr entry = header->DictionaryAt(0);
+        QCOMPARE(entry->Keys(), (QStringList{"FColCaption", "FHeadSecond", "FColType", "FColName", "FVisible", "FWidth",
+                                             "FShowTime"}));
+        QCOMPARE(entry->Value("FVisible").metaType().id(), int(QMetaType::Short));
+        QCOMPARE(entry->Value("FVisible").toInt(), 0);
+        QCOMPARE(entry->Value("FWidth"), QVariant(12.5));
+        QCOMPARE(entry->Value("FShowTime"), QVariant(true));
+        QCOMPARE(entry->Value("FColType"), QVariant(QStringLiteral("6")));
+    }
+
+    void headerTarget()
+    {
+        VectorPtr facadeHeader = Vector::Create();
+        SetHeaderTarget(facadeHeader);
+        SetHeaderTarget(nullptr);
+        AddColumn("a$", "", "1", "FA", true, 0, false);
+        QCOMPARE(facadeHeader->Count(), 0);
+        QVERIFY(CurrentHeaderTarget());
+        QCOMPARE(CurrentHeaderTarget()->Count(), 1);
+
+        // A run after a failed one fills only its own header.
+        FakeServerData::Install(FakeServerData::Answer::Throw);
+        ReportRun failed;
+        Rpt10903 report;
+        report.SetFilter(Dictionary::Create());
+        failed.run(report);
+        QCOMPARE(failed.header->Count(), 20);
+        FakeServerData::Install(FakeServerData::Answer::Rows);
+        ReportRun next;
+        next.run(report);
+        QCOMPARE(failed.header->Count(), 20);
+        QCOMPARE(next.header->Count(), 20);
+    }
+
+    void properties_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<Entries>("expected");
+        const auto sh = [](qint16 v) { return QVariant::fromValue(v); };
+        QTest::newRow("10901") << 10901 << Entries{{"Name", "储值积分变动表"}, {"FrozenColumn", sh(2)}, {"DetailRptID", sh(0)},
+                                                   {"HasDefaultFilterOption", true}, {"RptProperty", sh(3)}};
+        QTest::newRow("10902") << 10902 << Entries{{"Name", "会员消费表"}, {"FrozenColumn", sh(2)}, {"DetailRptID", sh(0)},
+                                                   {"HasDefaultFilterOption", true}, {"RptProperty", sh(3)}};
+        QTest::newRow("10903") << 10903 << Entries{{"Name", "会员消费明细表"}, {"RptProperty", sh(6)}, {"FrozenColumn", sh(0)},
+                                                   {"DetailRptID", sh(10903)}, {"LongTime", true},
+                                                   {"HasDefaultFilterOption", true}, {"EnableSort", true}};
+        for (const auto &[id, name] : {std::pair{10904, "礼品兑换表"}, {10905, "充值流水表"}, {10906, "商品零售价格资料表"}})
+            QTest::newRow(QByteArray::number(id)) << id << Entries{{"Name", QString::fromUtf8(name)}, {"FrozenColumn", sh(2)},
+                                                                   {"DetailRptID", sh(0)}, {"HasDefaultFilterOption", true},
+                                                                   {"RptProperty", sh(6)}, {"LongTime", true}};
+    }
+
+    void properties()
+    {
+        QFETCH(int, rptId);
+        QFETCH(Entries, expected);
+        auto report = makeReport(rptId);
+        DictionaryPtr property = Dictionary::Create();
+        report->SetRptProperty(property);
+        QStringList keys;
+        for (const auto &[key, value] : expected) {
+            keys << key;
+            QCOMPARE(property->Value(key).metaType(), value.metaType());
+            QCOMPARE(property->Value(key), value);
+        }
+        QCOMPARE(property->Keys(), keys);
+    }
+
+    void propertiesAreNotCleared()
+    {
+        DictionaryPtr property = Dictionary::Create();
+        Rpt10903().SetRptProperty(property);
+        Rpt10901().SetRptProperty(property);
+        QCOMPARE(property->Value("LongTime"), QVariant(true));
+        QCOMPARE(property->Value("EnableSort"), QVariant(true));
+        QCOMPARE(property->Value("Name"), QVariant(QStringLiteral("储值积分变动表")));
+    }
+
+    void columns_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QVariant>("groupBy");
+        QTest::addColumn<bool>("isBranch");
+        QTest::addColumn<bool>("shared");
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QStringList>("hidden");
+        const QStringList ledger = {"FCardId", "FCardType", "FVipName", "DoType", "FBillNo", "FCardAmount", "FVipNum",
+                                    "FAdjustCardAmountAdd", "FAdjustCardAmountDec", "FAdjustVipNum",
+                                    "FResidualCardAmount", "FResidualVipNum", "FCashierName"};
+        const QStringList sums = {"FAmount", "FpayAmount", "FDiscountAmount", "ftimes"};
+        const QStringList member = {"vip_birthday", "vip_mobile", "FVipTel", "FVipAdd"};
+
+        QTest::newRow("10901 cards not shared") << 10901 << QVariant() << false << false << QStringList{"FDate"} + ledger
+                                                << QStringList{};
+        QTest::newRow("10901 cards shared") << 10901 << QVariant() << false << true
+                                            << QStringList{"FDate", "FBranchName"} + ledger << QStringList{};
+        QTest::newRow("10902 by card, branch site")
+            << 10902 << QVariant(0) << true << true << QStringList{"FNo", "FVipName", "Ftype_name"} + sums + QStringList{"FEmpName"}
+            << QStringList{"FEmpName"};
+        QTest::newRow("10902 by card, head office, shared")
+            << 10902 << QVariant(QStringLiteral("0")) << false << true
+            << QStringList{"FNo", "FVipName", "Ftype_name", "FBranchName"} + sums + QStringList{"FEmpName"}
+            << QStringList{"FEmpName"};
+        QTest::newRow("10902 by branch") << 10902 << QVariant(1) << false << true
+                                         << QStringList{"FNo", "FVipNo", "FVipName", "Ftype_name"} + sums + member
+                                                + QStringList{"FEmpName"}
+                                         << member + QStringList{"FEmpName"};
+        QTest::newRow("10902 by card type, not shared")
+            << 10902 << QVariant(2) << false << false << QStringList{"FNo", "FVipNo", "FVipName"} + sums + QStringList{"FEmpName"}
+            << QStringList{"FEmpName"};
+        QTest::newRow("10902 by salesperson, shared") << 10902 << QVariant(3) << false << true
+                                                      << QStringList{"FNo", "FBranchName", "FVipNo", "FVipName"} + sums
+                                                      << QStringList{};
+        QTest::newRow("10903") << 10903 << QVariant() << false << true << Fields10903 << QStringList{"FBrNo", "FPos"};
+        QTest::newRow("10904 by item") << 10904 << QVariant(0) << false << false
+                                       << QStringList{"FNumber", "FName", "FModel", "FAuxiName", "FUnitName", "FQty", "FVipNum",
+                                                      "FOperDate", "FCardID", "FVipName", "FTypeName", "FStockNo", "FStockName"}
+                                       << QStringList{};
+        QTest::newRow("10904 by member") << 10904 << QVariant(1) << false << false
+                                         << QStringList{"FCardID", "FVipName", "FNumber", "FName", "FModel", "FAuxiName",
+                                                        "FUnitName", "FQty", "FVipNum", "FOperDate", "FTypeName", "FStockNo",
+                                                        "FStockName"}
+                                         << QStringList{};
+        QTest::newRow("10904 by branch") << 10904 << QVariant(2) << false << false
+                                         << QStringList{"FStockNo", "FStockName", "FNumber", "FName", "FModel", "FAuxiName",
+                                                        "FUnitName", "FQty", "FVipNum", "FOperDate", "FCardID", "FVipName",
+                                                        "FTypeName"}
+                                         << QStringList{};
+        QTest::newRow("10905 by card") << 10905 << QVariant(0) << false << false
+                                       << QStringList{"FCardID", "FVipName", "FTypeName", "FPlusAmt", "FPlusRealAmt",
+                                                      "FOperDate", "FOperman", "FNote"}
+                                       << QStringList{};
+        QTest::newRow("10905 by branch") << 10905 << QVariant(1) << false << false
+                                         << QStringList{"FStockNo", "FStockName", "FCardID", "FVipName", "FTypeName",
+                                                        "FPlusAmt", "FPlusRealAmt", "FOperDate", "FOperman"}
+                                         << QStringList{};
+        QTest::newRow("10906") << 10906 << QVariant() << false << false
+                               << QStringList{"FNumber", "FBarCode", "FName", "FModel", "FUnitName", "FSalePrice",
+                                              "FVipPrice", "FHelpCode", "FCoefficient"}
+                               << QStringList{};
+    }
+
+    void columns()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QVariant, groupBy);
+        QFETCH(bool, isBranch);
+        QFETCH(bool, shared);
+        QFETCH(QStringList, fields);
+        QFETCH(QStringList, hidden);
+        HostContext::SetIsBranch(isBranch);
+        HostContext::SetSVCardShareType(shared);
+        auto report = makeReport(rptId);
+        DictionaryPtr filter = filterWith({{"BDate", "2024-05-01 00:00:00"}, {"EDate", "2024-05-31 23:59:59"}});
+        if (groupBy.isValid())
+            filter->SetValue(QStringLiteral("GroupBy"), groupBy);
+        report->SetFilter(filter);
+        ReportRun run;
+        run.run(*report);
+        QCOMPARE(run.result->Value("OK"), QVariant(true));
+        QCOMPARE(run.fields(), fields);
+        QCOMPARE(run.hiddenFields(), hidden);
+    }
+
+    void captionsOfSharedFields()
+    {
+        Rpt10904 report;
+        report.SetFilter(filterWith({{"GroupBy", 2}}));
+        ReportRun byBranch;
+        byBranch.run(report);
+        QCOMPARE(byBranch.captions().mid(0, 2), (QStringList{"分店编码$", "分店名称$"}));
+        report.SetFilter(filterWith({{"GroupBy", 0}}));
+        ReportRun byItem;
+        byItem.run(report);
+        QCOMPARE(byItem.captions().mid(11, 2), (QStringList{"仓库编码$", "仓库名称$"}));
+
+        Rpt10901 ledger;
+        ledger.SetFilter(Dictionary::Create());
+        ReportRun run;
+        run.run(ledger);
+        QCOMPARE(run.captions().mid(6, 7), (QStringList{"期初+|", "", "本期+|+|", "", "", "期末+|", ""}));
+        QCOMPARE(run.header->DictionaryAt(7)->Value("FHeadSecond"), QVariant(QStringLiteral("积分数额")));
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<bool>("hasFilter");
+        QTest::addColumn<QVariant>("groupBy");
+        QTest::addColumn<int>("server");   // -1 not registered, else FakeServerData::Answer
+        QTest::addColumn<QString>("error");   // "*" any non-empty text
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("requests");
+
+        const int rows = int(FakeServerData::Answer::Rows);
+        QTest::newRow("no filter") << 10903 << false << QVariant() << rows << "" << 0 << 0;
+        QTest::newRow("server not registered") << 10903 << true << QVariant() << -1 << "*" << 20 << 0;
+        QTest::newRow("server throws") << 10901 << true << QVariant() << int(FakeServerData::Answer::Throw)
+                                       << "数据库连接失败" << 14 << 1;
+        QTest::newRow("answer is not a record set") << 10906 << true << QVariant() << int(FakeServerData::Answer::Empty)
+                                                    << "*" << 9 << 1;
+        QTest::newRow("10902 unknown grouping") << 10902 << true << QVariant(4) << rows << "" << 0 << 0;
+        QTest::newRow("10902 without grouping") << 10902 << true << QVariant() << rows << "" << 0 << 0;
+        QTest::newRow("10904 grouping 3") << 10904 << true << QVariant(3) << rows << "" << 0 << 0;
+        QTest::newRow("10905 grouping 2") << 10905 << true << QVariant(2) << rows << "" << 0 << 0;
+    }
+
+    void failures()
+    {
+        QFETCH(int, rptId);
+        QFETCH(bool, hasFilter);
+        QFETCH(QVariant, groupBy);
+        QFETCH(int, server);
+        QFETCH(QString, error);
+        QFETCH(int, columns);
+        QFETCH(int, requests);
+        if (server < 0)
+            FakeServerData::Uninstall();
+        else
+            FakeServerData::Install(FakeServerData::Answer(server));
+        auto report = makeReport(rptId);
+        if (hasFilter) {
+            DictionaryPtr filter = filterWith({{"EDate", "2024-05-31 23:59:59"}});
+            if (groupBy.isValid())
+                filter->SetValue("GroupBy", groupBy);
+            report->SetFilter(filter);
+        }
+        ReportRun run;
+        run.run(*report);
+
+        QCOMPARE(run.result->Value("OK"), QVariant(false));
+        const QString text = run.result->Value("Error").toString();
+        if (error == QLatin1String("*"))
+            QVERIFY(!text.isEmpty());
+        else
+            QCOMPARE(text, error);
+        QVERIFY(!run.windowLeftOpen);
+        QCOMPARE(run.header->Count(), columns);
+        QCOMPARE(run.rs, run.callerRs);
+        QCOMPARE(FakeServerData::log.calls, requests);
+        if (server < 0)
+            QVERIFY(text.contains(QLatin1String(Vel::ServerDataProgId)));
+    }
+
+    void request()
+    {
+        FakeServerData::Install(FakeServerData::Answer::ReplaceFilter);
+        Rpt10905 report;
+        DictionaryPtr filter = filterWith({{"RptID", 12345}, {"GroupBy", 1}});
+        report.SetFilter(filter);
+        ReportRun run;
+        run.run(report);
+        QCOMPARE(run.result->Value("OK"), QVariant(true));
+        QCOMPARE(run.result->Value("Error"), QVariant(QString()));
+        QCOMPARE(FakeServerData::log.rptId, 10905);
+        QCOMPARE(FakeServerData::log.propsString, QStringLiteral("Driver=SQLite;Database=chain.db"));
+        QCOMPARE(FakeServerData::log.filterSeen, filter);
+        QCOMPARE(run.rs, FakeServerData::log.rowsGiven);
+        QCOMPARE(report.Filter(), FakeServerData::log.filterGiven);
+        QVERIFY(!report.rs());
+        QVERIFY(!run.windowLeftOpen);
+        QVERIFY(!CurrentHeaderTarget());
+    }
+
+    void readingMessageAtFailure_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("10906 posts it before creating the server") << 10906 << QStringLiteral("正在从服务器读取数据，请稍候...");
+        QTest::newRow("10903 creates the server first") << 10903 << QString();
+    }
+
+    void readingMessageAtFailure()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QString, message);
+        FakeServerData::Uninstall();
+        auto report = makeReport(rptId);
+        report->SetFilter(Dictionary::Create());
+        ReportRun run;
+        run.run(*report);
+        QCOMPARE(run.messageAtClose, message);
+    }
+
+    void endDateShift_data()
+    {
+        QTest::addColumn<QVariant>("endDate");
+        QTest::addColumn<int>("server");
+        const QDateTime end(QDate(2024, 5, 31), QTime(23, 59, 59));
+        QTest::newRow("text, success") << QVariant(QStringLiteral("2024-05-31 23:59:59")) << int(FakeServerData::Answer::Rows);
+        QTest::newRow("date value, success") << QVariant(end) << int(FakeServerData::Answer::Rows);
+        QTest::newRow("text, request fails") << QVariant(QStringLiteral("2024-05-31 23:59:59"))
+                                             << int(FakeServerData::Answer::Throw);
+        QTest::newRow("answer not a record set") << QVariant(end) << int(FakeServerData::Answer::Empty);
+    }
+
+    void endDateShift()
+    {
+        QFETCH(QVariant, endDate);
+        QFETCH(int, server);
+        FakeServerData::Install(FakeServerData::Answer(server));
+        Rpt10902 report;
+        DictionaryPtr filter = filterWith({{"GroupBy", 0}, {"BDate", "2024-05-01 00:00:00"}, {"EDate", endDate}});
+        report.SetFilter(filter);
+        ReportRun run;
+        run.run(report);
+
+        QCOMPARE(FakeServerData::log.endDateSeen, QVariant(QDateTime(QDate(2024, 6, 1), QTime(23, 59, 59))));
+        QCOMPARE(filter->Value("EDate"), QVariant(QDateTime(QDate(2024, 5, 31), QTime(23, 59, 59))));
+
+        DictionaryPtr result = Dictionary::Create();
+        VectorPtr title;
+        DictionaryPtr property = Dictionary::Create();
+        report.BuiltRptTitleObject(result, title, property);
+        const DictionaryPtr option = Vel::AsDictionary(result->Value("RptTitleObject"));
+        QVERIFY(option);
+        QCOMPARE(option->Value("ShowDateDiff"), QVariant(QStringLiteral("BDate,2024-05-01 00:00:00|EDate,2024-05-31 23:59:59")));
+    }
+
+    void titleOptions_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<bool>("hasOption");
+        QTest::newRow("10901") << 10901 << false;
+        QTest::newRow("10903") << 10903 << true;
+        QTest::newRow("10904") << 10904 << true;
+        QTest::newRow("10905") << 10905 << true;
+        QTest::newRow("10906") << 10906 << false;
+    }
+
+    void titleOptions()
+    {
+        QFETCH(int, rptId);
+        QFETCH(bool, hasOption);
+        auto report = makeReport(rptId);
+        report->SetFilter(filterWith({{"BDate", "2024-05-01 00:00:00"}, {"EDate", "2024-05-31 23:59:59"},
+                                      {"BItemNumber", "A"}, {"EItemNumber", "B"}}));
+        DictionaryPtr result = Dictionary::Create();
+        DictionaryPtr property;
+        VectorPtr title;
+        report->BuiltRptTitleObject(result, title, property);
+
+        QCOMPARE(result->Lookup("RptTitleObject"), hasOption);
+        if (hasOption) {
+            const DictionaryPtr option = Vel::AsDictionary(result->Value("RptTitleObject"));
+            QVERIFY(option);
+            QCOMPARE(option->Keys(), QStringList{"ShowDateDiff"});
+            QCOMPARE(option->Value("ShowDateDiff").toString(),
+                     QStringLiteral("BDate,2024-05-01 00:00:00|EDate,2024-05-31 23:59:59"));
+        }
+        QVERIFY(title);
+        QCOMPARE(title->Count(), 1);
+        QCOMPARE(title->DictionaryAt(0)->Value("FCaption").toString(), QStringLiteral("商品代码从[A]到[B]"));
+        QCOMPARE(property->Value("ShowInPreview"), QVariant::fromValue(qint16(1)));
+    }
+
+    void barCodeLine_data()
+    {
+        QTest::addColumn<QVariant>("barCode");
+        QTest::addColumn<QStringList>("captions");
+        const QStringList builder = {"商品代码从[A]到[]", "部门代码[全部]"};
+        QTest::newRow("absent") << QVariant() << builder;
+        QTest::newRow("spaces only") << QVariant(QStringLiteral("   ")) << builder;
+        QTest::newRow("padded") << QVariant(QStringLiteral(" A1")) << builder + QStringList{"条形码[A1]"};
+    }
+
+    void barCodeLine()
+    {
+        QFETCH(QVariant, barCode);
+        QFETCH(QStringList, captions);
+        DictionaryPtr filter = filterWith({{"BItemNumber", "A"}, {"EItemNumber", ""}, {"BDeptNumber", ""}, {"EDeptNumber", ""}});
+        if (barCode.isValid())
+            filter->SetValue("BarCode", barCode);
+        Rpt10906 report;
+        report.SetFilter(filter);
+        DictionaryPtr result = Dictionary::Create();
+        DictionaryPtr property = Dictionary::Create();
+        VectorPtr title;
+        report.BuiltRptTitleObject(result, title, property);
+        QStringList got;
+        for (int i = 0; i < title->Count(); ++i) {
+            got << title->DictionaryAt(i)->Value("FCaption").toString();
+            QCOMPARE(title->DictionaryAt(i)->Value("FIndex").toInt(), i);
+        }
+        QCOMPARE(got, captions);
+        QCOMPARE(result->Count(), 0);
+    }
+
+    void bareContract()
+    {
+        IQueryReport bare;
+        DictionaryPtr result = Dictionary::Create();
+        VectorPtr title = Vector::Create();
+        VectorPtr header = Vector::Create();
+        RecordsetPtr rs = Recordset::Create();
+        DictionaryPtr property = Dictionary::Create();
+        bare.SetFilter(Dictionary::Create());
+        QVERIFY(!bare.Filter());
+        QVERIFY(!bare.rs());
+        QVERIFY(!bare.GetRptList(header, nullptr, rs, result).isValid());
+        QVERIFY(!bare.SetRptProperty(property).isValid());
+        bare.BuiltRptTitleObject(result, title, property);
+        QCOMPARE(header->Count(), 0);
+        QCOMPARE(property->Count(), 0);
+        QCOMPARE(result->Count(), 0);
+    }
+};
+
+QTEST_MAIN(tst_Reports)
+#include "tst_reports.moc"
