@@ -95,7 +95,7 @@ class Generator
 {
 public:
     Generator(const DemoOptions &o, DemoWriter &w, const DemoChain::Progress &p)
-        : m_o(o), m_w(w), m_progress(p), m_rnd(o.seed)
+        : m_o(o), m_w(w), m_progress(p ? p : [](const QString &) {}), m_rnd(o.seed)
     {
     }
 
@@ -113,7 +113,7 @@ private:
     struct Card { qint64 balance = 0; qint64 points = 0; };
     struct Item { qint64 unit, barId, price, vipPrice; };
 
-    void say(const QString &text) { if (m_progress) m_progress(text); }
+    void say(const QString &text) { m_progress(text); }
 
     void baseData()
     {
@@ -344,7 +344,7 @@ private:
 
     const DemoOptions &m_o;
     DemoWriter &m_w;
-    const DemoChain::Progress &m_progress;
+    const DemoChain::Progress m_progress;
     Random m_rnd;
     std::vector<Card> m_cards;
     std::vector<Item> m_items;

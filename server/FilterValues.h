@@ -17,6 +17,8 @@ class FilterValues
 public:
     explicit FilterValues(const Dictionary *filter) : m_filter(filter) {}
 
+    static constexpr int MaxTextLength = 1000;
+
     // Text of a key, trimmed; empty when absent. Numbers are taken as their text.
     QString Text(const QString &key) const;
     // A date-time from text ("yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm", "yyyy-MM-dd") or a date

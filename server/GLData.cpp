@@ -100,8 +100,8 @@ RecordsetPtr GLData::GetLookupList(const QString &propsString, qint32 lookupType
         if (!extra.isEmpty())
             where.Add(extra);
         const QString text = searchText.trimmed();
-        if (text.contains(QChar(0)))
-            throw VelError(QStringLiteral("查找文本含有不能使用的空字符"));
+        if (text.contains(QChar(0)) || text.size() > FilterValues::MaxTextLength)
+            throw VelError(QStringLiteral("查找文本太长或含有不能使用的空字符"));
         where.ContainsAny({QStringLiteral("x2.FNumber"), QStringLiteral("x2.FName")}, text);
         QVariantList params = where.Params();
         params << qBound(1, limit, 100000);

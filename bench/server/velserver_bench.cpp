@@ -79,6 +79,14 @@ int main(int argc, char **argv)
         const RecordsetPtr rs = Vel::AsRecordset(data.GetRptData(props, filter));
         const qint64 ms = timer.elapsed();
         const qint64 cells = rs->RecordCount() * (rs->FieldCount() - 1);
+        if (qEnvironmentVariableIsSet("VELSERVER_BENCH_DUMP")) {
+            for (qint64 r = 0; r < rs->RecordCount(); ++r) {
+                QStringList cells;
+                for (int f = 0; f < rs->FieldCount(); ++f)
+                    cells << rs->Value(r, f).toString();
+                std::printf("%s\n", cells.join(u'|').toUtf8().constData());
+            }
+        }
         std::printf("rows=%lld ms=%lld bytes=%zu cells=%lld bytes_per_cell=%.1f\n", rs->RecordCount(), ms,
                     rs->MemoryBytes(), cells, cells ? double(rs->MemoryBytes()) / double(cells) : 0.0);
     } catch (const VelError &e) {

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+// The engines a server test runs on: SQLite always, PostgreSQL when VELVIP_TEST_PG names a
+// server (each test gets its own database there, dropped at the end).
+class TestDatabases
+{
+public:
+    struct Engine {
+        QString name;      // "sqlite" or "postgresql"
+        QString props;     // connection text of the test's database
+    };
+
+    // Creates one empty database per engine and fills it with `fill(props)`. Returns false and
+    // sets `error` when PostgreSQL is required (VELVIP_REQUIRE_PG=1) but not usable.
+    bool Create(const QString &tag, const std::function<void(const QString &props)> &fill, QString *error);
+    // Closes every session and drops the PostgreSQL databases.
+    void Drop();
+
+    const std::vector<Engine> &Engines() const { return m_engines; }
+    // One QTest row per engine for a data column "engine" (the index into Engines()).
+    void AddRows(const QString &suffix = QString()) const;
+
+    // PostgreSQL server connection text from VELVIP_TEST_PG, empty when unset.
+    static QString PgServer();
+    // Row counts of every table, to prove a database unchanged.
+    static QStringList TableCounts(const QString &props);
+
+private:
+    std::vector<Engine> m_engines;
+    QStringList m_pgDatabases;
+    QString m_tempDir;
+};

@@ -1,0 +1,204 @@
+// Invariants on a generated chain, per engine: ledgers balance, summaries agree with lines,
+// top-ups agree with the ledger, and both engines give the same answers.
+#include "ConnectionText.h"
+#include "Database.h"
+#include "DemoChain.h"
+#include "Dictionary.h"
+#include "GLData.h"
+#include "Recordset.h"
+#include "TestDatabases.h"
+#include "VelError.h"
+
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+qint64 cents(const QVariant &v) { return qRound64(v.toDouble() * 100); }
+
+void generate(const QString &props)
+{
+    DemoOptions o;
+    o.members = 150;
+    o.items = 80;
+    o.days = 62;
+    o.linesPerDay = 60;
+    o.seed = 5;
+    const ConnectionText ct = ConnectionText::Parse(props);
+    if (ct.Driver() == ConnectionText::Engine::SQLite)
+        o.outPath = ct.Database();
+    else
+        o.connectionText = props;
+    DemoChain::Generate(o);
+}
+
+} // namespace
+
+class tst_ServerChain : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase() { m_dbs.Drop(); }
+    void ledgerBalances_data() { m_dbs.AddRows(); }
+    void ledgerBalances();
+    void salesTotalsMatchLines_data() { m_dbs.AddRows(); }
+    void salesTotalsMatchLines();
+    void topUpsMatchLedger_data() { m_dbs.AddRows(); }
+    void topUpsMatchLedger();
+    void enginesAgree();
+    void defaultDatabase();
+
+private:
+    RecordsetPtr run(int engine, qint32 rptId, const QList<QPair<QString, QVariant>> &pairs)
+    {
+        DictionaryPtr f = Dictionary::Create();
+        for (const auto &[k, v] : pairs)
+            f->SetValue(k, v);
+        GLData data;
+        data.SetRptID(rptId);
+        return Vel::AsRecordset(data.GetRptData(m_dbs.Engines()[size_t(engine)].props, f));
+    }
+    TestDatabases m_dbs;
+};
+
+void tst_ServerChain::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_dbs.Create(QStringLiteral("chain"), generate, &error), qPrintable(error));
+}
+
+void tst_ServerChain::ledgerBalances()
+{
+    QFETCH(int, engine);
+    QHash<QString, QPair<qint64, qint64>> closing;    // card -> closing of the month before
+    qint64 movements = 0;
+    for (int month = 1; month <= 3; ++month) {
+        const RecordsetPtr rs = run(engine, 10901, {{"Year", 2024}, {"Month", double(month)}});
+        QVERIFY(rs->RecordCount() > 0);
+        QHash<QString, QPair<qint64, qint64>> next;
+        for (qint64 r = 0; r < rs->RecordCount(); ++r) {
+            const qint64 kind = rs->Value(r, "FRowKind").toLongLong();
+            const qint64 openV = cents(rs->Value(r, "FCardAmount")), openP = cents(rs->Value(r, "FVipNum"));
+            const qint64 add = cents(rs->Value(r, "FAdjustCardAmountAdd")), spent = cents(rs->Value(r, "FAdjustCardAmountDec"));
+            const qint64 points = cents(rs->Value(r, "FAdjustVipNum"));
+            const qint64 closeV = cents(rs->Value(r, "FResidualCardAmount")), closeP = cents(rs->Value(r, "FResidualVipNum"));
+            QCOMPARE(closeV, openV + add - spent);
+            QCOMPARE(closeP, openP + points);
+            const QString card = rs->Value(r, "FCardId").toString();
+            if (kind == 0 && rs->Value(r, "DoType").toString() != u"期初")
+                ++movements;
+            if (kind == 1) {
+                QCOMPARE(qMakePair(openV, openP), closing.value(card, qMakePair(qint64(0), qint64(0))));
+                next.insert(card, {closeV, closeP});
+                QVERIFY2(closeV >= 0, qPrintable(card));
+            }
+        }
+        closing = next;
+    }
+    QVERIFY(movements > 100);
+}
+
+void tst_ServerChain::salesTotalsMatchLines()
+{
+    QFETCH(int, engine);
+    const QList<QList<QPair<QString, QVariant>>> filters{
+        {},
+        {{"BVipNum", "8000010"}, {"EVipNum", "8000090"}},
+        {{"BBranchNum", "002"}, {"EBranchNum", "004"}},
+    };
+    for (const auto &extra : filters) {
+        auto lines = extra;
+        lines << qMakePair(QString("BDate"), QVariant("2024-02-01 00:00:00")) << qMakePair(QString("EDate"), QVariant("2024-02-29 23:59:59"));
+        const RecordsetPtr detail = run(engine, 10903, lines);
+        QVERIFY(detail->RecordCount() > 1);
+        const qint64 last = detail->RecordCount() - 1;
+        for (int groupBy = 0; groupBy <= 3; ++groupBy) {
+            auto sales = extra;
+            sales << qMakePair(QString("BDate"), QVariant("2024-02-01 00:00:00"))
+                  << qMakePair(QString("EDate"), QVariant(QDateTime(QDate(2024, 3, 1), QTime(23, 59, 59))))
+                  << qMakePair(QString("GroupBy"), QVariant(groupBy));
+            const RecordsetPtr sum = run(engine, 10902, sales);
+            const qint64 total = sum->RecordCount() - 1;
+            QCOMPARE(sum->Value(total, "FRowKind").toInt(), 2);
+            QCOMPARE(cents(sum->Value(total, "FAmount")), cents(detail->Value(last, "FAmount")));
+            QCOMPARE(cents(sum->Value(total, "FpayAmount")), cents(detail->Value(last, "FSaleAmount")));
+            QCOMPARE(cents(sum->Value(total, "FDiscountAmount")), cents(detail->Value(last, "FDiscountAmount")));
+        }
+    }
+}
+
+void tst_ServerChain::topUpsMatchLedger()
+{
+    QFETCH(int, engine);
+    QHash<QString, qint64> ledger;
+    for (int month = 1; month <= 3; ++month) {
+        const RecordsetPtr rs = run(engine, 10901, {{"Year", 2024}, {"Month", month}, {"ShowVipDo", 1}});
+        for (qint64 r = 0; r < rs->RecordCount(); ++r) {
+            if (rs->Value(r, "DoType").toString() == u"充值")
+                ledger[rs->Value(r, "FCardId").toString()] += cents(rs->Value(r, "FAdjustCardAmountAdd"));
+        }
+    }
+    QHash<QString, qint64> journal;
+    const RecordsetPtr rs = run(engine, 10905, {{"GroupBy", 0}, {"SumOnly", 1}});
+    for (qint64 r = 0; r < rs->RecordCount(); ++r) {
+        if (rs->Value(r, "FRowKind").toInt() == 1)
+            journal.insert(rs->Value(r, "FCardID").toString(), cents(rs->Value(r, "FPlusAmt")));
+    }
+    QVERIFY(journal.size() > 10);
+    QCOMPARE(journal, ledger);
+}
+
+void tst_ServerChain::enginesAgree()
+{
+    if (m_dbs.Engines().size() < 2)
+        QSKIP("only one engine");
+    const QList<QPair<qint32, QList<QPair<QString, QVariant>>>> runs{
+        {10901, {{"Year", 2024}, {"Month", 2}}},
+        {10902, {{"GroupBy", 3}, {"BDate", "2024-01-10"}, {"EDate", "2024-02-10"}}},
+        {10903, {{"BDate", "2024-01-01 00:00:00"}, {"EDate", "2024-01-15 23:59:59"}, {"BItemNum", "100010"}}},
+        {10904, {{"GroupBy", 2}}},
+        {10905, {{"GroupBy", 1}}},
+        {10906, {}},
+    };
+    for (const auto &[rptId, filter] : runs) {
+        QStringList answers;
+        for (int e = 0; e < 2; ++e) {
+            const RecordsetPtr rs = run(e, rptId, filter);
+            QStringList lines;
+            for (qint64 r = 0; r < rs->RecordCount(); ++r) {
+                QStringList cells;
+                for (int f = 0; f < rs->FieldCount(); ++f)
+                    cells << rs->Value(r, f).toString();
+                lines << cells.join(u'|');
+            }
+            answers << lines.join(u'\n');
+        }
+        QVERIFY(!answers[0].isEmpty());
+        QCOMPARE(answers[1], answers[0]);
+    }
+}
+
+void tst_ServerChain::defaultDatabase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QFile::remove(DemoChain::DefaultDatabasePath());
+    QStringList steps;
+    const QString props = DemoChain::EnsureDefaultDatabase([&](const QString &s) { steps << s; });
+    QVERIFY(!steps.isEmpty());
+    QCOMPARE(ConnectionText::Parse(props).Database(), DemoChain::DefaultDatabasePath());
+    const QDateTime written = QFileInfo(DemoChain::DefaultDatabasePath()).lastModified();
+    QCOMPARE(DemoChain::EnsureDefaultDatabase(), props);
+    QCOMPARE(QFileInfo(DemoChain::DefaultDatabasePath()).lastModified(), written);
+    GLData data;
+    data.SetRptID(10906);
+    DictionaryPtr f = Dictionary::Create();
+    QVERIFY(Vel::AsRecordset(data.GetRptData(props, f))->RecordCount() > 1000);
+    Database::CloseAll();
+    QFile::remove(DemoChain::DefaultDatabasePath());
+}
+
+QTEST_GUILESS_MAIN(tst_ServerChain)
+#include "tst_serverchain.moc"
