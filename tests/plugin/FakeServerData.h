@@ -8,6 +8,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 // What the fake server received.
 struct FakeServerLog
 {
@@ -33,11 +35,14 @@ public:
     static inline Answer answer = Answer::Rows;
     using Log = FakeServerLog;
     static inline Log log;
+    // Runs inside every request, before the answer (e.g. to disturb the progress window).
+    static inline std::function<void()> duringRequest;
 
     static void Install(Answer how = Answer::Rows)
     {
         answer = how;
         log = Log();
+        duringRequest = nullptr;
         ComponentRegistry::Instance().Register(QString::fromLatin1(Vel::ServerDataProgId),
                                                [] { return new FakeServerData; });
     }
@@ -53,6 +58,8 @@ public:
         log.propsString = propsString;
         log.filterSeen = filter;
         log.endDateSeen = filter ? filter->Value(QStringLiteral("EDate")) : QVariant();
+        if (duringRequest)
+            duringRequest();
         switch (answer) {
         case Answer::Throw:
             throw VelError(QStringLiteral("数据库连接失败"), 1001, QStringLiteral("GLData"));

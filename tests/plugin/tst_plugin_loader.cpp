@@ -1,0 +1,109 @@
+#include "FakeServerData.h"
+
+#include "facade/ComponentLibrary.h"
+
+#include "HostKit.h"
+
+#include "ComponentRegistry.h"
+#include "Dictionary.h"
+#include "Recordset.h"
+#include "Vector.h"
+
+#include <QJsonArray>
+#include <QLibrary>
+#include <QPluginLoader>
+#include <QtTest>
+
+// The built library loaded the way a host loads it, and driven only by name.
+class tst_PluginLoader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        RegisterHostKitComponents();
+        HostContext::Publish();
+        ShareProps::SetHostProperty(QStringLiteral("PropsString"), QStringLiteral("Driver=SQLite;Database=x.db"));
+        FakeServerData::Install();
+        QVERIFY2(m_loader.load(), qPrintable(m_loader.errorString()));
+        m_library = qobject_cast<IComponentLibrary *>(m_loader.instance());
+        QVERIFY(m_library);
+    }
+
+    void metadataListsTheProgIds()
+    {
+        const QStringList expected = {"VelVipRpt.Application", "VelVipRpt.Rpt10901", "VelVipRpt.Rpt10902",
+                                      "VelVipRpt.Rpt10903", "VelVipRpt.Rpt10904", "VelVipRpt.Rpt10905",
+                                      "VelVipRpt.Rpt10906", "VelVipRpt.IQueryReport", "VelVipRpt.IReportFilter"};
+        QStringList listed;
+        const QJsonArray ids = m_loader.metaData().value("MetaData").toObject().value("ProgIds").toArray();
+        for (const auto &id : ids)
+            listed << id.toString();
+        QCOMPARE(listed, expected);
+        QCOMPARE(m_library->ProgIds(), expected);
+    }
+
+    void runsAReportByName()
+    {
+        m_library->RegisterServer();
+        QVERIFY(ComponentRegistry::Instance().IsRegistered(QStringLiteral("VelVipRpt.Application")));
+        std::unique_ptr<QObject> app = ComponentRegistry::Instance().Create(QStringLiteral("VelVipRpt.Application"));
+        QVERIFY(!m_library->CanUnloadNow());
+
+        DictionaryPtr filter = Dictionary::Create();
+        filter->SetValue(QStringLiteral("BarCode"), QStringLiteral("6901"));
+        QVERIFY(app->setProperty("RptID", 10906));
+        QVERIFY(app->setProperty("Filter", QVariant::fromValue(filter)));
+        QVariant returned;
+        QVERIFY(QMetaObject::invokeMethod(app.get(), "GetReportData", Q_RETURN_ARG(QVariant, returned)));
+        QVERIFY(!returned.isValid());
+
+        const DictionaryPtr result = app->property("Result").value<DictionaryPtr>();
+        QVERIFY(result);
+        QCOMPARE(result->Value(QStringLiteral("OK")), QVariant(true));
+        QCOMPARE(app->property("Header").value<VectorPtr>()->Count(), 9);
+        QCOMPARE(app->property("rs").value<RecordsetPtr>(), FakeServerData::log.rowsGiven);
+        const VectorPtr title = app->property("Title").value<VectorPtr>();
+        QCOMPARE(title->DictionaryAt(title->Count() - 1)->Value(QStringLiteral("FCaption")).toString(),
+                 QStringLiteral("条形码[6901]"));
+        QCOMPARE(FakeServerData::log.rptId, 10906);
+
+        app.reset();
+        QVERIFY(m_library->CanUnloadNow());
+        m_library->UnregisterServer();
+        QVERIFY(!ComponentRegistry::Instance().IsRegistered(QStringLiteral("VelVipRpt.Application")));
+    }
+
+    void plainEntryPoints()
+    {
+        QLibrary library(QStringLiteral(VELVIPRPT_PATH));
+        using GetClassObject = QObject *(*)(const char *);
+        using Status = int (*)();
+        auto getClassObject = reinterpret_cast<GetClassObject>(library.resolve("DllGetClassObject"));
+        auto canUnload = reinterpret_cast<Status>(library.resolve("DllCanUnloadNow"));
+        auto registerServer = reinterpret_cast<Status>(library.resolve("DllRegisterServer"));
+        auto unregisterServer = reinterpret_cast<Status>(library.resolve("DllUnregisterServer"));
+        QVERIFY(getClassObject && canUnload && registerServer && unregisterServer);
+
+        QVERIFY(!getClassObject("VelVipRpt.Bar"));
+        std::unique_ptr<QObject> report(getClassObject("VelVipRpt.Rpt10903"));
+        QVERIFY(report);
+        QCOMPARE(canUnload(), 0);
+        QVERIFY(report->property("Filter").isValid());
+        report.reset();
+        QCOMPARE(canUnload(), 1);
+
+        QCOMPARE(registerServer(), 0);
+        QVERIFY(ComponentRegistry::Instance().IsRegistered(QStringLiteral("VelVipRpt.IReportFilter")));
+        QCOMPARE(unregisterServer(), 0);
+        QVERIFY(!ComponentRegistry::Instance().IsRegistered(QStringLiteral("VelVipRpt.IReportFilter")));
+    }
+
+private:
+    QPluginLoader m_loader{QStringLiteral(VELVIPRPT_PATH)};
+    IComponentLibrary *m_library = nullptr;
+};
+
+QTEST_MAIN(tst_PluginLoader)
+#include "tst_plugin_loader.moc"
