@@ -27,7 +27,8 @@ DictionaryPtr filterFrom(const QStringList &pairs)
         const QString value = pair.section(u'=', 1);
         bool isNumber = false;
         const int n = value.toInt(&isNumber);
-        filter->SetValue(key, isNumber && key != u"BVipNum" && key != u"EVipNum" ? QVariant(n) : QVariant(value));
+        static const QStringList numeric{"GroupBy", "Year", "Month", "SumOnly", "ShowSumOnly", "ShowVipDo"};
+        filter->SetValue(key, isNumber && numeric.contains(key) ? QVariant(n) : QVariant(value));
     }
     return filter;
 }
