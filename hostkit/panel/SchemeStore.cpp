@@ -17,6 +17,9 @@ namespace {
 // Marks the file as ours; anything else under that name is set aside, never overwritten.
 constexpr qint32 ApplicationId = 0x56465343; // "VFSC"
 constexpr qint32 SchemaVersion = 1;
+// The name under which the last confirmed filter is kept (its own kind, so no user name clashes;
+// a null text would bind as SQL NULL).
+constexpr const char *LastName = "last confirmed";
 
 struct Encoded {
     QString type;
@@ -198,7 +201,7 @@ DictionaryPtr SchemeStore::Load(qint32 reportId, const QString &name) const
 
 DictionaryPtr SchemeStore::LoadLast(qint32 reportId) const
 {
-    return load(reportId, Last, QString());
+    return load(reportId, Last, QLatin1String(LastName));
 }
 
 bool SchemeStore::Save(qint32 reportId, const QString &name, const Dictionary &filter)
@@ -210,7 +213,7 @@ bool SchemeStore::Save(qint32 reportId, const QString &name, const Dictionary &f
 
 bool SchemeStore::SaveLast(qint32 reportId, const Dictionary &filter)
 {
-    return save(reportId, Last, QString(), filter);
+    return save(reportId, Last, QLatin1String(LastName), filter);
 }
 
 DictionaryPtr SchemeStore::load(qint32 reportId, Kind kind, const QString &name) const

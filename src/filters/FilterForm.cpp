@@ -203,6 +203,11 @@ void FilterForm::MoveUp(std::initializer_list<QWidget *> controls, int twips)
         w->move(w->x(), w->y() - Twips::ToPixels(twips));
 }
 
+QVariant FilterForm::CheckValue(const QCheckBox *box)
+{
+    return QVariant::fromValue(qint16(box->isChecked() ? 1 : 0));
+}
+
 QString FilterForm::Trimmed(const QLineEdit *box)
 {
     return box->text().trimmed();

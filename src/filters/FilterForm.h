@@ -96,6 +96,8 @@ protected:
     // Moves a control up by a number of twips, relative to where it is now.
     static void MoveUp(std::initializer_list<QWidget *> controls, int twips);
 
+    // A check box's state as the 16-bit 0 or 1 the filters carry.
+    static QVariant CheckValue(const QCheckBox *box);
     // Text of a box without leading and trailing spaces.
     static QString Trimmed(const QLineEdit *box);
     // The index a control carries for lookups, -1 when it carries none.

@@ -93,7 +93,7 @@ void GroupedFilterForm::SaveFilter(DictionaryPtr &Filter)
             throw VelError(QStringLiteral("No grouping selected"));
         Filter->SetValue(QStringLiteral("GroupBy"), VariantConvert::ToInt32(cboGroup->currentData()));
     });
-    Guarded([&] { Filter->SetValue(QStringLiteral("SumOnly"), qint16(chkShowSumOnly->isChecked() ? 1 : 0)); });
+    Guarded([&] { Filter->SetValue(QStringLiteral("SumOnly"), CheckValue(chkShowSumOnly)); });
 }
 
 void GroupedFilterForm::LoadFilter(DictionaryPtr &Filter)

@@ -4,6 +4,7 @@
 #include "ErrorReporter.h"
 #include "GroupedFilterForm.h"
 #include "VelError.h"
+#include "reports/ReportLayout.h"
 #include "frmFilter10901.h"
 #include "frmFilter10902.h"
 #include "frmFilter10903.h"
@@ -77,7 +78,7 @@ void ReportFilter::Init()
         const DictionaryPtr dialogResult = m_frmItem->Result();
         if (!dialogResult) {
             m_result->SetValue(QStringLiteral("OK"), false);
-            m_result->SetValue(QStringLiteral("Error"), QStringLiteral("过滤条件有误，请重新过滤！"));
+            m_result->SetValue(QStringLiteral("Error"), GetMsgText(QStringLiteral("过滤条件有误，请重新过滤！")));
         } else if (dialogResult->Value(QStringLiteral("OK")).toBool()) {
             m_result->SetValue(QStringLiteral("OK"), true);
             m_result->SetValue(QStringLiteral("Error"), QString());

@@ -117,8 +117,8 @@ void frmFilter10901::SaveFilter(DictionaryPtr &Filter)
         Filter->SetValue(QStringLiteral("BVipTypeNum"), Trimmed(txtItem[5]));
         Filter->SetValue(QStringLiteral("EVipTypeNum"), Trimmed(txtItem[6]));
         Filter->SetValue(QStringLiteral("VipName"), Trimmed(txtItem[4]));
-        Filter->SetValue(QStringLiteral("ShowSumOnly"), qint16(chkShowSumOnly->isChecked() ? 1 : 0));
-        Filter->SetValue(QStringLiteral("ShowVipDo"), qint16(chkShowVipDo->isChecked() ? 1 : 0));
+        Filter->SetValue(QStringLiteral("ShowSumOnly"), CheckValue(chkShowSumOnly));
+        Filter->SetValue(QStringLiteral("ShowVipDo"), CheckValue(chkShowVipDo));
     });
 }
 

@@ -120,7 +120,7 @@ void frmFilter10902::SaveFilter(DictionaryPtr &Filter)
         if (cboGroup->currentIndex() < 0)
             throw VelError(QStringLiteral("No grouping selected"));
         Filter->SetValue(QStringLiteral("GroupBy"), VariantConvert::ToInt32(cboGroup->currentData()));
-        Filter->SetValue(QStringLiteral("SumOnly"), qint16(chkShowSumOnly->isChecked() ? 1 : 0));
+        Filter->SetValue(QStringLiteral("SumOnly"), CheckValue(chkShowSumOnly));
     });
 }
 

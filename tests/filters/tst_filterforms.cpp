@@ -1,0 +1,443 @@
+#include "FilterTestSupport.h"
+
+#include "filters/GroupedFilterForm.h"
+#include "filters/frmFilter10901.h"
+#include "filters/frmFilter10902.h"
+#include "filters/frmFilter10903.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QLineEdit>
+#include <QSpinBox>
+
+using namespace FilterTest;
+
+namespace {
+constexpr int Text = QMetaType::QString, I16 = QMetaType::Short, I32 = QMetaType::Int, Dbl = QMetaType::Double;
+
+QStringList comboTexts(const QComboBox *combo)
+{
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
+    return texts;
+}
+} // namespace
+
+class tst_FilterForms : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { InitEnvironment(); }
+    void init() { ResetEnvironment(); }
+    void cleanup() { QVERIFY2(LeakedWindows().isEmpty(), "a window was left open"); }
+
+    void savedKeysTypesAndOrder_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QList<int>>("types");
+        QTest::newRow("10901 month ledger")
+            << 10901
+            << QStringList{"Year", "Month", "BBranchNum", "EBranchNum", "BVipNum", "EVipNum", "BVipTypeNum",
+                           "EVipTypeNum", "VipName", "ShowSumOnly", "ShowVipDo"}
+            << QList<int>{I32, Dbl, Text, Text, Text, Text, Text, Text, Text, I16, I16};
+        QTest::newRow("10902 member sales")
+            << 10902 << QStringList{"BDate", "EDate", "BVipNum", "EVipNum", "VipName", "BBranchNum", "EBranchNum", "GroupBy", "SumOnly"}
+            << QList<int>{Text, Text, Text, Text, Text, Text, Text, I32, I16};
+        QTest::newRow("10903 sale lines")
+            << 10903
+            << QStringList{"BDate", "EDate", "BVipNum", "EVipNum", "BItemNum", "EItemNum", "Bcustnum", "Ecustnum",
+                           "Cashier", "Pos", "Brand", "Billnumber", "BBranchNum", "EBranchNum"}
+            << QList<int>(14, Text);
+        QTest::newRow("10904 gifts")
+            << 10904
+            << QStringList{"BDate", "EDate", "BCardID", "ECardID", "BItemNum", "EItemNum", "BTypeID", "ETypeID",
+                           "BStockNo", "EStockNo", "GroupBy", "SumOnly"}
+            << QList<int>{Text, Text, Text, Text, Text, Text, Text, Text, Text, Text, I32, I16};
+        QTest::newRow("10905 top-ups without items")
+            << 10905
+            << QStringList{"BDate", "EDate", "BCardID", "ECardID", "BTypeID", "ETypeID", "BStockNo", "EStockNo", "GroupBy", "SumOnly"}
+            << QList<int>{Text, Text, Text, Text, Text, Text, Text, Text, I32, I16};
+        QTest::newRow("10906 prices") << 10906 << QStringList{"BItemNumber", "EItemNumber", "BarCode"} << QList<int>(3, Text);
+    }
+    void savedKeysTypesAndOrder()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QStringList, keys);
+        QFETCH(QList<int>, types);
+        auto form = ShownForm(rptId);
+        const DictionaryPtr saved = Saved(form.get());
+        QCOMPARE(saved->Keys(), keys);
+        QCOMPARE(TypeIds(saved), types);
+    }
+
+    // A filter restored and saved again comes back with the same values (branch rows included).
+    void restoreThenSaveRoundTrips_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<DictionaryPtr>("filter");
+        QTest::newRow("10901") << 10901
+                               << Make({{"Year", 2025}, {"Month", 3.0}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
+                                        {"BVipNum", "A001"}, {"EVipNum", "A099"}, {"BVipTypeNum", "T1"}, {"EVipTypeNum", "T3"},
+                                        {"VipName", "王"}, {"ShowSumOnly", qint16(1)}, {"ShowVipDo", qint16(0)}});
+        QTest::newRow("10902") << 10902
+                               << Make({{"BDate", "2024-05-01 00:00:00"}, {"EDate", "2024-05-31 00:00:00"}, {"BVipNum", "8001"},
+                                        {"EVipNum", "8009"}, {"VipName", "李"}, {"BBranchNum", "B01"}, {"EBranchNum", "B02"},
+                                        {"GroupBy", 2}, {"SumOnly", qint16(1)}});
+        QTest::newRow("10903") << 10903
+                               << Make({{"BDate", "2024-05-06 08:30:00"}, {"EDate", "2024-05-06 23:59:59"}, {"BVipNum", "A1"},
+                                        {"EVipNum", "A2"}, {"BItemNum", "I1"}, {"EItemNum", "I2"}, {"Bcustnum", "C1"},
+                                        {"Ecustnum", "C2"}, {"Cashier", "E5"}, {"Pos", "P01"}, {"Brand", "BR"},
+                                        {"Billnumber", "0042"}, {"BBranchNum", "B01"}, {"EBranchNum", "B03"}});
+        QTest::newRow("10904") << 10904
+                               << Make({{"BDate", "2024-05-06 08:30:15"}, {"EDate", "2024-06-01 10:00:00"}, {"BCardID", "A1"},
+                                        {"ECardID", "A2"}, {"BItemNum", "I1"}, {"EItemNum", "I2"}, {"BTypeID", "T1"},
+                                        {"ETypeID", "T2"}, {"BStockNo", "B01"}, {"EStockNo", "B02"}, {"GroupBy", 1},
+                                        {"SumOnly", qint16(1)}});
+        QTest::newRow("10906") << 10906 << Make({{"BItemNumber", "I1"}, {"EItemNumber", "I9"}, {"BarCode", "6901234567892"}});
+    }
+    void restoreThenSaveRoundTrips()
+    {
+        QFETCH(int, rptId);
+        QFETCH(DictionaryPtr, filter);
+        auto form = ShownForm(rptId);
+        Restore(form.get(), filter);
+        const DictionaryPtr saved = Saved(form.get());
+        QCOMPARE(saved->Keys(), filter->Keys());
+        for (const QString &key : filter->Keys())
+            QCOMPARE(saved->Value(key).toString(), filter->Value(key).toString());
+    }
+
+    void textIsTrimmedAndAbsentKeysEmptyBoxes()
+    {
+        auto form = ShownForm(10903);
+        form->txtItem[8]->setText(QStringLiteral("P01"));
+        form->txtItem[2]->setText(QStringLiteral("  A01 "));
+        Restore(form.get(), Make({{"BVipNum", "  A01 "}}));
+        QCOMPARE(form->txtItem[8]->text(), QString());
+        const DictionaryPtr saved = Saved(form.get());
+        QCOMPARE(saved->Value("BVipNum").toString(), QStringLiteral("A01"));
+        QCOMPARE(saved->Value("Pos").toString(), QString());
+        QVERIFY(saved->Lookup("Pos"));
+    }
+
+    void month10901DefaultsAndRestore_data()
+    {
+        QTest::addColumn<DictionaryPtr>("filter");
+        QTest::addColumn<int>("year");
+        QTest::addColumn<int>("month");
+        const QDate today = QDate::currentDate();
+        QTest::newRow("year and month") << Make({{"Year", 2025}, {"Month", 3}}) << 2025 << 3;
+        QTest::newRow("no year keeps the year") << Make({{"Month", 7}}) << today.year() << 7;
+        QTest::newRow("text year") << Make({{"Year", "2019"}, {"Month", "11"}}) << 2019 << 11;
+        QTest::newRow("empty year, no month") << Make({{"Year", ""}}) << today.year() << today.month();
+    }
+    void month10901DefaultsAndRestore()
+    {
+        QFETCH(DictionaryPtr, filter);
+        QFETCH(int, year);
+        QFETCH(int, month);
+        auto form = ShownForm(10901);
+        auto *f = static_cast<frmFilter10901 *>(form.get());
+        QCOMPARE(f->DtpBDate->value(), QDate::currentDate().year());
+        QCOMPARE(f->DtpEDate->value(), QDate::currentDate().month());
+        QVERIFY(!f->chkShowSumOnly->isChecked());
+        QVERIFY(f->chkShowVipDo->isChecked());
+        Restore(form.get(), filter);
+        QCOMPARE(f->DtpBDate->value(), year);
+        QCOMPARE(f->DtpEDate->value(), month);
+    }
+
+    void beginCodeCopiedToEmptyEnd_data()
+    {
+        QTest::addColumn<int>("begin");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("endBefore");
+        QTest::addColumn<QString>("endAfter");
+        QTest::newRow("card number into empty end") << 2 << 3 << QString() << QStringLiteral("A001");
+        QTest::newRow("end already set") << 2 << 3 << QStringLiteral("A050") << QStringLiteral("A050");
+        QTest::newRow("card type") << 5 << 6 << QStringLiteral("  ") << QStringLiteral("A001");
+        QTest::newRow("member name has no partner") << 4 << 3 << QString() << QString();
+    }
+    void beginCodeCopiedToEmptyEnd()
+    {
+        QFETCH(int, begin);
+        QFETCH(int, end);
+        QFETCH(QString, endBefore);
+        QFETCH(QString, endAfter);
+        auto form = ShownForm(10901);
+        form->txtItem[end]->setText(endBefore);
+        form->txtItem[begin]->setText(QStringLiteral(" A001 "));
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QCoreApplication::sendEvent(form->txtItem[begin], &out);
+        QCOMPARE(form->txtItem[end]->text(), endAfter);
+    }
+
+    // Branch keys and layout by site: (branch site?, shared cards?).
+    void branchSites_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<bool>("isBranch");
+        QTest::addColumn<bool>("shared");
+        QTest::addColumn<QString>("beginKey");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("rowsMoved");
+        QTest::newRow("10901 head office shared") << 10901 << false << true << "BBranchNum" << "" << false;
+        QTest::newRow("10901 head office own cards") << 10901 << false << false << "BBranchNum" << "B07" << true;
+        QTest::newRow("10901 branch shared") << 10901 << true << true << "BBranchNum" << "" << true;
+        QTest::newRow("10901 branch own cards") << 10901 << true << false << "BBranchNum" << "B07" << true;
+        QTest::newRow("10902 branch shared") << 10902 << true << true << "BBranchNum" << "B07" << true;
+        QTest::newRow("10902 branch own cards") << 10902 << true << false << "BBranchNum" << "" << false;
+        QTest::newRow("10902 head office") << 10902 << false << true << "BBranchNum" << "" << false;
+        QTest::newRow("10903 branch") << 10903 << true << false << "BBranchNum" << "B07" << false;
+        QTest::newRow("10903 head office") << 10903 << false << false << "BBranchNum" << "" << false;
+        QTest::newRow("10904 branch") << 10904 << true << true << "BStockNo" << "B07" << false;
+        QTest::newRow("10905 head office") << 10905 << false << true << "BStockNo" << "" << false;
+    }
+    void branchSites()
+    {
+        QFETCH(int, rptId);
+        QFETCH(bool, isBranch);
+        QFETCH(bool, shared);
+        QFETCH(QString, beginKey);
+        QFETCH(QString, expected);
+        QFETCH(bool, rowsMoved);
+        HostContext::SetIsBranch(isBranch);
+        HostContext::SetSVCardShareType(shared);
+        std::unique_ptr<FilterForm> form(ReportFilter::CreateForm(rptId));
+        form->SetRptID(rptId);
+        const int cardRowY = form->txtItem[2]->y();
+        form->show(); // load and the panel's first restore
+        QVERIFY(form->txtItem[0]->isHidden());
+        QCOMPARE(form->txtItem[2]->y() != cardRowY, rowsMoved);
+        const DictionaryPtr saved = Saved(form.get());
+        QCOMPARE(saved->Value(beginKey).toString(), expected);
+        // A second restore refills the boxes but does not move the rows again.
+        const int afterFirst = form->txtItem[2]->y();
+        Restore(form.get(), Saved(form.get()));
+        QCOMPARE(form->txtItem[2]->y(), afterFirst);
+    }
+
+    void cardRange10902CompletesOneSidedInput_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("begin");
+        QTest::addColumn<QString>("end");
+        QTest::newRow("only to") << "" << "8001" << "8001" << "8001";
+        QTest::newRow("only from") << " 8001 " << "" << "8001" << "8001";
+        QTest::newRow("both") << "8001" << "8009" << "8001" << "8009";
+        QTest::newRow("neither") << "" << "  " << "" << "";
+    }
+    void cardRange10902CompletesOneSidedInput()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, begin);
+        QFETCH(QString, end);
+        auto form = ShownForm(10902);
+        form->txtItem[2]->setText(from);
+        form->txtItem[3]->setText(to);
+        const DictionaryPtr saved = Saved(form.get());
+        QCOMPARE(saved->Value("BVipNum").toString(), begin);
+        QCOMPARE(saved->Value("EVipNum").toString(), end);
+    }
+
+    void groupingListsBySite_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<int>("appType");
+        QTest::addColumn<bool>("isBranch");
+        QTest::addColumn<bool>("shared");
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("10902 head office shared") << 10902 << 2 << false << true
+                                                  << QStringList{"会员卡号", "消费分店", "卡类别", "业务员"};
+        QTest::newRow("10902 branch shared") << 10902 << 2 << true << true << QStringList{"会员卡号", "卡类别", "业务员"};
+        QTest::newRow("10902 head office own cards") << 10902 << 1 << false << false << QStringList{"会员卡号", "卡类别", "业务员"};
+        QTest::newRow("10904 type 3") << 10904 << 3 << false << true << QStringList{"商品", "会员"};
+        QTest::newRow("10904 type 8 outside the mask") << 10904 << 8 << false << true << QStringList{};
+        QTest::newRow("10905") << 10905 << 2 << true << false << QStringList{"会员"};
+    }
+    void groupingListsBySite()
+    {
+        QFETCH(int, rptId);
+        QFETCH(int, appType);
+        QFETCH(bool, isBranch);
+        QFETCH(bool, shared);
+        QFETCH(QStringList, entries);
+        HostContext::SetAppType(appType);
+        HostContext::SetIsBranch(isBranch);
+        HostContext::SetSVCardShareType(shared);
+        auto form = ShownForm(rptId);
+        auto *combo = form->findChild<QComboBox *>(QStringLiteral("cboGroup"));
+        QCOMPARE(comboTexts(combo), entries);
+        QCOMPARE(combo->currentIndex(), entries.isEmpty() ? -1 : 0);
+        const DictionaryPtr saved = Saved(form.get());
+        QCOMPARE(saved->Lookup("GroupBy"), !entries.isEmpty());
+        if (!entries.isEmpty())
+            QCOMPARE(saved->Value("GroupBy"), QVariant(qint32(0)));
+    }
+
+    // A restored grouping that the list does not offer leaves nothing selected.
+    void groupByNotOffered_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<bool>("sumOnlyWritten");
+        QTest::newRow("10902 stops at GroupBy") << 10902 << false;
+        QTest::newRow("10905 skips GroupBy only") << 10905 << true;
+    }
+    void groupByNotOffered()
+    {
+        QFETCH(int, rptId);
+        QFETCH(bool, sumOnlyWritten);
+        HostContext::SetIsBranch(true);
+        auto form = ShownForm(rptId);
+        Restore(form.get(), Make({{"GroupBy", 1}, {"SumOnly", qint16(1)}}));
+        QCOMPARE(form->findChild<QComboBox *>(QStringLiteral("cboGroup"))->currentIndex(), -1);
+        const DictionaryPtr saved = Saved(form.get());
+        QVERIFY(!saved->Lookup("GroupBy"));
+        QCOMPARE(saved->Lookup("SumOnly"), sumOnlyWritten);
+        if (sumOnlyWritten)
+            QCOMPARE(saved->Value("SumOnly"), QVariant::fromValue(qint16(1)));
+    }
+
+    void datesOfThePeriodForms_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QDateTime>("begin");
+        QTest::addColumn<QDateTime>("end");
+        QTest::addColumn<QString>("bDate");
+        QTest::addColumn<QString>("eDate");
+        const QDateTime b(QDate(2024, 5, 6), QTime(8, 30, 15)), e(QDate(2024, 5, 6), QTime(14, 7, 33));
+        QTest::newRow("10903 minutes, :00 and :59") << 10903 << b << e << "2024-05-06 08:30:00" << "2024-05-06 14:07:59";
+        QTest::newRow("10904 keeps seconds") << 10904 << b << e << "2024-05-06 08:30:15" << "2024-05-06 14:07:33";
+        QTest::newRow("10902 whole value") << 10902 << b << e << "2024-05-06 08:30:15" << "2024-05-06 14:07:33";
+    }
+    void datesOfThePeriodForms()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QDateTime, begin);
+        QFETCH(QDateTime, end);
+        QFETCH(QString, bDate);
+        QFETCH(QString, eDate);
+        auto form = ShownForm(rptId);
+        form->findChild<QDateTimeEdit *>(QStringLiteral("DtpBDate"))->setDateTime(begin);
+        form->findChild<QDateTimeEdit *>(QStringLiteral("DtpEDate"))->setDateTime(end);
+        const DictionaryPtr saved = Saved(form.get());
+        QCOMPARE(saved->Value("BDate").toString(), bDate);
+        QCOMPARE(saved->Value("EDate").toString(), eDate);
+        // A stored date that is not a date leaves the picker as it is.
+        Restore(form.get(), Make({{"BDate", "abc"}, {"EDate", ""}}));
+        QCOMPARE(Saved(form.get())->Value("BDate").toString(), bDate);
+    }
+
+    void resetRequest_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QString>("bDateSuffix");
+        QTest::addColumn<QString>("eDateSuffix");
+        QTest::newRow("10903") << 10903 << " 00:00:00" << " 23:59:59";
+        QTest::newRow("10904") << 10904 << " 00:00:00" << " 23:59:00";
+        QTest::newRow("10906 has no dates") << 10906 << "" << "";
+    }
+    void resetRequest()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QString, bDateSuffix);
+        QFETCH(QString, eDateSuffix);
+        auto form = ShownForm(rptId);
+        form->txtItem[0]->setText(QStringLiteral("KEEP"));
+        static_cast<ReportFilterPanel *>(form->Panel())->Reset();
+        const DictionaryPtr saved = Saved(form.get());
+        QCOMPARE(form->txtItem[0]->text(), QStringLiteral("KEEP"));
+        if (bDateSuffix.isEmpty())
+            return;
+        const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+        QCOMPARE(saved->Value("BDate").toString(), today + bDateSuffix);
+        QCOMPARE(saved->Value("EDate").toString(), today + eDateSuffix);
+    }
+
+    void reset10902SelectsFirstGrouping()
+    {
+        auto form = ShownForm(10902);
+        auto *f = static_cast<frmFilter10902 *>(form.get());
+        const QDateTime begin = f->DtpBDate->dateTime();
+        f->cboGroup->setCurrentIndex(2);
+        static_cast<ReportFilterPanel *>(form->Panel())->Reset();
+        QCOMPARE(f->cboGroup->currentText(), QStringLiteral("会员卡号"));
+        QCOMPARE(f->DtpBDate->dateTime(), begin);
+    }
+
+    // What each form tells the panel a lookup button lists.
+    void lookupAnswers_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("shared");
+        QTest::addColumn<int>("lookupType");
+        QTest::addColumn<QString>("condition");
+        const QString unchanged = QStringLiteral("<as passed>");
+        QTest::newRow("10901 branch") << 10901 << 1 << false << 5 << " x2.FParentID=0 ";
+        QTest::newRow("10901 card") << 10901 << 2 << true << 50 << " FDeleted=0 ";
+        QTest::newRow("10901 card type end") << 10901 << 6 << true << 51 << unchanged;
+        QTest::newRow("10901 name") << 10901 << 4 << true << -1 << unchanged;
+        QTest::newRow("10902 branch shared") << 10902 << 0 << true << 5 << " x2.FParentID=0 ";
+        QTest::newRow("10902 branch own cards") << 10902 << 0 << false << 5 << " x2.FParentID=0 and x2.Ftradetype<>1";
+        QTest::newRow("10903 customer") << 10903 << 11 << true << 1 << unchanged;
+        QTest::newRow("10903 item") << 10903 << 6 << true << 4 << unchanged;
+        QTest::newRow("10903 cashier") << 10903 << 7 << true << 49 << unchanged;
+        QTest::newRow("10903 pos") << 10903 << 8 << true << 47 << unchanged;
+        QTest::newRow("10903 brand") << 10903 << 9 << true << 713 << unchanged;
+        QTest::newRow("10903 bill number") << 10903 << 10 << true << -1 << unchanged;
+        QTest::newRow("10903 branch own cards") << 10903 << 1 << false << 5 << " x2.FParentID=0 and x2.Ftradetype<>1";
+        QTest::newRow("10904 card type") << 10904 << 4 << true << 51 << unchanged;
+        QTest::newRow("10905 card") << 10905 << 3 << true << 50 << " FDeleted=0 ";
+        QTest::newRow("10906 item") << 10906 << 1 << true << 4 << unchanged;
+        QTest::newRow("10906 bar code") << 10906 << 2 << true << -1 << unchanged;
+    }
+    void lookupAnswers()
+    {
+        QFETCH(int, rptId);
+        QFETCH(int, index);
+        QFETCH(bool, shared);
+        QFETCH(int, lookupType);
+        QFETCH(QString, condition);
+        HostContext::SetSVCardShareType(shared);
+        auto form = ShownForm(rptId);
+        QObject ctrl;
+        ctrl.setProperty(FilterPanel::IndexProperty, index);
+        qint32 type = -1;
+        QString cond = QStringLiteral("<as passed>");
+        QVariant extra;
+        emit form->Panel()->GetLookupInfo(&ctrl, type, cond, extra);
+        QCOMPARE(type, lookupType);
+        QCOMPARE(cond, condition);
+    }
+
+    void confirmTakesThePanelFilter_data()
+    {
+        QTest::addColumn<int>("cancel");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("confirmed") << 0 << true;
+        QTest::newRow("refused") << 1 << false;
+    }
+    void confirmTakesThePanelFilter()
+    {
+        QFETCH(int, cancel);
+        QFETCH(bool, ok);
+        auto form = ShownForm(10906);
+        form->txtItem[2]->setText(QStringLiteral("6901"));
+        qint16 c = qint16(cancel);
+        emit form->Panel()->FilterConfirmed(c);
+        QCOMPARE(form->Result()->Value("OK").toBool(), ok);
+        QCOMPARE(form->Result()->Lookup("BarCode"), ok);
+        QCOMPARE(form->FilterString().contains(QStringLiteral("BarCode=6901")), ok);
+        form->hide();
+    }
+};
+
+QTEST_MAIN(tst_FilterForms)
+#include "tst_filterforms.moc"

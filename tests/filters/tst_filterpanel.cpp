@@ -1,0 +1,288 @@
+#include "FilterTestSupport.h"
+
+#include "LookupDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTableWidget>
+#include <QToolButton>
+
+using namespace FilterTest;
+
+class tst_FilterPanel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { InitEnvironment(); }
+    void init() { ResetEnvironment(); }
+    void cleanup() { QVERIFY2(LeakedWindows().isEmpty(), "a window was left open"); }
+
+    void storeKeepsTypesAndOrder_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::newRow("16-bit") << QVariant::fromValue(qint16(-7));
+        QTest::newRow("32-bit") << QVariant::fromValue(qint32(2025));
+        QTest::newRow("64-bit") << QVariant::fromValue(qint64(1) << 40);
+        QTest::newRow("double") << QVariant(0.1 + 0.2);
+        QTest::newRow("bool") << QVariant(true);
+        QTest::newRow("text with quotes") << QVariant(QStringLiteral("王's \"card\"; 1=1"));
+        QTest::newRow("empty text") << QVariant(QString(""));
+        QTest::newRow("date-time") << QVariant(QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59, 500)));
+        QTest::newRow("date") << QVariant(QDate(2024, 2, 29));
+        QTest::newRow("empty") << QVariant();
+    }
+    void storeKeepsTypesAndOrder()
+    {
+        QFETCH(QVariant, value);
+        Dictionary filter;
+        filter.SetValue(QStringLiteral("Z first"), 1);
+        filter.SetValue(QStringLiteral("value"), value);
+        filter.SetValue(QStringLiteral("A last"), 2);
+        {
+            SchemeStore store;
+            QVERIFY(store.Save(10903, QStringLiteral("mine"), filter));
+        }
+        SchemeStore reopened;
+        const DictionaryPtr back = reopened.Load(10903, QStringLiteral("mine"));
+        QVERIFY(back);
+        QCOMPARE(back->Keys(), filter.Keys());
+        QCOMPARE(back->Value("value").typeId(), value.typeId());
+        QCOMPARE(back->Value("value"), value);
+    }
+
+    void storeManagesNamesPerReport()
+    {
+        SchemeStore store;
+        Dictionary f;
+        f.SetValue(QStringLiteral("BarCode"), QStringLiteral("1"));
+        QVERIFY(store.Save(10906, QStringLiteral("b"), f));
+        QVERIFY(store.Save(10906, QStringLiteral("a"), f));
+        QVERIFY(store.Save(10905, QStringLiteral("other report"), f));
+        QVERIFY(!store.Save(10906, QStringLiteral("  "), f));
+        QCOMPARE(store.Names(10906), QStringList({"a", "b"}));
+        QVERIFY(!store.Rename(10906, QStringLiteral("a"), QStringLiteral("b")));
+        QVERIFY(!store.Warning().isEmpty());
+        QVERIFY(store.Rename(10906, QStringLiteral("a"), QStringLiteral("c")));
+        QVERIFY(store.Remove(10906, QStringLiteral("b")));
+        QVERIFY(!store.Remove(10906, QStringLiteral("b")));
+        QCOMPARE(store.Names(10906), QStringList({"c"}));
+        QCOMPARE(store.Names(10905), QStringList({"other report"}));
+        QVERIFY(!store.LoadLast(10906));
+    }
+
+    // A file that is not a sound scheme database is set aside with a message, never a crash.
+    void damagedFileIsSetAside_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("garbage") << "garbage";
+        QTest::newRow("half-written") << "truncated";
+        QTest::newRow("someone else's database") << "foreign";
+    }
+    void damagedFileIsSetAside()
+    {
+        QFETCH(QString, damage);
+        const QString path = SchemeFile();
+        {
+            SchemeStore store;
+            Dictionary f;
+            for (int i = 0; i < 400; ++i)
+                f.SetValue(QStringLiteral("key%1").arg(i), QStringLiteral("a fairly long value to fill pages %1").arg(i));
+            QVERIFY(store.Save(10903, QStringLiteral("big"), f));
+        }
+        QFile file(path);
+        if (damage == "garbage") {
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(QByteArray(5000, '\x5a'));
+        } else if (damage == "truncated") {
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.size() > 8192);
+            QVERIFY(file.resize(file.size() / 2));
+        } else {
+            QFile::remove(path);
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery(db).exec(QStringLiteral("CREATE TABLE notes (t TEXT)"));
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+        }
+        file.close();
+
+        SchemeStore store;
+        QVERIFY(store.IsOpen());
+        QVERIFY2(store.Warning().contains(QStringLiteral("已另存为")), qPrintable(store.Warning()));
+        const QStringList aside = QFileInfo(path).dir().entryList({QFileInfo(path).fileName() + QStringLiteral(".corrupt-*")});
+        QCOMPARE(aside.size(), 1);
+        QFile::remove(QFileInfo(path).dir().filePath(aside.first()));
+        QVERIFY(store.Names(10903).isEmpty());
+        Dictionary f;
+        f.SetValue(QStringLiteral("Pos"), QStringLiteral("P01"));
+        QVERIFY(store.Save(10903, QStringLiteral("fresh"), f));
+    }
+
+    void damagedFileMessageShowsOnThePanel()
+    {
+        QFile file(SchemeFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a database at all, just text that was half written");
+        file.close();
+        auto form = ShownForm(10906);
+        QVERIFY(PanelOf(form.get())->StatusText().contains(QStringLiteral("已另存为")));
+        for (const QString &name : QFileInfo(SchemeFile()).dir().entryList({QStringLiteral("*.corrupt-*")}))
+            QFile::remove(QFileInfo(SchemeFile()).dir().filePath(name));
+    }
+
+    void confirmAndCancel_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("dialogCode");
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("confirm") << "confirm" << int(QDialog::Accepted) << true;
+        QTest::newRow("cancel") << "cancel" << int(QDialog::Rejected) << false;
+    }
+    void confirmAndCancel()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, dialogCode);
+        QFETCH(bool, confirmed);
+        std::unique_ptr<FilterForm> form(ReportFilter::CreateForm(10906));
+        form->SetRptID(10906);
+        QList<qint16> raised;
+        connect(form->Panel(), &FilterPanel::FilterConfirmed, form.get(), [&](qint16 &c) { raised << c; });
+        WhenModal([&](QDialog *d) {
+            d->findChild<QLineEdit *>(QStringLiteral("txtItem"))->setText(QStringLiteral("I1"));
+            PanelButton(d, qPrintable(button))->click();
+        });
+        QCOMPARE(form->exec(), dialogCode);
+        QVERIFY(form->isHidden());
+        QCOMPARE(raised, confirmed ? QList<qint16>{0} : QList<qint16>{});
+        QCOMPARE(form->Result()->Value("OK").toBool(), confirmed);
+        // Only a confirmed filter is remembered for the next opening.
+        auto next = ShownForm(10906);
+        QCOMPARE(next->txtItem[0]->text(), confirmed ? QStringLiteral("I1") : QString());
+    }
+
+    void autosaveKeepsTypesForTheNextOpening()
+    {
+        {
+            auto form = ShownForm(10904);
+            form->findChild<QCheckBox *>(QStringLiteral("chkShowSumOnly"))->setChecked(true);
+            form->findChild<QComboBox *>(QStringLiteral("cboGroup"))->setCurrentIndex(1);
+            PanelOf(form.get())->Confirm();
+        }
+        auto next = ShownForm(10904);
+        QVERIFY(next->findChild<QCheckBox *>(QStringLiteral("chkShowSumOnly"))->isChecked());
+        QCOMPARE(next->findChild<QComboBox *>(QStringLiteral("cboGroup"))->currentText(), QStringLiteral("会员"));
+        const DictionaryPtr last = SchemeStore().LoadLast(10904);
+        QCOMPARE(last->Value("GroupBy").typeId(), int(QMetaType::Int));
+        QCOMPARE(last->Value("SumOnly").typeId(), int(QMetaType::Short));
+        QVERIFY(!last->Lookup("OK"));
+    }
+
+    void schemesSaveRestoreRenameDelete()
+    {
+        auto form = ShownForm(10903);
+        ReportFilterPanel *panel = PanelOf(form.get());
+        form->txtItem[8]->setText(QStringLiteral("P01"));
+        QVERIFY(panel->SaveScheme(QStringLiteral(" 早班 ")));
+        form->txtItem[8]->setText(QStringLiteral("P02"));
+        QVERIFY(panel->SaveScheme(QStringLiteral("晚班")));
+        QCOMPARE(panel->SchemeNames(), QStringList({"早班", "晚班"}));
+        QVERIFY(panel->RestoreScheme(QStringLiteral("早班")));
+        QCOMPARE(form->txtItem[8]->text(), QStringLiteral("P01"));
+        QVERIFY(panel->RenameScheme(QStringLiteral("早班"), QStringLiteral("白班")));
+        QVERIFY(!panel->RestoreScheme(QStringLiteral("早班")));
+        QVERIFY(!panel->StatusText().isEmpty());
+        QVERIFY(panel->DeleteScheme(QStringLiteral("晚班")));
+        QCOMPARE(panel->SchemeNames(), QStringList({"白班"}));
+        // Schemes belong to their report.
+        auto other = ShownForm(10906);
+        QVERIFY(PanelOf(other.get())->SchemeNames().isEmpty());
+    }
+
+    void filterTextIsOneReadableLine()
+    {
+        auto form = ShownForm(10906);
+        form->txtItem[0]->setText(QStringLiteral("I1"));
+        form->txtItem[2]->setText(QStringLiteral("690"));
+        QCOMPARE(form->Panel()->GetFilterString(0), QStringLiteral("BItemNumber=I1; BarCode=690"));
+    }
+
+    void activeTabStaysOnAPage_data()
+    {
+        QTest::addColumn<int>("requested");
+        QTest::newRow("first") << 0;
+        QTest::newRow("beyond the pages") << 5;
+        QTest::newRow("negative") << -1;
+    }
+    void activeTabStaysOnAPage()
+    {
+        QFETCH(int, requested);
+        ReportFilterPanel panel;
+        panel.SetActiveTab(requested);
+        QCOMPARE(panel.ActiveTab(), 0);
+    }
+
+    // The lookup button asks the dialog, lists the base data and fills the box of its index.
+    void lookupFillsTheBox_data()
+    {
+        QTest::addColumn<bool>("serverFails");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("enter picks the selected row") << false << "down-enter" << "P02";
+        QTest::newRow("search then enter") << false << "search" << "P02";
+        QTest::newRow("escape cancels") << false << "escape" << "OLD";
+        QTest::newRow("unreachable database") << true << "escape" << "OLD";
+    }
+    void lookupFillsTheBox()
+    {
+        QFETCH(bool, serverFails);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        Lookups().fail = serverFails;
+        auto form = ShownForm(10903);
+        form->txtItem[8]->setText(QStringLiteral("OLD"));
+        QString shownError;
+        WhenModal([&](QDialog *d) {
+            auto *lookup = qobject_cast<LookupDialog *>(d);
+            QVERIFY(lookup);
+            shownError = lookup->ErrorText();
+            auto *search = d->findChild<QLineEdit *>(QStringLiteral("search"));
+            if (key == "down-enter") {
+                QTest::keyClick(search, Qt::Key_Down);
+                QTest::keyClick(search, Qt::Key_Return);
+            } else if (key == "search") {
+                QTest::keyClicks(search, QStringLiteral("02"));
+                QTest::keyClick(search, Qt::Key_Return);
+            } else {
+                QTest::keyClick(search, Qt::Key_Escape);
+            }
+        });
+        form->cmdItem[8]->click();
+        QCOMPARE(form->txtItem[8]->text(), expected);
+        QCOMPARE(Lookups().lookupType, 47);
+        QCOMPARE(Lookups().propsString, QStringLiteral("Driver=SQLite;Database=/tmp/chain.sqlite"));
+        QCOMPARE(shownError.isEmpty(), !serverFails);
+        QVERIFY(form->isVisible()); // the filter dialog keeps working
+        form->hide();
+    }
+
+    void lookupPassesTheDialogsCondition()
+    {
+        HostContext::SetSVCardShareType(false);
+        auto form = ShownForm(10902);
+        WhenModal([](QDialog *d) { d->reject(); });
+        form->cmdItem[3]->click();
+        QCOMPARE(Lookups().lookupType, 50);
+        QCOMPARE(Lookups().condition, QStringLiteral(" FDeleted=0 "));
+        form->hide();
+    }
+};
+
+QTEST_MAIN(tst_FilterPanel)
+#include "tst_filterpanel.moc"
