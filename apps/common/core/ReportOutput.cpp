@@ -99,6 +99,8 @@ QString PeriodText(const QString &showDateDiff)
     }
     if (!recognised)
         return showDateDiff;
+    if (begin.isEmpty() && end.isEmpty())
+        return QStringLiteral("日期：全部");
     return QStringLiteral("日期：%1 至 %2").arg(begin, end);
 }
 

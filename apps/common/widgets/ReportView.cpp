@@ -118,7 +118,7 @@ void ReportView::sizeColumns()
         const ReportColumn &col = columns.Columns().at(c);
         int width = fm.horizontalAdvance(col.IsGrouped() ? col.subCaption : col.topCaption) + 24;
         for (int r = 0; r < rows; ++r)
-            width = qMax(width, boldFm.horizontalAdvance(m_model->index(r, c).data().toString()) + 14);
+            width = qMax(width, boldFm.horizontalAdvance(m_model->index(r, c).data().toString()) + 22);
         m_table->setColumnWidth(c, qMin(width, 320));
     }
     // A group caption wider than its members widens the last member.

@@ -1,0 +1,154 @@
+#include "ReportSession.h"
+
+#include "facade/Application.h"
+#include "reports/Reports.h"
+#include "ConnectionText.h"
+#include "DemoChain.h"
+#include "Dictionary.h"
+#include "HostKit.h"
+#include "ReportFilterPanel.h"
+#include "ServerComponents.h"
+#include "VelError.h"
+
+#include <QCoreApplication>
+
+namespace ReportSession {
+
+void SetApplicationIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("VelVipRpt"));
+    QCoreApplication::setApplicationName(QStringLiteral("VelVipRpt"));
+}
+
+QList<qint32> ReportIds()
+{
+    return {10901, 10902, 10903, 10904, 10905, 10906};
+}
+
+QString ReportName(qint32 rptId)
+{
+    std::unique_ptr<IQueryReport> report;
+    switch (rptId) {
+    case 10901: report = std::make_unique<Rpt10901>(); break;
+    case 10902: report = std::make_unique<Rpt10902>(); break;
+    case 10903: report = std::make_unique<Rpt10903>(); break;
+    case 10904: report = std::make_unique<Rpt10904>(); break;
+    case 10905: report = std::make_unique<Rpt10905>(); break;
+    case 10906: report = std::make_unique<Rpt10906>(); break;
+    default: return QString::number(rptId);
+    }
+    DictionaryPtr property = Dictionary::Create();
+    report->SetRptProperty(property);
+    const QString name = property ? property->Value(QStringLiteral("Name")).toString() : QString();
+    return name.isEmpty() ? QString::number(rptId) : name;
+}
+
+DictionaryPtr SampleFilter(qint32 rptId)
+{
+    auto filter = Dictionary::Create();
+    const QString begin = QStringLiteral("2024-01-01 00:00:00");
+    const QString end = QStringLiteral("2024-01-31 23:59:59");
+    switch (rptId) {
+    case 10901:
+        filter->SetValue(QStringLiteral("Year"), qint32(2024));
+        filter->SetValue(QStringLiteral("Month"), 1.0);
+        filter->SetValue(QStringLiteral("ShowSumOnly"), QVariant::fromValue<qint16>(0));
+        filter->SetValue(QStringLiteral("ShowVipDo"), QVariant::fromValue<qint16>(1));
+        break;
+    case 10902:
+    case 10903:
+    case 10904:
+    case 10905:
+        filter->SetValue(QStringLiteral("BDate"), begin);
+        filter->SetValue(QStringLiteral("EDate"), end);
+        if (rptId != 10903) {
+            filter->SetValue(QStringLiteral("GroupBy"), qint32(rptId == 10902 ? 1 : 0));
+            filter->SetValue(QStringLiteral("SumOnly"), QVariant::fromValue<qint16>(0));
+        }
+        break;
+    default:
+        break;
+    }
+    return filter;
+}
+
+void RegisterComponents()
+{
+    static const bool registered = [] {
+        RegisterHostKitComponents();
+        RegisterServerComponents();
+        RegisterFilterPanelComponent();
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+QVariant ContextValue(const QString &key, const QVariant &value)
+{
+    const bool isText = value.metaType().id() == QMetaType::QString;
+    const QString text = value.toString().trimmed();
+    if (key == QLatin1String("AppType")) {
+        bool ok = true;
+        const qint32 n = isText ? text.toInt(&ok) : value.toInt(&ok);
+        if (!ok)
+            throw VelError(QStringLiteral("AppType 应为整数，而不是 \"%1\"").arg(text));
+        return n;
+    }
+    if (key == QLatin1String("ISBranch") || key == QLatin1String("SVCardShareType")) {
+        if (!isText)
+            return value.toBool();
+        const QString lower = text.toLower();
+        if (lower == QLatin1String("1") || lower == QLatin1String("true") || lower == QLatin1String("-1")
+            || lower == QLatin1String("yes"))
+            return true;
+        if (lower == QLatin1String("0") || lower == QLatin1String("false") || lower == QLatin1String("no"))
+            return false;
+        throw VelError(QStringLiteral("%1 应为 0 或 1，而不是 \"%2\"").arg(key, text));
+    }
+    return isText ? QVariant(text) : value;
+}
+
+void PublishContext(const QVariantMap &context)
+{
+    HostContext::Clear();
+    for (auto it = context.constBegin(); it != context.constEnd(); ++it)
+        HostContext::SetValue(it.key(), ContextValue(it.key(), it.value()));
+    HostContext::Publish();
+}
+
+QVariantMap DefaultContext()
+{
+    return {{QStringLiteral("AppType"), 2},
+            {QStringLiteral("ISBranch"), false},
+            {QStringLiteral("SVCardShareType"), true},
+            {QStringLiteral("BranchNum"), QString()}};
+}
+
+void SetPropsString(const QString &propsString)
+{
+    ShareProps::SetHostProperty(QStringLiteral("PropsString"), propsString);
+}
+
+QString DefaultPropsString(const std::function<void(QString)> &progress)
+{
+    return DemoChain::EnsureDefaultDatabase(progress);
+}
+
+QString MaskedPropsString(const QString &propsString)
+{
+    return ConnectionText::Parse(propsString).Redact(propsString);
+}
+
+ReportOutput Collect(const Application &app)
+{
+    ReportOutput out;
+    out.result = app.Result();
+    out.property = app.Property();
+    out.filter = app.Filter();
+    out.header = app.Header();
+    out.title = app.Title();
+    out.rs = app.rs();
+    return out;
+}
+
+} // namespace ReportSession

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "ReportOutput.h"
+
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+
+class Application;
+
+// What both hosts do around the plug-in: register the outside components, publish the
+// host context, hand the connection text to the shared-property store, and read a run's
+// results back from Application.
+namespace ReportSession {
+
+// Both hosts share one identity, so that they find the same demo chain and settings folder.
+void SetApplicationIdentity();
+
+// The six reports, in order.
+QList<qint32> ReportIds();
+
+// The report's "Name" property, read from the report class itself.
+QString ReportName(qint32 rptId);
+
+// A filter that runs the report without its dialog: the first month of the demo chain, the
+// first grouping the report offers (the branch grouping for report 10902).
+DictionaryPtr SampleFilter(qint32 rptId);
+
+// Registers the shared-property store, the server data component and the filter panel.
+// Safe to call more than once.
+void RegisterComponents();
+
+// Publishes the host context: "AppType" as a whole number, "ISBranch" and "SVCardShareType"
+// as truth values, every other key as text. Values given as text are converted.
+void PublishContext(const QVariantMap &context);
+// The host context the hosts use when none is given: a head office that shares cards.
+QVariantMap DefaultContext();
+// Converts a context value given as text to the type its key expects; throws VelError.
+QVariant ContextValue(const QString &key, const QVariant &value);
+
+// Stores the connection text as "PropsString" for this process.
+void SetPropsString(const QString &propsString);
+// The connection text of the embedded demo chain, generated on first use.
+QString DefaultPropsString(const std::function<void(QString)> &progress = {});
+// The connection text with its password masked, for titles and messages.
+QString MaskedPropsString(const QString &propsString);
+
+// The facade's results, shared with it.
+ReportOutput Collect(const Application &app);
+
+} // namespace ReportSession

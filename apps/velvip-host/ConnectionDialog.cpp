@@ -1,0 +1,119 @@
+#include "ConnectionDialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+ConnectionDialog::ConnectionDialog(const ConnectionSettings &s, QWidget *parent)
+    : QDialog(parent), m_kind(new QComboBox(this)), m_pages(new QStackedWidget(this)),
+      m_sqlitePath(new QLineEdit(s.sqlitePath, this)), m_host(new QLineEdit(s.host, this)),
+      m_port(new QSpinBox(this)), m_database(new QLineEdit(s.database, this)), m_user(new QLineEdit(s.user, this)),
+      m_password(new QLineEdit(s.password, this)), m_rememberPassword(new QCheckBox(QStringLiteral("记住密码"), this)),
+      m_appType(new QSpinBox(this)), m_isBranch(new QCheckBox(QStringLiteral("本机是分店"), this)),
+      m_shareCards(new QCheckBox(QStringLiteral("储值卡各店通用"), this)),
+      m_branchNum(new QLineEdit(s.context.value(QStringLiteral("BranchNum")).toString(), this))
+{
+    setWindowTitle(QStringLiteral("连接设置"));
+    m_kind->addItems({QStringLiteral("演示数据库（内置）"), QStringLiteral("SQLite 数据库文件"),
+                      QStringLiteral("PostgreSQL 服务器")});
+
+    m_pages->addWidget(new QLabel(QStringLiteral("使用内置的演示连锁数据，首次使用时自动生成。"), this));
+    auto *sqlitePage = new QWidget(this);
+    auto *sqliteRow = new QHBoxLayout(sqlitePage);
+    sqliteRow->setContentsMargins(0, 0, 0, 0);
+    auto *browse = new QPushButton(QStringLiteral("浏览..."), sqlitePage);
+    sqliteRow->addWidget(m_sqlitePath, 1);
+    sqliteRow->addWidget(browse);
+    connect(browse, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("选择数据库文件"), m_sqlitePath->text(),
+                                                          QStringLiteral("SQLite 数据库 (*.sqlite *.db);;所有文件 (*)"));
+        if (!path.isEmpty())
+            m_sqlitePath->setText(path);
+    });
+    m_pages->addWidget(sqlitePage);
+    auto *pgPage = new QWidget(this);
+    auto *pgForm = new QFormLayout(pgPage);
+    pgForm->setContentsMargins(0, 0, 0, 0);
+    m_port->setRange(1, 65535);
+    m_port->setValue(s.port);
+    m_password->setEchoMode(QLineEdit::Password);
+    m_rememberPassword->setChecked(s.rememberPassword);
+    m_rememberPassword->setToolTip(QStringLiteral("密码将保存在本机的设置文件中"));
+    pgForm->addRow(QStringLiteral("主机"), m_host);
+    pgForm->addRow(QStringLiteral("端口"), m_port);
+    pgForm->addRow(QStringLiteral("数据库"), m_database);
+    pgForm->addRow(QStringLiteral("用户"), m_user);
+    pgForm->addRow(QStringLiteral("密码"), m_password);
+    pgForm->addRow(QString(), m_rememberPassword);
+    m_pages->addWidget(pgPage);
+    connect(m_kind, &QComboBox::currentIndexChanged, m_pages, &QStackedWidget::setCurrentIndex);
+    m_kind->setCurrentIndex(int(s.kind));
+    m_pages->setCurrentIndex(int(s.kind));
+
+    auto *contextBox = new QGroupBox(QStringLiteral("登录环境"), this);
+    auto *contextForm = new QFormLayout(contextBox);
+    m_appType->setRange(0, 255);
+    m_appType->setValue(s.context.value(QStringLiteral("AppType"), 2).toInt());
+    m_isBranch->setChecked(s.context.value(QStringLiteral("ISBranch")).toBool());
+    m_shareCards->setChecked(s.context.value(QStringLiteral("SVCardShareType")).toBool());
+    contextForm->addRow(QStringLiteral("应用类型"), m_appType);
+    contextForm->addRow(QString(), m_isBranch);
+    contextForm->addRow(QString(), m_shareCards);
+    contextForm->addRow(QStringLiteral("分店编码"), m_branchNum);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    auto *kindForm = new QFormLayout;
+    kindForm->addRow(QStringLiteral("数据来源"), m_kind);
+    layout->addLayout(kindForm);
+    layout->addWidget(m_pages);
+    layout->addWidget(contextBox);
+    layout->addWidget(buttons);
+}
+
+ConnectionSettings ConnectionDialog::Settings() const
+{
+    ConnectionSettings s;
+    s.kind = ConnectionSettings::Kind(m_kind->currentIndex());
+    s.sqlitePath = m_sqlitePath->text().trimmed();
+    s.host = m_host->text().trimmed();
+    s.port = m_port->value();
+    s.database = m_database->text().trimmed();
+    s.user = m_user->text().trimmed();
+    s.password = m_password->text();
+    s.rememberPassword = m_rememberPassword->isChecked();
+    s.context = {{QStringLiteral("AppType"), m_appType->value()},
+                 {QStringLiteral("ISBranch"), m_isBranch->isChecked()},
+                 {QStringLiteral("SVCardShareType"), m_shareCards->isChecked()},
+                 {QStringLiteral("BranchNum"), m_branchNum->text().trimmed()}};
+    return s;
+}
+
+void ConnectionDialog::accept()
+{
+    const ConnectionSettings s = Settings();
+    QString problem;
+    if (s.kind == ConnectionSettings::Kind::SQLite && s.sqlitePath.isEmpty())
+        problem = QStringLiteral("请选择 SQLite 数据库文件。");
+    else if (s.kind == ConnectionSettings::Kind::PostgreSQL && (s.host.isEmpty() || s.database.isEmpty()))
+        problem = QStringLiteral("请填写 PostgreSQL 的主机和数据库。");
+    if (!problem.isEmpty()) {
+        QMessageBox::warning(this, windowTitle(), problem);
+        return;
+    }
+    QDialog::accept();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QVariantMap>
+
+class QSettings;
+
+// Where the desktop host reads its reports from, and the context it publishes. Kept in
+// QSettings between runs; the password only when the user asked for it.
+struct ConnectionSettings
+{
+    enum class Kind { Demo, SQLite, PostgreSQL };
+
+    Kind kind = Kind::Demo;
+    QString sqlitePath;
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 5432;
+    QString database;
+    QString user;
+    QString password;
+    bool rememberPassword = false;
+    QVariantMap context;
+
+    static ConnectionSettings Load(QSettings &settings);
+    void Save(QSettings &settings) const;
+
+    // The connection text; the demo chain is generated on first use. Throws VelError.
+    QString PropsString() const;
+    // A one-line description without the password.
+    QString Describe() const;
+};

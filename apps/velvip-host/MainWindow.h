@@ -1,0 +1,60 @@
+#pragma once
+
+#include "ConnectionSettings.h"
+#include "ReportOutput.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class Application;
+class QAction;
+class QLabel;
+class QListWidget;
+class QTabWidget;
+class ReportView;
+
+// The desktop host: the six reports on the left, one tab per report run on the right.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Uses this connection for the session instead of the saved one (not saved).
+    void OverrideConnection(const QString &propsString);
+
+    // Runs a report into a new tab: through its filter dialog, or with the given filter.
+    // Returns the tab's view, or nullptr when the user cancelled or the connection failed.
+    ReportView *OpenReport(qint32 rptId, const DictionaryPtr &filter = nullptr);
+    ReportView *CurrentView() const;
+    QTabWidget *Tabs() const { return m_tabs; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    struct Tab;
+
+    void createActions();
+    void runSelected();
+    void refreshCurrent();
+    void editConnection();
+    void exportCurrent(const QString &kind);
+    void printCurrent();
+    void updateActions();
+    // Publishes the context and the connection text; false when there is no connection.
+    bool prepareConnection();
+    void showReport(Tab *tab);
+
+    QListWidget *m_reports;
+    QTabWidget *m_tabs;
+    QLabel *m_status;
+    QList<QAction *> m_reportActions;
+    QAction *m_refresh = nullptr;
+    ConnectionSettings m_connection;
+    QString m_overrideProps;
+    std::vector<std::unique_ptr<Tab>> m_openTabs;
+};

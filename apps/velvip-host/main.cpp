@@ -1,0 +1,69 @@
+#include "HostKit.h"
+#include "MainWindow.h"
+#include "ReportSession.h"
+#include "ReportView.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QTimer>
+
+#include "DemoChain.h"
+
+namespace {
+
+// Runs every report with its sample filter and saves a picture of the window per report.
+int takeScreenshots(MainWindow &window, const QString &folder)
+{
+    QDir().mkpath(folder);
+    window.show();
+    int failures = 0;
+    for (qint32 id : ReportSession::ReportIds()) {
+        ReportView *view = window.OpenReport(id, ReportSession::SampleFilter(id));
+        QApplication::processEvents();
+        if (!view || !view->ErrorText().isEmpty()) {
+            qWarning("report %d: %s", id, view ? qPrintable(view->ErrorText()) : "not opened");
+            ++failures;
+        }
+        const QString path = QDir(folder).filePath(QStringLiteral("host-%1.png").arg(id));
+        if (!window.grab().save(path))
+            ++failures;
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    ReportSession::SetApplicationIdentity();
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("会员报表桌面主程序。"));
+    parser.addHelpOption();
+    const QCommandLineOption props(QStringLiteral("props"), QStringLiteral("本次使用的连接文本（不保存）。"),
+                                   QStringLiteral("TEXT"));
+    const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("本次使用的 SQLite 数据库文件（不保存）。"),
+                                QStringLiteral("FILE"));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+        QStringLiteral("依次运行六张报表（示例过滤条件），把窗口截图保存为 DIR/host-<报表编号>.png 后退出。"),
+        QStringLiteral("DIR"));
+    parser.addOptions({props, db, screenshot});
+    parser.process(app);
+
+    static MessageBoxErrorReporter boxReporter(QStringLiteral("会员报表"));
+    static StderrErrorReporter stderrReporter;
+    const bool screenshots = parser.isSet(screenshot);
+    ErrorReporter::Install(screenshots ? static_cast<IErrorReporter *>(&stderrReporter) : &boxReporter);
+    ReportSession::RegisterComponents();
+
+    MainWindow window;
+    if (parser.isSet(props))
+        window.OverrideConnection(parser.value(props));
+    else if (parser.isSet(db))
+        window.OverrideConnection(DemoChain::SqliteConnectionText(parser.value(db)));
+    if (screenshots)
+        return takeScreenshots(window, parser.value(screenshot));
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,212 @@
+#include "CliOptions.h"
+
+#include "DemoChain.h"
+#include "Dictionary.h"
+#include "ReportSession.h"
+#include "Vector.h"
+#include "VelError.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+
+namespace {
+
+const char *const kRunDescription = R"(运行一张会员报表，把结果写成表格、CSV、JSON 或 XLSX。
+
+报表编号：
+  10901 储值积分变动表    10902 会员消费表      10903 会员消费明细表
+  10904 礼品兑换表        10905 充值流水表      10906 商品零售价格资料表
+
+退出状态：0 报表成功；1 报表失败（错误写到标准错误）；2 命令行有误。
+
+示例：
+  velvip-report run 10902 --set GroupBy=1 --set BDate="2024-05-01 00:00:00" \
+      --set EDate="2024-05-31 23:59:59" --context ISBranch=0 --context SVCardShareType=1
+  velvip-report run 10903 --db chain.sqlite --filter-json filter.json --format csv --out lines.csv
+  velvip-report run 10905 --props "Driver=PostgreSQL;Host=127.0.0.1;Port=5432;Database=velvip;User=report;Password=..." \
+      --set GroupBy=0 --format xlsx --out topups.xlsx
+  velvip-report run 10901 --dialog
+  velvip-report make-demo --out chain.sqlite --members 500)";
+
+QVariant jsonToVariant(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::Null:
+    case QJsonValue::Undefined:
+        return {};
+    case QJsonValue::Bool:
+        return value.toBool();
+    case QJsonValue::Double: {
+        const double d = value.toDouble();
+        if (std::trunc(d) == d && d >= -2147483648.0 && d <= 2147483647.0)
+            return qint32(d);
+        return d;
+    }
+    case QJsonValue::String:
+        return value.toString();
+    case QJsonValue::Array: {
+        auto v = Vector::Create();
+        for (const QJsonValue &item : value.toArray())
+            v->Add(jsonToVariant(item));
+        return Vel::ToVariant(v);
+    }
+    case QJsonValue::Object: {
+        auto d = Dictionary::Create();
+        const QJsonObject o = value.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it)
+            d->SetValue(it.key(), jsonToVariant(it.value()));
+        return Vel::ToVariant(d);
+    }
+    }
+    return {};
+}
+
+bool splitPair(const QString &pair, QString *key, QString *value)
+{
+    const qsizetype eq = pair.indexOf(QLatin1Char('='));
+    if (eq <= 0)
+        return false;
+    *key = pair.left(eq).trimmed();
+    *value = pair.mid(eq + 1);
+    return !key->isEmpty();
+}
+
+struct Parser
+{
+    QCommandLineParser parser;
+    QCommandLineOption props{QStringLiteral("props"),
+        QStringLiteral("连接文本，例如 \"Driver=SQLite;Database=/path/chain.sqlite\" 或 "
+                       "\"Driver=PostgreSQL;Host=...;Port=5432;Database=...;User=...;Password=...\"。"),
+        QStringLiteral("TEXT")};
+    QCommandLineOption db{QStringLiteral("db"), QStringLiteral("SQLite 数据库文件（--props 的简写）。"),
+        QStringLiteral("FILE")};
+    QCommandLineOption set{QStringLiteral("set"),
+        QStringLiteral("过滤条件的一项，值为文本；可重复，例如 --set GroupBy=1 --set BVipNum=V0001。"),
+        QStringLiteral("KEY=VALUE")};
+    QCommandLineOption filterJson{QStringLiteral("filter-json"),
+        QStringLiteral("JSON 对象形式的过滤条件，保留 JSON 类型，例如 {\"GroupBy\": 1, \"VipName\": \"张\"}；"
+                       "--set 的值覆盖其中同名的项。"),
+        QStringLiteral("FILE")};
+    QCommandLineOption context{QStringLiteral("context"),
+        QStringLiteral("主程序环境的一项：AppType（整数）、ISBranch、SVCardShareType（0/1）、BranchNum；可重复。"
+                       "默认为总部、储值卡共享：ISBranch=0 SVCardShareType=1。"),
+        QStringLiteral("KEY=VALUE")};
+    QCommandLineOption format{QStringLiteral("format"),
+        QStringLiteral("输出格式：table（默认）、csv、json 或 xlsx（xlsx 须用 --out）。"), QStringLiteral("FORMAT"),
+        QStringLiteral("table")};
+    QCommandLineOption out{QStringLiteral("out"), QStringLiteral("输出文件；默认写到标准输出。"),
+        QStringLiteral("FILE")};
+    QCommandLineOption dialog{QStringLiteral("dialog"),
+        QStringLiteral("先显示报表的过滤条件对话框（需要图形界面）；--set 和 --filter-json 不再使用。")};
+
+    Parser()
+    {
+        parser.setApplicationDescription(QString::fromUtf8(kRunDescription));
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.addHelpOption();
+        parser.addOptions({props, db, set, filterJson, context, format, out, dialog});
+        parser.addPositionalArgument(QStringLiteral("RPTID"), QStringLiteral("报表编号，10901 至 10906。"));
+    }
+};
+
+} // namespace
+
+DictionaryPtr FilterFromJson(const QByteArray &json)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError)
+        throw VelError(QStringLiteral("过滤条件 JSON 有误（第 %1 个字符）：%2").arg(error.offset).arg(error.errorString()));
+    if (!doc.isObject())
+        throw VelError(QStringLiteral("过滤条件 JSON 应为一个对象"));
+    return Vel::AsDictionary(jsonToVariant(doc.object()));
+}
+
+QString ProgramHelp()
+{
+    Parser p;
+    return QStringLiteral("用法：velvip-report run RPTID [选项]\n"
+                          "      velvip-report make-demo --out FILE [选项]（生成演示连锁数据库，详见 make-demo --help）\n\n")
+        + p.parser.helpText().section(QLatin1Char('\n'), 1);
+}
+
+ParsedCommandLine ParseRunArguments(const QStringList &args)
+{
+    ParsedCommandLine parsed;
+    Parser p;
+    auto usage = [&parsed](const QString &text) {
+        parsed.outcome = ParsedCommandLine::Outcome::UsageError;
+        parsed.text = text;
+        return parsed;
+    };
+    if (!p.parser.parse(QStringList{QStringLiteral("velvip-report run")} + args))
+        return usage(p.parser.errorText());
+    if (p.parser.isSet(QStringLiteral("help"))) {
+        parsed.outcome = ParsedCommandLine::Outcome::Help;
+        parsed.text = ProgramHelp();
+        return parsed;
+    }
+    RunOptions &o = parsed.options;
+    const QStringList positional = p.parser.positionalArguments();
+    if (positional.size() != 1)
+        return usage(positional.isEmpty() ? QStringLiteral("缺少报表编号") : QStringLiteral("只能给一个报表编号"));
+    bool ok = false;
+    o.rptId = positional.first().toInt(&ok);
+    if (!ok || !ReportSession::ReportIds().contains(o.rptId))
+        return usage(QStringLiteral("报表编号应为 10901 至 10906，而不是 \"%1\"").arg(positional.first()));
+
+    if (p.parser.isSet(p.props) && p.parser.isSet(p.db))
+        return usage(QStringLiteral("--props 和 --db 只能用一个"));
+    if (p.parser.isSet(p.props))
+        o.props = p.parser.value(p.props);
+    else if (p.parser.isSet(p.db))
+        o.props = DemoChain::SqliteConnectionText(p.parser.value(p.db));
+
+    const QString format = p.parser.value(p.format).toLower();
+    if (format == QLatin1String("table")) o.format = RunOptions::Format::Table;
+    else if (format == QLatin1String("csv")) o.format = RunOptions::Format::Csv;
+    else if (format == QLatin1String("json")) o.format = RunOptions::Format::Json;
+    else if (format == QLatin1String("xlsx")) o.format = RunOptions::Format::Xlsx;
+    else return usage(QStringLiteral("未知的输出格式 \"%1\"（table、csv、json、xlsx）").arg(format));
+    o.outPath = p.parser.value(p.out);
+    if (o.format == RunOptions::Format::Xlsx && o.outPath.isEmpty())
+        return usage(QStringLiteral("xlsx 格式须用 --out 指定文件"));
+    o.dialog = p.parser.isSet(p.dialog);
+
+    o.filter = Dictionary::Create();
+    if (p.parser.isSet(p.filterJson)) {
+        QFile file(p.parser.value(p.filterJson));
+        if (!file.open(QIODevice::ReadOnly))
+            return usage(QStringLiteral("无法读取过滤条件文件 %1：%2").arg(file.fileName(), file.errorString()));
+        try {
+            o.filter = FilterFromJson(file.readAll());
+        } catch (const VelError &e) {
+            return usage(e.Description());
+        }
+    }
+    for (const QString &pair : p.parser.values(p.set)) {
+        QString key, value;
+        if (!splitPair(pair, &key, &value))
+            return usage(QStringLiteral("--set 应为 KEY=VALUE，而不是 \"%1\"").arg(pair));
+        o.filter->SetValue(key, value);
+    }
+
+    o.context = ReportSession::DefaultContext();
+    for (const QString &pair : p.parser.values(p.context)) {
+        QString key, value;
+        if (!splitPair(pair, &key, &value))
+            return usage(QStringLiteral("--context 应为 KEY=VALUE，而不是 \"%1\"").arg(pair));
+        try {
+            o.context.insert(key, ReportSession::ContextValue(key, value));
+        } catch (const VelError &e) {
+            return usage(e.Description());
+        }
+    }
+    parsed.outcome = ParsedCommandLine::Outcome::Run;
+    return parsed;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Types.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+// The "run" subcommand's options, checked and converted.
+struct RunOptions
+{
+    enum class Format { Table, Csv, Json, Xlsx };
+
+    qint32 rptId = 0;
+    QString props;          // connection text, empty for the embedded demo chain
+    DictionaryPtr filter;   // --filter-json, then --set on top
+    QVariantMap context;
+    Format format = Format::Table;
+    QString outPath;        // empty: standard output
+    bool dialog = false;
+};
+
+struct ParsedCommandLine
+{
+    enum class Outcome { Run, Help, UsageError };
+
+    Outcome outcome = Outcome::UsageError;
+    RunOptions options;
+    QString text;           // help text or the usage error
+};
+
+// `args` are the arguments after "run".
+ParsedCommandLine ParseRunArguments(const QStringList &args);
+// The help of the whole program.
+QString ProgramHelp();
+
+// A JSON object as a filter dictionary: whole numbers that fit 32 bits become qint32, other
+// numbers double, booleans and text as they are, null the empty value, objects and arrays
+// nested dictionaries and vectors. Throws VelError for text that is not a JSON object.
+DictionaryPtr FilterFromJson(const QByteArray &json);
