@@ -111,6 +111,7 @@ void LookupDialog::Refresh()
         m_table->setItem(int(r), 1, new QTableWidgetItem(name >= 0 ? rows->TextAt(r, name) : QString()));
     }
     m_table->resizeColumnToContents(0);
+    m_table->setColumnWidth(0, qMax(m_table->columnWidth(0) + 16, 120));
     if (m_table->rowCount() > 0)
         m_table->selectRow(0);
 }

@@ -69,6 +69,12 @@ void FilterForm::setVisible(bool visible)
     QDialog::setVisible(visible);
 }
 
+void FilterForm::closeEvent(QCloseEvent *event)
+{
+    emit Unload();
+    QDialog::closeEvent(event);
+}
+
 void FilterForm::FilterConfirmed(qint16 &Cancel)
 {
     if (Cancel != 0)

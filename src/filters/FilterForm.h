@@ -55,6 +55,11 @@ public:
     void setVisible(bool visible) override;
     bool IsLoaded() const { return m_loaded; }
 
+signals:
+    // The user closed the window itself (not through the panel's confirm or cancel).
+    void Unload();
+
+public:
     // Index-addressed control arrays; a text box and its lookup button share an index.
     std::map<int, QLineEdit *> txtItem;
     std::map<int, QToolButton *> cmdItem;
@@ -62,6 +67,8 @@ public:
     std::map<int, QFrame *> Line2;
 
 protected:
+    void closeEvent(QCloseEvent *event) override;
+
     // Throws VelError when the filter panel cannot be created.
     FilterForm(const QSize &clientTwips, QWidget *parent = nullptr);
 

@@ -45,8 +45,7 @@ void ReportFilter::attach(FilterForm *form)
 {
     detach();
     m_frmItem = form;
-    // The dialog's close counts as its unload.
-    connect(form, &QDialog::finished, this, [this] { m_result->SetValue(QStringLiteral("Error"), QString()); });
+    connect(form, &FilterForm::Unload, this, [this] { m_result->SetValue(QStringLiteral("Error"), QString()); });
 }
 
 void ReportFilter::detach()

@@ -31,7 +31,7 @@ private slots:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<bool>("hasError");
         QTest::newRow("confirmed") << 10903 << "confirm" << true << true;
-        QTest::newRow("cancelled") << 10905 << "cancel" << false << true;
+        QTest::newRow("cancelled") << 10905 << "cancel" << false << false;
         QTest::newRow("closed by the window") << 10901 << "close" << false << true;
         QTest::newRow("below the reports") << 10900 << "none" << false << false;
         QTest::newRow("above the reports") << 10907 << "none" << false << false;
@@ -52,6 +52,8 @@ private slots:
                     PanelButton(d, qPrintable(action))->click();
             });
         }
+        DictionaryPtr result;
+        QPointer<FilterForm> dialog;
         {
             ReportFilter host;
             host.SetRptID(qint16(rptId));
@@ -68,7 +70,12 @@ private slots:
                 QVERIFY(host.Filter()->Lookup("Billnumber"));
             }
             QCOMPARE(bool(host.frmItem()), action != "none");
+            result = host.Result();
+            dialog = host.frmItem();
         }
+        // Destroying the host unloads the hidden dialog.
+        QVERIFY(!dialog);
+        QCOMPARE(result->Lookup("Error"), action != "none");
         QVERIFY(m_reporter.Messages().isEmpty());
     }
 
