@@ -140,15 +140,10 @@ public:
                                .arg(text.Redact(path), text.Redact(q.lastError().text())));
     }
 
-    QString SchemaSql(const QString &ddl) const override
+    SchemaTypes Types() const override
     {
-        QString s = ddl;
-        s.replace(QStringLiteral("%ID"), QStringLiteral("INTEGER PRIMARY KEY"));
-        s.replace(QStringLiteral("%INT"), QStringLiteral("INTEGER"));
-        s.replace(QStringLiteral("%DT"), QStringLiteral("TEXT"));
-        s.replace(QStringLiteral("%CODE"), QStringLiteral("TEXT"));
-        s.replace(QStringLiteral("%TEXT"), QStringLiteral("TEXT"));
-        return s;
+        return {QStringLiteral("INTEGER PRIMARY KEY"), QStringLiteral("INTEGER"), QStringLiteral("TEXT"),
+                QStringLiteral("TEXT"), QStringLiteral("TEXT")};
     }
     QString DateTimeText(const QString &expr) const override { return expr; }
     QString LikeOperator() const override { return QStringLiteral("LIKE"); }
@@ -205,15 +200,10 @@ public:
         }
     }
 
-    QString SchemaSql(const QString &ddl) const override
+    SchemaTypes Types() const override
     {
-        QString s = ddl;
-        s.replace(QStringLiteral("%ID"), QStringLiteral("BIGINT PRIMARY KEY"));
-        s.replace(QStringLiteral("%INT"), QStringLiteral("BIGINT"));
-        s.replace(QStringLiteral("%DT"), QStringLiteral("TIMESTAMP(0)"));
-        s.replace(QStringLiteral("%CODE"), QStringLiteral("TEXT COLLATE \"C\""));
-        s.replace(QStringLiteral("%TEXT"), QStringLiteral("TEXT"));
-        return s;
+        return {QStringLiteral("BIGINT PRIMARY KEY"), QStringLiteral("BIGINT"), QStringLiteral("TIMESTAMP(0)"),
+                QStringLiteral("TEXT COLLATE \"C\""), QStringLiteral("TEXT")};
     }
     QString DateTimeText(const QString &expr) const override
     {
@@ -236,6 +226,16 @@ std::unique_ptr<DbDriver> DbDriver::Create(const ConnectionText &text)
         throw VelError(QStringLiteral("没有安装 %1 数据库驱动（Qt 插件 %2）")
                            .arg(driver->Name(), driver->QtDriverName()));
     return driver;
+}
+
+QString DbDriver::SchemaSql(const QString &ddl) const
+{
+    const SchemaTypes t = Types();
+    QString s = ddl;
+    s.replace(QStringLiteral("%ID"), t.id).replace(QStringLiteral("%INT"), t.integer)
+        .replace(QStringLiteral("%DT"), t.dateTime).replace(QStringLiteral("%CODE"), t.code)
+        .replace(QStringLiteral("%TEXT"), t.text);
+    return s;
 }
 
 std::unique_ptr<RowCursor> DbDriver::Select(const QSqlDatabase &db, const QString &sql,

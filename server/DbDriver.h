@@ -27,9 +27,17 @@ public:
     // are read-only. Throws VelError with a text that never holds the password.
     virtual void Open(QSqlDatabase &db, const ConnectionText &text, bool readOnly) const = 0;
 
-    // Schema tokens: %ID (integer key), %INT, %DT (date and time), %CODE (code text compared
-    // byte-wise), %TEXT.
-    virtual QString SchemaSql(const QString &ddl) const = 0;
+    // The engine's column types for the schema tokens.
+    struct SchemaTypes {
+        QString id;        // %ID: integer primary key
+        QString integer;   // %INT
+        QString dateTime;  // %DT: date and time of day
+        QString code;      // %CODE: code text, compared byte-wise
+        QString text;      // %TEXT
+    };
+    virtual SchemaTypes Types() const = 0;
+    // A schema statement written with the tokens, in the engine's types.
+    QString SchemaSql(const QString &ddl) const;
 
     // An expression giving a date-time column as text "yyyy-MM-dd HH:mm:ss".
     virtual QString DateTimeText(const QString &expr) const = 0;
