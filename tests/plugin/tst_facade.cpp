@@ -1,7 +1,6 @@
 #include "FakeServerData.h"
 
 #include "facade/Application.h"
-#include "facade/IReportFilter.h"
 
 #include "HostKit.h"
 
@@ -233,13 +232,6 @@ private slots:
             QCOMPARE(app.Result(), before);
             QCOMPARE(m_reporter.Messages(), QStringList{"请选择过滤条件！"});
         }
-    }
-
-    void bareFilterContract()
-    {
-        IReportFilter bare;
-        QCOMPARE(bare.CheckFilter(), false);
-        bare.InitControls();
     }
 
 private:

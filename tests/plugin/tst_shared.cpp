@@ -1,6 +1,5 @@
 #include "shared/ComboFill.h"
 #include "shared/HostContext.h"
-#include "shared/Twips.h"
 
 #include "HostKit.h"
 
@@ -168,12 +167,6 @@ private slots:
         QCOMPARE(FindComboItemData(&combo, 1), qint16(0));
         QCOMPARE(FindComboItemData(&combo, 2), qint16(1));
         QCOMPARE(FindComboItemData(&combo, 0), qint16(-1));
-    }
-
-    void twips()
-    {
-        QCOMPARE(Twips::Size(6390, 870), QSize(426, 58));
-        QCOMPARE(Twips::Rect(180, 120, 6000, 330), QRect(12, 8, 400, 22));
     }
 };
 
