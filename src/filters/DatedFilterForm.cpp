@@ -30,12 +30,8 @@ void DatedFilterForm::ResetFilter()
 
 void DatedFilterForm::LockBranchRow(std::initializer_list<QWidget *> row)
 {
-    if (!GetIsBranch())
-        return;
-    HideAll(row);
-    const QString branch = GetBranchNum();
-    txtItem[0]->setText(branch);
-    txtItem[1]->setText(branch);
+    if (GetIsBranch())
+        HideBranchRow(row);
 }
 
 QString DatedFilterForm::BranchNumOr(int index) const

@@ -135,17 +135,31 @@ QLineEdit *FilterForm::AddTextBox(QWidget *frame, int index, int left, int top, 
     return box;
 }
 
-QToolButton *FilterForm::AddLookupButton(QWidget *frame, int index, int left, int top)
+QToolButton *FilterForm::AddLookupButton(QWidget *frame, int index, int left, int top, int boxIndex)
 {
     auto *button = new QToolButton(frame);
     button->setObjectName(QLatin1String(FilterPanel::LookupButtonName));
-    button->setProperty(FilterPanel::IndexProperty, index);
+    button->setProperty(FilterPanel::IndexProperty, boxIndex >= 0 ? boxIndex : index);
     button->setText(QStringLiteral("…"));
     button->setToolTip(QStringLiteral("选择"));
     button->setFocusPolicy(Qt::NoFocus);
     button->setGeometry(Twips::Rect(left, top, 315, 285));
     cmdItem[index] = button;
     return button;
+}
+
+void FilterForm::AddCodeRow(QWidget *frame, int top, int labelIndex, const QString &caption, int begin, int end,
+                            int lineIndex, int endButton)
+{
+    lbl[labelIndex] = AddLabel(frame, caption, 165, top + 30);
+    AddTextBox(frame, begin, 1200, top);
+    AddLookupButton(frame, begin, 2880, top);
+    if (end < 0)
+        return;
+    if (lineIndex >= 0)
+        Line2[lineIndex] = AddLine(frame, 3405, 3825, top + 150);
+    AddTextBox(frame, end, 4080, top);
+    AddLookupButton(frame, endButton >= 0 ? endButton : end, 5760, top, end);
 }
 
 QFrame *FilterForm::AddLine(QWidget *frame, int x1, int x2, int y)
@@ -203,6 +217,14 @@ void FilterForm::HideAll(std::initializer_list<QWidget *> controls)
         w->setVisible(false);
 }
 
+void FilterForm::HideBranchRow(std::initializer_list<QWidget *> row)
+{
+    HideAll(row);
+    const QString branch = GetBranchNum();
+    txtItem[0]->setText(branch);
+    txtItem[1]->setText(branch);
+}
+
 void FilterForm::MoveUp(std::initializer_list<QWidget *> controls, int twips)
 {
     for (QWidget *w : controls)
@@ -225,6 +247,22 @@ int FilterForm::IndexOf(const QObject *ctrl)
         throw VelError(QStringLiteral("Object variable not set"), Vel::ErrObjectNotSet);
     const QVariant index = ctrl->property(FilterPanel::IndexProperty);
     return index.isValid() ? index.toInt() : -1;
+}
+
+bool FilterForm::AnswerBranchOrCard(int index, const QString &branchCondition, qint32 &LookupType, QString &Condition)
+{
+    switch (index) {
+    case 0: case 1:
+        LookupType = LookupKind::Branch;
+        Condition = branchCondition;
+        return true;
+    case 2: case 3:
+        LookupType = LookupKind::Card;
+        Condition = QLatin1String(FilterText::CardNotDeleted);
+        return true;
+    default:
+        return false;
+    }
 }
 
 QString FilterForm::BranchCondition()

@@ -85,7 +85,13 @@ protected:
     QFrame *AddFrame(const QString &name, int width, int height);
     QLabel *AddLabel(QWidget *frame, const QString &text, int left, int top, int width = 1000);
     QLineEdit *AddTextBox(QWidget *frame, int index, int left, int top, int width = 1600, int height = 285);
-    QToolButton *AddLookupButton(QWidget *frame, int index, int left, int top);
+    // A lookup button; `boxIndex` is the box it fills when that differs from its own index.
+    QToolButton *AddLookupButton(QWidget *frame, int index, int left, int top, int boxIndex = -1);
+    // One row of code boxes at the usual columns: the caption lbl(labelIndex), the begin box and
+    // its button, and with end >= 0 the end box and its button (cmdItem(endButton) when given),
+    // joined by the dash Line2(lineIndex) when lineIndex >= 0.
+    void AddCodeRow(QWidget *frame, int top, int labelIndex, const QString &caption, int begin, int end = -1,
+                    int lineIndex = -1, int endButton = -1);
     QFrame *AddLine(QWidget *frame, int x1, int x2, int y);
     QDateTimeEdit *AddDatePicker(QWidget *frame, const QString &name, const QString &format,
                                  int left, int top, int width, int height = 300);
@@ -100,6 +106,8 @@ protected:
     static void SetPickerFrom(QDateTimeEdit *picker, const QVariant &value);
     // Hides controls (a row the site may not change).
     static void HideAll(std::initializer_list<QWidget *> controls);
+    // Hides the branch row and puts the site's own branch number into its boxes (0 and 1).
+    void HideBranchRow(std::initializer_list<QWidget *> row);
     // Moves a control up by a number of twips, relative to where it is now.
     static void MoveUp(std::initializer_list<QWidget *> controls, int twips);
 
@@ -113,6 +121,9 @@ protected:
     // Branch lookup condition: head-office sites only, and without the trade-type-1 sites
     // unless cards are shared between branches.
     static QString BranchCondition();
+    // The answers every dialog with branch boxes (0, 1) and card boxes (2, 3) gives; false for
+    // other indexes.
+    static bool AnswerBranchOrCard(int index, const QString &branchCondition, qint32 &LookupType, QString &Condition);
 
 private:
     FilterPanel *m_panel = nullptr;

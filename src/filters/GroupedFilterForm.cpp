@@ -15,30 +15,18 @@
 #include <QLineEdit>
 #include <QToolButton>
 
-namespace {
-constexpr int BeginBox = 1200, BeginButton = 2880, EndBox = 4080, EndButton = 5760, LabelLeft = 165;
-} // namespace
-
 GroupedFilterForm::GroupedFilterForm(const Layout &layout, QList<QVariantList> groups, QWidget *parent)
     : DatedFilterForm(layout.client, parent), m_groups(std::move(groups)), m_withItems(layout.itemRowTop >= 0)
 {
     QFrame *fraPeriod = BuildPeriodFrame();
 
     QFrame *fraItem = AddFrame(QStringLiteral("fraItem"), 6480, layout.itemFrameHeight);
-    auto rangeRow = [&](int top, int labelIndex, const QString &caption, int begin, int end, int lineIndex) {
-        lbl[labelIndex] = AddLabel(fraItem, caption, LabelLeft, top + 30);
-        AddTextBox(fraItem, begin, BeginBox, top);
-        AddLookupButton(fraItem, begin, BeginButton, top);
-        Line2[lineIndex] = AddLine(fraItem, 3405, 3825, top + 150);
-        AddTextBox(fraItem, end, EndBox, top);
-        AddLookupButton(fraItem, end, EndButton, top);
-    };
-    rangeRow(layout.cardRowTop, 9, QStringLiteral("会员卡号"), 2, 3, 0);
-    rangeRow(layout.cardTypeRowTop, 1, QStringLiteral("卡 类 别"), 11, 4, 1);
+    AddCodeRow(fraItem, layout.cardRowTop, 9, QStringLiteral("会员卡号"), 2, 3, 0);
+    AddCodeRow(fraItem, layout.cardTypeRowTop, 1, QStringLiteral("卡 类 别"), 11, 4, 1);
     if (m_withItems)
-        rangeRow(layout.itemRowTop, 3, QStringLiteral("商品编码"), 5, 6, 3);
+        AddCodeRow(fraItem, layout.itemRowTop, 3, QStringLiteral("商品编码"), 5, 6, 3);
     // Created hidden below the frame's visible height; its boxes still take part in saving.
-    rangeRow(layout.branchRowTop, 0, QStringLiteral("分    店"), 0, 1, 2);
+    AddCodeRow(fraItem, layout.branchRowTop, 0, QStringLiteral("分    店"), 0, 1, 2);
     HideAll({lbl[0], txtItem[0], cmdItem[0], Line2[2], txtItem[1], cmdItem[1]});
 
     QFrame *Frame1 = AddFrame(QStringLiteral("Frame1"), 6480, 1065);
@@ -111,19 +99,13 @@ void GroupedFilterForm::LoadFilter(DictionaryPtr &Filter)
 
 void GroupedFilterForm::GetLookupInfo(QObject *Ctrl, qint32 &LookupType, QString &Condition, QVariant &)
 {
-    switch (IndexOf(Ctrl)) {
-    case 0: case 1:
-        LookupType = LookupKind::Branch;
-        Condition = BranchCondition();
-        break;
-    case 2: case 3:
-        LookupType = LookupKind::Card;
-        Condition = QLatin1String(FilterText::CardNotDeleted);
-        break;
-    case 4: case 11: LookupType = LookupKind::CardType; break;
-    case 5: case 6: LookupType = LookupKind::Item; break;
-    default: break;
-    }
+    const int index = IndexOf(Ctrl);
+    if (AnswerBranchOrCard(index, index <= 1 ? BranchCondition() : QString(), LookupType, Condition))
+        return;
+    if (index == 4 || index == 11)
+        LookupType = LookupKind::CardType;
+    else if (index == 5 || index == 6)
+        LookupType = LookupKind::Item;
 }
 
 frmFilter10904::frmFilter10904(QWidget *parent)

@@ -19,7 +19,6 @@
 namespace {
 // Rows of fraItem, top in twips: card type, card number, member name, branch.
 constexpr int RowCardType = 405, RowCard = 765, RowName = 1125, RowBranch = 1485;
-constexpr int BeginBox = 1200, BeginButton = 2880, EndBox = 4080, EndButton = 5760;
 } // namespace
 
 frmFilter10901::frmFilter10901(QWidget *parent)
@@ -41,31 +40,12 @@ frmFilter10901::frmFilter10901(QWidget *parent)
     lbl[6] = AddLabel(fraPeriod, QStringLiteral("月"), 3870, 345, 300);
 
     QFrame *fraItem = AddFrame(QStringLiteral("fraItem"), 6480, 1860);
-    lbl[2] = AddLabel(fraItem, QStringLiteral("卡 类 别"), 165, RowCardType + 30);
-    AddTextBox(fraItem, 5, BeginBox, RowCardType);
-    AddLookupButton(fraItem, 5, BeginButton, RowCardType);
-    Line2[0] = AddLine(fraItem, 3405, 3825, RowCardType + 150);
-    AddTextBox(fraItem, 6, EndBox, RowCardType);
-    AddLookupButton(fraItem, 4, EndButton, RowCardType);
-    // The card-type end box pairs with the button of index 4.
-    cmdItem[4]->setProperty(FilterPanel::IndexProperty, 6);
-
-    lbl[1] = AddLabel(fraItem, QStringLiteral("会员卡号"), 165, RowCard + 30);
-    AddTextBox(fraItem, 2, BeginBox, RowCard);
-    AddLookupButton(fraItem, 2, BeginButton, RowCard);
-    Line2[2] = AddLine(fraItem, 3405, 3825, RowCard + 150);
-    AddTextBox(fraItem, 3, EndBox, RowCard);
-    AddLookupButton(fraItem, 3, EndButton, RowCard);
-
+    // The card-type end box is filled by the button of index 4.
+    AddCodeRow(fraItem, RowCardType, 2, QStringLiteral("卡 类 别"), 5, 6, 0, 4);
+    AddCodeRow(fraItem, RowCard, 1, QStringLiteral("会员卡号"), 2, 3, 2);
     lbl[3] = AddLabel(fraItem, QStringLiteral("会员姓名"), 165, RowName + 30);
-    AddTextBox(fraItem, 4, BeginBox, RowName, 4875);
-
-    lbl[0] = AddLabel(fraItem, QStringLiteral("分    店"), 165, RowBranch + 30);
-    AddTextBox(fraItem, 0, BeginBox, RowBranch);
-    AddLookupButton(fraItem, 0, BeginButton, RowBranch);
-    Line2[1] = AddLine(fraItem, 3405, 3825, RowBranch + 150);
-    AddTextBox(fraItem, 1, EndBox, RowBranch);
-    AddLookupButton(fraItem, 1, EndButton, RowBranch);
+    AddTextBox(fraItem, 4, 1200, RowName, 4875);
+    AddCodeRow(fraItem, RowBranch, 0, QStringLiteral("分    店"), 0, 1, 1);
     HideAll({lbl[0], txtItem[0], cmdItem[0], txtItem[1], cmdItem[1], Line2[1]});
 
     QFrame *fraGroup = AddFrame(QStringLiteral("fraGroup"), 6480, 700);
@@ -144,10 +124,7 @@ void frmFilter10901::IsShowBranch()
 {
     if (GetSVCardShareType() && !GetIsBranch())
         return;
-    HideAll({lbl[0], txtItem[0], cmdItem[0], txtItem[1], cmdItem[1], Line2[1]});
-    const QString branch = GetBranchNum();
-    txtItem[0]->setText(branch);
-    txtItem[1]->setText(branch);
+    HideBranchRow({lbl[0], txtItem[0], cmdItem[0], txtItem[1], cmdItem[1], Line2[1]});
     // The rows close up over the hidden branch row once; a later restore only refills the boxes.
     if (m_branchRowRemoved)
         return;
@@ -158,21 +135,11 @@ void frmFilter10901::IsShowBranch()
 
 void frmFilter10901::GetLookupInfo(QObject *Ctrl, qint32 &LookupType, QString &Condition, QVariant &)
 {
-    switch (IndexOf(Ctrl)) {
-    case 0: case 1:
-        LookupType = LookupKind::Branch;
-        Condition = QLatin1String(FilterText::BranchHeadOnly);
-        break;
-    case 2: case 3:
-        LookupType = LookupKind::Card;
-        Condition = QLatin1String(FilterText::CardNotDeleted);
-        break;
-    case 5: case 6:
+    const int index = IndexOf(Ctrl);
+    if (index == 5 || index == 6)
         LookupType = LookupKind::CardType;
-        break;
-    default:
-        break;
-    }
+    else if (index <= 3)
+        AnswerBranchOrCard(index, QLatin1String(FilterText::BranchHeadOnly), LookupType, Condition);
 }
 
 void frmFilter10901::txtItem_LostFocus(int Index)

@@ -18,7 +18,6 @@
 namespace {
 // Rows of fraItem, top in twips: card number, member name, branch.
 constexpr int RowCard = 375, RowName = 735, RowBranch = 1095;
-constexpr int BeginBox = 1200, BeginButton = 2880, EndBox = 4080, EndButton = 5760;
 } // namespace
 
 frmFilter10902::frmFilter10902(QWidget *parent)
@@ -37,22 +36,10 @@ frmFilter10902::frmFilter10902(QWidget *parent)
     DtpEDate->setDateTime(today.startOfDay());
 
     QFrame *fraItem = AddFrame(QStringLiteral("fraItem"), 6480, 1500);
-    lbl[3] = AddLabel(fraItem, QStringLiteral("会员卡号"), 165, RowCard + 30);
-    AddTextBox(fraItem, 2, BeginBox, RowCard);
-    AddLookupButton(fraItem, 2, BeginButton, RowCard);
-    Line2[2] = AddLine(fraItem, 3405, 3825, RowCard + 150);
-    AddTextBox(fraItem, 3, EndBox, RowCard);
-    AddLookupButton(fraItem, 3, EndButton, RowCard);
-
+    AddCodeRow(fraItem, RowCard, 3, QStringLiteral("会员卡号"), 2, 3, 2);
     lbl[4] = AddLabel(fraItem, QStringLiteral("姓    名"), 165, RowName + 30);
-    AddTextBox(fraItem, 4, BeginBox, RowName, 4875);
-
-    lbl[6] = AddLabel(fraItem, QStringLiteral("消费分店"), 165, RowBranch + 30);
-    AddTextBox(fraItem, 0, BeginBox, RowBranch);
-    AddLookupButton(fraItem, 0, BeginButton, RowBranch);
-    Line2[1] = AddLine(fraItem, 3405, 3825, RowBranch + 150);
-    AddTextBox(fraItem, 1, EndBox, RowBranch);
-    AddLookupButton(fraItem, 1, EndButton, RowBranch);
+    AddTextBox(fraItem, 4, 1200, RowName, 4875);
+    AddCodeRow(fraItem, RowBranch, 6, QStringLiteral("消费分店"), 0, 1, 1);
     HideAll({lbl[6], txtItem[0], cmdItem[0], txtItem[1], cmdItem[1], Line2[1]});
 
     QFrame *Frame1 = AddFrame(QStringLiteral("Frame1"), 6480, 855);
@@ -144,10 +131,7 @@ void frmFilter10902::IsShowBranch()
 {
     if (!(GetIsBranch() && GetSVCardShareType()))
         return;
-    HideAll({lbl[6], txtItem[0], cmdItem[0], txtItem[1], cmdItem[1], Line2[1]});
-    const QString branch = GetBranchNum();
-    txtItem[0]->setText(branch);
-    txtItem[1]->setText(branch);
+    HideBranchRow({lbl[6], txtItem[0], cmdItem[0], txtItem[1], cmdItem[1], Line2[1]});
     // The rows close up over the hidden branch row once; a later restore only refills the boxes.
     if (m_branchRowRemoved)
         return;
@@ -158,16 +142,7 @@ void frmFilter10902::IsShowBranch()
 
 void frmFilter10902::GetLookupInfo(QObject *Ctrl, qint32 &LookupType, QString &Condition, QVariant &)
 {
-    switch (IndexOf(Ctrl)) {
-    case 0: case 1:
-        LookupType = LookupKind::Branch;
-        Condition = BranchCondition();
-        break;
-    case 2: case 3:
-        LookupType = LookupKind::Card;
-        Condition = QLatin1String(FilterText::CardNotDeleted);
-        break;
-    default:
-        break;
-    }
+    const int index = IndexOf(Ctrl);
+    if (index <= 3)
+        AnswerBranchOrCard(index, BranchCondition(), LookupType, Condition);
 }

@@ -11,8 +11,7 @@
 #include <QToolButton>
 
 namespace {
-constexpr int BeginBox = 1200, BeginButton = 2880, To = 3840, EndBox = 4080, EndButton = 5760;
-constexpr int LabelLeft = 165;
+constexpr int To = 3840, LabelLeft = 165, BeginBox = 1200;
 } // namespace
 
 frmFilter10903::frmFilter10903(QWidget *parent)
@@ -23,14 +22,9 @@ frmFilter10903::frmFilter10903(QWidget *parent)
 
     QFrame *fraItem = AddFrame(QStringLiteral("fraItem"), 6480, 2280);
     auto rangeRow = [&](int top, int labelIndex, const QString &caption, int begin, int end, int toIndex) {
-        lbl[labelIndex] = AddLabel(fraItem, caption, LabelLeft, top + 30);
-        AddTextBox(fraItem, begin, BeginBox, top);
-        AddLookupButton(fraItem, begin, BeginButton, top);
-        if (end >= 0) {
+        AddCodeRow(fraItem, top, labelIndex, caption, begin, end);
+        if (end >= 0)
             lbl2[toIndex] = AddLabel(fraItem, QStringLiteral("至"), To, top + 30, 240);
-            AddTextBox(fraItem, end, EndBox, top);
-            AddLookupButton(fraItem, end, EndButton, top);
-        }
     };
     rangeRow(195, 9, QStringLiteral("会员卡号"), 2, 3, 0);
     rangeRow(555, 3, QStringLiteral("商品编码"), 5, 6, 3);
@@ -96,15 +90,10 @@ void frmFilter10903::LoadFilter(DictionaryPtr &Filter)
 
 void frmFilter10903::GetLookupInfo(QObject *Ctrl, qint32 &LookupType, QString &Condition, QVariant &)
 {
-    switch (IndexOf(Ctrl)) {
-    case 0: case 1:
-        LookupType = LookupKind::Branch;
-        Condition = BranchCondition();
-        break;
-    case 2: case 3:
-        LookupType = LookupKind::Card;
-        Condition = QLatin1String(FilterText::CardNotDeleted);
-        break;
+    const int index = IndexOf(Ctrl);
+    if (AnswerBranchOrCard(index, index <= 1 ? BranchCondition() : QString(), LookupType, Condition))
+        return;
+    switch (index) {
     case 4: case 11: LookupType = LookupKind::Customer; break;
     case 5: case 6: LookupType = LookupKind::Item; break;
     case 7: LookupType = LookupKind::Cashier; break;

@@ -213,21 +213,6 @@ private slots:
         QCOMPARE(form->Panel()->GetFilterString(0), QStringLiteral("BItemNumber=I1; BarCode=690"));
     }
 
-    void activeTabStaysOnAPage_data()
-    {
-        QTest::addColumn<int>("requested");
-        QTest::newRow("first") << 0;
-        QTest::newRow("beyond the pages") << 5;
-        QTest::newRow("negative") << -1;
-    }
-    void activeTabStaysOnAPage()
-    {
-        QFETCH(int, requested);
-        ReportFilterPanel panel;
-        panel.SetActiveTab(requested);
-        QCOMPARE(panel.ActiveTab(), 0);
-    }
-
     // The lookup button asks the dialog, lists the base data and fills the box of its index.
     void lookupFillsTheBox_data()
     {
@@ -269,6 +254,18 @@ private slots:
         QCOMPARE(Lookups().propsString, QStringLiteral("Driver=SQLite;Database=/tmp/chain.sqlite"));
         QCOMPARE(shownError.isEmpty(), !serverFails);
         QVERIFY(form->isVisible()); // the filter dialog keeps working
+        form->hide();
+    }
+
+    // On 10901 the card-type end box is filled by the button of index 4.
+    void lookupButtonFillsItsPairedBox()
+    {
+        auto form = ShownForm(10901);
+        WhenModal([](QDialog *d) { QTest::keyClick(d->findChild<QLineEdit *>(QStringLiteral("search")), Qt::Key_Return); });
+        form->cmdItem[4]->click();
+        QCOMPARE(Lookups().lookupType, 51);
+        QCOMPARE(form->txtItem[6]->text(), QStringLiteral("P01"));
+        QCOMPARE(form->txtItem[4]->text(), QString());
         form->hide();
     }
 
