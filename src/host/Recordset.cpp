@@ -170,10 +170,25 @@ void Recordset::SetText(qint64 row, int field, QStringView text)
         SetValue(row, field, QVariant(text.toString()));
         return;
     }
-    if (c.arena.size() + size_t(text.size()) > UINT32_MAX)
-        throw VelError(QStringLiteral("Text of field \"%1\" exceeds the record set's capacity").arg(c.name));
-    TextRef ref{uint32_t(c.arena.size()), uint32_t(text.size())};
-    c.arena.append(reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()));
+    const size_t length = size_t(text.size());
+    const auto *chars = reinterpret_cast<const char16_t *>(text.utf16());
+    TextRef ref{0, uint32_t(length)};
+    if (length > 0) {
+        // Codes, names and dates repeat down a column: a repeated value shares one copy.
+        constexpr size_t recentSlots = 4096;
+        if (c.recent.empty())
+            c.recent.assign(recentSlots, TextRef{0, UINT32_MAX});
+        TextRef &slot = c.recent[qHash(text) & (recentSlots - 1)];
+        if (slot.length == length && std::char_traits<char16_t>::compare(c.arena.data() + slot.offset, chars, length) == 0) {
+            ref = slot;
+        } else {
+            if (c.arena.size() + length > UINT32_MAX)
+                throw VelError(QStringLiteral("Text of field \"%1\" exceeds the record set's capacity").arg(c.name));
+            ref.offset = uint32_t(c.arena.size());
+            c.arena.append(chars, length);
+            slot = ref;
+        }
+    }
     c.texts[size_t(row)] = ref;
     setNullBit(c, row, false);
 }
@@ -315,7 +330,8 @@ size_t Recordset::MemoryBytes() const
     for (const Column &c : m_columns) {
         bytes += c.ints.capacity() * sizeof(int64_t) + c.doubles.capacity() * sizeof(double)
             + c.bools.capacity() + c.texts.capacity() * sizeof(TextRef)
-            + c.arena.capacity() * sizeof(char16_t) + c.nulls.capacity() * sizeof(uint64_t);
+            + c.arena.capacity() * sizeof(char16_t) + c.recent.capacity() * sizeof(TextRef)
+            + c.nulls.capacity() * sizeof(uint64_t);
     }
     return bytes;
 }

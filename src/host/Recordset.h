@@ -77,6 +77,7 @@ private:
         std::vector<uint8_t> bools;     // Boolean
         std::vector<TextRef> texts;     // Text
         std::u16string arena;           // Text
+        std::vector<TextRef> recent;    // Text: recently stored values by hash, shared when repeated
         std::vector<uint64_t> nulls;    // one bit per row, set when null
     };
 
