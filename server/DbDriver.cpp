@@ -10,6 +10,8 @@
 
 #include <sqlite3.h>
 
+#include <string>
+
 namespace {
 
 // Rows through QSqlQuery, for engines without a faster path.
@@ -100,12 +102,25 @@ public:
     bool IsNull(int c) const override { return sqlite3_column_type(m_stmt, c) == SQLITE_NULL; }
     qint64 Int(int c) const override { return sqlite3_column_int64(m_stmt, c); }
     double Double(int c) const override { return sqlite3_column_double(m_stmt, c); }
+    // UTF-8 from the database, widened here: plain ASCII (codes, dates, bill numbers) without
+    // an allocation, the rest through Qt's converter.
     QStringView Text(int c) const override
     {
-        const void *p = sqlite3_column_text16(m_stmt, c);
+        const auto *p = reinterpret_cast<const unsigned char *>(sqlite3_column_text(m_stmt, c));
         if (!p)
             return {};
-        return QStringView(static_cast<const char16_t *>(p), sqlite3_column_bytes16(m_stmt, c) / 2);
+        const int n = sqlite3_column_bytes(m_stmt, c);
+        if (size_t(n) > m_wide.size())
+            m_wide.resize(size_t(n) * 2);
+        char16_t *out = m_wide.data();
+        for (int i = 0; i < n; ++i) {
+            if (p[i] >= 0x80) {
+                m_text = QString::fromUtf8(reinterpret_cast<const char *>(p), n);
+                return m_text;
+            }
+            out[i] = p[i];
+        }
+        return QStringView(out, n);
     }
 
 private:
@@ -115,6 +130,8 @@ private:
     }
     sqlite3 *m_db;
     sqlite3_stmt *m_stmt = nullptr;
+    mutable std::u16string m_wide;
+    mutable QString m_text;
 };
 
 class SqliteDriver final : public DbDriver
