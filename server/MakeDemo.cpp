@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 namespace {
 
 const char usage[] =
@@ -76,12 +78,17 @@ int MakeDemoMain(const QStringList &args)
     QElapsedTimer timer;
     timer.start();
     try {
-        DemoChain::Generate(options, [](const QString &step) { printErr(QStringLiteral("\r\033[K%1").arg(step)); });
+        // One line rewritten in place on a terminal, one line per step otherwise.
+        const bool terminal = isatty(fileno(stderr));
+        DemoChain::Generate(options, [terminal](const QString &step) {
+            printErr(terminal ? QStringLiteral("\r\033[K%1").arg(step) : step + u'\n');
+        });
     } catch (const VelError &e) {
         printErr(QStringLiteral("\nmake-demo: %1\n").arg(e.Description()));
         return 1;
     }
-    printErr(QStringLiteral("\r\033[K完成：%1 天，每天 %2 行销售，用时 %3 秒\n")
+    printErr(QStringLiteral("%1完成：%2 天，每天 %3 行销售，用时 %4 秒\n")
+                 .arg(isatty(fileno(stderr)) ? QStringLiteral("\r\033[K") : QString())
                  .arg(options.days).arg(options.linesPerDay).arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1));
     return 0;
 }

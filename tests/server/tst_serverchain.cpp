@@ -4,12 +4,16 @@
 #include "Database.h"
 #include "DemoChain.h"
 #include "Dictionary.h"
+#include "ComponentRegistry.h"
 #include "GLData.h"
+#include "MakeDemo.h"
+#include "ServerComponents.h"
 #include "Recordset.h"
 #include "TestDatabases.h"
 #include "VelError.h"
 
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -49,6 +53,9 @@ private slots:
     void topUpsMatchLedger_data() { m_dbs.AddRows(); }
     void topUpsMatchLedger();
     void enginesAgree();
+    void drivenByProgId();
+    void makeDemoArguments_data();
+    void makeDemoArguments();
     void defaultDatabase();
 
 private:
@@ -178,6 +185,65 @@ void tst_ServerChain::enginesAgree()
         }
         QVERIFY(!answers[0].isEmpty());
         QCOMPARE(answers[1], answers[0]);
+    }
+}
+
+void tst_ServerChain::drivenByProgId()
+{
+    RegisterServerComponents();
+    std::unique_ptr<QObject> owner;
+    IServerData *data = ComponentRegistry::Instance().CreateAs<IServerData>(QString::fromLatin1(Vel::ServerDataProgId), owner);
+    QVERIFY(data);
+    // As an automation host does it: the property and the method by name, Variants only.
+    QVERIFY(owner->setProperty("RptID", 10905));
+    QCOMPARE(data->RptID(), 10905);
+    DictionaryPtr filter = Dictionary::Create();
+    filter->SetValue(QStringLiteral("GroupBy"), qint32(1));
+    filter->SetValue(QStringLiteral("SumOnly"), qint16(1));
+    QVariant result;
+    QVERIFY(QMetaObject::invokeMethod(owner.get(), "GetRptData", Q_RETURN_ARG(QVariant, result),
+                                      Q_ARG(QString, m_dbs.Engines()[0].props), Q_ARG(QVariant, Vel::ToVariant(filter))));
+    const RecordsetPtr rs = Vel::AsRecordset(result);
+    QVERIFY(rs);
+    QCOMPARE(rs->Value(rs->RecordCount() - 1, "FRowKind").toInt(), 2);
+    QVERIFY(QMetaObject::invokeMethod(owner.get(), "LookupList", Q_RETURN_ARG(QVariant, result),
+                                      Q_ARG(QString, m_dbs.Engines()[0].props), Q_ARG(qint32, 5),
+                                      Q_ARG(QString, QStringLiteral(" x2.FParentID=0 ")), Q_ARG(QString, QString()),
+                                      Q_ARG(qint32, 3)));
+    QCOMPARE(Vel::AsRecordset(result)->RecordCount(), 3);
+}
+
+void tst_ServerChain::makeDemoArguments_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::newRow("nothing") << QStringList{} << 2;
+    QTest::newRow("value_missing") << QStringList{"--out"} << 2;
+    QTest::newRow("unknown_option") << QStringList{"--out", "x.sqlite", "--colour", "red"} << 2;
+    QTest::newRow("not_a_number") << QStringList{"--out", "x.sqlite", "--members", "many"} << 2;
+    QTest::newRow("zero_days") << QStringList{"--out", "x.sqlite", "--days", "0"} << 2;
+    QTest::newRow("unwritable") << QStringList{"--out", "/proc/velvip/x.sqlite", "--members", "5", "--days", "1"} << 1;
+    QTest::newRow("tiny_chain") << QStringList{"--members", "20", "--items", "10", "--days", "3", "--lines-per-day", "5",
+                                               "--seed", "3"} << 0;
+}
+
+void tst_ServerChain::makeDemoArguments()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("chain.sqlite"));
+    if (status == 0)
+        args << QStringLiteral("--out") << out;
+    QCOMPARE(MakeDemoMain(args), status);
+    if (status == 0) {
+        QVERIFY(QFileInfo::exists(out));
+        QVERIFY(!QFileInfo::exists(out + QStringLiteral(".part")));
+        GLData data;
+        data.SetRptID(10903);
+        DictionaryPtr f = Dictionary::Create();
+        QVERIFY(Vel::AsRecordset(data.GetRptData(DemoChain::SqliteConnectionText(out), f))->RecordCount() > 1);
+        Database::CloseAll();
     }
 }
 
