@@ -26,46 +26,55 @@ chain() {
 chain "$small" 365
 chain "$large" 3650
 
-# Best of three runs, in milliseconds.
+# Best of three runs: "wall_ms cpu_ms".
 component_ms() {
-  local best=""
+  local best="" cpu=""
   for _ in 1 2 3; do
-    local ms
-    ms=$("$bench" report "$@" | sed -n 's/.*ms=\([0-9]*\).*/\1/p')
+    local out ms c
+    out=$("$bench" report "$@")
+    ms=$(echo "$out" | sed -n 's/.* ms=\([0-9]*\).*/\1/p')
+    c=$(echo "$out" | sed -n 's/.*cpu_ms=\([0-9]*\).*/\1/p')
     if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
+    if [ -z "$cpu" ] || [ "$c" -lt "$cpu" ]; then cpu=$c; fi
   done
-  echo "$best"
+  echo "$best $cpu"
 }
 shell_ms() {
-  local sql best=""
+  local sql best="" cpu=""
   sql=$(mktemp)
   "$bench" sql "$@" > "$sql"
   for _ in 1 2 3; do
-    local t0 t1 ms
+    local t0 t1 ms c
     t0=$(date +%s%N)
-    sqlite3 -readonly "$1" < "$sql" > /dev/null
+    c=$( { /usr/bin/time -f "%U %S" sqlite3 -readonly "$1" < "$sql" > /dev/null; } 2>&1 | awk '{ printf "%d", ($1 + $2) * 1000 }')
     t1=$(date +%s%N)
     ms=$(( (t1 - t0) / 1000000 ))
     if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
+    if [ -z "$cpu" ] || [ "$c" -lt "$cpu" ]; then cpu=$c; fi
   done
   rm -f "$sql"
-  echo "$best"
+  echo "$best $cpu"
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
 lines=(10903 BDate=2024-01-01T00:00:00 EDate=2024-12-31T23:59:59)
 month=(10902 GroupBy=1 BDate=2024-06-01T00:00:00 EDate=2024-07-01T00:00:00)
 
-info=$("$bench" report "$small" "${lines[@]}")
-c=$(component_ms "$small" "${lines[@]}"); s=$(shell_ms "$small" "${lines[@]}")
-echo "10903 all lines of 2024 on 1M chain: $(echo "$info" | sed 's/ ms=[0-9]*//')"
-echo "  component ${c} ms, sqlite3 shell ${s} ms, ratio $(ratio "$c" "$s") (target <= 1.3)"
-
-info=$("$bench" report "$small" "${month[@]}")
-c1=$(component_ms "$small" "${month[@]}"); s=$(shell_ms "$small" "${month[@]}")
-echo "10902 grouping 1, June 2024 on 1M chain: $(echo "$info" | sed 's/ ms=[0-9]*//')"
-echo "  component ${c1} ms, sqlite3 shell ${s} ms, ratio $(ratio "$c1" "$s") (target <= 1.3)"
-c10=$(component_ms "$large" "${month[@]}")
-echo "10902 grouping 1, June 2024 on 10M chain: ${c10} ms; 10M/1M ratio $(ratio "$c10" "$c1") (target <= 1.5)"
+compare() {
+  local label=$1; shift
+  local info c s
+  info=$("$bench" report "$@")
+  read -r cw cc <<<"$(component_ms "$@")"
+  read -r sw sc <<<"$(shell_ms "$@")"
+  echo "$label: $(echo "$info" | sed 's/ ms=[0-9]* cpu_ms=[0-9]*//')"
+  echo "  component ${cw} ms (cpu ${cc}), sqlite3 shell ${sw} ms (cpu ${sc}):" \
+       "ratio $(ratio "$cw" "$sw") wall, $(ratio "$cc" "$sc") cpu (target <= 1.3)"
+}
+compare "10903 all lines of 2024, 1M chain" "$small" "${lines[@]}"
+compare "10902 grouping 1, June 2024, 1M chain" "$small" "${month[@]}"
+read -r c1 _ <<<"$(component_ms "$small" "${month[@]}")"
+read -r c10 _ <<<"$(component_ms "$large" "${month[@]}")"
+echo "10902 grouping 1, June 2024: 1M chain ${c1} ms, 10M chain ${c10} ms; ratio $(ratio "$c10" "$c1") (target <= 1.5)"
+echo "(load average while measuring: $(cut -d' ' -f1-3 /proc/loadavg))"
 
 "$build/bin/recordset-bench"

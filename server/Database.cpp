@@ -77,6 +77,11 @@ void Database::CloseAll()
     pool().clear();
 }
 
+void Database::Release(const QString &connectionText)
+{
+    pool().erase(connectionText);
+}
+
 std::unique_ptr<Database> Database::OpenForWriting(const QString &connectionText)
 {
     static std::atomic<int> counter{0};

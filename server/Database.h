@@ -19,6 +19,8 @@ public:
     static Database &ForReports(const QString &connectionText);
     // Closes every pooled session.
     static void CloseAll();
+    // Drops the pooled session of a connection text (after a failure), so the next use reconnects.
+    static void Release(const QString &connectionText);
     // A private session that may write; closed when destroyed.
     static std::unique_ptr<Database> OpenForWriting(const QString &connectionText);
 

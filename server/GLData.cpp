@@ -51,6 +51,8 @@ auto redacted(const QString &propsString, F &&body)
     try {
         return body();
     } catch (const VelError &e) {
+        // A broken session (server restarted, file replaced) must not stay in the pool.
+        Database::Release(propsString);
         throw VelError(ConnectionText::Parse(propsString).Redact(e.Description()), e.Number(), QStringLiteral("VelMVipRpt.GLData"));
     }
 }
