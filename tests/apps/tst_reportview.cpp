@@ -12,6 +12,8 @@
 
 namespace {
 
+const QString kLongCard = QStringLiteral("V0007-附属卡-000000000000");
+
 // The ledger fixture with many detail rows before its summary rows.
 ReportOutput tallLedger(int details, bool sortable)
 {
@@ -22,7 +24,7 @@ ReportOutput tallLedger(int details, bool sortable)
     rs->Open();
     for (int i = 0; i < details; ++i) {
         const qint64 row = rs->AddRow();
-        rs->SetText(row, 1, QStringLiteral("V%1").arg(details - i, 4, 10, QLatin1Char('0')));
+        rs->SetText(row, 1, i == 7 ? kLongCard : QStringLiteral("V%1").arg(details - i, 4, 10, QLatin1Char('0')));
         rs->SetDouble(row, 3, (i * 37) % 101);
         rs->SetInt(row, 9, 0);
     }
@@ -119,6 +121,9 @@ private slots:
         QVERIFY(frozen->isVisible());
         QCOMPARE(frozen->selectionModel(), table->selectionModel());
         QCOMPARE(frozen->width(), table->columnWidth(0) + table->columnWidth(1));
+        // Frozen columns keep the widths sized from their contents.
+        QVERIFY(table->columnWidth(1) > table->fontMetrics().horizontalAdvance(kLongCard));
+        QCOMPARE(frozen->columnWidth(1), table->columnWidth(1));
         QVERIFY(frozen->isColumnHidden(2));
         QVERIFY(!frozen->isColumnHidden(1));
 

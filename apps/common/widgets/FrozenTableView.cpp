@@ -28,7 +28,7 @@ FrozenTableView::FrozenTableView(QWidget *parent)
         }
     });
     connect(m_frozenHeader, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
-        if (logical < m_frozen && columnWidth(logical) != size)
+        if (!m_syncing && logical < m_frozen && columnWidth(logical) != size)
             setColumnWidth(logical, size);
     });
     connect(verticalHeader(), &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
@@ -86,12 +86,15 @@ void FrozenTableView::syncColumns()
     m_frozenView->setSelectionMode(selectionMode());
     m_frozenView->setAlternatingRowColors(alternatingRowColors());
     m_frozenView->verticalHeader()->setDefaultSectionSize(verticalHeader()->defaultSectionSize());
+    // Showing a frozen section resizes it from 0; that must not flow back to the main view.
+    m_syncing = true;
     for (int c = 0; c < columns; ++c) {
         const bool inFrozen = c < frozen;
         m_frozenView->setColumnHidden(c, !inFrozen || isColumnHidden(c));
         if (inFrozen)
             m_frozenView->setColumnWidth(c, columnWidth(c));
     }
+    m_syncing = false;
     m_frozenView->setVisible(frozen > 0 && frozenWidth() > 0);
     updateFrozenGeometry();
 }

@@ -37,4 +37,5 @@ private:
     GroupHeaderView *m_header;
     GroupHeaderView *m_frozenHeader;
     int m_frozen = 0;
+    bool m_syncing = false;
 };

@@ -15,13 +15,13 @@ namespace Present {
 namespace {
 
 constexpr int kMeasuredRows = 500;
-constexpr qreal kPad = 3;
 
 class PageLayout
 {
 public:
-    PageLayout(const ReportGrid &grid, const QFont &font, QPaintDevice *device)
-        : m_grid(grid), m_fm(font, device)
+    // Measured in the bold face that summary rows use, so every row fits.
+    PageLayout(const ReportGrid &grid, const QFont &boldFont, QPaintDevice *device)
+        : m_fm(boldFont, device), pad(m_fm.height() * 0.3)
     {
         const ColumnLayout &layout = grid.Layout();
         for (int c = 0; c < layout.Count(); ++c) {
@@ -29,16 +29,16 @@ public:
             qreal w = m_fm.horizontalAdvance(col.IsGrouped() ? col.subCaption : col.topCaption);
             for (qint64 r = 0; r < qMin<qint64>(grid.RowCount(), kMeasuredRows); ++r)
                 w = qMax(w, m_fm.horizontalAdvance(grid.Text(r, c, FormatStyle::Grid)));
-            widths << w + 2 * kPad;
+            widths << w + 2 * pad;
         }
         for (const HeaderCell &cell : layout.Cells()) {
             if (cell.columnSpan < 2)
                 continue;
-            const qreal need = m_fm.horizontalAdvance(cell.text) + 2 * kPad - span(cell.column, cell.columnSpan);
+            const qreal need = m_fm.horizontalAdvance(cell.text) + 2 * pad - span(cell.column, cell.columnSpan);
             if (need > 0)
                 widths[cell.column + cell.columnSpan - 1] += need;
         }
-        rowHeight = m_fm.height() + 2 * kPad;
+        rowHeight = m_fm.height() + pad;
     }
 
     qreal TotalWidth() const { return span(0, int(widths.size())); }
@@ -51,12 +51,13 @@ public:
         return w;
     }
 
+private:
+    QFontMetricsF m_fm;
+
+public:
+    qreal pad;
     QList<qreal> widths;
     qreal rowHeight = 0;
-
-private:
-    const ReportGrid &m_grid;
-    QFontMetricsF m_fm;
 };
 
 } // namespace
@@ -78,7 +79,8 @@ int PrintReport(const ReportOutput &report, QPrinter *printer)
     painter.setFont(font);
     const QPen gridPen(QColor(0x80, 0x80, 0x80), qMax(1.0, printer->resolution() / 150.0));
 
-    const PageLayout layout(grid, font, printer);
+    const PageLayout layout(grid, boldFont, printer);
+    const qreal kPad = layout.pad;
     const QRectF page = printer->pageLayout().paintRectPixels(printer->resolution());
     const qreal pageWidth = page.width();
     const qreal pageHeight = page.height();
