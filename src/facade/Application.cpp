@@ -20,19 +20,6 @@ namespace {
 const QString OkKey = QStringLiteral("OK");
 const QString ErrorKey = QStringLiteral("Error");
 
-std::unique_ptr<IQueryReport> newReport(qint32 rptId)
-{
-    switch (rptId) {
-    case 10901: return std::make_unique<Rpt10901>();
-    case 10902: return std::make_unique<Rpt10902>();
-    case 10903: return std::make_unique<Rpt10903>();
-    case 10904: return std::make_unique<Rpt10904>();
-    case 10905: return std::make_unique<Rpt10905>();
-    case 10906: return std::make_unique<Rpt10906>();
-    default: return nullptr;
-    }
-}
-
 [[noreturn]] void objectNotSet(const char *what)
 {
     throw VelError(QStringLiteral("Object variable not set: %1").arg(QString::fromLatin1(what)), Vel::ErrObjectNotSet,
@@ -114,7 +101,7 @@ void Application::SetFilterVariant(const QVariant &filter)
 
 void Application::CreateReport()
 {
-    if (auto report = newReport(d->rptId))
+    if (auto report = NewReport(d->rptId))
         d->report = std::move(report);
     if (!d->filter)
         objectNotSet("no filter");

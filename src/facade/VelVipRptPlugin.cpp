@@ -24,12 +24,12 @@ const QList<std::pair<QString, Maker>> &classes()
 {
     static const QList<std::pair<QString, Maker>> list = {
         {QStringLiteral("VelVipRpt.Application"), [] { return new Application; }},
-        {QStringLiteral("VelVipRpt.Rpt10901"), [] { return new Rpt10901; }},
-        {QStringLiteral("VelVipRpt.Rpt10902"), [] { return new Rpt10902; }},
-        {QStringLiteral("VelVipRpt.Rpt10903"), [] { return new Rpt10903; }},
-        {QStringLiteral("VelVipRpt.Rpt10904"), [] { return new Rpt10904; }},
-        {QStringLiteral("VelVipRpt.Rpt10905"), [] { return new Rpt10905; }},
-        {QStringLiteral("VelVipRpt.Rpt10906"), [] { return new Rpt10906; }},
+        {QStringLiteral("VelVipRpt.Rpt10901"), [] { return NewReport(10901).release(); }},
+        {QStringLiteral("VelVipRpt.Rpt10902"), [] { return NewReport(10902).release(); }},
+        {QStringLiteral("VelVipRpt.Rpt10903"), [] { return NewReport(10903).release(); }},
+        {QStringLiteral("VelVipRpt.Rpt10904"), [] { return NewReport(10904).release(); }},
+        {QStringLiteral("VelVipRpt.Rpt10905"), [] { return NewReport(10905).release(); }},
+        {QStringLiteral("VelVipRpt.Rpt10906"), [] { return NewReport(10906).release(); }},
         {QStringLiteral("VelVipRpt.IQueryReport"), [] { return new IQueryReport; }},
         {QStringLiteral("VelVipRpt.IReportFilter"), [] { return new IReportFilter; }},
     };

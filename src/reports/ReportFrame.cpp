@@ -64,6 +64,19 @@ void ReportFrame::WriteEntries(Dictionary &property, std::initializer_list<std::
         property.SetValue(QString::fromLatin1(key), value);
 }
 
+void ReportFrame::WriteCommonProperties(Dictionary &property, const QString &name, qint16 rptProperty, bool longTime)
+{
+    WriteEntries(property, {
+        {"Name", GetMsgText(name)},
+        {"FrozenColumn", VariantConvert::Short(2)},
+        {"DetailRptID", VariantConvert::Short(0)},
+        {"HasDefaultFilterOption", true},
+        {"RptProperty", VariantConvert::Short(rptProperty)},
+    });
+    if (longTime)
+        property.SetValue(QStringLiteral("LongTime"), true);
+}
+
 QVariant ReportFrame::SetRptProperty(DictionaryPtr &m_Property)
 {
     WriteProperties(*require(m_Property.get(), "no property dictionary"));

@@ -66,6 +66,9 @@ protected:
 
     static void AddColumns(std::initializer_list<ColumnSpec> columns);
     static void WriteEntries(Dictionary &property, std::initializer_list<std::pair<const char *, QVariant>> entries);
+    // The layout most reports share: "Name", "FrozenColumn" 2, "DetailRptID" 0,
+    // "HasDefaultFilterOption" True, "RptProperty", then "LongTime" True when asked for.
+    static void WriteCommonProperties(Dictionary &property, const QString &name, qint16 rptProperty, bool longTime);
 
     DictionaryPtr m_filter;
 

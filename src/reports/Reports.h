@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+#include <memory>
+
 // 储值积分变动表: stored-value and points movements per card.
 class Rpt10901 : public ReportFrame
 {
@@ -80,3 +82,6 @@ protected:
     bool MessageBeforeServer() const override { return true; }
     void AppendTitleLines(VectorPtr &title) override;
 };
+
+// A new report object for a report number, or nullptr outside 10901..10906.
+std::unique_ptr<IQueryReport> NewReport(qint32 rptId);

@@ -3,10 +3,6 @@
 #include "ReportLayout.h"
 #include "shared/HostContext.h"
 
-#include "shared/VariantConvert.h"
-
-#include "Dictionary.h"
-
 Rpt10901::Rpt10901(QObject *parent) : ReportFrame(10901, parent) {}
 
 bool Rpt10901::AppendColumns()
@@ -34,11 +30,5 @@ bool Rpt10901::AppendColumns()
 
 void Rpt10901::WriteProperties(Dictionary &property) const
 {
-    WriteEntries(property, {
-        {"Name", GetMsgText(QStringLiteral("储值积分变动表"))},
-        {"FrozenColumn", VariantConvert::Short(2)},
-        {"DetailRptID", VariantConvert::Short(0)},
-        {"HasDefaultFilterOption", true},
-        {"RptProperty", VariantConvert::Short(3)},
-    });
+    WriteCommonProperties(property, QStringLiteral("储值积分变动表"), 3, false);
 }

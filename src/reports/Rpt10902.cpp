@@ -57,13 +57,7 @@ bool Rpt10902::AppendColumns()
 
 void Rpt10902::WriteProperties(Dictionary &property) const
 {
-    WriteEntries(property, {
-        {"Name", GetMsgText(QStringLiteral("会员消费表"))},
-        {"FrozenColumn", VariantConvert::Short(2)},
-        {"DetailRptID", VariantConvert::Short(0)},
-        {"HasDefaultFilterOption", true},
-        {"RptProperty", VariantConvert::Short(3)},
-    });
+    WriteCommonProperties(property, QStringLiteral("会员消费表"), 3, false);
 }
 
 void Rpt10902::BeforeRequest()

@@ -1,7 +1,6 @@
 #include "Reports.h"
 
 #include "ReportLayout.h"
-
 #include "shared/VariantConvert.h"
 
 #include "Dictionary.h"

@@ -1,11 +1,5 @@
 #include "Reports.h"
 
-#include "ReportLayout.h"
-
-#include "shared/VariantConvert.h"
-
-#include "Dictionary.h"
-
 Rpt10904::Rpt10904(QObject *parent) : ReportFrame(10904, parent) {}
 
 bool Rpt10904::AppendColumns()
@@ -43,12 +37,5 @@ bool Rpt10904::AppendColumns()
 
 void Rpt10904::WriteProperties(Dictionary &property) const
 {
-    WriteEntries(property, {
-        {"Name", GetMsgText(QStringLiteral("礼品兑换表"))},
-        {"FrozenColumn", VariantConvert::Short(2)},
-        {"DetailRptID", VariantConvert::Short(0)},
-        {"HasDefaultFilterOption", true},
-        {"RptProperty", VariantConvert::Short(6)},
-        {"LongTime", true},
-    });
+    WriteCommonProperties(property, QStringLiteral("礼品兑换表"), 6, true);
 }

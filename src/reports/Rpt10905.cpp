@@ -1,11 +1,5 @@
 #include "Reports.h"
 
-#include "ReportLayout.h"
-
-#include "shared/VariantConvert.h"
-
-#include "Dictionary.h"
-
 Rpt10905::Rpt10905(QObject *parent) : ReportFrame(10905, parent) {}
 
 bool Rpt10905::AppendColumns()
@@ -32,12 +26,5 @@ bool Rpt10905::AppendColumns()
 
 void Rpt10905::WriteProperties(Dictionary &property) const
 {
-    WriteEntries(property, {
-        {"Name", GetMsgText(QStringLiteral("充值流水表"))},
-        {"FrozenColumn", VariantConvert::Short(2)},
-        {"DetailRptID", VariantConvert::Short(0)},
-        {"HasDefaultFilterOption", true},
-        {"RptProperty", VariantConvert::Short(6)},
-        {"LongTime", true},
-    });
+    WriteCommonProperties(property, QStringLiteral("充值流水表"), 6, true);
 }

@@ -1,6 +1,5 @@
 #include "Reports.h"
 
-#include "ReportLayout.h"
 #include "shared/VariantConvert.h"
 
 #include "Dictionary.h"
@@ -27,14 +26,7 @@ bool Rpt10906::AppendColumns()
 
 void Rpt10906::WriteProperties(Dictionary &property) const
 {
-    WriteEntries(property, {
-        {"Name", GetMsgText(QStringLiteral("商品零售价格资料表"))},
-        {"FrozenColumn", VariantConvert::Short(2)},
-        {"DetailRptID", VariantConvert::Short(0)},
-        {"HasDefaultFilterOption", true},
-        {"RptProperty", VariantConvert::Short(6)},
-        {"LongTime", true},
-    });
+    WriteCommonProperties(property, QStringLiteral("商品零售价格资料表"), 6, true);
 }
 
 void Rpt10906::AppendTitleLines(VectorPtr &title)

@@ -15,18 +15,6 @@ Q_DECLARE_METATYPE(Entries)
 
 namespace {
 
-std::unique_ptr<ReportFrame> makeReport(int rptId)
-{
-    switch (rptId) {
-    case 10901: return std::make_unique<Rpt10901>();
-    case 10902: return std::make_unique<Rpt10902>();
-    case 10903: return std::make_unique<Rpt10903>();
-    case 10904: return std::make_unique<Rpt10904>();
-    case 10905: return std::make_unique<Rpt10905>();
-    default: return std::make_unique<Rpt10906>();
-    }
-}
-
 DictionaryPtr filterWith(const Entries &entries)
 {
     DictionaryPtr d = Dictionary::Create();
@@ -120,7 +108,7 @@ private slots:
     {
         QFETCH(int, rptId);
         QFETCH(Entries, expected);
-        auto report = makeReport(rptId);
+        auto report = NewReport(rptId);
         DictionaryPtr property = Dictionary::Create();
         report->SetRptProperty(property);
         QStringList keys;
@@ -201,7 +189,7 @@ private slots:
         QFETCH(QStringList, hidden);
         HostContext::SetIsBranch(isBranch);
         HostContext::SetSVCardShareType(shared);
-        auto report = makeReport(rptId);
+        auto report = NewReport(rptId);
         DictionaryPtr filter = filterWith({{"EDate", "2024-05-31 23:59:59"}});
         if (groupBy.isValid())
             filter->SetValue(QStringLiteral("GroupBy"), groupBy);
@@ -268,7 +256,7 @@ private slots:
             FakeServerData::Uninstall();
         else
             FakeServerData::Install(FakeServerData::Answer(server));
-        auto report = makeReport(rptId);
+        auto report = NewReport(rptId);
         if (hasFilter) {
             DictionaryPtr filter = filterWith({{"EDate", "2024-05-31 23:59:59"}});
             if (groupBy.isValid())
@@ -325,7 +313,7 @@ private slots:
         QFETCH(int, rptId);
         QFETCH(QString, message);
         FakeServerData::Uninstall();
-        auto report = makeReport(rptId);
+        auto report = NewReport(rptId);
         report->SetFilter(Dictionary::Create());
         ReportRun run;
         run.run(*report);
@@ -382,7 +370,7 @@ private slots:
     {
         QFETCH(int, rptId);
         QFETCH(bool, hasOption);
-        auto report = makeReport(rptId);
+        auto report = NewReport(rptId);
         report->SetFilter(filterWith({{"BDate", "2024-05-01 00:00:00"}, {"EDate", "2024-05-31 23:59:59"},
                                       {"BItemNumber", "A"}, {"EItemNumber", "B"}}));
         DictionaryPtr result = Dictionary::Create();
