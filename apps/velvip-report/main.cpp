@@ -8,16 +8,18 @@
 
 namespace {
 
-// Without a display, and without a dialog to show, the progress window runs offscreen.
-void chooseOffscreenPlatform(int argc, char **argv)
+bool hasDisplay()
 {
-    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY")
-        || qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
-        return;
+    return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY")
+        || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+}
+
+bool wantsDialog(int argc, char **argv)
+{
     for (int i = 1; i < argc; ++i)
         if (qstrcmp(argv[i], "--dialog") == 0 || qstrcmp(argv[i], "-dialog") == 0)
-            return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+            return true;
+    return false;
 }
 
 } // namespace
@@ -44,7 +46,14 @@ int main(int argc, char **argv)
                             << Qt::endl;
         return 2;
     }
-    chooseOffscreenPlatform(argc, argv);
+    // Without a display the progress window runs offscreen; a dialog needs a real one.
+    if (!hasDisplay()) {
+        if (wantsDialog(argc, argv)) {
+            QTextStream(stderr) << QStringLiteral("velvip-report: --dialog 需要图形界面（没有 DISPLAY）") << Qt::endl;
+            return 2;
+        }
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     ReportSession::SetApplicationIdentity();
     return RunMain(app.arguments().mid(2));

@@ -7,6 +7,8 @@
 #include "ReportTableModel.h"
 #include "ReportView.h"
 
+#include <QDialog>
+#include <QPushButton>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -81,6 +83,44 @@ private slots:
         view = window.OpenReport(10906, ReportSession::SampleFilter(10906));
         QVERIFY(view);
         QVERIFY(view->ErrorText().contains("missing.sqlite"));
+    }
+
+    // The report's own filter dialog, closed by a timer: confirmed it opens a tab, cancelled not.
+    void filterDialogDecidesWhetherAReportRuns_data()
+    {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("confirmed") << true;
+        QTest::newRow("cancelled") << false;
+    }
+
+    void filterDialogDecidesWhetherAReportRuns()
+    {
+        QFETCH(bool, confirm);
+        MainWindow window;
+        window.OverrideConnection(m_props);
+        QTimer closer;
+        bool seen = false;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!dialog || seen)
+                return;
+            seen = true;
+            if (!confirm) {
+                dialog->reject();
+                return;
+            }
+            for (QPushButton *b : dialog->findChildren<QPushButton *>())
+                if (b->text() == QStringLiteral("确定"))
+                    return b->click();
+            dialog->reject();
+        });
+        closer.start(20);
+        ReportView *view = window.OpenReport(10906);
+        QVERIFY(seen);
+        QCOMPARE(view != nullptr, confirm);
+        QCOMPARE(window.Tabs()->count(), confirm ? 1 : 0);
+        if (confirm)
+            QVERIFY2(view->ErrorText().isEmpty(), qPrintable(view->ErrorText()));
     }
 
     void connectionSettingsKeepPasswordOnlyWhenAsked_data()
