@@ -6,6 +6,7 @@
 #include "ReportWriters.h"
 #include "VelError.h"
 
+#include <QMenu>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -150,7 +151,22 @@ private slots:
         view.SetReport(Fixture::SmallLedger());
         QVERIFY(view.Table()->isColumnHidden(8));
         QVERIFY(!Present::WriteCsv(view.ShownReport()).contains("会员手机号"));
-        view.Table()->SetColumnShown(8, true);
+        // Shown again from the header's context menu.
+        bool toggled = false;
+        QTimer::singleShot(50, this, [&toggled] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            for (QAction *a : menu->actions())
+                if (a->text() == "会员手机号" && !a->isChecked()) {
+                    a->trigger();
+                    toggled = true;
+                }
+            menu->close();
+        });
+        emit view.Table()->GroupHeader()->customContextMenuRequested(QPoint(5, 5));
+        QVERIFY(toggled);
+        QVERIFY(!view.Table()->isColumnHidden(8));
         const QByteArray csv = Present::WriteCsv(view.ShownReport());
         QVERIFY(csv.startsWith("日期,会员卡号"));
         QVERIFY(csv.contains("会员手机号"));

@@ -57,7 +57,7 @@ ReportView::ReportView(QWidget *parent)
                                 static_cast<QHeaderView *>(m_table->FrozenGroupHeader())}) {
         header->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(header, &QWidget::customContextMenuRequested, this, [this, header](const QPoint &pos) {
-            showHeaderMenu(header->mapTo(m_table->GroupHeader(), pos));
+            showHeaderMenu(header->viewport()->mapToGlobal(pos));
         });
     }
 
@@ -135,7 +135,7 @@ void ReportView::sizeColumns()
     }
 }
 
-void ReportView::showHeaderMenu(const QPoint &pos)
+void ReportView::showHeaderMenu(const QPoint &globalPos)
 {
     const ColumnLayout &columns = m_model->Layout();
     if (columns.Count() == 0)
@@ -154,7 +154,7 @@ void ReportView::showHeaderMenu(const QPoint &pos)
             emit ColumnsChanged();
         });
     }
-    menu.exec(m_table->GroupHeader()->mapToGlobal(pos));
+    menu.exec(globalPos);
 }
 
 ReportOutput ReportView::ShownReport() const

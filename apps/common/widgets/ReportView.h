@@ -36,7 +36,7 @@ signals:
     void ColumnsChanged();
 
 private:
-    void showHeaderMenu(const QPoint &pos);
+    void showHeaderMenu(const QPoint &globalPos);
     void sizeColumns();
 
     QLabel *m_name;
