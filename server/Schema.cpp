@@ -40,7 +40,7 @@ const char *const tables[] = {
 
 const char *const indexes[] = {
     "CREATE INDEX ix_sale_bill_date ON sale_bill (FDate)",
-    "CREATE INDEX ix_sale_bill_card ON sale_bill (FCardID, FDate)",
+    "CREATE INDEX ix_sale_bill_card ON sale_bill (FCardID)",
     "CREATE INDEX ix_sale_line_bill ON sale_line (FBillID, FLineNo)",
     "CREATE INDEX ix_movement_card ON card_movement (FCardID, FDate)",
     "CREATE INDEX ix_movement_date ON card_movement (FDate)",
