@@ -65,6 +65,8 @@ void FilterForm::setVisible(bool visible)
     if (visible && !m_loaded) {
         m_loaded = true;
         Form_Load();
+        // A fixed dialog border: the designed client area, or more when the fonts need it.
+        setFixedSize(minimumSize().expandedTo(sizeHint()));
     }
     QDialog::setVisible(visible);
 }

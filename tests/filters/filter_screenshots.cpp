@@ -61,6 +61,13 @@ int main(int argc, char **argv)
     for (int id = 10901; id <= 10906; ++id) {
         std::unique_ptr<FilterForm> form(ReportFilter::CreateForm(id));
         form->SetRptID(id);
+        if (id == 10903) {
+            // A few saved schemes, so that the list shows what it is for.
+            form->show();
+            auto *panel = form->findChild<ReportFilterPanel *>();
+            for (const QString &name : {QStringLiteral("本月全部会员"), QStringLiteral("早班收银"), QStringLiteral("一号POS机")})
+                panel->SaveScheme(name);
+        }
         save(form.get(), out.filePath(QStringLiteral("filter-%1.png").arg(id)));
     }
 
