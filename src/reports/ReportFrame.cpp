@@ -51,9 +51,9 @@ QString ReportFrame::GroupByText() const
     return VariantConvert::ToText(FilterValue(QStringLiteral("GroupBy")));
 }
 
-void ReportFrame::AddColumns(std::initializer_list<ColumnSpec> columns)
+void ReportFrame::AddColumns(std::initializer_list<ColumnDef> columns)
 {
-    for (const ColumnSpec &c : columns)
+    for (const ColumnDef &c : columns)
         AddColumn(QString::fromUtf8(c.caption), QString::fromUtf8(c.secondCaption), QString::fromLatin1(c.colType),
                   QString::fromLatin1(c.fieldName), c.visible, 0.0, false);
 }

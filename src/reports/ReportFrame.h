@@ -11,7 +11,7 @@
 class Dictionary;
 
 // One column of a report's header table (UTF-8 texts).
-struct ColumnSpec
+struct ColumnDef
 {
     const char *caption;
     const char *secondCaption;
@@ -64,7 +64,7 @@ protected:
     // "GroupBy" turned into text.
     QString GroupByText() const;
 
-    static void AddColumns(std::initializer_list<ColumnSpec> columns);
+    static void AddColumns(std::initializer_list<ColumnDef> columns);
     static void WriteEntries(Dictionary &property, std::initializer_list<std::pair<const char *, QVariant>> entries);
     // The layout most reports share: "Name", "FrozenColumn" 2, "DetailRptID" 0,
     // "HasDefaultFilterOption" True, "RptProperty", then "LongTime" True when asked for.

@@ -120,16 +120,6 @@ private slots:
         QCOMPARE(property->Keys(), keys);
     }
 
-    void propertiesAreNotCleared()
-    {
-        DictionaryPtr property = Dictionary::Create();
-        Rpt10903().SetRptProperty(property);
-        Rpt10901().SetRptProperty(property);
-        QCOMPARE(property->Value("LongTime"), QVariant(true));
-        QCOMPARE(property->Value("EnableSort"), QVariant(true));
-        QCOMPARE(property->Value("Name"), QVariant(QStringLiteral("储值积分变动表")));
-    }
-
     void columns_data()
     {
         QTest::addColumn<int>("rptId");
@@ -203,15 +193,8 @@ private slots:
         QCOMPARE(run.hiddenFields(), hidden);
     }
 
-    void captionsOfSharedFields()
+    void groupedCaptions()
     {
-        Rpt10904 report;
-        report.SetFilter(filterWith({{"GroupBy", 0}}));
-        ReportRun byItem;
-        byItem.run(report);
-        QCOMPARE(byItem.fields().mid(11, 2), (QStringList{"FStockNo", "FStockName"}));
-        QCOMPARE(byItem.captions().mid(11, 2), (QStringList{"仓库编码$", "仓库名称$"}));
-
         Rpt10901 ledger;
         ledger.SetFilter(Dictionary::Create());
         ReportRun run;
