@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -222,6 +223,8 @@ private slots:
 
     void xlsxHoldsNumbersAndMergedHeader()
     {
+        if (QStandardPaths::findExecutable("unzip").isEmpty())
+            QSKIP("unzip is not installed");
         QTemporaryDir dir;
         const QString path = dir.filePath("ledger.xlsx");
         Present::WriteXlsx(Fixture::SmallLedger(), path);
