@@ -62,8 +62,9 @@ int main(int argc, char **argv)
         o.days = days;
         o.members = 20000;
         o.items = 3000;
-        // Member bills carry most lines; the surplus keeps the month above the wanted count.
-        o.linesPerDay = int(wanted * 1.35 / days) + 1;
+        // About three lines in five are on member bills; the surplus keeps the month above the
+        // wanted count.
+        o.linesPerDay = int(wanted * 1.7 / days) + 1;
         QElapsedTimer gen;
         gen.start();
         if (!QFile::exists(db))
