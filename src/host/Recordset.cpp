@@ -2,6 +2,8 @@
 
 #include "VelError.h"
 
+#include <algorithm>
+
 
 namespace {
 
@@ -62,6 +64,33 @@ QStringList Recordset::FieldNames() const
     return names;
 }
 
+template <typename T>
+void Recordset::Blocks<T>::growTo(size_t n, int shift, T fill)
+{
+    const size_t per = size_t(1) << shift;
+    size_t have = blocks.empty() ? 0 : (blocks.size() - 1) * per + blocks.back().size();
+    while (have < n) {
+        if (blocks.empty() || blocks.back().size() == per) {
+            blocks.emplace_back();
+            if (blocks.size() > 1)
+                blocks.back().reserve(per);
+        }
+        std::vector<T> &b = blocks.back();
+        const size_t add = std::min(per - b.size(), n - have);
+        b.resize(b.size() + add, fill);
+        have += add;
+    }
+}
+
+template <typename T>
+size_t Recordset::Blocks<T>::bytes() const
+{
+    size_t n = blocks.capacity() * sizeof(std::vector<T>);
+    for (const std::vector<T> &b : blocks)
+        n += b.capacity() * sizeof(T);
+    return n;
+}
+
 Recordset::Column &Recordset::column(int field)
 {
     if (field < 0 || size_t(field) >= m_columns.size())
@@ -76,41 +105,53 @@ const Recordset::Column &Recordset::column(int field) const
     return m_columns[size_t(field)];
 }
 
-void Recordset::checkCell(qint64 row, int field) const
+Recordset::Column &Recordset::cell(qint64 row, int field)
 {
     if (row < 0 || row >= m_rows)
         throw VelError(QStringLiteral("No row at position %1").arg(row));
-    column(field);
+    return column(field);
+}
+
+const Recordset::Column &Recordset::cell(qint64 row, int field) const
+{
+    if (row < 0 || row >= m_rows)
+        throw VelError(QStringLiteral("No row at position %1").arg(row));
+    return column(field);
+}
+
+void Recordset::growRows(size_t rows)
+{
+    if (rows <= m_capacity)
+        return;
+    constexpr int wordShift = blockShift - 6;
+    for (Column &c : m_columns) {
+        switch (c.type) {
+        case FieldType::Integer:
+        case FieldType::DateTime: c.ints.growTo(rows, blockShift, 0); break;
+        case FieldType::Double: c.doubles.growTo(rows, blockShift, 0); break;
+        case FieldType::Boolean: c.bools.growTo(rows, blockShift, 0); break;
+        case FieldType::Text: c.texts.growTo(rows, blockShift, TextRef{0, 0}); break;
+        }
+        // Rows beyond the last are null until they are set.
+        c.nulls.growTo((rows + 63) / 64, wordShift, ~uint64_t(0));
+    }
+    m_capacity = rows;
 }
 
 void Recordset::Reserve(qint64 rows)
 {
-    for (Column &c : m_columns) {
-        switch (c.type) {
-        case FieldType::Integer:
-        case FieldType::DateTime: c.ints.reserve(size_t(rows)); break;
-        case FieldType::Double: c.doubles.reserve(size_t(rows)); break;
-        case FieldType::Boolean: c.bools.reserve(size_t(rows)); break;
-        case FieldType::Text: c.texts.reserve(size_t(rows)); break;
-        }
-        c.nulls.reserve(size_t(rows / 64 + 1));
-    }
+    if (rows > 0)
+        growRows(size_t(rows));
 }
 
 qint64 Recordset::AddRow()
 {
     const qint64 row = m_rows;
-    for (Column &c : m_columns) {
-        switch (c.type) {
-        case FieldType::Integer:
-        case FieldType::DateTime: c.ints.push_back(0); break;
-        case FieldType::Double: c.doubles.push_back(0); break;
-        case FieldType::Boolean: c.bools.push_back(0); break;
-        case FieldType::Text: c.texts.push_back({0, 0}); break;
-        }
-        if (size_t(row / 64) >= c.nulls.size())
-            c.nulls.push_back(0);
-        c.nulls[size_t(row / 64)] |= uint64_t(1) << (row % 64);
+    if (size_t(row) >= m_capacity) {
+        // Geometric within the first block, then a block at a time.
+        const size_t rows = m_capacity < blockRows ? std::min(std::max<size_t>(64, m_capacity * 2), blockRows)
+                                                   : m_capacity + blockRows;
+        growRows(rows);
     }
     ++m_rows;
     m_pos = row;
@@ -120,26 +161,76 @@ qint64 Recordset::AddRow()
 void Recordset::setNullBit(Column &c, qint64 row, bool isNull)
 {
     const uint64_t bit = uint64_t(1) << (row % 64);
+    uint64_t &word = c.nulls.at(size_t(row / 64), blockShift - 6);
     if (isNull)
-        c.nulls[size_t(row / 64)] |= bit;
+        word |= bit;
     else
-        c.nulls[size_t(row / 64)] &= ~bit;
+        word &= ~bit;
+}
+
+bool Recordset::nullBit(const Column &c, qint64 row)
+{
+    return (c.nulls.at(size_t(row / 64), blockShift - 6) >> (row % 64)) & 1;
+}
+
+const char16_t *Recordset::textData(const Column &c, TextRef ref)
+{
+    if (ref.length > chunkChars)
+        return c.longTexts[ref.offset].data();
+    return c.arena[ref.offset >> chunkShift].data() + (ref.offset & (chunkChars - 1));
+}
+
+Recordset::TextRef Recordset::storeText(Column &c, const char16_t *chars, size_t length)
+{
+    using Traits = std::char_traits<char16_t>;
+    if (length == 0)
+        return TextRef{0, 0};
+    // Codes, names and dates repeat down a column: a repeated value shares one copy. The
+    // value of the row before is the commonest repeat and needs no hashing.
+    if (c.last.length == length && Traits::compare(textData(c, c.last), chars, length) == 0)
+        return c.last;
+    if (length > chunkChars) {
+        if (c.longTexts.size() >= UINT32_MAX)
+            throw VelError(QStringLiteral("Text of field \"%1\" exceeds the record set's capacity").arg(c.name));
+        c.longTexts.emplace_back(chars, length);
+        return TextRef{uint32_t(c.longTexts.size() - 1), uint32_t(length)};
+    }
+    constexpr size_t recentSlots = 4096;
+    if (c.recent.empty())
+        c.recent.assign(recentSlots, TextRef{0, UINT32_MAX});
+    TextRef &slot = c.recent[qHash(QStringView(chars, qsizetype(length))) & (recentSlots - 1)];
+    if (slot.length == length && Traits::compare(textData(c, slot), chars, length) == 0) {
+        c.last = slot;
+        return slot;
+    }
+    if (c.arena.empty() || c.arena.back().size() + length > chunkChars) {
+        if (c.arena.size() >= (size_t(1) << (32 - chunkShift)))
+            throw VelError(QStringLiteral("Text of field \"%1\" exceeds the record set's capacity").arg(c.name));
+        c.arena.emplace_back();
+        // Later chunks are taken whole; the first grows with the data.
+        if (c.arena.size() > 1)
+            c.arena.back().reserve(chunkChars);
+    }
+    std::u16string &chunk = c.arena.back();
+    const TextRef ref{uint32_t(((c.arena.size() - 1) << chunkShift) | chunk.size()), uint32_t(length)};
+    chunk.append(chars, length);
+    slot = ref;
+    c.last = ref;
+    return ref;
 }
 
 void Recordset::SetNull(qint64 row, int field)
 {
-    checkCell(row, field);
-    setNullBit(column(field), row, true);
+    setNullBit(cell(row, field), row, true);
 }
 
 void Recordset::SetInt(qint64 row, int field, qint64 value)
 {
-    checkCell(row, field);
-    Column &c = column(field);
+    Column &c = cell(row, field);
     switch (c.type) {
-    case FieldType::Integer: c.ints[size_t(row)] = value; break;
-    case FieldType::Double: c.doubles[size_t(row)] = double(value); break;
-    case FieldType::Boolean: c.bools[size_t(row)] = value != 0; break;
+    case FieldType::Integer: c.ints.at(size_t(row), blockShift) = value; break;
+    case FieldType::Double: c.doubles.at(size_t(row), blockShift) = double(value); break;
+    case FieldType::Boolean: c.bools.at(size_t(row), blockShift) = value != 0; break;
     default: SetValue(row, field, QVariant(value)); return;
     }
     setNullBit(c, row, false);
@@ -147,13 +238,12 @@ void Recordset::SetInt(qint64 row, int field, qint64 value)
 
 void Recordset::SetDouble(qint64 row, int field, double value)
 {
-    checkCell(row, field);
-    Column &c = column(field);
+    Column &c = cell(row, field);
     if (c.type != FieldType::Double) {
         SetValue(row, field, QVariant(value));
         return;
     }
-    c.doubles[size_t(row)] = value;
+    c.doubles.at(size_t(row), blockShift) = value;
     setNullBit(c, row, false);
 }
 
@@ -164,39 +254,19 @@ void Recordset::SetBool(qint64 row, int field, bool value)
 
 void Recordset::SetText(qint64 row, int field, QStringView text)
 {
-    checkCell(row, field);
-    Column &c = column(field);
+    Column &c = cell(row, field);
     if (c.type != FieldType::Text) {
         SetValue(row, field, QVariant(text.toString()));
         return;
     }
-    const size_t length = size_t(text.size());
-    const auto *chars = reinterpret_cast<const char16_t *>(text.utf16());
-    TextRef ref{0, uint32_t(length)};
-    if (length > 0) {
-        // Codes, names and dates repeat down a column: a repeated value shares one copy.
-        constexpr size_t recentSlots = 4096;
-        if (c.recent.empty())
-            c.recent.assign(recentSlots, TextRef{0, UINT32_MAX});
-        TextRef &slot = c.recent[qHash(text) & (recentSlots - 1)];
-        if (slot.length == length && std::char_traits<char16_t>::compare(c.arena.data() + slot.offset, chars, length) == 0) {
-            ref = slot;
-        } else {
-            if (c.arena.size() + length > UINT32_MAX)
-                throw VelError(QStringLiteral("Text of field \"%1\" exceeds the record set's capacity").arg(c.name));
-            ref.offset = uint32_t(c.arena.size());
-            c.arena.append(chars, length);
-            slot = ref;
-        }
-    }
-    c.texts[size_t(row)] = ref;
+    c.texts.at(size_t(row), blockShift) =
+        storeText(c, reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()));
     setNullBit(c, row, false);
 }
 
 void Recordset::SetDateTime(qint64 row, int field, const QDateTime &value)
 {
-    checkCell(row, field);
-    Column &c = column(field);
+    Column &c = cell(row, field);
     if (c.type != FieldType::DateTime) {
         SetValue(row, field, QVariant(value));
         return;
@@ -205,14 +275,13 @@ void Recordset::SetDateTime(qint64 row, int field, const QDateTime &value)
         setNullBit(c, row, true);
         return;
     }
-    c.ints[size_t(row)] = wallClockMsecs(value);
+    c.ints.at(size_t(row), blockShift) = wallClockMsecs(value);
     setNullBit(c, row, false);
 }
 
 void Recordset::SetValue(qint64 row, int field, const QVariant &value)
 {
-    checkCell(row, field);
-    Column &c = column(field);
+    Column &c = cell(row, field);
     if (!value.isValid() || value.isNull()) {
         setNullBit(c, row, true);
         return;
@@ -221,21 +290,21 @@ void Recordset::SetValue(qint64 row, int field, const QVariant &value)
     switch (c.type) {
     case FieldType::Integer: {
         const qint64 v = value.toLongLong(&ok);
-        if (ok) c.ints[size_t(row)] = v;
+        if (ok) c.ints.at(size_t(row), blockShift) = v;
         break;
     }
     case FieldType::Double: {
         const double v = value.toDouble(&ok);
-        if (ok) c.doubles[size_t(row)] = v;
+        if (ok) c.doubles.at(size_t(row), blockShift) = v;
         break;
     }
     case FieldType::Boolean:
-        c.bools[size_t(row)] = value.toBool();
+        c.bools.at(size_t(row), blockShift) = value.toBool();
         break;
     case FieldType::DateTime: {
         QDateTime dt = value.toDateTime();
         ok = dt.isValid();
-        if (ok) c.ints[size_t(row)] = wallClockMsecs(dt);
+        if (ok) c.ints.at(size_t(row), blockShift) = wallClockMsecs(dt);
         break;
     }
     case FieldType::Text:
@@ -249,9 +318,8 @@ void Recordset::SetValue(qint64 row, int field, const QVariant &value)
 
 bool Recordset::IsNull(qint64 row, int field) const
 {
-    checkCell(row, field);
-    const Column &c = column(field);
-    return (c.nulls[size_t(row / 64)] >> (row % 64)) & 1;
+    const Column &c = cell(row, field);
+    return nullBit(c, row);
 }
 
 QVariant Recordset::Value(qint64 row, int field) const
@@ -260,10 +328,10 @@ QVariant Recordset::Value(qint64 row, int field) const
         return QVariant();
     const Column &c = column(field);
     switch (c.type) {
-    case FieldType::Integer: return QVariant(qlonglong(c.ints[size_t(row)]));
-    case FieldType::Double: return QVariant(c.doubles[size_t(row)]);
-    case FieldType::Boolean: return QVariant(bool(c.bools[size_t(row)]));
-    case FieldType::DateTime: return QVariant(fromWallClockMsecs(c.ints[size_t(row)]));
+    case FieldType::Integer: return QVariant(qlonglong(c.ints.at(size_t(row), blockShift)));
+    case FieldType::Double: return QVariant(c.doubles.at(size_t(row), blockShift));
+    case FieldType::Boolean: return QVariant(bool(c.bools.at(size_t(row), blockShift)));
+    case FieldType::DateTime: return QVariant(fromWallClockMsecs(c.ints.at(size_t(row), blockShift)));
     case FieldType::Text: return QVariant(TextAt(row, field));
     }
     return QVariant();
@@ -279,35 +347,34 @@ QVariant Recordset::Value(qint64 row, const QString &field) const
 
 qint64 Recordset::IntAt(qint64 row, int field) const
 {
-    checkCell(row, field);
-    const Column &c = column(field);
+    const Column &c = cell(row, field);
     switch (c.type) {
-    case FieldType::Integer: return c.ints[size_t(row)];
-    case FieldType::Double: return qint64(c.doubles[size_t(row)]);
-    case FieldType::Boolean: return c.bools[size_t(row)];
+    case FieldType::Integer: return c.ints.at(size_t(row), blockShift);
+    case FieldType::Double: return qint64(c.doubles.at(size_t(row), blockShift));
+    case FieldType::Boolean: return c.bools.at(size_t(row), blockShift);
     default: return Value(row, field).toLongLong();
     }
 }
 
 double Recordset::DoubleAt(qint64 row, int field) const
 {
-    checkCell(row, field);
-    const Column &c = column(field);
+    const Column &c = cell(row, field);
     switch (c.type) {
-    case FieldType::Double: return c.doubles[size_t(row)];
-    case FieldType::Integer: return double(c.ints[size_t(row)]);
+    case FieldType::Double: return c.doubles.at(size_t(row), blockShift);
+    case FieldType::Integer: return double(c.ints.at(size_t(row), blockShift));
     default: return Value(row, field).toDouble();
     }
 }
 
 QString Recordset::TextAt(qint64 row, int field) const
 {
-    checkCell(row, field);
-    const Column &c = column(field);
+    const Column &c = cell(row, field);
     if (c.type != FieldType::Text)
         return Value(row, field).toString();
-    const TextRef ref = c.texts[size_t(row)];
-    return QString(reinterpret_cast<const QChar *>(c.arena.data() + ref.offset), qsizetype(ref.length));
+    const TextRef ref = c.texts.at(size_t(row), blockShift);
+    if (ref.length == 0)
+        return QStringLiteral("");
+    return QString(reinterpret_cast<const QChar *>(textData(c, ref)), qsizetype(ref.length));
 }
 
 QVariant Recordset::Fields(int field) const
@@ -328,10 +395,12 @@ size_t Recordset::MemoryBytes() const
 {
     size_t bytes = 0;
     for (const Column &c : m_columns) {
-        bytes += c.ints.capacity() * sizeof(int64_t) + c.doubles.capacity() * sizeof(double)
-            + c.bools.capacity() + c.texts.capacity() * sizeof(TextRef)
-            + c.arena.capacity() * sizeof(char16_t) + c.recent.capacity() * sizeof(TextRef)
-            + c.nulls.capacity() * sizeof(uint64_t);
+        bytes += c.ints.bytes() + c.doubles.bytes() + c.bools.bytes() + c.texts.bytes() + c.nulls.bytes()
+            + c.recent.capacity() * sizeof(TextRef);
+        for (const std::u16string &chunk : c.arena)
+            bytes += chunk.capacity() * sizeof(char16_t);
+        for (const std::u16string &text : c.longTexts)
+            bytes += text.capacity() * sizeof(char16_t);
     }
     return bytes;
 }

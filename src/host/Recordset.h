@@ -68,27 +68,51 @@ public:
     size_t MemoryBytes() const;
 
 private:
+    // Cells live in fixed blocks of rows, so growing never copies what is stored; only the
+    // first block grows geometrically, to keep small record sets small.
+    static constexpr int blockShift = 16;
+    static constexpr size_t blockRows = size_t(1) << blockShift;
+    template <typename T>
+    struct Blocks {
+        std::vector<std::vector<T>> blocks;
+        T &at(size_t i, int shift) { return blocks[i >> shift][i & ((size_t(1) << shift) - 1)]; }
+        const T &at(size_t i, int shift) const { return blocks[i >> shift][i & ((size_t(1) << shift) - 1)]; }
+        void growTo(size_t n, int shift, T fill);
+        size_t bytes() const;
+    };
+    // Text lives in chunks of the arena; a value never spans two chunks. A value longer than a
+    // chunk is kept on its own and its offset indexes `longTexts`.
+    static constexpr int chunkShift = 20;
+    static constexpr size_t chunkChars = size_t(1) << chunkShift;
     struct TextRef { uint32_t offset; uint32_t length; };
     struct Column {
         QString name;
         FieldType type;
-        std::vector<int64_t> ints;      // Integer, DateTime (msecs of the wall-clock time)
-        std::vector<double> doubles;    // Double
-        std::vector<uint8_t> bools;     // Boolean
-        std::vector<TextRef> texts;     // Text
-        std::u16string arena;           // Text
+        Blocks<int64_t> ints;           // Integer, DateTime (msecs of the wall-clock time)
+        Blocks<double> doubles;         // Double
+        Blocks<uint8_t> bools;          // Boolean
+        Blocks<TextRef> texts;          // Text
+        std::vector<std::u16string> arena;      // Text
+        std::vector<std::u16string> longTexts;  // Text longer than a chunk
         std::vector<TextRef> recent;    // Text: recently stored values by hash, shared when repeated
-        std::vector<uint64_t> nulls;    // one bit per row, set when null
+        TextRef last{0, UINT32_MAX};    // Text: the value stored last
+        Blocks<uint64_t> nulls;         // one bit per row, set when null
     };
 
+    Column &cell(qint64 row, int field);
+    const Column &cell(qint64 row, int field) const;
     Column &column(int field);
     const Column &column(int field) const;
-    void checkCell(qint64 row, int field) const;
-    void setNullBit(Column &c, qint64 row, bool isNull);
+    void growRows(size_t rows);
+    static void setNullBit(Column &c, qint64 row, bool isNull);
+    static bool nullBit(const Column &c, qint64 row);
+    static const char16_t *textData(const Column &c, TextRef ref);
+    static TextRef storeText(Column &c, const char16_t *chars, size_t length);
 
     std::vector<Column> m_columns;
     QHash<QString, int> m_index;   // lower-cased name -> field
     qint64 m_rows = 0;
+    size_t m_capacity = 0;   // rows every column has room for
     qint64 m_pos = 0;
     bool m_open = false;
 };

@@ -111,6 +111,72 @@ private slots:
         }());
     }
 
+    // Storage grows in steps; values on either side of every step must read back unchanged.
+    void manyRowsReadBack_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<qint64>("reserve");
+        QTest::newRow("one row") << 1 << qint64(0);
+        QTest::newRow("past the first bitmap word") << 65 << qint64(0);
+        QTest::newRow("past a storage block") << 70000 << qint64(0);
+        QTest::newRow("reserved less than filled") << 140000 << qint64(1000);
+        QTest::newRow("reserved more than filled") << 70000 << qint64(200000);
+    }
+    void manyRowsReadBack()
+    {
+        QFETCH(int, rows);
+        QFETCH(qint64, reserve);
+        auto rs = Recordset::Create();
+        rs->AddField("FNo", FT::Integer);
+        rs->AddField("FCode", FT::Text);
+        rs->AddField("FAmount", FT::Double);
+        rs->AddField("FFlag", FT::Boolean);
+        rs->Open();
+        rs->Reserve(reserve);
+        for (int i = 0; i < rows; ++i) {
+            const qint64 r = rs->AddRow();
+            rs->SetInt(r, 0, i);
+            if (i % 5 != 4)
+                rs->SetText(r, 1, QString("C%1").arg(i % 7 == 0 ? i : i / 3));
+            if (i % 2)
+                rs->SetDouble(r, 2, i / 4.0);
+            rs->SetBool(r, 3, i % 3 == 0);
+        }
+        QCOMPARE(rs->RecordCount(), qint64(rows));
+        for (int i = 0; i < rows; ++i) {
+            const qint64 r = i;
+            QCOMPARE(rs->IntAt(r, 0), qint64(i));
+            QCOMPARE(rs->IsNull(r, 1), i % 5 == 4);
+            if (i % 5 != 4)
+                QCOMPARE(rs->TextAt(r, 1), QString("C%1").arg(i % 7 == 0 ? i : i / 3));
+            QCOMPARE(rs->Value(r, 2), i % 2 ? QVariant(i / 4.0) : QVariant());
+            QCOMPARE(rs->Value(r, 3), QVariant(i % 3 == 0));
+        }
+    }
+
+    void largeTextsReadBack_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("count");
+        QTest::newRow("distinct values filling several arena chunks") << 1000 << 2500;
+        QTest::newRow("one value longer than a chunk") << (1 << 20) + 5 << 3;
+    }
+    void largeTextsReadBack()
+    {
+        QFETCH(int, length);
+        QFETCH(int, count);
+        auto rs = Recordset::Create();
+        rs->AddField("FText", FT::Text);
+        rs->Open();
+        auto value = [&](int i) { return QString(length, QChar(u'a' + i % 26)) + QString::number(i); };
+        for (int i = 0; i < count; ++i)
+            rs->SetText(rs->AddRow(), 0, value(i));
+        rs->SetText(rs->AddRow(), 0, u"合计");
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(rs->TextAt(i, 0), value(i));
+        QCOMPARE(rs->TextAt(count, 0), QString("合计"));
+    }
+
     void closeReleasesRows()
     {
         auto rs = Recordset::Create();
