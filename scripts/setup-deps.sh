@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
   libxlsxwriter-dev
   libsqlite3-dev postgresql sqlite3
-  xvfb xauth fonts-noto-cjk imagemagick poppler-utils
+  xvfb xauth fonts-noto-cjk imagemagick poppler-utils unzip
 )
 
 missing=()
