@@ -96,7 +96,7 @@ private slots:
         const DictionaryPtr property = app.Property();
         app.GetReportData();
 
-        QVERIFY(ok(app));
+        QVERIFY2(ok(app), qPrintable(error(app)));
         QCOMPARE(error(app), QString());
         QCOMPARE(app.Result(), result);
         QCOMPARE(app.Property(), property);

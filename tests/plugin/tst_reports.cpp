@@ -4,26 +4,12 @@
 #include "reports/ReportLayout.h"
 #include "reports/Reports.h"
 
+#include "Entries.h"
 #include "HostKit.h"
 
 #include <QtTest>
 
 #include <memory>
-
-using Entries = QList<QPair<QString, QVariant>>;
-Q_DECLARE_METATYPE(Entries)
-
-namespace {
-
-DictionaryPtr filterWith(const Entries &entries)
-{
-    DictionaryPtr d = Dictionary::Create();
-    for (const auto &[key, value] : entries)
-        d->SetValue(key, value);
-    return d;
-}
-
-} // namespace
 
 // The reports through their public contract, against a fake server data component.
 class tst_Reports : public QObject
@@ -180,7 +166,7 @@ private slots:
         HostContext::SetIsBranch(isBranch);
         HostContext::SetSVCardShareType(shared);
         auto report = NewReport(rptId);
-        DictionaryPtr filter = filterWith({{"EDate", "2024-05-31 23:59:59"}});
+        DictionaryPtr filter = MakeDictionary({{"EDate", "2024-05-31 23:59:59"}});
         if (groupBy.isValid())
             filter->SetValue(QStringLiteral("GroupBy"), groupBy);
         report->SetFilter(filter);
@@ -241,7 +227,7 @@ private slots:
             FakeServerData::Install(FakeServerData::Answer(server));
         auto report = NewReport(rptId);
         if (hasFilter) {
-            DictionaryPtr filter = filterWith({{"EDate", "2024-05-31 23:59:59"}});
+            DictionaryPtr filter = MakeDictionary({{"EDate", "2024-05-31 23:59:59"}});
             if (groupBy.isValid())
                 filter->SetValue("GroupBy", groupBy);
             report->SetFilter(filter);
@@ -267,7 +253,7 @@ private slots:
     {
         FakeServerData::Install(FakeServerData::Answer::ReplaceFilter);
         Rpt10905 report;
-        DictionaryPtr filter = filterWith({{"RptID", 12345}, {"GroupBy", 1}});
+        DictionaryPtr filter = MakeDictionary({{"RptID", 12345}, {"GroupBy", 1}});
         report.SetFilter(filter);
         ReportRun run;
         run.run(report);
@@ -321,7 +307,7 @@ private slots:
         QFETCH(int, server);
         FakeServerData::Install(FakeServerData::Answer(server));
         Rpt10902 report;
-        DictionaryPtr filter = filterWith({{"GroupBy", 0}, {"BDate", "2024-05-01 00:00:00"}, {"EDate", endDate}});
+        DictionaryPtr filter = MakeDictionary({{"GroupBy", 0}, {"BDate", "2024-05-01 00:00:00"}, {"EDate", endDate}});
         report.SetFilter(filter);
         ReportRun run;
         run.run(report);
@@ -354,7 +340,7 @@ private slots:
         QFETCH(int, rptId);
         QFETCH(bool, hasOption);
         auto report = NewReport(rptId);
-        report->SetFilter(filterWith({{"BDate", "2024-05-01 00:00:00"}, {"EDate", "2024-05-31 23:59:59"},
+        report->SetFilter(MakeDictionary({{"BDate", "2024-05-01 00:00:00"}, {"EDate", "2024-05-31 23:59:59"},
                                       {"BItemNumber", "A"}, {"EItemNumber", "B"}}));
         DictionaryPtr result = Dictionary::Create();
         DictionaryPtr property;
@@ -389,7 +375,7 @@ private slots:
     {
         QFETCH(QVariant, barCode);
         QFETCH(QStringList, captions);
-        DictionaryPtr filter = filterWith({{"BItemNumber", "A"}, {"EItemNumber", ""}, {"BDeptNumber", ""}, {"EDeptNumber", ""}});
+        DictionaryPtr filter = MakeDictionary({{"BItemNumber", "A"}, {"EItemNumber", ""}, {"BDeptNumber", ""}, {"EDeptNumber", ""}});
         if (barCode.isValid())
             filter->SetValue("BarCode", barCode);
         Rpt10906 report;

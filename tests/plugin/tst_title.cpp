@@ -1,5 +1,6 @@
 #include "shared/RptTitle.h"
 
+#include "Entries.h"
 #include "HostKit.h"
 
 #include "Dictionary.h"
@@ -8,18 +9,7 @@
 #include <QDate>
 #include <QtTest>
 
-using Entries = QList<QPair<QString, QVariant>>;
-Q_DECLARE_METATYPE(Entries)
-
 namespace {
-DictionaryPtr dictionary(const Entries &entries)
-{
-    DictionaryPtr d = Dictionary::Create();
-    for (const auto &[key, value] : entries)
-        d->SetValue(key, value);
-    return d;
-}
-
 // The captions in order; a line without "FCaption" shows as "<none>".
 QStringList captions(const VectorPtr &title)
 {
@@ -132,7 +122,7 @@ private slots:
         QFETCH(int, appType);
         QFETCH(QStringList, expected);
         HostContext::SetAppType(appType);
-        DictionaryPtr input = dictionary(filter);
+        DictionaryPtr input = MakeDictionary(filter);
         const QStringList keysBefore = input->Keys();
         DictionaryPtr property = Dictionary::Create();
 
@@ -163,7 +153,7 @@ private slots:
         HostContext::Withdraw();
         DictionaryPtr property;
         // Type 0 keeps the auxiliary-property and order-number lines that type 1 would drop.
-        const VectorPtr title = BuildRptTitle(dictionary({{"BAuxPropNumber", QString()}, {"EAuxPropNumber", QString()},
+        const VectorPtr title = BuildRptTitle(MakeDictionary({{"BAuxPropNumber", QString()}, {"EAuxPropNumber", QString()},
                                                           {"BBillNumber", QString()}, {"EBillNumber", QString()}}),
                                               property);
         QCOMPARE(captions(title), (QStringList{"辅助属性[全部]", "订单编号[全部]"}));
