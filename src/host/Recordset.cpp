@@ -3,6 +3,7 @@
 #include "VelError.h"
 
 #include <algorithm>
+#include <cstring>
 
 
 namespace {
@@ -10,6 +11,24 @@ namespace {
 qint64 wallClockMsecs(const QDateTime &dt)
 {
     return QDateTime(dt.date(), dt.time(), Qt::UTC).toMSecsSinceEpoch();
+}
+
+// A cheap hash for the table of recent text values: a collision only costs a second copy.
+size_t textHash(const char16_t *s, size_t n)
+{
+    constexpr uint64_t k = 0xff51afd7ed558ccdULL;
+    uint64_t h = n * 0x9e3779b97f4a7c15ULL;
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        uint64_t w;
+        std::memcpy(&w, s + i, sizeof w);
+        h = (h ^ w) * k;
+        h ^= h >> 32;
+    }
+    uint64_t w = 0;
+    std::memcpy(&w, s + i, (n - i) * sizeof(char16_t));
+    h = (h ^ w) * k;
+    return size_t(h ^ (h >> 29));
 }
 
 QDateTime fromWallClockMsecs(qint64 ms)
@@ -195,13 +214,17 @@ Recordset::TextRef Recordset::storeText(Column &c, const char16_t *chars, size_t
         c.longTexts.emplace_back(chars, length);
         return TextRef{uint32_t(c.longTexts.size() - 1), uint32_t(length)};
     }
+    // The slot keeps the hash too: a different value in the slot is told apart without
+    // reading its text, which is far back in the arena and rarely in the cache.
     constexpr size_t recentSlots = 4096;
     if (c.recent.empty())
-        c.recent.assign(recentSlots, TextRef{0, UINT32_MAX});
-    TextRef &slot = c.recent[qHash(QStringView(chars, qsizetype(length))) & (recentSlots - 1)];
-    if (slot.length == length && Traits::compare(textData(c, slot), chars, length) == 0) {
-        c.last = slot;
-        return slot;
+        c.recent.assign(recentSlots, RecentText{{0, UINT32_MAX}, 0});
+    const size_t hash = textHash(chars, length);
+    RecentText &slot = c.recent[hash & (recentSlots - 1)];
+    if (slot.hash == uint32_t(hash >> 32) && slot.ref.length == length
+        && Traits::compare(textData(c, slot.ref), chars, length) == 0) {
+        c.last = slot.ref;
+        return slot.ref;
     }
     if (c.arena.empty() || c.arena.back().size() + length > chunkChars) {
         if (c.arena.size() >= (size_t(1) << (32 - chunkShift)))
@@ -214,7 +237,7 @@ Recordset::TextRef Recordset::storeText(Column &c, const char16_t *chars, size_t
     std::u16string &chunk = c.arena.back();
     const TextRef ref{uint32_t(((c.arena.size() - 1) << chunkShift) | chunk.size()), uint32_t(length)};
     chunk.append(chars, length);
-    slot = ref;
+    slot = RecentText{ref, uint32_t(hash >> 32)};
     c.last = ref;
     return ref;
 }
@@ -396,7 +419,7 @@ size_t Recordset::MemoryBytes() const
     size_t bytes = 0;
     for (const Column &c : m_columns) {
         bytes += c.ints.bytes() + c.doubles.bytes() + c.bools.bytes() + c.texts.bytes() + c.nulls.bytes()
-            + c.recent.capacity() * sizeof(TextRef);
+            + c.recent.capacity() * sizeof(RecentText);
         for (const std::u16string &chunk : c.arena)
             bytes += chunk.capacity() * sizeof(char16_t);
         for (const std::u16string &text : c.longTexts)

@@ -85,6 +85,7 @@ private:
     static constexpr int chunkShift = 20;
     static constexpr size_t chunkChars = size_t(1) << chunkShift;
     struct TextRef { uint32_t offset; uint32_t length; };
+    struct RecentText { TextRef ref; uint32_t hash; };
     struct Column {
         QString name;
         FieldType type;
@@ -94,7 +95,7 @@ private:
         Blocks<TextRef> texts;          // Text
         std::vector<std::u16string> arena;      // Text
         std::vector<std::u16string> longTexts;  // Text longer than a chunk
-        std::vector<TextRef> recent;    // Text: recently stored values by hash, shared when repeated
+        std::vector<RecentText> recent; // Text: recently stored values by hash, shared when repeated
         TextRef last{0, UINT32_MAX};    // Text: the value stored last
         Blocks<uint64_t> nulls;         // one bit per row, set when null
     };
