@@ -7,6 +7,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringDecoder>
 
 #include <sqlite3.h>
 
@@ -102,25 +103,47 @@ public:
     bool IsNull(int c) const override { return sqlite3_column_type(m_stmt, c) == SQLITE_NULL; }
     qint64 Int(int c) const override { return sqlite3_column_int64(m_stmt, c); }
     double Double(int c) const override { return sqlite3_column_double(m_stmt, c); }
-    // UTF-8 from the database, widened here: plain ASCII (codes, dates, bill numbers) without
-    // an allocation, the rest through Qt's converter.
+    // UTF-8 from the database, widened here into one reused buffer with no allocation per
+    // value: one- to three-byte sequences (codes, dates, Chinese names) inline, anything else
+    // (four-byte or malformed sequences) through Qt's decoder.
     QStringView Text(int c) const override
     {
         const auto *p = reinterpret_cast<const unsigned char *>(sqlite3_column_text(m_stmt, c));
         if (!p)
             return {};
         const int n = sqlite3_column_bytes(m_stmt, c);
-        if (size_t(n) > m_wide.size())
-            m_wide.resize(size_t(n) * 2);
+        const size_t room = size_t(m_decoder.requiredSpace(n));
+        if (room > m_wide.size())
+            m_wide.resize(room * 2);
         char16_t *out = m_wide.data();
-        for (int i = 0; i < n; ++i) {
-            if (p[i] >= 0x80) {
-                m_text = QString::fromUtf8(reinterpret_cast<const char *>(p), n);
-                return m_text;
+        // A leading byte order mark is dropped, as QString::fromUtf8 does.
+        int i = n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF ? 3 : 0;
+        int o = 0;
+        while (i < n) {
+            const unsigned b = p[i];
+            if (b < 0x80) {
+                out[o++] = char16_t(b);
+                ++i;
+                continue;
             }
-            out[i] = p[i];
+            if (b >= 0xC2 && b <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
+                out[o++] = char16_t(((b & 0x1F) << 6) | (p[i + 1] & 0x3F));
+                i += 2;
+                continue;
+            }
+            if (b >= 0xE0 && b <= 0xEF && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80) {
+                const unsigned u = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F);
+                if (u >= 0x800 && (u < 0xD800 || u > 0xDFFF)) {
+                    out[o++] = char16_t(u);
+                    i += 3;
+                    continue;
+                }
+            }
+            const QChar *end = m_decoder.appendToBuffer(reinterpret_cast<QChar *>(out + o),
+                                                        QByteArrayView(p + i, n - i));
+            return QStringView(reinterpret_cast<const QChar *>(out), end);
         }
-        return QStringView(out, n);
+        return QStringView(out, o);
     }
 
 private:
@@ -131,7 +154,7 @@ private:
     sqlite3 *m_db;
     sqlite3_stmt *m_stmt = nullptr;
     mutable std::u16string m_wide;
-    mutable QString m_text;
+    mutable QStringDecoder m_decoder{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom};
 };
 
 class SqliteDriver final : public DbDriver
