@@ -110,28 +110,28 @@ size_t Recordset::Blocks<T>::bytes() const
     return n;
 }
 
-Recordset::Column &Recordset::column(int field)
+inline Recordset::Column &Recordset::column(int field)
 {
     if (field < 0 || size_t(field) >= m_columns.size())
         throw VelError(QStringLiteral("No field at position %1").arg(field));
     return m_columns[size_t(field)];
 }
 
-const Recordset::Column &Recordset::column(int field) const
+inline const Recordset::Column &Recordset::column(int field) const
 {
     if (field < 0 || size_t(field) >= m_columns.size())
         throw VelError(QStringLiteral("No field at position %1").arg(field));
     return m_columns[size_t(field)];
 }
 
-Recordset::Column &Recordset::cell(qint64 row, int field)
+inline Recordset::Column &Recordset::cell(qint64 row, int field)
 {
     if (row < 0 || row >= m_rows)
         throw VelError(QStringLiteral("No row at position %1").arg(row));
     return column(field);
 }
 
-const Recordset::Column &Recordset::cell(qint64 row, int field) const
+inline const Recordset::Column &Recordset::cell(qint64 row, int field) const
 {
     if (row < 0 || row >= m_rows)
         throw VelError(QStringLiteral("No row at position %1").arg(row));
@@ -177,7 +177,7 @@ qint64 Recordset::AddRow()
     return row;
 }
 
-void Recordset::setNullBit(Column &c, qint64 row, bool isNull)
+inline void Recordset::setNullBit(Column &c, qint64 row, bool isNull)
 {
     const uint64_t bit = uint64_t(1) << (row % 64);
     uint64_t &word = c.nulls.at(size_t(row / 64), blockShift - 6);
@@ -187,19 +187,19 @@ void Recordset::setNullBit(Column &c, qint64 row, bool isNull)
         word &= ~bit;
 }
 
-bool Recordset::nullBit(const Column &c, qint64 row)
+inline bool Recordset::nullBit(const Column &c, qint64 row)
 {
     return (c.nulls.at(size_t(row / 64), blockShift - 6) >> (row % 64)) & 1;
 }
 
-const char16_t *Recordset::textData(const Column &c, TextRef ref)
+inline const char16_t *Recordset::textData(const Column &c, TextRef ref)
 {
     if (ref.length > chunkChars)
         return c.longTexts[ref.offset].data();
     return c.arena[ref.offset >> chunkShift].data() + (ref.offset & (chunkChars - 1));
 }
 
-Recordset::TextRef Recordset::storeText(Column &c, const char16_t *chars, size_t length)
+inline Recordset::TextRef Recordset::storeText(Column &c, const char16_t *chars, size_t length)
 {
     using Traits = std::char_traits<char16_t>;
     if (length == 0)
