@@ -145,6 +145,8 @@ public:
         }
         return QStringView(out, o);
     }
+    // SQLite gives a null pointer for NULL only; an empty text comes back as the buffer.
+    QStringView TextOrNull(int c) const override { return Text(c); }
 
 private:
     [[noreturn]] void fail(const QString &what) const

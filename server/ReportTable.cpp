@@ -46,21 +46,28 @@ void ReportTable::CopyDetail(const RowCursor &cursor, bool keep)
     const qint64 row = keep ? AddRow(Detail) : -1;
     for (size_t f = 0; f < m_columns.size(); ++f) {
         const Column &c = m_columns[f];
-        if (c.source < 0 || cursor.IsNull(c.source))
+        if (c.source < 0)
             continue;
         switch (c.kind) {
         case Kind::Text:
         case Kind::DateTimeText:
-            if (keep)
-                m_rs->SetText(row, int(f), cursor.Text(c.source));
+        case Kind::Date: {
+            if (!keep)
+                break;
+            const QStringView text = cursor.TextOrNull(c.source);
+            if (text.isNull())
+                break;
+            if (c.kind == Kind::Date)
+                SetDate(row, int(f), text);
+            else
+                m_rs->SetText(row, int(f), text);
             break;
-        case Kind::Date:
-            if (keep)
-                SetDate(row, int(f), cursor.Text(c.source));
-            break;
+        }
         case Kind::Money:
         case Kind::Qty:
         case Kind::Count: {
+            if (cursor.IsNull(c.source))
+                break;
             const qint64 v = cursor.Int(c.source);
             if (keep)
                 SetNumber(row, int(f), v);

@@ -14,4 +14,12 @@ public:
     virtual qint64 Int(int column) const = 0;
     virtual double Double(int column) const = 0;
     virtual QStringView Text(int column) const = 0;
+    // The text of a column in one call: a null view for NULL, never a null view otherwise.
+    virtual QStringView TextOrNull(int column) const
+    {
+        if (IsNull(column))
+            return {};
+        const QStringView text = Text(column);
+        return text.isNull() ? QStringView(u"") : text;
+    }
 };
