@@ -40,7 +40,6 @@ struct ReportRun
         bar.Show();
     }
 
-    QStringList fields() const { return column(QStringLiteral("FColName")); }
     QStringList captions() const { return column(QStringLiteral("FColCaption")); }
     QStringList hiddenFields() const
     {

@@ -55,7 +55,6 @@ private slots:
         runShown(bar, [](Bar &b) {
             frmProgBar *w = b.Window();
             QVERIFY(w);
-            QCOMPARE(w->size(), QSize(426, 58));
             QVERIFY(w->windowTitle().isEmpty());
             QVERIFY(!(w->windowFlags() & Qt::WindowCloseButtonHint));
             QVERIFY(w->isModal());
@@ -140,19 +139,11 @@ private slots:
                 refused = true;
             }
             QCOMPARE(refused, !accepted);
+            // A maximum not above the minimum is refused either way round.
+            QVERIFY_THROWS_EXCEPTION(VelError, b.SetBarMaxValue(min));
+            QVERIFY_THROWS_EXCEPTION(VelError, b.SetBarMinValue(max));
             if (accepted)
                 QCOMPARE(b.Window()->BarValue(), float(value));
-            b.Unload();
-        });
-    }
-
-    void maximumNotAboveMinimumIsRefused()
-    {
-        Bar bar;
-        runShown(bar, [](Bar &b) {
-            b.SetBarMinValue(50);
-            QVERIFY_THROWS_EXCEPTION(VelError, b.SetBarMaxValue(50));
-            QVERIFY_THROWS_EXCEPTION(VelError, b.SetBarMinValue(100));
             b.Unload();
         });
     }
@@ -216,15 +207,13 @@ private slots:
     {
         Bar bar;
         QSignalSpy spy(&bar, &Bar::Active);
-        frmProgBar *first = nullptr;
-        runShown(bar, [&](Bar &b) { first = b.Window(); b.Unload(); });
+        runShown(bar, [&](Bar &b) { b.Unload(); });
         runShown(bar, [&](Bar &b) {
             QVERIFY(b.Window());
             QCOMPARE(b.Window()->Message(), QString());
             b.Unload();
         });
         QCOMPARE(spy.count(), 2);
-        Q_UNUSED(first);
     }
 };
 

@@ -43,9 +43,6 @@ private slots:
                                              "FShowTime"}));
         QCOMPARE(entry->Value("FVisible").metaType().id(), int(QMetaType::Short));
         QCOMPARE(entry->Value("FVisible").toInt(), 0);
-        QCOMPARE(entry->Value("FWidth"), QVariant(12.5));
-        QCOMPARE(entry->Value("FShowTime"), QVariant(true));
-        QCOMPARE(entry->Value("FColType"), QVariant(QStringLiteral("6")));
     }
 
     void headerTarget()
@@ -356,8 +353,6 @@ private slots:
                      QStringLiteral("BDate,2024-05-01 00:00:00|EDate,2024-05-31 23:59:59"));
         }
         QVERIFY(title);
-        QCOMPARE(title->Count(), 1);
-        QCOMPARE(title->DictionaryAt(0)->Value("FCaption").toString(), QStringLiteral("商品代码从[A]到[B]"));
         QCOMPARE(property->Value("ShowInPreview"), QVariant::fromValue(qint16(1)));
     }
 
