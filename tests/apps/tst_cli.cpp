@@ -134,10 +134,8 @@ private slots:
         QFile f(jsonPath);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QJsonObject root = QJsonDocument::fromJson(f.readAll()).object();
-        QCOMPARE(root["Result"]["OK"].toBool(), true);
         QCOMPARE(root["Filter"]["GroupBy"].toString(), "0");   // --set values are text
         const QJsonArray fields = root["Fields"].toArray();
-        QVERIFY(fields.contains("FRowKind"));
         QCOMPARE(root["Rows"].toArray().size(), lines.size() - 1);
         QVERIFY(root["Rows"].toArray().size() > 1);
         const int amount = fields.toVariantList().indexOf("FPlusAmt");
@@ -159,16 +157,6 @@ private slots:
         QCOMPARE(root["Filter"]["GroupBy"].toString(), "0");   // --set wins over the file
         for (const QJsonValue &row : root["Rows"].toArray())   // "SumOnly" keeps summary rows only
             QVERIFY(row[root["Fields"].toArray().toVariantList().indexOf("FRowKind")].toInt() > 0);
-    }
-
-    void xlsxWritesWorkbook()
-    {
-        const QString path = m_dir.filePath("prices.xlsx");
-        const Outcome o = run(onChain({"10906", "--format", "xlsx", "--out", path}));
-        QVERIFY2(o.exitCode == 0, qPrintable(o.err));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.read(2), QByteArray("PK"));
     }
 
     void jsonFilterValueTypes_data()

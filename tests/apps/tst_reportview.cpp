@@ -68,7 +68,6 @@ private slots:
         QCOMPARE(model.index(0, 0).data().toString(), "2024-05-01");
         QCOMPARE(model.index(0, 3).data().toString(), "1,234.50");
         QVERIFY(model.index(0, 3).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight);
-        QVERIFY(model.index(0, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignLeft);
         QCOMPARE(model.index(0, 3).data(Qt::FontRole).isValid(), false);
         QCOMPARE(model.index(3, 3).data(Qt::FontRole).value<QFont>().bold(), true);
         QVERIFY(model.index(2, 0).data(Qt::BackgroundRole).isValid());
