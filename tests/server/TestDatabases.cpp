@@ -2,6 +2,8 @@
 
 #include "ConnectionText.h"
 #include "Database.h"
+#include "Dictionary.h"
+#include "GLData.h"
 #include "RowCursor.h"
 #include "Schema.h"
 #include "VelError.h"
@@ -11,6 +13,16 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+
+RecordsetPtr TestDatabases::Run(int engine, qint32 rptId, const QList<QPair<QString, QVariant>> &filter) const
+{
+    DictionaryPtr f = Dictionary::Create();
+    for (const auto &[key, value] : filter)
+        f->SetValue(key, value);
+    GLData data;
+    data.SetRptID(rptId);
+    return Vel::AsRecordset(data.GetRptData(m_engines[size_t(engine)].props, f));
+}
 
 QString TestDatabases::PgServer()
 {

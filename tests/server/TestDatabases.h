@@ -1,7 +1,12 @@
 #pragma once
 
+#include "Recordset.h"
+
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <functional>
 #include <vector>
@@ -23,6 +28,8 @@ public:
     void Drop();
 
     const std::vector<Engine> &Engines() const { return m_engines; }
+    // Runs report `rptId` on engine `engine` with a filter of the pairs, in their order.
+    RecordsetPtr Run(int engine, qint32 rptId, const QList<QPair<QString, QVariant>> &filter) const;
     // One QTest row per engine for a data column "engine" (the index into Engines()).
     void AddRows(const QString &suffix = QString()) const;
 

@@ -61,12 +61,7 @@ private slots:
 private:
     RecordsetPtr run(int engine, qint32 rptId, const QList<QPair<QString, QVariant>> &pairs)
     {
-        DictionaryPtr f = Dictionary::Create();
-        for (const auto &[k, v] : pairs)
-            f->SetValue(k, v);
-        GLData data;
-        data.SetRptID(rptId);
-        return Vel::AsRecordset(data.GetRptData(m_dbs.Engines()[size_t(engine)].props, f));
+        return m_dbs.Run(engine, rptId, pairs);
     }
     TestDatabases m_dbs;
 };

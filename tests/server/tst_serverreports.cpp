@@ -56,14 +56,6 @@ void fillChain(const QString &props)
 
 using Filter = QList<QPair<QString, QVariant>>;
 
-DictionaryPtr makeFilter(const Filter &pairs)
-{
-    DictionaryPtr f = Dictionary::Create();
-    for (const auto &[k, v] : pairs)
-        f->SetValue(k, v);
-    return f;
-}
-
 // One line per row: the named fields, "|"-separated, numbers as the record set holds them.
 QStringList rows(const RecordsetPtr &rs, const QStringList &fields)
 {
@@ -102,13 +94,7 @@ private slots:
     void lookup();
 
 private:
-    RecordsetPtr run(int engine, qint32 rptId, const Filter &filter)
-    {
-        GLData data;
-        data.SetRptID(rptId);
-        DictionaryPtr f = makeFilter(filter);
-        return Vel::AsRecordset(data.GetRptData(m_dbs.Engines()[size_t(engine)].props, f));
-    }
+    RecordsetPtr run(int engine, qint32 rptId, const Filter &filter) { return m_dbs.Run(engine, rptId, filter); }
     TestDatabases m_dbs;
 };
 
