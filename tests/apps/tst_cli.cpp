@@ -58,7 +58,6 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("stderrHas");
         const QStringList month = {"--set", "BDate=2024-01-01 00:00:00", "--set", "EDate=2024-01-31 23:59:59"};
-        QTest::newRow("report_ok") << onChain(QStringList{"10905", "--set", "GroupBy=0"} + month) << 0 << "";
         QTest::newRow("report_fails_unknown_grouping")
             << onChain(QStringList{"10904", "--set", "GroupBy=7"} + month) << 1 << "";
         QTest::newRow("missing_database_file")
