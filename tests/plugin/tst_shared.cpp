@@ -32,11 +32,9 @@ private slots:
         QTest::addColumn<QVariant>("expected"); // invalid: the getter fails
 
         QTest::newRow("AppType absent") << "AppType" << QVariant() << QVariant(qint32(2));
-        QTest::newRow("AppType 1") << "AppType" << QVariant(1) << QVariant(qint32(1));
         QTest::newRow("AppType text 3") << "AppType" << QVariant(QStringLiteral("3")) << QVariant(qint32(3));
         QTest::newRow("AppType text abc") << "AppType" << QVariant(QStringLiteral("abc")) << QVariant();
         QTest::newRow("ISBranch absent") << "ISBranch" << QVariant() << QVariant(false);
-        QTest::newRow("ISBranch true") << "ISBranch" << QVariant(true) << QVariant(true);
         QTest::newRow("ISBranch number 1") << "ISBranch" << QVariant(1) << QVariant(true);
         QTest::newRow("ISBranch text True") << "ISBranch" << QVariant(QStringLiteral("True")) << QVariant(true);
         QTest::newRow("ISBranch text yes") << "ISBranch" << QVariant(QStringLiteral("yes")) << QVariant();
