@@ -110,7 +110,8 @@ public:
     }
 
 private:
-    struct Card { qint64 balance = 0; qint64 points = 0; };
+    // `paid`: stored value the card paid for bills and has not had refunded yet.
+    struct Card { qint64 balance = 0; qint64 points = 0; qint64 paid = 0; };
     struct Item { qint64 unit, barId, price, vipPrice; };
 
     void say(const QString &text) { m_progress(text); }
@@ -329,13 +330,20 @@ private:
     {
         Card &c = m_cards[size_t(card)];
         if (total >= 0) {
-            if (c.balance > 0 && m_rnd.Chance(40))
-                movement(card, when, store, Schema::Payment, billNo, 0, std::min(c.balance, total), 0, cashier);
+            if (c.balance > 0 && m_rnd.Chance(40)) {
+                const qint64 pay = std::min(c.balance, total);
+                movement(card, when, store, Schema::Payment, billNo, 0, pay, 0, cashier);
+                c.paid += pay;
+            }
             if (total > 0)
                 movement(card, when, store, Schema::PointsEarned, billNo, 0, 0, total, cashier);
         } else {
-            if (m_rnd.Chance(50))
-                movement(card, when, store, Schema::Refund, billNo, -total, 0, 0, cashier);
+            // Never more than the card has paid: a bill paid in cash is refunded in cash.
+            const qint64 refund = std::min(c.paid, -total);
+            if (refund > 0) {
+                movement(card, when, store, Schema::Refund, billNo, refund, 0, 0, cashier);
+                c.paid -= refund;
+            }
             const qint64 back = std::min(c.points, -total);
             if (back > 0)
                 movement(card, when, store, Schema::PointsEarned, billNo, 0, 0, -back, cashier);
