@@ -200,6 +200,23 @@ private slots:
         QCOMPARE(rows[3][9].toInt(), 2);
     }
 
+    void jsonKeepsDictionaryOrderAndEscapesText()
+    {
+        ReportOutput r = Fixture::SmallLedger();
+        r.filter->SetValue("zz", QString("say \"hi\"\\\n\t\x01末"));
+        r.filter->SetValue("aa", 1);
+        const QByteArray json = Present::WriteJson(r);
+        QJsonParseError error;
+        const QJsonObject root = QJsonDocument::fromJson(json, &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(root["Filter"]["zz"].toString(), QString("say \"hi\"\\\n\t\x01末"));
+        // Keys come out in the order they were stored, not sorted.
+        QVERIFY(json.indexOf("\"zz\"") < json.indexOf("\"aa\""));
+        const QByteArray entry = json.mid(json.indexOf("\"Header\""));
+        QVERIFY(entry.indexOf("\"FColCaption\"") < entry.indexOf("\"FHeadSecond\""));
+        QVERIFY(entry.indexOf("\"FVisible\"") < entry.indexOf("\"FWidth\""));
+    }
+
     void xlsxHoldsNumbersAndMergedHeader()
     {
         if (QStandardPaths::findExecutable("unzip").isEmpty())
