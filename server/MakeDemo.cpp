@@ -78,17 +78,19 @@ int MakeDemoMain(const QStringList &args)
     QElapsedTimer timer;
     timer.start();
     try {
-        // One line rewritten in place on a terminal, one line per step otherwise.
+        // One line rewritten in place on a terminal; otherwise only the summary below.
         const bool terminal = isatty(fileno(stderr));
         DemoChain::Generate(options, [terminal](const QString &step) {
-            printErr(terminal ? QStringLiteral("\r\033[K%1").arg(step) : step + u'\n');
+            if (terminal)
+                printErr(QStringLiteral("\r\033[K%1").arg(step));
         });
     } catch (const VelError &e) {
         printErr(QStringLiteral("\nmake-demo: %1\n").arg(e.Description()));
         return 1;
     }
-    printErr(QStringLiteral("%1完成：%2 天，每天 %3 行销售，用时 %4 秒\n")
-                 .arg(isatty(fileno(stderr)) ? QStringLiteral("\r\033[K") : QString())
+    printErr(QStringLiteral("%1完成：%2 至 %3 的数据，%4 天，每天 %5 行销售，用时 %6 秒\n")
+                 .arg(isatty(fileno(stderr)) ? QStringLiteral("\r\033[K") : QString(),
+                      options.firstDay.toString(Qt::ISODate), options.firstDay.addDays(options.days - 1).toString(Qt::ISODate))
                  .arg(options.days).arg(options.linesPerDay).arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1));
     return 0;
 }

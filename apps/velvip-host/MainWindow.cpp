@@ -2,6 +2,7 @@
 
 #include "ConnectionDialog.h"
 #include "Dictionary.h"
+#include "FilterDates.h"
 #include "ReportSession.h"
 #include "ReportView.h"
 #include "VelError.h"
@@ -121,6 +122,13 @@ ReportView *MainWindow::OpenReport(qint32 rptId, const DictionaryPtr &filter)
     Application &app = *tab->app;
     app.SetRptID(rptId);
     if (filter) {
+        // A filter written by the host may hold date-only bounds: whole days, as on the command line.
+        try {
+            FilterDates::NormaliseBounds(*filter);
+        } catch (const VelError &e) {
+            QMessageBox::warning(this, windowTitle(), e.Description());
+            return nullptr;
+        }
         app.SetFilter(filter);
     } else {
         app.ShowFilter();

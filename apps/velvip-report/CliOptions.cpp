@@ -2,6 +2,9 @@
 
 #include "DemoChain.h"
 #include "Dictionary.h"
+#include "FilterCheck.h"
+#include "FilterDates.h"
+#include "TextWrap.h"
 #include "ReportSession.h"
 #include "Vector.h"
 #include "VelError.h"
@@ -19,19 +22,28 @@ namespace {
 const char *const kRunDescription = R"(运行一张会员报表，把结果写成表格、CSV、JSON 或 XLSX。
 
 报表编号：
-  10901 储值积分变动表    10902 会员消费表      10903 会员消费明细表
-  10904 礼品兑换表        10905 充值流水表      10906 商品零售价格资料表
+  10901 储值积分变动表      10902 会员消费表
+  10903 会员消费明细表      10904 礼品兑换表
+  10905 充值流水表          10906 商品零售价格资料表)";
 
-退出状态：0 报表成功；1 报表失败（错误写到标准错误）；2 命令行有误。
+const char *const kRunNotes = R"(过滤条件：每张报表的过滤条件（项、类型、取值、是否必填）用 velvip-report keys RPTID 查看。运行前会检查过滤条件：缺少必填项、报表没有的项、类型或取值不对、范围颠倒，都按命令行错误处理（退出状态 2）。只写日期的 BDate 取当天 00:00:00，只写日期的 EDate 取当天 23:59:59；2024/05/31、20240531、2024年5月31日 等写法也可以。
 
-示例：
-  velvip-report run 10902 --set GroupBy=1 --set BDate="2024-05-01 00:00:00" \
-      --set EDate="2024-05-31 23:59:59" --context ISBranch=0 --context SVCardShareType=1
-  velvip-report run 10903 --db chain.sqlite --filter-json filter.json --format csv --out lines.csv
-  velvip-report run 10905 --props "Driver=PostgreSQL;Host=127.0.0.1;Port=5432;Database=velvip;User=report;Password=..." \
-      --set GroupBy=0 --format xlsx --out topups.xlsx
+演示数据：不给 --props 或 --db 时使用内置的演示连锁数据库，首次使用时生成。它含 %1 的数据，例如 --period 2024-05。
+
+退出状态：0 报表成功；1 报表失败（错误写到标准错误）；2 命令行有误。)";
+
+const char *const kExamples = R"(示例：
+  velvip-report run 10902 --period 2024-05 --set GroupBy=1
+  velvip-report run 10903 --period 2024-05-01..2024-05-07 --set BVipNum=V00001 --format csv --out lines.csv
+  velvip-report run 10901 --period 2024-05 --set ShowSumOnly=1
+  velvip-report run 10905 --db chain.sqlite --filter-json filter.json --format xlsx --out topups.xlsx
+  velvip-report run 10906 --props "Driver=PostgreSQL;Host=127.0.0.1;Port=5432;Database=velvip;User=report;Password=..."
   velvip-report run 10901 --dialog
+  velvip-report keys 10904
   velvip-report make-demo --out chain.sqlite --members 500)";
+
+// A filter file larger than this is not a filter.
+constexpr qint64 kMaxFilterBytes = 1024 * 1024;
 
 QVariant jsonToVariant(const QJsonValue &value)
 {
@@ -86,12 +98,16 @@ struct Parser
     QCommandLineOption db{QStringLiteral("db"), QStringLiteral("SQLite 数据库文件（--props 的简写）。"),
         QStringLiteral("FILE")};
     QCommandLineOption set{QStringLiteral("set"),
-        QStringLiteral("过滤条件的一项，值为文本；可重复，例如 --set GroupBy=1 --set BVipNum=V0001。"),
+        QStringLiteral("过滤条件的一项，可重复，例如 --set GroupBy=1 --set BVipNum=V0001；值按该项的类型转换。"),
         QStringLiteral("KEY=VALUE")};
     QCommandLineOption filterJson{QStringLiteral("filter-json"),
         QStringLiteral("JSON 对象形式的过滤条件，保留 JSON 类型，例如 {\"GroupBy\": 1, \"VipName\": \"张\"}；"
                        "--set 的值覆盖其中同名的项。"),
         QStringLiteral("FILE")};
+    QCommandLineOption period{QStringLiteral("period"),
+        QStringLiteral("报表期间：2024-05（一个月）、2024（一年）、2024-05-01..2024-05-31（日期范围）、本月、上月或今天。"
+                       "10901 设 Year 和 Month（须为一个整月），其他有日期的报表设 BDate（当天 00:00:00）和 EDate（当天 23:59:59）。"),
+        QStringLiteral("PERIOD")};
     QCommandLineOption context{QStringLiteral("context"),
         QStringLiteral("主程序环境的一项：AppType（整数）、ISBranch、SVCardShareType（0/1）、BranchNum；可重复。"
                        "默认为总部、储值卡共享：ISBranch=0 SVCardShareType=1。"),
@@ -109,10 +125,52 @@ struct Parser
         parser.setApplicationDescription(QString::fromUtf8(kRunDescription));
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addHelpOption();
-        parser.addOptions({props, db, set, filterJson, context, format, out, dialog});
+        parser.addOptions(options());
         parser.addPositionalArgument(QStringLiteral("RPTID"), QStringLiteral("报表编号，10901 至 10906。"));
     }
+
+    QList<QCommandLineOption> options() const
+    {
+        return {props, db, set, filterJson, period, context, format, out, dialog};
+    }
 };
+
+// "  --name VALUE    description", the description wrapped beside the names.
+QString optionsHelp(const QList<QCommandLineOption> &options, int width)
+{
+    QList<QPair<QString, QString>> rows;
+    for (const QCommandLineOption &o : options) {
+        QStringList names;
+        for (const QString &n : o.names())
+            names << (n.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + n;
+        QString left = QStringLiteral("  ") + names.join(QStringLiteral(", "));
+        if (!o.valueName().isEmpty())
+            left += u' ' + o.valueName();
+        rows.append({left, o.description()});
+    }
+    rows.append({QStringLiteral("  -h, --help"), QStringLiteral("显示本帮助。")});
+    int column = 0;
+    for (const auto &row : rows)
+        column = std::max(column, int(row.first.size()) + 2);
+    column = std::min(column, 26);
+    QStringList out;
+    for (const auto &[left, description] : rows) {
+        const bool own = int(left.size()) + 2 > column;   // too long a name: description below it
+        const QStringList lines = TextWrap::Wrap(description, width - column);
+        if (own)
+            out << left;
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            out << (i == 0 && !own ? left.leftJustified(column) : QString(column, u' ')) + lines[i];
+    }
+    return out.join(u'\n');
+}
+
+QString demoPeriod()
+{
+    const DemoOptions demo;
+    return QStringLiteral("%1 至 %2").arg(demo.firstDay.toString(Qt::ISODate),
+                                         demo.firstDay.addDays(demo.days - 1).toString(Qt::ISODate));
+}
 
 } // namespace
 
@@ -127,12 +185,22 @@ DictionaryPtr FilterFromJson(const QByteArray &json)
     return Vel::AsDictionary(jsonToVariant(doc.object()));
 }
 
-QString ProgramHelp()
+QString DemoPeriodText()
+{
+    return demoPeriod();
+}
+
+QString ProgramHelp(int width)
 {
     Parser p;
-    return QStringLiteral("用法：velvip-report run RPTID [选项]\n"
-                          "      velvip-report make-demo --out FILE [选项]（生成演示连锁数据库，详见 make-demo --help）\n\n")
-        + p.parser.helpText().section(QLatin1Char('\n'), 1);
+    const QString usage = QStringLiteral(
+        "用法：velvip-report run RPTID [选项]\n"
+        "      velvip-report keys [RPTID] [--markdown]（列出报表的过滤条件）\n"
+        "      velvip-report make-demo --out FILE [选项]（生成演示连锁数据库，详见 make-demo --help）");
+    return TextWrap::WrapParagraphs(usage + QStringLiteral("\n\n") + QString::fromUtf8(kRunDescription), width, 6)
+        + QStringLiteral("\n\n选项：\n") + optionsHelp(p.options(), width) + QStringLiteral("\n\n")
+        + TextWrap::WrapParagraphs(QString::fromUtf8(kRunNotes).arg(demoPeriod()), width, 0) + QStringLiteral("\n\n")
+        + TextWrap::WrapParagraphs(QString::fromUtf8(kExamples), width, 6) + u'\n';
 }
 
 ParsedCommandLine ParseRunArguments(const QStringList &args)
@@ -148,7 +216,7 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
         return usage(p.parser.errorText());
     if (p.parser.isSet(QStringLiteral("help"))) {
         parsed.outcome = ParsedCommandLine::Outcome::Help;
-        parsed.text = ProgramHelp();
+        parsed.text = ProgramHelp(TextWrap::TerminalWidth());
         return parsed;
     }
     RunOptions &o = parsed.options;
@@ -183,17 +251,43 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
         QFile file(p.parser.value(p.filterJson));
         if (!file.open(QIODevice::ReadOnly))
             return usage(QStringLiteral("无法读取过滤条件文件 %1：%2").arg(file.fileName(), file.errorString()));
+        // Read no more than the limit: a device such as /dev/zero has no size and no end.
+        const QByteArray json = file.read(kMaxFilterBytes + 1);
+        if (json.size() > kMaxFilterBytes)
+            return usage(QStringLiteral("过滤条件文件 %1 超过 1 MB，不是过滤条件").arg(file.fileName()));
         try {
-            o.filter = FilterFromJson(file.readAll());
+            o.filter = FilterFromJson(json);
         } catch (const VelError &e) {
             return usage(e.Description());
+        }
+    }
+    QStringList periodKeys;
+    if (p.parser.isSet(p.period)) {
+        try {
+            const auto period = FilterDates::ParsePeriod(p.parser.value(p.period), QDate::currentDate());
+            for (const auto &[key, value] : FilterDates::PeriodKeys(o.rptId, period)) {
+                o.filter->SetValue(key, value);
+                periodKeys << key;
+            }
+        } catch (const VelError &e) {
+            return usage(QStringLiteral("--period：") + e.Description());
         }
     }
     for (const QString &pair : p.parser.values(p.set)) {
         QString key, value;
         if (!splitPair(pair, &key, &value))
             return usage(QStringLiteral("--set 应为 KEY=VALUE，而不是 \"%1\"").arg(pair));
+        if (periodKeys.contains(key))
+            return usage(QStringLiteral("--set %1 与 --period 重复，只能用一个").arg(key));
         o.filter->SetValue(key, value);
+    }
+    if (!o.dialog) {
+        const QStringList problems = FilterCheck::CheckAndConvert(o.rptId, *o.filter);
+        if (!problems.isEmpty()) {
+            usage(problems.join(u'\n'));
+            parsed.hint = QStringLiteral("用 velvip-report keys %1 查看报表 %1 的全部过滤条件。").arg(o.rptId);
+            return parsed;
+        }
     }
 
     o.context = ReportSession::DefaultContext();

@@ -27,12 +27,15 @@ struct ParsedCommandLine
     Outcome outcome = Outcome::UsageError;
     RunOptions options;
     QString text;           // help text or the usage error
+    QString hint;           // what to read next, after a usage error
 };
 
 // `args` are the arguments after "run".
 ParsedCommandLine ParseRunArguments(const QStringList &args);
-// The help of the whole program.
-QString ProgramHelp();
+// The help of the whole program, wrapped to `width` columns.
+QString ProgramHelp(int width);
+// The days the embedded demo chain holds data for, "2024-01-01 至 …".
+QString DemoPeriodText();
 
 // A JSON object as a filter dictionary: whole numbers that fit 32 bits become qint32, other
 // numbers double, booleans and text as they are, null the empty value, objects and arrays

@@ -1,5 +1,6 @@
 #include "CliRun.h"
 
+#include "DemoChain.h"
 #include "Dictionary.h"
 #include "HostKit.h"
 #include "ReportSession.h"
@@ -11,7 +12,12 @@
 #include <QSaveFile>
 #include <QTextStream>
 
+#include <QElapsedTimer>
+
 #include <cstdio>
+#include <new>
+
+#include <unistd.h>
 
 namespace {
 
@@ -42,6 +48,27 @@ void writeOutput(const RunOptions &o, const ReportOutput &report)
         throw VelError(QStringLiteral("无法写入文件 %1：%2").arg(o.outPath, file.errorString()));
 }
 
+// The embedded demo chain, generated on first use: progress on one line rewritten in place
+// on a terminal, and one line saying what was made.
+QString demoChain()
+{
+    const bool terminal = isatty(fileno(stderr));
+    QElapsedTimer timer;
+    timer.start();
+    bool generated = false;
+    const QString props = ReportSession::DefaultPropsString([&](const QString &step) {
+        generated = true;
+        if (terminal)
+            QTextStream(stderr) << "\r\033[K" << step << Qt::flush;
+    });
+    if (generated)
+        printErr(QStringLiteral("%1已生成演示数据库（%2 的数据，用时 %3 秒）：%4")
+                     .arg(terminal ? QStringLiteral("\r\033[K") : QString(), DemoPeriodText())
+                     .arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1)
+                     .arg(DemoChain::DefaultDatabasePath()));
+    return props;
+}
+
 int run(const RunOptions &o)
 {
     static StderrErrorReporter reporter;
@@ -49,9 +76,8 @@ int run(const RunOptions &o)
     ReportSession::RegisterComponents();
     ReportSession::PublishContext(o.context);
     QString props = o.props;
-    if (props.isEmpty()) {
-        props = ReportSession::DefaultPropsString([](const QString &step) { printErr(step); });
-    }
+    if (props.isEmpty())
+        props = demoChain();
     ReportSession::SetPropsString(props);
 
     Application app;
@@ -86,7 +112,8 @@ int RunMain(const QStringList &args)
         QTextStream(stdout) << parsed.text;
         return 0;
     case ParsedCommandLine::Outcome::UsageError:
-        printErr(QStringLiteral("velvip-report: %1\n请用 velvip-report --help 查看用法。").arg(parsed.text));
+        printErr(QStringLiteral("velvip-report: %1\n%2")
+                     .arg(parsed.text, parsed.hint.isEmpty() ? QStringLiteral("请用 velvip-report --help 查看用法。") : parsed.hint));
         return 2;
     case ParsedCommandLine::Outcome::Run:
         break;
@@ -96,6 +123,8 @@ int RunMain(const QStringList &args)
     } catch (const VelError &e) {
         printErr(e.Description());
         return 1;
+    } catch (const std::bad_alloc &) {
+        throw;   // main says it in one sentence
     } catch (const std::exception &e) {
         printErr(QString::fromUtf8(e.what()));
         return 1;

@@ -1,10 +1,16 @@
+#include "CliKeys.h"
 #include "CliOptions.h"
 #include "CliRun.h"
 #include "MakeDemo.h"
 #include "ReportSession.h"
+#include "TextWrap.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QTextStream>
+
+#include <functional>
+#include <new>
 
 namespace {
 
@@ -22,39 +28,77 @@ bool wantsDialog(int argc, char **argv)
     return false;
 }
 
+// Platforms that draw nowhere a person could see: a dialog there would wait for ever.
+bool isInvisiblePlatform(const QString &name)
+{
+    return name == u"offscreen" || name == u"minimal" || name == u"minimalegl";
+}
+
+int refuseDialog(const QString &why)
+{
+    QTextStream(stderr) << QStringLiteral("velvip-report: --dialog 需要图形界面（%1）").arg(why) << Qt::endl;
+    return 2;
+}
+
+// A command-line tool prints what its user needs; Qt's note about a missing runtime folder
+// (it falls back to one of its own) is not that.
+QtMessageHandler g_previousHandler = nullptr;
+void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    g_previousHandler(type, context, message);
+}
+
+// Every command ends here on a failed allocation (a huge option value, an exhausted machine)
+// with a sentence instead of an abort.
+int guarded(const std::function<int()> &command)
+{
+    try {
+        return command();
+    } catch (const std::bad_alloc &) {
+        QTextStream(stderr) << QStringLiteral("velvip-report: 内存不足，命令没有完成。") << Qt::endl;
+        return 1;
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    g_previousHandler = qInstallMessageHandler(quietHandler);
+    // The offscreen platform's notes about window features it lacks.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.qpa.*=false"));
     const QString command = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
-    if (command == QLatin1String("make-demo")) {
+    if (command == QLatin1String("make-demo") || command == QLatin1String("keys")) {
         QCoreApplication app(argc, argv);
         ReportSession::SetApplicationIdentity();
-        QStringList args = app.arguments().mid(2);
-        return MakeDemoMain(args);
+        const QStringList args = app.arguments().mid(2);
+        return guarded([&] { return command == QLatin1String("keys") ? KeysMain(args) : MakeDemoMain(args); });
     }
     if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
         QCoreApplication app(argc, argv);
-        QTextStream(stdout) << ProgramHelp();
+        QTextStream(stdout) << ProgramHelp(TextWrap::TerminalWidth());
         return 0;
     }
     if (command != QLatin1String("run")) {
         QTextStream(stderr) << (command.isEmpty() ? QStringLiteral("velvip-report: 缺少命令")
                                                   : QStringLiteral("velvip-report: 未知命令 \"%1\"").arg(command))
-                            << QStringLiteral("\n用法：velvip-report run RPTID [选项] | velvip-report make-demo [选项]\n"
-                                              "请用 velvip-report --help 查看用法。")
+                            << QStringLiteral("\n用法：velvip-report run RPTID [选项] | velvip-report keys [RPTID] | "
+                                              "velvip-report make-demo [选项]\n请用 velvip-report --help 查看用法。")
                             << Qt::endl;
         return 2;
     }
+    const bool dialog = wantsDialog(argc, argv);
     // Without a display the progress window runs offscreen; a dialog needs a real one.
     if (!hasDisplay()) {
-        if (wantsDialog(argc, argv)) {
-            QTextStream(stderr) << QStringLiteral("velvip-report: --dialog 需要图形界面（没有 DISPLAY）") << Qt::endl;
-            return 2;
-        }
+        if (dialog)
+            return refuseDialog(QStringLiteral("没有 DISPLAY"));
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
+    if (dialog && isInvisiblePlatform(QGuiApplication::platformName()))
+        return refuseDialog(QStringLiteral("当前平台 %1 不显示窗口").arg(QGuiApplication::platformName()));
     ReportSession::SetApplicationIdentity();
-    return RunMain(app.arguments().mid(2));
+    return guarded([&] { return RunMain(app.arguments().mid(2)); });
 }

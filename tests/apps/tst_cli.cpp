@@ -1,5 +1,6 @@
 #include "CliOptions.h"
 #include "DemoChain.h"
+#include "DisplayWidth.h"
 #include "Dictionary.h"
 #include "ReportSession.h"
 #include "VelError.h"
@@ -8,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -21,10 +23,14 @@ class tst_Cli : public QObject
 
     struct Outcome { int exitCode; QByteArray out; QString err; };
 
-    Outcome run(const QStringList &args)
+    Outcome run(const QStringList &args, const QProcessEnvironment &extra = {})
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("XDG_RUNTIME_DIR");   // as on a server without a login session
+        env.remove("QT_LOGGING_RULES");  // the tool itself must keep platform notes quiet
+        for (const QString &key : extra.keys())
+            env.insert(key, extra.value(key));
         env.insert("HOME", m_dir.path());   // keeps saved filter schemes out of the user's home
         env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
         env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
@@ -36,6 +42,23 @@ class tst_Cli : public QObject
     }
 
     QStringList onChain(const QStringList &args) { return QStringList{"run"} + args + QStringList{"--db", m_db}; }
+
+    QString writeFile(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    QJsonObject jsonRun(const QStringList &args)
+    {
+        const Outcome o = run(onChain(args + QStringList{"--format", "json"}));
+        if (o.exitCode != 0)
+            qWarning("%s", qPrintable(o.err));
+        return QJsonDocument::fromJson(o.out).object();
+    }
 
 private slots:
     void initTestCase()
@@ -57,21 +80,64 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("stderrHas");
-        const QStringList month = {"--set", "BDate=2024-01-01 00:00:00", "--set", "EDate=2024-01-31 23:59:59"};
-        QTest::newRow("report_fails_unknown_grouping")
-            << onChain(QStringList{"10904", "--set", "GroupBy=7"} + month) << 1 << "";
+        QTest::addColumn<QByteArray>("filterJson");   // written to a file and passed with --filter-json
+        const QStringList month = {"--period", "2024-01"};
         QTest::newRow("missing_database_file")
-            << QStringList{"run", "10906", "--db", "/nonexistent/chain.sqlite"} << 1 << "";
-        QTest::newRow("unknown_report") << onChain({"12345"}) << 2 << "10901";
-        QTest::newRow("no_report") << QStringList{"run"} << 2 << "缺少报表编号";
-        QTest::newRow("unknown_command") << QStringList{"show"} << 2 << "未知命令";
-        QTest::newRow("unknown_format") << onChain({"10906", "--format", "html"}) << 2 << "html";
-        QTest::newRow("xlsx_needs_out") << onChain({"10906", "--format", "xlsx"}) << 2 << "--out";
-        QTest::newRow("set_without_equals") << onChain({"10906", "--set", "GroupBy"}) << 2 << "KEY=VALUE";
-        QTest::newRow("bad_context_value") << onChain({"10906", "--context", "ISBranch=maybe"}) << 2 << "ISBranch";
-        QTest::newRow("props_and_db") << onChain({"10906", "--props", "Driver=SQLite;Database=x"}) << 2 << "--props";
+            << QStringList{"run", "10906", "--db", "/nonexistent/chain.sqlite"} << 1 << "" << QByteArray();
+
+        // The filter is checked against the report's keys before the run.
+        QTest::newRow("missing_required_keys") << onChain({"10902"}) << 2 << "缺少必填的过滤条件：BDate、EDate、GroupBy"
+                                               << QByteArray();
+        QTest::newRow("unknown_key_suggests_nearest")
+            << onChain({"10903", "--set", "Bdate=2024-01-01"}) << 2 << "没有过滤条件“Bdate”，是不是“BDate”？" << QByteArray();
+        QTest::newRow("unknown_key_far_from_any") << onChain({"10906", "--set", "Colour=red"}) << 2
+                                                  << "报表 10906 没有过滤条件“Colour”" << QByteArray();
+        QTest::newRow("reversed_code_range")
+            << onChain({"10903", "--set", "BVipNum=V0009", "--set", "EVipNum=V0001"}) << 2 << "范围颠倒：起始 BVipNum“V0009”大于截止 EVipNum“V0001”" << QByteArray();
+        QTest::newRow("reversed_dates")
+            << onChain({"10903", "--set", "BDate=2024-02-01", "--set", "EDate=2024-01-31"}) << 2 << "范围颠倒：起始 BDate“2024-02-01 00:00:00”晚于截止 EDate“2024-01-31 23:59:59”"
+            << QByteArray();
+        QTest::newRow("grouping_not_a_number")
+            << onChain(QStringList{"10902", "--set", "GroupBy=x"} + month) << 2 << "GroupBy" << QByteArray();
+        QTest::newRow("grouping_outside_its_values")
+            << onChain(QStringList{"10904", "--set", "GroupBy=7"} + month) << 2 << "0 商品、1 会员" << QByteArray();
+        QTest::newRow("month_outside_1_to_12")
+            << onChain({"10901", "--set", "Year=2024", "--set", "Month=13"}) << 2 << "1 到 12" << QByteArray();
+        QTest::newRow("date_in_no_known_form")
+            << onChain({"10903", "--set", "EDate=05/31/2024"}) << 2 << "不是可识别的日期" << QByteArray();
+        QTest::newRow("json_date_as_array") << onChain({"10903"}) << 2 << "BDate" << QByteArray(R"({"BDate": [1]})");
+        QTest::newRow("json_grouping_as_array")
+            << onChain(QStringList{"10905"} + month) << 2 << "GroupBy" << QByteArray(R"({"GroupBy": [1]})");
+        QTest::newRow("json_text_as_boolean")
+            << onChain({"10906"}) << 2 << "BarCode" << QByteArray(R"({"BarCode": true})");
+
+        QTest::newRow("period_not_a_month_for_the_ledger") << onChain({"10901", "--period", "2024"}) << 2 << "一个整月"
+                                                           << QByteArray();
+        QTest::newRow("period_for_report_without_dates") << onChain({"10906", "--period", "2024-05"}) << 2 << "没有日期条件"
+                                                         << QByteArray();
+        QTest::newRow("period_not_recognised") << onChain({"10903", "--period", "明天"}) << 2 << "期间“明天”无法识别"
+                                               << QByteArray();
+        QTest::newRow("period_runs_backwards") << onChain({"10903", "--period", "2024-05..2024-04"}) << 2 << "晚于"
+                                               << QByteArray();
+        QTest::newRow("period_and_set_of_same_key")
+            << onChain({"10903", "--period", "2024-05", "--set", "BDate=2024-05-02"}) << 2 << "--set BDate 与 --period"
+            << QByteArray();
+        QTest::newRow("filter_file_without_end") << onChain({"10906", "--filter-json", "/dev/zero"}) << 2 << "1 MB"
+                                                 << QByteArray();
+        QTest::newRow("dialog_on_invisible_platform") << onChain({"10901", "--dialog"}) << 2 << "--dialog 需要图形界面"
+                                                      << QByteArray();
+        QTest::newRow("keys_of_unknown_report") << QStringList{"keys", "10907"} << 2 << "10907" << QByteArray();
+        QTest::newRow("unknown_report") << onChain({"12345"}) << 2 << "10901" << QByteArray();
+        QTest::newRow("no_report") << QStringList{"run"} << 2 << "缺少报表编号" << QByteArray();
+        QTest::newRow("unknown_command") << QStringList{"show"} << 2 << "未知命令" << QByteArray();
+        QTest::newRow("unknown_format") << onChain({"10906", "--format", "html"}) << 2 << "html" << QByteArray();
+        QTest::newRow("xlsx_needs_out") << onChain({"10906", "--format", "xlsx"}) << 2 << "--out" << QByteArray();
+        QTest::newRow("set_without_equals") << onChain({"10906", "--set", "GroupBy"}) << 2 << "KEY=VALUE" << QByteArray();
+        QTest::newRow("bad_context_value") << onChain({"10906", "--context", "ISBranch=maybe"}) << 2 << "ISBranch" << QByteArray();
+        QTest::newRow("props_and_db") << onChain({"10906", "--props", "Driver=SQLite;Database=x"}) << 2 << "--props"
+                                      << QByteArray();
         QTest::newRow("missing_filter_file") << onChain({"10906", "--filter-json", "/nonexistent.json"}) << 2
-                                            << "nonexistent.json";
+                                            << "nonexistent.json" << QByteArray();
     }
 
     void exitCodes()
@@ -79,6 +145,9 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
         QFETCH(QString, stderrHas);
+        QFETCH(QByteArray, filterJson);
+        if (!filterJson.isEmpty())
+            args << "--filter-json" << writeFile("filter.json", filterJson);
         const Outcome o = run(args);
         QVERIFY2(o.exitCode == exitCode, qPrintable(QString("exit %1: %2").arg(o.exitCode).arg(o.err)));
         QVERIFY2(o.err.contains(stderrHas), qPrintable(o.err));
@@ -98,20 +167,54 @@ private slots:
         const Outcome o = run({"--help"});
         QCOMPARE(o.exitCode, 0);
         const QString help = QString::fromUtf8(o.out);
-        for (const char *option : {"--props", "--db", "--set", "--filter-json", "--context", "--format", "--out",
-                                   "--dialog", "make-demo", "示例"})
+        for (const char *option : {"--props", "--db", "--set", "--filter-json", "--period", "--context", "--format",
+                                   "--out", "--dialog", "make-demo", "keys", "示例"})
             QVERIFY2(help.contains(QString::fromUtf8(option)), option);
+        const DemoOptions demo;   // the days the demo chain holds
+        QVERIFY2(help.contains(QStringLiteral("%1 至 %2").arg(demo.firstDay.toString(Qt::ISODate),
+                                                              demo.firstDay.addDays(demo.days - 1).toString(Qt::ISODate))),
+                 qPrintable(help));
+    }
+
+    // Lines fit the width, and no word is cut that would fit on a line of its own (a
+    // connection text may break after a ";").
+    void helpWrapsAtSpacesToTheWidth_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::newRow("narrow_60") << 60;
+        QTest::newRow("standard_80") << 80;
+        QTest::newRow("wide_132") << 132;
+    }
+    void helpWrapsAtSpacesToTheWidth()
+    {
+        QFETCH(int, width);
+        QProcessEnvironment env;
+        env.insert("COLUMNS", QString::number(width));
+        const QString help = QString::fromUtf8(run({"--help"}, env).out);
+        QStringList words;
+        for (const QString &line : help.split('\n')) {
+            QVERIFY2(Present::DisplayWidth(line) <= width, qPrintable(line));
+            words << line.split(' ', Qt::SkipEmptyParts);
+        }
+        env.insert("COLUMNS", "1000");
+        const QString unwrapped = QString::fromUtf8(run({"--help"}, env).out);
+        static const QRegularExpression latinWord(QStringLiteral("[A-Za-z0-9_=.\\-]{4,}"));
+        for (const auto &m : latinWord.globalMatch(unwrapped)) {
+            if (m.capturedLength() < width - 30)
+                QVERIFY2(help.contains(m.captured()), qPrintable(m.captured()));
+        }
     }
 
     void tableShowsTitleBlockAndTotals()
     {
-        const Outcome o = run(onChain({"10902", "--set", "GroupBy=1", "--set", "BDate=2024-01-01 00:00:00", "--set",
-                                       "EDate=2024-01-31 23:59:59", "--context", "ISBranch=0", "--context",
-                                       "SVCardShareType=1"}));
+        // Date-only bounds: the period line shows the whole days that were used.
+        const Outcome o = run(onChain({"10902", "--set", "GroupBy=1", "--set", "BDate=2024-01-01", "--set",
+                                       "EDate=2024/01/31", "--context", "ISBranch=0", "--context", "SVCardShareType=1"}));
         QVERIFY2(o.exitCode == 0, qPrintable(o.err));
+        QCOMPARE(o.err, QString());   // no platform notes, no progress
         const QString text = QString::fromUtf8(o.out);
         QVERIFY(text.startsWith("会员消费表\n"));
-        QVERIFY(text.contains("日期：2024-01-01 00:00:00 至 "));
+        QVERIFY2(text.contains("日期：2024-01-01 00:00:00 至 2024-01-31 23:59:59"), qPrintable(text));
         QVERIFY(text.contains("| 消费分店"));
         QVERIFY(text.contains("小计"));
         QVERIFY(text.contains("合计"));
@@ -133,7 +236,7 @@ private slots:
         QFile f(jsonPath);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QJsonObject root = QJsonDocument::fromJson(f.readAll()).object();
-        QCOMPARE(root["Filter"]["GroupBy"].toString(), "0");   // --set values are text
+        QCOMPARE(root["Filter"]["GroupBy"].toInt(-1), 0);   // --set values take the key's type
         const QJsonArray fields = root["Fields"].toArray();
         QCOMPARE(root["Rows"].toArray().size(), lines.size() - 1);
         QVERIFY(root["Rows"].toArray().size() > 1);
@@ -153,9 +256,85 @@ private slots:
         const QJsonObject root = QJsonDocument::fromJson(o.out).object();
         QCOMPARE(root["Filter"]["SumOnly"].toInt(), 1);
         QVERIFY(root["Filter"]["SumOnly"].isDouble());
-        QCOMPARE(root["Filter"]["GroupBy"].toString(), "0");   // --set wins over the file
+        QCOMPARE(root["Filter"]["GroupBy"].toInt(-1), 0);   // --set wins over the file
         for (const QJsonValue &row : root["Rows"].toArray())   // "SumOnly" keeps summary rows only
             QVERIFY(row[root["Fields"].toArray().toVariantList().indexOf("FRowKind")].toInt() > 0);
+    }
+
+    // The keys a run used, as its JSON output shows them.
+    void periodAndDatesSetTheReportsKeys_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QVariantMap>("filter");
+        const QDate today = QDate::currentDate();
+        const QDate monthStart(today.year(), today.month(), 1);
+        const QString day = QStringLiteral("yyyy-MM-dd");
+        QTest::newRow("ledger_month") << QStringList{"10901", "--period", "2024-01"}
+                                      << QVariantMap{{"Year", 2024}, {"Month", 1}};
+        QTest::newRow("ledger_range_of_one_month") << QStringList{"10901", "--period", "2024-02-01..2024-02-29"}
+                                                   << QVariantMap{{"Year", 2024}, {"Month", 2}};
+        QTest::newRow("ledger_last_month") << QStringList{"10901", "--period", "上月"}
+                                           << QVariantMap{{"Year", monthStart.addMonths(-1).year()},
+                                                          {"Month", monthStart.addMonths(-1).month()}};
+        QTest::newRow("lines_month") << QStringList{"10903", "--period", "2024-01"}
+                                     << QVariantMap{{"BDate", "2024-01-01 00:00:00"}, {"EDate", "2024-01-31 23:59:59"}};
+        QTest::newRow("gifts_day_range") << QStringList{"10904", "--period", "2024-01-01..2024-01-15", "--set", "GroupBy=1"}
+                                         << QVariantMap{{"BDate", "2024-01-01 00:00:00"}, {"EDate", "2024-01-15 23:59:59"},
+                                                        {"GroupBy", 1}};
+        QTest::newRow("topups_year") << QStringList{"10905", "--period", "2024", "--set", "GroupBy=0"}
+                                     << QVariantMap{{"BDate", "2024-01-01 00:00:00"}, {"EDate", "2024-12-31 23:59:59"}};
+        QTest::newRow("lines_this_month") << QStringList{"10903", "--period", "本月"}
+                                          << QVariantMap{{"BDate", monthStart.toString(day) + " 00:00:00"},
+                                                         {"EDate", monthStart.addMonths(1).addDays(-1).toString(day) + " 23:59:59"}};
+        QTest::newRow("lines_today") << QStringList{"10903", "--period", "今天"}
+                                     << QVariantMap{{"BDate", today.toString(day) + " 00:00:00"},
+                                                    {"EDate", today.toString(day) + " 23:59:59"}};
+        QTest::newRow("date_only_bounds_cover_whole_days")
+            << QStringList{"10903", "--set", "BDate=2024/1/5", "--set", "EDate=2024-01-05"}
+            << QVariantMap{{"BDate", "2024-01-05 00:00:00"}, {"EDate", "2024-01-05 23:59:59"}};
+        QTest::newRow("minutes_only_end_keeps_its_minute")
+            << QStringList{"10905", "--set", "GroupBy=0", "--set", "BDate=2024年1月5日 08:30", "--set", "EDate=20240105"}
+            << QVariantMap{{"BDate", "2024-01-05 08:30:00"}, {"EDate", "2024-01-05 23:59:59"}};
+        QTest::newRow("full_date_times_unchanged")
+            << QStringList{"10904", "--set", "GroupBy=0", "--set", "BDate=2024-01-05 08:30:15", "--set", "EDate=2024-01-06 09:00:00"}
+            << QVariantMap{{"BDate", "2024-01-05 08:30:15"}, {"EDate", "2024-01-06 09:00:00"}};
+    }
+    void periodAndDatesSetTheReportsKeys()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QVariantMap, filter);
+        const QJsonObject used = jsonRun(args)["Filter"].toObject();
+        for (auto it = filter.constBegin(); it != filter.constEnd(); ++it)
+            QCOMPARE(used[it.key()].toVariant().toString(), it.value().toString());
+    }
+
+    // Every key of the table reaches the listing and the Markdown the README is made from.
+    void keysListing_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QStringList>("mustShow");
+        QTest::newRow("ledger") << 10901 << QStringList{"储值积分变动表", "Year", "Month", "1 到 12", "ShowVipDo"};
+        QTest::newRow("member_sales") << 10902 << QStringList{"会员消费表", "GroupBy", "0 会员卡号", "3 业务员", "是"};
+        QTest::newRow("sale_lines") << 10903 << QStringList{"Bcustnum", "Billnumber", "收银单号（包含）"};
+        QTest::newRow("gifts") << 10904 << QStringList{"BStockNo", "2 分店（报表支持，对话框不提供）"};
+        QTest::newRow("topups") << 10905 << QStringList{"ETypeID", "1 分店"};
+        QTest::newRow("prices") << 10906 << QStringList{"BItemNumber", "BarCode"};
+    }
+    void keysListing()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QStringList, mustShow);
+        QProcessEnvironment wide;
+        wide.insert("COLUMNS", "1000");
+        const Outcome text = run({"keys", QString::number(rptId)}, wide);
+        const Outcome markdown = run({"keys", "--markdown", QString::number(rptId)});
+        QCOMPARE(text.exitCode, 0);
+        QCOMPARE(markdown.exitCode, 0);
+        for (const QString &s : mustShow) {
+            QVERIFY2(QString::fromUtf8(text.out).contains(s), qPrintable(s));
+            QVERIFY2(QString::fromUtf8(markdown.out).contains(s), qPrintable(s));
+        }
+        QVERIFY(QString::fromUtf8(markdown.out).contains("|---|"));
     }
 
     void jsonFilterValueTypes_data()

@@ -1,0 +1,142 @@
+#include "FilterDates.h"
+
+#include "Dictionary.h"
+#include "ReportKeys.h"
+#include "VelError.h"
+
+#include <QRegularExpression>
+
+namespace FilterDates {
+
+namespace {
+
+// Year, month and day with one separator used twice, or eight digits, or 年月日; then an
+// optional time of day.
+const QRegularExpression &dateTimePattern()
+{
+    static const QRegularExpression re(QStringLiteral(
+        R"(^(?:(\d{4})([-/.])(\d{1,2})\2(\d{1,2})|(\d{4})(\d{2})(\d{2})|(\d{4})年(\d{1,2})月(\d{1,2})日))"
+        R"((?:(?:\s+|T)(\d{1,2}):(\d{2})(?::(\d{2}))?)?$)"));
+    return re;
+}
+
+int number(const QRegularExpressionMatch &m, std::initializer_list<int> groups)
+{
+    for (int g : groups)
+        if (m.hasCaptured(g) && !m.capturedView(g).isEmpty())
+            return m.capturedView(g).toInt();
+    return -1;
+}
+
+std::optional<QDate> parseMonth(const QString &text)
+{
+    static const QRegularExpression re(QStringLiteral(R"(^(\d{4})(?:[-/.](\d{1,2})|年(\d{1,2})月)$)"));
+    const QRegularExpressionMatch m = re.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const QDate first(m.captured(1).toInt(), number(m, {2, 3}), 1);
+    return first.isValid() ? std::optional(first) : std::nullopt;
+}
+
+std::optional<Period> parseSingle(const QString &text, const QDate &today)
+{
+    if (text == u"今天")
+        return Period{today, today};
+    if (text == u"本月" || text == u"上月") {
+        const QDate first = QDate(today.year(), today.month(), 1).addMonths(text == u"上月" ? -1 : 0);
+        return Period{first, first.addMonths(1).addDays(-1)};
+    }
+    static const QRegularExpression year(QStringLiteral(R"(^(\d{4})年?$)"));
+    if (const QRegularExpressionMatch m = year.match(text); m.hasMatch()) {
+        const int y = m.captured(1).toInt();
+        return Period{QDate(y, 1, 1), QDate(y, 12, 31)};
+    }
+    if (const auto first = parseMonth(text))
+        return Period{*first, first->addMonths(1).addDays(-1)};
+    if (const auto day = Parse(text, Bound::Begin); day && day->time() == QTime(0, 0))
+        return Period{day->date(), day->date()};
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QDateTime> Parse(const QString &text, Bound bound)
+{
+    const QRegularExpressionMatch m = dateTimePattern().match(text.trimmed());
+    if (!m.hasMatch())
+        return std::nullopt;
+    const QDate date(number(m, {1, 5, 8}), number(m, {3, 6, 9}), number(m, {4, 7, 10}));
+    const bool end = bound == Bound::End;
+    QTime time = end ? QTime(23, 59, 59) : QTime(0, 0);
+    if (m.hasCaptured(11) && !m.capturedView(11).isEmpty()) {
+        const int seconds = m.capturedView(13).isEmpty() ? (end ? 59 : 0) : m.capturedView(13).toInt();
+        time = QTime(m.capturedView(11).toInt(), m.capturedView(12).toInt(), seconds);
+    }
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return QDateTime(date, time);
+}
+
+QString Canonical(const QDateTime &dateTime)
+{
+    return dateTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString NotADateMessage(const QString &key, const QString &text)
+{
+    return QStringLiteral("过滤条件“%1”的值“%2”不是可识别的日期，请写成 2024-05-31 或 2024-05-31 23:59:59")
+        .arg(key, text.left(40));
+}
+
+void NormaliseBounds(Dictionary &filter)
+{
+    for (const auto &[key, bound] : {std::pair{QStringLiteral("BDate"), Bound::Begin},
+                                     std::pair{QStringLiteral("EDate"), Bound::End}}) {
+        const QVariant value = filter.Value(key);
+        if (value.typeId() != QMetaType::QString || value.toString().trimmed().isEmpty())
+            continue;
+        const auto parsed = Parse(value.toString(), bound);
+        if (!parsed)
+            throw VelError(NotADateMessage(key, value.toString()), Vel::ErrTypeMismatch);
+        filter.SetValue(key, Canonical(*parsed));
+    }
+}
+
+Period ParsePeriod(const QString &text, const QDate &today)
+{
+    const QString trimmed = text.trimmed();
+    const qsizetype dots = trimmed.indexOf(QStringLiteral(".."));
+    const auto unknown = [&] {
+        return VelError(QStringLiteral("期间“%1”无法识别，可写 2024-05、2024、2024-05-01..2024-05-31、本月、上月或今天")
+                            .arg(trimmed.left(40)));
+    };
+    if (dots < 0) {
+        if (const auto single = parseSingle(trimmed, today))
+            return *single;
+        throw unknown();
+    }
+    const auto from = parseSingle(trimmed.left(dots).trimmed(), today);
+    const auto to = parseSingle(trimmed.mid(dots + 2).trimmed(), today);
+    if (!from || !to)
+        throw unknown();
+    if (from->first > to->last)
+        throw VelError(QStringLiteral("期间“%1”的起始日期晚于截止日期").arg(trimmed));
+    return Period{from->first, to->last};
+}
+
+QList<QPair<QString, QVariant>> PeriodKeys(qint32 rptId, const Period &period)
+{
+    if (ReportKeys::Find(rptId, QStringLiteral("Month"))) {
+        const QDate first(period.first.year(), period.first.month(), 1);
+        if (period.first != first || period.last != first.addMonths(1).addDays(-1))
+            throw VelError(QStringLiteral("报表 %1 按自然月查询，期间应为一个整月（例如 2024-05 或 本月）").arg(rptId));
+        // The types the month dialog writes.
+        return {{QStringLiteral("Year"), qint32(first.year())}, {QStringLiteral("Month"), double(first.month())}};
+    }
+    if (!ReportKeys::Find(rptId, QStringLiteral("BDate")))
+        throw VelError(QStringLiteral("报表 %1 没有日期条件，不能指定期间").arg(rptId));
+    return {{QStringLiteral("BDate"), Canonical(period.first.startOfDay())},
+            {QStringLiteral("EDate"), Canonical(QDateTime(period.last, QTime(23, 59, 59)))}};
+}
+
+} // namespace FilterDates
