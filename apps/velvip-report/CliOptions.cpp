@@ -34,7 +34,7 @@ const char *const kRunNotes = R"(过滤条件：每张报表的过滤条件（�
 
 const char *const kExamples = R"(示例：
   velvip-report run 10902 --period 2024-05 --set GroupBy=1
-  velvip-report run 10903 --period 2024-05-01..2024-05-07 --set BVipNum=V00001 --format csv --out lines.csv
+  velvip-report run 10903 --period 2024-05-01..2024-05-07 --set BVipNum=80000001 --set EVipNum=80000100 --format csv --out lines.csv
   velvip-report run 10901 --period 2024-05 --set ShowSumOnly=1
   velvip-report run 10905 --db chain.sqlite --filter-json filter.json --format xlsx --out topups.xlsx
   velvip-report run 10906 --props "Driver=PostgreSQL;Host=127.0.0.1;Port=5432;Database=velvip;User=report;Password=..."
@@ -98,7 +98,7 @@ struct Parser
     QCommandLineOption db{QStringLiteral("db"), QStringLiteral("SQLite 数据库文件（--props 的简写）。"),
         QStringLiteral("FILE")};
     QCommandLineOption set{QStringLiteral("set"),
-        QStringLiteral("过滤条件的一项，可重复，例如 --set GroupBy=1 --set BVipNum=V0001；值按该项的类型转换。"),
+        QStringLiteral("过滤条件的一项，可重复，例如 --set GroupBy=1 --set BVipNum=80000001；值按该项的类型转换。"),
         QStringLiteral("KEY=VALUE")};
     QCommandLineOption filterJson{QStringLiteral("filter-json"),
         QStringLiteral("JSON 对象形式的过滤条件，保留 JSON 类型，例如 {\"GroupBy\": 1, \"VipName\": \"张\"}；"

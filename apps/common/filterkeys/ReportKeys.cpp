@@ -53,7 +53,7 @@ QHash<qint32, QList<Key>> buildTable()
     Key month{QStringLiteral("Month"), K::Number, QStringLiteral("月份"), true, QStringLiteral("5"), {}, 1, 12};
     t[10901] = QList<Key>{year, month}
         + range("BBranchNum", "EBranchNum", "变动分店编码", "001")
-        + range("BVipNum", "EVipNum", "会员卡号", "V00001")
+        + range("BVipNum", "EVipNum", "会员卡号", "80000001")
         + range("BVipTypeNum", "EVipTypeNum", "卡类别编码", "01")
         + QList<Key>{text("VipName", "会员姓名（包含，不分大小写与全半角）", "张"),
                      sumSwitch("ShowSumOnly"),
@@ -61,7 +61,7 @@ QHash<qint32, QList<Key>> buildTable()
                              {{0, QStringLiteral("也显示"), {}}, {1, QStringLiteral("不显示（对话框默认）"), {}}})};
 
     t[10902] = QList<Key>{date("BDate", true, "2024-05-01 00:00:00"), date("EDate", true, "2024-05-31 23:59:59")}
-        + range("BVipNum", "EVipNum", "会员卡号", "V00001")
+        + range("BVipNum", "EVipNum", "会员卡号", "80000001")
         + QList<Key>{text("VipName", "会员姓名（包含，不分大小写与全半角）", "张")}
         + range("BBranchNum", "EBranchNum", "消费分店编码", "001")
         + QList<Key>{choices("GroupBy", K::Int32, "汇总依据", true,
@@ -72,19 +72,19 @@ QHash<qint32, QList<Key>> buildTable()
                      sumSwitch("SumOnly")};
 
     t[10903] = QList<Key>{date("BDate", false, "2024-05-01 00:00:00"), date("EDate", false, "2024-05-31 23:59:59")}
-        + range("BVipNum", "EVipNum", "会员卡号", "V00001")
-        + range("BItemNum", "EItemNum", "商品编码", "I00001")
+        + range("BVipNum", "EVipNum", "会员卡号", "80000001")
+        + range("BItemNum", "EItemNum", "商品编码", "100001")
         + range("Bcustnum", "Ecustnum", "客户编码", "C001")
-        + QList<Key>{text("Cashier", "收银员编码（相等）", "E001"), text("Pos", "POS 机编码（相等）", "P01"),
-                     text("Brand", "品牌编码（相等）", "B01"), text("Billnumber", "收银单号（包含）", "0501")}
+        + QList<Key>{text("Cashier", "收银员编码（相等）", "E0001"), text("Pos", "POS 机编码（相等）", "P0101"),
+                     text("Brand", "品牌编码（相等）", "B01"), text("Billnumber", "收银单号（包含）", "20240501")}
         + range("BBranchNum", "EBranchNum", "分店编码", "001");
 
     const QList<Key> journalHead
         = QList<Key>{date("BDate", false, "2024-05-01 00:00:00"), date("EDate", false, "2024-05-31 23:59:59")}
-        + range("BCardID", "ECardID", "会员卡号", "V00001");
+        + range("BCardID", "ECardID", "会员卡号", "80000001");
     const QList<Key> journalTail = range("BTypeID", "ETypeID", "卡类别编码", "01")
         + range("BStockNo", "EStockNo", "分店（仓库）编码", "001");
-    t[10904] = journalHead + range("BItemNum", "EItemNum", "商品编码", "I00001") + journalTail
+    t[10904] = journalHead + range("BItemNum", "EItemNum", "商品编码", "100001") + journalTail
         + QList<Key>{choices("GroupBy", K::Int32, "汇总依据", true,
                              {{0, QStringLiteral("商品"), {}}, {1, QStringLiteral("会员"), {}},
                               {2, QStringLiteral("分店"), notInDialog}}),
@@ -94,8 +94,8 @@ QHash<qint32, QList<Key>> buildTable()
                              {{0, QStringLiteral("会员"), {}}, {1, QStringLiteral("分店"), notInDialog}}),
                      sumSwitch("SumOnly")};
 
-    t[10906] = range("BItemNumber", "EItemNumber", "商品编码", "I00001")
-        + QList<Key>{text("BarCode", "条形码（商品的任一条码与之相等）", "6900000000017")};
+    t[10906] = range("BItemNumber", "EItemNumber", "商品编码", "100001")
+        + QList<Key>{text("BarCode", "条形码（商品的任一条码与之相等）", "6910000007919")};
     return t;
 }
 
