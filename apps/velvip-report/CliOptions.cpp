@@ -118,11 +118,10 @@ struct Parser
     QCommandLineOption out{QStringLiteral("out"), QStringLiteral("输出文件；默认写到标准输出。"),
         QStringLiteral("FILE")};
     QCommandLineOption dialog{QStringLiteral("dialog"),
-        QStringLiteral("先显示报表的过滤条件对话框（需要图形界面）；--set 和 --filter-json 不再使用。")};
+        QStringLiteral("先显示报表的过滤条件对话框（需要能看到的图形界面）；--set、--filter-json 和 --period 不再使用。")};
 
     Parser()
     {
-        parser.setApplicationDescription(QString::fromUtf8(kRunDescription));
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addHelpOption();
         parser.addOptions(options());
@@ -165,13 +164,6 @@ QString optionsHelp(const QList<QCommandLineOption> &options, int width)
     return out.join(u'\n');
 }
 
-QString demoPeriod()
-{
-    const DemoOptions demo;
-    return QStringLiteral("%1 至 %2").arg(demo.firstDay.toString(Qt::ISODate),
-                                         demo.firstDay.addDays(demo.days - 1).toString(Qt::ISODate));
-}
-
 } // namespace
 
 DictionaryPtr FilterFromJson(const QByteArray &json)
@@ -187,7 +179,9 @@ DictionaryPtr FilterFromJson(const QByteArray &json)
 
 QString DemoPeriodText()
 {
-    return demoPeriod();
+    const DemoOptions demo;   // the embedded chain is generated with the defaults
+    return QStringLiteral("%1 至 %2").arg(demo.firstDay.toString(Qt::ISODate),
+                                         demo.firstDay.addDays(demo.days - 1).toString(Qt::ISODate));
 }
 
 QString ProgramHelp(int width)
@@ -199,7 +193,7 @@ QString ProgramHelp(int width)
         "      velvip-report make-demo --out FILE [选项]（生成演示连锁数据库，详见 make-demo --help）");
     return TextWrap::WrapParagraphs(usage + QStringLiteral("\n\n") + QString::fromUtf8(kRunDescription), width, 6)
         + QStringLiteral("\n\n选项：\n") + optionsHelp(p.options(), width) + QStringLiteral("\n\n")
-        + TextWrap::WrapParagraphs(QString::fromUtf8(kRunNotes).arg(demoPeriod()), width, 0) + QStringLiteral("\n\n")
+        + TextWrap::WrapParagraphs(QString::fromUtf8(kRunNotes).arg(DemoPeriodText()), width, 0) + QStringLiteral("\n\n")
         + TextWrap::WrapParagraphs(QString::fromUtf8(kExamples), width, 6) + u'\n';
 }
 
