@@ -153,6 +153,31 @@ private slots:
         QVERIFY2(o.err.contains(stderrHas), qPrintable(o.err));
     }
 
+    // Generating a chain, by make-demo or on the first run without a database, says one line
+    // with the days it holds when stderr is not a terminal.
+    void chainGenerationSaysOneLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("days");
+        QTest::newRow("make_demo") << QStringList{"make-demo", "--out", m_dir.filePath("made.sqlite"), "--members", "20",
+                                                  "--items", "20", "--days", "3", "--lines-per-day", "5"}
+                                   << "2024-01-01 至 2024-01-03";
+        const DemoOptions demo;
+        QTest::newRow("first_run_on_the_demo_chain")
+            << QStringList{"run", "10906"}
+            << QStringLiteral("%1 至 %2").arg(demo.firstDay.toString(Qt::ISODate),
+                                             demo.firstDay.addDays(demo.days - 1).toString(Qt::ISODate));
+    }
+    void chainGenerationSaysOneLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, days);
+        const Outcome o = run(args);
+        QVERIFY2(o.exitCode == 0, qPrintable(o.err));
+        QCOMPARE(o.err.count('\n'), 1);
+        QVERIFY2(o.err.contains(days), qPrintable(o.err));
+    }
+
     void failedLoginKeepsPasswordOutOfMessages()
     {
         const Outcome o = run({"run", "10906", "--props",
