@@ -2,7 +2,6 @@
 
 #include "DisplayWidth.h"
 
-
 #include <sys/ioctl.h>
 #include <unistd.h>
 
