@@ -30,7 +30,9 @@ QStringList pieces(const QString &text)
         const Kind kind = c == U' ' ? Kind::Space : isWide(c) ? Kind::Wide : Kind::Narrow;
         const bool joins = kind == previous && kind != Kind::Wide && !current.endsWith(u';');
         const bool punctuation = kind != Kind::Space && previous != Kind::Space && closing.contains(ch);
-        if (!current.isEmpty() && !joins && !punctuation) {
+        // "例：0" stays whole: what follows a colon is what it introduces.
+        const bool afterColon = kind == Kind::Narrow && current.endsWith(u'：');
+        if (!current.isEmpty() && !joins && !punctuation && !afterColon) {
             out << current;
             current.clear();
         }

@@ -50,6 +50,9 @@ QHash<qint32, QList<Key>> buildTable()
     const QString notInDialog = QStringLiteral("报表支持，对话框不提供");
 
     Key year{QStringLiteral("Year"), K::Int32, QStringLiteral("年份"), true, QStringLiteral("2024"), {}, 1900, 9999};
+    Key showVipDo = choices("ShowVipDo", K::Int16, "本月无变动的卡", false,
+                            {{0, QStringLiteral("也显示"), {}}, {1, QStringLiteral("不显示（对话框默认）"), {}}});
+    showVipDo.example = QStringLiteral("1");
     Key month{QStringLiteral("Month"), K::Number, QStringLiteral("月份"), true, QStringLiteral("5"), {}, 1, 12};
     t[10901] = QList<Key>{year, month}
         + range("BBranchNum", "EBranchNum", "变动分店编码", "001")
@@ -57,8 +60,7 @@ QHash<qint32, QList<Key>> buildTable()
         + range("BVipTypeNum", "EVipTypeNum", "卡类别编码", "01")
         + QList<Key>{text("VipName", "会员姓名（包含，不分大小写与全半角）", "张"),
                      sumSwitch("ShowSumOnly"),
-                     choices("ShowVipDo", K::Int16, "本月无变动的卡", false,
-                             {{0, QStringLiteral("也显示"), {}}, {1, QStringLiteral("不显示（对话框默认）"), {}}})};
+                     showVipDo};
 
     t[10902] = QList<Key>{date("BDate", true, "2024-05-01 00:00:00"), date("EDate", true, "2024-05-31 23:59:59")}
         + range("BVipNum", "EVipNum", "会员卡号", "80000001")
