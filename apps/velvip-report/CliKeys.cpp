@@ -55,6 +55,10 @@ int KeysMain(const QStringList &args)
                                                   "不给 RPTID 时列出全部六张报表；--markdown 输出 Markdown 表格。\n");
             return 0;
         }
+        if (arg.startsWith(u'-')) {
+            QTextStream(stderr) << QStringLiteral("velvip-report keys: 未知的选项 %1（可用 --markdown）\n").arg(arg);
+            return 2;
+        }
         bool ok = false;
         const qint32 id = arg.toInt(&ok);
         if (!ok || !ReportKeys::ReportIds().contains(id)) {

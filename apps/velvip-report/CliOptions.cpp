@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <cmath>
 
@@ -164,6 +165,22 @@ QString optionsHelp(const QList<QCommandLineOption> &options, int width)
     return out.join(u'\n');
 }
 
+// The parser's complaint in the user's language.
+QString parseError(const QCommandLineParser &parser)
+{
+    QStringList unknown;
+    for (const QString &name : parser.unknownOptionNames())
+        unknown << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    if (!unknown.isEmpty())
+        return QStringLiteral("未知的选项 %1").arg(unknown.join(QStringLiteral("、")));
+    static const QRegularExpression named(QStringLiteral("^(Missing|Unexpected) value after '(.*)'"));
+    const QRegularExpressionMatch m = named.match(parser.errorText());
+    if (m.hasMatch())
+        return m.captured(1) == u"Missing" ? QStringLiteral("选项 %1 后面缺少值").arg(m.captured(2))
+                                           : QStringLiteral("选项 %1 不带值").arg(m.captured(2));
+    return parser.errorText();
+}
+
 } // namespace
 
 DictionaryPtr FilterFromJson(const QByteArray &json)
@@ -207,7 +224,7 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
         return parsed;
     };
     if (!p.parser.parse(QStringList{QStringLiteral("velvip-report run")} + args))
-        return usage(p.parser.errorText());
+        return usage(parseError(p.parser));
     if (p.parser.isSet(QStringLiteral("help"))) {
         parsed.outcome = ParsedCommandLine::Outcome::Help;
         parsed.text = ProgramHelp(TextWrap::TerminalWidth());

@@ -129,6 +129,10 @@ private slots:
         QTest::newRow("keys_of_unknown_report") << QStringList{"keys", "10907"} << 2 << "10907" << QByteArray();
         QTest::newRow("unknown_report") << onChain({"12345"}) << 2 << "10901" << QByteArray();
         QTest::newRow("no_report") << QStringList{"run"} << 2 << "缺少报表编号" << QByteArray();
+        QTest::newRow("unknown_option") << onChain({"10906", "--peroid", "2024"}) << 2 << "未知的选项 --peroid"
+                                        << QByteArray();
+        QTest::newRow("option_without_its_value") << QStringList{"run", "10906", "--set"} << 2 << "选项 --set 后面缺少值"
+                                                  << QByteArray();
         QTest::newRow("unknown_command") << QStringList{"show"} << 2 << "未知命令" << QByteArray();
         QTest::newRow("unknown_format") << onChain({"10906", "--format", "html"}) << 2 << "html" << QByteArray();
         QTest::newRow("xlsx_needs_out") << onChain({"10906", "--format", "xlsx"}) << 2 << "--out" << QByteArray();
