@@ -4,6 +4,7 @@
 #include "Dictionary.h"
 #include "FilterCheck.h"
 #include "FilterDates.h"
+#include "ReportKeys.h"
 #include "TextWrap.h"
 #include "ReportSession.h"
 #include "Vector.h"
@@ -297,6 +298,10 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
         if (!problems.isEmpty()) {
             usage(problems.join(u'\n'));
             parsed.hint = QStringLiteral("用 velvip-report keys %1 查看报表 %1 的全部过滤条件。").arg(o.rptId);
+            const QString periodKey
+                = ReportKeys::Find(o.rptId, QStringLiteral("Year")) ? QStringLiteral("Year") : QStringLiteral("BDate");
+            if (ReportKeys::HasPeriod(o.rptId) && !o.filter->Lookup(periodKey))
+                parsed.hint += QStringLiteral("期间可用 --period 设定，例如 --period 2024-05。");
             return parsed;
         }
     }

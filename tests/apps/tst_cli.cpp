@@ -86,8 +86,10 @@ private slots:
             << QStringList{"run", "10906", "--db", "/nonexistent/chain.sqlite"} << 1 << "" << QByteArray();
 
         // The filter is checked against the report's keys before the run.
-        QTest::newRow("missing_required_keys") << onChain({"10902"}) << 2 << "缺少必填的过滤条件：BDate、EDate、GroupBy"
-                                               << QByteArray();
+        QTest::newRow("missing_required_keys")
+            << onChain({"10902"}) << 2
+            << "缺少必填的过滤条件：BDate、EDate、GroupBy\n用 velvip-report keys 10902 查看报表 10902 的全部过滤条件。期间可用 --period"
+            << QByteArray();
         QTest::newRow("unknown_key_suggests_nearest")
             << onChain({"10903", "--set", "Bdate=2024-01-01"}) << 2 << "没有过滤条件“Bdate”，是不是“BDate”？" << QByteArray();
         QTest::newRow("unknown_key_far_from_any") << onChain({"10906", "--set", "Colour=red"}) << 2
