@@ -9,6 +9,7 @@
 #include <QLoggingCategory>
 #include <QTextStream>
 
+#include <cstdio>
 #include <functional>
 #include <new>
 
@@ -47,7 +48,10 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
 {
     if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
         return;
-    g_previousHandler(type, context, message);
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
 }
 
 // Every command ends here on a failed allocation (a huge option value, an exhausted machine)
