@@ -39,8 +39,8 @@ Key sumSwitch(const char *name)
 // Code ranges: both ends, compared as text, an empty side no limit.
 QList<Key> range(const char *begin, const char *end, const char *what, const char *example)
 {
-    return {text(begin, (QByteArray(what) + "起（按文本比较）").constData(), example),
-            text(end, (QByteArray(what) + "止").constData(), example)};
+    return {text(begin, (QByteArray(what) + "起（按文本比较，空为不限）").constData(), example),
+            text(end, (QByteArray(what) + "止（空为不限）").constData(), example)};
 }
 
 QHash<qint32, QList<Key>> buildTable()
