@@ -30,6 +30,7 @@ public:
         for (const QString &ddl : Schema::TableStatements(*driver))
             exec(ddl.toUtf8().constData());
         m_indexes = Schema::IndexStatements(*driver);
+        m_ledger = Schema::LedgerStatements(*driver);
         exec("BEGIN");
     }
     ~SqliteWriter() override
@@ -75,6 +76,9 @@ public:
             progress(QStringLiteral("正在建立索引：%1").arg(ddl.section(u' ', 2, 2)));
             exec(ddl.toUtf8().constData());
         }
+        progress(QStringLiteral("正在建立储值积分余额账"));
+        for (const QString &ddl : m_ledger)
+            exec(ddl.toUtf8().constData());
         exec("COMMIT");
         progress(QStringLiteral("正在统计数据分布"));
         exec("ANALYZE");
@@ -98,6 +102,7 @@ private:
     sqlite3 *m_db = nullptr;
     std::vector<sqlite3_stmt *> m_statements;
     QStringList m_indexes;
+    QStringList m_ledger;
 };
 
 // Multi-row INSERTs of literal values in one transaction (QPSQL has no COPY).
@@ -158,6 +163,8 @@ public:
             progress(QStringLiteral("正在建立索引：%1").arg(ddl.section(u' ', 2, 2)));
             m_db->Exec(ddl);
         }
+        progress(QStringLiteral("正在建立储值积分余额账"));
+        Schema::BuildLedger(*m_db);
         progress(QStringLiteral("正在统计数据分布"));
         m_db->Exec(QStringLiteral("ANALYZE"));
     }

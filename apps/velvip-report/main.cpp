@@ -2,6 +2,7 @@
 #include "CliRun.h"
 #include "MakeDemo.h"
 #include "ReportSession.h"
+#include "UpgradeSchema.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -32,6 +33,10 @@ int main(int argc, char **argv)
         ReportSession::SetApplicationIdentity();
         QStringList args = app.arguments().mid(2);
         return MakeDemoMain(args);
+    }
+    if (command == QLatin1String("upgrade-schema")) {
+        QCoreApplication app(argc, argv);
+        return UpgradeSchemaMain(app.arguments().mid(2));
     }
     if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
         QCoreApplication app(argc, argv);

@@ -29,12 +29,7 @@ void generate(const QString &props)
     o.days = 62;
     o.linesPerDay = 60;
     o.seed = 5;
-    const ConnectionText ct = ConnectionText::Parse(props);
-    if (ct.Driver() == ConnectionText::Engine::SQLite)
-        o.outPath = ct.Database();
-    else
-        o.connectionText = props;
-    DemoChain::Generate(o);
+    TestDatabases::GenerateDemo(props, o);
 }
 
 } // namespace
