@@ -186,7 +186,8 @@ public:
             exec(ddl.toUtf8());
         exec("COMMIT");
         progress(QStringLiteral("正在统计数据分布"));
-        exec("ANALYZE");
+        // VACUUM for the ledger's visibility map; the COPYed tables are frozen already.
+        exec("VACUUM (ANALYZE)");
     }
 
 private:

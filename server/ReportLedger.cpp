@@ -28,6 +28,11 @@ void addCardTerms(SqlWhere &where, const FilterValues &values)
     where.Contains(QStringLiteral("c.FName"), values.Text(QStringLiteral("VipName")));
 }
 
+bool hasBranchRange(const FilterValues &values)
+{
+    return !values.Text(QStringLiteral("BBranchNum")).isEmpty() || !values.Text(QStringLiteral("EBranchNum")).isEmpty();
+}
+
 void addBranchTerms(SqlWhere &where, const FilterValues &values)
 {
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
@@ -51,24 +56,30 @@ QHash<qint64, Balance> openingFromMovements(const Database &db, const FilterValu
     return opening;
 }
 
-// The same balances from the ledger's closing rows: per card and branch the latest month
-// before `month` (yyyymm), one index seek each.
+// The same balances from the ledger's closing rows: per card (per card and branch when a
+// branch range is given) the latest month before `month` (yyyymm), one index seek each.
 QHash<qint64, Balance> openingFromLedger(const Database &db, const FilterValues &values, qint32 month)
 {
     SqlWhere where(db.Driver());
     addCardTerms(where, values);
     addBranchTerms(where, values);
-    const QString latest = QStringLiteral("(SELECT b.%1 FROM card_balance_month b WHERE b.FCardID = p.FCardID "
-                                          "AND b.FBranchID = p.FBranchID AND b.FMonth < ? ORDER BY b.FMonth DESC LIMIT 1)");
-    auto cursor = db.Select(QStringLiteral("SELECT p.FCardID, %1, %2 FROM card_balance_branch p "
-                                           "JOIN member_card c ON c.FID = p.FCardID LEFT JOIN card_type t ON t.FID = c.FTypeID "
-                                           "JOIN branch s ON s.FID = p.FBranchID%3")
-                                .arg(latest.arg(QStringLiteral("FValue")), latest.arg(QStringLiteral("FPoints")), where.Sql()),
+    const bool allBranches = !hasBranchRange(values);
+    const QString latest = allBranches
+        ? QStringLiteral("(SELECT b.%1 FROM card_balance_card b WHERE b.FCardID = c.FID AND b.FMonth < ? "
+                         "ORDER BY b.FMonth DESC LIMIT 1)")
+        : QStringLiteral("(SELECT b.%1 FROM card_balance_month b WHERE b.FCardID = p.FCardID "
+                         "AND b.FBranchID = p.FBranchID AND b.FMonth < ? ORDER BY b.FMonth DESC LIMIT 1)");
+    const QString from = allBranches
+        ? QStringLiteral("FROM member_card c LEFT JOIN card_type t ON t.FID = c.FTypeID")
+        : QStringLiteral("FROM card_balance_branch p JOIN member_card c ON c.FID = p.FCardID "
+                         "LEFT JOIN card_type t ON t.FID = c.FTypeID JOIN branch s ON s.FID = p.FBranchID");
+    auto cursor = db.Select(QStringLiteral("SELECT c.FID, %1, %2 %3%4")
+                                .arg(latest.arg(QStringLiteral("FValue")), latest.arg(QStringLiteral("FPoints")), from, where.Sql()),
                             QVariantList{month, month} + where.Params());
     QHash<qint64, Balance> opening;
     while (cursor->Next()) {
         if (cursor->IsNull(1))
-            continue;    // no movement at this branch before the month
+            continue;    // no movement (at this branch) before the month
         Balance &b = opening[cursor->Int(0)];
         b.value += cursor->Int(1);
         b.points += cursor->Int(2);
@@ -90,9 +101,11 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter)
     const QDateTime start(QDate(year, month, 1), QTime(0, 0));
     const QDateTime end = start.addMonths(1);
     const DbDriver &driver = db.Driver();
+    // Without a branch range every movement of a card counts, whatever its branch row. The
+    // unary + keeps SQLite on the date index on a long chain instead of probing every card.
     const QString cardJoin = QStringLiteral(
-        "FROM card_movement m JOIN member_card c ON c.FID = m.FCardID LEFT JOIN card_type t ON t.FID = c.FTypeID "
-        "JOIN branch s ON s.FID = m.FBranchID LEFT JOIN employee e ON e.FID = m.FOperatorID");
+        "FROM card_movement m JOIN member_card c ON c.FID = +m.FCardID LEFT JOIN card_type t ON t.FID = c.FTypeID "
+        "LEFT JOIN branch s ON s.FID = m.FBranchID LEFT JOIN employee e ON e.FID = m.FOperatorID");
 
     std::vector<Card> cards;
     {

@@ -16,14 +16,17 @@ QStringList IndexStatements(const DbDriver &driver);
 // Tables in dependency order (for counting and clearing in tests).
 QStringList TableNames();
 
-// The balance ledger: per card, branch and month the closing stored value and points of the
-// card's movements at that branch up to the month's end, kept right by triggers on
+// The balance ledger: per card and month, and per card, branch and month, the closing stored
+// value and points of the card's movements up to the month's end, kept right by triggers on
 // card_movement. These statements (re)build it from the movements and create the triggers;
 // run them in one transaction, after bulk loading (or before any movement is written).
 QStringList LedgerStatements(const DbDriver &driver);
 // Drops the ledger tables and triggers (a chain reads its movements again).
 QStringList DropLedgerStatements(const DbDriver &driver);
-// Runs LedgerStatements in one transaction on a session that may write. Throws VelError.
+// Statistics (and on PostgreSQL the visibility map) for the ledger, outside a transaction.
+QStringList LedgerUpkeepStatements(const DbDriver &driver);
+// Runs LedgerStatements in one transaction, then LedgerUpkeepStatements, on a session that
+// may write. Throws VelError.
 void BuildLedger(const Database &db);
 // Whether the ledger and its triggers are all in place (a chain made before them has none).
 bool HasLedger(const Database &db);

@@ -1,10 +1,11 @@
-// The balance ledger beside card_movement: closing balances per card, branch and month.
+// The balance ledger beside card_movement: closing balances per card and month, over all
+// branches and per branch.
 //
-// card_balance_month holds, for every card, branch and month in which the card moved at that
-// branch, the sum of all its movements there up to the end of that month. The balance before
-// any month is then, per card and branch, the row of the latest earlier month: one index seek
-// each, however many years lie before it. card_balance_branch lists the card/branch pairs so
-// a reader finds them without scanning the months.
+// card_balance_card holds, for every card and month in which the card moved, the sum of all
+// its movements up to the end of that month; card_balance_month the same per branch, and
+// card_balance_branch lists the card/branch pairs so that a reader finds them without
+// scanning the months. The balance before any month is then, per card (or card and branch),
+// the row of the latest earlier month: one index seek, however many years lie before it.
 //
 // A movement written in month M (back-dated or not) creates the row of M from the latest
 // earlier row if it is missing and adds its amounts to every row from M on; a deleted one
@@ -33,31 +34,52 @@ QString monthKey(const DbDriver &driver, const QString &expr)
     return QStringLiteral("(EXTRACT(YEAR FROM %1)::INT * 100 + EXTRACT(MONTH FROM %1)::INT)").arg(expr);
 }
 
-// The balance a card had at a branch before month `month`: the latest earlier row.
-QString previous(const QString &column, const QString &card, const QString &branch, const QString &month)
+// The closing balance of the latest month before `month` in `table` for the key terms.
+QString previous(const QString &table, const QString &column, const QString &key, const QString &month)
 {
-    return QStringLiteral("COALESCE((SELECT b.%1 FROM card_balance_month b WHERE b.FCardID = %2 AND b.FBranchID = %3 "
-                          "AND b.FMonth < %4 ORDER BY b.FMonth DESC LIMIT 1), 0)")
-        .arg(column, card, branch, month);
+    return QStringLiteral("COALESCE((SELECT b.%1 FROM %2 b WHERE %3 AND b.FMonth < %4 ORDER BY b.FMonth DESC LIMIT 1), 0)")
+        .arg(column, table, key, month);
+}
+
+// Statements that add (value, points) to the rows of `card` (and `branch`) from `month` on,
+// creating the month's rows first; `insertOrIgnore` and `onConflict` spell an insert that
+// leaves an existing row alone.
+QString applySql(const QString &card, const QString &branch, const QString &month, const QString &value,
+                 const QString &points, const QString &insertOrIgnore, const QString &onConflict)
+{
+    const QString perBranch = QStringLiteral("b.FCardID = %1 AND b.FBranchID = %2").arg(card, branch);
+    const QString perCard = QStringLiteral("b.FCardID = %1").arg(card);
+    return QStringLiteral(
+               "%8 INTO card_balance_branch (FCardID, FBranchID) VALUES (%1, %2)%9; "
+               "%8 INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints) SELECT %1, %2, %3, %6, %7%9; "
+               "UPDATE card_balance_month SET FValue = FValue + %4, FPoints = FPoints + %5 "
+               "WHERE FCardID = %1 AND FBranchID = %2 AND FMonth >= %3; ")
+               .arg(card, branch, month, value, points,
+                    previous(QStringLiteral("card_balance_month"), QStringLiteral("FValue"), perBranch, month),
+                    previous(QStringLiteral("card_balance_month"), QStringLiteral("FPoints"), perBranch, month),
+                    insertOrIgnore, onConflict)
+        + QStringLiteral(
+               "%5 INTO card_balance_card (FCardID, FMonth, FValue, FPoints) SELECT %1, %2, %6, %7%8; "
+               "UPDATE card_balance_card SET FValue = FValue + %3, FPoints = FPoints + %4 "
+               "WHERE FCardID = %1 AND FMonth >= %2; ")
+               .arg(card, month, value, points, insertOrIgnore,
+                    previous(QStringLiteral("card_balance_card"), QStringLiteral("FValue"), perCard, month),
+                    previous(QStringLiteral("card_balance_card"), QStringLiteral("FPoints"), perCard, month), onConflict);
 }
 
 // The row triggers, named alike on both engines.
 const QStringList rowTriggers{QStringLiteral("card_movement_balance_ins"), QStringLiteral("card_movement_balance_del"),
-                                 QStringLiteral("card_movement_balance_upd")};
+                              QStringLiteral("card_movement_balance_upd")};
+const QStringList ledgerTables{QStringLiteral("card_balance_card"), QStringLiteral("card_balance_month"),
+                               QStringLiteral("card_balance_branch")};
 
 // SQLite trigger statements applying the movement `row` (NEW or OLD) with `sign`.
 QString sqliteApply(const DbDriver &driver, const QString &row, const QString &sign)
 {
-    const QString card = row + QStringLiteral(".FCardID"), branch = row + QStringLiteral(".FBranchID");
-    const QString month = monthKey(driver, row + QStringLiteral(".FDate"));
-    return QStringLiteral(
-               "INSERT OR IGNORE INTO card_balance_branch (FCardID, FBranchID) VALUES (%1, %2); "
-               "INSERT OR IGNORE INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints) "
-               "SELECT %1, %2, %3, %4, %5; "
-               "UPDATE card_balance_month SET FValue = FValue %6 (%7.FValueAdd - %7.FValueSpent), "
-               "FPoints = FPoints %6 %7.FPoints WHERE FCardID = %1 AND FBranchID = %2 AND FMonth >= %3; ")
-        .arg(card, branch, month, previous(QStringLiteral("FValue"), card, branch, month),
-             previous(QStringLiteral("FPoints"), card, branch, month), sign, row);
+    return applySql(row + QStringLiteral(".FCardID"), row + QStringLiteral(".FBranchID"),
+                    monthKey(driver, row + QStringLiteral(".FDate")),
+                    QStringLiteral("%1(%2.FValueAdd - %2.FValueSpent)").arg(sign, row),
+                    QStringLiteral("%1%2.FPoints").arg(sign, row), QStringLiteral("INSERT OR IGNORE"), QString());
 }
 
 } // namespace
@@ -75,28 +97,36 @@ QStringList DropLedgerStatements(const DbDriver &driver)
             << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_truncate() CASCADE")
             << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_apply(BIGINT, BIGINT, TIMESTAMP, BIGINT, BIGINT)");
     }
-    out << QStringLiteral("DROP TABLE IF EXISTS card_balance_month") << QStringLiteral("DROP TABLE IF EXISTS card_balance_branch");
+    for (const QString &t : ledgerTables)
+        out << QStringLiteral("DROP TABLE IF EXISTS %1").arg(t);
     return out;
 }
 
 QStringList LedgerStatements(const DbDriver &driver)
 {
     const bool sqlite = isSqlite(driver);
-    const QString rowidless = sqlite ? QStringLiteral(" WITHOUT ROWID") : QString();
+    // Seeks read the balances from the index alone.
+    const QString clustered = sqlite ? QStringLiteral(")) WITHOUT ROWID") : QStringLiteral(") INCLUDE (FValue, FPoints))");
     QStringList out = DropLedgerStatements(driver);
     out << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_branch (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
-                                           "PRIMARY KEY (FCardID, FBranchID))") + rowidless)
+                                           "PRIMARY KEY (FCardID, FBranchID))") + (sqlite ? QStringLiteral(" WITHOUT ROWID") : QString()))
         << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_month (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
                                            "FMonth %INT NOT NULL, FValue %INT NOT NULL, FPoints %INT NOT NULL, "
-                                           "PRIMARY KEY (FCardID, FBranchID, FMonth))") + rowidless);
-    // Running sums over the months of each card and branch.
+                                           "PRIMARY KEY (FCardID, FBranchID, FMonth") + clustered)
+        << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_card (FCardID %INT NOT NULL, FMonth %INT NOT NULL, "
+                                           "FValue %INT NOT NULL, FPoints %INT NOT NULL, PRIMARY KEY (FCardID, FMonth") + clustered);
+    // Running sums over the months of each card and branch, and of each card.
+    const QString monthly = QStringLiteral("SELECT FCardID, FBranchID, %1 AS FMonth, SUM(FValueAdd - FValueSpent) AS v, "
+                                           "SUM(FPoints) AS p FROM card_movement GROUP BY 1, 2, 3")
+                                .arg(monthKey(driver, QStringLiteral("FDate")));
     out << QStringLiteral("INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints) "
                           "SELECT FCardID, FBranchID, FMonth, "
                           "SUM(v) OVER (PARTITION BY FCardID, FBranchID ORDER BY FMonth), "
-                          "SUM(p) OVER (PARTITION BY FCardID, FBranchID ORDER BY FMonth) "
-                          "FROM (SELECT FCardID, FBranchID, %1 AS FMonth, SUM(FValueAdd - FValueSpent) AS v, SUM(FPoints) AS p "
-                          "FROM card_movement GROUP BY 1, 2, 3) m")
-               .arg(monthKey(driver, QStringLiteral("FDate")))
+                          "SUM(p) OVER (PARTITION BY FCardID, FBranchID ORDER BY FMonth) FROM (%1) m").arg(monthly)
+        << QStringLiteral("INSERT INTO card_balance_card (FCardID, FMonth, FValue, FPoints) "
+                          "SELECT FCardID, FMonth, SUM(SUM(v)) OVER (PARTITION BY FCardID ORDER BY FMonth), "
+                          "SUM(SUM(p)) OVER (PARTITION BY FCardID ORDER BY FMonth) FROM (%1) m GROUP BY FCardID, FMonth")
+               .arg(monthly)
         << QStringLiteral("INSERT INTO card_balance_branch (FCardID, FBranchID) "
                           "SELECT DISTINCT FCardID, FBranchID FROM card_balance_month");
     if (sqlite) {
@@ -110,24 +140,19 @@ QStringList LedgerStatements(const DbDriver &driver)
                         sqliteApply(driver, QStringLiteral("NEW"), QStringLiteral("+")));
         return out;
     }
-    const QString month = QStringLiteral("m");
     out << QStringLiteral(
                "CREATE FUNCTION card_balance_apply(p_card BIGINT, p_branch BIGINT, p_date TIMESTAMP, p_value BIGINT, "
                "p_points BIGINT) RETURNS void LANGUAGE plpgsql AS $$\n"
                "DECLARE m INT := %1;\n"
                "BEGIN\n"
-               "  INSERT INTO card_balance_branch (FCardID, FBranchID) VALUES (p_card, p_branch) ON CONFLICT DO NOTHING;\n"
-               // Writers of one card and branch take turns: a new month row and a back-dated
-               // change written at the same time never miss each other.
-               "  PERFORM 1 FROM card_balance_branch WHERE FCardID = p_card AND FBranchID = p_branch FOR UPDATE;\n"
-               "  INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints)\n"
-               "    SELECT p_card, p_branch, m, %2, %3 ON CONFLICT DO NOTHING;\n"
-               "  UPDATE card_balance_month SET FValue = FValue + p_value, FPoints = FPoints + p_points\n"
-               "    WHERE FCardID = p_card AND FBranchID = p_branch AND FMonth >= m;\n"
+               // Writers of one card take turns: a new month row and a back-dated change written
+               // at the same time never miss each other.
+               "  PERFORM pg_advisory_xact_lock(190101, mod(p_card, 2147483647)::INT);\n"
+               "  %2\n"
                "END $$")
                .arg(monthKey(driver, QStringLiteral("p_date")),
-                    previous(QStringLiteral("FValue"), QStringLiteral("p_card"), QStringLiteral("p_branch"), month),
-                    previous(QStringLiteral("FPoints"), QStringLiteral("p_card"), QStringLiteral("p_branch"), month))
+                    applySql(QStringLiteral("p_card"), QStringLiteral("p_branch"), QStringLiteral("m"), QStringLiteral("p_value"),
+                             QStringLiteral("p_points"), QStringLiteral("INSERT"), QStringLiteral(" ON CONFLICT DO NOTHING")))
         << QStringLiteral(
                "CREATE FUNCTION card_balance_trigger() RETURNS trigger LANGUAGE plpgsql AS $$\n"
                "BEGIN\n"
@@ -142,7 +167,7 @@ QStringList LedgerStatements(const DbDriver &driver)
         << QStringLiteral(
                "CREATE FUNCTION card_balance_truncate() RETURNS trigger LANGUAGE plpgsql AS $$\n"
                "BEGIN\n"
-               "  TRUNCATE card_balance_month, card_balance_branch;\n"
+               "  TRUNCATE card_balance_card, card_balance_month, card_balance_branch;\n"
                "  RETURN NULL;\n"
                "END $$")
         << QStringLiteral("CREATE TRIGGER card_movement_balance_ins AFTER INSERT ON card_movement "
@@ -153,6 +178,15 @@ QStringList LedgerStatements(const DbDriver &driver)
                           "FValueSpent, FPoints ON card_movement FOR EACH ROW EXECUTE FUNCTION card_balance_trigger()")
         << QStringLiteral("CREATE TRIGGER card_movement_balance_trunc AFTER TRUNCATE ON card_movement "
                           "FOR EACH STATEMENT EXECUTE FUNCTION card_balance_truncate()");
+    return out;
+}
+
+QStringList LedgerUpkeepStatements(const DbDriver &driver)
+{
+    QStringList out;
+    // VACUUM marks the pages all-visible, so that seeks never visit the table.
+    for (const QString &t : ledgerTables)
+        out << (isSqlite(driver) ? QStringLiteral("ANALYZE %1") : QStringLiteral("VACUUM (ANALYZE) %1")).arg(t);
     return out;
 }
 
@@ -170,21 +204,23 @@ void BuildLedger(const Database &db)
     }
     if (!sql.commit())
         db.Fail(QStringLiteral("无法提交事务"), sql.lastError().text());
+    for (const QString &statement : LedgerUpkeepStatements(db.Driver()))
+        db.Exec(statement);
 }
 
 bool HasLedger(const Database &db)
 {
     const bool sqlite = isSqlite(db.Driver());
     const QString sql = sqlite
-        ? QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN ('card_balance_month', 'card_balance_branch', "
-                         "'%1')").arg(rowTriggers.join(QStringLiteral("', '")))
+        ? QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN ('%1', '%2')")
+              .arg(ledgerTables.join(QStringLiteral("', '")), rowTriggers.join(QStringLiteral("', '")))
         : QStringLiteral("SELECT (SELECT count(*) FROM pg_catalog.pg_class WHERE oid IN "
-                         "(to_regclass('card_balance_month'), to_regclass('card_balance_branch'))) "
+                         "(to_regclass('card_balance_card'), to_regclass('card_balance_month'), to_regclass('card_balance_branch'))) "
                          "+ (SELECT count(*) FROM pg_catalog.pg_trigger WHERE tgrelid = to_regclass('card_movement') "
                          "AND tgname IN ('%1', 'card_movement_balance_trunc'))").arg(rowTriggers.join(QStringLiteral("', '")));
     auto cursor = db.Select(sql);
-    // Two tables and the triggers (PostgreSQL has one more, for TRUNCATE).
-    return cursor->Next() && cursor->Int(0) == (sqlite ? 5 : 6);
+    // The tables and the triggers (PostgreSQL has one more, for TRUNCATE).
+    return cursor->Next() && cursor->Int(0) == (sqlite ? 6 : 7);
 }
 
 } // namespace Schema
