@@ -241,7 +241,7 @@ private:
                 say(QStringLiteral("正在生成销售 %1（%2%）").arg(date.toString(QStringLiteral("yyyy-MM"))).arg(d * 100 / m_o.days));
 
             // Bills spread over opening hours 08:00 to 22:00, in time order.
-            const qint64 bills = std::max<qint64>(1, m_o.linesPerDay * 2 / 7);
+            const qint64 bills = std::max<qint64>(1, qint64(m_o.linesPerDay) * 2 / 7);
             qint64 linesLeft = m_o.linesPerDay;
             int seq = 0;
             for (qint64 b = 0; b < bills && linesLeft > 0; ++b) {
@@ -364,6 +364,12 @@ void checkOptions(const DemoOptions &o)
 {
     if (o.members < 1 || o.items < 1 || o.days < 1 || o.linesPerDay < 1)
         throw VelError(QStringLiteral("会员数、商品数、天数和每天销售行数都必须大于 0"));
+    if (o.members > DemoOptions::MaxMembers || o.items > DemoOptions::MaxItems || o.days > DemoOptions::MaxDays
+        || o.linesPerDay > DemoOptions::MaxLinesPerDay || qint64(o.days) * o.linesPerDay > DemoOptions::MaxLines)
+        throw VelError(QStringLiteral("演示数据规模超出范围：会员数最多 %1，商品数最多 %2，天数最多 %3，每天销售行数最多 %4，"
+                                      "销售行总数最多 %5")
+                           .arg(DemoOptions::MaxMembers).arg(DemoOptions::MaxItems).arg(DemoOptions::MaxDays)
+                           .arg(DemoOptions::MaxLinesPerDay).arg(DemoOptions::MaxLines));
     if (o.connectionText.isEmpty() && o.outPath.isEmpty())
         throw VelError(QStringLiteral("没有指定输出文件"));
 }

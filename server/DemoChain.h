@@ -8,6 +8,14 @@
 // The size and shape of a generated chain.
 struct DemoOptions
 {
+    // Accepted ranges: enough for a large chain over twenty years, small enough that a
+    // generation always ends and fits in memory.
+    static constexpr qint32 MaxMembers = 2000000;
+    static constexpr qint32 MaxItems = 1000000;
+    static constexpr qint32 MaxDays = 7305;
+    static constexpr qint32 MaxLinesPerDay = 100000;
+    static constexpr qint64 MaxLines = 200000000;    // days x lines per day
+
     QString outPath;            // SQLite file to write (replaced atomically)
     QString connectionText;     // when set: a PostgreSQL database to fill instead
     qint32 members = 3000;

@@ -12,10 +12,15 @@
 namespace {
 
 const char usage[] =
-    "usage: velvip-report make-demo --out FILE [--props TEXT] [--members N] [--items N]\n"
+    "用法：velvip-report make-demo --out 文件 [--props 连接字符串] [--members N] [--items N]\n"
     "                               [--days N] [--lines-per-day N] [--seed N]\n"
-    "  --out FILE        SQLite file to write (replaced when complete)\n"
-    "  --props TEXT      connection text of an empty PostgreSQL database to fill instead\n";
+    "  --out 文件            要写入的 SQLite 文件（生成完成后才替换）\n"
+    "  --props 连接字符串    改为填充这个空的 PostgreSQL 数据库\n"
+    "  --members N           会员数，1 到 2000000（默认 3000）\n"
+    "  --items N             商品数，1 到 1000000（默认 1500）\n"
+    "  --days N              天数，从 2024-01-01 起，1 到 7305（默认 730）\n"
+    "  --lines-per-day N     每天销售行数，1 到 100000（默认 400）；天数乘每天行数最多 200000000\n"
+    "  --seed N              随机种子，0 到 18446744073709551615（默认 20240101）\n";
 
 void printErr(const QString &text)
 {
@@ -42,38 +47,46 @@ int MakeDemoMain(const QStringList &args)
             return 0;
         }
         if (i + 1 >= args.size())
-            return usageError(QStringLiteral("%1 needs a value").arg(arg));
+            return usageError(QStringLiteral("%1 缺少取值").arg(arg));
         const QString value = args[++i];
-        auto number = [&](qint32 &target) {
+        // A whole number in [1, max]; anything else is refused with the option's range.
+        auto number = [&](qint32 &target, qint32 max) {
             bool ok = false;
-            const qint32 n = value.toInt(&ok);
-            if (!ok || n < 1)
-                return false;
-            target = n;
-            return true;
+            const qint64 n = value.trimmed().toLongLong(&ok);
+            if (!ok || n < 1 || n > max)
+                return usageError(QStringLiteral("%1 必须是 1 到 %2 之间的整数，不能是“%3”").arg(arg).arg(max).arg(value));
+            target = qint32(n);
+            return 0;
         };
-        bool ok = true;
+        int refused = 0;
         if (arg == u"--out")
             options.outPath = value;
         else if (arg == u"--props")
             options.connectionText = value;
         else if (arg == u"--members")
-            ok = number(options.members);
+            refused = number(options.members, DemoOptions::MaxMembers);
         else if (arg == u"--items")
-            ok = number(options.items);
+            refused = number(options.items, DemoOptions::MaxItems);
         else if (arg == u"--days")
-            ok = number(options.days);
+            refused = number(options.days, DemoOptions::MaxDays);
         else if (arg == u"--lines-per-day")
-            ok = number(options.linesPerDay);
-        else if (arg == u"--seed")
-            options.seed = value.toULongLong(&ok);
-        else
-            return usageError(QStringLiteral("unknown option %1").arg(arg));
-        if (!ok)
-            return usageError(QStringLiteral("%1 needs a positive whole number, not \"%2\"").arg(arg, value));
+            refused = number(options.linesPerDay, DemoOptions::MaxLinesPerDay);
+        else if (arg == u"--seed") {
+            bool ok = false;
+            options.seed = value.trimmed().toULongLong(&ok);
+            if (!ok)
+                refused = usageError(QStringLiteral("--seed 必须是 0 到 18446744073709551615 之间的整数，不能是“%1”").arg(value));
+        } else {
+            return usageError(QStringLiteral("未知选项 %1").arg(arg));
+        }
+        if (refused)
+            return refused;
     }
+    if (qint64(options.days) * options.linesPerDay > DemoOptions::MaxLines)
+        return usageError(QStringLiteral("--days 乘 --lines-per-day 最多 %1（现在是 %2）")
+                              .arg(DemoOptions::MaxLines).arg(qint64(options.days) * options.linesPerDay));
     if (options.outPath.isEmpty() && options.connectionText.isEmpty())
-        return usageError(QStringLiteral("--out FILE or --props TEXT is required"));
+        return usageError(QStringLiteral("必须用 --out 指定文件，或用 --props 指定 PostgreSQL 数据库"));
 
     QElapsedTimer timer;
     timer.start();

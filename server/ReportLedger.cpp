@@ -28,6 +28,65 @@ void addCardTerms(SqlWhere &where, const FilterValues &values)
     where.Contains(QStringLiteral("c.FName"), values.Text(QStringLiteral("VipName")));
 }
 
+bool hasBranchRange(const FilterValues &values)
+{
+    return !values.Text(QStringLiteral("BBranchNum")).isEmpty() || !values.Text(QStringLiteral("EBranchNum")).isEmpty();
+}
+
+void addBranchTerms(SqlWhere &where, const FilterValues &values)
+{
+    where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
+}
+
+// Balances before `start` summed from every earlier movement: the reference, and the way for a
+// chain without the balance ledger. Its cost grows with the chain's history.
+QHash<qint64, Balance> openingFromMovements(const Database &db, const FilterValues &values, const QDateTime &start,
+                                            const QString &cardJoin)
+{
+    SqlWhere where(db.Driver());
+    where.DateTo(QStringLiteral("m.FDate"), start, false);
+    addCardTerms(where, values);
+    addBranchTerms(where, values);
+    auto cursor = db.Select(QStringLiteral("SELECT m.FCardID, SUM(m.FValueAdd - m.FValueSpent), SUM(m.FPoints) %1%2 "
+                                           "GROUP BY m.FCardID").arg(cardJoin, where.Sql()),
+                            where.Params());
+    QHash<qint64, Balance> opening;
+    while (cursor->Next())
+        opening.insert(cursor->Int(0), {cursor->Int(1), cursor->Int(2)});
+    return opening;
+}
+
+// The same balances from the ledger's closing rows: per card (per card and branch when a
+// branch range is given) the latest month before `month` (yyyymm), one index seek each.
+QHash<qint64, Balance> openingFromLedger(const Database &db, const FilterValues &values, qint32 month)
+{
+    SqlWhere where(db.Driver());
+    addCardTerms(where, values);
+    addBranchTerms(where, values);
+    const bool allBranches = !hasBranchRange(values);
+    const QString latest = allBranches
+        ? QStringLiteral("(SELECT b.%1 FROM card_balance_card b WHERE b.FCardID = c.FID AND b.FMonth < ? "
+                         "ORDER BY b.FMonth DESC LIMIT 1)")
+        : QStringLiteral("(SELECT b.%1 FROM card_balance_month b WHERE b.FCardID = p.FCardID "
+                         "AND b.FBranchID = p.FBranchID AND b.FMonth < ? ORDER BY b.FMonth DESC LIMIT 1)");
+    const QString from = allBranches
+        ? QStringLiteral("FROM member_card c LEFT JOIN card_type t ON t.FID = c.FTypeID")
+        : QStringLiteral("FROM card_balance_branch p JOIN member_card c ON c.FID = p.FCardID "
+                         "LEFT JOIN card_type t ON t.FID = c.FTypeID JOIN branch s ON s.FID = p.FBranchID");
+    auto cursor = db.Select(QStringLiteral("SELECT c.FID, %1, %2 %3%4")
+                                .arg(latest.arg(QStringLiteral("FValue")), latest.arg(QStringLiteral("FPoints")), from, where.Sql()),
+                            QVariantList{month, month} + where.Params());
+    QHash<qint64, Balance> opening;
+    while (cursor->Next()) {
+        if (cursor->IsNull(1))
+            continue;    // no movement (at this branch) before the month
+        Balance &b = opening[cursor->Int(0)];
+        b.value += cursor->Int(1);
+        b.points += cursor->Int(2);
+    }
+    return opening;
+}
+
 } // namespace
 
 namespace ReportQueries {
@@ -41,12 +100,12 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter)
     const bool activeOnly = values.Switch(QStringLiteral("ShowVipDo"));
     const QDateTime start(QDate(year, month, 1), QTime(0, 0));
     const QDateTime end = start.addMonths(1);
-    const QString fromBranch = values.Text(QStringLiteral("BBranchNum"));
-    const QString toBranch = values.Text(QStringLiteral("EBranchNum"));
     const DbDriver &driver = db.Driver();
+    // Without a branch range every movement of a card counts, whatever its branch row. The
+    // unary + keeps SQLite on the date index on a long chain instead of probing every card.
     const QString cardJoin = QStringLiteral(
-        "FROM card_movement m JOIN member_card c ON c.FID = m.FCardID LEFT JOIN card_type t ON t.FID = c.FTypeID "
-        "JOIN branch s ON s.FID = m.FBranchID LEFT JOIN employee e ON e.FID = m.FOperatorID");
+        "FROM card_movement m JOIN member_card c ON c.FID = +m.FCardID LEFT JOIN card_type t ON t.FID = c.FTypeID "
+        "LEFT JOIN branch s ON s.FID = m.FBranchID LEFT JOIN employee e ON e.FID = m.FOperatorID");
 
     std::vector<Card> cards;
     {
@@ -61,24 +120,15 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter)
     }
 
     // The branch range selects the movements a ledger is made of, its balances included.
-    QHash<qint64, Balance> opening;
-    {
-        SqlWhere where(driver);
-        where.DateTo(QStringLiteral("m.FDate"), start, false);
-        addCardTerms(where, values);
-        where.Range(QStringLiteral("s.FNumber"), fromBranch, toBranch);
-        auto cursor = db.Select(QStringLiteral("SELECT m.FCardID, SUM(m.FValueAdd - m.FValueSpent), SUM(m.FPoints) %1%2 "
-                                               "GROUP BY m.FCardID").arg(cardJoin, where.Sql()),
-                                where.Params());
-        while (cursor->Next())
-            opening.insert(cursor->Int(0), {cursor->Int(1), cursor->Int(2)});
-    }
+    const QHash<qint64, Balance> opening = Schema::HasLedger(db)
+        ? openingFromLedger(db, values, year * 100 + month)
+        : openingFromMovements(db, values, start, cardJoin);
 
     SqlWhere where(driver);
     where.DateFrom(QStringLiteral("m.FDate"), start);
     where.DateTo(QStringLiteral("m.FDate"), end, false);
     addCardTerms(where, values);
-    where.Range(QStringLiteral("s.FNumber"), fromBranch, toBranch);
+    addBranchTerms(where, values);
     auto moves = db.Select(QStringLiteral("SELECT m.FCardID, %1, m.FKind, m.FBillNo, m.FValueAdd, m.FValueSpent, m.FPoints, "
                                           "e.FName, s.FName %2%3 ORDER BY c.FNumber, m.FDate, m.FID")
                                .arg(driver.DateTimeText(QStringLiteral("m.FDate")), cardJoin, where.Sql()),

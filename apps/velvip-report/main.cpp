@@ -4,6 +4,7 @@
 #include "MakeDemo.h"
 #include "ReportSession.h"
 #include "TextWrap.h"
+#include "UpgradeSchema.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -79,6 +80,11 @@ int main(int argc, char **argv)
         ReportSession::SetApplicationIdentity();
         const QStringList args = app.arguments().mid(2);
         return guarded([&] { return command == QLatin1String("keys") ? KeysMain(args) : MakeDemoMain(args); });
+    }
+    if (command == QLatin1String("upgrade-schema")) {
+        QCoreApplication app(argc, argv);
+        const QStringList args = app.arguments().mid(2);
+        return guarded([&] { return UpgradeSchemaMain(args); });
     }
     if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
         QCoreApplication app(argc, argv);

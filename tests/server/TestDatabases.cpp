@@ -91,6 +91,16 @@ void TestDatabases::AddRows(const QString &suffix) const
         QTest::newRow(qPrintable(m_engines[i].name + suffix)) << int(i);
 }
 
+void TestDatabases::GenerateDemo(const QString &props, DemoOptions options)
+{
+    const ConnectionText ct = ConnectionText::Parse(props);
+    if (ct.Driver() == ConnectionText::Engine::SQLite)
+        options.outPath = ct.Database();
+    else
+        options.connectionText = props;
+    DemoChain::Generate(options);
+}
+
 QStringList TestDatabases::TableCounts(const QString &props)
 {
     auto db = Database::OpenForWriting(props);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DemoChain.h"
 #include "Recordset.h"
 
 #include <QList>
@@ -35,6 +36,8 @@ public:
 
     // PostgreSQL server connection text from VELVIP_TEST_PG, empty when unset.
     static QString PgServer();
+    // Generates a demo chain of the given shape into the database `props` names.
+    static void GenerateDemo(const QString &props, DemoOptions options);
     // Row counts of every table, to prove a database unchanged.
     static QStringList TableCounts(const QString &props);
 

@@ -29,12 +29,7 @@ void generate(const QString &props)
     o.days = 62;
     o.linesPerDay = 60;
     o.seed = 5;
-    const ConnectionText ct = ConnectionText::Parse(props);
-    if (ct.Driver() == ConnectionText::Engine::SQLite)
-        o.outPath = ct.Database();
-    else
-        o.connectionText = props;
-    DemoChain::Generate(o);
+    TestDatabases::GenerateDemo(props, o);
 }
 
 } // namespace
@@ -217,6 +212,13 @@ void tst_ServerChain::makeDemoArguments_data()
     QTest::newRow("unknown_option") << QStringList{"--out", "x.sqlite", "--colour", "red"} << 2;
     QTest::newRow("not_a_number") << QStringList{"--out", "x.sqlite", "--members", "many"} << 2;
     QTest::newRow("zero_days") << QStringList{"--out", "x.sqlite", "--days", "0"} << 2;
+    // Past each documented range: refused before anything is generated.
+    QTest::newRow("members_past_range") << QStringList{"--out", "x.sqlite", "--members", "2147483647"} << 2;
+    QTest::newRow("items_past_range") << QStringList{"--out", "x.sqlite", "--items", "1000001"} << 2;
+    QTest::newRow("days_past_range") << QStringList{"--out", "x.sqlite", "--days", "2147483647"} << 2;
+    QTest::newRow("lines_past_range") << QStringList{"--out", "x.sqlite", "--lines-per-day", "2147483647"} << 2;
+    QTest::newRow("lines_in_total_past_range") << QStringList{"--out", "x.sqlite", "--days", "7305", "--lines-per-day", "100000"} << 2;
+    QTest::newRow("negative_seed") << QStringList{"--out", "x.sqlite", "--seed", "-1"} << 2;
     QTest::newRow("unwritable") << QStringList{"--out", "/proc/velvip/x.sqlite", "--members", "5", "--days", "1"} << 1;
     QTest::newRow("tiny_chain") << QStringList{"--members", "20", "--items", "10", "--days", "3", "--lines-per-day", "5",
                                                "--seed", "3"} << 0;

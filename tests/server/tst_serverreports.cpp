@@ -48,6 +48,9 @@ void fillChain(const QString &props)
     auto db = Database::OpenForWriting(props);
     for (const QString &ddl : Schema::TableStatements(db->Driver()))
         db->Exec(ddl);
+    // The balance ledger first, so that its triggers follow every movement written below.
+    for (const QString &ddl : Schema::LedgerStatements(db->Driver()))
+        db->Exec(ddl);
     for (const char *sql : chain)
         db->Exec(QString::fromUtf8(sql));
     for (const QString &ddl : Schema::IndexStatements(db->Driver()))

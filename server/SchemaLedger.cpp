@@ -1,0 +1,226 @@
+// The balance ledger beside card_movement: closing balances per card and month, over all
+// branches and per branch.
+//
+// card_balance_card holds, for every card and month in which the card moved, the sum of all
+// its movements up to the end of that month; card_balance_month the same per branch, and
+// card_balance_branch lists the card/branch pairs so that a reader finds them without
+// scanning the months. The balance before any month is then, per card (or card and branch),
+// the row of the latest earlier month: one index seek, however many years lie before it.
+//
+// A movement written in month M (back-dated or not) creates the row of M from the latest
+// earlier row if it is missing and adds its amounts to every row from M on; a deleted one
+// subtracts them; an update does both. The rows therefore always equal the sums of the
+// movements, whoever writes them.
+#include "Schema.h"
+
+#include "Database.h"
+#include "DbDriver.h"
+#include "RowCursor.h"
+
+#include <QSqlError>
+
+namespace {
+
+bool isSqlite(const DbDriver &driver)
+{
+    return driver.Name() == u"SQLite";
+}
+
+// Month key yyyymm of a date-time expression.
+QString monthKey(const DbDriver &driver, const QString &expr)
+{
+    if (isSqlite(driver))
+        return QStringLiteral("(CAST(substr(%1, 1, 4) AS INTEGER) * 100 + CAST(substr(%1, 6, 2) AS INTEGER))").arg(expr);
+    return QStringLiteral("(EXTRACT(YEAR FROM %1)::INT * 100 + EXTRACT(MONTH FROM %1)::INT)").arg(expr);
+}
+
+// The closing balance of the latest month before `month` in `table` for the key terms.
+QString previous(const QString &table, const QString &column, const QString &key, const QString &month)
+{
+    return QStringLiteral("COALESCE((SELECT b.%1 FROM %2 b WHERE %3 AND b.FMonth < %4 ORDER BY b.FMonth DESC LIMIT 1), 0)")
+        .arg(column, table, key, month);
+}
+
+// Statements that add (value, points) to the rows of `card` (and `branch`) from `month` on,
+// creating the month's rows first; `insertOrIgnore` and `onConflict` spell an insert that
+// leaves an existing row alone.
+QString applySql(const QString &card, const QString &branch, const QString &month, const QString &value,
+                 const QString &points, const QString &insertOrIgnore, const QString &onConflict)
+{
+    const QString perBranch = QStringLiteral("b.FCardID = %1 AND b.FBranchID = %2").arg(card, branch);
+    const QString perCard = QStringLiteral("b.FCardID = %1").arg(card);
+    return QStringLiteral(
+               "%8 INTO card_balance_branch (FCardID, FBranchID) VALUES (%1, %2)%9; "
+               "%8 INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints) SELECT %1, %2, %3, %6, %7%9; "
+               "UPDATE card_balance_month SET FValue = FValue + %4, FPoints = FPoints + %5 "
+               "WHERE FCardID = %1 AND FBranchID = %2 AND FMonth >= %3; ")
+               .arg(card, branch, month, value, points,
+                    previous(QStringLiteral("card_balance_month"), QStringLiteral("FValue"), perBranch, month),
+                    previous(QStringLiteral("card_balance_month"), QStringLiteral("FPoints"), perBranch, month),
+                    insertOrIgnore, onConflict)
+        + QStringLiteral(
+               "%5 INTO card_balance_card (FCardID, FMonth, FValue, FPoints) SELECT %1, %2, %6, %7%8; "
+               "UPDATE card_balance_card SET FValue = FValue + %3, FPoints = FPoints + %4 "
+               "WHERE FCardID = %1 AND FMonth >= %2; ")
+               .arg(card, month, value, points, insertOrIgnore,
+                    previous(QStringLiteral("card_balance_card"), QStringLiteral("FValue"), perCard, month),
+                    previous(QStringLiteral("card_balance_card"), QStringLiteral("FPoints"), perCard, month), onConflict);
+}
+
+// The row triggers, named alike on both engines.
+const QStringList rowTriggers{QStringLiteral("card_movement_balance_ins"), QStringLiteral("card_movement_balance_del"),
+                              QStringLiteral("card_movement_balance_upd")};
+const QStringList ledgerTables{QStringLiteral("card_balance_card"), QStringLiteral("card_balance_month"),
+                               QStringLiteral("card_balance_branch")};
+
+// SQLite trigger statements applying the movement `row` (NEW or OLD) with `sign`.
+QString sqliteApply(const DbDriver &driver, const QString &row, const QString &sign)
+{
+    return applySql(row + QStringLiteral(".FCardID"), row + QStringLiteral(".FBranchID"),
+                    monthKey(driver, row + QStringLiteral(".FDate")),
+                    QStringLiteral("%1(%2.FValueAdd - %2.FValueSpent)").arg(sign, row),
+                    QStringLiteral("%1%2.FPoints").arg(sign, row), QStringLiteral("INSERT OR IGNORE"), QString());
+}
+
+} // namespace
+
+namespace Schema {
+
+QStringList DropLedgerStatements(const DbDriver &driver)
+{
+    QStringList out;
+    if (isSqlite(driver)) {
+        for (const QString &t : rowTriggers)
+            out << QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(t);
+    } else {
+        out << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_trigger() CASCADE")
+            << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_truncate() CASCADE")
+            << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_apply(BIGINT, BIGINT, TIMESTAMP, BIGINT, BIGINT)");
+    }
+    for (const QString &t : ledgerTables)
+        out << QStringLiteral("DROP TABLE IF EXISTS %1").arg(t);
+    return out;
+}
+
+QStringList LedgerStatements(const DbDriver &driver)
+{
+    const bool sqlite = isSqlite(driver);
+    // Seeks read the balances from the index alone.
+    const QString clustered = sqlite ? QStringLiteral(")) WITHOUT ROWID") : QStringLiteral(") INCLUDE (FValue, FPoints))");
+    QStringList out = DropLedgerStatements(driver);
+    out << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_branch (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
+                                           "PRIMARY KEY (FCardID, FBranchID))") + (sqlite ? QStringLiteral(" WITHOUT ROWID") : QString()))
+        << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_month (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
+                                           "FMonth %INT NOT NULL, FValue %INT NOT NULL, FPoints %INT NOT NULL, "
+                                           "PRIMARY KEY (FCardID, FBranchID, FMonth") + clustered)
+        << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_card (FCardID %INT NOT NULL, FMonth %INT NOT NULL, "
+                                           "FValue %INT NOT NULL, FPoints %INT NOT NULL, PRIMARY KEY (FCardID, FMonth") + clustered);
+    // Running sums over the months of each card and branch, and of each card.
+    const QString monthly = QStringLiteral("SELECT FCardID, FBranchID, %1 AS FMonth, SUM(FValueAdd - FValueSpent) AS v, "
+                                           "SUM(FPoints) AS p FROM card_movement GROUP BY 1, 2, 3")
+                                .arg(monthKey(driver, QStringLiteral("FDate")));
+    out << QStringLiteral("INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints) "
+                          "SELECT FCardID, FBranchID, FMonth, "
+                          "SUM(v) OVER (PARTITION BY FCardID, FBranchID ORDER BY FMonth), "
+                          "SUM(p) OVER (PARTITION BY FCardID, FBranchID ORDER BY FMonth) FROM (%1) m").arg(monthly)
+        << QStringLiteral("INSERT INTO card_balance_card (FCardID, FMonth, FValue, FPoints) "
+                          "SELECT FCardID, FMonth, SUM(SUM(v)) OVER (PARTITION BY FCardID ORDER BY FMonth), "
+                          "SUM(SUM(p)) OVER (PARTITION BY FCardID ORDER BY FMonth) FROM (%1) m GROUP BY FCardID, FMonth")
+               .arg(monthly)
+        << QStringLiteral("INSERT INTO card_balance_branch (FCardID, FBranchID) "
+                          "SELECT DISTINCT FCardID, FBranchID FROM card_balance_month");
+    if (sqlite) {
+        out << QStringLiteral("CREATE TRIGGER card_movement_balance_ins AFTER INSERT ON card_movement BEGIN %1END")
+                   .arg(sqliteApply(driver, QStringLiteral("NEW"), QStringLiteral("+")))
+            << QStringLiteral("CREATE TRIGGER card_movement_balance_del AFTER DELETE ON card_movement BEGIN %1END")
+                   .arg(sqliteApply(driver, QStringLiteral("OLD"), QStringLiteral("-")))
+            << QStringLiteral("CREATE TRIGGER card_movement_balance_upd AFTER UPDATE OF FCardID, FBranchID, FDate, FValueAdd, "
+                              "FValueSpent, FPoints ON card_movement BEGIN %1%2END")
+                   .arg(sqliteApply(driver, QStringLiteral("OLD"), QStringLiteral("-")),
+                        sqliteApply(driver, QStringLiteral("NEW"), QStringLiteral("+")));
+        return out;
+    }
+    out << QStringLiteral(
+               "CREATE FUNCTION card_balance_apply(p_card BIGINT, p_branch BIGINT, p_date TIMESTAMP, p_value BIGINT, "
+               "p_points BIGINT) RETURNS void LANGUAGE plpgsql AS $$\n"
+               "DECLARE m INT := %1;\n"
+               "BEGIN\n"
+               // Writers of one card take turns: a new month row and a back-dated change written
+               // at the same time never miss each other.
+               "  PERFORM pg_advisory_xact_lock(190101, mod(p_card, 2147483647)::INT);\n"
+               "  %2\n"
+               "END $$")
+               .arg(monthKey(driver, QStringLiteral("p_date")),
+                    applySql(QStringLiteral("p_card"), QStringLiteral("p_branch"), QStringLiteral("m"), QStringLiteral("p_value"),
+                             QStringLiteral("p_points"), QStringLiteral("INSERT"), QStringLiteral(" ON CONFLICT DO NOTHING")))
+        << QStringLiteral(
+               "CREATE FUNCTION card_balance_trigger() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+               "BEGIN\n"
+               "  IF TG_OP <> 'INSERT' THEN\n"
+               "    PERFORM card_balance_apply(OLD.FCardID, OLD.FBranchID, OLD.FDate, OLD.FValueSpent - OLD.FValueAdd, -OLD.FPoints);\n"
+               "  END IF;\n"
+               "  IF TG_OP <> 'DELETE' THEN\n"
+               "    PERFORM card_balance_apply(NEW.FCardID, NEW.FBranchID, NEW.FDate, NEW.FValueAdd - NEW.FValueSpent, NEW.FPoints);\n"
+               "  END IF;\n"
+               "  RETURN NULL;\n"
+               "END $$")
+        << QStringLiteral(
+               "CREATE FUNCTION card_balance_truncate() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+               "BEGIN\n"
+               "  TRUNCATE card_balance_card, card_balance_month, card_balance_branch;\n"
+               "  RETURN NULL;\n"
+               "END $$")
+        << QStringLiteral("CREATE TRIGGER card_movement_balance_ins AFTER INSERT ON card_movement "
+                          "FOR EACH ROW EXECUTE FUNCTION card_balance_trigger()")
+        << QStringLiteral("CREATE TRIGGER card_movement_balance_del AFTER DELETE ON card_movement "
+                          "FOR EACH ROW EXECUTE FUNCTION card_balance_trigger()")
+        << QStringLiteral("CREATE TRIGGER card_movement_balance_upd AFTER UPDATE OF FCardID, FBranchID, FDate, FValueAdd, "
+                          "FValueSpent, FPoints ON card_movement FOR EACH ROW EXECUTE FUNCTION card_balance_trigger()")
+        << QStringLiteral("CREATE TRIGGER card_movement_balance_trunc AFTER TRUNCATE ON card_movement "
+                          "FOR EACH STATEMENT EXECUTE FUNCTION card_balance_truncate()");
+    return out;
+}
+
+QStringList LedgerUpkeepStatements(const DbDriver &driver)
+{
+    QStringList out;
+    // VACUUM marks the pages all-visible, so that seeks never visit the table.
+    for (const QString &t : ledgerTables)
+        out << (isSqlite(driver) ? QStringLiteral("ANALYZE %1") : QStringLiteral("VACUUM (ANALYZE) %1")).arg(t);
+    return out;
+}
+
+void BuildLedger(const Database &db)
+{
+    QSqlDatabase sql = db.Sql();
+    if (!sql.transaction())
+        db.Fail(QStringLiteral("无法开始事务"), sql.lastError().text());
+    try {
+        for (const QString &statement : LedgerStatements(db.Driver()))
+            db.Exec(statement);
+    } catch (...) {
+        sql.rollback();
+        throw;
+    }
+    if (!sql.commit())
+        db.Fail(QStringLiteral("无法提交事务"), sql.lastError().text());
+    for (const QString &statement : LedgerUpkeepStatements(db.Driver()))
+        db.Exec(statement);
+}
+
+bool HasLedger(const Database &db)
+{
+    const bool sqlite = isSqlite(db.Driver());
+    const QString sql = sqlite
+        ? QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN ('%1', '%2')")
+              .arg(ledgerTables.join(QStringLiteral("', '")), rowTriggers.join(QStringLiteral("', '")))
+        : QStringLiteral("SELECT (SELECT count(*) FROM pg_catalog.pg_class WHERE oid IN "
+                         "(to_regclass('card_balance_card'), to_regclass('card_balance_month'), to_regclass('card_balance_branch'))) "
+                         "+ (SELECT count(*) FROM pg_catalog.pg_trigger WHERE tgrelid = to_regclass('card_movement') "
+                         "AND tgname IN ('%1', 'card_movement_balance_trunc'))").arg(rowTriggers.join(QStringLiteral("', '")));
+    auto cursor = db.Select(sql);
+    // The tables and the triggers (PostgreSQL has one more, for TRUNCATE).
+    return cursor->Next() && cursor->Int(0) == (sqlite ? 6 : 7);
+}
+
+} // namespace Schema
