@@ -339,6 +339,11 @@ void ReportFilterPanel::refreshSchemeList(const QString &select)
     const int row = names.indexOf(select);
     if (row >= 0)
         m_schemes->setCurrentRow(row);
+    // A file that cannot be written still lists and restores its schemes.
+    const bool writable = Store().IsWritable();
+    for (const char *name : {"saveScheme", "saveSchemeAs", "renameScheme", "deleteScheme"})
+        if (auto *button = findChild<QPushButton *>(QLatin1String(name)))
+            button->setEnabled(writable);
 }
 
 QString ReportFilterPanel::selectedScheme() const

@@ -1,15 +1,19 @@
 #include "SchemeStore.h"
 
 #include "Dictionary.h"
+#include "SchemeValues.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUuid>
 
 namespace {
@@ -21,40 +25,31 @@ constexpr qint32 SchemaVersion = 1;
 // a null text would bind as SQL NULL).
 constexpr const char *LastName = "last confirmed";
 
-struct Encoded {
-    QString type;
-    QString text;
-};
+// SQLite's primary result codes that decide what a failure means.
+enum SqliteCode { SqlError = 1, Perm = 3, Busy = 5, Locked = 6, ReadOnly = 8, IoErr = 10, Corrupt = 11, Full = 13,
+                  CantOpen = 14, NotADb = 26 };
 
-// Only plain values are kept; objects (nested dictionaries and the like) are not filter values.
-bool encode(const QVariant &v, Encoded &out)
+int primaryCode(const QSqlError &error)
 {
-    switch (v.typeId()) {
-    case QMetaType::UnknownType: out = {QStringLiteral("empty"), QString()}; return true;
-    case QMetaType::Short: out = {QStringLiteral("i16"), QString::number(v.value<qint16>())}; return true;
-    case QMetaType::Int: out = {QStringLiteral("i32"), QString::number(v.toInt())}; return true;
-    case QMetaType::LongLong: out = {QStringLiteral("i64"), QString::number(v.toLongLong())}; return true;
-    case QMetaType::Double: out = {QStringLiteral("double"), QString::number(v.toDouble(), 'g', 17)}; return true;
-    case QMetaType::Bool: out = {QStringLiteral("bool"), v.toBool() ? QStringLiteral("1") : QStringLiteral("0")}; return true;
-    case QMetaType::QString: out = {QStringLiteral("text"), v.toString()}; return true;
-    case QMetaType::QDateTime: out = {QStringLiteral("datetime"), v.toDateTime().toString(Qt::ISODateWithMs)}; return true;
-    case QMetaType::QDate: out = {QStringLiteral("date"), v.toDate().toString(Qt::ISODate)}; return true;
-    default: return false;
-    }
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? (code & 0xff) : 0; // extended codes carry the primary one in the low byte
 }
 
-QVariant decode(const QString &type, const QString &text)
+bool isBusy(const QSqlError &error)
 {
-    if (type == QLatin1String("i16")) return QVariant::fromValue(qint16(text.toShort()));
-    if (type == QLatin1String("i32")) return QVariant::fromValue(qint32(text.toInt()));
-    if (type == QLatin1String("i64")) return QVariant::fromValue(qint64(text.toLongLong()));
-    if (type == QLatin1String("double")) return QVariant(text.toDouble());
-    if (type == QLatin1String("bool")) return QVariant(text == QLatin1String("1"));
-    if (type == QLatin1String("text")) return QVariant(text);
-    if (type == QLatin1String("datetime")) return QVariant(QDateTime::fromString(text, Qt::ISODateWithMs));
-    if (type == QLatin1String("date")) return QVariant(QDate::fromString(text, Qt::ISODate));
-    return QVariant();
+    const int code = primaryCode(error);
+    return code == Busy || code == Locked;
 }
+
+bool isDamage(const QSqlError &error)
+{
+    const int code = primaryCode(error);
+    return code == Corrupt || code == NotADb;
+}
+
+QString newerVersionText() { return QStringLiteral("过滤方案文件由较新版本的程序创建，只能查看和恢复方案，不能保存。"); }
+QString readOnlyFileText() { return QStringLiteral("过滤方案文件是只读的，只能查看和恢复方案，不能保存。"); }
 
 } // namespace
 
@@ -64,88 +59,209 @@ QString SchemeStore::DefaultPath()
     return QDir(dir).filePath(QStringLiteral("filter-schemes.sqlite"));
 }
 
-SchemeStore::SchemeStore(const QString &path)
+SchemeStore::SchemeStore(const QString &path, int busyWaitMs)
     : m_path(path),
-      m_connection(QStringLiteral("velvip-schemes-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
+      m_connection(QStringLiteral("velvip-schemes-") + QUuid::createUuid().toString(QUuid::WithoutBraces)),
+      m_busyWaitMs(busyWaitMs)
 {
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-    m_open = openFile();
-    if (m_open && !isSound()) {
-        setAside(QStringLiteral("文件不完整或已损坏"));
-        m_open = openFile();
-    }
-    if (m_open)
-        m_open = createSchema();
+    // Problems with an existing file are known (and told) from the start.
+    openForReading();
 }
 
 SchemeStore::~SchemeStore()
 {
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        if (db.isOpen())
-            db.close();
-    }
+    close();
     QSqlDatabase::removeDatabase(m_connection);
 }
 
-bool SchemeStore::openFile()
+bool SchemeStore::open(Mode mode, QSqlError &error) const
 {
+    close();
     QSqlDatabase db = QSqlDatabase::contains(m_connection) ? QSqlDatabase::database(m_connection, false)
                                                            : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     db.setDatabaseName(m_path);
-    if (!db.open())
-        return fail(QStringLiteral("无法打开过滤方案文件"), db.lastError().text());
-    QSqlQuery q(db);
-    // A rollback journal with full syncs: a write interrupted at any point is undone on the
-    // next open, so a scheme is either the old one or the new one.
-    q.exec(QStringLiteral("PRAGMA journal_mode=DELETE"));
-    q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyWaitMs);
+    if (mode == Mode::ReadOnly)
+        options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    db.setConnectOptions(options);
+    if (!db.open()) {
+        error = db.lastError();
+        return false;
+    }
+    // The default rollback journal with full syncs: a write interrupted at any point is undone
+    // on the next open, so a scheme is either the old one or the new one.
+    if (mode == Mode::ReadWrite)
+        QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous=FULL"));
+    m_mode = mode;
     return true;
 }
 
-bool SchemeStore::isSound() const
+void SchemeStore::close() const
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("PRAGMA quick_check")) || !q.next() || q.value(0).toString() != QLatin1String("ok"))
-        return false;
-    if (!q.exec(QStringLiteral("PRAGMA application_id")) || !q.next())
-        return false;
-    const qint32 appId = q.value(0).toInt();
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !q.next())
-        return false;
-    const int objects = q.value(0).toInt();
-    if (objects == 0)
-        return true; // a new, empty file
-    if (appId != ApplicationId)
-        return false;
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM scheme")) || !q.exec(QStringLiteral("SELECT count(*) FROM scheme_value")))
-        return false;
-    return true;
-}
-
-void SchemeStore::setAside(const QString &why)
-{
-    {
+    if (QSqlDatabase::contains(m_connection)) {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         db.close();
     }
-    const QString aside = m_path + QStringLiteral(".corrupt-")
-                          + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const bool moved = QFile::rename(m_path, aside);
-    QFile::remove(m_path + QStringLiteral("-journal"));
-    if (!moved)
-        QFile::remove(m_path);
-    m_warning = moved ? QStringLiteral("过滤方案文件%1，已另存为 %2，并新建了空的方案文件。").arg(why, aside)
-                      : QStringLiteral("过滤方案文件%1，已删除并新建了空的方案文件。").arg(why);
+    m_mode = Mode::Closed;
 }
 
-bool SchemeStore::createSchema()
+// Opens an existing file for reading and checks it once. False when there is nothing to read:
+// no file yet, or a problem that the warning names.
+bool SchemeStore::openForReading() const
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery q(db);
-    if (!db.transaction())
-        return fail(QStringLiteral("无法写入过滤方案文件"), db.lastError().text());
+    if (m_mode != Mode::Closed)
+        return true;
+    if (!QFileInfo::exists(m_path))
+        return false;
+    QSqlError error;
+    if (open(Mode::ReadOnly, error) && checkFile(error))
+        return true;
+    // A crashed writer's journal can only be rolled back by a connection that may write.
+    if (error.isValid() && primaryCode(error) == ReadOnly && QFileInfo(m_path).isWritable()
+        && open(Mode::ReadWrite, error) && checkFile(error))
+        return true;
+    return !error.isValid() ? false : readFailed(error);
+}
+
+// True when the file is a sound scheme file. A file SQLite finds damaged, or one that is not
+// ours, is set aside (false, error left empty); an SQL failure (busy, ...) is left in `error`.
+bool SchemeStore::checkFile(QSqlError &error) const
+{
+    QVariant check, appId, version, objects;
+    {
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        auto value = [&q](const char *sql, QVariant &out) {
+            if (!q.exec(QLatin1String(sql)) || !q.next())
+                return false;
+            out = q.value(0);
+            return true;
+        };
+        if (!value("PRAGMA quick_check", check) || !value("PRAGMA application_id", appId)
+            || !value("PRAGMA user_version", version) || !value("SELECT count(*) FROM sqlite_master", objects)) {
+            error = q.lastError();
+            if (!isDamage(error))
+                return false;
+            check = QString();
+        }
+    }
+    error = QSqlError();
+    if (check.toString() != QLatin1String("ok")) {
+        setAside(QStringLiteral("已损坏"));
+        return false;
+    }
+    if (objects.toInt() > 0 && appId.toInt() != ApplicationId) {
+        setAside(QStringLiteral("不是本程序的方案文件"));
+        return false;
+    }
+    if (version.toInt() > SchemaVersion)
+        m_readOnlyReason = newerVersionText();
+    else if (!QFileInfo(m_path).isWritable())
+        m_readOnlyReason = readOnlyFileText();
+    if (!m_readOnlyReason.isEmpty())
+        m_warning = m_readOnlyReason;
+    return true;
+}
+
+bool SchemeStore::tablesExist() const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    return q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'scheme'")) && q.next()
+           && q.value(0).toInt() > 0;
+}
+
+// A failed read: a busy file is tried again on the next read, a damaged one is set aside.
+// A file that holds no tables yet (another process has just created it) simply holds nothing.
+bool SchemeStore::readFailed(const QSqlError &error) const
+{
+    if (primaryCode(error) == SqlError && m_mode != Mode::Closed && !tablesExist())
+        return false;
+    if (isDamage(error)) {
+        setAside(QStringLiteral("已损坏"));
+        return false;
+    }
+    close();
+    if (isBusy(error))
+        m_warning = QStringLiteral("过滤方案文件正被其他程序使用，暂时无法读取，请稍后再试。");
+    else
+        fail(QStringLiteral("无法读取过滤方案文件"), error.text());
+    return false;
+}
+
+void SchemeStore::setAside(const QString &why) const
+{
+    close();
+    const QString aside = m_path + QStringLiteral(".corrupt-")
+                          + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    const bool moved = QFile::rename(m_path, aside);
+    // A journal belongs to the file it was written for.
+    if (!QFile::rename(m_path + QStringLiteral("-journal"), aside + QStringLiteral("-journal")))
+        QFile::remove(m_path + QStringLiteral("-journal"));
+    if (!moved)
+        QFile::remove(m_path);
+    m_warning = moved ? QStringLiteral("过滤方案文件%1，已另存为 %2；以后的方案保存在新文件中。").arg(why, aside)
+                      : QStringLiteral("过滤方案文件%1，已删除；以后的方案保存在新文件中。").arg(why);
+}
+
+// Runs `body` in one transaction that takes the write lock at its start (a deferred one could
+// meet another writer half-way, where SQLite gives up at once instead of waiting). While the
+// file is busy the whole transaction is tried again, up to the bounded wait.
+bool SchemeStore::write(const QString &what, const std::function<Step(QSqlQuery &)> &body)
+{
+    openForReading(); // an existing file is checked before its first write
+    if (!m_readOnlyReason.isEmpty()) {
+        m_warning = m_readOnlyReason;
+        return false;
+    }
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    QElapsedTimer waited;
+    waited.start();
+    bool setAsideOnce = false;
+    for (;;) {
+        QSqlError error;
+        if (m_mode == Mode::ReadWrite || open(Mode::ReadWrite, error)) {
+            QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+            QSqlQuery q(db);
+            Step step = q.exec(QStringLiteral("BEGIN IMMEDIATE")) ? Step::Done : Step::SqlError;
+            if (step == Step::Done)
+                step = createSchema(q);
+            if (step == Step::Done)
+                step = body(q);
+            if (step == Step::Done && q.exec(QStringLiteral("COMMIT"))) {
+                m_warning.clear();
+                return true;
+            }
+            error = q.lastError();
+            q.finish();
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            if (step == Step::Refused)
+                return false;
+        }
+        if (isBusy(error) && waited.elapsed() < m_busyWaitMs) {
+            QThread::msleep(QRandomGenerator::global()->bounded(5, 40));
+            continue;
+        }
+        if (isDamage(error) && !setAsideOnce) {
+            setAsideOnce = true;
+            setAside(QStringLiteral("已损坏"));
+            continue;
+        }
+        return writeFailed(what, error);
+    }
+}
+
+SchemeStore::Step SchemeStore::createSchema(QSqlQuery &q)
+{
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+        return Step::SqlError;
+    const int version = q.value(0).toInt();
+    q.finish();
+    if (version > SchemaVersion) {
+        // Made newer since it was opened: a downgrade would break the newer program's saves.
+        m_readOnlyReason = m_warning = newerVersionText();
+        return Step::Refused;
+    }
+    if (version == SchemaVersion)
+        return Step::Done;
     const bool ok =
         q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS scheme ("
                               " id INTEGER PRIMARY KEY, report_id INTEGER NOT NULL, kind INTEGER NOT NULL,"
@@ -155,14 +271,32 @@ bool SchemeStore::createSchema()
                                  " type TEXT NOT NULL, value TEXT, PRIMARY KEY (scheme_id, position))"))
         && q.exec(QStringLiteral("PRAGMA application_id=%1").arg(ApplicationId))
         && q.exec(QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion));
-    if (!ok) {
-        const QString detail = q.lastError().text();
-        db.rollback();
-        return fail(QStringLiteral("无法写入过滤方案文件"), detail);
+    return ok ? Step::Done : Step::SqlError;
+}
+
+bool SchemeStore::writeFailed(const QString &what, const QSqlError &error)
+{
+    switch (primaryCode(error)) {
+    case Busy:
+    case Locked:
+        m_warning = QStringLiteral("过滤方案文件正被其他程序使用，请稍后再保存。");
+        break;
+    case ReadOnly:
+    case Perm:
+    case CantOpen:
+        m_readOnlyReason = m_warning = readOnlyFileText();
+        break;
+    case Full:
+        m_warning = QStringLiteral("磁盘空间不足，过滤方案无法保存；已保存的方案仍可查看和恢复。");
+        break;
+    case IoErr:
+        m_warning = QStringLiteral("写入过滤方案文件时磁盘出错，过滤方案无法保存；已保存的方案仍可查看和恢复。");
+        break;
+    default:
+        fail(what, error.text());
+        break;
     }
-    if (!db.commit())
-        return fail(QStringLiteral("无法写入过滤方案文件"), db.lastError().text());
-    return true;
+    return false;
 }
 
 bool SchemeStore::fail(const QString &what, const QString &detail) const
@@ -174,14 +308,14 @@ bool SchemeStore::fail(const QString &what, const QString &detail) const
 QStringList SchemeStore::Names(qint32 reportId) const
 {
     QStringList names;
-    if (!m_open)
+    if (!openForReading())
         return names;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("SELECT name FROM scheme WHERE report_id = ? AND kind = ? ORDER BY name"));
     q.addBindValue(reportId);
     q.addBindValue(int(Named));
     if (!q.exec()) {
-        fail(QStringLiteral("无法读取过滤方案"), q.lastError().text());
+        readFailed(q.lastError());
         return names;
     }
     while (q.next())
@@ -218,7 +352,7 @@ bool SchemeStore::SaveLast(qint32 reportId, const Dictionary &filter)
 
 DictionaryPtr SchemeStore::load(qint32 reportId, Kind kind, const QString &name) const
 {
-    if (!m_open)
+    if (!openForReading())
         return nullptr;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("SELECT v.key, v.type, v.value FROM scheme s"
@@ -228,7 +362,7 @@ DictionaryPtr SchemeStore::load(qint32 reportId, Kind kind, const QString &name)
     q.addBindValue(int(kind));
     q.addBindValue(name);
     if (!q.exec()) {
-        fail(QStringLiteral("无法读取过滤方案"), q.lastError().text());
+        readFailed(q.lastError());
         return nullptr;
     }
     DictionaryPtr filter;
@@ -236,125 +370,97 @@ DictionaryPtr SchemeStore::load(qint32 reportId, Kind kind, const QString &name)
         if (!filter)
             filter = Dictionary::Create();
         if (!q.value(0).isNull())
-            filter->SetValue(q.value(0).toString(), decode(q.value(1).toString(), q.value(2).toString()));
+            filter->SetValue(q.value(0).toString(), SchemeValues::Decode(q.value(1).toString(), q.value(2).toString()));
     }
     return filter;
 }
 
 bool SchemeStore::save(qint32 reportId, Kind kind, const QString &name, const Dictionary &filter)
 {
-    if (!m_open)
-        return false;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction())
-        return fail(QStringLiteral("无法写入过滤方案"), db.lastError().text());
-    auto abort = [&](const QSqlQuery &q) {
-        const QString detail = q.lastError().text();
-        db.rollback();
-        return fail(QStringLiteral("无法写入过滤方案"), detail);
-    };
-
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("DELETE FROM scheme_value WHERE scheme_id IN"
-                             " (SELECT id FROM scheme WHERE report_id = ? AND kind = ? AND name = ?)"));
-    q.addBindValue(reportId);
-    q.addBindValue(int(kind));
-    q.addBindValue(name);
-    if (!q.exec())
-        return abort(q);
-    q.prepare(QStringLiteral("DELETE FROM scheme WHERE report_id = ? AND kind = ? AND name = ?"));
-    q.addBindValue(reportId);
-    q.addBindValue(int(kind));
-    q.addBindValue(name);
-    if (!q.exec())
-        return abort(q);
-    q.prepare(QStringLiteral("INSERT INTO scheme (report_id, kind, name, saved_at) VALUES (?, ?, ?, ?)"));
-    q.addBindValue(reportId);
-    q.addBindValue(int(kind));
-    q.addBindValue(name);
-    q.addBindValue(QDateTime::currentDateTime().toString(Qt::ISODate));
-    if (!q.exec())
-        return abort(q);
-    const qint64 schemeId = q.lastInsertId().toLongLong();
-
-    QVariantList ids, positions, keys, types, values;
-    int position = 0;
+    QVariantList positions, keys, types, values;
     for (const QString &key : filter.Keys()) {
-        Encoded e;
-        if (!encode(filter.Value(key), e))
+        QString type, text;
+        if (!SchemeValues::Encode(filter.Value(key), type, text))
             continue;
-        ids << schemeId;
-        positions << position++;
+        positions << positions.size();
         keys << key;
-        types << e.type;
-        values << e.text;
+        types << type;
+        values << text;
     }
-    if (!ids.isEmpty()) {
+    return write(QStringLiteral("无法写入过滤方案"), [&](QSqlQuery &q) {
+        auto run = [&](const char *sql, std::initializer_list<QVariant> binds) {
+            q.prepare(QLatin1String(sql));
+            for (const QVariant &b : binds)
+                q.addBindValue(b);
+            return q.exec();
+        };
+        const std::initializer_list<QVariant> which = {reportId, int(kind), name};
+        if (!run("DELETE FROM scheme_value WHERE scheme_id IN"
+                 " (SELECT id FROM scheme WHERE report_id = ? AND kind = ? AND name = ?)", which)
+            || !run("DELETE FROM scheme WHERE report_id = ? AND kind = ? AND name = ?", which)
+            || !run("INSERT INTO scheme (report_id, kind, name, saved_at) VALUES (?, ?, ?, ?)",
+                    {reportId, int(kind), name, QDateTime::currentDateTime().toString(Qt::ISODate)}))
+            return Step::SqlError;
+        if (keys.isEmpty())
+            return Step::Done;
+        const QVariantList ids(keys.size(), q.lastInsertId());
         q.prepare(QStringLiteral("INSERT INTO scheme_value (scheme_id, position, key, type, value) VALUES (?, ?, ?, ?, ?)"));
         q.addBindValue(ids);
         q.addBindValue(positions);
         q.addBindValue(keys);
         q.addBindValue(types);
         q.addBindValue(values);
-        if (!q.execBatch())
-            return abort(q);
-    }
-    if (!db.commit())
-        return fail(QStringLiteral("无法写入过滤方案"), db.lastError().text());
-    m_warning.clear();
-    return true;
+        return q.execBatch() ? Step::Done : Step::SqlError;
+    });
 }
 
 bool SchemeStore::Rename(qint32 reportId, const QString &from, const QString &to)
 {
-    if (!m_open)
-        return false;
     if (to.trimmed().isEmpty())
         return fail(QStringLiteral("方案名称不能为空"), QString());
     if (from == to)
         return Contains(reportId, from);
-    if (Contains(reportId, to))
-        return fail(QStringLiteral("已有同名的过滤方案：%1").arg(to), QString());
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("UPDATE scheme SET name = ? WHERE report_id = ? AND kind = ? AND name = ?"));
-    q.addBindValue(to);
-    q.addBindValue(reportId);
-    q.addBindValue(int(Named));
-    q.addBindValue(from);
-    if (!q.exec())
-        return fail(QStringLiteral("无法重命名过滤方案"), q.lastError().text());
-    return q.numRowsAffected() == 1;
+    int renamed = 0;
+    const bool ok = write(QStringLiteral("无法重命名过滤方案"), [&](QSqlQuery &q) {
+        q.prepare(QStringLiteral("SELECT count(*) FROM scheme WHERE report_id = ? AND kind = ? AND name = ?"));
+        q.addBindValue(reportId);
+        q.addBindValue(int(Named));
+        q.addBindValue(to);
+        if (!q.exec() || !q.next())
+            return Step::SqlError;
+        if (q.value(0).toInt() > 0) {
+            fail(QStringLiteral("已有同名的过滤方案：%1").arg(to), QString());
+            return Step::Refused;
+        }
+        q.prepare(QStringLiteral("UPDATE scheme SET name = ? WHERE report_id = ? AND kind = ? AND name = ?"));
+        q.addBindValue(to);
+        q.addBindValue(reportId);
+        q.addBindValue(int(Named));
+        q.addBindValue(from);
+        if (!q.exec())
+            return Step::SqlError;
+        renamed = q.numRowsAffected();
+        return Step::Done;
+    });
+    return ok && renamed == 1;
 }
 
 bool SchemeStore::Remove(qint32 reportId, const QString &name)
 {
-    if (!m_open)
-        return false;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction())
-        return fail(QStringLiteral("无法删除过滤方案"), db.lastError().text());
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("DELETE FROM scheme_value WHERE scheme_id IN"
-                             " (SELECT id FROM scheme WHERE report_id = ? AND kind = ? AND name = ?)"));
-    q.addBindValue(reportId);
-    q.addBindValue(int(Named));
-    q.addBindValue(name);
-    bool ok = q.exec();
     int removed = 0;
-    if (ok) {
-        q.prepare(QStringLiteral("DELETE FROM scheme WHERE report_id = ? AND kind = ? AND name = ?"));
-        q.addBindValue(reportId);
-        q.addBindValue(int(Named));
-        q.addBindValue(name);
-        ok = q.exec();
+    const bool ok = write(QStringLiteral("无法删除过滤方案"), [&](QSqlQuery &q) {
+        for (const char *sql : {"DELETE FROM scheme_value WHERE scheme_id IN"
+                                " (SELECT id FROM scheme WHERE report_id = ? AND kind = ? AND name = ?)",
+                                "DELETE FROM scheme WHERE report_id = ? AND kind = ? AND name = ?"}) {
+            q.prepare(QLatin1String(sql));
+            q.addBindValue(reportId);
+            q.addBindValue(int(Named));
+            q.addBindValue(name);
+            if (!q.exec())
+                return Step::SqlError;
+        }
         removed = q.numRowsAffected();
-    }
-    if (!ok) {
-        const QString detail = q.lastError().text();
-        db.rollback();
-        return fail(QStringLiteral("无法删除过滤方案"), detail);
-    }
-    if (!db.commit())
-        return fail(QStringLiteral("无法删除过滤方案"), db.lastError().text());
-    return removed == 1;
+        return Step::Done;
+    });
+    return ok && removed == 1;
 }

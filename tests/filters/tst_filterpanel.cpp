@@ -5,8 +5,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTableWidget>
 #include <QToolButton>
 
@@ -20,110 +18,6 @@ private slots:
     void initTestCase() { InitEnvironment(); }
     void init() { ResetEnvironment(); }
     void cleanup() { QVERIFY2(LeakedWindows().isEmpty(), "a window was left open"); }
-
-    void storeKeepsTypesAndOrder_data()
-    {
-        QTest::addColumn<QVariant>("value");
-        QTest::newRow("16-bit") << QVariant::fromValue(qint16(-7));
-        QTest::newRow("32-bit") << QVariant::fromValue(qint32(2025));
-        QTest::newRow("64-bit") << QVariant::fromValue(qint64(1) << 40);
-        QTest::newRow("double") << QVariant(0.1 + 0.2);
-        QTest::newRow("bool") << QVariant(true);
-        QTest::newRow("text with quotes") << QVariant(QStringLiteral("王's \"card\"; 1=1"));
-        QTest::newRow("empty text") << QVariant(QString(""));
-        QTest::newRow("date-time") << QVariant(QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59, 500)));
-        QTest::newRow("date") << QVariant(QDate(2024, 2, 29));
-        QTest::newRow("empty") << QVariant();
-    }
-    void storeKeepsTypesAndOrder()
-    {
-        QFETCH(QVariant, value);
-        Dictionary filter;
-        filter.SetValue(QStringLiteral("Z first"), 1);
-        filter.SetValue(QStringLiteral("value"), value);
-        filter.SetValue(QStringLiteral("A last"), 2);
-        {
-            SchemeStore store;
-            QVERIFY(store.Save(10903, QStringLiteral("mine"), filter));
-        }
-        SchemeStore reopened;
-        const DictionaryPtr back = reopened.Load(10903, QStringLiteral("mine"));
-        QVERIFY(back);
-        QCOMPARE(back->Keys(), filter.Keys());
-        QCOMPARE(back->Value("value").typeId(), value.typeId());
-        QCOMPARE(back->Value("value"), value);
-    }
-
-    void storeManagesNamesPerReport()
-    {
-        SchemeStore store;
-        Dictionary f;
-        f.SetValue(QStringLiteral("BarCode"), QStringLiteral("1"));
-        QVERIFY(store.Save(10906, QStringLiteral("b"), f));
-        QVERIFY(store.Save(10906, QStringLiteral("a"), f));
-        QVERIFY(store.Save(10905, QStringLiteral("other report"), f));
-        QVERIFY(!store.Save(10906, QStringLiteral("  "), f));
-        QCOMPARE(store.Names(10906), QStringList({"a", "b"}));
-        QVERIFY(!store.Rename(10906, QStringLiteral("a"), QStringLiteral("b")));
-        QVERIFY(!store.Warning().isEmpty());
-        QVERIFY(store.Rename(10906, QStringLiteral("a"), QStringLiteral("c")));
-        QVERIFY(store.Remove(10906, QStringLiteral("b")));
-        QVERIFY(!store.Remove(10906, QStringLiteral("b")));
-        QCOMPARE(store.Names(10906), QStringList({"c"}));
-        QCOMPARE(store.Names(10905), QStringList({"other report"}));
-        QVERIFY(!store.LoadLast(10906));
-    }
-
-    // A file that is not a sound scheme database is set aside with a message, never a crash.
-    void damagedFileIsSetAside_data()
-    {
-        QTest::addColumn<QString>("damage");
-        QTest::newRow("garbage") << "garbage";
-        QTest::newRow("half-written") << "truncated";
-        QTest::newRow("someone else's database") << "foreign";
-    }
-    void damagedFileIsSetAside()
-    {
-        QFETCH(QString, damage);
-        const QString path = SchemeFile();
-        {
-            SchemeStore store;
-            Dictionary f;
-            for (int i = 0; i < 400; ++i)
-                f.SetValue(QStringLiteral("key%1").arg(i), QStringLiteral("a fairly long value to fill pages %1").arg(i));
-            QVERIFY(store.Save(10903, QStringLiteral("big"), f));
-        }
-        QFile file(path);
-        if (damage == "garbage") {
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(QByteArray(5000, '\x5a'));
-        } else if (damage == "truncated") {
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            QVERIFY(file.size() > 8192);
-            QVERIFY(file.resize(file.size() / 2));
-        } else {
-            QFile::remove(path);
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
-            db.setDatabaseName(path);
-            QVERIFY(db.open());
-            QSqlQuery(db).exec(QStringLiteral("CREATE TABLE notes (t TEXT)"));
-            db.close();
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
-        }
-        file.close();
-
-        SchemeStore store;
-        QVERIFY(store.IsOpen());
-        QVERIFY2(store.Warning().contains(QStringLiteral("已另存为")), qPrintable(store.Warning()));
-        const QStringList aside = QFileInfo(path).dir().entryList({QFileInfo(path).fileName() + QStringLiteral(".corrupt-*")});
-        QCOMPARE(aside.size(), 1);
-        QFile::remove(QFileInfo(path).dir().filePath(aside.first()));
-        QVERIFY(store.Names(10903).isEmpty());
-        Dictionary f;
-        f.SetValue(QStringLiteral("Pos"), QStringLiteral("P01"));
-        QVERIFY(store.Save(10903, QStringLiteral("fresh"), f));
-    }
 
     void damagedFileMessageShowsOnThePanel()
     {

@@ -1,0 +1,377 @@
+// The saved-scheme store on its own: values and names, damaged files, and what other
+// processes do to the shared file. The program re-invokes itself ("--child-...") to play the
+// other process: a second host saving, a writer holding the file locked, a user who may not
+// write, a process whose writes fail.
+
+#include "Dictionary.h"
+#include "SchemeStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint32 Report = 10903;
+
+QStringList setAside(const QString &path)
+{
+    return QFileInfo(path).dir().entryList({QFileInfo(path).fileName() + QStringLiteral(".corrupt-*")});
+}
+
+// Runs SQL on the file through a connection of its own (as another program would).
+void runSql(const QString &path, const QStringList &statements)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        for (const QString &sql : statements)
+            QVERIFY2(QSqlQuery(db).exec(sql), qPrintable(sql));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+}
+
+QVariant userVersion(const QString &path)
+{
+    QVariant version;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        db.setDatabaseName(path);
+        db.open();
+        QSqlQuery q(db);
+        if (q.exec(QStringLiteral("PRAGMA user_version")) && q.next())
+            version = q.value(0);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    return version;
+}
+
+Dictionary posFilter(const QString &pos)
+{
+    Dictionary f;
+    f.SetValue(QStringLiteral("Pos"), pos);
+    return f;
+}
+
+QProcess *startChild(QObject *parent, const QStringList &args)
+{
+    auto *p = new QProcess(parent);
+    p->start(QCoreApplication::applicationFilePath(), args);
+    return p;
+}
+
+// key=value lines of a child's output.
+QMap<QString, QString> report(QProcess &p)
+{
+    QMap<QString, QString> values;
+    for (const QString &line : QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        values.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
+    return values;
+}
+
+// --child-save PATH TAG N: a host that opens the store for every dialog and saves once each
+// time (a named scheme, and every tenth time the last confirmed filter as well).
+int childSave(const QStringList &a)
+{
+    int saved = 0;
+    for (int i = 0; i < a.at(3).toInt(); ++i) {
+        SchemeStore store(a.at(1));
+        store.Names(Report);
+        const QString name = QStringLiteral("%1-%2").arg(a.at(2)).arg(i);
+        if (store.Save(Report, name, posFilter(name)))
+            ++saved;
+        else
+            fprintf(stderr, "%s: %s\n", qPrintable(name), qPrintable(store.Warning()));
+        if (i % 10 == 0 && !store.SaveLast(Report, posFilter(name)))
+            fprintf(stderr, "last: %s\n", qPrintable(store.Warning()));
+    }
+    printf("saved=%d\n", saved);
+    return 0;
+}
+
+// --child-hold-lock PATH MS: another writer holding the file's exclusive lock.
+int childHoldLock(const QStringList &a)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    db.setDatabaseName(a.at(1));
+    if (!db.open() || !QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE")))
+        return 1;
+    printf("locked=1\n");
+    fflush(stdout);
+    QThread::msleep(a.at(2).toULong());
+    QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+    return 0;
+}
+
+// --child-probe PATH HOW: lists, restores and tries to save as a user who may not write the
+// file ("read-only") or a process whose writes fail ("no-space"), or plainly ("plain").
+int childProbe(const QStringList &a)
+{
+    if (a.at(2) == QLatin1String("read-only") && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+        return 2;
+    if (a.at(2) == QLatin1String("no-space")) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit none{0, 0};
+        setrlimit(RLIMIT_FSIZE, &none);
+    }
+    SchemeStore store(a.at(1));
+    const DictionaryPtr restored = store.Load(Report, QStringLiteral("s07"));
+    printf("names=%d\n", int(store.Names(Report).size()));
+    printf("restored=%s\n", restored ? qPrintable(restored->Value(QStringLiteral("Pos")).toString()) : "");
+    printf("saved=%d\n", store.Save(Report, QStringLiteral("new"), posFilter(QStringLiteral("P99"))) ? 1 : 0);
+    printf("warning=%s\n", qPrintable(store.Warning()));
+    return 0;
+}
+
+int runChild(const QStringList &a)
+{
+    if (a.at(0) == QLatin1String("--child-save"))
+        return childSave(a);
+    if (a.at(0) == QLatin1String("--child-hold-lock"))
+        return childHoldLock(a);
+    if (a.at(0) == QLatin1String("--child-probe"))
+        return childProbe(a);
+    return 3;
+}
+
+} // namespace
+
+class tst_SchemeStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        m_path = QDir(m_dir.path()).filePath(QStringLiteral("%1.sqlite").arg(QTest::currentTestFunction()));
+        for (const QString &f : QDir(m_dir.path()).entryList(QDir::Files))
+            QFile::remove(QDir(m_dir.path()).filePath(f));
+    }
+
+    void keepsTypesAndOrder_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::newRow("16-bit") << QVariant::fromValue(qint16(-7));
+        QTest::newRow("32-bit") << QVariant::fromValue(qint32(2025));
+        QTest::newRow("64-bit") << QVariant::fromValue(qint64(1) << 40);
+        QTest::newRow("double") << QVariant(0.1 + 0.2);
+        QTest::newRow("bool") << QVariant(true);
+        QTest::newRow("text with quotes") << QVariant(QStringLiteral("王's \"card\"; 1=1"));
+        QTest::newRow("empty text") << QVariant(QString(""));
+        QTest::newRow("date-time") << QVariant(QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59, 500)));
+        QTest::newRow("date") << QVariant(QDate(2024, 2, 29));
+        QTest::newRow("empty") << QVariant();
+    }
+    void keepsTypesAndOrder()
+    {
+        QFETCH(QVariant, value);
+        Dictionary filter;
+        filter.SetValue(QStringLiteral("Z first"), 1);
+        filter.SetValue(QStringLiteral("value"), value);
+        filter.SetValue(QStringLiteral("A last"), 2);
+        {
+            SchemeStore store(m_path);
+            QVERIFY(store.Save(Report, QStringLiteral("mine"), filter));
+        }
+        SchemeStore reopened(m_path);
+        const DictionaryPtr back = reopened.Load(Report, QStringLiteral("mine"));
+        QVERIFY(back);
+        QCOMPARE(back->Keys(), filter.Keys());
+        QCOMPARE(back->Value("value").typeId(), value.typeId());
+        QCOMPARE(back->Value("value"), value);
+    }
+
+    void managesNamesPerReport()
+    {
+        SchemeStore store(m_path);
+        QVERIFY(store.Names(10906).isEmpty());
+        QVERIFY(!QFile::exists(m_path)); // reading never creates the file
+        const Dictionary f = posFilter(QStringLiteral("1"));
+        QVERIFY(store.Save(10906, QStringLiteral("b"), f));
+        QVERIFY(store.Save(10906, QStringLiteral("a"), f));
+        QVERIFY(store.Save(10905, QStringLiteral("other report"), f));
+        QVERIFY(!store.Save(10906, QStringLiteral("  "), f));
+        QCOMPARE(store.Names(10906), QStringList({"a", "b"}));
+        QVERIFY(!store.Rename(10906, QStringLiteral("a"), QStringLiteral("b")));
+        QVERIFY(!store.Warning().isEmpty());
+        QVERIFY(store.Rename(10906, QStringLiteral("a"), QStringLiteral("c")));
+        QVERIFY(store.Remove(10906, QStringLiteral("b")));
+        QVERIFY(!store.Remove(10906, QStringLiteral("b")));
+        QCOMPARE(store.Names(10906), QStringList({"c"}));
+        QCOMPARE(store.Names(10905), QStringList({"other report"}));
+        QVERIFY(!store.LoadLast(10906));
+    }
+
+    // A file that is not a sound scheme database is set aside with a message, never a crash.
+    void damagedFileIsSetAside_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("garbage") << "garbage";
+        QTest::newRow("half-written") << "truncated";
+        QTest::newRow("someone else's database") << "foreign";
+    }
+    void damagedFileIsSetAside()
+    {
+        QFETCH(QString, damage);
+        {
+            SchemeStore store(m_path);
+            Dictionary f;
+            for (int i = 0; i < 400; ++i)
+                f.SetValue(QStringLiteral("key%1").arg(i), QStringLiteral("a fairly long value to fill pages %1").arg(i));
+            QVERIFY(store.Save(Report, QStringLiteral("big"), f));
+        }
+        QFile file(m_path);
+        if (damage == "garbage") {
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(QByteArray(5000, '\x5a'));
+        } else if (damage == "truncated") {
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.size() > 8192);
+            QVERIFY(file.resize(file.size() / 2));
+        } else {
+            QFile::remove(m_path);
+            runSql(m_path, {QStringLiteral("CREATE TABLE notes (t TEXT)")});
+        }
+        file.close();
+
+        SchemeStore store(m_path);
+        QVERIFY2(store.Warning().contains(QStringLiteral("已另存为")), qPrintable(store.Warning()));
+        QVERIFY2(!store.Warning().contains(QStringLiteral("文件文件")), qPrintable(store.Warning()));
+        QCOMPARE(setAside(m_path).size(), 1);
+        QVERIFY(store.Names(Report).isEmpty());
+        QVERIFY(store.Save(Report, QStringLiteral("fresh"), posFilter(QStringLiteral("P01"))));
+        QCOMPARE(SchemeStore(m_path).Names(Report), QStringList{"fresh"});
+    }
+
+    // Another writer holding the file is waited for, and never taken for damage.
+    void lockedFileIsNotDamaged_data()
+    {
+        QTest::addColumn<int>("holdMs");
+        QTest::addColumn<int>("waitMs");
+        QTest::newRow("lock released within the wait") << 800 << 5000;
+        QTest::newRow("lock outlasts the wait") << 2500 << 300;
+    }
+    void lockedFileIsNotDamaged()
+    {
+        QFETCH(int, holdMs);
+        QFETCH(int, waitMs);
+        {
+            SchemeStore store(m_path);
+            for (const char *name : {"a", "b", "c"})
+                QVERIFY(store.Save(Report, QLatin1String(name), posFilter(QLatin1String(name))));
+        }
+        QProcess *writer = startChild(this, {QStringLiteral("--child-hold-lock"), m_path, QString::number(holdMs)});
+        QVERIFY(writer->waitForReadyRead(10000));
+        SchemeStore store(m_path, waitMs);
+        const bool outlasts = holdMs > waitMs;
+        QCOMPARE(store.Names(Report).size(), outlasts ? 0 : 3);
+        QCOMPARE(store.Save(Report, QStringLiteral("d"), posFilter(QStringLiteral("d"))), !outlasts);
+        if (outlasts)
+            QVERIFY2(store.Warning().contains(QStringLiteral("正被其他程序使用")), qPrintable(store.Warning()));
+        QVERIFY(writer->waitForFinished(10000));
+        QVERIFY(setAside(m_path).isEmpty());
+        // Once the other writer is done, the same store reads and writes again.
+        QVERIFY(store.Save(Report, QStringLiteral("e"), posFilter(QStringLiteral("e"))));
+        QCOMPARE(store.Names(Report).size(), outlasts ? 4 : 5);
+    }
+
+    // Saving is refused with the reason; listing and restoring still work.
+    void unwritableFileStillLists_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("made by a newer version") << "newer" << "较新版本";
+        QTest::newRow("read-only file") << "read-only" << "只读";
+        QTest::newRow("writes fail (disk full)") << "no-space" << "磁盘";
+    }
+    void unwritableFileStillLists()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, reason);
+        {
+            SchemeStore store(m_path);
+            for (int i = 0; i < 20; ++i)
+                QVERIFY(store.Save(Report, QStringLiteral("s%1").arg(i, 2, 10, QLatin1Char('0')), posFilter(QStringLiteral("P%1").arg(i))));
+        }
+        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                | QFileDevice::ReadOther | QFileDevice::ExeOther);
+        if (how == "newer")
+            runSql(m_path, {QStringLiteral("ALTER TABLE scheme ADD COLUMN owner TEXT NOT NULL DEFAULT 'x'"),
+                            QStringLiteral("PRAGMA user_version=2")});
+        if (how == "read-only") {
+            QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::ReadOther);
+            QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                                                    | QFileDevice::ExeOther);
+        }
+        QProcess probe;
+        probe.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child-probe"), m_path, how == "newer" ? "plain" : how});
+        QVERIFY(probe.waitForFinished(30000));
+        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(probe.exitCode(), 0);
+        const auto seen = report(probe);
+        QCOMPARE(seen.value("names"), QStringLiteral("20"));
+        QCOMPARE(seen.value("restored"), QStringLiteral("P7"));
+        QCOMPARE(seen.value("saved"), QStringLiteral("0"));
+        QVERIFY2(seen.value("warning").contains(reason), qPrintable(seen.value("warning")));
+        QVERIFY(setAside(m_path).isEmpty());
+        QCOMPARE(SchemeStore(m_path).Names(Report).size(), 20);
+        if (how == "newer")
+            QCOMPARE(userVersion(m_path).toInt(), 2);
+    }
+
+    // Two hosts saving into one fresh store at once: every save is kept. VELVIP_SCHEME_RUNS
+    // sets the number of runs (2 by default).
+    void twoProcessesSavingLoseNothing()
+    {
+        const int runs = qMax(1, qEnvironmentVariableIntValue("VELVIP_SCHEME_RUNS") ?: 2);
+        constexpr int Saves = 200;
+        for (int run = 0; run < runs; ++run) {
+            QFile::remove(m_path);
+            QList<QProcess *> hosts;
+            for (const char *tag : {"a", "b"})
+                hosts << startChild(this, {QStringLiteral("--child-save"), m_path, QLatin1String(tag), QString::number(Saves)});
+            for (QProcess *host : hosts) {
+                QVERIFY(host->waitForFinished(300000));
+                QCOMPARE(host->exitCode(), 0);
+                const QByteArray errors = host->readAllStandardError();
+                QVERIFY2(errors.isEmpty(), errors.constData());
+                QCOMPARE(report(*host).value("saved").toInt(), Saves);
+                delete host;
+            }
+            const QStringList names = SchemeStore(m_path).Names(Report);
+            QCOMPARE(names.size(), 2 * Saves);
+            QVERIFY(names.contains(QStringLiteral("a-199")) && names.contains(QStringLiteral("b-0")));
+            QVERIFY(setAside(m_path).isEmpty());
+        }
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+};
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (!args.isEmpty() && args.first().startsWith(QLatin1String("--child-")))
+        return runChild(args);
+    tst_SchemeStore test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_schemestore.moc"
