@@ -10,11 +10,15 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QThread>
 #include <QUuid>
+#include <QVariant>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -46,6 +50,20 @@ bool isDamage(const QSqlError &error)
 {
     const int code = primaryCode(error);
     return code == Corrupt || code == NotADb;
+}
+
+// Waits for another process's lock in short random steps up to the bounded wait. SQLite's own
+// handler backs off to 100 ms sleeps, and another host saving in a tight loop can then keep
+// winning the lock for seconds.
+int waitWhileBusy(void *context, int attempt)
+{
+    auto *wait = static_cast<std::pair<int, QElapsedTimer> *>(context);
+    if (attempt == 0)
+        wait->second.start();
+    if (wait->second.elapsed() >= wait->first)
+        return 0;
+    QThread::usleep(500 + QRandomGenerator::global()->bounded(2500));
+    return 1;
 }
 
 QString newerVersionText() { return QStringLiteral("过滤方案文件由较新版本的程序创建，只能查看和恢复方案，不能保存。"); }
@@ -80,13 +98,15 @@ bool SchemeStore::open(Mode mode, QSqlError &error) const
     QSqlDatabase db = QSqlDatabase::contains(m_connection) ? QSqlDatabase::database(m_connection, false)
                                                            : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     db.setDatabaseName(m_path);
-    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyWaitMs);
-    if (mode == Mode::ReadOnly)
-        options += QStringLiteral(";QSQLITE_OPEN_READONLY");
-    db.setConnectOptions(options);
+    db.setConnectOptions(mode == Mode::ReadOnly ? QStringLiteral("QSQLITE_OPEN_READONLY") : QString());
     if (!db.open()) {
         error = db.lastError();
         return false;
+    }
+    const QVariant handle = db.driver()->handle();
+    if (qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+        m_busyWait.first = m_busyWaitMs;
+        sqlite3_busy_handler(*static_cast<sqlite3 *const *>(handle.constData()), waitWhileBusy, &m_busyWait);
     }
     // The default rollback journal with full syncs: a write interrupted at any point is undone
     // on the next open, so a scheme is either the old one or the new one.

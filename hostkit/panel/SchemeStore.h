@@ -2,10 +2,12 @@
 
 #include "Types.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <utility>
 
 class QSqlError;
 class QSqlQuery;
@@ -79,6 +81,8 @@ private:
     QString m_path;
     QString m_connection;
     int m_busyWaitMs;
+    // The bound and the clock of the current wait for another process's lock.
+    mutable std::pair<int, QElapsedTimer> m_busyWait;
     mutable Mode m_mode = Mode::Closed;
     mutable QString m_readOnlyReason;
     mutable QString m_warning;
