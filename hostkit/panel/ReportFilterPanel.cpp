@@ -300,11 +300,22 @@ void ReportFilterPanel::showEvent(QShowEvent *event)
     if (!Store().Warning().isEmpty())
         setStatus(Store().Warning());
     // Without a remembered filter the dialog gets back what it shows now, so its defaults stay
-    // and its restore-time layout still runs.
+    // and its restore-time layout still runs. A form may save its pickers coarser than they
+    // show (whole minutes ending at :59), so the pickers keep what the form's load set.
     raise([&] {
-        if (!last)
-            last = GetFilter();
+        if (last) {
+            emit LoadFilter(last);
+            return;
+        }
+        QList<std::pair<QDateTimeEdit *, QDateTime>> pickers;
+        for (const auto &frame : std::as_const(m_frames))
+            if (frame)
+                for (QDateTimeEdit *picker : frame->findChildren<QDateTimeEdit *>())
+                    pickers.append({picker, picker->dateTime()});
+        last = GetFilter();
         emit LoadFilter(last);
+        for (const auto &[picker, shown] : pickers)
+            picker->setDateTime(shown);
     });
 }
 

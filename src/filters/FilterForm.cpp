@@ -18,6 +18,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <exception>
 
 FilterForm::FilterForm(const QSize &clientTwips, QWidget *parent)
@@ -65,10 +66,33 @@ void FilterForm::setVisible(bool visible)
     if (visible && !m_loaded) {
         m_loaded = true;
         Form_Load();
+        orderFocus();
         // A fixed dialog border: the designed client area, or more when the fonts need it.
         setFixedSize(minimumSize().expandedTo(sizeHint()));
     }
     QDialog::setVisible(visible);
+}
+
+// The form's filter controls come first in tab order and the panel's own controls (schemes,
+// buttons) after them; the dialog opens on the first filter control it shows.
+void FilterForm::orderFocus()
+{
+    QList<QWidget *> own, panel;
+    for (QWidget *w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+        if (!(w->focusPolicy() & Qt::TabFocus) || w->focusProxy())
+            continue;
+        const bool inFrame = std::any_of(m_frames.begin(), m_frames.end(), [w](QFrame *f) { return f->isAncestorOf(w); });
+        (inFrame ? own : panel) << w;
+    }
+    const QList<QWidget *> chain = own + panel;
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
+    for (QWidget *w : own) {
+        if (w->isVisibleTo(this) && w->isEnabled()) {
+            w->setFocus(Qt::TabFocusReason);
+            break;
+        }
+    }
 }
 
 void FilterForm::closeEvent(QCloseEvent *event)
@@ -117,6 +141,7 @@ QFrame *FilterForm::AddFrame(const QString &name, int width, int height)
     frame->setObjectName(name);
     frame->setFrameShape(QFrame::StyledPanel);
     frame->setFixedSize(Twips::Size(width, height));
+    m_frames << frame;
     return frame;
 }
 

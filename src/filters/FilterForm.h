@@ -44,6 +44,10 @@ public:
 
     FilterPanel *Panel() const { return m_panel; }
 
+    // Moves the focus to the next control in the dialog's tab order (Enter on the dialogs that
+    // preview keys). A date picker's own sections are not stops.
+    void FocusNextControl() { focusNextPrevChild(true); }
+
     // Handlers of the panel's events.
     virtual void ResetFilter() {}
     void FilterConfirmed(qint16 &Cancel);
@@ -126,6 +130,9 @@ protected:
     static bool AnswerBranchOrCard(int index, const QString &branchCondition, qint32 &LookupType, QString &Condition);
 
 private:
+    void orderFocus();
+
+    QList<QFrame *> m_frames;
     FilterPanel *m_panel = nullptr;
     DictionaryPtr m_result;
     QString m_filterString;

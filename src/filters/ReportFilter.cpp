@@ -104,9 +104,9 @@ bool ReportFilter::eventFilter(QObject *watched, QEvent *event)
 
     auto *key = static_cast<QKeyEvent *>(event);
     if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-        // Enter moves to the next field and never confirms the dialog.
-        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
-        QCoreApplication::sendEvent(widget, &tab);
+        // Enter moves to the next field and never confirms the dialog. The focus moves in the
+        // dialog's tab order directly: a Tab sent to a date picker would only step its sections.
+        m_frmItem->FocusNextControl();
         return true;
     }
     if (key->text() == QLatin1String("'"))

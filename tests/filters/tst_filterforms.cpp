@@ -325,6 +325,24 @@ private slots:
         QCOMPARE(Saved(form.get())->Value("BDate").toString(), bDate);
     }
 
+    // On opening, the pickers show what the form's load set: the panel's first restore does
+    // not round them to the minutes the form saves (10903's end picker stays at :00).
+    void openingShowsTheLoadedDates_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::newRow("10903 whole minutes") << 10903;
+        QTest::newRow("10904 to the second") << 10904;
+    }
+    void openingShowsTheLoadedDates()
+    {
+        QFETCH(int, rptId);
+        auto form = ShownForm(rptId);
+        const QDateTime begin = form->findChild<QDateTimeEdit *>(QStringLiteral("DtpBDate"))->dateTime();
+        QCOMPARE(form->findChild<QDateTimeEdit *>(QStringLiteral("DtpEDate"))->dateTime(), begin);
+        QVERIFY(qAbs(begin.secsTo(QDateTime::currentDateTime())) < 120);
+        form->hide();
+    }
+
     void resetRequest_data()
     {
         QTest::addColumn<int>("rptId");

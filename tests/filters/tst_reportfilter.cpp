@@ -2,6 +2,7 @@
 
 #include "facade/Application.h"
 
+#include <QDateTimeEdit>
 #include <QLineEdit>
 #include <QSpinBox>
 
@@ -129,6 +130,70 @@ private slots:
         QCOMPARE(host.Result()->Value("OK").toBool(), false);
     }
 
+    // Enter leaves a control in one keystroke, date pickers included, in the dialog's tab order.
+    void enterMovesOneControl_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::newRow("10902 begin picker") << 10902 << "DtpBDate" << "DtpEDate";
+        QTest::newRow("10902 end picker") << 10902 << "DtpEDate" << "txtItem2";
+        QTest::newRow("10901 year box") << 10901 << "DtpBDate" << "DtpEDate";
+        QTest::newRow("10901 name box") << 10901 << "txtItem4" << "chkShowSumOnly";
+    }
+    void enterMovesOneControl()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QString reached;
+        WhenModal([&](QDialog *d) {
+            QApplication::setActiveWindow(d);
+            QWidget *start = control(static_cast<FilterForm *>(d), from);
+            start->setFocus();
+            QTest::keyClick(start, Qt::Key_Return);
+            reached = nameOf(QApplication::focusWidget());
+            PanelButton(d, "cancel")->click();
+        });
+        ReportFilter host;
+        host.SetRptID(qint16(rptId));
+        host.Init();
+        QCOMPARE(reached, to);
+    }
+
+    // Every dialog opens on its first filter control; the panel's controls follow the form's.
+    void focusStartsOnTheForm_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("10901") << 10901 << "DtpBDate" << "chkShowVipDo";
+        QTest::newRow("10902") << 10902 << "DtpBDate" << "chkShowSumOnly";
+        QTest::newRow("10903") << 10903 << "DtpBDate" << "txtItem10";
+        QTest::newRow("10904") << 10904 << "DtpBDate" << "chkShowSumOnly";
+        QTest::newRow("10905") << 10905 << "DtpBDate" << "chkShowSumOnly";
+        QTest::newRow("10906") << 10906 << "txtItem0" << "txtItem2";
+    }
+    void focusStartsOnTheForm()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        auto form = ShownForm(rptId);
+        QApplication::setActiveWindow(form.get());
+        QCOMPARE(nameOf(QApplication::focusWidget()), first);
+        // Tab through the form's controls: after its last one comes the panel's scheme list.
+        QStringList stops{first};
+        for (int i = 0; i < 60 && stops.last() != QLatin1String("schemes"); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            if (auto *picker = qobject_cast<QDateTimeEdit *>(QApplication::focusWidget()); picker && nameOf(picker) == stops.last())
+                continue; // a picker's own sections
+            stops << nameOf(QApplication::focusWidget());
+        }
+        QVERIFY2(stops.size() >= 3 && stops.at(stops.size() - 2) == last, qPrintable(stops.join(',')));
+        form->hide();
+    }
+
     // The facade's ShowFilter takes the dialog's filter only when it is confirmed.
     void facadeShowFilter_data()
     {
@@ -157,6 +222,20 @@ private slots:
     }
 
 private:
+    static QWidget *control(FilterForm *form, const QString &name)
+    {
+        if (name.startsWith(QLatin1String("txtItem")))
+            return form->txtItem[name.mid(7).toInt()];
+        return form->findChild<QWidget *>(name);
+    }
+    static QString nameOf(const QWidget *w)
+    {
+        if (!w)
+            return QStringLiteral("(none)");
+        const QVariant index = w->property(FilterPanel::IndexProperty);
+        return w->objectName() + (index.isValid() ? index.toString() : QString());
+    }
+
     CollectingErrorReporter m_reporter;
 };
 
