@@ -3,6 +3,7 @@
 #include "ComponentRegistry.h"
 #include "Dictionary.h"
 #include "LookupDialog.h"
+#include "PeriodPresets.h"
 #include "SchemeStore.h"
 #include "ServerData.h"
 #include "ShareProps.h"
@@ -196,7 +197,8 @@ void ReportFilterPanel::arrangeFrames()
                 return f;
         return nullptr;
     };
-    for (QWidget *f : {named("date:controlname"), named("ccode:controlname")})
+    QWidget *dateFrame = named("date:controlname");
+    for (QWidget *f : {dateFrame, named("ccode:controlname")})
         if (f)
             ordered << f;
     for (const auto &f : m_frames)
@@ -211,6 +213,16 @@ void ReportFilterPanel::arrangeFrames()
             f->setParent(page);
         m_pageLayout->addWidget(f, 0, Qt::AlignLeft | Qt::AlignTop);
         f->show();
+        if (f == dateFrame) {
+            // Period presets right under the date page's frame, built for its pickers.
+            if (m_presetsFrame != f) {
+                delete m_presets;
+                m_presets = PeriodPresets::For(f, page);
+                m_presetsFrame = f;
+            }
+            if (m_presets)
+                m_pageLayout->addWidget(m_presets, 0, Qt::AlignLeft | Qt::AlignTop);
+        }
     }
     m_pageLayout->addStretch(1);
 

@@ -17,11 +17,13 @@ class QListWidget;
 class QPushButton;
 class QTabWidget;
 class QVBoxLayout;
+class PeriodPresets;
 class SchemeStore;
 
 // Our filter panel ("Vel_GRFC.ReportFilter"): the scheme list on the left, the page with the
-// dialog's frames on the right, reset / confirm / cancel below. On its first showing it raises
-// LoadFilter with the filter confirmed last for the report (or, without one, with the dialog's
+// dialog's frames (and period presets under the date frame) on the right, reset / confirm /
+// cancel below. On its first showing it raises LoadFilter with the filter confirmed last for
+// the report (or, without one, with the dialog's
 // own current filter), so a dialog always gets one restore to lay itself out and fill its
 // hidden boxes.
 class ReportFilterPanel : public FilterPanel
@@ -83,6 +85,8 @@ private:
     QHash<QString, QVariant> m_settings;
     QList<QPointer<QWidget>> m_frames;
     bool m_restoredOnShow = false;
+    QPointer<PeriodPresets> m_presets;
+    QPointer<QWidget> m_presetsFrame;
     mutable std::unique_ptr<SchemeStore> m_store;
 
     QListWidget *m_schemes = nullptr;

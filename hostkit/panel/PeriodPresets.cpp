@@ -1,0 +1,84 @@
+#include "PeriodPresets.h"
+
+#include <QDateTimeEdit>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSpinBox>
+#include <QToolButton>
+
+#include <algorithm>
+
+std::pair<QDate, QDate> PeriodPresets::Range(Preset preset, const QDate &today)
+{
+    const QDate month(today.year(), today.month(), 1);
+    switch (preset) {
+    case Today: return {today, today};
+    case Yesterday: return {today.addDays(-1), today.addDays(-1)};
+    case ThisWeek: {
+        const QDate monday = today.addDays(1 - today.dayOfWeek());
+        return {monday, monday.addDays(6)};
+    }
+    case ThisMonth: return {month, month.addMonths(1).addDays(-1)};
+    case LastMonth: return {month.addMonths(-1), month.addDays(-1)};
+    case ThisYear: return {QDate(today.year(), 1, 1), QDate(today.year(), 12, 31)};
+    case LastYear: return {QDate(today.year() - 1, 1, 1), QDate(today.year() - 1, 12, 31)};
+    }
+    return {today, today};
+}
+
+QString PeriodPresets::Caption(Preset preset)
+{
+    static const char *const captions[] = {"今天", "昨天", "本周", "本月", "上月", "本年", "上年"};
+    return QString::fromUtf8(captions[preset]);
+}
+
+PeriodPresets *PeriodPresets::For(QWidget *frame, QWidget *parent)
+{
+    // The begin picker stands left of the end picker.
+    auto leftToRight = [](auto list) {
+        std::sort(list.begin(), list.end(), [](QWidget *a, QWidget *b) { return a->x() < b->x(); });
+        return list;
+    };
+    const auto dates = leftToRight(frame->findChildren<QDateTimeEdit *>());
+    if (dates.size() >= 2)
+        return new PeriodPresets(dates.first(), dates.last(), false, parent);
+    const auto boxes = leftToRight(frame->findChildren<QSpinBox *>());
+    if (boxes.size() >= 2)
+        return new PeriodPresets(boxes.first(), boxes.last(), true, parent);
+    return nullptr;
+}
+
+PeriodPresets::PeriodPresets(QAbstractSpinBox *begin, QAbstractSpinBox *end, bool monthBoxes, QWidget *parent)
+    : QWidget(parent), m_begin(begin), m_end(end), m_monthBoxes(monthBoxes)
+{
+    setObjectName(QStringLiteral("periodPresets"));
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    layout->addWidget(new QLabel(QStringLiteral("快速选择："), this));
+    for (Preset p : {Today, Yesterday, ThisWeek, ThisMonth, LastMonth, ThisYear, LastYear}) {
+        // A month box shows one month: only the periods that lie in one month fit it.
+        if (monthBoxes && (p == ThisWeek || p == ThisYear || p == LastYear))
+            continue;
+        auto *button = new QToolButton(this);
+        button->setObjectName(QStringLiteral("periodPreset"));
+        button->setText(Caption(p));
+        // A shortcut for the mouse; the keyboard goes from field to field.
+        button->setFocusPolicy(Qt::NoFocus);
+        connect(button, &QToolButton::clicked, this, [this, p] { Apply(p); });
+        layout->addWidget(button);
+    }
+    layout->addStretch(1);
+}
+
+void PeriodPresets::Apply(Preset preset, const QDate &today)
+{
+    const auto [first, last] = Range(preset, today);
+    if (m_monthBoxes) {
+        static_cast<QSpinBox *>(m_begin)->setValue(first.year());
+        static_cast<QSpinBox *>(m_end)->setValue(first.month());
+        return;
+    }
+    static_cast<QDateTimeEdit *>(m_begin)->setDateTime(first.startOfDay());
+    static_cast<QDateTimeEdit *>(m_end)->setDateTime(QDateTime(last, QTime(23, 59, 59)));
+}
