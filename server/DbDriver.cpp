@@ -1,6 +1,7 @@
 #include "DbDriver.h"
 
 #include "RowCursor.h"
+#include "TextFold.h"
 #include "VelError.h"
 
 #include <QFileInfo>
@@ -180,6 +181,11 @@ public:
         if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
             throw VelError(QStringLiteral("%1 不是可用的数据库文件：%2")
                                .arg(text.Redact(path), text.Redact(q.lastError().text())));
+        const QVariant handle = db.driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+            if (sqlite3 *h = *static_cast<sqlite3 *const *>(handle.data()))
+                TextFold::RegisterSqlite(h);
+        }
     }
 
     SchemaTypes Types() const override
@@ -188,7 +194,7 @@ public:
                 QStringLiteral("TEXT"), QStringLiteral("TEXT")};
     }
     QString DateTimeText(const QString &expr) const override { return expr; }
-    QString LikeOperator() const override { return QStringLiteral("LIKE"); }
+    QString FoldedText(const QString &expr) const override { return QStringLiteral("vel_fold(%1)").arg(expr); }
 
     std::unique_ptr<RowCursor> Select(const QSqlDatabase &db, const QString &sql,
                                       const QVariantList &params) const override
@@ -240,6 +246,8 @@ public:
             if (!q.exec(sql))
                 throw VelError(QStringLiteral("数据库会话设置失败：%1").arg(text.Redact(q.lastError().text())));
         }
+        // ICU's root locale lowercases alike whatever the database's own locale is.
+        m_icu = q.exec(QStringLiteral("SELECT 1 FROM pg_collation WHERE collname = 'und-x-icu'")) && q.next();
     }
 
     SchemaTypes Types() const override
@@ -251,7 +259,10 @@ public:
     {
         return QStringLiteral("to_char(%1, 'YYYY-MM-DD HH24:MI:SS')").arg(expr);
     }
-    QString LikeOperator() const override { return QStringLiteral("ILIKE"); }
+    QString FoldedText(const QString &expr) const override { return TextFold::PostgresSql(expr, m_icu); }
+
+private:
+    mutable bool m_icu = false;   // found when the session opens
 };
 
 } // namespace

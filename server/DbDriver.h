@@ -42,8 +42,9 @@ public:
     // An expression giving a date-time column as text "yyyy-MM-dd HH:mm:ss".
     virtual QString DateTimeText(const QString &expr) const = 0;
 
-    // The operator for a case-insensitive "contains" match with a LIKE pattern.
-    virtual QString LikeOperator() const = 0;
+    // An expression of a text column folded like TextFold::Fold, for "contains" matching with
+    // LIKE against a folded pattern.
+    virtual QString FoldedText(const QString &expr) const = 0;
 
     // A forward-only reader for a SELECT with positional `?` parameters.
     virtual std::unique_ptr<RowCursor> Select(const QSqlDatabase &db, const QString &sql,

@@ -1,25 +1,18 @@
 #include "FilterValues.h"
 
 #include "DbDriver.h"
+#include "TextFold.h"
 #include "Dictionary.h"
 #include "VelError.h"
+#include "shared/FilterRules.h"
 
 #include <cmath>
 
 namespace {
 
-QString shown(const QVariant &v)
-{
-    QString s = v.toString();
-    if (s.size() > 40)
-        s = s.left(40) + QStringLiteral("…");
-    return s;
-}
-
 [[noreturn]] void wrongKind(const QString &key, const QVariant &v, const QString &expected)
 {
-    throw VelError(QStringLiteral("过滤条件“%1”的值“%2”不是%3").arg(key, shown(v), expected),
-                   Vel::ErrTypeMismatch);
+    throw FilterRules::WrongValue(key, v, expected);
 }
 
 } // namespace
@@ -56,21 +49,18 @@ std::optional<QDateTime> FilterValues::DateTime(const QString &key) const
         const QDateTime dt = v.toDateTime();
         if (!dt.isValid())
             wrongKind(key, v, QStringLiteral("有效的日期"));
-        return QDateTime(dt.date(), dt.time());
+        return FilterRules::WallClock(dt);
     }
     case QMetaType::QDate:
-        return QDateTime(v.toDate(), QTime(0, 0));
+        return QDateTime(v.toDate(), QTime(0, 0), Qt::UTC);
     case QMetaType::QString: {
         const QString text = v.toString().trimmed();
         if (text.isEmpty())
             return std::nullopt;
-        for (const char *format : {"yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm", "yyyy-MM-ddTHH:mm:ss",
-                                   "yyyy-MM-dd", "yyyy/M/d H:mm:ss", "yyyy/M/d"}) {
-            const QDateTime dt = QDateTime::fromString(text, QString::fromLatin1(format));
-            if (dt.isValid())
-                return dt;
-        }
-        wrongKind(key, v, QStringLiteral("有效的日期"));
+        const QDateTime dt = FilterRules::ParseWallClock(text);
+        if (!dt.isValid())
+            wrongKind(key, v, QStringLiteral("有效的日期"));
+        return dt;
     }
     default:
         wrongKind(key, v, QStringLiteral("日期"));
@@ -84,7 +74,7 @@ qint32 FilterValues::Int(const QString &key, qint32 min, qint32 max, std::option
         || (v.typeId() == QMetaType::QString && v.toString().trimmed().isEmpty());
     if (empty) {
         if (!fallback)
-            throw VelError(QStringLiteral("缺少过滤条件“%1”").arg(key), Vel::ErrTypeMismatch);
+            throw FilterRules::Missing(key);
         return *fallback;
     }
     double number = 0;
@@ -132,13 +122,13 @@ void SqlWhere::ContainsAny(const QStringList &exprs, const QString &text)
 {
     if (text.isEmpty())
         return;
-    QString pattern = text;
+    QString pattern = TextFold::Fold(text);
     pattern.replace(u'\\', QStringLiteral("\\\\")).replace(u'%', QStringLiteral("\\%")).replace(u'_', QStringLiteral("\\_"));
     pattern = u'%' + pattern + u'%';
     QStringList terms;
     QVariantList params;
     for (const QString &expr : exprs) {
-        terms << QStringLiteral("%1 %2 ? ESCAPE '\\'").arg(expr, m_driver.LikeOperator());
+        terms << QStringLiteral("%1 LIKE ? ESCAPE '\\'").arg(m_driver.FoldedText(expr));
         params << pattern;
     }
     Add(terms.size() == 1 ? terms.first() : u'(' + terms.join(QStringLiteral(" OR ")) + u')', params);

@@ -6,10 +6,23 @@
 #include "ReportTable.h"
 #include "RowCursor.h"
 #include "VelError.h"
+#include "shared/HostContext.h"
+
+#include "DesktopProps.h"
 
 namespace {
 
 using Kind = ReportTable::Kind;
+
+// The data component runs in the host's process and reads the host's context through the
+// plug-in's own getters. Called without a published context (tests, benchmarks that drive
+// the component alone), it keeps the branch of sale.
+bool branchOfSaleShown()
+{
+    if (!DesktopProps::GetProp(DesktopProps::ContextPropName()))
+        return true;
+    return ShowsBranchOfSale();
+}
 
 // Columns of the per card and branch sums that every grouping of 10902 starts from.
 enum SalesColumn {
@@ -40,28 +53,36 @@ SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter)
     where.Contains(QStringLiteral("c.FName"), values.Text(QStringLiteral("VipName")));
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
 
+    // One row per card and branch of sale only where the header shows the branch (grouping 1
+    // always does); otherwise one row per card, so no card repeats with the same visible values.
+    const bool perBranch = groupBy == 1 || branchOfSaleShown();
     static const char *const keys[4][3] = {
-        // key id, key name, order
-        {"c.FID", "c.FNumber", "c.FNumber, s.FNumber"},
+        // key id, key name, order (%1 is the branch order where rows are per branch)
+        {"c.FID", "c.FNumber", "c.FNumber%1"},
         {"s.FID", "s.FName", "s.FNumber, c.FNumber"},
-        {"t.FID", "t.FName", "COALESCE(t.FNumber, ''), s.FNumber, c.FNumber"},
-        {"e.FID", "e.FName", "COALESCE(e.FNumber, ''), s.FNumber, c.FNumber"},
+        {"t.FID", "t.FName", "COALESCE(t.FNumber, '')%1, c.FNumber"},
+        {"e.FID", "e.FName", "COALESCE(e.FNumber, '')%1, c.FNumber"},
     };
     const auto &key = keys[groupBy];
+    const QString order = QString::fromLatin1(key[2]).replace(QStringLiteral("%1"), perBranch ? QStringLiteral(", s.FNumber") : QString());
     SqlQuery q;
     q.sql = QStringLiteral(
-        "SELECT c.FNumber, c.FName, t.FName, s.FName, %1, c.FMobile, c.FTel, c.FAddress, e.FName, "
+        "SELECT c.FNumber, c.FName, t.FName, %6, %1, c.FMobile, c.FTel, c.FAddress, e.FName, "
         "g.amount, g.payAmount, g.amount - g.payAmount, g.times, %2, %3 "
-        "FROM (SELECT b.FCardID AS cardId, b.FBranchID AS branchId, SUM(l.FAmount) AS amount, "
+        "FROM (SELECT b.FCardID AS cardId%7, SUM(l.FAmount) AS amount, "
         "SUM(l.FSaleAmount) AS payAmount, COUNT(DISTINCT CASE WHEN b.FReturn = 0 THEN b.FID END) AS times "
         "FROM sale_bill b JOIN sale_line l ON l.FBillID = b.FID "
         "JOIN member_card c ON c.FID = b.FCardID JOIN branch s ON s.FID = b.FBranchID%4 "
-        "GROUP BY b.FCardID, b.FBranchID) g "
-        "JOIN member_card c ON c.FID = g.cardId JOIN branch s ON s.FID = g.branchId "
+        "GROUP BY b.FCardID%8) g "
+        "JOIN member_card c ON c.FID = g.cardId%9 "
         "LEFT JOIN card_type t ON t.FID = c.FTypeID LEFT JOIN employee e ON e.FID = c.FSalesmanID "
         "ORDER BY %5")
                 .arg(driver.DateTimeText(QStringLiteral("c.FBirthday")), QString::fromLatin1(key[0]),
-                     QString::fromLatin1(key[1]), where.Sql(), QString::fromLatin1(key[2]));
+                     QString::fromLatin1(key[1]), where.Sql(), order,
+                     perBranch ? QStringLiteral("s.FName") : QStringLiteral("NULL"),
+                     perBranch ? QStringLiteral(", b.FBranchID AS branchId") : QString(),
+                     perBranch ? QStringLiteral(", b.FBranchID") : QString(),
+                     perBranch ? QStringLiteral(" JOIN branch s ON s.FID = g.branchId") : QString());
     q.params = where.Params();
     return q;
 }

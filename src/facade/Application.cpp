@@ -65,6 +65,7 @@ QObject *Application::GetDetailReport(qint32)
 }
 
 DictionaryPtr Application::Filter() const { return d->filter; }
+QVariant Application::FilterVariant() const { return Vel::ToVariant(d->filter); }
 VectorPtr Application::Header() const { return d->header; }
 DictionaryPtr Application::Property() const { return d->property; }
 DictionaryPtr Application::Result() const { return d->result; }
@@ -94,7 +95,7 @@ void Application::SetFilterVariant(const QVariant &filter)
         return;
     }
     if (filter.metaType() != QMetaType::fromType<DictionaryPtr>())
-        throw VelError(QStringLiteral("Type mismatch: the filter must be a dictionary"), Vel::ErrTypeMismatch,
+        throw VelError(QStringLiteral("类型不匹配：过滤条件必须是字典对象"), Vel::ErrTypeMismatch,
                        QStringLiteral("Application"));
     SetFilter(Vel::AsDictionary(filter));
 }

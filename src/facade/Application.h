@@ -16,7 +16,9 @@ class Application : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QString ExtFirter READ ExtFirter WRITE SetExtFirter)
-    Q_PROPERTY(DictionaryPtr Filter READ Filter WRITE SetFilter)
+    // By name the filter travels as a Variant, so that a write with anything other than a
+    // dictionary reaches SetFilterVariant and fails there instead of being dropped by Qt.
+    Q_PROPERTY(QVariant Filter READ FilterVariant WRITE SetFilterVariant)
     Q_PROPERTY(VectorPtr Header READ Header)
     Q_PROPERTY(DictionaryPtr Property READ Property)
     Q_PROPERTY(DictionaryPtr Result READ Result)
@@ -34,14 +36,17 @@ public:
     Q_INVOKABLE QObject *GetDetailReport(qint32 lRow);
     Q_INVOKABLE QVariant GetReportData();
     Q_INVOKABLE void Refresh();
-    QVariant ShowFilter(bool &bShowFilter);
+    // bShowFilter is by reference, as the host passes it (Q_ARG(bool &, ...) by name).
+    Q_INVOKABLE QVariant ShowFilter(bool &bShowFilter);
     Q_INVOKABLE QVariant ShowFilter();
 
     DictionaryPtr Filter() const;
     // Writing a filter: a dictionary sets "OK" = True; none sets "OK" = False and
     // "Error" = "请选择过滤条件！".
     void SetFilter(const DictionaryPtr &filter);
-    // The automation form of the write: anything that is not a dictionary (or none) fails.
+    // The automation forms. Writing anything that is not a dictionary (or none) is not trapped:
+    // it throws VelError (type mismatch, 13) to the caller, also through setProperty("Filter").
+    QVariant FilterVariant() const;
     Q_INVOKABLE void SetFilterVariant(const QVariant &filter);
 
     VectorPtr Header() const;

@@ -3,6 +3,7 @@
 #include "ComponentRegistry.h"
 #include "Dictionary.h"
 #include "FilterPanel.h"
+#include "shared/FilterRules.h"
 #include "shared/HostContext.h"
 #include "ServerData.h"
 #include "shared/Twips.h"
@@ -265,7 +266,7 @@ QVariant FilterForm::CheckValue(const QCheckBox *box)
 
 QString FilterForm::Trimmed(const QLineEdit *box)
 {
-    return box->text().trimmed();
+    return FilterRules::TrimSpaces(box->text());
 }
 
 int FilterForm::IndexOf(const QObject *ctrl)

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <type_traits>
+
 // The host's keyed container: text keys (case-sensitive), Variant values, insertion order kept.
 class Dictionary
 {
@@ -20,7 +22,14 @@ public:
     void SetValue(const QString &key, const DictionaryPtr &obj) { SetValue(key, Vel::ToVariant(obj)); }
     void SetValue(const QString &key, const VectorPtr &obj) { SetValue(key, Vel::ToVariant(obj)); }
     void SetValue(const QString &key, const RecordsetPtr &obj) { SetValue(key, Vel::ToVariant(obj)); }
-    void SetValue(const QString &key, const char *text) { SetValue(key, QVariant(QString::fromUtf8(text))); }
+    // Numbers and truth values keep their own type. A literal 0 lands here as the number 0: with
+    // an overload taking a character pointer, the null-pointer constant would pick that one.
+    template <class T>
+        requires std::is_arithmetic_v<T>
+    void SetValue(const QString &key, T number) { SetValue(key, QVariant::fromValue(number)); }
+    // UTF-8 text literals.
+    template <qsizetype N>
+    void SetValue(const QString &key, const char (&text)[N]) { SetValue(key, QVariant(QString::fromUtf8(text))); }
 
     bool Lookup(const QString &key) const { return m_values.contains(key); }
     QVariant GetValue(const QString &key, const QVariant &defaultValue) const;

@@ -1,6 +1,7 @@
 #include "Reports.h"
 
 #include "ReportLayout.h"
+#include "shared/FilterRules.h"
 #include "shared/HostContext.h"
 #include "shared/VariantConvert.h"
 
@@ -14,7 +15,7 @@ bool Rpt10902::AppendColumns()
     const QString groupBy = GroupByText();
     // The branch of sale, where cards are shared between branches and the site is not a branch.
     const auto branchColumn = [] {
-        if (!GetIsBranch() && GetSVCardShareType())
+        if (ShowsBranchOfSale())
             AddColumns({{"消费分店$", "", "1", "FBranchName"}});
     };
     if (groupBy == QLatin1String("0")) {
@@ -60,10 +61,43 @@ void Rpt10902::WriteProperties(Dictionary &property) const
     WriteCommonProperties(property, QStringLiteral("会员消费表"), 3, false);
 }
 
+namespace {
+
+// The end date as a wall-clock value, with the data component's wording for a bad one.
+QDateTime wallClockEnd(const QVariant &value)
+{
+    const QString key = QStringLiteral("EDate");
+    if (!value.isValid() || value.isNull())
+        throw FilterRules::Missing(key);
+    switch (value.typeId()) {
+    case QMetaType::QDateTime:
+        if (value.toDateTime().isValid())
+            return FilterRules::WallClock(value.toDateTime());
+        throw FilterRules::WrongValue(key, value, QStringLiteral("有效的日期"));
+    case QMetaType::QDate:
+        if (value.toDate().isValid())
+            return QDateTime(value.toDate(), QTime(0, 0), Qt::UTC);
+        throw FilterRules::WrongValue(key, value, QStringLiteral("有效的日期"));
+    case QMetaType::QString: {
+        if (value.toString().trimmed().isEmpty())
+            throw FilterRules::Missing(key);
+        const QDateTime end = FilterRules::ParseWallClock(value.toString());
+        if (!end.isValid())
+            throw FilterRules::WrongValue(key, value, QStringLiteral("有效的日期"));
+        return end;
+    }
+    default:
+        throw FilterRules::WrongValue(key, Vel::IsObject(value) ? QVariant() : value, QStringLiteral("日期"));
+    }
+}
+
+} // namespace
+
 void Rpt10902::BeforeRequest()
 {
-    // The server counts whole days up to, not including, the end bound it receives.
-    m_shiftedEnd = VariantConvert::ToDateTime(FilterValue(QStringLiteral("EDate"))).addDays(1);
+    // The server counts whole days up to, not including, the end bound it receives. The day is
+    // added in wall-clock time: a change to or from daylight saving moves no end time.
+    m_shiftedEnd = wallClockEnd(FilterValue(QStringLiteral("EDate"))).addDays(1);
     m_filter->SetValue(QStringLiteral("EDate"), QVariant(m_shiftedEnd));
 }
 

@@ -1,5 +1,6 @@
 #include "Reports.h"
 
+#include "shared/FilterRules.h"
 #include "shared/VariantConvert.h"
 
 #include "Dictionary.h"
@@ -33,7 +34,7 @@ void Rpt10906::AppendTitleLines(VectorPtr &title)
 {
     if (!m_filter)
         throw VelError(QStringLiteral("Object variable not set: the report has no filter"), Vel::ErrObjectNotSet);
-    const QString barCode = VariantConvert::ToText(m_filter->GetValue(QStringLiteral("BarCode"), QString())).trimmed();
+    const QString barCode = FilterRules::TrimSpaces(VariantConvert::ToText(m_filter->GetValue(QStringLiteral("BarCode"), QString())));
     if (barCode.isEmpty())
         return;
     DictionaryPtr line = Dictionary::Create();

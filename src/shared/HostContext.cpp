@@ -42,6 +42,11 @@ QString GetBranchNum()
     return VariantConvert::ToText(GetContextValue(QStringLiteral("BranchNum"), QVariant(QString())));
 }
 
+bool ShowsBranchOfSale()
+{
+    return !GetIsBranch() && GetSVCardShareType();
+}
+
 QVariant GetShareProp(const QString &name)
 {
     std::unique_ptr<QObject> owner;

@@ -21,6 +21,10 @@ bool GetIsBranch();         // "ISBranch", false when absent
 bool GetSVCardShareType();  // "SVCardShareType", false when absent
 QString GetBranchNum();     // "BranchNum", "" when absent
 
+// Whether report 10902 shows the branch of sale beside its grouping: at a site that is not a
+// branch, where cards are shared between branches. The data component sums by the same rule.
+bool ShowsBranchOfSale();
+
 // A property of the shared-property store "VelPropsMgr.ShareProps" for this process. The store
 // is created for this one read and released afterwards.
 QVariant GetShareProp(const QString &name);

@@ -1,6 +1,7 @@
 #include "RptTitle.h"
 
 #include "Dictionary.h"
+#include "FilterRules.h"
 #include "HostContext.h"
 #include "VariantConvert.h"
 #include "Vector.h"
@@ -72,7 +73,7 @@ private:
 
     QString trimmedText(const QString &key) const
     {
-        return ToText(m_filter->GetValue(key, QString())).trimmed();
+        return FilterRules::TrimSpaces(ToText(m_filter->GetValue(key, QString())));
     }
 
     // Appends a line, numbering it with the running counter.
@@ -221,7 +222,7 @@ private:
         if (sumBy.isEmpty())
             return;
         const QChar separator = rptIs({10901, 10903}) ? QLatin1Char('_') : QLatin1Char('|');
-        summaryLine(sumBy.section(separator, 0, 0).trimmed());
+        summaryLine(FilterRules::TrimSpaces(sumBy.section(separator, 0, 0)));
     }
 
     void fixedSummarySection()

@@ -31,6 +31,31 @@ private slots:
         QVERIFY(!d->Value("ok").isValid());
     }
 
+    void setValueKeepsTheLiteralsKind_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QVariant>("expected");
+// A literal written straight into the call, as a host writes it: a variable would not show the
+// overload a null-pointer constant picks.
+#define STORED(literal) [] { Dictionary d; d.SetValue(QStringLiteral("GroupBy"), literal); return d.Value(QStringLiteral("GroupBy")); }()
+        QTest::newRow("int 0") << STORED(0) << QVariant(0);
+        QTest::newRow("long 0") << STORED(0L) << QVariant::fromValue(0L);
+        QTest::newRow("double 0") << STORED(0.0) << QVariant(0.0);
+        QTest::newRow("false") << STORED(false) << QVariant(false);
+        QTest::newRow("short 3") << STORED(qint16(3)) << QVariant::fromValue(qint16(3));
+        QTest::newRow("text 0") << STORED("0") << QVariant(QStringLiteral("0"));
+        QTest::newRow("Chinese text") << STORED("张三") << QVariant(QStringLiteral("张三"));
+        QTest::newRow("empty text") << STORED("") << QVariant(QString());
+#undef STORED
+    }
+    void setValueKeepsTheLiteralsKind()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(QVariant, expected);
+        QCOMPARE(stored.metaType(), expected.metaType());
+        QCOMPARE(stored, expected);
+    }
+
     void getValueDefault_data()
     {
         QTest::addColumn<bool>("present");

@@ -2,6 +2,8 @@
 #include "FakeServerData.h"
 
 #include "facade/Application.h"
+#include "facade/ComponentLibrary.h"
+#include "progress/Bar.h"
 
 #include "HostKit.h"
 
@@ -74,6 +76,139 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(VelError, app.SetFilterVariant(QVariant(5)));
         app.SetFilterVariant(Vel::ToVariant(f));
         QCOMPARE(app.Filter(), f);
+    }
+
+    void writingFilterByName_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<bool>("mismatch");
+        QTest::addColumn<bool>("okAfter");
+        QTest::newRow("dictionary") << Vel::ToVariant(filter()) << false << true;
+        QTest::newRow("no object") << QVariant() << false << false;
+        QTest::newRow("none in a dictionary variant") << Vel::ToVariant(DictionaryPtr()) << false << false;
+        QTest::newRow("number") << QVariant(5) << true << true;
+        QTest::newRow("text") << QVariant(QStringLiteral("GroupBy=0")) << true << true;
+        QTest::newRow("a list, not a dictionary") << Vel::ToVariant(Vector::Create()) << true << true;
+    }
+
+    // Writing Filter is not trapped: by name too, a value that is not a dictionary reaches
+    // the host as the type-mismatch error, and the facade keeps its filter and result.
+    void writingFilterByName()
+    {
+        QFETCH(QVariant, value);
+        QFETCH(bool, mismatch);
+        QFETCH(bool, okAfter);
+        Application app;
+        const DictionaryPtr before = filter();
+        app.SetFilter(before);
+        qint32 number = 0;
+        try {
+            app.setProperty("Filter", value);
+        } catch (const VelError &e) {
+            number = e.Number();
+        }
+        QCOMPARE(number, mismatch ? qint32(Vel::ErrTypeMismatch) : 0);
+        QCOMPARE(ok(app), okAfter);
+        if (mismatch)
+            QCOMPARE(app.Filter(), before);
+        else
+            QCOMPARE(app.property("Filter").value<DictionaryPtr>(), Vel::AsDictionary(value));
+    }
+
+    void membersByName_data()
+    {
+        QTest::addColumn<QString>("progId");
+        QTest::addColumn<QByteArrayList>("methods");
+        QTest::addColumn<QByteArrayList>("properties");
+        const QByteArrayList report{"BuiltRptTitleObject(DictionaryPtr&,VectorPtr&,DictionaryPtr&)",
+                                    "GetRptList(VectorPtr&,Bar*,RecordsetPtr&,DictionaryPtr&)",
+                                    "SetRptProperty(DictionaryPtr&)"};
+        QTest::newRow("Application") << "VelVipRpt.Application"
+                                     << QByteArrayList{"GetDetailReport(qint32)", "GetReportData()", "Refresh()",
+                                                       "ShowFilter(bool&)", "ShowFilter()"}
+                                     << QByteArrayList{"ExtFirter", "Filter", "Header", "Property", "Result", "RptID",
+                                                       "rs", "Title"};
+        QTest::newRow("IQueryReport") << "VelVipRpt.IQueryReport" << report << QByteArrayList{"Filter", "rs"};
+        QTest::newRow("IReportFilter") << "VelVipRpt.IReportFilter"
+                                       << QByteArrayList{"CheckFilter()", "InitControls()"} << QByteArrayList{};
+        for (int id = 10901; id <= 10906; ++id)
+            QTest::newRow(qPrintable(QStringLiteral("Rpt%1").arg(id)))
+                << QStringLiteral("VelVipRpt.Rpt%1").arg(id) << report << QByteArrayList{"Filter", "rs"};
+    }
+
+    void membersByName()
+    {
+        QFETCH(QString, progId);
+        QFETCH(QByteArrayList, methods);
+        QFETCH(QByteArrayList, properties);
+        const std::unique_ptr<QObject> object(DllGetClassObject(progId.toUtf8().constData()));
+        QVERIFY(object);
+        const QMetaObject *meta = object->metaObject();
+        for (const QByteArray &method : methods)
+            QVERIFY2(meta->indexOfMethod(QMetaObject::normalizedSignature(method.constData())) >= 0, method.constData());
+        for (const QByteArray &name : properties)
+            QVERIFY2(meta->indexOfProperty(name.constData()) >= 0, name.constData());
+    }
+
+    // The by-reference arguments reach the caller when a host calls by name.
+    void reportDrivenByName()
+    {
+        const std::unique_ptr<QObject> report(DllGetClassObject("VelVipRpt.Rpt10903"));
+        QVERIFY(report->setProperty("Filter", Vel::ToVariant(filter({{"BDate", "2024-05-01 00:00:00"},
+                                                                      {"EDate", "2024-05-31 23:59:59"}}))));
+        DictionaryPtr property = Dictionary::Create();
+        QVariant returned(1);
+        QVERIFY(QMetaObject::invokeMethod(report.get(), "SetRptProperty", Q_RETURN_ARG(QVariant, returned),
+                                          Q_ARG(DictionaryPtr &, property)));
+        QVERIFY(!returned.isValid());
+        QCOMPARE(property->Value("Name"), QVariant(QStringLiteral("会员消费明细表")));
+
+        VectorPtr header = Vector::Create();
+        RecordsetPtr rows = Recordset::Create();
+        const RecordsetPtr callerRows = rows;
+        DictionaryPtr result = Dictionary::Create();
+        Bar bar;
+        bool invoked = false;
+        connect(&bar, &Bar::Active, &bar, [&] {
+            if (std::exchange(invoked, true))
+                return;
+            Bar *barArg = &bar;
+            QVERIFY(QMetaObject::invokeMethod(report.get(), "GetRptList", Q_RETURN_ARG(QVariant, returned),
+                                              Q_ARG(VectorPtr &, header), Q_ARG(Bar *, barArg),
+                                              Q_ARG(RecordsetPtr &, rows), Q_ARG(DictionaryPtr &, result)));
+        });
+        bar.Show();
+        QVERIFY(invoked);
+        QCOMPARE(result->Value("OK"), QVariant(true));
+        QCOMPARE(header->Count(), 20);
+        QVERIFY(rows != callerRows);
+        QCOMPARE(rows, FakeServerData::log.rowsGiven);
+
+        VectorPtr title;
+        QVERIFY(QMetaObject::invokeMethod(report.get(), "BuiltRptTitleObject", Q_ARG(DictionaryPtr &, result),
+                                          Q_ARG(VectorPtr &, title), Q_ARG(DictionaryPtr &, property)));
+        QVERIFY(title);
+        QVERIFY(Vel::AsDictionary(result->Value("RptTitleObject")));
+
+        const std::unique_ptr<QObject> contract(DllGetClassObject("VelVipRpt.IReportFilter"));
+        bool checked = true;
+        QVERIFY(QMetaObject::invokeMethod(contract.get(), "CheckFilter", Q_RETURN_ARG(bool, checked)));
+        QVERIFY(!checked);
+    }
+
+    void showFilterByName()
+    {
+        Application app;
+        app.SetRptID(12345);   // no dialog for this number: the dialog host's result comes back
+        const DictionaryPtr before = app.Result();
+        bool showFilter = true;
+        QVariant returned(1);
+        QVERIFY(QMetaObject::invokeMethod(&app, "ShowFilter", Q_RETURN_ARG(QVariant, returned),
+                                          Q_ARG(bool &, showFilter)));
+        QVERIFY(!returned.isValid());
+        QVERIFY(app.Result() != before);
+        QVERIFY(!ok(app));
+        QVERIFY(QMetaObject::invokeMethod(&app, "ShowFilter", Q_RETURN_ARG(QVariant, returned)));
     }
 
     void successfulRun()

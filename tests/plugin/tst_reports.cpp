@@ -11,6 +11,36 @@
 
 #include <memory>
 
+#include <ctime>
+
+// Runs a test in the local time zone `zone` (none: the zone as it is), restoring it afterwards.
+class ZoneScope
+{
+public:
+    explicit ZoneScope(const QByteArray &zone) : m_had(qEnvironmentVariableIsSet("TZ")), m_old(qgetenv("TZ")), m_set(!zone.isEmpty())
+    {
+        if (m_set) {
+            qputenv("TZ", zone);
+            tzset();
+        }
+    }
+    ~ZoneScope()
+    {
+        if (!m_set)
+            return;
+        if (m_had)
+            qputenv("TZ", m_old);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    bool m_had;
+    QByteArray m_old;
+    bool m_set;
+};
+
 // The reports through their public contract, against a fake server data component.
 class tst_Reports : public QObject
 {
@@ -288,20 +318,44 @@ private slots:
 
     void endDateShift_data()
     {
+        QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QVariant>("endDate");
         QTest::addColumn<int>("server");
+        QTest::addColumn<QDateTime>("sent");     // wall clock
+        QTest::addColumn<QDateTime>("kept");
         const QDateTime end(QDate(2024, 5, 31), QTime(23, 59, 59));
-        QTest::newRow("text, success") << QVariant(QStringLiteral("2024-05-31 23:59:59")) << int(FakeServerData::Answer::Rows);
-        QTest::newRow("date value, success") << QVariant(end) << int(FakeServerData::Answer::Rows);
-        QTest::newRow("text, request fails") << QVariant(QStringLiteral("2024-05-31 23:59:59"))
-                                             << int(FakeServerData::Answer::Throw);
-        QTest::newRow("answer not a record set") << QVariant(end) << int(FakeServerData::Answer::Empty);
+        const QDateTime next(QDate(2024, 6, 1), QTime(23, 59, 59));
+        const int rows = int(FakeServerData::Answer::Rows);
+        QTest::newRow("text, success") << QByteArray() << QVariant(QStringLiteral("2024-05-31 23:59:59")) << rows << next << end;
+        QTest::newRow("date value, success") << QByteArray() << QVariant(end) << rows << next << end;
+        QTest::newRow("text, request fails") << QByteArray() << QVariant(QStringLiteral("2024-05-31 23:59:59"))
+                                             << int(FakeServerData::Answer::Throw) << next << end;
+        QTest::newRow("answer not a record set") << QByteArray() << QVariant(end) << int(FakeServerData::Answer::Empty)
+                                                 << next << end;
+        // Berlin skips 02:00-03:00 on 2024-03-31 and repeats it on 2024-10-27.
+        const QByteArray berlin = "Europe/Berlin";
+        QTest::newRow("the next day's time is skipped")
+            << berlin << QVariant(QStringLiteral("2024-03-30 02:30:00")) << rows
+            << QDateTime(QDate(2024, 3, 31), QTime(2, 30)) << QDateTime(QDate(2024, 3, 30), QTime(2, 30));
+        QTest::newRow("the end time itself is skipped")
+            << berlin << QVariant(QStringLiteral("2024-03-31 02:30:00")) << rows
+            << QDateTime(QDate(2024, 4, 1), QTime(2, 30)) << QDateTime(QDate(2024, 3, 31), QTime(2, 30));
+        QTest::newRow("the next day's time is repeated")
+            << berlin << QVariant(QStringLiteral("2024-10-26 02:30:00")) << rows
+            << QDateTime(QDate(2024, 10, 27), QTime(2, 30)) << QDateTime(QDate(2024, 10, 26), QTime(2, 30));
+        QTest::newRow("local date value across the change")
+            << berlin << QVariant(QDateTime(QDate(2024, 3, 30), QTime(2, 30))) << rows
+            << QDateTime(QDate(2024, 3, 31), QTime(2, 30)) << QDateTime(QDate(2024, 3, 30), QTime(2, 30));
     }
 
     void endDateShift()
     {
+        QFETCH(QByteArray, zone);
         QFETCH(QVariant, endDate);
         QFETCH(int, server);
+        QFETCH(QDateTime, sent);
+        QFETCH(QDateTime, kept);
+        const ZoneScope inZone(zone);
         FakeServerData::Install(FakeServerData::Answer(server));
         Rpt10902 report;
         DictionaryPtr filter = MakeDictionary({{"GroupBy", 0}, {"BDate", "2024-05-01 00:00:00"}, {"EDate", endDate}});
@@ -309,8 +363,14 @@ private slots:
         ReportRun run;
         run.run(report);
 
-        QCOMPARE(FakeServerData::log.endDateSeen, QVariant(QDateTime(QDate(2024, 6, 1), QTime(23, 59, 59))));
-        QCOMPARE(filter->Value("EDate"), QVariant(QDateTime(QDate(2024, 5, 31), QTime(23, 59, 59))));
+        const auto wallClock = [](const QVariant &v) {
+            return v.typeId() == QMetaType::QDateTime ? v.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                                      : QStringLiteral("not a date value");
+        };
+        const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+        QCOMPARE(FakeServerData::log.calls, 1);
+        QCOMPARE(wallClock(FakeServerData::log.endDateSeen), sent.toString(format));
+        QCOMPARE(wallClock(filter->Value("EDate")), kept.toString(format));
 
         DictionaryPtr result = Dictionary::Create();
         VectorPtr title;
@@ -318,7 +378,38 @@ private slots:
         report.BuiltRptTitleObject(result, title, property);
         const DictionaryPtr option = Vel::AsDictionary(result->Value("RptTitleObject"));
         QVERIFY(option);
-        QCOMPARE(option->Value("ShowDateDiff"), QVariant(QStringLiteral("BDate,2024-05-01 00:00:00|EDate,2024-05-31 23:59:59")));
+        QCOMPARE(option->Value("ShowDateDiff"),
+                 QVariant(QStringLiteral("BDate,2024-05-01 00:00:00|EDate,") + kept.toString(format)));
+    }
+
+    void endDateErrors_data()
+    {
+        QTest::addColumn<QVariant>("endDate");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("not a date") << QVariant(QStringLiteral("abc")) << "过滤条件“EDate”的值“abc”不是有效的日期";
+        QTest::newRow("no such day") << QVariant(QStringLiteral("2024-02-30 00:00:00"))
+                                     << "过滤条件“EDate”的值“2024-02-30 00:00:00”不是有效的日期";
+        QTest::newRow("absent") << QVariant() << "缺少过滤条件“EDate”";
+        QTest::newRow("empty text") << QVariant(QString()) << "缺少过滤条件“EDate”";
+        QTest::newRow("a number") << QVariant(45000) << "过滤条件“EDate”的值“45000”不是日期";
+    }
+
+    void endDateErrors()
+    {
+        QFETCH(QVariant, endDate);
+        QFETCH(QString, error);
+        Rpt10902 report;
+        DictionaryPtr filter = MakeDictionary({{"GroupBy", 0}});
+        if (endDate.isValid())
+            filter->SetValue("EDate", endDate);
+        report.SetFilter(filter);
+        ReportRun run;
+        run.run(report);
+        QCOMPARE(run.result->Value("OK"), QVariant(false));
+        QCOMPARE(run.result->Value("Error").toString(), error);
+        QCOMPARE(FakeServerData::log.calls, 0);
+        QVERIFY(!run.windowLeftOpen);
+        QCOMPARE(filter->Value("EDate"), endDate);
     }
 
     void titleOptions_data()
@@ -364,6 +455,8 @@ private slots:
         QTest::newRow("absent") << QVariant() << builder;
         QTest::newRow("spaces only") << QVariant(QStringLiteral("   ")) << builder;
         QTest::newRow("padded") << QVariant(QStringLiteral(" A1")) << builder + QStringList{"条形码[A1]"};
+        QTest::newRow("ideographic spaces") << QVariant(QStringLiteral("\u3000A1 \u3000")) << builder + QStringList{"条形码[A1]"};
+        QTest::newRow("tab and line break kept") << QVariant(QStringLiteral("\tA1\n")) << builder + QStringList{"条形码[\tA1\n]"};
     }
 
     void barCodeLine()

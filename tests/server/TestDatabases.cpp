@@ -29,7 +29,8 @@ QString TestDatabases::PgServer()
     return qEnvironmentVariable("VELVIP_TEST_PG");
 }
 
-bool TestDatabases::Create(const QString &tag, const std::function<void(const QString &)> &fill, QString *error)
+bool TestDatabases::Create(const QString &tag, const std::function<void(const QString &)> &fill, QString *error,
+                           const QString &pgOptions)
 {
     static QTemporaryDir dir;
     const QString file = dir.filePath(tag + QStringLiteral(".sqlite"));
@@ -51,7 +52,7 @@ bool TestDatabases::Create(const QString &tag, const std::function<void(const QS
                              .arg(QDateTime::currentMSecsSinceEpoch());
     try {
         auto admin = Database::OpenForWriting(server);
-        admin->Exec(QStringLiteral("CREATE DATABASE %1").arg(name));
+        admin->Exec(QStringLiteral("CREATE DATABASE %1 %2").arg(name, pgOptions));
     } catch (const VelError &e) {
         if (required) {
             *error = QStringLiteral("PostgreSQL is required but not usable: %1").arg(e.Description());

@@ -24,7 +24,9 @@ public:
 
     // Creates one empty database per engine and fills it with `fill(props)`. Returns false and
     // sets `error` when PostgreSQL is required (VELVIP_REQUIRE_PG=1) but not usable.
-    bool Create(const QString &tag, const std::function<void(const QString &props)> &fill, QString *error);
+    // `pgOptions` follow CREATE DATABASE (a locale, say).
+    bool Create(const QString &tag, const std::function<void(const QString &props)> &fill, QString *error,
+                const QString &pgOptions = QString());
     // Closes every session and drops the PostgreSQL databases.
     void Drop();
 

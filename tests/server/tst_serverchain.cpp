@@ -2,6 +2,7 @@
 // top-ups agree with the ledger, and both engines give the same answers.
 #include "ConnectionText.h"
 #include "Database.h"
+#include "DesktopProps.h"
 #include "DemoChain.h"
 #include "Dictionary.h"
 #include "ComponentRegistry.h"
@@ -13,6 +14,7 @@
 #include "VelError.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QStandardPaths>
 #include <QTest>
@@ -45,6 +47,8 @@ private slots:
     void ledgerBalances();
     void salesTotalsMatchLines_data() { m_dbs.AddRows(); }
     void salesTotalsMatchLines();
+    void salesRowsPerVisibleKey_data();
+    void salesRowsPerVisibleKey();
     void topUpsMatchLedger_data() { m_dbs.AddRows(); }
     void topUpsMatchLedger();
     void enginesAgree();
@@ -125,6 +129,76 @@ void tst_ServerChain::salesTotalsMatchLines()
             QCOMPARE(cents(sum->Value(total, "FDiscountAmount")), cents(detail->Value(last, "FDiscountAmount")));
         }
     }
+}
+
+void tst_ServerChain::salesRowsPerVisibleKey_data()
+{
+    QTest::addColumn<int>("engine");
+    QTest::addColumn<int>("groupBy");
+    QTest::addColumn<bool>("isBranch");
+    QTest::addColumn<bool>("shared");
+    const struct { const char *name; bool isBranch, shared; } contexts[] = {
+        {"head_office_shared_cards", false, true}, {"branch_site", true, true}, {"cards_not_shared", false, false}};
+    for (size_t e = 0; e < m_dbs.Engines().size(); ++e) {
+        for (const auto &c : contexts) {
+            for (int groupBy = 0; groupBy <= 3; ++groupBy)
+                QTest::addRow("%s_%s_by_%d", qPrintable(m_dbs.Engines()[e].name), c.name, groupBy)
+                    << int(e) << groupBy << c.isBranch << c.shared;
+        }
+    }
+}
+
+// One detail row per distinct value of the grouping columns the header shows: the branch of
+// sale only at a head office that shares cards (grouping 1 always shows it). Subtotals and the
+// grand total stay those of the rows per card and branch.
+void tst_ServerChain::salesRowsPerVisibleKey()
+{
+    QFETCH(int, engine);
+    QFETCH(int, groupBy);
+    QFETCH(bool, isBranch);
+    QFETCH(bool, shared);
+    const QList<QPair<QString, QVariant>> filter{{"BDate", "2024-02-01 00:00:00"}, {"EDate", "2024-03-01 00:00:00"},
+                                                 {"GroupBy", groupBy}};
+    const DictionaryPtr context = Dictionary::Create();
+    const auto runIn = [&](bool branch, bool share) {
+        context->SetValue(QStringLiteral("ISBranch"), branch);
+        context->SetValue(QStringLiteral("SVCardShareType"), share);
+        DesktopProps::SetProp(DesktopProps::ContextPropName(), context.get());
+        const RecordsetPtr rs = run(engine, 10902, filter);
+        DesktopProps::RemoveProp(DesktopProps::ContextPropName());
+        return rs;
+    };
+    const RecordsetPtr perBranch = runIn(false, true);
+    const RecordsetPtr rs = runIn(isBranch, shared);
+
+    const bool branchShown = groupBy == 1 || (!isBranch && shared);
+    const QStringList keys[4] = {{"FNo", "FVipName", "Ftype_name"}, {"FNo", "FVipNo", "FVipName", "Ftype_name"},
+                                 {"FNo", "FVipNo", "FVipName"}, {"FNo", "FVipNo", "FVipName"}};
+    QStringList visible = keys[groupBy];
+    if (branchShown && groupBy != 1)
+        visible << QStringLiteral("FBranchName");
+    const auto lines = [](const RecordsetPtr &r, int kind, const QStringList &fields) {
+        QStringList out;
+        for (qint64 i = 0; i < r->RecordCount(); ++i) {
+            if (r->Value(i, "FRowKind").toInt() != kind)
+                continue;
+            QStringList cells;
+            for (const QString &f : fields)
+                cells << r->Value(i, f).toString();
+            out << cells.join(u'|');
+        }
+        return out;
+    };
+    const QStringList details = lines(rs, 0, visible);
+    QVERIFY(details.size() > 10);
+    QCOMPARE(details.size(), QSet<QString>(details.cbegin(), details.cend()).size());
+
+    // The chain has cards bought at several branches, so rows per branch are more.
+    if (!branchShown)
+        QVERIFY(lines(perBranch, 0, visible).size() > details.size());
+    const QStringList sums{"FNo", "FAmount", "FpayAmount", "FDiscountAmount", "ftimes"};
+    QCOMPARE(lines(rs, 1, sums), lines(perBranch, 1, sums));
+    QCOMPARE(lines(rs, 2, sums), lines(perBranch, 2, sums));
 }
 
 void tst_ServerChain::topUpsMatchLedger()
