@@ -107,11 +107,8 @@ for id in 10901 10902 10903 10904 10905 10906; do
 done
 
 step "manual page and desktop entry"
-help_options=$( ("$bin/velvip-report" --help; "$bin/velvip-report" make-demo --help) | grep -o -- '--[a-z][a-z-]*' | sort -u)
-man_text=$(zcat "$prefix/share/man/man1/velvip-report.1.gz" | sed 's/\\-/-/g')
-for option in $help_options; do
-  grep -q -- "$option" <<<"$man_text" || fail "the manual page does not describe $option"
-done
+"$root/scripts/check-manpage.sh" "$prefix/share/man/man1/velvip-report.1.gz" "$bin/velvip-report" \
+  || fail "the manual page lags behind velvip-report --help"
 desktop=$prefix/share/applications/velvip-host.desktop
 exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
 icon_name=$(sed -n 's/^Icon=//p' "$desktop")
