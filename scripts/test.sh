@@ -27,3 +27,9 @@ trap pg_cluster_stop EXIT
 export VELVIP_REQUIRE_PG=1
 
 ctest --test-dir "$build" --output-on-failure --timeout 1200 -j2
+
+# The Debian package, installed and used from its installed paths (not under the sanitizers):
+# unpacked into a scratch root, or installed for real with VELVIP_PACKAGE_SYSTEM=1 (CI).
+if [ "$sanitize" = OFF ]; then
+  scripts/package-test.sh ${VELVIP_PACKAGE_SYSTEM:+--system} "$build"
+fi

@@ -1,0 +1,118 @@
+# Install layout, the CMake package for host developers and the Debian package.
+#
+#   bin/                                  velvip-report, velvip-host
+#   <libdir>/velvip/                      private shared libraries (host containers, host kit,
+#                                         filter panel, server data component)
+#   <libdir>/velvip/plugins/              libVelVipRpt.so, the plug-in a host loads with QPluginLoader
+#   include/VelVipRpt/                    the headers a host compiles against
+#   <libdir>/cmake/VelVipRpt/             VelVipRptConfig.cmake: find_package(VelVipRpt)
+#   share/applications, share/icons, share/man/man1
+#
+# The libraries live in a folder of their own, outside the linker's search path; every
+# installed binary finds them through a RUNPATH relative to $ORIGIN, so the tree can be moved.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(VEL_INSTALL_PKGLIBDIR ${CMAKE_INSTALL_LIBDIR}/velvip)
+set(VEL_INSTALL_PLUGINDIR ${VEL_INSTALL_PKGLIBDIR}/plugins)
+set(VEL_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/VelVipRpt)
+set(VEL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/VelVipRpt)
+
+# "$ORIGIN/<path from the folder of `from` to `to`>", both relative to the prefix.
+function(vel_origin_path out from to)
+  file(RELATIVE_PATH rel /prefix/${from} /prefix/${to})
+  if(rel STREQUAL "")
+    set(${out} "$ORIGIN" PARENT_SCOPE)
+  else()
+    set(${out} "$ORIGIN/${rel}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Libraries a host links, by the name it sees after find_package(VelVipRpt).
+set(vel_exported_libraries
+  velhost Host                # Dictionary, Vector, Recordset, ComponentRegistry, outside interfaces
+  velhostui HostUi            # widget side of the filter panel interface
+  hostkit HostKit             # host context, shared-property store, error reporters
+  hostkit_panel FilterPanel   # "Vel_GRFC.ReportFilter", needed for the filter dialogs
+  velserver Server            # "VelMVipRpt.GLData", the server data component
+)
+set(vel_export_targets)
+while(vel_exported_libraries)
+  list(POP_FRONT vel_exported_libraries target name)
+  set_target_properties(${target} PROPERTIES EXPORT_NAME ${name} INSTALL_RPATH "$ORIGIN")
+  list(APPEND vel_export_targets ${target})
+endwhile()
+set_target_properties(VelVipRpt PROPERTIES EXPORT_NAME Plugin)
+vel_origin_path(vel_plugin_rpath ${VEL_INSTALL_PLUGINDIR} ${VEL_INSTALL_PKGLIBDIR})
+set_target_properties(VelVipRpt PROPERTIES INSTALL_RPATH "${vel_plugin_rpath}")
+
+install(TARGETS ${vel_export_targets} EXPORT VelVipRptTargets
+  LIBRARY DESTINATION ${VEL_INSTALL_PKGLIBDIR}
+  INCLUDES DESTINATION ${VEL_INSTALL_INCLUDEDIR})
+install(TARGETS VelVipRpt EXPORT VelVipRptTargets
+  LIBRARY DESTINATION ${VEL_INSTALL_PLUGINDIR})
+
+install(FILES
+  src/host/ComponentRegistry.h src/host/DesktopProps.h src/host/Dictionary.h
+  src/host/ErrorReporter.h src/host/Recordset.h src/host/ServerData.h src/host/ShareProps.h
+  src/host/Types.h src/host/Vector.h src/host/VelError.h
+  src/host/ui/FilterPanel.h
+  hostkit/core/HostKit.h
+  hostkit/panel/ReportFilterPanel.h
+  server/ServerComponents.h
+  DESTINATION ${VEL_INSTALL_INCLUDEDIR})
+install(FILES
+  src/facade/Application.h src/facade/ComponentLibrary.h
+  src/facade/IQueryReport.h src/facade/IReportFilter.h
+  DESTINATION ${VEL_INSTALL_INCLUDEDIR}/facade)
+
+install(EXPORT VelVipRptTargets NAMESPACE VelVipRpt:: DESTINATION ${VEL_INSTALL_CMAKEDIR})
+configure_package_config_file(cmake/VelVipRptConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/VelVipRptConfig.cmake
+  INSTALL_DESTINATION ${VEL_INSTALL_CMAKEDIR}
+  PATH_VARS VEL_INSTALL_PLUGINDIR)
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/VelVipRptConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/VelVipRptConfig.cmake
+  ${CMAKE_CURRENT_BINARY_DIR}/VelVipRptConfigVersion.cmake
+  DESTINATION ${VEL_INSTALL_CMAKEDIR})
+
+# The hosts, with their desktop entry, icon and manual page.
+if(TARGET velvip-report AND TARGET velvip-host)
+  vel_origin_path(vel_lib_rpath ${CMAKE_INSTALL_BINDIR} ${VEL_INSTALL_PKGLIBDIR})
+  vel_origin_path(vel_bin_plugin_rpath ${CMAKE_INSTALL_BINDIR} ${VEL_INSTALL_PLUGINDIR})
+  set_target_properties(velvip-report velvip-host PROPERTIES
+    INSTALL_RPATH "${vel_lib_rpath};${vel_bin_plugin_rpath}")
+  install(TARGETS velvip-report velvip-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+  install(FILES packaging/velvip-host.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES packaging/velvip-host.svg
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+  # Manual pages are installed compressed, as Debian expects.
+  set(vel_man_gz ${CMAKE_CURRENT_BINARY_DIR}/velvip-report.1.gz)
+  add_custom_command(OUTPUT ${vel_man_gz}
+    COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/packaging/velvip-report.1 > ${vel_man_gz}
+    DEPENDS packaging/velvip-report.1 VERBATIM)
+  add_custom_target(velvip-man ALL DEPENDS ${vel_man_gz})
+  install(FILES ${vel_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+# cpack -G DEB in the build tree makes velvip_<version>_<arch>.deb.
+set(CPACK_PACKAGE_NAME velvip)
+set(CPACK_PACKAGE_VENDOR "VelVipRpt")
+set(CPACK_PACKAGE_CONTACT "VelVipRpt 开发组 <velvip@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "会员卡报表插件及其命令行、桌面主程序")
+set(CPACK_PACKAGE_DESCRIPTION "会员卡（VIP）报表插件：储值积分变动表、会员消费表、会员消费明细表、礼品兑换表、充值流水表、商品零售价格资料表。\n包含命令行主程序 velvip-report、桌面主程序 velvip-host，以及主程序开发所需的头文件和 CMake 包配置。")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+  ${CMAKE_CURRENT_BINARY_DIR}/lib)
+# Loaded at run time, so dpkg-shlibdeps cannot see them: Qt's SQLite driver (saved filter
+# schemes, SQLite chains) and, for a chain's central PostgreSQL database, Qt's PostgreSQL driver.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql, fonts-noto-cjk")
+include(CPack)
