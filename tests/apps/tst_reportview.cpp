@@ -198,6 +198,11 @@ private slots:
         QVERIFY(frozenHeader->isVisible());
         QCOMPARE(frozenHeader->height(), table->GroupHeader()->height());
         QCOMPARE(frozenHeader->mapTo(table, QPoint()).y(), table->GroupHeader()->mapTo(table, QPoint()).y());
+        // What the user sees at the frozen captions is the frozen header, not the scrolled one.
+        for (int y : {2, frozenHeader->height() - 3}) {
+            QWidget *seen = table->childAt(frozenHeader->mapTo(table, QPoint(frozenHeader->width() - 3, y)));
+            QVERIFY(seen == frozenHeader || seen == frozenHeader->viewport());
+        }
         QCOMPARE(frozen->horizontalScrollBar()->value(), 0);
         int frozenWidth = 0;
         for (int c = 0; c < 2; ++c) {

@@ -10,6 +10,8 @@ FrozenTableView::FrozenTableView(QWidget *parent)
 {
     setHorizontalHeader(m_header);
     m_frozenView->setHorizontalHeader(m_frozenHeader);
+    // Over the scrolling header too, not only over the body.
+    m_frozenView->raise();
     m_frozenView->setFocusPolicy(Qt::NoFocus);
     m_frozenView->verticalHeader()->hide();
     m_frozenView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
