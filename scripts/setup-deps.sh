@@ -9,6 +9,7 @@ packages=(
   libxlsxwriter-dev
   libsqlite3-dev libpq-dev postgresql sqlite3
   xvfb xauth fonts-noto-cjk imagemagick poppler-utils unzip
+  qt6-translations-l10n
 )
 
 missing=()

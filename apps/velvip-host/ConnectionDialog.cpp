@@ -1,15 +1,19 @@
 #include "ConnectionDialog.h"
 
+#include "Database.h"
+#include "VelError.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
+#include <QApplication>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -20,9 +24,10 @@ ConnectionDialog::ConnectionDialog(const ConnectionSettings &s, QWidget *parent)
       m_sqlitePath(new QLineEdit(s.sqlitePath, this)), m_host(new QLineEdit(s.host, this)),
       m_port(new QSpinBox(this)), m_database(new QLineEdit(s.database, this)), m_user(new QLineEdit(s.user, this)),
       m_password(new QLineEdit(s.password, this)), m_rememberPassword(new QCheckBox(QStringLiteral("记住密码"), this)),
-      m_appType(new QSpinBox(this)), m_isBranch(new QCheckBox(QStringLiteral("本机是分店"), this)),
+      m_appType(new QComboBox(this)), m_isBranch(new QCheckBox(QStringLiteral("本机是分店"), this)),
       m_shareCards(new QCheckBox(QStringLiteral("储值卡各店通用"), this)),
-      m_branchNum(new QLineEdit(s.context.value(QStringLiteral("BranchNum")).toString(), this))
+      m_branchNum(new QLineEdit(s.context.value(QStringLiteral("BranchNum")).toString(), this)),
+      m_message(new QLabel(this))
 {
     setWindowTitle(QStringLiteral("连接设置"));
     m_kind->addItems({QStringLiteral("演示数据库（内置）"), QStringLiteral("SQLite 数据库文件"),
@@ -63,8 +68,14 @@ ConnectionDialog::ConnectionDialog(const ConnectionSettings &s, QWidget *parent)
 
     auto *contextBox = new QGroupBox(QStringLiteral("登录环境"), this);
     auto *contextForm = new QFormLayout(contextBox);
-    m_appType->setRange(0, 255);
-    m_appType->setValue(s.context.value(QStringLiteral("AppType"), 2).toInt());
+    // What each application type changes in the reports: the title block and the grouping lists.
+    m_appType->addItem(QStringLiteral("1 - 标题不列辅助属性和订单编号"), 1);
+    m_appType->addItem(QStringLiteral("2 - 完整标题（默认）"), 2);
+    m_appType->addItem(QStringLiteral("4 - 完整标题，分组列表按类型 4 筛选"), 4);
+    const int appType = s.context.value(QStringLiteral("AppType"), 2).toInt();
+    if (m_appType->findData(appType) < 0)
+        m_appType->addItem(QString::number(appType), appType);
+    m_appType->setCurrentIndex(m_appType->findData(appType));
     m_isBranch->setChecked(s.context.value(QStringLiteral("ISBranch")).toBool());
     m_shareCards->setChecked(s.context.value(QStringLiteral("SVCardShareType")).toBool());
     contextForm->addRow(QStringLiteral("应用类型"), m_appType);
@@ -73,6 +84,8 @@ ConnectionDialog::ConnectionDialog(const ConnectionSettings &s, QWidget *parent)
     contextForm->addRow(QStringLiteral("分店编码"), m_branchNum);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    QPushButton *test = buttons->addButton(QStringLiteral("测试连接"), QDialogButtonBox::ActionRole);
+    connect(test, &QPushButton::clicked, this, &ConnectionDialog::TestConnection);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -82,7 +95,53 @@ ConnectionDialog::ConnectionDialog(const ConnectionSettings &s, QWidget *parent)
     layout->addLayout(kindForm);
     layout->addWidget(m_pages);
     layout->addWidget(contextBox);
+    m_message->setWordWrap(true);
+    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_message);
     layout->addWidget(buttons);
+}
+
+QString ConnectionDialog::MessageText() const
+{
+    return m_message->text();
+}
+
+void ConnectionDialog::showMessage(const QString &text, bool ok)
+{
+    m_message->setStyleSheet(ok ? QStringLiteral("QLabel { color: #006000; }") : QStringLiteral("QLabel { color: #a00000; }"));
+    m_message->setText(text);
+}
+
+QString ConnectionDialog::problem(const ConnectionSettings &s)
+{
+    if (s.kind == ConnectionSettings::Kind::SQLite && s.sqlitePath.isEmpty())
+        return QStringLiteral("请选择 SQLite 数据库文件。");
+    if (s.kind == ConnectionSettings::Kind::SQLite && !QFileInfo(s.sqlitePath).isFile())
+        return QStringLiteral("数据库文件不存在：%1").arg(s.sqlitePath);
+    if (s.kind == ConnectionSettings::Kind::PostgreSQL && (s.host.isEmpty() || s.database.isEmpty()))
+        return QStringLiteral("请填写 PostgreSQL 的主机和数据库。");
+    return {};
+}
+
+void ConnectionDialog::TestConnection()
+{
+    const ConnectionSettings s = Settings();
+    if (const QString bad = problem(s); !bad.isEmpty()) {
+        showMessage(bad, false);
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+        const QString text = s.PropsString();
+        // The read-only session the reports use, dropped again so that the next run reconnects.
+        Database::ForReports(text);
+        Database::Release(text);
+        QApplication::restoreOverrideCursor();
+        showMessage(QStringLiteral("连接成功：%1").arg(s.Describe()), true);
+    } catch (const VelError &e) {
+        QApplication::restoreOverrideCursor();
+        showMessage(QStringLiteral("连接失败：%1").arg(e.Description()), false);
+    }
 }
 
 ConnectionSettings ConnectionDialog::Settings() const
@@ -96,7 +155,7 @@ ConnectionSettings ConnectionDialog::Settings() const
     s.user = m_user->text().trimmed();
     s.password = m_password->text();
     s.rememberPassword = m_rememberPassword->isChecked();
-    s.context = {{QStringLiteral("AppType"), m_appType->value()},
+    s.context = {{QStringLiteral("AppType"), m_appType->currentData().toInt()},
                  {QStringLiteral("ISBranch"), m_isBranch->isChecked()},
                  {QStringLiteral("SVCardShareType"), m_shareCards->isChecked()},
                  {QStringLiteral("BranchNum"), m_branchNum->text().trimmed()}};
@@ -105,14 +164,8 @@ ConnectionSettings ConnectionDialog::Settings() const
 
 void ConnectionDialog::accept()
 {
-    const ConnectionSettings s = Settings();
-    QString problem;
-    if (s.kind == ConnectionSettings::Kind::SQLite && s.sqlitePath.isEmpty())
-        problem = QStringLiteral("请选择 SQLite 数据库文件。");
-    else if (s.kind == ConnectionSettings::Kind::PostgreSQL && (s.host.isEmpty() || s.database.isEmpty()))
-        problem = QStringLiteral("请填写 PostgreSQL 的主机和数据库。");
-    if (!problem.isEmpty()) {
-        QMessageBox::warning(this, windowTitle(), problem);
+    if (const QString bad = problem(Settings()); !bad.isEmpty()) {
+        showMessage(bad, false);
         return;
     }
     QDialog::accept();

@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QSpinBox;
 class QStackedWidget;
@@ -21,9 +22,18 @@ public:
 
     ConnectionSettings Settings() const;
 
+    // Opens the connection the dialog describes and says whether it worked.
+    void TestConnection();
+    // The outcome of the last test or check, as shown in the dialog.
+    QString MessageText() const;
+
+    // Refuses settings that cannot work (a SQLite file that does not exist, ...).
     void accept() override;
 
 private:
+    static QString problem(const ConnectionSettings &s);
+    void showMessage(const QString &text, bool ok);
+
     QComboBox *m_kind;
     QStackedWidget *m_pages;
     QLineEdit *m_sqlitePath;
@@ -33,8 +43,9 @@ private:
     QLineEdit *m_user;
     QLineEdit *m_password;
     QCheckBox *m_rememberPassword;
-    QSpinBox *m_appType;
+    QComboBox *m_appType;
     QCheckBox *m_isBranch;
     QCheckBox *m_shareCards;
     QLineEdit *m_branchNum;
+    QLabel *m_message;
 };

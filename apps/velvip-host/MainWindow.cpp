@@ -3,14 +3,19 @@
 #include "ConnectionDialog.h"
 #include "Dictionary.h"
 #include "FilterDates.h"
+#include "FindBar.h"
 #include "ReportSession.h"
+#include "ReportTableModel.h"
 #include "ReportView.h"
+#include "TabTitle.h"
 #include "VelError.h"
 #include "facade/Application.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -25,6 +30,17 @@ struct MainWindow::Tab
 {
     std::unique_ptr<Application> app = std::make_unique<Application>();
     ReportView *view = nullptr;
+    QString label;
+    qint64 elapsedMs = 0;
+
+    // Runs the report through Application and times it.
+    void Run()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        app->GetReportData();
+        elapsedMs = timer.elapsed();
+    }
 };
 
 MainWindow::MainWindow(QWidget *parent)
@@ -40,14 +56,11 @@ MainWindow::MainWindow(QWidget *parent)
 
     m_tabs->setTabsClosable(true);
     m_tabs->setDocumentMode(true);
-    connect(m_tabs, &QTabWidget::tabCloseRequested, this, [this](int index) {
-        QWidget *page = m_tabs->widget(index);
-        m_tabs->removeTab(index);
-        std::erase_if(m_openTabs, [page](const std::unique_ptr<Tab> &t) { return t->view == page; });
-        page->deleteLater();
+    connect(m_tabs, &QTabWidget::tabCloseRequested, this, &MainWindow::closeTab);
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this] {
         updateActions();
+        updateStatus();
     });
-    connect(m_tabs, &QTabWidget::currentChanged, this, &MainWindow::updateActions);
 
     auto *splitter = new QSplitter(this);
     splitter->addWidget(m_reports);
@@ -62,7 +75,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_connection = ConnectionSettings::Load(settings);
     if (!restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray()))
         resize(1280, 760);
-    m_status->setText(m_connection.Describe());
+    updateStatus();
     updateActions();
 }
 
@@ -79,19 +92,84 @@ void MainWindow::createActions()
     bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
     bar->addAction(QStringLiteral("运行报表"), this, &MainWindow::runSelected);
     m_refresh = bar->addAction(QStringLiteral("刷新"), this, &MainWindow::refreshCurrent);
+    m_refresh->setShortcut(Qt::Key_F5);
     bar->addSeparator();
     m_reportActions << bar->addAction(QStringLiteral("导出 CSV"), this, [this] { exportCurrent(QStringLiteral("csv")); });
     m_reportActions << bar->addAction(QStringLiteral("导出 Excel"), this, [this] { exportCurrent(QStringLiteral("xlsx")); });
     m_reportActions << bar->addAction(QStringLiteral("导出 PDF"), this, [this] { exportCurrent(QStringLiteral("pdf")); });
     m_reportActions << bar->addAction(QStringLiteral("打印预览"), this, &MainWindow::printCurrent);
+    m_reportActions.last()->setShortcut(QKeySequence::Print);
     bar->addSeparator();
     bar->addAction(QStringLiteral("连接设置"), this, &MainWindow::editConnection);
+
+    // Keyboard only: the toolbar already has a button for each export.
+    auto addShortcut = [this](const QKeySequence &keys, auto slot) {
+        auto *action = new QAction(this);
+        action->setShortcut(keys);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+        return action;
+    };
+    m_reportActions << addShortcut(QKeySequence(Qt::CTRL | Qt::Key_E), [this] { exportCurrent(QString()); });
+    m_reportActions << addShortcut(QKeySequence::Find, [this] {
+        if (ReportView *view = CurrentView())
+            view->Find()->Open();
+    });
+    addShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), [this] {
+        if (m_tabs->currentIndex() >= 0)
+            closeTab(m_tabs->currentIndex());
+    });
+    addShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), [this] {
+        if (m_tabs->count() > 1)
+            m_tabs->setCurrentIndex((m_tabs->currentIndex() + 1) % m_tabs->count());
+    });
+}
+
+void MainWindow::closeTab(int index)
+{
+    QWidget *page = m_tabs->widget(index);
+    m_tabs->removeTab(index);
+    std::erase_if(m_openTabs, [page](const std::unique_ptr<Tab> &t) { return t->view == page; });
+    page->deleteLater();
+    updateActions();
+}
+
+MainWindow::Tab *MainWindow::currentTab() const
+{
+    ReportView *view = CurrentView();
+    for (const auto &tab : m_openTabs)
+        if (view && tab->view == view)
+            return tab.get();
+    return nullptr;
+}
+
+QString MainWindow::connectionText() const
+{
+    return m_overrideProps.isEmpty() ? m_connection.Describe() : ReportSession::MaskedPropsString(m_overrideProps);
+}
+
+QString MainWindow::StatusText() const
+{
+    return m_status->text();
+}
+
+void MainWindow::updateStatus()
+{
+    const Tab *tab = currentTab();
+    if (!tab || !tab->view->ErrorText().isEmpty()) {
+        m_status->setText(connectionText());
+        return;
+    }
+    m_status->setText(QStringLiteral("明细 %1 行    用时 %2 秒    %3")
+                          .arg(QLocale(QLocale::Chinese).toString(tab->view->Model()->DetailRowCount()))
+                          .arg(double(tab->elapsedMs) / 1000.0, 0, 'f', 2)
+                          .arg(connectionText()));
 }
 
 void MainWindow::OverrideConnection(const QString &propsString)
 {
     m_overrideProps = propsString;
-    m_status->setText(ReportSession::MaskedPropsString(propsString));
+    updateStatus();
 }
 
 bool MainWindow::prepareConnection()
@@ -114,7 +192,7 @@ bool MainWindow::prepareConnection()
     }
 }
 
-ReportView *MainWindow::OpenReport(qint32 rptId, const DictionaryPtr &filter)
+ReportView *MainWindow::OpenReport(qint32 rptId, const DictionaryPtr &filter, const QString &label)
 {
     if (!prepareConnection())
         return nullptr;
@@ -135,13 +213,18 @@ ReportView *MainWindow::OpenReport(qint32 rptId, const DictionaryPtr &filter)
         if (!app.Result()->Value(QStringLiteral("OK")).toBool())
             return nullptr;   // cancelled; the dialog host has reported any error
     }
-    app.GetReportData();
+    tab->Run();
+    tab->label = label;
     tab->view = new ReportView(m_tabs);
-    showReport(tab.get());
-    const int index = m_tabs->addTab(tab->view, ReportSession::ReportName(rptId));
-    m_tabs->setCurrentIndex(index);
+    connect(tab->view, &ReportView::DrillRequested, this,
+            [this](qint32 id, const DictionaryPtr &detailFilter, const QString &detailLabel) {
+                OpenReport(id, detailFilter, detailLabel);
+            });
     ReportView *view = tab->view;
     m_openTabs.push_back(std::move(tab));
+    const int index = m_tabs->addTab(view, QString());
+    showReport(m_openTabs.back().get());
+    m_tabs->setCurrentIndex(index);
     updateActions();
     return view;
 }
@@ -151,8 +234,12 @@ void MainWindow::showReport(Tab *tab)
     const ReportOutput report = ReportSession::Collect(*tab->app);
     tab->view->SetReport(report);
     const int index = m_tabs->indexOf(tab->view);
+    const QString name = report.Name().isEmpty() ? ReportSession::ReportName(tab->app->RptID()) : report.Name();
     if (index >= 0)
-        m_tabs->setTabText(index, report.Name().isEmpty() ? ReportSession::ReportName(tab->app->RptID()) : report.Name());
+        m_tabs->setTabText(index, TabTitle::ForReport(name, tab->app->Filter())
+                                      + (tab->label.isEmpty() ? QString() : QLatin1Char(' ') + tab->label));
+    if (tab->view == CurrentView())
+        updateStatus();
 }
 
 ReportView *MainWindow::CurrentView() const
@@ -169,16 +256,14 @@ void MainWindow::runSelected()
 
 void MainWindow::refreshCurrent()
 {
-    ReportView *view = CurrentView();
-    for (const auto &tab : m_openTabs) {
-        if (tab->view != view)
-            continue;
-        if (!prepareConnection())
-            return;
-        tab->app->GetReportData();
-        showReport(tab.get());
+    Tab *tab = currentTab();
+    if (!tab || !prepareConnection())
         return;
-    }
+    // A failed run leaves "OK" False, on which GetReportData does nothing; writing the tab's
+    // filter back makes the run happen, on the connection and context just published.
+    tab->app->SetFilter(tab->app->Filter());
+    tab->Run();
+    showReport(tab);
 }
 
 void MainWindow::editConnection()
@@ -190,20 +275,31 @@ void MainWindow::editConnection()
     m_overrideProps.clear();
     QSettings settings;
     m_connection.Save(settings);
-    m_status->setText(m_connection.Describe());
+    updateStatus();
 }
 
-void MainWindow::exportCurrent(const QString &kind)
+void MainWindow::exportCurrent(QString kind)
 {
     ReportView *view = CurrentView();
     if (!view)
         return;
     const QString name = m_tabs->tabText(m_tabs->currentIndex());
-    const QString filter = kind == QLatin1String("csv") ? QStringLiteral("CSV 文件 (*.csv)")
-        : kind == QLatin1String("xlsx") ? QStringLiteral("Excel 工作簿 (*.xlsx)") : QStringLiteral("PDF 文件 (*.pdf)");
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出"), name + QLatin1Char('.') + kind, filter);
+    const QString csv = QStringLiteral("CSV 文件 (*.csv)");
+    const QString xlsx = QStringLiteral("Excel 工作簿 (*.xlsx)");
+    const QString pdf = QStringLiteral("PDF 文件 (*.pdf)");
+    QString filter = kind == QLatin1String("csv") ? csv : kind == QLatin1String("xlsx") ? xlsx : pdf;
+    QString selected = kind.isEmpty() ? xlsx : filter;
+    if (kind.isEmpty())
+        filter = QStringList{xlsx, csv, pdf}.join(QStringLiteral(";;"));
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出"), name + QLatin1Char('.') + (kind.isEmpty() ? QStringLiteral("xlsx") : kind),
+                                                filter, &selected);
     if (path.isEmpty())
         return;
+    if (kind.isEmpty()) {
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        kind = suffix == QLatin1String("csv") || suffix == QLatin1String("pdf") || suffix == QLatin1String("xlsx")
+            ? suffix : selected == csv ? QStringLiteral("csv") : selected == pdf ? QStringLiteral("pdf") : QStringLiteral("xlsx");
+    }
     if (!path.endsWith(QLatin1Char('.') + kind, Qt::CaseInsensitive))
         path += QLatin1Char('.') + kind;
     try {

@@ -28,9 +28,12 @@ public:
 
     // Runs a report into a new tab: through its filter dialog, or with the given filter.
     // Returns the tab's view, or nullptr when the user cancelled or the connection failed.
-    ReportView *OpenReport(qint32 rptId, const DictionaryPtr &filter = nullptr);
+    // label says what a drill-down tab is filtered to; it is added to the tab's title.
+    ReportView *OpenReport(qint32 rptId, const DictionaryPtr &filter = nullptr, const QString &label = {});
     ReportView *CurrentView() const;
     QTabWidget *Tabs() const { return m_tabs; }
+    // The status line: detail rows, time taken and the connection of the current tab.
+    QString StatusText() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -39,10 +42,16 @@ private:
     struct Tab;
 
     void createActions();
+    void closeTab(int index);
+    Tab *currentTab() const;
+    // The connection in use, password masked.
+    QString connectionText() const;
+    void updateStatus();
     void runSelected();
     void refreshCurrent();
     void editConnection();
-    void exportCurrent(const QString &kind);
+    // kind "csv", "xlsx" or "pdf"; empty lets the user choose by file type.
+    void exportCurrent(QString kind);
     void printCurrent();
     void updateActions();
     // Publishes the context and the connection text; false when there is no connection.

@@ -1,11 +1,19 @@
+#include "Dictionary.h"
+#include "DrillDown.h"
+#include "FindBar.h"
+#include "FrozenTableView.h"
 #include "HostKit.h"
 #include "MainWindow.h"
 #include "ReportSession.h"
+#include "ReportTableModel.h"
 #include "ReportView.h"
+#include "Translations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QTimer>
 
 #include "DemoChain.h"
@@ -29,6 +37,39 @@ int takeScreenshots(MainWindow &window, const QString &folder)
         if (!window.grab().save(path))
             ++failures;
     }
+    const auto save = [&](const QString &name) {
+        QApplication::processEvents();
+        if (!window.grab().save(QDir(folder).filePath(QStringLiteral("host-%1.png").arg(name))))
+            ++failures;
+    };
+    // The ledger scrolled right: the frozen columns keep their header.
+    window.Tabs()->setCurrentIndex(0);
+    if (ReportView *ledger = window.CurrentView()) {
+        QScrollBar *bar = ledger->Table()->horizontalScrollBar();
+        bar->setValue(bar->maximum() / 2);
+        save(QStringLiteral("10901-scrolled"));
+        ledger->Find()->Open();
+        ledger->Find()->Edit()->setText(QStringLiteral("充值"));
+        save(QStringLiteral("find"));
+        ledger->Find()->Close();
+    }
+    // A card's lines, drilled down from its row in the sales by card.
+    DictionaryPtr byCard = ReportSession::SampleFilter(10902);
+    byCard->SetValue(QStringLiteral("GroupBy"), qint32(0));
+    if (ReportView *sales = window.OpenReport(10902, byCard)) {
+        if (const auto target = DrillDown::ForRow(sales->Model()->Report(), 0)) {
+            window.OpenReport(target->rptId, target->filter, target->label);
+            save(QStringLiteral("drilldown"));
+        } else {
+            ++failures;
+        }
+    }
+    // A period without sales.
+    DictionaryPtr none = ReportSession::SampleFilter(10903);
+    none->SetValue(QStringLiteral("BDate"), QStringLiteral("2031-01-01 00:00:00"));
+    none->SetValue(QStringLiteral("EDate"), QStringLiteral("2031-01-31 23:59:59"));
+    window.OpenReport(10903, none);
+    save(QStringLiteral("empty"));
     return failures == 0 ? 0 : 1;
 }
 
@@ -38,6 +79,8 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     ReportSession::SetApplicationIdentity();
+    if (!InstallQtTranslations())
+        qWarning("%s", qPrintable(QStringLiteral("未安装 Qt 的中文翻译（qt6-translations-l10n），标准对话框将显示英文")));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("会员报表桌面主程序。"));
     parser.addHelpOption();

@@ -1,13 +1,21 @@
+#include "ConnectionDialog.h"
 #include "ConnectionSettings.h"
 #include "DemoChain.h"
 #include "Dictionary.h"
+#include "FindBar.h"
 #include "FrozenTableView.h"
 #include "MainWindow.h"
+#include "Recordset.h"
 #include "ReportSession.h"
 #include "ReportTableModel.h"
 #include "ReportView.h"
+#include "Translations.h"
 
+#include <QComboBox>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
 #include <QTabWidget>
@@ -21,6 +29,14 @@ class tst_Host : public QObject
 
     QTemporaryDir m_dir;
     QString m_props;
+
+    // The progress window of a run takes the activation away, and offscreen no window
+    // manager gives it back; window shortcuts need the window active.
+    static void activate(QWidget &window)
+    {
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+    }
 
 private slots:
     void initTestCase()
@@ -56,7 +72,9 @@ private slots:
             QVERIFY2(view, qPrintable(QString::number(id)));
             QVERIFY2(view->ErrorText().isEmpty(), qPrintable(QString("%1: %2").arg(id).arg(view->ErrorText())));
             QVERIFY2(view->Model()->rowCount() > 0, qPrintable(QString::number(id)));
-            QCOMPARE(window.Tabs()->tabText(window.Tabs()->currentIndex()), ReportSession::ReportName(id));
+            // The sample filter covers January 2024; report 10906 has no period.
+            QCOMPARE(window.Tabs()->tabText(window.Tabs()->currentIndex()),
+                     ReportSession::ReportName(id) + (id == 10906 ? "" : " 2024-01"));
             QCOMPARE(view->Table()->FrozenColumnCount(), view->Model()->Report().FrozenColumns());
         }
         QCOMPARE(window.Tabs()->count(), 6);
@@ -139,6 +157,139 @@ private slots:
             QVERIFY2(view->ErrorText().isEmpty(), qPrintable(view->ErrorText()));
     }
 
+    // 刷新 after fixing the connection runs on the new one, in the same tab.
+    void refreshUsesTheCurrentConnection()
+    {
+        MainWindow window;
+        window.OverrideConnection("Driver=SQLite;Database=" + m_dir.filePath("missing.sqlite"));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        ReportView *view = window.OpenReport(10902, ReportSession::SampleFilter(10902));
+        QVERIFY(!view->ErrorText().isEmpty());
+        window.OverrideConnection(m_props);
+        activate(window);
+        QTest::keyClick(&window, Qt::Key_F5);
+        QCOMPARE(window.Tabs()->count(), 1);
+        QVERIFY2(view->ErrorText().isEmpty(), qPrintable(view->ErrorText()));
+        QVERIFY(view->Model()->DetailRowCount() > 0);
+        QCOMPARE(window.StatusText().section("    ", 0, 0),
+                 QString("明细 %1 行").arg(view->Model()->DetailRowCount()));
+        QVERIFY(window.StatusText().contains("用时"));
+        QVERIFY(window.StatusText().contains("small.sqlite"));
+    }
+
+    void runWithoutRowsSaysSo()
+    {
+        MainWindow window;
+        window.OverrideConnection(m_props);
+        DictionaryPtr filter = ReportSession::SampleFilter(10903);
+        filter->SetValue("BDate", "2031-01-01 00:00:00");
+        filter->SetValue("EDate", "2031-01-31 23:59:59");
+        ReportView *view = window.OpenReport(10903, filter);
+        QVERIFY2(view->ErrorText().isEmpty(), qPrintable(view->ErrorText()));
+        QVERIFY(view->IsEmptyResult());
+        QVERIFY(window.StatusText().startsWith("明细 0 行"));
+    }
+
+    // The report list runs on Enter; Ctrl+Tab, Ctrl+F and Ctrl+W act on the tabs.
+    void keyboardDrivesTheWindow()
+    {
+        MainWindow window;
+        window.OverrideConnection(m_props);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto *list = window.findChild<QListWidget *>();
+        list->setFocus();
+        list->setCurrentRow(5);
+        QTimer::singleShot(50, this, [] {
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                for (QPushButton *b : dialog->findChildren<QPushButton *>())
+                    if (b->text() == QStringLiteral("确定"))
+                        b->click();
+        });
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(window.Tabs()->count(), 1);
+        QVERIFY(window.Tabs()->tabText(0).startsWith(ReportSession::ReportName(10906)));
+        window.OpenReport(10902, ReportSession::SampleFilter(10902));
+        QCOMPARE(window.Tabs()->currentIndex(), 1);
+        activate(window);
+        QTest::keyClick(&window, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(window.Tabs()->currentIndex(), 0);
+        QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(window.CurrentView()->Find()->isVisible());
+        QVERIFY(window.CurrentView()->Find()->Edit()->hasFocus());
+        QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+        QTRY_COMPARE(window.Tabs()->count(), 1);
+        QVERIFY(window.Tabs()->tabText(0).startsWith(ReportSession::ReportName(10902)));
+    }
+
+    // A double click on a card's row opens its detail in a new tab, through Application.
+    void doubleClickDrillsDown_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QString>("cardField");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("detailCardField");
+        QTest::newRow("10902_card_to_its_lines") << 10902 << "FNo" << 10903 << "FMemCardID";
+        QTest::newRow("10901_card_to_its_lines") << 10901 << "FCardId" << 10903 << "FMemCardID";
+        QTest::newRow("10905_topup_to_card_ledger") << 10905 << "FCardID" << 10901 << "FCardId";
+        QTest::newRow("10904_gift_to_card_ledger") << 10904 << "FCardID" << 10901 << "FCardId";
+    }
+
+    void doubleClickDrillsDown()
+    {
+        QFETCH(int, from);
+        QFETCH(QString, cardField);
+        QFETCH(int, to);
+        QFETCH(QString, detailCardField);
+        MainWindow window;
+        window.OverrideConnection(m_props);
+        DictionaryPtr filter = ReportSession::SampleFilter(from);
+        if (from == 10902 || from == 10904)
+            filter->SetValue("GroupBy", qint32(from == 10902 ? 0 : 1));
+        ReportView *view = window.OpenReport(from, filter);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const ReportOutput report = view->Model()->Report();
+        const int cardField_ = report.rs->FieldIndex(cardField);
+        int row = 0;
+        while (view->Model()->index(row, 0).data(ReportTableModel::RowKindRole).toInt() != 0)
+            ++row;
+        const QString card = report.rs->TextAt(view->Model()->SourceRow(row), cardField_);
+        QVERIFY(!card.isEmpty());
+        QTableView *table = view->Table();
+        QSignalSpy drill(view, &ReportView::DrillRequested);
+        table->scrollTo(table->model()->index(row, 3));
+        const QPoint cell = table->visualRect(table->model()->index(row, 3)).center();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell);
+        QCOMPARE(drill.count(), 1);
+
+        QCOMPARE(window.Tabs()->count(), 2);
+        ReportView *detail = window.CurrentView();
+        QVERIFY(detail != view);
+        QVERIFY2(detail->ErrorText().isEmpty(), qPrintable(detail->ErrorText()));
+        QCOMPARE(detail->Model()->Report().filter->Value("RptID").toInt(), to);
+        QCOMPARE(window.Tabs()->tabText(1), ReportSession::ReportName(to) + " 2024-01 会员卡 " + card);
+        const ReportOutput lines = detail->Model()->Report();
+        const int detailCard = lines.rs->FieldIndex(detailCardField);
+        QVERIFY(detail->Model()->DetailRowCount() > 0);
+        for (int r = 0; r < detail->Model()->rowCount(); ++r)
+            if (detail->Model()->index(r, 0).data(ReportTableModel::RowKindRole).toInt() == 0)
+                QCOMPARE(lines.rs->TextAt(r, detailCard), card);
+        if (from == 10902) {
+            // The card's sales of the period (one row per branch) are its lines of the period.
+            double lineSum = 0, salesSum = 0;
+            for (int r = 0; r < lines.rs->RecordCount(); ++r)
+                if (detail->Model()->index(r, 0).data(ReportTableModel::RowKindRole).toInt() == 0)
+                    lineSum += lines.rs->DoubleAt(r, lines.rs->FieldIndex("FSaleAmount"));
+            for (int r = 0; r < report.rs->RecordCount(); ++r)
+                if (report.rs->TextAt(r, cardField_) == card && report.rs->IntAt(r, report.rs->FieldIndex("FRowKind")) == 0)
+                    salesSum += report.rs->DoubleAt(r, report.rs->FieldIndex("FpayAmount"));
+            QVERIFY(qAbs(lineSum - salesSum) < 0.005);
+        }
+    }
+
     void connectionSettingsKeepPasswordOnlyWhenAsked_data()
     {
         QTest::addColumn<bool>("remember");
@@ -173,6 +324,62 @@ private slots:
         QCOMPARE(loaded.context.value("BranchNum").toString(), "003");
         QVERIFY(!loaded.Describe().contains("Pw;with"));
         QVERIFY(s.PropsString().contains("Port=6543"));
+    }
+
+    // The dialog refuses what cannot work and tests a connection without showing its password.
+    void connectionDialogChecksTheConnection_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("sqliteFile");
+        QTest::addColumn<bool>("test");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("missing_sqlite_file_refused") << int(ConnectionSettings::Kind::SQLite) << "missing.sqlite" << false
+                                                     << "数据库文件不存在：" << false;
+        QTest::newRow("sqlite_file_tested") << int(ConnectionSettings::Kind::SQLite) << "small.sqlite" << true
+                                            << "连接成功：" << true;
+        QTest::newRow("closed_port_fails_plainly") << int(ConnectionSettings::Kind::PostgreSQL) << "" << true
+                                                   << "连接失败：" << true;
+    }
+
+    void connectionDialogChecksTheConnection()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, sqliteFile);
+        QFETCH(bool, test);
+        QFETCH(QString, message);
+        QFETCH(bool, accepted);
+        ConnectionSettings s;
+        s.kind = ConnectionSettings::Kind(kind);
+        s.sqlitePath = sqliteFile.isEmpty() ? QString() : m_dir.filePath(sqliteFile);
+        s.port = 1;
+        s.database = "velvip";
+        s.user = "report";
+        s.password = "Sekr1t-pw";
+        s.context = ReportSession::DefaultContext();
+        s.context["AppType"] = 1;
+        ConnectionDialog dialog(s);
+        QVERIFY(dialog.findChild<QComboBox *>() != nullptr);
+        QCOMPARE(dialog.Settings().context.value("AppType").toInt(), 1);
+        if (test) {
+            for (QPushButton *b : dialog.findChildren<QPushButton *>())
+                if (b->text() == "测试连接")
+                    b->click();
+        } else {
+            dialog.accept();
+        }
+        QVERIFY2(dialog.MessageText().startsWith(message), qPrintable(dialog.MessageText()));
+        QVERIFY(!dialog.MessageText().contains("Sekr1t"));
+        dialog.accept();
+        QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+    }
+
+    void standardButtonsSpeakChinese()
+    {
+        QVERIFY(InstallQtTranslations());
+        QDialogButtonBox box(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
+        QVERIFY2(box.button(QDialogButtonBox::Save)->text().contains("保存"), qPrintable(box.button(QDialogButtonBox::Save)->text()));
+        QVERIFY(box.button(QDialogButtonBox::Cancel)->text().contains("取消"));
     }
 
     void windowRemembersGeometry()

@@ -1,3 +1,4 @@
+#include "FindBar.h"
 #include "FrozenTableView.h"
 #include "GroupHeaderView.h"
 #include "ReportFixture.h"
@@ -6,6 +7,9 @@
 #include "ReportWriters.h"
 #include "VelError.h"
 
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -37,6 +41,16 @@ ReportOutput tallLedger(int details, bool sortable)
     }
     r.rs = rs;
     r.property->SetValue("EnableSort", sortable);
+    return r;
+}
+
+// The ledger with its total far below the rows sized from, and one detail amount there too.
+ReportOutput ledgerWithLateTotals(double detail, double total)
+{
+    ReportOutput r = tallLedger(400, false);
+    r.rs->SetDouble(350, 3, detail);
+    r.rs->SetDouble(r.rs->RecordCount() - 1, 3, total);
+    r.rs->SetDouble(r.rs->RecordCount() - 1, 4, total / 3);
     return r;
 }
 
@@ -142,6 +156,180 @@ private slots:
         table->SetColumnShown(0, false);
         QVERIFY(frozen->isColumnHidden(0));
         QCOMPARE(frozen->width(), table->columnWidth(1));
+    }
+
+    // Frozen header over frozen body, both in step with the scrolling part, whatever the user did.
+    void frozenHeaderStaysOverItsColumns_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::newRow("scrolled_right") << "scroll";
+        QTest::newRow("frozen_column_widened_then_scrolled") << "resize";
+        QTest::newRow("frozen_column_hidden_then_scrolled") << "hide";
+        QTest::newRow("sorted_then_scrolled") << "sort";
+    }
+
+    void frozenHeaderStaysOverItsColumns()
+    {
+        QFETCH(QString, action);
+        ReportView view;
+        view.resize(520, 320);
+        view.SetReport(tallLedger(300, true));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        FrozenTableView *table = view.Table();
+        QTableView *frozen = table->FrozenView();
+        GroupHeaderView *frozenHeader = table->FrozenGroupHeader();
+        if (action == "resize")
+            table->setColumnWidth(1, table->columnWidth(1) + 35);
+        else if (action == "hide")
+            table->SetColumnShown(0, false);
+        else if (action == "sort")
+            QTest::mouseClick(table->GroupHeader()->viewport(), Qt::LeftButton, {},
+                              QPoint(table->columnViewportPosition(3) + 5, 5));
+        QScrollBar *bar = table->horizontalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        for (int step = 0; step < 4; ++step) {
+            bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            QApplication::processEvents();
+        }
+        QVERIFY(bar->value() > 0);
+
+        // The frozen header sits where the main header is, as tall, over the frozen body.
+        QVERIFY(frozenHeader->isVisible());
+        QCOMPARE(frozenHeader->height(), table->GroupHeader()->height());
+        QCOMPARE(frozenHeader->mapTo(table, QPoint()).y(), table->GroupHeader()->mapTo(table, QPoint()).y());
+        // What the user sees at the frozen captions is the frozen header, not the scrolled one.
+        for (int y : {2, frozenHeader->height() - 3}) {
+            QWidget *seen = table->childAt(frozenHeader->mapTo(table, QPoint(frozenHeader->width() - 3, y)));
+            QVERIFY(seen == frozenHeader || seen == frozenHeader->viewport());
+        }
+        QCOMPARE(frozen->horizontalScrollBar()->value(), 0);
+        int frozenWidth = 0;
+        for (int c = 0; c < 2; ++c) {
+            QCOMPARE(frozen->isColumnHidden(c), table->isColumnHidden(c));
+            if (table->isColumnHidden(c))
+                continue;
+            QCOMPARE(frozenHeader->sectionViewportPosition(c), frozen->columnViewportPosition(c));
+            QCOMPARE(frozenHeader->sectionSize(c), table->columnWidth(c));
+            frozenWidth += table->columnWidth(c);
+        }
+        QCOMPARE(frozen->width(), frozenWidth);
+        // The scrolling header moves with the scrolling body, and no column is cut by the frozen edge.
+        QCOMPARE(table->GroupHeader()->offset(), bar->value());
+        for (int c = 2; c < table->model()->columnCount(); ++c) {
+            if (table->isColumnHidden(c))
+                continue;
+            const int x = table->columnViewportPosition(c);
+            QCOMPARE(table->GroupHeader()->sectionViewportPosition(c), x);
+            if (x + table->columnWidth(c) > frozenWidth)
+                QVERIFY2(x >= frozenWidth, qPrintable(QString("column %1 at %2 under frozen edge %3").arg(c).arg(x).arg(frozenWidth)));
+        }
+        if (action == "sort")
+            QCOMPARE(frozenHeader->sortIndicatorSection(), 3);
+    }
+
+    // Totals far below the sampled rows and numbers met only when scrolled to are shown whole.
+    void numbersAreNeverCut_data()
+    {
+        QTest::addColumn<double>("detail");
+        QTest::addColumn<double>("total");
+        QTest::newRow("grand_total_below_sample") << 1234567.25 << 2054366.70;
+        QTest::newRow("wide_detail_met_when_scrolled_to") << 98765432.10 << 1522682.88;
+    }
+
+    void numbersAreNeverCut()
+    {
+        QFETCH(double, detail);
+        QFETCH(double, total);
+        ReportView view;
+        view.resize(900, 400);
+        view.SetReport(ledgerWithLateTotals(detail, total));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QTableView *table = view.Table();
+        const int last = table->model()->rowCount() - 1;
+        table->scrollTo(table->model()->index(350, 3));
+        QApplication::processEvents();
+        table->scrollToBottom();
+        QApplication::processEvents();
+        QFont bold = table->font();
+        bold.setBold(true);
+        const QFontMetrics fm(bold);
+        for (const auto &[row, column] : {std::pair{last, 3}, std::pair{last, 4}, std::pair{350, 3}}) {
+            const QString text = table->model()->index(row, column).data().toString();
+            QVERIFY(text.contains(','));
+            QTRY_VERIFY2(table->columnWidth(column) > fm.horizontalAdvance(text) + 4,
+                         qPrintable(QString("%1 in %2 px").arg(text).arg(table->columnWidth(column))));
+        }
+    }
+
+    void copyGivesTabSeparatedRowsWithHeader()
+    {
+        ReportView view;
+        view.SetReport(Fixture::SmallLedger());
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        FrozenTableView *table = view.Table();
+        table->setFocus();
+        table->selectRow(0);
+        table->selectionModel()->select(table->model()->index(3, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        const QStringList lines = QGuiApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        // Hidden columns are not copied; numbers have no thousands separators.
+        QCOMPARE(lines.at(0), "日期\t会员卡号\t会员姓名\t期初-储值卡金额\t期初-积分数额\t数量\t单价\t备注");
+        QCOMPARE(lines.at(1).split('\t').mid(0, 4), QStringList({"2024-05-01", "V0001", "张三", "1234.50"}));
+        QCOMPARE(lines.at(2).split('\t').at(1), "合计");
+    }
+
+    void resultWithoutDetailRowsSaysSo()
+    {
+        ReportView view;
+        ReportOutput r = tallLedger(0, false);
+        view.SetReport(r);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(view.IsEmptyResult());
+        QVERIFY(!view.Table()->isVisible());
+        bool notice = false;
+        for (QLabel *label : view.findChildren<QLabel *>())
+            notice |= label->isVisible() && label->text() == "没有符合条件的数据";
+        QVERIFY(notice);
+        view.SetReport(Fixture::SmallLedger());
+        QVERIFY(!view.IsEmptyResult());
+        QVERIFY(view.Table()->isVisible());
+    }
+
+    // Typing searches as it goes; Enter and Shift+Enter move through the matches, wrapping.
+    void findMovesThroughShownText()
+    {
+        ReportView view;
+        view.resize(700, 400);
+        ReportOutput r = tallLedger(60, false);
+        r.rs->SetText(5, 8, QStringLiteral("13800000000"));
+        view.SetReport(r);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        FindBar *find = view.Find();
+        find->Open();
+        QVERIFY(find->isVisible());
+        QTest::keyClicks(find->Edit(), "V00");
+        QCOMPARE(view.Table()->currentIndex().row(), 0);
+        QCOMPARE(view.Table()->currentIndex().column(), 1);
+        QTest::keyClick(find->Edit(), Qt::Key_Backspace);
+        QTest::keyClicks(find->Edit(), "05");   // cards V0059 down to V0050 on rows 1 to 10
+        QCOMPARE(view.Table()->currentIndex().data().toString(), "V0059");
+        QTest::keyClick(find->Edit(), Qt::Key_Return);
+        QCOMPARE(view.Table()->currentIndex().data().toString(), "V0058");
+        QTest::keyClick(find->Edit(), Qt::Key_Return, Qt::ShiftModifier);
+        QTest::keyClick(find->Edit(), Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(view.Table()->currentIndex().data().toString(), "V0050");
+        // Hidden columns are not searched.
+        find->Edit()->setText("13800000000");
+        QCOMPARE(find->StatusText(), "未找到");
+        QTest::keyClick(find->Edit(), Qt::Key_Escape);
+        QVERIFY(!find->isVisible());
     }
 
     void hiddenColumnsCanBeShownAndExported()

@@ -10,6 +10,8 @@ FrozenTableView::FrozenTableView(QWidget *parent)
 {
     setHorizontalHeader(m_header);
     m_frozenView->setHorizontalHeader(m_frozenHeader);
+    // Over the scrolling header too, not only over the body.
+    m_frozenView->raise();
     m_frozenView->setFocusPolicy(Qt::NoFocus);
     m_frozenView->verticalHeader()->hide();
     m_frozenView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -21,11 +23,17 @@ FrozenTableView::FrozenTableView(QWidget *parent)
     setVerticalScrollMode(ScrollPerPixel);
     m_frozenView->setVerticalScrollMode(ScrollPerPixel);
 
+    // A hidden section reports a resize to 0, so hiding and showing frozen columns lands here too.
     connect(m_header, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
-        if (logical < m_frozen) {
+        if (logical >= m_frozen)
+            return;
+        m_syncing = true;
+        m_frozenView->setColumnHidden(logical, isColumnHidden(logical));
+        if (size > 0)
             m_frozenView->setColumnWidth(logical, size);
-            updateFrozenGeometry();
-        }
+        m_syncing = false;
+        m_frozenView->setVisible(frozenWidth() > 0);
+        updateFrozenGeometry();
     });
     connect(m_frozenHeader, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
         if (!m_syncing && logical < m_frozen && columnWidth(logical) != size)
@@ -38,6 +46,12 @@ FrozenTableView::FrozenTableView(QWidget *parent)
             &QAbstractSlider::setValue);
     connect(verticalScrollBar(), &QAbstractSlider::valueChanged, m_frozenView->verticalScrollBar(),
             &QAbstractSlider::setValue);
+    // The frozen view never scrolls sideways (a click on a wide frozen cell would try to).
+    connect(m_frozenView->horizontalScrollBar(), &QAbstractSlider::valueChanged, this, [this](int value) {
+        if (value != 0)
+            m_frozenView->horizontalScrollBar()->setValue(0);
+    });
+    connect(horizontalScrollBar(), &QAbstractSlider::valueChanged, this, &FrozenTableView::snapHorizontalScroll);
     // A click on a frozen header sorts like a click on the main header.
     connect(m_frozenHeader, &QHeaderView::sectionClicked, this, [this](int logical) {
         if (!isSortingEnabled())
@@ -118,6 +132,43 @@ void FrozenTableView::updateFrozenGeometry()
     m_frozenView->verticalScrollBar()->setValue(verticalScrollBar()->value());
 }
 
+int FrozenTableView::snappedOffset(int value, bool forward) const
+{
+    const int columns = model() ? model()->columnCount() : 0;
+    const int edge = frozenWidth();
+    if (m_frozen <= 0 || edge == 0)
+        return value;
+    const int room = viewport()->width() - edge;
+    int before = 0, after = -1;
+    for (int visual = 0; visual < columns; ++visual) {
+        const int logical = m_header->logicalIndex(visual);
+        if (logical < m_frozen || isColumnHidden(logical))
+            continue;
+        // A column wider than the room beside the frozen view scrolls by pixels.
+        if (m_header->sectionSize(logical) > room)
+            return value;
+        const int offset = m_header->sectionPosition(logical) - edge;
+        if (offset <= value)
+            before = offset;
+        if (offset >= value) {
+            after = offset;
+            break;
+        }
+    }
+    if (forward && after >= 0)
+        return after;
+    return before;
+}
+
+void FrozenTableView::snapHorizontalScroll(int value)
+{
+    const bool forward = value > m_lastOffset;
+    const int snapped = snappedOffset(value, forward);
+    m_lastOffset = snapped;
+    if (snapped != value)
+        horizontalScrollBar()->setValue(snapped);
+}
+
 void FrozenTableView::resizeEvent(QResizeEvent *event)
 {
     QTableView::resizeEvent(event);
@@ -127,8 +178,16 @@ void FrozenTableView::resizeEvent(QResizeEvent *event)
 void FrozenTableView::updateGeometries()
 {
     QTableView::updateGeometries();
-    if (m_frozenView)
-        updateFrozenGeometry();
+    if (!m_frozenView)
+        return;
+    // Let the last columns scroll fully past the frozen edge.
+    QScrollBar *bar = horizontalScrollBar();
+    if (bar->maximum() > 0) {
+        const int end = snappedOffset(bar->maximum(), true);
+        if (end > bar->maximum())
+            bar->setMaximum(end);
+    }
+    updateFrozenGeometry();
 }
 
 QModelIndex FrozenTableView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)

@@ -30,6 +30,10 @@ protected:
 
 private:
     void syncColumns();
+    // The nearest scroll offset, in the direction moved, at which a column starts right at the
+    // frozen edge, so that no column is cut by the frozen view.
+    int snappedOffset(int value, bool forward) const;
+    void snapHorizontalScroll(int value);
     void updateFrozenGeometry();
     int frozenWidth() const;
 
@@ -38,4 +42,5 @@ private:
     GroupHeaderView *m_frozenHeader;
     int m_frozen = 0;
     bool m_syncing = false;
+    int m_lastOffset = 0;
 };

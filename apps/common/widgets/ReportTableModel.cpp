@@ -67,6 +67,12 @@ void ReportTableModel::SetReport(const ReportOutput &report)
     m_report.rowOrder = nullptr;
     m_order = nullptr;
     m_grid = ReportGrid(m_report, false);
+    m_summaryRows.clear();
+    const int rows = rowCount();
+    for (int r = 0; r < rows; ++r)
+        if (m_grid.KindOf(r) != RowKind::Detail)
+            m_summaryRows << r;
+    m_detailRows = rows - m_summaryRows.size();
     endResetModel();
 }
 
@@ -110,6 +116,8 @@ QVariant ReportTableModel::data(const QModelIndex &index, int role) const
         return int(m_grid.KindOf(row));
     case RawValueRole:
         return m_grid.Value(row, column);
+    case PlainTextRole:
+        return m_grid.Text(row, column, FormatStyle::Plain);
     default:
         return {};
     }

@@ -12,7 +12,11 @@ class ReportTableModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum Roles { RowKindRole = Qt::UserRole + 1, RawValueRole };
+    enum Roles {
+        RowKindRole = Qt::UserRole + 1,
+        RawValueRole,
+        PlainTextRole   // the value without thousands separators, as a spreadsheet reads it
+    };
 
     explicit ReportTableModel(QObject *parent = nullptr);
 
@@ -21,6 +25,10 @@ public:
     const ColumnLayout &Layout() const { return m_grid.Layout(); }
     // The record-set row shown at a model row.
     qint64 SourceRow(int row) const { return m_grid.SourceRow(row); }
+    // Rows that are not subtotals or totals.
+    qint64 DetailRowCount() const { return m_detailRows; }
+    // The subtotal and total rows; sorting keeps them where they are.
+    const QList<int> &SummaryRows() const { return m_summaryRows; }
     // The rows in the order shown, for exports of what the user sees.
     std::shared_ptr<const std::vector<qint64>> RowOrder() const { return m_order; }
 
@@ -38,4 +46,6 @@ private:
     ReportOutput m_report;
     ReportGrid m_grid;
     std::shared_ptr<const std::vector<qint64>> m_order;
+    qint64 m_detailRows = 0;
+    QList<int> m_summaryRows;
 };

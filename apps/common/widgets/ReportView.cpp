@@ -1,7 +1,11 @@
 #include "ReportView.h"
 
 #include "Dictionary.h"
+#include "DrillDown.h"
+#include "FindBar.h"
 #include "FrozenTableView.h"
+#include "GridCellDelegate.h"
+#include "GridCopy.h"
 #include "GroupHeaderView.h"
 #include "ReportPrinter.h"
 #include "ReportTableModel.h"
@@ -9,7 +13,10 @@
 #include "Vector.h"
 #include "VelError.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPrintPreviewDialog>
@@ -20,6 +27,7 @@
 namespace {
 
 constexpr int kMeasuredRows = 200;
+constexpr int kMaxTextWidth = 320;
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -32,7 +40,8 @@ void writeFile(const QString &path, const QByteArray &bytes)
 
 ReportView::ReportView(QWidget *parent)
     : QWidget(parent), m_name(new QLabel(this)), m_titleLines(new QLabel(this)), m_period(new QLabel(this)),
-      m_error(new QLabel(this)), m_table(new FrozenTableView(this)), m_model(new ReportTableModel(this))
+      m_error(new QLabel(this)), m_empty(new QLabel(QStringLiteral("没有符合条件的数据"), this)),
+      m_table(new FrozenTableView(this)), m_model(new ReportTableModel(this))
 {
     QFont nameFont = m_name->font();
     nameFont.setPointSizeF(nameFont.pointSizeF() * 1.4);
@@ -46,8 +55,21 @@ ReportView::ReportView(QWidget *parent)
     m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_error->setStyleSheet(QStringLiteral("QLabel { color: #a00000; font-weight: bold; padding: 12px; }"));
     m_error->hide();
+    m_empty->setAlignment(Qt::AlignCenter);
+    m_empty->setStyleSheet(QStringLiteral("QLabel { color: #606060; font-size: 14pt; padding: 24px; }"));
+    m_empty->hide();
 
     m_table->setModel(m_model);
+    for (QTableView *view : {static_cast<QTableView *>(m_table), m_table->FrozenView()}) {
+        auto *delegate = new GridCellDelegate(view);
+        view->setItemDelegate(delegate);
+        m_delegates << delegate;
+        // Widened after the paint that found the number too wide.
+        connect(delegate, &GridCellDelegate::NumberNeedsWidth, this, [this](int column, int width) {
+            if (m_table->columnWidth(column) < width)
+                m_table->setColumnWidth(column, width);
+        }, Qt::QueuedConnection);
+    }
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setAlternatingRowColors(true);
     m_table->setWordWrap(false);
@@ -61,12 +83,26 @@ ReportView::ReportView(QWidget *parent)
         });
     }
 
+    m_find = new FindBar(m_table, m_delegates, this);
+    for (QTableView *view : {static_cast<QTableView *>(m_table), m_table->FrozenView()})
+        connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
+            if (const auto target = DrillDown::ForRow(m_model->Report(), m_model->SourceRow(index.row())))
+                emit DrillRequested(target->rptId, target->filter, target->label);
+        });
+    auto *copy = new QAction(QStringLiteral("复制"), m_table);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(copy, &QAction::triggered, this, &ReportView::CopySelection);
+    m_table->addAction(copy);
+
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addWidget(m_name);
     layout->addWidget(m_titleLines);
     layout->addWidget(m_period);
     layout->addWidget(m_error);
+    layout->addWidget(m_find);
+    layout->addWidget(m_empty, 1);
     layout->addWidget(m_table, 1);
 }
 
@@ -86,10 +122,10 @@ void ReportView::SetReport(const ReportOutput &report)
         m_error->show();
         m_model->SetReport(ReportOutput{});
         m_table->hide();
+        m_empty->hide();
         return;
     }
     m_error->hide();
-    m_table->show();
 
     m_table->setSortingEnabled(false);
     m_table->GroupHeader()->SetLayout(ColumnLayout::FromHeader(report.header));
@@ -103,23 +139,49 @@ void ReportView::SetReport(const ReportOutput &report)
     m_table->GroupHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     m_table->setSortingEnabled(sortable);
     m_table->SetFrozenColumnCount(report.FrozenColumns());
+    // A lone total of nothing says less than saying there is nothing.
+    const bool empty = m_model->DetailRowCount() == 0;
+    m_empty->setVisible(empty);
+    m_table->setVisible(!empty);
+}
+
+bool ReportView::IsEmptyResult() const
+{
+    return !m_empty->isHidden();
 }
 
 void ReportView::sizeColumns()
 {
-    // Measured on the first rows only: a large report must not be formatted as a whole.
+    // Measured on the first rows and every summary row: a large report must not be formatted
+    // as a whole, and the totals are the widest numbers. Numbers beyond the sample widen their
+    // column when they are painted (GridCellDelegate).
     const QFontMetrics fm = m_table->fontMetrics();
     QFont bold = m_table->font();
     bold.setBold(true);
-    const QFontMetrics boldFm(bold);
-    const int rows = qMin(m_model->rowCount(), kMeasuredRows);
+    QStyleOptionViewItem option;
+    option.initFrom(m_table);
+    option.widget = m_table;
+    option.fontMetrics = QFontMetrics(bold);
+    QList<int> rows;
+    for (int r = 0; r < qMin(m_model->rowCount(), kMeasuredRows); ++r)
+        rows << r;
+    for (int r : m_model->SummaryRows())
+        if (r >= kMeasuredRows)
+            rows << r;
     const ColumnLayout &columns = m_model->Layout();
     for (int c = 0; c < columns.Count(); ++c) {
         const ReportColumn &col = columns.Columns().at(c);
-        int width = fm.horizontalAdvance(col.IsGrouped() ? col.subCaption : col.topCaption) + 24;
-        for (int r = 0; r < rows; ++r)
-            width = qMax(width, boldFm.horizontalAdvance(m_model->index(r, c).data().toString()) + 22);
-        m_table->setColumnWidth(c, qMin(width, 320));
+        int text = fm.horizontalAdvance(col.IsGrouped() ? col.subCaption : col.topCaption) + 24;
+        int number = 0;
+        for (int r : rows) {
+            const QModelIndex index = m_model->index(r, c);
+            const int width = GridCellDelegate::TextWidth(option, index.data().toString()) + 12;
+            if (index.data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight)
+                number = qMax(number, width);
+            else
+                text = qMax(text, width);
+        }
+        m_table->setColumnWidth(c, qMax(qMin(text, kMaxTextWidth), number));
     }
     // A group caption wider than its members widens the last member.
     for (const HeaderCell &cell : columns.Cells()) {
@@ -180,6 +242,13 @@ ReportOutput ReportView::ShownReport() const
     }
     shown.header = header;
     return shown;
+}
+
+void ReportView::CopySelection() const
+{
+    const QString text = GridCopy::SelectionAsTsv(*m_table);
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
 }
 
 QString ReportView::ErrorText() const

@@ -4,7 +4,9 @@
 
 #include <QWidget>
 
+class FindBar;
 class FrozenTableView;
+class GridCellDelegate;
 class QLabel;
 class ReportTableModel;
 
@@ -24,7 +26,13 @@ public:
 
     FrozenTableView *Table() const { return m_table; }
     ReportTableModel *Model() const { return m_model; }
+    FindBar *Find() const { return m_find; }
     QString ErrorText() const;
+    // True when the run succeeded without a detail row: the grid gives way to a notice.
+    bool IsEmptyResult() const;
+
+    // Ctrl+C: the selection to the clipboard as tab-separated text.
+    void CopySelection() const;
 
     // Each throws VelError when the file cannot be written.
     void ExportCsv(const QString &path) const;
@@ -34,6 +42,8 @@ public:
 
 signals:
     void ColumnsChanged();
+    // A double click on a row that leads to a detail report (see DrillDown).
+    void DrillRequested(qint32 rptId, const DictionaryPtr &filter, const QString &label);
 
 private:
     void showHeaderMenu(const QPoint &globalPos);
@@ -43,6 +53,9 @@ private:
     QLabel *m_titleLines;
     QLabel *m_period;
     QLabel *m_error;
+    QLabel *m_empty;
+    FindBar *m_find;
     FrozenTableView *m_table;
     ReportTableModel *m_model;
+    QList<GridCellDelegate *> m_delegates;
 };

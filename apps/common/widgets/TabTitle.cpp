@@ -1,0 +1,42 @@
+#include "TabTitle.h"
+
+#include "Dictionary.h"
+
+#include <QDate>
+#include <QDateTime>
+
+namespace TabTitle {
+
+QDate DateOf(const QVariant &value)
+{
+    if (value.metaType().id() == QMetaType::QDateTime || value.metaType().id() == QMetaType::QDate)
+        return value.toDate();
+    return QDate::fromString(value.toString().trimmed().left(10), QStringLiteral("yyyy-MM-dd"));
+}
+
+QString Period(const DictionaryPtr &filter)
+{
+    if (!filter)
+        return {};
+    const QVariant year = filter->Value(QStringLiteral("Year"));
+    const QVariant month = filter->Value(QStringLiteral("Month"));
+    if (year.isValid() && month.isValid())
+        return QStringLiteral("%1-%2").arg(year.toInt()).arg(month.toInt(), 2, 10, QLatin1Char('0'));
+    const QDate begin = DateOf(filter->Value(QStringLiteral("BDate")));
+    const QDate end = DateOf(filter->Value(QStringLiteral("EDate")));
+    if (!begin.isValid() || !end.isValid())
+        return {};
+    if (begin.day() == 1 && end == begin.addMonths(1).addDays(-1))
+        return begin.toString(QStringLiteral("yyyy-MM"));
+    if (begin == end)
+        return begin.toString(QStringLiteral("yyyy-MM-dd"));
+    return begin.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('~') + end.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString ForReport(const QString &name, const DictionaryPtr &filter)
+{
+    const QString period = Period(filter);
+    return period.isEmpty() ? name : name + QLatin1Char(' ') + period;
+}
+
+} // namespace TabTitle
