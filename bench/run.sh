@@ -1,80 +1,161 @@
 #!/usr/bin/env bash
-# Benchmarks of the server data component and the record set.
-#   bench/run.sh            builds, generates the 1M- and 10M-line chains once (kept in
-#                           build/bench/), prints the figures
-# Figures: component time to a filled record set / sqlite3 shell time for the same SELECT
-# (target <= 1.3), bytes per record-set cell, 10902 one-month time on 10M / 1M lines
-# (target <= 1.5), record set fill/read rates and bytes per cell (target <= 40).
+# The scale benchmarks in one run, SQLite and PostgreSQL, each figure as a ratio to its goal.
+#   bench/run.sh [--small] [--keep] [--work DIR] [--build DIR] [--no-pg]
+#     --small   a tenth of the lines per day and of the members (100k- and 1M-line chains)
+#     --build   an existing build tree to use (default build/bench, configured RelWithDebInfo)
+#     --keep    keep the generated chains in DIR for the next run (they are reused when there)
+#     --work    where the chains go (default /tmp/velvip-bench)
+#     --no-pg   SQLite only
+# Chains: the same members, items and lines per day; the short one covers 2024, the long one
+# 2024-2033, so a month holds the same number of lines in both. PostgreSQL runs in a throw-away
+# cluster started the way scripts/test.sh does. Peak memory is /usr/bin/time -v's maximum
+# resident set size. Every timing is the best of three runs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+work=/tmp/velvip-bench
 build="$root/build/bench"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target velserver-bench recordset-bench >/dev/null
-bench="$build/bin/velserver-bench"
-small="$build/chain-1m.sqlite"
-large="$build/chain-10m.sqlite"
+small=0 keep=0 pg=1
+while [ $# -gt 0 ]; do
+  case $1 in
+    --small) small=1 ;;
+    --keep) keep=1 ;;
+    --work) work=$2; shift ;;
+    --build) build=$(cd "$2" && pwd); shift ;;
+    --no-pg) pg=0 ;;
+    *) echo "usage: bench/run.sh [--small] [--keep] [--work DIR] [--build DIR] [--no-pg]" >&2; exit 2 ;;
+  esac
+  shift
+done
+members=20000 items=3000 perday=2740 tag=1m
+if [ $small = 1 ]; then members=2000 items=1000 perday=274 tag=100k; fi
 
-# The same members, items and lines per day; the large chain covers ten times the days, so a
-# month holds the same number of lines in both.
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2 --target velserver-bench velvip-report >/dev/null
+bench="$build/bin/velserver-bench"
+cli="$build/bin/velvip-report"
+mkdir -p "$work"
+short="$work/chain-$tag-1y.sqlite"
+long="$work/chain-$tag-10y.sqlite"
+cleanup() {
+  if [ -n "${PG_CLUSTER_DIR:-}" ]; then pg_cluster_stop; fi
+  if [ "$keep" = 1 ]; then rm -f "$work"/out* "$work"/*.sql "$work"/*.psql "$work"/*.sh "$work"/time.txt; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+demo_args() { echo --members "$members" --items "$items" --days "$1" --lines-per-day "$perday" --seed 11; }
 chain() {
   [ -f "$1" ] && return 0
-  echo "generating $1 ($2 days x 2740 lines)" >&2
-  local start=$SECONDS
-  "$bench" make-demo --out "$1" --members 20000 --items 3000 --days "$2" --lines-per-day 2740 --seed 11 2>/dev/null
-  echo "  generated in $((SECONDS - start)) s" >&2
+  echo "generating $1 ($2 days x $perday lines)" >&2
+  "$bench" make-demo --out "$1" $(demo_args "$2") 2>/dev/null
 }
-chain "$small" 365
-chain "$large" 3650
+chain "$short" 365
+chain "$long" 3650
 
-# Best of three runs: "wall_ms cpu_ms".
-component_ms() {
-  local best="" cpu=""
-  for _ in 1 2 3; do
-    local out ms c
-    out=$("$bench" report "$@")
-    ms=$(echo "$out" | sed -n 's/.* ms=\([0-9]*\).*/\1/p')
-    c=$(echo "$out" | sed -n 's/.*cpu_ms=\([0-9]*\).*/\1/p')
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-    if [ -z "$cpu" ] || [ "$c" -lt "$cpu" ]; then cpu=$c; fi
-  done
-  echo "$best $cpu"
-}
-shell_ms() {
-  local sql best="" cpu=""
-  sql=$(mktemp)
-  "$bench" sql "$@" > "$sql"
-  for _ in 1 2 3; do
-    local t0 t1 ms c
+# "wall_ms peak_kb" of a command, best of three.
+measure() {
+  local best="" peak="" i
+  for i in 1 2 3; do
+    local t0 t1 ms kb
     t0=$(date +%s%N)
-    c=$( { /usr/bin/time -f "%U %S" sqlite3 -readonly "$1" < "$sql" > /dev/null; } 2>&1 | awk '{ printf "%d", ($1 + $2) * 1000 }')
+    /usr/bin/time -f "%M" -o "$work/time.txt" "$@" >/dev/null 2>&1
+    kb=$(tail -n 1 "$work/time.txt")
     t1=$(date +%s%N)
     ms=$(( (t1 - t0) / 1000000 ))
     if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-    if [ -z "$cpu" ] || [ "$c" -lt "$cpu" ]; then cpu=$c; fi
+    if [ -z "$peak" ] || [ "$kb" -gt "$peak" ]; then peak=$kb; fi
   done
-  rm -f "$sql"
-  echo "$best $cpu"
+  echo "$best $peak"
+}
+# Time of a report inside the component (connected beforehand), best of three.
+component_ms() {
+  local best="" i ms
+  for i in 1 2 3; do
+    ms=$("$bench" report "$@" | sed -n 's/.* ms=\([0-9]*\).*/\1/p')
+    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
+  done
+  echo "$best"
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+row() { printf '%-58s %s\n' "$1" "$2"; }
 
-lines=(10903 BDate=2024-01-01T00:00:00 EDate=2024-12-31T23:59:59)
-month=(10902 GroupBy=1 BDate=2024-06-01T00:00:00 EDate=2024-07-01T00:00:00)
+ledger_short=(10901 Year=2024 Month=6)
+ledger_long=(10901 Year=2033 Month=6)
+sales_short=(10902 GroupBy=1 "BDate=2024-06-01 00:00:00" "EDate=2024-07-01 00:00:00")
+sales_long=(10902 GroupBy=1 "BDate=2033-06-01 00:00:00" "EDate=2033-07-01 00:00:00")
+lines_short=(10903 "BDate=2024-06-01 00:00:00" "EDate=2024-06-30 23:59:59")
+lines_long=(10903 "BDate=2033-06-01 00:00:00" "EDate=2033-06-30 23:59:59")
+year=("BDate=2024-01-01 00:00:00" "EDate=2024-12-31 23:59:59")
 
-compare() {
-  local label=$1; shift
-  local info c s
-  info=$("$bench" report "$@")
-  read -r cw cc <<<"$(component_ms "$@")"
-  read -r sw sc <<<"$(shell_ms "$@")"
-  echo "$label: $(echo "$info" | sed 's/ ms=[0-9]* cpu_ms=[0-9]*//')"
-  echo "  component ${cw} ms (cpu ${cc}), sqlite3 shell ${sw} ms (cpu ${sc}):" \
-       "ratio $(ratio "$cw" "$sw") wall, $(ratio "$cc" "$sc") cpu (target <= 1.3)"
+history_rows() {    # engine short long
+  local a b
+  a=$(component_ms "$2" "${ledger_short[@]}"); b=$(component_ms "$3" "${ledger_long[@]}")
+  row "10901 one month, 10-year / 1-year ($1)" "$(ratio "$b" "$a")x ($b / $a ms; goal <= 1.5)"
+  a=$(component_ms "$2" "${sales_short[@]}"); b=$(component_ms "$3" "${sales_long[@]}")
+  row "10902 one month, 10-year / 1-year ($1)" "$(ratio "$b" "$a")x ($b / $a ms; goal ~1.0)"
+  a=$(component_ms "$2" "${lines_short[@]}"); b=$(component_ms "$3" "${lines_long[@]}")
+  row "10903 one month, 10-year / 1-year ($1)" "$(ratio "$b" "$a")x ($b / $a ms; goal ~1.0)"
 }
-compare "10903 all lines of 2024, 1M chain" "$small" "${lines[@]}"
-compare "10902 grouping 1, June 2024, 1M chain" "$small" "${month[@]}"
-read -r c1 _ <<<"$(component_ms "$small" "${month[@]}")"
-read -r c10 _ <<<"$(component_ms "$large" "${month[@]}")"
-echo "10902 grouping 1, June 2024: 1M chain ${c1} ms, 10M chain ${c10} ms; ratio $(ratio "$c10" "$c1") (target <= 1.5)"
-echo "(load average while measuring: $(cut -d' ' -f1-3 /proc/loadavg))"
 
-"$build/bin/recordset-bench"
+# The 10903 year as CSV, table and XLSX through the command-line host, against the engine's
+# own shell writing the same SELECT as CSV ($work/shell.sh reads $work/lines.sql).
+output_rows() {    # engine chain props shell-writer
+  local engine=$1 chain=$2 props=$3
+  local sql="$work/lines.sql" out="$work/out"
+  "$bench" sql "$chain" 10903 "${year[@]}" > "$sql"
+  "$4"
+  local rs_bytes
+  rs_bytes=$("$bench" report "$chain" 10903 "${year[@]}" | sed -n 's/.* bytes=\([0-9]*\).*/\1/p')
+  read -r sw sk <<<"$(measure bash "$work/shell.sh")"
+  read -r cw ck <<<"$(measure "$cli" run 10903 --props "$props" --set "${year[0]}" --set "${year[1]}" --format csv --out "$out.csv")"
+  row "10903 year as CSV / engine shell CSV ($engine)" "$(ratio "$cw" "$sw")x wall ($cw / $sw ms; goal <= 1.3)"
+  row "  peak memory / record set size ($engine)" \
+      "$(ratio $((ck * 1024)) "$rs_bytes")x ($((ck / 1024)) MB / $((rs_bytes / 1048576)) MB; shell $((sk / 1024)) MB; goal <= 2)"
+  if [ "$engine" = SQLite ]; then
+    read -r tw tk <<<"$(measure "$cli" run 10903 --props "$props" --set "${year[0]}" --set "${year[1]}" --format table --out "$out.txt")"
+    row "10903 year as table (SQLite)" "$tw ms, peak $((tk / 1024)) MB (goal: memory bounded by the record set)"
+    read -r xw xk <<<"$(measure "$cli" run 10903 --props "$props" --set "${year[0]}" --set "${year[1]}" --format xlsx --out "$out.xlsx")"
+    row "10903 year as XLSX / as CSV (SQLite)" "$(ratio "$xw" "$cw")x ($xw / $cw ms, peak $((xk / 1024)) MB; goal <= 2)"
+  fi
+  rm -f "$sql" "$out".*
+}
+
+echo "chains: $members members, $items items, $perday lines a day; 1 year and 10 years"
+history_rows SQLite "$short" "$long"
+sqlite_shell() {
+  printf 'exec sqlite3 -readonly -csv "%s" < "%s" > "%s"\n' "$short" "$work/lines.sql" "$work/out.shell.csv" > "$work/shell.sh"
+}
+output_rows SQLite "$short" "Driver=SQLite;Database=$short" sqlite_shell
+
+if [ "$pg" = 1 ]; then
+  # shellcheck source=../scripts/pg-cluster.sh
+  source "$root/scripts/pg-cluster.sh"
+  pg_cluster_start
+  server=$VELVIP_TEST_PG
+  port=$(sed -n 's/.*Port=\([0-9]*\).*/\1/p' <<<"$server")
+  export PGPASSWORD=$(sed -n 's/.*Password=\([^;]*\).*/\1/p' <<<"$server")
+  psql_=(psql -X -q -h 127.0.0.1 -p "$port" -U postgres)
+  load() {    # database days -> seconds
+    "${psql_[@]}" -d postgres -c "CREATE DATABASE $1" >/dev/null
+    local t0 t1
+    t0=$(date +%s%N)
+    "$bench" make-demo --props "${server/Database=postgres/Database=$1}" $(demo_args "$2") 2>/dev/null
+    t1=$(date +%s%N)
+    awk -v n=$((t1 - t0)) 'BEGIN { printf "%.1f", n / 1e9 }'
+  }
+  s1=$(load short 365)
+  s10=$(load long 3650)
+  lines1=$((365 * perday)) lines10=$((3650 * perday))
+  row "make-demo into PostgreSQL, $lines1 lines" "$s1 s"
+  row "make-demo into PostgreSQL, $lines10 lines" "$s10 s (goal for 10M lines < 180 s)"
+  pshort="${server/Database=postgres/Database=short}"
+  plong="${server/Database=postgres/Database=long}"
+  history_rows PostgreSQL "$pshort" "$plong"
+  psql_shell() {
+    # \copy takes its query on one line.
+    printf '\\copy (%s) TO '"'"'%s'"'"' CSV\n' "$(tr '\n' ' ' < "$work/lines.sql" | sed 's/; *$//')" \
+        "$work/out.shell.csv" > "$work/copy.psql"
+    printf 'exec psql -X -q -h 127.0.0.1 -p %s -U postgres -d short -f "%s"\n' "$port" "$work/copy.psql" > "$work/shell.sh"
+  }
+  output_rows PostgreSQL "$pshort" "$pshort" psql_shell
+fi
+echo "(load average at the end: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) cores)"

@@ -117,6 +117,7 @@ public:
         connect();
         if (scalar("SELECT count(*) FROM information_schema.tables WHERE table_name = 'sale_line'") > 0)
             throw VelError(QStringLiteral("目标数据库中已经有门店数据，请使用一个空的数据库"));
+        exec("SET client_min_messages = warning");
         exec("SET synchronous_commit = off");
         exec("SET maintenance_work_mem = '256MB'");
         exec("BEGIN");

@@ -1,8 +1,9 @@
 // velserver-bench make-demo ARGS...            generate a chain (as velvip-report make-demo)
-// velserver-bench report FILE RPTID [KEY=VALUE ...]
+// velserver-bench report CHAIN RPTID [KEY=VALUE ...]
 //     runs a report through the component; prints "rows ms bytes cells"
-// velserver-bench sql FILE RPTID [KEY=VALUE ...]
-//     prints the report's main SELECT with its values inlined, for the sqlite3 shell
+// velserver-bench sql CHAIN RPTID [KEY=VALUE ...]
+//     prints the report's main SELECT with its values inlined, for the sqlite3 shell or psql
+// CHAIN is a SQLite file or a connection text ("Driver=...;...").
 #include "DemoChain.h"
 #include "Dictionary.h"
 #include "GLData.h"
@@ -62,7 +63,7 @@ int main(int argc, char **argv)
         return MakeDemoMain(args);
     if (args.size() < 2)
         return 2;
-    const QString props = DemoChain::SqliteConnectionText(args[0]);
+    const QString props = args[0].contains(u'=') ? args[0] : DemoChain::SqliteConnectionText(args[0]);
     const qint32 rptId = args[1].toInt();
     DictionaryPtr filter = filterFrom(args.mid(2));
     try {
