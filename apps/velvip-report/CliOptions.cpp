@@ -208,7 +208,8 @@ QString ProgramHelp(int width)
     const QString usage = QStringLiteral(
         "用法：velvip-report run RPTID [选项]\n"
         "      velvip-report keys [RPTID] [--markdown]（列出报表的过滤条件）\n"
-        "      velvip-report make-demo --out FILE [选项]（生成演示连锁数据库，详见 make-demo --help）");
+        "      velvip-report make-demo --out FILE [选项]（生成演示连锁数据库，详见 make-demo --help）\n"
+        "      velvip-report upgrade-schema --props TEXT（为旧版本的门店数据库建立储值积分余额账）");
     return TextWrap::WrapParagraphs(usage + QStringLiteral("\n\n") + QString::fromUtf8(kRunDescription), width, 6)
         + QStringLiteral("\n\n选项：\n") + optionsHelp(p.options(), width) + QStringLiteral("\n\n")
         + TextWrap::WrapParagraphs(QString::fromUtf8(kRunNotes).arg(DemoPeriodText()), width, 0) + QStringLiteral("\n\n")

@@ -16,12 +16,17 @@
 
 RecordsetPtr TestDatabases::Run(int engine, qint32 rptId, const QList<QPair<QString, QVariant>> &filter) const
 {
+    return RunOn(m_engines[size_t(engine)].props, rptId, filter);
+}
+
+RecordsetPtr TestDatabases::RunOn(const QString &props, qint32 rptId, const QList<QPair<QString, QVariant>> &filter)
+{
     DictionaryPtr f = Dictionary::Create();
     for (const auto &[key, value] : filter)
         f->SetValue(key, value);
     GLData data;
     data.SetRptID(rptId);
-    return Vel::AsRecordset(data.GetRptData(m_engines[size_t(engine)].props, f));
+    return Vel::AsRecordset(data.GetRptData(props, f));
 }
 
 QString TestDatabases::PgServer()
@@ -100,6 +105,18 @@ void TestDatabases::GenerateDemo(const QString &props, DemoOptions options)
     else
         options.connectionText = props;
     DemoChain::Generate(options);
+}
+
+QStringList TestDatabases::RowLines(const RecordsetPtr &rs)
+{
+    QStringList lines;
+    for (qint64 r = 0; r < rs->RecordCount(); ++r) {
+        QStringList cells;
+        for (int f = 0; f < rs->FieldCount(); ++f)
+            cells << rs->Value(r, f).toString();
+        lines << cells.join(u'|');
+    }
+    return lines;
 }
 
 QStringList TestDatabases::TableCounts(const QString &props)

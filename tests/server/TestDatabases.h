@@ -33,6 +33,8 @@ public:
     const std::vector<Engine> &Engines() const { return m_engines; }
     // Runs report `rptId` on engine `engine` with a filter of the pairs, in their order.
     RecordsetPtr Run(int engine, qint32 rptId, const QList<QPair<QString, QVariant>> &filter) const;
+    // The same on any database.
+    static RecordsetPtr RunOn(const QString &props, qint32 rptId, const QList<QPair<QString, QVariant>> &filter);
     // One QTest row per engine for a data column "engine" (the index into Engines()).
     void AddRows(const QString &suffix = QString()) const;
 
@@ -40,6 +42,8 @@ public:
     static QString PgServer();
     // Generates a demo chain of the given shape into the database `props` names.
     static void GenerateDemo(const QString &props, DemoOptions options);
+    // One line per row with every field, "|"-separated, to compare whole record sets.
+    static QStringList RowLines(const RecordsetPtr &rs);
     // Row counts of every table, to prove a database unchanged.
     static QStringList TableCounts(const QString &props);
 

@@ -237,15 +237,7 @@ void tst_ServerChain::enginesAgree()
     for (const auto &[rptId, filter] : runs) {
         QStringList answers;
         for (int e = 0; e < 2; ++e) {
-            const RecordsetPtr rs = run(e, rptId, filter);
-            QStringList lines;
-            for (qint64 r = 0; r < rs->RecordCount(); ++r) {
-                QStringList cells;
-                for (int f = 0; f < rs->FieldCount(); ++f)
-                    cells << rs->Value(r, f).toString();
-                lines << cells.join(u'|');
-            }
-            answers << lines.join(u'\n');
+            answers << TestDatabases::RowLines(run(e, rptId, filter)).join(u'\n');
         }
         QVERIFY(!answers[0].isEmpty());
         QCOMPARE(answers[1], answers[0]);

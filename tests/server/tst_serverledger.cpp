@@ -89,12 +89,7 @@ QStringList tst_ServerLedger::ledgerRows(int engine) const
         for (const Filter &extra : filters) {
             const RecordsetPtr rs = m_dbs.Run(engine, 10901, Filter{{"Year", year}, {"Month", month}} + extra);
             out << QStringLiteral("-- %1-%2, %3 filter terms").arg(year).arg(month).arg(extra.size());
-            for (qint64 r = 0; r < rs->RecordCount(); ++r) {
-                QStringList cells;
-                for (int f = 0; f < rs->FieldCount(); ++f)
-                    cells << rs->Value(r, f).toString();
-                out << cells.join(u'|');
-            }
+            out << TestDatabases::RowLines(rs);
         }
     }
     return out;
