@@ -40,9 +40,11 @@ ConnectionText ConnectionText::Parse(const QString &text)
         }
         if (i < n && text[i] == u';')
             ++i;
-        key = key.trimmed().toLower();
-        if (!key.isEmpty())
-            result.m_values.insert(key, value);
+        key = key.trimmed();
+        if (!key.isEmpty()) {
+            result.m_values.insert(key.toLower(), value);
+            result.m_pairs.append({key, value});
+        }
     }
     return result;
 }
@@ -59,36 +61,66 @@ ConnectionText::Engine ConnectionText::Driver() const
     return Engine::Unknown;
 }
 
+namespace {
+
+// A whole number from `min` to `max`, `fallback` for an empty text; `problem` (with %1 for the
+// text as given) is the error for anything else.
+int wholeNumber(const QString &value, int fallback, qint64 min, qint64 max, const QString &problem)
+{
+    const QString text = value.trimmed();
+    if (text.isEmpty())
+        return fallback;
+    bool ok = false;
+    const qint64 number = text.toLongLong(&ok);
+    if (!ok || number < min || number > max)
+        throw VelError(problem.arg(text.left(40)));
+    return int(number);
+}
+
+} // namespace
+
 int ConnectionText::Port(int fallback) const
 {
-    bool ok = false;
-    const int port = Value(QStringLiteral("port")).trimmed().toInt(&ok);
-    return ok && port > 0 && port < 65536 ? port : fallback;
+    return wholeNumber(Value(QStringLiteral("port")), fallback, 1, 65535,
+                       QStringLiteral("连接文本中的端口“%1”无效：端口应为 1 至 65535 之间的整数"));
 }
 
 void ConnectionText::Validate() const
 {
+    if (IsEmpty())
+        throw VelError(QStringLiteral("连接文本是空的，请给出 Driver=SQLite;Database=... 或 PostgreSQL 的连接文本"));
     switch (Driver()) {
     case Engine::None:
         throw VelError(QStringLiteral("连接文本没有指定数据库类型（Driver=SQLite 或 Driver=PostgreSQL）"));
     case Engine::Unknown:
         throw VelError(QStringLiteral("不支持的数据库类型“%1”（可用 SQLite、PostgreSQL）")
-                           .arg(Redact(DriverName())));
+                           .arg(DriverName().left(40)));
     default:
         break;
     }
     if (Database().trimmed().isEmpty())
         throw VelError(QStringLiteral("连接文本没有指定数据库（Database=...）"));
+    Port(0);
+    StatementTimeout();
+    LockTimeout();
+    KeepAlive();
 }
 
-QString ConnectionText::Redact(const QString &text) const
+int ConnectionText::Seconds(const QString &key, int fallback) const
 {
-    const QString password = Password();
-    if (password.isEmpty())
-        return text;
-    QString out = text;
-    out.replace(password, QStringLiteral("******"));
-    return out;
+    return wholeNumber(Value(key), fallback, 0, 86400,
+                       QStringLiteral("连接文本中的 %1“%2”无效：应为 0 至 86400 之间的整秒数（0 表示不限）")
+                           .arg(key, QStringLiteral("%1")));
+}
+
+QString ConnectionText::Masked() const
+{
+    QList<QPair<QString, QString>> pairs = m_pairs;
+    for (auto &[key, value] : pairs) {
+        if (key.compare(u"password", Qt::CaseInsensitive) == 0)
+            value = QStringLiteral("******");
+    }
+    return Make(pairs);
 }
 
 QString ConnectionText::Make(const QList<QPair<QString, QString>> &pairs)

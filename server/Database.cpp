@@ -39,6 +39,7 @@ Database::Database(const QString &text, const QString &name, bool readOnly)
     m_driver = DbDriver::Create(m_text);
     QSqlDatabase db = QSqlDatabase::addDatabase(m_driver->QtDriverName(), m_name);
     try {
+        m_identity = m_driver->Identity(m_text);
         m_driver->Open(db, m_text, readOnly);
     } catch (...) {
         db = QSqlDatabase();
@@ -61,8 +62,9 @@ Database &Database::ForReports(const QString &connectionText)
     auto &sessions = pool();
     auto it = sessions.find(connectionText);
     if (it != sessions.end()) {
-        if (it->second->Sql().isOpen())
-            return *it->second;
+        Database &pooled = *it->second;
+        if (pooled.Sql().isOpen() && pooled.m_identity == pooled.m_driver->Identity(pooled.m_text))
+            return pooled;
         sessions.erase(it);
     }
     const QString name = connectionName(connectionText, "velserver-ro-");
@@ -91,11 +93,7 @@ std::unique_ptr<Database> Database::OpenForWriting(const QString &connectionText
 
 std::unique_ptr<RowCursor> Database::Select(const QString &sql, const QVariantList &params) const
 {
-    try {
-        return m_driver->Select(Sql(), sql, params);
-    } catch (const VelError &e) {
-        throw VelError(m_text.Redact(e.Description()));
-    }
+    return m_driver->Select(Sql(), sql, params);
 }
 
 void Database::Exec(const QString &sql, const QVariantList &params) const
@@ -117,5 +115,5 @@ void Database::Exec(const QString &sql, const QVariantList &params) const
 
 void Database::Fail(const QString &what, const QString &detail) const
 {
-    throw VelError(m_text.Redact(QStringLiteral("%1：%2").arg(what, detail)));
+    throw VelError(QStringLiteral("%1：%2").arg(what, detail));
 }

@@ -44,4 +44,5 @@ private:
     ConnectionText m_text;
     std::unique_ptr<DbDriver> m_driver;
     QString m_name;
+    QByteArray m_identity;      // the database's identity when opened
 };

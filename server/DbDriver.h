@@ -27,6 +27,10 @@ public:
     // are read-only. Throws VelError with a text that never holds the password.
     virtual void Open(QSqlDatabase &db, const ConnectionText &text, bool readOnly) const = 0;
 
+    // What identifies the database a session reads (an SQLite file's device and inode), so a
+    // pooled session is dropped when the file was replaced; empty where nothing can be checked.
+    virtual QByteArray Identity(const ConnectionText &) const { return {}; }
+
     // The engine's column types for the schema tokens.
     struct SchemaTypes {
         QString id;        // %ID: integer primary key
@@ -49,4 +53,9 @@ public:
     // A forward-only reader for a SELECT with positional `?` parameters.
     virtual std::unique_ptr<RowCursor> Select(const QSqlDatabase &db, const QString &sql,
                                               const QVariantList &params) const;
+
+private:
+    // One driver per engine, each in a file of its own.
+    static std::unique_ptr<DbDriver> NewSqlite(const ConnectionText &text);
+    static std::unique_ptr<DbDriver> NewPostgres(const ConnectionText &text);
 };

@@ -383,12 +383,8 @@ void DemoChain::Generate(const DemoOptions &options, const Progress &progress)
         const ConnectionText text = ConnectionText::Parse(options.connectionText);
         text.Validate();
         if (text.Driver() == ConnectionText::Engine::PostgreSQL) {
-            try {
-                auto writer = DemoWriter::ForConnection(options.connectionText);
-                Generator(options, *writer, progress).Run();
-            } catch (const VelError &e) {
-                throw VelError(text.Redact(e.Description()));
-            }
+            auto writer = DemoWriter::ForConnection(options.connectionText);
+            Generator(options, *writer, progress).Run();
             return;
         }
         DemoOptions sqlite = options;

@@ -251,11 +251,11 @@ private:
         t.data.clear();
     }
 
-    // libpq's messages never repeat the password; redacted all the same.
+    // libpq's messages never repeat the password, so they are shown as they are.
     [[noreturn]] void fail(const QString &what) const
     {
         const QString detail = QString::fromUtf8(m_conn ? PQerrorMessage(m_conn) : "").trimmed();
-        throw VelError(m_text.Redact(QStringLiteral("%1：%2").arg(what, detail)));
+        throw VelError(QStringLiteral("%1：%2").arg(what, detail));
     }
 
     ConnectionText m_text;

@@ -45,15 +45,17 @@ QString lookupCondition(qint32 type, const QString &condition)
     throw VelError(QStringLiteral("查找列表 %1 不支持条件“%2”").arg(type).arg(shown.remove(QChar(0))));
 }
 
+// Error texts are built from the parts of the connection text that may be shown, never by
+// searching for the password inside them.
 template <class F>
-auto redacted(const QString &propsString, F &&body)
+auto guarded(const QString &propsString, F &&body)
 {
     try {
         return body();
     } catch (const VelError &e) {
         // A broken session (server restarted, file replaced) must not stay in the pool.
         Database::Release(propsString);
-        throw VelError(ConnectionText::Parse(propsString).Redact(e.Description()), e.Number(), QStringLiteral("VelMVipRpt.GLData"));
+        throw VelError(e.Description(), e.Number(), QStringLiteral("VelMVipRpt.GLData"));
     }
 }
 
@@ -65,7 +67,7 @@ GLData::GLData(QObject *parent) : QObject(parent)
 
 QVariant GLData::GetRptData(const QString &propsString, DictionaryPtr &filter)
 {
-    return redacted(propsString, [&] {
+    return guarded(propsString, [&] {
         if (!filter)
             throw VelError(QStringLiteral("没有过滤条件"), Vel::ErrObjectNotSet);
         const Database &db = Database::ForReports(propsString);
@@ -82,7 +84,7 @@ QVariant GLData::GetRptData(const QString &propsString, const QVariant &filter)
 RecordsetPtr GLData::GetLookupList(const QString &propsString, qint32 lookupType, const QString &condition,
                                    const QString &searchText, qint32 limit)
 {
-    return redacted(propsString, [&] {
+    return guarded(propsString, [&] {
         const LookupSource *source = nullptr;
         for (const LookupSource &s : lookupSources) {
             if (s.type == lookupType)

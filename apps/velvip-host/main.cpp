@@ -16,6 +16,8 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <cstdio>
+
 #include "DemoChain.h"
 
 namespace {
@@ -99,6 +101,12 @@ int main(int argc, char **argv)
     const bool screenshots = parser.isSet(screenshot);
     ErrorReporter::Install(screenshots ? static_cast<IErrorReporter *>(&stderrReporter) : &boxReporter);
     ReportSession::RegisterComponents();
+
+    // An empty connection text given on purpose is refused, not replaced by the saved one.
+    if (parser.isSet(props) && parser.value(props).trimmed().isEmpty()) {
+        std::fputs("--props 给出的连接文本是空的（例如 Driver=SQLite;Database=文件）\n", stderr);
+        return 2;
+    }
 
     MainWindow window;
     if (parser.isSet(props))

@@ -243,9 +243,12 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
 
     if (p.parser.isSet(p.props) && p.parser.isSet(p.db))
         return usage(QStringLiteral("--props 和 --db 只能用一个"));
-    if (p.parser.isSet(p.props))
+    if (p.parser.isSet(p.props)) {
         o.props = p.parser.value(p.props);
-    else if (p.parser.isSet(p.db))
+        // An empty text given on purpose is a mistake, not a request for the demo chain.
+        if (o.props.trimmed().isEmpty())
+            return usage(QStringLiteral("--props 给出的连接文本是空的（例如 Driver=SQLite;Database=文件）"));
+    } else if (p.parser.isSet(p.db))
         o.props = DemoChain::SqliteConnectionText(p.parser.value(p.db));
 
     const QString format = p.parser.value(p.format).toLower();

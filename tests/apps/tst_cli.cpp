@@ -140,6 +140,7 @@ private slots:
         QTest::newRow("xlsx_needs_out") << onChain({"10906", "--format", "xlsx"}) << 2 << "--out" << QByteArray();
         QTest::newRow("set_without_equals") << onChain({"10906", "--set", "GroupBy"}) << 2 << "KEY=VALUE" << QByteArray();
         QTest::newRow("bad_context_value") << onChain({"10906", "--context", "ISBranch=maybe"}) << 2 << "ISBranch" << QByteArray();
+        QTest::newRow("empty_props") << QStringList{"run", "10906", "--props", ""} << 2 << "连接文本是空的" << QByteArray();
         QTest::newRow("props_and_db") << onChain({"10906", "--props", "Driver=SQLite;Database=x"}) << 2 << "--props"
                                       << QByteArray();
         QTest::newRow("missing_filter_file") << onChain({"10906", "--filter-json", "/nonexistent.json"}) << 2

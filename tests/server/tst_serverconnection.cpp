@@ -3,26 +3,107 @@
 #include "Database.h"
 #include "Dictionary.h"
 #include "GLData.h"
+#include "RowCursor.h"
 #include "Schema.h"
 #include "TestDatabases.h"
 #include "VelError.h"
 
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+
+namespace {
+
+QString sqliteProps(const QString &path, const QString &extra = QString())
+{
+    return ConnectionText::Make({{QStringLiteral("Driver"), QStringLiteral("SQLite")},
+                                 {QStringLiteral("Database"), path}}) + extra;
+}
+
+// A chain file with the schema and one item named `itemName`.
+void makeChain(const QString &path, const QString &itemName)
+{
+    auto db = Database::OpenForWriting(sqliteProps(path));
+    for (const QString &ddl : Schema::TableStatements(db->Driver()))
+        db->Exec(ddl);
+    db->Exec(QStringLiteral("INSERT INTO item (FID, FNumber, FName, FUnitID, FRetailPrice, FVipPrice) "
+                            "VALUES (1, '01', ?, 1, 100, 90)"), {itemName});
+}
+
+// The names of the items a lookup finds in the chain of `props`.
+QStringList itemNames(const QString &props)
+{
+    GLData data;
+    RecordsetPtr rs = data.GetLookupList(props, 4, QString(), QString(), 10);
+    QStringList names;
+    for (qint64 row = 0; row < rs->RecordCount(); ++row)
+        names << rs->Value(row, QStringLiteral("FName")).toString();
+    return names;
+}
+
+// Runs statements on a private Qt connection to an SQLite file, then calls `during` while
+// that connection is still open.
+void withWriter(const QString &path, const QStringList &statements, const std::function<void()> &during)
+{
+    const QString name = QStringLiteral("writer-%1").arg(path);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const QString &sql : statements)
+            QVERIFY2(q.exec(sql), qPrintable(sql));
+        during();
+        q.finish();
+        q.exec(QStringLiteral("ROLLBACK"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+} // namespace
 
 class tst_ServerConnection : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void parse_data();
     void parse();
+    void masked_data();
+    void masked();
     void errors_data();
     void errors();
+    void sqliteFileFaults_data();
+    void sqliteFileFaults();
+    void pooledSessionFollowsReplacedFile();
+    void pathsAreNeverUris();
     void pgLogin();
+    void pgCursorLeftEarly();
+    void pgSessionLimits_data();
+    void pgSessionLimits();
     void readOnlySession();
     void cleanupTestCase() { Database::CloseAll(); }
+
+private:
+    QTemporaryDir m_dir;
 };
+
+void tst_ServerConnection::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    makeChain(m_dir.filePath(QStringLiteral("chain.sqlite")), QStringLiteral("甲"));
+    auto other = Database::OpenForWriting(sqliteProps(m_dir.filePath(QStringLiteral("other.sqlite"))));
+    other->Exec(QStringLiteral("CREATE TABLE notes (x INTEGER)"));
+    QFile text(m_dir.filePath(QStringLiteral("notes.txt")));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write(QByteArray(4096, 'x'));
+    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("folder.sqlite")));
+}
 
 void tst_ServerConnection::parse_data()
 {
@@ -48,15 +129,52 @@ void tst_ServerConnection::parse()
     QCOMPARE(ConnectionText::Parse(text).Value(key), value);
 }
 
+void tst_ServerConnection::masked_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("quoted_with_quote") << "Driver=PostgreSQL;User=rpt1;Password=\"my\"\"Secret9\""
+                                       << "Driver=PostgreSQL;User=rpt1;Password=******";
+    QTest::newRow("password_inside_other_values") << "Host=127.0.0.1;User=rpt1;Password=1"
+                                                  << "Host=127.0.0.1;User=rpt1;Password=******";
+    QTest::newRow("key_any_case_repeated") << "PASSWORD=a;Database=\"x;y\";password=b"
+                                           << "PASSWORD=******;Database=\"x;y\";password=******";
+    QTest::newRow("no_password") << "Driver=SQLite;Database=/tmp/a b.sqlite"
+                                 << "Driver=SQLite;Database=/tmp/a b.sqlite";
+}
+
+void tst_ServerConnection::masked()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(ConnectionText::Parse(text).Masked(), expected);
+}
+
 void tst_ServerConnection::errors_data()
 {
-    QTemporaryDir dir;
     QTest::addColumn<QString>("props");
     QTest::addColumn<QString>("expected");
+    QTest::newRow("empty_text") << "" << "连接文本是空的";
+    QTest::newRow("only_separators") << " ; ;" << "连接文本是空的";
+    QTest::newRow("port_with_letter") << "Driver=PostgreSQL;Port=55433x;Database=d;Password=Secret9"
+                                      << "端口“55433x”无效";
+    QTest::newRow("port_too_large") << "Driver=PostgreSQL;Port=99999999999;Database=d;Password=Secret9"
+                                    << "端口“99999999999”无效";
+    QTest::newRow("timeout_not_a_number") << "Driver=PostgreSQL;Database=d;Timeout=2m;Password=Secret9"
+                                          << "Timeout“2m”无效";
+    QTest::newRow("short_password_left_in_place")
+        << "Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=d1;User=u1;Password=1"
+        << "无法连接数据库服务器 127.0.0.1:1";
+    QTest::newRow("directory") << sqliteProps(m_dir.filePath(QStringLiteral("folder.sqlite")))
+                               << "是一个文件夹，不是数据库文件";
+    QTest::newRow("not_sqlite") << sqliteProps(m_dir.filePath(QStringLiteral("notes.txt")))
+                                << "不是 SQLite 数据库文件";
+    QTest::newRow("not_a_chain") << sqliteProps(m_dir.filePath(QStringLiteral("other.sqlite")))
+                                 << "不是会员报表的连锁数据库";
     QTest::newRow("no_driver") << "Database=/tmp/x;Password=Secret9" << "Driver";
     QTest::newRow("unknown_driver") << "Driver=Oracle;Database=x;Password=Secret9" << "Oracle";
     QTest::newRow("no_database") << "Driver=SQLite;Password=Secret9" << "Database";
-    QTest::newRow("missing_file") << "Driver=SQLite;Database=/nonexistent/Secret9/chain.sqlite;Password=Secret9"
+    QTest::newRow("missing_file") << "Driver=SQLite;Database=/nonexistent/folder/chain.sqlite;Password=Secret9"
                                   << "数据库文件不存在";
     QTest::newRow("unreachable") << "Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=d;User=u;Password=Secret9"
                                  << "无法连接数据库服务器 127.0.0.1:1";
@@ -78,6 +196,73 @@ void tst_ServerConnection::errors()
     }
 }
 
+// Another program's lock and a crashed writer's journal, each named as the cause.
+void tst_ServerConnection::sqliteFileFaults_data()
+{
+    QTest::addColumn<QStringList>("writer");
+    QTest::addColumn<bool>("copyWithJournal");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("locked_by_writer") << QStringList{"BEGIN EXCLUSIVE"} << false << "正被其他程序锁住写入";
+    // A writer whose cache spilled mid-transaction; its file and journal copied together are
+    // what a crash leaves behind.
+    QTest::newRow("hot_journal") << QStringList{"PRAGMA cache_size = 5", "BEGIN",
+                                                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+                                                "INSERT INTO unit SELECT i + 10, 'u' || i, hex(randomblob(500)) FROM n"}
+                                 << true << "上次写入时中断";
+}
+
+void tst_ServerConnection::sqliteFileFaults()
+{
+    QFETCH(QStringList, writer);
+    QFETCH(bool, copyWithJournal);
+    QFETCH(QString, expected);
+    const QString source = m_dir.filePath(QStringLiteral("fault-%1.sqlite").arg(QTest::currentDataTag()));
+    makeChain(source, QStringLiteral("乙"));
+    const QString target = copyWithJournal ? source + QStringLiteral(".crashed") : source;
+    QString error;
+    withWriter(source, writer, [&] {
+        if (copyWithJournal) {
+            QVERIFY(QFile::copy(source, target));
+            QVERIFY(QFile::copy(source + QStringLiteral("-journal"), target + QStringLiteral("-journal")));
+        }
+        try {
+            itemNames(sqliteProps(target, QStringLiteral(";LockTimeout=1")));
+        } catch (const VelError &e) {
+            error = e.Description();
+        }
+    });
+    QVERIFY2(error.contains(expected), qPrintable(error));
+}
+
+void tst_ServerConnection::pooledSessionFollowsReplacedFile()
+{
+    const QString path = m_dir.filePath(QStringLiteral("replaced.sqlite"));
+    const QString other = m_dir.filePath(QStringLiteral("replacement.sqlite"));
+    makeChain(path, QStringLiteral("旧"));
+    makeChain(other, QStringLiteral("新"));
+    const QString props = sqliteProps(path);
+    QCOMPARE(itemNames(props), QStringList{QStringLiteral("旧")});
+    QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
+    QCOMPARE(itemNames(props), QStringList{QStringLiteral("新")});
+}
+
+void tst_ServerConnection::pathsAreNeverUris()
+{
+    const QString oldDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+    makeChain(m_dir.filePath(QStringLiteral("file:c.sqlite")), QStringLiteral("路径"));
+    makeChain(m_dir.filePath(QStringLiteral("c.sqlite")), QStringLiteral("统一资源标识"));
+    QStringList names;
+    try {
+        names = itemNames(sqliteProps(QStringLiteral("file:c.sqlite")));
+    } catch (const VelError &e) {
+        QDir::setCurrent(oldDir);
+        QFAIL(e.what());
+    }
+    QDir::setCurrent(oldDir);
+    QCOMPARE(names, QStringList{QStringLiteral("路径")});
+}
+
 void tst_ServerConnection::pgLogin()
 {
     const QString server = TestDatabases::PgServer();
@@ -87,7 +272,8 @@ void tst_ServerConnection::pgLogin()
         QSKIP("VELVIP_TEST_PG not set");
     }
     const ConnectionText ct = ConnectionText::Parse(server);
-    const QString wrong = QStringLiteral("Wr0ng;Pass=\"word");
+    // The wrong password equals the user name: the message names the user as it is.
+    const QString wrong = ct.User();
     const QString props = ConnectionText::Make({{QStringLiteral("Driver"), QStringLiteral("PostgreSQL")},
                                                 {QStringLiteral("Host"), ct.Host()},
                                                 {QStringLiteral("Port"), QString::number(ct.Port(5432))},
@@ -98,12 +284,83 @@ void tst_ServerConnection::pgLogin()
         Database::ForReports(props);
         QFAIL("login accepted");
     } catch (const VelError &e) {
-        QVERIFY2(e.Description().contains(QStringLiteral("拒绝")), qPrintable(e.Description()));
-        QVERIFY(!e.Description().contains(wrong));
+        QVERIFY2(e.Description().contains(QStringLiteral("拒绝了用户“%1”").arg(wrong)), qPrintable(e.Description()));
+        QVERIFY(!e.Description().contains(u"******"));
     }
     // The right password works and the session is pooled.
     Database &a = Database::ForReports(server);
     QCOMPARE(&Database::ForReports(server), &a);
+}
+
+// A cursor dropped after its first row stops the query, and the session reads on.
+void tst_ServerConnection::pgCursorLeftEarly()
+{
+    const QString server = TestDatabases::PgServer();
+    if (server.isEmpty()) {
+        if (qEnvironmentVariable("VELVIP_REQUIRE_PG") == u"1")
+            QFAIL("VELVIP_REQUIRE_PG=1 but VELVIP_TEST_PG is not set");
+        QSKIP("VELVIP_TEST_PG not set");
+    }
+    const Database &db = Database::ForReports(server);
+    {
+        auto cursor = db.Select(QStringLiteral("SELECT g, repeat('x', 100) FROM generate_series(1, 50000000) g"));
+        QVERIFY(cursor->Next());
+        QCOMPARE(cursor->Int(0), qint64(1));
+    }
+    auto cursor = db.Select(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE query LIKE ? AND state = 'active'"),
+                            {QStringLiteral("%generate_series(1, 50000000)%")});
+    QVERIFY(cursor->Next());
+    QCOMPARE(cursor->Int(0), qint64(0));
+}
+
+// A query that waits on another session's lock, or runs too long, ends with the limit named.
+void tst_ServerConnection::pgSessionLimits_data()
+{
+    QTest::addColumn<QString>("limits");
+    QTest::addColumn<bool>("holdLock");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("lock_timeout") << ";LockTimeout=1" << true << "SELECT count(*) FROM item" << "LockTimeout";
+    QTest::newRow("statement_timeout") << ";Timeout=1" << false << "SELECT pg_sleep(30)" << "Timeout";
+}
+
+void tst_ServerConnection::pgSessionLimits()
+{
+    QFETCH(QString, limits);
+    QFETCH(bool, holdLock);
+    QFETCH(QString, sql);
+    QFETCH(QString, expected);
+    if (TestDatabases::PgServer().isEmpty()) {
+        if (qEnvironmentVariable("VELVIP_REQUIRE_PG") == u"1")
+            QFAIL("VELVIP_REQUIRE_PG=1 but VELVIP_TEST_PG is not set");
+        QSKIP("VELVIP_TEST_PG not set");
+    }
+    TestDatabases dbs;
+    QString error;
+    QVERIFY2(dbs.Create(QStringLiteral("limits_") + QString::fromLatin1(QTest::currentDataTag()), [](const QString &props) {
+        auto db = Database::OpenForWriting(props);
+        for (const QString &ddl : Schema::TableStatements(db->Driver()))
+            db->Exec(ddl);
+    }, &error), qPrintable(error));
+    const QString props = dbs.Engines().back().props;
+    auto holder = Database::OpenForWriting(props);
+    if (holdLock) {
+        holder->Exec(QStringLiteral("BEGIN"));
+        holder->Exec(QStringLiteral("LOCK TABLE item IN ACCESS EXCLUSIVE MODE"));
+    }
+    QString message;
+    try {
+        auto cursor = Database::ForReports(props + limits).Select(sql);
+        while (cursor->Next()) {
+        }
+    } catch (const VelError &e) {
+        message = e.Description();
+    }
+    if (holdLock)
+        holder->Exec(QStringLiteral("ROLLBACK"));
+    holder.reset();
+    dbs.Drop();
+    QVERIFY2(message.contains(QStringLiteral("（连接文本的 %1）").arg(expected)), qPrintable(message));
 }
 
 void tst_ServerConnection::readOnlySession()

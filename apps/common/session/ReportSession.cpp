@@ -136,7 +136,7 @@ QString DefaultPropsString(const std::function<void(QString)> &progress)
 
 QString MaskedPropsString(const QString &propsString)
 {
-    return ConnectionText::Parse(propsString).Redact(propsString);
+    return ConnectionText::Parse(propsString).Masked();
 }
 
 ReportOutput Collect(const Application &app)

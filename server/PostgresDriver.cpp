@@ -1,0 +1,294 @@
+// The PostgreSQL engine: Qt's driver opens the session and runs statements; report reads go
+// to libpq on the same connection in single-row mode, text results parsed in place.
+#include "DbDriver.h"
+
+#include "RowCursor.h"
+#include "TextFold.h"
+#include "Utf8Text.h"
+#include "VelError.h"
+
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// Type oids for parameters whose type the server could not infer from an untyped text.
+constexpr Oid int8Oid = 20;
+constexpr Oid float8Oid = 701;
+
+// What the server's limits are, to name them when a query hits one.
+struct SessionLimits
+{
+    QString where;            // host:port
+    int statementSeconds = 0;
+    int lockSeconds = 0;
+};
+
+// The text of a failed query's result: one sentence for the causes we know, else the
+// server's own message (libpq never puts the password in it).
+QString pgErrorText(PGconn *conn, const PGresult *result, const SessionLimits &limits)
+{
+    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const QByteArray code = state ? QByteArray(state) : QByteArray();
+    if (code == "57014")
+        return QStringLiteral("查询运行超过了 %1 秒的时限（连接文本的 Timeout），已被数据库服务器停止")
+            .arg(limits.statementSeconds);
+    if (code == "55P03")
+        return QStringLiteral("等待其他会话释放锁超过了 %1 秒（连接文本的 LockTimeout），查询已停止")
+            .arg(limits.lockSeconds);
+    if (PQstatus(conn) == CONNECTION_BAD || code.startsWith("08") || code == "57P01")
+        return QStringLiteral("与数据库服务器 %1 的连接已断开（服务器停止或网络中断）").arg(limits.where);
+    const char *message = result ? PQresultErrorMessage(result) : PQerrorMessage(conn);
+    return QStringLiteral("查询失败：%1").arg(QString::fromUtf8(message).trimmed());
+}
+
+// `?` placeholders numbered `$1`, `$2`, ... outside quoted text and names.
+QByteArray numbered(const QString &sql)
+{
+    QString out;
+    out.reserve(sql.size() + 16);
+    int n = 0;
+    QChar quote;
+    for (const QChar c : sql) {
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+        } else if (c == u'\'' || c == u'"') {
+            quote = c;
+        } else if (c == u'?') {
+            out += u'$' + QString::number(++n);
+            continue;
+        }
+        out += c;
+    }
+    return out.toUtf8();
+}
+
+// Rows of one SELECT as the server sends them, one result per row.
+class PgCursor final : public RowCursor
+{
+public:
+    PgCursor(PGconn *conn, const SessionLimits &limits, const QString &sql, const QVariantList &params)
+        : m_conn(conn), m_limits(limits)
+    {
+        std::vector<QByteArray> values;
+        std::vector<const char *> pointers;
+        std::vector<Oid> types;
+        values.reserve(size_t(params.size()));
+        for (const QVariant &p : params) {
+            Oid type = 0;
+            if (p.isNull()) {
+                values.emplace_back();
+            } else {
+                switch (p.typeId()) {
+                case QMetaType::Int: case QMetaType::LongLong: case QMetaType::Short:
+                case QMetaType::UInt: case QMetaType::Bool:
+                    values.push_back(QByteArray::number(p.toLongLong()));
+                    type = int8Oid;
+                    break;
+                case QMetaType::Double:
+                    values.push_back(QByteArray::number(p.toDouble(), 'g', 17));
+                    type = float8Oid;
+                    break;
+                default:
+                    values.push_back(p.toString().toUtf8());
+                }
+            }
+            types.push_back(type);
+        }
+        for (size_t i = 0; i < values.size(); ++i)
+            pointers.push_back(params[qsizetype(i)].isNull() ? nullptr : values[i].constData());
+        const QByteArray text = numbered(sql);
+        if (!PQsendQueryParams(m_conn, text.constData(), int(values.size()), types.data(), pointers.data(),
+                               nullptr, nullptr, 0)) {
+            m_done = true;
+            throw VelError(pgErrorText(m_conn, nullptr, m_limits));
+        }
+        PQsetSingleRowMode(m_conn);
+    }
+
+    ~PgCursor() override
+    {
+        PQclear(m_row);
+        if (!m_done) {
+            // Left before the end: the server stops the query rather than sending the rest.
+            if (PGcancel *cancel = PQgetCancel(m_conn)) {
+                char error[256];
+                PQcancel(cancel, error, sizeof error);
+                PQfreeCancel(cancel);
+            }
+            drain();
+        }
+    }
+
+    bool Next() override
+    {
+        PQclear(m_row);
+        m_row = nullptr;
+        if (m_done)
+            return false;
+        PGresult *result = PQgetResult(m_conn);
+        if (result && PQresultStatus(result) == PGRES_SINGLE_TUPLE) {
+            m_row = result;
+            return true;
+        }
+        m_done = true;
+        if (!result)
+            return false;
+        const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK || PQresultStatus(result) == PGRES_COMMAND_OK;
+        const QString error = ok ? QString() : pgErrorText(m_conn, result, m_limits);
+        PQclear(result);
+        drain();
+        if (!ok)
+            throw VelError(error);
+        return false;
+    }
+
+    bool IsNull(int c) const override { return PQgetisnull(m_row, 0, c); }
+
+    qint64 Int(int c) const override
+    {
+        const char *p = PQgetvalue(m_row, 0, c);
+        if (p[0] == 't' && p[1] == 0)
+            return 1;
+        char *end = nullptr;
+        const long long value = std::strtoll(p, &end, 10);
+        if (*end == 0)
+            return value;
+        return qint64(std::strtod(p, nullptr));    // a numeric with a fraction
+    }
+
+    double Double(int c) const override { return std::strtod(PQgetvalue(m_row, 0, c), nullptr); }
+
+    QStringView Text(int c) const override
+    {
+        if (PQgetisnull(m_row, 0, c))
+            return {};
+        return m_text.Widen(PQgetvalue(m_row, 0, c), PQgetlength(m_row, 0, c));
+    }
+    QStringView TextOrNull(int c) const override
+    {
+        if (PQgetisnull(m_row, 0, c))
+            return {};
+        const QStringView text = Text(c);
+        return text.isNull() ? QStringView(u"") : text;
+    }
+
+private:
+    void drain()
+    {
+        while (PGresult *r = PQgetResult(m_conn))
+            PQclear(r);
+    }
+
+    PGconn *m_conn;
+    SessionLimits m_limits;
+    PGresult *m_row = nullptr;
+    bool m_done = false;
+    Utf8Text m_text;
+};
+
+class PostgresDriver final : public DbDriver
+{
+public:
+    explicit PostgresDriver(const ConnectionText &text)
+        : m_host(text.Host().trimmed().isEmpty() ? QStringLiteral("127.0.0.1") : text.Host().trimmed()),
+          m_port(text.Port(5432)),
+          m_keepAlive(text.KeepAlive())
+    {
+        m_limits.where = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+        m_limits.statementSeconds = text.StatementTimeout();
+        m_limits.lockSeconds = text.LockTimeout();
+    }
+
+    QString Name() const override { return QStringLiteral("PostgreSQL"); }
+    QString QtDriverName() const override { return QStringLiteral("QPSQL"); }
+
+    void Open(QSqlDatabase &db, const ConnectionText &text, bool readOnly) const override
+    {
+        db.setHostName(m_host);
+        db.setPort(m_port);
+        db.setDatabaseName(text.Database());
+        db.setUserName(text.User());
+        db.setPassword(text.Password());
+        // Keepalives find a server that stopped answering while a query waits.
+        QString options = QStringLiteral("connect_timeout=5");
+        if (m_keepAlive > 0)
+            options += QStringLiteral(";keepalives=1;keepalives_idle=%1;keepalives_interval=5;keepalives_count=3")
+                           .arg(m_keepAlive);
+        db.setConnectOptions(options);
+        const QString &where = m_limits.where;
+        if (!db.open()) {
+            // Built from the parts we know; libpq's own text never echoes the password.
+            const QSqlError error = db.lastError();
+            const QString detail = error.databaseText().trimmed();
+            const QString state = error.nativeErrorCode();
+            const QString lower = detail.toLower();
+            if (state == u"28P01" || state == u"28000" || lower.contains(u"authentication")
+                || lower.contains(u"pg_hba") || (lower.contains(u"role") && lower.contains(u"does not exist")))
+                throw VelError(QStringLiteral("数据库服务器 %1 拒绝了用户“%2”的登录（用户名或密码不对，或服务器不允许该用户连接）")
+                                   .arg(where, text.User()));
+            if (state == u"3D000" || (lower.contains(u"database") && lower.contains(u"does not exist")))
+                throw VelError(QStringLiteral("数据库服务器 %1 上没有数据库“%2”").arg(where, text.Database()));
+            throw VelError(QStringLiteral("无法连接数据库服务器 %1：%2").arg(where, detail));
+        }
+        QSqlQuery q(db);
+        QStringList setup{QStringLiteral("SET client_encoding TO 'UTF8'"),
+                          QStringLiteral("SET standard_conforming_strings TO on"),
+                          QStringLiteral("SET DateStyle TO ISO, YMD")};
+        if (readOnly) {
+            setup << QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY")
+                  << QStringLiteral("SET statement_timeout = %1").arg(qint64(m_limits.statementSeconds) * 1000)
+                  << QStringLiteral("SET lock_timeout = %1").arg(qint64(m_limits.lockSeconds) * 1000);
+        }
+        for (const QString &sql : setup) {
+            if (!q.exec(sql))
+                throw VelError(QStringLiteral("数据库服务器 %1 上的会话设置失败：%2").arg(where, q.lastError().databaseText()));
+        }
+        // ICU's root locale lowercases alike whatever the database's own locale is.
+        m_icu = q.exec(QStringLiteral("SELECT 1 FROM pg_collation WHERE collname = 'und-x-icu'")) && q.next();
+    }
+
+    SchemaTypes Types() const override
+    {
+        return {QStringLiteral("BIGINT PRIMARY KEY"), QStringLiteral("BIGINT"), QStringLiteral("TIMESTAMP(0)"),
+                QStringLiteral("TEXT COLLATE \"C\""), QStringLiteral("TEXT")};
+    }
+    QString DateTimeText(const QString &expr) const override
+    {
+        return QStringLiteral("to_char(%1, 'YYYY-MM-DD HH24:MI:SS')").arg(expr);
+    }
+    QString FoldedText(const QString &expr) const override { return TextFold::PostgresSql(expr, m_icu); }
+
+    std::unique_ptr<RowCursor> Select(const QSqlDatabase &db, const QString &sql,
+                                      const QVariantList &params) const override
+    {
+        const QVariant handle = db.driver()->handle();
+        // Qt 6 names the handle's type by the struct behind libpq's typedef.
+        if (handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0)) {
+            if (PGconn *conn = *static_cast<PGconn *const *>(handle.data()))
+                return std::make_unique<PgCursor>(conn, m_limits, sql, params);
+        }
+        return DbDriver::Select(db, sql, params);
+    }
+
+private:
+    QString m_host;
+    int m_port;
+    int m_keepAlive;
+    SessionLimits m_limits;
+    mutable bool m_icu = false;   // found when the session opens
+};
+
+} // namespace
+
+std::unique_ptr<DbDriver> DbDriver::NewPostgres(const ConnectionText &text)
+{
+    return std::make_unique<PostgresDriver>(text);
+}
