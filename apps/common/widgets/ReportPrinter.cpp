@@ -189,7 +189,7 @@ public:
     {
         m_p.save();
         m_p.scale(m_plan.scale, m_plan.scale);
-        m_p.setPen(m_pen);
+        m_p.setPen(Qt::black);
         const qreal width = m_plan.pageWidth / m_plan.scale;
         qreal y = 0;
         for (int i = 0; i < m_plan.block.size(); ++i) {
@@ -236,7 +236,9 @@ private:
                     return;
                 const QRectF r(xs.value(runStart), y + cell.row * rh, runWidth, cell.rowSpan * rh);
                 m_p.fillRect(r, QColor(0xDD, 0xE6, 0xF0));
+                m_p.setPen(m_pen);
                 m_p.drawRect(r);
+                m_p.setPen(Qt::black);
                 drawCellText(m_p, r.adjusted(m_plan.pad, 0, -m_plan.pad, 0), Qt::AlignHCenter, cell.text, false);
                 runStart = -1;
                 runWidth = 0;
@@ -268,7 +270,9 @@ private:
                 const QRectF r(xs.value(c), y, m_plan.Width(c), rh);
                 if (kind != RowKind::Detail)
                     m_p.fillRect(r, kind == RowKind::Total ? QColor(0xFC, 0xE3, 0xB0) : QColor(0xFF, 0xF4, 0xD6));
+                m_p.setPen(m_pen);
                 m_p.drawRect(r);
+                m_p.setPen(Qt::black);
                 const QString text = m_grid.Text(row, c, FormatStyle::Grid);
                 if (text.isEmpty())
                     continue;
