@@ -4,6 +4,7 @@
 #include "Dictionary.h"
 #include "FilterDates.h"
 #include "FindBar.h"
+#include "ReportExport.h"
 #include "ReportSession.h"
 #include "ReportTableModel.h"
 #include "ReportView.h"
@@ -99,6 +100,14 @@ void MainWindow::createActions()
     m_reportActions << bar->addAction(QStringLiteral("导出 PDF"), this, [this] { exportCurrent(QStringLiteral("pdf")); });
     m_reportActions << bar->addAction(QStringLiteral("打印预览"), this, &MainWindow::printCurrent);
     m_reportActions.last()->setShortcut(QKeySequence::Print);
+    // CSV is written without a byte order mark unless asked, the same as on the command line.
+    QAction *bom = bar->addAction(QStringLiteral("CSV 带 BOM"));
+    bom->setObjectName(QStringLiteral("csvByteOrderMark"));
+    bom->setCheckable(true);
+    bom->setToolTip(QStringLiteral("导出的 CSV 以 UTF-8 BOM 开头，供需要它才能正确显示中文的电子表格程序使用"));
+    bom->setChecked(QSettings().value(QStringLiteral("export/csvByteOrderMark"), false).toBool());
+    connect(bom, &QAction::toggled, this,
+            [](bool on) { QSettings().setValue(QStringLiteral("export/csvByteOrderMark"), on); });
     bar->addSeparator();
     bar->addAction(QStringLiteral("连接设置"), this, &MainWindow::editConnection);
 
@@ -302,19 +311,18 @@ void MainWindow::exportCurrent(QString kind)
     }
     if (!path.endsWith(QLatin1Char('.') + kind, Qt::CaseInsensitive))
         path += QLatin1Char('.') + kind;
-    try {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        if (kind == QLatin1String("csv"))
-            view->ExportCsv(path);
-        else if (kind == QLatin1String("xlsx"))
-            view->ExportXlsx(path);
-        else
-            view->ExportPdf(path);
-        QApplication::restoreOverrideCursor();
+    const ReportExport::Kind exportKind = kind == QLatin1String("csv") ? ReportExport::Kind::Csv
+        : kind == QLatin1String("xlsx") ? ReportExport::Kind::Xlsx : ReportExport::Kind::Pdf;
+    const bool bom = QSettings().value(QStringLiteral("export/csvByteOrderMark"), false).toBool();
+    switch (ReportExport::Run(this, *view, exportKind, path, {bom})) {
+    case ReportExport::Outcome::Written:
         statusBar()->showMessage(QStringLiteral("已导出到 %1").arg(path), 5000);
-    } catch (const VelError &e) {
-        QApplication::restoreOverrideCursor();
-        QMessageBox::warning(this, QStringLiteral("导出"), e.Description());
+        break;
+    case ReportExport::Outcome::Cancelled:
+        statusBar()->showMessage(QStringLiteral("已取消导出"), 5000);
+        break;
+    case ReportExport::Outcome::Failed:
+        break;
     }
 }
 

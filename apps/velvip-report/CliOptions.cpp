@@ -115,10 +115,12 @@ struct Parser
                        "默认为总部、储值卡共享：ISBranch=0 SVCardShareType=1。"),
         QStringLiteral("KEY=VALUE")};
     QCommandLineOption format{QStringLiteral("format"),
-        QStringLiteral("输出格式：table（默认）、csv、json 或 xlsx（xlsx 须用 --out）。"), QStringLiteral("FORMAT"),
+        QStringLiteral("输出格式：table（默认）、csv、json、xlsx 或 pdf（xlsx 和 pdf 须用 --out）。"), QStringLiteral("FORMAT"),
         QStringLiteral("table")};
     QCommandLineOption out{QStringLiteral("out"), QStringLiteral("输出文件；默认写到标准输出。"),
         QStringLiteral("FILE")};
+    QCommandLineOption bom{QStringLiteral("bom"),
+        QStringLiteral("CSV 文件以 UTF-8 BOM 开头（需要它才能正确显示中文的电子表格程序用）；默认不带。")};
     QCommandLineOption dialog{QStringLiteral("dialog"),
         QStringLiteral("先显示报表的过滤条件对话框（需要能看到的图形界面）；--set、--filter-json 和 --period 不再使用。")};
 
@@ -132,7 +134,7 @@ struct Parser
 
     QList<QCommandLineOption> options() const
     {
-        return {props, db, set, filterJson, period, context, format, out, dialog};
+        return {props, db, set, filterJson, period, context, format, out, bom, dialog};
     }
 };
 
@@ -256,10 +258,12 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
     else if (format == QLatin1String("csv")) o.format = RunOptions::Format::Csv;
     else if (format == QLatin1String("json")) o.format = RunOptions::Format::Json;
     else if (format == QLatin1String("xlsx")) o.format = RunOptions::Format::Xlsx;
-    else return usage(QStringLiteral("未知的输出格式 \"%1\"（table、csv、json、xlsx）").arg(format));
+    else if (format == QLatin1String("pdf")) o.format = RunOptions::Format::Pdf;
+    else return usage(QStringLiteral("未知的输出格式 \"%1\"（table、csv、json、xlsx、pdf）").arg(format));
     o.outPath = p.parser.value(p.out);
-    if (o.format == RunOptions::Format::Xlsx && o.outPath.isEmpty())
-        return usage(QStringLiteral("xlsx 格式须用 --out 指定文件"));
+    if ((o.format == RunOptions::Format::Xlsx || o.format == RunOptions::Format::Pdf) && o.outPath.isEmpty())
+        return usage(QStringLiteral("%1 格式须用 --out 指定文件").arg(format));
+    o.byteOrderMark = p.parser.isSet(p.bom);
     o.dialog = p.parser.isSet(p.dialog);
 
     o.filter = Dictionary::Create();

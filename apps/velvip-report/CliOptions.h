@@ -9,7 +9,7 @@
 // The "run" subcommand's options, checked and converted.
 struct RunOptions
 {
-    enum class Format { Table, Csv, Json, Xlsx };
+    enum class Format { Table, Csv, Json, Xlsx, Pdf };
 
     qint32 rptId = 0;
     QString props;          // connection text, empty for the embedded demo chain
@@ -17,6 +17,7 @@ struct RunOptions
     QVariantMap context;
     Format format = Format::Table;
     QString outPath;        // empty: standard output
+    bool byteOrderMark = false;   // --bom: CSV starts with a UTF-8 BOM
     bool dialog = false;
 };
 

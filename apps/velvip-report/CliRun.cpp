@@ -1,20 +1,23 @@
 #include "CliRun.h"
 
+#include "AtomicFile.h"
 #include "DemoChain.h"
 #include "Dictionary.h"
 #include "HostKit.h"
+#include "Recordset.h"
+#include "ReportPrinter.h"
 #include "ReportSession.h"
 #include "ReportWriters.h"
 #include "VelError.h"
 #include "facade/Application.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include <QElapsedTimer>
 
 #include <cstdio>
+#include <functional>
 #include <new>
 
 #include <unistd.h>
@@ -26,26 +29,56 @@ void printErr(const QString &text)
     QTextStream(stderr) << text << Qt::endl;
 }
 
+// Standard output, or a file written beside the target and renamed onto it when complete.
+void writeText(const RunOptions &o, const std::function<void(Present::ByteSink &)> &write)
+{
+    if (o.outPath.isEmpty()) {
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly))
+            throw VelError(QStringLiteral("无法写到标准输出"));
+        Present::ByteSink sink([&out](const char *data, size_t size) {
+            if (out.write(data, qint64(size)) != qint64(size))
+                throw VelError(QStringLiteral("无法写到标准输出"));
+        });
+        write(sink);
+        return;
+    }
+    AtomicFile file(o.outPath);
+    {
+        Present::ByteSink sink([&file](const char *data, size_t size) { file.Write(data, size); });
+        write(sink);
+    }
+    file.Commit();
+}
+
 void writeOutput(const RunOptions &o, const ReportOutput &report)
 {
-    QByteArray bytes;
     switch (o.format) {
-    case RunOptions::Format::Table: bytes = Present::WriteTable(report).toUtf8(); break;
-    case RunOptions::Format::Csv: bytes = Present::WriteCsv(report); break;
-    case RunOptions::Format::Json: bytes = Present::WriteJson(report); break;
+    case RunOptions::Format::Table: {
+        const qint64 rows = report.rs ? report.rs->RecordCount() : 0;
+        if (rows > Present::kTableRowLimit)
+            throw VelError(QStringLiteral("报表有 %1 行，表格格式最多显示 %2 行；请改用 --format csv（或 json、xlsx、pdf）。")
+                               .arg(rows).arg(Present::kTableRowLimit));
+        const QString text = Present::WriteTable(report);
+        writeText(o, [&text](Present::ByteSink &sink) {
+            sink.PutText(text);
+            sink.Flush();
+        });
+        return;
+    }
+    case RunOptions::Format::Csv:
+        writeText(o, [&](Present::ByteSink &sink) { Present::WriteCsv(report, sink, {o.byteOrderMark}); });
+        return;
+    case RunOptions::Format::Json:
+        writeText(o, [&](Present::ByteSink &sink) { Present::WriteJson(report, sink); });
+        return;
     case RunOptions::Format::Xlsx:
         Present::WriteXlsx(report, o.outPath);
         return;
-    }
-    if (o.outPath.isEmpty()) {
-        QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
-            throw VelError(QStringLiteral("无法写到标准输出"));
+    case RunOptions::Format::Pdf:
+        Present::WritePdf(report, o.outPath);
         return;
     }
-    QSaveFile file(o.outPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw VelError(QStringLiteral("无法写入文件 %1：%2").arg(o.outPath, file.errorString()));
 }
 
 // The embedded demo chain, generated on first use: progress on one line rewritten in place

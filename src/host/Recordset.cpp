@@ -400,6 +400,21 @@ QString Recordset::TextAt(qint64 row, int field) const
     return QString(reinterpret_cast<const QChar *>(textData(c, ref)), qsizetype(ref.length));
 }
 
+QStringView Recordset::TextViewAt(qint64 row, int field) const
+{
+    const Column &c = cell(row, field);
+    if (c.type != FieldType::Text)
+        return {};
+    const TextRef ref = c.texts.at(size_t(row), blockShift);
+    return ref.length == 0 ? QStringView() : QStringView(textData(c, ref), qsizetype(ref.length));
+}
+
+qint64 Recordset::WallClockMsecsAt(qint64 row, int field) const
+{
+    const Column &c = cell(row, field);
+    return c.type == FieldType::DateTime ? c.ints.at(size_t(row), blockShift) : 0;
+}
+
 QVariant Recordset::Fields(int field) const
 {
     if (Eof())

@@ -53,6 +53,10 @@ public:
     qint64 IntAt(qint64 row, int field) const;
     double DoubleAt(qint64 row, int field) const;
     QString TextAt(qint64 row, int field) const;
+    // Without a copy: valid while the record set is unchanged; empty for other field types.
+    QStringView TextViewAt(qint64 row, int field) const;
+    // A DateTime field as stored: milliseconds of the wall-clock time read as UTC.
+    qint64 WallClockMsecsAt(qint64 row, int field) const;
 
     // Cursor.
     bool Eof() const { return !m_open || m_pos >= m_rows; }

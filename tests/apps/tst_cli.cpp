@@ -3,13 +3,16 @@
 #include "DisplayWidth.h"
 #include "Dictionary.h"
 #include "ReportSession.h"
+#include "ValueFormat.h"
 #include "VelError.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -200,7 +203,7 @@ private slots:
         QCOMPARE(o.exitCode, 0);
         const QString help = QString::fromUtf8(o.out);
         for (const char *option : {"--props", "--db", "--set", "--filter-json", "--period", "--context", "--format",
-                                   "--out", "--dialog", "make-demo", "keys", "示例"})
+                                   "--out", "--bom", "pdf", "--dialog", "make-demo", "keys", "示例"})
             QVERIFY2(help.contains(QString::fromUtf8(option)), option);
         const DemoOptions demo;   // the days the demo chain holds
         QVERIFY2(help.contains(QStringLiteral("%1 至 %2").arg(demo.firstDay.toString(Qt::ISODate),
@@ -274,6 +277,157 @@ private slots:
         QVERIFY(root["Rows"].toArray().size() > 1);
         const int amount = fields.toVariantList().indexOf("FPlusAmt");
         QVERIFY(root["Rows"][0][amount].isDouble());
+    }
+
+    // Every file format carries the report's grand total; CSV is read back with Python's csv
+    // module, the PDF with pdftotext, the workbook from its sheet XML.
+    void fileFormatsCarryTheTotals_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QStringList>("extra");
+        QTest::newRow("csv_plain") << "csv" << QStringList();
+        QTest::newRow("csv_with_bom") << "csv" << QStringList{"--bom"};
+        QTest::newRow("xlsx") << "xlsx" << QStringList();
+        QTest::newRow("pdf") << "pdf" << QStringList();
+    }
+
+    void fileFormatsCarryTheTotals()
+    {
+        QFETCH(QString, format);
+        QFETCH(QStringList, extra);
+        const QStringList args = {"10902", "--set", "GroupBy=1", "--set", "BDate=2024-01-01 00:00:00", "--set",
+                                  "EDate=2024-01-31 23:59:59"};
+        const QString jsonPath = m_dir.filePath("totals.json");
+        QCOMPARE(run(onChain(args + QStringList{"--format", "json", "--out", jsonPath})).exitCode, 0);
+        QFile jf(jsonPath);
+        QVERIFY(jf.open(QIODevice::ReadOnly));
+        const QJsonObject root = QJsonDocument::fromJson(jf.readAll()).object();
+        const QVariantList fields = root["Fields"].toArray().toVariantList();
+        const QJsonArray total = root["Rows"].toArray().last().toArray();
+        QCOMPARE(total[fields.indexOf("FRowKind")].toInt(), 2);
+        const double amount = total[fields.indexOf("FAmount")].toDouble();
+        QVERIFY(amount > 0);
+
+        const QString path = m_dir.filePath("totals." + format);
+        const Outcome o = run(onChain(args + QStringList{"--format", format, "--out", path} + extra));
+        QVERIFY2(o.exitCode == 0, qPrintable(o.err));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QString text;
+        auto reader = [](const QString &program, const QStringList &arguments, const QByteArray &input = {}) {
+            QProcess p;
+            p.start(program, arguments);
+            p.write(input);
+            p.closeWriteChannel();
+            p.waitForFinished(60000);
+            return QString::fromUtf8(p.readAllStandardOutput());
+        };
+        if (format == "csv") {
+            QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), extra.contains("--bom"));
+            if (QStandardPaths::findExecutable("python3").isEmpty())
+                QSKIP("python3 is not installed");
+            // The last row of the CSV as Python's csv module reads it, one cell per line.
+            text = reader("python3", {"-c", "import csv,sys; rows=list(csv.reader(open(sys.argv[1], encoding='utf-8-sig', newline='')));"
+                                            "print(len(rows)); print('\\n'.join(rows[-1]))", path});
+            QCOMPARE(text.section('\n', 0, 0).toInt(), root["Rows"].toArray().size() + 1);
+            QVERIFY2(text.split('\n').contains(QString::number(amount, 'f', 2)), qPrintable(text));
+            QVERIFY(text.split('\n').contains("合计"));
+            return;
+        }
+        if (format == "xlsx") {
+            QVERIFY(bytes.startsWith("PK"));
+            text = reader("unzip", {"-p", path, "xl/worksheets/sheet1.xml"});
+            QVERIFY2(text.contains(QStringLiteral("<v>%1</v>").arg(QString::number(amount, 'g', 16))), qPrintable(text.right(2000)));
+            return;
+        }
+        QVERIFY(bytes.startsWith("%PDF"));
+        if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+            QSKIP("pdftotext is not installed");
+        text = reader("pdftotext", {"-layout", path, "-"});
+        QVERIFY(text.contains("会员消费表"));
+        const QString shown = Present::FormatValue(amount, ColumnKind::Amount, FormatStyle::Grid);
+        QVERIFY2(text.split(QRegularExpression("\\s+")).contains(shown), qPrintable(shown + "\n" + text.right(1500)));
+    }
+
+    // --out goes through a temporary file beside the target: a device node or a directory is
+    // never replaced, a symbolic link writes its file, a full disk leaves nothing behind.
+    void outWritesOnlyRegularFiles_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("device_node_refused") << "/dev/null" << 1;
+        QTest::newRow("directory_refused") << "DIR" << 1;
+        QTest::newRow("symbolic_link_writes_its_file") << "LINK" << 0;
+        QTest::newRow("new_path") << "NEW" << 0;
+    }
+
+    void outWritesOnlyRegularFiles()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, exitCode);
+        QTemporaryDir dir;
+        QString path = target;
+        if (target == "DIR") {
+            path = dir.filePath("a-directory");
+            QVERIFY(QDir().mkpath(path));
+        } else if (target == "LINK") {
+            QFile(dir.filePath("real.csv")).open(QIODevice::WriteOnly);
+            path = dir.filePath("link.csv");
+            QVERIFY(QFile::link(dir.filePath("real.csv"), path));
+        } else if (target == "NEW") {
+            path = dir.filePath("new.csv");
+        }
+        const Outcome o = run(onChain({"10906", "--format", "csv", "--out", path}));
+        QVERIFY2(o.exitCode == exitCode, qPrintable(o.err));
+        if (target == "/dev/null")
+            QVERIFY(QFileInfo("/dev/null").exists() && !QFileInfo("/dev/null").isFile());
+        if (target == "DIR")
+            QVERIFY(QFileInfo(path).isDir());
+        if (target == "LINK") {
+            QVERIFY(QFileInfo(path).isSymLink());
+            QVERIFY(QFileInfo(dir.filePath("real.csv")).size() > 0);
+        }
+        if (exitCode != 0)
+            QVERIFY(o.err.contains("不是普通文件"));
+        // Nothing is left beside the target but what the test put there.
+        for (const QString &name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System))
+            QVERIFY2(!name.startsWith('.'), qPrintable(name));
+    }
+
+    void fullDiskLeavesNoFile_data()
+    {
+        QTest::addColumn<QString>("format");
+        for (const char *format : {"csv", "json", "xlsx", "pdf"})
+            QTest::newRow(format) << format;
+    }
+
+    // A tiny memory file system in a private mount namespace stands in for a full disk.
+    void fullDiskLeavesNoFile()
+    {
+        QFETCH(QString, format);
+        if (QStandardPaths::findExecutable("unshare").isEmpty())
+            QSKIP("unshare is not installed");
+        QTemporaryDir mountPoint;
+        const QString script = QStringLiteral(
+            "mount -t tmpfs -o size=4k tmpfs \"$1\" || exit 77; shift; \"$@\"; rc=$?; ls -A \"$MP\"; exit $rc");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", m_dir.path());
+        env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
+        env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
+        env.insert("MP", mountPoint.path());
+        p.setProcessEnvironment(env);
+        p.start("unshare", QStringList{"-Urm", "sh", "-c", script, "sh", mountPoint.path(), VELVIP_REPORT_BIN}
+                               + onChain({"10903", "--set", "BDate=2024-01-01", "--set", "EDate=2024-01-31",
+                                          "--format", format, "--out", mountPoint.filePath("lines." + format)}));
+        QVERIFY(p.waitForFinished(120000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        if (p.exitCode() == 77 || (p.exitCode() != 0 && err.startsWith("unshare")))
+            QSKIP("no private mount namespace here");
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(err.contains("磁盘空间不足"), qPrintable(err));
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).trimmed(), QString());   // ls: nothing left
     }
 
     void filterJsonKeepsTypes()

@@ -1,6 +1,7 @@
 #include "ColumnLayout.h"
 #include "DisplayWidth.h"
 #include "ReportFixture.h"
+#include "ReportGrid.h"
 #include "ReportWriters.h"
 #include "ValueFormat.h"
 #include "VelError.h"
@@ -152,6 +153,84 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, width);
         QCOMPARE(Present::DisplayWidth(text), width);
+    }
+
+    // The ledger's title block is empty; both hosts show and export its month.
+    void periodLine_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QVariant>("month");
+        QTest::addColumn<bool>("titleObject");
+        QTest::addColumn<QString>("period");
+        QTest::newRow("ledger_month") << 10901 << QVariant(5) << false << "期间：2024年5月";
+        QTest::newRow("ledger_month_as_text") << 10901 << QVariant("12") << false << "期间：2024年12月";
+        QTest::newRow("ledger_without_month") << 10901 << QVariant() << false << "";
+        QTest::newRow("other_report_uses_its_dates") << 10903 << QVariant(5) << true
+                                                     << "日期：2024-05-01 00:00:00 至 2024-05-31 23:59:59";
+    }
+
+    void periodLine()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QVariant, month);
+        QFETCH(bool, titleObject);
+        QFETCH(QString, period);
+        ReportOutput r = Fixture::SmallLedger();
+        if (!titleObject)
+            r.result->Remove("RptTitleObject");
+        r.filter->SetValue("RptID", rptId);
+        if (month.isValid())
+            r.filter->SetValue("Month", month);
+        const int titleLines = r.title->Count();
+        QCOMPARE(r.PeriodLine(), period);
+        QCOMPARE(r.TitleBlock().contains(period), !period.isEmpty());
+        QCOMPARE(r.title->Count(), titleLines);   // the report's Title is left as it is
+        if (!period.isEmpty())
+            QVERIFY(Present::WriteTable(r).contains(period));
+    }
+
+    // The allocation-free cell text agrees with the general formatting for every field type
+    // and column kind a report uses.
+    void cellTextMatchesFormattedValue_data()
+    {
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<int>("fieldType");
+        QTest::addColumn<QString>("colType");
+        using T = Recordset::FieldType;
+        QTest::newRow("amount_double_grid") << QVariant(-1234567.805) << int(T::Double) << "6";
+        QTest::newRow("amount_integer") << QVariant(1234) << int(T::Integer) << "6";
+        QTest::newRow("amount_negative_zero") << QVariant(-0.001) << int(T::Double) << "6";
+        QTest::newRow("amount_huge") << QVariant(3e17) << int(T::Double) << "6";
+        QTest::newRow("amount_as_text") << QVariant("12.5") << int(T::Text) << "6";
+        QTest::newRow("quantity_trimmed") << QVariant(1.25) << int(T::Double) << "2";
+        QTest::newRow("quantity_whole") << QVariant(-3.0) << int(T::Double) << "2";
+        QTest::newRow("price") << QVariant(0.005) << int(T::Double) << "4";
+        QTest::newRow("date_from_datetime") << QVariant(QDateTime(QDate(1969, 12, 31), QTime(23, 5))) << int(T::DateTime) << "0";
+        QTest::newRow("datetime_in_text_column") << QVariant(QDateTime(QDate(2024, 2, 29), QTime(8, 5, 9))) << int(T::DateTime) << "1";
+        QTest::newRow("midnight_in_text_column") << QVariant(QDateTime(QDate(2024, 2, 29), QTime(0, 0))) << int(T::DateTime) << "1";
+        QTest::newRow("count_integer") << QVariant(-42) << int(T::Integer) << "1";
+        QTest::newRow("double_in_text_column") << QVariant(2.5) << int(T::Double) << "1";
+        QTest::newRow("text") << QVariant("人民路店 A01") << int(T::Text) << "1";
+        QTest::newRow("empty_text") << QVariant("") << int(T::Text) << "1";
+        QTest::newRow("boolean") << QVariant(true) << int(T::Boolean) << "1";
+        QTest::newRow("null") << QVariant() << int(T::Double) << "6";
+    }
+
+    void cellTextMatchesFormattedValue()
+    {
+        QFETCH(QVariant, value);
+        QFETCH(int, fieldType);
+        QFETCH(QString, colType);
+        auto rs = Recordset::Create();
+        rs->AddField("F", Recordset::FieldType(fieldType));
+        rs->Open();
+        rs->SetValue(rs->AddRow(), 0, value);
+        const ReportGrid grid(ColumnLayout({ReportColumn{"F", ColumnKindFromType(colType)}}), rs);
+        for (const FormatStyle style : {FormatStyle::Grid, FormatStyle::Plain}) {
+            CellBuffer buffer;
+            const QString expected = Present::FormatValue(rs->Value(0, 0), ColumnKindFromType(colType), style);
+            QCOMPARE(grid.TextView(0, 0, style, buffer).toString(), expected);
+        }
     }
 
     void csvMatchesGolden()

@@ -3,6 +3,8 @@
 #include "GroupHeaderView.h"
 #include "ReportFixture.h"
 #include "ReportTableModel.h"
+#include "ReportGrid.h"
+#include "ReportPrinter.h"
 #include "ReportView.h"
 #include "ReportWriters.h"
 #include "VelError.h"
@@ -11,9 +13,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
+
+Q_DECLARE_METATYPE(ReportOutput)
 
 namespace {
 
@@ -52,6 +59,62 @@ ReportOutput ledgerWithLateTotals(double detail, double total)
     r.rs->SetDouble(r.rs->RecordCount() - 1, 3, total);
     r.rs->SetDouble(r.rs->RecordCount() - 1, 4, total / 3);
     return r;
+}
+
+// A report of many amount columns in groups of two, small detail values and large totals
+// at the end, so that widths taken from the first rows alone would cut the totals.
+ReportOutput wideReport(int groups, int details)
+{
+    ReportOutput r = Fixture::SmallLedger();
+    r.header = Vector::Create();
+    r.header->Add(Fixture::Column("会员卡号$", "", "1", "FCardId"));
+    auto rs = Recordset::Create();
+    rs->AddField("FCardId", Recordset::FieldType::Text);
+    for (int g = 0; g < groups; ++g) {
+        r.header->Add(Fixture::Column(QStringLiteral("人民路店%1+|").arg(g), "储值金额", "6", QStringLiteral("FA%1").arg(g)));
+        r.header->Add(Fixture::Column("", "积分", "2", QStringLiteral("FB%1").arg(g)));
+        rs->AddField(QStringLiteral("FA%1").arg(g), Recordset::FieldType::Double);
+        rs->AddField(QStringLiteral("FB%1").arg(g), Recordset::FieldType::Double);
+    }
+    rs->AddField("FRowKind", Recordset::FieldType::Integer);
+    rs->Open();
+    const int kindField = rs->FieldCount() - 1;
+    for (int i = 0; i < details + 2; ++i) {
+        const qint64 row = rs->AddRow();
+        const int kind = i < details ? 0 : i - details + 1;
+        rs->SetText(row, 0, kind == 0 ? QStringLiteral("黄%1").arg(i) : kind == 1 ? "小计" : "合计");
+        for (int f = 1; f < kindField; ++f)
+            rs->SetDouble(row, f, kind == 0 ? (i * 7 + f) % 50 : kind == 1 ? 1522682.88 + f : 2054366.70 + f);
+        rs->SetInt(row, kindField, kind);
+    }
+    r.rs = rs;
+    return r;
+}
+
+QString pdfText(const QString &path, bool layout)
+{
+    QProcess p;
+    p.start("pdftotext", layout ? QStringList{"-layout", path, "-"} : QStringList{path, "-"});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// Characters other than white space, sorted, each as often as it occurs.
+QString inkOf(const QString &text)
+{
+    QList<char32_t> chars;
+    for (const char32_t c : text.toUcs4())
+        if (!QChar::isSpace(c) && c != 0x0C)
+            chars << c;
+    std::sort(chars.begin(), chars.end());
+    return QString::fromUcs4(chars.constData(), chars.size());
+}
+
+QString distinctOf(const QString &text)
+{
+    QList<uint> chars = inkOf(text).toUcs4();
+    chars.erase(std::unique(chars.begin(), chars.end()), chars.end());
+    return QString::fromUcs4(reinterpret_cast<const char32_t *>(chars.constData()), chars.size());
 }
 
 QStringList columnTexts(const QAbstractItemModel &m, int column)
@@ -391,11 +454,16 @@ private slots:
         QCOMPARE(view.Model()->rowCount(), 4);
     }
 
+    void pdfTextIsTheGrids_data();
+    void pdfTextIsTheGrids();
+    void cancelledExportLeavesNoFile_data();
+    void cancelledExportLeavesNoFile();
+
     void exportsWriteFiles_data()
     {
         QTest::addColumn<QString>("suffix");
         QTest::addColumn<QByteArray>("magic");
-        QTest::newRow("csv_with_bom") << "csv" << QByteArray("\xEF\xBB\xBF\xE6\x97\xA5");
+        QTest::newRow("csv_without_bom") << "csv" << QByteArray("\xE6\x97\xA5");
         QTest::newRow("xlsx_zip") << "xlsx" << QByteArray("PK");
         QTest::newRow("pdf") << "pdf" << QByteArray("%PDF");
     }
@@ -420,6 +488,83 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(VelError, view.ExportCsv("/nonexistent/dir/x." + suffix));
     }
 };
+
+void tst_ReportView::pdfTextIsTheGrids_data()
+{
+    QTest::addColumn<ReportOutput>("report");
+    QTest::addColumn<bool>("onePage");
+    QTest::newRow("ledger_on_one_page") << Fixture::SmallLedger() << true;
+    ReportOutput ledger = tallLedger(1500, false);
+    ledger.rs->SetDouble(ledger.rs->RecordCount() - 2, 3, 1522682.88);
+    ledger.rs->SetDouble(ledger.rs->RecordCount() - 1, 3, 2054366.70);
+    QTest::newRow("totals_after_many_narrow_rows") << ledger << false;
+    QTest::newRow("wide_report_split_into_bands") << wideReport(14, 30) << false;
+}
+
+// What pdftotext reads is exactly what the grid holds: the same characters (no radicals in
+// place of ideographs), every summary value whole.
+void tst_ReportView::pdfTextIsTheGrids()
+{
+    if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+        QSKIP("pdftotext is not installed");
+    QFETCH(ReportOutput, report);
+    QFETCH(bool, onePage);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("report.pdf");
+    Present::WritePdf(report, path);
+    const int pages = Present::PdfPageCount(report);
+
+    const ReportGrid grid(report, true);
+    QString expected = report.TitleBlock().join(QString());
+    for (const HeaderCell &cell : grid.Layout().Cells())
+        expected += cell.text;
+    QStringList totals;
+    for (qint64 r = 0; r < grid.RowCount(); ++r) {
+        for (int c = 0; c < grid.ColumnCount(); ++c) {
+            const QString text = grid.Text(r, c, FormatStyle::Grid);
+            expected += text;
+            if (grid.KindOf(r) != RowKind::Detail && !text.isEmpty())
+                totals << text;
+        }
+    }
+    for (int p = 1; p <= pages; ++p)
+        expected += QStringLiteral("第 %1 页，共 %2 页").arg(p).arg(pages);
+
+    const QString text = pdfText(path, false);
+    QCOMPARE(distinctOf(text), distinctOf(expected));
+    if (onePage)
+        QCOMPARE(inkOf(text), inkOf(expected));
+    const QStringList tokens = pdfText(path, true).split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
+    for (const QString &total : totals)
+        QVERIFY2(tokens.contains(total), qPrintable(total));
+}
+
+void tst_ReportView::cancelledExportLeavesNoFile_data()
+{
+    QTest::addColumn<QString>("suffix");
+    for (const char *suffix : {"csv", "xlsx", "pdf"})
+        QTest::newRow(suffix) << suffix;
+}
+
+// The desktop's progress window stops an export through the writers' progress callback.
+void tst_ReportView::cancelledExportLeavesNoFile()
+{
+    QFETCH(QString, suffix);
+    ReportView view;
+    view.SetReport(tallLedger(5000, false));
+    QTemporaryDir dir;
+    const QString path = dir.filePath("report." + suffix);
+    int calls = 0;
+    auto stopSecond = [&calls](qint64, qint64) { return ++calls < 2; };
+    if (suffix == "csv")
+        QVERIFY_THROWS_EXCEPTION(VelError, view.ExportCsv(path, {}, stopSecond));
+    else if (suffix == "xlsx")
+        QVERIFY_THROWS_EXCEPTION(VelError, view.ExportXlsx(path, stopSecond));
+    else
+        QVERIFY_THROWS_EXCEPTION(VelError, view.ExportPdf(path, [&](int d, int t) { return stopSecond(d, t); }));
+    QCOMPARE(calls, 2);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
 
 QTEST_MAIN(tst_ReportView)
 #include "tst_reportview.moc"

@@ -1,8 +1,10 @@
+#include "AtomicFile.h"
 #include "Dictionary.h"
 #include "Recordset.h"
 #include "ReportGrid.h"
 #include "ReportWriters.h"
 #include "Vector.h"
+#include "VelError.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -10,7 +12,9 @@
 #include <QJsonObject>
 #include <QLocale>
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace Present {
@@ -81,22 +85,157 @@ QJsonValue ToJson(const QVariant &value)
     }
 }
 
-QByteArray WriteCsv(const ReportOutput &report, const CsvOptions &options)
+size_t EncodeUtf8(QStringView text, char *out)
+{
+    char *const start = out;
+    const char16_t *p = text.utf16();
+    const char16_t *end = p + text.size();
+    while (p < end) {
+        char32_t c = *p++;
+        if (c < 0x80) {
+            *out++ = char(c);
+            continue;
+        }
+        if (c >= 0xD800 && c < 0xDC00 && p < end && *p >= 0xDC00 && *p < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (*p++ - 0xDC00);
+        else if (c >= 0xD800 && c < 0xE000)
+            c = 0xFFFD;   // a lone surrogate
+        if (c < 0x800) {
+            *out++ = char(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            *out++ = char(0xE0 | (c >> 12));
+            *out++ = char(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            *out++ = char(0xF0 | (c >> 18));
+            *out++ = char(0x80 | ((c >> 12) & 0x3F));
+            *out++ = char(0x80 | ((c >> 6) & 0x3F));
+        }
+        *out++ = char(0x80 | (c & 0x3F));
+    }
+    return size_t(out - start);
+}
+
+void ByteSink::Put(std::string_view bytes)
+{
+    if (m_used + bytes.size() > sizeof m_buffer)
+        Flush();
+    if (bytes.size() > sizeof m_buffer) {
+        m_drain(bytes.data(), bytes.size());
+        return;
+    }
+    std::memcpy(m_buffer + m_used, bytes.data(), bytes.size());
+    m_used += bytes.size();
+}
+
+void ByteSink::PutText(QStringView text)
+{
+    // At most 3 bytes per UTF-16 unit (a surrogate pair gives 4 bytes for 2 units).
+    if (m_used + 3 * size_t(text.size()) > sizeof m_buffer) {
+        Flush();
+        if (3 * size_t(text.size()) > sizeof m_buffer) {
+            const QByteArray utf8 = text.toUtf8();
+            m_drain(utf8.constData(), size_t(utf8.size()));
+            return;
+        }
+    }
+    m_used += EncodeUtf8(text, m_buffer + m_used);
+}
+
+void ByteSink::Flush()
+{
+    if (m_used > 0)
+        m_drain(m_buffer, m_used);
+    m_used = 0;
+}
+
+namespace {
+
+void csvField(ByteSink &out, QStringView text)
+{
+    bool quote = false;
+    for (const QChar c : text) {
+        if (c == u',' || c == u'"' || c == u'\n' || c == u'\r') {
+            quote = true;
+            break;
+        }
+    }
+    if (!quote) {
+        out.PutText(text);
+        return;
+    }
+    out.Put('"');
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'"') {
+            out.PutText(text.mid(from, i - from + 1));
+            out.Put('"');
+            from = i + 1;
+        }
+    }
+    out.PutText(text.mid(from));
+    out.Put('"');
+}
+
+ByteSink::Drain appendTo(QByteArray &bytes)
+{
+    return [&bytes](const char *data, size_t size) { bytes.append(data, qsizetype(size)); };
+}
+
+} // namespace
+
+namespace {
+
+void writeCsv(const ReportOutput &report, ByteSink &out, const CsvOptions &options, const RowProgress &progress)
 {
     const ReportGrid grid(report, true);
-    QString text;
-    QStringList fields;
-    for (const ReportColumn &c : grid.Layout().Columns())
-        fields << csvField(c.FlatCaption());
-    text += fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-    for (qint64 r = 0; r < grid.RowCount(); ++r) {
-        fields.clear();
-        for (int c = 0; c < grid.ColumnCount(); ++c)
-            fields << csvField(grid.Text(r, c, FormatStyle::Plain));
-        text += fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    if (options.byteOrderMark)
+        out.Put("\xEF\xBB\xBF");
+    const int columns = grid.ColumnCount();
+    for (int c = 0; c < columns; ++c) {
+        if (c)
+            out.Put(',');
+        csvField(out, grid.Layout().Columns().at(c).FlatCaption());
     }
-    QByteArray bytes = options.byteOrderMark ? QByteArray("\xEF\xBB\xBF") : QByteArray();
-    return bytes + text.toUtf8();
+    out.Put("\r\n");
+    CellBuffer buffer;
+    const qint64 rows = grid.RowCount();
+    for (qint64 r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) {
+            if (c)
+                out.Put(',');
+            csvField(out, grid.TextView(r, c, FormatStyle::Plain, buffer));
+        }
+        out.Put("\r\n");
+        if (progress && r % 1000 == 999 && !progress(r + 1, rows))
+            throw VelError(QStringLiteral("已取消"));
+    }
+    out.Flush();
+}
+
+} // namespace
+
+void WriteCsv(const ReportOutput &report, ByteSink &out, const CsvOptions &options)
+{
+    writeCsv(report, out, options, {});
+}
+
+QByteArray WriteCsv(const ReportOutput &report, const CsvOptions &options)
+{
+    QByteArray bytes;
+    ByteSink sink(appendTo(bytes));
+    WriteCsv(report, sink, options);
+    return bytes;
+}
+
+void WriteCsvFile(const ReportOutput &report, const QString &path, const CsvOptions &options,
+                  const RowProgress &progress)
+{
+    AtomicFile file(path);
+    {
+        ByteSink sink([&file](const char *data, size_t size) { file.Write(data, size); });
+        writeCsv(report, sink, options, progress);
+    }
+    file.Commit();
 }
 
 namespace {
@@ -106,30 +245,35 @@ namespace {
 class JsonText
 {
 public:
-    QByteArray &Out() { return m_out; }
+    explicit JsonText(ByteSink &out) : m_out(out) {}
 
-    void String(const QString &text)
+    void String(QStringView text)
     {
-        m_out += '"';
-        const QByteArray utf8 = text.toUtf8();
-        for (const char ch : utf8) {
-            const auto c = static_cast<unsigned char>(ch);
+        m_out.Put('"');
+        qsizetype from = 0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i].unicode();
+            if (c >= 0x20 && c != u'"' && c != u'\\')
+                continue;
+            m_out.PutText(text.mid(from, i - from));
+            from = i + 1;
             switch (c) {
-            case '"': m_out += "\\\""; break;
-            case '\\': m_out += "\\\\"; break;
-            case '\n': m_out += "\\n"; break;
-            case '\r': m_out += "\\r"; break;
-            case '\t': m_out += "\\t"; break;
-            case '\b': m_out += "\\b"; break;
-            case '\f': m_out += "\\f"; break;
-            default:
-                if (c < 0x20)
-                    m_out += "\\u00" + QByteArray::number(c, 16).rightJustified(2, '0');
-                else
-                    m_out += ch;
+            case u'"': m_out.Put("\\\""); break;
+            case u'\\': m_out.Put("\\\\"); break;
+            case u'\n': m_out.Put("\\n"); break;
+            case u'\r': m_out.Put("\\r"); break;
+            case u'\t': m_out.Put("\\t"); break;
+            case u'\b': m_out.Put("\\b"); break;
+            case u'\f': m_out.Put("\\f"); break;
+            default: {
+                const char hex[] = "0123456789abcdef";
+                const char escaped[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+                m_out.Put(std::string_view(escaped, sizeof escaped));
+            }
             }
         }
-        m_out += '"';
+        m_out.PutText(text.mid(from));
+        m_out.Put('"');
     }
 
     // `depth` indents nested dictionaries and vectors; scalars ignore it.
@@ -137,95 +281,136 @@ public:
     {
         if (const DictionaryPtr d = Vel::AsDictionary(value)) {
             if (d->Count() == 0) {
-                m_out += "{}";
+                m_out.Put("{}");
                 return;
             }
-            m_out += "{\n";
+            m_out.Put("{\n");
             bool first = true;
             for (const QString &key : d->Keys()) {
                 if (!std::exchange(first, false))
-                    m_out += ",\n";
+                    m_out.Put(",\n");
                 indent(depth + 1);
                 String(key);
-                m_out += ": ";
+                m_out.Put(": ");
                 Value(d->Value(key), depth + 1);
             }
-            m_out += '\n';
+            m_out.Put('\n');
             indent(depth);
-            m_out += '}';
+            m_out.Put('}');
             return;
         }
         if (const VectorPtr v = Vel::AsVector(value)) {
             if (v->Count() == 0) {
-                m_out += "[]";
+                m_out.Put("[]");
                 return;
             }
-            m_out += "[\n";
+            m_out.Put("[\n");
             bool first = true;
             for (const QVariant &item : v->Items()) {
                 if (!std::exchange(first, false))
-                    m_out += ",\n";
+                    m_out.Put(",\n");
                 indent(depth + 1);
                 Value(item, depth + 1);
             }
-            m_out += '\n';
+            m_out.Put('\n');
             indent(depth);
-            m_out += ']';
+            m_out.Put(']');
             return;
         }
         scalar(ToJson(value));
     }
 
+    // A record-set cell, read by its type without going through a Variant.
+    void Cell(const Recordset &rs, qint64 row, int field, CellBuffer &buffer)
+    {
+        if (rs.IsNull(row, field)) {
+            m_out.Put("null");
+            return;
+        }
+        switch (rs.FieldTypeOf(field)) {
+        case Recordset::FieldType::Integer:
+            m_out.PutText(QStringView(buffer.chars, Present::FormatInteger(rs.IntAt(row, field), buffer.chars)));
+            return;
+        case Recordset::FieldType::Double:
+            number(rs.DoubleAt(row, field));
+            return;
+        case Recordset::FieldType::Text:
+            String(rs.TextViewAt(row, field));
+            return;
+        case Recordset::FieldType::Boolean:
+            m_out.Put(rs.IntAt(row, field) ? "true" : "false");
+            return;
+        case Recordset::FieldType::DateTime: {
+            const qint64 ms = rs.WallClockMsecsAt(row, field);
+            const int n = Present::FormatWallClock(ms, ms % 86400000 != 0, buffer.chars);
+            if (n >= 0)
+                String(QStringView(buffer.chars, n));
+            else
+                Value(rs.Value(row, field), 2);
+            return;
+        }
+        }
+    }
+
 private:
-    void indent(int depth) { m_out += QByteArray(2 * depth, ' '); }
+    void indent(int depth)
+    {
+        for (int i = 0; i < depth; ++i)
+            m_out.Put("  ");
+    }
+
+    void number(double d)
+    {
+        char text[32];
+        std::to_chars_result done;
+        if (!std::isfinite(d)) {
+            m_out.Put("null");
+            return;
+        }
+        if (d == std::floor(d) && std::fabs(d) < 9e15)
+            done = std::to_chars(text, text + sizeof text, qint64(d));
+        else
+            done = std::to_chars(text, text + sizeof text, d);
+        m_out.Put(std::string_view(text, size_t(done.ptr - text)));
+    }
 
     void scalar(const QJsonValue &v)
     {
         switch (v.type()) {
-        case QJsonValue::Bool: m_out += v.toBool() ? "true" : "false"; break;
-        case QJsonValue::Double: {
-            const double d = v.toDouble();
-            if (!std::isfinite(d))
-                m_out += "null";
-            else if (d == std::floor(d) && std::fabs(d) < 9e15)
-                m_out += QByteArray::number(qint64(d));
-            else
-                m_out += QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
-            break;
-        }
+        case QJsonValue::Bool: m_out.Put(v.toBool() ? "true" : "false"); break;
+        case QJsonValue::Double: number(v.toDouble()); break;
         case QJsonValue::String: String(v.toString()); break;
         case QJsonValue::Array: {
             // A record set inside a container: its field names.
-            m_out += '[';
+            m_out.Put('[');
             const QJsonArray a = v.toArray();
             for (qsizetype i = 0; i < a.size(); ++i) {
                 if (i)
-                    m_out += ", ";
+                    m_out.Put(", ");
                 String(a.at(i).toString());
             }
-            m_out += ']';
+            m_out.Put(']');
             break;
         }
-        default: m_out += "null"; break;
+        default: m_out.Put("null"); break;
         }
     }
 
-    QByteArray m_out;
+    ByteSink &m_out;
 };
 
 } // namespace
 
-QByteArray WriteJson(const ReportOutput &report)
+void WriteJson(const ReportOutput &report, ByteSink &out)
 {
-    JsonText json;
-    QByteArray &out = json.Out();
-    out += "{\n";
+    JsonText json(out);
+    out.Put("{\n");
     auto put = [&](const char *key, const QVariant &v) {
-        out += "  ";
-        json.String(QLatin1String(key));
-        out += ": ";
+        out.Put("  ");
+        json.String(QString::fromLatin1(key));
+        out.Put(": ");
         json.Value(v, 1);
-        out += ",\n";
+        out.Put(",\n");
     };
     put("Result", Vel::ToVariant(report.result));
     put("Property", Vel::ToVariant(report.property));
@@ -233,31 +418,40 @@ QByteArray WriteJson(const ReportOutput &report)
     put("Header", Vel::ToVariant(report.header));
     put("Filter", Vel::ToVariant(report.filter));
 
-    out += "  \"Fields\": [";
+    out.Put("  \"Fields\": [");
     if (report.rs) {
         const QStringList names = report.rs->FieldNames();
         for (qsizetype i = 0; i < names.size(); ++i) {
             if (i)
-                out += ", ";
+                out.Put(", ");
             json.String(names.at(i));
         }
     }
-    out += "],\n  \"Rows\": [";
+    out.Put("],\n  \"Rows\": [");
     if (report.rs && report.rs->RecordCount() > 0) {
         const Recordset &rs = *report.rs;
+        CellBuffer buffer;
         for (qint64 r = 0; r < rs.RecordCount(); ++r) {
-            out += r ? ",\n    [" : "\n    [";
+            out.Put(r ? ",\n    [" : "\n    [");
             for (int f = 0; f < rs.FieldCount(); ++f) {
                 if (f)
-                    out += ", ";
-                json.Value(rs.Value(r, f), 2);
+                    out.Put(", ");
+                json.Cell(rs, r, f, buffer);
             }
-            out += ']';
+            out.Put(']');
         }
-        out += "\n  ";
+        out.Put("\n  ");
     }
-    out += "]\n}\n";
-    return out;
+    out.Put("]\n}\n");
+    out.Flush();
+}
+
+QByteArray WriteJson(const ReportOutput &report)
+{
+    QByteArray bytes;
+    ByteSink sink(appendTo(bytes));
+    WriteJson(report, sink);
+    return bytes;
 }
 
 } // namespace Present

@@ -45,7 +45,38 @@ QVariant ReportGrid::Value(qint64 row, int column) const
 
 QString ReportGrid::Text(qint64 row, int column, FormatStyle style) const
 {
-    return Present::FormatValue(Value(row, column), m_layout.Columns().at(column).kind, style);
+    CellBuffer buffer;
+    return TextView(row, column, style, buffer).toString();
+}
+
+QStringView ReportGrid::TextView(qint64 row, int column, FormatStyle style, CellBuffer &buffer) const
+{
+    const int field = FieldOf(column);
+    if (field < 0)
+        return {};
+    const qint64 source = SourceRow(row);
+    if (m_rs->IsNull(source, field))
+        return {};
+    const ColumnKind kind = m_layout.Columns().at(column).kind;
+    using Type = Recordset::FieldType;
+    const Type type = m_rs->FieldTypeOf(field);
+    int n = -1;
+    if (IsNumericKind(kind)) {
+        if (type == Type::Integer || type == Type::Double)
+            n = Present::FormatNumber(m_rs->DoubleAt(source, field), kind, style, buffer.chars);
+    } else if (type == Type::DateTime) {
+        const qint64 ms = m_rs->WallClockMsecsAt(source, field);
+        const bool midnight = ms % 86400000 == 0;
+        n = Present::FormatWallClock(ms, kind == ColumnKind::Text && !midnight, buffer.chars);
+    } else if (kind == ColumnKind::Text && type == Type::Text) {
+        return m_rs->TextViewAt(source, field);
+    } else if (kind == ColumnKind::Text && type == Type::Integer) {
+        n = Present::FormatInteger(m_rs->IntAt(source, field), buffer.chars);
+    }
+    if (n >= 0)
+        return QStringView(buffer.chars, n);
+    buffer.spill = Present::FormatValue(Value(row, column), kind, style);
+    return buffer.spill;
 }
 
 bool ReportGrid::AlignRight(qint64 row, int column) const

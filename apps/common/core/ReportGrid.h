@@ -14,6 +14,13 @@
 // Summary rows as the record set's "FRowKind" marks them.
 enum class RowKind { Detail = 0, Subtotal = 1, Total = 2 };
 
+// Room for one formatted cell. Text cells are read in place and never copied into it.
+struct CellBuffer
+{
+    char16_t chars[Present::kCellChars];
+    QString spill;   // values that need the general path
+};
+
 // A column layout bound to a record set: the cells of the report, read on demand.
 // Columns whose field the record set lacks show empty cells.
 class ReportGrid
@@ -37,6 +44,9 @@ public:
     RowKind KindOf(qint64 row) const;
     QVariant Value(qint64 row, int column) const;
     QString Text(qint64 row, int column, FormatStyle style) const;
+    // The same text without allocating in the common case: valid until `buffer` is used again
+    // or the record set changes.
+    QStringView TextView(qint64 row, int column, FormatStyle style, CellBuffer &buffer) const;
     // Numbers of numeric columns (also in text columns holding numbers) align right.
     bool AlignRight(qint64 row, int column) const;
     // The record-set field shown in the column, -1 when it is missing.

@@ -58,9 +58,17 @@ QString ReportOutput::PeriodLine() const
     if (!result)
         return {};
     const DictionaryPtr options = Vel::AsDictionary(result->Value(QStringLiteral("RptTitleObject")));
-    if (!options)
-        return {};
-    return Present::PeriodText(options->Value(QStringLiteral("ShowDateDiff")).toString());
+    if (options)
+        return Present::PeriodText(options->Value(QStringLiteral("ShowDateDiff")).toString());
+    // The ledger's title block is empty; its month comes from the filter.
+    if (filter && filter->Value(QStringLiteral("RptID")).toInt() == 10901) {
+        bool yearOk = false, monthOk = false;
+        const int year = filter->Value(QStringLiteral("Year")).toString().trimmed().toInt(&yearOk);
+        const int month = filter->Value(QStringLiteral("Month")).toString().trimmed().toInt(&monthOk);
+        if (yearOk && monthOk && month >= 1 && month <= 12)
+            return QStringLiteral("期间：%1年%2月").arg(year).arg(month);
+    }
+    return {};
 }
 
 QStringList ReportOutput::TitleBlock() const

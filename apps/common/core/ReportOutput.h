@@ -29,7 +29,8 @@ struct ReportOutput
     bool SortEnabled() const;
     // Title block captions ordered by "FIndex"; lines without a caption are left out.
     QStringList TitleLines() const;
-    // The readable form of Result("RptTitleObject")("ShowDateDiff"), or the empty text.
+    // The readable form of Result("RptTitleObject")("ShowDateDiff"); for the ledger (10901),
+    // whose title block is empty, its month from the filter ("期间：2024年5月"); else empty.
     QString PeriodLine() const;
     // Title line, block lines and period line: what every export puts above the rows.
     QStringList TitleBlock() const;

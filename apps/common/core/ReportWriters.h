@@ -5,30 +5,80 @@
 #include <QByteArray>
 #include <QJsonValue>
 #include <QString>
+#include <QStringView>
+
+#include <functional>
+#include <string_view>
 
 // Text and file outputs of a report. Text outputs show the visible columns only.
 namespace Present {
+
+// UTF-16 text as UTF-8 into `out`, which has room for 3 bytes per UTF-16 unit; the length.
+size_t EncodeUtf8(QStringView text, char *out);
+
+// Where a text output goes: bytes gathered in a buffer and drained in large pieces, so that a
+// report is written while it is formatted and never held whole.
+class ByteSink
+{
+public:
+    using Drain = std::function<void(const char *data, size_t size)>;
+    explicit ByteSink(Drain drain) : m_drain(std::move(drain)) {}
+    ByteSink(const ByteSink &) = delete;
+    ByteSink &operator=(const ByteSink &) = delete;
+
+    void Put(char c)
+    {
+        if (m_used == sizeof m_buffer)
+            Flush();
+        m_buffer[m_used++] = c;
+    }
+    void Put(std::string_view bytes);
+    // UTF-16 text as UTF-8, without a temporary string.
+    void PutText(QStringView text);
+    // Drains what is gathered.
+    void Flush();
+
+private:
+    Drain m_drain;
+    size_t m_used = 0;
+    char m_buffer[1 << 16];
+};
+
+// Rows a terminal table takes; a larger report is refused with a hint to use CSV.
+inline constexpr qint64 kTableRowLimit = 10000;
 
 // Title block, two-row header, rows; Chinese aligned by display width, summary rows set
 // apart by rules, amounts right-aligned with two decimals.
 QString WriteTable(const ReportOutput &report);
 
+// CSV is for programs first: no title block, one header line, then the rows. Spreadsheet
+// programs that need a byte order mark to read UTF-8 get one on request.
 struct CsvOptions
 {
-    bool byteOrderMark = false;   // spreadsheet programs need it to read UTF-8
+    bool byteOrderMark = false;
 };
 // One header line of captions (a grouped column as "group-second"), then the rows;
 // numbers without thousands separators; CRLF line ends; UTF-8.
+void WriteCsv(const ReportOutput &report, ByteSink &out, const CsvOptions &options = {});
 QByteArray WriteCsv(const ReportOutput &report, const CsvOptions &options = {});
 
 // One object with "Result", "Property", "Title", "Header", "Filter", "Fields" and "Rows".
+void WriteJson(const ReportOutput &report, ByteSink &out);
 QByteArray WriteJson(const ReportOutput &report);
 // A host value as JSON: dictionaries as objects, vectors as arrays, empty as null, dates as
 // "yyyy-MM-dd HH:mm:ss" (or "yyyy-MM-dd" at midnight).
 QJsonValue ToJson(const QVariant &value);
 
+// Told after every 1,000 rows written: rows done, rows in all. Returning false stops the writer.
+using RowProgress = std::function<bool(qint64 done, qint64 total)>;
+
 // An XLSX workbook: title block on top, the two-row header merged as in the grid, numbers as
-// numbers. Throws VelError when the file cannot be written.
-void WriteXlsx(const ReportOutput &report, const QString &path);
+// numbers; rows streamed to disk. Written beside the target and renamed onto it when complete.
+// Throws VelError when the file cannot be written and VelError("已取消") when `progress`
+// stopped it; no partial file is left either way.
+void WriteXlsx(const ReportOutput &report, const QString &path, const RowProgress &progress = {});
+// A CSV file, written the same safe way.
+void WriteCsvFile(const ReportOutput &report, const QString &path, const CsvOptions &options = {},
+                  const RowProgress &progress = {});
 
 } // namespace Present

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 
 ColumnKind ColumnKindFromType(const QString &colType)
@@ -37,35 +39,60 @@ bool isNumberType(const QVariant &v)
     }
 }
 
-// Fixed decimals with '.'; grouped with ',' in thousands when asked. -0.00 shows as 0.00.
-QString fixed(double v, int decimals, bool grouped)
+// Fixed decimals with '.'; grouped with ',' in thousands when asked; trailing zeros dropped
+// when asked. -0.00 shows as 0.00.
+int fixedInto(double v, int decimals, bool grouped, bool trim, char16_t *out)
 {
     const double scale = std::pow(10.0, decimals);
     double rounded = std::round(v * scale) / scale;
+    if (!std::isfinite(rounded) || std::fabs(rounded) >= 1e15)
+        return -1;
     if (rounded == 0)
         rounded = 0;   // drops the sign of a negative zero
-    QString text = QString::number(rounded, 'f', decimals);
-    if (!grouped)
-        return text;
-    const bool negative = text.startsWith(QLatin1Char('-'));
-    const qsizetype start = negative ? 1 : 0;
-    qsizetype dot = text.indexOf(QLatin1Char('.'));
-    if (dot < 0)
-        dot = text.size();
-    for (qsizetype pos = dot - 3; pos > start; pos -= 3)
-        text.insert(pos, QLatin1Char(','));
-    return text;
+    char digits[kCellChars];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, rounded, std::chars_format::fixed, decimals);
+    if (ec != std::errc())
+        return -1;
+    const char *p = digits;
+    int n = 0;
+    if (*p == '-')
+        out[n++] = *p++;
+    const char *dot = std::find(p, static_cast<const char *>(end), '.');
+    for (const char *q = p; q < dot; ++q) {
+        out[n++] = char16_t(*q);
+        const long left = long(dot - q - 1);
+        if (grouped && left > 0 && left % 3 == 0)
+            out[n++] = u',';
+    }
+    for (const char *q = dot; q < end; ++q)
+        out[n++] = char16_t(*q);
+    if (trim && dot != end) {
+        while (out[n - 1] == u'0')
+            --n;
+        if (out[n - 1] == u'.')
+            --n;
+    }
+    return n;
 }
 
-QString trimZeros(QString text)
+// Days since 1970-01-01 → civil date (proleptic Gregorian).
+void civilFromDays(qint64 z, qint64 &y, int &m, int &d)
 {
-    if (!text.contains(QLatin1Char('.')))
-        return text;
-    while (text.endsWith(QLatin1Char('0')))
-        text.chop(1);
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text;
+    z += 719468;
+    const qint64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const qint64 doe = z - era * 146097;
+    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const qint64 mp = (5 * doy + 2) / 153;
+    d = int(doy - (153 * mp + 2) / 5 + 1);
+    m = int(mp < 10 ? mp + 3 : mp - 9);
+    y = yoe + era * 400 + (m <= 2);
+}
+
+void twoDigits(char16_t *out, int v)
+{
+    out[0] = char16_t(u'0' + v / 10);
+    out[1] = char16_t(u'0' + v % 10);
 }
 
 QString plainNumber(double v)
@@ -133,6 +160,57 @@ int DecimalsOf(ColumnKind kind)
     }
 }
 
+int FormatNumber(double value, ColumnKind kind, FormatStyle style, char16_t *out)
+{
+    switch (kind) {
+    case ColumnKind::Quantity: return fixedInto(value, 3, false, true, out);
+    case ColumnKind::UnitPrice: return fixedInto(value, 2, false, false, out);
+    case ColumnKind::Amount: return fixedInto(value, 2, style == FormatStyle::Grid, false, out);
+    default: return -1;
+    }
+}
+
+int FormatInteger(qint64 value, char16_t *out)
+{
+    char digits[24];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    int n = 0;
+    for (const char *p = digits; p < end; ++p)
+        out[n++] = char16_t(*p);
+    return n;
+}
+
+int FormatWallClock(qint64 msecs, bool withTime, char16_t *out)
+{
+    constexpr qint64 day = 86400000;
+    const qint64 days = msecs >= 0 ? msecs / day : -((-msecs + day - 1) / day);
+    const qint64 ofDay = msecs - days * day;
+    qint64 y = 0;
+    int m = 0, d = 0;
+    civilFromDays(days, y, m, d);
+    if (y < 0 || y > 9999)
+        return -1;
+    int n = 0;
+    for (int div = 1000; div > 0; div /= 10)
+        out[n++] = char16_t(u'0' + (y / div) % 10);
+    out[n++] = u'-';
+    twoDigits(out + n, m);
+    out[n + 2] = u'-';
+    twoDigits(out + n + 3, d);
+    n += 5;
+    if (withTime) {
+        const int secs = int(ofDay / 1000);
+        out[n++] = u' ';
+        twoDigits(out + n, secs / 3600);
+        out[n + 2] = u':';
+        twoDigits(out + n + 3, secs / 60 % 60);
+        out[n + 5] = u':';
+        twoDigits(out + n + 6, secs % 60);
+        n += 8;
+    }
+    return n;
+}
+
 QString FormatValue(const QVariant &value, ColumnKind kind, FormatStyle style)
 {
     if (!value.isValid() || value.isNull())
@@ -148,9 +226,11 @@ QString FormatValue(const QVariant &value, ColumnKind kind, FormatStyle style)
         double v = 0;
         if (!NumericValue(value, &v))
             return value.toString();
-        if (kind == ColumnKind::Quantity)
-            return trimZeros(fixed(v, 3, false));
-        return fixed(v, 2, kind == ColumnKind::Amount && style == FormatStyle::Grid);
+        char16_t buffer[kCellChars];
+        const int n = FormatNumber(v, kind, style, buffer);
+        if (n >= 0)
+            return QString(reinterpret_cast<const QChar *>(buffer), n);
+        return QString::number(v, 'f', DecimalsOf(kind));
     }
     case ColumnKind::Text:
         break;

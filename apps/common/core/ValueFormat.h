@@ -24,4 +24,15 @@ QString DateTimeText(const QVariant &value);
 // Decimal places a numeric kind shows (quantities: up to this many, trailing zeros dropped).
 int DecimalsOf(ColumnKind kind);
 
+// Formatting into a caller's buffer of kCellChars, without allocating. Each returns the length
+// written, or -1 when the value needs the general path (not finite, or too large).
+inline constexpr int kCellChars = 64;
+// A number as a numeric column of `kind` shows it.
+int FormatNumber(double value, ColumnKind kind, FormatStyle style, char16_t *out);
+// A whole number.
+int FormatInteger(qint64 value, char16_t *out);
+// A wall-clock time stored as milliseconds read as UTC: "yyyy-MM-dd", with " HH:mm:ss" when
+// `withTime` is set.
+int FormatWallClock(qint64 msecs, bool withTime, char16_t *out);
+
 } // namespace Present

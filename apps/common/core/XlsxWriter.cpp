@@ -1,4 +1,6 @@
+#include "AtomicFile.h"
 #include "DisplayWidth.h"
+#include "Recordset.h"
 #include "ReportGrid.h"
 #include "ReportWriters.h"
 #include "VelError.h"
@@ -9,7 +11,9 @@
 
 #include <xlsxwriter.h>
 
+#include <cerrno>
 #include <map>
+#include <string>
 
 namespace Present {
 
@@ -75,8 +79,8 @@ private:
     std::map<int, lxw_format *> m_cells;
 };
 
-void writeCell(lxw_worksheet *ws, lxw_row_t row, lxw_col_t col, const QVariant &value,
-               const ReportColumn &column, lxw_format *format)
+void writeValue(lxw_worksheet *ws, lxw_row_t row, lxw_col_t col, const QVariant &value,
+                const ReportColumn &column, lxw_format *format)
 {
     if (!value.isValid() || value.isNull()) {
         worksheet_write_blank(ws, row, col, format);
@@ -104,17 +108,46 @@ void writeCell(lxw_worksheet *ws, lxw_row_t row, lxw_col_t col, const QVariant &
     worksheet_write_string(ws, row, col, text.constData(), format);
 }
 
+// A cell by the record set's own type where that is cheap: numbers as numbers, text converted
+// into a reused buffer; other values through their Variant.
+void writeCell(lxw_worksheet *ws, lxw_row_t row, lxw_col_t col, const ReportGrid &grid, qint64 r, int c,
+               lxw_format *format, std::string &utf8)
+{
+    const int field = grid.FieldOf(c);
+    const Recordset &rs = *grid.Records();
+    const qint64 source = grid.SourceRow(r);
+    if (field < 0 || rs.IsNull(source, field)) {
+        worksheet_write_blank(ws, row, col, format);
+        return;
+    }
+    const ReportColumn &column = grid.Layout().Columns().at(c);
+    const auto type = rs.FieldTypeOf(field);
+    if (type == Recordset::FieldType::Integer || type == Recordset::FieldType::Double) {
+        worksheet_write_number(ws, row, col, rs.DoubleAt(source, field), format);
+        return;
+    }
+    if (type == Recordset::FieldType::Text && column.kind == ColumnKind::Text) {
+        const QStringView text = rs.TextViewAt(source, field);
+        utf8.resize(size_t(text.size()) * 3 + 1);
+        utf8.resize(EncodeUtf8(text, utf8.data()));
+        worksheet_write_string(ws, row, col, utf8.c_str(), format);
+        return;
+    }
+    writeValue(ws, row, col, grid.Value(r, c), column, format);
+}
+
 } // namespace
 
-void WriteXlsx(const ReportOutput &report, const QString &path)
+void WriteXlsx(const ReportOutput &report, const QString &path, const RowProgress &progress)
 {
+    AtomicFile target(path);
     const ReportGrid grid(report, true);
     const ColumnLayout &layout = grid.Layout();
 
     // Rows are streamed to disk in order, so that large reports need little memory.
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
-    const QByteArray file = QFile::encodeName(path);
+    const QByteArray file = QFile::encodeName(target.TemporaryPath());
     lxw_workbook *wb = workbook_new_opt(file.constData(), &options);
     if (!wb)
         throw VelError(QStringLiteral("无法创建文件 %1").arg(path));
@@ -168,21 +201,34 @@ void WriteXlsx(const ReportOutput &report, const QString &path)
     QList<int> widths;
     for (const ReportColumn &c : layout.Columns())
         widths << qMax(DisplayWidth(c.topCaption), DisplayWidth(c.subCaption));
-    for (qint64 r = 0; r < grid.RowCount(); ++r, ++row) {
+    std::string utf8;
+    const qint64 rows = grid.RowCount();
+    for (qint64 r = 0; r < rows; ++r, ++row) {
         const RowKind kind = grid.KindOf(r);
         for (int c = 0; c < layout.Count(); ++c) {
             const ReportColumn &column = layout.Columns().at(c);
-            writeCell(ws, row, lxw_col_t(c), grid.Value(r, c), column, formats.Cell(column.kind, kind));
-            if (r < 1000)   // the first screens are enough to size the columns
+            writeCell(ws, row, lxw_col_t(c), grid, r, c, formats.Cell(column.kind, kind), utf8);
+            // The first screens and every summary row size the columns.
+            if (r < 1000 || kind != RowKind::Detail)
                 widths[c] = qMax(widths[c], DisplayWidth(grid.Text(r, c, FormatStyle::Grid)));
+        }
+        if (progress && r % 1000 == 999 && !progress(r + 1, rows)) {
+            workbook_close(wb);
+            throw VelError(QStringLiteral("已取消"));
         }
     }
     for (int c = 0; c < layout.Count(); ++c)
         worksheet_set_column(ws, lxw_col_t(c), lxw_col_t(c), qBound(6, widths[c] + 2, 60), nullptr);
 
+    errno = 0;
     const lxw_error err = workbook_close(wb);
-    if (err != LXW_NO_ERROR)
-        throw VelError(QStringLiteral("无法写入文件 %1：%2").arg(path, QString::fromUtf8(lxw_strerror(err))));
+    if (err != LXW_NO_ERROR) {
+        const int error = errno;
+        const QString text = AtomicFile::WriteError(path, error);
+        throw VelError(error || text.contains(QStringLiteral("磁盘空间不足"))
+                           ? text : QStringLiteral("无法写入文件 %1：%2").arg(path, QString::fromUtf8(lxw_strerror(err))));
+    }
+    target.Commit();
 }
 
 } // namespace Present

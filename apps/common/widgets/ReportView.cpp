@@ -21,20 +21,12 @@
 #include <QMenu>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QVBoxLayout>
 
 namespace {
 
 constexpr int kMeasuredRows = 200;
 constexpr int kMaxTextWidth = 320;
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw VelError(QStringLiteral("无法写入文件 %1：%2").arg(path, file.errorString()));
-}
 
 } // namespace
 
@@ -256,19 +248,20 @@ QString ReportView::ErrorText() const
     return m_error->isHidden() ? QString() : m_error->text();
 }
 
-void ReportView::ExportCsv(const QString &path) const
+void ReportView::ExportCsv(const QString &path, const Present::CsvOptions &options,
+                           const Present::RowProgress &progress) const
 {
-    writeFile(path, Present::WriteCsv(ShownReport(), {true}));
+    Present::WriteCsvFile(ShownReport(), path, options, progress);
 }
 
-void ReportView::ExportXlsx(const QString &path) const
+void ReportView::ExportXlsx(const QString &path, const Present::RowProgress &progress) const
 {
-    Present::WriteXlsx(ShownReport(), path);
+    Present::WriteXlsx(ShownReport(), path, progress);
 }
 
-void ReportView::ExportPdf(const QString &path) const
+void ReportView::ExportPdf(const QString &path, const Present::PageProgress &progress) const
 {
-    Present::WritePdf(ShownReport(), path);
+    Present::WritePdf(ShownReport(), path, progress);
 }
 
 void ReportView::PrintPreview()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "ReportOutput.h"
+#include "ReportPrinter.h"
+#include "ReportWriters.h"
 
 #include <QWidget>
 
@@ -34,10 +36,12 @@ public:
     // Ctrl+C: the selection to the clipboard as tab-separated text.
     void CopySelection() const;
 
-    // Each throws VelError when the file cannot be written.
-    void ExportCsv(const QString &path) const;
-    void ExportXlsx(const QString &path) const;
-    void ExportPdf(const QString &path) const;
+    // Each throws VelError when the file cannot be written, VelError("已取消") when the progress
+    // callback stopped it; no partial file is left.
+    void ExportCsv(const QString &path, const Present::CsvOptions &options = {},
+                   const Present::RowProgress &progress = {}) const;
+    void ExportXlsx(const QString &path, const Present::RowProgress &progress = {}) const;
+    void ExportPdf(const QString &path, const Present::PageProgress &progress = {}) const;
     void PrintPreview();
 
 signals:
