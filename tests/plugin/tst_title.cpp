@@ -53,6 +53,10 @@ private slots:
                                      << QStringList{"商品代码[全部]"};
         QTest::newRow("end only") << Entries{{"BItemNumber", none}, {"EItemNumber", "X"}} << 2
                                   << QStringList{"商品代码从[]到[X]"};
+        QTest::newRow("ideographic spaces trimmed")
+            << Entries{{"BItemNumber", "\u3000 "}, {"EItemNumber", "\u3000X\u3000"}} << 2 << QStringList{"商品代码从[]到[X]"};
+        QTest::newRow("tab and line break kept") << Entries{{"BItemNumber", none}, {"EItemNumber", "\tX\n"}} << 2
+                                                 << QStringList{"商品代码从[]到[\tX\n]"};
         QTest::newRow("section order")
             << Entries{{"BBillNumber", none}, {"EBillNumber", none}, {"BBatchNo", "1"}, {"EBatchNo", "2"},
                        {"BAuxPropNumber", none}, {"EAuxPropNumber", none}, {"BSupplyNumber", none},
