@@ -25,6 +25,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 
 // The desktop host on a small generated chain, offscreen.
@@ -269,6 +270,10 @@ private slots:
             QCOMPARE(window.Tabs()->count(), 1);
             QVERIFY2(window.statusBar()->currentMessage().contains("不能按卡类别过滤"),
                      qPrintable(window.statusBar()->currentMessage()));
+            // The row's tooltip says the same before anyone double-clicks.
+            QHelpEvent help(QEvent::ToolTip, cell, table->viewport()->mapToGlobal(cell));
+            QApplication::sendEvent(table->viewport(), &help);
+            QTRY_COMPARE(QToolTip::text(), window.statusBar()->currentMessage());
             return;
         }
         QCOMPARE(window.Tabs()->count(), 2);
