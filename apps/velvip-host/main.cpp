@@ -22,6 +22,19 @@
 
 namespace {
 
+// Qt's note about a missing runtime folder (it falls back to one of its own) says nothing
+// the user can act on.
+QtMessageHandler g_previousHandler = nullptr;
+void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
+}
+
 // Runs every report with its sample filter and saves a picture of the window per report.
 int takeScreenshots(MainWindow &window, const QString &folder)
 {
@@ -55,16 +68,15 @@ int takeScreenshots(MainWindow &window, const QString &folder)
         save(QStringLiteral("find"));
         ledger->Find()->Close();
     }
-    // A card's lines, drilled down from its row in the sales by card.
-    DictionaryPtr byCard = ReportSession::SampleFilter(10902);
-    byCard->SetValue(QStringLiteral("GroupBy"), qint32(0));
-    if (ReportView *sales = window.OpenReport(10902, byCard)) {
-        if (const auto target = DrillDown::ForRow(sales->Model()->Report(), 0)) {
-            window.OpenReport(target->rptId, target->filter, target->label);
+    // A branch's lines, drilled down from its subtotal in the sales by branch.
+    if (ReportView *sales = window.OpenReport(10902, ReportSession::SampleFilter(10902))) {
+        const auto summaries = sales->Model()->SummaryRows();
+        const auto target = summaries.isEmpty() ? std::nullopt
+            : DrillDown::ForRow(sales->Model()->Report(), sales->Model()->SourceRow(summaries.first()));
+        if (target && window.OpenDetail(*target))
             save(QStringLiteral("drilldown"));
-        } else {
+        else
             ++failures;
-        }
     }
     // A period without sales.
     DictionaryPtr none = ReportSession::SampleFilter(10903);
@@ -79,6 +91,7 @@ int takeScreenshots(MainWindow &window, const QString &folder)
 
 int main(int argc, char **argv)
 {
+    g_previousHandler = qInstallMessageHandler(quietHandler);
     QApplication app(argc, argv);
     ReportSession::SetApplicationIdentity();
     if (!InstallQtTranslations())
@@ -116,5 +129,6 @@ int main(int argc, char **argv)
     if (screenshots)
         return takeScreenshots(window, parser.value(screenshot));
     window.show();
+    QTimer::singleShot(0, &window, &MainWindow::RestoreTabs);
     return app.exec();
 }

@@ -17,10 +17,12 @@
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace {
@@ -76,11 +78,13 @@ ReportView::ReportView(QWidget *parent)
     }
 
     m_find = new FindBar(m_table, m_delegates, this);
-    for (QTableView *view : {static_cast<QTableView *>(m_table), m_table->FrozenView()})
+    for (QTableView *view : {static_cast<QTableView *>(m_table), m_table->FrozenView()}) {
         connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
             if (const auto target = DrillDown::ForRow(m_model->Report(), m_model->SourceRow(index.row())))
-                emit DrillRequested(target->rptId, target->filter, target->label);
+                emit DrillRequested(*target);
         });
+        view->viewport()->installEventFilter(this);
+    }
     auto *copy = new QAction(QStringLiteral("复制"), m_table);
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -135,6 +139,28 @@ void ReportView::SetReport(const ReportOutput &report)
     const bool empty = m_model->DetailRowCount() == 0;
     m_empty->setVisible(empty);
     m_table->setVisible(!empty);
+}
+
+bool ReportView::eventFilter(QObject *watched, QEvent *event)
+{
+    // Where a double click on the row under the mouse leads.
+    if (event->type() == QEvent::ToolTip) {
+        auto *viewport = qobject_cast<QWidget *>(watched);
+        auto *view = viewport ? qobject_cast<QTableView *>(viewport->parentWidget()) : nullptr;
+        if (view) {
+            const auto *help = static_cast<QHelpEvent *>(event);
+            const QModelIndex index = view->indexAt(help->pos());
+            const QString hint = index.isValid()
+                ? DrillDown::Hint(DrillDown::ForRow(m_model->Report(), m_model->SourceRow(index.row())))
+                : QString();
+            if (hint.isEmpty())
+                QToolTip::hideText();
+            else
+                QToolTip::showText(help->globalPos(), hint, viewport);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool ReportView::IsEmptyResult() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DrillDown.h"
 #include "ReportOutput.h"
 #include "ReportPrinter.h"
 #include "ReportWriters.h"
@@ -46,8 +47,12 @@ public:
 
 signals:
     void ColumnsChanged();
-    // A double click on a row that leads to a detail report (see DrillDown).
-    void DrillRequested(qint32 rptId, const DictionaryPtr &filter, const QString &label);
+    // A double click on a row that leads to a detail report (see DrillDown), or on a row
+    // whose detail cannot be filtered (rptId 0, the note says why).
+    void DrillRequested(const DrillDown::Target &target);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void showHeaderMenu(const QPoint &globalPos);
