@@ -49,7 +49,7 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/cpack" >"$work/cpack.
 deb=$(ls "$work"/cpack/velvip_*.deb)
 step "$(basename "$deb"): $(du -k "$deb" | cut -f1) KiB"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6core6 libqt6widgets6 libqt6sql6-sqlite libsqlite3-0; do
+for needed in libqt6core6 libqt6widgets6 libqt6charts6 libqt6sql6-sqlite libsqlite3-0; do
   [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 
