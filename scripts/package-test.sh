@@ -105,6 +105,9 @@ step "velvip-host --screenshot"
 for id in 10901 10902 10903 10904 10905 10906; do
   [ "$(stat -c %s "$work/shots/host-$id.png" 2>/dev/null || echo 0)" -gt 10000 ] || fail "no screenshot of report $id"
 done
+for id in 10901 10902 10904 10905; do
+  [ "$(stat -c %s "$work/shots/host-chart-$id.png" 2>/dev/null || echo 0)" -gt 10000 ] || fail "no chart of report $id"
+done
 
 step "manual page and desktop entry"
 "$root/scripts/check-manpage.sh" "$prefix/share/man/man1/velvip-report.1.gz" "$bin/velvip-report" \

@@ -236,8 +236,12 @@ void ReportChart::rebuild()
         x->setRange(-0.5, labels.size() - 0.5);
         x->setGridLineVisible(false);
         x->setTitleText(label.caption);
-        if (labels.size() > 8)
+        if (labels.size() > 8) {
             x->setLabelsAngle(-90);
+            x->setTitleVisible(false);
+        }
+        // One series: the title and the value axis say what the bars are.
+        m_chart->legend()->hide();
         m_chart->addAxis(x, Qt::AlignBottom);
         series->attachAxis(x);
         const auto [low, high] = std::minmax_element(sums.cbegin(), sums.cend());
@@ -302,6 +306,7 @@ void ReportChart::rebuild()
         auto *pointsLine = new QLineSeries;
         storedLine->setName(stored.caption);
         pointsLine->setName(points.caption);
+        QList<QPointF> storedRows, pointsRows;
         qint64 first = -1, last = -1;
         double storedLow = 0, storedHigh = 0, pointsLow = 0, pointsHigh = 0;
         for (int r = 0; r < rows; ++r) {
@@ -313,15 +318,24 @@ void ReportChart::rebuild()
             first = first < 0 ? x : qMin(first, x);
             last = qMax(last, x);
             const double s = numberAt(model, r, stored), p = numberAt(model, r, points);
-            storedLine->append(double(x), s);
-            pointsLine->append(double(x), p);
+            storedRows << QPointF(double(x), s);
+            pointsRows << QPointF(double(x), p);
             storedLow = qMin(storedLow, s), storedHigh = qMax(storedHigh, s);
             pointsLow = qMin(pointsLow, p), pointsHigh = qMax(pointsHigh, p);
         }
+        // A balance holds until the next movement: drawn as steps through each row's value.
+        auto steps = [](QLineSeries *line, const QList<QPointF> &rows) {
+            for (int i = 0; i < rows.size(); ++i) {
+                if (i > 0)
+                    line->append(rows[i].x(), rows[i - 1].y());
+                line->append(rows[i]);
+            }
+            line->setPointsVisible(true);
+        };
+        steps(storedLine, storedRows);
+        steps(pointsLine, pointsRows);
         m_chart->addSeries(storedLine);
         m_chart->addSeries(pointsLine);
-        for (QLineSeries *line : {storedLine, pointsLine})
-            line->setPointsVisible(true);
         if (first < 0)
             break;
         // The whole month, whatever days the card moved on.
@@ -343,7 +357,7 @@ void ReportChart::rebuild()
         pointsLine->attachAxis(right);
         m_chart->setTitle(QStringLiteral("会员卡 %1 本月储值余额与积分余额").arg(card));
         m_data.names = {stored.caption, points.caption};
-        m_data.series = {storedLine->points(), pointsLine->points()};
+        m_data.series = {storedRows, pointsRows};
         m_card = card;
         m_available = true;
         break;
@@ -357,14 +371,17 @@ void ReportChart::rebuild()
 
 QImage ReportChart::Image() const
 {
+    // The scene drawn again at twice the size, rather than the screen's pixels scaled.
     constexpr qreal kScale = 2;
-    QImage image(m_view->size() * kScale, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(kScale);
+    QImage image(m_view->viewport()->size() * kScale, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::white);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    m_view->render(&painter);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    m_view->scene()->render(&painter, QRectF(image.rect()),
+                            m_view->mapToScene(m_view->viewport()->rect()).boundingRect());
     painter.end();
+    image.setDevicePixelRatio(kScale);
     return image;
 }
 
