@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -142,31 +143,49 @@ void ReportChart::SetModel(ReportTableModel *model, QItemSelectionModel *selecti
 {
     m_model = model;
     m_selection = selection;
-    connect(model, &QAbstractItemModel::modelReset, this, &ReportChart::rebuild);
-    connect(model, &QAbstractItemModel::layoutChanged, this, &ReportChart::rebuild);
+    // Drawn when shown: a hidden chart must not cost a large report a pass over its rows.
+    auto changed = [this] {
+        m_stale = true;
+        if (isVisible())
+            rebuild();
+    };
+    connect(model, &QAbstractItemModel::modelReset, this, changed);
+    connect(model, &QAbstractItemModel::layoutChanged, this, changed);
+    // The ledger's chart follows the selected card.
     connect(selection, &QItemSelectionModel::currentRowChanged, this, [this] {
-        if (!m_card.isEmpty() && cardOfSelection() != m_card)
+        if (m_card.isEmpty())
+            return;
+        if (!isVisible())
+            m_stale = true;
+        else if (cardOfSelection() != m_card)
             rebuild();
     });
-    rebuild();
 }
 
 bool ReportChart::Available() const
 {
-    return m_available;
+    return m_model && m_model->Report().Ok() && m_model->Report().filter
+        && HasChart(m_model->Report().filter->Value(QStringLiteral("RptID")).toInt()) && m_model->DetailRowCount() > 0;
+}
+
+void ReportChart::showEvent(QShowEvent *event)
+{
+    if (m_stale)
+        rebuild();
+    QWidget::showEvent(event);
 }
 
 void ReportChart::clear()
 {
-    // A new chart each time: removing bar series from a chart that is shown later crashes
-    // Qt Charts 6.4 in its layout of the removed bars.
+    // A new chart each time: simpler than taking the series and axes out of the old one.
     QChart *old = m_chart;
     m_chart = newChart();
     m_view->setChart(m_chart);
     delete old;
     m_data = {};
     m_card.clear();
-    m_available = false;
+    m_drawn = false;
+    m_stale = false;
 }
 
 QString ReportChart::cardOfSelection() const
@@ -255,7 +274,7 @@ void ReportChart::rebuild()
             bars << QPointF(i, sums[i]);
         m_data.series = {bars};
         m_chart->setTitle(title);
-        m_available = true;
+        m_drawn = true;
     };
 
     switch (rptId) {
@@ -292,7 +311,7 @@ void ReportChart::rebuild()
         m_chart->addAxis(y, Qt::AlignLeft);
         series->attachAxis(y);
         m_chart->setTitle(QStringLiteral("每日充值金额"));
-        m_available = true;
+        m_drawn = true;
         break;
     }
     case 10901: {
@@ -359,14 +378,14 @@ void ReportChart::rebuild()
         m_data.names = {stored.caption, points.caption};
         m_data.series = {storedRows, pointsRows};
         m_card = card;
-        m_available = true;
+        m_drawn = true;
         break;
     }
     default:
         break;
     }
-    m_view->setVisible(m_available);
-    m_notice->setVisible(!m_available);
+    m_view->setVisible(m_drawn);
+    m_notice->setVisible(!m_drawn);
 }
 
 QImage ReportChart::Image() const
@@ -408,7 +427,7 @@ void ReportChart::ExportPng()
 
 void ReportChart::contextMenuEvent(QContextMenuEvent *event)
 {
-    if (!m_available)
+    if (!m_drawn)
         return;
     QMenu menu(this);
     menu.addAction(QStringLiteral("导出图表为 PNG..."), this, &ReportChart::ExportPng);

@@ -33,7 +33,8 @@ public:
 
     // The rows to draw, and the selection that picks the card of a ledger.
     void SetModel(ReportTableModel *model, QItemSelectionModel *selection);
-    // True when the report has a chart and at least one detail row to draw.
+    // True when the report has a chart and at least one detail row to draw. The chart is
+    // drawn when first shown after the rows changed.
     bool Available() const;
 
     // What the chart draws: one list of points per series, x the bar's position or the day
@@ -56,6 +57,7 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void rebuild();
@@ -69,5 +71,6 @@ private:
     QLabel *m_notice;
     Data m_data;
     QString m_card;   // the ledger's card drawn
-    bool m_available = false;
+    bool m_drawn = false;
+    bool m_stale = true;
 };
