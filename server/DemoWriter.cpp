@@ -111,7 +111,8 @@ private:
 class CopyWriter final : public DemoWriter
 {
 public:
-    explicit CopyWriter(const QString &connectionText) : m_text(ConnectionText::Parse(connectionText))
+    CopyWriter(const QString &connectionText, const std::optional<Schema::MonthlyPartitions> &partitions)
+        : m_text(ConnectionText::Parse(connectionText)), m_partitioned(partitions.has_value())
     {
         m_driver = DbDriver::Create(m_text);
         connect();
@@ -121,7 +122,7 @@ public:
         exec("SET synchronous_commit = off");
         exec("SET maintenance_work_mem = '256MB'");
         exec("BEGIN");
-        for (const QString &ddl : Schema::TableStatements(*m_driver))
+        for (const QString &ddl : Schema::TableStatements(*m_driver, partitions))
             exec(ddl.toUtf8());
     }
     ~CopyWriter() override
@@ -132,7 +133,11 @@ public:
 
     int Table(const char *name, int) override
     {
-        m_tables.push_back({name, {}});
+        // COPY cannot freeze rows routed into partitions; VACUUM in Finish() does it there.
+        const bool freeze = !m_partitioned
+            || scalar(("SELECT count(*) FROM pg_catalog.pg_class WHERE relkind = 'p' AND oid = to_regclass('"
+                       + std::string(name) + "')").c_str()) == 0;
+        m_tables.push_back({name, {}, freeze});
         m_tables.back().data.reserve(flushBytes + 4096);
         return int(m_tables.size() - 1);
     }
@@ -177,7 +182,7 @@ public:
         for (Pending &t : m_tables)
             flush(t);
         exec("COMMIT");
-        for (const QString &ddl : Schema::IndexStatements(*m_driver)) {
+        for (const QString &ddl : Schema::IndexStatements(*m_driver, m_partitioned)) {
             progress(QStringLiteral("正在建立索引：%1").arg(ddl.section(u' ', 2, 2)));
             exec(ddl.toUtf8());
         }
@@ -193,7 +198,7 @@ public:
 
 private:
     static constexpr size_t flushBytes = 4 << 20;
-    struct Pending { std::string table; std::string data; };
+    struct Pending { std::string table; std::string data; bool freeze = true; };
 
     void connect()
     {
@@ -234,7 +239,7 @@ private:
         if (t.data.empty())
             return;
         // FREEZE: the tables were created in this transaction, so rows are written frozen once.
-        PGresult *r = PQexec(m_conn, ("COPY " + t.table + " FROM STDIN (FREEZE)").c_str());
+        PGresult *r = PQexec(m_conn, ("COPY " + t.table + (t.freeze ? " FROM STDIN (FREEZE)" : " FROM STDIN")).c_str());
         const bool started = PQresultStatus(r) == PGRES_COPY_IN;
         PQclear(r);
         if (!started)
@@ -259,6 +264,7 @@ private:
     }
 
     ConnectionText m_text;
+    bool m_partitioned;
     std::unique_ptr<DbDriver> m_driver;
     PGconn *m_conn = nullptr;
     std::vector<Pending> m_tables;
@@ -271,7 +277,8 @@ std::unique_ptr<DemoWriter> DemoWriter::ForSqliteFile(const QString &path)
     return std::make_unique<SqliteWriter>(path);
 }
 
-std::unique_ptr<DemoWriter> DemoWriter::ForConnection(const QString &connectionText)
+std::unique_ptr<DemoWriter> DemoWriter::ForConnection(const QString &connectionText,
+                                                      const std::optional<Schema::MonthlyPartitions> &partitions)
 {
-    return std::make_unique<CopyWriter>(connectionText);
+    return std::make_unique<CopyWriter>(connectionText, partitions);
 }

@@ -5,6 +5,7 @@
 #include "FilterValues.h"
 #include "ReportTable.h"
 #include "RowCursor.h"
+#include "Schema.h"
 #include "VelError.h"
 #include "shared/HostContext.h"
 
@@ -30,11 +31,18 @@ enum SalesColumn {
     sAmount, sPayAmount, sDiscount, sTimes, sKeyId, sKeyName
 };
 
+// The line's copy of its bill's date joins too, so that the planner pairs the partitions of
+// the same month.
+QString lineDate(bool datedLines)
+{
+    return datedLines ? QStringLiteral(" AND l.FDate = b.FDate") : QString();
+}
+
 } // namespace
 
 namespace ReportQueries {
 
-SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter)
+SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter, bool datedLines)
 {
     const FilterValues values(filter);
     const qint32 groupBy = values.Int(QStringLiteral("GroupBy"), 0, 3, std::nullopt);
@@ -49,6 +57,10 @@ SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter)
         where.DateFrom(QStringLiteral("b.FDate"), QDateTime(from->date(), QTime(0, 0)));
     if (to)
         where.DateTo(QStringLiteral("b.FDate"), QDateTime(to->date(), QTime(0, 0)), false);
+    if (datedLines && from)
+        where.DateFrom(QStringLiteral("l.FDate"), QDateTime(from->date(), QTime(0, 0)));
+    if (datedLines && to)
+        where.DateTo(QStringLiteral("l.FDate"), QDateTime(to->date(), QTime(0, 0)), false);
     where.Range(QStringLiteral("c.FNumber"), values.Text(QStringLiteral("BVipNum")), values.Text(QStringLiteral("EVipNum")));
     where.Contains(QStringLiteral("c.FName"), values.Text(QStringLiteral("VipName")));
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
@@ -66,17 +78,17 @@ SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter)
     const auto &key = keys[groupBy];
     const QString order = QString::fromLatin1(key[2]).replace(QStringLiteral("%1"), perBranch ? QStringLiteral(", s.FNumber") : QString());
     SqlQuery q;
-    q.sql = QStringLiteral(
+    q.sql = (QStringLiteral(
         "SELECT c.FNumber, c.FName, t.FName, %6, %1, c.FMobile, c.FTel, c.FAddress, e.FName, "
         "g.amount, g.payAmount, g.amount - g.payAmount, g.times, %2, %3 "
         "FROM (SELECT b.FCardID AS cardId%7, SUM(l.FAmount) AS amount, "
         "SUM(l.FSaleAmount) AS payAmount, COUNT(DISTINCT CASE WHEN b.FReturn = 0 THEN b.FID END) AS times "
-        "FROM sale_bill b JOIN sale_line l ON l.FBillID = b.FID "
+        "FROM sale_bill b JOIN sale_line l ON l.FBillID = b.FID") + lineDate(datedLines) + QStringLiteral(" "
         "JOIN member_card c ON c.FID = b.FCardID JOIN branch s ON s.FID = b.FBranchID%4 "
         "GROUP BY b.FCardID%8) g "
         "JOIN member_card c ON c.FID = g.cardId%9 "
         "LEFT JOIN card_type t ON t.FID = c.FTypeID LEFT JOIN employee e ON e.FID = c.FSalesmanID "
-        "ORDER BY %5")
+        "ORDER BY %5"))
                 .arg(driver.DateTimeText(QStringLiteral("c.FBirthday")), QString::fromLatin1(key[0]),
                      QString::fromLatin1(key[1]), where.Sql(), order,
                      perBranch ? QStringLiteral("s.FName") : QStringLiteral("NULL"),
@@ -92,7 +104,7 @@ RecordsetPtr Run10902(const Database &db, const Dictionary *filter)
     const FilterValues values(filter);
     const qint32 groupBy = values.Int(QStringLiteral("GroupBy"), 0, 3, std::nullopt);
     const bool sumOnly = values.Switch(QStringLiteral("SumOnly"));
-    const SqlQuery q = Sales10902(db.Driver(), filter);
+    const SqlQuery q = Sales10902(db.Driver(), filter, Schema::HasDatedLines(db));
 
     ReportTable table({
         {QStringLiteral("FNo"), Kind::Text},
@@ -156,7 +168,7 @@ RecordsetPtr Run10902(const Database &db, const Dictionary *filter)
     return table.Result();
 }
 
-SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter)
+SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, bool datedLines)
 {
     const FilterValues values(filter);
     SqlWhere where(driver);
@@ -164,6 +176,10 @@ SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter)
     where.Add(QStringLiteral("+b.FCardID IS NOT NULL"));
     where.DateFrom(QStringLiteral("b.FDate"), values.DateTime(QStringLiteral("BDate")));
     where.DateTo(QStringLiteral("b.FDate"), values.DateTime(QStringLiteral("EDate")), true);
+    if (datedLines) {
+        where.DateFrom(QStringLiteral("l.FDate"), values.DateTime(QStringLiteral("BDate")));
+        where.DateTo(QStringLiteral("l.FDate"), values.DateTime(QStringLiteral("EDate")), true);
+    }
     where.Range(QStringLiteral("c.FNumber"), values.Text(QStringLiteral("BVipNum")), values.Text(QStringLiteral("EVipNum")));
     where.Range(QStringLiteral("i.FNumber"), values.Text(QStringLiteral("BItemNum")), values.Text(QStringLiteral("EItemNum")));
     where.Range(QStringLiteral("cu.FNumber"), values.Text(QStringLiteral("Bcustnum")), values.Text(QStringLiteral("Ecustnum")));
@@ -174,18 +190,18 @@ SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter)
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
 
     SqlQuery q;
-    q.sql = QStringLiteral(
+    q.sql = (QStringLiteral(
         "SELECT c.FNumber, c.FName, %1, b.FBillNo, i.FNumber, i.FName, i.FModel, bc.FBarCode, a.FName, u.FName, "
         "l.FQty, l.FSalePrice, l.FSaleAmount, l.FPrice, l.FAmount, l.FAmount - l.FSaleAmount, "
         "CASE WHEN b.FReturn = 1 THEN '退货' ELSE '销售' END, d.FName, e.FName, p.FNumber "
-        "FROM sale_bill b JOIN sale_line l ON l.FBillID = b.FID "
+        "FROM sale_bill b JOIN sale_line l ON l.FBillID = b.FID") + lineDate(datedLines) + QStringLiteral(" "
         "JOIN member_card c ON c.FID = b.FCardID JOIN item i ON i.FID = l.FItemID "
         "LEFT JOIN item_barcode bc ON bc.FID = l.FBarID LEFT JOIN aux_prop a ON a.FID = l.FAuxID "
         "LEFT JOIN unit u ON u.FID = l.FUnitID LEFT JOIN discount_type d ON d.FID = l.FDiscountID "
         "LEFT JOIN employee e ON e.FID = b.FCashierID LEFT JOIN pos p ON p.FID = b.FPosID "
         "LEFT JOIN branch s ON s.FID = b.FBranchID LEFT JOIN customer cu ON cu.FID = b.FCustomerID "
         "LEFT JOIN brand br ON br.FID = i.FBrandID%2 "
-        "ORDER BY b.FDate, b.FBillNo, l.FLineNo")
+        "ORDER BY b.FDate, b.FBillNo, l.FLineNo"))
                 .arg(driver.DateTimeText(QStringLiteral("b.FDate")), where.Sql());
     q.params = where.Params();
     return q;
@@ -193,7 +209,7 @@ SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter)
 
 RecordsetPtr Run10903(const Database &db, const Dictionary *filter)
 {
-    const SqlQuery q = Lines10903(db.Driver(), filter);
+    const SqlQuery q = Lines10903(db.Driver(), filter, Schema::HasDatedLines(db));
     ReportTable table({
         {QStringLiteral("FMemCardID"), Kind::Text, false, 0},
         {QStringLiteral("FMemName"), Kind::Text, false, 1},
