@@ -76,30 +76,50 @@ QString partitionedDdl(const QString &table, QString ddl)
     return ddl + QStringLiteral(", PRIMARY KEY (FID, FDate)) PARTITION BY RANGE (FDate)");
 }
 
-// Creates the month partitions of every dated table from p_first's month on, p_count months,
-// leaving existing ones alone; returns how many it created. Partitions are named
-// <table>_yyyymm.
-QString addMonthsFunction()
+// add_month_partitions(first, count [, keys]) creates the month partitions of every dated
+// table from first's month on, count months, leaving existing ones alone, and returns how many
+// it created. Partitions are named <table>_yyyymm. add_line_keys() gives every month of
+// sale_line that lacks it the foreign key (FBillID, FDate) to the same month of sale_bill: a
+// key per month checks a month against a month when it is added to loaded rows, where one
+// key on the parents would check every month of lines against all the bills. Bulk loaders
+// create the months without keys (keys = false) and add them after loading.
+QStringList partitionFunctions()
 {
-    return QStringLiteral(
-               "CREATE OR REPLACE FUNCTION add_month_partitions(p_first DATE, p_count INT) RETURNS INT "
-               "LANGUAGE plpgsql AS $$\n"
-               "DECLARE m DATE; t TEXT; part TEXT; made INT := 0;\n"
-               "BEGIN\n"
-               "  FOR i IN 0 .. p_count - 1 LOOP\n"
-               "    m := (date_trunc('month', p_first) + make_interval(months => i))::DATE;\n"
-               "    FOREACH t IN ARRAY ARRAY['%1'] LOOP\n"
-               "      part := t || '_' || to_char(m, 'YYYYMM');\n"
-               "      IF to_regclass(part) IS NULL THEN\n"
-               "        EXECUTE format('CREATE TABLE %I PARTITION OF %I FOR VALUES FROM (%L) TO (%L)',\n"
-               "                       part, t, m, (m + INTERVAL '1 month')::DATE);\n"
-               "        made := made + 1;\n"
-               "      END IF;\n"
-               "    END LOOP;\n"
-               "  END LOOP;\n"
-               "  RETURN made;\n"
-               "END $$")
-        .arg(datedTables.join(QStringLiteral("', '")));
+    return {QStringLiteral(
+                "CREATE OR REPLACE FUNCTION add_line_keys() RETURNS INT LANGUAGE plpgsql AS $$\n"
+                "DECLARE part TEXT; made INT := 0;\n"
+                "BEGIN\n"
+                "  FOR part IN SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid\n"
+                "      WHERE i.inhparent = 'sale_line'::regclass AND NOT EXISTS\n"
+                "        (SELECT 1 FROM pg_constraint k WHERE k.conrelid = c.oid AND k.contype = 'f') ORDER BY 1 LOOP\n"
+                "    EXECUTE format('ALTER TABLE %I ADD FOREIGN KEY (FBillID, FDate) REFERENCES %I (FID, FDate) ON UPDATE CASCADE',\n"
+                "                   part, 'sale_bill' || substr(part, length('sale_line') + 1));\n"
+                "    made := made + 1;\n"
+                "  END LOOP;\n"
+                "  RETURN made;\n"
+                "END $$"),
+            QStringLiteral(
+                "CREATE OR REPLACE FUNCTION add_month_partitions(p_first DATE, p_count INT, p_keys BOOLEAN DEFAULT TRUE) "
+                "RETURNS INT LANGUAGE plpgsql AS $$\n"
+                "DECLARE m DATE; t TEXT; part TEXT; made INT := 0;\n"
+                "BEGIN\n"
+                "  FOR i IN 0 .. p_count - 1 LOOP\n"
+                "    m := (date_trunc('month', p_first) + make_interval(months => i))::DATE;\n"
+                "    FOREACH t IN ARRAY ARRAY['%1'] LOOP\n"
+                "      part := t || '_' || to_char(m, 'YYYYMM');\n"
+                "      IF to_regclass(part) IS NULL THEN\n"
+                "        EXECUTE format('CREATE TABLE %I PARTITION OF %I FOR VALUES FROM (%L) TO (%L)',\n"
+                "                       part, t, m, (m + INTERVAL '1 month')::DATE);\n"
+                "        made := made + 1;\n"
+                "      END IF;\n"
+                "    END LOOP;\n"
+                "  END LOOP;\n"
+                "  IF p_keys THEN\n"
+                "    PERFORM add_line_keys();\n"
+                "  END IF;\n"
+                "  RETURN made;\n"
+                "END $$")
+                .arg(datedTables.join(QStringLiteral("', '")))};
 }
 
 } // namespace
@@ -121,8 +141,8 @@ QStringList TableStatements(const DbDriver &driver, const std::optional<MonthlyP
     if (partitions) {
         const QDate first(partitions->first.year(), partitions->first.month(), 1);
         const int months = (partitions->last.year() - first.year()) * 12 + partitions->last.month() - first.month() + 1;
-        out << addMonthsFunction()
-            << QStringLiteral("SELECT add_month_partitions(DATE '%1', %2)").arg(first.toString(Qt::ISODate)).arg(std::max(months, 1));
+        out << partitionFunctions()
+            << QStringLiteral("SELECT add_month_partitions(DATE '%1', %2, FALSE)").arg(first.toString(Qt::ISODate)).arg(std::max(months, 1));
     }
     return out;
 }
@@ -133,8 +153,7 @@ QStringList IndexStatements(const DbDriver &driver, bool partitioned)
     for (const char *ddl : indexes)
         out << driver.SchemaSql(QString::fromUtf8(ddl));
     if (partitioned)
-        out << QStringLiteral("ALTER TABLE sale_line ADD CONSTRAINT sale_line_bill FOREIGN KEY (FBillID, FDate) "
-                              "REFERENCES sale_bill (FID, FDate) ON UPDATE CASCADE");
+        out << QStringLiteral("SELECT add_line_keys()");
     return out;
 }
 

@@ -24,10 +24,11 @@ struct MonthlyPartitions
 // partitioned by month, their keys carry FDate (so ids and bill numbers are unique per date,
 // not per chain), sale_line gains FDate, the bill's date, as its last column, and the
 // partitions of the months given are created by add_month_partitions(first, count), which
-// stays in the schema to add later months. Throws VelError on SQLite.
+// stays in the schema to add later months (with their keys). Throws VelError on SQLite.
 QStringList TableStatements(const DbDriver &driver, const std::optional<MonthlyPartitions> &partitions = std::nullopt);
-// CREATE INDEX statements, run after bulk loading; on a partitioned chain also the foreign key
-// that keeps each line's FDate equal to its bill's (and moves the lines with a re-dated bill).
+// CREATE INDEX statements, run after bulk loading; on a partitioned chain also the foreign keys
+// that keep each line's FDate equal to its bill's, month by month (a bill re-dated within its
+// month takes its lines along; moving it to another month is refused while it has lines).
 QStringList IndexStatements(const DbDriver &driver, bool partitioned = false);
 // Statements that move the dated tables of an unpartitioned PostgreSQL chain, rows included,
 // into monthly partitions covering `partitions`, with their indexes; run them in one

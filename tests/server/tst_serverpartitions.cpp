@@ -56,6 +56,7 @@ private slots:
     void monthPartitionsOnly_data();
     void monthPartitionsOnly();
     void ledgerFollowsEdits();
+    void nextMonthsAndLineDates();
 
 private:
     TestDatabases m_dbs;
@@ -219,6 +220,28 @@ void tst_ServerPartitions::ledgerFollowsEdits()
         QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(m_parted, 10901, filter)), plain);
         QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(m_moved, 10901, filter)), plain);
     }
+}
+
+// Months added later take rows, and a line's date must be its bill's: a bill re-dated within its
+// month takes its lines along.
+void tst_ServerPartitions::nextMonthsAndLineDates()
+{
+    auto db = Database::OpenForWriting(m_parted);
+    auto scalar = [&](const QString &sql) {
+        auto c = db->Select(sql);
+        return c->Next() ? c->Text(0).toString() : QString();
+    };
+    QCOMPARE(scalar(QStringLiteral("SELECT add_month_partitions(DATE '2025-03-15', 2)")), QStringLiteral("10"));
+    QCOMPARE(scalar(QStringLiteral("SELECT add_month_partitions(DATE '2025-04-01', 2)")), QStringLiteral("5"));
+    db->Exec(QStringLiteral("INSERT INTO sale_bill (FID, FBillNo, FBranchID, FDate, FReturn) VALUES (900001, 'XS1', 2, '2025-05-03 10:00:00', 0)"));
+    const QString line = QStringLiteral("INSERT INTO sale_line (FID, FBillID, FLineNo, FItemID, FUnitID, FQty, FPrice, FSalePrice, "
+                                        "FAmount, FSaleAmount, FDate) VALUES (900001, 900001, 1, 1, 1, 1000, 100, 100, 100, 100, '%1')");
+    QVERIFY_THROWS_EXCEPTION(VelError, db->Exec(line.arg(QStringLiteral("2025-05-03 10:00:01"))));
+    db->Exec(line.arg(QStringLiteral("2025-05-03 10:00:00")));
+    db->Exec(QStringLiteral("UPDATE sale_bill SET FDate = '2025-05-20 09:00:00' WHERE FID = 900001"));
+    QCOMPARE(scalar(QStringLiteral("SELECT to_char(FDate, 'YYYY-MM-DD HH24:MI') FROM sale_line_202505 WHERE FID = 900001")),
+             QStringLiteral("2025-05-20 09:00"));
+    QVERIFY_THROWS_EXCEPTION(VelError, db->Exec(QStringLiteral("UPDATE sale_bill SET FDate = '2025-04-20 09:00:00' WHERE FID = 900001")));
 }
 
 QTEST_GUILESS_MAIN(tst_ServerPartitions)
