@@ -23,7 +23,7 @@ RecordsetPtr Run(qint32 rptId, const Database &db, const Dictionary *filter);
 
 // The reports' main SELECTs, exposed for benchmarks that time the same SQL elsewhere and for
 // plan checks. `datedLines`: sale_line carries its bill's FDate (Schema::HasDatedLines), which
-// the queries then join on and bound, so that a partitioned chain reads the period's partitions.
+// the queries then bound too, so that a partitioned chain reads the period's partitions only.
 SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter, bool datedLines = false);
 SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, bool datedLines = false);
 // Report 10901's movements of the month.

@@ -31,13 +31,6 @@ enum SalesColumn {
     sAmount, sPayAmount, sDiscount, sTimes, sKeyId, sKeyName
 };
 
-// The line's copy of its bill's date joins too, so that the planner pairs the partitions of
-// the same month.
-QString lineDate(bool datedLines)
-{
-    return datedLines ? QStringLiteral(" AND l.FDate = b.FDate") : QString();
-}
-
 } // namespace
 
 namespace ReportQueries {
@@ -57,6 +50,9 @@ SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter, bool dated
         where.DateFrom(QStringLiteral("b.FDate"), QDateTime(from->date(), QTime(0, 0)));
     if (to)
         where.DateTo(QStringLiteral("b.FDate"), QDateTime(to->date(), QTime(0, 0)), false);
+    // The lines' own copy of the dates, so that only the period's partitions of lines are read
+    // (the planner does not carry a range across a join). A join on it as well would only
+    // spoil the row estimates: bill ids are unique.
     if (datedLines && from)
         where.DateFrom(QStringLiteral("l.FDate"), QDateTime(from->date(), QTime(0, 0)));
     if (datedLines && to)
@@ -78,17 +74,17 @@ SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter, bool dated
     const auto &key = keys[groupBy];
     const QString order = QString::fromLatin1(key[2]).replace(QStringLiteral("%1"), perBranch ? QStringLiteral(", s.FNumber") : QString());
     SqlQuery q;
-    q.sql = (QStringLiteral(
+    q.sql = QStringLiteral(
         "SELECT c.FNumber, c.FName, t.FName, %6, %1, c.FMobile, c.FTel, c.FAddress, e.FName, "
         "g.amount, g.payAmount, g.amount - g.payAmount, g.times, %2, %3 "
         "FROM (SELECT b.FCardID AS cardId%7, SUM(l.FAmount) AS amount, "
         "SUM(l.FSaleAmount) AS payAmount, COUNT(DISTINCT CASE WHEN b.FReturn = 0 THEN b.FID END) AS times "
-        "FROM sale_bill b JOIN sale_line l ON l.FBillID = b.FID") + lineDate(datedLines) + QStringLiteral(" "
+        "FROM sale_bill b JOIN sale_line l ON l.FBillID = b.FID "
         "JOIN member_card c ON c.FID = b.FCardID JOIN branch s ON s.FID = b.FBranchID%4 "
         "GROUP BY b.FCardID%8) g "
         "JOIN member_card c ON c.FID = g.cardId%9 "
         "LEFT JOIN card_type t ON t.FID = c.FTypeID LEFT JOIN employee e ON e.FID = c.FSalesmanID "
-        "ORDER BY %5"))
+        "ORDER BY %5")
                 .arg(driver.DateTimeText(QStringLiteral("c.FBirthday")), QString::fromLatin1(key[0]),
                      QString::fromLatin1(key[1]), where.Sql(), order,
                      perBranch ? QStringLiteral("s.FName") : QStringLiteral("NULL"),
@@ -176,6 +172,7 @@ SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, bool dated
     where.Add(QStringLiteral("+b.FCardID IS NOT NULL"));
     where.DateFrom(QStringLiteral("b.FDate"), values.DateTime(QStringLiteral("BDate")));
     where.DateTo(QStringLiteral("b.FDate"), values.DateTime(QStringLiteral("EDate")), true);
+    // As in Sales10902.
     if (datedLines) {
         where.DateFrom(QStringLiteral("l.FDate"), values.DateTime(QStringLiteral("BDate")));
         where.DateTo(QStringLiteral("l.FDate"), values.DateTime(QStringLiteral("EDate")), true);
@@ -190,18 +187,18 @@ SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, bool dated
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
 
     SqlQuery q;
-    q.sql = (QStringLiteral(
+    q.sql = QStringLiteral(
         "SELECT c.FNumber, c.FName, %1, b.FBillNo, i.FNumber, i.FName, i.FModel, bc.FBarCode, a.FName, u.FName, "
         "l.FQty, l.FSalePrice, l.FSaleAmount, l.FPrice, l.FAmount, l.FAmount - l.FSaleAmount, "
         "CASE WHEN b.FReturn = 1 THEN '退货' ELSE '销售' END, d.FName, e.FName, p.FNumber "
-        "FROM sale_bill b JOIN sale_line l ON l.FBillID = b.FID") + lineDate(datedLines) + QStringLiteral(" "
+        "FROM sale_bill b JOIN sale_line l ON l.FBillID = b.FID "
         "JOIN member_card c ON c.FID = b.FCardID JOIN item i ON i.FID = l.FItemID "
         "LEFT JOIN item_barcode bc ON bc.FID = l.FBarID LEFT JOIN aux_prop a ON a.FID = l.FAuxID "
         "LEFT JOIN unit u ON u.FID = l.FUnitID LEFT JOIN discount_type d ON d.FID = l.FDiscountID "
         "LEFT JOIN employee e ON e.FID = b.FCashierID LEFT JOIN pos p ON p.FID = b.FPosID "
         "LEFT JOIN branch s ON s.FID = b.FBranchID LEFT JOIN customer cu ON cu.FID = b.FCustomerID "
         "LEFT JOIN brand br ON br.FID = i.FBrandID%2 "
-        "ORDER BY b.FDate, b.FBillNo, l.FLineNo"))
+        "ORDER BY b.FDate, b.FBillNo, l.FLineNo")
                 .arg(driver.DateTimeText(QStringLiteral("b.FDate")), where.Sql());
     q.params = where.Params();
     return q;
