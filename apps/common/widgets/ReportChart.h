@@ -19,9 +19,7 @@ class ReportTableModel;
 //         card, else the first one),
 //   10904 points used per gift.
 // Other reports have no chart. It is redrawn whenever the grid's model is reset or re-sorted.
-// Bars are drawn as an area series: the plug-in library exports a class named Bar, which
-// takes the place of Qt Charts' internal bar item of the same name in a process that loads
-// both, so QBarSeries crashes there.
+// Bars are drawn as one area series of outlines, so that every chart is a QXYSeries.
 class ReportChart : public QWidget
 {
     Q_OBJECT
