@@ -118,6 +118,24 @@ private:
     Utf8Text m_text;
 };
 
+// sqlite3_interrupt stops the running statement; the progress handler also stops one that
+// starts after it, which sqlite3_interrupt alone would let run.
+class SqliteInterrupter final : public DbDriver::Interrupter
+{
+public:
+    SqliteInterrupter(sqlite3 *db, const std::atomic<bool> &stop) : m_db(db)
+    {
+        sqlite3_progress_handler(m_db, 1000, [](void *flag) {
+            return int(static_cast<const std::atomic<bool> *>(flag)->load(std::memory_order_relaxed));
+        }, const_cast<std::atomic<bool> *>(&stop));
+    }
+    ~SqliteInterrupter() override { sqlite3_progress_handler(m_db, 0, nullptr, nullptr); }
+    void Interrupt() override { sqlite3_interrupt(m_db); }
+
+private:
+    sqlite3 *m_db;
+};
+
 class SqliteDriver final : public DbDriver
 {
 public:
@@ -159,6 +177,12 @@ public:
         if (readOnly && tables < 2)
             throw VelError(QStringLiteral("%1 不是会员报表的连锁数据库（没有销售单和会员卡表）").arg(given));
         TextFold::RegisterSqlite(handle);
+    }
+
+    std::unique_ptr<Interrupter> NewInterrupter(const QSqlDatabase &db, const std::atomic<bool> &stop) const override
+    {
+        sqlite3 *handle = sqliteHandle(db);
+        return handle ? std::make_unique<SqliteInterrupter>(handle, stop) : nullptr;
     }
 
     QByteArray Identity(const ConnectionText &text) const override

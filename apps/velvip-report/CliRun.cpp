@@ -1,6 +1,7 @@
 #include "CliRun.h"
 
 #include "AtomicFile.h"
+#include "CliCancel.h"
 #include "DemoChain.h"
 #include "Dictionary.h"
 #include "HostKit.h"
@@ -125,6 +126,8 @@ int run(const RunOptions &o)
         app.SetFilter(o.filter);
     }
     app.GetReportData();
+    if (CliCancel::Requested())
+        return CliCancel::Finish();
     const ReportOutput report = ReportSession::Collect(app);
     if (!report.Ok()) {
         const QString error = report.Error();
