@@ -35,6 +35,30 @@ QString connectionName(const QString &text, const char *prefix)
         + QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
 
+// Rows of a cursor until the session is interrupted: rows the server sent before it stopped are
+// not worked through.
+class StoppableCursor final : public RowCursor
+{
+public:
+    StoppableCursor(std::unique_ptr<RowCursor> rows, const std::atomic<bool> &stop)
+        : m_rows(std::move(rows)), m_stop(stop) {}
+    bool Next() override
+    {
+        if (m_stop.load(std::memory_order_relaxed))
+            throw VelError(Database::CancelledText());
+        return m_rows->Next();
+    }
+    bool IsNull(int c) const override { return m_rows->IsNull(c); }
+    qint64 Int(int c) const override { return m_rows->Int(c); }
+    double Double(int c) const override { return m_rows->Double(c); }
+    QStringView Text(int c) const override { return m_rows->Text(c); }
+    QStringView TextOrNull(int c) const override { return m_rows->TextOrNull(c); }
+
+private:
+    std::unique_ptr<RowCursor> m_rows;
+    const std::atomic<bool> &m_stop;
+};
+
 // The sessions requests are reading on, and whether the process is stopping every read.
 struct Requests
 {
@@ -160,7 +184,7 @@ std::unique_ptr<RowCursor> Database::Select(const QString &sql, const QVariantLi
     // sent while it ran, or finds the flag here.
     if (m_stop)
         throw VelError(CancelledText());
-    auto cursor = m_driver->Select(m_db, sql, params);
+    auto cursor = std::make_unique<StoppableCursor>(m_driver->Select(m_db, sql, params), m_stop);
     if (m_stop)
         throw VelError(CancelledText());
     return cursor;
