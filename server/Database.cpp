@@ -46,7 +46,14 @@ public:
     {
         if (m_stop.load(std::memory_order_relaxed))
             throw VelError(Database::CancelledText());
-        return m_rows->Next();
+        try {
+            return m_rows->Next();
+        } catch (const VelError &) {
+            // The engine's own words for the stop (PostgreSQL's "canceling statement").
+            if (m_stop)
+                throw VelError(Database::CancelledText());
+            throw;
+        }
     }
     bool IsNull(int c) const override { return m_rows->IsNull(c); }
     qint64 Int(int c) const override { return m_rows->Int(c); }
@@ -125,7 +132,7 @@ Database::Database(const QString &text, const QString &name, bool readOnly)
     try {
         m_identity = m_driver->Identity(m_text);
         m_driver->Open(m_db, m_text, readOnly);
-        m_interrupter = m_driver->NewInterrupter(m_db, m_stop);
+        m_interrupter = m_driver->NewInterrupter(m_db, m_text, m_stop);
     } catch (...) {
         m_db = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_name);

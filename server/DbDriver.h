@@ -37,8 +37,9 @@ public:
         virtual void Interrupt() = 0;
     };
     // Made when a session has opened. Where the engine can, its reads also stop by themselves
-    // while `stop` is set, so that a read starting just after Interrupt() stops too.
-    virtual std::unique_ptr<Interrupter> NewInterrupter(const QSqlDatabase &db,
+    // while `stop` is set, so that a read starting just after Interrupt() stops too, and so does
+    // a wait for another program's lock.
+    virtual std::unique_ptr<Interrupter> NewInterrupter(const QSqlDatabase &db, const ConnectionText &text,
                                                         const std::atomic<bool> &stop) const = 0;
 
     // What identifies the database a session reads (an SQLite file's device and inode), so a

@@ -282,7 +282,8 @@ public:
         m_icu = q.exec(QStringLiteral("SELECT 1 FROM pg_collation WHERE collname = 'und-x-icu'")) && q.next();
     }
 
-    std::unique_ptr<Interrupter> NewInterrupter(const QSqlDatabase &db, const std::atomic<bool> &) const override
+    std::unique_ptr<Interrupter> NewInterrupter(const QSqlDatabase &db, const ConnectionText &,
+                                                const std::atomic<bool> &) const override
     {
         PGconn *conn = pgHandle(db);
         PGcancel *cancel = conn ? PQgetCancel(conn) : nullptr;

@@ -6,11 +6,14 @@
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 // The progress window's life cycle: Show blocks until Unload, Active drives the work.
 class tst_Progress : public QObject
@@ -80,6 +83,51 @@ private slots:
         QVERIFY(!bar.IsShown());
         QVERIFY(window.isNull());
         QVERIFY_THROWS_EXCEPTION(VelError, bar.Unload());
+    }
+
+    // Only a cancellable wait shows the 取消 button; the button (or Esc) stops the work once.
+    void cancel_data()
+    {
+        QTest::addColumn<bool>("wait");
+        QTest::newRow("no wait: Esc ignored") << false;
+        QTest::newRow("wait: button") << true;
+    }
+
+    void cancel()
+    {
+        QFETCH(bool, wait);
+        Bar bar;
+        int interrupts = 0;
+        bool cancelled = false;
+        runShown(bar, [&](Bar &b) {
+            frmProgBar *w = b.Window();
+            if (!wait) {
+                QTest::keyClick(w, Qt::Key_Escape);
+                QVERIFY(w->isVisible());
+                QVERIFY(w->cmdCancel->isHidden());
+                b.Unload();
+                return;
+            }
+            QTimer::singleShot(0, w, [w] {
+                QVERIFY(w->cmdCancel->isVisible());
+                w->cmdCancel->click();
+                QTest::keyClick(w, Qt::Key_Escape);
+            });
+            std::atomic<bool> stop{false};
+            cancelled = b.RunCancellable([&] {
+                QDeadlineTimer deadline(5000);
+                while (!stop && !deadline.hasExpired())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }, [&] {
+                ++interrupts;
+                stop = true;
+            });
+            QVERIFY(w->isVisible());
+            QVERIFY(w->cmdCancel->isHidden());
+            b.Unload();
+        });
+        QCOMPARE(cancelled, wait);
+        QCOMPARE(interrupts, wait ? 1 : 0);
     }
 
     void commandsWithoutWindow_data()
