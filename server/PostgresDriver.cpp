@@ -278,6 +278,10 @@ public:
             if (!q.exec(sql))
                 throw VelError(QStringLiteral("数据库服务器 %1 上的会话设置失败：%2").arg(where, q.lastError().databaseText()));
         }
+        // A report's query runs once: compiling it (hundreds of functions for the many joins)
+        // costs more than it saves. Servers before 11 have no such setting.
+        if (readOnly)
+            q.exec(QStringLiteral("SET jit = off"));
         // ICU's root locale lowercases alike whatever the database's own locale is.
         m_icu = q.exec(QStringLiteral("SELECT 1 FROM pg_collation WHERE collname = 'und-x-icu'")) && q.next();
     }

@@ -1,5 +1,7 @@
 #include "Utf8Text.h"
 
+#include <cstring>
+
 QStringView Utf8Text::Widen(const char *utf8, int n) const
 {
     const auto *p = reinterpret_cast<const unsigned char *>(utf8);
@@ -11,6 +13,18 @@ QStringView Utf8Text::Widen(const char *utf8, int n) const
     int i = n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF ? 3 : 0;
     int o = 0;
     while (i < n) {
+        // Codes, numbers and dates are ASCII: eight bytes at a time.
+        if (i + 8 <= n) {
+            quint64 word;
+            std::memcpy(&word, p + i, sizeof word);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                for (int k = 0; k < 8; ++k)
+                    out[o + k] = char16_t(p[i + k]);
+                o += 8;
+                i += 8;
+                continue;
+            }
+        }
         const unsigned b = p[i];
         if (b < 0x80) {
             out[o++] = char16_t(b);

@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include "ChartActions.h"
+#include "ColumnMemory.h"
 #include "ConnectionDialog.h"
 #include "Dictionary.h"
 #include "FilterDates.h"
@@ -8,6 +10,7 @@
 #include "ReportSession.h"
 #include "ReportTableModel.h"
 #include "ReportView.h"
+#include "SavedTabs.h"
 #include "TabTitle.h"
 #include "VelError.h"
 #include "facade/Application.h"
@@ -19,6 +22,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSplitter>
@@ -31,8 +35,12 @@ struct MainWindow::Tab
 {
     std::unique_ptr<Application> app = std::make_unique<Application>();
     ReportView *view = nullptr;
+    ColumnMemory *columns = nullptr;
     QString label;
     qint64 elapsedMs = 0;
+    // What the last run used, kept for restoring the tab on the next start.
+    ConnectionSettings connection;
+    QString overrideProps;
 
     // Runs the report through Application and times it.
     void Run()
@@ -100,6 +108,7 @@ void MainWindow::createActions()
     m_reportActions << bar->addAction(QStringLiteral("导出 PDF"), this, [this] { exportCurrent(QStringLiteral("pdf")); });
     m_reportActions << bar->addAction(QStringLiteral("打印预览"), this, &MainWindow::printCurrent);
     m_reportActions.last()->setShortcut(QKeySequence::Print);
+    m_charts = new ChartActions(bar, [this] { return CurrentView(); });
     // CSV is written without a byte order mark unless asked, the same as on the command line.
     QAction *bom = bar->addAction(QStringLiteral("CSV 带 BOM"));
     bom->setObjectName(QStringLiteral("csvByteOrderMark"));
@@ -110,6 +119,13 @@ void MainWindow::createActions()
             [](bool on) { QSettings().setValue(QStringLiteral("export/csvByteOrderMark"), on); });
     bar->addSeparator();
     bar->addAction(QStringLiteral("连接设置"), this, &MainWindow::editConnection);
+
+    QAction *restore = menuBar()->addMenu(QStringLiteral("视图"))->addAction(QStringLiteral("启动时恢复标签页"));
+    restore->setObjectName(QStringLiteral("restoreTabs"));
+    restore->setCheckable(true);
+    restore->setChecked(QSettings().value(QStringLiteral("view/restoreTabs"), false).toBool());
+    connect(restore, &QAction::toggled, this,
+            [](bool on) { QSettings().setValue(QStringLiteral("view/restoreTabs"), on); });
 
     // Keyboard only: the toolbar already has a button for each export.
     auto addShortcut = [this](const QKeySequence &keys, auto slot) {
@@ -224,11 +240,11 @@ ReportView *MainWindow::OpenReport(qint32 rptId, const DictionaryPtr &filter, co
     }
     tab->Run();
     tab->label = label;
+    tab->connection = m_connection;
+    tab->overrideProps = m_overrideProps;
     tab->view = new ReportView(m_tabs);
-    connect(tab->view, &ReportView::DrillRequested, this,
-            [this](qint32 id, const DictionaryPtr &detailFilter, const QString &detailLabel) {
-                OpenReport(id, detailFilter, detailLabel);
-            });
+    tab->columns = new ColumnMemory(tab->view, rptId);
+    connect(tab->view, &ReportView::DrillRequested, this, &MainWindow::OpenDetail);
     ReportView *view = tab->view;
     m_openTabs.push_back(std::move(tab));
     const int index = m_tabs->addTab(view, QString());
@@ -241,14 +257,16 @@ ReportView *MainWindow::OpenReport(qint32 rptId, const DictionaryPtr &filter, co
 void MainWindow::showReport(Tab *tab)
 {
     const ReportOutput report = ReportSession::Collect(*tab->app);
-    tab->view->SetReport(report);
+    tab->columns->Show(report);
     const int index = m_tabs->indexOf(tab->view);
     const QString name = report.Name().isEmpty() ? ReportSession::ReportName(tab->app->RptID()) : report.Name();
     if (index >= 0)
         m_tabs->setTabText(index, TabTitle::ForReport(name, tab->app->Filter())
                                       + (tab->label.isEmpty() ? QString() : QLatin1Char(' ') + tab->label));
-    if (tab->view == CurrentView())
+    if (tab->view == CurrentView()) {
         updateStatus();
+        m_charts->Follow();
+    }
 }
 
 ReportView *MainWindow::CurrentView() const
@@ -272,7 +290,69 @@ void MainWindow::refreshCurrent()
     // filter back makes the run happen, on the connection and context just published.
     tab->app->SetFilter(tab->app->Filter());
     tab->Run();
+    tab->connection = m_connection;
+    tab->overrideProps = m_overrideProps;
     showReport(tab);
+}
+
+ReportView *MainWindow::OpenDetail(DrillDown::Target target)
+{
+    if (target.rptId == 0) {
+        statusBar()->showMessage(target.note, 10000);
+        return nullptr;
+    }
+    if (!target.branchName.isEmpty()) {
+        if (!prepareConnection())
+            return nullptr;
+        QString number;
+        try {
+            number = ReportSession::BranchNumber(target.branchName);
+        } catch (const VelError &e) {
+            QMessageBox::warning(this, windowTitle(), e.Description());
+            return nullptr;
+        }
+        if (number.isEmpty()) {
+            statusBar()->showMessage(
+                QStringLiteral("分店列表里没有唯一名为“%1”的分店，明细无法按分店过滤").arg(target.branchName), 10000);
+            return nullptr;
+        }
+        DrillDown::SetBranch(target, number);
+    }
+    return OpenReport(target.rptId, target.filter, target.label);
+}
+
+void MainWindow::saveTabs()
+{
+    QSettings settings;
+    QList<SavedTab> tabs;
+    if (settings.value(QStringLiteral("view/restoreTabs"), false).toBool()) {
+        for (int i = 0; i < m_tabs->count(); ++i)
+            for (const auto &tab : m_openTabs)
+                if (tab->view == m_tabs->widget(i))
+                    tabs << SavedTab{tab->app->RptID(), tab->app->Filter(), tab->label, tab->connection, tab->overrideProps};
+    }
+    SavedTabs::Save(settings, tabs);
+}
+
+void MainWindow::RestoreTabs()
+{
+    QSettings settings;
+    if (!settings.value(QStringLiteral("view/restoreTabs"), false).toBool())
+        return;
+    const QList<SavedTab> tabs = SavedTabs::Load(settings);
+    const ConnectionSettings current = m_connection;
+    const QString currentOverride = m_overrideProps;
+    for (const SavedTab &saved : tabs) {
+        m_connection = saved.connection;
+        // A password that was not kept comes from the current settings when they name the same login.
+        if (!saved.connection.rememberPassword && saved.connection.Describe() == current.Describe())
+            m_connection.password = current.password;
+        m_overrideProps = saved.overrideProps;
+        OpenReport(saved.rptId, saved.filter, saved.label);
+    }
+    m_connection = current;
+    m_overrideProps = currentOverride;
+    updateStatus();
 }
 
 void MainWindow::editConnection()
@@ -339,11 +419,13 @@ void MainWindow::updateActions()
     for (QAction *a : m_reportActions)
         a->setEnabled(hasRows);
     m_refresh->setEnabled(view != nullptr);
+    m_charts->Follow();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     QSettings settings;
     settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    saveTabs();
     QMainWindow::closeEvent(event);
 }

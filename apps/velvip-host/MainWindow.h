@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConnectionSettings.h"
+#include "DrillDown.h"
 #include "ReportOutput.h"
 
 #include <QMainWindow>
@@ -8,6 +9,7 @@
 #include <memory>
 
 class Application;
+class ChartActions;
 class QAction;
 class QLabel;
 class QListWidget;
@@ -30,10 +32,17 @@ public:
     // Returns the tab's view, or nullptr when the user cancelled or the connection failed.
     // label says what a drill-down tab is filtered to; it is added to the tab's title.
     ReportView *OpenReport(qint32 rptId, const DictionaryPtr &filter = nullptr, const QString &label = {});
+    // Opens a drill-down target (ReportView::DrillRequested): a branch it names is looked up
+    // by number first. A target that leads nowhere puts its note in the status bar.
+    ReportView *OpenDetail(DrillDown::Target target);
     ReportView *CurrentView() const;
     QTabWidget *Tabs() const { return m_tabs; }
     // The status line: detail rows, time taken and the connection of the current tab.
     QString StatusText() const;
+
+    // Runs again the tabs open when the window last closed, each with its filter and
+    // connection, when 视图 → 启动时恢复标签页 is on.
+    void RestoreTabs();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -57,12 +66,14 @@ private:
     // Publishes the context and the connection text; false when there is no connection.
     bool prepareConnection();
     void showReport(Tab *tab);
+    void saveTabs();
 
     QListWidget *m_reports;
     QTabWidget *m_tabs;
     QLabel *m_status;
     QList<QAction *> m_reportActions;
     QAction *m_refresh = nullptr;
+    ChartActions *m_charts = nullptr;
     ConnectionSettings m_connection;
     QString m_overrideProps;
     std::vector<std::unique_ptr<Tab>> m_openTabs;

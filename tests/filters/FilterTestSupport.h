@@ -1,8 +1,11 @@
 #pragma once
 
 // Shared set-up of the filter tests: the host's components, a published context, a clean
-// scheme file, a fake data component for lookups, and helpers that drive modal dialogs.
+// scheme file, the plug-in tests' fake data component for lookups, and helpers that drive
+// modal dialogs.
 
+#include "../plugin/Entries.h"
+#include "../plugin/FakeServerData.h"
 #include "ComponentRegistry.h"
 #include "Dictionary.h"
 #include "FilterPanel.h"
@@ -27,59 +30,6 @@
 
 namespace FilterTest {
 
-// What the fake data component was asked last, and how it answers.
-struct LookupCalls {
-    QString propsString;
-    qint32 lookupType = 0;
-    QString condition;
-    QString searchText;
-    int calls = 0;
-    bool fail = false;
-};
-inline LookupCalls &Lookups()
-{
-    static LookupCalls calls;
-    return calls;
-}
-
-class FakeServerData : public QObject, public IServerData
-{
-    Q_OBJECT
-    Q_INTERFACES(IServerData)
-
-public:
-    void SetRptID(qint32 id) override { m_rptId = id; }
-    qint32 RptID() const override { return m_rptId; }
-    QVariant GetRptData(const QString &, DictionaryPtr &) override { return {}; }
-    RecordsetPtr GetLookupList(const QString &propsString, qint32 lookupType, const QString &condition,
-                               const QString &searchText, qint32) override
-    {
-        LookupCalls &c = Lookups();
-        c.propsString = propsString;
-        c.lookupType = lookupType;
-        c.condition = condition;
-        c.searchText = searchText;
-        ++c.calls;
-        if (c.fail)
-            throw VelError(QStringLiteral("Cannot connect to the database server"));
-        auto rs = Recordset::Create();
-        rs->AddField(QStringLiteral("FNumber"), Recordset::FieldType::Text);
-        rs->AddField(QStringLiteral("FName"), Recordset::FieldType::Text);
-        rs->Open();
-        for (const auto &[code, name] : {std::pair{"P01", "一号机"}, std::pair{"P02", "二号机"}}) {
-            if (!searchText.isEmpty() && !QString::fromUtf8(code).contains(searchText))
-                continue;
-            const qint64 r = rs->AddRow();
-            rs->SetText(r, 0, QString::fromUtf8(code));
-            rs->SetText(r, 1, QString::fromUtf8(name));
-        }
-        return rs;
-    }
-
-private:
-    qint32 m_rptId = 0;
-};
-
 inline QString SchemeFile() { return SchemeStore::DefaultPath(); }
 
 // Once per test program: test-mode paths and the components a host registers.
@@ -88,7 +38,6 @@ inline void InitEnvironment()
     QStandardPaths::setTestModeEnabled(true);
     RegisterHostKitComponents();
     RegisterFilterPanelComponent();
-    ComponentRegistry::Instance().Register(QLatin1String(Vel::ServerDataProgId), [] { return new FakeServerData; });
 }
 
 // Before every test: a head office with shared cards, application type 2, no schemes.
@@ -103,7 +52,7 @@ inline void ResetEnvironment()
     ShareProps::SetHostProperty(QStringLiteral("PropsString"), QStringLiteral("Driver=SQLite;Database=/tmp/chain.sqlite"));
     QFile::remove(SchemeFile());
     QFile::remove(SchemeFile() + QStringLiteral("-journal"));
-    Lookups() = LookupCalls();
+    FakeServerData::Install();
 }
 
 // Windows left open by a test; deferred deletes are run first.
@@ -177,13 +126,7 @@ inline void Restore(FilterForm *form, DictionaryPtr filter)
     emit form->Panel()->LoadFilter(filter);
 }
 
-inline DictionaryPtr Make(std::initializer_list<std::pair<const char *, QVariant>> entries)
-{
-    DictionaryPtr d = Dictionary::Create();
-    for (const auto &[k, v] : entries)
-        d->SetValue(QLatin1String(k), v);
-    return d;
-}
+inline DictionaryPtr Make(const Entries &entries) { return MakeDictionary(entries); }
 
 inline QList<int> TypeIds(const DictionaryPtr &d)
 {

@@ -162,7 +162,8 @@ private slots:
         QFETCH(bool, serverFails);
         QFETCH(QString, key);
         QFETCH(QString, expected);
-        Lookups().fail = serverFails;
+        if (serverFails)
+            FakeServerData::answer = FakeServerData::Answer::Throw;
         auto form = ShownForm(10903);
         form->txtItem[8]->setText(QStringLiteral("OLD"));
         QString shownError;
@@ -183,8 +184,8 @@ private slots:
         });
         form->cmdItem[8]->click();
         QCOMPARE(form->txtItem[8]->text(), expected);
-        QCOMPARE(Lookups().lookupType, 47);
-        QCOMPARE(Lookups().propsString, QStringLiteral("Driver=SQLite;Database=/tmp/chain.sqlite"));
+        QCOMPARE(FakeServerData::log.lookupType, 47);
+        QCOMPARE(FakeServerData::log.propsString, QStringLiteral("Driver=SQLite;Database=/tmp/chain.sqlite"));
         QCOMPARE(shownError.isEmpty(), !serverFails);
         QVERIFY(form->isVisible()); // the filter dialog keeps working
         form->hide();
@@ -196,7 +197,7 @@ private slots:
         auto form = ShownForm(10901);
         WhenModal([](QDialog *d) { QTest::keyClick(d->findChild<QLineEdit *>(QStringLiteral("search")), Qt::Key_Return); });
         form->cmdItem[4]->click();
-        QCOMPARE(Lookups().lookupType, 51);
+        QCOMPARE(FakeServerData::log.lookupType, 51);
         QCOMPARE(form->txtItem[6]->text(), QStringLiteral("P01"));
         QCOMPARE(form->txtItem[4]->text(), QString());
         form->hide();
@@ -208,8 +209,8 @@ private slots:
         auto form = ShownForm(10902);
         WhenModal([](QDialog *d) { d->reject(); });
         form->cmdItem[3]->click();
-        QCOMPARE(Lookups().lookupType, 50);
-        QCOMPARE(Lookups().condition, QStringLiteral(" FDeleted=0 "));
+        QCOMPARE(FakeServerData::log.lookupType, 50);
+        QCOMPARE(FakeServerData::log.condition, QStringLiteral(" FDeleted=0 "));
         form->hide();
     }
 };

@@ -99,7 +99,6 @@ private slots:
         QTest::addColumn<int>("rptId");
         QTest::addColumn<bool>("preview");
         QTest::newRow("10901 previews") << 10901 << true;
-        QTest::newRow("10902 previews") << 10902 << true;
         QTest::newRow("10903 does not") << 10903 << false;
     }
     void keyboard()
@@ -171,7 +170,6 @@ private slots:
         QTest::newRow("10902") << 10902 << "DtpBDate" << "chkShowSumOnly";
         QTest::newRow("10903") << 10903 << "DtpBDate" << "txtItem10";
         QTest::newRow("10904") << 10904 << "DtpBDate" << "chkShowSumOnly";
-        QTest::newRow("10905") << 10905 << "DtpBDate" << "chkShowSumOnly";
         QTest::newRow("10906") << 10906 << "txtItem0" << "txtItem2";
     }
     void focusStartsOnTheForm()

@@ -17,13 +17,16 @@ struct FakeServerLog
     int calls = 0;
     qint32 rptId = 0;
     QString propsString;
+    qint32 lookupType = 0;   // the last lookup's type and condition
+    QString condition;
     QVariant endDateSeen;   // the filter's "EDate" at the moment of the request
     DictionaryPtr filterSeen;
     RecordsetPtr rowsGiven;
     DictionaryPtr filterGiven;
 };
 
-// A stand-in for "VelMVipRpt.GLData" that records what it receives and answers as told.
+// A stand-in for "VelMVipRpt.GLData" that records what it receives and answers as told
+// (Throw fails lookups too; they list two POS machines).
 class FakeServerData : public QObject, public IServerData
 {
     Q_OBJECT
@@ -91,9 +94,26 @@ public:
 
     void Interrupt() override { interrupted = true; }
 
-    RecordsetPtr GetLookupList(const QString &, qint32, const QString &, const QString &, qint32) override
+    RecordsetPtr GetLookupList(const QString &propsString, qint32 lookupType, const QString &condition,
+                               const QString &searchText, qint32) override
     {
-        return Recordset::Create();
+        log.propsString = propsString;
+        log.lookupType = lookupType;
+        log.condition = condition;
+        if (answer == Answer::Throw)
+            throw VelError(QStringLiteral("Cannot connect to the database server"));
+        auto rs = Recordset::Create();
+        rs->AddField(QStringLiteral("FNumber"), Recordset::FieldType::Text);
+        rs->AddField(QStringLiteral("FName"), Recordset::FieldType::Text);
+        rs->Open();
+        for (const auto &[code, name] : {std::pair{u"P01", u"一号机"}, std::pair{u"P02", u"二号机"}}) {
+            if (!searchText.isEmpty() && !QStringView(code).contains(searchText))
+                continue;
+            const qint64 r = rs->AddRow();
+            rs->SetText(r, 0, code);
+            rs->SetText(r, 1, name);
+        }
+        return rs;
     }
 
 private:

@@ -39,7 +39,6 @@ private slots:
         QTest::newRow("ISBranch text True") << "ISBranch" << QVariant(QStringLiteral("True")) << QVariant(true);
         QTest::newRow("ISBranch text yes") << "ISBranch" << QVariant(QStringLiteral("yes")) << QVariant();
         QTest::newRow("SVCardShareType absent") << "SVCardShareType" << QVariant() << QVariant(false);
-        QTest::newRow("SVCardShareType 0") << "SVCardShareType" << QVariant(0) << QVariant(false);
         QTest::newRow("BranchNum absent") << "BranchNum" << QVariant() << QVariant(QString());
         QTest::newRow("BranchNum number") << "BranchNum" << QVariant(12) << QVariant(QStringLiteral("12"));
     }

@@ -27,12 +27,28 @@ QString sqliteProps(const QString &path, const QString &extra = QString())
                                  {QStringLiteral("Database"), path}}) + extra;
 }
 
+// A PostgreSQL server is needed: skipped without one, failed when one is required.
+#define REQUIRE_PG(server)                                                                                   \
+    do {                                                                                                     \
+        if (!(server).isEmpty())                                                                             \
+            break;                                                                                           \
+        if (qEnvironmentVariable("VELVIP_REQUIRE_PG") == u"1")                                               \
+            QFAIL("VELVIP_REQUIRE_PG=1 but VELVIP_TEST_PG is not set");                                      \
+        QSKIP("VELVIP_TEST_PG not set");                                                                     \
+    } while (false)
+
+void makeTables(const QString &props)
+{
+    auto db = Database::OpenForWriting(props);
+    for (const QString &ddl : Schema::TableStatements(db->Driver()))
+        db->Exec(ddl);
+}
+
 // A chain file with the schema and one item named `itemName`.
 void makeChain(const QString &path, const QString &itemName)
 {
+    makeTables(sqliteProps(path));
     auto db = Database::OpenForWriting(sqliteProps(path));
-    for (const QString &ddl : Schema::TableStatements(db->Driver()))
-        db->Exec(ddl);
     db->Exec(QStringLiteral("INSERT INTO item (FID, FNumber, FName, FUnitID, FRetailPrice, FVipPrice) "
                             "VALUES (1, '01', ?, 1, 100, 90)"), {itemName});
 }
@@ -271,11 +287,7 @@ void tst_ServerConnection::pathsAreNeverUris()
 void tst_ServerConnection::pgLogin()
 {
     const QString server = TestDatabases::PgServer();
-    if (server.isEmpty()) {
-        if (qEnvironmentVariable("VELVIP_REQUIRE_PG") == u"1")
-            QFAIL("VELVIP_REQUIRE_PG=1 but VELVIP_TEST_PG is not set");
-        QSKIP("VELVIP_TEST_PG not set");
-    }
+    REQUIRE_PG(server);
     const ConnectionText ct = ConnectionText::Parse(server);
     // The wrong password equals the user name: the message names the user as it is.
     const QString wrong = ct.User();
@@ -301,11 +313,7 @@ void tst_ServerConnection::pgLogin()
 void tst_ServerConnection::pgCursorLeftEarly()
 {
     const QString server = TestDatabases::PgServer();
-    if (server.isEmpty()) {
-        if (qEnvironmentVariable("VELVIP_REQUIRE_PG") == u"1")
-            QFAIL("VELVIP_REQUIRE_PG=1 but VELVIP_TEST_PG is not set");
-        QSKIP("VELVIP_TEST_PG not set");
-    }
+    REQUIRE_PG(server);
     const Database &db = Database::ForReports(server);
     {
         auto cursor = db.Select(QStringLiteral("SELECT g, repeat('x', 100) FROM generate_series(1, 50000000) g"));
@@ -335,18 +343,11 @@ void tst_ServerConnection::pgSessionLimits()
     QFETCH(bool, holdLock);
     QFETCH(QString, sql);
     QFETCH(QString, expected);
-    if (TestDatabases::PgServer().isEmpty()) {
-        if (qEnvironmentVariable("VELVIP_REQUIRE_PG") == u"1")
-            QFAIL("VELVIP_REQUIRE_PG=1 but VELVIP_TEST_PG is not set");
-        QSKIP("VELVIP_TEST_PG not set");
-    }
+    REQUIRE_PG(TestDatabases::PgServer());
     TestDatabases dbs;
     QString error;
-    QVERIFY2(dbs.Create(QStringLiteral("limits_") + QString::fromLatin1(QTest::currentDataTag()), [](const QString &props) {
-        auto db = Database::OpenForWriting(props);
-        for (const QString &ddl : Schema::TableStatements(db->Driver()))
-            db->Exec(ddl);
-    }, &error), qPrintable(error));
+    QVERIFY2(dbs.Create(QStringLiteral("limits_") + QString::fromLatin1(QTest::currentDataTag()), makeTables, &error),
+             qPrintable(error));
     const QString props = dbs.Engines().back().props;
     auto holder = Database::OpenForWriting(props);
     if (holdLock) {
@@ -372,11 +373,7 @@ void tst_ServerConnection::readOnlySession()
 {
     TestDatabases dbs;
     QString error;
-    QVERIFY2(dbs.Create(QStringLiteral("ro"), [](const QString &props) {
-        auto db = Database::OpenForWriting(props);
-        for (const QString &ddl : Schema::TableStatements(db->Driver()))
-            db->Exec(ddl);
-    }, &error), qPrintable(error));
+    QVERIFY2(dbs.Create(QStringLiteral("ro"), makeTables, &error), qPrintable(error));
     for (const auto &engine : dbs.Engines()) {
         const Database &db = Database::ForReports(engine.props);
         try {

@@ -152,6 +152,36 @@ namespace {
 
 void csvField(ByteSink &out, QStringView text)
 {
+    // One pass encodes the common field straight into the sink; a field that needs quotes (or
+    // holds a surrogate) is given up half-way, nothing committed, and written below.
+    const size_t most = 3 * size_t(text.size());
+    if (most <= ByteSink::Capacity()) {
+        char *const start = out.Reserve(most);
+        char *p = start;
+        const char16_t *s = text.utf16();
+        const char16_t *const end = s + text.size();
+        for (; s < end; ++s) {
+            const char16_t c = *s;
+            if (c < 0x80) {
+                if (c < 0x2D && (c == u',' || c == u'"' || c == u'\n' || c == u'\r'))
+                    break;
+                *p++ = char(c);
+            } else if (c < 0x800) {
+                *p++ = char(0xC0 | (c >> 6));
+                *p++ = char(0x80 | (c & 0x3F));
+            } else if (c < 0xD800 || c >= 0xE000) {
+                *p++ = char(0xE0 | (c >> 12));
+                *p++ = char(0x80 | ((c >> 6) & 0x3F));
+                *p++ = char(0x80 | (c & 0x3F));
+            } else {
+                break;
+            }
+        }
+        if (s == end) {
+            out.Commit(size_t(p - start));
+            return;
+        }
+    }
     bool quote = false;
     for (const QChar c : text) {
         if (c == u',' || c == u'"' || c == u'\n' || c == u'\r') {

@@ -35,6 +35,15 @@ public:
     void Put(std::string_view bytes);
     // UTF-16 text as UTF-8, without a temporary string.
     void PutText(QStringView text);
+    // Room for `size` bytes (at most the buffer's size) written in place, then Commit.
+    char *Reserve(size_t size)
+    {
+        if (m_used + size > sizeof m_buffer)
+            Flush();
+        return m_buffer + m_used;
+    }
+    void Commit(size_t size) { m_used += size; }
+    static constexpr size_t Capacity() { return sizeof(ByteSink::m_buffer); }
     // Drains what is gathered.
     void Flush();
 

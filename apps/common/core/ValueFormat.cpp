@@ -43,7 +43,47 @@ bool isNumberType(const QVariant &v)
 // when asked. -0.00 shows as 0.00.
 int fixedInto(double v, int decimals, bool grouped, bool trim, char16_t *out)
 {
-    const double scale = std::pow(10.0, decimals);
+    static constexpr double scales[] = {1, 10, 100, 1000, 10000};
+    const double scale = decimals >= 0 && decimals <= 4 ? scales[decimals] : std::pow(10.0, decimals);
+    if (std::fabs(v) < 1e12 && decimals <= 4) {
+        // The common case in integers: below 1e12 the double nearest the rounded value prints
+        // as exactly these digits.
+        const qint64 whole = qint64(std::round(v * scale));
+        quint64 magnitude = quint64(whole < 0 ? -whole : whole);
+        char16_t digits[kCellChars];
+        int k = 0;
+        for (int i = 0; i < decimals; ++i, magnitude /= 10)
+            digits[k++] = char16_t(u'0' + magnitude % 10);
+        const int fraction = k;
+        int grouping = 0;
+        do {
+            if (grouped && grouping == 3) {
+                digits[k++] = u',';
+                grouping = 0;
+            }
+            digits[k++] = char16_t(u'0' + magnitude % 10);
+            magnitude /= 10;
+            ++grouping;
+        } while (magnitude);
+        int n = 0;
+        if (whole < 0)
+            out[n++] = u'-';
+        while (k > fraction)
+            out[n++] = digits[--k];
+        int last = k;
+        if (trim) {
+            int drop = 0;
+            while (drop < fraction && digits[drop] == u'0')
+                ++drop;
+            last = fraction - drop;
+        }
+        if (last > 0) {
+            out[n++] = u'.';
+            for (int i = fraction - 1; i >= fraction - last; --i)
+                out[n++] = digits[i];
+        }
+        return n;
+    }
     double rounded = std::round(v * scale) / scale;
     if (!std::isfinite(rounded) || std::fabs(rounded) >= 1e15)
         return -1;

@@ -4,10 +4,12 @@
 #include "ReportGrid.h"
 #include "ReportWriters.h"
 #include "VelError.h"
+#include "XlsxNumbers.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryFile>
 
 #include <xlsxwriter.h>
 
@@ -147,7 +149,12 @@ void WriteXlsx(const ReportOutput &report, const QString &path, const RowProgres
     // Rows are streamed to disk in order, so that large reports need little memory.
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
-    const QByteArray file = QFile::encodeName(target.TemporaryPath());
+    // The library's workbook goes to a scratch file; its numbers are shortened on the way to
+    // the target (see ShortenSheetNumbers).
+    QTemporaryFile scratch;
+    if (!scratch.open())
+        throw VelError(QStringLiteral("无法创建临时文件：%1").arg(scratch.errorString()));
+    const QByteArray file = QFile::encodeName(scratch.fileName());
     lxw_workbook *wb = workbook_new_opt(file.constData(), &options);
     if (!wb)
         throw VelError(QStringLiteral("无法创建文件 %1").arg(path));
@@ -228,6 +235,7 @@ void WriteXlsx(const ReportOutput &report, const QString &path, const RowProgres
         throw VelError(error || text.contains(QStringLiteral("磁盘空间不足"))
                            ? text : QStringLiteral("无法写入文件 %1：%2").arg(path, QString::fromUtf8(lxw_strerror(err))));
     }
+    ShortenSheetNumbers(scratch.fileName(), target.TemporaryPath(), path);
     target.Commit();
 }
 

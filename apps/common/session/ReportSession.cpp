@@ -2,12 +2,17 @@
 
 #include "facade/Application.h"
 #include "reports/Reports.h"
+#include "ComponentRegistry.h"
 #include "ConnectionText.h"
 #include "DemoChain.h"
 #include "Dictionary.h"
+#include "filters/FilterForm.h"
+#include "shared/HostContext.h"
 #include "HostKit.h"
+#include "Recordset.h"
 #include "ReportFilterPanel.h"
 #include "ServerComponents.h"
+#include "ServerData.h"
 #include "VelError.h"
 
 #include <QCoreApplication>
@@ -137,6 +142,26 @@ QString DefaultPropsString(const std::function<void(QString)> &progress)
 QString MaskedPropsString(const QString &propsString)
 {
     return ConnectionText::Parse(propsString).Masked();
+}
+
+QString BranchNumber(const QString &name)
+{
+    std::unique_ptr<QObject> owner;
+    auto *data = ComponentRegistry::Instance().CreateAs<IServerData>(QLatin1String(Vel::ServerDataProgId), owner);
+    const QString condition = QLatin1String(GetSVCardShareType() ? FilterText::BranchHeadOnly
+                                                                 : FilterText::BranchHeadNoTrade1);
+    const RecordsetPtr rows = data->GetLookupList(GetPropsString(), LookupKind::Branch, condition, name);
+    const int number = rows ? rows->FieldIndex(QStringLiteral("FNumber")) : -1;
+    const int fname = rows ? rows->FieldIndex(QStringLiteral("FName")) : -1;
+    QString found;
+    for (qint64 r = 0; number >= 0 && fname >= 0 && r < rows->RecordCount(); ++r) {
+        if (rows->TextAt(r, fname).trimmed() != name)
+            continue;
+        if (!found.isEmpty())
+            return {};
+        found = rows->TextAt(r, number).trimmed();
+    }
+    return found;
 }
 
 ReportOutput Collect(const Application &app)

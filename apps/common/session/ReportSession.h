@@ -46,6 +46,11 @@ QString DefaultPropsString(const std::function<void(QString)> &progress = {});
 // The connection text with its password masked, for titles and messages.
 QString MaskedPropsString(const QString &propsString);
 
+// The number of the branch with exactly this name, found through the branch lookup list the
+// filter dialogs use, on the published connection; empty when no single branch has the name.
+// Throws VelError when the list cannot be read.
+QString BranchNumber(const QString &name);
+
 // The facade's results, shared with it.
 ReportOutput Collect(const Application &app);
 

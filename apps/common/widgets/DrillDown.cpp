@@ -11,6 +11,9 @@ namespace DrillDown {
 
 namespace {
 
+const QString kSubtotal = QStringLiteral("小计");
+const QString kTotal = QStringLiteral("合计");
+
 QString text(const Recordset &rs, qint64 row, const QString &field)
 {
     const int f = rs.FieldIndex(field);
@@ -19,17 +22,22 @@ QString text(const Recordset &rs, qint64 row, const QString &field)
 
 bool isCard(const QString &card)
 {
-    return !card.isEmpty() && card != QLatin1String("小计") && card != QLatin1String("合计");
+    return !card.isEmpty() && card != kSubtotal && card != kTotal;
 }
 
-Target linesOfCard(const QString &card, QDate from, QDate to)
+void setRange(Dictionary &filter, const QString &begin, const QString &end, const QString &value)
+{
+    filter.SetValue(begin, value);
+    filter.SetValue(end, value);
+}
+
+Target linesOf(const QString &card, QDate from, QDate to)
 {
     auto filter = Dictionary::Create();
     filter->SetValue(QStringLiteral("BDate"), from.toString(QStringLiteral("yyyy-MM-dd 00:00:00")));
     filter->SetValue(QStringLiteral("EDate"), to.toString(QStringLiteral("yyyy-MM-dd 23:59:59")));
-    filter->SetValue(QStringLiteral("BVipNum"), card);
-    filter->SetValue(QStringLiteral("EVipNum"), card);
-    return {10903, filter, QStringLiteral("会员卡 %1").arg(card)};
+    setRange(*filter, QStringLiteral("BVipNum"), QStringLiteral("EVipNum"), card);
+    return {10903, filter, card.isEmpty() ? QString() : QStringLiteral("会员卡 %1").arg(card), {}, {}};
 }
 
 Target ledgerOfCard(const QString &card, QDate month)
@@ -37,11 +45,45 @@ Target ledgerOfCard(const QString &card, QDate month)
     auto filter = Dictionary::Create();
     filter->SetValue(QStringLiteral("Year"), qint32(month.year()));
     filter->SetValue(QStringLiteral("Month"), double(month.month()));
-    filter->SetValue(QStringLiteral("BVipNum"), card);
-    filter->SetValue(QStringLiteral("EVipNum"), card);
+    setRange(*filter, QStringLiteral("BVipNum"), QStringLiteral("EVipNum"), card);
     filter->SetValue(QStringLiteral("ShowSumOnly"), QVariant::fromValue<qint16>(0));
     filter->SetValue(QStringLiteral("ShowVipDo"), QVariant::fromValue<qint16>(0));
-    return {10901, filter, QStringLiteral("会员卡 %1").arg(card)};
+    return {10901, filter, QStringLiteral("会员卡 %1").arg(card), {}, {}};
+}
+
+std::optional<Target> fromSales(const ReportOutput &report, const Recordset &rs, qint64 row)
+{
+    const Dictionary &source = *report.filter;
+    const int groupBy = source.Value(QStringLiteral("GroupBy")).toInt();
+    const QString key = text(rs, row, QStringLiteral("FNo"));
+    const QString vipNo = text(rs, row, QStringLiteral("FVipNo"));
+    const QDate from = TabTitle::DateOf(source.Value(QStringLiteral("BDate")));
+    const QDate to = TabTitle::DateOf(source.Value(QStringLiteral("EDate")));
+    if (key == kTotal || !from.isValid() || !to.isValid())
+        return std::nullopt;
+
+    const bool subtotal = groupBy != 0 && vipNo == kSubtotal;
+    if (subtotal && (groupBy == 2 || groupBy == 3)) {
+        const QString what = groupBy == 2 ? QStringLiteral("卡类别") : QStringLiteral("业务员");
+        return Target{0, nullptr, {}, {},
+                      QStringLiteral("会员消费明细表不能按%1过滤，请双击该%1下的会员行").arg(what)};
+    }
+    const QString card = groupBy == 0 ? key : subtotal ? QString() : vipNo;
+    if (!subtotal && !isCard(card))
+        return std::nullopt;
+    Target target = linesOf(card, from, to);
+    // The row's sums are per branch of sale where it names one; else the source's branch range holds.
+    target.branchName = groupBy == 1 ? key : text(rs, row, QStringLiteral("FBranchName"));
+    if (target.branchName.isEmpty()) {
+        for (const char *k : {"BBranchNum", "EBranchNum"}) {
+            const QString v = source.Value(QLatin1String(k)).toString().trimmed();
+            if (!v.isEmpty())
+                target.filter->SetValue(QLatin1String(k), v);
+        }
+    } else {
+        target.label = (target.label + QStringLiteral(" 分店 ") + target.branchName).trimmed();
+    }
+    return target;
 }
 
 } // namespace
@@ -51,24 +93,16 @@ std::optional<Target> ForRow(const ReportOutput &report, qint64 sourceRow)
     if (!report.rs || !report.filter || sourceRow < 0 || sourceRow >= report.rs->RecordCount())
         return std::nullopt;
     const Recordset &rs = *report.rs;
-    const qint32 rptId = report.filter->Value(QStringLiteral("RptID")).toInt();
-    switch (rptId) {
-    case 10902: {
-        const bool byCard = report.filter->Value(QStringLiteral("GroupBy")).toInt() == 0;
-        const QString card = text(rs, sourceRow, byCard ? QStringLiteral("FNo") : QStringLiteral("FVipNo"));
-        const QDate from = TabTitle::DateOf(report.filter->Value(QStringLiteral("BDate")));
-        const QDate to = TabTitle::DateOf(report.filter->Value(QStringLiteral("EDate")));
-        if (!isCard(card) || !from.isValid() || !to.isValid())
-            return std::nullopt;
-        return linesOfCard(card, from, to);
-    }
+    switch (report.filter->Value(QStringLiteral("RptID")).toInt()) {
+    case 10902:
+        return fromSales(report, rs, sourceRow);
     case 10901: {
         const QString card = text(rs, sourceRow, QStringLiteral("FCardId"));
         const QDate month(report.filter->Value(QStringLiteral("Year")).toInt(),
                           report.filter->Value(QStringLiteral("Month")).toInt(), 1);
         if (!isCard(card) || !month.isValid())
             return std::nullopt;
-        return linesOfCard(card, month, month.addMonths(1).addDays(-1));
+        return linesOf(card, month, month.addMonths(1).addDays(-1));
     }
     case 10904:
     case 10905: {
@@ -81,6 +115,21 @@ std::optional<Target> ForRow(const ReportOutput &report, qint64 sourceRow)
     default:
         return std::nullopt;
     }
+}
+
+void SetBranch(Target &target, const QString &branchNumber)
+{
+    if (target.filter)
+        setRange(*target.filter, QStringLiteral("BBranchNum"), QStringLiteral("EBranchNum"), branchNumber);
+}
+
+QString Hint(const std::optional<Target> &target)
+{
+    if (!target)
+        return {};
+    if (target->rptId == 0)
+        return target->note;
+    return QStringLiteral("双击打开明细：%1").arg(target->label);
 }
 
 } // namespace DrillDown

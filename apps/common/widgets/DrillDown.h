@@ -4,24 +4,36 @@
 
 #include <optional>
 
-// Where a double click on a report row leads: a detail report for the row's card over the
-// same period, run through Application like any other report.
-//   10902 row          → 10903 lines of that card, same days
-//   10901 card row     → 10903 lines of that card in the ledger's month
-//   10904 / 10905 row  → 10901 ledger of that card in the month of the row's date
-// Rows without a card (totals, and the subtotals of 10902's branch, card type and
-// salesperson groupings, which 10903's filter cannot express) lead nowhere.
+// Where a double click on a report row leads: a detail report over the same period, run
+// through Application like any other report.
+//   10902 card row      → 10903 lines of that card, same days (and the row's branch of sale
+//                         when the row is per branch)
+//   10902 branch row    → 10903 lines sold at that branch, same days
+//   10901 card row      → 10903 lines of that card in the ledger's month
+//   10904 / 10905 row   → 10901 ledger of that card in the month of the row's date
+// 10903's filter has card and branch ranges but neither card type nor salesperson, so the
+// subtotals of those groupings lead nowhere and say why (Target::note). Grand totals lead
+// nowhere.
 namespace DrillDown {
 
 struct Target
 {
-    qint32 rptId = 0;
+    qint32 rptId = 0;   // 0: the row leads nowhere; note says why
     DictionaryPtr filter;
     // What the detail is filtered to, for its tab: "会员卡 V0001".
     QString label;
+    // A branch named by the row; its number goes into the branch range (SetBranch) first.
+    QString branchName;
+    QString note;
 };
 
 // The target of the record-set row, if it has one.
 std::optional<Target> ForRow(const ReportOutput &report, qint64 sourceRow);
+
+// Narrows the target to one branch by its number.
+void SetBranch(Target &target, const QString &branchNumber);
+
+// What a row's tooltip says about double-clicking it; empty when the row leads nowhere.
+QString Hint(const std::optional<Target> &target);
 
 } // namespace DrillDown

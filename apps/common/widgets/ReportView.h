@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DrillDown.h"
 #include "ReportOutput.h"
 #include "ReportPrinter.h"
 #include "ReportWriters.h"
@@ -10,6 +11,7 @@ class FindBar;
 class FrozenTableView;
 class GridCellDelegate;
 class QLabel;
+class ReportChart;
 class ReportTableModel;
 
 // One report as the user sees it: name, title block and period above the grid, or the error
@@ -33,6 +35,12 @@ public:
     // True when the run succeeded without a detail row: the grid gives way to a notice.
     bool IsEmptyResult() const;
 
+    // The chart under the grid ("图表"), for reports that have one. A shown chart is added to
+    // the PDF and the print preview on a page of its own.
+    ReportChart *Chart() const { return m_chart; }
+    void SetChartShown(bool shown);
+    bool ChartShown() const;
+
     // Ctrl+C: the selection to the clipboard as tab-separated text.
     void CopySelection() const;
 
@@ -46,8 +54,12 @@ public:
 
 signals:
     void ColumnsChanged();
-    // A double click on a row that leads to a detail report (see DrillDown).
-    void DrillRequested(qint32 rptId, const DictionaryPtr &filter, const QString &label);
+    // A double click on a row that leads to a detail report (see DrillDown), or on a row
+    // whose detail cannot be filtered (rptId 0, the note says why).
+    void DrillRequested(const DrillDown::Target &target);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void showHeaderMenu(const QPoint &globalPos);
@@ -62,4 +74,5 @@ private:
     FrozenTableView *m_table;
     ReportTableModel *m_model;
     QList<GridCellDelegate *> m_delegates;
+    ReportChart *m_chart;
 };
