@@ -129,6 +129,8 @@ int main(int argc, char **argv)
     const bool screenshots = parser.isSet(screenshot);
     ErrorReporter::Install(screenshots ? static_cast<IErrorReporter *>(&stderrReporter) : &boxReporter);
     ReportSession::RegisterComponents();
+    // A long query can be stopped from the progress window (Esc or its 取消 button).
+    ShareProps::SetHostProperty(QStringLiteral("AllowCancel"), 1);
 
     // An empty connection text given on purpose is refused, not replaced by the saved one.
     if (parser.isSet(props) && parser.value(props).trimmed().isEmpty()) {

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class clsPass;
 class frmProgBar;
 
@@ -32,6 +34,13 @@ public:
     Q_INVOKABLE void SetBarValueWithMax();
     Q_INVOKABLE void SetMsg(const QString &Msg);
     Q_INVOKABLE void Unload();
+
+    // Runs `work` on a worker thread while the window goes on handling its events, and returns
+    // when the work has ended; a failure of the work is rethrown here. Meanwhile the window
+    // shows a 取消 button and takes Esc: either calls `interrupt` once, on this thread, which
+    // must make the work end soon. Returns whether the user cancelled. Throws VelError (object
+    // not set) without a window.
+    bool RunCancellable(const std::function<void()> &work, const std::function<void()> &interrupt);
 
     // The window while it is shown, otherwise nullptr.
     frmProgBar *Window() const { return m_window; }
