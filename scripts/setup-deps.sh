@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
-  libxlsxwriter-dev libminizip-dev
+  libminizip-dev
   libsqlite3-dev libpq-dev postgresql sqlite3
   xvfb xauth fonts-noto-cjk imagemagick poppler-utils unzip
   qt6-translations-l10n
