@@ -120,10 +120,25 @@ int cellStyle(ColumnKind kind, RowKind row)
 std::string_view numberText(double d, char (&buffer)[32])
 {
     std::to_chars_result done;
-    if (d == std::floor(d) && std::fabs(d) < 1e15)
+    if (d == std::floor(d) && std::fabs(d) < 1e15) {
         done = std::to_chars(buffer, buffer + sizeof buffer, qint64(d));
-    else
+    } else if (const qint64 cents = std::fabs(d) < 1e13 ? std::llround(d * 100) : 0;
+               cents && double(cents) / 100 == d) {
+        // Most amounts: whole hundredths, whose text is shortest as it stands (any other text
+        // that reads back as `d` is nearer than a hundredth, so it has more digits).
+        char *p = buffer;
+        if (cents < 0)
+            *p++ = '-';
+        const qint64 u = cents < 0 ? -cents : cents;
+        p = std::to_chars(p, buffer + sizeof buffer, u / 100).ptr;
+        *p++ = '.';
+        *p++ = char('0' + u % 100 / 10);
+        if (u % 10)
+            *p++ = char('0' + u % 10);
+        return {buffer, size_t(p - buffer)};
+    } else {
         done = std::to_chars(buffer, buffer + sizeof buffer, d);
+    }
     return {buffer, size_t(done.ptr - buffer)};
 }
 
