@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The scale benchmarks in one run, SQLite and PostgreSQL, each figure as a ratio to its goal.
-#   bench/run.sh [--small] [--keep] [--work DIR] [--build DIR] [--no-pg]
+#   bench/run.sh [--small] [--keep] [--work DIR] [--build DIR] [--no-pg] [--partitioned]
 #     --small   a tenth of the lines per day and of the members (100k- and 1M-line chains)
 #     --build   an existing build tree to use (default build/bench, configured RelWithDebInfo)
 #     --keep    keep the generated chains in DIR for the next run (they are reused when there)
 #     --work    where the chains go (default /tmp/velvip-bench)
 #     --no-pg   SQLite only
+#     --partitioned  the PostgreSQL chains with their dated tables partitioned by month
 # Chains: the same members, items and lines per day; the short one covers 2024, the long one
 # 2024-2033, so a month holds the same number of lines in both. PostgreSQL runs in a throw-away
 # cluster started the way scripts/test.sh does. Peak memory is /usr/bin/time -v's maximum
@@ -14,7 +15,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=/tmp/velvip-bench
 build="$root/build/bench"
-small=0 keep=0 pg=1
+small=0 keep=0 pg=1 partitioned=
 while [ $# -gt 0 ]; do
   case $1 in
     --small) small=1 ;;
@@ -22,7 +23,8 @@ while [ $# -gt 0 ]; do
     --work) work=$2; shift ;;
     --build) build=$(cd "$2" && pwd); shift ;;
     --no-pg) pg=0 ;;
-    *) echo "usage: bench/run.sh [--small] [--keep] [--work DIR] [--build DIR] [--no-pg]" >&2; exit 2 ;;
+    --partitioned) partitioned=--partitioned ;;
+    *) echo "usage: bench/run.sh [--small] [--keep] [--work DIR] [--build DIR] [--no-pg] [--partitioned]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -138,7 +140,7 @@ if [ "$pg" = 1 ]; then
     "${psql_[@]}" -d postgres -c "CREATE DATABASE $1" >/dev/null
     local t0 t1
     t0=$(date +%s%N)
-    "$bench" make-demo --props "${server/Database=postgres/Database=$1}" $(demo_args "$2") 2>/dev/null
+    "$bench" make-demo --props "${server/Database=postgres/Database=$1}" $(demo_args "$2") $partitioned 2>/dev/null
     t1=$(date +%s%N)
     awk -v n=$((t1 - t0)) 'BEGIN { printf "%.1f", n / 1e9 }'
   }

@@ -49,7 +49,7 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/cpack" >"$work/cpack.
 deb=$(ls "$work"/cpack/velvip_*.deb)
 step "$(basename "$deb"): $(du -k "$deb" | cut -f1) KiB"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6core6 libqt6widgets6 libqt6sql6-sqlite libsqlite3-0; do
+for needed in libqt6core6 libqt6widgets6 libqt6charts6 libqt6sql6-sqlite libsqlite3-0; do
   [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 
@@ -104,6 +104,9 @@ step "velvip-host --screenshot"
 "$bin/velvip-host" --screenshot "$work/shots" 2>"$work/host.log" || { cat "$work/host.log" >&2; fail "velvip-host --screenshot"; }
 for id in 10901 10902 10903 10904 10905 10906; do
   [ "$(stat -c %s "$work/shots/host-$id.png" 2>/dev/null || echo 0)" -gt 10000 ] || fail "no screenshot of report $id"
+done
+for id in 10901 10902 10904 10905; do
+  [ "$(stat -c %s "$work/shots/host-chart-$id.png" 2>/dev/null || echo 0)" -gt 10000 ] || fail "no chart of report $id"
 done
 
 step "manual page and desktop entry"

@@ -10,8 +10,12 @@
 
 #include <atomic>
 #include <map>
+#include <mutex>
+#include <set>
 
 namespace {
+
+std::mutex poolLock;
 
 // Sessions must close before Qt's SQL globals go; the pool is emptied with the application
 // object and otherwise left to process exit.
@@ -31,18 +35,106 @@ QString connectionName(const QString &text, const char *prefix)
         + QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
 
+// Rows of a cursor until the session is interrupted: rows the server sent before it stopped are
+// not worked through.
+class StoppableCursor final : public RowCursor
+{
+public:
+    StoppableCursor(std::unique_ptr<RowCursor> rows, const std::atomic<bool> &stop)
+        : m_rows(std::move(rows)), m_stop(stop) {}
+    bool Next() override
+    {
+        if (m_stop.load(std::memory_order_relaxed))
+            throw VelError(Database::CancelledText());
+        try {
+            return m_rows->Next();
+        } catch (const VelError &) {
+            // The engine's own words for the stop (PostgreSQL's "canceling statement").
+            if (m_stop)
+                throw VelError(Database::CancelledText());
+            throw;
+        }
+    }
+    bool IsNull(int c) const override { return m_rows->IsNull(c); }
+    qint64 Int(int c) const override { return m_rows->Int(c); }
+    double Double(int c) const override { return m_rows->Double(c); }
+    QStringView Text(int c) const override { return m_rows->Text(c); }
+    QStringView TextOrNull(int c) const override { return m_rows->TextOrNull(c); }
+
+private:
+    std::unique_ptr<RowCursor> m_rows;
+    const std::atomic<bool> &m_stop;
+};
+
+// The sessions requests are reading on, and whether the process is stopping every read.
+struct Requests
+{
+    std::mutex lock;
+    std::multiset<const Database *> running;
+    bool stopAll = false;
+};
+
+// Never destroyed: a signal's watcher thread may stop requests while the process exits.
+Requests &requests()
+{
+    static auto *r = new Requests;
+    return *r;
+}
+
 } // namespace
+
+QString Database::CancelledText()
+{
+    return QStringLiteral("已取消");
+}
+
+Database::Request::Request(const Database &db) : m_db(db)
+{
+    Requests &r = requests();
+    std::lock_guard guard(r.lock);
+    m_db.m_stop = r.stopAll;
+    r.running.insert(&m_db);
+}
+
+Database::Request::~Request()
+{
+    Requests &r = requests();
+    std::lock_guard guard(r.lock);
+    r.running.erase(r.running.find(&m_db));
+    m_db.m_stop = false;
+}
+
+void Database::Request::Interrupt()
+{
+    std::lock_guard guard(requests().lock);
+    m_db.m_stop = true;
+    if (m_db.m_interrupter)
+        m_db.m_interrupter->Interrupt();
+}
+
+void Database::StopAll()
+{
+    Requests &r = requests();
+    std::lock_guard guard(r.lock);
+    r.stopAll = true;
+    for (const Database *db : r.running) {
+        db->m_stop = true;
+        if (db->m_interrupter)
+            db->m_interrupter->Interrupt();
+    }
+}
 
 Database::Database(const QString &text, const QString &name, bool readOnly)
     : m_text(ConnectionText::Parse(text)), m_name(name)
 {
     m_driver = DbDriver::Create(m_text);
-    QSqlDatabase db = QSqlDatabase::addDatabase(m_driver->QtDriverName(), m_name);
+    m_db = QSqlDatabase::addDatabase(m_driver->QtDriverName(), m_name);
     try {
         m_identity = m_driver->Identity(m_text);
-        m_driver->Open(db, m_text, readOnly);
+        m_driver->Open(m_db, m_text, readOnly);
+        m_interrupter = m_driver->NewInterrupter(m_db, m_text, m_stop);
     } catch (...) {
-        db = QSqlDatabase();
+        m_db = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_name);
         throw;
     }
@@ -50,15 +142,15 @@ Database::Database(const QString &text, const QString &name, bool readOnly)
 
 Database::~Database()
 {
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_name, false);
-        db.close();
-    }
+    m_interrupter.reset();
+    m_db.close();
+    m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_name);
 }
 
 Database &Database::ForReports(const QString &connectionText)
 {
+    std::lock_guard guard(poolLock);
     auto &sessions = pool();
     auto it = sessions.find(connectionText);
     if (it != sessions.end()) {
@@ -76,11 +168,13 @@ Database &Database::ForReports(const QString &connectionText)
 
 void Database::CloseAll()
 {
+    std::lock_guard guard(poolLock);
     pool().clear();
 }
 
 void Database::Release(const QString &connectionText)
 {
+    std::lock_guard guard(poolLock);
     pool().erase(connectionText);
 }
 
@@ -93,7 +187,14 @@ std::unique_ptr<Database> Database::OpenForWriting(const QString &connectionText
 
 std::unique_ptr<RowCursor> Database::Select(const QString &sql, const QVariantList &params) const
 {
-    return m_driver->Select(Sql(), sql, params);
+    // Checked again once the statement is on its way: an interrupt that came in between was
+    // sent while it ran, or finds the flag here.
+    if (m_stop)
+        throw VelError(CancelledText());
+    auto cursor = std::make_unique<StoppableCursor>(m_driver->Select(m_db, sql, params), m_stop);
+    if (m_stop)
+        throw VelError(CancelledText());
+    return cursor;
 }
 
 void Database::Exec(const QString &sql, const QVariantList &params) const

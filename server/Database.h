@@ -7,15 +7,39 @@
 #include <QString>
 #include <QVariantList>
 
+#include <atomic>
 #include <memory>
 
 class RowCursor;
 
-// A session on one database: its engine driver and its Qt connection.
+// A session on one database: its engine driver and its Qt connection. A session is used by one
+// thread at a time, not necessarily the one that opened it.
 class Database
 {
 public:
-    // The pooled read-only session for a connection text (one per text and process; UI thread).
+    // The text of a read stopped by Interrupt() or StopAll().
+    static QString CancelledText();
+
+    // One request reading on a session, so that another thread can stop it. While it exists,
+    // Interrupt() stops the statement running on the session (sqlite3_interrupt, a PostgreSQL
+    // cancel request) and every read the request starts afterwards; those reads throw VelError
+    // with CancelledText(). The session stays usable for the next request.
+    class Request
+    {
+    public:
+        explicit Request(const Database &db);
+        ~Request();
+        Request(const Request &) = delete;
+        Request &operator=(const Request &) = delete;
+        void Interrupt();   // any thread
+    private:
+        const Database &m_db;
+    };
+    // Interrupts every request running in the process and every one started later: for a host
+    // that is quitting (Ctrl+C). Any thread.
+    static void StopAll();
+
+    // The pooled read-only session for a connection text (one per text and process).
     static Database &ForReports(const QString &connectionText);
     // Closes every pooled session.
     static void CloseAll();
@@ -30,7 +54,9 @@ public:
 
     const DbDriver &Driver() const { return *m_driver; }
     const ConnectionText &Connection() const { return m_text; }
-    QSqlDatabase Sql() const { return QSqlDatabase::database(m_name, false); }
+    // The connection itself, not looked up by name: that lookup refuses threads other than the
+    // one that opened it.
+    QSqlDatabase Sql() const { return m_db; }
 
     std::unique_ptr<RowCursor> Select(const QString &sql, const QVariantList &params = {}) const;
     // Runs a statement that returns no rows; throws VelError on failure.
@@ -44,5 +70,8 @@ private:
     ConnectionText m_text;
     std::unique_ptr<DbDriver> m_driver;
     QString m_name;
+    QSqlDatabase m_db;
     QByteArray m_identity;      // the database's identity when opened
+    mutable std::atomic<bool> m_stop{false};                // set while a request is interrupted
+    std::unique_ptr<DbDriver::Interrupter> m_interrupter;
 };

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariantList>
 
+#include <atomic>
 #include <memory>
 
 class RowCursor;
@@ -26,6 +27,20 @@ public:
     // Opens `db` (already added with QtDriverName()) for the connection text. Report sessions
     // are read-only. Throws VelError with a text that never holds the password.
     virtual void Open(QSqlDatabase &db, const ConnectionText &text, bool readOnly) const = 0;
+
+    // Stops the statement running on one open session; Interrupt() may be called from any thread
+    // while another thread reads.
+    class Interrupter
+    {
+    public:
+        virtual ~Interrupter() = default;
+        virtual void Interrupt() = 0;
+    };
+    // Made when a session has opened. Where the engine can, its reads also stop by themselves
+    // while `stop` is set, so that a read starting just after Interrupt() stops too, and so does
+    // a wait for another program's lock.
+    virtual std::unique_ptr<Interrupter> NewInterrupter(const QSqlDatabase &db, const ConnectionText &text,
+                                                        const std::atomic<bool> &stop) const = 0;
 
     // What identifies the database a session reads (an SQLite file's device and inode), so a
     // pooled session is dropped when the file was replaced; empty where nothing can be checked.

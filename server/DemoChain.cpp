@@ -225,7 +225,7 @@ private:
     void sales()
     {
         const int bill = m_w.Table("sale_bill", 9);
-        const int line = m_w.Table("sale_line", 13);
+        const int line = m_w.Table("sale_line", m_o.partitioned ? 14 : 13);
         m_tMove = m_w.Table("card_movement", 10);
         const int topup = m_w.Table("topup", 8);
         const int gift = m_w.Table("gift_redemption", 9);
@@ -276,9 +276,14 @@ private:
                     const qint64 amount = lineAmount(qty, it.price);
                     const qint64 saleAmount = lineAmount(qty, salePrice);
                     total += saleAmount;
-                    m_w.Row(line, {++lineId, billId, l + 1, itemIndex + 1,
-                                   m_rnd.Chance(15) ? DemoCell(1 + m_rnd.Below(qint64(auxNames.size()))) : DemoCell(),
-                                   it.unit, it.barId, qty, it.price, salePrice, amount, saleAmount, discount});
+                    const DemoCell aux = m_rnd.Chance(15) ? DemoCell(1 + m_rnd.Below(qint64(auxNames.size()))) : DemoCell();
+                    // A partitioned chain's lines end with their bill's date.
+                    if (m_o.partitioned)
+                        m_w.Row(line, {++lineId, billId, l + 1, itemIndex + 1, aux, it.unit, it.barId, qty, it.price, salePrice,
+                                       amount, saleAmount, discount, when});
+                    else
+                        m_w.Row(line, {++lineId, billId, l + 1, itemIndex + 1, aux, it.unit, it.barId, qty, it.price, salePrice,
+                                       amount, saleAmount, discount});
                 }
                 if (member)
                     memberBill(card, when, store, billNo, total, cashier);
@@ -372,6 +377,8 @@ void checkOptions(const DemoOptions &o)
                            .arg(DemoOptions::MaxLinesPerDay).arg(DemoOptions::MaxLines));
     if (o.connectionText.isEmpty() && o.outPath.isEmpty())
         throw VelError(QStringLiteral("没有指定输出文件"));
+    if (o.partitioned && (o.connectionText.isEmpty() || ConnectionText::Parse(o.connectionText).Driver() != ConnectionText::Engine::PostgreSQL))
+        throw VelError(QStringLiteral("按月分区只适用于 PostgreSQL 数据库"));
 }
 
 } // namespace
@@ -383,7 +390,10 @@ void DemoChain::Generate(const DemoOptions &options, const Progress &progress)
         const ConnectionText text = ConnectionText::Parse(options.connectionText);
         text.Validate();
         if (text.Driver() == ConnectionText::Engine::PostgreSQL) {
-            auto writer = DemoWriter::ForConnection(options.connectionText);
+            std::optional<Schema::MonthlyPartitions> months;
+            if (options.partitioned)
+                months = Schema::MonthlyPartitions{options.firstDay, options.firstDay.addDays(options.days - 1)};
+            auto writer = DemoWriter::ForConnection(options.connectionText, months);
             Generator(options, *writer, progress).Run();
             return;
         }

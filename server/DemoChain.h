@@ -24,6 +24,8 @@ struct DemoOptions
     qint32 linesPerDay = 400;
     quint64 seed = 20240101;
     QDate firstDay = QDate(2024, 1, 1);
+    // PostgreSQL only: the dated tables as monthly partitions covering the chain's days.
+    bool partitioned = false;
 };
 
 // A whole retail chain — sites, staff, members, items, sales, top-ups, points and gifts —

@@ -111,7 +111,8 @@ private:
 class CopyWriter final : public DemoWriter
 {
 public:
-    explicit CopyWriter(const QString &connectionText) : m_text(ConnectionText::Parse(connectionText))
+    CopyWriter(const QString &connectionText, const std::optional<Schema::MonthlyPartitions> &partitions)
+        : m_text(ConnectionText::Parse(connectionText)), m_partitioned(partitions.has_value())
     {
         m_driver = DbDriver::Create(m_text);
         connect();
@@ -121,7 +122,7 @@ public:
         exec("SET synchronous_commit = off");
         exec("SET maintenance_work_mem = '256MB'");
         exec("BEGIN");
-        for (const QString &ddl : Schema::TableStatements(*m_driver))
+        for (const QString &ddl : Schema::TableStatements(*m_driver, partitions))
             exec(ddl.toUtf8());
     }
     ~CopyWriter() override
@@ -132,7 +133,12 @@ public:
 
     int Table(const char *name, int) override
     {
-        m_tables.push_back({name, {}});
+        // A partitioned table's rows go straight to their month's partition (the generator writes
+        // them in date order): no routing, and COPY can freeze them there.
+        const qint64 dateColumn = !m_partitioned ? 0
+            : scalar(("SELECT COALESCE((SELECT a.attnum FROM pg_catalog.pg_attribute a JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
+                      "WHERE c.oid = to_regclass('" + std::string(name) + "') AND c.relkind = 'p' AND a.attname = 'fdate'), 0)").c_str());
+        m_tables.push_back({name, {}, int(dateColumn) - 1, {}});
         m_tables.back().data.reserve(flushBytes + 4096);
         return int(m_tables.size() - 1);
     }
@@ -140,6 +146,16 @@ public:
     void Row(int table, std::initializer_list<DemoCell> cells) override
     {
         Pending &t = m_tables[size_t(table)];
+        if (t.dateColumn >= 0) {
+            const std::string_view date = (cells.begin() + t.dateColumn)->s;    // yyyy-MM-dd HH:mm:ss
+            if (date.size() < 7)
+                throw VelError(QStringLiteral("%1 的日期无效").arg(QString::fromStdString(t.table)));
+            const char month[] = {date[0], date[1], date[2], date[3], date[5], date[6]};
+            if (t.month.compare(0, std::string::npos, month, sizeof month) != 0) {
+                flush(t);
+                t.month.assign(month, sizeof month);
+            }
+        }
         std::string &out = t.data;
         bool first = true;
         for (const DemoCell &c : cells) {
@@ -177,7 +193,7 @@ public:
         for (Pending &t : m_tables)
             flush(t);
         exec("COMMIT");
-        for (const QString &ddl : Schema::IndexStatements(*m_driver)) {
+        for (const QString &ddl : Schema::IndexStatements(*m_driver, m_partitioned)) {
             progress(QStringLiteral("正在建立索引：%1").arg(ddl.section(u' ', 2, 2)));
             exec(ddl.toUtf8());
         }
@@ -193,7 +209,8 @@ public:
 
 private:
     static constexpr size_t flushBytes = 4 << 20;
-    struct Pending { std::string table; std::string data; };
+    // Rows of a table waiting for COPY; with a date column, all of one month (yyyymm).
+    struct Pending { std::string table; std::string data; int dateColumn; std::string month; };
 
     void connect()
     {
@@ -234,11 +251,12 @@ private:
         if (t.data.empty())
             return;
         // FREEZE: the tables were created in this transaction, so rows are written frozen once.
-        PGresult *r = PQexec(m_conn, ("COPY " + t.table + " FROM STDIN (FREEZE)").c_str());
+        const std::string target = t.dateColumn >= 0 ? t.table + '_' + t.month : t.table;
+        PGresult *r = PQexec(m_conn, ("COPY " + target + " FROM STDIN (FREEZE)").c_str());
         const bool started = PQresultStatus(r) == PGRES_COPY_IN;
         PQclear(r);
         if (!started)
-            fail(QStringLiteral("无法开始写入 %1").arg(QString::fromStdString(t.table)));
+            fail(QStringLiteral("无法开始写入 %1").arg(QString::fromStdString(target)));
         if (PQputCopyData(m_conn, t.data.data(), int(t.data.size())) != 1 || PQputCopyEnd(m_conn, nullptr) != 1)
             fail(QStringLiteral("写入 %1 失败").arg(QString::fromStdString(t.table)));
         bool ok = true;
@@ -259,6 +277,7 @@ private:
     }
 
     ConnectionText m_text;
+    bool m_partitioned;
     std::unique_ptr<DbDriver> m_driver;
     PGconn *m_conn = nullptr;
     std::vector<Pending> m_tables;
@@ -271,7 +290,8 @@ std::unique_ptr<DemoWriter> DemoWriter::ForSqliteFile(const QString &path)
     return std::make_unique<SqliteWriter>(path);
 }
 
-std::unique_ptr<DemoWriter> DemoWriter::ForConnection(const QString &connectionText)
+std::unique_ptr<DemoWriter> DemoWriter::ForConnection(const QString &connectionText,
+                                                      const std::optional<Schema::MonthlyPartitions> &partitions)
 {
-    return std::make_unique<CopyWriter>(connectionText);
+    return std::make_unique<CopyWriter>(connectionText, partitions);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Schema.h"
+
 #include <QString>
 
 #include <functional>
@@ -33,9 +35,11 @@ public:
     virtual ~DemoWriter() = default;
 
     // A SQLite file written directly through the SQLite library (fast path), or the database
-    // a PostgreSQL connection text names (must not hold a chain yet).
+    // a PostgreSQL connection text names (must not hold a chain yet), optionally with the
+    // dated tables partitioned by month (rows of sale_line then end with their bill's date).
     static std::unique_ptr<DemoWriter> ForSqliteFile(const QString &path);
-    static std::unique_ptr<DemoWriter> ForConnection(const QString &connectionText);
+    static std::unique_ptr<DemoWriter> ForConnection(const QString &connectionText,
+                                                     const std::optional<Schema::MonthlyPartitions> &partitions = std::nullopt);
 
     // Returns a handle for Row().
     virtual int Table(const char *name, int columns) = 0;

@@ -53,8 +53,10 @@ auto guarded(const QString &propsString, F &&body)
     try {
         return body();
     } catch (const VelError &e) {
-        // A broken session (server restarted, file replaced) must not stay in the pool.
-        Database::Release(propsString);
+        // A broken session (server restarted, file replaced) must not stay in the pool; one
+        // whose read was cancelled is idle again.
+        if (e.Description() != Database::CancelledText())
+            Database::Release(propsString);
         throw VelError(e.Description(), e.Number(), QStringLiteral("VelMVipRpt.GLData"));
     }
 }
@@ -71,8 +73,39 @@ QVariant GLData::GetRptData(const QString &propsString, DictionaryPtr &filter)
         if (!filter)
             throw VelError(QStringLiteral("没有过滤条件"), Vel::ErrObjectNotSet);
         const Database &db = Database::ForReports(propsString);
-        return Vel::ToVariant(ReportQueries::Run(m_rptId, db, filter.get()));
+        Database::Request request(db);
+        {
+            std::lock_guard guard(m_lock);
+            m_request = &request;
+            if (m_interrupted)
+                request.Interrupt();
+        }
+        // Whatever the reads did, an interrupted request answers "cancelled"; the interrupt is
+        // used up by the request it stopped.
+        auto finish = [&] {
+            std::lock_guard guard(m_lock);
+            m_request = nullptr;
+            if (std::exchange(m_interrupted, false))
+                throw VelError(Database::CancelledText());
+        };
+        RecordsetPtr rows;
+        try {
+            rows = ReportQueries::Run(m_rptId, db, filter.get());
+        } catch (...) {
+            finish();
+            throw;
+        }
+        finish();
+        return Vel::ToVariant(rows);
     });
+}
+
+void GLData::Interrupt()
+{
+    std::lock_guard guard(m_lock);
+    m_interrupted = true;
+    if (m_request)
+        m_request->Interrupt();
 }
 
 QVariant GLData::GetRptData(const QString &propsString, const QVariant &filter)

@@ -5,6 +5,10 @@
 #include <QObject>
 #include <QVariant>
 
+#include "Database.h"
+
+#include <mutex>
+
 // "VelMVipRpt.GLData": the rows of the six reports and the lookup lists, read with real SQL
 // from the database the connection text names.
 class GLData : public QObject, public IServerData
@@ -20,6 +24,7 @@ public:
     qint32 RptID() const override { return m_rptId; }
 
     QVariant GetRptData(const QString &propsString, DictionaryPtr &filter) override;
+    void Interrupt() override;
     RecordsetPtr GetLookupList(const QString &propsString, qint32 lookupType, const QString &condition,
                                const QString &searchText, qint32 limit = 500) override;
 
@@ -30,4 +35,7 @@ public:
 
 private:
     qint32 m_rptId = 0;
+    std::mutex m_lock;                       // guards the two below against Interrupt()
+    Database::Request *m_request = nullptr;  // the running GetRptData's
+    bool m_interrupted = false;
 };

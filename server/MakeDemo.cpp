@@ -13,9 +13,10 @@ namespace {
 
 const char usage[] =
     "用法：velvip-report make-demo --out 文件 [--props 连接字符串] [--members N] [--items N]\n"
-    "                               [--days N] [--lines-per-day N] [--seed N]\n"
+    "                               [--days N] [--lines-per-day N] [--seed N] [--partitioned]\n"
     "  --out 文件            要写入的 SQLite 文件（生成完成后才替换）\n"
     "  --props 连接字符串    改为填充这个空的 PostgreSQL 数据库\n"
+    "  --partitioned         （仅 PostgreSQL）销售单、销售行、储值积分变动、充值和礼品兑换按月分区\n"
     "  --members N           会员数，1 到 2000000（默认 3000）\n"
     "  --items N             商品数，1 到 1000000（默认 1500）\n"
     "  --days N              天数，从 2024-01-01 起，1 到 7305（默认 730）\n"
@@ -45,6 +46,10 @@ int MakeDemoMain(const QStringList &args)
         if (arg == u"-h" || arg == u"--help") {
             std::fputs(usage, stdout);
             return 0;
+        }
+        if (arg == u"--partitioned") {
+            options.partitioned = true;
+            continue;
         }
         if (i + 1 >= args.size())
             return usageError(QStringLiteral("%1 缺少取值").arg(arg));
@@ -87,6 +92,8 @@ int MakeDemoMain(const QStringList &args)
                               .arg(DemoOptions::MaxLines).arg(qint64(options.days) * options.linesPerDay));
     if (options.outPath.isEmpty() && options.connectionText.isEmpty())
         return usageError(QStringLiteral("必须用 --out 指定文件，或用 --props 指定 PostgreSQL 数据库"));
+    if (options.partitioned && options.connectionText.isEmpty())
+        return usageError(QStringLiteral("--partitioned 只适用于用 --props 指定的 PostgreSQL 数据库"));
 
     QElapsedTimer timer;
     timer.start();

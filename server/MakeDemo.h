@@ -3,7 +3,7 @@
 #include <QStringList>
 
 // velvip-report make-demo --out FILE [--props TEXT] [--members N] [--items N] [--days N]
-//                         [--lines-per-day N] [--seed N]
+//                         [--lines-per-day N] [--seed N] [--partitioned]
 // `args` are the arguments after "make-demo". Progress goes to stderr. Returns the exit
 // status: 0 done, 1 failed, 2 usage error.
 int MakeDemoMain(const QStringList &args);

@@ -194,6 +194,33 @@ private:
     Utf8Text m_text;
 };
 
+// A cancel request on the session's own key: PQcancel is thread-safe and needs no lock on the
+// connection that is busy reading.
+class PgInterrupter final : public DbDriver::Interrupter
+{
+public:
+    explicit PgInterrupter(PGcancel *cancel) : m_cancel(cancel) {}
+    ~PgInterrupter() override { PQfreeCancel(m_cancel); }
+    void Interrupt() override
+    {
+        char error[256];
+        PQcancel(m_cancel, error, sizeof error);
+    }
+
+private:
+    PGcancel *m_cancel;
+};
+
+// libpq's connection behind a session Qt's driver opened, or null.
+PGconn *pgHandle(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver()->handle();
+    // Qt 6 names the handle's type by the struct behind libpq's typedef.
+    if (handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0))
+        return *static_cast<PGconn *const *>(handle.data());
+    return nullptr;
+}
+
 class PostgresDriver final : public DbDriver
 {
 public:
@@ -257,6 +284,14 @@ public:
             q.exec(QStringLiteral("SET jit = off"));
         // ICU's root locale lowercases alike whatever the database's own locale is.
         m_icu = q.exec(QStringLiteral("SELECT 1 FROM pg_collation WHERE collname = 'und-x-icu'")) && q.next();
+    }
+
+    std::unique_ptr<Interrupter> NewInterrupter(const QSqlDatabase &db, const ConnectionText &,
+                                                const std::atomic<bool> &) const override
+    {
+        PGconn *conn = pgHandle(db);
+        PGcancel *cancel = conn ? PQgetCancel(conn) : nullptr;
+        return cancel ? std::make_unique<PgInterrupter>(cancel) : nullptr;
     }
 
     SchemaTypes Types() const override

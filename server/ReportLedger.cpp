@@ -87,9 +87,36 @@ QHash<qint64, Balance> openingFromLedger(const Database &db, const FilterValues 
     return opening;
 }
 
+// Without a branch range every movement of a card counts, whatever its branch row. The
+// unary + keeps SQLite on the date index on a long chain instead of probing every card.
+QString movementJoin()
+{
+    return QStringLiteral(
+        "FROM card_movement m JOIN member_card c ON c.FID = +m.FCardID LEFT JOIN card_type t ON t.FID = c.FTypeID "
+        "LEFT JOIN branch s ON s.FID = m.FBranchID LEFT JOIN employee e ON e.FID = m.FOperatorID");
+}
+
 } // namespace
 
 namespace ReportQueries {
+
+SqlQuery Movements10901(const DbDriver &driver, const Dictionary *filter)
+{
+    const FilterValues values(filter);
+    const QDateTime start(QDate(values.Int(QStringLiteral("Year"), 1900, 9999, std::nullopt),
+                                values.Int(QStringLiteral("Month"), 1, 12, std::nullopt), 1),
+                          QTime(0, 0));
+    // The month's bounds on FDate itself: a partitioned chain reads that month's partition only.
+    SqlWhere where(driver);
+    where.DateFrom(QStringLiteral("m.FDate"), start);
+    where.DateTo(QStringLiteral("m.FDate"), start.addMonths(1), false);
+    addCardTerms(where, values);
+    addBranchTerms(where, values);
+    return {QStringLiteral("SELECT m.FCardID, %1, m.FKind, m.FBillNo, m.FValueAdd, m.FValueSpent, m.FPoints, "
+                           "e.FName, s.FName %2%3 ORDER BY c.FNumber, m.FDate, m.FID")
+                .arg(driver.DateTimeText(QStringLiteral("m.FDate")), movementJoin(), where.Sql()),
+            where.Params()};
+}
 
 RecordsetPtr Run10901(const Database &db, const Dictionary *filter)
 {
@@ -99,13 +126,8 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter)
     const bool sumOnly = values.Switch(QStringLiteral("ShowSumOnly"));
     const bool activeOnly = values.Switch(QStringLiteral("ShowVipDo"));
     const QDateTime start(QDate(year, month, 1), QTime(0, 0));
-    const QDateTime end = start.addMonths(1);
     const DbDriver &driver = db.Driver();
-    // Without a branch range every movement of a card counts, whatever its branch row. The
-    // unary + keeps SQLite on the date index on a long chain instead of probing every card.
-    const QString cardJoin = QStringLiteral(
-        "FROM card_movement m JOIN member_card c ON c.FID = +m.FCardID LEFT JOIN card_type t ON t.FID = c.FTypeID "
-        "LEFT JOIN branch s ON s.FID = m.FBranchID LEFT JOIN employee e ON e.FID = m.FOperatorID");
+    const QString cardJoin = movementJoin();
 
     std::vector<Card> cards;
     {
@@ -124,15 +146,8 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter)
         ? openingFromLedger(db, values, year * 100 + month)
         : openingFromMovements(db, values, start, cardJoin);
 
-    SqlWhere where(driver);
-    where.DateFrom(QStringLiteral("m.FDate"), start);
-    where.DateTo(QStringLiteral("m.FDate"), end, false);
-    addCardTerms(where, values);
-    addBranchTerms(where, values);
-    auto moves = db.Select(QStringLiteral("SELECT m.FCardID, %1, m.FKind, m.FBillNo, m.FValueAdd, m.FValueSpent, m.FPoints, "
-                                          "e.FName, s.FName %2%3 ORDER BY c.FNumber, m.FDate, m.FID")
-                               .arg(driver.DateTimeText(QStringLiteral("m.FDate")), cardJoin, where.Sql()),
-                           where.Params());
+    const SqlQuery monthMoves = Movements10901(driver, filter);
+    auto moves = db.Select(monthMoves.sql, monthMoves.params);
     bool pending = moves->Next();
 
     ReportTable table({

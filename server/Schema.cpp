@@ -1,6 +1,11 @@
 #include "Schema.h"
 
+#include "Database.h"
 #include "DbDriver.h"
+#include "RowCursor.h"
+#include "VelError.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -54,24 +59,137 @@ const char *const indexes[] = {
     "CREATE INDEX ix_branch_parent ON branch (FParentID)",
 };
 
+// The tables partitioned by month of FDate on a partitioned chain.
+const QStringList datedTables{QStringLiteral("sale_bill"), QStringLiteral("sale_line"), QStringLiteral("card_movement"),
+                              QStringLiteral("topup"), QStringLiteral("gift_redemption")};
+
+// A dated table's DDL as a partitioned table: PostgreSQL's keys on a partitioned table must
+// hold the partition key, so FID is unique with FDate and the bill number loses its own key.
+// sale_line takes its bill's date as the last column, after the columns writers already fill.
+QString partitionedDdl(const QString &table, QString ddl)
+{
+    ddl.replace(QStringLiteral("FID %ID"), QStringLiteral("FID %INT NOT NULL"))
+        .replace(QStringLiteral("%CODE NOT NULL UNIQUE"), QStringLiteral("%CODE NOT NULL"));
+    ddl.chop(1);
+    if (table == u"sale_line")
+        ddl += QStringLiteral(", FDate %DT NOT NULL");
+    return ddl + QStringLiteral(", PRIMARY KEY (FID, FDate)) PARTITION BY RANGE (FDate)");
+}
+
+// add_month_partitions(first, count [, keys]) creates the month partitions of every dated
+// table from first's month on, count months, leaving existing ones alone, and returns how many
+// it created. Partitions are named <table>_yyyymm. add_line_keys() gives every month of
+// sale_line that lacks it the foreign key (FBillID, FDate) to the same month of sale_bill: a
+// key per month checks a month against a month when it is added to loaded rows, where one
+// key on the parents would check every month of lines against all the bills. Bulk loaders
+// create the months without keys (keys = false) and add them after loading.
+QStringList partitionFunctions()
+{
+    return {QStringLiteral(
+                "CREATE OR REPLACE FUNCTION add_line_keys() RETURNS INT LANGUAGE plpgsql AS $$\n"
+                "DECLARE part TEXT; made INT := 0;\n"
+                "BEGIN\n"
+                "  FOR part IN SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid\n"
+                "      WHERE i.inhparent = 'sale_line'::regclass AND NOT EXISTS\n"
+                "        (SELECT 1 FROM pg_constraint k WHERE k.conrelid = c.oid AND k.contype = 'f') ORDER BY 1 LOOP\n"
+                "    EXECUTE format('ALTER TABLE %I ADD FOREIGN KEY (FBillID, FDate) REFERENCES %I (FID, FDate) ON UPDATE CASCADE',\n"
+                "                   part, 'sale_bill' || substr(part, length('sale_line') + 1));\n"
+                "    made := made + 1;\n"
+                "  END LOOP;\n"
+                "  RETURN made;\n"
+                "END $$"),
+            QStringLiteral(
+                "CREATE OR REPLACE FUNCTION add_month_partitions(p_first DATE, p_count INT, p_keys BOOLEAN DEFAULT TRUE) "
+                "RETURNS INT LANGUAGE plpgsql AS $$\n"
+                "DECLARE m DATE; t TEXT; part TEXT; made INT := 0;\n"
+                "BEGIN\n"
+                "  FOR i IN 0 .. p_count - 1 LOOP\n"
+                "    m := (date_trunc('month', p_first) + make_interval(months => i))::DATE;\n"
+                "    FOREACH t IN ARRAY ARRAY['%1'] LOOP\n"
+                "      part := t || '_' || to_char(m, 'YYYYMM');\n"
+                "      IF to_regclass(part) IS NULL THEN\n"
+                "        EXECUTE format('CREATE TABLE %I PARTITION OF %I FOR VALUES FROM (%L) TO (%L)',\n"
+                "                       part, t, m, (m + INTERVAL '1 month')::DATE);\n"
+                "        made := made + 1;\n"
+                "      END IF;\n"
+                "    END LOOP;\n"
+                "  END LOOP;\n"
+                "  IF p_keys THEN\n"
+                "    PERFORM add_line_keys();\n"
+                "  END IF;\n"
+                "  RETURN made;\n"
+                "END $$")
+                .arg(datedTables.join(QStringLiteral("', '")))};
+}
+
 } // namespace
 
 namespace Schema {
 
-QStringList TableStatements(const DbDriver &driver)
+QStringList TableStatements(const DbDriver &driver, const std::optional<MonthlyPartitions> &partitions)
 {
+    if (partitions && driver.Name() == u"SQLite")
+        throw VelError(QStringLiteral("按月分区只适用于 PostgreSQL 数据库"));
     QStringList out;
-    for (const char *ddl : tables)
-        out << driver.SchemaSql(QString::fromUtf8(ddl));
+    for (const char *ddl : tables) {
+        QString text = QString::fromUtf8(ddl);
+        const QString table = text.section(u' ', 2, 2);
+        if (partitions && datedTables.contains(table))
+            text = partitionedDdl(table, text);
+        out << driver.SchemaSql(text);
+    }
+    if (partitions) {
+        const QDate first(partitions->first.year(), partitions->first.month(), 1);
+        const int months = (partitions->last.year() - first.year()) * 12 + partitions->last.month() - first.month() + 1;
+        out << partitionFunctions()
+            << QStringLiteral("SELECT add_month_partitions(DATE '%1', %2, FALSE)").arg(first.toString(Qt::ISODate)).arg(std::max(months, 1));
+    }
     return out;
 }
 
-QStringList IndexStatements(const DbDriver &driver)
+QStringList IndexStatements(const DbDriver &driver, bool partitioned)
 {
     QStringList out;
     for (const char *ddl : indexes)
         out << driver.SchemaSql(QString::fromUtf8(ddl));
+    if (partitioned)
+        out << QStringLiteral("SELECT add_line_keys()");
     return out;
+}
+
+QStringList PartitionStatements(const DbDriver &driver, const MonthlyPartitions &partitions)
+{
+    QStringList out;
+    // The old tables step aside with their primary keys, whose names the new ones take.
+    for (const QString &t : datedTables)
+        out << QStringLiteral("ALTER TABLE %1 RENAME TO %1_unpartitioned").arg(t)
+            << QStringLiteral("ALTER INDEX %1_pkey RENAME TO %1_unpartitioned_pkey").arg(t);
+    for (const QString &ddl : TableStatements(driver, partitions)) {
+        if (!ddl.startsWith(QStringLiteral("CREATE TABLE ")) || datedTables.contains(ddl.section(u' ', 2, 2)))
+            out << ddl;
+    }
+    for (const QString &t : datedTables) {
+        out << (t == u"sale_line"
+                    ? QStringLiteral("INSERT INTO sale_line SELECT l.*, b.FDate FROM sale_line_unpartitioned l "
+                                     "JOIN sale_bill_unpartitioned b ON b.FID = l.FBillID")
+                    : QStringLiteral("INSERT INTO %1 SELECT * FROM %1_unpartitioned").arg(t));
+    }
+    for (const QString &t : datedTables)
+        out << QStringLiteral("DROP TABLE %1_unpartitioned").arg(t);
+    for (const QString &ddl : IndexStatements(driver, true)) {
+        if (!ddl.startsWith(QStringLiteral("CREATE INDEX ")) || datedTables.contains(ddl.section(u' ', 4, 4)))
+            out << ddl;
+    }
+    return out;
+}
+
+bool HasDatedLines(const Database &db)
+{
+    if (db.Driver().Name() == u"SQLite")
+        return false;
+    auto cursor = db.Select(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_attribute WHERE attrelid = to_regclass('sale_line') "
+                                           "AND attname = 'fdate' AND NOT attisdropped"));
+    return cursor->Next() && cursor->Int(0) == 1;
 }
 
 QStringList TableNames()

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QDate>
 #include <QStringList>
+
+#include <optional>
 
 class Database;
 class DbDriver;
@@ -9,10 +12,32 @@ class DbDriver;
 // quantities and conversion rates integer thousandths; date-times are wall-clock times.
 namespace Schema {
 
-// CREATE TABLE statements in the driver's dialect.
-QStringList TableStatements(const DbDriver &driver);
-// CREATE INDEX statements, run after bulk loading.
-QStringList IndexStatements(const DbDriver &driver);
+// The months of a chain whose dated tables (sale_bill, sale_line, card_movement, topup,
+// gift_redemption) are range partitions by month of FDate; PostgreSQL only. Days are ignored.
+struct MonthlyPartitions
+{
+    QDate first;
+    QDate last;
+};
+
+// CREATE TABLE statements in the driver's dialect. With `partitions`, the dated tables are
+// partitioned by month, their keys carry FDate (so ids and bill numbers are unique per date,
+// not per chain), sale_line gains FDate, the bill's date, as its last column, and the
+// partitions of the months given are created by add_month_partitions(first, count), which
+// stays in the schema to add later months (with their keys). Throws VelError on SQLite.
+QStringList TableStatements(const DbDriver &driver, const std::optional<MonthlyPartitions> &partitions = std::nullopt);
+// CREATE INDEX statements, run after bulk loading; on a partitioned chain also the foreign keys
+// that keep each line's FDate equal to its bill's, month by month (a bill re-dated within its
+// month takes its lines along; moving it to another month is refused while it has lines).
+QStringList IndexStatements(const DbDriver &driver, bool partitioned = false);
+// Statements that move the dated tables of an unpartitioned PostgreSQL chain, rows included,
+// into monthly partitions covering `partitions`, with their indexes; run them in one
+// transaction, then BuildLedger (the ledger's triggers belong to the old card_movement).
+// Lines whose bill is missing are left behind.
+QStringList PartitionStatements(const DbDriver &driver, const MonthlyPartitions &partitions);
+// Whether sale_line carries the bill's FDate (a partitioned chain): the sales reports then
+// join on it and bound it, so that only the period's partitions are read.
+bool HasDatedLines(const Database &db);
 // Tables in dependency order (for counting and clearing in tests).
 QStringList TableNames();
 

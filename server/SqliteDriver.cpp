@@ -118,8 +118,48 @@ private:
     Utf8Text m_text;
 };
 
+// sqlite3_interrupt stops the running statement; the progress handler also stops one that
+// starts after it, which sqlite3_interrupt alone would let run, and the busy handler (in place
+// of the busy timeout the session opened with) stops a wait for a writer's lock.
+class SqliteInterrupter final : public DbDriver::Interrupter
+{
+public:
+    SqliteInterrupter(sqlite3 *db, int lockTimeoutMs, const std::atomic<bool> &stop)
+        : m_db(db), m_lockTimeoutMs(lockTimeoutMs), m_stop(stop)
+    {
+        sqlite3_progress_handler(m_db, 1000, [](void *self) {
+            return int(static_cast<SqliteInterrupter *>(self)->m_stop.load(std::memory_order_relaxed));
+        }, this);
+        sqlite3_busy_handler(m_db, [](void *self, int tries) {
+            const auto *me = static_cast<SqliteInterrupter *>(self);
+            if (me->m_stop || qint64(tries) * pollMs >= me->m_lockTimeoutMs)
+                return 0;
+            sqlite3_sleep(pollMs);
+            return 1;
+        }, this);
+    }
+    ~SqliteInterrupter() override
+    {
+        sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
+        sqlite3_busy_timeout(m_db, m_lockTimeoutMs);
+    }
+    void Interrupt() override { sqlite3_interrupt(m_db); }
+
+private:
+    static constexpr int pollMs = 10;
+    sqlite3 *m_db;
+    int m_lockTimeoutMs;
+    const std::atomic<bool> &m_stop;
+};
+
 class SqliteDriver final : public DbDriver
 {
+    // The busy wait for a locked file: LockTimeout, or a day for "no limit".
+    static int lockTimeoutMs(const ConnectionText &text)
+    {
+        return text.LockTimeout() > 0 ? text.LockTimeout() * 1000 : 86400 * 1000;
+    }
+
 public:
     QString Name() const override { return QStringLiteral("SQLite"); }
     QString QtDriverName() const override { return QStringLiteral("QSQLITE"); }
@@ -137,7 +177,7 @@ public:
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("%1QSQLITE_BUSY_TIMEOUT=%2")
                                  .arg(readOnly ? QStringLiteral("QSQLITE_OPEN_READONLY;") : QString())
-                                 .arg(text.LockTimeout() > 0 ? text.LockTimeout() * 1000 : 86400 * 1000));
+                                 .arg(lockTimeoutMs(text)));
         if (!db.open())
             throw VelError(QStringLiteral("无法打开数据库文件 %1（文件不存在或没有读取权限）").arg(given));
         sqlite3 *handle = sqliteHandle(db);
@@ -159,6 +199,13 @@ public:
         if (readOnly && tables < 2)
             throw VelError(QStringLiteral("%1 不是会员报表的连锁数据库（没有销售单和会员卡表）").arg(given));
         TextFold::RegisterSqlite(handle);
+    }
+
+    std::unique_ptr<Interrupter> NewInterrupter(const QSqlDatabase &db, const ConnectionText &text,
+                                                const std::atomic<bool> &stop) const override
+    {
+        sqlite3 *handle = sqliteHandle(db);
+        return handle ? std::make_unique<SqliteInterrupter>(handle, lockTimeoutMs(text), stop) : nullptr;
     }
 
     QByteArray Identity(const ConnectionText &text) const override

@@ -6,14 +6,17 @@
 #include "VelError.h"
 
 #include <QElapsedTimer>
+#include <QSqlError>
 
 #include <cstdio>
 
 namespace {
 
 const char usage[] =
-    "用法：velvip-report upgrade-schema --props 连接字符串\n"
-    "  --props 连接字符串   门店数据库（SQLite 或 PostgreSQL）的连接字符串\n"
+    "用法：velvip-report upgrade-schema --props 连接字符串 [--partition-by-month]\n"
+    "  --props 连接字符串     门店数据库（SQLite 或 PostgreSQL）的连接字符串\n"
+    "  --partition-by-month   （仅 PostgreSQL）把销售单、销售行、储值积分变动、充值和礼品兑换\n"
+    "                         改为按月分区，分区覆盖已有数据的各月直到今后 12 个月\n"
     "为旧版本建立的门店数据库建立储值积分余额账，储值积分变动表（10901）从此不再读取全部历史。\n"
     "可以重复执行：每次都从变动记录重新建立余额账。\n";
 
@@ -30,16 +33,60 @@ int usageError(const QString &why)
     return 2;
 }
 
+// Moves the dated tables into monthly partitions from the first month with data to twelve
+// months after the later of the last one and today.
+void partitionByMonth(const Database &db)
+{
+    if (db.Driver().Name() == u"SQLite")
+        throw VelError(QStringLiteral("按月分区只适用于 PostgreSQL 数据库"));
+    if (Schema::HasDatedLines(db))
+        throw VelError(QStringLiteral("这个门店数据库已经按月分区"));
+    auto range = db.Select(QStringLiteral(
+        "SELECT to_char(LEAST(%1), 'YYYY-MM-DD'), to_char(GREATEST(%2), 'YYYY-MM-DD')")
+                               .arg(QStringLiteral("(SELECT min(FDate) FROM sale_bill), (SELECT min(FDate) FROM card_movement), "
+                                                   "(SELECT min(FDate) FROM topup), (SELECT min(FDate) FROM gift_redemption), "
+                                                   "LOCALTIMESTAMP"),
+                                    QStringLiteral("(SELECT max(FDate) FROM sale_bill), (SELECT max(FDate) FROM card_movement), "
+                                                   "(SELECT max(FDate) FROM topup), (SELECT max(FDate) FROM gift_redemption), "
+                                                   "LOCALTIMESTAMP")));
+    if (!range->Next())
+        throw VelError(QStringLiteral("无法读取数据的日期范围"));
+    const Schema::MonthlyPartitions months{QDate::fromString(range->Text(0).toString(), Qt::ISODate),
+                                           QDate::fromString(range->Text(1).toString(), Qt::ISODate).addMonths(12)};
+    range.reset();
+    printErr(QStringLiteral("正在把数据移入 %1 至 %2 的按月分区……\n")
+                 .arg(months.first.toString(QStringLiteral("yyyy-MM")), months.last.toString(QStringLiteral("yyyy-MM"))));
+    QSqlDatabase sql = db.Sql();
+    if (!sql.transaction())
+        db.Fail(QStringLiteral("无法开始事务"), sql.lastError().text());
+    try {
+        for (const QString &statement : Schema::PartitionStatements(db.Driver(), months))
+            db.Exec(statement);
+    } catch (...) {
+        sql.rollback();
+        throw;
+    }
+    if (!sql.commit())
+        db.Fail(QStringLiteral("无法提交事务"), sql.lastError().text());
+    for (const char *table : {"sale_bill", "sale_line", "card_movement", "topup", "gift_redemption"})
+        db.Exec(QStringLiteral("VACUUM (ANALYZE) %1").arg(QLatin1String(table)));
+}
+
 } // namespace
 
 int UpgradeSchemaMain(const QStringList &args)
 {
     QString props;
+    bool partition = false;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == u"-h" || args[i] == u"--help") {
             std::fputs(usage, stdout);
             std::fflush(stdout);
             return 0;
+        }
+        if (args[i] == u"--partition-by-month") {
+            partition = true;
+            continue;
         }
         if (args[i] != u"--props")
             return usageError(QStringLiteral("未知选项 %1").arg(args[i]));
@@ -64,6 +111,8 @@ int UpgradeSchemaMain(const QStringList &args)
             db->Exec(QStringLiteral("PRAGMA cache_size=-262144"));
             db->Exec(QStringLiteral("PRAGMA temp_store=MEMORY"));
         }
+        if (partition)
+            partitionByMonth(*db);
         printErr(QStringLiteral("正在建立储值积分余额账……\n"));
         Schema::BuildLedger(*db);
         auto rows = db->Select(QStringLiteral("SELECT count(*) FROM card_balance_month"));

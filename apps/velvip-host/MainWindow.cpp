@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "ChartActions.h"
 #include "ColumnMemory.h"
 #include "ConnectionDialog.h"
 #include "Dictionary.h"
@@ -107,6 +108,7 @@ void MainWindow::createActions()
     m_reportActions << bar->addAction(QStringLiteral("导出 PDF"), this, [this] { exportCurrent(QStringLiteral("pdf")); });
     m_reportActions << bar->addAction(QStringLiteral("打印预览"), this, &MainWindow::printCurrent);
     m_reportActions.last()->setShortcut(QKeySequence::Print);
+    m_charts = new ChartActions(bar, [this] { return CurrentView(); });
     // CSV is written without a byte order mark unless asked, the same as on the command line.
     QAction *bom = bar->addAction(QStringLiteral("CSV 带 BOM"));
     bom->setObjectName(QStringLiteral("csvByteOrderMark"));
@@ -261,8 +263,10 @@ void MainWindow::showReport(Tab *tab)
     if (index >= 0)
         m_tabs->setTabText(index, TabTitle::ForReport(name, tab->app->Filter())
                                       + (tab->label.isEmpty() ? QString() : QLatin1Char(' ') + tab->label));
-    if (tab->view == CurrentView())
+    if (tab->view == CurrentView()) {
         updateStatus();
+        m_charts->Follow();
+    }
 }
 
 ReportView *MainWindow::CurrentView() const
@@ -415,6 +419,7 @@ void MainWindow::updateActions()
     for (QAction *a : m_reportActions)
         a->setEnabled(hasRows);
     m_refresh->setEnabled(view != nullptr);
+    m_charts->Follow();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -9,6 +9,7 @@
 #include <memory>
 
 class Application;
+class ChartActions;
 class QAction;
 class QLabel;
 class QListWidget;
@@ -72,6 +73,7 @@ private:
     QLabel *m_status;
     QList<QAction *> m_reportActions;
     QAction *m_refresh = nullptr;
+    ChartActions *m_charts = nullptr;
     ConnectionSettings m_connection;
     QString m_overrideProps;
     std::vector<std::unique_ptr<Tab>> m_openTabs;

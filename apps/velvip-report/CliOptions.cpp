@@ -32,7 +32,9 @@ const char *const kRunNotes = R"(过滤条件：每张报表的过滤条件（�
 
 演示数据：不给 --props 或 --db 时使用内置的演示连锁数据库，首次使用时生成。它含 %1 的数据，例如 --period 2024-05。
 
-退出状态：0 报表成功；1 报表失败（错误写到标准错误）；2 命令行有误。)";
+取消：运行中按 Ctrl+C（或发送 SIGTERM）会停止正在执行的查询（SQLite 中断语句，PostgreSQL 发送取消请求，服务器上不留下运行中的查询），在标准错误写一行“已取消”，以退出状态 130 结束；再按一次 Ctrl+C 立即结束。
+
+退出状态：0 报表成功；1 报表失败（错误写到标准错误）；2 命令行有误；130 已取消（Ctrl+C 或 SIGTERM）。)";
 
 const char *const kExamples = R"(示例：
   velvip-report run 10902 --period 2024-05 --set GroupBy=1

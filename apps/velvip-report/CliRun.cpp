@@ -1,6 +1,7 @@
 #include "CliRun.h"
 
 #include "AtomicFile.h"
+#include "CliCancel.h"
 #include "DemoChain.h"
 #include "Dictionary.h"
 #include "HostKit.h"
@@ -29,6 +30,13 @@ void printErr(const QString &text)
     QTextStream(stderr) << text << Qt::endl;
 }
 
+// Ctrl+C while the output is written: the half-written file is dropped, not renamed.
+void stopIfCancelled()
+{
+    if (CliCancel::Requested())
+        throw VelError(QStringLiteral("已取消"));
+}
+
 // Standard output, or a file written beside the target and renamed onto it when complete.
 void writeText(const RunOptions &o, const std::function<void(Present::ByteSink &)> &write)
 {
@@ -37,6 +45,7 @@ void writeText(const RunOptions &o, const std::function<void(Present::ByteSink &
         if (!out.open(stdout, QIODevice::WriteOnly))
             throw VelError(QStringLiteral("无法写到标准输出"));
         Present::ByteSink sink([&out](const char *data, size_t size) {
+            stopIfCancelled();
             if (out.write(data, qint64(size)) != qint64(size))
                 throw VelError(QStringLiteral("无法写到标准输出"));
         });
@@ -45,7 +54,10 @@ void writeText(const RunOptions &o, const std::function<void(Present::ByteSink &
     }
     AtomicFile file(o.outPath);
     {
-        Present::ByteSink sink([&file](const char *data, size_t size) { file.Write(data, size); });
+        Present::ByteSink sink([&file](const char *data, size_t size) {
+            stopIfCancelled();
+            file.Write(data, size);
+        });
         write(sink);
     }
     file.Commit();
@@ -125,6 +137,8 @@ int run(const RunOptions &o)
         app.SetFilter(o.filter);
     }
     app.GetReportData();
+    if (CliCancel::Requested())
+        return CliCancel::Finish();
     const ReportOutput report = ReportSession::Collect(app);
     if (!report.Ok()) {
         const QString error = report.Error();
@@ -154,6 +168,8 @@ int RunMain(const QStringList &args)
     try {
         return run(parsed.options);
     } catch (const VelError &e) {
+        if (CliCancel::Requested())
+            return CliCancel::Finish();
         printErr(e.Description());
         return 1;
     } catch (const std::bad_alloc &) {

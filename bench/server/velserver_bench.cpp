@@ -9,6 +9,7 @@
 #include "GLData.h"
 #include "Database.h"
 #include "MakeDemo.h"
+#include "Schema.h"
 #include "Recordset.h"
 #include "ReportQueries.h"
 #include "VelError.h"
@@ -69,8 +70,9 @@ int main(int argc, char **argv)
     try {
         if (command == u"sql") {
             const Database &db = Database::ForReports(props);
-            const SqlQuery q = rptId == 10902 ? ReportQueries::Sales10902(db.Driver(), filter.get())
-                                              : ReportQueries::Lines10903(db.Driver(), filter.get());
+            const bool dated = Schema::HasDatedLines(db);
+            const SqlQuery q = rptId == 10902 ? ReportQueries::Sales10902(db.Driver(), filter.get(), dated)
+                                              : ReportQueries::Lines10903(db.Driver(), filter.get(), dated);
             std::printf("%s;\n", inlined(q).toUtf8().constData());
             return 0;
         }

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-class Bar;
+inline namespace velvip_progress { class Bar; }
 class IQueryReport;
 
 // The public, creatable object through which a host runs the six reports: choose RptID,

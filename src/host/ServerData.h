@@ -19,6 +19,11 @@ public:
     // fields are the report's "FColName"s plus "FRowKind". The filter may be replaced.
     virtual QVariant GetRptData(const QString &propsString, DictionaryPtr &filter) = 0;
 
+    // Stops the GetRptData running on another thread, or the next one to start: it then fails
+    // with the text "已取消" and leaves the session usable. Callable from any thread; a component
+    // that cannot stop a request lets it finish.
+    virtual void Interrupt() {}
+
     // Base data for a lookup list: fields "FNumber" (code) and "FName" (name), ordered by code.
     // `condition` is one of the fixed conditions the filter dialogs pass; `searchText` matches
     // code or name by "contains" and is always bound. At most `limit` rows.

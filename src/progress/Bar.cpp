@@ -6,8 +6,10 @@
 #include "VelError.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 
 #include <memory>
+#include <thread>
 
 Bar::Bar(QObject *parent) : QObject(parent) {}
 
@@ -45,6 +47,34 @@ void Bar::SetBarMinValue(qint32 Value) { relay()->SetBarMinValue(Value); }
 void Bar::SetBarValue(qint32 Value) { relay()->SetBarValue(Value); }
 void Bar::SetBarValueWithMax() { relay()->SetBarValueWithMax(); }
 void Bar::SetMsg(const QString &Msg) { relay()->SetMsg(Msg); }
+
+bool Bar::RunCancellable(const std::function<void()> &work, const std::function<void()> &interrupt)
+{
+    clsPass *pass = relay();
+    QEventLoop loop;
+    bool cancelled = false;
+    const auto connection = connect(pass, &clsPass::CancelRequested, this, [&] {
+        if (!std::exchange(cancelled, true))
+            interrupt();
+    });
+    pass->SetCancellable(true);
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    disconnect(connection);
+    pass->SetCancellable(false);
+    if (failure)
+        std::rethrow_exception(failure);
+    return cancelled;
+}
 
 void Bar::Unload()
 {

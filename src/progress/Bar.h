@@ -3,8 +3,14 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class clsPass;
 class frmProgBar;
+
+// Bar lives in an inline namespace: the name stays Bar in code, but its symbols do not collide
+// with another library's global Bar (Qt Charts exports one) in a process that loads both.
+inline namespace velvip_progress {
 
 // The progress proxy. Show runs the modal progress window and returns when the window has been
 // unloaded; Active is raised whenever the window becomes active (the first time right after it
@@ -29,6 +35,13 @@ public:
     Q_INVOKABLE void SetMsg(const QString &Msg);
     Q_INVOKABLE void Unload();
 
+    // Runs `work` on a worker thread while the window goes on handling its events, and returns
+    // when the work has ended; a failure of the work is rethrown here. Meanwhile the window
+    // shows a 取消 button and takes Esc: either calls `interrupt` once, on this thread, which
+    // must make the work end soon. Returns whether the user cancelled. Throws VelError (object
+    // not set) without a window.
+    bool RunCancellable(const std::function<void()> &work, const std::function<void()> &interrupt);
+
     // The window while it is shown, otherwise nullptr.
     frmProgBar *Window() const { return m_window; }
     bool IsShown() const { return m_window != nullptr; }
@@ -42,3 +55,5 @@ private:
     clsPass *m_pass = nullptr;
     frmProgBar *m_window = nullptr;
 };
+
+} // namespace velvip_progress

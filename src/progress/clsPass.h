@@ -25,6 +25,10 @@ public:
     void SetMsg(const QString &Msg);
     void ShowProgBar();
     void Unload();
+    // Beyond the relay's commands: a cancellable wait shows or hides the window's 取消 button
+    // and lets Esc through; the window asks for the cancel with Cancel().
+    void SetCancellable(bool cancellable) { emit CancellableEvent(cancellable); }
+    void Cancel() { emit CancelRequested(); }
 
     // Called by a handler that refuses the notification it is handling.
     void Fail(std::exception_ptr failure) { m_failure = std::move(failure); }
@@ -39,6 +43,8 @@ signals:
     void Active();
     void HideProgBarEvent();
     void ShowProgBarEvent();
+    void CancellableEvent(bool cancellable);
+    void CancelRequested();
 
 private:
     void rethrowFailure();

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 
 #include <cmath>
 #include <limits>
@@ -59,6 +60,13 @@ frmProgBar::frmProgBar(QWidget *parent)
     Animation1->setObjectName(QStringLiteral("Animation1"));
     Animation1->setGeometry(Twips::Rect(1620, 90, 3150, 600));
     Animation1->hide();
+
+    cmdCancel = new QPushButton(QStringLiteral("取消"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdCancel->setGeometry(Twips::Rect(5055, 870, 1140, 375));
+    cmdCancel->setAutoDefault(false);
+    cmdCancel->hide();
+    connect(cmdCancel, &QPushButton::clicked, this, &frmProgBar::requestCancel);
 }
 
 frmProgBar::~frmProgBar() = default;
@@ -78,6 +86,7 @@ void frmProgBar::SetClsPass(clsPass *pass)
     connect(pass, &clsPass::ShowProgBarEvent, this, [this] { onShowProgBar(true); });
     connect(pass, &clsPass::HideProgBarEvent, this, [this] { onShowProgBar(false); });
     connect(pass, &clsPass::UnloadEvent, this, &frmProgBar::onUnload);
+    connect(pass, &clsPass::CancellableEvent, this, &frmProgBar::onCancellable);
 }
 
 bool frmProgBar::IsBarVisible() const { return !ProgressBar1->isHidden(); }
@@ -165,6 +174,25 @@ void frmProgBar::onUnload()
     });
 }
 
+void frmProgBar::onCancellable(bool cancellable)
+{
+    // The button gets a row of its own below the bar.
+    m_cancellable = cancellable;
+    setFixedSize(Twips::Size(6390, cancellable ? 1380 : 870));
+    cmdCancel->setEnabled(true);
+    cmdCancel->setVisible(cancellable);
+}
+
+void frmProgBar::requestCancel()
+{
+    if (!m_cancellable || !cmdCancel->isEnabled())
+        return;
+    cmdCancel->setEnabled(false);
+    lblMsg->setText(QStringLiteral("正在取消……"));
+    if (m_pass)
+        m_pass->Cancel();
+}
+
 void frmProgBar::activated()
 {
     // One activation raises Active once, whether the platform or the fallback reported it.
@@ -205,4 +233,6 @@ void frmProgBar::reject()
 {
     if (m_unloading)
         QDialog::reject();
+    else
+        requestCancel();
 }

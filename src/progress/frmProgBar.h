@@ -5,11 +5,13 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 #include "clsPass.h"
 
 // The small modal progress window: a centred message line and a progress bar, hidden at first.
 // It has no title text and no close button; only the relay's Unload closes it. Its activation
-// raises the relay's Active.
+// raises the relay's Active. During a cancellable wait it grows a 取消 button, and that button
+// or Esc asks the relay for the cancel; otherwise Esc does nothing.
 class frmProgBar : public QDialog
 {
     Q_OBJECT
@@ -31,6 +33,7 @@ public:
     QLabel *lblMsg = nullptr;
     QProgressBar *ProgressBar1 = nullptr;
     QLabel *Animation1 = nullptr;
+    QPushButton *cmdCancel = nullptr;   // shown during a cancellable wait
 
 public slots:
     void reject() override;   // Esc does not close the window
@@ -48,6 +51,8 @@ private:
     void onSetMsg(const QString &msg);
     void onShowProgBar(bool visible);
     void onUnload();
+    void onCancellable(bool cancellable);
+    void requestCancel();
     void activated();
     void applyBar();
     // Runs a handler; a refusal goes back to the relay's caller. Pending messages run afterwards.
@@ -59,4 +64,5 @@ private:
     float m_value = 0.0f;
     bool m_unloading = false;
     bool m_active = false;
+    bool m_cancellable = false;
 };

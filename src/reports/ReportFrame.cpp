@@ -114,7 +114,16 @@ QVariant ReportFrame::GetRptList(VectorPtr &m_header, Bar *m_ProgBar, RecordsetP
         try {
             BeforeRequest();
             const QString propsString = GetPropsString();
-            answer = server->GetRptData(propsString, m_filter);
+            if (GetAllowCancel()) {
+                // The request runs beside the window, which meanwhile takes the user's cancel.
+                const bool cancelled = m_ProgBar->RunCancellable(
+                    [&] { answer = server->GetRptData(propsString, m_filter); },
+                    [server] { server->Interrupt(); });
+                if (cancelled)
+                    throw VelError(QStringLiteral("已取消"), 0, QString::fromLatin1(Vel::ServerDataProgId));
+            } else {
+                answer = server->GetRptData(propsString, m_filter);
+            }
         } catch (...) {
             AfterRequest();
             throw;

@@ -61,3 +61,8 @@ QString GetPropsString()
 {
     return VariantConvert::ToText(GetShareProp(QStringLiteral("PropsString")));
 }
+
+bool GetAllowCancel()
+{
+    return VariantConvert::ToBool(GetShareProp(QStringLiteral("AllowCancel")));
+}

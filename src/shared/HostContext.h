@@ -30,3 +30,6 @@ bool ShowsBranchOfSale();
 QVariant GetShareProp(const QString &name);
 // The login's "PropsString", handed on to the server data component without being read.
 QString GetPropsString();
+// Whether the host lets the user stop a report's query from the progress window (the shared
+// property "AllowCancel", a truth value; False when the host set none).
+bool GetAllowCancel();

@@ -12,9 +12,13 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
 
 // The command-line host as a user runs it, on a tiny generated chain.
 class tst_Cli : public QObject
@@ -349,6 +353,53 @@ private slots:
         // Nothing is left beside the target but what the test put there.
         for (const QString &name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System))
             QVERIFY2(!name.startsWith('.'), qPrintable(name));
+    }
+
+    void signalCancels_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+    }
+
+    // A run that waits (here on another program's write lock) ends on Ctrl+C or SIGTERM with
+    // one line and exit status 130.
+    void signalCancels()
+    {
+        QFETCH(int, signal);
+        const QString chain = m_dir.filePath("locked.sqlite");
+        QFile::remove(chain);
+        QVERIFY(QFile::copy(m_db, chain));
+        {
+            QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "writer");
+            writer.setDatabaseName(chain);
+            QVERIFY(writer.open());
+            QSqlQuery lock(writer);
+            QVERIFY(lock.exec("BEGIN EXCLUSIVE"));
+            QProcess p;
+            p.start(QStringLiteral(VELVIP_REPORT_BIN), {"run", "10906", "--db", chain});
+            QVERIFY(p.waitForStarted());
+            // Signalled once it handles the signal (its caught-signals mask in /proc).
+            const auto catches = [&] {
+                QFile status(QStringLiteral("/proc/%1/status").arg(p.processId()));
+                if (!status.open(QIODevice::ReadOnly))
+                    return false;
+                const QByteArray text = status.readAll();
+                const int at = text.indexOf("SigCgt:");
+                return at >= 0 && (text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) & (1ull << (signal - 1)));
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(catches(), 10000);
+            QElapsedTimer timer;
+            timer.start();
+            ::kill(pid_t(p.processId()), signal);
+            QVERIFY(p.waitForFinished(5000));
+            QVERIFY(timer.elapsed() < 5000);
+            lock.exec("ROLLBACK");
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p.exitCode(), 130);
+            QCOMPARE(QString::fromUtf8(p.readAllStandardError()).trimmed(), QStringLiteral("已取消"));
+        }
+        QSqlDatabase::removeDatabase("writer");
     }
 
     void fullDiskLeavesNoFile_data()

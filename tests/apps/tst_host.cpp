@@ -340,7 +340,7 @@ private slots:
         QTest::keyClick(&window, Qt::Key(key), Qt::ControlModifier);
         QTRY_COMPARE(seen, dialogClass);
         if (key == Qt::Key_E) {
-            QTRY_VERIFY(QFileInfo(out).size() > 0);
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(out).size() > 0, 30000);   // slow under a loaded ctest -j2
             QVERIFY(window.statusBar()->currentMessage().contains(out));
         }
     }

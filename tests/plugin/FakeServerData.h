@@ -8,6 +8,7 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <functional>
 
 // What the fake server received.
@@ -40,12 +41,14 @@ public:
     static inline Log log;
     // Runs inside every request, before the answer (e.g. to disturb the progress window).
     static inline std::function<void()> duringRequest;
+    static inline std::atomic<bool> interrupted{false};
 
     static void Install(Answer how = Answer::Rows)
     {
         answer = how;
         log = Log();
         duringRequest = nullptr;
+        interrupted = false;
         ComponentRegistry::Instance().Register(QString::fromLatin1(Vel::ServerDataProgId),
                                                [] { return new FakeServerData; });
     }
@@ -88,6 +91,8 @@ public:
         log.rowsGiven = rows;
         return Vel::ToVariant(rows);
     }
+
+    void Interrupt() override { interrupted = true; }
 
     RecordsetPtr GetLookupList(const QString &propsString, qint32 lookupType, const QString &condition,
                                const QString &searchText, qint32) override

@@ -10,6 +10,7 @@
 #include "Vector.h"
 
 #include <QApplication>
+#include <QThread>
 #include <QtTest>
 
 // The Application facade's life cycle, as a host drives it.
@@ -290,6 +291,42 @@ private slots:
         app.GetReportData();
         QVERIFY(ok(app));
         QCOMPARE(FakeServerData::log.calls, 1);
+    }
+
+    void escDuringRequest_data()
+    {
+        QTest::addColumn<int>("allowCancel");
+        QTest::newRow("ignored by default") << 0;
+        QTest::newRow("cancels when the host allows it") << 1;
+    }
+
+    void escDuringRequest()
+    {
+        QFETCH(int, allowCancel);
+        ShareProps::SetHostProperty(QStringLiteral("AllowCancel"), allowCancel);
+        const auto pressEsc = [] {
+            QWidget *progress = QApplication::activeModalWidget();
+            QVERIFY(progress);
+            QTest::keyClick(progress, Qt::Key_Escape);
+        };
+        // A cancellable request runs beside the window, so the key goes through its event loop
+        // and the request waits for the interrupt (5 s at most, to fail rather than hang).
+        FakeServerData::duringRequest = [&] {
+            if (QThread::currentThread() == qApp->thread())
+                return pressEsc();
+            QMetaObject::invokeMethod(qApp, pressEsc, Qt::QueuedConnection);
+            QDeadlineTimer deadline(5000);
+            while (!FakeServerData::interrupted && !deadline.hasExpired())
+                QThread::msleep(1);
+        };
+        Application app;
+        app.SetRptID(10906);
+        app.SetFilter(filter());
+        app.GetReportData();
+        ShareProps::SetHostProperty(QStringLiteral("AllowCancel"), QVariant());
+        QCOMPARE(FakeServerData::interrupted.load(), bool(allowCancel));
+        QCOMPARE(ok(app), !allowCancel);
+        QCOMPARE(error(app), allowCancel ? QStringLiteral("已取消") : QString());
     }
 
     void showFilter_data()

@@ -6,11 +6,14 @@
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 // The progress window's life cycle: Show blocks until Unload, Active drives the work.
 class tst_Progress : public QObject
@@ -80,6 +83,37 @@ private slots:
         QVERIFY(!bar.IsShown());
         QVERIFY(window.isNull());
         QVERIFY_THROWS_EXCEPTION(VelError, bar.Unload());
+    }
+
+    // A cancellable wait shows the 取消 button; the button (then Esc) stops the work once.
+    void cancelButton()
+    {
+        Bar bar;
+        int interrupts = 0;
+        bool cancelled = false;
+        runShown(bar, [&](Bar &b) {
+            frmProgBar *w = b.Window();
+            QVERIFY(w->cmdCancel->isHidden());
+            QTimer::singleShot(0, w, [w] {
+                QVERIFY(w->cmdCancel->isVisible());
+                w->cmdCancel->click();
+                QTest::keyClick(w, Qt::Key_Escape);
+            });
+            std::atomic<bool> stop{false};
+            cancelled = b.RunCancellable([&] {
+                QDeadlineTimer deadline(5000);
+                while (!stop && !deadline.hasExpired())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }, [&] {
+                ++interrupts;
+                stop = true;
+            });
+            QVERIFY(w->isVisible());
+            QVERIFY(w->cmdCancel->isHidden());
+            b.Unload();
+        });
+        QVERIFY(cancelled);
+        QCOMPARE(interrupts, 1);
     }
 
     void commandsWithoutWindow_data()

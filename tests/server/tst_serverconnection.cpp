@@ -12,8 +12,12 @@
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <thread>
 
 namespace {
 
@@ -103,6 +107,7 @@ private slots:
     void pgSessionLimits_data();
     void pgSessionLimits();
     void readOnlySession();
+    void interruptedRead();
     void cleanupTestCase() { Database::CloseAll(); }
 
 private:
@@ -376,6 +381,65 @@ void tst_ServerConnection::readOnlySession()
             QFAIL(qPrintable(engine.name + QStringLiteral(": report session wrote")));
         } catch (const VelError &) {
         }
+    }
+    dbs.Drop();
+}
+
+// A read stopped from another thread ends with "已取消" and leaves the pooled session idle and
+// usable; a component interrupted before its request stops that request only.
+void tst_ServerConnection::interruptedRead()
+{
+    TestDatabases dbs;
+    QString error;
+    QVERIFY2(dbs.Create(QStringLiteral("interrupt"), [](const QString &props) {
+        auto db = Database::OpenForWriting(props);
+        for (const QString &ddl : Schema::TableStatements(db->Driver()))
+            db->Exec(ddl);
+    }, &error), qPrintable(error));
+    const QString endless = QStringLiteral("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) "
+                                           "SELECT count(*) FROM n");
+    for (const auto &engine : dbs.Engines()) {
+        const Database &db = Database::ForReports(engine.props);
+        QString message;
+        QElapsedTimer timer;
+        timer.start();
+        {
+            Database::Request request(db);
+            std::thread stopper([&] {
+                QThread::msleep(200);
+                request.Interrupt();
+            });
+            try {
+                db.Select(endless)->Next();
+            } catch (const VelError &e) {
+                message = e.Description();
+            }
+            stopper.join();
+        }
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(engine.name));
+        QCOMPARE(message, Database::CancelledText());
+        if (engine.name == u"postgresql") {
+            auto other = Database::OpenForWriting(engine.props);
+            auto check = other->Select(
+                QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE state <> 'idle' AND query LIKE ?"),
+                {QStringLiteral("WITH RECURSIVE n(x)%")});
+            QVERIFY(check->Next());
+            QCOMPARE(check->Int(0), qint64(0));
+        }
+
+        GLData data;
+        data.SetRptID(10906);
+        DictionaryPtr filter = Dictionary::Create();
+        data.Interrupt();
+        message.clear();
+        try {
+            data.GetRptData(engine.props, filter);
+        } catch (const VelError &e) {
+            message = e.Description();
+        }
+        QCOMPARE(message, Database::CancelledText());
+        QVERIFY(Vel::AsRecordset(data.GetRptData(engine.props, filter)));
+        QCOMPARE(&Database::ForReports(engine.props), &db);
     }
     dbs.Drop();
 }

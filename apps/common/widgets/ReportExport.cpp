@@ -1,5 +1,6 @@
 #include "ReportExport.h"
 
+#include "ReportChart.h"
 #include "ReportPrinter.h"
 #include "ReportView.h"
 #include "VelError.h"
@@ -43,7 +44,8 @@ Outcome Run(QWidget *parent, const ReportView &view, Kind kind, const QString &p
         case Kind::Csv: Present::WriteCsvFile(shown, path, csv, step); break;
         case Kind::Xlsx: Present::WriteXlsx(shown, path, step); break;
         case Kind::Pdf:
-            Present::WritePdf(shown, path, [&step](int done, int total) { return step(done, total); });
+            Present::WritePdf(shown, path, [&step](int done, int total) { return step(done, total); },
+                              view.ChartShown() ? view.Chart()->Image() : QImage());
             break;
         }
     } catch (const VelError &e) {

@@ -291,6 +291,21 @@ private:
     QHash<int, qreal> xs;
 };
 
+// The chart on a page of its own, as large as fits, under the report's name.
+void printChart(QPainter &painter, QPrinter *printer, const ReportOutput &report, const Fonts &fonts, const QImage &chart)
+{
+    const QRectF page = printer->pageLayout().paintRectPixels(printer->resolution());
+    const QRectF area(0, 0, page.width(), page.height());
+    painter.setFont(fonts.title);
+    painter.setPen(Qt::black);
+    const qreal titleHeight = QFontMetricsF(fonts.title, printer).height() * 1.5;
+    painter.drawText(QRectF(0, 0, area.width(), titleHeight), Qt::AlignCenter, report.Name());
+    QSizeF size = chart.deviceIndependentSize();
+    size.scale(area.width(), area.height() - titleHeight, Qt::KeepAspectRatio);
+    const QRectF target(area.left() + (area.width() - size.width()) / 2, titleHeight, size.width(), size.height());
+    painter.drawImage(target, chart);
+}
+
 } // namespace
 
 int PageCount(const ReportOutput &report, QPrinter *printer)
@@ -301,7 +316,7 @@ int PageCount(const ReportOutput &report, QPrinter *printer)
     return report.Ok() ? int(plan.Pages()) : 1;
 }
 
-int PrintReport(const ReportOutput &report, QPrinter *printer, const PageProgress &progress)
+int PrintReport(const ReportOutput &report, QPrinter *printer, const PageProgress &progress, const QImage &chart)
 {
     const ReportGrid grid(report, true);
     const Fonts fonts;
@@ -310,7 +325,8 @@ int PrintReport(const ReportOutput &report, QPrinter *printer, const PageProgres
     if (!painter.begin(printer))
         throw VelError(QStringLiteral("无法开始打印"));
     PagePainter pages(painter, report, grid, plan, fonts, qMax(1.0, printer->resolution() / 150.0));
-    const int total = report.Ok() ? int(plan.Pages()) : 1;
+    const bool withChart = report.Ok() && !chart.isNull();
+    const int total = (report.Ok() ? int(plan.Pages()) : 1) + (withChart ? 1 : 0);
     int pageNo = 0;
     for (qint64 chunk = 0; chunk < (report.Ok() ? plan.rowPages : 1); ++chunk) {
         for (const QList<int> &band : plan.bands) {
@@ -323,6 +339,14 @@ int PrintReport(const ReportOutput &report, QPrinter *printer, const PageProgres
             }
             if (!report.Ok())
                 break;
+        }
+    }
+    if (withChart) {
+        printer->newPage();
+        printChart(painter, printer, report, fonts, chart);
+        if (progress && !progress(++pageNo, total)) {
+            painter.end();
+            return -1;
         }
     }
     painter.end();
@@ -345,13 +369,13 @@ int PdfPageCount(const ReportOutput &report)
     return PageCount(report, &printer);
 }
 
-void WritePdf(const ReportOutput &report, const QString &path, const PageProgress &progress)
+void WritePdf(const ReportOutput &report, const QString &path, const PageProgress &progress, const QImage &chart)
 {
     AtomicFile file(path);
     {
         QPrinter printer(QPrinter::HighResolution);
         SetUpPdfPrinter(&printer, file.TemporaryPath(), report.Name());
-        if (PrintReport(report, &printer, progress) < 0)
+        if (PrintReport(report, &printer, progress, chart) < 0)
             throw VelError(QStringLiteral("已取消"));
     }
     // Qt's PDF writer does not report a failed write; a complete file ends with its trailer.

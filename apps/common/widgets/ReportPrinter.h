@@ -2,6 +2,7 @@
 
 #include "ReportOutput.h"
 
+#include <QImage>
 #include <QString>
 
 #include <functional>
@@ -17,8 +18,10 @@ using PageProgress = std::function<bool(int done, int total)>;
 // the two-row header and as many rows as fit. Columns are as wide as their widest caption,
 // sampled detail value and summary value; a report wider than the page is scaled down to a
 // readable size and then split into bands of columns, each band repeating the frozen columns.
+// A chart image, when given, follows the rows on a page of its own.
 // Returns the number of pages, or -1 when `progress` stopped it.
-int PrintReport(const ReportOutput &report, QPrinter *printer, const PageProgress &progress = {});
+int PrintReport(const ReportOutput &report, QPrinter *printer, const PageProgress &progress = {},
+                const QImage &chart = {});
 // The pages PrintReport would print.
 int PageCount(const ReportOutput &report, QPrinter *printer);
 
@@ -29,6 +32,7 @@ int PdfPageCount(const ReportOutput &report);
 // A PDF file of the report, written beside the target and renamed onto it when complete.
 // Throws VelError when it cannot be written, and VelError("已取消") when `progress` stopped it;
 // either way no partial file is left.
-void WritePdf(const ReportOutput &report, const QString &path, const PageProgress &progress = {});
+void WritePdf(const ReportOutput &report, const QString &path, const PageProgress &progress = {},
+              const QImage &chart = {});
 
 } // namespace Present

@@ -7,6 +7,7 @@
 #include "GridCellDelegate.h"
 #include "GridCopy.h"
 #include "GroupHeaderView.h"
+#include "ReportChart.h"
 #include "ReportPrinter.h"
 #include "ReportTableModel.h"
 #include "ReportWriters.h"
@@ -35,7 +36,7 @@ constexpr int kMaxTextWidth = 320;
 ReportView::ReportView(QWidget *parent)
     : QWidget(parent), m_name(new QLabel(this)), m_titleLines(new QLabel(this)), m_period(new QLabel(this)),
       m_error(new QLabel(this)), m_empty(new QLabel(QStringLiteral("没有符合条件的数据"), this)),
-      m_table(new FrozenTableView(this)), m_model(new ReportTableModel(this))
+      m_table(new FrozenTableView(this)), m_model(new ReportTableModel(this)), m_chart(new ReportChart(this))
 {
     QFont nameFont = m_name->font();
     nameFont.setPointSizeF(nameFont.pointSizeF() * 1.4);
@@ -100,6 +101,20 @@ ReportView::ReportView(QWidget *parent)
     layout->addWidget(m_find);
     layout->addWidget(m_empty, 1);
     layout->addWidget(m_table, 1);
+
+    m_chart->SetModel(m_model, m_table->selectionModel());
+    m_chart->hide();
+    layout->addWidget(m_chart, 1);
+}
+
+void ReportView::SetChartShown(bool shown)
+{
+    m_chart->setVisible(shown && m_chart->Available());
+}
+
+bool ReportView::ChartShown() const
+{
+    return !m_chart->isHidden() && m_chart->Available();
 }
 
 void ReportView::SetReport(const ReportOutput &report)
@@ -119,6 +134,7 @@ void ReportView::SetReport(const ReportOutput &report)
         m_model->SetReport(ReportOutput{});
         m_table->hide();
         m_empty->hide();
+        m_chart->hide();
         return;
     }
     m_error->hide();
@@ -139,6 +155,8 @@ void ReportView::SetReport(const ReportOutput &report)
     const bool empty = m_model->DetailRowCount() == 0;
     m_empty->setVisible(empty);
     m_table->setVisible(!empty);
+    if (!m_chart->Available())
+        m_chart->hide();
 }
 
 bool ReportView::eventFilter(QObject *watched, QEvent *event)
@@ -287,7 +305,7 @@ void ReportView::ExportXlsx(const QString &path, const Present::RowProgress &pro
 
 void ReportView::ExportPdf(const QString &path, const Present::PageProgress &progress) const
 {
-    Present::WritePdf(ShownReport(), path, progress);
+    Present::WritePdf(ShownReport(), path, progress, ChartShown() ? m_chart->Image() : QImage());
 }
 
 void ReportView::PrintPreview()
@@ -298,7 +316,8 @@ void ReportView::PrintPreview()
     QPrintPreviewDialog dialog(&printer, this);
     dialog.setWindowTitle(QStringLiteral("打印预览 - %1").arg(m_model->Report().Name()));
     const ReportOutput shown = ShownReport();
+    const QImage chart = ChartShown() ? m_chart->Image() : QImage();
     connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
-            [&shown](QPrinter *p) { Present::PrintReport(shown, p); });
+            [&shown, &chart](QPrinter *p) { Present::PrintReport(shown, p, {}, chart); });
     dialog.exec();
 }

@@ -11,6 +11,7 @@ class FindBar;
 class FrozenTableView;
 class GridCellDelegate;
 class QLabel;
+class ReportChart;
 class ReportTableModel;
 
 // One report as the user sees it: name, title block and period above the grid, or the error
@@ -33,6 +34,12 @@ public:
     QString ErrorText() const;
     // True when the run succeeded without a detail row: the grid gives way to a notice.
     bool IsEmptyResult() const;
+
+    // The chart under the grid ("图表"), for reports that have one. A shown chart is added to
+    // the PDF and the print preview on a page of its own.
+    ReportChart *Chart() const { return m_chart; }
+    void SetChartShown(bool shown);
+    bool ChartShown() const;
 
     // Ctrl+C: the selection to the clipboard as tab-separated text.
     void CopySelection() const;
@@ -67,4 +74,5 @@ private:
     FrozenTableView *m_table;
     ReportTableModel *m_model;
     QList<GridCellDelegate *> m_delegates;
+    ReportChart *m_chart;
 };

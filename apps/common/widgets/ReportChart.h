@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QPointF>
+#include <QStringList>
+#include <QWidget>
+
+class QChart;
+class QChartView;
+class QItemSelectionModel;
+class QLabel;
+class ReportTableModel;
+
+// The chart of a report, drawn from the detail rows of its grid in the order shown:
+//   10902 sales amount per value of the grouping column (branch, card type, salesperson, card),
+//   10905 top-ups per day as a line,
+//   10901 the stored-value and points balance of one card through the month (the selected
+//         card, else the first one),
+//   10904 points used per gift.
+// Other reports have no chart. It is redrawn whenever the grid's model is reset or re-sorted.
+// Bars are drawn as one area series of outlines, so that every chart is a QXYSeries.
+class ReportChart : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ReportChart(QWidget *parent = nullptr);
+
+    static bool HasChart(qint32 rptId);
+
+    // The rows to draw, and the selection that picks the card of a ledger.
+    void SetModel(ReportTableModel *model, QItemSelectionModel *selection);
+    // True when the report has a chart and at least one detail row to draw. The chart is
+    // drawn when first shown after the rows changed.
+    bool Available() const;
+
+    // What the chart draws: one list of points per series, x the bar's position or the day
+    // (milliseconds since the epoch), with the bars' labels.
+    struct Data
+    {
+        QStringList categories;
+        QStringList names;
+        QList<QList<QPointF>> series;
+    };
+    const Data &Drawn() const { return m_data; }
+
+    QChart *Chart() const { return m_chart; }
+    // The chart at twice its size on screen, for PNG and PDF.
+    QImage Image() const;
+    // Throws VelError when the file cannot be written.
+    void SavePng(const QString &path) const;
+    // Asks for a file name and saves the chart there; reports a failure in a message box.
+    void ExportPng();
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void rebuild();
+    void clear();
+    QString cardOfSelection() const;
+
+    ReportTableModel *m_model = nullptr;
+    QItemSelectionModel *m_selection = nullptr;
+    QChart *m_chart;
+    QChartView *m_view;
+    QLabel *m_notice;
+    Data m_data;
+    QString m_card;   // the ledger's card drawn
+    bool m_drawn = false;
+    bool m_stale = true;
+};

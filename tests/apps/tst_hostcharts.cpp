@@ -1,0 +1,266 @@
+#include "DemoChain.h"
+#include "Dictionary.h"
+#include "FrozenTableView.h"
+#include "MainWindow.h"
+#include "ReportChart.h"
+#include "ReportGrid.h"
+#include "ReportSession.h"
+#include "ReportTableModel.h"
+#include "ReportView.h"
+#include "TabTitle.h"
+#include "ValueFormat.h"
+
+#include <QAction>
+#include <QChart>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The chart of each report against the grid it is drawn from, on a small generated chain.
+class tst_HostCharts : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_props;
+
+    static QAction *action(MainWindow &window, const char *name)
+    {
+        return window.findChild<QAction *>(QString::fromLatin1(name));
+    }
+
+    static int columnOf(const ReportTableModel &model, const QString &field)
+    {
+        const QList<ReportColumn> &columns = model.Layout().Columns();
+        for (int c = 0; c < columns.size(); ++c)
+            if (columns.at(c).field.compare(field, Qt::CaseInsensitive) == 0)
+                return c;
+        return -1;
+    }
+
+    static QString display(const ReportTableModel &model, int row, const QString &field)
+    {
+        return model.index(row, columnOf(model, field)).data().toString().trimmed();
+    }
+
+    static double number(const ReportTableModel &model, int row, const QString &field)
+    {
+        double value = 0;
+        Present::NumericValue(model.index(row, columnOf(model, field)).data(ReportTableModel::RawValueRole), &value);
+        return value;
+    }
+
+    // The grid's detail rows as (x key, y) pairs: the sums the chart must show, keyed as it
+    // keys them, in the order of first appearance.
+    static QList<QPair<QString, double>> expected(const ReportTableModel &model, const QString &keyField,
+                                                  const QString &valueField, const QString &onlyCard = {})
+    {
+        QList<QPair<QString, double>> sums;
+        for (int r = 0; r < model.rowCount(); ++r) {
+            if (model.index(r, 0).data(ReportTableModel::RowKindRole).toInt() != int(RowKind::Detail))
+                continue;
+            if (!onlyCard.isEmpty()) {
+                if (display(model, r, "FCardId") == onlyCard)
+                    sums.append({QString::number(sums.size()), number(model, r, valueField)});
+                continue;
+            }
+            const QString key = display(model, r, keyField);
+            auto it = std::find_if(sums.begin(), sums.end(), [&](const auto &s) { return s.first == key; });
+            if (it == sums.end())
+                sums.append({key, number(model, r, valueField)});
+            else
+                it->second += number(model, r, valueField);
+        }
+        return sums;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath("settings"));
+        QCoreApplication::setOrganizationName("VelVipRptTest");
+        QCoreApplication::setApplicationName("tst_hostcharts");
+        DemoOptions o;
+        o.outPath = m_dir.filePath("small.sqlite");
+        o.members = 40;
+        o.items = 30;
+        o.days = 40;
+        o.linesPerDay = 20;
+        DemoChain::Generate(o);
+        m_props = DemoChain::SqliteConnectionText(o.outPath);
+        ReportSession::RegisterComponents();
+    }
+
+    void cleanup()
+    {
+        QSettings().clear();
+        QTRY_COMPARE(QApplication::topLevelWidgets().size(), 0);
+    }
+
+    // The toggle shows the chart; its series hold the grid's detail rows summed per bar, per
+    // day, or the selected card's balances row by row.
+    void chartFollowsGrid_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QString>("setKey");
+        QTest::addColumn<QVariant>("setValue");
+        QTest::addColumn<int>("selectRow");   // -1 keeps the first card
+        QTest::newRow("sales_per_branch") << 10902 << "GroupBy" << QVariant(1) << -1;
+        QTest::newRow("sales_per_card_type") << 10902 << "GroupBy" << QVariant(2) << -1;
+        QTest::newRow("sales_per_salesperson") << 10902 << "GroupBy" << QVariant(3) << -1;
+        QTest::newRow("sales_of_branch_range") << 10902 << "EBranchNum" << QVariant("002") << -1;
+        QTest::newRow("points_per_gift") << 10904 << "GroupBy" << QVariant(1) << -1;
+        QTest::newRow("topups_per_day") << 10905 << "GroupBy" << QVariant(1) << -1;
+        QTest::newRow("ledger_first_card") << 10901 << "" << QVariant() << -1;
+        QTest::newRow("ledger_selected_card") << 10901 << "" << QVariant() << 1;
+    }
+    void chartFollowsGrid()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QString, setKey);
+        QFETCH(QVariant, setValue);
+        QFETCH(int, selectRow);
+        MainWindow window;
+        window.OverrideConnection(m_props);
+        window.show();
+        DictionaryPtr filter = ReportSession::SampleFilter(rptId);
+        if (!setKey.isEmpty())
+            filter->SetValue(setKey, setValue);
+        ReportView *view = window.OpenReport(rptId, filter);
+        QVERIFY(view);
+        QVERIFY2(view->ErrorText().isEmpty(), qPrintable(view->ErrorText()));
+        QAction *toggle = action(window, "chartToggle");
+        QVERIFY(toggle->isEnabled());
+        QVERIFY(!view->Chart()->isVisible());
+        toggle->trigger();
+        QVERIFY(view->Chart()->isVisible());
+        const ReportTableModel &model = *view->Model();
+
+        QString card;
+        if (rptId == 10901) {
+            // The n-th card of the grid, selected by a click on its first detail row.
+            int row = 0;
+            QStringList cards;
+            for (; row < model.rowCount(); ++row) {
+                const QString c = display(model, row, "FCardId");
+                if (!cards.contains(c) && model.index(row, 0).data(ReportTableModel::RowKindRole).toInt() == 0)
+                    cards << c;
+                if (cards.size() > qMax(0, selectRow))
+                    break;
+            }
+            QVERIFY(row < model.rowCount());
+            card = cards.last();
+            if (selectRow >= 0) {
+                const QModelIndex index = model.index(row, columnOf(model, "FCardId"));
+                static_cast<QTableView *>(view->Table())->scrollTo(index);
+                QTest::mouseClick(view->Table()->viewport(), Qt::LeftButton, {}, view->Table()->visualRect(index).center());
+            }
+            QVERIFY(view->Chart()->Chart()->title().contains(card));
+        }
+
+        const ReportChart::Data &drawn = view->Chart()->Drawn();
+        QCOMPARE(view->Chart()->Chart()->series().size(), drawn.series.size());
+        if (rptId == 10902 || rptId == 10904) {
+            const auto want = expected(model, rptId == 10902 ? "FNo" : "FNumber", rptId == 10902 ? "FpayAmount" : "FVipNum");
+            QCOMPARE(drawn.series.size(), 1);
+            QCOMPARE(drawn.series.first().size(), want.size());
+            QCOMPARE(drawn.categories.size(), want.size());
+            for (int i = 0; i < want.size(); ++i) {
+                QCOMPARE(drawn.series.first().at(i).y(), want.at(i).second);
+                if (rptId == 10902)
+                    QCOMPARE(drawn.categories.at(i), want.at(i).first.isEmpty() ? QStringLiteral("（无）") : want.at(i).first);
+            }
+        } else if (rptId == 10905) {
+            QMap<qint64, double> perDay;
+            for (const auto &[key, value] : expected(model, "FOperDate", "FPlusAmt"))
+                perDay[TabTitle::DateOf(key).startOfDay().toMSecsSinceEpoch()] += value;
+            QCOMPARE(drawn.series.size(), 1);
+            QCOMPARE(drawn.series.first().size(), perDay.size());
+            int i = 0;
+            for (auto it = perDay.cbegin(); it != perDay.cend(); ++it, ++i)
+                QCOMPARE(drawn.series.first().at(i), QPointF(double(it.key()), it.value()));
+        } else {
+            QCOMPARE(drawn.series.size(), 2);
+            const QStringList fields{"FResidualCardAmount", "FResidualVipNum"};
+            for (int s = 0; s < 2; ++s) {
+                const auto want = expected(model, {}, fields.at(s), card);
+                QCOMPARE(drawn.series.at(s).size(), want.size());
+                for (int i = 0; i < want.size(); ++i)
+                    QCOMPARE(drawn.series.at(s).at(i).y(), want.at(i).second);
+            }
+        }
+    }
+
+    void noChartForLinesAndPrices_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::newRow("sale_lines") << 10903;
+        QTest::newRow("item_prices") << 10906;
+    }
+    void noChartForLinesAndPrices()
+    {
+        QFETCH(int, rptId);
+        MainWindow window;
+        window.OverrideConnection(m_props);
+        window.show();
+        QVERIFY(window.OpenReport(10902, ReportSession::SampleFilter(10902)));
+        QVERIFY(action(window, "chartToggle")->isEnabled());
+        QVERIFY(window.OpenReport(rptId, ReportSession::SampleFilter(rptId)));
+        QVERIFY(!action(window, "chartToggle")->isEnabled());
+        QVERIFY(!action(window, "chartPng")->isEnabled());
+    }
+
+    // PNG of the chart; the PDF of a tab with its chart shown has one page more, holding an image.
+    void chartExports()
+    {
+        if (QStandardPaths::findExecutable("pdfinfo").isEmpty() || QStandardPaths::findExecutable("pdfimages").isEmpty())
+            QSKIP("poppler-utils are not installed");
+        MainWindow window;
+        window.OverrideConnection(m_props);
+        window.resize(1200, 800);
+        window.show();
+        ReportView *view = window.OpenReport(10905, ReportSession::SampleFilter(10905));
+        QVERIFY(view);
+        const QString plain = m_dir.filePath("plain.pdf"), charted = m_dir.filePath("chart.pdf"), png = m_dir.filePath("chart.png");
+        view->ExportPdf(plain);
+        action(window, "chartToggle")->trigger();
+        QVERIFY(action(window, "chartPng")->isEnabled());
+        view->Chart()->SavePng(png);
+        const QImage image(png);
+        QVERIFY(!image.isNull());
+        QVERIFY(image.width() > 400 && image.height() > 200);
+        // The same picture as on screen, drawn larger: scaled down, it differs from the
+        // screen's only by antialiasing.
+        const QImage screen = view->Chart()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage small = image.scaled(screen.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                 .convertToFormat(QImage::Format_RGB32);
+        qint64 difference = 0;
+        for (int y = 0; y < screen.height(); ++y)
+            for (int x = 0; x < screen.width(); ++x)
+                difference += qAbs(qGray(screen.pixel(x, y)) - qGray(small.pixel(x, y)));
+        QVERIFY2(difference < qint64(screen.width()) * screen.height() * 5,
+                 qPrintable(QString::number(double(difference) / (screen.width() * screen.height()))));
+        view->ExportPdf(charted);
+
+        auto run = [](const QString &program, const QStringList &args) {
+            QProcess p;
+            p.start(program, args);
+            p.waitForFinished(60000);
+            return QString::fromUtf8(p.readAllStandardOutput());
+        };
+        auto pages = [&](const QString &path) {
+            const QRegularExpressionMatch m = QRegularExpression("Pages:\\s+(\\d+)").match(run("pdfinfo", {path}));
+            return m.hasMatch() ? m.captured(1).toInt() : -1;
+        };
+        QVERIFY(pages(plain) > 0);
+        QCOMPARE(pages(charted), pages(plain) + 1);
+        const QStringList images = run("pdfimages", {"-list", charted}).split('\n', Qt::SkipEmptyParts).mid(2);
+        QCOMPARE(images.size(), 1);
+        QCOMPARE(images.first().simplified().section(' ', 0, 0).toInt(), pages(charted));
+    }
+};
+
+QTEST_MAIN(tst_HostCharts)
+#include "tst_hostcharts.moc"
