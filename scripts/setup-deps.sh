@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
   # Qt Charts' CMake package needs Qt OpenGL's, which its Debian package does not pull in.
   qt6-charts-dev libqt6opengl6-dev
-  libxlsxwriter-dev libminizip-dev
+  libminizip-dev
   libsqlite3-dev libpq-dev postgresql sqlite3
   xvfb xauth fonts-noto-cjk imagemagick poppler-utils unzip
   qt6-translations-l10n

@@ -85,7 +85,7 @@ void writeOutput(const RunOptions &o, const ReportOutput &report)
         writeText(o, [&](Present::ByteSink &sink) { Present::WriteJson(report, sink); });
         return;
     case RunOptions::Format::Xlsx:
-        Present::WriteXlsx(report, o.outPath);
+        Present::WriteXlsx(report, o.outPath, [](qint64, qint64) { stopIfCancelled(); return true; });
         return;
     case RunOptions::Format::Pdf:
         Present::WritePdf(report, o.outPath);

@@ -283,7 +283,9 @@ private slots:
 
     void xlsxHoldsNumbersAndMergedHeader()
     {
-        const QString sheet = sheetXml(Fixture::SmallLedger());
+        ReportOutput r = Fixture::SmallLedger();
+        r.rs->SetText(0, 7, u"首充, \"VIP\" <&>\x01");
+        const QString sheet = sheetXml(r);
         // Title block on top: name, two lines, the period; header at rows 6 and 7.
         QVERIFY(sheet.contains("储值积分变动表"));
         QVERIFY(sheet.contains("日期：2024-05-01 00:00:00 至 2024-05-31 23:59:59"));
@@ -293,12 +295,17 @@ private slots:
         // The first data row: the amount as a number cell, the card number as text.
         const QRegularExpression amount("<c r=\"D8\"[^>]*><v>1234.5</v></c>");
         QVERIFY2(amount.match(sheet).hasMatch(), qPrintable(sheet.left(3000)));
-        QVERIFY(QRegularExpression("<c r=\"B8\"[^>]*t=\"(inlineStr|s)\"").match(sheet).hasMatch());
+        QVERIFY(QRegularExpression("<c r=\"B8\"[^>]*t=\"inlineStr\"><is><t>V0001</t>").match(sheet).hasMatch());
         QVERIFY(QRegularExpression("<c r=\"E10\"[^>]*><v>10</v></c>").match(sheet).hasMatch());
+        // Dates as serial numbers (2024-05-03 09:30 as 45415, the time dropped), markup escaped,
+        // control characters left out, title block and header frozen with the first two columns.
+        QVERIFY(QRegularExpression("<c r=\"A9\"[^>]*><v>45415</v></c>").match(sheet).hasMatch());
+        QVERIFY(sheet.contains("<t>首充, &quot;VIP&quot; &lt;&amp;&gt;</t>"));
+        QVERIFY(sheet.contains("<pane xSplit=\"2\" ySplit=\"7\" topLeftCell=\"C8\""));
     }
 
-    // A number cell holds the shortest text that reads back as its double; the XLSX library on
-    // its own writes 16 digits ("691.0700000000001", "65.06999999999999").
+    // A number cell holds the shortest text that reads back as its double, not 16 digits
+    // ("691.0700000000001", "65.06999999999999").
     void xlsxNumberText_data()
     {
         QTest::addColumn<double>("value");
