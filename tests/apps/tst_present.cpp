@@ -166,7 +166,10 @@ private slots:
         rs->AddField("F", types.value(value.typeId(), T::Double));
         rs->Open();
         rs->SetValue(rs->AddRow(), 0, value);
-        const ReportGrid grid(ColumnLayout({ReportColumn{"F", kind}}), rs);
+        ReportColumn column;
+        column.field = "F";
+        column.kind = kind;
+        const ReportGrid grid(ColumnLayout({column}), rs);
         for (const FormatStyle s : {FormatStyle::Grid, FormatStyle::Plain}) {
             CellBuffer buffer;
             QCOMPARE(grid.TextView(0, 0, s, buffer).toString(), Present::FormatValue(rs->Value(0, 0), kind, s));
