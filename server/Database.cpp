@@ -197,6 +197,22 @@ std::unique_ptr<RowCursor> Database::Select(const QString &sql, const QVariantLi
     return cursor;
 }
 
+void Database::ExecAll(const QStringList &statements) const
+{
+    QSqlDatabase sql = m_db;
+    if (!sql.transaction())
+        Fail(QStringLiteral("无法开始事务"), sql.lastError().text());
+    try {
+        for (const QString &statement : statements)
+            Exec(statement);
+    } catch (...) {
+        sql.rollback();
+        throw;
+    }
+    if (!sql.commit())
+        Fail(QStringLiteral("无法提交事务"), sql.lastError().text());
+}
+
 void Database::Exec(const QString &sql, const QVariantList &params) const
 {
     QSqlQuery q(Sql());

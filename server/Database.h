@@ -61,6 +61,8 @@ public:
     std::unique_ptr<RowCursor> Select(const QString &sql, const QVariantList &params = {}) const;
     // Runs a statement that returns no rows; throws VelError on failure.
     void Exec(const QString &sql, const QVariantList &params = {}) const;
+    // Runs the statements in one transaction: all of them or, on the first failure, none.
+    void ExecAll(const QStringList &statements) const;
     // Throws a VelError for a failed statement, without the password.
     [[noreturn]] void Fail(const QString &what, const QString &detail) const;
 

@@ -17,7 +17,6 @@
 #include "DbDriver.h"
 #include "RowCursor.h"
 
-#include <QSqlError>
 
 namespace {
 
@@ -192,18 +191,7 @@ QStringList LedgerUpkeepStatements(const DbDriver &driver)
 
 void BuildLedger(const Database &db)
 {
-    QSqlDatabase sql = db.Sql();
-    if (!sql.transaction())
-        db.Fail(QStringLiteral("无法开始事务"), sql.lastError().text());
-    try {
-        for (const QString &statement : LedgerStatements(db.Driver()))
-            db.Exec(statement);
-    } catch (...) {
-        sql.rollback();
-        throw;
-    }
-    if (!sql.commit())
-        db.Fail(QStringLiteral("无法提交事务"), sql.lastError().text());
+    db.ExecAll(LedgerStatements(db.Driver()));
     for (const QString &statement : LedgerUpkeepStatements(db.Driver()))
         db.Exec(statement);
 }

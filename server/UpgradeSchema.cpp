@@ -6,7 +6,6 @@
 #include "VelError.h"
 
 #include <QElapsedTimer>
-#include <QSqlError>
 
 #include <cstdio>
 
@@ -56,18 +55,7 @@ void partitionByMonth(const Database &db)
     range.reset();
     printErr(QStringLiteral("正在把数据移入 %1 至 %2 的按月分区……\n")
                  .arg(months.first.toString(QStringLiteral("yyyy-MM")), months.last.toString(QStringLiteral("yyyy-MM"))));
-    QSqlDatabase sql = db.Sql();
-    if (!sql.transaction())
-        db.Fail(QStringLiteral("无法开始事务"), sql.lastError().text());
-    try {
-        for (const QString &statement : Schema::PartitionStatements(db.Driver(), months))
-            db.Exec(statement);
-    } catch (...) {
-        sql.rollback();
-        throw;
-    }
-    if (!sql.commit())
-        db.Fail(QStringLiteral("无法提交事务"), sql.lastError().text());
+    db.ExecAll(Schema::PartitionStatements(db.Driver(), months));
     for (const char *table : {"sale_bill", "sale_line", "card_movement", "topup", "gift_redemption"})
         db.Exec(QStringLiteral("VACUUM (ANALYZE) %1").arg(QLatin1String(table)));
 }

@@ -4,6 +4,7 @@
 #include "FrozenTableView.h"
 #include "HostKit.h"
 #include "MainWindow.h"
+#include "QuietMessages.h"
 #include "ReportSession.h"
 #include "ReportTableModel.h"
 #include "ReportView.h"
@@ -22,19 +23,6 @@
 #include "DemoChain.h"
 
 namespace {
-
-// Qt's note about a missing runtime folder (it falls back to one of its own) says nothing
-// the user can act on.
-QtMessageHandler g_previousHandler = nullptr;
-void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
-        return;
-    if (g_previousHandler)
-        g_previousHandler(type, context, message);
-    else
-        std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
-}
 
 // Runs every report with its sample filter and saves a picture of the window per report.
 int takeScreenshots(MainWindow &window, const QString &folder)
@@ -106,7 +94,7 @@ int takeScreenshots(MainWindow &window, const QString &folder)
 
 int main(int argc, char **argv)
 {
-    g_previousHandler = qInstallMessageHandler(quietHandler);
+    InstallQuietMessageHandler();
     QApplication app(argc, argv);
     ReportSession::SetApplicationIdentity();
     if (!InstallQtTranslations())

@@ -3,6 +3,7 @@
 #include "CliOptions.h"
 #include "CliRun.h"
 #include "MakeDemo.h"
+#include "QuietMessages.h"
 #include "ReportSession.h"
 #include "TextWrap.h"
 #include "UpgradeSchema.h"
@@ -11,7 +12,6 @@
 #include <QLoggingCategory>
 #include <QTextStream>
 
-#include <cstdio>
 #include <functional>
 #include <new>
 
@@ -43,19 +43,6 @@ int refuseDialog(const QString &why)
     return 2;
 }
 
-// A command-line tool prints what its user needs; Qt's note about a missing runtime folder
-// (it falls back to one of its own) is not that.
-QtMessageHandler g_previousHandler = nullptr;
-void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
-        return;
-    if (g_previousHandler)
-        g_previousHandler(type, context, message);
-    else
-        std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
-}
-
 // Every command ends here on a failed allocation (a huge option value, an exhausted machine)
 // with a sentence instead of an abort.
 int guarded(const std::function<int()> &command)
@@ -73,7 +60,7 @@ int guarded(const std::function<int()> &command)
 
 int main(int argc, char **argv)
 {
-    g_previousHandler = qInstallMessageHandler(quietHandler);
+    InstallQuietMessageHandler();
     // The offscreen platform's notes about window features it lacks.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.qpa.*=false"));
     const QString command = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();

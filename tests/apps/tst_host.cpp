@@ -5,6 +5,7 @@
 #include "DrillDown.h"
 #include "FindBar.h"
 #include "FrozenTableView.h"
+#include "HostFixture.h"
 #include "MainWindow.h"
 #include "Recordset.h"
 #include "ReportSession.h"
@@ -15,7 +16,6 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
@@ -47,19 +47,7 @@ class tst_Host : public QObject
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath("settings"));
-        QCoreApplication::setOrganizationName("VelVipRptTest");
-        QCoreApplication::setApplicationName("tst_host");
-        DemoOptions o;
-        o.outPath = m_dir.filePath("small.sqlite");
-        o.members = 60;
-        o.items = 40;
-        o.days = 40;
-        o.linesPerDay = 30;
-        DemoChain::Generate(o);
-        m_props = DemoChain::SqliteConnectionText(o.outPath);
-        ReportSession::RegisterComponents();
+        m_props = PrepareHostTest(m_dir, "tst_host", 60, 40, 30);
     }
 
     void cleanup()
@@ -320,8 +308,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QVERIFY(window.OpenReport(10906, ReportSession::SampleFilter(10906)));
         activate(window);
-        const QString out = m_dir.filePath("shortcut.csv");
-        QFile::remove(out);
+        // The dialog each shortcut opens is closed unanswered: the exports themselves are
+        // checked in the report view's tests.
         QString seen;
         QTimer closer;
         connect(&closer, &QTimer::timeout, this, [&] {
@@ -329,20 +317,12 @@ private slots:
             if (!dialog || !seen.isEmpty())
                 return;
             seen = dialog->metaObject()->className();
-            if (auto *files = qobject_cast<QFileDialog *>(dialog)) {
-                files->selectFile(out);
-                dialog->accept();
-            } else {
-                dialog->reject();
-            }
+            dialog->reject();
         });
         closer.start(20);
         QTest::keyClick(&window, Qt::Key(key), Qt::ControlModifier);
         QTRY_COMPARE(seen, dialogClass);
-        if (key == Qt::Key_E) {
-            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(out).size() > 0, 30000);   // slow under a loaded ctest -j2
-            QVERIFY(window.statusBar()->currentMessage().contains(out));
-        }
+        QTRY_VERIFY(!QApplication::activeModalWidget());
     }
 
     void connectionSettingsKeepPasswordOnlyWhenAsked_data()

@@ -1,6 +1,7 @@
 #include "DemoChain.h"
 #include "Dictionary.h"
 #include "FrozenTableView.h"
+#include "HostFixture.h"
 #include "MainWindow.h"
 #include "ReportChart.h"
 #include "ReportGrid.h"
@@ -78,19 +79,7 @@ class tst_HostCharts : public QObject
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath("settings"));
-        QCoreApplication::setOrganizationName("VelVipRptTest");
-        QCoreApplication::setApplicationName("tst_hostcharts");
-        DemoOptions o;
-        o.outPath = m_dir.filePath("small.sqlite");
-        o.members = 40;
-        o.items = 30;
-        o.days = 40;
-        o.linesPerDay = 20;
-        DemoChain::Generate(o);
-        m_props = DemoChain::SqliteConnectionText(o.outPath);
-        ReportSession::RegisterComponents();
+        m_props = PrepareHostTest(m_dir, "tst_hostcharts", 40, 30, 20);
     }
 
     void cleanup()
