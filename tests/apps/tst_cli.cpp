@@ -74,17 +74,24 @@ class tst_Cli : public QObject
     }
 
 private slots:
-    void initTestCase()
+    // A tiny chain of 31 days.
+    QString tinyChain(const QString &name, const QDate &firstDay)
     {
-        QVERIFY(m_dir.isValid());
-        m_db = m_dir.filePath("tiny.sqlite");
         DemoOptions o;
-        o.outPath = m_db;
+        o.outPath = m_dir.filePath(name);
         o.members = 40;
         o.items = 30;
         o.days = 31;
         o.linesPerDay = 20;
+        o.firstDay = firstDay;
         DemoChain::Generate(o);
+        return o.outPath;
+    }
+
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_db = tinyChain("tiny.sqlite", QDate(2024, 1, 1));
         QVERIFY(QFile::exists(m_db));
     }
 
@@ -545,18 +552,8 @@ private slots:
     {
         QFETCH(QByteArray, zone);
         QFETCH(QStringList, args);
-        // A chain over March 2024, where the zones skip an hour or a midnight.
-        static const QString march = [this] {
-            DemoOptions o;
-            o.outPath = m_dir.filePath("march.sqlite");
-            o.members = 40;
-            o.items = 30;
-            o.days = 31;
-            o.linesPerDay = 20;
-            o.firstDay = QDate(2024, 3, 1);
-            DemoChain::Generate(o);
-            return o.outPath;
-        }();
+        // March 2024, where the zones skip an hour or a midnight.
+        static const QString march = tinyChain("march.sqlite", QDate(2024, 3, 1));
         const QStringList command = QStringList{"run"} + args + QStringList{"--db", march, "--format", "json"};
         const auto inZone = [&](const QString &tz) {
             QProcessEnvironment env;
