@@ -93,13 +93,13 @@ QString sqliteApply(const DbDriver &driver, const QString &row, const QString &s
 // way without delete triggers unless the writer turned recursive_triggers on. A BEFORE trigger
 // keeps the row that holds the new FID in card_balance_replaced; the AFTER trigger subtracts
 // it if it is still kept, i.e. if the row was removed without the delete trigger, which
-// forgets it. A statement that stops at the conflict leaves a kept row behind; the next
-// BEFORE trigger for that FID replaces it.
+// forgets it. Rows are written one at a time, so the table holds at most the one row kept for
+// the statement at hand (or left by one that stopped at the conflict, until the next).
 QStringList sqliteReplaceTriggers(const DbDriver &driver)
 {
     const QString kept = QStringLiteral("(SELECT r.%1 FROM card_balance_replaced r WHERE r.FID = NEW.FID)");
     const QString stage = QStringLiteral(
-        "DELETE FROM card_balance_replaced WHERE FID = NEW.FID; "
+        "DELETE FROM card_balance_replaced; "
         "INSERT INTO card_balance_replaced (FID, FCardID, FBranchID, FMonth, FValue, FPoints) "
         "SELECT FID, FCardID, FBranchID, %1, FValueAdd - FValueSpent, FPoints FROM card_movement WHERE FID = NEW.FID; ")
                               .arg(monthKey(driver, QStringLiteral("FDate")));
