@@ -212,6 +212,17 @@ std::unique_ptr<RowCursor> Database::Select(const QString &sql, const QVariantLi
     return cursor;
 }
 
+qint64 Database::SelectInt(const QString &sql) const
+{
+    auto cursor = Select(sql);
+    qint64 value = 0;
+    if (cursor->Next()) {
+        value = cursor->Int(0);
+        cursor->Next();
+    }
+    return value;
+}
+
 void Database::ExecAll(const QStringList &statements) const
 {
     Exec(m_driver->Name() == u"SQLite" ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));

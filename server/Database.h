@@ -73,6 +73,9 @@ public:
     QSqlDatabase Sql() const { return m_db; }
 
     std::unique_ptr<RowCursor> Select(const QString &sql, const QVariantList &params = {}) const;
+    // The first value of a query's one row, read to the end (a PostgreSQL cursor left early is
+    // cancelled, which would end a report's transaction); 0 without a row.
+    qint64 SelectInt(const QString &sql) const;
     // Runs a statement that returns no rows; throws VelError on failure.
     void Exec(const QString &sql, const QVariantList &params = {}) const;
     // Runs the statements in one transaction: all of them or, on the first failure, none. On

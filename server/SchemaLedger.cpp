@@ -15,7 +15,6 @@
 
 #include "Database.h"
 #include "DbDriver.h"
-#include "RowCursor.h"
 
 
 namespace {
@@ -262,9 +261,8 @@ bool HasLedger(const Database &db)
                          "(to_regclass('card_balance_card'), to_regclass('card_balance_month'), to_regclass('card_balance_branch'))) "
                          "+ (SELECT count(*) FROM pg_catalog.pg_trigger WHERE tgrelid = to_regclass('card_movement') "
                          "AND tgname IN ('%1', 'card_movement_balance_trunc'))").arg(rowTriggers.join(QStringLiteral("', '")));
-    auto cursor = db.Select(sql);
     // The tables and the triggers (PostgreSQL has one more, for TRUNCATE).
-    return cursor->Next() && cursor->Int(0) == (sqlite ? 6 : 7);
+    return db.SelectInt(sql) == (sqlite ? 6 : 7);
 }
 
 } // namespace Schema
