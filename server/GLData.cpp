@@ -73,6 +73,8 @@ QVariant GLData::GetRptData(const QString &propsString, DictionaryPtr &filter)
         if (!filter)
             throw VelError(QStringLiteral("没有过滤条件"), Vel::ErrObjectNotSet);
         const Database &db = Database::ForReports(propsString);
+        // All the report's statements read one moment of the chain.
+        const Database::ReadSnapshot snapshot(db);
         Database::Request request(db);
         {
             std::lock_guard guard(m_lock);
