@@ -331,6 +331,9 @@ public:
                 const QString shown = text.Shown(value);
                 return shown.isEmpty() ? QStringLiteral("所给的") + what : QStringLiteral("%1“%2”").arg(what, shown);
             };
+            if (lower.contains(u"no password supplied"))
+                throw VelError(QStringLiteral("数据库服务器 %1 要求密码，但连接文本没有 Password，"
+                                              "环境变量 PGPASSWORD 和 ~/.pgpass 中也没有").arg(where));
             if (state == u"28P01" || state == u"28000" || lower.contains(u"authentication")
                 || lower.contains(u"pg_hba") || (lower.contains(u"role") && lower.contains(u"does not exist")))
                 throw VelError(QStringLiteral("数据库服务器 %1 拒绝了%2的登录（用户名或密码不对，或服务器不允许该用户连接）")

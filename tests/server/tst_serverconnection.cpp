@@ -341,6 +341,15 @@ void tst_ServerConnection::pgLogin()
         QVERIFY2(e.Description().contains(u"拒绝了所给的用户的登录") && !e.Description().contains(u"Secret9"),
                  qPrintable(e.Description()));
     }
+    // Without a password anywhere, the sentence says where one may come from.
+    qunsetenv("PGPASSWORD");
+    try {
+        Database::ForReports(QStringLiteral("Driver=PostgreSQL;Host=%1;Port=%2;Database=%3;User=%4")
+                                 .arg(ct.Host()).arg(ct.Port(5432)).arg(ct.Database(), ct.User()));
+        QFAIL("login accepted");
+    } catch (const VelError &e) {
+        QVERIFY2(e.Description().contains(u"PGPASSWORD"), qPrintable(e.Description()));
+    }
     // The right password works and the session is pooled.
     Database &a = Database::ForReports(server);
     QCOMPARE(&Database::ForReports(server), &a);
