@@ -46,12 +46,18 @@ QString lookupCondition(qint32 type, const QString &condition)
 }
 
 // Error texts are built from the parts of the connection text that may be shown, never by
-// searching for the password inside them.
+// searching for the password inside them. A request a standby cancelled for its replay runs once
+// more on a fresh session.
 template <class F>
 auto guarded(const QString &propsString, F &&body)
 {
     try {
-        return body();
+        try {
+            return body();
+        } catch (const TransientError &) {
+            Database::Release(propsString);
+            return body();
+        }
     } catch (const VelError &e) {
         // A broken session (server restarted, file replaced) must not stay in the pool; one
         // whose read was cancelled is idle again.

@@ -2,6 +2,7 @@
 #include "DemoChain.h"
 #include "DisplayWidth.h"
 #include "Dictionary.h"
+#include "FilterText.h"
 #include "ReportSession.h"
 #include "ValueFormat.h"
 #include "VelError.h"
