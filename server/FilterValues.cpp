@@ -5,6 +5,9 @@
 #include "Dictionary.h"
 #include "VelError.h"
 #include "shared/FilterRules.h"
+#include "shared/HostContext.h"
+
+#include "DesktopProps.h"
 
 #include <cmath>
 
@@ -96,6 +99,13 @@ qint32 FilterValues::Int(const QString &key, qint32 min, qint32 max, std::option
 QString FilterValues::SqlDateTime(const QDateTime &dt)
 {
     return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString ScopeBranch()
+{
+    if (!DesktopProps::GetProp(DesktopProps::ContextPropName()))
+        return {};
+    return GetContextValue(QStringLiteral("ScopeBranchNum"), QString()).toString().trimmed();
 }
 
 void SqlWhere::Add(const QString &term, const QVariantList &params)

@@ -4,6 +4,7 @@
 #include "Dictionary.h"
 #include "FilterCheck.h"
 #include "FilterDates.h"
+#include "FilterJson.h"
 #include "ReportKeys.h"
 #include "TextWrap.h"
 #include "ReportSession.h"
@@ -12,12 +13,8 @@
 
 #include <QCommandLineParser>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 
-#include <cmath>
 
 namespace {
 
@@ -48,39 +45,6 @@ const char *const kExamples = R"(示例：
 
 // A filter file larger than this is not a filter.
 constexpr qint64 kMaxFilterBytes = 1024 * 1024;
-
-QVariant jsonToVariant(const QJsonValue &value)
-{
-    switch (value.type()) {
-    case QJsonValue::Null:
-    case QJsonValue::Undefined:
-        return {};
-    case QJsonValue::Bool:
-        return value.toBool();
-    case QJsonValue::Double: {
-        const double d = value.toDouble();
-        if (std::trunc(d) == d && d >= -2147483648.0 && d <= 2147483647.0)
-            return qint32(d);
-        return d;
-    }
-    case QJsonValue::String:
-        return value.toString();
-    case QJsonValue::Array: {
-        auto v = Vector::Create();
-        for (const QJsonValue &item : value.toArray())
-            v->Add(jsonToVariant(item));
-        return Vel::ToVariant(v);
-    }
-    case QJsonValue::Object: {
-        auto d = Dictionary::Create();
-        const QJsonObject o = value.toObject();
-        for (auto it = o.begin(); it != o.end(); ++it)
-            d->SetValue(it.key(), jsonToVariant(it.value()));
-        return Vel::ToVariant(d);
-    }
-    }
-    return {};
-}
 
 bool splitPair(const QString &pair, QString *key, QString *value)
 {
@@ -187,17 +151,6 @@ QString parseError(const QCommandLineParser &parser)
 }
 
 } // namespace
-
-DictionaryPtr FilterFromJson(const QByteArray &json)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError)
-        throw VelError(QStringLiteral("过滤条件 JSON 有误（第 %1 个字符）：%2").arg(error.offset).arg(error.errorString()));
-    if (!doc.isObject())
-        throw VelError(QStringLiteral("过滤条件 JSON 应为一个对象"));
-    return Vel::AsDictionary(jsonToVariant(doc.object()));
-}
 
 QString DemoPeriodText()
 {

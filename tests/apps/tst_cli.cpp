@@ -1,4 +1,5 @@
 #include "CliOptions.h"
+#include "FilterJson.h"
 #include "DemoChain.h"
 #include "DisplayWidth.h"
 #include "Dictionary.h"
