@@ -12,6 +12,8 @@ packages=(
   libsqlite3-dev libpq-dev postgresql sqlite3
   xvfb xauth fonts-noto-cjk imagemagick poppler-utils unzip
   qt6-translations-l10n
+  # The report service: HTTP(S), password hashing; its tests validate answers against OpenAPI.
+  libcpp-httplib-dev libssl-dev libsodium-dev python3-jsonschema
 )
 
 missing=()

@@ -84,6 +84,15 @@ void WorkerPool::stop(const Process &p)
 std::unique_ptr<WorkerPool::Lease> WorkerPool::Acquire()
 {
     std::unique_lock guard(m_lock);
+    // A worker that ended while idle is replaced without costing a request.
+    std::erase_if(m_idle, [this](const Process &p) {
+        if (::waitpid(p.pid, nullptr, WNOHANG) != p.pid)
+            return false;
+        ::close(p.in);
+        ::close(p.out);
+        --m_running;
+        return true;
+    });
     if (m_idle.empty() && m_running >= m_size) {
         if (m_waiting >= m_queue)
             return nullptr;
