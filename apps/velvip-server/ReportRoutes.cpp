@@ -100,6 +100,9 @@ void Service::addReportRoutes()
     m_http->Post(R"(/api/v1/reports/(\d+)/run)", signedIn([this](const httplib::Request &req, httplib::Response &res,
                                                                  const Caller &caller) { runReport(req, res, caller); },
                                                           true));
+    m_http->Post(R"(/api/v1/reports/(\d+)/drill)", signedIn([this](const httplib::Request &req, httplib::Response &res,
+                                                                   const Caller &caller) { runReport(req, res, caller); },
+                                                            true));
     m_http->Get(R"(/api/v1/lookups/([a-z-]+))", signedIn([this](const httplib::Request &req, httplib::Response &res,
                                                                  const Caller &caller) { lookup(req, res, caller); },
                                                           false));
@@ -128,8 +131,13 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
     const qint32 id = reportOf(req);
     if (!id)
         return ReplyError(res, 404, QStringLiteral("没有这个报表（报表编号为 10901 至 10906）。"));
-    const QString format = req.has_param("format") ? QString::fromStdString(req.get_param_value("format"))
-                                                   : QStringLiteral("json");
+    const bool drill = QString::fromStdString(req.path).endsWith(QLatin1String("/drill"));
+    const QString format = req.has_param("format") && !drill ? QString::fromStdString(req.get_param_value("format"))
+                                                             : QStringLiteral("json");
+    bool rowOk = !drill;
+    const qint64 row = drill ? QString::fromStdString(req.get_param_value("row")).toLongLong(&rowOk) : -1;
+    if (!rowOk || (drill && row < 0))
+        return ReplyError(res, 400, QStringLiteral("请用 ?row=N 给出行号（从 0 起）。"));
     static const QStringList formats{QStringLiteral("json"), QStringLiteral("csv"), QStringLiteral("xlsx"),
                                      QStringLiteral("pdf")};
     if (!formats.contains(format))
@@ -137,7 +145,8 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
     const QByteArray body = QByteArray::fromStdString(req.body);
     const QDate today = QDate::currentDate();
     const auto prepared = ServiceFilter::FromJson(id, body, today);
-    Store::AuditEntry audit{caller.user.name, QString::fromStdString(req.remote_addr), QStringLiteral("run"),
+    Store::AuditEntry audit{caller.user.name, QString::fromStdString(req.remote_addr),
+                            drill ? QStringLiteral("drill") : QStringLiteral("run"),
                             QString::number(id), QString::fromUtf8(body.left(4000)), format, -1, 0};
     if (!prepared.errors.isEmpty()) {
         audit.status = 400;
@@ -152,7 +161,8 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
             return ReplyError(res, 403, refused);
         }
     }
-    QJsonObject request{{QStringLiteral("op"), QStringLiteral("run")}, {QStringLiteral("report"), id},
+    QJsonObject request{{QStringLiteral("op"), drill ? QStringLiteral("drill") : QStringLiteral("run")},
+                        {QStringLiteral("report"), id}, {QStringLiteral("row"), row},
                         {QStringLiteral("filter"), QString::fromUtf8(body)}, {QStringLiteral("format"), format},
                         {QStringLiteral("bom"), req.get_param_value("bom") == "1"},
                         {QStringLiteral("today"), today.toString(Qt::ISODate)},

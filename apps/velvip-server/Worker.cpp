@@ -1,6 +1,7 @@
 #include "Worker.h"
 
 #include "Dictionary.h"
+#include "DrillDown.h"
 #include "Recordset.h"
 #include "ReportPrinter.h"
 #include "ReportSession.h"
@@ -25,6 +26,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include <unistd.h>
 
@@ -71,26 +73,69 @@ void streamFile(const QString &path)
             serviceGone();
 }
 
-qint64 run(const QJsonObject &request)
+// An answer that is one JSON object.
+void answer(const QJsonObject &body, qint64 rows)
+{
+    const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    send(Frame::Header, {{QStringLiteral("status"), 200}, {QStringLiteral("rows"), rows}});
+    if (!WorkerProtocol::Write(g_out, Frame::Data, json.constData(), quint32(json.size())))
+        serviceGone();
+    send(Frame::End, {{QStringLiteral("rows"), rows}});
+}
+
+// The report of the request, run through the facade; nothing when the refusal was sent.
+std::optional<ReportOutput> report(Application &app, const QJsonObject &request)
 {
     const qint32 rptId = request.value(QStringLiteral("report")).toInt();
     const auto prepared = ServiceFilter::FromJson(rptId, request.value(QStringLiteral("filter")).toString().toUtf8(),
                                                   QDate::fromString(request.value(QStringLiteral("today")).toString(), Qt::ISODate));
     if (!prepared.errors.isEmpty()) {
         refuse(400, prepared.errors.join(QLatin1Char('\n')));
-        return 0;
+        return std::nullopt;
     }
-    Application app;
     app.SetRptID(rptId);
     app.SetFilter(prepared.filter);
     app.GetReportData();
-    const ReportOutput report = ReportSession::Collect(app);
-    if (!report.Ok()) {
-        const QString error = report.Error();
+    ReportOutput out = ReportSession::Collect(app);
+    if (!out.Ok()) {
+        const QString error = out.Error();
         refuse(isTimeout(error) ? 504 : 500,
                error.isEmpty() ? QStringLiteral("报表 %1 运行失败（没有错误说明）。").arg(rptId) : error);
-        return 0;
+        return std::nullopt;
     }
+    return out;
+}
+
+// Where a row of the report leads, as the desktop's double click: the detail report and its filter.
+void drill(const QJsonObject &request)
+{
+    Application app;
+    const auto source = report(app, request);
+    if (!source)
+        return;
+    const qint64 row = request.value(QStringLiteral("row")).toInteger(-1);
+    auto target = DrillDown::ForRow(*source, row);
+    if (!target)
+        return refuse(404, QStringLiteral("第 %1 行没有可以打开的明细。").arg(row));
+    if (target->rptId == 0)
+        return answer({{QStringLiteral("report"), 0}, {QStringLiteral("note"), target->note}}, 0);
+    if (!target->branchName.isEmpty()) {
+        const QString number = ReportSession::BranchNumber(target->branchName);
+        if (number.isEmpty())
+            return refuse(404, QStringLiteral("找不到分店“%1”，明细没有打开。").arg(target->branchName));
+        DrillDown::SetBranch(*target, number);
+    }
+    answer({{QStringLiteral("report"), target->rptId}, {QStringLiteral("label"), target->label},
+            {QStringLiteral("filter"), Present::ToJson(Vel::ToVariant(target->filter))}}, 1);
+}
+
+qint64 run(const QJsonObject &request)
+{
+    Application app;
+    const auto found = report(app, request);
+    if (!found)
+        return 0;
+    const ReportOutput &report = *found;
     const qint64 rows = report.rs ? report.rs->RecordCount() : 0;
     send(Frame::Header, {{QStringLiteral("status"), 200}, {QStringLiteral("rows"), rows},
                          {QStringLiteral("name"), report.Name()}, {QStringLiteral("period"), report.PeriodLine()}});
@@ -133,13 +178,8 @@ void lookup(const QJsonObject &request)
     for (qint64 r = offset; r < rows->RecordCount() && r < offset + limit; ++r)
         items.append(QJsonObject{{QStringLiteral("number"), rows->TextAt(r, number)},
                                  {QStringLiteral("name"), rows->TextAt(r, name)}});
-    const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("items"), items},
-                                                      {QStringLiteral("more"), rows->RecordCount() > offset + limit}})
-                                .toJson(QJsonDocument::Compact);
-    send(Frame::Header, {{QStringLiteral("status"), 200}, {QStringLiteral("rows"), items.size()}});
-    if (!WorkerProtocol::Write(g_out, Frame::Data, body.constData(), quint32(body.size())))
-        serviceGone();
-    send(Frame::End, {{QStringLiteral("rows"), items.size()}});
+    answer({{QStringLiteral("items"), items}, {QStringLiteral("more"), rows->RecordCount() > offset + limit}},
+           items.size());
 }
 
 } // namespace
@@ -166,8 +206,11 @@ int WorkerMain()
         try {
             ReportSession::PublishContext(request.value(QStringLiteral("context")).toObject().toVariantMap());
             ReportSession::SetPropsString(request.value(QStringLiteral("props")).toString());
-            if (request.value(QStringLiteral("op")).toString() == QLatin1String("lookup"))
+            const QString op = request.value(QStringLiteral("op")).toString();
+            if (op == QLatin1String("lookup"))
                 lookup(request);
+            else if (op == QLatin1String("drill"))
+                drill(request);
             else
                 rows = run(request);
         } catch (const VelError &e) {

@@ -185,6 +185,19 @@ class ServiceTest(unittest.TestCase):
         r, payload = self.boss.call("GET", "/lookups/items?limit=2&offset=1")
         self.assertEqual((r.status, len(json.loads(payload)["items"])), (200, 2))
 
+    def test_drill_down_keeps_to_the_branch(self):
+        body = dict(BASE[10902], period=PERIOD)
+        r, payload = self.boss.call("POST", "/reports/10902/drill?row=0", body)
+        foreign = json.loads(payload)
+        self.assertEqual((r.status, foreign["report"]), (200, 10903))
+        r, payload = self.shop.call("POST", "/reports/10903/run", foreign["filter"])   # an edited drill-down
+        self.assertEqual(r.status, 403, payload)
+        own = json.loads(self.shop.call("POST", "/reports/10902/drill?row=0", body)[1])
+        self.assertEqual(own["filter"]["BBranchNum"], BRANCH)
+        self.assertEqual(self.shop.call("POST", "/reports/10903/run", own["filter"])[0].status, 200)
+        for row, status in (("99999", 404), ("-1", 400), ("x", 400)):
+            self.assertEqual(self.shop.call("POST", f"/reports/10902/drill?row={row}", body)[0].status, status)
+
     def test_schemes_are_per_user_and_scoped(self):
         self.assertEqual(self.boss.call("PUT", "/reports/10903/schemes/全部分店", {"BBranchNum": "001"})[0].status, 204)
         self.assertEqual(json.loads(self.boss.call("GET", "/reports/10903/schemes")[1]), ["全部分店"])
