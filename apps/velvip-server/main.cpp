@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QTextStream>
 
@@ -57,6 +58,7 @@ int serve(const QStringList &arguments)
     parser.addHelpOption();
     const QCommandLineOption db{QStringLiteral("db"), QStringLiteral("连锁数据库（SQLite 文件）"), QStringLiteral("FILE")};
     const QCommandLineOption props{QStringLiteral("props"), QStringLiteral("连接文本"), QStringLiteral("TEXT")};
+    const QCommandLineOption propsFile{QStringLiteral("props-file"), QStringLiteral("从文件读入连接文本（不让密码出现在命令行上）"), QStringLiteral("FILE")};
     const QCommandLineOption demo{QStringLiteral("demo"), QStringLiteral("使用内置的演示连锁数据库，并打印 admin 的一次性密码")};
     const QCommandLineOption listen{QStringLiteral("listen"), QStringLiteral("监听地址，默认 127.0.0.1:8080"), QStringLiteral("HOST:PORT")};
     const QCommandLineOption store{QStringLiteral("store"), QStringLiteral("服务存储文件（用户、会话、方案、审计日志）"), QStringLiteral("FILE")};
@@ -68,7 +70,7 @@ int serve(const QStringList &arguments)
     const QCommandLineOption queue{QStringLiteral("queue"), QStringLiteral("等待运行的报表最多几个，默认 16"), QStringLiteral("N")};
     const QCommandLineOption shared{QStringLiteral("shared-cards"), QStringLiteral("储值卡在分店间通用：1（默认）或 0"), QStringLiteral("0|1")};
     const QCommandLineOption idle{QStringLiteral("session-idle"), QStringLiteral("会话空闲多少秒后失效，默认 1800"), QStringLiteral("SECONDS")};
-    parser.addOptions({db, props, demo, listen, store, plugins, cert, key, insecure, workers, queue, shared, idle});
+    parser.addOptions({db, props, propsFile, demo, listen, store, plugins, cert, key, insecure, workers, queue, shared, idle});
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -77,8 +79,8 @@ int serve(const QStringList &arguments)
         return 0;
     }
     ServiceOptions o;
-    if (int(parser.isSet(db)) + int(parser.isSet(props)) + int(parser.isSet(demo)) != 1)
-        return usage(QStringLiteral("请给出 --db FILE、--props TEXT 或 --demo 之一"));
+    if (int(parser.isSet(db)) + int(parser.isSet(props)) + int(parser.isSet(propsFile)) + int(parser.isSet(demo)) != 1)
+        return usage(QStringLiteral("请给出 --db FILE、--props TEXT、--props-file FILE 或 --demo 之一"));
     if (parser.isSet(listen) && !parseListen(parser.value(listen), o))
         return usage(QStringLiteral("--listen 应为 HOST:PORT，例如 127.0.0.1:8080"));
     auto number = [&](const QCommandLineOption &option, int fallback, int min, int max) {
@@ -102,8 +104,14 @@ int serve(const QStringList &arguments)
     if (!o.pluginDir.isEmpty())
         QCoreApplication::addLibraryPath(o.pluginDir);
     o.storePath = parser.isSet(store) ? parser.value(store) : Store::DefaultPath();
-    if (parser.isSet(props))
+    if (parser.isSet(props)) {
         o.props = parser.value(props);
+    } else if (parser.isSet(propsFile)) {
+        QFile file(parser.value(propsFile));
+        if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024)
+            return usage(QStringLiteral("无法读取连接文本文件 %1").arg(parser.value(propsFile)));
+        o.props = QString::fromUtf8(file.readAll()).trimmed();
+    }
     else if (parser.isSet(db))
         o.props = DemoChain::SqliteConnectionText(parser.value(db));
     else
