@@ -71,7 +71,7 @@ def check_documented(method, path, r, payload):
 class Service:
     def __init__(self, tmp, db, *args):
         self.port = free_port()
-        self.proc = subprocess.Popen([SERVER, "--db", db, "--store", os.path.join(tmp, "store.sqlite"),
+        self.proc = subprocess.Popen([SERVER, *(["--db", db] if "=" not in db else ["--props", db]), "--store", os.path.join(tmp, "store.sqlite"),
                                       "--listen", f"127.0.0.1:{self.port}", *args],
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.proc.stdout.readline()   # the line saying where it listens
@@ -106,6 +106,33 @@ def setUpModule():
                        input=f"{name}-password\n".encode(), check=True)
 
 
+def postgres_chains():
+    """The demo chain in a new database of the test cluster, on the primary and on its standby."""
+    props = os.environ.get("VELVIP_TEST_PG")
+    if not props:
+        if os.environ.get("VELVIP_REQUIRE_PG") == "1":
+            raise RuntimeError("VELVIP_REQUIRE_PG=1 but VELVIP_TEST_PG is not set")
+        return []
+    kv = dict(p.split("=", 1) for p in props.split(";"))
+    name = f"velvip_service_{os.getpid()}"
+    psql = os.path.join(os.environ.get("PG_CLUSTER_BINDIR", "/usr/bin"), "psql")
+    subprocess.run([psql, f"host={kv['Host']} port={kv['Port']} user={kv['User']} dbname=postgres", "-c",
+                    f"CREATE DATABASE {name}"], env=dict(os.environ, PGPASSWORD=kv["Password"]), check=True,
+                   capture_output=True)
+    primary = props.replace("Database=postgres", f"Database={name}")
+    subprocess.run([REPORT, "make-demo", "--props", primary, "--members", "300", "--days", "60"], check=True,
+                   capture_output=True)
+    chains = [primary]
+    standby = os.environ.get("VELVIP_TEST_PG_STANDBY", "").replace("Database=postgres", f"Database={name}")
+    for _ in range(60 if standby else 0):   # until the standby has replayed the chain
+        if subprocess.run([REPORT, "run", "10906", "--props", standby, "--format", "csv"], capture_output=True).returncode == 0:
+            return chains + [standby]
+        time.sleep(0.5)
+    if standby:
+        raise RuntimeError("the standby did not replay the demo chain within 30 s")
+    return chains
+
+
 class ServiceTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -127,24 +154,33 @@ class ServiceTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.service.stop()
 
-    def cli_json(self, rpt, filt, branch):
+    def cli_json(self, rpt, filt, branch, chain):
         path = os.path.join(self.tmp, "filter.json")
         with open(path, "w") as f:
             json.dump(filt, f)
         context = [] if not branch else [a for k, v in (("ISBranch", "1"), ("BranchNum", BRANCH), ("SVCardShareType", "1"),
                                                        ("ScopeBranchNum", BRANCH)) for a in ("--context", f"{k}={v}")]
         args = ["--period", PERIOD] if rpt != 10906 else []
-        return subprocess.run([REPORT, "run", str(rpt), "--db", self.db, "--filter-json", path, "--format", "json",
+        source = ["--db", chain] if "=" not in chain else ["--props", chain]
+        return subprocess.run([REPORT, "run", str(rpt), *source, "--filter-json", path, "--format", "json",
                                *args, *context], capture_output=True, check=True).stdout
 
     def test_json_equals_command_line(self):
-        for rpt, filt in BASE.items():
-            for who, api in (("head office", self.boss), ("branch", self.shop)):
-                with self.subTest(report=rpt, user=who):
-                    body = dict(filt, period=PERIOD) if rpt != 10906 else filt
-                    r, payload = api.call("POST", f"/reports/{rpt}/run", body)
-                    self.assertEqual(r.status, 200, payload)
-                    self.assertEqual(payload, self.cli_json(rpt, filt, who == "branch"))
+        for chain in [self.db] + postgres_chains():
+            service = self.service if chain == self.db else Service(self.tmp, chain)
+            users = (("head office", "boss"), ("branch", "shop"))
+            apis = {who: Api(service.port).login(name, f"{name}-password") for who, name in users}
+            try:
+                for rpt, filt in BASE.items():
+                    for who, api in apis.items():
+                        with self.subTest(report=rpt, user=who, chain=chain.split(";")[2:3]):
+                            body = dict(filt, period=PERIOD) if rpt != 10906 else filt
+                            r, payload = api.call("POST", f"/reports/{rpt}/run", body)
+                            self.assertEqual(r.status, 200, payload)
+                            self.assertEqual(payload, self.cli_json(rpt, filt, who == "branch", chain))
+            finally:
+                if service is not self.service:
+                    service.stop()
 
     def hostile_filters(self, rpt):
         if rpt not in BRANCH_KEYS:
