@@ -10,11 +10,18 @@
 #include "filters/FilterForm.h"
 
 #include <QDate>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QUrl>
 
 #include <httplib.h>
+
+#include <cerrno>
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -69,7 +76,48 @@ const ListKind lookupKinds[] = {
     {"cashiers", 49, ""}, {"cards", 50, FilterText::CardNotDeleted}, {"card-types", 51, ""}, {"brands", 713, ""},
 };
 
-struct Preset { const char *label; const char *period; };
+// The accepted socket of a request, found by its peer address among the process's descriptors
+// (the HTTP library does not hand it to the route); -1 when not found.
+int clientSocket(const httplib::Request &req)
+{
+    QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &entry : fds.entryList(QDir::Files | QDir::System)) {
+        const int fd = entry.toInt();
+        sockaddr_storage peer{};
+        socklen_t size = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) != 0)
+            continue;
+        char host[INET6_ADDRSTRLEN] = {};
+        int port = -1;
+        if (peer.ss_family == AF_INET) {
+            const auto *in = reinterpret_cast<const sockaddr_in *>(&peer);
+            ::inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
+            port = ntohs(in->sin_port);
+        } else if (peer.ss_family == AF_INET6) {
+            const auto *in = reinterpret_cast<const sockaddr_in6 *>(&peer);
+            ::inet_ntop(AF_INET6, &in->sin6_addr, host, sizeof host);
+            port = ntohs(in->sin6_port);
+        }
+        if (port == req.remote_port && req.remote_addr == host)
+            return fd;
+    }
+    return -1;
+}
+
+// Waits for the worker's first frame; false when the client hung up first.
+bool clientWaits(int worker, int client)
+{
+    pollfd fds[2] = {{worker, POLLIN, 0}, {client, POLLRDHUP, 0}};
+    for (;;) {
+        const int rc = ::poll(fds, client >= 0 ? 2 : 1, -1);
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (fds[0].revents || rc < 0)
+            return true;
+        if (fds[1].revents & (POLLRDHUP | POLLHUP | POLLERR))
+            return false;
+    }
+}
 
 } // namespace
 
@@ -172,7 +220,7 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
                                                {QStringLiteral("xlsx"), QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")},
                                                {QStringLiteral("pdf"), QStringLiteral("application/pdf")}};
     const QString stem = QStringLiteral("%1_%2").arg(id).arg(periodName(*prepared.filter));
-    relay(request, res, audit, types.value(format), format == QLatin1String("json") ? QString() : stem + u'.' + format);
+    relay(req, request, res, audit, types.value(format), format == QLatin1String("json") ? QString() : stem + u'.' + format);
 }
 
 void Service::lookup(const httplib::Request &req, httplib::Response &res, const Caller &caller)
@@ -195,12 +243,12 @@ void Service::lookup(const httplib::Request &req, httplib::Response &res, const 
                         {QStringLiteral("q"), QString::fromStdString(req.get_param_value("q")).left(200)},
                         {QStringLiteral("offset"), offset}, {QStringLiteral("limit"), limit},
                         {QStringLiteral("context"), QJsonObject::fromVariantMap(contextOf(caller))}};
-    relay(request, res, {caller.user.name, QString::fromStdString(req.remote_addr), QStringLiteral("lookup"),
+    relay(req, request, res, {caller.user.name, QString::fromStdString(req.remote_addr), QStringLiteral("lookup"),
                          QString::fromStdString(kind), request.value(QStringLiteral("q")).toString(), {}, -1, 0},
           QStringLiteral("application/json; charset=utf-8"), {});
 }
 
-void Service::relay(QJsonObject request, httplib::Response &res, Store::AuditEntry audit, const QString &contentType,
+void Service::relay(const httplib::Request &req, QJsonObject request, httplib::Response &res, Store::AuditEntry audit, const QString &contentType,
                     const QString &fileName)
 {
     request.insert(QStringLiteral("props"), m_options.props);
@@ -217,6 +265,13 @@ void Service::relay(QJsonObject request, httplib::Response &res, Store::AuditEnt
     }
     if (!lease->Send(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n'))
         return finish(500, crashed);
+    // A client that leaves while the report runs stops it: the lease ends unhealthy, and the
+    // worker is stopped the way Ctrl+C stops the command line.
+    if (!clientWaits(lease->Frames(), clientSocket(req))) {
+        audit.status = 499;
+        m_store.Audit(audit);
+        return;
+    }
     const auto header = WorkerProtocol::Read(lease->Frames());
     if (!header || header->type != WorkerProtocol::Frame::Header)
         return finish(500, crashed);

@@ -63,7 +63,7 @@ private:
     QVariantMap contextOf(const Caller &caller) const;
     // Sends one request to a worker and replies with its answer, streamed; the audit entry gets
     // the status and rows.
-    void relay(QJsonObject request, httplib::Response &res, Store::AuditEntry audit,
+    void relay(const httplib::Request &req, QJsonObject request, httplib::Response &res, Store::AuditEntry audit,
                const QString &contentType, const QString &fileName);
 
     ServiceOptions m_options;

@@ -293,6 +293,24 @@ class ServiceTest(unittest.TestCase):
         r, payload = self.boss.call("POST", "/reports/10906/run", {})
         self.assertEqual(r.status, 200, payload.decode())
 
+    def test_client_that_leaves_stops_its_worker(self):
+        self.boss.call("GET", "/lookups/items?limit=1")
+        workers = self.service.workers()
+        for pid in workers:
+            os.kill(pid, signal.SIGSTOP)   # the run cannot end before the client leaves
+        with socket.create_connection(("127.0.0.1", self.service.port)) as client:
+            client.sendall(f"POST /api/v1/reports/10906/run HTTP/1.1\r\nHost: x\r\nCookie: {self.boss.cookie}\r\n"
+                           f"X-CSRF-Token: {self.boss.csrf}\r\nContent-Length: 2\r\n\r\n{{}}".encode())
+            time.sleep(0.3)
+        for _ in range(50):
+            if set(workers) - set(self.service.workers()):
+                break
+            time.sleep(0.1)
+        for pid in set(workers) & set(self.service.workers()):
+            os.kill(pid, signal.SIGCONT)
+        self.assertEqual(len(set(workers) - set(self.service.workers())), 1)
+        self.assertEqual(self.boss.call("POST", "/reports/10906/run", {})[0].status, 200)
+
 
 class LimitsTest(unittest.TestCase):
     """A service of one worker, no queue and two-second sessions."""
