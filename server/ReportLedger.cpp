@@ -107,7 +107,7 @@ SqlQuery Movements10901(const DbDriver &driver, const Dictionary *filter)
     const FilterValues values(filter);
     const QDateTime start(QDate(values.Int(QStringLiteral("Year"), 1900, 9999, std::nullopt),
                                 values.Int(QStringLiteral("Month"), 1, 12, std::nullopt), 1),
-                          QTime(0, 0));
+                          QTime(0, 0), Qt::UTC);
     // The month's bounds on FDate itself: a partitioned chain reads that month's partition only.
     SqlWhere where(driver);
     where.DateFrom(QStringLiteral("m.FDate"), start);
@@ -127,7 +127,7 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter)
     const qint32 month = values.Int(QStringLiteral("Month"), 1, 12, std::nullopt);
     const bool sumOnly = values.Switch(QStringLiteral("ShowSumOnly"));
     const bool activeOnly = values.Switch(QStringLiteral("ShowVipDo"));
-    const QDateTime start(QDate(year, month, 1), QTime(0, 0));
+    const QDateTime start(QDate(year, month, 1), QTime(0, 0), Qt::UTC);   // wall clock
     const DbDriver &driver = db.Driver();
     const QString cardJoin = movementJoin();
 
