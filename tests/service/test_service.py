@@ -82,8 +82,8 @@ class Service:
 
     def stop(self):
         self.proc.send_signal(signal.SIGTERM)
-        self.proc.wait(timeout=30)
         self.proc.stdout.close()
+        return self.proc.wait(timeout=30)
 
 
 def text_of(fmt, payload):
@@ -218,6 +218,8 @@ class ServiceTest(unittest.TestCase):
             self.assertEqual(any(n in self.foreign for n in names), expect_all)
         r, payload = self.shop.call("GET", f"/lookups/cards?q={self.foreign_card}")
         self.assertEqual(json.loads(payload)["items"], [])
+        fixed = {k["name"]: k.get("fixed") for k in json.loads(self.shop.call("GET", "/reports/10904/keys")[1])}
+        self.assertEqual((fixed["BStockNo"], fixed["BDate"]), (BRANCH, None))
         r, payload = self.boss.call("GET", "/lookups/items?limit=2&offset=1")
         self.assertEqual((r.status, len(json.loads(payload)["items"])), (200, 2))
 
@@ -341,8 +343,10 @@ class LimitsTest(unittest.TestCase):
             statuses = [Api(service.port).call("POST", "/session", {"user": "boss", "password": "x"})[0].status
                         for _ in range(6)]
             self.assertEqual(statuses, [401] * 5 + [429])
+            self.assertEqual(service.stop(), 0)   # SIGTERM: a clean stop
         finally:
-            service.stop()
+            if service.proc.poll() is None:
+                service.stop()
 
 
 if __name__ == "__main__":
