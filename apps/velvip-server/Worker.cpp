@@ -56,10 +56,10 @@ void refuse(int status, const QString &error)
     send(Frame::Header, {{QStringLiteral("status"), status}, {QStringLiteral("error"), error}});
 }
 
-// The data component's words for a statement stopped by its time limit.
+// The data component's words for a query stopped by the connection's "Timeout" or "LockTimeout".
 bool isTimeout(const QString &error)
 {
-    return error.contains(QLatin1String("statement timeout")) || error.contains(QStringLiteral("超时"));
+    return error.contains(QStringLiteral("Timeout）"));
 }
 
 void streamFile(const QString &path)

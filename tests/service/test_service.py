@@ -1,6 +1,6 @@
 """velvip-server through HTTP: the API against velvip-report, a branch user's scope under attack,
 sessions and refusals. Every JSON answer is checked against the service's OpenAPI document."""
-import http.client, io, json, os, re, signal, socket, sqlite3, subprocess, sys, tempfile, threading, time
+import functools, http.client, io, json, os, re, signal, socket, sqlite3, subprocess, sys, tempfile, threading, time
 import unittest, urllib.parse, zipfile
 import jsonschema
 
@@ -106,6 +106,7 @@ def setUpModule():
                        input=f"{name}-password\n".encode(), check=True)
 
 
+@functools.cache
 def postgres_chains():
     """The demo chain in a new database of the test cluster, on the primary and on its standby."""
     props = os.environ.get("VELVIP_TEST_PG")
@@ -181,6 +182,27 @@ class ServiceTest(unittest.TestCase):
             finally:
                 if service is not self.service:
                     service.stop()
+
+    def test_lock_wait_beyond_the_limit_answers_504(self):
+        chains = postgres_chains()
+        if not chains:
+            self.skipTest("VELVIP_TEST_PG not set")
+        kv = dict(p.split("=", 1) for p in chains[0].split(";"))
+        psql = os.path.join(os.environ.get("PG_CLUSTER_BINDIR", "/usr/bin"), "psql")
+        holder = subprocess.Popen([psql, f"host={kv['Host']} port={kv['Port']} user={kv['User']} dbname={kv['Database']}",
+                                   "-c", "BEGIN; LOCK TABLE topup; SELECT pg_sleep(8);"],
+                                  env=dict(os.environ, PGPASSWORD=kv["Password"]), stdout=subprocess.DEVNULL)
+        service = Service(self.tmp, chains[0] + ";LockTimeout=1")
+        try:
+            time.sleep(1)
+            r, payload = Api(service.port).login("boss", "boss-password").call("POST", "/reports/10905/run",
+                                                                              dict(BASE[10905], period=PERIOD))
+            self.assertEqual(r.status, 504, payload)
+            self.assertIn("LockTimeout", json.loads(payload)["error"])
+        finally:
+            service.stop()
+            holder.kill()
+            holder.wait()
 
     def hostile_filters(self, rpt):
         if rpt not in BRANCH_KEYS:
