@@ -337,10 +337,10 @@ class ServiceTest(unittest.TestCase):
 
 
 class LimitsTest(unittest.TestCase):
-    """A service of one worker, no queue and two-second sessions."""
+    """A service of one worker, no queue and five-second sessions."""
 
     def test_queue_expiry_logout_and_throttle(self):
-        service = Service(TMP, DB, "--workers", "1", "--queue", "0", "--session-idle", "2")
+        service = Service(TMP, DB, "--workers", "1", "--queue", "0", "--session-idle", "5")
         try:
             api = Api(service.port).login("boss", "boss-password")
             r, payload = api.call("GET", "/lookups/items?limit=1")
@@ -355,7 +355,7 @@ class LimitsTest(unittest.TestCase):
             self.assertEqual((r.status, r.getheader("Retry-After")), (503, "5"))
             os.kill(worker, signal.SIGCONT)
             waiting.join()
-            time.sleep(3.2)
+            time.sleep(6.5)
             self.assertEqual(api.call("GET", "/reports")[0].status, 401)   # idle too long
             api.login("boss", "boss-password")
             cookie = api.cookie
