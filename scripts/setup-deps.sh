@@ -16,6 +16,8 @@ packages=(
   qtkeychain-qt6-dev
   # libFuzzer targets (scripts/fuzz.sh): clang and its fuzzer and sanitizer runtimes.
   clang libclang-rt-14-dev
+  # The report service: HTTP(S), password hashing; its tests validate answers against OpenAPI.
+  libcpp-httplib-dev libssl-dev libsodium-dev python3-jsonschema
 )
 
 missing=()

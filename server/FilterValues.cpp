@@ -5,7 +5,10 @@
 #include "Dictionary.h"
 #include "VelError.h"
 #include "shared/FilterRules.h"
+#include "shared/HostContext.h"
 #include "shared/WallClock.h"
+
+#include "DesktopProps.h"
 
 #include <cmath>
 
@@ -77,6 +80,13 @@ QString FilterValues::SqlDateTime(const QDateTime &dt)
     if (!dt.isValid())
         throw VelError(QStringLiteral("日期条件无效"), Vel::ErrTypeMismatch);
     return WallClock::Text(dt);
+}
+
+QString ScopeBranch()
+{
+    if (!DesktopProps::GetProp(DesktopProps::ContextPropName()))
+        return {};
+    return GetContextValue(QStringLiteral("ScopeBranchNum"), QString()).toString().trimmed();
 }
 
 void SqlWhere::Add(const QString &term, const QVariantList &params)

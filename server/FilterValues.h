@@ -37,6 +37,11 @@ private:
     const Dictionary *m_filter;
 };
 
+// The branch a report service user is bound to: "ScopeBranchNum" in the published host context.
+// Every report and lookup then keeps to that branch's rows (a bound parameter), whatever the
+// filter says. Empty when there is no such scope (the desktop and the command line by default).
+QString ScopeBranch();
+
 // The WHERE terms of a query with their bound values, in order.
 class SqlWhere
 {

@@ -147,6 +147,12 @@ RecordsetPtr GLData::GetLookupList(const QString &propsString, qint32 lookupType
         const QString text = searchText.trimmed();
         if (text.contains(QChar(0)) || text.size() > FilterValues::MaxTextLength)
             throw VelError(QStringLiteral("查找文本太长或含有不能使用的空字符"));
+        // A branch user sees its own branch and the cards it issued; the rest is chain-wide.
+        const QString scope = ScopeBranch();
+        if (!scope.isEmpty() && lookupType == 5)
+            where.Add(QStringLiteral("x2.FNumber = ?"), {scope});
+        else if (!scope.isEmpty() && lookupType == 50)
+            where.Add(QStringLiteral("x2.FBranchID IN (SELECT FID FROM branch WHERE FNumber = ?)"), {scope});
         where.ContainsAny({QStringLiteral("x2.FNumber"), QStringLiteral("x2.FName")}, text);
         QVariantList params = where.Params();
         params << qBound(1, limit, 100000);

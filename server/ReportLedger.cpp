@@ -30,12 +30,14 @@ void addCardTerms(SqlWhere &where, const FilterValues &values)
 
 bool hasBranchRange(const FilterValues &values)
 {
-    return !values.Text(QStringLiteral("BBranchNum")).isEmpty() || !values.Text(QStringLiteral("EBranchNum")).isEmpty();
+    return !values.Text(QStringLiteral("BBranchNum")).isEmpty() || !values.Text(QStringLiteral("EBranchNum")).isEmpty()
+        || !ScopeBranch().isEmpty();
 }
 
 void addBranchTerms(SqlWhere &where, const FilterValues &values)
 {
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
+    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
 }
 
 // Balances before `start` summed from every earlier movement: the reference, and the way for a

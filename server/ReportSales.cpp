@@ -61,6 +61,7 @@ SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter, bool dated
     where.Range(QStringLiteral("c.FNumber"), values.Text(QStringLiteral("BVipNum")), values.Text(QStringLiteral("EVipNum")));
     where.Contains(QStringLiteral("c.FName"), values.Text(QStringLiteral("VipName")));
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
+    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
 
     // One row per card and branch of sale only where the header shows the branch (grouping 1
     // always does); otherwise one row per card, so no card repeats with the same visible values.
@@ -186,6 +187,7 @@ SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, bool dated
     where.Equals(QStringLiteral("br.FNumber"), values.Text(QStringLiteral("Brand")));
     where.Contains(QStringLiteral("b.FBillNo"), values.Text(QStringLiteral("Billnumber")));
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
+    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
 
     SqlQuery q;
     q.sql = QStringLiteral(
