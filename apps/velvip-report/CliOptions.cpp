@@ -21,7 +21,7 @@
 
 namespace {
 
-const char *const kRunDescription = R"(运行一张会员报表，把结果写成表格、CSV、JSON 或 XLSX。
+const char *const kRunDescription = R"(运行一张会员报表，把结果写成表格、CSV、JSON、XLSX 或 PDF。
 
 报表编号：
   10901 储值积分变动表      10902 会员消费表
@@ -201,7 +201,7 @@ DictionaryPtr FilterFromJson(const QByteArray &json)
 
 QString DemoPeriodText()
 {
-    const DemoOptions demo;   // the embedded chain is generated with the defaults
+    const DemoOptions demo = DemoChain::DefaultOptions();
     return QStringLiteral("%1 至 %2").arg(demo.firstDay.toString(Qt::ISODate),
                                          demo.firstDay.addDays(demo.days - 1).toString(Qt::ISODate));
 }
