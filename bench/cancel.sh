@@ -25,7 +25,7 @@ done
 report=$build/bin/velvip-report
 [ -x "$report" ] || { echo "cancel.sh: $report not built" >&2; exit 1; }
 mkdir -p "$work"
-shape=(--members 20000 --days 366 --lines-per-day 2740)
+shape=(--start 2024-01-01 --members 20000 --days 366 --lines-per-day 2740)
 
 # One run: SIGINT after $1 seconds; prints exit status, milliseconds to exit and stderr.
 interrupt() {

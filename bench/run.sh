@@ -31,7 +31,7 @@ done
 members=20000 items=3000 perday=2740 tag=1m
 if [ $small = 1 ]; then members=2000 items=1000 perday=274 tag=100k; fi
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELVIP_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target velserver-bench velvip-report >/dev/null
 bench="$build/bin/velserver-bench"
 cli="$build/bin/velvip-report"
@@ -44,7 +44,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-demo_args() { echo --members "$members" --items "$items" --days "$1" --lines-per-day "$perday" --seed 11; }
+demo_args() { echo --start 2024-01-01 --members "$members" --items "$items" --days "$1" --lines-per-day "$perday" --seed 11; }
 chain() {
   [ -f "$1" ] && return 0
   echo "generating $1 ($2 days x $perday lines)" >&2

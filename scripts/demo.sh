@@ -2,7 +2,8 @@
 # Prints report 10902 (会员消费表) grouped by branch of sale for May 2024 on the embedded demo
 # chain, at a head office whose stored-value cards are shared by all branches (where the
 # branch grouping applies). Builds the command-line host in build/test, the tree that
-# scripts/test.sh uses, and generates the demo chain on first use.
+# scripts/test.sh uses (configured here without the tests and benchmarks, so that a later
+# `cmake --build build/test` builds only the programs), and generates the demo chain on first use.
 #   scripts/demo.sh                     branch subtotals and the grand total
 #   scripts/demo.sh --set SumOnly=0     every member's line as well
 #   scripts/demo.sh --format csv        any other option of `velvip-report run`
@@ -16,7 +17,8 @@ step "检查所需的 Debian 软件包（scripts/setup-deps.sh）"
 "$root/scripts/setup-deps.sh"
 
 step "配置 build/test（与 scripts/test.sh 共用）"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEL_SANITIZE=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEL_SANITIZE=OFF \
+  -DVELVIP_BUILD_TESTS=OFF -DVELVIP_BUILD_BENCH=OFF >/dev/null
 
 # The compiler's progress on a terminal; in a log otherwise, shown only when the build fails.
 step "构建 velvip-report（首次从头构建需要几分钟）"

@@ -144,7 +144,7 @@ step "examples/minimal-host against the package"
 cmake -S "$root/examples/minimal-host" -B "$work/minimal-host" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_PREFIX_PATH="$prefix" "${launcher[@]}" >/dev/null
 cmake --build "$work/minimal-host" >"$work/minimal-host.log" 2>&1 || { cat "$work/minimal-host.log" >&2; fail "minimal-host does not build"; }
-"$bin/velvip-report" make-demo --out "$work/chain.sqlite" --members 300 --items 200 --days 60 --lines-per-day 40 2>/dev/null
+"$bin/velvip-report" make-demo --out "$work/chain.sqlite" --start 2024-01-01 --members 300 --items 200 --days 60 --lines-per-day 40 2>/dev/null
 "$work/minimal-host/minimal-host" 10906 "$work/chain.sqlite" BItemNumber= >"$work/minimal-10906.tsv"
 "$bin/velvip-report" run 10906 --db "$work/chain.sqlite" --set BItemNumber= --format csv >"$work/10906.csv" 2>/dev/null
 rows=$(($(wc -l <"$work/10906.csv") - 1))

@@ -11,6 +11,8 @@ packages=(
   libminizip-dev
   libsqlite3-dev libpq-dev postgresql sqlite3
   xvfb xauth fonts-noto-cjk imagemagick poppler-utils unzip
+  # Reading exported workbooks back as a spreadsheet program does, and printing them to PDF.
+  python3-openpyxl libreoffice-calc-nogui
   qt6-translations-l10n
   # The desktop host keeps a remembered password in the desktop's keyring.
   qtkeychain-qt6-dev

@@ -17,7 +17,8 @@ if [ "${1:-}" = "--asan" ]; then
 fi
 
 scripts/setup-deps.sh
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEL_SANITIZE=$sanitize >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEL_SANITIZE=$sanitize \
+  -DVELVIP_BUILD_TESTS=ON -DVELVIP_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 # shellcheck source=pg-cluster.sh

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
@@ -433,11 +434,19 @@ QString DemoChain::SqliteConnectionText(const QString &path)
     return ConnectionText::Make({{QStringLiteral("Driver"), QStringLiteral("SQLite")}, {QStringLiteral("Database"), path}});
 }
 
+DemoOptions DemoChain::DefaultOptions(QDate today)
+{
+    DemoOptions options;
+    options.days = int(std::clamp<qint64>(options.firstDay.daysTo(today), options.days, DemoOptions::MaxDays));
+    return options;
+}
+
 QString DemoChain::EnsureDefaultDatabase(const Progress &progress)
 {
     const QString path = DefaultDatabasePath();
-    if (!QFileInfo::exists(path)) {
-        DemoOptions options;
+    const QFileInfo file(path);
+    if (!file.exists() || file.lastModified().date() < QDate::currentDate()) {
+        DemoOptions options = DefaultOptions();
         options.outPath = path;
         Generate(options, progress);
     }

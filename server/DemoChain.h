@@ -23,6 +23,8 @@ struct DemoOptions
     qint32 days = 730;
     qint32 linesPerDay = 400;
     quint64 seed = 20240101;
+    // Fixed so that code and tests get the same chain every day; make-demo without --start
+    // and the embedded chain end yesterday instead.
     QDate firstDay = QDate(2024, 1, 1);
     // PostgreSQL only: the dated tables as monthly partitions covering the chain's days.
     bool partitioned = false;
@@ -38,9 +40,12 @@ public:
     // Throws VelError on bad options or a failed write.
     static void Generate(const DemoOptions &options, const Progress &progress = {});
 
+    // The embedded chain: from 2024-01-01, the day the fixed examples start, to yesterday.
+    static DemoOptions DefaultOptions(QDate today = QDate::currentDate());
     // AppDataLocation/demo-chain.sqlite
     static QString DefaultDatabasePath();
-    // Generates the default chain on first use; returns its connection text.
+    // Generates the default chain on first use, and again on a later day so that it ends
+    // yesterday; returns its connection text.
     static QString EnsureDefaultDatabase(const Progress &progress = {});
     // The connection text for a SQLite file.
     static QString SqliteConnectionText(const QString &path);

@@ -13,13 +13,14 @@ namespace {
 
 const char usage[] =
     "用法：velvip-report make-demo --out 文件 [--props 连接字符串] [--members N] [--items N]\n"
-    "                               [--days N] [--lines-per-day N] [--seed N] [--partitioned]\n"
+    "                               [--start 日期] [--days N] [--lines-per-day N] [--seed N] [--partitioned]\n"
     "  --out 文件            要写入的 SQLite 文件（生成完成后才替换）\n"
     "  --props 连接字符串    改为填充这个空的 PostgreSQL 数据库\n"
     "  --partitioned         （仅 PostgreSQL）销售单、销售行、储值积分变动、充值和礼品兑换按月分区\n"
     "  --members N           会员数，1 到 2000000（默认 3000）\n"
     "  --items N             商品数，1 到 1000000（默认 1500）\n"
-    "  --days N              天数，从 2024-01-01 起，1 到 7305（默认 730）\n"
+    "  --start 日期          第一天，写成 YYYY-MM-DD（默认使数据截止到昨天）\n"
+    "  --days N              天数，1 到 7305（默认 730）\n"
     "  --lines-per-day N     每天销售行数，1 到 100000（默认 400）；天数乘每天行数最多 200000000\n"
     "  --seed N              随机种子，0 到 18446744073709551615（默认 20240101）\n";
 
@@ -41,6 +42,7 @@ int usageError(const QString &why)
 int MakeDemoMain(const QStringList &args)
 {
     DemoOptions options;
+    QDate start;
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args[i];
         if (arg == u"-h" || arg == u"--help") {
@@ -76,7 +78,11 @@ int MakeDemoMain(const QStringList &args)
             refused = number(options.days, DemoOptions::MaxDays);
         else if (arg == u"--lines-per-day")
             refused = number(options.linesPerDay, DemoOptions::MaxLinesPerDay);
-        else if (arg == u"--seed") {
+        else if (arg == u"--start") {
+            start = QDate::fromString(value.trimmed(), Qt::ISODate);
+            if (!start.isValid())
+                refused = usageError(QStringLiteral("--start 必须是 YYYY-MM-DD 形式的日期，不能是“%1”").arg(value));
+        } else if (arg == u"--seed") {
             bool ok = false;
             options.seed = value.trimmed().toULongLong(&ok);
             if (!ok)
@@ -87,6 +93,7 @@ int MakeDemoMain(const QStringList &args)
         if (refused)
             return refused;
     }
+    options.firstDay = start.isValid() ? start : QDate::currentDate().addDays(-options.days);
     if (qint64(options.days) * options.linesPerDay > DemoOptions::MaxLines)
         return usageError(QStringLiteral("--days 乘 --lines-per-day 最多 %1（现在是 %2）")
                               .arg(DemoOptions::MaxLines).arg(qint64(options.days) * options.linesPerDay));

@@ -27,6 +27,7 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolBar>
@@ -72,9 +73,20 @@ MainWindow::MainWindow(QWidget *parent)
         updateStatus();
     });
 
+    // Until the first report opens, the right side says how to begin.
+    auto *right = new QStackedWidget(this);
+    auto *start = new QLabel(QStringLiteral("双击左侧报表开始"), right);
+    start->setObjectName(QStringLiteral("startHint"));
+    start->setAlignment(Qt::AlignCenter);
+    start->setStyleSheet(QStringLiteral("QLabel { color: #606060; font-size: 14pt; }"));
+    right->addWidget(start);
+    right->addWidget(m_tabs);
+    connect(m_tabs, &QTabWidget::currentChanged, right, [this, right] {
+        right->setCurrentWidget(m_tabs->count() > 0 ? static_cast<QWidget *>(m_tabs) : right->widget(0));
+    });
     auto *splitter = new QSplitter(this);
     splitter->addWidget(m_reports);
-    splitter->addWidget(m_tabs);
+    splitter->addWidget(right);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({220, 1000});
     setCentralWidget(splitter);
@@ -423,7 +435,8 @@ void MainWindow::printCurrent()
 void MainWindow::updateActions()
 {
     ReportView *view = CurrentView();
-    const bool hasRows = view && view->ErrorText().isEmpty();
+    // Nothing to export, print or find in a failed or empty result.
+    const bool hasRows = view && view->ErrorText().isEmpty() && view->Model()->HasData();
     for (QAction *a : m_reportActions)
         a->setEnabled(hasRows);
     m_refresh->setEnabled(view != nullptr);

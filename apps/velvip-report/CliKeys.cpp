@@ -11,7 +11,10 @@ namespace {
 
 QString terminalTable(qint32 rptId, int width)
 {
-    const QList<ReportKeys::Key> &keys = ReportKeys::KeysOf(rptId);
+    QList<ReportKeys::Key> keys = ReportKeys::KeysOf(rptId);
+    for (const ReportKeys::Key &k : ReportKeys::TitleOnlyKeys())
+        if (ReportKeys::Find(rptId, k.name)->titleOnly)
+            keys << k;
     int nameWidth = 4, kindWidth = 4;
     for (const ReportKeys::Key &k : keys) {
         nameWidth = std::max(nameWidth, Present::DisplayWidth(k.name));
@@ -62,7 +65,7 @@ int KeysMain(const QStringList &args)
         bool ok = false;
         const qint32 id = arg.toInt(&ok);
         if (!ok || !ReportKeys::ReportIds().contains(id)) {
-            QTextStream(stderr) << QStringLiteral("velvip-report keys: 报表编号应为 10901 至 10906，而不是 \"%1\"\n").arg(arg);
+            QTextStream(stderr) << QStringLiteral("velvip-report keys: 报表编号应为 10901 至 10906，而不是“%1”\n").arg(arg);
             return 2;
         }
         reports << id;

@@ -16,7 +16,7 @@
 
 namespace {
 
-const char *const kRunDescription = R"(运行一张会员报表，把结果写成表格、CSV、JSON 或 XLSX。
+const char *const kRunDescription = R"(运行一张会员报表，把结果写成表格、CSV、JSON、XLSX 或 PDF。
 
 报表编号：
   10901 储值积分变动表      10902 会员消费表
@@ -122,12 +122,19 @@ QString optionsHelp(const QList<QCommandLineOption> &options, int width)
     return out.join(u'\n');
 }
 
-// The parser's complaint in the user's language.
-QString parseError(const QCommandLineParser &parser)
+// The parser's complaint in the user's language, with the nearest option for a typo.
+QString parseError(const QCommandLineParser &parser, const QList<QCommandLineOption> &options)
 {
+    QStringList known{QStringLiteral("help")};
+    for (const QCommandLineOption &o : options)
+        known << o.names();
     QStringList unknown;
-    for (const QString &name : parser.unknownOptionNames())
+    for (const QString &name : parser.unknownOptionNames()) {
         unknown << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        const QString nearest = FilterCheck::Nearest(name, known);
+        if (!nearest.isEmpty())
+            unknown.last() += QStringLiteral("（是不是 --%1？）").arg(nearest);
+    }
     if (!unknown.isEmpty())
         return QStringLiteral("未知的选项 %1").arg(unknown.join(QStringLiteral("、")));
     static const QRegularExpression named(QStringLiteral("^(Missing|Unexpected) value after '(.*)'"));
@@ -142,7 +149,7 @@ QString parseError(const QCommandLineParser &parser)
 
 QString DemoPeriodText()
 {
-    const DemoOptions demo;   // the embedded chain is generated with the defaults
+    const DemoOptions demo = DemoChain::DefaultOptions();
     return QStringLiteral("%1 至 %2").arg(demo.firstDay.toString(Qt::ISODate),
                                          demo.firstDay.addDays(demo.days - 1).toString(Qt::ISODate));
 }
@@ -171,7 +178,7 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
         return parsed;
     };
     if (!p.parser.parse(QStringList{QStringLiteral("velvip-report run")} + args))
-        return usage(parseError(p.parser));
+        return usage(parseError(p.parser, p.options()));
     if (p.parser.isSet(QStringLiteral("help"))) {
         parsed.outcome = ParsedCommandLine::Outcome::Help;
         parsed.text = ProgramHelp(TextWrap::TerminalWidth());
@@ -184,7 +191,7 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
     bool ok = false;
     o.rptId = positional.first().toInt(&ok);
     if (!ok || !ReportSession::ReportIds().contains(o.rptId))
-        return usage(QStringLiteral("报表编号应为 10901 至 10906，而不是 \"%1\"").arg(positional.first()));
+        return usage(QStringLiteral("报表编号应为 10901 至 10906，而不是“%1”").arg(positional.first()));
 
     if (p.parser.isSet(p.props) && p.parser.isSet(p.db))
         return usage(QStringLiteral("--props 和 --db 只能用一个"));
@@ -202,7 +209,7 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
     else if (format == QLatin1String("json")) o.format = RunOptions::Format::Json;
     else if (format == QLatin1String("xlsx")) o.format = RunOptions::Format::Xlsx;
     else if (format == QLatin1String("pdf")) o.format = RunOptions::Format::Pdf;
-    else return usage(QStringLiteral("未知的输出格式 \"%1\"（table、csv、json、xlsx、pdf）").arg(format));
+    else return usage(QStringLiteral("未知的输出格式“%1”（table、csv、json、xlsx、pdf）").arg(format));
     o.outPath = p.parser.value(p.out);
     if ((o.format == RunOptions::Format::Xlsx || o.format == RunOptions::Format::Pdf) && o.outPath.isEmpty())
         return usage(QStringLiteral("%1 格式须用 --out 指定文件").arg(format));
@@ -239,7 +246,7 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
     for (const QString &pair : p.parser.values(p.set)) {
         QString key, value;
         if (!SplitKeyValue(pair, &key, &value))
-            return usage(QStringLiteral("--set 应为 KEY=VALUE，而不是 \"%1\"").arg(pair));
+            return usage(QStringLiteral("--set 应为 KEY=VALUE，而不是“%1”").arg(pair));
         if (periodKeys.contains(key))
             return usage(QStringLiteral("--set %1 与 --period 重复，只能用一个").arg(key));
         o.filter->SetValue(key, value);
@@ -261,7 +268,14 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
     for (const QString &pair : p.parser.values(p.context)) {
         QString key, value;
         if (!SplitKeyValue(pair, &key, &value))
-            return usage(QStringLiteral("--context 应为 KEY=VALUE，而不是 \"%1\"").arg(pair));
+            return usage(QStringLiteral("--context 应为 KEY=VALUE，而不是“%1”").arg(pair));
+        const QStringList known = ReportSession::DefaultContext().keys();
+        if (!known.contains(key)) {
+            const QString nearest = FilterCheck::Nearest(key, known);
+            return usage(QStringLiteral("主程序环境没有“%1”项%2（可用 %3）")
+                             .arg(key, nearest.isEmpty() ? QString() : QStringLiteral("，是不是“%1”？").arg(nearest),
+                                  known.join(QStringLiteral("、"))));
+        }
         try {
             o.context.insert(key, ReportSession::ContextValue(key, value));
         } catch (const VelError &e) {

@@ -6,6 +6,7 @@
 #include "Dictionary.h"
 #include "HostKit.h"
 #include "Recordset.h"
+#include "ReportGrid.h"
 #include "ReportPrinter.h"
 #include "ReportSession.h"
 #include "ReportWriters.h"
@@ -146,6 +147,8 @@ int run(const RunOptions &o)
         return 1;
     }
     writeOutput(o, report);
+    if (!ReportGrid(report, false).HasData())
+        printErr(QStringLiteral("没有符合条件的数据"));
     return 0;
 }
 

@@ -16,10 +16,12 @@ bool isWide(char32_t c)
 
 // The text cut into pieces that are never split: a run of spaces, a run of narrow characters
 // (ending after a ";", where a list of key=value pairs may break), or one wide character;
-// full-width closing punctuation stays with the piece before it.
+// full-width closing punctuation stays with the piece before it, opening punctuation with
+// the piece after it.
 QStringList pieces(const QString &text)
 {
     static const QString closing = QStringLiteral("，。、；：？！）》」』”’");
+    static const QString opening = QStringLiteral("（《「『“‘");
     enum class Kind { None, Space, Narrow, Wide };
     QStringList out;
     QString current;
@@ -32,7 +34,8 @@ QStringList pieces(const QString &text)
         const bool punctuation = kind != Kind::Space && previous != Kind::Space && closing.contains(ch);
         // "例：0" stays whole: what follows a colon is what it introduces.
         const bool afterColon = kind == Kind::Narrow && current.endsWith(u'：');
-        if (!current.isEmpty() && !joins && !punctuation && !afterColon) {
+        const bool afterOpening = !current.isEmpty() && kind != Kind::Space && opening.contains(current.back());
+        if (!current.isEmpty() && !joins && !punctuation && !afterColon && !afterOpening) {
             out << current;
             current.clear();
         }

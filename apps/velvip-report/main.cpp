@@ -83,7 +83,7 @@ int main(int argc, char **argv)
     }
     if (command != QLatin1String("run")) {
         QTextStream(stderr) << (command.isEmpty() ? QStringLiteral("velvip-report: 缺少命令")
-                                                  : QStringLiteral("velvip-report: 未知命令 \"%1\"").arg(command))
+                                                  : QStringLiteral("velvip-report: 未知命令“%1”").arg(command))
                             << QStringLiteral("\n用法：velvip-report run RPTID [选项] | velvip-report keys [RPTID] | "
                                               "velvip-report make-demo [选项]\n请用 velvip-report --help 查看用法。")
                             << Qt::endl;

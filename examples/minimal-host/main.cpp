@@ -5,7 +5,7 @@
 // Runs report RPTID (10901..10906) on the SQLite chain DATABASE with the filter KEY=VALUE...
 // and prints the report's shown columns, tab-separated, one row per line. For example:
 //
-//   velvip-report make-demo --out chain.sqlite --members 300 --days 60
+//   velvip-report make-demo --out chain.sqlite --start 2024-01-01 --members 300 --days 60
 //   minimal-host 10906 chain.sqlite BItemNumber=
 //   minimal-host 10903 chain.sqlite "BDate=2024-01-01 00:00:00" "EDate=2024-01-31 23:59:59"
 //

@@ -32,6 +32,12 @@ class tst_Cli : public QObject
 
     struct Outcome { int exitCode; QByteArray out; QString err; };
 
+    // The embedded demo chain: from the fixed examples' first day to yesterday.
+    static QString demoDays()
+    {
+        return QStringLiteral("2024-01-01 至 %1").arg(QDate::currentDate().addDays(-1).toString(Qt::ISODate));
+    }
+
     QProcessEnvironment environment(const QProcessEnvironment &extra = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -133,15 +139,20 @@ private slots:
             << onChain({"10903", "--period", "2024-05", "--set", "BDate=2024-05-02"}) << 2 << "--set BDate 与 --period";
         QTest::newRow("filter_file_without_end") << onChain({"10906", "--filter-json", "/dev/zero"}) << 2 << "1 MB";
         QTest::newRow("dialog_on_invisible_platform") << onChain({"10901", "--dialog"}) << 2 << "--dialog 需要图形界面";
-        QTest::newRow("keys_of_unknown_report") << QStringList{"keys", "10907"} << 2 << "10907";
+        QTest::newRow("keys_of_unknown_report") << QStringList{"keys", "10907"} << 2 << "而不是“10907”";
         QTest::newRow("unknown_report") << onChain({"12345"}) << 2 << "10901";
         QTest::newRow("no_report") << QStringList{"run"} << 2 << "缺少报表编号";
-        QTest::newRow("unknown_option") << onChain({"10906", "--peroid", "2024"}) << 2 << "未知的选项 --peroid";
+        QTest::newRow("unknown_option") << onChain({"10906", "--perod", "2024"}) << 2 << "未知的选项 --perod（是不是 --period？）";
         QTest::newRow("option_without_its_value") << QStringList{"run", "10906", "--set"} << 2 << "选项 --set 后面缺少值";
         QTest::newRow("unknown_command") << QStringList{"show"} << 2 << "未知命令";
         QTest::newRow("unknown_format") << onChain({"10906", "--format", "html"}) << 2 << "html";
         QTest::newRow("xlsx_needs_out") << onChain({"10906", "--format", "xlsx"}) << 2 << "--out";
         QTest::newRow("set_without_equals") << onChain({"10906", "--set", "GroupBy"}) << 2 << "KEY=VALUE";
+        QTest::newRow("unknown_context_key") << onChain({"10906", "--context", "Foo=1"}) << 2 << "主程序环境没有“Foo”项";
+        QTest::newRow("title_only_keys") << onChain({"10906", "--set", "BDeptNumber=", "--set", "EDeptNumber="}) << 0 << "";
+        QTest::newRow("title_key_typo") << onChain({"10906", "--set", "BDeptNumbr=1"}) << 2 << "是不是“BDeptNumber”？";
+        QTest::newRow("empty_result_said") << onChain({"10902", "--period", "2023-01", "--set", "GroupBy=1"}) << 0
+                                           << "没有符合条件的数据";
         QTest::newRow("bad_context_value") << onChain({"10906", "--context", "ISBranch=maybe"}) << 2 << "ISBranch";
         QTest::newRow("empty_props") << QStringList{"run", "10906", "--props", ""} << 2 << "连接文本是空的";
         QTest::newRow("props_and_db") << onChain({"10906", "--props", "Driver=SQLite;Database=x"}) << 2 << "--props";
@@ -169,13 +180,9 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("days");
         QTest::newRow("make_demo") << QStringList{"make-demo", "--out", m_dir.filePath("made.sqlite"), "--members", "20",
-                                                  "--items", "20", "--days", "3", "--lines-per-day", "5"}
+                                                  "--items", "20", "--days", "3", "--lines-per-day", "5", "--start", "2024-01-01"}
                                    << "2024-01-01 至 2024-01-03";
-        const DemoOptions demo;
-        QTest::newRow("first_run_on_the_demo_chain")
-            << QStringList{"run", "10906"}
-            << QStringLiteral("%1 至 %2").arg(demo.firstDay.toString(Qt::ISODate),
-                                             demo.firstDay.addDays(demo.days - 1).toString(Qt::ISODate));
+        QTest::newRow("first_run_on_the_demo_chain") << QStringList{"run", "10906"} << demoDays();
     }
     void chainGenerationSaysOneLine()
     {
@@ -213,6 +220,7 @@ private slots:
         QStringList words;
         for (const QString &line : help.split('\n')) {
             QVERIFY2(Present::DisplayWidth(line) <= width, qPrintable(line));
+            QVERIFY2(!line.endsWith(u'（') && !line.endsWith(u'“'), qPrintable(line));
             words << line.split(' ', Qt::SkipEmptyParts);
         }
         env.insert("COLUMNS", "1000");
@@ -222,9 +230,7 @@ private slots:
         for (const char *option : {"--props", "--db", "--set", "--filter-json", "--period", "--context", "--format",
                                    "--out", "--bom", "pdf", "--dialog", "make-demo", "keys", "示例"})
             QVERIFY2(unwrapped.contains(QString::fromUtf8(option)), option);
-        const DemoOptions demo;   // the days the demo chain holds
-        QVERIFY(unwrapped.contains(QStringLiteral("%1 至 %2").arg(demo.firstDay.toString(Qt::ISODate),
-                                                                  demo.firstDay.addDays(demo.days - 1).toString(Qt::ISODate))));
+        QVERIFY(unwrapped.contains(demoDays()));
         static const QRegularExpression latinWord(QStringLiteral("[A-Za-z0-9_=.\\-]{4,}"));
         for (const auto &m : latinWord.globalMatch(unwrapped)) {
             if (m.capturedLength() < width - 30)

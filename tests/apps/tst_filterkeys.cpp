@@ -84,6 +84,32 @@ private slots:
         for (const QString &k : saved->Keys())
             QCOMPARE(checked->Value(k), saved->Value(k));
     }
+
+    void checkSaysOnlyWhatIsWrong_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QVariantMap>("filter");
+        QTest::addColumn<QString>("problems");
+        QTest::newRow("title_only_keys") << 10906 << QVariantMap{{"BDeptNumber", ""}, {"EDeptNumber", "D9"}, {"SumBy", "x"}}
+                                         << "";
+        QTest::newRow("title_key_range_reversed") << 10903 << QVariantMap{{"BCustNumber", "C9"}, {"ECustNumber", "C1"}}
+                                                  << "范围颠倒：起始 BCustNumber“C9”大于截止 ECustNumber“C1”";
+        QTest::newRow("own_key_of_a_title_name_once") << 10906 << QVariantMap{{"BItemNumber", "9"}, {"EItemNumber", "1"}}
+                                                      << "范围颠倒：起始 BItemNumber“9”大于截止 EItemNumber“1”";
+        QTest::newRow("unreadable_date_no_reversed_range")
+            << 10903 << QVariantMap{{"BDate", "2024-05-01"}, {"EDate", "05/31/2024"}}
+            << "过滤条件“EDate”的值“05/31/2024”不是可识别的日期，请写成 2024-05-31 或 2024-05-31 23:59:59";
+    }
+    void checkSaysOnlyWhatIsWrong()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QVariantMap, filter);
+        QFETCH(QString, problems);
+        const DictionaryPtr d = Dictionary::Create();
+        for (auto it = filter.cbegin(); it != filter.cend(); ++it)
+            d->SetValue(it.key(), it.value());
+        QCOMPARE(FilterCheck::CheckAndConvert(rptId, *d).join(u'\n'), problems);
+    }
 };
 
 QTEST_MAIN(tst_FilterKeys)

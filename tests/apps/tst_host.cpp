@@ -18,6 +18,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -168,6 +169,9 @@ private slots:
     {
         MainWindow window;
         window.OverrideConnection(m_props);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(window.findChild<QLabel *>("startHint")->isVisible());   // the blank start says how to begin
         DictionaryPtr filter = ReportSession::SampleFilter(10903);
         filter->SetValue("BDate", "2031-01-01 00:00:00");
         filter->SetValue("EDate", "2031-01-31 23:59:59");
@@ -175,6 +179,10 @@ private slots:
         QVERIFY2(view->ErrorText().isEmpty(), qPrintable(view->ErrorText()));
         QVERIFY(view->IsEmptyResult());
         QVERIFY(window.StatusText().startsWith("明细 0 行"));
+        QVERIFY(!window.findChild<QLabel *>("startHint")->isVisible());
+        for (QAction *a : window.findChildren<QAction *>())
+            if (a->text().startsWith("导出"))
+                QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
     }
 
     // The report list runs on Enter; Ctrl+Tab, Ctrl+F and Ctrl+W act on the tabs.

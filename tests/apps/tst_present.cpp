@@ -228,6 +228,70 @@ private slots:
             QVERIFY(Present::WriteTable(r).contains(period));
     }
 
+    // Period line, tab and file name say the same inclusive range, as each report counts it.
+    void periodCovered_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QString>("begin");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("tab");
+        QTest::newRow("sales_count_whole_days") << 10902 << "2024-01-01 08:30:00" << "2024-01-31 00:00:00"
+                                                << "日期：2024-01-01 00:00:00 至 2024-01-31 23:59:59" << "2024-01";
+        QTest::newRow("lines_as_given") << 10903 << "2024-01-01 00:00:00" << "2024-01-31 00:00:00"
+                                        << "日期：2024-01-01 00:00:00 至 2024-01-31 00:00:00"
+                                        << "2024-01-01 00.00~2024-01-31 00.00";
+        QTest::newRow("whole_days") << 10904 << "2024-01-03" << "2024-01-09 23:59:59"
+                                    << "日期：2024-01-03 00:00:00 至 2024-01-09 23:59:59" << "2024-01-03~2024-01-09";
+        QTest::newRow("open_end") << 10905 << "2024-01-03 00:00:00" << "" << "日期：2024-01-03 00:00:00 起" << "";
+        QTest::newRow("all") << 10903 << "" << "" << "日期：全部" << "";
+    }
+    void periodCovered()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QString, begin);
+        QFETCH(QString, end);
+        QFETCH(QString, line);
+        QFETCH(QString, tab);
+        QCOMPARE(Present::PeriodText(rptId, QString("BDate,%1|EDate,%2").arg(begin, end)), line);
+        const auto period = Present::Covered(rptId, begin, end);
+        QVERIFY(period);
+        QCOMPARE(Present::PeriodShort(*period), tab);
+    }
+
+    // What the user filtered, under the title of every output.
+    void filterLines_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QVariantMap>("filter");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("branch_and_grouping")
+            << 10902 << QVariantMap{{"BBranchNum", "002"}, {"EBranchNum", "002"}, {"BVipNum", ""}, {"EVipNum", ""},
+                                    {"GroupBy", 1}, {"SumOnly", 0}, {"BDate", "2024-01-01 00:00:00"}}
+            << QStringList{"消费分店 002", "汇总依据 消费分店"};
+        QTest::newRow("drill_down_card_and_open_range")
+            << 10903 << QVariantMap{{"BVipNum", "80000003"}, {"EVipNum", "80000003"}, {"BItemNum", "100001"}, {"Cashier", "E01"}}
+            << QStringList{"会员卡号 80000003", "商品 100001 起", "收银员 E01"};
+        QTest::newRow("switches_on_only")
+            << 10901 << QVariantMap{{"Year", 2024}, {"Month", 5}, {"ShowSumOnly", 1}, {"ShowVipDo", 0}, {"VipName", "张"}}
+            << QStringList{"会员姓名 张", "只显示小计与合计行 仅显示汇总行"};
+    }
+    void filterLines()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QVariantMap, filter);
+        QFETCH(QStringList, lines);
+        ReportOutput r = Fixture::SmallLedger();
+        r.filter = Dictionary::Create();
+        r.filter->SetValue("RptID", rptId);
+        for (auto it = filter.cbegin(); it != filter.cend(); ++it)
+            r.filter->SetValue(it.key(), it.value());
+        QCOMPARE(r.FilterLines(), lines);
+        const QString table = Present::WriteTable(r);
+        for (const QString &l : lines)
+            QVERIFY2(table.contains(l), qPrintable(l));
+    }
+
     void csvMatchesGolden()
     {
         QCOMPARE(Present::WriteCsv(Fixture::SmallLedger()), golden("small-ledger.csv"));
@@ -305,6 +369,45 @@ private slots:
         QVERIFY(QRegularExpression("<c r=\"A9\"[^>]*><v>45415</v></c>").match(sheet).hasMatch());
         QVERIFY(sheet.contains("<t>首充, &quot;VIP&quot; &lt;&amp;&gt;</t>"));
         QVERIFY(sheet.contains("<pane xSplit=\"2\" ySplit=\"7\" topLeftCell=\"C8\""));
+    }
+
+    // The workbook prints: landscape, one page wide, title block and header on every page,
+    // an autofilter on the header, the print area; as a spreadsheet program reads it back.
+    void xlsxPrintsOnPagesOneWide()
+    {
+        // Debian's python3, which python3-openpyxl belongs to.
+        const QString python = QStandardPaths::findExecutable("python3", {"/usr/bin"});
+        if (python.isEmpty())
+            QSKIP("python3 is not installed");
+        const ReportOutput r = Fixture::SmallLedger();
+        const ReportGrid grid(r, true);
+        const QString last = QStringLiteral("%1%2").arg(QChar(u'A' + grid.ColumnCount() - 1)).arg(7 + grid.RowCount());
+        QTemporaryDir dir;
+        const QString path = dir.filePath("report.xlsx");
+        Present::WriteXlsx(r, path);
+        QProcess py;
+        py.start(python, {"-c", "import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1]).active; p=ws.page_setup;"
+                                   "print(p.orientation, p.fitToWidth, p.fitToHeight, ws.sheet_properties.pageSetUpPr.fitToPage,"
+                                   " ws.print_title_rows, ws.print_area, ws.auto_filter.ref)", path});
+        QVERIFY(py.waitForFinished(60000));
+        QCOMPARE(QString::fromUtf8(py.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("landscape 1 0 True $1:$7 ['$A$1:$%1'] A7:%2").arg(QString(last).insert(1, u'$'), last));
+
+        // Converted to PDF headless: one landscape page.
+        const QString office = QStandardPaths::findExecutable("soffice");
+        if (office.isEmpty() || QStandardPaths::findExecutable("pdfinfo").isEmpty())
+            QSKIP("LibreOffice or pdfinfo is not installed");
+        QProcess convert;
+        convert.start(office, {"-env:UserInstallation=file://" + dir.filePath("profile"), "--headless", "--convert-to", "pdf",
+                               "--outdir", dir.path(), path});
+        QVERIFY(convert.waitForFinished(300000));
+        QProcess info;
+        info.start("pdfinfo", {dir.filePath("report.pdf")});
+        QVERIFY(info.waitForFinished(60000));
+        const QString text = QString::fromUtf8(info.readAllStandardOutput());
+        QVERIFY2(QRegularExpression("Pages:\\s+1\\n").match(text).hasMatch(), qPrintable(text));
+        const QRegularExpressionMatch size = QRegularExpression("Page size:\\s+([\\d.]+) x ([\\d.]+)").match(text);
+        QVERIFY2(size.hasMatch() && size.captured(1).toDouble() > size.captured(2).toDouble(), qPrintable(text));
     }
 
     // A number cell holds the shortest text that reads back as its double, not 16 digits

@@ -51,6 +51,29 @@ ReportOutput tallLedger(int details, bool sortable)
     return r;
 }
 
+// Groups of the given numbers of lines, each closed by its subtotal, then the grand total.
+ReportOutput groupedLedger(const QList<int> &groups)
+{
+    ReportOutput r = Fixture::SmallLedger();
+    auto rs = Recordset::Create();
+    for (const QString &name : r.rs->FieldNames())
+        rs->AddField(name, r.rs->FieldTypeOf(r.rs->FieldIndex(name)));
+    rs->Open();
+    auto add = [&rs](const QString &card, int kind) {
+        const qint64 row = rs->AddRow();
+        rs->SetText(row, 1, card);
+        rs->SetInt(row, 9, kind);
+    };
+    for (qsizetype g = 0; g < groups.size(); ++g) {
+        for (int i = 0; i < groups[g]; ++i)
+            add(QStringLiteral("V%1-%2").arg(g).arg(i), 0);
+        add(QStringLiteral("小计"), 1);
+    }
+    add(QStringLiteral("合计"), 2);
+    r.rs = rs;
+    return r;
+}
+
 // The ledger with its total far below the rows sized from, and one detail amount there too.
 ReportOutput ledgerWithLateTotals(double detail, double total)
 {
@@ -349,8 +372,9 @@ private slots:
     void resultWithoutDetailRowsSaysSo()
     {
         ReportView view;
-        ReportOutput r = tallLedger(0, false);
-        view.SetReport(r);
+        view.SetReport(groupedLedger({0, 0}));   // subtotals only: a summary-only run has data
+        QVERIFY(!view.IsEmptyResult());
+        view.SetReport(groupedLedger({}));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QVERIFY(view.IsEmptyResult());
@@ -456,6 +480,7 @@ private slots:
 
     void pdfTextIsTheGrids_data();
     void pdfTextIsTheGrids();
+    void pdfPagesKeepSubtotalsWithTheirLines();
     void cancelledExportLeavesNoFile_data();
     void cancelledExportLeavesNoFile();
 
@@ -564,6 +589,28 @@ void tst_ReportView::cancelledExportLeavesNoFile()
         QVERIFY_THROWS_EXCEPTION(VelError, view.ExportPdf(path, [&](int d, int t) { return stopSecond(d, t); }));
     QCOMPARE(calls, 2);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// Groups of 1 to 12 lines, each closed by its subtotal: no page begins with a summary row,
+// and every page repeats the header.
+void tst_ReportView::pdfPagesKeepSubtotalsWithTheirLines()
+{
+    if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+        QSKIP("pdftotext is not installed");
+    QList<int> groups;
+    for (int g = 0; g < 60; ++g)
+        groups << 1 + g % 12;
+    const ReportOutput r = groupedLedger(groups);
+    QTemporaryDir dir;
+    Present::WritePdf(r, dir.filePath("groups.pdf"));
+    const QStringList pages = pdfText(dir.filePath("groups.pdf"), true).split(QChar(0x0C), Qt::SkipEmptyParts);
+    QVERIFY(pages.size() > 3);
+    static const QRegularExpression row(QStringLiteral("V\\d+-\\d+|小计|合计"));
+    for (const QString &page : pages) {
+        QVERIFY2(page.contains(QStringLiteral("会员卡号")), qPrintable(page.left(200)));
+        const QString first = row.match(page).captured();
+        QVERIFY2(first.startsWith(u'V'), qPrintable(page.left(400)));
+    }
 }
 
 QTEST_MAIN(tst_ReportView)

@@ -15,6 +15,8 @@
 
 #include <QFileInfo>
 #include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QStandardPaths>
 #include <QTest>
@@ -55,6 +57,8 @@ private slots:
     void drivenByProgId();
     void makeDemoArguments_data();
     void makeDemoArguments();
+    void makeDemoPeriod_data();
+    void makeDemoPeriod();
     void defaultDatabase();
 
 private:
@@ -284,6 +288,7 @@ void tst_ServerChain::makeDemoArguments_data()
     QTest::newRow("days_past_range") << QStringList{"--out", "x.sqlite", "--days", "2147483647"} << 2;
     QTest::newRow("lines_past_range") << QStringList{"--out", "x.sqlite", "--lines-per-day", "2147483647"} << 2;
     QTest::newRow("lines_in_total_past_range") << QStringList{"--out", "x.sqlite", "--days", "7305", "--lines-per-day", "100000"} << 2;
+    QTest::newRow("bad_start") << QStringList{"--out", "x.sqlite", "--start", "2024-13-01"} << 2;
     QTest::newRow("negative_seed") << QStringList{"--out", "x.sqlite", "--seed", "-1"} << 2;
     QTest::newRow("unwritable") << QStringList{"--out", "/proc/velvip/x.sqlite", "--members", "5", "--days", "1"} << 1;
     QTest::newRow("tiny_chain") << QStringList{"--members", "20", "--items", "10", "--days", "3", "--lines-per-day", "5",
@@ -307,6 +312,46 @@ void tst_ServerChain::makeDemoArguments()
         DictionaryPtr f = Dictionary::Create();
         QVERIFY(Vel::AsRecordset(data.GetRptData(DemoChain::SqliteConnectionText(out), f))->RecordCount() > 1);
         Database::CloseAll();
+    }
+}
+
+void tst_ServerChain::makeDemoPeriod_data()
+{
+    QTest::addColumn<QStringList>("start");
+    QTest::addColumn<QDate>("first");
+    const QDate today = QDate::currentDate();
+    QTest::newRow("ends_yesterday") << QStringList{} << today.addDays(-3);
+    QTest::newRow("fixed_start") << QStringList{"--start", "2024-01-01"} << QDate(2024, 1, 1);
+}
+
+// The chain's sales cover exactly its days; with --start 2024-01-01 it is the chain the
+// fixed defaults give, file for file.
+void tst_ServerChain::makeDemoPeriod()
+{
+    QFETCH(QStringList, start);
+    QFETCH(QDate, first);
+    QTemporaryDir dir;
+    DemoOptions fixed;
+    fixed.members = 20, fixed.items = 10, fixed.days = 3, fixed.linesPerDay = 30;
+    fixed.outPath = dir.filePath(QStringLiteral("fixed.sqlite"));
+    const QString out = dir.filePath(QStringLiteral("chain.sqlite"));
+    QCOMPARE(MakeDemoMain(start + QStringList{"--members", "20", "--items", "10", "--days", "3", "--lines-per-day", "30",
+                                              "--out", out}), 0);
+    {
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("period"));
+        db.setDatabaseName(out);
+        QVERIFY(db.open());
+        QSqlQuery q(QStringLiteral("SELECT substr(min(FDate), 1, 10), substr(max(FDate), 1, 10) FROM sale_bill"), db);
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toString(), first.toString(Qt::ISODate));
+        QCOMPARE(q.value(1).toString(), first.addDays(2).toString(Qt::ISODate));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("period"));
+    if (first == fixed.firstDay) {
+        DemoChain::Generate(fixed);
+        QFile a(out), b(fixed.outPath);
+        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        QVERIFY(a.readAll() == b.readAll());
     }
 }
 

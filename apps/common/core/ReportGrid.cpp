@@ -37,6 +37,14 @@ RowKind ReportGrid::KindOf(qint64 row) const
     }
 }
 
+bool ReportGrid::HasData() const
+{
+    for (qint64 row = 0; row < RowCount(); ++row)
+        if (KindOf(row) != RowKind::Total)
+            return true;
+    return false;
+}
+
 QVariant ReportGrid::Value(qint64 row, int column) const
 {
     const int field = FieldOf(column);

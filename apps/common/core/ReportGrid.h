@@ -42,6 +42,8 @@ public:
     qint64 SourceRow(qint64 row) const { return m_order ? (*m_order)[size_t(row)] : row; }
 
     RowKind KindOf(qint64 row) const;
+    // Whether any row is other than a grand total: a lone total of nothing means no data.
+    bool HasData() const;
     QVariant Value(qint64 row, int column) const;
     QString Text(qint64 row, int column, FormatStyle style) const;
     // The same text without allocating in the common case: valid until `buffer` is used again

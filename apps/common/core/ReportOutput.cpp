@@ -1,6 +1,7 @@
 #include "ReportOutput.h"
 
 #include "Dictionary.h"
+#include "ReportKeys.h"
 #include "Vector.h"
 
 #include <algorithm>
@@ -57,11 +58,12 @@ QString ReportOutput::PeriodLine() const
 {
     if (!result)
         return {};
+    const qint32 rptId = filter ? filter->Value(QStringLiteral("RptID")).toInt() : 0;
     const DictionaryPtr options = Vel::AsDictionary(result->Value(QStringLiteral("RptTitleObject")));
     if (options)
-        return Present::PeriodText(options->Value(QStringLiteral("ShowDateDiff")).toString());
+        return Present::PeriodText(rptId, options->Value(QStringLiteral("ShowDateDiff")).toString());
     // The ledger's title block is empty; its month comes from the filter.
-    if (filter && filter->Value(QStringLiteral("RptID")).toInt() == 10901) {
+    if (rptId == 10901) {
         bool yearOk = false, monthOk = false;
         const int year = filter->Value(QStringLiteral("Year")).toString().trimmed().toInt(&yearOk);
         const int month = filter->Value(QStringLiteral("Month")).toString().trimmed().toInt(&monthOk);
@@ -71,12 +73,59 @@ QString ReportOutput::PeriodLine() const
     return {};
 }
 
+QStringList ReportOutput::FilterLines() const
+{
+    using ReportKeys::Key;
+    if (!filter)
+        return {};
+    const qint32 rptId = filter->Value(QStringLiteral("RptID")).toInt();
+    auto text = [&](const QString &name) { return filter->Value(name).toString().trimmed(); };
+    // "会员卡号起（按文本比较，空为不限）" → "会员卡号", "消费分店编码起…" → "消费分店".
+    auto label = [](const Key &key) {
+        QString l = key.meaning.section(QStringLiteral("（"), 0, 0);
+        if (l.endsWith(u'起') || l.endsWith(u'止'))
+            l.chop(1);
+        if (l.endsWith(QStringLiteral("编码")) && l.size() > 2)
+            l.chop(2);
+        return l;
+    };
+    QStringList lines;
+    QStringList ends;
+    for (const Key &key : ReportKeys::KeysOf(rptId)) {
+        if (key.kind == ReportKeys::Kind::DateTime || key.name == u"Year" || key.name == u"Month" || ends.contains(key.name))
+            continue;
+        const QString end = ReportKeys::RangeEnd(rptId, key.name);
+        if (!end.isEmpty()) {
+            ends << end;
+            const QString b = text(key.name), e = text(end);
+            if (b.isEmpty() && e.isEmpty())
+                continue;
+            lines << (b == e ? QStringLiteral("%1 %2").arg(label(key), b)
+                      : e.isEmpty() ? QStringLiteral("%1 %2 起").arg(label(key), b)
+                      : b.isEmpty() ? QStringLiteral("%1 至 %2").arg(label(key), e)
+                                    : QStringLiteral("%1 %2 至 %3").arg(label(key), b, e));
+        } else if (!key.choices.isEmpty()) {
+            bool ok = false;
+            const qint32 v = filter->Value(key.name).toString().trimmed().toInt(&ok);
+            // A switch says something only when it is on; a grouping always does.
+            if (!ok || (key.kind == ReportKeys::Kind::Int16 && v == 0))
+                continue;
+            for (const ReportKeys::Choice &c : key.choices)
+                if (c.value == v)
+                    lines << QStringLiteral("%1 %2").arg(key.meaning, c.meaning.section(QStringLiteral("（"), 0, 0));
+        } else if (!text(key.name).isEmpty()) {
+            lines << QStringLiteral("%1 %2").arg(label(key), text(key.name));
+        }
+    }
+    return lines;
+}
+
 QStringList ReportOutput::TitleBlock() const
 {
     QStringList block;
     if (!Name().isEmpty())
         block << Name();
-    block << TitleLines();
+    block << TitleLines() << FilterLines();
     const QString period = PeriodLine();
     if (!period.isEmpty())
         block << period;
@@ -85,7 +134,64 @@ QStringList ReportOutput::TitleBlock() const
 
 namespace Present {
 
-QString PeriodText(const QString &showDateDiff)
+namespace {
+
+const char kMoment[] = "yyyy-MM-dd HH:mm:ss";
+
+// A date-time value, or text in the canonical forms; invalid for anything else, null for
+// an empty side.
+std::optional<QDateTime> moment(const QVariant &value)
+{
+    if (value.typeId() == QMetaType::QDateTime)
+        return QDateTime(value.toDateTime().date(), value.toDateTime().time());
+    if (value.typeId() == QMetaType::QDate)
+        return QDateTime(value.toDate(), QTime(0, 0));
+    const QString text = value.toString().trimmed();
+    if (text.isEmpty())
+        return QDateTime();
+    QDateTime dt = QDateTime::fromString(text, QLatin1String(kMoment));
+    if (!dt.isValid())
+        dt = QDateTime(QDate::fromString(text, QStringLiteral("yyyy-MM-dd")), QTime(0, 0));
+    if (!dt.isValid())
+        return std::nullopt;
+    return dt;
+}
+
+} // namespace
+
+bool CoveredPeriod::WholeDays() const
+{
+    return begin.isValid() && end.isValid() && begin.time() == QTime(0, 0) && end.time() == QTime(23, 59, 59);
+}
+
+std::optional<CoveredPeriod> Covered(qint32 rptId, const QVariant &begin, const QVariant &end)
+{
+    const auto b = moment(begin), e = moment(end);
+    if (!b || !e)
+        return std::nullopt;
+    CoveredPeriod period{*b, *e};
+    if (rptId == 10902) {
+        if (period.begin.isValid())
+            period.begin.setTime(QTime(0, 0));
+        if (period.end.isValid())
+            period.end.setTime(QTime(23, 59, 59));
+    }
+    return period;
+}
+
+QString PeriodText(const CoveredPeriod &period)
+{
+    const QString b = period.begin.toString(QLatin1String(kMoment)), e = period.end.toString(QLatin1String(kMoment));
+    if (b.isEmpty() && e.isEmpty())
+        return QStringLiteral("日期：全部");
+    if (e.isEmpty())
+        return QStringLiteral("日期：%1 起").arg(b);
+    if (b.isEmpty())
+        return QStringLiteral("日期：至 %1").arg(e);
+    return QStringLiteral("日期：%1 至 %2").arg(b, e);
+}
+
+QString PeriodText(qint32 rptId, const QString &showDateDiff)
 {
     if (showDateDiff.trimmed().isEmpty())
         return {};
@@ -105,11 +211,24 @@ QString PeriodText(const QString &showDateDiff)
             recognised = true;
         }
     }
-    if (!recognised)
-        return showDateDiff;
-    if (begin.isEmpty() && end.isEmpty())
-        return QStringLiteral("日期：全部");
-    return QStringLiteral("日期：%1 至 %2").arg(begin, end);
+    const auto period = recognised ? Covered(rptId, begin, end) : std::nullopt;
+    return period ? PeriodText(*period) : showDateDiff;
+}
+
+QString PeriodShort(const CoveredPeriod &period)
+{
+    if (!period.begin.isValid() || !period.end.isValid())
+        return {};
+    const QDate b = period.begin.date(), e = period.end.date();
+    if (!period.WholeDays()) {
+        const QString form = QStringLiteral("yyyy-MM-dd HH.mm");
+        return period.begin.toString(form) + QLatin1Char('~') + period.end.toString(form);
+    }
+    if (b.day() == 1 && e == b.addMonths(1).addDays(-1))
+        return b.toString(QStringLiteral("yyyy-MM"));
+    if (b == e)
+        return b.toString(QStringLiteral("yyyy-MM-dd"));
+    return b.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('~') + e.toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 } // namespace Present

@@ -477,23 +477,77 @@ private:
     std::unique_ptr<void, ZipCloser> m_zip;
 };
 
+// Where the parts of the sheet lie (rows and columns from 0): title block, a blank row,
+// header rows, then the report's rows.
+struct SheetFrame
+{
+    QStringList block;
+    int top = 0;           // first header row
+    int headerRows = 0;
+    int lastColumn = 0;
+    qint64 lastRow = 0;
+
+    SheetFrame(const ReportOutput &report, const ReportGrid &grid)
+        : block(report.TitleBlock()), top(block.isEmpty() ? 0 : int(block.size()) + 1),
+          headerRows(grid.Layout().HeaderRows()), lastColumn(qMax(grid.Layout().Count(), 1) - 1),
+          lastRow(top + headerRows + grid.RowCount() - 1)
+    {}
+    // The header's last row, where the autofilter sits, down to the last row.
+    qint64 FilterTop() const { return top + headerRows - 1; }
+};
+
+std::string absoluteRef(int column, qint64 row)
+{
+    return '$' + columnName(column) + '$' + std::to_string(row + 1);
+}
+
+// Print area, rows repeated on every printed page (title block and header) and the
+// autofilter's range, as the workbook names them for its one sheet.
+void putDefinedNames(ByteSink &out, const SheetFrame &frame, const QString &sheet)
+{
+    if (frame.headerRows == 0)
+        return;
+    QString quoted = sheet;
+    quoted.replace(u'\'', QStringLiteral("''"));
+    quoted = u'\'' + quoted + QStringLiteral("'!");
+    const qint64 last = qMax(frame.lastRow, frame.FilterTop());
+    auto name = [&](const char *what, const char *hidden, const std::string &range) {
+        out.Put("<definedName name=\"");
+        out.Put(what);
+        out.Put("\" localSheetId=\"0\"");
+        out.Put(hidden);
+        out.Put('>');
+        putEscaped(out, quoted);
+        out.Put(range);
+        out.Put("</definedName>");
+    };
+    out.Put("<definedNames>");
+    name("_xlnm._FilterDatabase", " hidden=\"1\"",
+         absoluteRef(0, frame.FilterTop()) + ':' + absoluteRef(frame.lastColumn, last));
+    name("_xlnm.Print_Area", "", absoluteRef(0, 0) + ':' + absoluteRef(frame.lastColumn, last));
+    name("_xlnm.Print_Titles", "", "$1:$" + std::to_string(frame.top + frame.headerRows));
+    out.Put("</definedNames>");
+}
+
 void writeSheet(const ReportOutput &report, const ReportGrid &grid, ByteSink &out, const RowProgress &progress)
 {
     const ColumnLayout &layout = grid.Layout();
     const int columns = layout.Count();
-    const QStringList block = report.TitleBlock();
-    const int top = block.isEmpty() ? 0 : int(block.size()) + 1;
-    const int headerRows = layout.HeaderRows();
+    const SheetFrame frame(report, grid);
+    const QStringList &block = frame.block;
+    const int top = frame.top;
+    const int headerRows = frame.headerRows;
     const qint64 rows = grid.RowCount();
-    const int lastColumn = qMax(columns, 1) - 1;
-    const qint64 lastRow = top + headerRows + rows - 1;
+    const int lastColumn = frame.lastColumn;
+    const qint64 lastRow = frame.lastRow;
 
     out.Put(kXmlHead);
     out.Put("<worksheet xmlns=\"");
     out.Put(kMain);
     out.Put("\" xmlns:r=\"");
     out.Put(kRel);
-    out.Put("\"><dimension ref=\"A1:");
+    // Printed across one page wide, as many pages down as it takes.
+    out.Put("\"><sheetPr><pageSetUpPr fitToPage=\"1\"/></sheetPr><dimension ref=\"A1:");
     out.Put(cellRef(lastColumn, qMax<qint64>(lastRow, 0)));
     out.Put("\"/><sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\">");
     // Title block and header stay on screen, and so do the first columns.
@@ -581,6 +635,13 @@ void writeSheet(const ReportOutput &report, const ReportGrid &grid, ByteSink &ou
             throw VelError(QStringLiteral("已取消"));
     }
     out.Put("</sheetData>");
+    if (headerRows > 0) {
+        out.Put("<autoFilter ref=\"");
+        out.Put(cellRef(0, frame.FilterTop()));
+        out.Put(':');
+        out.Put(cellRef(lastColumn, qMax(lastRow, frame.FilterTop())));
+        out.Put("\"/>");
+    }
 
     QList<const HeaderCell *> merged;
     for (const HeaderCell &cell : cells) {
@@ -600,7 +661,8 @@ void writeSheet(const ReportOutput &report, const ReportGrid &grid, ByteSink &ou
         }
         out.Put("</mergeCells>");
     }
-    out.Put("<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" footer=\"0.3\"/>"
+    out.Put("<pageMargins left=\"0.4\" right=\"0.4\" top=\"0.6\" bottom=\"0.6\" header=\"0.3\" footer=\"0.3\"/>"
+            "<pageSetup paperSize=\"9\" orientation=\"landscape\" fitToWidth=\"1\" fitToHeight=\"0\"/>"
             "</worksheet>");
     out.Flush();
 }
@@ -624,7 +686,9 @@ void WriteXlsx(const ReportOutput &report, const QString &path, const RowProgres
         out.Put(kRel);
         out.Put("\"><bookViews><workbookView/></bookViews><sheets><sheet name=\"");
         putEscaped(out, sheetName(report.Name()));
-        out.Put("\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
+        out.Put("\" sheetId=\"1\" r:id=\"rId1\"/></sheets>");
+        putDefinedNames(out, SheetFrame(report, grid), sheetName(report.Name()));
+        out.Put("</workbook>");
         out.Flush();
     }
     zip.Part("xl/workbook.xml", std::string_view(workbook.constData(), size_t(workbook.size())));

@@ -125,25 +125,34 @@ std::optional<QVariant> converted(const Key &key, const QVariant &value, QString
 
 } // namespace
 
-QString NearestKey(qint32 rptId, const QString &key)
+QString Nearest(const QString &word, const QStringList &candidates)
 {
     QString best;
-    qsizetype bestDistance = std::min<qsizetype>(2, key.size() / 2);
-    for (const Key &k : ReportKeys::KeysOf(rptId)) {
-        if (k.name.compare(key, Qt::CaseInsensitive) == 0)
-            return k.name;
-        const qsizetype d = editDistance(k.name.toLower(), key.toLower());
+    qsizetype bestDistance = std::min<qsizetype>(2, word.size() / 2);
+    for (const QString &name : candidates) {
+        if (name.compare(word, Qt::CaseInsensitive) == 0)
+            return name;
+        const qsizetype d = editDistance(name.toLower(), word.toLower());
         if (d <= bestDistance) {
-            bestDistance = d - 1;   // only a strictly nearer key replaces it
-            best = k.name;
+            bestDistance = d - 1;   // only a strictly nearer name replaces it
+            best = name;
         }
     }
     return best;
 }
 
+QString NearestKey(qint32 rptId, const QString &key)
+{
+    QStringList names;
+    for (const Key &k : ReportKeys::KeysOf(rptId) + ReportKeys::TitleOnlyKeys())
+        names << k.name;
+    return Nearest(key, names);
+}
+
 QStringList CheckAndConvert(qint32 rptId, Dictionary &filter)
 {
     QStringList problems;
+    QStringList refused;   // values left as written: no range check on them
     for (const QString &name : QStringList(filter.Keys())) {
         // Written by the facade; a filter saved from a run's JSON output carries them.
         if (name == u"RptID" || name == u"OK")
@@ -165,8 +174,10 @@ QStringList CheckAndConvert(qint32 rptId, Dictionary &filter)
         QString why;
         if (const auto v = converted(*key, value, &why))
             filter.SetValue(name, *v);
-        else
+        else {
             problems << (why.isEmpty() ? wrongKind(name, value, expected(*key)) : why);
+            refused << name;
+        }
     }
 
     QStringList missing;
@@ -176,10 +187,11 @@ QStringList CheckAndConvert(qint32 rptId, Dictionary &filter)
     if (!missing.isEmpty())
         problems << QStringLiteral("缺少必填的过滤条件：%1").arg(missing.join(QStringLiteral("、")));
 
-    for (const Key &key : ReportKeys::KeysOf(rptId)) {
+    for (const Key &key : ReportKeys::KeysOf(rptId) + ReportKeys::TitleOnlyKeys()) {
         const QString end = ReportKeys::RangeEnd(rptId, key.name);
-        if (end.isEmpty())
+        if (end.isEmpty() || refused.contains(key.name) || refused.contains(end))
             continue;
+        refused << key.name;   // a report key of a title key's name is checked once
         const QVariant from = filter.Value(key.name), to = filter.Value(end);
         // Dates are canonical by now, so their texts compare as the moments do.
         if (from.typeId() == QMetaType::QString && to.typeId() == QMetaType::QString && !isEmptyValue(from)

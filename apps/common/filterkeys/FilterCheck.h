@@ -19,5 +19,7 @@ QStringList CheckAndConvert(qint32 rptId, Dictionary &filter);
 // The report's key nearest to `key` (same letters in another case, or one or two letters
 // off), or the empty text.
 QString NearestKey(qint32 rptId, const QString &key);
+// The name among `candidates` nearest to `word` in the same sense, or the empty text.
+QString Nearest(const QString &word, const QStringList &candidates);
 
 } // namespace FilterCheck

@@ -51,7 +51,7 @@ QHash<qint32, QList<Key>> buildTable()
 
     Key year{QStringLiteral("Year"), K::Int32, QStringLiteral("年份"), true, QStringLiteral("2024"), {}, 1900, 9999};
     Key showVipDo = choices("ShowVipDo", K::Int16, "本月无变动的卡", false,
-                            {{0, QStringLiteral("也显示"), {}}, {1, QStringLiteral("不显示（对话框默认）"), {}}});
+                            {{0, QStringLiteral("也显示（不给时）"), {}}, {1, QStringLiteral("不显示（对话框默认）"), {}}});
     showVipDo.example = QStringLiteral("1");
     Key month{QStringLiteral("Month"), K::Number, QStringLiteral("月份"), true, QStringLiteral("5"), {}, 1, 12};
     t[10901] = QList<Key>{year, month}
@@ -142,11 +142,35 @@ const QList<Key> &KeysOf(qint32 rptId)
     return it == table().constEnd() ? none : *it;
 }
 
+const QList<Key> &TitleOnlyKeys()
+{
+    static const QList<Key> keys = [] {
+        const std::pair<const char *, const char *> ranges[] = {
+            {"TypeIn", "收入类别"}, {"ItemNumber", "商品代码"}, {"CustNumber", "客户代码"},
+            {"DeptNumber", "部门代码"}, {"EmpNumber", "业务员代码"}, {"StockNumber", "仓库代码"},
+            {"SupplyNumber", "供应商代码"}, {"AuxPropNumber", "辅助属性"}, {"BatchNo", "批号"},
+            {"BillNumber", "订单编号"}};
+        QList<Key> all;
+        for (const auto &[name, caption] : ranges)
+            all += range((QByteArray("B") + name).constData(), (QByteArray("E") + name).constData(), caption, "");
+        all << text("SumBy", "汇总依据（标题中“_”或“|”之前的部分）");
+        for (Key &k : all) {
+            k.meaning += QStringLiteral("，仅用于标题");
+            k.titleOnly = true;
+        }
+        return all;
+    }();
+    return keys;
+}
+
 const Key *Find(qint32 rptId, const QString &name)
 {
-    for (const Key &k : KeysOf(rptId))
-        if (k.name == name)
-            return &k;
+    if (!table().contains(rptId))
+        return nullptr;
+    for (const QList<Key> *keys : {&KeysOf(rptId), &TitleOnlyKeys()})
+        for (const Key &k : *keys)
+            if (k.name == name)
+                return &k;
     return nullptr;
 }
 

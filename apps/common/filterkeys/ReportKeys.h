@@ -32,6 +32,7 @@ struct Key {
     QString example;
     QList<Choice> choices;      // whole-number keys with fixed values
     qint32 min = 0, max = 0;    // whole-number keys without fixed values
+    bool titleOnly = false;     // read by the title block only, never by the query
 
     bool IsWholeNumber() const { return kind == Kind::Int32 || kind == Kind::Int16 || kind == Kind::Number; }
     // Whether a whole number is one the report accepts.
@@ -44,7 +45,10 @@ struct Key {
 QList<qint32> ReportIds();
 // The keys in the order the report's dialog writes them; empty for an unknown number.
 const QList<Key> &KeysOf(qint32 rptId);
-// The key of that exact name, or nullptr.
+// The keys the shared title block reads for every report ("BDeptNumber" → 部门代码[全部]),
+// which a host may put into any filter for its own title lines: accepted, marked "仅用于标题".
+const QList<Key> &TitleOnlyKeys();
+// The key of that exact name, among the report's keys and then the title-only keys, or nullptr.
 const Key *Find(qint32 rptId, const QString &name);
 // For a "B…" key with an "E…" partner: the partner's name; otherwise the empty text.
 QString RangeEnd(qint32 rptId, const QString &name);

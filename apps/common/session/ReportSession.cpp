@@ -96,7 +96,7 @@ QVariant ContextValue(const QString &key, const QVariant &value)
         bool ok = true;
         const qint32 n = isText ? text.toInt(&ok) : value.toInt(&ok);
         if (!ok)
-            throw VelError(QStringLiteral("AppType 应为整数，而不是 \"%1\"").arg(text));
+            throw VelError(QStringLiteral("AppType 应为整数，而不是“%1”").arg(text));
         return n;
     }
     if (key == QLatin1String("ISBranch") || key == QLatin1String("SVCardShareType")) {
@@ -108,7 +108,7 @@ QVariant ContextValue(const QString &key, const QVariant &value)
             return true;
         if (lower == QLatin1String("0") || lower == QLatin1String("false") || lower == QLatin1String("no"))
             return false;
-        throw VelError(QStringLiteral("%1 应为 0 或 1，而不是 \"%2\"").arg(key, text));
+        throw VelError(QStringLiteral("%1 应为 0 或 1，而不是“%2”").arg(key, text));
     }
     return isText ? QVariant(text) : value;
 }

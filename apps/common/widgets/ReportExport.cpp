@@ -20,14 +20,6 @@ const QString kCancelled = QStringLiteral("已取消");
 Outcome Run(QWidget *parent, const ReportView &view, Kind kind, const QString &path, const Present::CsvOptions &csv)
 {
     const ReportOutput shown = view.ShownReport();
-    if (kind == Kind::Pdf) {
-        const int pages = Present::PdfPageCount(shown);
-        if (pages > kAskAbovePages
-            && QMessageBox::question(parent, QStringLiteral("导出 PDF"),
-                                     QStringLiteral("PDF 将有 %1 页，导出需要一些时间。仍要导出吗？").arg(pages))
-                   != QMessageBox::Yes)
-            return Outcome::Cancelled;
-    }
     QProgressDialog progress(QStringLiteral("正在导出到 %1 ...").arg(path), QStringLiteral("取消"), 0, 100, parent);
     progress.setWindowTitle(QStringLiteral("导出"));
     progress.setWindowModality(Qt::WindowModal);
@@ -44,7 +36,15 @@ Outcome Run(QWidget *parent, const ReportView &view, Kind kind, const QString &p
         case Kind::Csv: Present::WriteCsvFile(shown, path, csv, step); break;
         case Kind::Xlsx: Present::WriteXlsx(shown, path, step); break;
         case Kind::Pdf:
-            Present::WritePdf(shown, path, [&step](int done, int total) { return step(done, total); },
+            // Asked when the pages are known, before the first is printed: one pagination.
+            Present::WritePdf(shown, path, [&](int done, int total) {
+                if (done == 0 && total > kAskAbovePages
+                    && QMessageBox::question(parent, QStringLiteral("导出 PDF"),
+                                             QStringLiteral("PDF 将有 %1 页，导出需要一些时间。仍要导出吗？").arg(total))
+                           != QMessageBox::Yes)
+                    return false;
+                return step(done, total);
+            },
                               view.ChartShown() ? view.Chart()->Image() : QImage());
             break;
         }

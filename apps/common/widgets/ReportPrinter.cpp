@@ -65,10 +65,12 @@ public:
             blockHeight += (i == 0 ? titleFm : bodyFm).height() + pad;
         const qreal rowsHeight = pageHeight / scale - blockHeight - m_columns.HeaderRows() * rowHeight - rowHeight;
         rowsPerPage = qMax<qint64>(1, qint64(std::floor(rowsHeight / rowHeight)));
-        rowPages = qMax<qint64>(1, (grid.RowCount() + rowsPerPage - 1) / rowsPerPage);
+        paginate();
     }
 
-    qint64 Pages() const { return rowPages * bands.size(); }
+    qint64 Pages() const { return qint64(pageStarts.size()) * bands.size(); }
+    // The row after the last one on the page that starts at pageStarts[i].
+    qint64 PageEnd(size_t i) const { return i + 1 < pageStarts.size() ? pageStarts[i + 1] : m_grid.RowCount(); }
     qreal Width(int column) const { return widths.at(column); }
     // Text whose character count is at most this always fits the column.
     bool SurelyFits(int column, const QString &text) const
@@ -93,9 +95,37 @@ public:
     QList<qreal> widths;
     QList<QList<int>> bands;
     qint64 rowsPerPage = 1;
-    qint64 rowPages = 1;
+    std::vector<qint64> pageStarts{0};
 
 private:
+    // A group of at most this many lines moves whole to the next page rather than leave its
+    // subtotal there alone.
+    static constexpr qint64 kShortGroup = 5;
+
+    // Page breaks that never start a page with a summary row: a short group moves whole to
+    // the next page, a longer one takes its last line along with its subtotal.
+    void paginate()
+    {
+        const qint64 rows = m_grid.RowCount();
+        for (qint64 start = 0; start + rowsPerPage < rows;) {
+            qint64 next = start + rowsPerPage;
+            if (m_grid.KindOf(next) != RowKind::Detail) {
+                qint64 summary = next;   // the summary rows just before the break go along
+                while (summary > start && m_grid.KindOf(summary - 1) != RowKind::Detail)
+                    --summary;
+                qint64 group = summary;
+                while (group > start && m_grid.KindOf(group - 1) == RowKind::Detail)
+                    --group;
+                if (group > start && summary - group <= kShortGroup)
+                    next = group;
+                else if (summary - group > 0 && summary - 1 > start)
+                    next = summary - 1;
+            }
+            pageStarts.push_back(next);
+            start = next;
+        }
+    }
+
     void measure(const QFontMetricsF &fm)
     {
         const int n = m_columns.Count();
@@ -185,7 +215,7 @@ public:
     {
     }
 
-    void Page(int pageNo, int pages, qint64 firstRow, const QList<int> &band)
+    void Page(int pageNo, int pages, qint64 firstRow, qint64 endRow, const QList<int> &band)
     {
         m_p.save();
         m_p.scale(m_plan.scale, m_plan.scale);
@@ -212,7 +242,7 @@ public:
             }
             header(band, y);
             y += m_grid.Layout().HeaderRows() * m_plan.rowHeight;
-            rows(firstRow, band, y);
+            rows(firstRow, endRow, band, y);
         }
         m_p.setFont(m_fonts.body);
         const qreal footer = m_plan.pageHeight / m_plan.scale - m_plan.rowHeight;
@@ -259,10 +289,9 @@ private:
         }
     }
 
-    void rows(qint64 first, const QList<int> &band, qreal y)
+    void rows(qint64 first, qint64 end, const QList<int> &band, qreal y)
     {
         const qreal rh = m_plan.rowHeight;
-        const qint64 end = qMin(m_grid.RowCount(), first + m_plan.rowsPerPage);
         for (qint64 row = first; row < end; ++row, y += rh) {
             const RowKind kind = m_grid.KindOf(row);
             m_p.setFont(kind == RowKind::Detail ? m_fonts.body : m_fonts.bold);
@@ -328,11 +357,16 @@ int PrintReport(const ReportOutput &report, QPrinter *printer, const PageProgres
     const bool withChart = report.Ok() && !chart.isNull();
     const int total = (report.Ok() ? int(plan.Pages()) : 1) + (withChart ? 1 : 0);
     int pageNo = 0;
-    for (qint64 chunk = 0; chunk < (report.Ok() ? plan.rowPages : 1); ++chunk) {
+    // The total before the first page, so that a caller may still decline a long document.
+    if (progress && !progress(0, total)) {
+        painter.end();
+        return -1;
+    }
+    for (size_t chunk = 0; chunk < (report.Ok() ? plan.pageStarts.size() : 1); ++chunk) {
         for (const QList<int> &band : plan.bands) {
             if (pageNo > 0)
                 printer->newPage();
-            pages.Page(++pageNo, total, chunk * plan.rowsPerPage, band);
+            pages.Page(++pageNo, total, plan.pageStarts[chunk], plan.PageEnd(chunk), band);
             if (progress && !progress(pageNo, total)) {
                 painter.end();
                 return -1;

@@ -11,11 +11,13 @@ class QPrinter;
 
 namespace Present {
 
-// Told after every page: pages done, pages in all. Returning false stops the printing.
+// Told once before the first page (done = 0) and after every page: pages done, pages in all.
+// Returning false stops the printing.
 using PageProgress = std::function<bool(int done, int total)>;
 
 // Paints the report's shown columns onto the printer's pages: on every page the title block,
-// the two-row header and as many rows as fit. Columns are as wide as their widest caption,
+// the two-row header and as many rows as fit, a group's last line kept with its subtotal
+// (a short group whole). Columns are as wide as their widest caption,
 // sampled detail value and summary value; a report wider than the page is scaled down to a
 // readable size and then split into bands of columns, each band repeating the frozen columns.
 // A chart image, when given, follows the rows on a page of its own.

@@ -27,6 +27,8 @@ public:
     qint64 SourceRow(int row) const { return m_grid.SourceRow(row); }
     // Rows that are not subtotals or totals.
     qint64 DetailRowCount() const { return m_detailRows; }
+    // Rows other than a lone grand total (a summary-only report has no detail rows).
+    bool HasData() const { return m_grid.HasData(); }
     // The subtotal and total rows; sorting keeps them where they are.
     const QList<int> &SummaryRows() const { return m_summaryRows; }
     // The rows in the order shown, for exports of what the user sees.

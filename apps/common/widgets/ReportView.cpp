@@ -121,7 +121,7 @@ void ReportView::SetReport(const ReportOutput &report)
 {
     m_name->setText(report.Name());
     m_name->setVisible(!report.Name().isEmpty());
-    const QStringList lines = report.TitleLines();
+    const QStringList lines = report.TitleLines() + report.FilterLines();
     m_titleLines->setText(lines.join(QStringLiteral("    ")));
     m_titleLines->setVisible(!lines.isEmpty());
     m_period->setText(report.PeriodLine());
@@ -152,7 +152,7 @@ void ReportView::SetReport(const ReportOutput &report)
     m_table->setSortingEnabled(sortable);
     m_table->SetFrozenColumnCount(report.FrozenColumns());
     // A lone total of nothing says less than saying there is nothing.
-    const bool empty = m_model->DetailRowCount() == 0;
+    const bool empty = !m_model->HasData();
     m_empty->setVisible(empty);
     m_table->setVisible(!empty);
     if (!m_chart->Available())

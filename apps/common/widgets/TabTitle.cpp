@@ -1,6 +1,7 @@
 #include "TabTitle.h"
 
 #include "Dictionary.h"
+#include "ReportOutput.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -22,15 +23,9 @@ QString Period(const DictionaryPtr &filter)
     const QVariant month = filter->Value(QStringLiteral("Month"));
     if (year.isValid() && month.isValid())
         return QStringLiteral("%1-%2").arg(year.toInt()).arg(month.toInt(), 2, 10, QLatin1Char('0'));
-    const QDate begin = DateOf(filter->Value(QStringLiteral("BDate")));
-    const QDate end = DateOf(filter->Value(QStringLiteral("EDate")));
-    if (!begin.isValid() || !end.isValid())
-        return {};
-    if (begin.day() == 1 && end == begin.addMonths(1).addDays(-1))
-        return begin.toString(QStringLiteral("yyyy-MM"));
-    if (begin == end)
-        return begin.toString(QStringLiteral("yyyy-MM-dd"));
-    return begin.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('~') + end.toString(QStringLiteral("yyyy-MM-dd"));
+    const auto period = Present::Covered(filter->Value(QStringLiteral("RptID")).toInt(),
+                                         filter->Value(QStringLiteral("BDate")), filter->Value(QStringLiteral("EDate")));
+    return period ? Present::PeriodShort(*period) : QString();
 }
 
 QString ForReport(const QString &name, const DictionaryPtr &filter)
