@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -71,6 +72,7 @@ struct Requests
 {
     std::mutex lock;
     std::multiset<const Database *> running;
+    std::set<std::function<void()> *> hooks;
     bool stopAll = false;
 };
 
@@ -116,12 +118,38 @@ void Database::StopAll()
 {
     Requests &r = requests();
     std::lock_guard guard(r.lock);
-    r.stopAll = true;
+    if (std::exchange(r.stopAll, true))
+        return;
     for (const Database *db : r.running) {
         db->m_stop = true;
         if (db->m_interrupter)
             db->m_interrupter->Interrupt();
     }
+    for (std::function<void()> *stop : r.hooks)
+        (*stop)();
+}
+
+bool Database::Stopping()
+{
+    Requests &r = requests();
+    std::lock_guard guard(r.lock);
+    return r.stopAll;
+}
+
+Database::StopHook::StopHook(std::function<void()> stop) : m_stop(std::move(stop))
+{
+    Requests &r = requests();
+    std::lock_guard guard(r.lock);
+    if (r.stopAll)
+        m_stop();
+    r.hooks.insert(&m_stop);
+}
+
+Database::StopHook::~StopHook()
+{
+    Requests &r = requests();
+    std::lock_guard guard(r.lock);
+    r.hooks.erase(&m_stop);
 }
 
 Database::ReadSnapshot::ReadSnapshot(const Database &db) : m_db(db)
@@ -241,6 +269,8 @@ void Database::ExecAll(const QStringList &statements) const
 
 void Database::Exec(const QString &sql, const QVariantList &params) const
 {
+    if (m_stop)
+        throw VelError(CancelledText());
     QSqlQuery q(Sql());
     if (params.isEmpty()) {
         // Schema statements cannot be prepared on every engine.
@@ -258,5 +288,8 @@ void Database::Exec(const QString &sql, const QVariantList &params) const
 
 void Database::Fail(const QString &what, const QString &detail) const
 {
+    // The engine's own words for a statement stopped by Interrupt() or StopAll().
+    if (m_stop)
+        throw VelError(CancelledText());
     throw VelError(QStringLiteral("%1：%2").arg(what, detail));
 }

@@ -8,6 +8,7 @@
 #include <QVariantList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class RowCursor;
@@ -52,6 +53,21 @@ public:
     // Interrupts every request running in the process and every one started later: for a host
     // that is quitting (Ctrl+C). Any thread.
     static void StopAll();
+    // Whether StopAll() was called: long work outside reads (a demo load, a schema upgrade)
+    // checks it between steps.
+    static bool Stopping();
+    // Work on a connection of its own (a bulk load through libpq or SQLite) stopped by StopAll()
+    // too: while a hook exists, StopAll() calls it (from any thread, at most once).
+    class StopHook
+    {
+    public:
+        explicit StopHook(std::function<void()> stop);
+        ~StopHook();
+        StopHook(const StopHook &) = delete;
+        StopHook &operator=(const StopHook &) = delete;
+    private:
+        std::function<void()> m_stop;
+    };
 
     // The pooled read-only session for a connection text (one per text and process).
     static Database &ForReports(const QString &connectionText);

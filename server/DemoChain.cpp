@@ -1,6 +1,8 @@
 #include "DemoChain.h"
 
+#include "AtomicFile.h"
 #include "ConnectionText.h"
+#include "Database.h"
 #include "DemoWriter.h"
 #include "Schema.h"
 #include "VelError.h"
@@ -107,7 +109,7 @@ public:
         members();
         items();
         sales();
-        m_w.Finish(m_progress);
+        m_w.Finish([this](const QString &step) { say(step); });
     }
 
 private:
@@ -115,7 +117,16 @@ private:
     struct Card { qint64 balance = 0; qint64 points = 0; qint64 paid = 0; };
     struct Item { qint64 unit, barId, price, vipPrice; };
 
-    void say(const QString &text) { m_progress(text); }
+    void say(const QString &text)
+    {
+        stopIfAsked();
+        m_progress(text);
+    }
+    static void stopIfAsked()
+    {
+        if (Database::Stopping())
+            throw VelError(Database::CancelledText());
+    }
 
     void baseData()
     {
@@ -238,6 +249,7 @@ private:
             const QDate date = m_o.firstDay.addDays(d);
             const std::string day = date.toString(QStringLiteral("yyyy-MM-dd")).toStdString();
             const std::string dayCode = date.toString(QStringLiteral("yyyyMMdd")).toStdString();
+            stopIfAsked();
             if (d % 30 == 0)
                 say(QStringLiteral("正在生成销售 %1（%2%）").arg(date.toString(QStringLiteral("yyyy-MM"))).arg(d * 100 / m_o.days));
 
@@ -386,6 +398,18 @@ void checkOptions(const DemoOptions &o)
 
 void DemoChain::Generate(const DemoOptions &options, const Progress &progress)
 {
+    try {
+        generate(options, progress);
+    } catch (const VelError &) {
+        // A writer's statement stopped by Ctrl+C fails in the engine's words.
+        if (Database::Stopping())
+            throw VelError(Database::CancelledText());
+        throw;
+    }
+}
+
+void DemoChain::generate(const DemoOptions &options, const Progress &progress)
+{
     checkOptions(options);
     if (!options.connectionText.isEmpty()) {
         const ConnectionText text = ConnectionText::Parse(options.connectionText);
@@ -401,27 +425,21 @@ void DemoChain::Generate(const DemoOptions &options, const Progress &progress)
         DemoOptions sqlite = options;
         sqlite.connectionText.clear();
         sqlite.outPath = text.Database();
-        Generate(sqlite, progress);
+        generate(sqlite, progress);
         return;
     }
 
-    // Written beside the target and renamed when complete, so a reader never sees half a chain.
+    // Written beside the target and renamed when complete, so a reader never sees half a chain;
+    // the target is written the way every output is (a device node or FIFO is never replaced).
     const QFileInfo target(options.outPath);
     if (!target.absoluteDir().exists() && !QDir().mkpath(target.absolutePath()))
         throw VelError(QStringLiteral("无法创建目录 %1").arg(target.absolutePath()));
-    const QString temp = target.absoluteFilePath() + QStringLiteral(".part");
-    QFile::remove(temp);
-    try {
-        auto writer = DemoWriter::ForSqliteFile(temp);
+    AtomicFile file(options.outPath);
+    {
+        auto writer = DemoWriter::ForSqliteFile(file.TemporaryPath());
         Generator(options, *writer, progress).Run();
-    } catch (...) {
-        QFile::remove(temp);
-        throw;
     }
-    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
-        QFile::remove(temp);
-        throw VelError(QStringLiteral("无法写入 %1").arg(target.absoluteFilePath()));
-    }
+    file.Commit();
 }
 
 QString DemoChain::DefaultDatabasePath()

@@ -37,7 +37,8 @@ class DemoChain
 public:
     using Progress = std::function<void(QString)>;
 
-    // Throws VelError on bad options or a failed write.
+    // Throws VelError on bad options or a failed write, and VelError(Database::CancelledText())
+    // after Database::StopAll(); nothing half made is left either way.
     static void Generate(const DemoOptions &options, const Progress &progress = {});
 
     // The embedded chain: from 2024-01-01, the day the fixed examples start, to yesterday.
@@ -49,4 +50,7 @@ public:
     static QString EnsureDefaultDatabase(const Progress &progress = {});
     // The connection text for a SQLite file.
     static QString SqliteConnectionText(const QString &path);
+
+private:
+    static void generate(const DemoOptions &options, const Progress &progress);
 };

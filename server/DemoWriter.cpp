@@ -1,6 +1,7 @@
 #include "DemoWriter.h"
 
 #include "ConnectionText.h"
+#include "Database.h"
 #include "DbDriver.h"
 #include "Schema.h"
 #include "VelError.h"
@@ -22,6 +23,7 @@ public:
         const QByteArray file = path.toUtf8();
         if (sqlite3_open_v2(file.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
             fail(QStringLiteral("无法创建数据库文件 %1").arg(path));
+        m_stopHook = std::make_unique<Database::StopHook>([db = m_db] { sqlite3_interrupt(db); });
         for (const char *pragma : {"PRAGMA journal_mode=OFF", "PRAGMA synchronous=OFF", "PRAGMA locking_mode=EXCLUSIVE",
                                    "PRAGMA cache_size=-262144", "PRAGMA temp_store=MEMORY", "PRAGMA page_size=8192"})
             exec(pragma);
@@ -35,6 +37,7 @@ public:
     }
     ~SqliteWriter() override
     {
+        m_stopHook.reset();
         for (sqlite3_stmt *s : m_statements)
             sqlite3_finalize(s);
         sqlite3_close(m_db);
@@ -79,9 +82,9 @@ public:
         progress(QStringLiteral("正在建立储值积分余额账"));
         for (const QString &ddl : m_ledger)
             exec(ddl.toUtf8().constData());
-        exec("COMMIT");
         progress(QStringLiteral("正在统计数据分布"));
         exec("ANALYZE");
+        exec("COMMIT");
     }
 
 private:
@@ -100,6 +103,7 @@ private:
     }
 
     sqlite3 *m_db = nullptr;
+    std::unique_ptr<Database::StopHook> m_stopHook;   // interrupts the running statement
     std::vector<sqlite3_stmt *> m_statements;
     QStringList m_indexes;
     QStringList m_ledger;
@@ -107,7 +111,8 @@ private:
 
 // PostgreSQL through libpq's COPY: rows go out in COPY's text format, a buffer per table sent
 // as one COPY when it fills, everything in one transaction with the tables created in it.
-// The server parses while the generator goes on. libpq is used here only, for loading.
+// The server parses while the generator goes on; indexes and ledger are built in the same
+// transaction, so a stopped or failed load leaves nothing. libpq is used here only, for loading.
 class CopyWriter final : public DemoWriter
 {
 public:
@@ -116,6 +121,12 @@ public:
     {
         m_driver = DbDriver::Create(m_text);
         connect();
+        if ((m_cancel = PQgetCancel(m_conn))) {
+            m_stopHook = std::make_unique<Database::StopHook>([cancel = m_cancel] {
+                char error[256];
+                PQcancel(cancel, error, sizeof error);
+            });
+        }
         if (scalar("SELECT count(*) FROM information_schema.tables WHERE table_name = 'sale_line'") > 0)
             throw VelError(QStringLiteral("目标数据库中已经有门店数据，请使用一个空的数据库"));
         exec("SET client_min_messages = warning");
@@ -127,8 +138,15 @@ public:
     }
     ~CopyWriter() override
     {
-        if (m_conn)
-            PQfinish(m_conn);
+        m_stopHook.reset();
+        if (m_cancel)
+            PQfreeCancel(m_cancel);
+        if (!m_conn)
+            return;
+        // Rolled back before leaving, so that the tables are gone when the command ends.
+        if (PQtransactionStatus(m_conn) != PQTRANS_IDLE)
+            PQclear(PQexec(m_conn, "ROLLBACK"));
+        PQfinish(m_conn);
     }
 
     int Table(const char *name, int) override
@@ -192,19 +210,24 @@ public:
     {
         for (Pending &t : m_tables)
             flush(t);
-        exec("COMMIT");
         for (const QString &ddl : Schema::IndexStatements(*m_driver, m_partitioned)) {
             progress(QStringLiteral("正在建立索引：%1").arg(ddl.section(u' ', 2, 2)));
             exec(ddl.toUtf8());
         }
         progress(QStringLiteral("正在建立储值积分余额账"));
-        exec("BEGIN");
         for (const QString &ddl : Schema::LedgerStatements(*m_driver))
             exec(ddl.toUtf8());
-        exec("COMMIT");
         progress(QStringLiteral("正在统计数据分布"));
-        // VACUUM for the ledger's visibility map; the COPYed tables are frozen already.
-        exec("VACUUM (ANALYZE)");
+        exec("COMMIT");
+        // VACUUM for the ledger's visibility map; the COPYed tables are frozen already. The chain
+        // is whole without it: a stop here leaves the statistics to autovacuum.
+        try {
+            if (!Database::Stopping())
+                exec("VACUUM (ANALYZE)");
+        } catch (const VelError &) {
+            if (!Database::Stopping())
+                throw;
+        }
     }
 
 private:
@@ -282,6 +305,8 @@ private:
     bool m_partitioned;
     std::unique_ptr<DbDriver> m_driver;
     PGconn *m_conn = nullptr;
+    PGcancel *m_cancel = nullptr;
+    std::unique_ptr<Database::StopHook> m_stopHook;   // sends a cancel request
     std::vector<Pending> m_tables;
 };
 

@@ -1,5 +1,6 @@
 #include "MakeDemo.h"
 
+#include "Database.h"
 #include "DemoChain.h"
 #include "VelError.h"
 
@@ -112,7 +113,8 @@ int MakeDemoMain(const QStringList &args)
                 printErr(QStringLiteral("\r\033[K%1").arg(step));
         });
     } catch (const VelError &e) {
-        printErr(QStringLiteral("\nmake-demo: %1\n").arg(e.Description()));
+        if (!Database::Stopping())   // a stopped command says so once, where it ends
+            printErr(QStringLiteral("\nmake-demo: %1\n").arg(e.Description()));
         return 1;
     }
     printErr(QStringLiteral("%1完成：%2 至 %3 的数据，%4 天，每天 %5 行销售，用时 %6 秒\n")

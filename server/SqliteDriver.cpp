@@ -2,6 +2,7 @@
 // the SQLite handle that Qt's driver opened.
 #include "DbDriver.h"
 
+#include "AtomicFile.h"
 #include "RowCursor.h"
 #include "TextFold.h"
 #include "Utf8Text.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QSqlDriver>
 
+#include <new>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -38,6 +40,8 @@ QString sqliteErrorText(sqlite3 *db, const QString &path, const QString &what)
         return QStringLiteral("无法打开数据库文件 %1（文件不存在或没有读取权限）").arg(path);
     case SQLITE_INTERRUPT:
         return QStringLiteral("已取消");
+    case SQLITE_NOMEM:
+        throw std::bad_alloc();   // said like any other failed allocation
     default:
         return QStringLiteral("%1：%2").arg(what, QString::fromUtf8(sqlite3_errmsg(db)));
     }
@@ -175,6 +179,7 @@ public:
             throw VelError(QStringLiteral("%1 是一个文件夹，不是数据库文件").arg(given));
         if (readOnly && !info.exists())
             throw VelError(QStringLiteral("数据库文件不存在：%1").arg(given));
+        RequireRegularFile(given);
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("%1QSQLITE_BUSY_TIMEOUT=%2")
                                  .arg(readOnly ? QStringLiteral("QSQLITE_OPEN_READONLY;") : QString())

@@ -1,5 +1,6 @@
 #include "CliOptions.h"
 
+#include "AtomicFile.h"
 #include "DemoChain.h"
 #include "Dictionary.h"
 #include "FilterCheck.h"
@@ -219,9 +220,14 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
     o.filter = Dictionary::Create();
     if (p.parser.isSet(p.filterJson)) {
         QFile file(p.parser.value(p.filterJson));
+        try {
+            RequireRegularFile(file.fileName());   // a FIFO would keep the run waiting
+        } catch (const VelError &e) {
+            return usage(e.Description());
+        }
         if (!file.open(QIODevice::ReadOnly))
             return usage(QStringLiteral("无法读取过滤条件文件 %1：%2").arg(file.fileName(), file.errorString()));
-        // Read no more than the limit: a device such as /dev/zero has no size and no end.
+        // Read no more than the limit: the file may be growing.
         const QByteArray json = file.read(kMaxFilterBytes + 1);
         if (json.size() > kMaxFilterBytes)
             return usage(QStringLiteral("过滤条件文件 %1 超过 1 MB，不是过滤条件").arg(file.fileName()));

@@ -89,7 +89,7 @@ void writeOutput(const RunOptions &o, const ReportOutput &report)
         Present::WriteXlsx(report, o.outPath, [](qint64, qint64) { stopIfCancelled(); return true; });
         return;
     case RunOptions::Format::Pdf:
-        Present::WritePdf(report, o.outPath);
+        Present::WritePdf(report, o.outPath, [](int, int) { return !SignalCancel::Requested(); });
         return;
     }
 }

@@ -15,12 +15,13 @@
 #include <functional>
 #include <new>
 
+#include <unistd.h>
+
 namespace {
 
 bool hasDisplay()
 {
-    return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY")
-        || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
 
 bool wantsDialog(int argc, char **argv)
@@ -37,28 +38,31 @@ bool isInvisiblePlatform(const QString &name)
     return name == u"offscreen" || name == u"minimal" || name == u"minimalegl";
 }
 
+// The platform a dialog asks for (QT_QPA_PLATFORM's first choice, or the desktop's), with the
+// offscreen one as the last resort: a display that does not answer makes Qt fall back to it
+// instead of aborting, and the dialog is refused.
+QByteArray dialogPlatforms()
+{
+    const QByteArray asked = qgetenv("QT_QPA_PLATFORM");
+    if (!asked.isEmpty())
+        return asked + ";offscreen";
+    return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ? "wayland;xcb;offscreen" : "xcb;offscreen";
+}
+
 int refuseDialog(const QString &why)
 {
     QTextStream(stderr) << QStringLiteral("velvip-report: --dialog 需要图形界面（%1）").arg(why) << Qt::endl;
     return 2;
 }
 
-// Every command ends here on a failed allocation (a huge option value, an exhausted machine)
-// with a sentence instead of an abort.
+// A command's status, or what a signal made of it.
 int guarded(const std::function<int()> &command)
 {
-    try {
-        const int status = command();
-        return SignalCancel::Requested() ? SignalCancel::Finish() : status;
-    } catch (const std::bad_alloc &) {
-        QTextStream(stderr) << QStringLiteral("velvip-report: 内存不足，命令没有完成。") << Qt::endl;
-        return 1;
-    }
+    const int status = command();
+    return SignalCancel::Requested() ? SignalCancel::Finish(status) : status;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int runCommand(int argc, char **argv)
 {
     InstallQuietMessageHandler();
     // The offscreen platform's notes about window features it lacks.
@@ -90,15 +94,37 @@ int main(int argc, char **argv)
         return 2;
     }
     const bool dialog = wantsDialog(argc, argv);
-    // Without a display the progress window runs offscreen; a dialog needs a real one.
-    if (!hasDisplay()) {
-        if (dialog)
-            return refuseDialog(QStringLiteral("没有 DISPLAY"));
+    // Only the filter dialog is for a person to see: everything else (the progress window, PDF
+    // fonts) runs offscreen, whatever DISPLAY or QT_QPA_PLATFORM say. A dialog needs a display
+    // that answers; some platforms abort when theirs does not, so those are refused first.
+    const QString asked = QString::fromLocal8Bit(qgetenv("QT_QPA_PLATFORM")).section(u';', 0, 0).section(u':', 0, 0);
+    if (!dialog)
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    else if (isInvisiblePlatform(asked))
+        return refuseDialog(QStringLiteral("当前平台 %1 不显示窗口").arg(asked));
+    else if (asked.isEmpty() && !hasDisplay())
+        return refuseDialog(QStringLiteral("没有 DISPLAY"));
+    else
+        qputenv("QT_QPA_PLATFORM", dialogPlatforms());
     QApplication app(argc, argv);
     if (dialog && isInvisiblePlatform(QGuiApplication::platformName()))
-        return refuseDialog(QStringLiteral("当前平台 %1 不显示窗口").arg(QGuiApplication::platformName()));
+        return refuseDialog(QStringLiteral("无法连接显示 %1")
+                                .arg(!asked.isEmpty() ? asked : qEnvironmentVariable("DISPLAY", qEnvironmentVariable("WAYLAND_DISPLAY"))));
     ReportSession::SetApplicationIdentity();
     return guarded([&] { return RunMain(app.arguments().mid(2)); });
+}
+
+} // namespace
+
+// Every command ends here on a failed allocation (a huge option value, an exhausted machine,
+// a `ulimit -v`) with a sentence instead of an abort; written without allocating.
+int main(int argc, char **argv)
+{
+    try {
+        return runCommand(argc, argv);
+    } catch (const std::bad_alloc &) {
+        constexpr char text[] = "velvip-report: 内存不足，命令没有完成。\n";
+        (void)!::write(STDERR_FILENO, text, sizeof text - 1);
+        return 1;
+    }
 }

@@ -13,6 +13,7 @@
 #include "VelError.h"
 
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -145,6 +146,8 @@ QVariant ReportFrame::GetRptList(VectorPtr &m_header, Bar *m_ProgBar, RecordsetP
         failure.clear();
     } catch (const VelError &e) {
         failure = e.Description();
+    } catch (const std::bad_alloc &) {
+        failure = QStringLiteral("内存不足，报表没有完成。");
     } catch (const std::exception &e) {
         failure = QString::fromLocal8Bit(e.what());
     }

@@ -1,9 +1,13 @@
 #include "CliOptions.h"
+#include "ConnectionText.h"
+#include "Database.h"
 #include "DemoChain.h"
 #include "DisplayWidth.h"
 #include "Dictionary.h"
 #include "FilterText.h"
 #include "ReportSession.h"
+#include "RowCursor.h"
+#include "TestDatabases.h"
 #include "ValueFormat.h"
 #include "VelError.h"
 #include "../ZoneScope.h"
@@ -21,6 +25,9 @@
 #include <QtTest>
 
 #include <csignal>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 // The command-line host as a user runs it, on a tiny generated chain.
 class tst_Cli : public QObject
@@ -137,8 +144,18 @@ private slots:
         QTest::newRow("period_runs_backwards") << onChain({"10903", "--period", "2024-05..2024-04"}) << 2 << "晚于";
         QTest::newRow("period_and_set_of_same_key")
             << onChain({"10903", "--period", "2024-05", "--set", "BDate=2024-05-02"}) << 2 << "--set BDate 与 --period";
-        QTest::newRow("filter_file_without_end") << onChain({"10906", "--filter-json", "/dev/zero"}) << 2 << "1 MB";
+        // Files that are not regular are refused before they are read: a FIFO would wait for ever.
+        QTest::newRow("filter_file_is_a_device") << onChain({"10906", "--filter-json", "/dev/zero"}) << 2 << "不是普通文件";
+        QTest::newRow("filter_file_is_a_fifo") << onChain({"10906", "--filter-json", "FIFO"}) << 2 << "不是普通文件";
+        QTest::newRow("database_is_a_fifo") << QStringList{"run", "10906", "--db", "FIFO"} << 1 << "不是普通文件";
+        // "ENV:" sets a variable. Only a dialog needs a display, and one that does not answer
+        // (or a platform that aborts without one) refuses the dialog.
         QTest::newRow("dialog_on_invisible_platform") << onChain({"10901", "--dialog"}) << 2 << "--dialog 需要图形界面";
+        const QStringList staleDisplay{"ENV:QT_QPA_PLATFORM=xcb", "ENV:DISPLAY=:99"};
+        QTest::newRow("stale_display_without_dialog") << staleDisplay + onChain({"10906", "--format", "csv"}) << 0 << "";
+        QTest::newRow("stale_display_with_dialog") << staleDisplay + onChain({"10906", "--dialog"}) << 2 << "无法连接显示";
+        QTest::newRow("egl_platform_with_dialog") << QStringList{"ENV:QT_QPA_PLATFORM=minimalegl"} + onChain({"10906", "--dialog"})
+                                                  << 2 << "minimalegl";
         QTest::newRow("keys_of_unknown_report") << QStringList{"keys", "10907"} << 2 << "而不是“10907”";
         QTest::newRow("unknown_report") << onChain({"12345"}) << 2 << "10901";
         QTest::newRow("no_report") << QStringList{"run"} << 2 << "缺少报表编号";
@@ -165,10 +182,17 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
         QFETCH(QString, stderrHas);
-        for (QString &arg : args)
+        QProcessEnvironment env;
+        for (; args.first().startsWith("ENV:"); args.removeFirst())
+            env.insert(args.first().mid(4).section('=', 0, 0), args.first().section('=', 1));
+        const QString fifo = m_dir.filePath("fifo");
+        for (QString &arg : args) {
             if (arg.startsWith("@{"))
                 arg = writeFile("filter.json", arg.mid(1).toUtf8());
-        const Outcome o = run(args);
+            if (arg == "FIFO" && (QFileInfo::exists(fifo) || ::mkfifo(QFile::encodeName(fifo), 0600) == 0))
+                arg = fifo;
+        }
+        const Outcome o = run(args, env);
         QVERIFY2(o.exitCode == exitCode, qPrintable(QString("exit %1: %2").arg(o.exitCode).arg(o.err)));
         QVERIFY2(o.err.contains(stderrHas), qPrintable(o.err));
     }
@@ -325,25 +349,36 @@ private slots:
         QVERIFY2(text.split(QRegularExpression("\\s+")).contains(shown), qPrintable(shown + "\n" + text.right(1500)));
     }
 
-    // --out goes through a temporary file beside the target: a device node or a directory is
-    // never replaced, a symbolic link writes its file, a full disk leaves nothing behind.
+    // Every command's --out goes through a temporary file beside the target: a device node, a
+    // FIFO or a directory is never replaced, a symbolic link writes its file.
     void outWritesOnlyRegularFiles_data()
     {
+        QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("target");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("device_node_refused") << "/dev/null" << 1;
-        QTest::newRow("directory_refused") << "DIR" << 1;
-        QTest::newRow("symbolic_link_writes_its_file") << "LINK" << 0;
-        QTest::newRow("new_path") << "NEW" << 0;
+        for (const char *command : {"run", "make-demo"}) {
+            QTest::addRow("%s_device_node_refused", command) << command << "DEV" << 1;
+            QTest::addRow("%s_fifo_refused", command) << command << "FIFO" << 1;
+            QTest::addRow("%s_directory_refused", command) << command << "DIR" << 1;
+            QTest::addRow("%s_symbolic_link_writes_its_file", command) << command << "LINK" << 0;
+            QTest::addRow("%s_new_path", command) << command << "NEW" << 0;
+        }
     }
 
     void outWritesOnlyRegularFiles()
     {
+        QFETCH(QString, command);
         QFETCH(QString, target);
         QFETCH(int, exitCode);
         QTemporaryDir dir;
-        QString path = target;
-        if (target == "DIR") {
+        QString path = dir.filePath(target);
+        if (target == "DEV") {
+            // A node of our own (the null device's numbers) where we may make one.
+            if (::mknod(QFile::encodeName(path), S_IFCHR | 0644, makedev(1, 3)) != 0)
+                path = "/dev/null";
+        } else if (target == "FIFO") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path), 0600), 0);
+        } else if (target == "DIR") {
             path = dir.filePath("a-directory");
             QVERIFY(QDir().mkpath(path));
         } else if (target == "LINK") {
@@ -353,12 +388,12 @@ private slots:
         } else if (target == "NEW") {
             path = dir.filePath("new.csv");
         }
-        const Outcome o = run(onChain({"10906", "--format", "csv", "--out", path}));
+        const Outcome o = run(command == "run" ? onChain({"10906", "--format", "csv", "--out", path})
+                                               : QStringList{"make-demo", "--members", "5", "--items", "5", "--days", "1",
+                                                             "--lines-per-day", "1", "--out", path});
         QVERIFY2(o.exitCode == exitCode, qPrintable(o.err));
-        if (target == "/dev/null")
-            QVERIFY(QFileInfo("/dev/null").exists() && !QFileInfo("/dev/null").isFile());
-        if (target == "DIR")
-            QVERIFY(QFileInfo(path).isDir());
+        if (exitCode != 0)
+            QVERIFY(QFileInfo(path).exists() && !QFileInfo(path).isFile());
         if (target == "LINK") {
             QVERIFY(QFileInfo(path).isSymLink());
             QVERIFY(QFileInfo(dir.filePath("real.csv")).size() > 0);
@@ -372,16 +407,31 @@ private slots:
 
     void signalCancels_data()
     {
+        QTest::addColumn<QString>("work");
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("locked_read_SIGINT") << "read" << SIGINT;
+        QTest::newRow("locked_read_SIGTERM") << "read" << SIGTERM;
+        QTest::newRow("pdf_export") << "pdf" << SIGINT;
+        QTest::newRow("make_demo") << "make-demo" << SIGINT;
     }
 
-    // A run that waits (here on another program's write lock) ends on Ctrl+C or SIGTERM with
-    // one line and exit status 130.
+    // A run that waits (here on another program's write lock), a PDF export or a demo chain
+    // being written ends on Ctrl+C or SIGTERM with one line and exit status 130, and leaves no
+    // file behind. The signal comes once the output's temporary file is there.
     void signalCancels()
     {
+        QFETCH(QString, work);
         QFETCH(int, signal);
+        QTemporaryDir out;
+        const auto left = [&] { return QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); };
+        const QString pages = m_dir.filePath("pages.sqlite");
+        if (work == "pdf" && !QFileInfo::exists(pages)) {
+            DemoOptions o;   // a month of a thousand pages
+            o.outPath = pages;
+            o.days = 31;
+            o.linesPerDay = 1500;
+            DemoChain::Generate(o);
+        }
         const QString chain = m_dir.filePath("locked.sqlite");
         QFile::remove(chain);
         QVERIFY(QFile::copy(m_db, chain));
@@ -392,7 +442,11 @@ private slots:
             QSqlQuery lock(writer);
             QVERIFY(lock.exec("BEGIN EXCLUSIVE"));
             QProcess p;
-            p.start(QStringLiteral(VELVIP_REPORT_BIN), {"run", "10906", "--db", chain});
+            p.start(QStringLiteral(VELVIP_REPORT_BIN),
+                    work == "read" ? QStringList{"run", "10906", "--db", chain}
+                    : work == "pdf" ? QStringList{"run", "10903", "--db", pages, "--period", "2024-01", "--format", "pdf",
+                                                  "--out", out.filePath("r.pdf")}
+                                    : QStringList{"make-demo", "--out", out.filePath("c.sqlite")});
             QVERIFY(p.waitForStarted());
             // Signalled once it handles the signal (its caught-signals mask in /proc).
             const auto catches = [&] {
@@ -403,7 +457,7 @@ private slots:
                 const int at = text.indexOf("SigCgt:");
                 return at >= 0 && (text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) & (1ull << (signal - 1)));
             };
-            QTRY_VERIFY_WITH_TIMEOUT(catches(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(catches() && (work == "read" || !left().isEmpty()), 20000);
             QElapsedTimer timer;
             timer.start();
             ::kill(pid_t(p.processId()), signal);
@@ -413,8 +467,56 @@ private slots:
             QCOMPARE(p.exitStatus(), QProcess::NormalExit);
             QCOMPARE(p.exitCode(), 130);
             QCOMPARE(QString::fromUtf8(p.readAllStandardError()).trimmed(), QStringLiteral("已取消"));
+            QCOMPARE(left(), QStringList());
         }
         QSqlDatabase::removeDatabase("writer");
+    }
+
+    void postgresCommandsCleanUp_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("upgrade_rolls_back") << "upgrade-schema";
+        QTest::newRow("make_demo_leaves_no_chain") << "make-demo";
+    }
+
+    // On PostgreSQL, Ctrl+C while the indexes or the ledger are being built stops the server's
+    // statement before the command ends, leaves no chain without its ledger and no server notes.
+    void postgresCommandsCleanUp()
+    {
+        QFETCH(QString, command);
+        TestDatabases dbs;
+        QString error;
+        QVERIFY2(dbs.Create("cli", [](const QString &) {}, &error), qPrintable(error));
+        if (dbs.Engines().size() < 2)
+            QSKIP("VELVIP_TEST_PG is not set");
+        const QString props = dbs.Engines()[1].props;
+        const QStringList shape{"--days", "200", "--lines-per-day", "1000"};
+        if (command == "upgrade-schema")
+            QCOMPARE(run(QStringList{"make-demo", "--props", props} + shape).exitCode, 0);
+        const auto admin = Database::OpenForWriting(TestDatabases::PgServer());
+        const auto building = [&] {
+            auto c = admin->Select("SELECT count(*) FROM pg_stat_activity WHERE datname = ? AND state = 'active' AND "
+                                   "(query LIKE 'CREATE INDEX%' OR query LIKE 'INSERT INTO card_balance%')",
+                                   {ConnectionText::Parse(props).Database()});
+            return c->Next() ? c->Int(0) : -1;
+        };
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(QStringLiteral(VELVIP_REPORT_BIN), QStringList{command, "--props", props} + (command == "make-demo" ? shape : QStringList()));
+        QTRY_VERIFY_WITH_TIMEOUT(building() > 0, 60000);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 130);
+        QCOMPARE(building(), 0);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(!err.contains("NOTICE"), qPrintable(err));
+        {
+            const auto session = Database::OpenForWriting(props);
+            auto tables = session->Select("SELECT count(*) FROM pg_class WHERE relname IN ('sale_line', 'card_balance_month')");
+            QCOMPARE(tables->Next() ? tables->Int(0) : -1, command == "make-demo" ? 0 : 2);
+        }
+        // The command's session may take a moment to leave the server.
+        QTRY_VERIFY([&] { try { dbs.Drop(); return true; } catch (const VelError &) { return false; } }());
     }
 
     void fullDiskLeavesNoFile_data()

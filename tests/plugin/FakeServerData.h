@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <new>
 
 // What the fake server received.
 struct FakeServerLog
@@ -33,7 +34,7 @@ class FakeServerData : public QObject, public IServerData
     Q_INTERFACES(IServerData)
 
 public:
-    enum class Answer { Rows, Throw, Empty, ReplaceFilter };
+    enum class Answer { Rows, Throw, Empty, ReplaceFilter, OutOfMemory };
 
 
     static inline Answer answer = Answer::Rows;
@@ -69,6 +70,8 @@ public:
         switch (answer) {
         case Answer::Throw:
             throw VelError(QStringLiteral("数据库连接失败"), 1001, QStringLiteral("GLData"));
+        case Answer::OutOfMemory:
+            throw std::bad_alloc();
         case Answer::Empty:
             return QVariant();
         case Answer::ReplaceFilter: {

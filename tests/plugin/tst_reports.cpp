@@ -202,6 +202,8 @@ private slots:
         QTest::newRow("server not registered") << 10903 << true << QVariant() << -1 << "*" << 20 << 0;
         QTest::newRow("server throws") << 10901 << true << QVariant() << int(FakeServerData::Answer::Throw)
                                        << "数据库连接失败" << 14 << 1;
+        QTest::newRow("server out of memory") << 10901 << true << QVariant() << int(FakeServerData::Answer::OutOfMemory)
+                                              << "内存不足，报表没有完成。" << 14 << 1;
         QTest::newRow("answer is not a record set") << 10906 << true << QVariant() << int(FakeServerData::Answer::Empty)
                                                     << "*" << 9 << 1;
         QTest::newRow("10902 unknown grouping") << 10902 << true << QVariant(4) << rows << "" << 0 << 0;

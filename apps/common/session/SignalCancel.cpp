@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -21,8 +22,9 @@ std::atomic<bool> g_said{false};     // the line has been written (once, by whoe
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 constexpr char line[] = "已取消\n";
-// How long a command may take to end by itself once its query has been stopped.
-constexpr auto grace = std::chrono::milliseconds(300);
+// How long a command may take to clean up and end by itself once its statements were stopped
+// (removing a temporary file, a rollback on the server).
+constexpr auto cleanup = std::chrono::seconds(3);
 
 [[noreturn]] void exitNow()
 {
@@ -47,7 +49,7 @@ void watch()
     while (::read(g_pipe[0], &byte, 1) < 0 && errno == EINTR) {
     }
     Database::StopAll();
-    std::this_thread::sleep_for(grace);
+    std::this_thread::sleep_for(cleanup);
     exitNow();
 }
 
@@ -59,7 +61,11 @@ void Install()
 {
     if (g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC) != 0)
         return;
-    std::thread(watch).detach();
+    try {
+        std::thread(watch).detach();
+    } catch (const std::system_error &) {
+        return;   // no thread to spare (memory limit): the default handlers end the process
+    }
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -73,11 +79,17 @@ bool Requested()
     return g_signals.load() > 0;
 }
 
-int Finish()
+int Finish(int status)
 {
     static bool finished = false;   // the command's own thread only
     if (std::exchange(finished, true))
         return ExitStatus;
+    if (status == 0) {
+        // Nothing to undo: the output is complete and in place.
+        constexpr char done[] = "收到取消时命令已经完成\n";
+        (void)!::write(STDERR_FILENO, done, sizeof done - 1);
+        return 0;
+    }
     if (g_said.exchange(true)) {
         // The watcher is writing the line and ending the process.
         for (;;)

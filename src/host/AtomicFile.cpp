@@ -118,3 +118,10 @@ void AtomicFile::Commit()
     }
     m_done = true;
 }
+
+void RequireRegularFile(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw VelError(QStringLiteral("%1 不是普通文件（而是管道、设备或文件夹），不会读取它").arg(path));
+}

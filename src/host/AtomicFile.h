@@ -38,3 +38,7 @@ private:
     int m_fd = -1;
     bool m_done = false;
 };
+
+// Throws VelError when `path` exists and is not a regular file (a FIFO, a device, a folder):
+// reading one could wait or go on for ever. A symbolic link is judged by its file.
+void RequireRegularFile(const QString &path);
