@@ -1,7 +1,9 @@
 // The PostgreSQL engine: Qt's driver opens the session and runs statements; report reads go
-// to libpq on the same connection in single-row mode, text results parsed in place.
+// to libpq on the same connection, as a binary COPY (PgCopyReader) or, for types it does not
+// read, in single-row mode with text results parsed in place.
 #include "DbDriver.h"
 
+#include "PgCopyReader.h"
 #include "RowCursor.h"
 #include "TextFold.h"
 #include "Utf8Text.h"
@@ -48,65 +50,47 @@ QString pgErrorText(PGconn *conn, const PGresult *result, const SessionLimits &l
     return QStringLiteral("查询失败：%1").arg(QString::fromUtf8(message).trimmed());
 }
 
-// `?` placeholders numbered `$1`, `$2`, ... outside quoted text and names.
-QByteArray numbered(const QString &sql)
+// Filter values as libpq takes them: numbers typed, anything else as text for the server to infer.
+PgCopyReader::Params boundParams(const QVariantList &params)
 {
-    QString out;
-    out.reserve(sql.size() + 16);
-    int n = 0;
-    QChar quote;
-    for (const QChar c : sql) {
-        if (!quote.isNull()) {
-            if (c == quote)
-                quote = QChar();
-        } else if (c == u'\'' || c == u'"') {
-            quote = c;
-        } else if (c == u'?') {
-            out += u'$' + QString::number(++n);
-            continue;
+    PgCopyReader::Params bound;
+    bound.values.reserve(size_t(params.size()));
+    for (const QVariant &p : params) {
+        Oid type = 0;
+        if (p.isNull()) {
+            bound.values.emplace_back();
+        } else {
+            switch (p.typeId()) {
+            case QMetaType::Int: case QMetaType::LongLong: case QMetaType::Short:
+            case QMetaType::UInt: case QMetaType::Bool:
+                bound.values.push_back(QByteArray::number(p.toLongLong()));
+                type = int8Oid;
+                break;
+            case QMetaType::Double:
+                bound.values.push_back(QByteArray::number(p.toDouble(), 'g', 17));
+                type = float8Oid;
+                break;
+            default:
+                bound.values.push_back(p.toString().toUtf8());
+            }
         }
-        out += c;
+        bound.types.push_back(type);
     }
-    return out.toUtf8();
+    for (size_t i = 0; i < bound.values.size(); ++i)
+        bound.pointers.push_back(params[qsizetype(i)].isNull() ? nullptr : bound.values[i].constData());
+    return bound;
 }
 
 // Rows of one SELECT as the server sends them, one result per row.
 class PgCursor final : public RowCursor
 {
 public:
-    PgCursor(PGconn *conn, const SessionLimits &limits, const QString &sql, const QVariantList &params)
+    PgCursor(PGconn *conn, const SessionLimits &limits, const QString &sql, const PgCopyReader::Params &params)
         : m_conn(conn), m_limits(limits)
     {
-        std::vector<QByteArray> values;
-        std::vector<const char *> pointers;
-        std::vector<Oid> types;
-        values.reserve(size_t(params.size()));
-        for (const QVariant &p : params) {
-            Oid type = 0;
-            if (p.isNull()) {
-                values.emplace_back();
-            } else {
-                switch (p.typeId()) {
-                case QMetaType::Int: case QMetaType::LongLong: case QMetaType::Short:
-                case QMetaType::UInt: case QMetaType::Bool:
-                    values.push_back(QByteArray::number(p.toLongLong()));
-                    type = int8Oid;
-                    break;
-                case QMetaType::Double:
-                    values.push_back(QByteArray::number(p.toDouble(), 'g', 17));
-                    type = float8Oid;
-                    break;
-                default:
-                    values.push_back(p.toString().toUtf8());
-                }
-            }
-            types.push_back(type);
-        }
-        for (size_t i = 0; i < values.size(); ++i)
-            pointers.push_back(params[qsizetype(i)].isNull() ? nullptr : values[i].constData());
-        const QByteArray text = numbered(sql);
-        if (!PQsendQueryParams(m_conn, text.constData(), int(values.size()), types.data(), pointers.data(),
-                               nullptr, nullptr, 0)) {
+        const QByteArray text = PgCopyReader::Numbered(sql, [](int n) { return '$' + QByteArray::number(n); });
+        if (!PQsendQueryParams(m_conn, text.constData(), int(params.values.size()), params.types.data(),
+                               params.pointers.data(), nullptr, nullptr, 0)) {
             m_done = true;
             throw VelError(pgErrorText(m_conn, nullptr, m_limits));
         }
@@ -133,7 +117,7 @@ public:
         m_row = nullptr;
         if (m_done)
             return false;
-        PGresult *result = PQgetResult(m_conn);
+        PGresult *result = PgCopyReader::NextResult(m_conn);
         if (result && PQresultStatus(result) == PGRES_SINGLE_TUPLE) {
             m_row = result;
             return true;
@@ -152,17 +136,7 @@ public:
 
     bool IsNull(int c) const override { return PQgetisnull(m_row, 0, c); }
 
-    qint64 Int(int c) const override
-    {
-        const char *p = PQgetvalue(m_row, 0, c);
-        if (p[0] == 't' && p[1] == 0)
-            return 1;
-        char *end = nullptr;
-        const long long value = std::strtoll(p, &end, 10);
-        if (*end == 0)
-            return value;
-        return qint64(std::strtod(p, nullptr));    // a numeric with a fraction
-    }
+    qint64 Int(int c) const override { return PgCopyReader::TextInt(PQgetvalue(m_row, 0, c)); }
 
     double Double(int c) const override { return std::strtod(PQgetvalue(m_row, 0, c), nullptr); }
 
@@ -311,8 +285,14 @@ public:
         const QVariant handle = db.driver()->handle();
         // Qt 6 names the handle's type by the struct behind libpq's typedef.
         if (handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0)) {
-            if (PGconn *conn = *static_cast<PGconn *const *>(handle.data()))
-                return std::make_unique<PgCursor>(conn, m_limits, sql, params);
+            if (PGconn *conn = *static_cast<PGconn *const *>(handle.data())) {
+                const PgCopyReader::Params bound = boundParams(params);
+                const SessionLimits limits = m_limits;
+                auto errorText = [conn, limits](const PGresult *r) { return pgErrorText(conn, r, limits); };
+                if (auto rows = PgCopyReader::Open(conn, sql, bound, errorText))
+                    return rows;
+                return std::make_unique<PgCursor>(conn, m_limits, sql, bound);
+            }
         }
         return DbDriver::Select(db, sql, params);
     }
