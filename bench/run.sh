@@ -85,11 +85,13 @@ component_ms() {
   done
   echo "$best"
 }
-# Two CPU-bound processes beside the measured ones, as on a busy server.
+# Two CPU-bound processes beside the measured ones, as on a busy server: each in a session of
+# its own, as other services are, since the kernel shares CPU time between sessions first
+# (autogroup) and spinners in this session would take their time from the client alone.
 spin_start() {
   local i
   for i in 1 2; do
-    bash -c 'while :; do :; done' &
+    setsid bash -c 'while :; do :; done' &
     spinners+=($!)
   done
 }
