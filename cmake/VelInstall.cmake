@@ -98,6 +98,16 @@ if(TARGET velvip-report AND TARGET velvip-host)
   install(FILES ${vel_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
+# The report service, its systemd unit and its settings.
+if(TARGET velvip-server)
+  vel_origin_path(vel_server_lib_rpath ${CMAKE_INSTALL_BINDIR} ${VEL_INSTALL_PKGLIBDIR})
+  vel_origin_path(vel_server_plugin_rpath ${CMAKE_INSTALL_BINDIR} ${VEL_INSTALL_PLUGINDIR})
+  set_target_properties(velvip-server PROPERTIES INSTALL_RPATH "${vel_server_lib_rpath};${vel_server_plugin_rpath}")
+  install(TARGETS velvip-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES packaging/velvip-server.service DESTINATION lib/systemd/system)
+  install(FILES packaging/velvip-server.default DESTINATION /etc/default RENAME velvip-server)
+endif()
+
 # cpack -G DEB in the build tree makes velvip_<version>_<arch>.deb.
 set(CPACK_PACKAGE_NAME velvip)
 set(CPACK_PACKAGE_VENDOR "VelVipRpt")

@@ -49,7 +49,7 @@ pg_cluster_start_standby() {
     || { cat "$PG_CLUSTER_DIR/basebackup.log" >&2; return 1; }
   for port in $(seq $((primary + 1)) 55490); do
     if "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$PG_CLUSTER_DIR/standby" -l "$PG_CLUSTER_DIR/standby.log" \
-        -w -t 60 -o "-c listen_addresses=127.0.0.1 -p $port -k $PG_CLUSTER_DIR -c hot_standby=on" start >/dev/null 2>&1; then
+        -w -t 60 -o "-c listen_addresses=127.0.0.1 -p $port -k $PG_CLUSTER_DIR -c hot_standby=on -c max_standby_streaming_delay=1s" start >/dev/null 2>&1; then
       export VELVIP_TEST_PG_STANDBY="${VELVIP_TEST_PG/Port=$primary/Port=$port}"
       echo "pg-cluster: hot standby running on 127.0.0.1:$port" >&2
       return 0

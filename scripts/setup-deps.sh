@@ -12,6 +12,12 @@ packages=(
   libsqlite3-dev libpq-dev postgresql sqlite3
   xvfb xauth fonts-noto-cjk imagemagick poppler-utils unzip
   qt6-translations-l10n
+  # The desktop host keeps a remembered password in the desktop's keyring.
+  qtkeychain-qt6-dev
+  # libFuzzer targets (scripts/fuzz.sh): clang and its fuzzer and sanitizer runtimes.
+  clang libclang-rt-14-dev
+  # The report service: HTTP(S), password hashing; its tests validate answers against OpenAPI.
+  libcpp-httplib-dev libssl-dev libsodium-dev python3-jsonschema
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, starts a throw-away PostgreSQL server and runs every test.
 #   scripts/test.sh          release build with debug info
-#   scripts/test.sh --asan   the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   scripts/test.sh --asan   the same under AddressSanitizer and UndefinedBehaviorSanitizer, then
+#                            the fuzz targets (scripts/fuzz.sh)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -29,6 +30,11 @@ export VELVIP_REQUIRE_STANDBY=1
 export VELVIP_REQUIRE_PG=1
 
 ctest --test-dir "$build" --output-on-failure --timeout 1200 -j2
+
+# Every parser of outside text, fuzzed for a bounded time (about a minute in all).
+if [ "$sanitize" = ON ]; then
+  scripts/fuzz.sh 12
+fi
 
 # The Debian package, installed and used from its installed paths (not under the sanitizers):
 # unpacked into a scratch root, or installed for real with VELVIP_PACKAGE_SYSTEM=1 (CI).

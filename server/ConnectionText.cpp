@@ -17,7 +17,8 @@ ConnectionText ConnectionText::Parse(const QString &text)
             while (i < n && text[i].isSpace())
                 ++i;
             if (i < n && text[i] == u'"') {
-                ++i;
+                const qsizetype open = i++;
+                bool closed = false;
                 while (i < n) {
                     if (text[i] == u'"') {
                         if (i + 1 < n && text[i + 1] == u'"') {
@@ -26,10 +27,13 @@ ConnectionText ConnectionText::Parse(const QString &text)
                             continue;
                         }
                         ++i;
+                        closed = true;
                         break;
                     }
                     value += text[i++];
                 }
+                if (!closed && result.m_openQuote < 0)
+                    result.m_openQuote = open;
                 while (i < n && text[i] != u';')
                     ++i;    // anything after the closing quote is dropped
             } else {
@@ -65,7 +69,8 @@ namespace {
 
 // A whole number from `min` to `max`, `fallback` for an empty text; `problem` (with %1 for the
 // text as given) is the error for anything else.
-int wholeNumber(const QString &value, int fallback, qint64 min, qint64 max, const QString &problem)
+int wholeNumber(const ConnectionText &ct, const QString &value, int fallback, qint64 min, qint64 max,
+                const QString &problem)
 {
     const QString text = value.trimmed();
     if (text.isEmpty())
@@ -73,7 +78,7 @@ int wholeNumber(const QString &value, int fallback, qint64 min, qint64 max, cons
     bool ok = false;
     const qint64 number = text.toLongLong(&ok);
     if (!ok || number < min || number > max)
-        throw VelError(problem.arg(text.left(40)));
+        throw VelError(problem.arg(ct.Shown(text).left(40)));
     return int(number);
 }
 
@@ -81,12 +86,14 @@ int wholeNumber(const QString &value, int fallback, qint64 min, qint64 max, cons
 
 int ConnectionText::Port(int fallback) const
 {
-    return wholeNumber(Value(QStringLiteral("port")), fallback, 1, 65535,
+    return wholeNumber(*this, Value(QStringLiteral("port")), fallback, 1, 65535,
                        QStringLiteral("连接文本中的端口“%1”无效：端口应为 1 至 65535 之间的整数"));
 }
 
 void ConnectionText::Validate() const
 {
+    if (m_openQuote >= 0)
+        throw VelError(QStringLiteral("连接文本有语法错误：第 %1 个字符处的引号没有闭合").arg(m_openQuote + 1));
     if (IsEmpty())
         throw VelError(QStringLiteral("连接文本是空的，请给出 Driver=SQLite;Database=... 或 PostgreSQL 的连接文本"));
     switch (Driver()) {
@@ -94,7 +101,7 @@ void ConnectionText::Validate() const
         throw VelError(QStringLiteral("连接文本没有指定数据库类型（Driver=SQLite 或 Driver=PostgreSQL）"));
     case Engine::Unknown:
         throw VelError(QStringLiteral("不支持的数据库类型“%1”（可用 SQLite、PostgreSQL）")
-                           .arg(DriverName().left(40)));
+                           .arg(Shown(DriverName()).left(40)));
     default:
         break;
     }
@@ -108,9 +115,20 @@ void ConnectionText::Validate() const
 
 int ConnectionText::Seconds(const QString &key, int fallback) const
 {
-    return wholeNumber(Value(key), fallback, 0, 86400,
+    return wholeNumber(*this, Value(key), fallback, 0, 86400,
                        QStringLiteral("连接文本中的 %1“%2”无效：应为 0 至 86400 之间的整秒数（0 表示不限）")
                            .arg(key, QStringLiteral("%1")));
+}
+
+QString ConnectionText::Shown(const QString &value) const
+{
+    if (m_openQuote >= 0)
+        return {};
+    for (const QChar c : value) {
+        if (c == u';' || c == u'"' || c.category() == QChar::Other_Control)
+            return {};
+    }
+    return value;
 }
 
 QString ConnectionText::Masked() const
@@ -120,6 +138,9 @@ QString ConnectionText::Masked() const
         if (key.compare(u"password", Qt::CaseInsensitive) == 0)
             value = QStringLiteral("******");
     }
+    // The open value is the last pair and may hold the rest of the text.
+    if (m_openQuote >= 0 && !pairs.isEmpty())
+        pairs.last().second = QStringLiteral("******");
     return Make(pairs);
 }
 

@@ -7,6 +7,8 @@
 
 // A parsed connection text: `key=value` pairs separated by `;`, keys case-insensitive,
 // values optionally double-quoted (a quoted value may hold `;` and `=`, `""` is a quote).
+// A quote left open makes the text malformed: Validate() names the position, and nothing of
+// the open value (which may have swallowed a password) is ever shown.
 class ConnectionText
 {
 public:
@@ -44,6 +46,13 @@ public:
     // not named, or the port or a time limit is not a number it can be.
     void Validate() const;
 
+    // A value fit to be named in a message: empty when it may have swallowed other pairs (it
+    // holds `;`, a quote or a control character) or comes from a malformed text.
+    QString Shown(const QString &value) const;
+    // True when the user and database names may be shown, and so may a server's message that
+    // repeats them.
+    bool NamesShown() const { return Shown(User()) == User() && Shown(Database()) == Database(); }
+
     // The text rebuilt from its parsed pairs, every password value shown as "******": for
     // status bars, titles and messages.
     QString Masked() const;
@@ -54,4 +63,5 @@ public:
 private:
     QHash<QString, QString> m_values;           // lower-case key -> last value
     QList<QPair<QString, QString>> m_pairs;     // keys as written, in order
+    qsizetype m_openQuote = -1;                 // position of a quote never closed
 };

@@ -124,6 +124,21 @@ void Database::StopAll()
     }
 }
 
+Database::ReadSnapshot::ReadSnapshot(const Database &db) : m_db(db)
+{
+    m_db.Exec(m_db.Driver().Name() == u"SQLite" ? QStringLiteral("BEGIN")
+                                                : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+}
+
+Database::ReadSnapshot::~ReadSnapshot()
+{
+    // It only read: ending it either way is the same, and a broken session is dropped anyway.
+    try {
+        m_db.Exec(QStringLiteral("ROLLBACK"));
+    } catch (const VelError &) {
+    }
+}
+
 Database::Database(const QString &text, const QString &name, bool readOnly)
     : m_text(ConnectionText::Parse(text)), m_name(name)
 {
@@ -206,20 +221,31 @@ std::unique_ptr<RowCursor> Database::Select(const QString &sql, const QVariantLi
     return cursor;
 }
 
+qint64 Database::SelectInt(const QString &sql) const
+{
+    auto cursor = Select(sql);
+    qint64 value = 0;
+    if (cursor->Next()) {
+        value = cursor->Int(0);
+        cursor->Next();
+    }
+    return value;
+}
+
 void Database::ExecAll(const QStringList &statements) const
 {
-    QSqlDatabase sql = m_db;
-    if (!sql.transaction())
-        Fail(QStringLiteral("无法开始事务"), sql.lastError().text());
+    Exec(m_driver->Name() == u"SQLite" ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
     try {
         for (const QString &statement : statements)
             Exec(statement);
+        Exec(QStringLiteral("COMMIT"));
     } catch (...) {
-        sql.rollback();
+        try {
+            Exec(QStringLiteral("ROLLBACK"));
+        } catch (const VelError &) {
+        }
         throw;
     }
-    if (!sql.commit())
-        Fail(QStringLiteral("无法提交事务"), sql.lastError().text());
 }
 
 void Database::Exec(const QString &sql, const QVariantList &params) const

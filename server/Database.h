@@ -35,6 +35,20 @@ public:
     private:
         const Database &m_db;
     };
+    // One read transaction on a session, so that every statement of a report reads the same
+    // moment of the chain: REPEATABLE READ READ ONLY on PostgreSQL (a hot standby allows it),
+    // a deferred BEGIN on SQLite (its first read takes the snapshot). Ended when destroyed;
+    // destroy it after the Request, so that the end is never stopped by an interrupt.
+    class ReadSnapshot
+    {
+    public:
+        explicit ReadSnapshot(const Database &db);
+        ~ReadSnapshot();
+        ReadSnapshot(const ReadSnapshot &) = delete;
+        ReadSnapshot &operator=(const ReadSnapshot &) = delete;
+    private:
+        const Database &m_db;
+    };
     // Interrupts every request running in the process and every one started later: for a host
     // that is quitting (Ctrl+C). Any thread.
     static void StopAll();
@@ -59,9 +73,14 @@ public:
     QSqlDatabase Sql() const { return m_db; }
 
     std::unique_ptr<RowCursor> Select(const QString &sql, const QVariantList &params = {}) const;
+    // The first value of a query's one row, read to the end (a PostgreSQL cursor left early is
+    // cancelled, which would end a report's transaction); 0 without a row.
+    qint64 SelectInt(const QString &sql) const;
     // Runs a statement that returns no rows; throws VelError on failure.
     void Exec(const QString &sql, const QVariantList &params = {}) const;
-    // Runs the statements in one transaction: all of them or, on the first failure, none.
+    // Runs the statements in one transaction: all of them or, on the first failure, none. On
+    // SQLite the transaction takes the write lock when it begins (BEGIN IMMEDIATE), so no other
+    // writer commits between its reads and its writes.
     void ExecAll(const QStringList &statements) const;
     // Throws a VelError for a failed statement, without the password.
     [[noreturn]] void Fail(const QString &what, const QString &detail) const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConnectionText.h"
+#include "VelError.h"
 
 #include <QSqlDatabase>
 #include <QString>
@@ -10,6 +11,14 @@
 #include <memory>
 
 class RowCursor;
+
+// A failure the same request is unlikely to meet again (a hot standby cancelled it to replay the
+// primary's changes): the component tries such a request once more on a fresh session.
+class TransientError : public VelError
+{
+public:
+    using VelError::VelError;
+};
 
 // What differs between the database engines: opening a session, column types, a few SQL
 // spellings and the fastest way to read rows.
@@ -42,8 +51,8 @@ public:
     virtual std::unique_ptr<Interrupter> NewInterrupter(const QSqlDatabase &db, const ConnectionText &text,
                                                         const std::atomic<bool> &stop) const = 0;
 
-    // What identifies the database a session reads (an SQLite file's device and inode), so a
-    // pooled session is dropped when the file was replaced; empty where nothing can be checked.
+    // What identifies the database a session reads (an SQLite file's device, inode, size and
+    // modification time), so a pooled session is dropped when the file was replaced or rewritten; empty where nothing can be checked.
     virtual QByteArray Identity(const ConnectionText &) const { return {}; }
 
     // The engine's column types for the schema tokens.

@@ -222,6 +222,8 @@ private:
         const char *values[] = {host.constData(), port.constData(), db.constData(), user.constData(), password.constData(),
                                 "5", "UTF8", "velvip-make-demo", nullptr};
         m_conn = PQconnectdbParams(keys, values, 0);
+        if (PQstatus(m_conn) != CONNECTION_OK && !m_text.NamesShown())
+            throw VelError(QStringLiteral("无法连接数据库服务器 %1:%2").arg(QString::fromUtf8(host), QString::fromUtf8(port)));
         if (PQstatus(m_conn) != CONNECTION_OK)
             fail(QStringLiteral("无法连接数据库服务器 %1:%2").arg(QString::fromUtf8(host), QString::fromUtf8(port)));
     }

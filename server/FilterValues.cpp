@@ -5,6 +5,10 @@
 #include "Dictionary.h"
 #include "VelError.h"
 #include "shared/FilterRules.h"
+#include "shared/HostContext.h"
+#include "shared/WallClock.h"
+
+#include "DesktopProps.h"
 
 #include <cmath>
 
@@ -41,30 +45,7 @@ QString FilterValues::Text(const QString &key) const
 
 std::optional<QDateTime> FilterValues::DateTime(const QString &key) const
 {
-    const QVariant v = raw(key);
-    if (!v.isValid() || v.isNull())
-        return std::nullopt;
-    switch (v.typeId()) {
-    case QMetaType::QDateTime: {
-        const QDateTime dt = v.toDateTime();
-        if (!dt.isValid())
-            wrongKind(key, v, QStringLiteral("有效的日期"));
-        return FilterRules::WallClock(dt);
-    }
-    case QMetaType::QDate:
-        return QDateTime(v.toDate(), QTime(0, 0), Qt::UTC);
-    case QMetaType::QString: {
-        const QString text = v.toString().trimmed();
-        if (text.isEmpty())
-            return std::nullopt;
-        const QDateTime dt = FilterRules::ParseWallClock(text);
-        if (!dt.isValid())
-            wrongKind(key, v, QStringLiteral("有效的日期"));
-        return dt;
-    }
-    default:
-        wrongKind(key, v, QStringLiteral("日期"));
-    }
+    return FilterRules::DateValue(key, raw(key));
 }
 
 qint32 FilterValues::Int(const QString &key, qint32 min, qint32 max, std::optional<qint32> fallback) const
@@ -95,7 +76,17 @@ qint32 FilterValues::Int(const QString &key, qint32 min, qint32 max, std::option
 
 QString FilterValues::SqlDateTime(const QDateTime &dt)
 {
-    return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    // An unreadable bound must never reach SQL as "", which would lift it.
+    if (!dt.isValid())
+        throw VelError(QStringLiteral("日期条件无效"), Vel::ErrTypeMismatch);
+    return WallClock::Text(dt);
+}
+
+QString ScopeBranch()
+{
+    if (!DesktopProps::GetProp(DesktopProps::ContextPropName()))
+        return {};
+    return GetContextValue(QStringLiteral("ScopeBranchNum"), QString()).toString().trimmed();
 }
 
 void SqlWhere::Add(const QString &term, const QVariantList &params)

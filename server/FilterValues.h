@@ -21,21 +21,26 @@ public:
 
     // Text of a key, trimmed; empty when absent. Numbers are taken as their text.
     QString Text(const QString &key) const;
-    // A date-time from text ("yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm", "yyyy-MM-dd") or a date
-    // value; nothing when absent or empty.
+    // A wall-clock date-time from text or a date value (FilterRules::DateValue); nothing when
+    // absent or empty.
     std::optional<QDateTime> DateTime(const QString &key) const;
     // A whole number in [min, max] from a number, a Boolean or numeric text; `fallback` when
     // absent or empty (no fallback: the key is required).
     qint32 Int(const QString &key, qint32 min, qint32 max, std::optional<qint32> fallback) const;
     bool Switch(const QString &key) const { return Int(key, 0, 1, 0) == 1; }
 
-    // "yyyy-MM-dd HH:mm:ss", the form date-times are compared in.
+    // "yyyy-MM-dd HH:mm:ss", the form date-times are compared in; throws for an invalid one.
     static QString SqlDateTime(const QDateTime &dt);
 
 private:
     QVariant raw(const QString &key) const;
     const Dictionary *m_filter;
 };
+
+// The branch a report service user is bound to: "ScopeBranchNum" in the published host context.
+// Every report and lookup then keeps to that branch's rows (a bound parameter), whatever the
+// filter says. Empty when there is no such scope (the desktop and the command line by default).
+QString ScopeBranch();
 
 // The WHERE terms of a query with their bound values, in order.
 class SqlWhere

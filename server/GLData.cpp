@@ -46,12 +46,18 @@ QString lookupCondition(qint32 type, const QString &condition)
 }
 
 // Error texts are built from the parts of the connection text that may be shown, never by
-// searching for the password inside them.
+// searching for the password inside them. A request a standby cancelled for its replay runs once
+// more on a fresh session.
 template <class F>
 auto guarded(const QString &propsString, F &&body)
 {
     try {
-        return body();
+        try {
+            return body();
+        } catch (const TransientError &) {
+            Database::Release(propsString);
+            return body();
+        }
     } catch (const VelError &e) {
         // A broken session (server restarted, file replaced) must not stay in the pool; one
         // whose read was cancelled is idle again.
@@ -73,6 +79,8 @@ QVariant GLData::GetRptData(const QString &propsString, DictionaryPtr &filter)
         if (!filter)
             throw VelError(QStringLiteral("没有过滤条件"), Vel::ErrObjectNotSet);
         const Database &db = Database::ForReports(propsString);
+        // All the report's statements read one moment of the chain.
+        const Database::ReadSnapshot snapshot(db);
         Database::Request request(db);
         {
             std::lock_guard guard(m_lock);
@@ -139,6 +147,12 @@ RecordsetPtr GLData::GetLookupList(const QString &propsString, qint32 lookupType
         const QString text = searchText.trimmed();
         if (text.contains(QChar(0)) || text.size() > FilterValues::MaxTextLength)
             throw VelError(QStringLiteral("查找文本太长或含有不能使用的空字符"));
+        // A branch user sees its own branch and the cards it issued; the rest is chain-wide.
+        const QString scope = ScopeBranch();
+        if (!scope.isEmpty() && lookupType == 5)
+            where.Add(QStringLiteral("x2.FNumber = ?"), {scope});
+        else if (!scope.isEmpty() && lookupType == 50)
+            where.Add(QStringLiteral("x2.FBranchID IN (SELECT FID FROM branch WHERE FNumber = ?)"), {scope});
         where.ContainsAny({QStringLiteral("x2.FNumber"), QStringLiteral("x2.FName")}, text);
         QVariantList params = where.Params();
         params << qBound(1, limit, 100000);

@@ -5,13 +5,10 @@
 
 #include <QtEndian>
 
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <poll.h>
 
 namespace {
 
@@ -56,19 +53,29 @@ bool decoded(Oid type)
 
 using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-// The results of the command in flight until the connection is idle; the first one kept.
-ResultPtr finish(PGconn *conn)
+// The next result of the command in flight, null when it is done; throws once the deadline passed.
+PGresult *nextResult(PGconn *conn, const PgCopyReader::Session &session)
 {
-    ResultPtr first(PgCopyReader::NextResult(conn), &PQclear);
-    while (PGresult *more = PgCopyReader::NextResult(conn))
+    if (!session.deadline.WaitReadable(conn)) {
+        session.abandon();
+        throw VelError(session.timeoutText());
+    }
+    return PQgetResult(conn);
+}
+
+// The results of the command in flight until the connection is idle; the first one kept.
+ResultPtr finish(PGconn *conn, const PgCopyReader::Session &session)
+{
+    ResultPtr first(nextResult(conn, session), &PQclear);
+    while (PGresult *more = nextResult(conn, session))
         PQclear(more);
     return first;
 }
 
-void expect(const ResultPtr &result, ExecStatusType status, const PgCopyReader::ErrorText &errorText)
+void expect(const ResultPtr &result, ExecStatusType status, const PgCopyReader::Session &session)
 {
     if (!result || PQresultStatus(result.get()) != status)
-        throw VelError(errorText(result.get()));
+        session.fail(result.get());
 }
 
 // A numeric's binary form (base-10000 digits) as the text the server prints.
@@ -115,8 +122,8 @@ void numericText(const char *d, std::string &out)
 class CopyCursor final : public RowCursor
 {
 public:
-    CopyCursor(PGconn *conn, std::vector<Oid> types, PgCopyReader::ErrorText errorText)
-        : m_conn(conn), m_types(std::move(types)), m_fields(m_types.size()), m_errorText(std::move(errorText)) {}
+    CopyCursor(PGconn *conn, std::vector<Oid> types, PgCopyReader::Session session)
+        : m_conn(conn), m_types(std::move(types)), m_fields(m_types.size()), m_session(std::move(session)) {}
 
     ~CopyCursor() override
     {
@@ -129,14 +136,25 @@ public:
             PQcancel(cancel, error, sizeof error);
             PQfreeCancel(cancel);
         }
+        // What is left, within a grace for a server that got the cancel request.
+        const PgDeadline grace = PgDeadline::After(1);
         for (;;) {
             char *row = nullptr;
             const int n = PQgetCopyData(m_conn, &row, 1);
             PQfreemem(row);
-            if (n < 0 || (n == 0 && !PgCopyReader::AwaitInput(m_conn)))
+            if (n < 0)
                 break;
+            if (n == 0 && (!grace.WaitInput(m_conn) || PQstatus(m_conn) == CONNECTION_BAD)) {
+                m_session.abandon();
+                return;
+            }
         }
-        finish(m_conn);
+        try {
+            PgCopyReader::Session drain = m_session;
+            drain.deadline = grace;
+            finish(m_conn, drain);
+        } catch (const VelError &) {
+        }
     }
 
     bool Next() override
@@ -153,17 +171,21 @@ public:
                 continue;
             }
             if (n == 0) {
-                if (!PgCopyReader::AwaitInput(m_conn)) {
+                if (!m_session.deadline.WaitInput(m_conn)) {
                     m_done = true;
-                    throw VelError(m_errorText(nullptr));
+                    m_session.abandon();
+                    throw VelError(m_session.timeoutText());
+                }
+                if (PQstatus(m_conn) == CONNECTION_BAD) {
+                    m_done = true;
+                    m_session.fail(nullptr);
                 }
                 continue;
             }
             // The end of the COPY, or its failure: the command's result says which.
             m_done = true;
-            const ResultPtr result = finish(m_conn);
-            if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK)
-                throw VelError(m_errorText(result.get()));
+            const ResultPtr result = finish(m_conn, m_session);
+            expect(result, PGRES_COMMAND_OK, m_session);
             return false;
         }
     }
@@ -265,7 +287,7 @@ private:
     PGconn *m_conn;
     std::vector<Oid> m_types;
     std::vector<Field> m_fields;
-    PgCopyReader::ErrorText m_errorText;
+    PgCopyReader::Session m_session;
     char *m_row = nullptr;
     bool m_headerRead = false;
     bool m_done = false;
@@ -312,25 +334,7 @@ qint64 TextInt(const char *p)
     return qint64(std::strtod(p, nullptr));    // a numeric with a fraction
 }
 
-bool AwaitInput(PGconn *conn)
-{
-    pollfd fd{PQsocket(conn), POLLIN, 0};
-    if (fd.fd < 0)
-        return false;
-    while (poll(&fd, 1, -1) < 0) {
-        if (errno != EINTR)
-            return false;
-    }
-    return PQconsumeInput(conn) != 0;
-}
-
-PGresult *NextResult(PGconn *conn)
-{
-    while (PQisBusy(conn) && AwaitInput(conn)) {}
-    return PQgetResult(conn);
-}
-
-std::unique_ptr<RowCursor> Open(PGconn *conn, const QString &sql, const Params &params, const ErrorText &errorText)
+std::unique_ptr<RowCursor> Open(PGconn *conn, const QString &sql, const Params &params, const Session &session)
 {
     // COPY takes a query, not EXPLAIN or SHOW.
     const QString start = sql.trimmed().left(6).toUpper();
@@ -340,12 +344,12 @@ std::unique_ptr<RowCursor> Open(PGconn *conn, const QString &sql, const Params &
     // The query's parameter and column types, from the server's parse of it.
     const QByteArray select = Numbered(sql, [](int n) { return '$' + QByteArray::number(n); });
     if (!PQsendPrepare(conn, "", select.constData(), count, params.types.data()))
-        throw VelError(errorText(nullptr));
-    expect(finish(conn), PGRES_COMMAND_OK, errorText);
+        session.fail(nullptr);
+    expect(finish(conn, session), PGRES_COMMAND_OK, session);
     if (!PQsendDescribePrepared(conn, ""))
-        throw VelError(errorText(nullptr));
-    const ResultPtr shape = finish(conn);
-    expect(shape, PGRES_COMMAND_OK, errorText);
+        session.fail(nullptr);
+    const ResultPtr shape = finish(conn, session);
+    expect(shape, PGRES_COMMAND_OK, session);
     std::vector<Oid> columns;
     for (int c = 0; c < PQnfields(shape.get()); ++c) {
         columns.push_back(PQftype(shape.get(), c));
@@ -375,20 +379,18 @@ std::unique_ptr<RowCursor> Open(PGconn *conn, const QString &sql, const Params &
     if (!values.empty()) {
         if (!PQsendQueryParams(conn, settings.constData(), int(values.size()), nullptr, values.data(),
                                nullptr, nullptr, 0))
-            throw VelError(errorText(nullptr));
-        expect(finish(conn), PGRES_TUPLES_OK, errorText);
+            session.fail(nullptr);
+        expect(finish(conn, session), PGRES_TUPLES_OK, session);
     }
 
     if (!PQsendQuery(conn, copy.constData()))
-        throw VelError(errorText(nullptr));
-    ResultPtr started(NextResult(conn), &PQclear);
+        session.fail(nullptr);
+    ResultPtr started(nextResult(conn, session), &PQclear);
     if (!started || PQresultStatus(started.get()) != PGRES_COPY_OUT) {
-        const QString error = errorText(started ? started.get() : nullptr);
-        started.reset();
-        finish(conn);
-        throw VelError(error);
+        const ResultPtr rest = finish(conn, session);
+        expect(started ? std::move(started) : std::move(rest), PGRES_COPY_OUT, session);
     }
-    return std::make_unique<CopyCursor>(conn, std::move(columns), errorText);
+    return std::make_unique<CopyCursor>(conn, std::move(columns), session);
 }
 
 } // namespace PgCopyReader

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PgWait.h"
 #include "RowCursor.h"
 
 #include <QByteArray>
@@ -18,8 +19,14 @@
 // the planner still sees their values for its estimates and still runs the query in parallel.
 namespace PgCopyReader {
 
-// The text of a statement's failure (result null: the connection's own error).
-using ErrorText = std::function<QString(const PGresult *)>;
+// What the driver gives a read: its deadline and what to do when something fails.
+struct Session
+{
+    PgDeadline deadline;                            // every wait of the read ends by it
+    std::function<void(const PGresult *)> fail;     // throws a statement's error (null: the connection's)
+    std::function<void()> abandon;                  // cuts a connection that stopped answering
+    std::function<QString()> timeoutText;           // why, once the deadline passed
+};
 
 // Parameter values in text form as libpq takes them; a null pointer is SQL NULL, a type of 0 is
 // left for the server to infer.
@@ -36,16 +43,10 @@ QByteArray Numbered(const QString &sql, const std::function<QByteArray(int)> &pa
 // A number sent as text ("t" for true, a numeric's fraction dropped).
 qint64 TextInt(const char *text);
 
-// Waits until the server has sent more and reads it into libpq's buffer; false when the
-// connection failed. Every wait of a read goes through here.
-bool AwaitInput(PGconn *conn);
-// The next result of the command in flight, waiting through AwaitInput; null when it is done.
-PGresult *NextResult(PGconn *conn);
-
 // The rows of `sql` (`?` placeholders), or null when it is not a SELECT or WITH query or a
 // parameter or column has a type this reader does not decode: the caller then reads the rows
 // another way. Throws VelError when a
 // statement fails.
-std::unique_ptr<RowCursor> Open(PGconn *conn, const QString &sql, const Params &params, const ErrorText &errorText);
+std::unique_ptr<RowCursor> Open(PGconn *conn, const QString &sql, const Params &params, const Session &session);
 
 } // namespace PgCopyReader

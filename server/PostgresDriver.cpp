@@ -4,6 +4,7 @@
 #include "DbDriver.h"
 
 #include "PgCopyReader.h"
+#include "PgWait.h"
 #include "RowCursor.h"
 #include "TextFold.h"
 #include "Utf8Text.h"
@@ -16,6 +17,7 @@
 #include <libpq-fe.h>
 
 #include <cstdlib>
+#include <sys/socket.h>
 #include <vector>
 
 namespace {
@@ -28,9 +30,20 @@ constexpr Oid float8Oid = 701;
 struct SessionLimits
 {
     QString where;            // host:port
+    QString database;         // as messages may name it, or empty
     int statementSeconds = 0;
     int lockSeconds = 0;
 };
+
+// A standby cancels a read (or ends its session) whose snapshot or locks stand in the way of
+// replaying the primary's changes; the same read again usually passes.
+bool recoveryConflict(const PGresult *result)
+{
+    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const char *primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    return state && primary && (qstrcmp(state, "40001") == 0 || qstrcmp(state, "57P04") == 0 || qstrcmp(state, "40P01") == 0)
+        && QByteArray(primary).contains("conflict with recovery");
+}
 
 // The text of a failed query's result: one sentence for the causes we know, else the
 // server's own message (libpq never puts the password in it).
@@ -44,10 +57,42 @@ QString pgErrorText(PGconn *conn, const PGresult *result, const SessionLimits &l
     if (code == "55P03")
         return QStringLiteral("等待其他会话释放锁超过了 %1 秒（连接文本的 LockTimeout），查询已停止")
             .arg(limits.lockSeconds);
+    const QByteArray primary = result ? QByteArray(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)) : QByteArray();
+    if (recoveryConflict(result))
+        return QStringLiteral("备用数据库服务器 %1 为应用主库的最新更改取消了这次查询（与恢复冲突）；"
+                              "稍后再试，或改在主库上运行即可").arg(limits.where);
+    if (code == "42P01") {
+        const qsizetype open = primary.indexOf('"'), close = primary.indexOf('"', open + 1);
+        const QString table = open >= 0 && close > open ? QString::fromUtf8(primary.mid(open + 1, close - open - 1)) : QString();
+        return QStringLiteral("数据库服务器 %1 上的数据库%2不是会员报表的连锁数据库（没有表“%3”）")
+            .arg(limits.where, limits.database.isEmpty() ? QString() : QStringLiteral("“%1”").arg(limits.database), table);
+    }
     if (PQstatus(conn) == CONNECTION_BAD || code.startsWith("08") || code == "57P01")
         return QStringLiteral("与数据库服务器 %1 的连接已断开（服务器停止或网络中断）").arg(limits.where);
     const char *message = result ? PQresultErrorMessage(result) : PQerrorMessage(conn);
     return QStringLiteral("查询失败：%1").arg(QString::fromUtf8(message).trimmed());
+}
+
+// The server did not answer within the statement limit and its grace: it is stopped or cut off,
+// since its own statement_timeout would have ended the query.
+QString clientTimeoutText(const SessionLimits &limits)
+{
+    return QStringLiteral("查询运行超过了 %1 秒的时限（连接文本的 Timeout），数据库服务器 %2 没有回应，已停止等待")
+        .arg(limits.statementSeconds).arg(limits.where);
+}
+
+// The server does not answer: the connection is cut, so that nothing waits on it again and
+// the next use finds it broken rather than mid-query.
+void abandon(PGconn *conn)
+{
+    if (PGcancel *cancel = PQgetCancel(conn)) {
+        char error[256];
+        PQcancel(cancel, error, sizeof error);
+        PQfreeCancel(cancel);
+    }
+    ::shutdown(PQsocket(conn), SHUT_RDWR);
+    while (PGresult *r = PQgetResult(conn))
+        PQclear(r);
 }
 
 // Filter values as libpq takes them: numbers typed, anything else as text for the server to infer.
@@ -86,7 +131,7 @@ class PgCursor final : public RowCursor
 {
 public:
     PgCursor(PGconn *conn, const SessionLimits &limits, const QString &sql, const PgCopyReader::Params &params)
-        : m_conn(conn), m_limits(limits)
+        : m_conn(conn), m_limits(limits), m_deadline(PgDeadline::After(limits.statementSeconds))
     {
         const QByteArray text = PgCopyReader::Numbered(sql, [](int n) { return '$' + QByteArray::number(n); });
         if (!PQsendQueryParams(m_conn, text.constData(), int(params.values.size()), params.types.data(),
@@ -117,7 +162,12 @@ public:
         m_row = nullptr;
         if (m_done)
             return false;
-        PGresult *result = PgCopyReader::NextResult(m_conn);
+        if (!m_deadline.WaitReadable(m_conn)) {
+            m_done = true;
+            abandon(m_conn);
+            throw VelError(clientTimeoutText(m_limits));
+        }
+        PGresult *result = PQgetResult(m_conn);
         if (result && PQresultStatus(result) == PGRES_SINGLE_TUPLE) {
             m_row = result;
             return true;
@@ -127,8 +177,11 @@ public:
             return false;
         const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK || PQresultStatus(result) == PGRES_COMMAND_OK;
         const QString error = ok ? QString() : pgErrorText(m_conn, result, m_limits);
+        const bool transient = !ok && recoveryConflict(result);
         PQclear(result);
         drain();
+        if (transient)
+            throw TransientError(error);
         if (!ok)
             throw VelError(error);
         return false;
@@ -155,15 +208,26 @@ public:
     }
 
 private:
+    // Reads what is left of the results, within a grace for a server that got a cancel request.
     void drain()
     {
-        while (PGresult *r = PQgetResult(m_conn))
+        const PgDeadline deadline = PgDeadline::After(1);
+        while (true) {
+            if (!deadline.WaitReadable(m_conn)) {
+                abandon(m_conn);
+                return;
+            }
+            PGresult *r = PQgetResult(m_conn);
+            if (!r)
+                return;
             PQclear(r);
+        }
     }
 
     PGconn *m_conn;
     SessionLimits m_limits;
     PGresult *m_row = nullptr;
+    PgDeadline m_deadline;
     bool m_done = false;
     Utf8Text m_text;
 };
@@ -203,7 +267,9 @@ public:
           m_port(text.Port(5432)),
           m_keepAlive(text.KeepAlive())
     {
-        m_limits.where = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+        m_limits.where = text.Shown(m_host).isEmpty() ? QStringLiteral("（主机名含有特殊字符，不予显示）")
+                                                       : QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+        m_limits.database = text.Shown(text.Database());
         m_limits.statementSeconds = text.StatementTimeout();
         m_limits.lockSeconds = text.LockTimeout();
     }
@@ -218,11 +284,13 @@ public:
         db.setDatabaseName(text.Database());
         db.setUserName(text.User());
         db.setPassword(text.Password());
-        // Keepalives find a server that stopped answering while a query waits.
+        // Keepalives find a server that stopped answering while a query waits; tcp_user_timeout
+        // ends a connection whose sent data stays unacknowledged as long (a cut network).
         QString options = QStringLiteral("connect_timeout=5");
         if (m_keepAlive > 0)
-            options += QStringLiteral(";keepalives=1;keepalives_idle=%1;keepalives_interval=5;keepalives_count=3")
-                           .arg(m_keepAlive);
+            options += QStringLiteral(";keepalives=1;keepalives_idle=%1;keepalives_interval=5;keepalives_count=3"
+                                      ";tcp_user_timeout=%2")
+                           .arg(m_keepAlive).arg((m_keepAlive + 15) * 1000);
         db.setConnectOptions(options);
         const QString &where = m_limits.where;
         if (!db.open()) {
@@ -231,12 +299,23 @@ public:
             const QString detail = error.databaseText().trimmed();
             const QString state = error.nativeErrorCode();
             const QString lower = detail.toLower();
+            // A name that may have swallowed other pairs is not repeated, nor is libpq's text
+            // that would repeat it.
+            const auto named = [&](const QString &what, const QString &value) {
+                const QString shown = text.Shown(value);
+                return shown.isEmpty() ? QStringLiteral("所给的") + what : QStringLiteral("%1“%2”").arg(what, shown);
+            };
+            if (lower.contains(u"no password supplied"))
+                throw VelError(QStringLiteral("数据库服务器 %1 要求密码，但连接文本没有 Password，"
+                                              "环境变量 PGPASSWORD 和 ~/.pgpass 中也没有").arg(where));
             if (state == u"28P01" || state == u"28000" || lower.contains(u"authentication")
                 || lower.contains(u"pg_hba") || (lower.contains(u"role") && lower.contains(u"does not exist")))
-                throw VelError(QStringLiteral("数据库服务器 %1 拒绝了用户“%2”的登录（用户名或密码不对，或服务器不允许该用户连接）")
-                                   .arg(where, text.User()));
+                throw VelError(QStringLiteral("数据库服务器 %1 拒绝了%2的登录（用户名或密码不对，或服务器不允许该用户连接）")
+                                   .arg(where, named(QStringLiteral("用户"), text.User())));
             if (state == u"3D000" || (lower.contains(u"database") && lower.contains(u"does not exist")))
-                throw VelError(QStringLiteral("数据库服务器 %1 上没有数据库“%2”").arg(where, text.Database()));
+                throw VelError(QStringLiteral("数据库服务器 %1 上没有%2").arg(where, named(QStringLiteral("数据库"), text.Database())));
+            if (!text.NamesShown())
+                throw VelError(QStringLiteral("无法连接数据库服务器 %1").arg(where));
             throw VelError(QStringLiteral("无法连接数据库服务器 %1：%2").arg(where, detail));
         }
         QSqlQuery q(db);
@@ -288,8 +367,17 @@ public:
             if (PGconn *conn = *static_cast<PGconn *const *>(handle.data())) {
                 const PgCopyReader::Params bound = boundParams(params);
                 const SessionLimits limits = m_limits;
-                auto errorText = [conn, limits](const PGresult *r) { return pgErrorText(conn, r, limits); };
-                if (auto rows = PgCopyReader::Open(conn, sql, bound, errorText))
+                PgCopyReader::Session session;
+                session.deadline = PgDeadline::After(limits.statementSeconds);
+                session.fail = [conn, limits](const PGresult *r) {
+                    const QString error = pgErrorText(conn, r, limits);
+                    if (recoveryConflict(r))
+                        throw TransientError(error);
+                    throw VelError(error);
+                };
+                session.abandon = [conn] { abandon(conn); };
+                session.timeoutText = [limits] { return clientTimeoutText(limits); };
+                if (auto rows = PgCopyReader::Open(conn, sql, bound, session))
                     return rows;
                 return std::make_unique<PgCursor>(conn, m_limits, sql, bound);
             }

@@ -62,6 +62,7 @@ RecordsetPtr Run10904(const Database &db, const Dictionary *filter)
     where.Range(QStringLiteral("i.FNumber"), values.Text(QStringLiteral("BItemNum")), values.Text(QStringLiteral("EItemNum")));
     where.Range(QStringLiteral("t.FNumber"), values.Text(QStringLiteral("BTypeID")), values.Text(QStringLiteral("ETypeID")));
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BStockNo")), values.Text(QStringLiteral("EStockNo")));
+    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
     static const char *const orderKeys[] = {"i.FNumber", "c.FNumber", "s.FNumber"};
     const SqlQuery q{QStringLiteral(
         "SELECT i.FNumber, i.FName, i.FModel, a.FName, u.FName, g.FQty, g.FPoints, %1, c.FNumber, c.FName, "
@@ -104,6 +105,7 @@ RecordsetPtr Run10905(const Database &db, const Dictionary *filter)
     where.Range(QStringLiteral("c.FNumber"), values.Text(QStringLiteral("BCardID")), values.Text(QStringLiteral("ECardID")));
     where.Range(QStringLiteral("t.FNumber"), values.Text(QStringLiteral("BTypeID")), values.Text(QStringLiteral("ETypeID")));
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BStockNo")), values.Text(QStringLiteral("EStockNo")));
+    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
     const SqlQuery q{QStringLiteral(
         "SELECT c.FNumber, c.FName, t.FName, tp.FAmount, tp.FPaid, %1, e.FName, tp.FNote, s.FNumber, s.FName "
         "FROM topup tp JOIN member_card c ON c.FID = tp.FCardID LEFT JOIN card_type t ON t.FID = c.FTypeID "

@@ -30,12 +30,14 @@ void addCardTerms(SqlWhere &where, const FilterValues &values)
 
 bool hasBranchRange(const FilterValues &values)
 {
-    return !values.Text(QStringLiteral("BBranchNum")).isEmpty() || !values.Text(QStringLiteral("EBranchNum")).isEmpty();
+    return !values.Text(QStringLiteral("BBranchNum")).isEmpty() || !values.Text(QStringLiteral("EBranchNum")).isEmpty()
+        || !ScopeBranch().isEmpty();
 }
 
 void addBranchTerms(SqlWhere &where, const FilterValues &values)
 {
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
+    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
 }
 
 // Balances before `start` summed from every earlier movement: the reference, and the way for a
@@ -105,7 +107,7 @@ SqlQuery Movements10901(const DbDriver &driver, const Dictionary *filter)
     const FilterValues values(filter);
     const QDateTime start(QDate(values.Int(QStringLiteral("Year"), 1900, 9999, std::nullopt),
                                 values.Int(QStringLiteral("Month"), 1, 12, std::nullopt), 1),
-                          QTime(0, 0));
+                          QTime(0, 0), Qt::UTC);
     // The month's bounds on FDate itself: a partitioned chain reads that month's partition only.
     SqlWhere where(driver);
     where.DateFrom(QStringLiteral("m.FDate"), start);
@@ -125,7 +127,7 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter)
     const qint32 month = values.Int(QStringLiteral("Month"), 1, 12, std::nullopt);
     const bool sumOnly = values.Switch(QStringLiteral("ShowSumOnly"));
     const bool activeOnly = values.Switch(QStringLiteral("ShowVipDo"));
-    const QDateTime start(QDate(year, month, 1), QTime(0, 0));
+    const QDateTime start(QDate(year, month, 1), QTime(0, 0), Qt::UTC);   // wall clock
     const DbDriver &driver = db.Driver();
     const QString cardJoin = movementJoin();
 

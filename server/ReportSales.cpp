@@ -8,6 +8,7 @@
 #include "Schema.h"
 #include "VelError.h"
 #include "shared/HostContext.h"
+#include "shared/WallClock.h"
 
 #include "DesktopProps.h"
 
@@ -47,19 +48,20 @@ SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter, bool dated
     // "+" keeps the planner on the date index: member bills are most bills.
     where.Add(QStringLiteral("+b.FCardID IS NOT NULL"));
     if (from)
-        where.DateFrom(QStringLiteral("b.FDate"), QDateTime(from->date(), QTime(0, 0)));
+        where.DateFrom(QStringLiteral("b.FDate"), WallClock::At(from->date()));
     if (to)
-        where.DateTo(QStringLiteral("b.FDate"), QDateTime(to->date(), QTime(0, 0)), false);
+        where.DateTo(QStringLiteral("b.FDate"), WallClock::At(to->date()), false);
     // The lines' own copy of the dates, so that only the period's partitions of lines are read
     // (the planner does not carry a range across a join). A join on it as well would only
     // spoil the row estimates: bill ids are unique.
     if (datedLines && from)
-        where.DateFrom(QStringLiteral("l.FDate"), QDateTime(from->date(), QTime(0, 0)));
+        where.DateFrom(QStringLiteral("l.FDate"), WallClock::At(from->date()));
     if (datedLines && to)
-        where.DateTo(QStringLiteral("l.FDate"), QDateTime(to->date(), QTime(0, 0)), false);
+        where.DateTo(QStringLiteral("l.FDate"), WallClock::At(to->date()), false);
     where.Range(QStringLiteral("c.FNumber"), values.Text(QStringLiteral("BVipNum")), values.Text(QStringLiteral("EVipNum")));
     where.Contains(QStringLiteral("c.FName"), values.Text(QStringLiteral("VipName")));
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
+    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
 
     // One row per card and branch of sale only where the header shows the branch (grouping 1
     // always does); otherwise one row per card, so no card repeats with the same visible values.
@@ -185,6 +187,7 @@ SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, bool dated
     where.Equals(QStringLiteral("br.FNumber"), values.Text(QStringLiteral("Brand")));
     where.Contains(QStringLiteral("b.FBillNo"), values.Text(QStringLiteral("Billnumber")));
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
+    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
 
     SqlQuery q;
     q.sql = QStringLiteral(

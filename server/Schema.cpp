@@ -2,7 +2,6 @@
 
 #include "Database.h"
 #include "DbDriver.h"
-#include "RowCursor.h"
 #include "VelError.h"
 
 #include <algorithm>
@@ -187,9 +186,8 @@ bool HasDatedLines(const Database &db)
 {
     if (db.Driver().Name() == u"SQLite")
         return false;
-    auto cursor = db.Select(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_attribute WHERE attrelid = to_regclass('sale_line') "
-                                           "AND attname = 'fdate' AND NOT attisdropped"));
-    return cursor->Next() && cursor->Int(0) == 1;
+    return db.SelectInt(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_attribute WHERE attrelid = to_regclass('sale_line') "
+                                       "AND attname = 'fdate' AND NOT attisdropped")) == 1;
 }
 
 QStringList TableNames()

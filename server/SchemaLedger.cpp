@@ -15,7 +15,6 @@
 
 #include "Database.h"
 #include "DbDriver.h"
-#include "RowCursor.h"
 
 
 namespace {
@@ -41,34 +40,42 @@ QString previous(const QString &table, const QString &column, const QString &key
 }
 
 // Statements that add (value, points) to the rows of `card` (and `branch`) from `month` on,
-// creating the month's rows first; `insertOrIgnore` and `onConflict` spell an insert that
-// leaves an existing row alone.
+// making the month's rows from the latest earlier ones when missing. Every insert names its
+// conflict target, so that the conflict clause of the statement firing a trigger (INSERT OR
+// REPLACE, UPDATE OR ROLLBACK, ...), which overrides a trigger's own, cannot change them.
 QString applySql(const QString &card, const QString &branch, const QString &month, const QString &value,
-                 const QString &points, const QString &insertOrIgnore, const QString &onConflict)
+                 const QString &points)
 {
     const QString perBranch = QStringLiteral("b.FCardID = %1 AND b.FBranchID = %2").arg(card, branch);
     const QString perCard = QStringLiteral("b.FCardID = %1").arg(card);
     return QStringLiteral(
-               "%8 INTO card_balance_branch (FCardID, FBranchID) VALUES (%1, %2)%9; "
-               "%8 INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints) SELECT %1, %2, %3, %6, %7%9; "
+               "INSERT INTO card_balance_branch (FCardID, FBranchID) VALUES (%1, %2) "
+               "ON CONFLICT (FCardID, FBranchID) DO NOTHING; "
+               "INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints) VALUES (%1, %2, %3, %6 + %4, %7 + %5) "
+               "ON CONFLICT (FCardID, FBranchID, FMonth) DO UPDATE "
+               "SET FValue = card_balance_month.FValue + %4, FPoints = card_balance_month.FPoints + %5; "
                "UPDATE card_balance_month SET FValue = FValue + %4, FPoints = FPoints + %5 "
-               "WHERE FCardID = %1 AND FBranchID = %2 AND FMonth >= %3; ")
+               "WHERE FCardID = %1 AND FBranchID = %2 AND FMonth > %3; ")
                .arg(card, branch, month, value, points,
                     previous(QStringLiteral("card_balance_month"), QStringLiteral("FValue"), perBranch, month),
-                    previous(QStringLiteral("card_balance_month"), QStringLiteral("FPoints"), perBranch, month),
-                    insertOrIgnore, onConflict)
+                    previous(QStringLiteral("card_balance_month"), QStringLiteral("FPoints"), perBranch, month))
         + QStringLiteral(
-               "%5 INTO card_balance_card (FCardID, FMonth, FValue, FPoints) SELECT %1, %2, %6, %7%8; "
+               "INSERT INTO card_balance_card (FCardID, FMonth, FValue, FPoints) VALUES (%1, %2, %5 + %3, %6 + %4) "
+               "ON CONFLICT (FCardID, FMonth) DO UPDATE "
+               "SET FValue = card_balance_card.FValue + %3, FPoints = card_balance_card.FPoints + %4; "
                "UPDATE card_balance_card SET FValue = FValue + %3, FPoints = FPoints + %4 "
-               "WHERE FCardID = %1 AND FMonth >= %2; ")
-               .arg(card, month, value, points, insertOrIgnore,
+               "WHERE FCardID = %1 AND FMonth > %2; ")
+               .arg(card, month, value, points,
                     previous(QStringLiteral("card_balance_card"), QStringLiteral("FValue"), perCard, month),
-                    previous(QStringLiteral("card_balance_card"), QStringLiteral("FPoints"), perCard, month), onConflict);
+                    previous(QStringLiteral("card_balance_card"), QStringLiteral("FPoints"), perCard, month));
 }
 
-// The row triggers, named alike on both engines.
+// The row triggers that HasLedger looks for, named alike on both engines.
 const QStringList rowTriggers{QStringLiteral("card_movement_balance_ins"), QStringLiteral("card_movement_balance_del"),
                               QStringLiteral("card_movement_balance_upd")};
+// SQLite's triggers for rows that REPLACE removes without firing delete triggers.
+const QStringList replaceTriggers{QStringLiteral("card_movement_balance_ins_stage"), QStringLiteral("card_movement_balance_ins_replaced"),
+                                  QStringLiteral("card_movement_balance_upd_stage"), QStringLiteral("card_movement_balance_upd_replaced")};
 const QStringList ledgerTables{QStringLiteral("card_balance_card"), QStringLiteral("card_balance_month"),
                                QStringLiteral("card_balance_branch")};
 
@@ -78,7 +85,36 @@ QString sqliteApply(const DbDriver &driver, const QString &row, const QString &s
     return applySql(row + QStringLiteral(".FCardID"), row + QStringLiteral(".FBranchID"),
                     monthKey(driver, row + QStringLiteral(".FDate")),
                     QStringLiteral("%1(%2.FValueAdd - %2.FValueSpent)").arg(sign, row),
-                    QStringLiteral("%1%2.FPoints").arg(sign, row), QStringLiteral("INSERT OR IGNORE"), QString());
+                    QStringLiteral("%1%2.FPoints").arg(sign, row));
+}
+
+// SQLite's REPLACE (INSERT OR REPLACE, REPLACE INTO, UPDATE OR REPLACE) deletes the row in its
+// way without delete triggers unless the writer turned recursive_triggers on. A BEFORE trigger
+// keeps the row that holds the new FID in card_balance_replaced; the AFTER trigger subtracts
+// it if it is still kept, i.e. if the row was removed without the delete trigger, which
+// forgets it. Rows are written one at a time, so the table holds at most the one row kept for
+// the statement at hand (or left by one that stopped at the conflict, until the next).
+QStringList sqliteReplaceTriggers(const DbDriver &driver)
+{
+    const QString kept = QStringLiteral("(SELECT r.%1 FROM card_balance_replaced r WHERE r.FID = NEW.FID)");
+    const QString stage = QStringLiteral(
+        "DELETE FROM card_balance_replaced; "
+        "INSERT INTO card_balance_replaced (FID, FCardID, FBranchID, FMonth, FValue, FPoints) "
+        "SELECT FID, FCardID, FBranchID, %1, FValueAdd - FValueSpent, FPoints FROM card_movement WHERE FID = NEW.FID; ")
+                              .arg(monthKey(driver, QStringLiteral("FDate")));
+    const QString subtract = applySql(kept.arg(QStringLiteral("FCardID")), kept.arg(QStringLiteral("FBranchID")),
+                                      kept.arg(QStringLiteral("FMonth")), QStringLiteral("-") + kept.arg(QStringLiteral("FValue")),
+                                      QStringLiteral("-") + kept.arg(QStringLiteral("FPoints")))
+        + QStringLiteral("DELETE FROM card_balance_replaced WHERE FID = NEW.FID; ");
+    const QString isKept = QStringLiteral("EXISTS (SELECT 1 FROM card_balance_replaced r WHERE r.FID = NEW.FID)");
+    const QString moved = QStringLiteral("NEW.FID IS NOT OLD.FID");
+    return {
+        QStringLiteral("CREATE TRIGGER %1 BEFORE INSERT ON card_movement BEGIN %2END").arg(replaceTriggers[0], stage),
+        QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON card_movement WHEN %2 BEGIN %3END").arg(replaceTriggers[1], isKept, subtract),
+        QStringLiteral("CREATE TRIGGER %1 BEFORE UPDATE OF FID ON card_movement WHEN %2 BEGIN %3END").arg(replaceTriggers[2], moved, stage),
+        QStringLiteral("CREATE TRIGGER %1 AFTER UPDATE OF FID ON card_movement WHEN %2 AND %3 BEGIN %4END")
+            .arg(replaceTriggers[3], moved, isKept, subtract),
+    };
 }
 
 } // namespace
@@ -89,12 +125,14 @@ QStringList DropLedgerStatements(const DbDriver &driver)
 {
     QStringList out;
     if (isSqlite(driver)) {
-        for (const QString &t : rowTriggers)
+        for (const QString &t : rowTriggers + replaceTriggers)
             out << QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(t);
+        out << QStringLiteral("DROP TABLE IF EXISTS card_balance_replaced");
     } else {
         out << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_trigger() CASCADE")
             << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_truncate() CASCADE")
-            << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_apply(BIGINT, BIGINT, TIMESTAMP, BIGINT, BIGINT)");
+            << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_apply(BIGINT, BIGINT, TIMESTAMP, BIGINT, BIGINT)")
+            << QStringLiteral("DROP TABLE IF EXISTS card_balance_turn");
     }
     for (const QString &t : ledgerTables)
         out << QStringLiteral("DROP TABLE IF EXISTS %1").arg(t);
@@ -129,9 +167,14 @@ QStringList LedgerStatements(const DbDriver &driver)
         << QStringLiteral("INSERT INTO card_balance_branch (FCardID, FBranchID) "
                           "SELECT DISTINCT FCardID, FBranchID FROM card_balance_month");
     if (sqlite) {
+        out << QStringLiteral("CREATE TABLE card_balance_replaced (FID INTEGER PRIMARY KEY, FCardID INTEGER NOT NULL, "
+                              "FBranchID INTEGER NOT NULL, FMonth INTEGER NOT NULL, FValue INTEGER NOT NULL, "
+                              "FPoints INTEGER NOT NULL)")
+            << sqliteReplaceTriggers(driver);
         out << QStringLiteral("CREATE TRIGGER card_movement_balance_ins AFTER INSERT ON card_movement BEGIN %1END")
                    .arg(sqliteApply(driver, QStringLiteral("NEW"), QStringLiteral("+")))
-            << QStringLiteral("CREATE TRIGGER card_movement_balance_del AFTER DELETE ON card_movement BEGIN %1END")
+            << QStringLiteral("CREATE TRIGGER card_movement_balance_del AFTER DELETE ON card_movement BEGIN %1"
+                              "DELETE FROM card_balance_replaced WHERE FID = OLD.FID; END")
                    .arg(sqliteApply(driver, QStringLiteral("OLD"), QStringLiteral("-")))
             << QStringLiteral("CREATE TRIGGER card_movement_balance_upd AFTER UPDATE OF FCardID, FBranchID, FDate, FValueAdd, "
                               "FValueSpent, FPoints ON card_movement BEGIN %1%2END")
@@ -139,19 +182,24 @@ QStringList LedgerStatements(const DbDriver &driver)
                         sqliteApply(driver, QStringLiteral("NEW"), QStringLiteral("+")));
         return out;
     }
-    out << QStringLiteral(
+    // One row per card that its writers update before anything else.
+    out << QStringLiteral("CREATE TABLE card_balance_turn (FCardID BIGINT PRIMARY KEY, FWrites BIGINT NOT NULL)")
+        << QStringLiteral(
                "CREATE FUNCTION card_balance_apply(p_card BIGINT, p_branch BIGINT, p_date TIMESTAMP, p_value BIGINT, "
                "p_points BIGINT) RETURNS void LANGUAGE plpgsql AS $$\n"
                "DECLARE m INT := %1;\n"
                "BEGIN\n"
-               // Writers of one card take turns: a new month row and a back-dated change written
-               // at the same time never miss each other.
-               "  PERFORM pg_advisory_xact_lock(190101, mod(p_card, 2147483647)::INT);\n"
+               // Writers of one card take turns on its row, so a month row made from the latest
+               // earlier one never misses a change written at the same time. At REPEATABLE READ
+               // and SERIALIZABLE a writer whose snapshot predates another's change to the card
+               // fails here with a serialization error instead of losing that change.
+               "  INSERT INTO card_balance_turn (FCardID, FWrites) VALUES (p_card, 1) "
+               "ON CONFLICT (FCardID) DO UPDATE SET FWrites = card_balance_turn.FWrites + 1;\n"
                "  %2\n"
                "END $$")
                .arg(monthKey(driver, QStringLiteral("p_date")),
                     applySql(QStringLiteral("p_card"), QStringLiteral("p_branch"), QStringLiteral("m"), QStringLiteral("p_value"),
-                             QStringLiteral("p_points"), QStringLiteral("INSERT"), QStringLiteral(" ON CONFLICT DO NOTHING")))
+                             QStringLiteral("p_points")))
         << QStringLiteral(
                "CREATE FUNCTION card_balance_trigger() RETURNS trigger LANGUAGE plpgsql AS $$\n"
                "BEGIN\n"
@@ -191,7 +239,14 @@ QStringList LedgerUpkeepStatements(const DbDriver &driver)
 
 void BuildLedger(const Database &db)
 {
-    db.ExecAll(LedgerStatements(db.Driver()));
+    // Writers wait from before the fill until the triggers exist, so that no movement is
+    // committed in between and missed. SQLite's ExecAll takes the write lock when it begins.
+    QStringList statements;
+    if (!isSqlite(db.Driver())) {
+        statements << QStringLiteral("SET LOCAL lock_timeout = %1").arg(qint64(db.Connection().LockTimeout()) * 1000)
+                   << QStringLiteral("LOCK TABLE card_movement IN SHARE ROW EXCLUSIVE MODE");
+    }
+    db.ExecAll(statements + LedgerStatements(db.Driver()));
     for (const QString &statement : LedgerUpkeepStatements(db.Driver()))
         db.Exec(statement);
 }
@@ -206,9 +261,8 @@ bool HasLedger(const Database &db)
                          "(to_regclass('card_balance_card'), to_regclass('card_balance_month'), to_regclass('card_balance_branch'))) "
                          "+ (SELECT count(*) FROM pg_catalog.pg_trigger WHERE tgrelid = to_regclass('card_movement') "
                          "AND tgname IN ('%1', 'card_movement_balance_trunc'))").arg(rowTriggers.join(QStringLiteral("', '")));
-    auto cursor = db.Select(sql);
     // The tables and the triggers (PostgreSQL has one more, for TRUNCATE).
-    return cursor->Next() && cursor->Int(0) == (sqlite ? 6 : 7);
+    return db.SelectInt(sql) == (sqlite ? 6 : 7);
 }
 
 } // namespace Schema

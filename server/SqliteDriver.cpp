@@ -167,8 +167,9 @@ public:
     void Open(QSqlDatabase &db, const ConnectionText &text, bool readOnly) const override
     {
         // An absolute path is never read as a URI, whatever SQLite was built with.
-        const QString given = text.Database();
-        const QFileInfo info(given);
+        const QFileInfo info(text.Database());
+        // The path as the messages name it.
+        const QString given = text.Shown(text.Database()).isEmpty() ? QStringLiteral("（所给的文件）") : text.Database();
         const QString path = info.absoluteFilePath();
         if (info.isDir())
             throw VelError(QStringLiteral("%1 是一个文件夹，不是数据库文件").arg(given));
@@ -213,7 +214,13 @@ public:
         struct stat st {};
         if (::stat(QFile::encodeName(QFileInfo(text.Database()).absoluteFilePath()).constData(), &st) != 0)
             return QByteArrayLiteral("missing");
-        return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
+        // Size and modification time too: a file overwritten in place (cp) keeps its inode, and
+        // when its change counter happens to match, SQLite would read the new file through the
+        // old pages in its cache. (PRAGMA data_version moves on that same counter, so it cannot
+        // tell either.)
+        return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)) + ':'
+            + QByteArray::number(qint64(st.st_size)) + ':' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.'
+            + QByteArray::number(qint64(st.st_mtim.tv_nsec));
     }
 
     SchemaTypes Types() const override

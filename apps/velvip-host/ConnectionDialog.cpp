@@ -54,7 +54,7 @@ ConnectionDialog::ConnectionDialog(const ConnectionSettings &s, QWidget *parent)
     m_port->setValue(s.port);
     m_password->setEchoMode(QLineEdit::Password);
     m_rememberPassword->setChecked(s.rememberPassword);
-    m_rememberPassword->setToolTip(QStringLiteral("密码将保存在本机的设置文件中"));
+    m_rememberPassword->setToolTip(QStringLiteral("密码将保存在桌面的密钥环中，不写入设置文件"));
     pgForm->addRow(QStringLiteral("主机"), m_host);
     pgForm->addRow(QStringLiteral("端口"), m_port);
     pgForm->addRow(QStringLiteral("数据库"), m_database);

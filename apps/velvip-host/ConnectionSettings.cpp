@@ -2,6 +2,7 @@
 
 #include "ConnectionText.h"
 #include "DemoChain.h"
+#include "PasswordKeyring.h"
 #include "ReportSession.h"
 #include "VelError.h"
 
@@ -28,8 +29,8 @@ ConnectionSettings ConnectionSettings::Load(QSettings &settings)
     s.database = settings.value(QStringLiteral("database")).toString();
     s.user = settings.value(QStringLiteral("user")).toString();
     s.rememberPassword = settings.value(QStringLiteral("rememberPassword"), false).toBool();
-    if (s.rememberPassword)
-        s.password = settings.value(QStringLiteral("password")).toString();
+    if (s.rememberPassword && s.kind == Kind::PostgreSQL)
+        s.password = PasswordKeyring::Read(s.KeyringLogin());
     settings.endGroup();
 
     s.context = ReportSession::DefaultContext();
@@ -41,8 +42,11 @@ ConnectionSettings ConnectionSettings::Load(QSettings &settings)
     return s;
 }
 
-void ConnectionSettings::Save(QSettings &settings) const
+QString ConnectionSettings::Save(QSettings &settings) const
 {
+    QString problem;
+    if (rememberPassword && kind == Kind::PostgreSQL)
+        problem = PasswordKeyring::Store(KeyringLogin(), password);
     settings.beginGroup(kGroup);
     settings.setValue(QStringLiteral("kind"), kind == Kind::SQLite ? QStringLiteral("sqlite")
                                               : kind == Kind::PostgreSQL ? QStringLiteral("postgresql")
@@ -52,17 +56,21 @@ void ConnectionSettings::Save(QSettings &settings) const
     settings.setValue(QStringLiteral("port"), port);
     settings.setValue(QStringLiteral("database"), database);
     settings.setValue(QStringLiteral("user"), user);
-    settings.setValue(QStringLiteral("rememberPassword"), rememberPassword);
-    if (rememberPassword)
-        settings.setValue(QStringLiteral("password"), password);
-    else
-        settings.remove(QStringLiteral("password"));
+    settings.setValue(QStringLiteral("rememberPassword"), rememberPassword && problem.isEmpty());
+    // Also what an older version kept here in plain text.
+    settings.remove(QStringLiteral("password"));
     settings.endGroup();
 
     settings.beginGroup(QStringLiteral("context"));
     for (const QString &key : kContextKeys)
         settings.setValue(key, context.value(key));
     settings.endGroup();
+    return problem;
+}
+
+QString ConnectionSettings::KeyringLogin() const
+{
+    return QStringLiteral("%1@%2:%3/%4").arg(user, host).arg(port).arg(database);
 }
 
 QString ConnectionSettings::PropsString() const

@@ -6,7 +6,8 @@
 class QSettings;
 
 // Where the desktop host reads its reports from, and the context it publishes. Kept in
-// QSettings between runs; the password only when the user asked for it.
+// QSettings between runs; the password never: when the user asks to remember it, it goes to
+// the desktop's keyring.
 struct ConnectionSettings
 {
     enum class Kind { Demo, SQLite, PostgreSQL };
@@ -22,7 +23,12 @@ struct ConnectionSettings
     QVariantMap context;
 
     static ConnectionSettings Load(QSettings &settings);
-    void Save(QSettings &settings) const;
+    // Returns a sentence for the user when a password to remember could not be kept (no
+    // keyring answered); it is then not remembered.
+    QString Save(QSettings &settings) const;
+
+    // What the keyring keeps a PostgreSQL password under: user@host:port/database.
+    QString KeyringLogin() const;
 
     // The connection text; the demo chain is generated on first use. Throws VelError.
     QString PropsString() const;

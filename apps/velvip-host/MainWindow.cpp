@@ -6,6 +6,7 @@
 #include "Dictionary.h"
 #include "FilterDates.h"
 #include "FindBar.h"
+#include "PasswordKeyring.h"
 #include "ReportExport.h"
 #include "ReportSession.h"
 #include "ReportTableModel.h"
@@ -360,11 +361,18 @@ void MainWindow::editConnection()
     ConnectionDialog dialog(m_connection, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    const ConnectionSettings before = m_connection;
     m_connection = dialog.Settings();
     m_overrideProps.clear();
+    if (before.rememberPassword && before.kind == ConnectionSettings::Kind::PostgreSQL
+        && (!m_connection.rememberPassword || before.KeyringLogin() != m_connection.KeyringLogin()))
+        PasswordKeyring::Forget(before.KeyringLogin());
     QSettings settings;
-    m_connection.Save(settings);
+    const QString problem = m_connection.Save(settings);
     updateStatus();
+    // The password still serves this run; the user learns it will not be there next time.
+    if (!problem.isEmpty())
+        QMessageBox::warning(this, QStringLiteral("记住密码"), problem);
 }
 
 void MainWindow::exportCurrent(QString kind)

@@ -4,20 +4,15 @@
 #include "Dictionary.h"
 #include "FilterCheck.h"
 #include "FilterDates.h"
+#include "FilterText.h"
 #include "ReportKeys.h"
 #include "TextWrap.h"
 #include "ReportSession.h"
-#include "Vector.h"
 #include "VelError.h"
 
 #include <QCommandLineParser>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
-
-#include <cmath>
 
 namespace {
 
@@ -48,49 +43,6 @@ const char *const kExamples = R"(示例：
 
 // A filter file larger than this is not a filter.
 constexpr qint64 kMaxFilterBytes = 1024 * 1024;
-
-QVariant jsonToVariant(const QJsonValue &value)
-{
-    switch (value.type()) {
-    case QJsonValue::Null:
-    case QJsonValue::Undefined:
-        return {};
-    case QJsonValue::Bool:
-        return value.toBool();
-    case QJsonValue::Double: {
-        const double d = value.toDouble();
-        if (std::trunc(d) == d && d >= -2147483648.0 && d <= 2147483647.0)
-            return qint32(d);
-        return d;
-    }
-    case QJsonValue::String:
-        return value.toString();
-    case QJsonValue::Array: {
-        auto v = Vector::Create();
-        for (const QJsonValue &item : value.toArray())
-            v->Add(jsonToVariant(item));
-        return Vel::ToVariant(v);
-    }
-    case QJsonValue::Object: {
-        auto d = Dictionary::Create();
-        const QJsonObject o = value.toObject();
-        for (auto it = o.begin(); it != o.end(); ++it)
-            d->SetValue(it.key(), jsonToVariant(it.value()));
-        return Vel::ToVariant(d);
-    }
-    }
-    return {};
-}
-
-bool splitPair(const QString &pair, QString *key, QString *value)
-{
-    const qsizetype eq = pair.indexOf(QLatin1Char('='));
-    if (eq <= 0)
-        return false;
-    *key = pair.left(eq).trimmed();
-    *value = pair.mid(eq + 1);
-    return !key->isEmpty();
-}
 
 struct Parser
 {
@@ -187,17 +139,6 @@ QString parseError(const QCommandLineParser &parser)
 }
 
 } // namespace
-
-DictionaryPtr FilterFromJson(const QByteArray &json)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError)
-        throw VelError(QStringLiteral("过滤条件 JSON 有误（第 %1 个字符）：%2").arg(error.offset).arg(error.errorString()));
-    if (!doc.isObject())
-        throw VelError(QStringLiteral("过滤条件 JSON 应为一个对象"));
-    return Vel::AsDictionary(jsonToVariant(doc.object()));
-}
 
 QString DemoPeriodText()
 {
@@ -297,7 +238,7 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
     }
     for (const QString &pair : p.parser.values(p.set)) {
         QString key, value;
-        if (!splitPair(pair, &key, &value))
+        if (!SplitKeyValue(pair, &key, &value))
             return usage(QStringLiteral("--set 应为 KEY=VALUE，而不是 \"%1\"").arg(pair));
         if (periodKeys.contains(key))
             return usage(QStringLiteral("--set %1 与 --period 重复，只能用一个").arg(key));
@@ -319,7 +260,7 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
     o.context = ReportSession::DefaultContext();
     for (const QString &pair : p.parser.values(p.context)) {
         QString key, value;
-        if (!splitPair(pair, &key, &value))
+        if (!SplitKeyValue(pair, &key, &value))
             return usage(QStringLiteral("--context 应为 KEY=VALUE，而不是 \"%1\"").arg(pair));
         try {
             o.context.insert(key, ReportSession::ContextValue(key, value));

@@ -38,7 +38,3 @@ QString ProgramHelp(int width);
 // The days the embedded demo chain holds data for, "2024-01-01 至 …".
 QString DemoPeriodText();
 
-// A JSON object as a filter dictionary: whole numbers that fit 32 bits become qint32, other
-// numbers double, booleans and text as they are, null the empty value, objects and arrays
-// nested dictionaries and vectors. Throws VelError for text that is not a JSON object.
-DictionaryPtr FilterFromJson(const QByteArray &json);

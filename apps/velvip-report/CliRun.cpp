@@ -1,7 +1,7 @@
 #include "CliRun.h"
 
 #include "AtomicFile.h"
-#include "CliCancel.h"
+#include "SignalCancel.h"
 #include "DemoChain.h"
 #include "Dictionary.h"
 #include "HostKit.h"
@@ -33,7 +33,7 @@ void printErr(const QString &text)
 // Ctrl+C while the output is written: the half-written file is dropped, not renamed.
 void stopIfCancelled()
 {
-    if (CliCancel::Requested())
+    if (SignalCancel::Requested())
         throw VelError(QStringLiteral("已取消"));
 }
 
@@ -137,8 +137,8 @@ int run(const RunOptions &o)
         app.SetFilter(o.filter);
     }
     app.GetReportData();
-    if (CliCancel::Requested())
-        return CliCancel::Finish();
+    if (SignalCancel::Requested())
+        return SignalCancel::Finish();
     const ReportOutput report = ReportSession::Collect(app);
     if (!report.Ok()) {
         const QString error = report.Error();
@@ -168,8 +168,8 @@ int RunMain(const QStringList &args)
     try {
         return run(parsed.options);
     } catch (const VelError &e) {
-        if (CliCancel::Requested())
-            return CliCancel::Finish();
+        if (SignalCancel::Requested())
+            return SignalCancel::Finish();
         printErr(e.Description());
         return 1;
     } catch (const std::bad_alloc &) {

@@ -1,4 +1,4 @@
-#include "CliCancel.h"
+#include "SignalCancel.h"
 #include "CliKeys.h"
 #include "CliOptions.h"
 #include "CliRun.h"
@@ -49,7 +49,7 @@ int guarded(const std::function<int()> &command)
 {
     try {
         const int status = command();
-        return CliCancel::Requested() ? CliCancel::Finish() : status;
+        return SignalCancel::Requested() ? SignalCancel::Finish() : status;
     } catch (const std::bad_alloc &) {
         QTextStream(stderr) << QStringLiteral("velvip-report: 内存不足，命令没有完成。") << Qt::endl;
         return 1;
@@ -64,7 +64,7 @@ int main(int argc, char **argv)
     // The offscreen platform's notes about window features it lacks.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.qpa.*=false"));
     const QString command = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
-    CliCancel::Install();
+    SignalCancel::Install();
     if (command == QLatin1String("make-demo") || command == QLatin1String("keys")) {
         QCoreApplication app(argc, argv);
         ReportSession::SetApplicationIdentity();

@@ -79,6 +79,10 @@ void PeriodPresets::Apply(Preset preset, const QDate &today)
         static_cast<QSpinBox *>(m_end)->setValue(first.month());
         return;
     }
-    static_cast<QDateTimeEdit *>(m_begin)->setDateTime(first.startOfDay());
-    static_cast<QDateTimeEdit *>(m_end)->setDateTime(QDateTime(last, QTime(23, 59, 59)));
+    // In the pickers' own time spec: the dialogs' pickers hold wall-clock (UTC spec) values, so
+    // a day that starts at 01:00 in the local zone still starts at 00:00:00 here.
+    auto *begin = static_cast<QDateTimeEdit *>(m_begin);
+    auto *end = static_cast<QDateTimeEdit *>(m_end);
+    begin->setDateTime(QDateTime(first, QTime(0, 0), begin->timeSpec()));
+    end->setDateTime(QDateTime(last, QTime(23, 59, 59), end->timeSpec()));
 }

@@ -3,6 +3,7 @@
 #include "Dictionary.h"
 #include "shared/HostContext.h"
 #include "shared/VariantConvert.h"
+#include "shared/WallClock.h"
 
 #include <QDateTimeEdit>
 #include <QFrame>
@@ -24,8 +25,8 @@ QFrame *DatedFilterForm::BuildPeriodFrame()
 void DatedFilterForm::ResetFilter()
 {
     const QDate today = QDate::currentDate();
-    DtpEDate->setDateTime(QDateTime(today, QTime(23, 59)));
-    DtpBDate->setDateTime(QDateTime(today, QTime(0, 0)));
+    DtpEDate->setDateTime(WallClock::At(today, QTime(23, 59)));
+    DtpBDate->setDateTime(WallClock::At(today));
 }
 
 void DatedFilterForm::LockBranchRow(std::initializer_list<QWidget *> row)

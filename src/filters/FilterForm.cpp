@@ -204,6 +204,9 @@ QDateTimeEdit *FilterForm::AddDatePicker(QWidget *frame, const QString &name, co
 {
     auto *picker = new QDateTimeEdit(frame);
     picker->setObjectName(name);
+    // Chain times, not local ones: a time that daylight saving skips here can still be picked.
+    // Values set on the picker are wall-clock ones (WallClock); others would be converted.
+    picker->setTimeSpec(Qt::UTC);
     picker->setDisplayFormat(format);
     picker->setCalendarPopup(true);
     picker->setGeometry(Twips::Rect(left, top, width, height));

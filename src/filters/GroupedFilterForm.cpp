@@ -5,6 +5,7 @@
 #include "FilterPanel.h"
 #include "shared/HostContext.h"
 #include "shared/VariantConvert.h"
+#include "shared/WallClock.h"
 #include "VelError.h"
 
 #include <QCheckBox>
@@ -54,7 +55,7 @@ void GroupedFilterForm::Form_Load()
 {
     Guarded([this] {
         const QDateTime now = QDateTime::currentDateTime();
-        const QDateTime second(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
+        const QDateTime second = WallClock::At(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
         DtpBDate->setDateTime(second);
         DtpEDate->setDateTime(second);
     });

@@ -5,6 +5,7 @@
 #include "FilterPanel.h"
 #include "shared/HostContext.h"
 #include "shared/VariantConvert.h"
+#include "shared/WallClock.h"
 #include "VelError.h"
 
 #include <QCheckBox>
@@ -32,8 +33,8 @@ frmFilter10902::frmFilter10902(QWidget *parent)
     DtpEDate = AddDatePicker(fraPeriod, QStringLiteral("DtpEDate"), QStringLiteral("yyyy-MM-dd"), 4080, 270, 2085);
     // Until a filter is restored: from the first day of this month to today.
     const QDate today = QDate::currentDate();
-    DtpBDate->setDateTime(QDate(today.year(), today.month(), 1).startOfDay());
-    DtpEDate->setDateTime(today.startOfDay());
+    DtpBDate->setDateTime(WallClock::At(QDate(today.year(), today.month(), 1)));
+    DtpEDate->setDateTime(WallClock::At(today));
 
     QFrame *fraItem = AddFrame(QStringLiteral("fraItem"), 6480, 1500);
     AddCodeRow(fraItem, RowCard, 3, QStringLiteral("会员卡号"), 2, 3, 2);

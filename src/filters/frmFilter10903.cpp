@@ -3,6 +3,7 @@
 #include "Dictionary.h"
 #include "FilterPanel.h"
 #include "shared/HostContext.h"
+#include "shared/WallClock.h"
 
 #include <QDateTimeEdit>
 #include <QFrame>
@@ -59,7 +60,7 @@ void frmFilter10903::Form_Load()
 {
     Guarded([this] {
         const QDateTime now = QDateTime::currentDateTime();
-        const QDateTime minute(now.date(), QTime(now.time().hour(), now.time().minute()));
+        const QDateTime minute = WallClock::At(now.date(), QTime(now.time().hour(), now.time().minute()));
         DtpBDate->setDateTime(minute);
         DtpEDate->setDateTime(minute);
     });

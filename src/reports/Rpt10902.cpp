@@ -66,29 +66,9 @@ namespace {
 // The end date as a wall-clock value, with the data component's wording for a bad one.
 QDateTime wallClockEnd(const QVariant &value)
 {
-    const QString key = QStringLiteral("EDate");
-    if (!value.isValid() || value.isNull())
-        throw FilterRules::Missing(key);
-    switch (value.typeId()) {
-    case QMetaType::QDateTime:
-        if (value.toDateTime().isValid())
-            return FilterRules::WallClock(value.toDateTime());
-        throw FilterRules::WrongValue(key, value, QStringLiteral("有效的日期"));
-    case QMetaType::QDate:
-        if (value.toDate().isValid())
-            return QDateTime(value.toDate(), QTime(0, 0), Qt::UTC);
-        throw FilterRules::WrongValue(key, value, QStringLiteral("有效的日期"));
-    case QMetaType::QString: {
-        if (value.toString().trimmed().isEmpty())
-            throw FilterRules::Missing(key);
-        const QDateTime end = FilterRules::ParseWallClock(value.toString());
-        if (!end.isValid())
-            throw FilterRules::WrongValue(key, value, QStringLiteral("有效的日期"));
-        return end;
-    }
-    default:
-        throw FilterRules::WrongValue(key, Vel::IsObject(value) ? QVariant() : value, QStringLiteral("日期"));
-    }
+    if (const auto end = FilterRules::DateValue(QStringLiteral("EDate"), value))
+        return *end;
+    throw FilterRules::Missing(QStringLiteral("EDate"));
 }
 
 } // namespace

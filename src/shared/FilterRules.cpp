@@ -1,5 +1,8 @@
 #include "FilterRules.h"
 
+#include "Types.h"
+#include "WallClock.h"
+
 namespace FilterRules {
 
 QString TrimSpaces(const QString &text)
@@ -27,37 +30,31 @@ VelError Missing(const QString &key)
     return VelError(QStringLiteral("缺少过滤条件“%1”").arg(key), Vel::ErrTypeMismatch);
 }
 
-QDateTime ParseWallClock(const QString &text)
+std::optional<QDateTime> DateValue(const QString &key, const QVariant &value)
 {
-    // Date and time of day are read apart: a local reading would refuse or move the times that
-    // a change to daylight saving skips.
-    static const struct { const char *date; const char *time; } forms[] = {
-        {"yyyy-MM-dd", "HH:mm:ss"}, {"yyyy-MM-dd", "HH:mm"}, {"yyyy-MM-dd", nullptr},
-        {"yyyy/M/d", "H:mm:ss"}, {"yyyy/M/d", nullptr},
-    };
-    const QString trimmed = text.trimmed();
-    qsizetype split = trimmed.indexOf(u' ');
-    if (split < 0)
-        split = trimmed.indexOf(u'T');
-    const QString datePart = split < 0 ? trimmed : trimmed.left(split);
-    const QString timePart = split < 0 ? QString() : trimmed.mid(split + 1);
-    const bool isoSplit = split >= 0 && trimmed[split] == u'T';
-    for (const auto &form : forms) {
-        if ((form.time == nullptr) != (split < 0))
-            continue;
-        if (isoSplit && qstrcmp(form.time, "HH:mm:ss") != 0)
-            continue;
-        const QDate date = QDate::fromString(datePart, QLatin1String(form.date));
-        const QTime time = form.time ? QTime::fromString(timePart, QLatin1String(form.time)) : QTime(0, 0);
-        if (date.isValid() && time.isValid())
-            return QDateTime(date, time, Qt::UTC);
+    std::optional<QDateTime> read;
+    switch (value.typeId()) {
+    case QMetaType::UnknownType:
+        return std::nullopt;
+    case QMetaType::QDateTime:
+        read = WallClock::Of(value.toDateTime());
+        break;
+    case QMetaType::QDate:
+        read = WallClock::At(value.toDate());
+        break;
+    case QMetaType::QString:
+        if (value.toString().trimmed().isEmpty())
+            return std::nullopt;
+        read = WallClock::Read(value.toString());
+        break;
+    default:
+        if (value.isNull())
+            return std::nullopt;
+        throw WrongValue(key, Vel::IsObject(value) ? QVariant() : value, QStringLiteral("日期"));
     }
-    return QDateTime();
-}
-
-QDateTime WallClock(const QDateTime &value)
-{
-    return value.isValid() ? QDateTime(value.date(), value.time(), Qt::UTC) : QDateTime();
+    if (!read || !read->isValid())
+        throw WrongValue(key, value, QStringLiteral("有效的日期"));
+    return read;
 }
 
 } // namespace FilterRules

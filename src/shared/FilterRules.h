@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <optional>
+
 // Rules for filter values that the plug-in and the server data component share, so that both
 // read a value alike and word its errors alike.
 namespace FilterRules {
@@ -19,12 +21,9 @@ VelError WrongValue(const QString &key, const QVariant &value, const QString &ex
 // "缺少过滤条件“key”" (type mismatch).
 VelError Missing(const QString &key);
 
-// A wall-clock date and time from "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm", "yyyy-MM-ddTHH:mm:ss",
-// "yyyy-MM-dd", "yyyy/M/d H:mm:ss" or "yyyy/M/d" (surrounding spaces ignored). The result is
-// in UTC spec so that no time zone shifts it or its arithmetic; invalid when the text is none
-// of these forms.
-QDateTime ParseWallClock(const QString &text);
-// The same wall-clock reading of a date value (its date and time of day as they are shown).
-QDateTime WallClock(const QDateTime &value);
+// A filter date as a wall-clock value (see WallClock): a date value as it is shown, or a date
+// text (a date alone is the start of its day). Nothing for an empty value; WrongValue naming
+// the key for anything that cannot be read, never an unbounded date.
+std::optional<QDateTime> DateValue(const QString &key, const QVariant &value);
 
 } // namespace FilterRules

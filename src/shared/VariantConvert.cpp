@@ -2,6 +2,7 @@
 
 #include "Types.h"
 #include "VelError.h"
+#include "WallClock.h"
 
 #include <QDateTime>
 
@@ -113,21 +114,13 @@ QDateTime ToDateTime(const QVariant &value)
 {
     switch (value.metaType().id()) {
     case QMetaType::QDateTime:
-        return value.toDateTime();
+        return WallClock::Of(value.toDateTime());
     case QMetaType::QDate:
-        return value.toDate().startOfDay();
-    case QMetaType::QString: {
-        const QString text = value.toString().trimmed();
-        for (const char *format : {DateTimeFormat, "yyyy-MM-dd HH:mm", "yyyy-MM-dd"}) {
-            const QDateTime dt = QDateTime::fromString(text, QLatin1String(format));
-            if (dt.isValid())
-                return dt;
-        }
-        const QDateTime iso = QDateTime::fromString(text, Qt::ISODate);
-        if (iso.isValid())
-            return iso;
+        return WallClock::At(value.toDate());
+    case QMetaType::QString:
+        if (const auto dt = WallClock::Read(value.toString()))
+            return *dt;
         break;
-    }
     default:
         break;
     }

@@ -13,7 +13,7 @@ qint16 ToInt16(const QVariant &value);
 double ToDouble(const QVariant &value);
 bool ToBool(const QVariant &value);
 QString ToText(const QVariant &value);
-// A date value from a date value or a date text ("yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd", ISO).
+// A wall-clock date value (see WallClock) from a date value or a date text.
 QDateTime ToDateTime(const QVariant &value);
 
 // A 16-bit integer Variant (QMetaType::Short); QVariant's constructors would widen it to int.

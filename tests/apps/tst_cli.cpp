@@ -2,9 +2,11 @@
 #include "DemoChain.h"
 #include "DisplayWidth.h"
 #include "Dictionary.h"
+#include "FilterText.h"
 #include "ReportSession.h"
 #include "ValueFormat.h"
 #include "VelError.h"
+#include "../ZoneScope.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -73,17 +75,24 @@ class tst_Cli : public QObject
     }
 
 private slots:
-    void initTestCase()
+    // A tiny chain of 31 days.
+    QString tinyChain(const QString &name, const QDate &firstDay)
     {
-        QVERIFY(m_dir.isValid());
-        m_db = m_dir.filePath("tiny.sqlite");
         DemoOptions o;
-        o.outPath = m_db;
+        o.outPath = m_dir.filePath(name);
         o.members = 40;
         o.items = 30;
         o.days = 31;
         o.linesPerDay = 20;
+        o.firstDay = firstDay;
         DemoChain::Generate(o);
+        return o.outPath;
+    }
+
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_db = tinyChain("tiny.sqlite", QDate(2024, 1, 1));
         QVERIFY(QFile::exists(m_db));
     }
 
@@ -520,6 +529,44 @@ private slots:
             QVERIFY2(QString::fromUtf8(markdown.out).contains(s), qPrintable(s));
         }
         QVERIFY(QString::fromUtf8(markdown.out).contains("|---|"));
+    }
+
+    // Dates are the chain's wall-clock times: a run in any local zone answers as one in UTC,
+    // through a skipped hour, a repeated one and a day that starts at 01:00 locally.
+    void datesAreWallClockInEveryZone_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QStringList>("args");
+        const QList<QPair<const char *, QStringList>> cases{
+            {"berlin_gap", {"10905", "--set", "BDate=2024-03-31 02:30", "--set", "EDate=2024-03-31 02:59", "--set", "GroupBy=0"}},
+            {"week_from_midnight_gap", {"10902", "--period", "2024-03-10..2024-03-16", "--set", "GroupBy=0"}},
+            {"week_before_midnight_gap", {"10902", "--period", "2024-03-03..2024-03-09", "--set", "GroupBy=1"}},
+            {"day_of_midnight_gap", {"10903", "--period", "2024-03-10"}},
+            {"date_only_santiago_gap", {"10904", "--set", "BDate=2024-09-08", "--set", "GroupBy=0"}},
+            {"repeated_hour", {"10905", "--set", "BDate=2024-03-09 01:00", "--set", "EDate=2024-11-03 01:59", "--set", "GroupBy=1"}},
+        };
+        for (const QByteArray &zone : TestZones)
+            for (const auto &[name, args] : cases)
+                QTest::addRow("%s:%s", zone.constData(), name) << zone << args;
+    }
+    void datesAreWallClockInEveryZone()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QStringList, args);
+        // March 2024, where the zones skip an hour or a midnight.
+        static const QString march = tinyChain("march.sqlite", QDate(2024, 3, 1));
+        const QStringList command = QStringList{"run"} + args + QStringList{"--db", march, "--format", "json"};
+        const auto inZone = [&](const QString &tz) {
+            QProcessEnvironment env;
+            env.insert("TZ", tz);
+            return run(command, env);
+        };
+        static QHash<QString, QByteArray> inUtc;
+        if (!inUtc.contains(args.join(u' ')))
+            inUtc.insert(args.join(u' '), inZone("UTC").out);
+        const Outcome got = inZone(QString::fromLatin1(zone));
+        QVERIFY2(got.exitCode == 0, qPrintable(got.err));
+        QCOMPARE(got.out, inUtc.value(args.join(u' ')));
     }
 
     void jsonFilterValueTypes_data()

@@ -1,6 +1,8 @@
 #include "FilterTestSupport.h"
 
 #include "LookupDialog.h"
+#include "PeriodPresets.h"
+#include "../ZoneScope.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -135,6 +137,42 @@ private slots:
         const DictionaryPtr saved = Saved(form.get());
         for (qsizetype i = 0; i < keys.size(); ++i)
             QCOMPARE(saved->Value(keys[i]).toString(), values[i]);
+        form->hide();
+    }
+
+    // The dialogs hold the chain's wall-clock dates in every local zone: a restored filter comes
+    // back as it was, and 今天 starts at 00:00:00 on a day that starts at 01:00 locally.
+    void datesAreWallClockInEveryZone_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QDate>("today");   // none: the dates are restored instead
+        QTest::addColumn<QString>("begin");
+        QTest::addColumn<QString>("end");
+        for (const QByteArray &zone : TestZones) {
+            const char *z = zone.constData();
+            QTest::addRow("%s:skipped_hour", z) << zone << 10905 << QDate() << "2024-03-31 02:30:00" << "2024-03-31 02:59:59";
+            QTest::addRow("%s:repeated_hours", z) << zone << 10904 << QDate() << "2024-10-27 02:30:00" << "2024-11-03 01:30:00";
+            QTest::addRow("%s:midnight_03-10", z) << zone << 10902 << QDate(2024, 3, 10) << "2024-03-10 00:00:00" << "2024-03-10 23:59:59";
+            QTest::addRow("%s:midnight_09-08", z) << zone << 10903 << QDate(2024, 9, 8) << "2024-09-08 00:00:00" << "2024-09-08 23:59:59";
+        }
+    }
+    void datesAreWallClockInEveryZone()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(int, rptId);
+        QFETCH(QDate, today);
+        QFETCH(QString, begin);
+        QFETCH(QString, end);
+        const ZoneScope inZone(zone);
+        auto form = ShownForm(rptId);
+        if (today.isValid())
+            form->findChild<PeriodPresets *>()->Apply(PeriodPresets::Today, today);
+        else
+            Restore(form.get(), Make({{"BDate", begin}, {"EDate", end}, {"GroupBy", 0}}));
+        const DictionaryPtr saved = Saved(form.get());
+        QCOMPARE(saved->Value("BDate").toString(), begin);
+        QCOMPARE(saved->Value("EDate").toString(), end);
         form->hide();
     }
 

@@ -6,33 +6,11 @@
 
 #include "Entries.h"
 #include "HostKit.h"
+#include "../ZoneScope.h"
 
 #include <QtTest>
 
 #include <memory>
-
-#include <ctime>
-
-// Runs a test in the local time zone `zone` (none: the zone as it is), restoring it afterwards.
-struct ZoneScope
-{
-    explicit ZoneScope(const QByteArray &zone) : old(qgetenv("TZ")), had(qEnvironmentVariableIsSet("TZ")), set(!zone.isEmpty())
-    {
-        if (set) {
-            qputenv("TZ", zone);
-            tzset();
-        }
-    }
-    ~ZoneScope()
-    {
-        if (!set)
-            return;
-        had ? qputenv("TZ", old) : qunsetenv("TZ");
-        tzset();
-    }
-    QByteArray old;
-    bool had, set;
-};
 
 // The reports through their public contract, against a fake server data component.
 class tst_Reports : public QObject

@@ -17,6 +17,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
+#include <csignal>
 #include <thread>
 
 namespace {
@@ -100,6 +102,7 @@ private slots:
     void errors();
     void sqliteFileFaults_data();
     void sqliteFileFaults();
+    void pooledSessionFollowsReplacedFile_data();
     void pooledSessionFollowsReplacedFile();
     void pathsAreNeverUris();
     void pgLogin();
@@ -164,6 +167,8 @@ void tst_ServerConnection::masked_data()
                                            << "PASSWORD=******;Database=\"x;y\";password=******";
     QTest::newRow("no_password") << "Driver=SQLite;Database=/tmp/a b.sqlite"
                                  << "Driver=SQLite;Database=/tmp/a b.sqlite";
+    QTest::newRow("open_quote_swallows_password") << "Driver=PostgreSQL;User=\"rep;Password=Secret9"
+                                                  << "Driver=PostgreSQL;User=******";
 }
 
 void tst_ServerConnection::masked()
@@ -199,6 +204,14 @@ void tst_ServerConnection::errors_data()
     QTest::newRow("no_database") << "Driver=SQLite;Password=Secret9" << "Database";
     QTest::newRow("missing_file") << "Driver=SQLite;Database=/nonexistent/folder/chain.sqlite;Password=Secret9"
                                   << "数据库文件不存在";
+    QTest::newRow("open_quote") << "Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=d;User=\"rep;Password=Secret9"
+                                << "第 57 个字符处的引号没有闭合";
+    QTest::newRow("port_swallows_password") << "Driver=PostgreSQL;Database=d;Port=\"1;Password=Secret9\"" << "端口“”无效";
+    QTest::newRow("driver_swallows_password") << "Driver=\"x;Password=Secret9\";Database=d" << "不支持的数据库类型";
+    QTest::newRow("path_swallows_password") << "Driver=SQLite;Database=\"/nonexistent/c;Password=Secret9\""
+                                            << "数据库文件不存在";
+    if (!TestDatabases::PgServer().isEmpty())
+        QTest::newRow("pg_not_a_chain") << TestDatabases::PgServer() << "不是会员报表的连锁数据库（没有表“";
     QTest::newRow("unreachable") << "Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=d;User=u;Password=Secret9"
                                  << "无法连接数据库服务器 127.0.0.1:1";
 }
@@ -257,15 +270,30 @@ void tst_ServerConnection::sqliteFileFaults()
     QVERIFY2(error.contains(expected), qPrintable(error));
 }
 
+// A chain renamed over the pooled one, or copied over it in place (same inode), is read afresh.
+void tst_ServerConnection::pooledSessionFollowsReplacedFile_data()
+{
+    QTest::addColumn<bool>("inPlace");
+    QTest::newRow("renamed_over") << false;
+    QTest::newRow("overwritten_in_place") << true;
+}
+
 void tst_ServerConnection::pooledSessionFollowsReplacedFile()
 {
-    const QString path = m_dir.filePath(QStringLiteral("replaced.sqlite"));
-    const QString other = m_dir.filePath(QStringLiteral("replacement.sqlite"));
+    QFETCH(bool, inPlace);
+    const QString path = m_dir.filePath(QStringLiteral("replaced-%1.sqlite").arg(inPlace));
+    const QString other = m_dir.filePath(QStringLiteral("replacement-%1.sqlite").arg(inPlace));
     makeChain(path, QStringLiteral("旧"));
     makeChain(other, QStringLiteral("新"));
     const QString props = sqliteProps(path);
     QCOMPARE(itemNames(props), QStringList{QStringLiteral("旧")});
-    QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
+    if (inPlace) {
+        QFile from(other), to(path);
+        QVERIFY(from.open(QIODevice::ReadOnly) && to.open(QIODevice::ReadWrite));
+        QVERIFY(to.write(from.readAll()) > 0);
+    } else {
+        QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
+    }
     QCOMPARE(itemNames(props), QStringList{QStringLiteral("新")});
 }
 
@@ -305,6 +333,22 @@ void tst_ServerConnection::pgLogin()
     } catch (const VelError &e) {
         QVERIFY2(e.Description().contains(QStringLiteral("拒绝了用户“%1”").arg(wrong)), qPrintable(e.Description()));
         QVERIFY(!e.Description().contains(u"******"));
+    }
+    // A quoted user name that swallowed the password is never repeated; with no password
+    // anywhere, the sentence says where one may come from.
+    qunsetenv("PGPASSWORD");
+    const QString base = QStringLiteral("Driver=PostgreSQL;Host=%1;Port=%2;Database=%3;")
+                             .arg(ct.Host()).arg(ct.Port(5432)).arg(ct.Database());
+    const QList<QPair<QString, QString>> logins{{"User=\"x;Password=Secret9\";Password=wrong", "拒绝了所给的用户的登录"},
+                                                {"User=" + ct.User(), "PGPASSWORD"}};
+    for (const auto &[login, expected] : logins) {
+        try {
+            Database::ForReports(base + login);
+            QFAIL("login accepted");
+        } catch (const VelError &e) {
+            QVERIFY2(e.Description().contains(expected) && !e.Description().contains(u"Secret9"),
+                     qPrintable(e.Description()));
+        }
     }
     // The right password works and the session is pooled.
     Database &a = Database::ForReports(server);
@@ -379,21 +423,28 @@ void tst_ServerConnection::pgValues()
     QVERIFY(!cursor->Next());
 }
 
-// A query that waits on another session's lock, or runs too long, ends with the limit named.
+// A query that waits on another session's lock, runs too long, or waits on a backend that
+// stopped answering (SIGSTOP: its kernel still acknowledges) ends with the limit named.
 void tst_ServerConnection::pgSessionLimits_data()
 {
     QTest::addColumn<QString>("limits");
     QTest::addColumn<bool>("holdLock");
+    QTest::addColumn<bool>("stopBackend");
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("lock_timeout") << ";LockTimeout=1" << true << "SELECT count(*) FROM item" << "LockTimeout";
-    QTest::newRow("statement_timeout") << ";Timeout=1" << false << "SELECT pg_sleep(30)" << "Timeout";
+    QTest::newRow("lock_timeout") << ";LockTimeout=1" << true << false << "SELECT count(*) FROM item"
+                                  << "（连接文本的 LockTimeout）";
+    QTest::newRow("statement_timeout") << ";Timeout=1" << false << false << "SELECT pg_sleep(30)"
+                                       << "（连接文本的 Timeout），已被数据库服务器停止";
+    QTest::newRow("backend_stopped") << ";Timeout=1;KeepAlive=1" << false << true << "SELECT count(*) FROM item"
+                                     << "（连接文本的 Timeout），数据库服务器";
 }
 
 void tst_ServerConnection::pgSessionLimits()
 {
     QFETCH(QString, limits);
     QFETCH(bool, holdLock);
+    QFETCH(bool, stopBackend);
     QFETCH(QString, sql);
     QFETCH(QString, expected);
     REQUIRE_PG(TestDatabases::PgServer());
@@ -407,19 +458,38 @@ void tst_ServerConnection::pgSessionLimits()
         holder->Exec(QStringLiteral("BEGIN"));
         holder->Exec(QStringLiteral("LOCK TABLE item IN ACCESS EXCLUSIVE MODE"));
     }
+    const Database &session = Database::ForReports(props + limits);
+    pid_t backend = 0;
+    std::atomic<bool> done{false};
+    std::thread resume;
+    if (stopBackend) {
+        auto pid = session.Select(QStringLiteral("SELECT pg_backend_pid()"));
+        QVERIFY(pid->Next());
+        backend = pid_t(pid->Int(0));
+        QCOMPARE(::kill(backend, SIGSTOP), 0);
+        // Resumed in any case, so that a client without its own bound ends with the server's text.
+        resume = std::thread([&] {
+            for (int i = 0; i < 150 && !done; ++i)
+                QThread::msleep(100);
+            ::kill(backend, SIGCONT);
+        });
+    }
     QString message;
     try {
-        auto cursor = Database::ForReports(props + limits).Select(sql);
+        auto cursor = session.Select(sql);
         while (cursor->Next()) {
         }
     } catch (const VelError &e) {
         message = e.Description();
     }
+    done = true;
+    if (resume.joinable())
+        resume.join();
     if (holdLock)
         holder->Exec(QStringLiteral("ROLLBACK"));
     holder.reset();
     dbs.Drop();
-    QVERIFY2(message.contains(QStringLiteral("（连接文本的 %1）").arg(expected)), qPrintable(message));
+    QVERIFY2(message.contains(expected), qPrintable(message));
 }
 
 void tst_ServerConnection::readOnlySession()

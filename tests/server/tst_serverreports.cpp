@@ -7,6 +7,7 @@
 #include "Schema.h"
 #include "TestDatabases.h"
 #include "VelError.h"
+#include "../ZoneScope.h"
 
 #include <QTest>
 
@@ -28,11 +29,16 @@ const char *const chain[] = {
     "INSERT INTO item_barcode VALUES (1,1,'6901',1,1000),(2,1,'6902',2,10000),(3,2,'6903',1,1000)",
     "INSERT INTO sale_bill VALUES (1,'XS001',2,1,1,NULL,1,'2024-05-01 10:00:00',0),(2,'XS002',3,2,2,1,2,'2024-05-31 23:59:59',0),"
     "(3,'TH003',2,1,1,NULL,1,'2024-05-15 09:00:00',1),(4,'XS004',2,1,1,NULL,NULL,'2024-05-02 11:00:00',0),"
-    "(5,'XS005',2,1,1,NULL,2,'2024-06-01 00:00:00',0),(6,'XS006',2,1,1,NULL,1,'2024-04-30 23:59:59',0)",
+    "(5,'XS005',2,1,1,NULL,2,'2024-06-01 00:00:00',0),(6,'XS006',2,1,1,NULL,1,'2024-04-30 23:59:59',0),"
+    // Around the days whose midnight some zones skip (see wallClockDates).
+    "(11,'XS011',3,2,2,NULL,2,'2024-03-09 12:00:00',0),(12,'XS012',3,2,2,NULL,2,'2024-03-10 00:30:00',0),"
+    "(13,'XS013',3,2,2,NULL,2,'2024-09-07 12:00:00',0),(14,'XS014',3,2,2,NULL,2,'2024-09-08 00:30:00',0)",
     "INSERT INTO sale_line VALUES (1,1,1,1,1,1,1,2000,5000,4800,10000,9600,2),(2,1,2,2,NULL,1,3,1000,8000,7600,8000,7600,2),"
     "(3,2,1,1,NULL,1,1,3000,5000,4800,15000,14400,2),(4,3,1,1,NULL,1,1,-1000,5000,4800,-5000,-4800,2),"
     "(5,4,1,2,NULL,1,3,1000,8000,8000,8000,8000,1),(6,5,1,1,NULL,1,1,1000,5000,4800,5000,4800,2),"
-    "(7,6,1,2,NULL,1,3,1000,8000,7600,8000,7600,2)",
+    "(7,6,1,2,NULL,1,3,1000,8000,7600,8000,7600,2),(11,11,1,1,NULL,1,1,2000,5000,4800,10000,9600,2),"
+    "(12,12,1,1,NULL,1,1,1000,5000,4800,5000,4800,2),(13,13,1,1,NULL,1,1,2000,5000,4800,10000,9600,2),"
+    "(14,14,1,1,NULL,1,1,1000,5000,4800,5000,4800,2)",
     "INSERT INTO card_movement VALUES (1,1,'2024-04-10 10:00:00',2,1,'CZ1',50000,0,0,1),(2,1,'2024-04-30 23:59:59',2,4,'XS006',0,0,7600,1),"
     "(3,1,'2024-05-01 10:00:00',2,2,'XS001',0,17200,0,1),(4,1,'2024-05-01 10:00:00',2,4,'XS001',0,0,17200,1),"
     "(5,1,'2024-05-15 09:00:00',2,3,'TH003',4800,0,0,1),(6,1,'2024-05-15 09:00:00',2,4,'TH003',0,0,-4800,1),"
@@ -95,6 +101,8 @@ private slots:
     void hostileText();
     void lookup_data();
     void lookup();
+    void wallClockDates_data();
+    void wallClockDates();
 
 private:
     RecordsetPtr run(int engine, qint32 rptId, const Filter &filter) { return m_dbs.Run(engine, rptId, filter); }
@@ -379,6 +387,42 @@ void tst_ServerReports::lookup()
     } catch (const VelError &e) {
         QVERIFY2(expected == u"error", qPrintable(e.Description()));
     }
+}
+
+// 10902's whole days are the chain's in every local zone, also on a day that starts at 01:00
+// locally (Havana 2024-03-10, Santiago 2024-09-08).
+void tst_ServerReports::wallClockDates_data()
+{
+    QTest::addColumn<int>("engine");
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<Filter>("filter");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList before{"0|8002|8002|二店|100|96|4|1", "2|合计|||100|96|4|1"};
+    const QStringList first{"0|8002|8002|二店|50|48|2|1", "2|合计|||50|48|2|1"};
+    // 10902 gets the end one day after the user's; it counts whole days before it.
+    struct Case { const char *name; Filter filter; QStringList expected; };
+    const std::vector<Case> cases{
+        {"10902_from_03-10", {{"GroupBy", 0}, {"BDate", "2024-03-10"}, {"EDate", "2024-03-11 23:59:59"}}, first},
+        {"10902_to_03-10", {{"GroupBy", 0}, {"BDate", "2024-03-01"}, {"EDate", "2024-03-10 23:59:59"}}, before},
+        {"10902_from_09-08", {{"GroupBy", 0}, {"BDate", "2024-09-08"}, {"EDate", "2024-09-09 23:59:59"}}, first},
+        {"10902_to_09-08", {{"GroupBy", 0}, {"BDate", "2024-09-01"}, {"EDate", "2024-09-08 23:59:59"}}, before},
+    };
+    for (size_t e = 0; e < m_dbs.Engines().size(); ++e)
+        for (const QByteArray &zone : TestZones)
+            for (const Case &c : cases)
+                QTest::newRow(qPrintable(QStringLiteral("%1:%2:%3").arg(m_dbs.Engines()[e].name, zone, c.name)))
+                    << int(e) << zone << c.filter << c.expected;
+}
+
+void tst_ServerReports::wallClockDates()
+{
+    QFETCH(int, engine);
+    QFETCH(QByteArray, zone);
+    QFETCH(Filter, filter);
+    QFETCH(QStringList, expected);
+    const ZoneScope inZone(zone);
+    const QStringList fields{"FRowKind", "FNo", "FVipNo", "FBranchName", "FAmount", "FpayAmount", "FDiscountAmount", "ftimes"};
+    QCOMPARE(rows(run(engine, 10902, filter), fields), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_ServerReports)

@@ -38,6 +38,7 @@ private slots:
     void cleanupTestCase() { m_dbs.Drop(); }
     void reportsOnStandby_data();
     void reportsOnStandby();
+    void recoveryConflict();
 
 private:
     TestDatabases m_dbs;
@@ -108,6 +109,26 @@ void tst_ServerStandby::reportsOnStandby()
     const QStringList onPrimary = TestDatabases::RowLines(m_dbs.Run(1, rptId, filter));
     QVERIFY(!onPrimary.isEmpty());
     QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(m_standby, rptId, filter)), onPrimary);
+}
+
+// A read the standby cancels to replay a lock the primary took is named as such, as one to retry.
+void tst_ServerStandby::recoveryConflict()
+{
+    auto cursor = Database::ForReports(m_standby).Select(
+        QStringLiteral("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 10000000) "
+                       "SELECT i.FName, n.x FROM n, item i"));
+    QVERIFY(cursor->Next());
+    Database::OpenForWriting(m_primary)->ExecAll({QStringLiteral("LOCK TABLE item IN ACCESS EXCLUSIVE MODE")});
+    QString message;
+    try {
+        while (cursor->Next()) {
+        }
+    } catch (const TransientError &e) {
+        message = e.Description();
+    } catch (const VelError &e) {
+        QFAIL(qPrintable(e.Description()));
+    }
+    QVERIFY2(message.contains(u"稍后再试，或改在主库上运行即可"), qPrintable(message));
 }
 
 QTEST_GUILESS_MAIN(tst_ServerStandby)

@@ -3,6 +3,7 @@
 #include "Dictionary.h"
 #include "FilterDates.h"
 #include "ReportKeys.h"
+#include "shared/WallClock.h"
 
 #include <cmath>
 #include <optional>
@@ -91,9 +92,9 @@ std::optional<QVariant> converted(const Key &key, const QVariant &value, QString
     case Kind::DateTime: {
         if (!isText)
             return std::nullopt;
-        const auto bound = key.name.startsWith(u'E') ? FilterDates::Bound::End : FilterDates::Bound::Begin;
-        if (const auto dt = FilterDates::Parse(value.toString(), bound))
-            return FilterDates::Canonical(*dt);
+        const auto bound = key.name.startsWith(u'E') ? WallClock::Bound::End : WallClock::Bound::Begin;
+        if (const auto dt = WallClock::Read(value.toString(), bound))
+            return WallClock::Text(*dt);
         *why = FilterDates::NotADateMessage(key.name, value.toString());
         return std::nullopt;
     }

@@ -3,6 +3,7 @@
 #include "Dictionary.h"
 #include "ReportKeys.h"
 #include "VelError.h"
+#include "shared/WallClock.h"
 
 #include <QRegularExpression>
 
@@ -10,31 +11,14 @@ namespace FilterDates {
 
 namespace {
 
-// Year, month and day with one separator used twice, or eight digits, or 年月日; then an
-// optional time of day.
-const QRegularExpression &dateTimePattern()
-{
-    static const QRegularExpression re(QStringLiteral(
-        R"(^(?:(\d{4})([-/.])(\d{1,2})\2(\d{1,2})|(\d{4})(\d{2})(\d{2})|(\d{4})年(\d{1,2})月(\d{1,2})日))"
-        R"((?:(?:\s+|T)(\d{1,2}):(\d{2})(?::(\d{2}))?)?$)"));
-    return re;
-}
-
-int number(const QRegularExpressionMatch &m, std::initializer_list<int> groups)
-{
-    for (int g : groups)
-        if (m.hasCaptured(g) && !m.capturedView(g).isEmpty())
-            return m.capturedView(g).toInt();
-    return -1;
-}
-
 std::optional<QDate> parseMonth(const QString &text)
 {
     static const QRegularExpression re(QStringLiteral(R"(^(\d{4})(?:[-/.](\d{1,2})|年(\d{1,2})月)$)"));
     const QRegularExpressionMatch m = re.match(text);
     if (!m.hasMatch())
         return std::nullopt;
-    const QDate first(m.captured(1).toInt(), number(m, {2, 3}), 1);
+    const QStringView month = m.capturedView(2).isEmpty() ? m.capturedView(3) : m.capturedView(2);
+    const QDate first(m.captured(1).toInt(), month.toInt(), 1);
     return first.isValid() ? std::optional(first) : std::nullopt;
 }
 
@@ -53,34 +37,12 @@ std::optional<Period> parseSingle(const QString &text, const QDate &today)
     }
     if (const auto first = parseMonth(text))
         return Period{*first, first->addMonths(1).addDays(-1)};
-    if (const auto day = Parse(text, Bound::Begin); day && day->time() == QTime(0, 0))
+    if (const auto day = WallClock::Read(text); day && day->time() == QTime(0, 0))
         return Period{day->date(), day->date()};
     return std::nullopt;
 }
 
 } // namespace
-
-std::optional<QDateTime> Parse(const QString &text, Bound bound)
-{
-    const QRegularExpressionMatch m = dateTimePattern().match(text.trimmed());
-    if (!m.hasMatch())
-        return std::nullopt;
-    const QDate date(number(m, {1, 5, 8}), number(m, {3, 6, 9}), number(m, {4, 7, 10}));
-    const bool end = bound == Bound::End;
-    QTime time = end ? QTime(23, 59, 59) : QTime(0, 0);
-    if (m.hasCaptured(11) && !m.capturedView(11).isEmpty()) {
-        const int seconds = m.capturedView(13).isEmpty() ? (end ? 59 : 0) : m.capturedView(13).toInt();
-        time = QTime(m.capturedView(11).toInt(), m.capturedView(12).toInt(), seconds);
-    }
-    if (!date.isValid() || !time.isValid())
-        return std::nullopt;
-    return QDateTime(date, time);
-}
-
-QString Canonical(const QDateTime &dateTime)
-{
-    return dateTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
 
 QString NotADateMessage(const QString &key, const QString &text)
 {
@@ -90,15 +52,15 @@ QString NotADateMessage(const QString &key, const QString &text)
 
 void NormaliseBounds(Dictionary &filter)
 {
-    for (const auto &[key, bound] : {std::pair{QStringLiteral("BDate"), Bound::Begin},
-                                     std::pair{QStringLiteral("EDate"), Bound::End}}) {
+    for (const auto &[key, bound] : {std::pair{QStringLiteral("BDate"), WallClock::Bound::Begin},
+                                     std::pair{QStringLiteral("EDate"), WallClock::Bound::End}}) {
         const QVariant value = filter.Value(key);
         if (value.typeId() != QMetaType::QString || value.toString().trimmed().isEmpty())
             continue;
-        const auto parsed = Parse(value.toString(), bound);
+        const auto parsed = WallClock::Read(value.toString(), bound);
         if (!parsed)
             throw VelError(NotADateMessage(key, value.toString()), Vel::ErrTypeMismatch);
-        filter.SetValue(key, Canonical(*parsed));
+        filter.SetValue(key, WallClock::Text(*parsed));
     }
 }
 
@@ -135,8 +97,8 @@ QList<QPair<QString, QVariant>> PeriodKeys(qint32 rptId, const Period &period)
     }
     if (!ReportKeys::Find(rptId, QStringLiteral("BDate")))
         throw VelError(QStringLiteral("报表 %1 没有日期条件，不能指定期间").arg(rptId));
-    return {{QStringLiteral("BDate"), Canonical(period.first.startOfDay())},
-            {QStringLiteral("EDate"), Canonical(QDateTime(period.last, QTime(23, 59, 59)))}};
+    return {{QStringLiteral("BDate"), WallClock::Text(WallClock::At(period.first))},
+            {QStringLiteral("EDate"), WallClock::Text(WallClock::At(period.last, QTime(23, 59, 59)))}};
 }
 
 } // namespace FilterDates

@@ -11,27 +11,17 @@
 
 #include <optional>
 
-// Dates as people type them, turned into the full date-times the dialogs write. Both hosts
-// use this for a filter they write themselves, so that a date-only end date covers its whole
-// day in every report.
+// Dates as people type them (read by WallClock), turned into the full date-times the dialogs
+// write. Both hosts use this for a filter they write themselves, so that a date-only end date
+// covers its whole day in every report.
 namespace FilterDates {
 
-enum class Bound { Begin, End };
-
-// "2024-05-31", "2024/5/31", "2024.05.31", "20240531", "2024年5月31日", each optionally with
-// "HH:mm" or "HH:mm:ss" after a space (or a "T"). A missing time is the start (Begin) or the
-// last second (End) of the day; missing seconds are :00 or :59. Nothing for other text.
-std::optional<QDateTime> Parse(const QString &text, Bound bound);
-
-// "yyyy-MM-dd HH:mm:ss", the form the dialogs write.
-QString Canonical(const QDateTime &dateTime);
-
-// Rewrites text values of "BDate" and "EDate" in the canonical form. Values that are not
+// Rewrites text values of "BDate" and "EDate" in the dialogs' form. Values that are not
 // text (a date value a host wrote) and empty texts stay as they are. Throws VelError naming
 // the key for text that is not a date.
 void NormaliseBounds(Dictionary &filter);
 
-// The message for a date text that Parse does not recognise.
+// The message for a date text that WallClock::Read does not recognise.
 QString NotADateMessage(const QString &key, const QString &text);
 
 // A run of whole days.

@@ -4,7 +4,7 @@
 // query (Database::StopAll); the command then ends with "已取消" on stderr and exit status 130.
 // A command busy with something other than a query (writing its output, making a demo chain)
 // is ended the same way a moment later; a second signal ends the process at once.
-namespace CliCancel {
+namespace SignalCancel {
 
 inline constexpr int ExitStatus = 130;
 
@@ -15,4 +15,4 @@ bool Requested();
 // Prints the line and gives the exit status; called by a command that ended after a signal.
 int Finish();
 
-} // namespace CliCancel
+} // namespace SignalCancel

@@ -1,4 +1,4 @@
-#include "CliCancel.h"
+#include "SignalCancel.h"
 
 #include "Database.h"
 
@@ -28,7 +28,7 @@ constexpr auto grace = std::chrono::milliseconds(300);
 {
     if (!g_said.exchange(true))
         (void)!::write(STDERR_FILENO, line, sizeof line - 1);
-    ::_exit(CliCancel::ExitStatus);
+    ::_exit(SignalCancel::ExitStatus);
 }
 
 void onSignal(int)
@@ -53,7 +53,7 @@ void watch()
 
 } // namespace
 
-namespace CliCancel {
+namespace SignalCancel {
 
 void Install()
 {
@@ -87,4 +87,4 @@ int Finish()
     return ExitStatus;
 }
 
-} // namespace CliCancel
+} // namespace SignalCancel

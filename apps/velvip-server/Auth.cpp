@@ -1,0 +1,113 @@
+#include "Auth.h"
+
+#include "VelError.h"
+
+#include <sodium.h>
+
+namespace Password {
+
+namespace {
+void init()
+{
+    if (sodium_init() < 0)
+        throw VelError(QStringLiteral("无法初始化密码库"));
+}
+} // namespace
+
+QByteArray Hash(const QByteArray &password)
+{
+    init();
+    char out[crypto_pwhash_STRBYTES];
+    if (crypto_pwhash_str(out, password.constData(), quint64(password.size()), crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
+        throw VelError(QStringLiteral("计算密码散列时内存不足"));
+    return QByteArray(out);
+}
+
+bool Verify(const QByteArray &hash, const QByteArray &password)
+{
+    init();
+    return !hash.isEmpty()
+        && crypto_pwhash_str_verify(hash.constData(), password.constData(), quint64(password.size())) == 0;
+}
+
+} // namespace Password
+
+QByteArray RandomSecret()
+{
+    unsigned char bytes[32];
+    randombytes_buf(bytes, sizeof bytes);
+    return QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes)
+        .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+}
+
+QByteArray SecretHash(const QByteArray &secret)
+{
+    unsigned char hash[crypto_generichash_BYTES];
+    crypto_generichash(hash, sizeof hash, reinterpret_cast<const unsigned char *>(secret.constData()),
+                       quint64(secret.size()), nullptr, 0);
+    return QByteArray(reinterpret_cast<const char *>(hash), sizeof hash);
+}
+
+qint64 LoginThrottle::waitFor(const QString &key, qint64 now)
+{
+    QList<qint64> &times = m_failures[key];
+    times.removeIf([now](qint64 t) { return t <= now - windowSeconds; });
+    if (times.isEmpty()) {
+        m_failures.remove(key);
+        return 0;
+    }
+    return times.size() < limit ? 0 : times.first() + windowSeconds - now;
+}
+
+qint64 LoginThrottle::Wait(const QString &user, const QString &address, qint64 now)
+{
+    std::lock_guard guard(m_lock);
+    return qMax(waitFor(QStringLiteral("u:") + user, now), waitFor(QStringLiteral("a:") + address, now));
+}
+
+void LoginThrottle::Failed(const QString &user, const QString &address, qint64 now)
+{
+    std::lock_guard guard(m_lock);
+    m_failures[QStringLiteral("u:") + user].append(now);
+    m_failures[QStringLiteral("a:") + address].append(now);
+}
+
+void LoginThrottle::Succeeded(const QString &user)
+{
+    std::lock_guard guard(m_lock);
+    m_failures.remove(QStringLiteral("u:") + user);
+}
+
+std::optional<Caller> FindCaller(Store &store, const QByteArray &cookieSession, const QByteArray &bearer,
+                                 const SessionLimits &limits, qint64 now)
+{
+    Caller caller;
+    QString name;
+    if (!bearer.isEmpty()) {
+        const auto user = store.TokenUser(SecretHash(bearer));
+        if (!user)
+            return std::nullopt;
+        name = *user;
+        caller.bearer = true;
+    } else if (!cookieSession.isEmpty()) {
+        caller.sessionHash = SecretHash(cookieSession);
+        const auto session = store.FindSession(caller.sessionHash);
+        if (!session)
+            return std::nullopt;
+        if (now - session->lastSeen > limits.idleSeconds || now - session->created > limits.absoluteSeconds) {
+            store.RemoveSession(caller.sessionHash);
+            return std::nullopt;
+        }
+        store.TouchSession(caller.sessionHash, now);
+        name = session->user;
+        caller.csrf = session->csrf;
+    } else {
+        return std::nullopt;
+    }
+    const auto user = store.FindUser(name);
+    if (!user || user->disabled)
+        return std::nullopt;
+    caller.user = *user;
+    return caller;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "Store.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <mutex>
+#include <optional>
+
+// Passwords (Argon2id through libsodium), sessions and bearer tokens, and the throttle on
+// failed sign-ins.
+namespace Password {
+// Throws VelError when libsodium cannot start or runs out of memory.
+QByteArray Hash(const QByteArray &password);
+bool Verify(const QByteArray &hash, const QByteArray &password);
+} // namespace Password
+
+// A random secret as URL-safe Base64, and the hash it is stored under.
+QByteArray RandomSecret();
+QByteArray SecretHash(const QByteArray &secret);
+
+// Failed sign-ins per user name and per address: after `limit` failures within the window,
+// further tries wait until the oldest failure leaves it.
+class LoginThrottle
+{
+public:
+    static constexpr int limit = 5;
+    static constexpr qint64 windowSeconds = 15 * 60;
+    // Seconds to wait before the next try; 0 when a try is allowed now.
+    qint64 Wait(const QString &user, const QString &address, qint64 now);
+    void Failed(const QString &user, const QString &address, qint64 now);
+    void Succeeded(const QString &user);
+
+private:
+    qint64 waitFor(const QString &key, qint64 now);
+    std::mutex m_lock;
+    QHash<QString, QList<qint64>> m_failures;
+};
+
+// Who a request comes from.
+struct Caller
+{
+    Store::User user;
+    bool bearer = false;   // a token: no cookie, so no CSRF token either
+    QByteArray sessionHash;
+    QByteArray csrf;
+};
+
+struct SessionLimits
+{
+    qint64 idleSeconds = 30 * 60;
+    qint64 absoluteSeconds = 12 * 60 * 60;
+};
+
+// The signed-in user of a cookie's session or a bearer token; nothing when neither is valid,
+// expired, or the user was disabled.
+std::optional<Caller> FindCaller(Store &store, const QByteArray &cookieSession, const QByteArray &bearer,
+                                 const SessionLimits &limits, qint64 now);

@@ -1,0 +1,306 @@
+// The report routes: list, keys, run, lookups, periods.
+#include "Service.h"
+
+#include "Dictionary.h"
+#include "FilterDates.h"
+#include "ReportKeys.h"
+#include "ReportSession.h"
+#include "ServiceFilter.h"
+#include "WorkerProtocol.h"
+#include "filters/FilterForm.h"
+
+#include <QDate>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QUrl>
+
+#include <httplib.h>
+
+#include <cerrno>
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace {
+
+// The report number of a route's first capture; 0 for one the service does not have.
+qint32 reportOf(const httplib::Request &req)
+{
+    bool ok = false;
+    const qint32 id = QString::fromStdString(req.matches[1]).toInt(&ok);
+    return ok && ReportKeys::ReportIds().contains(id) ? id : 0;
+}
+
+QJsonObject keyJson(const ReportKeys::Key &key)
+{
+    QJsonObject o{{QStringLiteral("name"), key.name},
+                  {QStringLiteral("type"), ReportKeys::KindText(key.kind)},
+                  {QStringLiteral("required"), key.required},
+                  {QStringLiteral("meaning"), ReportKeys::Description(key)},
+                  {QStringLiteral("example"), key.example}};
+    QJsonArray values;
+    for (const ReportKeys::Choice &c : key.choices)
+        values.append(QJsonObject{{QStringLiteral("value"), c.value}, {QStringLiteral("meaning"), c.meaning},
+                                  {QStringLiteral("note"), c.note}});
+    if (!values.isEmpty())
+        o.insert(QStringLiteral("values"), values);
+    return o;
+}
+
+// The period part of a download's name: "2024-05", "2024-05-01至2024-05-07".
+QString periodName(const Dictionary &filter)
+{
+    const QVariant year = filter.Value(QStringLiteral("Year"));
+    if (year.isValid())
+        return QStringLiteral("%1-%2").arg(year.toInt()).arg(filter.Value(QStringLiteral("Month")).toInt(), 2, 10, QChar(u'0'));
+    const QString from = filter.Value(QStringLiteral("BDate")).toString().left(10);
+    const QString to = filter.Value(QStringLiteral("EDate")).toString().left(10);
+    return from == to ? from : from + QStringLiteral("至") + to;
+}
+
+// RFC 6266 with an ASCII fallback and the UTF-8 name of RFC 5987.
+std::string contentDisposition(const QString &fileName, const QString &asciiName)
+{
+    QString ascii;
+    for (QChar c : asciiName)
+        ascii += c.unicode() < 0x80 && c != u'"' && c != u'\\' ? c : QChar(u'_');
+    return "attachment; filename=\"" + ascii.toStdString() + "\"; filename*=UTF-8''"
+        + QUrl::toPercentEncoding(fileName).toStdString();
+}
+
+struct ListKind { const char *name; qint32 type; const char *condition; };
+const ListKind lookupKinds[] = {
+    {"customers", 1, ""}, {"items", 4, ""}, {"branches", 5, FilterText::BranchHeadOnly}, {"pos", 47, ""},
+    {"cashiers", 49, ""}, {"cards", 50, FilterText::CardNotDeleted}, {"card-types", 51, ""}, {"brands", 713, ""},
+};
+
+// The accepted socket of a request, found by its peer address among the process's descriptors
+// (the HTTP library does not hand it to the route); -1 when not found.
+int clientSocket(const httplib::Request &req)
+{
+    QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &entry : fds.entryList(QDir::Files | QDir::System)) {
+        const int fd = entry.toInt();
+        sockaddr_storage peer{};
+        socklen_t size = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) != 0)
+            continue;
+        char host[INET6_ADDRSTRLEN] = {};
+        int port = -1;
+        if (peer.ss_family == AF_INET) {
+            const auto *in = reinterpret_cast<const sockaddr_in *>(&peer);
+            ::inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
+            port = ntohs(in->sin_port);
+        } else if (peer.ss_family == AF_INET6) {
+            const auto *in = reinterpret_cast<const sockaddr_in6 *>(&peer);
+            ::inet_ntop(AF_INET6, &in->sin6_addr, host, sizeof host);
+            port = ntohs(in->sin6_port);
+        }
+        if (port == req.remote_port && req.remote_addr == host)
+            return fd;
+    }
+    return -1;
+}
+
+// Waits for the worker's first frame; false when the client hung up first.
+bool clientWaits(int worker, int client)
+{
+    pollfd fds[2] = {{worker, POLLIN, 0}, {client, POLLRDHUP, 0}};
+    for (;;) {
+        const int rc = ::poll(fds, client >= 0 ? 2 : 1, -1);
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (fds[0].revents || rc < 0)
+            return true;
+        if (fds[1].revents & (POLLRDHUP | POLLHUP | POLLERR))
+            return false;
+    }
+}
+
+} // namespace
+
+void Service::addReportRoutes()
+{
+    m_http->Get("/api/v1/reports", signedIn([](const httplib::Request &, httplib::Response &res, const Caller &) {
+        QJsonArray reports;
+        for (qint32 id : ReportKeys::ReportIds())
+            reports.append(QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("name"), ReportSession::ReportName(id)},
+                                       {QStringLiteral("period"), ReportKeys::HasPeriod(id)}});
+        ReplyJson(res, 200, reports);
+    }, false));
+    m_http->Get(R"(/api/v1/reports/(\d+)/keys)",
+                signedIn([](const httplib::Request &req, httplib::Response &res, const Caller &caller) {
+        const qint32 id = reportOf(req);
+        if (!id)
+            return ReplyError(res, 404, QStringLiteral("没有这个报表（报表编号为 10901 至 10906）。"));
+        const QStringList fixed = caller.user.branch.isEmpty() ? QStringList() : ServiceFilter::BranchKeys(id);
+        QJsonArray keys;
+        for (const ReportKeys::Key &key : ReportKeys::KeysOf(id)) {
+            QJsonObject o = keyJson(key);
+            if (fixed.contains(key.name))
+                o.insert(QStringLiteral("fixed"), caller.user.branch);
+            keys.append(o);
+        }
+        ReplyJson(res, 200, keys);
+    }, false));
+    m_http->Post(R"(/api/v1/reports/(\d+)/run)", signedIn([this](const httplib::Request &req, httplib::Response &res,
+                                                                 const Caller &caller) { runReport(req, res, caller); },
+                                                          true));
+    m_http->Post(R"(/api/v1/reports/(\d+)/drill)", signedIn([this](const httplib::Request &req, httplib::Response &res,
+                                                                   const Caller &caller) { runReport(req, res, caller); },
+                                                            true));
+    m_http->Get(R"(/api/v1/lookups/([a-z-]+))", signedIn([this](const httplib::Request &req, httplib::Response &res,
+                                                                 const Caller &caller) { lookup(req, res, caller); },
+                                                          false));
+    m_http->Get("/api/v1/periods", signedIn([](const httplib::Request &, httplib::Response &res, const Caller &) {
+        const QDate today = QDate::currentDate();
+        const QString year = QString::number(today.year());
+        const QString lastYear = QString::number(today.year() - 1);
+        const QList<QPair<QString, QString>> presets{{QStringLiteral("本月"), QStringLiteral("本月")},
+                                                     {QStringLiteral("上月"), QStringLiteral("上月")},
+                                                     {QStringLiteral("本年"), year},
+                                                     {QStringLiteral("上年"), lastYear},
+                                                     {QStringLiteral("今天"), QStringLiteral("今天")}};
+        QJsonArray out;
+        for (const auto &[label, form] : presets) {
+            const auto days = FilterDates::ParsePeriod(form, today);
+            out.append(QJsonObject{{QStringLiteral("label"), label}, {QStringLiteral("period"), form},
+                                   {QStringLiteral("first"), days.first.toString(Qt::ISODate)},
+                                   {QStringLiteral("last"), days.last.toString(Qt::ISODate)}});
+        }
+        ReplyJson(res, 200, out);
+    }, false));
+}
+
+void Service::runReport(const httplib::Request &req, httplib::Response &res, const Caller &caller)
+{
+    const qint32 id = reportOf(req);
+    if (!id)
+        return ReplyError(res, 404, QStringLiteral("没有这个报表（报表编号为 10901 至 10906）。"));
+    const bool drill = QString::fromStdString(req.path).endsWith(QLatin1String("/drill"));
+    const QString format = req.has_param("format") && !drill ? QString::fromStdString(req.get_param_value("format"))
+                                                             : QStringLiteral("json");
+    bool rowOk = !drill;
+    const qint64 row = drill ? QString::fromStdString(req.get_param_value("row")).toLongLong(&rowOk) : -1;
+    if (!rowOk || (drill && row < 0))
+        return ReplyError(res, 400, QStringLiteral("请用 ?row=N 给出行号（从 0 起）。"));
+    static const QStringList formats{QStringLiteral("json"), QStringLiteral("csv"), QStringLiteral("xlsx"),
+                                     QStringLiteral("pdf")};
+    if (!formats.contains(format))
+        return ReplyError(res, 400, QStringLiteral("格式“%1”不可用：可用 json、csv、xlsx、pdf。").arg(format.left(20)));
+    const QByteArray body = QByteArray::fromStdString(req.body);
+    const QDate today = QDate::currentDate();
+    const auto prepared = ServiceFilter::FromJson(id, body, today);
+    Store::AuditEntry audit{caller.user.name, QString::fromStdString(req.remote_addr),
+                            drill ? QStringLiteral("drill") : QStringLiteral("run"),
+                            QString::number(id), QString::fromUtf8(body.left(4000)), format, -1, 0};
+    if (!prepared.errors.isEmpty()) {
+        audit.status = 400;
+        m_store.Audit(audit);
+        return ReplyError(res, 400, prepared.errors.join(QLatin1Char('\n')));
+    }
+    if (!caller.user.branch.isEmpty()) {
+        const QString refused = ServiceFilter::RefusedAtBranch(id, *prepared.filter, caller.user.branch);
+        if (!refused.isEmpty()) {
+            audit.status = 403;
+            m_store.Audit(audit);
+            return ReplyError(res, 403, refused);
+        }
+    }
+    QJsonObject request{{QStringLiteral("op"), drill ? QStringLiteral("drill") : QStringLiteral("run")},
+                        {QStringLiteral("report"), id}, {QStringLiteral("row"), row},
+                        {QStringLiteral("filter"), QString::fromUtf8(body)}, {QStringLiteral("format"), format},
+                        {QStringLiteral("bom"), req.get_param_value("bom") == "1"},
+                        {QStringLiteral("today"), today.toString(Qt::ISODate)},
+                        {QStringLiteral("context"), QJsonObject::fromVariantMap(contextOf(caller))}};
+    static const QHash<QString, QString> types{{QStringLiteral("json"), QStringLiteral("application/json; charset=utf-8")},
+                                               {QStringLiteral("csv"), QStringLiteral("text/csv; charset=utf-8")},
+                                               {QStringLiteral("xlsx"), QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")},
+                                               {QStringLiteral("pdf"), QStringLiteral("application/pdf")}};
+    const QString stem = QStringLiteral("%1_%2").arg(id).arg(periodName(*prepared.filter));
+    relay(req, request, res, audit, types.value(format), format == QLatin1String("json") ? QString() : stem + u'.' + format);
+}
+
+void Service::lookup(const httplib::Request &req, httplib::Response &res, const Caller &caller)
+{
+    const std::string kind = req.matches[1];
+    const ListKind *found = nullptr;
+    for (const ListKind &k : lookupKinds)
+        if (kind == k.name)
+            found = &k;
+    if (!found)
+        return ReplyError(res, 404, QStringLiteral("没有这个查找列表：可用 customers、items、branches、pos、cashiers、"
+                                                   "cards、card-types、brands。"));
+    bool offsetOk = true, limitOk = true;
+    const int offset = req.has_param("offset") ? QString::fromStdString(req.get_param_value("offset")).toInt(&offsetOk) : 0;
+    const int limit = req.has_param("limit") ? QString::fromStdString(req.get_param_value("limit")).toInt(&limitOk) : 50;
+    if (!offsetOk || !limitOk || offset < 0 || offset > 10000 || limit < 1 || limit > 500)
+        return ReplyError(res, 400, QStringLiteral("“offset”应为 0 到 10000，“limit”应为 1 到 500 的整数。"));
+    QJsonObject request{{QStringLiteral("op"), QStringLiteral("lookup")}, {QStringLiteral("type"), found->type},
+                        {QStringLiteral("condition"), QString::fromLatin1(found->condition)},
+                        {QStringLiteral("q"), QString::fromStdString(req.get_param_value("q")).left(200)},
+                        {QStringLiteral("offset"), offset}, {QStringLiteral("limit"), limit},
+                        {QStringLiteral("context"), QJsonObject::fromVariantMap(contextOf(caller))}};
+    relay(req, request, res, {caller.user.name, QString::fromStdString(req.remote_addr), QStringLiteral("lookup"),
+                         QString::fromStdString(kind), request.value(QStringLiteral("q")).toString(), {}, -1, 0},
+          QStringLiteral("application/json; charset=utf-8"), {});
+}
+
+void Service::relay(const httplib::Request &req, QJsonObject request, httplib::Response &res, Store::AuditEntry audit, const QString &contentType,
+                    const QString &fileName)
+{
+    request.insert(QStringLiteral("props"), m_options.props);
+    std::shared_ptr<WorkerPool::Lease> lease = m_pool.Acquire();
+    const QString crashed = QStringLiteral("报表进程意外终止，这次请求没有完成；请重试。");
+    auto finish = [&](int status, const QString &error) {
+        audit.status = status;
+        m_store.Audit(audit);
+        ReplyError(res, status, error);
+    };
+    if (!lease) {
+        res.set_header("Retry-After", "5");
+        return finish(503, QStringLiteral("服务繁忙：等待运行的报表已满，请稍后再试。"));
+    }
+    if (!lease->Send(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n'))
+        return finish(500, crashed);
+    // A client that leaves while the report runs stops it: the lease ends unhealthy, and the
+    // worker is stopped the way Ctrl+C stops the command line.
+    if (!clientWaits(lease->Frames(), clientSocket(req))) {
+        audit.status = 499;
+        m_store.Audit(audit);
+        return;
+    }
+    const auto header = WorkerProtocol::Read(lease->Frames());
+    if (!header || header->type != WorkerProtocol::Frame::Header)
+        return finish(500, crashed);
+    const QJsonObject head = QJsonDocument::fromJson(header->payload).object();
+    const int status = head.value(QStringLiteral("status")).toInt(500);
+    if (status != 200) {
+        lease->Finish();
+        return finish(status, head.value(QStringLiteral("error")).toString(crashed));
+    }
+    res.status = 200;
+    if (!fileName.isEmpty()) {
+        const QString name = head.value(QStringLiteral("name")).toString();
+        res.set_header("Content-Disposition", contentDisposition(name + u'_' + fileName, QStringLiteral("report_") + fileName));
+    }
+    Store *store = &m_store;
+    res.set_chunked_content_provider(
+        contentType.toStdString(), [lease, store, audit](size_t, httplib::DataSink &sink) mutable {
+            const auto frame = WorkerProtocol::Read(lease->Frames());
+            if (!frame || frame->type == WorkerProtocol::Frame::Header)
+                return false;   // the worker broke off: the client sees a cut response
+            if (frame->type == WorkerProtocol::Frame::Data)
+                return sink.write(frame->payload.constData(), size_t(frame->payload.size()));
+            const QJsonObject end = QJsonDocument::fromJson(frame->payload).object();
+            if (!end.value(QStringLiteral("last")).toBool())
+                lease->Finish();
+            audit.rows = end.value(QStringLiteral("rows")).toInteger();
+            audit.status = 200;
+            store->Audit(audit);
+            sink.done();
+            return true;
+        });
+}

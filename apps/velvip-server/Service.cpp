@@ -1,0 +1,224 @@
+#include "Service.h"
+
+#include "ConnectionText.h"
+#include "ReportSession.h"
+#include "ServiceFilter.h"
+#include "VelError.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTextStream>
+
+#include <httplib.h>
+#include <sodium.h>
+
+namespace {
+
+const char kCookie[] = "velvip_session";
+
+QByteArray cookieValue(const httplib::Request &req, const char *name)
+{
+    const QByteArray header = QByteArray::fromStdString(req.get_header_value("Cookie"));
+    for (const QByteArray &part : header.split(';')) {
+        const QByteArray pair = part.trimmed();
+        if (pair.startsWith(QByteArray(name) + '='))
+            return pair.mid(qstrlen(name) + 1);
+    }
+    return {};
+}
+
+QByteArray bearerToken(const httplib::Request &req)
+{
+    const QByteArray header = QByteArray::fromStdString(req.get_header_value("Authorization"));
+    return header.startsWith("Bearer ") ? header.mid(7).trimmed() : QByteArray();
+}
+
+bool sameSecret(const QByteArray &a, const QByteArray &b)
+{
+    return !a.isEmpty() && a.size() == b.size() && sodium_memcmp(a.constData(), b.constData(), size_t(a.size())) == 0;
+}
+
+bool isLoopback(const QString &host)
+{
+    return host == QLatin1String("localhost") || host == QLatin1String("::1") || host.startsWith(QLatin1String("127."));
+}
+
+// One JSON line per request on standard error: when, who asked what, and the answer.
+void accessLog(const httplib::Request &req, const httplib::Response &res)
+{
+    const QJsonObject line{{QStringLiteral("at"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                           {QStringLiteral("address"), QString::fromStdString(req.remote_addr)},
+                           {QStringLiteral("method"), QString::fromStdString(req.method)},
+                           {QStringLiteral("path"), QString::fromStdString(req.path)},
+                           {QStringLiteral("status"), res.status}};
+    QTextStream(stderr) << QJsonDocument(line).toJson(QJsonDocument::Compact) << Qt::endl;
+}
+
+} // namespace
+
+Service::Service(ServiceOptions options)
+    : m_options(std::move(options)), m_store(m_options.storePath),
+      m_pool(QCoreApplication::applicationFilePath(), m_options.workers, m_options.queue)
+{
+    m_tls = !m_options.cert.isEmpty() && !m_options.key.isEmpty();
+    if (!m_tls && !isLoopback(m_options.host) && !m_options.insecureListen)
+        throw VelError(QStringLiteral("不加密的 HTTP 只能监听本机地址（127.0.0.1 或 ::1）；请用 --cert 和 --key 启用 TLS，"
+                                      "或明确给出 --insecure-listen。"));
+    if (m_tls)
+        m_http = std::make_unique<httplib::SSLServer>(m_options.cert.toLocal8Bit().constData(),
+                                                      m_options.key.toLocal8Bit().constData());
+    else
+        m_http = std::make_unique<httplib::Server>();
+    if (!m_http->is_valid())
+        throw VelError(QStringLiteral("无法读取 TLS 证书或私钥（--cert、--key）"));
+    const int threads = m_options.httpThreads;
+    m_http->new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
+    m_http->set_payload_max_length(size_t(ServiceFilter::MaxBody));
+    m_http->set_logger(accessLog);
+    m_http->set_error_handler([](const httplib::Request &, httplib::Response &res) {
+        if (!res.body.empty() || res.is_chunked_content_provider_)
+            return;
+        if (res.status == 413)
+            ReplyError(res, 413, QStringLiteral("请求太大（最多 %1 KB）").arg(ServiceFilter::MaxBody / 1024));
+        else if (res.status == 404)
+            ReplyError(res, 404, QStringLiteral("没有这个地址"));
+        else
+            ReplyError(res, res.status, QStringLiteral("请求无法处理（HTTP %1）").arg(res.status));
+    });
+    m_http->set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr error) {
+        QString sentence = QStringLiteral("服务内部出错，这次请求没有完成。");
+        try {
+            std::rethrow_exception(error);
+        } catch (const VelError &e) {
+            sentence = e.Description();
+        } catch (...) {
+        }
+        ReplyError(res, 500, sentence);
+    });
+    m_http->Get("/api/v1/health", [this](const httplib::Request &, httplib::Response &res) {
+        const auto load = m_pool.Current();
+        const QString engine = ConnectionText::Parse(m_options.props).DriverName();
+        ReplyJson(res, 200, QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")},
+                                        {QStringLiteral("engine"), engine},
+                                        {QStringLiteral("version"), QCoreApplication::applicationVersion()},
+                                        {QStringLiteral("workers"), load.size},
+                                        {QStringLiteral("busy"), load.busy},
+                                        {QStringLiteral("queued"), load.queued}});
+    });
+    addSessionRoutes();
+    addReportRoutes();
+    addSchemeRoutes();
+}
+
+Service::~Service() = default;
+
+int Service::Run()
+{
+    if (!m_http->bind_to_port(m_options.host.toStdString(), m_options.port)) {
+        QTextStream(stderr) << QStringLiteral("velvip-server: 无法监听 %1:%2").arg(m_options.host).arg(m_options.port)
+                            << Qt::endl;
+        return 1;
+    }
+    QTextStream(stdout) << QStringLiteral("velvip-server: 在 %1://%2:%3/ 提供服务")
+                               .arg(m_tls ? QStringLiteral("https") : QStringLiteral("http"), m_options.host)
+                               .arg(m_options.port)
+                        << Qt::endl;
+    return m_http->listen_after_bind() ? 0 : 1;
+}
+
+void Service::Stop()
+{
+    m_http->stop();
+}
+
+void Service::ReplyJson(httplib::Response &res, int status, const QJsonValue &body)
+{
+    res.status = status;
+    const QByteArray json = body.isArray() ? QJsonDocument(body.toArray()).toJson(QJsonDocument::Compact)
+                                           : QJsonDocument(body.toObject()).toJson(QJsonDocument::Compact);
+    res.set_content(json.toStdString(), "application/json; charset=utf-8");
+}
+
+void Service::ReplyError(httplib::Response &res, int status, const QString &sentence)
+{
+    ReplyJson(res, status, QJsonObject{{QStringLiteral("error"), sentence}});
+}
+
+std::function<void(const httplib::Request &, httplib::Response &)> Service::signedIn(Handler handler, bool changes)
+{
+    return [this, handler, changes](const httplib::Request &req, httplib::Response &res) {
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const auto caller = FindCaller(m_store, cookieValue(req, kCookie), bearerToken(req), m_options.session, now);
+        if (!caller)
+            return ReplyError(res, 401, QStringLiteral("请先登录（没有登录、登录已过期或已退出）。"));
+        if (changes && !caller->bearer
+            && !sameSecret(QByteArray::fromStdString(req.get_header_value("X-CSRF-Token")), caller->csrf))
+            return ReplyError(res, 403, QStringLiteral("缺少或错误的 CSRF 令牌：请在请求头 X-CSRF-Token 中发送登录时得到的“csrf”。"));
+        handler(req, res, *caller);
+    };
+}
+
+void Service::addSessionRoutes()
+{
+    m_http->Post("/api/v1/session", [this](const httplib::Request &req, httplib::Response &res) { signIn(req, res); });
+    m_http->Delete("/api/v1/session",
+                   signedIn([this](const httplib::Request &, httplib::Response &res, const Caller &caller) {
+                       if (!caller.sessionHash.isEmpty())
+                           m_store.RemoveSession(caller.sessionHash);
+                       res.set_header("Set-Cookie", std::string(kCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"
+                                                        + (m_tls ? "; Secure" : ""));
+                       res.status = 204;
+                   }, true));
+    m_http->Get("/api/v1/session", signedIn([](const httplib::Request &, httplib::Response &res, const Caller &caller) {
+                    ReplyJson(res, 200, QJsonObject{{QStringLiteral("user"), caller.user.name},
+                                                    {QStringLiteral("branch"), caller.user.branch}});
+                }, false));
+}
+
+void Service::signIn(const httplib::Request &req, httplib::Response &res)
+{
+    const QJsonObject body = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object();
+    const QString name = body.value(QStringLiteral("user")).toString();
+    const QByteArray password = body.value(QStringLiteral("password")).toString().toUtf8();
+    if (name.isEmpty() || password.isEmpty())
+        return ReplyError(res, 400, QStringLiteral("请给出用户名（“user”）和密码（“password”）。"));
+    const QString address = QString::fromStdString(req.remote_addr);
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (const qint64 wait = m_throttle.Wait(name, address, now); wait > 0) {
+        res.set_header("Retry-After", std::to_string(wait));
+        return ReplyError(res, 429, QStringLiteral("登录失败次数太多，请 %1 秒后再试。").arg(wait));
+    }
+    const auto user = m_store.FindUser(name);
+    // A missing user costs the same hash as a wrong password.
+    static const QByteArray dummy = Password::Hash(RandomSecret());
+    const bool ok = Password::Verify(user ? user->passwordHash : dummy, password) && user && !user->disabled;
+    m_store.Audit({name, address, ok ? QStringLiteral("login") : QStringLiteral("login-failed"), {}, {}, {}, -1, ok ? 200 : 401});
+    if (!ok) {
+        m_throttle.Failed(name, address, now);
+        return ReplyError(res, 401, QStringLiteral("用户名或密码不对，或者用户已停用。"));
+    }
+    m_throttle.Succeeded(name);
+    const QByteArray id = RandomSecret();
+    const QByteArray csrf = RandomSecret();
+    m_store.RemoveSessionsBefore(now - m_options.session.idleSeconds, now - m_options.session.absoluteSeconds);
+    m_store.AddSession(SecretHash(id), {name, csrf, now, now});
+    res.set_header("Set-Cookie", std::string(kCookie) + "=" + id.toStdString() + "; Path=/; HttpOnly; SameSite=Strict"
+                                     + (m_tls ? "; Secure" : ""));
+    ReplyJson(res, 200, QJsonObject{{QStringLiteral("csrf"), QString::fromLatin1(csrf)},
+                                    {QStringLiteral("user"), name},
+                                    {QStringLiteral("branch"), user->branch}});
+}
+
+QVariantMap Service::contextOf(const Caller &caller) const
+{
+    QVariantMap context = ReportSession::DefaultContext();
+    if (caller.user.branch.isEmpty())
+        return context;
+    context[QStringLiteral("ISBranch")] = true;
+    context[QStringLiteral("SVCardShareType")] = m_options.sharedCards;
+    context[QStringLiteral("BranchNum")] = caller.user.branch;
+    context[QStringLiteral("ScopeBranchNum")] = caller.user.branch;
+    return context;
+}

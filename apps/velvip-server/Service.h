@@ -1,0 +1,75 @@
+#pragma once
+
+#include "Auth.h"
+#include "Store.h"
+#include "WorkerPool.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+} // namespace httplib
+
+struct ServiceOptions
+{
+    QString props;                 // the chain's connection text
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 8080;
+    QString cert, key;             // TLS when both are given
+    bool insecureListen = false;   // plain HTTP on an address other than loopback
+    QString storePath;
+    QString pluginDir;
+    bool sharedCards = true;       // the chain shares stored-value cards between branches
+    int workers = 2;
+    int queue = 16;
+    int httpThreads = 8;
+    SessionLimits session;
+};
+
+// The report service: HTTP routes over the store, the worker pool and the shared filter code.
+class Service
+{
+public:
+    explicit Service(ServiceOptions options);
+    ~Service();
+    // Listens until Stop(); the exit status. Prints the address it listens on.
+    int Run();
+    void Stop();
+
+    // JSON helpers the routes share.
+    static void ReplyJson(httplib::Response &res, int status, const QJsonValue &body);
+    static void ReplyError(httplib::Response &res, int status, const QString &sentence);
+
+private:
+    using Handler = std::function<void(const httplib::Request &, httplib::Response &, const Caller &)>;
+    // Wraps a route that needs a signed-in caller; `changes` routes need the CSRF token too.
+    std::function<void(const httplib::Request &, httplib::Response &)> signedIn(Handler handler, bool changes);
+
+    void addSessionRoutes();
+    void addReportRoutes();
+    void addSchemeRoutes();
+
+    void signIn(const httplib::Request &req, httplib::Response &res);
+    void runReport(const httplib::Request &req, httplib::Response &res, const Caller &caller);
+    void lookup(const httplib::Request &req, httplib::Response &res, const Caller &caller);
+    QVariantMap contextOf(const Caller &caller) const;
+    // Sends one request to a worker and replies with its answer, streamed; the audit entry gets
+    // the status and rows.
+    void relay(const httplib::Request &req, QJsonObject request, httplib::Response &res, Store::AuditEntry audit,
+               const QString &contentType, const QString &fileName);
+
+    ServiceOptions m_options;
+    Store m_store;
+    WorkerPool m_pool;
+    LoginThrottle m_throttle;
+    std::unique_ptr<httplib::Server> m_http;
+    bool m_tls = false;
+};

@@ -1,0 +1,74 @@
+#include "ServiceFilter.h"
+
+#include "Dictionary.h"
+#include "FilterCheck.h"
+#include "FilterDates.h"
+#include "FilterText.h"
+#include "VelError.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace ServiceFilter {
+
+Prepared FromJson(qint32 rptId, const QByteArray &body, const QDate &today)
+{
+    Prepared p;
+    if (body.size() > MaxBody) {
+        p.errors << QStringLiteral("过滤条件太大（最多 %1 KB）").arg(MaxBody / 1024);
+        return p;
+    }
+    QJsonParseError error;
+    QJsonDocument doc = QJsonDocument::fromJson(body.trimmed().isEmpty() ? QByteArray("{}") : body, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        try {
+            FilterFromJson(body);   // its sentence for what is wrong
+        } catch (const VelError &e) {
+            p.errors << e.Description();
+        }
+        if (p.errors.isEmpty())
+            p.errors << QStringLiteral("过滤条件 JSON 应为一个对象");
+        return p;
+    }
+    QJsonObject object = doc.object();
+    const QJsonValue period = object.take(QStringLiteral("period"));
+    try {
+        p.filter = FilterFromJson(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        if (!period.isUndefined() && !period.isNull()) {
+            if (!period.isString())
+                throw VelError(QStringLiteral("“period”应为文本，例如 \"2024-05\""));
+            const auto days = FilterDates::ParsePeriod(period.toString(), today);
+            for (const auto &[key, value] : FilterDates::PeriodKeys(rptId, days)) {
+                if (object.contains(key))
+                    p.errors << QStringLiteral("“%1”与“period”重复，只能用一个").arg(key);
+                p.filter->SetValue(key, value);
+            }
+        }
+    } catch (const VelError &e) {
+        p.errors << QStringLiteral("period：") + e.Description();
+        return p;
+    }
+    p.errors << FilterCheck::CheckAndConvert(rptId, *p.filter);
+    return p;
+}
+
+QStringList BranchKeys(qint32 rptId)
+{
+    if (rptId >= 10901 && rptId <= 10903)
+        return {QStringLiteral("BBranchNum"), QStringLiteral("EBranchNum")};
+    if (rptId == 10904 || rptId == 10905)
+        return {QStringLiteral("BStockNo"), QStringLiteral("EStockNo")};
+    return {};
+}
+
+QString RefusedAtBranch(qint32 rptId, const Dictionary &filter, const QString &branch)
+{
+    for (const QString &key : BranchKeys(rptId)) {
+        const QString value = filter.Value(key).toString().trimmed();
+        if (!value.isEmpty() && value != branch)
+            return QStringLiteral("分店用户不能设置过滤条件“%1”：只能查看本分店（%2）的数据。").arg(key, branch);
+    }
+    return {};
+}
+
+} // namespace ServiceFilter

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "Types.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QStringList>
+
+// A filter sent to the service: the JSON object of the report's keys plus an optional
+// "period" in the command line's --period forms, checked and converted exactly as the command
+// line checks --filter-json and --period.
+namespace ServiceFilter {
+
+// Largest request body the service reads.
+inline constexpr int MaxBody = 64 * 1024;
+
+struct Prepared
+{
+    DictionaryPtr filter;
+    QStringList errors;   // one sentence per problem; the filter is unusable when not empty
+};
+Prepared FromJson(qint32 rptId, const QByteArray &body, const QDate &today);
+
+// The branch keys a branch's filter dialog fixes to the branch's own number (hidden there).
+QStringList BranchKeys(qint32 rptId);
+// For a user bound to `branch`: the sentence refusing a filter that sets a fixed branch key to
+// anything but empty or the branch's own number; empty when the filter keeps to the branch.
+QString RefusedAtBranch(qint32 rptId, const Dictionary &filter, const QString &branch);
+
+} // namespace ServiceFilter

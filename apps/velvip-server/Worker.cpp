@@ -1,0 +1,225 @@
+#include "Worker.h"
+
+#include "Dictionary.h"
+#include "DrillDown.h"
+#include "Recordset.h"
+#include "ReportPrinter.h"
+#include "ReportSession.h"
+#include "ReportWriters.h"
+#include "ServiceFilter.h"
+#include "SignalCancel.h"
+#include "VelError.h"
+#include "WorkerProtocol.h"
+#include "facade/Application.h"
+#include "ComponentRegistry.h"
+#include "ServerData.h"
+#include "shared/HostContext.h"
+
+#include <QDate>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include <unistd.h>
+
+using WorkerProtocol::Frame;
+
+namespace {
+
+// A run of this many rows leaves the worker: the next run starts in a fresh process, so the
+// memory a big record set took goes back to the system.
+constexpr qint64 kRecycleRows = 200000;
+
+int g_out = -1;
+
+[[noreturn]] void serviceGone()
+{
+    ::_exit(0);
+}
+
+void send(Frame type, const QJsonObject &object)
+{
+    if (!WorkerProtocol::WriteJson(g_out, type, object))
+        serviceGone();
+}
+
+void refuse(int status, const QString &error)
+{
+    send(Frame::Header, {{QStringLiteral("status"), status}, {QStringLiteral("error"), error}});
+}
+
+// The data component's words for a query stopped by the connection's "Timeout" or "LockTimeout".
+bool isTimeout(const QString &error)
+{
+    return error.contains(QStringLiteral("Timeout）"));
+}
+
+void streamFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw VelError(QStringLiteral("无法读取导出文件"));
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    for (qint64 n; (n = file.read(buffer.data(), buffer.size())) > 0;)
+        if (!WorkerProtocol::Write(g_out, Frame::Data, buffer.constData(), quint32(n)))
+            serviceGone();
+}
+
+// An answer that is one JSON object.
+void answer(const QJsonObject &body, qint64 rows)
+{
+    const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    send(Frame::Header, {{QStringLiteral("status"), 200}, {QStringLiteral("rows"), rows}});
+    if (!WorkerProtocol::Write(g_out, Frame::Data, json.constData(), quint32(json.size())))
+        serviceGone();
+    send(Frame::End, {{QStringLiteral("rows"), rows}});
+}
+
+// The report of the request, run through the facade; nothing when the refusal was sent.
+std::optional<ReportOutput> report(Application &app, const QJsonObject &request)
+{
+    const qint32 rptId = request.value(QStringLiteral("report")).toInt();
+    const auto prepared = ServiceFilter::FromJson(rptId, request.value(QStringLiteral("filter")).toString().toUtf8(),
+                                                  QDate::fromString(request.value(QStringLiteral("today")).toString(), Qt::ISODate));
+    if (!prepared.errors.isEmpty()) {
+        refuse(400, prepared.errors.join(QLatin1Char('\n')));
+        return std::nullopt;
+    }
+    app.SetRptID(rptId);
+    app.SetFilter(prepared.filter);
+    app.GetReportData();
+    ReportOutput out = ReportSession::Collect(app);
+    if (!out.Ok()) {
+        const QString error = out.Error();
+        refuse(isTimeout(error) ? 504 : 500,
+               error.isEmpty() ? QStringLiteral("报表 %1 运行失败（没有错误说明）。").arg(rptId) : error);
+        return std::nullopt;
+    }
+    return out;
+}
+
+// Where a row of the report leads, as the desktop's double click: the detail report and its filter.
+void drill(const QJsonObject &request)
+{
+    Application app;
+    const auto source = report(app, request);
+    if (!source)
+        return;
+    const qint64 row = request.value(QStringLiteral("row")).toInteger(-1);
+    auto target = DrillDown::ForRow(*source, row);
+    if (!target)
+        return refuse(404, QStringLiteral("第 %1 行没有可以打开的明细。").arg(row));
+    if (target->rptId == 0)
+        return answer({{QStringLiteral("report"), 0}, {QStringLiteral("note"), target->note}}, 0);
+    if (!target->branchName.isEmpty()) {
+        const QString number = ReportSession::BranchNumber(target->branchName);
+        if (number.isEmpty())
+            return refuse(404, QStringLiteral("找不到分店“%1”，明细没有打开。").arg(target->branchName));
+        DrillDown::SetBranch(*target, number);
+    }
+    answer({{QStringLiteral("report"), target->rptId}, {QStringLiteral("label"), target->label},
+            {QStringLiteral("filter"), Present::ToJson(Vel::ToVariant(target->filter))}}, 1);
+}
+
+qint64 run(const QJsonObject &request)
+{
+    Application app;
+    const auto found = report(app, request);
+    if (!found)
+        return 0;
+    const ReportOutput &report = *found;
+    const qint64 rows = report.rs ? report.rs->RecordCount() : 0;
+    send(Frame::Header, {{QStringLiteral("status"), 200}, {QStringLiteral("rows"), rows},
+                         {QStringLiteral("name"), report.Name()}, {QStringLiteral("period"), report.PeriodLine()}});
+    const QString format = request.value(QStringLiteral("format")).toString();
+    if (format == QLatin1String("xlsx") || format == QLatin1String("pdf")) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("report.") + format);
+        if (format == QLatin1String("xlsx"))
+            Present::WriteXlsx(report, path);
+        else
+            Present::WritePdf(report, path);
+        streamFile(path);
+    } else {
+        Present::ByteSink sink([](const char *data, size_t size) {
+            if (!WorkerProtocol::Write(g_out, Frame::Data, data, quint32(size)))
+                serviceGone();
+        });
+        if (format == QLatin1String("csv"))
+            Present::WriteCsv(report, sink, {request.value(QStringLiteral("bom")).toBool()});
+        else
+            Present::WriteJson(report, sink);
+    }
+    send(Frame::End, {{QStringLiteral("rows"), rows}, {QStringLiteral("last"), rows > kRecycleRows}});
+    return rows;
+}
+
+// A page of a lookup list: the data component's list, cut to [offset, offset + limit).
+void lookup(const QJsonObject &request)
+{
+    std::unique_ptr<QObject> owner;
+    auto *data = ComponentRegistry::Instance().CreateAs<IServerData>(QLatin1String(Vel::ServerDataProgId), owner);
+    const int offset = request.value(QStringLiteral("offset")).toInt();
+    const int limit = request.value(QStringLiteral("limit")).toInt();
+    const RecordsetPtr rows = data->GetLookupList(GetPropsString(), request.value(QStringLiteral("type")).toInt(),
+                                                  request.value(QStringLiteral("condition")).toString(),
+                                                  request.value(QStringLiteral("q")).toString(), offset + limit + 1);
+    QJsonArray items;
+    const int number = rows->FieldIndex(QStringLiteral("FNumber"));
+    const int name = rows->FieldIndex(QStringLiteral("FName"));
+    for (qint64 r = offset; r < rows->RecordCount() && r < offset + limit; ++r)
+        items.append(QJsonObject{{QStringLiteral("number"), rows->TextAt(r, number)},
+                                 {QStringLiteral("name"), rows->TextAt(r, name)}});
+    answer({{QStringLiteral("items"), items}, {QStringLiteral("more"), rows->RecordCount() > offset + limit}},
+           items.size());
+}
+
+} // namespace
+
+int WorkerMain()
+{
+    // Frames go to the service on what was standard output; anything else printed goes to the
+    // service's standard error.
+    g_out = ::dup(STDOUT_FILENO);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    std::signal(SIGPIPE, SIG_IGN);
+    SignalCancel::Install();
+    ReportSession::RegisterComponents();
+
+    QFile in;
+    if (g_out < 0 || !in.open(stdin, QIODevice::ReadOnly))
+        return 1;
+    for (;;) {
+        const QByteArray line = in.readLine(4 * ServiceFilter::MaxBody);
+        if (line.isEmpty())
+            return 0;
+        const QJsonObject request = QJsonDocument::fromJson(line).object();
+        qint64 rows = 0;
+        try {
+            ReportSession::PublishContext(request.value(QStringLiteral("context")).toObject().toVariantMap());
+            ReportSession::SetPropsString(request.value(QStringLiteral("props")).toString());
+            const QString op = request.value(QStringLiteral("op")).toString();
+            if (op == QLatin1String("lookup"))
+                lookup(request);
+            else if (op == QLatin1String("drill"))
+                drill(request);
+            else
+                rows = run(request);
+        } catch (const VelError &e) {
+            refuse(400, e.Description());
+        } catch (const std::bad_alloc &) {
+            refuse(500, QStringLiteral("报表进程内存不足，这次请求没有完成。"));
+            return 1;
+        }
+        if (rows > kRecycleRows)
+            return 0;
+    }
+}

@@ -1,0 +1,163 @@
+#include "Auth.h"
+#include "DemoChain.h"
+#include "QuietMessages.h"
+#include "ReportSession.h"
+#include "Service.h"
+#include "UserCommand.h"
+#include "VelError.h"
+#include "Worker.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QTextStream>
+
+#include <csignal>
+#include <thread>
+
+#include <pthread.h>
+
+namespace {
+
+int usage(const QString &text)
+{
+    QTextStream(stderr) << QStringLiteral("velvip-server: %1\n请用 velvip-server --help 查看用法。").arg(text) << Qt::endl;
+    return 2;
+}
+
+bool parseListen(const QString &text, ServiceOptions &o)
+{
+    const qsizetype colon = text.lastIndexOf(u':');
+    bool ok = false;
+    const int port = text.mid(colon + 1).toInt(&ok);
+    if (colon <= 0 || !ok || port < 0 || port > 65535)
+        return false;
+    o.host = text.left(colon);
+    if (o.host.startsWith(u'[') && o.host.endsWith(u']'))
+        o.host = o.host.mid(1, o.host.size() - 2);
+    o.port = port;
+    return true;
+}
+
+// A fresh one-time password for the demo's "admin", printed once.
+void demoAdmin(const QString &storePath)
+{
+    Store store(storePath);
+    const QByteArray password = RandomSecret().left(16);
+    const QByteArray hash = Password::Hash(password);
+    if (!store.SetPassword(QStringLiteral("admin"), hash))
+        store.AddUser({QStringLiteral("admin"), {}, {}, false, hash});
+    QTextStream(stdout) << QStringLiteral("演示用户：admin，一次性密码：%1").arg(QString::fromLatin1(password)) << Qt::endl;
+}
+
+int serve(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("会员报表服务：通过 HTTP(S) 提供报表。"));
+    parser.addHelpOption();
+    const QCommandLineOption db{QStringLiteral("db"), QStringLiteral("连锁数据库（SQLite 文件）"), QStringLiteral("FILE")};
+    const QCommandLineOption props{QStringLiteral("props"), QStringLiteral("连接文本"), QStringLiteral("TEXT")};
+    const QCommandLineOption propsFile{QStringLiteral("props-file"), QStringLiteral("从文件读入连接文本（不让密码出现在命令行上）"), QStringLiteral("FILE")};
+    const QCommandLineOption demo{QStringLiteral("demo"), QStringLiteral("使用内置的演示连锁数据库，并打印 admin 的一次性密码")};
+    const QCommandLineOption listen{QStringLiteral("listen"), QStringLiteral("监听地址，默认 127.0.0.1:8080"), QStringLiteral("HOST:PORT")};
+    const QCommandLineOption store{QStringLiteral("store"), QStringLiteral("服务存储文件（用户、会话、方案、审计日志）"), QStringLiteral("FILE")};
+    const QCommandLineOption plugins{QStringLiteral("plugins"), QStringLiteral("插件目录"), QStringLiteral("DIR")};
+    const QCommandLineOption cert{QStringLiteral("cert"), QStringLiteral("TLS 证书（PEM）"), QStringLiteral("FILE")};
+    const QCommandLineOption key{QStringLiteral("key"), QStringLiteral("TLS 私钥（PEM）"), QStringLiteral("FILE")};
+    const QCommandLineOption insecure{QStringLiteral("insecure-listen"), QStringLiteral("允许在非本机地址上不加密地监听")};
+    const QCommandLineOption workers{QStringLiteral("workers"), QStringLiteral("报表进程数，默认 2"), QStringLiteral("N")};
+    const QCommandLineOption queue{QStringLiteral("queue"), QStringLiteral("等待运行的报表最多几个，默认 16"), QStringLiteral("N")};
+    const QCommandLineOption shared{QStringLiteral("shared-cards"), QStringLiteral("储值卡在分店间通用：1（默认）或 0"), QStringLiteral("0|1")};
+    const QCommandLineOption idle{QStringLiteral("session-idle"), QStringLiteral("会话空闲多少秒后失效，默认 1800"), QStringLiteral("SECONDS")};
+    parser.addOptions({db, props, propsFile, demo, listen, store, plugins, cert, key, insecure, workers, queue, shared, idle});
+    if (!parser.parse(arguments))
+        return usage(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        QTextStream(stdout) << parser.helpText()
+                            << QStringLiteral("\n用户：velvip-server user add|passwd|disable|token|list …（velvip-server user 查看用法）\n");
+        return 0;
+    }
+    ServiceOptions o;
+    if (int(parser.isSet(db)) + int(parser.isSet(props)) + int(parser.isSet(propsFile)) + int(parser.isSet(demo)) != 1)
+        return usage(QStringLiteral("请给出 --db FILE、--props TEXT、--props-file FILE 或 --demo 之一"));
+    if (parser.isSet(listen) && !parseListen(parser.value(listen), o))
+        return usage(QStringLiteral("--listen 应为 HOST:PORT，例如 127.0.0.1:8080"));
+    auto number = [&](const QCommandLineOption &option, int fallback, int min, int max) {
+        bool ok = true;
+        const int n = parser.isSet(option) ? parser.value(option).toInt(&ok) : fallback;
+        return ok && n >= min && n <= max ? n : -1;
+    };
+    o.workers = number(workers, 2, 1, 64);
+    o.queue = number(queue, 16, 0, 10000);
+    o.session.idleSeconds = number(idle, 1800, 1, 86400);
+    const int sharedCards = number(shared, 1, 0, 1);
+    if (o.workers < 0 || o.queue < 0 || o.session.idleSeconds < 0 || sharedCards < 0)
+        return usage(QStringLiteral("--workers 应为 1 到 64，--queue 0 到 10000，--session-idle 1 到 86400，--shared-cards 0 或 1"));
+    o.sharedCards = sharedCards == 1;
+    o.insecureListen = parser.isSet(insecure);
+    o.cert = parser.value(cert);
+    o.key = parser.value(key);
+    if (o.cert.isEmpty() != o.key.isEmpty())
+        return usage(QStringLiteral("--cert 和 --key 要一起给出"));
+    o.pluginDir = parser.value(plugins);
+    if (!o.pluginDir.isEmpty())
+        QCoreApplication::addLibraryPath(o.pluginDir);
+    o.storePath = parser.isSet(store) ? parser.value(store) : Store::DefaultPath();
+    if (parser.isSet(props)) {
+        o.props = parser.value(props);
+    } else if (parser.isSet(propsFile)) {
+        QFile file(parser.value(propsFile));
+        if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024)
+            return usage(QStringLiteral("无法读取连接文本文件 %1").arg(parser.value(propsFile)));
+        o.props = QString::fromUtf8(file.readAll()).trimmed();
+    }
+    else if (parser.isSet(db))
+        o.props = DemoChain::SqliteConnectionText(parser.value(db));
+    else
+        o.props = ReportSession::DefaultPropsString();
+    if (parser.isSet(demo))
+        demoAdmin(o.storePath);
+
+    // SIGTERM and SIGINT are taken by one thread that stops the listener; running requests end
+    // first. Blocked here so that every later thread inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    Service service(o);
+    std::thread([&service, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        service.Stop();
+    }).detach();
+    return service.Run();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    InstallQuietMessageHandler();
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.qpa.*=false"));
+    const QByteArray command = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    if (command == "--worker") {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        ReportSession::SetApplicationIdentity();
+        return WorkerMain();
+    }
+    QCoreApplication app(argc, argv);
+    ReportSession::SetApplicationIdentity();
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELVIP_VERSION));
+    try {
+        if (command == "user")
+            return UserMain(app.arguments().mid(2));
+        return serve(app.arguments());
+    } catch (const VelError &e) {
+        QTextStream(stderr) << QStringLiteral("velvip-server: ") << e.Description() << Qt::endl;
+        return 1;
+    }
+}

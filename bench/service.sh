@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The report service under load, on the embedded demo chain:
+#   1. wrk drives 10902 for May 2024 (by branch) with 32 connections against 32 velvip-report
+#      processes running the same report side by side: throughput, p99 latency, peak memory;
+#   2. eight concurrent CSV downloads of 10903 for 2024: the service's peak memory (service and
+#      workers) against the size of one record set.
+#   bench/service.sh [--build build/test] [--seconds 20] [--workers 2]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build/test" seconds=20 workers=2
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$2; shift 2 ;;
+    --seconds) seconds=$2; shift 2 ;;
+    --workers) workers=$2; shift 2 ;;
+    *) echo "usage: $0 [--build DIR] [--seconds N] [--workers N]" >&2; exit 2 ;;
+  esac
+done
+bin="$build/bin"
+work=$(mktemp -d /tmp/velvip-service-bench.XXXXXX)
+trap 'kill "${server:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
+
+db=$("$bin/velvip-report" run 10906 --set BItemNumber=100001 --format csv >/dev/null 2>&1;
+     ls ~/.local/share/VelVipRpt/VelVipRpt/demo-chain.sqlite)
+store="$work/store.sqlite"
+echo "bench-password" | "$bin/velvip-server" user add bench --password-stdin --head-office --store "$store"
+token=$("$bin/velvip-server" user token bench --store "$store")
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+"$bin/velvip-server" --db "$db" --store "$store" --listen "127.0.0.1:$port" --workers "$workers" --queue 64 \
+  >/dev/null 2>"$work/access.log" &
+server=$!
+sleep 1
+
+# Peak resident memory of the service and its workers, in MB, sampled every 100 ms until killed.
+sample() {
+  local peak=0 now
+  while kill -0 "$server" 2>/dev/null; do
+    now=$(ps -o rss= --pid "$server" --ppid "$server" | awk '{s+=$1} END {print int(s/1024)}')
+    [ "$now" -gt "$peak" ] && peak=$now && echo "$peak" > "$work/peak"
+    sleep 0.1
+  done
+}
+
+body='{"period":"2024-05","GroupBy":1}'
+cat > "$work/run.lua" <<LUA
+wrk.method = "POST"
+wrk.body = '$body'
+wrk.headers["Authorization"] = "Bearer $token"
+wrk.headers["Content-Type"] = "application/json"
+LUA
+echo 0 > "$work/peak"; sample & sampler=$!
+wrk -t4 -c32 -d"${seconds}s" --latency -s "$work/run.lua" "http://127.0.0.1:$port/api/v1/reports/10902/run" > "$work/wrk.txt"
+kill $sampler; wait $sampler 2>/dev/null || true
+service_rps=$(awk '/Requests\/sec/ {print $2}' "$work/wrk.txt")
+p99=$(awk '$1 == "99%" {print $2}' "$work/wrk.txt")
+errors=$(grep -c "Non-2xx" "$work/wrk.txt" || true)
+echo "service: $service_rps req/s, p99 $p99, peak ${seconds}s $(cat "$work/peak") MB (service + workers), non-2xx lines: $errors"
+
+# The same report by 32 velvip-report processes, each looping for the same time.
+end=$(( $(date +%s) + seconds ))
+for i in $(seq 32); do
+  ( n=0; while [ "$(date +%s)" -lt "$end" ]; do
+      "$bin/velvip-report" run 10902 --db "$db" --period 2024-05 --set GroupBy=1 --format json >/dev/null; n=$((n+1))
+    done; echo $n ) > "$work/cli.$i" &
+done
+wait $(jobs -p | grep -v "^$server$") 2>/dev/null || true
+cli_runs=$(cat "$work"/cli.* | awk '{s+=$1} END {print s}')
+cli_rps=$(awk -v n="$cli_runs" -v s="$seconds" 'BEGIN {printf "%.2f", n/s}')
+echo "32 × velvip-report: $cli_rps runs/s; service / command line: $(awk -v a="$service_rps" -v b="$cli_rps" 'BEGIN {printf "%.2f", a/b}')"
+
+# Eight CSV downloads of the 10903 year at once.
+echo 0 > "$work/peak"; sample & sampler=$!
+for i in $(seq 8); do
+  curl -s -o "$work/year.$i.csv" -H "Authorization: Bearer $token" -d '{"period":"2024"}' \
+    "http://127.0.0.1:$port/api/v1/reports/10903/run?format=csv" &
+done
+wait $(jobs -p | grep -v -e "^$server$" -e "^$sampler$") 2>/dev/null || true
+sleep 0.3; kill $sampler; wait $sampler 2>/dev/null || true
+one=$(/usr/bin/time -f "%M" "$bin/velvip-report" run 10903 --db "$db" --period 2024 --format csv 2>&1 >/dev/null | tail -1)
+echo "8 × 10903 2024 CSV ($(wc -l < "$work/year.1.csv") lines each): peak $(cat "$work/peak") MB; one velvip-report run of it: $((one / 1024)) MB"

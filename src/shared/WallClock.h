@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+// Filter dates are the chain's own wall-clock date-times, with no time zone. They are held as
+// QDateTime in UTC spec, so that neither the local zone nor arithmetic on them moves them: a
+// time that a change to daylight saving skips locally, or a day that starts at 01:00 locally,
+// is still a valid chain time. Every reader of a filter date (hosts, dialogs, reports and the
+// data component) goes through here.
+namespace WallClock {
+
+enum class Bound { Begin, End };
+
+// "2024-05-31", "2024-5-31", "2024/5/31", "2024.05.31", "20240531", "2024年5月31日", each
+// optionally followed by "HH:mm" or "HH:mm:ss" after spaces or a "T". A missing time is the
+// start (Begin) or the last second (End) of the day; missing seconds are :00 or :59. Nothing
+// for other text.
+std::optional<QDateTime> Read(const QString &text, Bound bound = Bound::Begin);
+
+// The date and time of day given, as a wall-clock value.
+QDateTime At(const QDate &date, const QTime &time = QTime(0, 0));
+// A date value read as it is shown (its own date and time of day); invalid stays invalid.
+QDateTime Of(const QDateTime &value);
+
+// "yyyy-MM-dd HH:mm:ss", the form the dialogs write and SQL compares.
+QString Text(const QDateTime &value);
+
+} // namespace WallClock

@@ -1,0 +1,375 @@
+"""velvip-server through HTTP: the API against velvip-report, a branch user's scope under attack,
+sessions and refusals. Every JSON answer is checked against the service's OpenAPI document."""
+import functools, http.client, io, json, os, re, signal, socket, sqlite3, subprocess, sys, tempfile, threading, time
+import unittest, urllib.parse, zipfile
+import jsonschema
+
+SERVER, REPORT = sys.argv.pop(1), sys.argv.pop(1)
+BRANCH, PERIOD = "002", "2024-02"
+BASE = {10901: {}, 10902: {"GroupBy": 1}, 10903: {}, 10904: {"GroupBy": 2}, 10905: {"GroupBy": 1}, 10906: {}}
+BRANCH_KEYS = {10901: "BranchNum", 10902: "BranchNum", 10903: "BranchNum", 10904: "StockNo", 10905: "StockNo"}
+CARD_KEYS = {10901: "VipNum", 10902: "VipNum", 10903: "VipNum", 10904: "CardID", 10905: "CardID"}
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Api:
+    """A client that keeps its cookie and CSRF token and checks each answer against the document."""
+    spec = None
+
+    def __init__(self, port):
+        self.port, self.cookie, self.csrf = port, None, None
+
+    def call(self, method, path, body=None, headers=None, csrf=True, raw=None):
+        h = dict(headers or {})
+        if self.cookie:
+            h["Cookie"] = self.cookie
+        if csrf and self.csrf and method != "GET":
+            h.setdefault("X-CSRF-Token", self.csrf)
+        data = raw if raw is not None else (None if body is None else json.dumps(body, ensure_ascii=False).encode())
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=120)
+        c.request(method, urllib.parse.quote("/api/v1" + path, safe="/?=&"), body=data, headers=h)
+        r = c.getresponse()
+        payload = r.read()
+        c.close()
+        if r.getheader("Set-Cookie", "").startswith("velvip_session="):
+            self.cookie = r.getheader("Set-Cookie").split(";")[0]
+        if Api.spec:
+            check_documented(method, path, r, payload)
+        return r, payload
+
+    def login(self, user, password):
+        r, body = self.call("POST", "/session", {"user": user, "password": password})
+        assert r.status == 200, body
+        self.csrf = json.loads(body)["csrf"]
+        return self
+
+
+def check_documented(method, path, r, payload):
+    path = path.split("?")[0]
+    for template, ops in Api.spec["paths"].items():
+        if re.fullmatch(re.sub(r"\{[^}]+\}", "[^/]+", template), path) and method.lower() in ops:
+            responses = ops[method.lower()]["responses"]
+            assert str(r.status) in responses, f"{method} {path}: {r.status} not documented"
+            resp = responses[str(r.status)]
+            if "$ref" in resp:
+                resp = Api.spec["components"]["responses"]["Error"]
+            ctype = r.getheader("Content-Type", "").split(";")[0]
+            schema = resp.get("content", {}).get(ctype, {}).get("schema")
+            assert schema or not resp.get("content"), f"{method} {path}: {ctype} not documented"
+            if schema and ctype == "application/json":
+                jsonschema.validate(json.loads(payload), dict(schema, components=Api.spec["components"]))
+            return
+    if r.status != 404:
+        raise AssertionError(f"{method} {path} not in the document")
+
+
+class Service:
+    def __init__(self, tmp, db, *args):
+        self.port = free_port()
+        self.proc = subprocess.Popen([SERVER, *(["--db", db] if "=" not in db else ["--props", db]), "--store", os.path.join(tmp, "store.sqlite"),
+                                      "--listen", f"127.0.0.1:{self.port}", *args],
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.proc.stdout.readline()   # the line saying where it listens
+
+    def workers(self):
+        return [int(line.split()[0]) for line in subprocess.run(["ps", "-o", "pid=", "--ppid", str(self.proc.pid)],
+                                                                capture_output=True, text=True).stdout.splitlines()]
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        self.proc.stdout.close()
+        return self.proc.wait(timeout=30)
+
+
+def text_of(fmt, payload):
+    if fmt == "xlsx":
+        with zipfile.ZipFile(io.BytesIO(payload)) as z:
+            return "".join(z.read(n).decode() for n in z.namelist() if n.endswith(".xml"))
+    if fmt == "pdf":
+        return subprocess.run(["pdftotext", "-", "-"], input=payload, capture_output=True, check=True).stdout.decode()
+    return payload.decode("utf-8-sig")
+
+
+def setUpModule():
+    global TMP, DB
+    TMP = tempfile.mkdtemp(prefix="velvip-server-")
+    DB = os.path.join(TMP, "chain.sqlite")
+    subprocess.run([REPORT, "make-demo", "--out", DB, "--members", "300", "--days", "60"], check=True,
+                   capture_output=True)
+    for name, where in (("boss", ["--head-office"]), ("shop", ["--branch", BRANCH])):
+        subprocess.run([SERVER, "user", "add", name, "--password-stdin", *where, "--store", os.path.join(TMP, "store.sqlite")],
+                       input=f"{name}-password\n".encode(), check=True)
+
+
+@functools.cache
+def postgres_chains():
+    """The demo chain in a new database of the test cluster, on the primary and on its standby."""
+    props = os.environ.get("VELVIP_TEST_PG")
+    if not props:
+        if os.environ.get("VELVIP_REQUIRE_PG") == "1":
+            raise RuntimeError("VELVIP_REQUIRE_PG=1 but VELVIP_TEST_PG is not set")
+        return []
+    kv = dict(p.split("=", 1) for p in props.split(";"))
+    name = f"velvip_service_{os.getpid()}"
+    psql = os.path.join(os.environ.get("PG_CLUSTER_BINDIR", "/usr/bin"), "psql")
+    subprocess.run([psql, f"host={kv['Host']} port={kv['Port']} user={kv['User']} dbname=postgres", "-c",
+                    f"CREATE DATABASE {name}"], env=dict(os.environ, PGPASSWORD=kv["Password"]), check=True,
+                   capture_output=True)
+    primary = props.replace("Database=postgres", f"Database={name}")
+    subprocess.run([REPORT, "make-demo", "--props", primary, "--members", "300", "--days", "60"], check=True,
+                   capture_output=True)
+    chains = [primary]
+    standby = os.environ.get("VELVIP_TEST_PG_STANDBY", "").replace("Database=postgres", f"Database={name}")
+    for _ in range(60 if standby else 0):   # until the standby has replayed the chain
+        if subprocess.run([REPORT, "run", "10906", "--props", standby, "--format", "csv"], capture_output=True).returncode == 0:
+            return chains + [standby]
+        time.sleep(0.5)
+    if standby:
+        raise RuntimeError("the standby did not replay the demo chain within 30 s")
+    return chains
+
+
+class ServiceTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp, cls.db = TMP, DB
+        cls.service = Service(cls.tmp, cls.db)
+        Api.spec = json.loads(Api(cls.service.port).call("GET", "/openapi.json")[1])
+        cls.boss = Api(cls.service.port).login("boss", "boss-password")
+        cls.shop = Api(cls.service.port).login("shop", "shop-password")
+        with sqlite3.connect(cls.db) as c:
+            cls.foreign = [n for (n,) in c.execute("SELECT FName FROM branch WHERE FNumber <> ?", (BRANCH,))]
+            cls.foreign += [b for (b,) in c.execute(
+                "SELECT b.FBillNo FROM sale_bill b JOIN branch s ON s.FID = b.FBranchID WHERE s.FNumber <> ? "
+                "AND b.FDate >= '2024-02-01' AND b.FCardID IS NOT NULL", (BRANCH,))]
+            cls.own = c.execute("SELECT FName FROM branch WHERE FNumber = ?", (BRANCH,)).fetchone()[0]
+            cls.foreign_card = c.execute("SELECT c.FNumber FROM member_card c JOIN branch s ON s.FID = c.FBranchID "
+                                         "WHERE s.FNumber <> ? LIMIT 1", (BRANCH,)).fetchone()[0]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+
+    def cli_json(self, rpt, filt, branch, chain):
+        path = os.path.join(self.tmp, "filter.json")
+        with open(path, "w") as f:
+            json.dump(filt, f)
+        context = [] if not branch else [a for k, v in (("ISBranch", "1"), ("BranchNum", BRANCH), ("SVCardShareType", "1"),
+                                                       ("ScopeBranchNum", BRANCH)) for a in ("--context", f"{k}={v}")]
+        args = ["--period", PERIOD] if rpt != 10906 else []
+        source = ["--db", chain] if "=" not in chain else ["--props", chain]
+        return subprocess.run([REPORT, "run", str(rpt), *source, "--filter-json", path, "--format", "json",
+                               *args, *context], capture_output=True, check=True).stdout
+
+    def test_json_equals_command_line(self):
+        for chain in [self.db] + postgres_chains():
+            service = self.service if chain == self.db else Service(self.tmp, chain)
+            users = (("head office", "boss"), ("branch", "shop"))
+            apis = {who: Api(service.port).login(name, f"{name}-password") for who, name in users}
+            try:
+                for rpt, filt in BASE.items():
+                    for who, api in apis.items():
+                        with self.subTest(report=rpt, user=who, chain=chain.split(";")[2:3]):
+                            body = dict(filt, period=PERIOD) if rpt != 10906 else filt
+                            r, payload = api.call("POST", f"/reports/{rpt}/run", body)
+                            self.assertEqual(r.status, 200, payload)
+                            self.assertEqual(payload, self.cli_json(rpt, filt, who == "branch", chain))
+            finally:
+                if service is not self.service:
+                    service.stop()
+
+    def test_lock_wait_beyond_the_limit_answers_504(self):
+        chains = postgres_chains()
+        if not chains:
+            self.skipTest("VELVIP_TEST_PG not set")
+        kv = dict(p.split("=", 1) for p in chains[0].split(";"))
+        psql = os.path.join(os.environ.get("PG_CLUSTER_BINDIR", "/usr/bin"), "psql")
+        holder = subprocess.Popen([psql, f"host={kv['Host']} port={kv['Port']} user={kv['User']} dbname={kv['Database']}",
+                                   "-c", "BEGIN; LOCK TABLE topup; SELECT pg_sleep(8);"],
+                                  env=dict(os.environ, PGPASSWORD=kv["Password"]), stdout=subprocess.DEVNULL)
+        service = Service(self.tmp, chains[0] + ";LockTimeout=1")
+        try:
+            time.sleep(1)
+            r, payload = Api(service.port).login("boss", "boss-password").call("POST", "/reports/10905/run",
+                                                                              dict(BASE[10905], period=PERIOD))
+            self.assertEqual(r.status, 504, payload)
+            self.assertIn("LockTimeout", json.loads(payload)["error"])
+        finally:
+            service.stop()
+            holder.kill()
+            holder.wait()
+
+    def hostile_filters(self, rpt):
+        if rpt not in BRANCH_KEYS:
+            return [("plain", {}, (200,))]
+        b, e = "B" + BRANCH_KEYS[rpt], "E" + BRANCH_KEYS[rpt]
+        card = CARD_KEYS[rpt]
+        return [("other branch", {b: "001", e: "001"}, (403,)), ("reversed", {b: "009", e: "001"}, (400, 403)),
+                ("open end", {b: BRANCH, e: ""}, (200,)), ("open begin", {b: "", e: "009"}, (403,)),
+                ("own", {b: BRANCH, e: BRANCH}, (200,)), ("injection", {b: "002' OR '1'='1"}, (403,)),
+                ("wrong kind", {b: [1]}, (400,)), ("no branch keys", {}, (200,)),
+                ("foreign card", {"B" + card: self.foreign_card, "E" + card: self.foreign_card}, (200,))]
+
+    def test_branch_user_sees_only_its_branch(self):
+        for rpt in BASE:
+            for name, extra, allowed in self.hostile_filters(rpt):
+                formats = ("json", "csv", "xlsx", "pdf") if name in ("own", "foreign card") else ("json", "csv")
+                for fmt in formats:
+                    with self.subTest(report=rpt, case=name, format=fmt):
+                        body = dict(BASE[rpt], **extra, **({"period": PERIOD} if rpt != 10906 else {}))
+                        r, payload = self.shop.call("POST", f"/reports/{rpt}/run?format={fmt}", body)
+                        self.assertIn(r.status, allowed, payload)
+                        if r.status != 200:
+                            self.assertTrue(json.loads(payload)["error"])
+                            continue
+                        text = text_of(fmt, payload)
+                        self.assertEqual([f for f in self.foreign if f in text], [])
+                        if rpt in (10902, 10904) and name != "foreign card":
+                            self.assertIn(self.own, text)
+
+    def test_lookups_keep_to_the_branch(self):
+        for api, expect_all in ((self.boss, True), (self.shop, False)):
+            r, payload = api.call("GET", "/lookups/branches?limit=500")
+            names = [i["name"] for i in json.loads(payload)["items"]]
+            self.assertEqual(r.status, 200)
+            self.assertEqual(any(n in self.foreign for n in names), expect_all)
+        r, payload = self.shop.call("GET", f"/lookups/cards?q={self.foreign_card}")
+        self.assertEqual(json.loads(payload)["items"], [])
+        fixed = {k["name"]: k.get("fixed") for k in json.loads(self.shop.call("GET", "/reports/10904/keys")[1])}
+        self.assertEqual((fixed["BStockNo"], fixed["BDate"]), (BRANCH, None))
+        r, payload = self.boss.call("GET", "/lookups/items?limit=2&offset=1")
+        self.assertEqual((r.status, len(json.loads(payload)["items"])), (200, 2))
+
+    def test_drill_down_keeps_to_the_branch(self):
+        body = dict(BASE[10902], period=PERIOD)
+        r, payload = self.boss.call("POST", "/reports/10902/drill?row=0", body)
+        foreign = json.loads(payload)
+        self.assertEqual((r.status, foreign["report"]), (200, 10903))
+        r, payload = self.shop.call("POST", "/reports/10903/run", foreign["filter"])   # an edited drill-down
+        self.assertEqual(r.status, 403, payload)
+        own = json.loads(self.shop.call("POST", "/reports/10902/drill?row=0", body)[1])
+        self.assertEqual(own["filter"]["BBranchNum"], BRANCH)
+        self.assertEqual(self.shop.call("POST", "/reports/10903/run", own["filter"])[0].status, 200)
+        for row, status in (("99999", 404), ("-1", 400), ("x", 400)):
+            self.assertEqual(self.shop.call("POST", f"/reports/10902/drill?row={row}", body)[0].status, status)
+
+    def test_schemes_are_per_user_and_scoped(self):
+        self.assertEqual(self.boss.call("PUT", "/reports/10903/schemes/全部分店", {"BBranchNum": "001"})[0].status, 204)
+        self.assertEqual(json.loads(self.boss.call("GET", "/reports/10903/schemes")[1]), ["全部分店"])
+        self.assertEqual(json.loads(self.shop.call("GET", "/reports/10903/schemes")[1]), [])
+        self.assertEqual(self.shop.call("GET", "/reports/10903/schemes/全部分店")[0].status, 404)
+        self.assertEqual(self.shop.call("PUT", "/reports/10903/schemes/x", {"BBranchNum": "001"})[0].status, 403)
+        self.assertEqual(self.boss.call("DELETE", "/reports/10903/schemes/全部分店")[0].status, 204)
+
+    def test_refusals(self):
+        anon = Api(self.service.port)
+        cases = [
+            ("no session", anon, "GET", "/reports", None, {}, 401),
+            ("no csrf", self.shop, "POST", "/reports/10906/run", {}, {"X-CSRF-Token": ""}, 403),
+            ("wrong csrf", self.shop, "POST", "/reports/10906/run", {}, {"X-CSRF-Token": "x" * 43}, 403),
+            ("malformed", self.shop, "POST", "/reports/10903/run", b"{\"BDate\": ", {}, 400),
+            ("not an object", self.shop, "POST", "/reports/10903/run", b"[1]", {}, 400),
+            ("oversized", self.shop, "POST", "/reports/10903/run", b"{\"a\":\"" + b"x" * 70000 + b"\"}", {}, 413),
+            ("unknown report", self.shop, "POST", "/reports/10999/run", {}, {}, 404),
+            ("unknown format", self.shop, "POST", "/reports/10906/run?format=exe", {}, {}, 400),
+            ("unknown key", self.shop, "POST", "/reports/10906/run", {"Bdate": "x"}, {}, 400),
+            ("paging", self.shop, "GET", "/lookups/cards?limit=100000", None, {}, 400),
+            ("unknown lookup", self.shop, "GET", "/lookups/passwords", None, {}, 404),
+            ("wrong password", anon, "POST", "/session", {"user": "shop", "password": "nope"}, {}, 401),
+        ]
+        for name, api, method, path, body, headers, status in cases:
+            with self.subTest(case=name):
+                raw = body if isinstance(body, bytes) else None
+                r, payload = api.call(method, path, None if raw else body, headers, raw=raw)
+                self.assertEqual(r.status, status, payload)
+                self.assertTrue(json.loads(payload)["error"])
+
+    def test_download_names_and_audit(self):
+        r, payload = self.boss.call("POST", "/reports/10902/run?format=csv", dict(BASE[10902], period=PERIOD))
+        self.assertIn("filename*=UTF-8''%E4%BC%9A%E5%91%98", r.getheader("Content-Disposition"))
+        self.assertTrue(payload.startswith("消费分店,".encode()))
+        with sqlite3.connect(os.path.join(self.tmp, "store.sqlite")) as c:
+            self.assertTrue(c.execute("SELECT rows FROM audit WHERE user = 'boss' AND format = 'csv'").fetchone()[0] > 0)
+            with self.assertRaises(sqlite3.DatabaseError):
+                c.execute("DELETE FROM audit")
+
+    def test_worker_crash_costs_one_request(self):
+        self.boss.call("GET", "/lookups/items?limit=1")   # at least one worker started
+        workers = self.service.workers()
+        for pid in workers:
+            os.kill(pid, signal.SIGSTOP)
+        answer = []
+        running = threading.Thread(target=lambda: answer.append(self.boss.call("POST", "/reports/10906/run", {})))
+        running.start()
+        time.sleep(0.3)
+        for pid in workers:
+            os.kill(pid, signal.SIGKILL)
+        running.join()
+        time.sleep(0.3)   # every killed worker has ended
+        r, payload = answer[0]
+        self.assertEqual(r.status, 500)
+        self.assertIn("报表进程意外终止", json.loads(payload)["error"])
+        r, payload = self.boss.call("POST", "/reports/10906/run", {})
+        self.assertEqual(r.status, 200, payload.decode())
+
+    def test_client_that_leaves_stops_its_worker(self):
+        self.boss.call("GET", "/lookups/items?limit=1")
+        workers = self.service.workers()
+        for pid in workers:
+            os.kill(pid, signal.SIGSTOP)   # the run cannot end before the client leaves
+        with socket.create_connection(("127.0.0.1", self.service.port)) as client:
+            client.sendall(f"POST /api/v1/reports/10906/run HTTP/1.1\r\nHost: x\r\nCookie: {self.boss.cookie}\r\n"
+                           f"X-CSRF-Token: {self.boss.csrf}\r\nContent-Length: 2\r\n\r\n{{}}".encode())
+            time.sleep(0.3)
+        for _ in range(50):
+            if set(workers) - set(self.service.workers()):
+                break
+            time.sleep(0.1)
+        for pid in set(workers) & set(self.service.workers()):
+            os.kill(pid, signal.SIGCONT)
+        self.assertEqual(len(set(workers) - set(self.service.workers())), 1)
+        self.assertEqual(self.boss.call("POST", "/reports/10906/run", {})[0].status, 200)
+
+
+class LimitsTest(unittest.TestCase):
+    """A service of one worker, no queue and five-second sessions."""
+
+    def test_queue_expiry_logout_and_throttle(self):
+        service = Service(TMP, DB, "--workers", "1", "--queue", "0", "--session-idle", "5")
+        try:
+            api = Api(service.port).login("boss", "boss-password")
+            r, payload = api.call("GET", "/lookups/items?limit=1")
+            workers = service.workers()
+            self.assertEqual(len(workers), 1, (r.status, payload))
+            worker = workers[0]
+            os.kill(worker, signal.SIGSTOP)
+            waiting = threading.Thread(target=api.call, args=("POST", "/reports/10906/run", {}))
+            waiting.start()
+            time.sleep(0.3)
+            r, payload = Api(service.port).login("shop", "shop-password").call("POST", "/reports/10906/run", {})
+            self.assertEqual((r.status, r.getheader("Retry-After")), (503, "5"))
+            os.kill(worker, signal.SIGCONT)
+            waiting.join()
+            time.sleep(6.5)
+            self.assertEqual(api.call("GET", "/reports")[0].status, 401)   # idle too long
+            api.login("boss", "boss-password")
+            cookie = api.cookie
+            self.assertEqual(api.call("DELETE", "/session")[0].status, 204)
+            api.cookie = cookie   # replayed after logout
+            self.assertEqual(api.call("POST", "/reports/10906/run", {})[0].status, 401)
+            statuses = [Api(service.port).call("POST", "/session", {"user": "boss", "password": "x"})[0].status
+                        for _ in range(6)]
+            self.assertEqual(statuses, [401] * 5 + [429])
+            self.assertEqual(service.stop(), 0)   # SIGTERM: a clean stop
+        finally:
+            if service.proc.poll() is None:
+                service.stop()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=1)
