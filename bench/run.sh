@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The scale benchmarks in one run, SQLite and PostgreSQL, each figure as a ratio to its goal.
-#   bench/run.sh [--small] [--keep] [--work DIR] [--build DIR] [--no-pg] [--partitioned]
+#   bench/run.sh [--small] [--keep] [--work DIR] [--build DIR] [--no-pg] [--partitioned] [--wire] [--runs N]
 #     --small   a tenth of the lines per day and of the members (100k- and 1M-line chains)
 #     --build   an existing build tree to use (default build/bench, configured RelWithDebInfo)
 #     --keep    keep the generated chains in DIR for the next run (they are reused when there)
 #     --work    where the chains go (default /tmp/velvip-bench)
 #     --no-pg   SQLite only
 #     --partitioned  the PostgreSQL chains with their dated tables partitioned by month
+#     --wire    only the PostgreSQL CSV against psql \copy, quiet and under load (short chain)
+#     --runs    repetitions of that comparison (default 5)
 # Chains: the same members, items and lines per day; the short one covers 2024, the long one
 # 2024-2033, so a month holds the same number of lines in both. PostgreSQL runs in a throw-away
 # cluster started the way scripts/test.sh does. Peak memory is /usr/bin/time -v's maximum
@@ -15,7 +17,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=/tmp/velvip-bench
 build="$root/build/bench"
-small=0 keep=0 pg=1 partitioned=
+small=0 keep=0 pg=1 partitioned= wire=0 runs=5
 while [ $# -gt 0 ]; do
   case $1 in
     --small) small=1 ;;
@@ -24,7 +26,9 @@ while [ $# -gt 0 ]; do
     --build) build=$(cd "$2" && pwd); shift ;;
     --no-pg) pg=0 ;;
     --partitioned) partitioned=--partitioned ;;
-    *) echo "usage: bench/run.sh [--small] [--keep] [--work DIR] [--build DIR] [--no-pg] [--partitioned]" >&2; exit 2 ;;
+    --wire) wire=1 ;;
+    --runs) runs=$2; shift ;;
+    *) echo "usage: bench/run.sh [--small] [--keep] [--work DIR] [--build DIR] [--no-pg] [--partitioned] [--wire] [--runs N]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -38,7 +42,9 @@ cli="$build/bin/velvip-report"
 mkdir -p "$work"
 short="$work/chain-$tag-1y.sqlite"
 long="$work/chain-$tag-10y.sqlite"
+spinners=()
 cleanup() {
+  spin_stop
   if [ -n "${PG_CLUSTER_DIR:-}" ]; then pg_cluster_stop; fi
   if [ "$keep" = 1 ]; then rm -f "$work"/out* "$work"/*.sql "$work"/*.psql "$work"/*.sh "$work"/time.txt; else rm -rf "$work"; fi
 }
@@ -50,8 +56,10 @@ chain() {
   echo "generating $1 ($2 days x $perday lines)" >&2
   "$bench" make-demo --out "$1" $(demo_args "$2") 2>/dev/null
 }
-chain "$short" 365
-chain "$long" 3650
+if [ "$wire" = 0 ]; then
+  chain "$short" 365
+  chain "$long" 3650
+fi
 
 # "wall_ms peak_kb" of a command, best of three.
 measure() {
@@ -77,6 +85,29 @@ component_ms() {
   done
   echo "$best"
 }
+# Two CPU-bound processes beside the measured ones, as on a busy server: each in a session of
+# its own, as other services are, since the kernel shares CPU time between sessions first
+# (autogroup) and spinners in this session would take their time from the client alone.
+spin_start() {
+  local i
+  for i in 1 2; do
+    setsid bash -c 'while :; do :; done' &
+    spinners+=($!)
+  done
+}
+spin_stop() {
+  local pid
+  for pid in "${spinners[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  spinners=()
+}
+wall_ms() {
+  local t0 t1
+  t0=$(date +%s%N)
+  "$@" >/dev/null 2>&1
+  t1=$(date +%s%N)
+  echo $(( (t1 - t0) / 1000000 ))
+}
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2)) }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 row() { printf '%-58s %s\n' "$1" "$2"; }
 
@@ -121,12 +152,42 @@ output_rows() {    # engine chain props shell-writer
   rm -f "$sql" "$out".*
 }
 
+if [ "$wire" = 0 ]; then
 echo "chains: $members members, $items items, $perday lines a day; 1 year and 10 years"
 history_rows SQLite "$short" "$long"
 sqlite_shell() {
   printf 'exec sqlite3 -readonly -csv "%s" < "%s" > "%s"\n' "$short" "$work/lines.sql" "$work/out.shell.csv" > "$work/shell.sh"
 }
 output_rows SQLite "$short" "Driver=SQLite;Database=$short" sqlite_shell
+fi
+
+# The 10903 year as CSV against psql \copy of the same SELECT, quiet and beside two CPU-bound
+# processes, $runs times each, interleaved (the order within each pair alternates) so that both
+# see the same machine; medians, and the load average before and after.
+wire_rows() {    # props
+  local qs=() qc=() ls=() lc=() i before
+  local cmd=("$cli" run 10903 --props "$1" --set "${year[0]}" --set "${year[1]}" --format csv --out "$work/out.csv")
+  "$bench" sql "$1" 10903 "${year[@]}" > "$work/lines.sql"
+  psql_shell
+  before=$(cut -d' ' -f1-3 /proc/loadavg)
+  for i in $(seq "$runs"); do
+    if [ $((i % 2)) = 1 ]; then
+      qs+=("$(wall_ms bash "$work/shell.sh")"); qc+=("$(wall_ms "${cmd[@]}")")
+      spin_start; ls+=("$(wall_ms bash "$work/shell.sh")"); lc+=("$(wall_ms "${cmd[@]}")"); spin_stop
+    else
+      qc+=("$(wall_ms "${cmd[@]}")"); qs+=("$(wall_ms bash "$work/shell.sh")")
+      spin_start; lc+=("$(wall_ms "${cmd[@]}")"); ls+=("$(wall_ms bash "$work/shell.sh")"); spin_stop
+    fi
+  done
+  local a b
+  a=$(median "${qc[@]}"); b=$(median "${qs[@]}")
+  row "10903 year as CSV / psql \\copy, quiet" "$(ratio "$a" "$b")x ($a / $b ms, medians of $runs; goal <= 1.1)"
+  a=$(median "${lc[@]}"); b=$(median "${ls[@]}")
+  row "10903 year as CSV / psql \\copy, two CPU-bound beside" "$(ratio "$a" "$b")x ($a / $b ms, medians of $runs; goal <= 1.1)"
+  row "  runs (ours / psql, ms)" "quiet ${qc[*]} / ${qs[*]}; loaded ${lc[*]} / ${ls[*]}"
+  row "  load average" "$before before, $(cut -d' ' -f1-3 /proc/loadavg) after"
+  rm -f "$work/out.csv" "$work/out.shell.csv"
+}
 
 if [ "$pg" = 1 ]; then
   # shellcheck source=../scripts/pg-cluster.sh
@@ -144,20 +205,24 @@ if [ "$pg" = 1 ]; then
     t1=$(date +%s%N)
     awk -v n=$((t1 - t0)) 'BEGIN { printf "%.1f", n / 1e9 }'
   }
-  s1=$(load short 365)
-  s10=$(load long 3650)
-  lines1=$((365 * perday)) lines10=$((3650 * perday))
-  row "make-demo into PostgreSQL, $lines1 lines" "$s1 s"
-  row "make-demo into PostgreSQL, $lines10 lines" "$s10 s (goal for 10M lines < 180 s)"
-  pshort="${server/Database=postgres/Database=short}"
-  plong="${server/Database=postgres/Database=long}"
-  history_rows PostgreSQL "$pshort" "$plong"
   psql_shell() {
     # \copy takes its query on one line.
     printf '\\copy (%s) TO '"'"'%s'"'"' CSV\n' "$(tr '\n' ' ' < "$work/lines.sql" | sed 's/; *$//')" \
         "$work/out.shell.csv" > "$work/copy.psql"
     printf 'exec psql -X -q -h 127.0.0.1 -p %s -U postgres -d short -f "%s"\n' "$port" "$work/copy.psql" > "$work/shell.sh"
   }
-  output_rows PostgreSQL "$pshort" "$pshort" psql_shell
+  s1=$(load short 365)
+  lines1=$((365 * perday))
+  row "make-demo into PostgreSQL, $lines1 lines" "$s1 s"
+  pshort="${server/Database=postgres/Database=short}"
+  if [ "$wire" = 0 ]; then
+    s10=$(load long 3650)
+    lines10=$((3650 * perday))
+    row "make-demo into PostgreSQL, $lines10 lines" "$s10 s (goal for 10M lines < 180 s)"
+    plong="${server/Database=postgres/Database=long}"
+    history_rows PostgreSQL "$pshort" "$plong"
+    output_rows PostgreSQL "$pshort" "$pshort" psql_shell
+  fi
+  wire_rows "$pshort"
 fi
 echo "(load average at the end: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) cores)"

@@ -234,7 +234,16 @@ std::unique_ptr<RowCursor> Database::Select(const QString &sql, const QVariantLi
     // sent while it ran, or finds the flag here.
     if (m_stop)
         throw VelError(CancelledText());
-    auto cursor = std::make_unique<StoppableCursor>(m_driver->Select(m_db, sql, params), m_stop);
+    std::unique_ptr<RowCursor> rows;
+    try {
+        rows = m_driver->Select(m_db, sql, params);
+    } catch (const VelError &) {
+        // Stopped while the statement was being set up (PostgreSQL sends its rows only later).
+        if (m_stop)
+            throw VelError(CancelledText());
+        throw;
+    }
+    auto cursor = std::make_unique<StoppableCursor>(std::move(rows), m_stop);
     if (m_stop)
         throw VelError(CancelledText());
     return cursor;

@@ -14,16 +14,31 @@ PgDeadline PgDeadline::After(int seconds)
     return d;
 }
 
+int PgDeadline::pollMs() const
+{
+    if (!m_set)
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_at - Clock::now()).count();
+    return int(std::clamp<long long>(left, 0, 60'000));
+}
+
+bool PgDeadline::WaitInput(PGconn *conn) const
+{
+    const int timeoutMs = pollMs();
+    if (timeoutMs == 0)
+        return false;
+    pollfd p{PQsocket(conn), POLLIN, 0};
+    if (p.fd >= 0 && ::poll(&p, 1, timeoutMs) > 0)
+        PQconsumeInput(conn);    // a failure shows in the next read
+    return true;
+}
+
 bool PgDeadline::WaitReadable(PGconn *conn) const
 {
     while (PQisBusy(conn)) {
-        int timeoutMs = -1;
-        if (m_set) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_at - Clock::now()).count();
-            if (left <= 0)
-                return false;
-            timeoutMs = int(std::min<long long>(left, 60'000));
-        }
+        const int timeoutMs = pollMs();
+        if (timeoutMs == 0)
+            return false;
         pollfd p{PQsocket(conn), POLLIN, 0};
         if (p.fd < 0)
             return true;

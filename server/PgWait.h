@@ -26,10 +26,17 @@ public:
     // passed first; the connection is then still in the middle of a query.
     bool WaitReadable(PGconn *conn) const;
 
+    // One wait for more input where PQisBusy tells nothing (a COPY's rows), read into libpq's
+    // buffer; false when the deadline passed first.
+    bool WaitInput(PGconn *conn) const;
+
     // What is added to the limit before the client gives up on the server.
     static constexpr std::chrono::seconds Grace{2};
 
 private:
+    // The poll timeout until the deadline (-1 none, 0 passed), at most a minute.
+    int pollMs() const;
+
     bool m_set = false;
     Clock::time_point m_at;
 };

@@ -1,7 +1,9 @@
 // The PostgreSQL engine: Qt's driver opens the session and runs statements; report reads go
-// to libpq on the same connection in single-row mode, text results parsed in place.
+// to libpq on the same connection, as a binary COPY (PgCopyReader) or, for types it does not
+// read, in single-row mode with text results parsed in place.
 #include "DbDriver.h"
 
+#include "PgCopyReader.h"
 #include "PgWait.h"
 #include "RowCursor.h"
 #include "TextFold.h"
@@ -79,65 +81,61 @@ QString clientTimeoutText(const SessionLimits &limits)
         .arg(limits.statementSeconds).arg(limits.where);
 }
 
-// `?` placeholders numbered `$1`, `$2`, ... outside quoted text and names.
-QByteArray numbered(const QString &sql)
+// The server does not answer: the connection is cut, so that nothing waits on it again and
+// the next use finds it broken rather than mid-query.
+void abandon(PGconn *conn)
 {
-    QString out;
-    out.reserve(sql.size() + 16);
-    int n = 0;
-    QChar quote;
-    for (const QChar c : sql) {
-        if (!quote.isNull()) {
-            if (c == quote)
-                quote = QChar();
-        } else if (c == u'\'' || c == u'"') {
-            quote = c;
-        } else if (c == u'?') {
-            out += u'$' + QString::number(++n);
-            continue;
-        }
-        out += c;
+    if (PGcancel *cancel = PQgetCancel(conn)) {
+        char error[256];
+        PQcancel(cancel, error, sizeof error);
+        PQfreeCancel(cancel);
     }
-    return out.toUtf8();
+    ::shutdown(PQsocket(conn), SHUT_RDWR);
+    while (PGresult *r = PQgetResult(conn))
+        PQclear(r);
+}
+
+// Filter values as libpq takes them: numbers typed, anything else as text for the server to infer.
+PgCopyReader::Params boundParams(const QVariantList &params)
+{
+    PgCopyReader::Params bound;
+    bound.values.reserve(size_t(params.size()));
+    for (const QVariant &p : params) {
+        Oid type = 0;
+        if (p.isNull()) {
+            bound.values.emplace_back();
+        } else {
+            switch (p.typeId()) {
+            case QMetaType::Int: case QMetaType::LongLong: case QMetaType::Short:
+            case QMetaType::UInt: case QMetaType::Bool:
+                bound.values.push_back(QByteArray::number(p.toLongLong()));
+                type = int8Oid;
+                break;
+            case QMetaType::Double:
+                bound.values.push_back(QByteArray::number(p.toDouble(), 'g', 17));
+                type = float8Oid;
+                break;
+            default:
+                bound.values.push_back(p.toString().toUtf8());
+            }
+        }
+        bound.types.push_back(type);
+    }
+    for (size_t i = 0; i < bound.values.size(); ++i)
+        bound.pointers.push_back(params[qsizetype(i)].isNull() ? nullptr : bound.values[i].constData());
+    return bound;
 }
 
 // Rows of one SELECT as the server sends them, one result per row.
 class PgCursor final : public RowCursor
 {
 public:
-    PgCursor(PGconn *conn, const SessionLimits &limits, const QString &sql, const QVariantList &params)
+    PgCursor(PGconn *conn, const SessionLimits &limits, const QString &sql, const PgCopyReader::Params &params)
         : m_conn(conn), m_limits(limits), m_deadline(PgDeadline::After(limits.statementSeconds))
     {
-        std::vector<QByteArray> values;
-        std::vector<const char *> pointers;
-        std::vector<Oid> types;
-        values.reserve(size_t(params.size()));
-        for (const QVariant &p : params) {
-            Oid type = 0;
-            if (p.isNull()) {
-                values.emplace_back();
-            } else {
-                switch (p.typeId()) {
-                case QMetaType::Int: case QMetaType::LongLong: case QMetaType::Short:
-                case QMetaType::UInt: case QMetaType::Bool:
-                    values.push_back(QByteArray::number(p.toLongLong()));
-                    type = int8Oid;
-                    break;
-                case QMetaType::Double:
-                    values.push_back(QByteArray::number(p.toDouble(), 'g', 17));
-                    type = float8Oid;
-                    break;
-                default:
-                    values.push_back(p.toString().toUtf8());
-                }
-            }
-            types.push_back(type);
-        }
-        for (size_t i = 0; i < values.size(); ++i)
-            pointers.push_back(params[qsizetype(i)].isNull() ? nullptr : values[i].constData());
-        const QByteArray text = numbered(sql);
-        if (!PQsendQueryParams(m_conn, text.constData(), int(values.size()), types.data(), pointers.data(),
-                               nullptr, nullptr, 0)) {
+        const QByteArray text = PgCopyReader::Numbered(sql, [](int n) { return '$' + QByteArray::number(n); });
+        if (!PQsendQueryParams(m_conn, text.constData(), int(params.values.size()), params.types.data(),
+                               params.pointers.data(), nullptr, nullptr, 0)) {
             m_done = true;
             throw VelError(pgErrorText(m_conn, nullptr, m_limits));
         }
@@ -166,7 +164,7 @@ public:
             return false;
         if (!m_deadline.WaitReadable(m_conn)) {
             m_done = true;
-            abandon();
+            abandon(m_conn);
             throw VelError(clientTimeoutText(m_limits));
         }
         PGresult *result = PQgetResult(m_conn);
@@ -191,17 +189,7 @@ public:
 
     bool IsNull(int c) const override { return PQgetisnull(m_row, 0, c); }
 
-    qint64 Int(int c) const override
-    {
-        const char *p = PQgetvalue(m_row, 0, c);
-        if (p[0] == 't' && p[1] == 0)
-            return 1;
-        char *end = nullptr;
-        const long long value = std::strtoll(p, &end, 10);
-        if (*end == 0)
-            return value;
-        return qint64(std::strtod(p, nullptr));    // a numeric with a fraction
-    }
+    qint64 Int(int c) const override { return PgCopyReader::TextInt(PQgetvalue(m_row, 0, c)); }
 
     double Double(int c) const override { return std::strtod(PQgetvalue(m_row, 0, c), nullptr); }
 
@@ -226,7 +214,7 @@ private:
         const PgDeadline deadline = PgDeadline::After(1);
         while (true) {
             if (!deadline.WaitReadable(m_conn)) {
-                abandon();
+                abandon(m_conn);
                 return;
             }
             PGresult *r = PQgetResult(m_conn);
@@ -234,20 +222,6 @@ private:
                 return;
             PQclear(r);
         }
-    }
-
-    // The server does not answer: the connection is cut, so that nothing waits on it again and
-    // the next use finds it broken rather than mid-query.
-    void abandon()
-    {
-        if (PGcancel *cancel = PQgetCancel(m_conn)) {
-            char error[256];
-            PQcancel(cancel, error, sizeof error);
-            PQfreeCancel(cancel);
-        }
-        ::shutdown(PQsocket(m_conn), SHUT_RDWR);
-        while (PGresult *r = PQgetResult(m_conn))
-            PQclear(r);
     }
 
     PGconn *m_conn;
@@ -390,8 +364,23 @@ public:
         const QVariant handle = db.driver()->handle();
         // Qt 6 names the handle's type by the struct behind libpq's typedef.
         if (handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0)) {
-            if (PGconn *conn = *static_cast<PGconn *const *>(handle.data()))
-                return std::make_unique<PgCursor>(conn, m_limits, sql, params);
+            if (PGconn *conn = *static_cast<PGconn *const *>(handle.data())) {
+                const PgCopyReader::Params bound = boundParams(params);
+                const SessionLimits limits = m_limits;
+                PgCopyReader::Session session;
+                session.deadline = PgDeadline::After(limits.statementSeconds);
+                session.fail = [conn, limits](const PGresult *r) {
+                    const QString error = pgErrorText(conn, r, limits);
+                    if (recoveryConflict(r))
+                        throw TransientError(error);
+                    throw VelError(error);
+                };
+                session.abandon = [conn] { abandon(conn); };
+                session.timeoutText = [limits] { return clientTimeoutText(limits); };
+                if (auto rows = PgCopyReader::Open(conn, sql, bound, session))
+                    return rows;
+                return std::make_unique<PgCursor>(conn, m_limits, sql, bound);
+            }
         }
         return DbDriver::Select(db, sql, params);
     }

@@ -1,0 +1,396 @@
+#include "PgCopyReader.h"
+
+#include "Utf8Text.h"
+#include "VelError.h"
+
+#include <QtEndian>
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+enum : Oid {
+    boolOid = 16, nameOid = 19, int8Oid = 20, int2Oid = 21, int4Oid = 23, textOid = 25,
+    bpcharOid = 1042, varcharOid = 1043, numericOid = 1700,
+};
+
+// The type a parameter's setting is cast back to; null for types not handled here.
+const char *castName(Oid type)
+{
+    switch (type) {
+    case boolOid: return "boolean";
+    case int2Oid: return "int2";
+    case int4Oid: return "int4";
+    case int8Oid: return "int8";
+    case 700: return "float4";
+    case 701: return "float8";
+    case numericOid: return "numeric";
+    case textOid: return "text";
+    case varcharOid: return "varchar";
+    case bpcharOid: return "bpchar";
+    case nameOid: return "name";
+    case 1082: return "date";
+    case 1083: return "time";
+    case 1114: return "timestamp";
+    case 1184: return "timestamptz";
+    }
+    return nullptr;
+}
+
+// Column types whose binary form the cursor reads.
+bool decoded(Oid type)
+{
+    switch (type) {
+    case boolOid: case int2Oid: case int4Oid: case int8Oid: case numericOid:
+    case textOid: case varcharOid: case bpcharOid: case nameOid:
+        return true;
+    }
+    return false;
+}
+
+using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+// The next result of the command in flight, null when it is done; throws once the deadline passed.
+PGresult *nextResult(PGconn *conn, const PgCopyReader::Session &session)
+{
+    if (!session.deadline.WaitReadable(conn)) {
+        session.abandon();
+        throw VelError(session.timeoutText());
+    }
+    return PQgetResult(conn);
+}
+
+// The results of the command in flight until the connection is idle; the first one kept.
+ResultPtr finish(PGconn *conn, const PgCopyReader::Session &session)
+{
+    ResultPtr first(nextResult(conn, session), &PQclear);
+    while (PGresult *more = nextResult(conn, session))
+        PQclear(more);
+    return first;
+}
+
+void expect(const ResultPtr &result, ExecStatusType status, const PgCopyReader::Session &session)
+{
+    if (!result || PQresultStatus(result.get()) != status)
+        session.fail(result.get());
+}
+
+// A numeric's binary form (base-10000 digits) as the text the server prints.
+void numericText(const char *d, std::string &out)
+{
+    auto word = [&](int at) { return qFromBigEndian<quint16>(d + at); };
+    const int digits = qint16(word(0));
+    const int weight = qint16(word(2));
+    const quint16 sign = word(4);
+    const int scale = word(6);
+    out.clear();
+    if (sign == 0xC000) { out = "NaN"; return; }
+    if (sign == 0xD000) { out = "Infinity"; return; }
+    if (sign == 0xF000) { out = "-Infinity"; return; }
+    if (sign == 0x4000)
+        out += '-';
+    auto digit = [&](int i) { return i >= 0 && i < digits ? int(word(8 + 2 * i)) : 0; };
+    char group[8];
+    if (weight < 0)
+        out += '0';
+    for (int i = 0; i <= weight; ++i) {
+        const int v = digit(i);
+        if (i == 0) {
+            out.append(group, std::to_chars(group, group + sizeof group, v).ptr);
+        } else {
+            for (int k = 3, x = v; k >= 0; --k, x /= 10)
+                group[k] = char('0' + x % 10);
+            out.append(group, 4);
+        }
+    }
+    if (scale > 0) {
+        out += '.';
+        const size_t point = out.size();
+        for (int i = weight + 1; out.size() - point < size_t(scale); ++i) {
+            for (int k = 3, x = digit(i); k >= 0; --k, x /= 10)
+                group[k] = char('0' + x % 10);
+            out.append(group, 4);
+        }
+        out.resize(point + size_t(scale));
+    }
+}
+
+// The rows of a binary COPY, one CopyData message each (the file header comes with the first).
+class CopyCursor final : public RowCursor
+{
+public:
+    CopyCursor(PGconn *conn, std::vector<Oid> types, PgCopyReader::Session session)
+        : m_conn(conn), m_types(std::move(types)), m_fields(m_types.size()), m_session(std::move(session)) {}
+
+    ~CopyCursor() override
+    {
+        PQfreemem(m_row);
+        if (m_done)
+            return;
+        // Left before the end: the server stops the query rather than sending the rest.
+        if (PGcancel *cancel = PQgetCancel(m_conn)) {
+            char error[256];
+            PQcancel(cancel, error, sizeof error);
+            PQfreeCancel(cancel);
+        }
+        // What is left, within a grace for a server that got the cancel request.
+        const PgDeadline grace = PgDeadline::After(1);
+        for (;;) {
+            char *row = nullptr;
+            const int n = PQgetCopyData(m_conn, &row, 1);
+            PQfreemem(row);
+            if (n < 0)
+                break;
+            if (n == 0 && (!grace.WaitInput(m_conn) || PQstatus(m_conn) == CONNECTION_BAD)) {
+                m_session.abandon();
+                return;
+            }
+        }
+        try {
+            PgCopyReader::Session drain = m_session;
+            drain.deadline = grace;
+            finish(m_conn, drain);
+        } catch (const VelError &) {
+        }
+    }
+
+    bool Next() override
+    {
+        for (;;) {
+            PQfreemem(m_row);
+            m_row = nullptr;
+            if (m_done)
+                return false;
+            const int n = PQgetCopyData(m_conn, &m_row, 1);
+            if (n > 0) {
+                if (parse(m_row, n))
+                    return true;
+                continue;
+            }
+            if (n == 0) {
+                if (!m_session.deadline.WaitInput(m_conn)) {
+                    m_done = true;
+                    m_session.abandon();
+                    throw VelError(m_session.timeoutText());
+                }
+                if (PQstatus(m_conn) == CONNECTION_BAD) {
+                    m_done = true;
+                    m_session.fail(nullptr);
+                }
+                continue;
+            }
+            // The end of the COPY, or its failure: the command's result says which.
+            m_done = true;
+            const ResultPtr result = finish(m_conn, m_session);
+            expect(result, PGRES_COMMAND_OK, m_session);
+            return false;
+        }
+    }
+
+    bool IsNull(int c) const override { return m_fields[size_t(c)].size < 0; }
+
+    qint64 Int(int c) const override
+    {
+        const Field &f = m_fields[size_t(c)];
+        switch (m_types[size_t(c)]) {
+        case int8Oid: return qint64(qFromBigEndian<quint64>(f.data));
+        case int4Oid: return qint32(qFromBigEndian<quint32>(f.data));
+        case int2Oid: return qint16(qFromBigEndian<quint16>(f.data));
+        case boolOid: return f.data[0] != 0;
+        }
+        return PgCopyReader::TextInt(decimal(c));
+    }
+
+    double Double(int c) const override
+    {
+        switch (m_types[size_t(c)]) {
+        case int8Oid: case int4Oid: case int2Oid: case boolOid:
+            return double(Int(c));
+        }
+        return std::strtod(decimal(c), nullptr);
+    }
+
+    QStringView Text(int c) const override
+    {
+        const Field &f = m_fields[size_t(c)];
+        if (f.size < 0)
+            return {};
+        switch (m_types[size_t(c)]) {
+        case textOid: case varcharOid: case bpcharOid: case nameOid:
+            return m_text.Widen(f.data, f.size);
+        case boolOid:
+            return f.data[0] ? QStringView(u"t") : QStringView(u"f");
+        }
+        const char *p = decimal(c);
+        return m_text.Widen(p, int(std::strlen(p)));
+    }
+
+private:
+    struct Field {
+        const char *data = nullptr;
+        int size = -1;
+    };
+
+    // Points the fields into one row's message; false for a message without a row.
+    bool parse(const char *p, int size)
+    {
+        const char *end = p + size;
+        if (!m_headerRead) {
+            static const char signature[] = "PGCOPY\n\377\r\n";
+            if (size < 19 || std::memcmp(p, signature, 11) != 0)
+                throw VelError(QStringLiteral("数据库服务器发来的 COPY 数据无法识别"));
+            p += 19 + qFromBigEndian<quint32>(p + 15);
+            m_headerRead = true;
+            if (p >= end)
+                return false;
+        }
+        const int count = qint16(qFromBigEndian<quint16>(p));
+        if (count == -1)
+            return false;   // the trailer
+        p += 2;
+        if (count != int(m_fields.size()))
+            throw VelError(QStringLiteral("数据库服务器发来的 COPY 数据无法识别"));
+        for (Field &f : m_fields) {
+            if (p + 4 > end)
+                throw VelError(QStringLiteral("数据库服务器发来的 COPY 数据无法识别"));
+            f.size = qint32(qFromBigEndian<quint32>(p));
+            f.data = p + 4;
+            p += 4 + std::max(f.size, 0);
+        }
+        if (p > end)
+            throw VelError(QStringLiteral("数据库服务器发来的 COPY 数据无法识别"));
+        return true;
+    }
+
+    // A column's value as decimal text (numbers held as numeric or text), ended by a NUL.
+    const char *decimal(int c) const
+    {
+        const Field &f = m_fields[size_t(c)];
+        switch (m_types[size_t(c)]) {
+        case int8Oid: case int4Oid: case int2Oid: {
+            char digits[24];
+            m_scratch.assign(digits, std::to_chars(digits, digits + sizeof digits, Int(c)).ptr);
+            break;
+        }
+        case numericOid:
+            numericText(f.data, m_scratch);
+            break;
+        default:
+            m_scratch.assign(f.data, size_t(std::max(f.size, 0)));
+        }
+        return m_scratch.c_str();
+    }
+
+    PGconn *m_conn;
+    std::vector<Oid> m_types;
+    std::vector<Field> m_fields;
+    PgCopyReader::Session m_session;
+    char *m_row = nullptr;
+    bool m_headerRead = false;
+    bool m_done = false;
+    Utf8Text m_text;
+    mutable std::string m_scratch;
+};
+
+} // namespace
+
+namespace PgCopyReader {
+
+QByteArray Numbered(const QString &sql, const std::function<QByteArray(int)> &param)
+{
+    QByteArray out;
+    out.reserve(sql.size() + 16);
+    int n = 0;
+    qsizetype from = 0;
+    QChar quote;
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        const QChar c = sql[i];
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+        } else if (c == u'\'' || c == u'"') {
+            quote = c;
+        } else if (c == u'?') {
+            out += QStringView(sql).mid(from, i - from).toUtf8();
+            out += param(++n);
+            from = i + 1;
+        }
+    }
+    out += QStringView(sql).mid(from).toUtf8();
+    return out;
+}
+
+qint64 TextInt(const char *p)
+{
+    if (p[0] == 't' && p[1] == 0)
+        return 1;
+    char *end = nullptr;
+    const long long value = std::strtoll(p, &end, 10);
+    if (*end == 0)
+        return value;
+    return qint64(std::strtod(p, nullptr));    // a numeric with a fraction
+}
+
+std::unique_ptr<RowCursor> Open(PGconn *conn, const QString &sql, const Params &params, const Session &session)
+{
+    // COPY takes a query, not EXPLAIN or SHOW.
+    const QString start = sql.trimmed().left(6).toUpper();
+    if (!start.startsWith(u"SELECT") && !start.startsWith(u"WITH"))
+        return nullptr;
+    const int count = int(params.values.size());
+    // The query's parameter and column types, from the server's parse of it.
+    const QByteArray select = Numbered(sql, [](int n) { return '$' + QByteArray::number(n); });
+    if (!PQsendPrepare(conn, "", select.constData(), count, params.types.data()))
+        session.fail(nullptr);
+    expect(finish(conn, session), PGRES_COMMAND_OK, session);
+    if (!PQsendDescribePrepared(conn, ""))
+        session.fail(nullptr);
+    const ResultPtr shape = finish(conn, session);
+    expect(shape, PGRES_COMMAND_OK, session);
+    std::vector<Oid> columns;
+    for (int c = 0; c < PQnfields(shape.get()); ++c) {
+        columns.push_back(PQftype(shape.get(), c));
+        if (!decoded(columns.back()))
+            return nullptr;
+    }
+
+    // Each value into a setting of the session, read back where its `?` stood.
+    QByteArray settings = "SELECT 0";
+    std::vector<const char *> values;
+    bool handled = true;
+    const QByteArray copy = "COPY (" + Numbered(sql, [&](int n) -> QByteArray {
+        const char *cast = castName(PQparamtype(shape.get(), n - 1));
+        handled = handled && cast;
+        if (!cast)
+            return {};
+        const char *value = params.pointers[size_t(n - 1)];
+        if (!value)
+            return "NULL::" + QByteArray(cast);
+        values.push_back(value);
+        const QByteArray name = "'velvip.p" + QByteArray::number(n) + '\'';
+        settings += ", set_config(" + name + ", $" + QByteArray::number(values.size()) + "::text, false)";
+        return "(current_setting(" + name + ")::" + cast + ')';
+    }) + ") TO STDOUT (FORMAT binary)";
+    if (!handled)
+        return nullptr;
+    if (!values.empty()) {
+        if (!PQsendQueryParams(conn, settings.constData(), int(values.size()), nullptr, values.data(),
+                               nullptr, nullptr, 0))
+            session.fail(nullptr);
+        expect(finish(conn, session), PGRES_TUPLES_OK, session);
+    }
+
+    if (!PQsendQuery(conn, copy.constData()))
+        session.fail(nullptr);
+    ResultPtr started(nextResult(conn, session), &PQclear);
+    if (!started || PQresultStatus(started.get()) != PGRES_COPY_OUT) {
+        const ResultPtr rest = finish(conn, session);
+        expect(started ? std::move(started) : std::move(rest), PGRES_COPY_OUT, session);
+    }
+    return std::make_unique<CopyCursor>(conn, std::move(columns), session);
+}
+
+} // namespace PgCopyReader

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "PgWait.h"
+#include "RowCursor.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <libpq-fe.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Report reads on PostgreSQL through COPY (query) TO STDOUT (FORMAT binary): the server sends
+// each row as one message and the cursor reads its values in place, with no result object per
+// row. A COPY takes no parameters, so the values are bound first into session settings by one
+// parameterised statement (set_config), and the query reads them back with current_setting();
+// the planner still sees their values for its estimates and still runs the query in parallel.
+namespace PgCopyReader {
+
+// What the driver gives a read: its deadline and what to do when something fails.
+struct Session
+{
+    PgDeadline deadline;                            // every wait of the read ends by it
+    std::function<void(const PGresult *)> fail;     // throws a statement's error (null: the connection's)
+    std::function<void()> abandon;                  // cuts a connection that stopped answering
+    std::function<QString()> timeoutText;           // why, once the deadline passed
+};
+
+// Parameter values in text form as libpq takes them; a null pointer is SQL NULL, a type of 0 is
+// left for the server to infer.
+struct Params
+{
+    std::vector<QByteArray> values;
+    std::vector<const char *> pointers;
+    std::vector<Oid> types;
+};
+
+// `sql` with each `?` outside quoted text and names replaced by `param(n)`, n from 1.
+QByteArray Numbered(const QString &sql, const std::function<QByteArray(int)> &param);
+
+// A number sent as text ("t" for true, a numeric's fraction dropped).
+qint64 TextInt(const char *text);
+
+// The rows of `sql` (`?` placeholders), or null when it is not a SELECT or WITH query or a
+// parameter or column has a type this reader does not decode: the caller then reads the rows
+// another way. Throws VelError when a
+// statement fails.
+std::unique_ptr<RowCursor> Open(PGconn *conn, const QString &sql, const Params &params, const Session &session);
+
+} // namespace PgCopyReader
