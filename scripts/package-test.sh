@@ -83,7 +83,7 @@ while IFS= read -r elf; do
   runpath=$(readelf -d "$elf" | sed -n 's/.*R\(UN\)\?PATH.*\[\(.*\)\]/\2/p')
   [[ -n "$runpath" && "$runpath" != *"$build"* && "$runpath" != *"$root"* ]] || fail "$elf: RUNPATH \"$runpath\""
   if ldd "$elf" | grep -q 'not found'; then ldd "$elf" >&2; fail "$elf: unresolved library"; fi
-done < <(find "$bin" "$prefix/lib" -type f \( -name 'velvip-*' -o -name '*.so' \) -path '*velvip*')
+done < <(find "$bin" "$prefix/lib" -type f \( -name 'velvip-*' -o -name '*.so' \) ! -name '*.service' -path '*velvip*')
 
 # A user of our own: an empty home, no display.
 export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
