@@ -72,7 +72,8 @@ plugin=$(find "$prefix/lib" -path '*/velvip/plugins/libVelVipRpt.so')
 [ -n "$plugin" ] || fail "the plug-in is not in <libdir>/velvip/plugins"
 
 step "checking the installed files"
-for f in bin/velvip-report bin/velvip-host include/VelVipRpt/HostKit.h include/VelVipRpt/facade/ComponentLibrary.h \
+for f in bin/velvip-report bin/velvip-host bin/velvip-server lib/systemd/system/velvip-server.service \
+         include/VelVipRpt/HostKit.h include/VelVipRpt/facade/ComponentLibrary.h \
          share/applications/velvip-host.desktop share/icons/hicolor/scalable/apps/velvip-host.svg \
          share/man/man1/velvip-report.1.gz; do
   [ -e "$prefix/$f" ] || fail "missing $f"
@@ -82,7 +83,7 @@ while IFS= read -r elf; do
   runpath=$(readelf -d "$elf" | sed -n 's/.*R\(UN\)\?PATH.*\[\(.*\)\]/\2/p')
   [[ -n "$runpath" && "$runpath" != *"$build"* && "$runpath" != *"$root"* ]] || fail "$elf: RUNPATH \"$runpath\""
   if ldd "$elf" | grep -q 'not found'; then ldd "$elf" >&2; fail "$elf: unresolved library"; fi
-done < <(find "$bin" "$prefix/lib" -type f \( -name 'velvip-*' -o -name '*.so' \) -path '*velvip*')
+done < <(find "$bin" "$prefix/lib" -type f \( -name 'velvip-*' -o -name '*.so' \) ! -name '*.service' -path '*velvip*')
 
 # A user of our own: an empty home, no display.
 export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
@@ -99,6 +100,21 @@ step "velvip-report on the default demo chain (generated on first use)"
   --set "BDate=2024-05-01 00:00:00" --set "EDate=2024-05-31 23:59:59" >"$work/10902.txt" 2>>"$work/report.log" \
   || { cat "$work/report.log" >&2; fail "velvip-report run 10902"; }
 grep -q '合计' "$work/10902.txt" || fail "report 10902 has no grand total"
+
+step "velvip-server answers its health page"
+[ -f "$(dirname "$prefix")/etc/default/velvip-server" ] || fail "missing etc/default/velvip-server"
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+"$bin/velvip-server" --db "$XDG_DATA_HOME/VelVipRpt/VelVipRpt/demo-chain.sqlite" --store "$work/service.sqlite" \
+  --listen "127.0.0.1:$port" >"$work/server.log" 2>&1 &
+server_pid=$!
+health=
+for _ in $(seq 1 60); do
+  health=$(curl -fsS "http://127.0.0.1:$port/api/v1/health" 2>/dev/null) && break
+  sleep 0.5
+done
+kill -TERM "$server_pid"
+wait "$server_pid" || true
+[[ "$health" == *'"status":"ok"'* ]] || { cat "$work/server.log" >&2; fail "velvip-server did not answer /api/v1/health"; }
 
 step "velvip-host --screenshot"
 "$bin/velvip-host" --screenshot "$work/shots" 2>"$work/host.log" || { cat "$work/host.log" >&2; fail "velvip-host --screenshot"; }

@@ -2,8 +2,9 @@
 # A throw-away PostgreSQL cluster on 127.0.0.1 for the tests and benchmarks.
 #   source scripts/pg-cluster.sh; pg_cluster_start; ...; pg_cluster_stop
 # pg_cluster_start exports VELVIP_TEST_PG, a connection text for the cluster's superuser.
-# pg_cluster_start_standby (after pg_cluster_start) adds a hot standby streaming from it,
-# made by pg_basebackup -R, and exports VELVIP_TEST_PG_STANDBY; pg_cluster_stop stops both.
+# pg_cluster_start_standby (after pg_cluster_start) adds two hot standbys streaming from it,
+# made by pg_basebackup -R, and exports VELVIP_TEST_PG_STANDBY and VELVIP_TEST_PG_STANDBY2;
+# pg_cluster_stop stops them all.
 
 pg_cluster_start() {
   local bindir
@@ -40,31 +41,37 @@ pg_cluster_start() {
 }
 
 pg_cluster_start_standby() {
+  _pg_cluster_standby standby VELVIP_TEST_PG_STANDBY && _pg_cluster_standby standby2 VELVIP_TEST_PG_STANDBY2
+}
+
+# One hot standby in $PG_CLUSTER_DIR/$1, its connection text exported as $2.
+_pg_cluster_standby() {
   [ -n "${PG_CLUSTER_DIR:-}" ] || { echo "pg-cluster: start the primary first" >&2; return 1; }
-  local pw primary port
+  local pw primary port dir=$PG_CLUSTER_DIR/$1
   pw=$(cat "$PG_CLUSTER_DIR/pw")
   primary=$(sed -n 's/.*Port=\([0-9]*\).*/\1/p' <<<"$VELVIP_TEST_PG")
   "${PG_CLUSTER_RUN[@]}" env PGPASSWORD="$pw" "$PG_CLUSTER_BINDIR/pg_basebackup" -h 127.0.0.1 -p "$primary" \
-      -U postgres -D "$PG_CLUSTER_DIR/standby" -R -X stream >"$PG_CLUSTER_DIR/basebackup.log" 2>&1 \
-    || { cat "$PG_CLUSTER_DIR/basebackup.log" >&2; return 1; }
+      -U postgres -D "$dir" -R -X stream >"$dir.basebackup.log" 2>&1 \
+    || { cat "$dir.basebackup.log" >&2; return 1; }
   for port in $(seq $((primary + 1)) 55490); do
-    if "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$PG_CLUSTER_DIR/standby" -l "$PG_CLUSTER_DIR/standby.log" \
+    if "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$dir" -l "$dir.log" \
         -w -t 60 -o "-c listen_addresses=127.0.0.1 -p $port -k $PG_CLUSTER_DIR -c hot_standby=on -c max_standby_streaming_delay=1s" start >/dev/null 2>&1; then
-      export VELVIP_TEST_PG_STANDBY="${VELVIP_TEST_PG/Port=$primary/Port=$port}"
+      export "$2=${VELVIP_TEST_PG/Port=$primary/Port=$port}"
       echo "pg-cluster: hot standby running on 127.0.0.1:$port" >&2
       return 0
     fi
   done
-  cat "$PG_CLUSTER_DIR/standby.log" >&2 || true
+  cat "$dir.log" >&2 || true
   return 1
 }
 
 pg_cluster_stop() {
   [ -n "${PG_CLUSTER_DIR:-}" ] || return 0
-  if [ -d "$PG_CLUSTER_DIR/standby" ]; then
-    "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$PG_CLUSTER_DIR/standby" -m fast -w stop >/dev/null 2>&1 || true
-  fi
+  local standby
+  for standby in "$PG_CLUSTER_DIR"/standby "$PG_CLUSTER_DIR"/standby2; do
+    [ -d "$standby" ] && { "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$standby" -m fast -w stop >/dev/null 2>&1 || true; }
+  done
   "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$PG_CLUSTER_DIR/data" -m fast -w stop >/dev/null 2>&1 || true
   rm -rf "$PG_CLUSTER_DIR"
-  unset PG_CLUSTER_DIR VELVIP_TEST_PG VELVIP_TEST_PG_STANDBY
+  unset PG_CLUSTER_DIR VELVIP_TEST_PG VELVIP_TEST_PG_STANDBY VELVIP_TEST_PG_STANDBY2
 }

@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include "RowCursor.h"
+#include "StandbyChooser.h"
 #include "VelError.h"
 
 #include <QCoreApplication>
@@ -193,6 +194,8 @@ Database::~Database()
 
 Database &Database::ForReports(const QString &connectionText)
 {
+    if (StandbyChooser::Named(connectionText))
+        return StandbyChooser::Choose(connectionText);
     std::lock_guard guard(poolLock);
     auto &sessions = pool();
     auto it = sessions.find(connectionText);
@@ -217,6 +220,15 @@ void Database::CloseAll()
 
 void Database::Release(const QString &connectionText)
 {
+    if (StandbyChooser::Named(connectionText)) {
+        try {
+            for (const StandbyChooser::Server &s : StandbyChooser::Servers(connectionText))
+                Release(s.text);
+        } catch (const VelError &) {
+            // A malformed standby list never opened a session.
+        }
+        return;
+    }
     std::lock_guard guard(poolLock);
     pool().erase(connectionText);
 }

@@ -7,6 +7,7 @@
 #include "ReportQueries.h"
 #include "ReportTable.h"
 #include "RowCursor.h"
+#include "StandbyChooser.h"
 #include "VelError.h"
 
 namespace {
@@ -47,7 +48,7 @@ QString lookupCondition(qint32 type, const QString &condition)
 
 // Error texts are built from the parts of the connection text that may be shown, never by
 // searching for the password inside them. A request a standby cancelled for its replay runs once
-// more on a fresh session.
+// more on a fresh session, and so does one whose standby went away.
 template <class F>
 auto guarded(const QString &propsString, F &&body)
 {
@@ -56,6 +57,10 @@ auto guarded(const QString &propsString, F &&body)
             return body();
         } catch (const TransientError &) {
             Database::Release(propsString);
+            return body();
+        } catch (const VelError &e) {
+            if (e.Description() == Database::CancelledText() || !StandbyChooser::Failed(propsString))
+                throw;
             return body();
         }
     } catch (const VelError &e) {

@@ -252,7 +252,7 @@ void Service::relay(const httplib::Request &req, QJsonObject request, httplib::R
                     const QString &fileName)
 {
     request.insert(QStringLiteral("props"), m_options.props);
-    std::shared_ptr<WorkerPool::Lease> lease = m_pool.Acquire();
+    std::shared_ptr<WorkerPool::Lease> lease = m_pool.Acquire(!fileName.isEmpty());
     const QString crashed = QStringLiteral("报表进程意外终止，这次请求没有完成；请重试。");
     auto finish = [&](int status, const QString &error) {
         audit.status = status;

@@ -3,6 +3,7 @@
 #include "ConnectionText.h"
 #include "ReportSession.h"
 #include "ServiceFilter.h"
+#include "StandbyChooser.h"
 #include "VelError.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTextStream>
+
+#include <mutex>
 
 #include <httplib.h>
 #include <sodium.h>
@@ -56,11 +59,26 @@ void accessLog(const httplib::Request &req, const httplib::Response &res)
     QTextStream(stderr) << QJsonDocument(line).toJson(QJsonDocument::Compact) << Qt::endl;
 }
 
+// Each server of a connection text naming standbys, standbys first: its engine, role, state and
+// lag. Addresses stay out: the page answers without a login.
+QJsonArray serverStates(const QString &props, const QString &engine)
+{
+    static std::mutex lock;     // the pooled sessions it asks are used by one thread at a time
+    std::lock_guard guard(lock);
+    QJsonArray servers;
+    for (const StandbyChooser::Server &s : StandbyChooser::Status(props))
+        servers.append(QJsonObject{{QStringLiteral("engine"), engine},
+                                   {QStringLiteral("role"), s.primary ? QStringLiteral("primary") : QStringLiteral("standby")},
+                                   {QStringLiteral("state"), s.state},
+                                   {QStringLiteral("lagSeconds"), double(s.lagMs) / 1000.0}});
+    return servers;
+}
+
 } // namespace
 
 Service::Service(ServiceOptions options)
     : m_options(std::move(options)), m_store(m_options.storePath),
-      m_pool(QCoreApplication::applicationFilePath(), m_options.workers, m_options.queue)
+      m_pool(QCoreApplication::applicationFilePath(), m_options.workers, m_options.queue, m_options.downloads)
 {
     m_tls = !m_options.cert.isEmpty() && !m_options.key.isEmpty();
     if (!m_tls && !isLoopback(m_options.host) && !m_options.insecureListen)
@@ -100,12 +118,15 @@ Service::Service(ServiceOptions options)
     m_http->Get("/api/v1/health", [this](const httplib::Request &, httplib::Response &res) {
         const auto load = m_pool.Current();
         const QString engine = ConnectionText::Parse(m_options.props).DriverName();
-        ReplyJson(res, 200, QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")},
-                                        {QStringLiteral("engine"), engine},
-                                        {QStringLiteral("version"), QCoreApplication::applicationVersion()},
-                                        {QStringLiteral("workers"), load.size},
-                                        {QStringLiteral("busy"), load.busy},
-                                        {QStringLiteral("queued"), load.queued}});
+        QJsonObject health{{QStringLiteral("status"), QStringLiteral("ok")},
+                           {QStringLiteral("engine"), engine},
+                           {QStringLiteral("version"), QCoreApplication::applicationVersion()},
+                           {QStringLiteral("workers"), load.size},
+                           {QStringLiteral("busy"), load.busy},
+                           {QStringLiteral("queued"), load.queued}};
+        if (StandbyChooser::Named(m_options.props))
+            health.insert(QStringLiteral("servers"), serverStates(m_options.props, engine));
+        ReplyJson(res, 200, health);
     });
     addSessionRoutes();
     addReportRoutes();

@@ -30,6 +30,7 @@ struct ServiceOptions
     bool sharedCards = true;       // the chain shares stored-value cards between branches
     int workers = 2;
     int queue = 16;
+    int downloads = 1;             // downloads (csv, xlsx, pdf) running at once
     int httpThreads = 8;
     SessionLimits session;
 };

@@ -14,8 +14,8 @@
 
 extern char **environ;
 
-WorkerPool::WorkerPool(QString program, int size, int queue)
-    : m_program(std::move(program)), m_size(size), m_queue(queue)
+WorkerPool::WorkerPool(QString program, int size, int queue, int downloads)
+    : m_program(std::move(program)), m_size(size), m_queue(queue), m_downloads(downloads)
 {
 }
 
@@ -81,7 +81,7 @@ void WorkerPool::stop(const Process &p)
     ::waitpid(p.pid, nullptr, 0);
 }
 
-std::unique_ptr<WorkerPool::Lease> WorkerPool::Acquire()
+std::unique_ptr<WorkerPool::Lease> WorkerPool::Acquire(bool download)
 {
     std::unique_lock guard(m_lock);
     // A worker that ended while idle is replaced without costing a request.
@@ -93,18 +93,23 @@ std::unique_ptr<WorkerPool::Lease> WorkerPool::Acquire()
         --m_running;
         return true;
     });
-    if (m_idle.empty() && m_running >= m_size) {
+    const auto ready = [&] {
+        return (!m_idle.empty() || m_running < m_size) && (!download || m_downloading < m_downloads);
+    };
+    if (!ready()) {
         if (m_waiting >= m_queue)
             return nullptr;
         ++m_waiting;
-        m_free.wait(guard, [this] { return !m_idle.empty() || m_running < m_size; });
+        m_free.wait(guard, ready);
         --m_waiting;
     }
     ++m_lent;
+    if (download)
+        ++m_downloading;
     if (!m_idle.empty()) {
         const Process p = m_idle.back();
         m_idle.pop_back();
-        return std::make_unique<Lease>(*this, p);
+        return std::make_unique<Lease>(*this, p, download);
     }
     ++m_running;
     guard.unlock();
@@ -113,23 +118,28 @@ std::unique_ptr<WorkerPool::Lease> WorkerPool::Acquire()
         guard.lock();
         --m_running;
         --m_lent;
-        m_free.notify_one();
+        if (download)
+            --m_downloading;
+        m_free.notify_all();
         return nullptr;
     }
-    return std::make_unique<Lease>(*this, p);
+    return std::make_unique<Lease>(*this, p, download);
 }
 
-void WorkerPool::giveBack(const Process &p, bool healthy)
+void WorkerPool::giveBack(const Process &p, bool healthy, bool download)
 {
     if (!healthy)
         stop(p);
     std::lock_guard guard(m_lock);
     --m_lent;
+    if (download)
+        --m_downloading;
     if (healthy)
         m_idle.push_back(p);
     else
         --m_running;
-    m_free.notify_one();
+    // Downloads and other requests wait for different things.
+    m_free.notify_all();
 }
 
 WorkerPool::Load WorkerPool::Current() const
@@ -140,7 +150,7 @@ WorkerPool::Load WorkerPool::Current() const
 
 WorkerPool::Lease::~Lease()
 {
-    m_pool.giveBack(m_process, m_healthy);
+    m_pool.giveBack(m_process, m_healthy, m_download);
 }
 
 bool WorkerPool::Lease::Send(const QByteArray &requestLine)

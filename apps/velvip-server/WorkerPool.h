@@ -12,6 +12,8 @@
 
 // A fixed number of worker processes (the service's own binary with --worker), started when
 // first needed and replaced when one ends, and a bounded queue of requests waiting for one.
+// Downloads (whole reports written as files) also wait for one of a few download slots, so that
+// at most that many record sets of any size are held at once, however many people download.
 class WorkerPool
 {
 public:
@@ -28,7 +30,8 @@ public:
     class Lease
     {
     public:
-        Lease(WorkerPool &pool, Process process) : m_pool(pool), m_process(process) {}
+        Lease(WorkerPool &pool, Process process, bool download)
+            : m_pool(pool), m_process(process), m_download(download) {}
         ~Lease();
         Lease(const Lease &) = delete;
         Lease &operator=(const Lease &) = delete;
@@ -39,31 +42,34 @@ public:
     private:
         WorkerPool &m_pool;
         Process m_process;
+        bool m_download;
         bool m_healthy = false;
     };
 
-    WorkerPool(QString program, int size, int queue);
+    WorkerPool(QString program, int size, int queue, int downloads);
     ~WorkerPool();
 
     // A worker for one request, waiting in the queue when all are busy; nothing when the
     // queue is full or a worker cannot be started.
-    std::unique_ptr<Lease> Acquire();
+    std::unique_ptr<Lease> Acquire(bool download = false);
 
     struct Load { int size, busy, queued; };
     Load Current() const;
 
 private:
-    void giveBack(const Process &process, bool healthy);
+    void giveBack(const Process &process, bool healthy, bool download);
     Process spawn() const;
     static void stop(const Process &process);
 
     const QString m_program;
     const int m_size;
     const int m_queue;
+    const int m_downloads;
     mutable std::mutex m_lock;
     std::condition_variable m_free;
     std::vector<Process> m_idle;
     int m_running = 0;   // started and not yet stopped, idle or lent
     int m_lent = 0;
     int m_waiting = 0;
+    int m_downloading = 0;
 };

@@ -68,9 +68,10 @@ int serve(const QStringList &arguments)
     const QCommandLineOption insecure{QStringLiteral("insecure-listen"), QStringLiteral("允许在非本机地址上不加密地监听")};
     const QCommandLineOption workers{QStringLiteral("workers"), QStringLiteral("报表进程数，默认 2"), QStringLiteral("N")};
     const QCommandLineOption queue{QStringLiteral("queue"), QStringLiteral("等待运行的报表最多几个，默认 16"), QStringLiteral("N")};
+    const QCommandLineOption downloads{QStringLiteral("downloads"), QStringLiteral("同时运行的下载（csv、xlsx、pdf）最多几个，默认 1；其余排队"), QStringLiteral("N")};
     const QCommandLineOption shared{QStringLiteral("shared-cards"), QStringLiteral("储值卡在分店间通用：1（默认）或 0"), QStringLiteral("0|1")};
     const QCommandLineOption idle{QStringLiteral("session-idle"), QStringLiteral("会话空闲多少秒后失效，默认 1800"), QStringLiteral("SECONDS")};
-    parser.addOptions({db, props, propsFile, demo, listen, store, plugins, cert, key, insecure, workers, queue, shared, idle});
+    parser.addOptions({db, props, propsFile, demo, listen, store, plugins, cert, key, insecure, workers, queue, downloads, shared, idle});
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -90,10 +91,11 @@ int serve(const QStringList &arguments)
     };
     o.workers = number(workers, 2, 1, 64);
     o.queue = number(queue, 16, 0, 10000);
+    o.downloads = number(downloads, 1, 1, 64);
     o.session.idleSeconds = number(idle, 1800, 1, 86400);
     const int sharedCards = number(shared, 1, 0, 1);
-    if (o.workers < 0 || o.queue < 0 || o.session.idleSeconds < 0 || sharedCards < 0)
-        return usage(QStringLiteral("--workers 应为 1 到 64，--queue 0 到 10000，--session-idle 1 到 86400，--shared-cards 0 或 1"));
+    if (o.workers < 0 || o.queue < 0 || o.downloads < 0 || o.session.idleSeconds < 0 || sharedCards < 0)
+        return usage(QStringLiteral("--workers 应为 1 到 64，--queue 0 到 10000，--downloads 1 到 64，--session-idle 1 到 86400，--shared-cards 0 或 1"));
     o.sharedCards = sharedCards == 1;
     o.insecureListen = parser.isSet(insecure);
     o.cert = parser.value(cert);

@@ -1,12 +1,15 @@
-// Every report on a PostgreSQL hot standby gives the primary's rows (VELVIP_TEST_PG_STANDBY,
-// started by pg_cluster_start_standby in scripts/pg-cluster.sh).
+// Every report on a PostgreSQL hot standby gives the primary's rows, and a connection text naming
+// standbys reads the healthy ones (VELVIP_TEST_PG_STANDBY and VELVIP_TEST_PG_STANDBY2, started by
+// pg_cluster_start_standby in scripts/pg-cluster.sh).
 #include "ConnectionText.h"
 #include "Database.h"
 #include "Recordset.h"
 #include "RowCursor.h"
+#include "StandbyChooser.h"
 #include "TestDatabases.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QTest>
 #include <QThread>
 
@@ -39,10 +42,17 @@ private slots:
     void reportsOnStandby_data();
     void reportsOnStandby();
     void recoveryConflict();
+    void choice_data();
+    void choice();
 
 private:
+    // The primary's text naming standbys: "1", "2" for the cluster's, "dead" for a closed port.
+    QString withStandbys(const QStringList &which, int maxLag = 30) const;
+    QSet<QString> chosen(const QString &text) const;
+
     TestDatabases m_dbs;
     QString m_primary, m_standby;
+    QString m_address[3];       // primary, standby, standby 2
 };
 
 void tst_ServerStandby::initTestCase()
@@ -58,6 +68,11 @@ void tst_ServerStandby::initTestCase()
     QVERIFY2(m_dbs.Engines().size() == 2, "the standby's primary is VELVIP_TEST_PG");
     m_primary = m_dbs.Engines()[1].props;
     const ConnectionText p = ConnectionText::Parse(m_primary), s = ConnectionText::Parse(standby);
+    const ConnectionText s2 = ConnectionText::Parse(qEnvironmentVariable("VELVIP_TEST_PG_STANDBY2"));
+    m_address[0] = p.Host() + u':' + QString::number(p.Port(5432));
+    m_address[1] = s.Host() + u':' + QString::number(s.Port(5432));
+    if (!s2.IsEmpty())
+        m_address[2] = s2.Host() + u':' + QString::number(s2.Port(5432));
     m_standby = ConnectionText::Make({{QStringLiteral("Driver"), QStringLiteral("PostgreSQL")},
                                       {QStringLiteral("Host"), s.Host()},
                                       {QStringLiteral("Port"), QString::number(s.Port(5432))},
@@ -73,16 +88,20 @@ void tst_ServerStandby::initTestCase()
         QVERIFY(c->Next());
         lsn = c->Text(0).toString();
     }
-    auto server = Database::OpenForWriting(standby);
     QElapsedTimer waited;
     waited.start();
-    for (;;) {
-        auto c = server->Select(QStringLiteral("SELECT CASE WHEN pg_last_wal_replay_lsn() >= CAST(? AS pg_lsn) THEN 1 ELSE 0 END"),
-                                {lsn});
-        if (c->Next() && c->Int(0) == 1)
-            break;
-        QVERIFY2(waited.elapsed() < 60000, "the standby did not catch up within 60 s");
-        QThread::msleep(100);
+    for (const char *name : {"VELVIP_TEST_PG_STANDBY", "VELVIP_TEST_PG_STANDBY2"}) {
+        if (qEnvironmentVariable(name).isEmpty())
+            continue;
+        auto server = Database::OpenForWriting(qEnvironmentVariable(name));
+        for (;;) {
+            auto c = server->Select(QStringLiteral("SELECT CASE WHEN pg_last_wal_replay_lsn() >= CAST(? AS pg_lsn) THEN 1 ELSE 0 END"),
+                                    {lsn});
+            if (c->Next() && c->Int(0) == 1)
+                break;
+            QVERIFY2(waited.elapsed() < 60000, "the standbys did not catch up within 60 s");
+            QThread::msleep(100);
+        }
     }
     auto recovery = Database::ForReports(m_standby).Select(QStringLiteral("SELECT CASE WHEN pg_is_in_recovery() THEN 1 ELSE 0 END"));
     QVERIFY(recovery->Next());
@@ -109,6 +128,8 @@ void tst_ServerStandby::reportsOnStandby()
     const QStringList onPrimary = TestDatabases::RowLines(m_dbs.Run(1, rptId, filter));
     QVERIFY(!onPrimary.isEmpty());
     QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(m_standby, rptId, filter)), onPrimary);
+    if (!m_address[2].isEmpty())
+        QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(withStandbys({"2"}), rptId, filter)), onPrimary);
 }
 
 // A read the standby cancels to replay a lock the primary took is named as such, as one to retry.
@@ -129,6 +150,76 @@ void tst_ServerStandby::recoveryConflict()
         QFAIL(qPrintable(e.Description()));
     }
     QVERIFY2(message.contains(u"稍后再试，或改在主库上运行即可"), qPrintable(message));
+}
+
+QString tst_ServerStandby::withStandbys(const QStringList &which, int maxLag) const
+{
+    QStringList standbys;
+    for (const QString &w : which)
+        standbys << (w == u"dead" ? QStringLiteral("127.0.0.1:1") : m_address[w.toInt()]);
+    return m_primary + QStringLiteral(";Standbys=%1;MaxLagSeconds=%2").arg(standbys.join(u','), QString::number(maxLag));
+}
+
+// The servers four report sessions in a row read.
+QSet<QString> tst_ServerStandby::chosen(const QString &text) const
+{
+    QSet<QString> servers;
+    for (int i = 0; i < 4; ++i) {
+        const ConnectionText c = Database::ForReports(text).Connection();
+        servers << c.Host() + u':' + QString::number(c.Port(5432));
+    }
+    return servers;
+}
+
+void tst_ServerStandby::choice_data()
+{
+    QTest::addColumn<QStringList>("standbys");
+    QTest::addColumn<QString>("event");     // what happens to standby 2 first
+    QTest::addColumn<QList<int>>("expected");
+    if (qEnvironmentVariable("VELVIP_TEST_PG_STANDBY2").isEmpty())
+        QSKIP("no second hot standby (VELVIP_TEST_PG_STANDBY2)");
+    QTest::newRow("spread") << QStringList{"1", "2"} << QString() << QList<int>{1, 2};
+    QTest::newRow("one_down") << QStringList{"dead", "2"} << QString() << QList<int>{2};
+    QTest::newRow("both_down") << QStringList{"dead", "dead"} << QString() << QList<int>{0};
+    QTest::newRow("paused_lags") << QStringList{"1", "2"} << "pause" << QList<int>{1};
+    QTest::newRow("only_paused") << QStringList{"2"} << "pause" << QList<int>{0};
+    QTest::newRow("stopped_in_use") << QStringList{"1", "2"} << "terminate" << QList<int>{1};
+}
+
+void tst_ServerStandby::choice()
+{
+    QFETCH(QStringList, standbys);
+    QFETCH(QString, event);
+    QFETCH(QList<int>, expected);
+    const QString text = withStandbys(standbys, 1);
+    QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(text, 10906, {})),
+             TestDatabases::RowLines(m_dbs.Run(1, 10906, {})));
+    auto standby2 = Database::OpenForWriting(qEnvironmentVariable("VELVIP_TEST_PG_STANDBY2"));
+    const QString ownSessions = QStringLiteral("SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
+                                               "WHERE datname = '%1' AND pid <> pg_backend_pid()")
+                                    .arg(ConnectionText::Parse(m_primary).Database());
+    if (event == u"terminate") {
+        QVERIFY(standby2->SelectInt(ownSessions) > 0);
+    } else if (event == u"pause") {
+        standby2->Exec(QStringLiteral("SELECT pg_wal_replay_pause()"));
+        Database::OpenForWriting(m_primary)->ExecAll({QStringLiteral("CREATE TABLE IF NOT EXISTS lag_mark (n int)"),
+                                                      QStringLiteral("INSERT INTO lag_mark VALUES (1)")});
+        QThread::msleep(2500);
+    }
+    QSet<QString> expectedServers;
+    for (int e : expected)
+        expectedServers << m_address[e];
+    const QSet<QString> servers = chosen(text);
+    QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(text, 10906, {})),
+             TestDatabases::RowLines(m_dbs.Run(1, 10906, {})));
+    const QList<StandbyChooser::Server> status = StandbyChooser::Status(text);
+    if (event == u"pause")
+        standby2->Exec(QStringLiteral("SELECT pg_wal_replay_resume()"));
+    QCOMPARE(servers, expectedServers);
+    QCOMPARE(status.last().state, QStringLiteral("up"));
+    QCOMPARE(status.last().address, m_address[0]);
+    if (event == u"pause")
+        QCOMPARE(status[standbys.indexOf(QStringLiteral("2"))].state, QStringLiteral("lagging"));
 }
 
 QTEST_GUILESS_MAIN(tst_ServerStandby)

@@ -108,7 +108,8 @@ def setUpModule():
 
 @functools.cache
 def postgres_chains():
-    """The demo chain in a new database of the test cluster, on the primary and on its standby."""
+    """The demo chain in a new database of the test cluster: on the primary, on its standby, and on the
+    primary naming its two standbys."""
     props = os.environ.get("VELVIP_TEST_PG")
     if not props:
         if os.environ.get("VELVIP_REQUIRE_PG") == "1":
@@ -125,9 +126,14 @@ def postgres_chains():
                    capture_output=True)
     chains = [primary]
     standby = os.environ.get("VELVIP_TEST_PG_STANDBY", "").replace("Database=postgres", f"Database={name}")
-    for _ in range(60 if standby else 0):   # until the standby has replayed the chain
+    # Until the standby has replayed the chain; then also the primary naming both standbys.
+    for _ in range(60 if standby else 0):
         if subprocess.run([REPORT, "run", "10906", "--props", standby, "--format", "csv"], capture_output=True).returncode == 0:
-            return chains + [standby]
+            others = [os.environ.get(v, "") for v in ("VELVIP_TEST_PG_STANDBY", "VELVIP_TEST_PG_STANDBY2")]
+            if not all(others):
+                return chains + [standby]
+            ports = ",".join("127.0.0.1:" + dict(p.split("=", 1) for p in o.split(";"))["Port"] for o in others)
+            return chains + [standby, f"{primary};Standbys={ports};MaxLagSeconds=30"]
         time.sleep(0.5)
     if standby:
         raise RuntimeError("the standby did not replay the demo chain within 30 s")
@@ -182,6 +188,22 @@ class ServiceTest(unittest.TestCase):
             finally:
                 if service is not self.service:
                     service.stop()
+
+    def test_health_shows_each_server(self):
+        replicated = [c for c in postgres_chains() if "Standbys=" in c]
+        if not replicated:
+            self.skipTest("no two standbys (VELVIP_TEST_PG_STANDBY2)")
+        for props, states in ((replicated[0], ["up", "up", "up"]),
+                              (replicated[0].replace("Standbys=", "Standbys=127.0.0.1:1,"), ["down", "up", "up", "up"])):
+            service = Service(self.tmp, props)
+            try:
+                r, payload = Api(service.port).call("GET", "/health")
+                servers = json.loads(payload)["servers"]
+                self.assertEqual([s["state"] for s in servers], states)
+                self.assertEqual(servers[-1]["role"], "primary")
+                self.assertNotIn(dict(p.split("=", 1) for p in props.split(";"))["Password"], payload.decode())
+            finally:
+                service.stop()
 
     def test_lock_wait_beyond_the_limit_answers_504(self):
         chains = postgres_chains()

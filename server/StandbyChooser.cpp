@@ -1,0 +1,156 @@
+#include "StandbyChooser.h"
+
+#include "ConnectionText.h"
+#include "Database.h"
+#include "VelError.h"
+
+#include <QDateTime>
+#include <QHash>
+
+#include <mutex>
+
+namespace {
+
+// A standby that failed is not tried again for this long.
+constexpr qint64 downMs = 10000;
+
+struct Memory
+{
+    std::mutex lock;
+    QHash<QString, qint64> downUntil;       // server text -> ms since epoch
+    QHash<QString, QString> lastStandby;    // connection text -> server text Choose() gave
+    QHash<QString, unsigned> turn;          // connection text -> next standby
+};
+
+Memory &memory()
+{
+    static auto *m = new Memory;
+    return *m;
+}
+
+qint64 now() { return QDateTime::currentMSecsSinceEpoch(); }
+
+// How far behind the primary a session's server replays: the time since the last replayed
+// commit while received WAL waits to be replayed, 0 when all is replayed or on a primary.
+qint64 lagMs(const Database &db)
+{
+    return db.SelectInt(QStringLiteral(
+        "SELECT CASE WHEN NOT pg_is_in_recovery() THEN 0"
+        " WHEN pg_last_wal_receive_lsn() IS NOT DISTINCT FROM pg_last_wal_replay_lsn() THEN 0"
+        " ELSE COALESCE(CAST(EXTRACT(EPOCH FROM now() - pg_last_xact_replay_timestamp()) * 1000 AS bigint), 0) END"));
+}
+
+int maxLagMs(const QString &text)
+{
+    return ConnectionText::Parse(text).Seconds(QStringLiteral("MaxLagSeconds"), 30) * 1000;
+}
+
+} // namespace
+
+bool StandbyChooser::Named(const QString &connectionText)
+{
+    return !ConnectionText::Parse(connectionText).Value(QStringLiteral("Standbys")).trimmed().isEmpty();
+}
+
+QList<StandbyChooser::Server> StandbyChooser::Servers(const QString &connectionText)
+{
+    const ConnectionText parsed = ConnectionText::Parse(connectionText);
+    // A later pair wins over an earlier one: the server's text is the primary's with its own
+    // address and no standbys.
+    auto server = [&](const QString &host, const QString &port, bool primary) {
+        const QString own = ConnectionText::Make({{QStringLiteral("Standbys"), QString()},
+                                                  {QStringLiteral("Host"), host},
+                                                  {QStringLiteral("Port"), port}});
+        return Server{host + u':' + port, connectionText + u';' + own, primary, {}, 0};
+    };
+    QList<Server> servers;
+    for (const QString &item : parsed.Value(QStringLiteral("Standbys")).split(u',', Qt::SkipEmptyParts)) {
+        const QString entry = item.trimmed();
+        const qsizetype colon = entry.lastIndexOf(u':');
+        bool ok = colon > 0;
+        const int port = ok ? entry.mid(colon + 1).toInt(&ok) : 0;
+        if (!ok || port <= 0 || port > 65535)
+            throw VelError(QStringLiteral("连接串中的备库“%1”应写成 主机:端口").arg(parsed.Shown(entry)));
+        servers.append(server(entry.left(colon), QString::number(port), false));
+    }
+    servers.append(server(parsed.Host(), QString::number(parsed.Port(5432)), true));
+    return servers;
+}
+
+Database &StandbyChooser::Choose(const QString &connectionText)
+{
+    const QList<Server> servers = Servers(connectionText);
+    const qsizetype standbys = servers.size() - 1;
+    const int limit = maxLagMs(connectionText);
+    Memory &m = memory();
+    unsigned first;
+    {
+        std::lock_guard guard(m.lock);
+        first = m.turn[connectionText]++;
+    }
+    for (qsizetype i = 0; i < standbys; ++i) {
+        const Server &s = servers[(first + i) % standbys];
+        {
+            std::lock_guard guard(m.lock);
+            if (m.downUntil.value(s.text) > now())
+                continue;
+        }
+        try {
+            Database &db = Database::ForReports(s.text);
+            if (limit > 0 && lagMs(db) > limit)
+                continue;
+            std::lock_guard guard(m.lock);
+            m.lastStandby.insert(connectionText, s.text);
+            return db;
+        } catch (const VelError &) {
+            // Down or refusing: skipped for a while; its words may repeat the connection's names.
+            Database::Release(s.text);
+            std::lock_guard guard(m.lock);
+            m.downUntil.insert(s.text, now() + downMs);
+        }
+    }
+    {
+        std::lock_guard guard(m.lock);
+        m.lastStandby.remove(connectionText);
+    }
+    return Database::ForReports(servers.last().text);
+}
+
+bool StandbyChooser::Failed(const QString &connectionText)
+{
+    Memory &m = memory();
+    QString standby;
+    {
+        std::lock_guard guard(m.lock);
+        standby = m.lastStandby.take(connectionText);
+    }
+    if (standby.isEmpty())
+        return false;
+    // A standby that still answers was not the cause (a bad filter, a timeout).
+    Database::Release(standby);
+    try {
+        lagMs(Database::ForReports(standby));
+        return false;
+    } catch (const VelError &) {
+        Database::Release(standby);
+        std::lock_guard guard(m.lock);
+        m.downUntil.insert(standby, now() + downMs);
+        return true;
+    }
+}
+
+QList<StandbyChooser::Server> StandbyChooser::Status(const QString &connectionText)
+{
+    QList<Server> servers = Servers(connectionText);
+    const int limit = maxLagMs(connectionText);
+    for (Server &s : servers) {
+        try {
+            s.lagMs = lagMs(Database::ForReports(s.text));
+            s.state = limit > 0 && s.lagMs > limit ? QStringLiteral("lagging") : QStringLiteral("up");
+        } catch (const VelError &) {
+            Database::Release(s.text);
+            s.state = QStringLiteral("down");
+        }
+    }
+    return servers;
+}
