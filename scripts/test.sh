@@ -16,6 +16,7 @@ if [ "${1:-}" = "--asan" ]; then
 fi
 
 scripts/setup-deps.sh
+(cd "$root/web" && npm ci --no-audit --no-fund --loglevel=error)
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEL_SANITIZE=$sanitize >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
