@@ -66,6 +66,14 @@ export const api = {
   lookup: (kind: string, q: string, offset = 0) =>
     json<{ items: { number: string; name: string }[]; more: boolean }>(
       "GET", `/lookups/${kind}?q=${encodeURIComponent(q)}&offset=${offset}&limit=50`),
+  schemes: (id: number) => json<string[]>("GET", `/reports/${id}/schemes`),
+  scheme: (id: number, name: string) => json<Filter>("GET", `/reports/${id}/schemes/${encodeURIComponent(name)}`),
+  async saveScheme(id: number, name: string, filter: Filter) {
+    await call("PUT", `/reports/${id}/schemes/${encodeURIComponent(name)}`, filter);
+  },
+  async deleteScheme(id: number, name: string) {
+    await call("DELETE", `/reports/${id}/schemes/${encodeURIComponent(name)}`);
+  },
   // A download streamed by the service; the name comes from its Content-Disposition.
   async download(id: number, filter: Filter, format: string, bom: boolean): Promise<{ blob: Blob; name: string }> {
     const res = await call("POST", `/reports/${id}/run?format=${format}${bom ? "&bom=1" : ""}`, filter);

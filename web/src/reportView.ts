@@ -6,6 +6,7 @@ import { h } from "./dom";
 import { buildFilterForm } from "./filterForm";
 import { buildGrid } from "./grid";
 import { formatHash } from "./route";
+import { schemeBar } from "./schemes";
 
 let running: AbortController | null = null;
 
@@ -27,8 +28,11 @@ function save(blob: Blob, name: string) {
 export async function reportView(info: ReportInfo, initial: Filter, presets: Preset[]): Promise<HTMLElement> {
   const keys = await api.keys(info.id);
   const form = buildFilterForm(keys, presets, initial);
-  const panel = h("details", { class: "panel", open: true }, h("summary", {}, "筛选条件"), form.element);
   const status = h("p", { class: "status", role: "status", "aria-live": "polite" });
+  // A loaded scheme becomes the address, which rebuilds the form from it and runs.
+  const schemes = schemeBar(info.id, () => form.value(),
+    (filter) => { location.hash = formatHash({ report: info.id, filter }); }, (text) => { status.textContent = text; });
+  const panel = h("details", { class: "panel", open: true }, h("summary", {}, "筛选条件"), schemes, form.element);
   const titles = h("div", { class: "titles" });
   const holder = h("div", { class: "grid-holder" });
   const findBox = h("input", { type: "search", "aria-label": "查找", placeholder: "查找" });

@@ -131,6 +131,22 @@ describe("a branch user", () => {
     await assertOwnRowsOnly(page);
   });
 
+  test("saves a scheme, opens it from the list and deletes it", async () => {
+    const page = await signedIn(env, "branch", "#/reports/10902?period=2024-03&GroupBy=1");
+    await page.getByRole("status").filter({ hasText: /^共 / }).waitFor();
+    await page.getByLabel("方案名称").fill("三月按分店");
+    await page.getByRole("button", { name: "保存方案" }).click();
+    await page.getByRole("status").filter({ hasText: "已保存方案“三月按分店”" }).waitFor();
+    await page.getByRole("link", { name: /^10902 / }).click();
+    await page.getByLabel("方案", { exact: true }).selectOption("三月按分店");
+    await page.getByText("日期：2024-03-01 00:00:00 至 2024-03-31 23:59:59").waitFor();
+    assert.equal(await page.getByLabel("汇总依据").inputValue(), "1");
+    await page.getByLabel("方案", { exact: true }).selectOption("三月按分店");
+    await page.getByRole("button", { name: "删除方案" }).click();
+    await page.getByRole("status").filter({ hasText: "已删除方案" }).waitFor();
+    assert.equal(await page.getByLabel("方案", { exact: true }).getByRole("option", { name: "三月按分店" }).count(), 0);
+  });
+
   test("on a phone, 10902 and 10905 for 本月 show their totals without scrolling the page sideways", async () => {
     const page = await signedIn(env, "branch", "", PHONE);
     await page.screenshot({ path: SHOTS + "portal-phone-reports.png" });
