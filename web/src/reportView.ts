@@ -1,6 +1,7 @@
 // One report: its filter form, the run (Esc cancels it), the title lines, the grid and its tools.
 
 import { api, ApiError, type Filter, type Preset, type Report, type ReportInfo } from "./api";
+import { drawChart, hasChart } from "./charts";
 import { titleLines } from "./columns";
 import { h } from "./dom";
 import { buildFilterForm } from "./filterForm";
@@ -35,6 +36,14 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
   const panel = h("details", { class: "panel", open: true }, h("summary", {}, "筛选条件"), schemes, form.element);
   const titles = h("div", { class: "titles" });
   const holder = h("div", { class: "grid-holder" });
+  const chart = h("div", { class: "chart", role: "img", "aria-label": "图表", hidden: true });
+  let report: Report | null = null;
+  const chartButton = h("button", { type: "button", "aria-pressed": "false", onclick: () => {
+    const show = chart.hidden;
+    chart.hidden = !show;
+    chartButton.setAttribute("aria-pressed", String(show));
+    if (show && report) drawChart(chart, report, info.id);
+  } }, "图表");
   const findBox = h("input", { type: "search", "aria-label": "查找", placeholder: "查找" });
   const tools = h("div", { class: "tools", role: "toolbar", "aria-label": "报表工具", hidden: true });
   let shown: { filter: Filter; tsv: () => string; find: (t: string) => boolean } | null = null;
@@ -62,6 +71,7 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
     } }, "复制"),
     exportButton("CSV", "csv"), exportButton("CSV（带 BOM）", "csv", true),
     exportButton("XLSX", "xlsx"), exportButton("PDF", "pdf"));
+  if (hasChart(info.id)) tools.append(chartButton);
 
   async function run(filter: Filter) {
     running?.abort();
@@ -69,9 +79,9 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
     running = controller;
     status.textContent = "正在运行…（按 Esc 取消）";
     form.showErrors("");
-    let report: Report;
+    let result: Report;
     try {
-      report = await api.run(info.id, filter, controller.signal);
+      result = await api.run(info.id, filter, controller.signal);
     } catch (err) {
       if (controller.signal.aborted) status.textContent = "已取消";
       else if (err instanceof ApiError && err.status === 401) dispatchEvent(new Event("velvip:signed-out"));
@@ -81,6 +91,8 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
     } finally {
       if (running === controller) running = null;
     }
+    report = result;
+    if (!chart.hidden) drawChart(chart, report, info.id);
     status.textContent = `共 ${report.Rows.length.toLocaleString("zh-CN")} 行`;
     // On a phone the rows need the screen more than the form does.
     if (matchMedia("(max-width: 700px)").matches) panel.open = false;
@@ -117,5 +129,5 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
   // A view from the address runs at once, when the form is on the page.
   if (Object.keys(initial).length) setTimeout(() => form.element.requestSubmit());
   return h("section", { class: "report", "aria-label": info.name },
-    h("h1", {}, `${info.id} ${info.name}`), panel, status, tools, titles, holder);
+    h("h1", {}, `${info.id} ${info.name}`), panel, status, tools, titles, chart, holder);
 }

@@ -48,7 +48,12 @@ async function assertSameNumbers(page, json) {
 
 describe("head office", () => {
   let page;
-  before(async () => { page = await signedIn(env, "head"); });
+  const problems = [];
+  before(async () => {
+    page = await signedIn(env, "head");
+    page.on("console", (m) => { if (m.type() === "error") problems.push(m.text()); });
+  });
+  after(() => assert.deepEqual(problems.filter((p) => !/Failed to load resource/.test(p)), [], "no errors in the console"));
 
   for (const [id, period] of [[10901, "上月"], [10902, "上月"], [10903, "上月"], [10904, "本年"], [10905, "上月"], [10906, null]])
     test(`${id} shows the API's numbers`, async () => {
@@ -56,6 +61,11 @@ describe("head office", () => {
       assert.ok(json.Rows.length > 0, "the demo chain has rows for this period");
       await assertSameNumbers(page, json);
       if (id === 10902) await page.screenshot({ path: SHOTS + "portal-10902-desktop.png" });
+      if ([10902, 10904, 10905].includes(id)) {
+        await page.getByRole("button", { name: "图表" }).click();
+        await page.getByRole("img", { name: "图表" }).locator("canvas").waitFor();
+        await page.getByRole("img", { name: "图表" }).screenshot({ path: SHOTS + `portal-chart-${id}.png` });
+      }
     });
 
   test("a large result keeps few rows in the page, finds, copies, exports and drills down", async () => {
