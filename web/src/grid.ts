@@ -99,17 +99,26 @@ export function buildGrid(report: Report): Grid {
   grid.append(head, spacer, foot);
 
   let current = -1;   // position in order of the row last found or opened
-  const paint = () => {
+  // Rows on the page by position; those still in sight are kept as they are while scrolling.
+  let rendered = new Map<number, HTMLElement>();
+  const paint = (reset = false) => {
+    if (reset) { rendered = new Map(); spacer.replaceChildren(); }
     spacer.style.height = `${order.length * ROW}px`;
     const first = Math.max(0, Math.floor(grid.scrollTop / ROW) - OVERSCAN);
     const last = Math.min(order.length, Math.ceil((grid.scrollTop + grid.clientHeight) / ROW) + OVERSCAN);
-    const rows: HTMLElement[] = [];
+    const next = new Map<number, HTMLElement>();
     for (let p = first; p < last; p++) {
-      const row = renderRow(order[p], p, p === current ? "current" : "");
-      row.style.transform = `translateY(${p * ROW}px)`;
-      rows.push(row);
+      let row = rendered.get(p);
+      if (!row) {
+        row = renderRow(order[p], p);
+        row.style.transform = `translateY(${p * ROW}px)`;
+        spacer.append(row);
+      }
+      row.classList.toggle("current", p === current);
+      next.set(p, row);
     }
-    spacer.replaceChildren(...rows);
+    for (const [p, row] of rendered) if (!next.has(p)) row.remove();
+    rendered = next;
   };
   let pending = false;
   grid.addEventListener("scroll", () => {
@@ -117,7 +126,7 @@ export function buildGrid(report: Report): Grid {
     pending = true;
     requestAnimationFrame(() => { pending = false; paint(); });
   });
-  new ResizeObserver(paint).observe(grid);
+  new ResizeObserver(() => paint()).observe(grid);
 
   function sortBy(i: number, cell: HTMLElement) {
     const asc = sortState.col === i ? !sortState.asc : true;
@@ -131,7 +140,7 @@ export function buildGrid(report: Report): Grid {
     order = [...details, ...summaries];
     head.querySelectorAll("[aria-sort]").forEach((c) => c.setAttribute("aria-sort", "none"));
     cell.setAttribute("aria-sort", asc ? "ascending" : "descending");
-    paint();
+    paint(true);
   }
 
   const api: Grid = {
@@ -177,6 +186,6 @@ export function buildGrid(report: Report): Grid {
       api.onOpen(order[current]);
     }
   });
-  requestAnimationFrame(paint);
+  requestAnimationFrame(() => paint());
   return api;
 }

@@ -6,8 +6,6 @@ import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { chromium } from "playwright-core";
 
-export const SERVER = process.env.VELVIP_SERVER;
-export const REPORT = process.env.VELVIP_REPORT;
 export const BRANCH = "002";
 export const USERS = { head: ["boss", "boss-password-1"], branch: ["shop", "shop-password-1"] };
 
@@ -15,13 +13,15 @@ const freePort = () => new Promise((resolve) => {
   const s = createServer().listen(0, "127.0.0.1", () => { const { port } = s.address(); s.close(() => resolve(port)); });
 });
 
-export async function startAll() {
+// A chain with data up to today (so that 本月 has rows), or `days` from 2024-01-01.
+export async function startAll({ days, linesPerDay = 30 } = {}) {
+  const SERVER = process.env.VELVIP_SERVER, REPORT = process.env.VELVIP_REPORT;
   if (!SERVER || !REPORT) throw new Error("set VELVIP_SERVER and VELVIP_REPORT to the built programs");
   const tmp = mkdtempSync(join(tmpdir(), "velvip-web-"));
   const db = join(tmp, "chain.sqlite"), store = join(tmp, "store.sqlite");
-  // Data up to today, so that 本月 has rows.
-  const days = Math.floor((Date.now() - Date.UTC(2024, 0, 1)) / 86400000) + 1;
-  execFileSync(REPORT, ["make-demo", "--out", db, "--members", "300", "--days", String(days), "--lines-per-day", "30"], { stdio: "ignore" });
+  days ??= Math.floor((Date.now() - Date.UTC(2024, 0, 1)) / 86400000) + 1;
+  execFileSync(REPORT, ["make-demo", "--out", db, "--members", "300", "--days", String(days),
+    "--lines-per-day", String(linesPerDay)], { stdio: "ignore" });
   for (const [who, [name, password]] of Object.entries(USERS))
     execFileSync(SERVER, ["user", "add", name, "--password-stdin", "--store", store,
       ...(who === "head" ? ["--head-office"] : ["--branch", BRANCH])], { input: password + "\n" });
