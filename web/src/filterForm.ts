@@ -50,16 +50,21 @@ function lookupButton(input: HTMLInputElement, kind: string): HTMLElement {
   const list = h("ul", { class: "lookup", role: "listbox", hidden: true });
   const search = h("input", { type: "search", "aria-label": "搜索", hidden: true, placeholder: "编号或名称" });
   let timer = 0;
-  const load = async () => {
-    const page = await api.lookup(kind, search.value);
-    list.replaceChildren(...page.items.map((it) =>
-      h("li", { role: "option", tabindex: "0", onclick: () => pick(it.number), onkeydown: (e) => {
-        if ((e as KeyboardEvent).key === "Enter") { e.preventDefault(); pick(it.number); }
-      } }, `${it.number} ${it.name}`)));
+  const option = (text: string, act: () => void) => h("li", {
+    role: "option", tabindex: "0", onclick: act,
+    onkeydown: (e) => { if ((e as KeyboardEvent).key === "Enter") { e.preventDefault(); act(); } },
+  }, text);
+  // A page of 50 at a time; "更多…" fetches the next one.
+  const load = async (offset = 0) => {
+    const page = await api.lookup(kind, search.value, offset);
+    if (offset === 0) list.replaceChildren();
+    list.querySelector(".more")?.remove();
+    list.append(...page.items.map((it) => option(`${it.number} ${it.name}`, () => pick(it.number))));
+    if (page.more) list.append(Object.assign(option("更多…", () => load(offset + page.items.length)), { className: "more" }));
     list.hidden = false;
   };
   const pick = (n: string) => { input.value = n; list.hidden = search.hidden = true; input.focus(); };
-  search.addEventListener("input", () => { clearTimeout(timer); timer = window.setTimeout(load, 250); });
+  search.addEventListener("input", () => { clearTimeout(timer); timer = window.setTimeout(() => load(), 250); });
   const button = h("button", { type: "button", class: "small", "aria-label": "从列表选择", onclick: () => {
     search.hidden = !search.hidden;
     if (!search.hidden) { search.focus(); load(); } else list.hidden = true;

@@ -100,6 +100,17 @@ describe("head office", () => {
     await assertSameNumbers(page, detail);
   });
 
+  test("a lookup pages, searches and fills its field", async () => {
+    await page.getByRole("link", { name: /^10902 / }).click();
+    await page.getByRole("button", { name: "从列表选择" }).first().click();
+    const options = page.getByRole("listbox").first().getByRole("option");
+    await options.filter({ hasText: "更多…" }).click();
+    await options.nth(60).waitFor();
+    await page.getByRole("searchbox", { name: "搜索" }).fill("80000250");
+    await options.filter({ hasText: "80000250" }).first().press("Enter");
+    assert.equal(await page.getByLabel("会员卡号起").inputValue(), "80000250");
+  });
+
   test("Esc cancels a running report", async () => {
     await page.getByRole("link", { name: /^10903 / }).click();
     await page.getByLabel("期间").selectOption({ label: "日期范围" });
