@@ -20,7 +20,11 @@ packages=(
   clang libclang-rt-14-dev
   # The report service: HTTP(S), password hashing; its tests validate answers against OpenAPI.
   libcpp-httplib-dev libssl-dev libsodium-dev python3-jsonschema
+  # The portal: bundled with npm, tested in Chromium.
+  nodejs chromium
 )
+# Node from elsewhere may bring its own npm; Debian's would conflict with it.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

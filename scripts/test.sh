@@ -17,6 +17,7 @@ if [ "${1:-}" = "--asan" ]; then
 fi
 
 scripts/setup-deps.sh
+(cd "$root/web" && npm ci --no-audit --no-fund --loglevel=error)
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEL_SANITIZE=$sanitize \
   -DVELVIP_BUILD_TESTS=ON -DVELVIP_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"

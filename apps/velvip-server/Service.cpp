@@ -1,6 +1,7 @@
 #include "Service.h"
 
 #include "ConnectionText.h"
+#include "PortalRoutes.h"
 #include "ReportSession.h"
 #include "ServiceFilter.h"
 #include "StandbyChooser.h"
@@ -131,6 +132,7 @@ Service::Service(ServiceOptions options)
     addSessionRoutes();
     addReportRoutes();
     addSchemeRoutes();
+    AddPortalRoutes(*m_http);
 }
 
 Service::~Service() = default;

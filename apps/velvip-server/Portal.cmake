@@ -1,0 +1,21 @@
+# The browser portal: web/ bundled by esbuild into bin/portal beside velvip-server, installed
+# to share/velvip-server/portal. Needs npm; without it the service runs without the portal.
+find_program(VEL_NPM npm)
+set(vel_web ${PROJECT_SOURCE_DIR}/web)
+if(VEL_NPM AND EXISTS ${vel_web}/package-lock.json)
+  set(vel_portal ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/portal)
+  file(GLOB vel_web_sources CONFIGURE_DEPENDS ${vel_web}/src/*)
+  add_custom_command(OUTPUT ${vel_web}/node_modules/.package-lock.json
+    COMMAND ${VEL_NPM} ci --no-audit --no-fund --loglevel=error
+    DEPENDS ${vel_web}/package-lock.json WORKING_DIRECTORY ${vel_web} VERBATIM)
+  add_custom_command(OUTPUT ${vel_portal}/index.html ${vel_portal}/app.js ${vel_portal}/app.css
+    COMMAND ${VEL_NPM} run --silent build -- ${vel_portal}
+    DEPENDS ${vel_web_sources} ${vel_web}/build.mjs ${vel_web}/node_modules/.package-lock.json
+    WORKING_DIRECTORY ${vel_web} VERBATIM)
+  add_custom_target(velvip-portal ALL DEPENDS ${vel_portal}/app.js)
+  add_dependencies(velvip-server velvip-portal)
+  include(GNUInstallDirs)
+  install(DIRECTORY ${vel_portal}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/velvip-server/portal)
+else()
+  message(STATUS "velvip-server: npm or web/package-lock.json missing; the portal is not built")
+endif()

@@ -1,0 +1,86 @@
+// Calls to the report service: JSON in and out, the CSRF token kept for the tab's session.
+
+export interface Session { user: string; branch: string; csrf?: string }
+export interface ReportInfo { id: number; name: string; period: boolean }
+export interface Choice { value: number; meaning: string; note: string }
+export interface Key {
+  name: string; type: string; required: boolean; meaning: string; example: string;
+  fixed?: string; values?: Choice[];
+}
+export interface Preset { label: string; period: string; first: string; last: string }
+export type Filter = Record<string, string | number>;
+export interface Report {
+  Result: Record<string, unknown>; Property: Record<string, unknown>;
+  Title: Record<string, unknown>[]; Header: Record<string, unknown>[];
+  Filter: Record<string, unknown>; Fields: string[]; Rows: unknown[][];
+}
+
+export class ApiError extends Error {
+  constructor(readonly status: number, message: string) { super(message); }
+}
+
+const TOKEN = "velvip.csrf";
+
+async function call<T>(method: string, path: string, body?: unknown, signal?: AbortSignal): Promise<Response> {
+  const headers: Record<string, string> = {};
+  if (body !== undefined) headers["Content-Type"] = "application/json";
+  const csrf = sessionStorage.getItem(TOKEN);
+  if (method !== "GET" && csrf) headers["X-CSRF-Token"] = csrf;
+  const res = await fetch("/api/v1" + path, {
+    method, headers, signal, credentials: "same-origin",
+    body: body === undefined ? undefined : JSON.stringify(body),
+  });
+  if (!res.ok) {
+    let sentence = `请求失败（HTTP ${res.status}）`;
+    try { sentence = (await res.json()).error || sentence; } catch { /* not JSON */ }
+    throw new ApiError(res.status, sentence);
+  }
+  return res;
+}
+
+async function json<T>(method: string, path: string, body?: unknown, signal?: AbortSignal): Promise<T> {
+  return (await call(method, path, body, signal)).json() as Promise<T>;
+}
+
+export const api = {
+  async signIn(user: string, password: string): Promise<Session> {
+    const s = await json<Session>("POST", "/session", { user, password });
+    if (s.csrf) sessionStorage.setItem(TOKEN, s.csrf);
+    return s;
+  },
+  async signOut(): Promise<void> {
+    try { await call("DELETE", "/session"); } finally { sessionStorage.removeItem(TOKEN); }
+  },
+  // The session behind the cookie, when this tab still holds its token.
+  async current(): Promise<Session | null> {
+    if (!sessionStorage.getItem(TOKEN)) return null;
+    try { return await json<Session>("GET", "/session"); } catch { return null; }
+  },
+  reports: () => json<ReportInfo[]>("GET", "/reports"),
+  keys: (id: number) => json<Key[]>("GET", `/reports/${id}/keys`),
+  periods: () => json<Preset[]>("GET", "/periods"),
+  run: (id: number, filter: Filter, signal?: AbortSignal) =>
+    json<Report>("POST", `/reports/${id}/run`, filter, signal),
+  drill: (id: number, row: number, filter: Filter) =>
+    json<{ report: number; label?: string; note?: string; filter?: Filter }>("POST", `/reports/${id}/drill?row=${row}`, filter),
+  lookup: (kind: string, q: string, offset = 0) =>
+    json<{ items: { number: string; name: string }[]; more: boolean }>(
+      "GET", `/lookups/${kind}?q=${encodeURIComponent(q)}&offset=${offset}&limit=50`),
+  schemes: (id: number) => json<string[]>("GET", `/reports/${id}/schemes`),
+  scheme: (id: number, name: string) => json<Filter>("GET", `/reports/${id}/schemes/${encodeURIComponent(name)}`),
+  async saveScheme(id: number, name: string, filter: Filter) {
+    await call("PUT", `/reports/${id}/schemes/${encodeURIComponent(name)}`, filter);
+  },
+  async deleteScheme(id: number, name: string) {
+    await call("DELETE", `/reports/${id}/schemes/${encodeURIComponent(name)}`);
+  },
+  // A download streamed by the service; the name comes from its Content-Disposition.
+  async download(id: number, filter: Filter, format: string, bom: boolean): Promise<{ blob: Blob; name: string }> {
+    const res = await call("POST", `/reports/${id}/run?format=${format}${bom ? "&bom=1" : ""}`, filter);
+    const disposition = res.headers.get("Content-Disposition") || "";
+    const utf8 = /filename\*=UTF-8''([^;]+)/.exec(disposition);
+    const plain = /filename="([^"]+)"/.exec(disposition);
+    const name = utf8 ? decodeURIComponent(utf8[1]) : plain ? plain[1] : `${id}.${format}`;
+    return { blob: await res.blob(), name };
+  },
+};

@@ -1,0 +1,73 @@
+// The charts the desktop draws, from the detail rows in the order shown:
+//   10902 sales amount per value of the grouping column, 10904 points used per gift,
+//   10905 top-ups per day from the first day of the period. Integer ticks on the value axis.
+
+import { BarChart, LineChart } from "echarts/charts";
+import { GridComponent, TitleComponent } from "echarts/components";
+import * as echarts from "echarts/core";
+import { CanvasRenderer } from "echarts/renderers";
+import type { Report } from "./api";
+
+echarts.use([BarChart, LineChart, GridComponent, TitleComponent, CanvasRenderer]);
+
+export const hasChart = (id: number) => id === 10902 || id === 10904 || id === 10905;
+
+function column(report: Report, field: string) {
+  const entry = report.Header.find((e) => e.FColName === field);
+  const caption = String(entry?.FColCaption ?? field).replace(/\$$|(\+\|)+$/, "") || String(entry?.FHeadSecond ?? field);
+  return { index: report.Fields.indexOf(field), caption };
+}
+
+function option(report: Report, id: number): echarts.EChartsCoreOption | null {
+  const kind = report.Fields.indexOf("FRowKind");
+  const details = report.Rows.filter((r) => kind < 0 || Number(r[kind]) === 0);
+  const value = { type: "value", minInterval: 1 };
+  const bars = (keyField: string, labelField: string, valueField: string, title: string) => {
+    const key = column(report, keyField), label = column(report, labelField), v = column(report, valueField);
+    const sums = new Map<string, { label: string; sum: number }>();
+    for (const r of details) {
+      const k = String(r[key.index] ?? "");
+      const slot = sums.get(k) ?? sums.set(k, { label: String(r[label.index] ?? "") || "（无）", sum: 0 }).get(k)!;
+      slot.sum += Number(r[v.index]) || 0;
+    }
+    return {
+      title: { text: title, left: "center", textStyle: { fontSize: 14 } },
+      grid: { left: 70, right: 20, bottom: 70 },
+      xAxis: { type: "category", name: label.caption, data: [...sums.values()].map((s) => s.label),
+               axisLabel: { rotate: sums.size > 8 ? 90 : 0 } },
+      yAxis: { ...value, name: v.caption },
+      series: [{ type: "bar", name: v.caption, data: [...sums.values()].map((s) => Math.round(s.sum * 100) / 100) }],
+    };
+  };
+  if (id === 10902) return bars("FNo", "FNo", "FpayAmount", `销售金额（按${column(report, "FNo").caption}）`);
+  if (id === 10904) return bars("FNumber", "FName", "FVipNum", "各礼品使用积分");
+  if (id === 10905) {
+    const day = column(report, "FOperDate"), amount = column(report, "FPlusAmt");
+    const perDay = new Map<string, number>();
+    for (const r of details) {
+      const d = String(r[day.index] ?? "").slice(0, 10);
+      if (d) perDay.set(d, (perDay.get(d) ?? 0) + (Number(r[amount.index]) || 0));
+    }
+    const first = String(report.Filter.BDate ?? "").slice(0, 10);
+    const last = String(report.Filter.EDate ?? "").slice(0, 10);
+    return {
+      title: { text: "每日充值金额", left: "center", textStyle: { fontSize: 14 } },
+      grid: { left: 70, right: 20, bottom: 50 },
+      xAxis: { type: "time", min: first || undefined, max: last || undefined, minInterval: 86400000 },
+      yAxis: { ...value, name: `${amount.caption}（每日合计）` },
+      series: [{ type: "line", data: [...perDay].sort().map(([d, v]) => [d, Math.round(v * 100) / 100]) }],
+    };
+  }
+  return null;
+}
+
+// Draws the chart into `host`; false when the report has none or no detail rows.
+export function drawChart(host: HTMLElement, report: Report, id: number): boolean {
+  const o = option(report, id);
+  if (!o) return false;
+  echarts.dispose(host);
+  const chart = echarts.init(host, undefined, { renderer: "canvas" });
+  chart.setOption(o);
+  new ResizeObserver(() => chart.resize()).observe(host);
+  return true;
+}

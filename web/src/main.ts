@@ -1,0 +1,56 @@
+// The portal: sign in, then the report list and the report in the address (#/reports/ID?filter).
+
+import { api, type Preset, type ReportInfo, type Session } from "./api";
+import { h } from "./dom";
+import { reportView } from "./reportView";
+import { parseHash } from "./route";
+import { signInView } from "./signin";
+
+const root = document.getElementById("app")!;
+let reports: ReportInfo[] = [];
+let presets: Preset[] = [];
+
+function shell(session: Session, content: HTMLElement) {
+  const current = parseHash(location.hash)?.report;
+  const nav = h("nav", { "aria-label": "报表" }, h("ul", {}, ...reports.map((r) =>
+    h("li", {}, h("a", { href: `#/reports/${r.id}`, "aria-current": r.id === current ? "page" : false },
+      h("span", { class: "id" }, String(r.id)), " ", r.name)))));
+  const who = session.branch ? `${session.user}（门店 ${session.branch}）` : `${session.user}（总部）`;
+  const out = h("button", { type: "button", class: "small", onclick: async () => {
+    await api.signOut().catch(() => undefined);
+    start();
+  } }, "退出");
+  root.replaceChildren(
+    h("header", {}, h("span", { class: "brand" }, "会员卡报表"), h("span", { class: "who" }, who), out),
+    h("div", { class: "layout" }, nav, h("main", {}, content)));
+}
+
+async function show(session: Session) {
+  if (!reports.length) [reports, presets] = await Promise.all([api.reports(), api.periods()]);
+  const view = parseHash(location.hash);
+  const info = reports.find((r) => r.id === view?.report);
+  if (!info) {
+    shell(session, h("p", { class: "hint" }, "请选择一个报表。"));
+    return;
+  }
+  shell(session, h("p", { class: "status" }, "正在打开…"));
+  try {
+    const content = await reportView(info, view!.filter, presets);
+    shell(session, content);
+  } catch (err) {
+    shell(session, h("p", { class: "error", role: "alert" }, (err as Error).message));
+  }
+}
+
+let session: Session | null = null;
+
+async function start() {
+  session = await api.current();
+  if (session) return show(session);
+  reports = [];
+  root.replaceChildren(h("main", { class: "center" }, signInView((s) => { session = s; show(s); })));
+}
+
+addEventListener("velvip:signed-out", () => start());
+window.addEventListener("hashchange", () => { if (session) show(session); });
+start();

@@ -1,0 +1,133 @@
+// One report: its filter form, the run (Esc cancels it), the title lines, the grid and its tools.
+
+import { api, ApiError, type Filter, type Preset, type Report, type ReportInfo } from "./api";
+import { drawChart, hasChart } from "./charts";
+import { titleLines } from "./columns";
+import { h } from "./dom";
+import { buildFilterForm } from "./filterForm";
+import { buildGrid } from "./grid";
+import { formatHash } from "./route";
+import { schemeBar } from "./schemes";
+
+let running: AbortController | null = null;
+
+// Esc anywhere cancels the report being run: the fetch is aborted and the service, seeing the
+// connection closed, cancels the query.
+document.addEventListener("keydown", (e) => {
+  if (e.key === "Escape" && running) { e.preventDefault(); running.abort(); }
+});
+
+function save(blob: Blob, name: string) {
+  const url = URL.createObjectURL(blob);
+  const a = h("a", { href: url, download: name, hidden: true });
+  document.body.append(a);
+  a.click();
+  a.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 10000);
+}
+
+export async function reportView(info: ReportInfo, initial: Filter, presets: Preset[]): Promise<HTMLElement> {
+  const keys = await api.keys(info.id);
+  const form = buildFilterForm(keys, presets, initial);
+  const status = h("p", { class: "status", role: "status", "aria-live": "polite" });
+  // A loaded scheme becomes the address, which rebuilds the form from it and runs.
+  const schemes = schemeBar(info.id, () => form.value(),
+    (filter) => { location.hash = formatHash({ report: info.id, filter }); }, (text) => { status.textContent = text; });
+  const panel = h("details", { class: "panel", open: true }, h("summary", {}, "筛选条件"), schemes, form.element);
+  const titles = h("div", { class: "titles" });
+  const holder = h("div", { class: "grid-holder" });
+  const chart = h("div", { class: "chart", role: "img", "aria-label": "图表", hidden: true });
+  let report: Report | null = null;
+  const chartButton = h("button", { type: "button", "aria-pressed": "false", onclick: () => {
+    const show = chart.hidden;
+    chart.hidden = !show;
+    chartButton.setAttribute("aria-pressed", String(show));
+    if (show && report) drawChart(chart, report, info.id);
+  } }, "图表");
+  const findBox = h("input", { type: "search", "aria-label": "查找", placeholder: "查找" });
+  const tools = h("div", { class: "tools", role: "toolbar", "aria-label": "报表工具", hidden: true });
+  let shown: { filter: Filter; tsv: () => string; find: (t: string) => boolean } | null = null;
+
+  const exportButton = (label: string, format: string, bom = false) =>
+    h("button", { type: "button", onclick: async () => {
+      if (!shown) return;
+      status.textContent = `正在导出 ${label}…`;
+      try {
+        const file = await api.download(info.id, shown.filter, format, bom);
+        save(file.blob, file.name);
+        status.textContent = `已导出 ${file.name}`;
+      } catch (err) { status.textContent = (err as Error).message; }
+    } }, label);
+  findBox.addEventListener("keydown", (e) => {
+    if (e.key !== "Enter" || !shown) return;
+    e.preventDefault();
+    status.textContent = shown.find(findBox.value) ? "" : `没有找到“${findBox.value}”`;
+  });
+  tools.append(findBox,
+    h("button", { type: "button", onclick: async () => {
+      if (!shown) return;
+      await navigator.clipboard.writeText(shown.tsv());
+      status.textContent = "已复制为制表符分隔的文本";
+    } }, "复制"),
+    exportButton("CSV", "csv"), exportButton("CSV（带 BOM）", "csv", true),
+    exportButton("XLSX", "xlsx"), exportButton("PDF", "pdf"));
+  if (hasChart(info.id)) tools.append(chartButton);
+
+  async function run(filter: Filter) {
+    running?.abort();
+    const controller = new AbortController();
+    running = controller;
+    status.textContent = "正在运行…（按 Esc 取消）";
+    form.showErrors("");
+    let result: Report;
+    try {
+      result = await api.run(info.id, filter, controller.signal);
+    } catch (err) {
+      if (controller.signal.aborted) status.textContent = "已取消";
+      else if (err instanceof ApiError && err.status === 401) dispatchEvent(new Event("velvip:signed-out"));
+      else if (err instanceof ApiError && (err.status === 400 || err.status === 403)) { status.textContent = ""; form.showErrors(err.message); }
+      else status.textContent = (err as Error).message;
+      return;
+    } finally {
+      if (running === controller) running = null;
+    }
+    report = result;
+    if (!chart.hidden) drawChart(chart, report, info.id);
+    status.textContent = `共 ${report.Rows.length.toLocaleString("zh-CN")} 行`;
+    // On a phone the rows need the screen more than the form does.
+    if (matchMedia("(max-width: 700px)").matches) panel.open = false;
+    titles.replaceChildren(...titleLines(report).map((line, i) =>
+      i === 0 ? h("h2", {}, line) : h("p", {}, line)));
+    const grid = buildGrid(report);
+    grid.onOpen = async (row) => {
+      if (info.id !== 10902) return;
+      try {
+        const target = await api.drill(info.id, row, filter);
+        if (target.report && target.filter) location.hash = formatHash({ report: target.report, filter: target.filter });
+        else status.textContent = target.note || "这一行没有明细";
+      } catch (err) { status.textContent = (err as Error).message; }
+    };
+    holder.replaceChildren(grid.element);
+    shown = { filter, tsv: grid.tsv, find: grid.find };
+    tools.hidden = false;
+  }
+
+  form.element.addEventListener("submit", (e) => {
+    e.preventDefault();
+    const filter = form.value();
+    const hash = formatHash({ report: info.id, filter });
+    if (location.hash !== hash) history.replaceState(null, "", hash);
+    run(filter);
+  });
+  // Enter runs from any field, selects included.
+  form.element.addEventListener("keydown", (e) => {
+    if (e.key === "Enter" && (e.target as HTMLElement).tagName === "SELECT") {
+      e.preventDefault();
+      form.element.requestSubmit();
+    }
+  });
+  // A view from the address runs at once, when the form is on the page.
+  if (Object.keys(initial).length) setTimeout(() => form.element.requestSubmit());
+  return h("section", { class: "report", "aria-label": info.name },
+    h("h1", {}, `${info.id} ${info.name}`), panel, status, tools, titles, chart, holder);
+}

@@ -1,0 +1,39 @@
+// Saved filter schemes of the signed-in user for one report: load, save the form as, delete.
+
+import { api, type Filter } from "./api";
+import { h, uid } from "./dom";
+
+export function schemeBar(report: number, current: () => Filter, load: (f: Filter) => void,
+                          say: (text: string) => void): HTMLElement {
+  const id = uid("scheme");
+  const list = h("select", { id });
+  const name = h("input", { type: "text", "aria-label": "方案名称", placeholder: "方案名称", maxlength: "100" });
+  const refresh = async (selected = "") => {
+    const names = await api.schemes(report);
+    list.replaceChildren(h("option", { value: "" }, "（选择方案）"), ...names.map((n) => h("option", { value: n }, n)));
+    list.value = selected;
+  };
+  const act = (work: () => Promise<void>) => async () => {
+    try { await work(); } catch (err) { say((err as Error).message); }
+  };
+  list.addEventListener("change", act(async () => {
+    if (list.value) load(await api.scheme(report, list.value));
+  }));
+  const save = h("button", { type: "button", class: "small", onclick: act(async () => {
+    const n = name.value.trim();
+    if (!n) return say("请先填写方案名称");
+    await api.saveScheme(report, n, current());
+    name.value = "";
+    await refresh(n);
+    say(`已保存方案“${n}”`);
+  }) }, "保存方案");
+  const remove = h("button", { type: "button", class: "small", onclick: act(async () => {
+    const n = list.value;
+    if (!n) return;
+    await api.deleteScheme(report, n);
+    await refresh();
+    say(`已删除方案“${n}”`);
+  }) }, "删除方案");
+  refresh().catch(() => undefined);
+  return h("div", { class: "schemes" }, h("label", { for: id }, "方案"), list, remove, name, save);
+}

@@ -1,0 +1,201 @@
+// The portal in Chromium against a real velvip-server: what a person sees equals the API's JSON.
+import { strict as assert } from "node:assert";
+import { readFileSync } from "node:fs";
+import { after, before, describe, test } from "node:test";
+import { fileURLToPath } from "node:url";
+import { BRANCH, apiRun, gridText, signedIn, startAll } from "./harness.mjs";
+
+const SHOTS = fileURLToPath(new URL("../../docs/screenshots/", import.meta.url));
+const PHONE = { width: 390, height: 844 };
+let env;
+before(async () => { env = await startAll(); });
+after(async () => { await env?.stop(); });
+
+// Amounts and prices: the cells with decimals (card numbers and codes are digits too).
+const number = (text) => (/^-?[\d,]+\.\d+$/.test(text) ? Number(text.replace(/,/g, "")) : null);
+const numbers = (cells) => cells.map(number).filter((n) => n !== null);
+const filterOf = (page) => Object.fromEntries(new URLSearchParams(new URL(page.url()).hash.split("?")[1] || ""));
+
+// Runs a report from its link, period and Enter, as a person would; returns the API's answer
+// for the filter the page put in the address.
+async function runFromUi(page, id, period) {
+  await page.getByRole("navigation", { name: "报表" }).getByRole("link", { name: new RegExp(`^${id} `) }).click();
+  const select = page.getByLabel("期间");
+  if (period) await select.selectOption(await select.locator("option", { hasText: period }).first().getAttribute("value"));
+  await page.getByRole("button", { name: "运行" }).focus();
+  await page.keyboard.press("Enter");
+  await page.getByRole("status").filter({ hasText: /^共 / }).waitFor({ timeout: 60000 });
+  return apiRun(page, id, filterOf(page));
+}
+
+// Each row on the page shows the numbers of its row in the JSON; the total is the last row.
+async function assertSameNumbers(page, json) {
+  const kind = json.Fields.indexOf("FRowKind");
+  const total = json.Rows.filter((r) => r[kind] === 2);
+  const expected = [...json.Rows.filter((r) => r[kind] !== 2), ...total];
+  await assert.doesNotReject(page.getByRole("status").filter({ hasText: `共 ${json.Rows.length.toLocaleString("zh-CN")} 行` }).waitFor());
+  const shown = await gridText(page);
+  const body = shown.slice(0, Math.min(shown.length - total.length, 8));
+  const pairs = [...body.map((cells, i) => [cells, expected[i]]),
+    ...(total.length ? [[shown.at(-1), total[0]]] : [])];
+  for (const [cells, row] of pairs) {
+    const want = row.filter((v) => typeof v === "number");
+    for (const n of numbers(cells))
+      assert.ok(want.some((v) => Math.abs(v - n) < 0.006), `${n} of [${cells}] not in [${row}]`);
+  }
+  return shown;
+}
+
+describe("head office", () => {
+  let page;
+  const problems = [];
+  before(async () => {
+    page = await signedIn(env, "head");
+    page.on("console", (m) => { if (m.type() === "error") problems.push(m.text()); });
+  });
+  after(() => assert.deepEqual(problems.filter((p) => !/Failed to load resource/.test(p)), [], "no errors in the console"));
+
+  for (const [id, period] of [[10901, "上月"], [10902, "上月"], [10903, "上月"], [10904, "本年"], [10905, "上月"], [10906, null]])
+    test(`${id} shows the API's numbers`, async () => {
+      const json = await runFromUi(page, id, period);
+      assert.ok(json.Rows.length > 0, "the demo chain has rows for this period");
+      await assertSameNumbers(page, json);
+      if (id === 10902) await page.screenshot({ path: SHOTS + "portal-10902-desktop.png" });
+      if ([10902, 10904, 10905].includes(id)) {
+        await page.getByRole("button", { name: "图表" }).click();
+        await page.getByRole("img", { name: "图表" }).locator("canvas").waitFor();
+        await page.getByRole("img", { name: "图表" }).screenshot({ path: SHOTS + `portal-chart-${id}.png` });
+      }
+    });
+
+  test("a large result keeps few rows in the page, finds, copies, exports and drills down", async () => {
+    const json = await runFromUi(page, 10903, "本年");
+    const grid = page.getByRole("grid");
+    assert.ok(Number(await grid.getAttribute("aria-rowcount")) > json.Rows.length);
+    assert.ok(await grid.getByRole("row").count() < 150, "rows are virtualised");
+    await grid.evaluate((g) => { g.scrollTop = g.scrollHeight; });
+    const lastCard = String(json.Rows.at(-2)[json.Fields.indexOf("FVipNum")] ?? json.Rows.at(-2)[0]);
+    await grid.getByRole("gridcell", { name: lastCard }).first().waitFor();
+
+    await page.getByLabel("查找").fill("不存在的文字");
+    await page.getByLabel("查找").press("Enter");
+    await page.getByRole("status").filter({ hasText: "没有找到" }).waitFor();
+
+    for (const [label, bom] of [["CSV", false], ["CSV（带 BOM）", true]]) {
+      const [download] = await Promise.all([page.waitForEvent("download"), page.getByRole("button", { name: label, exact: true }).click()]);
+      assert.match(download.suggestedFilename(), /10903_.*\.csv$/);
+      const head = readFileSync(await download.path()).subarray(0, 3).toString("hex");
+      assert.equal(head === "efbbbf", bom);
+    }
+
+    await page.context().grantPermissions(["clipboard-read", "clipboard-write"]);
+    await page.getByRole("button", { name: "复制" }).click();
+    const tsv = await page.evaluate(() => navigator.clipboard.readText());
+    assert.equal(tsv.trimEnd().split("\n").length, json.Rows.length + 1);
+
+    await runFromUi(page, 10902, "上月");
+    await page.getByRole("grid").getByRole("row").nth(2).dblclick();
+    await page.waitForURL(/#\/reports\/10903\?/);
+    const detail = await apiRun(page, 10903, filterOf(page));
+    await assertSameNumbers(page, detail);
+  });
+
+  test("a lookup pages, searches and fills its field", async () => {
+    await page.getByRole("link", { name: /^10902 / }).click();
+    await page.getByRole("button", { name: "从列表选择" }).first().click();
+    const options = page.getByRole("listbox").first().getByRole("option");
+    await options.filter({ hasText: "更多…" }).click();
+    await options.nth(60).waitFor();
+    await page.getByRole("searchbox", { name: "搜索" }).fill("80000250");
+    await options.filter({ hasText: "80000250" }).first().press("Enter");
+    assert.equal(await page.getByLabel("会员卡号起").inputValue(), "80000250");
+  });
+
+  test("Esc cancels a running report", async () => {
+    await page.getByRole("link", { name: /^10903 / }).click();
+    await page.getByLabel("期间").selectOption({ label: "日期范围" });
+    await page.getByLabel("开始日期").fill("2024-01-01");
+    await page.getByLabel("结束日期").fill(new Date().toISOString().slice(0, 10));
+    await page.getByLabel("结束日期").press("Enter");
+    await page.keyboard.press("Escape");
+    await page.getByRole("status").filter({ hasText: "已取消" }).waitFor();
+  });
+});
+
+describe("a branch user", () => {
+  let foreign;
+  before(async () => {
+    const head = await signedIn(env, "head");
+    const branches = await head.evaluate(() => fetch("/api/v1/lookups/branches?limit=100").then((r) => r.json()));
+    foreign = branches.items.filter((b) => b.number !== BRANCH).map((b) => b.name);
+    assert.ok(foreign.length > 0);
+    await head.context().close();
+  });
+  const assertOwnRowsOnly = async (page) => {
+    const text = (await gridText(page)).flat().join(" ");
+    for (const name of foreign) assert.ok(!text.includes(name), `another branch's ${name} is shown`);
+  };
+
+  test("a link opens the same view after sign-in, and another branch in it is not reached", async () => {
+    const page = await signedIn(env, "branch", "#/reports/10902?period=2024-03&GroupBy=1&BBranchNum=001&EBranchNum=009");
+    await page.getByText("日期：2024-03-01 00:00:00 至 2024-03-31 23:59:59").waitFor();
+    assert.equal(await page.getByLabel("汇总依据").inputValue(), "1");
+    assert.equal(await page.getByLabel("消费分店编码起").inputValue(), BRANCH);
+    assert.ok(await page.getByLabel("消费分店编码起").isDisabled());
+    await assertSameNumbers(page, await apiRun(page, 10902, filterOf(page)));
+    await assertOwnRowsOnly(page);
+
+    // The form edited in the page: the service refuses and says why.
+    await page.getByLabel("消费分店编码起").evaluate((el) => { el.disabled = false; el.value = "001"; });
+    await page.getByRole("button", { name: "运行" }).click();
+    await page.getByRole("alert").filter({ hasText: /分店/ }).first().waitFor();
+    await assertOwnRowsOnly(page);
+  });
+
+  test("saves a scheme, opens it from the list and deletes it", async () => {
+    const page = await signedIn(env, "branch", "#/reports/10902?period=2024-03&GroupBy=1");
+    await page.getByRole("status").filter({ hasText: /^共 / }).waitFor();
+    await page.getByLabel("方案名称").fill("三月按分店");
+    await page.getByRole("button", { name: "保存方案" }).click();
+    await page.getByRole("status").filter({ hasText: "已保存方案“三月按分店”" }).waitFor();
+    await page.getByRole("link", { name: /^10902 / }).click();
+    await page.getByLabel("方案", { exact: true }).selectOption("三月按分店");
+    await page.getByText("日期：2024-03-01 00:00:00 至 2024-03-31 23:59:59").waitFor();
+    assert.equal(await page.getByLabel("汇总依据").inputValue(), "1");
+    await page.getByLabel("方案", { exact: true }).selectOption("三月按分店");
+    await page.getByRole("button", { name: "删除方案" }).click();
+    await page.getByRole("status").filter({ hasText: "已删除方案" }).waitFor();
+    assert.equal(await page.getByLabel("方案", { exact: true }).getByRole("option", { name: "三月按分店" }).count(), 0);
+  });
+
+  test("on a phone, 10902 and 10905 for 本月 show their totals without scrolling the page sideways", async () => {
+    const page = await signedIn(env, "branch", "", PHONE);
+    await page.screenshot({ path: SHOTS + "portal-phone-reports.png" });
+    for (const id of [10902, 10905]) {
+      const json = await runFromUi(page, id, "本月");
+      const shown = await assertSameNumbers(page, json);
+      assert.equal(shown.at(-1)[0], "合计");
+      const total = page.getByRole("row").filter({ hasText: "合计" }).last();
+      const box = await total.boundingBox();
+      assert.ok(box && box.y + box.height <= PHONE.height, "the total is on the screen");
+      assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), "no sideways page scroll");
+      await assertOwnRowsOnly(page);
+      await page.screenshot({ path: SHOTS + `portal-${id}-phone.png` });
+    }
+  });
+});
+
+test("the sign-in page refuses a wrong password without repeating it", async () => {
+  const context = await env.browser.newContext({ viewport: PHONE });
+  const page = await context.newPage();
+  const response = await page.goto(env.base);
+  assert.match(response.headers()["content-security-policy"], /default-src 'self'/);
+  await page.getByLabel("用户名").fill("shop");
+  await page.getByLabel("密码").fill("wrong-secret-9");
+  await page.getByLabel("密码").press("Enter");
+  const alert = page.getByRole("alert").filter({ hasText: /用户名或密码不对/ });
+  await alert.waitFor();
+  assert.ok(!(await page.content()).includes("wrong-secret-9") && !page.url().includes("wrong-secret-9"));
+  await page.screenshot({ path: SHOTS + "portal-signin-phone.png" });
+  await context.close();
+});
