@@ -69,11 +69,11 @@ def check_documented(method, path, r, payload):
 
 
 class Service:
-    def __init__(self, tmp, db, *args):
+    def __init__(self, tmp, db, *args, env=None):
         self.port = free_port()
         self.proc = subprocess.Popen([SERVER, *(["--db", db] if "=" not in db else ["--props", db]), "--store", os.path.join(tmp, "store.sqlite"),
                                       "--listen", f"127.0.0.1:{self.port}", *args],
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
         self.proc.stdout.readline()   # the line saying where it listens
 
     def workers(self):
@@ -99,7 +99,7 @@ def setUpModule():
     global TMP, DB
     TMP = tempfile.mkdtemp(prefix="velvip-server-")
     DB = os.path.join(TMP, "chain.sqlite")
-    subprocess.run([REPORT, "make-demo", "--out", DB, "--members", "300", "--days", "60"], check=True,
+    subprocess.run([REPORT, "make-demo", "--out", DB, "--members", "300", "--days", "60", "--start", "2024-01-01"], check=True,
                    capture_output=True)
     for name, where in (("boss", ["--head-office"]), ("shop", ["--branch", BRANCH])):
         subprocess.run([SERVER, "user", "add", name, "--password-stdin", *where, "--store", os.path.join(TMP, "store.sqlite")],
@@ -122,7 +122,7 @@ def postgres_chains():
                     f"CREATE DATABASE {name}"], env=dict(os.environ, PGPASSWORD=kv["Password"]), check=True,
                    capture_output=True)
     primary = props.replace("Database=postgres", f"Database={name}")
-    subprocess.run([REPORT, "make-demo", "--props", primary, "--members", "300", "--days", "60"], check=True,
+    subprocess.run([REPORT, "make-demo", "--props", primary, "--members", "300", "--days", "60", "--start", "2024-01-01"], check=True,
                    capture_output=True)
     chains = [primary]
     standby = os.environ.get("VELVIP_TEST_PG_STANDBY", "").replace("Database=postgres", f"Database={name}")
@@ -171,6 +171,21 @@ class ServiceTest(unittest.TestCase):
         source = ["--db", chain] if "=" not in chain else ["--props", chain]
         return subprocess.run([REPORT, "run", str(rpt), *source, "--filter-json", path, "--format", "json",
                                *args, *context], capture_output=True, check=True).stdout
+
+    def test_dates_are_wall_clock_in_any_zone(self):
+        # A bound in the service's own daylight-saving gap is still a chain time: never dropped.
+        filt = {"BDate": "2024-03-10 00:30", "EDate": "2024-12-31 23:59:59"}
+        sets = [a for k, v in filt.items() for a in ("--set", f"{k}={v}")]
+        expected = subprocess.run([REPORT, "run", "10903", "--db", self.db, *sets, "--format", "json"],
+                                  capture_output=True, check=True, env=dict(os.environ, TZ="UTC")).stdout
+        for zone in ("America/Havana", "Europe/Berlin", "Asia/Shanghai"):
+            service = Service(self.tmp, self.db, env=dict(os.environ, TZ=zone))
+            try:
+                with self.subTest(zone=zone):
+                    r, payload = Api(service.port).login("boss", "boss-password").call("POST", "/reports/10903/run", filt)
+                    self.assertEqual((r.status, payload), (200, expected))
+            finally:
+                service.stop()
 
     def test_json_equals_command_line(self):
         for chain in [self.db] + postgres_chains():

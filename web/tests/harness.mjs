@@ -20,7 +20,7 @@ export async function startAll({ days, linesPerDay = 30 } = {}) {
   const tmp = mkdtempSync(join(tmpdir(), "velvip-web-"));
   const db = join(tmp, "chain.sqlite"), store = join(tmp, "store.sqlite");
   days ??= Math.floor((Date.now() - Date.UTC(2024, 0, 1)) / 86400000) + 1;
-  execFileSync(REPORT, ["make-demo", "--out", db, "--members", "300", "--days", String(days),
+  execFileSync(REPORT, ["make-demo", "--out", db, "--start", "2024-01-01", "--members", "300", "--days", String(days),
     "--lines-per-day", String(linesPerDay)], { stdio: "ignore" });
   for (const [who, [name, password]] of Object.entries(USERS))
     execFileSync(SERVER, ["user", "add", name, "--password-stdin", "--store", store,
