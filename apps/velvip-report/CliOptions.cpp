@@ -275,7 +275,8 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
         QString key, value;
         if (!SplitKeyValue(pair, &key, &value))
             return usage(QStringLiteral("--context 应为 KEY=VALUE，而不是“%1”").arg(pair));
-        const QStringList known = ReportSession::DefaultContext().keys();
+        // ScopeBranchNum: what the report service gives a branch user, to reproduce it here.
+        const QStringList known = ReportSession::DefaultContext().keys() << QStringLiteral("ScopeBranchNum");
         if (!known.contains(key)) {
             const QString nearest = FilterCheck::Nearest(key, known);
             return usage(QStringLiteral("主程序环境没有“%1”项%2（可用 %3）")
