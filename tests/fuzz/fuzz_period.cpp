@@ -2,12 +2,13 @@
 #include "FilterDates.h"
 #include "FuzzText.h"
 #include "VelError.h"
+#include "shared/WallClock.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString text = FuzzText(data, size);
-    FilterDates::Parse(text, FilterDates::Bound::Begin);
-    FilterDates::Parse(text, FilterDates::Bound::End);
+    WallClock::Read(text, WallClock::Bound::Begin);
+    WallClock::Read(text, WallClock::Bound::End);
     try {
         const FilterDates::Period period = FilterDates::ParsePeriod(text, QDate(2024, 5, 15));
         for (qint32 rptId = 10901; rptId <= 10906; ++rptId) {
