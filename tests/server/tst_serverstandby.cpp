@@ -49,6 +49,7 @@ private:
     // The primary's text naming standbys: "1", "2" for the cluster's, "dead" for a closed port.
     QString withStandbys(const QStringList &which, int maxLag = 30) const;
     QSet<QString> chosen(const QString &text) const;
+    bool caughtUp() const;
 
     TestDatabases m_dbs;
     QString m_primary, m_standby;
@@ -80,12 +81,21 @@ void tst_ServerStandby::initTestCase()
                                       {QStringLiteral("User"), s.User()},
                                       {QStringLiteral("Password"), s.Password()}});
 
-    // Wait until the standby has replayed everything the primary wrote.
+    QVERIFY(caughtUp());
+    auto recovery = Database::ForReports(m_standby).Select(QStringLiteral("SELECT CASE WHEN pg_is_in_recovery() THEN 1 ELSE 0 END"));
+    QVERIFY(recovery->Next());
+    QCOMPARE(recovery->Int(0), 1);
+}
+
+// Waits until every standby has replayed everything the primary wrote.
+bool tst_ServerStandby::caughtUp() const
+{
     QString lsn;
     {
         auto primary = Database::OpenForWriting(m_primary);
         auto c = primary->Select(QStringLiteral("SELECT pg_current_wal_lsn()::text"));
-        QVERIFY(c->Next());
+        if (!c->Next())
+            return false;
         lsn = c->Text(0).toString();
     }
     QElapsedTimer waited;
@@ -99,13 +109,12 @@ void tst_ServerStandby::initTestCase()
                                     {lsn});
             if (c->Next() && c->Int(0) == 1)
                 break;
-            QVERIFY2(waited.elapsed() < 60000, "the standbys did not catch up within 60 s");
+            if (waited.elapsed() > 60000)
+                return false;
             QThread::msleep(100);
         }
     }
-    auto recovery = Database::ForReports(m_standby).Select(QStringLiteral("SELECT CASE WHEN pg_is_in_recovery() THEN 1 ELSE 0 END"));
-    QVERIFY(recovery->Next());
-    QCOMPARE(recovery->Int(0), 1);
+    return true;
 }
 
 void tst_ServerStandby::reportsOnStandby_data()
@@ -191,6 +200,8 @@ void tst_ServerStandby::choice()
     QFETCH(QStringList, standbys);
     QFETCH(QString, event);
     QFETCH(QList<int>, expected);
+    // A standby still replaying an earlier row's writes counts as lagging.
+    QVERIFY2(caughtUp(), "the standbys did not catch up within 60 s");
     const QString text = withStandbys(standbys, 1);
     QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(text, 10906, {})),
              TestDatabases::RowLines(m_dbs.Run(1, 10906, {})));
