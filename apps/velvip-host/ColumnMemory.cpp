@@ -14,6 +14,12 @@ QString settingsKey(qint32 rptId)
     return QStringLiteral("columns/%1").arg(rptId);
 }
 
+// The last frozen column's key, "" for none; absent while the report's own count holds.
+QString frozenKey(qint32 rptId)
+{
+    return QStringLiteral("frozen/%1").arg(rptId);
+}
+
 QString columnKey(const ReportColumn &column)
 {
     return column.field + QLatin1Char('\t') + column.FlatCaption();
@@ -30,6 +36,15 @@ ColumnMemory::ColumnMemory(ReportView *view, qint32 rptId) : QObject(view), m_vi
     connect(view, &ReportView::ColumnsChanged, this, [this] {
         if (!m_applying)
             save(-1);
+    });
+    connect(view, &ReportView::FrozenColumnsChanged, this, [this] {
+        QSettings settings;
+        const int frozen = m_view->FrozenColumns();
+        if (frozen == m_view->DefaultFrozenColumns())
+            settings.remove(frozenKey(m_rptId));
+        else
+            settings.setValue(frozenKey(m_rptId),
+                              frozen == 0 ? QString() : columnKey(m_view->Model()->Layout().Columns().at(frozen - 1)));
     });
 }
 
@@ -51,6 +66,16 @@ void ColumnMemory::Show(const ReportOutput &report)
             table->setColumnWidth(c, entry.at(0).toInt());
         else if (shown && table->columnWidth(c) < 20)
             table->setColumnWidth(c, 90);
+    }
+    // A frozen column the report no longer has leaves the report's own count.
+    const QVariant frozen = QSettings().value(frozenKey(m_rptId));
+    if (frozen.isValid()) {
+        const QString last = frozen.toString();
+        for (int c = 0; c < columns.size(); ++c)
+            if (last.isEmpty() || columnKey(columns.at(c)) == last) {
+                m_view->SetFrozenColumns(last.isEmpty() ? 0 : c + 1);
+                break;
+            }
     }
     m_applying = false;
 }

@@ -6,8 +6,8 @@
 
 class ReportView;
 
-// Remembers, per report number, which columns the user shows and the widths of the columns
-// resized, and puts them back whenever the report is shown again (a new tab or a refresh).
+// Remembers, per report number, which columns the user shows, the widths of the columns
+// resized and the columns frozen, and puts them back whenever the report is shown again (a new tab or a refresh).
 // Columns are matched by field and caption, so a report whose columns change with its filter
 // keeps what fits.
 class ColumnMemory : public QObject

@@ -46,9 +46,14 @@ int takeScreenshots(MainWindow &window, const QString &folder)
         if (!window.grab().save(QDir(folder).filePath(QStringLiteral("host-%1.png").arg(name))))
             ++failures;
     };
-    // The ledger scrolled right: the frozen columns keep their header.
+    // The ledger frozen up to the member's name and scrolled right: the frozen columns keep
+    // their header.
     window.Tabs()->setCurrentIndex(0);
     if (ReportView *ledger = window.CurrentView()) {
+        const QList<ReportColumn> &columns = ledger->Model()->Layout().Columns();
+        for (int c = 0; c < columns.size(); ++c)
+            if (columns.at(c).field == QLatin1String("FVipName"))
+                ledger->SetFrozenColumns(c + 1);
         QScrollBar *bar = ledger->Table()->horizontalScrollBar();
         bar->setValue(bar->maximum() / 2);
         save(QStringLiteral("10901-scrolled"));

@@ -1,5 +1,7 @@
 #include "Reports.h"
 
+#include "Dictionary.h"
+
 std::unique_ptr<IQueryReport> NewReport(qint32 rptId)
 {
     switch (rptId) {
@@ -11,4 +13,14 @@ std::unique_ptr<IQueryReport> NewReport(qint32 rptId)
     case 10906: return std::make_unique<Rpt10906>();
     default: return nullptr;
     }
+}
+
+QString ReportNameOf(qint32 rptId)
+{
+    const std::unique_ptr<IQueryReport> report = NewReport(rptId);
+    if (!report)
+        return {};
+    DictionaryPtr property = Dictionary::Create();
+    report->SetRptProperty(property);
+    return property ? property->Value(QStringLiteral("Name")).toString() : QString();
 }

@@ -46,6 +46,25 @@ class tst_Host : public QObject
         QVERIFY(QTest::qWaitForWindowActive(&window));
     }
 
+    // Opens the context menu of `widget` at `pos` and triggers the entry whose text starts with `text`.
+    void chooseFromMenu(QWidget *widget, const QPoint &pos, const QString &text)
+    {
+        bool chosen = false;
+        QTimer::singleShot(50, this, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            for (QAction *a : menu->actions())
+                if (!chosen && a->text().startsWith(text) && a->isEnabled()) {
+                    chosen = true;
+                    a->trigger();
+                }
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, widget->mapToGlobal(pos));
+        QApplication::sendEvent(widget, &event);
+        QVERIFY2(chosen, qPrintable(text));
+    }
+
 private slots:
     void initTestCase()
     {
@@ -435,7 +454,8 @@ private slots:
         QVERIFY(box.button(QDialogButtonBox::Cancel)->text().contains("取消"));
     }
 
-    // Geometry, columns per report and, when asked, the open tabs outlive the window.
+    // Geometry, columns per report (shown, widths, frozen) and, when asked, the open tabs
+    // outlive the window.
     void windowRemembersWhatTheUserSetUp()
     {
         QString titles;
@@ -450,20 +470,16 @@ private slots:
             ReportView *lines = window.OpenReport(10903, ReportSession::SampleFilter(10903));
             FrozenTableView *table = lines->Table();
             hidden = table->model()->columnCount() - 2;
-            // The header's own menu hides a column; widening one is a resize like a drag.
-            QTimer::singleShot(50, this, [&] {
-                auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-                QVERIFY(menu);
-                const QString caption = lines->Model()->Layout().Columns().at(hidden).FlatCaption();
-                for (QAction *a : menu->actions())
-                    if (a->text() == caption)
-                        a->trigger();
-                menu->close();
-            });
-            QWidget *header = table->horizontalHeader()->viewport();
-            QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), header->mapToGlobal(QPoint(5, 5)));
-            QApplication::sendEvent(header, &menuEvent);
+            // The header's own menu hides a column and freezes up to another; widening one is
+            // a resize like a drag.
+            QHeaderView *header = table->horizontalHeader();
+            chooseFromMenu(header->viewport(), QPoint(5, 5), lines->Model()->Layout().Columns().at(hidden).FlatCaption());
             QVERIFY(table->isColumnHidden(hidden));
+            QCOMPARE(table->FrozenColumnCount(), 0);
+            chooseFromMenu(header->viewport(), QPoint(header->sectionViewportPosition(2) + 5, 5), "冻结到此列");
+            QCOMPARE(table->FrozenColumnCount(), 3);
+            QVERIFY(table->FrozenView()->isVisible());
+            QCOMPARE(lines->ShownReport().FrozenColumns(), 3);
             table->setColumnWidth(1, 217);
             DrillDown::Target detail{10903, ReportSession::SampleFilter(10903), "会员卡 X", {}, {}};
             detail.filter->SetValue("BVipNum", "V0001");
@@ -485,6 +501,15 @@ private slots:
         QVERIFY(view->Table()->isColumnHidden(hidden));
         QCOMPARE(view->Table()->columnWidth(1), 217);
         QVERIFY(!view->Table()->isColumnHidden(1));
+        // Frozen as left, until the body's menu puts the report's own count back; other
+        // reports keep theirs.
+        QCOMPARE(view->Table()->FrozenColumnCount(), 3);
+        QWidget *body = view->Table()->viewport();
+        chooseFromMenu(body, QPoint(body->width() - 5, 5), "恢复默认冻结");
+        QCOMPARE(view->Table()->FrozenColumnCount(), 0);
+        again.OverrideConnection(m_props);
+        QCOMPARE(again.OpenReport(10903, ReportSession::SampleFilter(10903))->Table()->FrozenColumnCount(), 0);
+        QCOMPARE(again.OpenReport(10901, ReportSession::SampleFilter(10901))->Table()->FrozenColumnCount(), 2);
     }
 };
 

@@ -12,6 +12,7 @@
 #include "ValueFormat.h"
 
 #include <QAction>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QSettings>
 #include <QTabWidget>
@@ -88,22 +89,25 @@ private slots:
         QTRY_COMPARE(QApplication::topLevelWidgets().size(), 0);
     }
 
-    // The toggle shows the chart; its series hold the grid's detail rows summed per bar, per
-    // day, or the selected card's balances row by row.
+    // The toggle shows the chart; its series hold the grid's detail rows summed per bar (in
+    // the grid's order or by value), per day, or the selected card's balances row by row.
     void chartFollowsGrid_data()
     {
         QTest::addColumn<int>("rptId");
         QTest::addColumn<QString>("setKey");
         QTest::addColumn<QVariant>("setValue");
         QTest::addColumn<int>("selectRow");   // -1 keeps the first card
-        QTest::newRow("sales_per_branch") << 10902 << "GroupBy" << QVariant(1) << -1;
-        QTest::newRow("sales_per_card_type") << 10902 << "GroupBy" << QVariant(2) << -1;
-        QTest::newRow("sales_per_salesperson") << 10902 << "GroupBy" << QVariant(3) << -1;
-        QTest::newRow("sales_of_branch_range") << 10902 << "EBranchNum" << QVariant("002") << -1;
-        QTest::newRow("points_per_gift") << 10904 << "GroupBy" << QVariant(1) << -1;
-        QTest::newRow("topups_per_day") << 10905 << "GroupBy" << QVariant(1) << -1;
-        QTest::newRow("ledger_first_card") << 10901 << "" << QVariant() << -1;
-        QTest::newRow("ledger_selected_card") << 10901 << "" << QVariant() << 1;
+        QTest::addColumn<bool>("byValue");
+        QTest::newRow("sales_per_branch") << 10902 << "GroupBy" << QVariant(1) << -1 << false;
+        QTest::newRow("sales_per_branch_by_value") << 10902 << "GroupBy" << QVariant(1) << -1 << true;
+        QTest::newRow("sales_per_card_type") << 10902 << "GroupBy" << QVariant(2) << -1 << false;
+        QTest::newRow("sales_per_salesperson") << 10902 << "GroupBy" << QVariant(3) << -1 << false;
+        QTest::newRow("sales_of_branch_range") << 10902 << "EBranchNum" << QVariant("002") << -1 << false;
+        QTest::newRow("points_per_gift") << 10904 << "GroupBy" << QVariant(1) << -1 << false;
+        QTest::newRow("points_per_gift_by_value") << 10904 << "GroupBy" << QVariant(0) << -1 << true;
+        QTest::newRow("topups_per_day") << 10905 << "GroupBy" << QVariant(1) << -1 << false;
+        QTest::newRow("ledger_first_card") << 10901 << "" << QVariant() << -1 << false;
+        QTest::newRow("ledger_selected_card") << 10901 << "" << QVariant() << 1 << false;
     }
     void chartFollowsGrid()
     {
@@ -111,6 +115,7 @@ private slots:
         QFETCH(QString, setKey);
         QFETCH(QVariant, setValue);
         QFETCH(int, selectRow);
+        QFETCH(bool, byValue);
         MainWindow window;
         window.OverrideConnection(m_props);
         window.show();
@@ -149,10 +154,13 @@ private slots:
             QVERIFY(view->Chart()->Chart()->title().contains(card));
         }
 
+        view->Chart()->SetBarsByValue(byValue);
         const ReportChart::Data &drawn = view->Chart()->Drawn();
         QCOMPARE(view->Chart()->Chart()->series().size(), drawn.series.size());
         if (rptId == 10902 || rptId == 10904) {
-            const auto want = expected(model, rptId == 10902 ? "FNo" : "FNumber", rptId == 10902 ? "FpayAmount" : "FVipNum");
+            auto want = expected(model, rptId == 10902 ? "FNo" : "FNumber", rptId == 10902 ? "FpayAmount" : "FVipNum");
+            if (byValue)
+                std::stable_sort(want.begin(), want.end(), [](const auto &a, const auto &b) { return a.second > b.second; });
             QCOMPARE(drawn.series.size(), 1);
             QCOMPARE(drawn.series.first().size(), want.size());
             QCOMPARE(drawn.categories.size(), want.size());
@@ -178,6 +186,51 @@ private slots:
                 QCOMPARE(drawn.series.at(s).size(), want.size());
                 for (int i = 0; i < want.size(); ++i)
                     QCOMPARE(drawn.series.at(s).at(i).y(), want.at(i).second);
+            }
+        }
+    }
+
+    // Day axes run over the period, from its first day, a label every five days across a
+    // month; value labels carry no decimals on whole ticks; bars name what they stand for.
+    void axesReadAsThePeriod_data()
+    {
+        QTest::addColumn<int>("rptId");
+        QTest::addColumn<QString>("xTitle");
+        QTest::addColumn<QString>("xLabels");   // empty: not days
+        const QString january = "01-01 01-06 01-11 01-16 01-21 01-26 01-31";
+        QTest::newRow("ledger") << 10901 << "日期" << january;
+        QTest::newRow("topups") << 10905 << "日期" << january;
+        QTest::newRow("gifts") << 10904 << "商品名称" << "";
+    }
+    void axesReadAsThePeriod()
+    {
+        QFETCH(int, rptId);
+        QFETCH(QString, xTitle);
+        QFETCH(QString, xLabels);
+        MainWindow window;
+        window.OverrideConnection(m_props);
+        window.show();
+        ReportView *view = window.OpenReport(rptId, ReportSession::SampleFilter(rptId));
+        QVERIFY(view);
+        action(window, "chartToggle")->trigger();
+        QChart *chart = view->Chart()->Chart();
+        const auto x = qobject_cast<QCategoryAxis *>(chart->axes(Qt::Horizontal).value(0));
+        QVERIFY(x);
+        QCOMPARE(x->titleText(), xTitle);
+        QVERIFY(x->isTitleVisible());
+        if (!xLabels.isEmpty()) {
+            QCOMPARE(x->categoriesLabels().join(' '), xLabels);
+            QCOMPARE(x->min(), x->endValue(x->categoriesLabels().first()));
+            QCOMPARE(x->max(), x->endValue(x->categoriesLabels().last()));
+        }
+        const QList<QAbstractAxis *> values = chart->axes(Qt::Vertical);
+        QVERIFY(!values.isEmpty());
+        for (QAbstractAxis *axis : values) {
+            const auto y = qobject_cast<QCategoryAxis *>(axis);
+            QVERIFY(y);
+            for (const QString &label : y->categoriesLabels()) {
+                const double value = y->endValue(label);
+                QCOMPARE(label.contains('.'), value != std::trunc(value));
             }
         }
     }

@@ -32,27 +32,31 @@ private slots:
     void init() { ResetEnvironment(); }
     void cleanup() { QVERIFY2(LeakedWindows().isEmpty(), "a window was left open"); }
 
-    // A filter restored and saved again comes back with the same values (branch rows included).
+    // A filter restored and saved again comes back with the same values (branch rows included);
+    // the dialog's title names its report.
     void restoreThenSaveRoundTrips_data()
     {
         QTest::addColumn<int>("rptId");
+        QTest::addColumn<QString>("title");
         QTest::addColumn<DictionaryPtr>("filter");
-        QTest::newRow("10901") << 10901
+        QTest::newRow("10901") << 10901 << "过滤 - 储值积分变动表"
                                << Make({{"Year", 2025}, {"Month", 3.0}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
                                         {"BVipNum", "A001"}, {"EVipNum", "A099"}, {"BVipTypeNum", "T1"}, {"EVipTypeNum", "T3"},
                                         {"VipName", "王"}, {"ShowSumOnly", qint16(1)}, {"ShowVipDo", qint16(0)}});
-        QTest::newRow("10903") << 10903
+        QTest::newRow("10903") << 10903 << "过滤 - 会员消费明细表"
                                << Make({{"BDate", "2024-05-06 08:30:00"}, {"EDate", "2024-05-06 23:59:59"}, {"BVipNum", "A1"},
                                         {"EVipNum", "A2"}, {"BItemNum", "I1"}, {"EItemNum", "I2"}, {"Bcustnum", "C1"},
                                         {"Ecustnum", "C2"}, {"Cashier", "E5"}, {"Pos", "P01"}, {"Brand", "BR"},
                                         {"Billnumber", "0042"}, {"BBranchNum", "B01"}, {"EBranchNum", "B03"}});
-        QTest::newRow("10906") << 10906 << Make({{"BItemNumber", "I1"}, {"EItemNumber", "I9"}, {"BarCode", "6901234567892"}});
+        QTest::newRow("10906") << 10906 << "过滤 - 商品零售价格资料表" << Make({{"BItemNumber", "I1"}, {"EItemNumber", "I9"}, {"BarCode", "6901234567892"}});
     }
     void restoreThenSaveRoundTrips()
     {
         QFETCH(int, rptId);
+        QFETCH(QString, title);
         QFETCH(DictionaryPtr, filter);
         auto form = ShownForm(rptId);
+        QCOMPARE(form->windowTitle(), title);
         Restore(form.get(), filter);
         const DictionaryPtr saved = Saved(form.get());
         QCOMPARE(saved->Keys(), filter->Keys());

@@ -32,19 +32,7 @@ QList<qint32> ReportIds()
 
 QString ReportName(qint32 rptId)
 {
-    std::unique_ptr<IQueryReport> report;
-    switch (rptId) {
-    case 10901: report = std::make_unique<Rpt10901>(); break;
-    case 10902: report = std::make_unique<Rpt10902>(); break;
-    case 10903: report = std::make_unique<Rpt10903>(); break;
-    case 10904: report = std::make_unique<Rpt10904>(); break;
-    case 10905: report = std::make_unique<Rpt10905>(); break;
-    case 10906: report = std::make_unique<Rpt10906>(); break;
-    default: return QString::number(rptId);
-    }
-    DictionaryPtr property = Dictionary::Create();
-    report->SetRptProperty(property);
-    const QString name = property ? property->Value(QStringLiteral("Name")).toString() : QString();
+    const QString name = ReportNameOf(rptId);
     return name.isEmpty() ? QString::number(rptId) : name;
 }
 

@@ -12,7 +12,6 @@
 #include <QChart>
 #include <QChartView>
 #include <QContextMenuEvent>
-#include <QDateTimeAxis>
 #include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -21,10 +20,14 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -69,8 +72,9 @@ qint64 dayAt(const ReportTableModel &model, int row, const Column &column)
     return day.isValid() ? day.startOfDay().toMSecsSinceEpoch() : -1;
 }
 
-// A value axis whose labels are written as the grid writes the column's numbers.
-QCategoryAxis *valueAxis(double low, double high, ColumnKind kind)
+// A value axis whose labels are written as the grid writes the column's numbers, without the
+// decimals when every tick is a whole number; whole values get whole steps.
+QCategoryAxis *valueAxis(double low, double high, ColumnKind kind, bool wholeValues)
 {
     double span = high - low;
     if (span <= 0)
@@ -79,31 +83,67 @@ QCategoryAxis *valueAxis(double low, double high, ColumnKind kind)
     const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
     const double norm = raw / magnitude;
     double step = (norm <= 1 ? 1 : norm <= 2 ? 2 : norm <= 5 ? 5 : 10) * magnitude;
-    step = qMax(step, std::pow(10.0, -Present::DecimalsOf(kind)));
+    step = qMax(step, wholeValues ? 1.0 : std::pow(10.0, -Present::DecimalsOf(kind)));
     const double from = std::floor(low / step) * step;
     double to = std::ceil(high / step) * step;
     if (to <= from)
         to = from + step;
+    const bool wholeTicks = step == std::trunc(step);
+    static const QRegularExpression decimals(QStringLiteral("\\.0+$"));
     auto *axis = new QCategoryAxis;
     axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     axis->setStartValue(from - step);
     for (int i = 0; from + i * step <= to + step / 2; ++i) {
-        const double value = from + i * step;
-        axis->append(Present::FormatValue(std::abs(value) < step / 2 ? 0.0 : value, kind, FormatStyle::Grid), value);
+        const double value = wholeTicks ? std::round(from + i * step) : from + i * step;
+        QString label = Present::FormatValue(std::abs(value) < step / 2 ? 0.0 : value, kind, FormatStyle::Grid);
+        if (wholeTicks)
+            label.remove(decimals);
+        axis->append(label, value);
     }
     axis->setRange(from, to);
     return axis;
 }
 
-QDateTimeAxis *dayAxis(qint64 first, qint64 last)
+bool allWhole(const QList<double> &values)
 {
-    constexpr qint64 kHalfDay = 12 * 3600 * 1000;
-    auto *axis = new QDateTimeAxis;
-    axis->setFormat(QStringLiteral("MM-dd"));
+    return std::all_of(values.cbegin(), values.cend(), [](double v) { return v == std::trunc(v); });
+}
+
+qint64 msecsOf(const QDate &day)
+{
+    return day.startOfDay().toMSecsSinceEpoch();
+}
+
+// Days from `first` to `last`, the axis starting on the first: a label every few days (every
+// five across a month), each on a day's start.
+QCategoryAxis *dayAxis(const QDate &first, const QDate &last)
+{
+    const qint64 span = first.daysTo(last);
+    const int step = int(qMax<qint64>(1, (span + 5) / 6));
+    auto *axis = new QCategoryAxis;
+    axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     axis->setTitleText(QStringLiteral("日期"));
-    axis->setRange(QDateTime::fromMSecsSinceEpoch(first - kHalfDay), QDateTime::fromMSecsSinceEpoch(last + kHalfDay));
-    axis->setTickCount(int(qBound(qint64(2), (last - first) / (2 * kHalfDay) + 2, qint64(8))));
+    axis->setStartValue(double(msecsOf(first.addDays(-step))));
+    for (QDate day = first; day <= last; day = day.addDays(step))
+        axis->append(day.toString(QStringLiteral("MM-dd")), double(msecsOf(day)));
+    constexpr qint64 kHalfDay = 12 * 3600 * 1000;
+    if (span == 0)
+        axis->setRange(double(msecsOf(first) - kHalfDay), double(msecsOf(first) + kHalfDay));
+    else
+        axis->setRange(double(msecsOf(first)), double(msecsOf(last)));
     return axis;
+}
+
+// The period a filter names by its begin and end date keys, widened to the days drawn.
+std::pair<QDate, QDate> periodOf(const DictionaryPtr &filter, const QString &beginKey, const QString &endKey,
+                                 qint64 firstDrawn, qint64 lastDrawn)
+{
+    QDate first = TabTitle::DateOf(filter->Value(beginKey)), last = TabTitle::DateOf(filter->Value(endKey));
+    const QDate drawnFirst = QDateTime::fromMSecsSinceEpoch(firstDrawn).date();
+    const QDate drawnLast = QDateTime::fromMSecsSinceEpoch(lastDrawn).date();
+    first = first.isValid() ? qMin(first, drawnFirst) : drawnFirst;
+    last = last.isValid() && last >= first ? qMax(last, drawnLast) : drawnLast;
+    return {first, last};
 }
 
 QChart *newChart()
@@ -122,7 +162,8 @@ QChart *newChart()
 
 ReportChart::ReportChart(QWidget *parent)
     : QWidget(parent), m_chart(newChart()), m_view(new QChartView(m_chart, this)),
-      m_notice(new QLabel(QStringLiteral("没有可绘制的明细行"), this))
+      m_notice(new QLabel(QStringLiteral("没有可绘制的明细行"), this)),
+      m_barsByValue(QSettings().value(QStringLiteral("chart/barsByValue"), false).toBool())
 {
     m_view->setRenderHint(QPainter::Antialiasing);
     m_view->setMinimumHeight(240);
@@ -160,6 +201,17 @@ void ReportChart::SetModel(ReportTableModel *model, QItemSelectionModel *selecti
         else if (cardOfSelection() != m_card)
             rebuild();
     });
+}
+
+void ReportChart::SetBarsByValue(bool byValue)
+{
+    if (byValue == m_barsByValue)
+        return;
+    m_barsByValue = byValue;
+    QSettings().setValue(QStringLiteral("chart/barsByValue"), byValue);
+    m_stale = true;
+    if (isVisible())
+        rebuild();
 }
 
 bool ReportChart::Available() const
@@ -234,6 +286,20 @@ void ReportChart::rebuild()
         }
         if (keys.isEmpty())
             return;
+        if (m_barsByValue) {
+            // Largest first; equal values keep the grid's order.
+            QList<int> order(sums.size());
+            std::iota(order.begin(), order.end(), 0);
+            std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return sums[a] > sums[b]; });
+            QStringList sortedLabels;
+            QList<double> sortedSums;
+            for (int i : order) {
+                sortedLabels << labels[i];
+                sortedSums << sums[i];
+            }
+            labels = sortedLabels;
+            sums = sortedSums;
+        }
         // Drawn as one area whose outline steps up and down around each bar: Qt Charts' own
         // bar series cannot be used in this process (see ReportChart.h).
         constexpr double kHalfBar = 0.35;
@@ -255,16 +321,14 @@ void ReportChart::rebuild()
         x->setRange(-0.5, labels.size() - 0.5);
         x->setGridLineVisible(false);
         x->setTitleText(label.caption);
-        if (labels.size() > 8) {
+        if (labels.size() > 8)
             x->setLabelsAngle(-90);
-            x->setTitleVisible(false);
-        }
         // One series: the title and the value axis say what the bars are.
         m_chart->legend()->hide();
         m_chart->addAxis(x, Qt::AlignBottom);
         series->attachAxis(x);
         const auto [low, high] = std::minmax_element(sums.cbegin(), sums.cend());
-        QCategoryAxis *y = valueAxis(qMin(0.0, *low), qMax(0.0, *high), value.kind);
+        QCategoryAxis *y = valueAxis(qMin(0.0, *low), qMax(0.0, *high), value.kind, allWhole(sums));
         m_chart->addAxis(y, Qt::AlignLeft);
         series->attachAxis(y);
         m_data.categories = labels;
@@ -303,11 +367,13 @@ void ReportChart::rebuild()
         m_data.names = {series->name()};
         m_data.series = {series->points()};
         m_chart->addSeries(series);
-        QDateTimeAxis *x = dayAxis(perDay.firstKey(), perDay.lastKey());
+        const auto [first, last] = periodOf(m_model->Report().filter, QStringLiteral("BDate"), QStringLiteral("EDate"),
+                                            perDay.firstKey(), perDay.lastKey());
+        QCategoryAxis *x = dayAxis(first, last);
         m_chart->addAxis(x, Qt::AlignBottom);
         series->attachAxis(x);
         const auto [low, high] = std::minmax_element(perDay.cbegin(), perDay.cend());
-        QCategoryAxis *y = valueAxis(qMin(0.0, *low), *high, amount.kind);
+        QCategoryAxis *y = valueAxis(qMin(0.0, *low), *high, amount.kind, allWhole(perDay.values()));
         m_chart->addAxis(y, Qt::AlignLeft);
         series->attachAxis(y);
         m_chart->setTitle(QStringLiteral("每日充值金额"));
@@ -360,12 +426,18 @@ void ReportChart::rebuild()
         // The whole month, whatever days the card moved on.
         const QDate month(m_model->Report().filter->Value(QStringLiteral("Year")).toInt(),
                           m_model->Report().filter->Value(QStringLiteral("Month")).toInt(), 1);
-        QDateTimeAxis *x = month.isValid() ? dayAxis(month.startOfDay().toMSecsSinceEpoch(),
-                                                     month.addMonths(1).addDays(-1).startOfDay().toMSecsSinceEpoch())
-                                           : dayAxis(first, last);
+        QCategoryAxis *x = month.isValid() ? dayAxis(month, month.addMonths(1).addDays(-1))
+                                           : dayAxis(QDateTime::fromMSecsSinceEpoch(first).date(),
+                                                     QDateTime::fromMSecsSinceEpoch(last).date());
         m_chart->addAxis(x, Qt::AlignBottom);
-        QCategoryAxis *left = valueAxis(storedLow, storedHigh, stored.kind);
-        QCategoryAxis *right = valueAxis(pointsLow, pointsHigh, points.kind);
+        auto ys = [](const QList<QPointF> &points) {
+            QList<double> values;
+            for (const QPointF &p : points)
+                values << p.y();
+            return values;
+        };
+        QCategoryAxis *left = valueAxis(storedLow, storedHigh, stored.kind, allWhole(ys(storedRows)));
+        QCategoryAxis *right = valueAxis(pointsLow, pointsHigh, points.kind, allWhole(ys(pointsRows)));
         left->setTitleText(stored.caption);
         right->setTitleText(points.caption);
         m_chart->addAxis(left, Qt::AlignLeft);
@@ -431,5 +503,11 @@ void ReportChart::contextMenuEvent(QContextMenuEvent *event)
         return;
     QMenu menu(this);
     menu.addAction(QStringLiteral("导出图表为 PNG..."), this, &ReportChart::ExportPng);
+    if (!m_data.categories.isEmpty()) {
+        QAction *sorted = menu.addAction(QStringLiteral("按数值从大到小排列"), this, &ReportChart::SetBarsByValue);
+        sorted->setObjectName(QStringLiteral("barsByValue"));
+        sorted->setCheckable(true);
+        sorted->setChecked(m_barsByValue);
+    }
     menu.exec(event->globalPos());
 }

@@ -36,7 +36,7 @@ public:
     bool Available() const;
 
     // What the chart draws: one list of points per series, x the bar's position or the day
-    // (milliseconds since the epoch), with the bars' labels.
+    // (milliseconds since the epoch), with the bars' labels in the order drawn.
     struct Data
     {
         QStringList categories;
@@ -44,6 +44,11 @@ public:
         QList<QList<QPointF>> series;
     };
     const Data &Drawn() const { return m_data; }
+
+    // Bars from the largest value down instead of in the grid's order; remembered for the next
+    // charts. Also on the chart's context menu.
+    void SetBarsByValue(bool byValue);
+    bool BarsByValue() const { return m_barsByValue; }
 
     QChart *Chart() const { return m_chart; }
     // The chart at twice its size on screen, for PNG and PDF.
@@ -71,4 +76,5 @@ private:
     QString m_card;   // the ledger's card drawn
     bool m_drawn = false;
     bool m_stale = true;
+    bool m_barsByValue = false;
 };

@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QScrollBar>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -74,7 +75,14 @@ ReportView::ReportView(QWidget *parent)
                                 static_cast<QHeaderView *>(m_table->FrozenGroupHeader())}) {
         header->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(header, &QWidget::customContextMenuRequested, this, [this, header](const QPoint &pos) {
-            showHeaderMenu(header->viewport()->mapToGlobal(pos));
+            showGridMenu(header->viewport()->mapToGlobal(pos), header->logicalIndexAt(pos), true);
+        });
+    }
+    // A scroll area's menu position is in its viewport.
+    for (QTableView *view : {static_cast<QTableView *>(m_table), m_table->FrozenView()}) {
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint &pos) {
+            showGridMenu(view->viewport()->mapToGlobal(pos), view->columnAt(pos.x()), false);
         });
     }
 
@@ -233,24 +241,67 @@ void ReportView::sizeColumns()
     }
 }
 
-void ReportView::showHeaderMenu(const QPoint &globalPos)
+int ReportView::FrozenColumns() const
+{
+    return m_table->FrozenColumnCount();
+}
+
+int ReportView::DefaultFrozenColumns() const
+{
+    return qMin(m_model->Report().FrozenColumns(), m_model->columnCount());
+}
+
+void ReportView::SetFrozenColumns(int count)
+{
+    m_table->SetFrozenColumnCount(qBound(0, count, m_model->columnCount()));
+    // The first scrolling column starts at the frozen edge again.
+    m_table->horizontalScrollBar()->setValue(0);
+}
+
+void ReportView::showGridMenu(const QPoint &globalPos, int column, bool onHeader)
 {
     const ColumnLayout &columns = m_model->Layout();
     if (columns.Count() == 0)
         return;
     QMenu menu(this);
-    menu.addSection(QStringLiteral("显示的列"));
-    for (int c = 0; c < columns.Count(); ++c) {
-        QAction *action = menu.addAction(columns.Columns().at(c).FlatCaption());
-        action->setCheckable(true);
-        action->setChecked(!m_table->isColumnHidden(c));
-        connect(action, &QAction::toggled, this, [this, c](bool shown) {
-            m_table->SetColumnShown(c, shown);
-            if (shown && m_table->columnWidth(c) < 20)
-                m_table->setColumnWidth(c, 90);
-            m_table->GroupHeader()->viewport()->update();
-            emit ColumnsChanged();
-        });
+    if (!onHeader) {
+        for (QAction *action : m_table->actions())
+            menu.addAction(action);
+        menu.addSeparator();
+    }
+    auto freeze = [this](int count) {
+        SetFrozenColumns(count);
+        emit FrozenColumnsChanged();
+    };
+    if (column >= 0) {
+        // The frozen part must leave room for the columns that scroll.
+        int width = 0;
+        for (int c = 0; c <= column; ++c)
+            width += m_table->isColumnHidden(c) ? 0 : m_table->columnWidth(c);
+        const bool fits = width <= m_table->viewport()->width() * 3 / 4;
+        QAction *action = menu.addAction(fits ? QStringLiteral("冻结到此列（%1）").arg(columns.Columns().at(column).FlatCaption())
+                                              : QStringLiteral("冻结到此列（太宽，需留出滚动的列）"),
+                                         this, [freeze, column] { freeze(column + 1); });
+        action->setEnabled(fits && FrozenColumns() != column + 1);
+    }
+    menu.addAction(QStringLiteral("取消冻结"), this, [freeze] { freeze(0); })->setEnabled(FrozenColumns() > 0);
+    menu.addAction(QStringLiteral("恢复默认冻结（%1 列）").arg(DefaultFrozenColumns()), this,
+                   [this, freeze] { freeze(DefaultFrozenColumns()); })
+        ->setEnabled(FrozenColumns() != DefaultFrozenColumns());
+    if (onHeader) {
+        menu.addSection(QStringLiteral("显示的列"));
+        for (int c = 0; c < columns.Count(); ++c) {
+            QAction *action = menu.addAction(columns.Columns().at(c).FlatCaption());
+            action->setCheckable(true);
+            action->setChecked(!m_table->isColumnHidden(c));
+            connect(action, &QAction::toggled, this, [this, c](bool shown) {
+                m_table->SetColumnShown(c, shown);
+                if (shown && m_table->columnWidth(c) < 20)
+                    m_table->setColumnWidth(c, 90);
+                m_table->GroupHeader()->viewport()->update();
+                emit ColumnsChanged();
+            });
+        }
     }
     menu.exec(globalPos);
 }
@@ -277,6 +328,13 @@ ReportOutput ReportView::ShownReport() const
         header->Add(entry);
     }
     shown.header = header;
+    if (shown.property && FrozenColumns() != shown.FrozenColumns()) {
+        auto property = Dictionary::Create();
+        for (const QString &key : shown.property->Keys())
+            property->SetValue(key, shown.property->Value(key));
+        property->SetValue(QStringLiteral("FrozenColumn"), QVariant::fromValue<qint16>(qint16(FrozenColumns())));
+        shown.property = property;
+    }
     return shown;
 }
 

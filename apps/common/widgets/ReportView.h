@@ -41,6 +41,13 @@ public:
     void SetChartShown(bool shown);
     bool ChartShown() const;
 
+    // The columns that stay in place while the rest scroll: the report's own count until the
+    // user picks another on the grid's context menu (冻结到此列, 取消冻结, 恢复默认冻结).
+    // Exports and printing follow what is frozen.
+    void SetFrozenColumns(int count);
+    int FrozenColumns() const;
+    int DefaultFrozenColumns() const;
+
     // Ctrl+C: the selection to the clipboard as tab-separated text.
     void CopySelection() const;
 
@@ -54,6 +61,8 @@ public:
 
 signals:
     void ColumnsChanged();
+    // The user froze other columns from the context menu.
+    void FrozenColumnsChanged();
     // A double click on a row that leads to a detail report (see DrillDown), or on a row
     // whose detail cannot be filtered (rptId 0, the note says why).
     void DrillRequested(const DrillDown::Target &target);
@@ -62,7 +71,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void showHeaderMenu(const QPoint &globalPos);
+    // The grid's context menu for `column` (-1: none under the mouse): copy (on the body),
+    // freezing, and the shown columns (on the header).
+    void showGridMenu(const QPoint &globalPos, int column, bool onHeader);
     void sizeColumns();
 
     QLabel *m_name;
