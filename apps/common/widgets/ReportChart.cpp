@@ -151,6 +151,8 @@ QChart *newChart()
     auto *chart = new QChart;
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->legend()->setAlignment(Qt::AlignBottom);
+    // Room for upright bar labels under an axis title.
+    chart->setMargins(QMargins(10, 4, 10, 4));
     QFont title = chart->titleFont();
     title.setBold(true);
     title.setPointSizeF(title.pointSizeF() * 1.2);
