@@ -66,7 +66,7 @@ export const api = {
     const res = await call("POST", `/reports/${id}/run`, filter, signal);
     const reader = res.body!.pipeThrough(new TextDecoderStream()).getReader();
     const ROWS = '\n  "Rows": [';
-    let text = "", report: Report | null = null, closed = false;
+    let text = "", report: Report | null = null, closed = false, since = performance.now();
     const take = (upTo: number) => {
       const lines = text.slice(0, upTo).split("\n");
       text = text.slice(upTo);
@@ -88,6 +88,11 @@ export const api = {
       if (done) { take(text.length); break; }
       const end = text.lastIndexOf("\n");
       if (end >= 0) take(end + 1);
+      // Rows already received come without a pause: let a frame be painted now and then.
+      if (performance.now() - since > 50) {
+        await new Promise((resume) => requestAnimationFrame(() => setTimeout(resume)));
+        since = performance.now();
+      }
     }
     if (!report || !closed) throw new Error("报表的数据没有完整收到，请重试。");
     return report;
