@@ -81,27 +81,27 @@ describe("head office", () => {
     await page.getByLabel("查找").press("Enter");
     await page.getByRole("status").filter({ hasText: "没有找到" }).waitFor();
 
-    // Each download is named after report, period and filter, and opens: the workbook's last row
-    // is the total, the PDF's text has the report's name.
-    const downloads = [
-      ["CSV", /^会员消费明细表_10903_\d{4}-01-01至.*\.csv$/, (file) => assert.notEqual(readFileSync(file).subarray(0, 3).toString("hex"), "efbbbf")],
-      ["CSV（带 BOM）", /\.csv$/, (file) => assert.equal(readFileSync(file).subarray(0, 3).toString("hex"), "efbbbf")],
-      ["XLSX", /^会员消费明细表_10903_.*\.xlsx$/, (file) => assert.match(execFileSync("/usr/bin/python3", ["-c",
-        "import openpyxl,sys; ws=openpyxl.load_workbook(open(sys.argv[1],\"rb\"),read_only=True).active; print([r for r in ws.iter_rows(values_only=True) if any(r)][-1])",
-        file]).toString(), /合计/)],
-      ["PDF", /^会员消费明细表_10903_.*\.pdf$/, (file) => assert.match(execFileSync("pdftotext", ["-l", "1", file, "-"]).toString(), /会员消费明细表/)],
-    ];
-    for (const [label, name, opens] of downloads) {
-      const [download] = await Promise.all([page.waitForEvent("download"), page.getByRole("button", { name: label, exact: true }).click()]);
-      assert.match(download.suggestedFilename(), name);
-      opens(await download.path());
-    }
     await page.context().grantPermissions(["clipboard-read", "clipboard-write"]);
     await page.getByRole("button", { name: "复制" }).click();
     const tsv = await page.evaluate(() => navigator.clipboard.readText());
     assert.equal(tsv.trimEnd().split("\n").length, json.Rows.length + 1);
 
     await runFromUi(page, 10902, "上月");
+    // Each download is named after report, period and filter, and opens: the workbook's last row
+    // is the total, the PDF's text has the report's name.
+    const downloads = [
+      ["CSV", /^会员消费表_10902_\d{4}-\d\d-01至\d{4}-\d\d-\d\d_GroupBy-0\.csv$/, (file) => assert.notEqual(readFileSync(file).subarray(0, 3).toString("hex"), "efbbbf")],
+      ["CSV（带 BOM）", /\.csv$/, (file) => assert.equal(readFileSync(file).subarray(0, 3).toString("hex"), "efbbbf")],
+      ["XLSX", /^会员消费表_10902_.*_GroupBy-0\.xlsx$/, (file) => assert.match(execFileSync("/usr/bin/python3", ["-c",
+        "import openpyxl,sys; ws=openpyxl.load_workbook(open(sys.argv[1],\"rb\"),read_only=True).active; print([r for r in ws.iter_rows(values_only=True) if any(r)][-1])",
+        file]).toString(), /合计/)],
+      ["PDF", /^会员消费表_10902_.*_GroupBy-0\.pdf$/, (file) => assert.match(execFileSync("pdftotext", ["-l", "1", file, "-"]).toString(), /会员消费表/)],
+    ];
+    for (const [label, name, opens] of downloads) {
+      const [download] = await Promise.all([page.waitForEvent("download"), page.getByRole("button", { name: label, exact: true }).click()]);
+      assert.match(download.suggestedFilename(), name);
+      opens(await download.path());
+    }
     await page.getByRole("grid").getByRole("gridcell").first().click();
     await page.keyboard.press("Enter");
     await page.waitForURL(/#\/reports\/10903\?/);
