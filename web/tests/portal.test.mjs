@@ -146,6 +146,7 @@ describe("head office", () => {
       await amount.click();
       assert.equal(await amount.getAttribute("aria-sort"), order);
       const shown = await gridText(page);
+      assert.deepEqual(shown.map((r) => r[0]).filter((c) => c === "合计"), ["合计"]);
       assert.equal(shown.at(-1)[0], "合计");
       const column = await amount.evaluate((h) => [...h.parentElement.children].indexOf(h));
       const values = shown.slice(0, -1).map((r) => Number(r[column].replace(/,/g, "")));
