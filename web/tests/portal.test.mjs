@@ -140,6 +140,7 @@ describe("head office", () => {
       if (want) assert.deepEqual(await at(), want, key);
       else assert.ok((await at())[0] > first + 5, key);
     }
+    await page.screenshot({ path: SHOTS + "portal-10903-keys-desktop.png" });
 
     const amount = grid.getByRole("columnheader", { name: "销售金额" }).first();
     for (const order of ["ascending", "descending"]) {
