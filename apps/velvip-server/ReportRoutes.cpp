@@ -60,6 +60,26 @@ QString periodName(const Dictionary &filter)
     return from == to ? from : from + QStringLiteral("至") + to;
 }
 
+// The filter part of a download's name: the keys the request set besides the period, by name,
+// as "BBranchNum-002_GroupBy-1"; characters file systems refuse become "-".
+QString filterName(const QByteArray &body)
+{
+    static const QStringList period{QStringLiteral("period"), QStringLiteral("BDate"), QStringLiteral("EDate"),
+                                    QStringLiteral("Year"), QStringLiteral("Month")};
+    const QJsonObject given = QJsonDocument::fromJson(body).object();
+    QStringList parts;
+    for (auto it = given.begin(); it != given.end(); ++it) {
+        const QString value = it.value().isString() ? it.value().toString().trimmed() : it.value().toVariant().toString();
+        if (!period.contains(it.key()) && !value.isEmpty())
+            parts << it.key() + u'-' + value;
+    }
+    QString name = parts.join(u'_').left(80);
+    for (QChar &c : name)
+        if (c.unicode() < 0x20 || QStringLiteral("/\\:*?\"<>| ").contains(c))
+            c = u'-';
+    return name;
+}
+
 // RFC 6266 with an ASCII fallback and the UTF-8 name of RFC 5987.
 std::string contentDisposition(const QString &fileName, const QString &asciiName)
 {
@@ -219,7 +239,8 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
                                                {QStringLiteral("csv"), QStringLiteral("text/csv; charset=utf-8")},
                                                {QStringLiteral("xlsx"), QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")},
                                                {QStringLiteral("pdf"), QStringLiteral("application/pdf")}};
-    const QString stem = QStringLiteral("%1_%2").arg(id).arg(periodName(*prepared.filter));
+    const QString given = filterName(body);
+    const QString stem = QStringLiteral("%1_%2").arg(id).arg(periodName(*prepared.filter)) + (given.isEmpty() ? QString() : u'_' + given);
     relay(req, request, res, audit, types.value(format), format == QLatin1String("json") ? QString() : stem + u'.' + format);
 }
 

@@ -59,8 +59,44 @@ export const api = {
   reports: () => json<ReportInfo[]>("GET", "/reports"),
   keys: (id: number) => json<Key[]>("GET", `/reports/${id}/keys`),
   periods: () => json<Preset[]>("GET", "/periods"),
-  run: (id: number, filter: Filter, signal?: AbortSignal) =>
-    json<Report>("POST", `/reports/${id}/run`, filter, signal),
+  // A run read as it arrives: the service streams the JSON answer with one row a line after
+  // its "Rows" line, so `onRows` sees the head at once and then each batch of rows appended to
+  // the report's Rows.
+  async run(id: number, filter: Filter, signal: AbortSignal, onRows: (report: Report) => void): Promise<Report> {
+    const res = await call("POST", `/reports/${id}/run`, filter, signal);
+    const reader = res.body!.pipeThrough(new TextDecoderStream()).getReader();
+    const ROWS = '\n  "Rows": [';
+    let text = "", report: Report | null = null, closed = false, since = performance.now();
+    const take = (upTo: number) => {
+      const lines = text.slice(0, upTo).split("\n");
+      text = text.slice(upTo);
+      const rows = lines.filter((l) => l.startsWith("    [")).map((l) => (l.endsWith(",") ? l.slice(0, -1) : l));
+      closed ||= lines.some((l) => l === "}");
+      if (rows.length) for (const r of JSON.parse(`[${rows.join(",")}]`) as unknown[][]) report!.Rows.push(r);
+      onRows(report!);
+    };
+    for (;;) {
+      const { value, done } = await reader.read();
+      if (value) text += value;
+      if (!report) {
+        const at = text.indexOf(ROWS);
+        if (at < 0 && !done) continue;
+        if (at < 0) break;
+        report = JSON.parse(text.slice(0, at) + '"Rows": []}') as Report;
+        text = text.slice(at + ROWS.length);
+      }
+      if (done) { take(text.length); break; }
+      const end = text.lastIndexOf("\n");
+      if (end >= 0) take(end + 1);
+      // Rows already received come without a pause: let a frame be painted now and then.
+      if (performance.now() - since > 50) {
+        await new Promise((resume) => requestAnimationFrame(() => setTimeout(resume)));
+        since = performance.now();
+      }
+    }
+    if (!report || !closed) throw new Error("报表的数据没有完整收到，请重试。");
+    return report;
+  },
   drill: (id: number, row: number, filter: Filter) =>
     json<{ report: number; label?: string; note?: string; filter?: Filter }>("POST", `/reports/${id}/drill?row=${row}`, filter),
   lookup: (kind: string, q: string, offset = 0) =>

@@ -1,27 +1,30 @@
 // The charts the desktop draws, from the detail rows in the order shown:
+//   10901 the stored-value and points balances of the current row's card over the month,
 //   10902 sales amount per value of the grouping column, 10904 points used per gift,
-//   10905 top-ups per day from the first day of the period. Integer ticks on the value axis.
+//   10905 top-ups per day from the first day of the period. Integer ticks on the value axes.
 
 import { BarChart, LineChart } from "echarts/charts";
-import { GridComponent, TitleComponent } from "echarts/components";
+import { GridComponent, LegendComponent, TitleComponent } from "echarts/components";
 import * as echarts from "echarts/core";
 import { CanvasRenderer } from "echarts/renderers";
 import type { Report } from "./api";
 
-echarts.use([BarChart, LineChart, GridComponent, TitleComponent, CanvasRenderer]);
+echarts.use([BarChart, LineChart, GridComponent, LegendComponent, TitleComponent, CanvasRenderer]);
 
-export const hasChart = (id: number) => id === 10902 || id === 10904 || id === 10905;
+export const hasChart = (id: number) => id === 10901 || id === 10902 || id === 10904 || id === 10905;
 
 function column(report: Report, field: string) {
   const entry = report.Header.find((e) => e.FColName === field);
-  const caption = String(entry?.FColCaption ?? field).replace(/\$$|(\+\|)+$/, "") || String(entry?.FHeadSecond ?? field);
+  const caption = String(entry?.FHeadSecond ?? "") || String(entry?.FColCaption ?? field).replace(/\$$|(\+\|)+$/, "") || field;
   return { index: report.Fields.indexOf(field), caption };
 }
 
-function option(report: Report, id: number): echarts.EChartsCoreOption | null {
+function option(report: Report, id: number, row: number): echarts.EChartsCoreOption | null {
   const kind = report.Fields.indexOf("FRowKind");
   const details = report.Rows.filter((r) => kind < 0 || Number(r[kind]) === 0);
   const value = { type: "value", minInterval: 1 };
+  const dayAxis = (first: string, last: string) => ({ type: "time", min: first || undefined, max: last || undefined,
+    minInterval: 86400000, axisLabel: { formatter: "{MM}-{dd}" } });
   const bars = (keyField: string, labelField: string, valueField: string, title: string) => {
     const key = column(report, keyField), label = column(report, labelField), v = column(report, valueField);
     const sums = new Map<string, { label: string; sum: number }>();
@@ -53,19 +56,49 @@ function option(report: Report, id: number): echarts.EChartsCoreOption | null {
     return {
       title: { text: "每日充值金额", left: "center", textStyle: { fontSize: 14 } },
       grid: { left: 70, right: 20, bottom: 50 },
-      xAxis: { type: "time", min: first || undefined, max: last || undefined, minInterval: 86400000 },
+      xAxis: dayAxis(first, last),
       yAxis: { ...value, name: `${amount.caption}（每日合计）` },
       series: [{ type: "line", data: [...perDay].sort().map(([d, v]) => [d, Math.round(v * 100) / 100]) }],
+    };
+  }
+  if (id === 10901) {
+    // The card of the current row; a subtotal belongs to the card above it.
+    const cardAt = column(report, "FCardId").index;
+    let r = Math.max(0, Math.min(row, report.Rows.length - 1));
+    while (r > 0 && kind >= 0 && Number(report.Rows[r][kind]) !== 0) r--;
+    while (r < report.Rows.length && kind >= 0 && Number(report.Rows[r][kind]) !== 0) r++;
+    const card = String(report.Rows[r]?.[cardAt] ?? "").trim();
+    if (!card) return null;
+    const day = column(report, "FDate").index, stored = column(report, "FResidualCardAmount"),
+      points = column(report, "FResidualVipNum");
+    const mine = details.filter((d) => String(d[cardAt] ?? "").trim() === card && String(d[day] ?? "").length >= 10);
+    const line = (c: { index: number; caption: string }, axis: number) => ({
+      type: "line", name: c.caption, yAxisIndex: axis, step: "end", showSymbol: true,
+      data: mine.map((d) => [String(d[day]).slice(0, 10), Number(d[c.index]) || 0]),
+    });
+    // The whole month, whatever days the card moved on.
+    const year = Number(report.Filter.Year), month = Number(report.Filter.Month);
+    const iso = (d: Date) => `${d.getFullYear()}-${String(d.getMonth() + 1).padStart(2, "0")}-${String(d.getDate()).padStart(2, "0")}`;
+    const monthKnown = year > 0 && month >= 1 && month <= 12;
+    return {
+      title: { text: `会员卡 ${card} 本月储值余额与积分余额`, left: "center", textStyle: { fontSize: 14 } },
+      legend: { bottom: 0 },
+      grid: { left: 80, right: 80, bottom: 60 },
+      xAxis: dayAxis(monthKnown ? iso(new Date(year, month - 1, 1)) : "", monthKnown ? iso(new Date(year, month, 0)) : ""),
+      yAxis: [{ ...value, name: stored.caption }, { ...value, name: points.caption }],
+      series: [line(stored, 0), line(points, 1)],
     };
   }
   return null;
 }
 
-// Draws the chart into `host`; false when the report has none or no detail rows.
-export function drawChart(host: HTMLElement, report: Report, id: number): boolean {
-  const o = option(report, id);
-  if (!o) return false;
+// Draws the chart into `host` (for 10901, of the card in report row `row`); false when the
+// report has none or no detail rows.
+export function drawChart(host: HTMLElement, report: Report, id: number, row = 0): boolean {
+  const o = option(report, id, row);
   echarts.dispose(host);
+  host.textContent = o ? "" : "没有可绘制的明细行";
+  if (!o) return false;
   const chart = echarts.init(host, undefined, { renderer: "canvas" });
   chart.setOption(o);
   new ResizeObserver(() => chart.resize()).observe(host);

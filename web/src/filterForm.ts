@@ -87,6 +87,7 @@ export function buildFilterForm(keys: Key[], presets: Preset[], initial: Filter)
   const notes = new Map<string, HTMLElement>();
   let period: { value: () => string } | null = null;
   const hasPeriod = keys.some((k) => DATE_KEYS.includes(k.name));
+  const fresh = Object.keys(initial).length === 0;
   if (hasPeriod) {
     const p = periodControl(presets, periodOf(initial));
     period = p;
@@ -102,7 +103,10 @@ export function buildFilterForm(keys: Key[], presets: Preset[], initial: Filter)
       control = h("select", { id, name: key.name });
       if (!key.required) control.append(h("option", { value: "" }, "（全部）"));
       for (const c of key.values) control.append(h("option", { value: String(c.value) }, `${c.value} ${c.meaning}`));
-      control.value = start || (key.required ? String(key.values[0].value) : "");
+      // A fresh form starts as the desktop dialog does: the value the key table marks as its
+      // default, else the first of a required key's values.
+      const dialog = key.values.find((c) => c.meaning.includes("对话框默认"));
+      control.value = start || (fresh && dialog ? String(dialog.value) : key.required ? String(key.values[0].value) : "");
     } else {
       control = h("input", { id, name: key.name, type: "text", placeholder: key.example, autocomplete: "off" });
       control.value = start;

@@ -5,7 +5,7 @@ import { drawChart, hasChart } from "./charts";
 import { titleLines } from "./columns";
 import { h } from "./dom";
 import { buildFilterForm } from "./filterForm";
-import { buildGrid } from "./grid";
+import { buildGrid, type Grid } from "./grid";
 import { formatHash } from "./route";
 import { schemeBar } from "./schemes";
 
@@ -38,11 +38,12 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
   const holder = h("div", { class: "grid-holder" });
   const chart = h("div", { class: "chart", role: "img", "aria-label": "图表", hidden: true });
   let report: Report | null = null;
+  let chartRow = 0;   // 10901 charts the card of this row
   const chartButton = h("button", { type: "button", "aria-pressed": "false", onclick: () => {
     const show = chart.hidden;
     chart.hidden = !show;
     chartButton.setAttribute("aria-pressed", String(show));
-    if (show && report) drawChart(chart, report, info.id);
+    if (show && report) drawChart(chart, report, info.id, chartRow);
   } }, "图表");
   const findBox = h("input", { type: "search", "aria-label": "查找", placeholder: "查找" });
   const tools = h("div", { class: "tools", role: "toolbar", "aria-label": "报表工具", hidden: true });
@@ -73,15 +74,49 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
     exportButton("XLSX", "xlsx"), exportButton("PDF", "pdf"));
   if (hasChart(info.id)) tools.append(chartButton);
 
+  // The grid is built from the answer's head and first rows and grows while the rest arrives.
+  let grid: Grid | null = null;
+  const showGrid = (result: Report, filter: Filter) => {
+    titles.replaceChildren(...titleLines(result).map((line, i) =>
+      i === 0 ? h("h2", {}, line) : h("p", {}, line)));
+    grid = buildGrid(result);
+    grid.onOpen = async (row) => {
+      if (info.id !== 10902) return;
+      try {
+        const target = await api.drill(info.id, row, filter);
+        if (target.report && target.filter) location.hash = formatHash({ report: target.report, filter: target.filter });
+        else status.textContent = target.note || "这一行没有明细";
+      } catch (err) { status.textContent = (err as Error).message; }
+    };
+    grid.onMove = (row) => {
+      chartRow = row;
+      if (info.id === 10901 && report && !chart.hidden) drawChart(chart, report, info.id, row);
+    };
+    holder.replaceChildren(grid.element);
+    shown = { filter, tsv: grid.tsv, find: grid.find };
+    tools.hidden = false;
+    // On a phone the rows need the screen more than the form does.
+    if (matchMedia("(max-width: 700px)").matches) panel.open = false;
+  };
+
   async function run(filter: Filter) {
     running?.abort();
     const controller = new AbortController();
     running = controller;
     status.textContent = "正在运行…（按 Esc 取消）";
     form.showErrors("");
-    let result: Report;
+    report = null;
+    chartRow = 0;
+    chartButton.disabled = true;
+    let first: Report | null = null;
     try {
-      result = await api.run(info.id, filter, controller.signal);
+      const result = await api.run(info.id, filter, controller.signal, (partial) => {
+        if (controller.signal.aborted) return;
+        if (first !== partial) { first = partial; showGrid(partial, filter); } else grid!.grow();
+        status.textContent = `已收到 ${partial.Rows.length.toLocaleString("zh-CN")} 行…（按 Esc 取消）`;
+      });
+      grid!.complete();
+      report = result;
     } catch (err) {
       if (controller.signal.aborted) status.textContent = "已取消";
       else if (err instanceof ApiError && err.status === 401) dispatchEvent(new Event("velvip:signed-out"));
@@ -91,25 +126,9 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
     } finally {
       if (running === controller) running = null;
     }
-    report = result;
-    if (!chart.hidden) drawChart(chart, report, info.id);
+    chartButton.disabled = false;
+    if (!chart.hidden) drawChart(chart, report, info.id, chartRow);
     status.textContent = `共 ${report.Rows.length.toLocaleString("zh-CN")} 行`;
-    // On a phone the rows need the screen more than the form does.
-    if (matchMedia("(max-width: 700px)").matches) panel.open = false;
-    titles.replaceChildren(...titleLines(report).map((line, i) =>
-      i === 0 ? h("h2", {}, line) : h("p", {}, line)));
-    const grid = buildGrid(report);
-    grid.onOpen = async (row) => {
-      if (info.id !== 10902) return;
-      try {
-        const target = await api.drill(info.id, row, filter);
-        if (target.report && target.filter) location.hash = formatHash({ report: target.report, filter: target.filter });
-        else status.textContent = target.note || "这一行没有明细";
-      } catch (err) { status.textContent = (err as Error).message; }
-    };
-    holder.replaceChildren(grid.element);
-    shown = { filter, tsv: grid.tsv, find: grid.find };
-    tools.hidden = false;
   }
 
   form.element.addEventListener("submit", (e) => {

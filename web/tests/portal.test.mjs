@@ -1,5 +1,6 @@
 // The portal in Chromium against a real velvip-server: what a person sees equals the API's JSON.
 import { strict as assert } from "node:assert";
+import { execFileSync } from "node:child_process";
 import { readFileSync } from "node:fs";
 import { after, before, describe, test } from "node:test";
 import { fileURLToPath } from "node:url";
@@ -22,8 +23,7 @@ async function runFromUi(page, id, period) {
   await page.getByRole("navigation", { name: "报表" }).getByRole("link", { name: new RegExp(`^${id} `) }).click();
   const select = page.getByLabel("期间");
   if (period) await select.selectOption(await select.locator("option", { hasText: period }).first().getAttribute("value"));
-  await page.getByRole("button", { name: "运行" }).focus();
-  await page.keyboard.press("Enter");
+  await page.getByRole("form", { name: "筛选条件" }).locator("select, input:not([disabled])").first().press("Enter");
   await page.getByRole("status").filter({ hasText: /^共 / }).waitFor({ timeout: 60000 });
   return apiRun(page, id, filterOf(page));
 }
@@ -61,7 +61,7 @@ describe("head office", () => {
       assert.ok(json.Rows.length > 0, "the demo chain has rows for this period");
       await assertSameNumbers(page, json);
       if (id === 10902) await page.screenshot({ path: SHOTS + "portal-10902-desktop.png" });
-      if ([10902, 10904, 10905].includes(id)) {
+      if ([10901, 10902, 10904, 10905].includes(id)) {
         await page.getByRole("button", { name: "图表" }).click();
         await page.getByRole("img", { name: "图表" }).locator("canvas").waitFor();
         await page.getByRole("img", { name: "图表" }).screenshot({ path: SHOTS + `portal-chart-${id}.png` });
@@ -81,23 +81,78 @@ describe("head office", () => {
     await page.getByLabel("查找").press("Enter");
     await page.getByRole("status").filter({ hasText: "没有找到" }).waitFor();
 
-    for (const [label, bom] of [["CSV", false], ["CSV（带 BOM）", true]]) {
-      const [download] = await Promise.all([page.waitForEvent("download"), page.getByRole("button", { name: label, exact: true }).click()]);
-      assert.match(download.suggestedFilename(), /10903_.*\.csv$/);
-      const head = readFileSync(await download.path()).subarray(0, 3).toString("hex");
-      assert.equal(head === "efbbbf", bom);
-    }
-
     await page.context().grantPermissions(["clipboard-read", "clipboard-write"]);
     await page.getByRole("button", { name: "复制" }).click();
     const tsv = await page.evaluate(() => navigator.clipboard.readText());
     assert.equal(tsv.trimEnd().split("\n").length, json.Rows.length + 1);
 
     await runFromUi(page, 10902, "上月");
-    await page.getByRole("grid").getByRole("row").nth(2).dblclick();
+    // Each download is named after report, period and filter, and opens: the workbook's last row
+    // is the total, the PDF's text has the report's name.
+    const downloads = [
+      ["CSV", /^会员消费表_10902_\d{4}-\d\d-01至\d{4}-\d\d-\d\d_GroupBy-0\.csv$/, (file) => assert.notEqual(readFileSync(file).subarray(0, 3).toString("hex"), "efbbbf")],
+      ["CSV（带 BOM）", /\.csv$/, (file) => assert.equal(readFileSync(file).subarray(0, 3).toString("hex"), "efbbbf")],
+      ["XLSX", /^会员消费表_10902_.*_GroupBy-0\.xlsx$/, (file) => assert.match(execFileSync("/usr/bin/python3", ["-c",
+        "import openpyxl,sys; ws=openpyxl.load_workbook(open(sys.argv[1],\"rb\"),read_only=True).active; print([r for r in ws.iter_rows(values_only=True) if any(r)][-1])",
+        file]).toString(), /合计/)],
+      ["PDF", /^会员消费表_10902_.*_GroupBy-0\.pdf$/, (file) => assert.match(execFileSync("pdftotext", ["-l", "1", file, "-"]).toString(), /会员消费表/)],
+    ];
+    for (const [label, name, opens] of downloads) {
+      const [download] = await Promise.all([page.waitForEvent("download"), page.getByRole("button", { name: label, exact: true }).click()]);
+      assert.match(download.suggestedFilename(), name);
+      opens(await download.path());
+    }
+    await page.getByRole("grid").getByRole("gridcell").first().click();
+    await page.keyboard.press("Enter");
     await page.waitForURL(/#\/reports\/10903\?/);
     const detail = await apiRun(page, 10903, filterOf(page));
     await assertSameNumbers(page, detail);
+  });
+
+  test("a fresh form starts as the desktop dialog does", async () => {
+    for (const id of [10901, 10902, 10903, 10904, 10905, 10906]) {
+      await page.getByRole("link", { name: new RegExp(`^${id} `) }).click();
+      const keys = await page.evaluate((id) => fetch(`/api/v1/reports/${id}/keys`).then((r) => r.json()), id);
+      const want = Object.fromEntries(keys.filter((k) => k.values && !["Year", "Month"].includes(k.name)).map((k) => [k.name,
+        String(k.values.find((c) => c.meaning.includes("对话框默认"))?.value ?? (k.required ? k.values[0].value : ""))]));
+      const shown = await page.getByRole("form", { name: "筛选条件" }).evaluate((form) =>
+        Object.fromEntries([...form.querySelectorAll("select[name]:not([name=period])")].map((s) => [s.name, s.value])));
+      assert.deepEqual(shown, want, `${id}`);
+      if (keys.some((k) => k.name === "BDate" || k.name === "Year"))
+        assert.match(await page.getByLabel("期间").inputValue(), /^本月$/);
+    }
+  });
+
+  test("the grid moves by keys and sorts with the total kept last", async () => {
+    await runFromUi(page, 10903, "上月");
+    const grid = page.getByRole("grid");
+    const [rows, cols] = (await Promise.all(["aria-rowcount", "aria-colcount"].map((a) => grid.getAttribute(a)))).map(Number);
+    const at = () => page.evaluate(() => {
+      const c = document.activeElement;
+      return [Number(c.closest('[role="row"]').getAttribute("aria-rowindex")), [...c.parentElement.children].indexOf(c)];
+    });
+    await grid.getByRole("gridcell").first().click();
+    const [first] = await at();
+    for (const [key, want] of [["ArrowDown", [first + 1, 0]], ["ArrowRight", [first + 1, 1]], ["End", [first + 1, cols - 1]],
+      ["Home", [first + 1, 0]], ["ArrowUp", [first, 0]], ["ArrowUp", [first, 0]], ["PageDown", null], ["PageUp", [first, 0]],
+      ["Control+End", [rows, cols - 1]], ["ArrowDown", [rows, cols - 1]], ["Control+Home", [first, 0]]]) {
+      await page.keyboard.press(key);
+      if (want) assert.deepEqual(await at(), want, key);
+      else assert.ok((await at())[0] > first + 5, key);
+    }
+    await page.screenshot({ path: SHOTS + "portal-10903-keys-desktop.png" });
+
+    const amount = grid.getByRole("columnheader", { name: "销售金额" }).first();
+    for (const order of ["ascending", "descending"]) {
+      await amount.click();
+      assert.equal(await amount.getAttribute("aria-sort"), order);
+      const shown = await gridText(page);
+      assert.deepEqual(shown.map((r) => r[0]).filter((c) => c === "合计"), ["合计"]);
+      assert.equal(shown.at(-1)[0], "合计");
+      const column = await amount.evaluate((h) => [...h.parentElement.children].indexOf(h));
+      const values = shown.slice(0, -1).map((r) => Number(r[column].replace(/,/g, "")));
+      assert.deepEqual(values, [...values].sort((a, b) => (order === "ascending" ? a - b : b - a)));
+    }
   });
 
   test("a lookup pages, searches and fills its field", async () => {
@@ -123,11 +178,12 @@ describe("head office", () => {
 });
 
 describe("a branch user", () => {
-  let foreign;
+  let foreign, other;
   before(async () => {
     const head = await signedIn(env, "head");
     const branches = await head.evaluate(() => fetch("/api/v1/lookups/branches?limit=100").then((r) => r.json()));
     foreign = branches.items.filter((b) => b.number !== BRANCH).map((b) => b.name);
+    other = branches.items.find((b) => b.number !== BRANCH).number;
     assert.ok(foreign.length > 0);
     await head.context().close();
   });
@@ -150,6 +206,25 @@ describe("a branch user", () => {
     await page.getByRole("button", { name: "运行" }).click();
     await page.getByRole("alert").filter({ hasText: /分店/ }).first().waitFor();
     await assertOwnRowsOnly(page);
+  });
+
+  test("edited links of every report with branch keys keep to the branch", async () => {
+    const page = await signedIn(env, "branch");
+    for (const id of [10901, 10902, 10903, 10904, 10905, 10906]) {
+      const fixed = (await page.evaluate((id) => fetch(`/api/v1/reports/${id}/keys`).then((r) => r.json()), id))
+        .filter((k) => k.fixed !== undefined).map((k) => k.name);
+      if (!fixed.length) continue;
+      const edited = Object.fromEntries([["period", "上月"], ...fixed.map((k) => [k, other])]);
+      await page.evaluate(([id, q]) => { location.hash = `#/reports/${id}?${new URLSearchParams(q)}`; }, [id, edited]);
+      await page.getByRole("status").filter({ hasText: /^共 / }).waitFor();
+      for (const k of fixed) assert.equal(await page.locator(`[name="${k}"]`).inputValue(), BRANCH, `${id} ${k}`);
+      await assertOwnRowsOnly(page);
+      const asked = { ...filterOf(page), ...Object.fromEntries(fixed.map((k) => [k, other])) };
+      const refused = await page.evaluate(([id, q]) => fetch(`/api/v1/reports/${id}/run`, { method: "POST",
+        headers: { "Content-Type": "application/json", "X-CSRF-Token": sessionStorage.getItem("velvip.csrf") },
+        body: JSON.stringify(q) }).then((r) => r.status), [id, asked]);
+      assert.equal(refused, 403, `${id} through the API`);
+    }
   });
 
   test("saves a scheme, opens it from the list and deletes it", async () => {
@@ -181,6 +256,14 @@ describe("a branch user", () => {
       assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), "no sideways page scroll");
       await assertOwnRowsOnly(page);
       await page.screenshot({ path: SHOTS + `portal-${id}-phone.png` });
+      // Scrolled to the right, the frozen columns stay at the grid's left edge.
+      const grid = page.getByRole("grid");
+      const left = await grid.evaluate((g) => { g.scrollLeft = g.scrollWidth; return g.getBoundingClientRect().left + g.clientLeft; });
+      await page.waitForFunction(() => document.querySelector('[role="grid"]').scrollLeft > 0);
+      const cells = grid.getByRole("row").nth(3).getByRole("gridcell");
+      const [a, b] = [await cells.nth(0).boundingBox(), await cells.nth(1).boundingBox()];
+      assert.ok(Math.abs(a.x - left) < 2 && Math.abs(b.x - (a.x + a.width)) < 2, "frozen columns in view");
+      await page.screenshot({ path: SHOTS + `portal-${id}-phone-scrolled.png` });
     }
   });
 });
