@@ -29,6 +29,14 @@ const char *const schema[] = {
     "rows INTEGER, status INTEGER NOT NULL)",
     "CREATE TRIGGER IF NOT EXISTS audit_no_update BEFORE UPDATE ON audit BEGIN SELECT RAISE(ABORT, 'append only'); END",
     "CREATE TRIGGER IF NOT EXISTS audit_no_delete BEFORE DELETE ON audit BEGIN SELECT RAISE(ABORT, 'append only'); END",
+    "CREATE TABLE IF NOT EXISTS schedules (id INTEGER PRIMARY KEY AUTOINCREMENT, report INTEGER NOT NULL, "
+    "filter TEXT NOT NULL, format TEXT NOT NULL, per_branch INTEGER NOT NULL, recipients TEXT NOT NULL, "
+    "folder TEXT NOT NULL, cron TEXT NOT NULL, zone TEXT NOT NULL, enabled INTEGER NOT NULL, "
+    "checked_until INTEGER NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS deliveries (schedule INTEGER NOT NULL, slot TEXT NOT NULL, branch TEXT NOT NULL, "
+    "state TEXT NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, next_try INTEGER NOT NULL, lease_until INTEGER NOT NULL "
+    "DEFAULT 0, error TEXT NOT NULL DEFAULT '', rows INTEGER NOT NULL DEFAULT -1, updated INTEGER NOT NULL, "
+    "PRIMARY KEY (schedule, slot, branch))",
 };
 
 QString storeError(sqlite3 *db)
@@ -284,4 +292,149 @@ QJsonArray Store::AuditTail(int count) const
                                 {QStringLiteral("filter"), s.Text(4)}, {QStringLiteral("format"), s.Text(5)},
                                 {QStringLiteral("rows"), s.Int(6)}, {QStringLiteral("status"), s.Int(7)}});
     return rows;
+}
+
+namespace {
+
+const char kScheduleColumns[] =
+    "SELECT id, report, filter, format, per_branch, recipients, folder, cron, zone, enabled, checked_until FROM schedules";
+const char kDeliveryColumns[] =
+    "SELECT d.schedule, d.slot, d.branch, d.state, d.attempts, d.next_try, d.error, d.rows, d.updated FROM deliveries d";
+
+} // namespace
+
+qint64 Store::AddSchedule(const Schedule &c)
+{
+    std::lock_guard guard(m_lock);
+    Statement(m_db, "INSERT INTO schedules (report, filter, format, per_branch, recipients, folder, cron, zone, enabled, "
+                    "checked_until) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+        .Bind(qint64(c.report)).Bind(QString::fromUtf8(c.filter)).Bind(c.format).Bind(qint64(c.perBranch))
+        .Bind(c.to.join(u',')).Bind(c.folder).Bind(c.cron).Bind(c.zone).Bind(qint64(c.enabled)).Bind(c.checkedUntil)
+        .Run();
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+QList<Store::Schedule> Store::Schedules() const
+{
+    std::lock_guard guard(m_lock);
+    Statement s(m_db, (QByteArray(kScheduleColumns) + " ORDER BY id").constData());
+    QList<Schedule> out;
+    while (s.Next())
+        out.append({s.Int(0), qint32(s.Int(1)), s.Text(2).toUtf8(), s.Text(3), s.Int(4) != 0,
+                    s.Text(5).split(u',', Qt::SkipEmptyParts), s.Text(6), s.Text(7), s.Text(8), s.Int(9) != 0, s.Int(10)});
+    return out;
+}
+
+std::optional<Store::Schedule> Store::FindSchedule(qint64 id) const
+{
+    for (const Schedule &c : Schedules())
+        if (c.id == id)
+            return c;
+    return std::nullopt;
+}
+
+bool Store::SetScheduleEnabled(qint64 id, bool enabled)
+{
+    std::lock_guard guard(m_lock);
+    Statement(m_db, "UPDATE schedules SET enabled = ? WHERE id = ?").Bind(qint64(enabled)).Bind(id).Run();
+    return sqlite3_changes(m_db) > 0;
+}
+
+void Store::SetCheckedUntil(qint64 id, qint64 moment)
+{
+    std::lock_guard guard(m_lock);
+    Statement(m_db, "UPDATE schedules SET checked_until = ? WHERE id = ? AND checked_until < ?")
+        .Bind(moment).Bind(id).Bind(moment).Run();
+}
+
+QMap<QString, QStringList> Store::BranchAddresses() const
+{
+    std::lock_guard guard(m_lock);
+    Statement s(m_db, "SELECT branch, email FROM users WHERE branch <> '' AND email <> '' AND disabled = 0 "
+                      "ORDER BY branch, name");
+    QMap<QString, QStringList> out;
+    while (s.Next())
+        out[s.Text(0)].append(s.Text(1));
+    return out;
+}
+
+bool Store::AddDelivery(qint64 schedule, const QString &slot, const QString &branch, qint64 now)
+{
+    std::lock_guard guard(m_lock);
+    Statement(m_db, "INSERT OR IGNORE INTO deliveries (schedule, slot, branch, state, next_try, updated) "
+                    "VALUES (?, ?, ?, 'pending', ?, ?)")
+        .Bind(schedule).Bind(slot).Bind(branch).Bind(now).Bind(now).Run();
+    return sqlite3_changes(m_db) > 0;
+}
+
+bool Store::ClaimDelivery(const Delivery &d, qint64 now, qint64 leaseUntil)
+{
+    std::lock_guard guard(m_lock);
+    // One statement: the row is due and becomes "sending" atomically, in whichever process.
+    Statement(m_db, "UPDATE deliveries SET state = 'sending', attempts = attempts + 1, lease_until = ?, updated = ? "
+                    "WHERE schedule = ? AND slot = ? AND branch = ? AND (state = 'pending' "
+                    "OR (state = 'failed-transient' AND next_try <= ?) OR (state = 'sending' AND lease_until < ?))")
+        .Bind(leaseUntil).Bind(now).Bind(d.schedule).Bind(d.slot).Bind(d.branch).Bind(now).Bind(now).Run();
+    return sqlite3_changes(m_db) > 0;
+}
+
+void Store::FinishDelivery(const Delivery &d)
+{
+    std::lock_guard guard(m_lock);
+    Statement(m_db, "UPDATE deliveries SET state = ?, next_try = ?, error = ?, rows = ?, updated = ?, lease_until = 0 "
+                    "WHERE schedule = ? AND slot = ? AND branch = ?")
+        .Bind(d.state).Bind(d.nextTry).Bind(d.error.left(2000)).Bind(d.rows).Bind(d.updated).Bind(d.schedule)
+        .Bind(d.slot).Bind(d.branch).Run();
+}
+
+namespace {
+
+template <typename S>
+Store::Delivery deliveryOf(const S &s)
+{
+    return {s.Int(0), s.Text(1), s.Text(2), s.Text(3), int(s.Int(4)), s.Int(5), s.Text(6), s.Int(7), s.Int(8)};
+}
+
+} // namespace
+
+QList<Store::Delivery> Store::DueDeliveries(qint64 now) const
+{
+    std::lock_guard guard(m_lock);
+    Statement s(m_db, (QByteArray(kDeliveryColumns)
+                       + " JOIN schedules c ON c.id = d.schedule WHERE c.enabled = 1 AND (d.state = 'pending' "
+                         "OR (d.state = 'failed-transient' AND d.next_try <= ?) OR (d.state = 'sending' AND d.lease_until < ?)) "
+                         "ORDER BY d.next_try, d.schedule, d.slot, d.branch").constData());
+    s.Bind(now).Bind(now);
+    QList<Delivery> out;
+    while (s.Next())
+        out.append(deliveryOf(s));
+    return out;
+}
+
+qint64 Store::NextDue() const
+{
+    std::lock_guard guard(m_lock);
+    Statement s(m_db, "SELECT MIN(CASE WHEN d.state = 'sending' THEN d.lease_until ELSE d.next_try END) FROM deliveries d "
+                      "JOIN schedules c ON c.id = d.schedule WHERE c.enabled = 1 "
+                      "AND d.state IN ('pending', 'failed-transient', 'sending')");
+    return s.Next() && !s.IsNull(0) ? s.Int(0) : 0;
+}
+
+QList<Store::Delivery> Store::Deliveries(qint64 schedule, int count) const
+{
+    std::lock_guard guard(m_lock);
+    Statement s(m_db, (QByteArray(kDeliveryColumns) + " WHERE d.schedule = ? ORDER BY d.slot DESC, d.branch LIMIT ?").constData());
+    s.Bind(schedule).Bind(qint64(count));
+    QList<Delivery> out;
+    while (s.Next())
+        out.append(deliveryOf(s));
+    return out;
+}
+
+qint64 Store::CountDeliveries(const QString &state) const
+{
+    std::lock_guard guard(m_lock);
+    Statement s(m_db, "SELECT COUNT(*) FROM deliveries WHERE state = ?");
+    s.Bind(state);
+    return s.Next() ? s.Int(0) : 0;
 }

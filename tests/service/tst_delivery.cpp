@@ -17,7 +17,7 @@ private slots:
         QTest::addColumn<QString>("cron");
         QTest::addColumn<QString>("zone");
         QTest::addColumn<QString>("after");       // UTC
-        QTest::addColumn<QStringList>("slots");   // names in the zone
+        QTest::addColumn<QStringList>("names");   // names in the zone
         QTest::addColumn<QStringList>("moments"); // the same slots in UTC
         QTest::newRow("monthly in Shanghai") << "0 7 1 * *" << "Asia/Shanghai" << "2024-02-15T00:00:00"
                                             << QStringList{"2024-03-01T07:00", "2024-04-01T07:00"}
@@ -43,21 +43,21 @@ private slots:
         QFETCH(QString, cron);
         QFETCH(QString, zone);
         QFETCH(QString, after);
-        QFETCH(QStringList, slots);
+        QFETCH(QStringList, names);
         QFETCH(QStringList, moments);
         const Cron timing(cron, zone);
         QDateTime at = QDateTime::fromString(after, Qt::ISODate);
         at.setTimeSpec(Qt::UTC);
-        for (qsizetype i = 0; i < slots.size(); ++i) {
+        for (qsizetype i = 0; i < names.size(); ++i) {
             const auto slot = timing.Next(at);
             QVERIFY(slot);
-            QCOMPARE(timing.SlotName(*slot), slots[i]);
+            QCOMPARE(timing.SlotName(*slot), names[i]);
             QCOMPARE(slot->toUTC().toString(Qt::ISODate), moments[i] + u'Z');
             at = *slot;
         }
         // The last slot up to a moment, and the slot on a date, name the same run.
-        QCOMPARE(timing.SlotName(*timing.Last(at, 86400 * 40)), slots.last());
-        QCOMPARE(timing.SlotName(*timing.OnDate(QDate::fromString(slots.first().left(10), Qt::ISODate))), slots.first());
+        QCOMPARE(timing.SlotName(*timing.Last(at, 86400 * 40)), names.last());
+        QCOMPARE(timing.SlotName(*timing.OnDate(QDate::fromString(names.first().left(10), Qt::ISODate))), names.first());
     }
 
     void refusedTimings_data()
