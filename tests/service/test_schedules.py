@@ -6,6 +6,7 @@ import openpyxl
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult
 
+sys.dont_write_bytecode = True   # no __pycache__ beside the sources
 sys.path.insert(0, os.path.dirname(__file__))
 import test_service as ts   # the service harness and the OpenAPI check; takes the two program paths
 SERVER, REPORT = ts.SERVER, ts.REPORT
