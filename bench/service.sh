@@ -24,7 +24,7 @@ db=$("$bin/velvip-report" run 10906 --set BItemNumber=100001 --format csv >/dev/
      ls ~/.local/share/VelVipRpt/VelVipRpt/demo-chain.sqlite)
 store="$work/store.sqlite"
 echo "bench-password" | "$bin/velvip-server" user add bench --password-stdin --head-office --store "$store"
-token=$("$bin/velvip-server" user token bench --store "$store")
+token=$("$bin/velvip-server" token add bench --store "$store" 2>/dev/null)
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 "$bin/velvip-server" --db "$db" --store "$store" --listen "127.0.0.1:$port" --workers "$workers" --queue 64 \
   >/dev/null 2>"$work/access.log" &

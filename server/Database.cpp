@@ -288,7 +288,7 @@ void Database::ExecAll(const QStringList &statements) const
     }
 }
 
-void Database::Exec(const QString &sql, const QVariantList &params) const
+qint64 Database::Exec(const QString &sql, const QVariantList &params) const
 {
     if (m_stop)
         throw VelError(CancelledText());
@@ -297,7 +297,7 @@ void Database::Exec(const QString &sql, const QVariantList &params) const
         // Schema statements cannot be prepared on every engine.
         if (!q.exec(sql))
             Fail(QStringLiteral("语句执行失败"), q.lastError().text());
-        return;
+        return q.numRowsAffected();
     }
     if (!q.prepare(sql))
         Fail(QStringLiteral("语句准备失败"), q.lastError().text());
@@ -305,6 +305,7 @@ void Database::Exec(const QString &sql, const QVariantList &params) const
         q.addBindValue(p);
     if (!q.exec())
         Fail(QStringLiteral("语句执行失败"), q.lastError().text());
+    return q.numRowsAffected();
 }
 
 void Database::Fail(const QString &what, const QString &detail) const

@@ -92,8 +92,9 @@ public:
     // The first value of a query's one row, read to the end (a PostgreSQL cursor left early is
     // cancelled, which would end a report's transaction); 0 without a row.
     qint64 SelectInt(const QString &sql) const;
-    // Runs a statement that returns no rows; throws VelError on failure.
-    void Exec(const QString &sql, const QVariantList &params = {}) const;
+    // Runs a statement that returns no rows; the rows it changed (-1 where the engine cannot
+    // tell). Throws VelError on failure.
+    qint64 Exec(const QString &sql, const QVariantList &params = {}) const;
     // Runs the statements in one transaction: all of them or, on the first failure, none. On
     // SQLite the transaction takes the write lock when it begins (BEGIN IMMEDIATE), so no other
     // writer commits between its reads and its writes.

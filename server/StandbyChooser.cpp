@@ -2,10 +2,13 @@
 
 #include "ConnectionText.h"
 #include "Database.h"
+#include "RowCursor.h"
 #include "VelError.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
+#include <QThread>
 
 #include <mutex>
 
@@ -13,6 +16,9 @@ namespace {
 
 // A standby that failed is not tried again for this long.
 constexpr qint64 downMs = 10000;
+// How long a standby with WAL still to replay is watched before it counts as lagging.
+constexpr qint64 catchUpMs = 300;
+constexpr int catchUpPollMs = 20;
 
 struct Memory
 {
@@ -30,14 +36,36 @@ Memory &memory()
 
 qint64 now() { return QDateTime::currentMSecsSinceEpoch(); }
 
-// How far behind the primary a session's server replays: the time since the last replayed
-// commit while received WAL waits to be replayed, 0 when all is replayed or on a primary.
+// How far behind the primary a session's server replays, 0 on a primary. WAL received but not
+// yet replayed is watched for a moment: a standby that replays it at once (the first WAL after an
+// idle while) lags by that moment, not by the idle time since its last replayed commit; one that
+// does not lags by the time since that commit.
 qint64 lagMs(const Database &db)
 {
-    return db.SelectInt(QStringLiteral(
-        "SELECT CASE WHEN NOT pg_is_in_recovery() THEN 0"
-        " WHEN pg_last_wal_receive_lsn() IS NOT DISTINCT FROM pg_last_wal_replay_lsn() THEN 0"
-        " ELSE COALESCE(CAST(EXTRACT(EPOCH FROM now() - pg_last_xact_replay_timestamp()) * 1000 AS bigint), 0) END"));
+    auto state = db.Select(QStringLiteral(
+        "SELECT CASE WHEN pg_is_in_recovery() THEN 1 ELSE 0 END, CAST(pg_last_wal_receive_lsn() AS text),"
+        " CAST(pg_last_wal_replay_lsn() AS text),"
+        " COALESCE(CAST(EXTRACT(EPOCH FROM now() - pg_last_xact_replay_timestamp()) * 1000 AS bigint), 0)"));
+    if (!state->Next() || state->Int(0) == 0)
+        return 0;
+    const QString received = state->TextOrNull(1).toString();
+    const bool replayed = received == state->TextOrNull(2);
+    const qint64 sinceCommit = state->Int(3);
+    state->Next();
+    if (replayed || received.isEmpty())
+        return replayed ? 0 : sinceCommit;
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        QThread::msleep(catchUpPollMs);
+        auto caught = db.Select(QStringLiteral("SELECT CASE WHEN pg_last_wal_replay_lsn() >= CAST(? AS pg_lsn) THEN 1 ELSE 0 END"),
+                                {received});
+        const bool done = caught->Next() && caught->Int(0) == 1;
+        caught->Next();
+        if (done)
+            return waited.elapsed();
+    } while (waited.elapsed() < catchUpMs);
+    return sinceCommit + waited.elapsed();
 }
 
 int maxLagMs(const QString &text)

@@ -2,6 +2,8 @@
 
 #include "VelError.h"
 
+#include <QDateTime>
+
 #include <sodium.h>
 
 namespace Password {
@@ -80,15 +82,21 @@ void LoginThrottle::Succeeded(const QString &user)
 }
 
 std::optional<Caller> FindCaller(Store &store, const QByteArray &cookieSession, const QByteArray &bearer,
-                                 const SessionLimits &limits, qint64 now)
+                                 const SessionLimits &limits, qint64 now, QString *refusal)
 {
     Caller caller;
     QString name;
     if (!bearer.isEmpty()) {
-        const auto user = store.TokenUser(SecretHash(bearer));
-        if (!user)
+        const auto token = store.FindToken(SecretHash(bearer));
+        if (!token)
             return std::nullopt;
-        name = *user;
+        if (token->expires <= now) {
+            if (refusal)
+                *refusal = QStringLiteral("令牌已于 %1 过期，请用 velvip-server token add 另领一个。")
+                               .arg(QDateTime::fromSecsSinceEpoch(token->expires).toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+            return std::nullopt;
+        }
+        name = token->user;
         caller.bearer = true;
     } else if (!cookieSession.isEmpty()) {
         caller.sessionHash = SecretHash(cookieSession);
@@ -97,6 +105,10 @@ std::optional<Caller> FindCaller(Store &store, const QByteArray &cookieSession, 
             return std::nullopt;
         if (now - session->lastSeen > limits.idleSeconds || now - session->created > limits.absoluteSeconds) {
             store.RemoveSession(caller.sessionHash);
+            if (refusal)
+                *refusal = now - session->lastSeen > limits.idleSeconds
+                    ? QStringLiteral("登录已过期：空闲超过 %1 分钟，请重新登录。").arg((limits.idleSeconds + 59) / 60)
+                    : QStringLiteral("登录已过期：超过 %1 小时的最长时限，请重新登录。").arg((limits.absoluteSeconds + 3599) / 3600);
             return std::nullopt;
         }
         store.TouchSession(caller.sessionHash, now);

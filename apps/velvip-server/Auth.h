@@ -55,6 +55,6 @@ struct SessionLimits
 };
 
 // The signed-in user of a cookie's session or a bearer token; nothing when neither is valid,
-// expired, or the user was disabled.
+// expired, or the user was disabled. `refusal` gets the sentence for an expired session or token.
 std::optional<Caller> FindCaller(Store &store, const QByteArray &cookieSession, const QByteArray &bearer,
-                                 const SessionLimits &limits, qint64 now);
+                                 const SessionLimits &limits, qint64 now, QString *refusal = nullptr);

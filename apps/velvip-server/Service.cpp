@@ -181,9 +181,10 @@ std::function<void(const httplib::Request &, httplib::Response &)> Service::sign
 {
     return [this, handler, changes](const httplib::Request &req, httplib::Response &res) {
         const qint64 now = QDateTime::currentSecsSinceEpoch();
-        const auto caller = FindCaller(m_store, cookieValue(req, kCookie), bearerToken(req), m_options.session, now);
+        QString refusal;
+        const auto caller = FindCaller(m_store, cookieValue(req, kCookie), bearerToken(req), m_options.session, now, &refusal);
         if (!caller)
-            return ReplyError(res, 401, QStringLiteral("请先登录（没有登录、登录已过期或已退出）。"));
+            return ReplyError(res, 401, refusal.isEmpty() ? QStringLiteral("请先登录（没有登录、登录已过期或已退出）。") : refusal);
         if (changes && !caller->bearer
             && !sameSecret(QByteArray::fromStdString(req.get_header_value("X-CSRF-Token")), caller->csrf))
             return ReplyError(res, 403, QStringLiteral("缺少或错误的 CSRF 令牌：请在请求头 X-CSRF-Token 中发送登录时得到的“csrf”。"));

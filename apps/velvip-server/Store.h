@@ -7,13 +7,15 @@
 #include <QStringList>
 #include <QString>
 
+#include <memory>
 #include <mutex>
 #include <optional>
 
-struct sqlite3;
+class Database;
 
-// The service's own SQLite file: users, sessions, bearer tokens, saved schemes, the audit log
-// and scheduled deliveries. Never the chain. One connection shared by the HTTP threads behind a lock.
+// The service's own store: users, sessions, bearer tokens, saved schemes, the audit log and
+// scheduled deliveries. Never the chain. An SQLite file of its own, or a schema of a PostgreSQL
+// database that several service instances share. One session shared by the HTTP threads behind a lock.
 class Store
 {
 public:
@@ -32,6 +34,13 @@ public:
         qint64 created = 0;
         qint64 lastSeen = 0;
     };
+    struct Token
+    {
+        qint64 number = 0;   // what `token list` shows and `token revoke` takes
+        QString user;
+        qint64 created = 0;
+        qint64 expires = 0;  // seconds since the epoch
+    };
     struct AuditEntry
     {
         QString user, address, action, report, filter, format;
@@ -39,8 +48,10 @@ public:
         int status = 0;
     };
 
-    // Opens or creates the file (mode 0600); throws VelError.
-    explicit Store(const QString &path);
+    // `location` is a file path (created mode 0600) or a connection text as --props takes it
+    // ("Driver=PostgreSQL;…", optionally "Schema=NAME", default velvip_service). The tables are
+    // created or brought up to date on first use. Throws VelError, never naming the password.
+    explicit Store(const QString &location);
     ~Store();
     Store(const Store &) = delete;
     Store &operator=(const Store &) = delete;
@@ -60,8 +71,11 @@ public:
     void TouchSession(const QByteArray &idHash, qint64 now);
     void RemoveSession(const QByteArray &idHash);
     void RemoveSessionsBefore(qint64 lastSeen, qint64 created);
-    void AddToken(const QByteArray &tokenHash, const QString &user);
-    std::optional<QString> TokenUser(const QByteArray &tokenHash) const;
+    // The new token's number.
+    qint64 AddToken(const QByteArray &tokenHash, const QString &user, qint64 expires);
+    std::optional<Token> FindToken(const QByteArray &tokenHash) const;
+    QList<Token> Tokens() const;
+    bool RemoveToken(qint64 number);
 
     // Saved filter schemes of one user and report; the filter as JSON text.
     QJsonArray Schemes(const QString &user, qint32 rptId) const;
@@ -122,8 +136,16 @@ public:
     QJsonArray AuditTail(int count) const;
 
 private:
-    class Statement;
-    void exec(const char *sql) const;
-    sqlite3 *m_db = nullptr;
+    void open() const;
+    void upgrade();
+    // Runs `work` on the session under the lock; once more on a new session when the server
+    // dropped the old one (a PostgreSQL restart).
+    template <typename Work>
+    auto locked(Work &&work) const;
+
+    QString m_text;     // the connection text; holds the password, never shown
+    QString m_schema;   // PostgreSQL only
+    bool m_postgres = false;
+    mutable std::unique_ptr<Database> m_db;
     mutable std::mutex m_lock;
 };

@@ -62,7 +62,7 @@ int serve(const QStringList &arguments)
     const QCommandLineOption propsFile{QStringLiteral("props-file"), QStringLiteral("从文件读入连接文本（不让密码出现在命令行上）"), QStringLiteral("FILE")};
     const QCommandLineOption demo{QStringLiteral("demo"), QStringLiteral("使用内置的演示连锁数据库，并打印 admin 的一次性密码")};
     const QCommandLineOption listen{QStringLiteral("listen"), QStringLiteral("监听地址，默认 127.0.0.1:8080"), QStringLiteral("HOST:PORT")};
-    const QCommandLineOption store{QStringLiteral("store"), QStringLiteral("服务存储文件（用户、会话、方案、审计日志）"), QStringLiteral("FILE")};
+    const QCommandLineOption store{QStringLiteral("store"), QStringLiteral("服务存储（用户、会话、方案、审计日志）：文件，或 PostgreSQL 连接文本"), QStringLiteral("STORE")};
     const QCommandLineOption plugins{QStringLiteral("plugins"), QStringLiteral("插件目录"), QStringLiteral("DIR")};
     const QCommandLineOption cert{QStringLiteral("cert"), QStringLiteral("TLS 证书（PEM）"), QStringLiteral("FILE")};
     const QCommandLineOption key{QStringLiteral("key"), QStringLiteral("TLS 私钥（PEM）"), QStringLiteral("FILE")};
@@ -78,7 +78,7 @@ int serve(const QStringList &arguments)
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         QTextStream(stdout) << parser.helpText()
-                            << QStringLiteral("\n用户：velvip-server user add|passwd|disable|token|list …（velvip-server user 查看用法）\n"
+                            << QStringLiteral("\n用户与令牌：velvip-server user add|passwd|disable|list …，velvip-server token add|revoke|list …（velvip-server user 查看用法）\n"
                                               "定时发送：velvip-server schedule add|list|run-now|disable …（velvip-server schedule 查看用法）\n");
         return 0;
     }
@@ -160,8 +160,8 @@ int main(int argc, char **argv)
     ReportSession::SetApplicationIdentity();
     QCoreApplication::setApplicationVersion(QStringLiteral(VELVIP_VERSION));
     try {
-        if (command == "user")
-            return UserMain(app.arguments().mid(2));
+        if (command == "user" || command == "token")
+            return UserMain(app.arguments().mid(1));
         if (command == "schedule")
             return ScheduleMain(app.arguments().mid(2));
         return serve(app.arguments());

@@ -9,9 +9,14 @@
 #include "TestDatabases.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSet>
 #include <QTest>
 #include <QThread>
+
+#include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -44,6 +49,9 @@ private slots:
     void recoveryConflict();
     void choice_data();
     void choice();
+    // Last: it stops a standby (and starts it again).
+    void stoppedMidRun_data();
+    void stoppedMidRun();
 
 private:
     // The primary's text naming standbys: "1", "2" for the cluster's, "dead" for a closed port.
@@ -192,6 +200,7 @@ void tst_ServerStandby::choice_data()
     QTest::newRow("both_down") << QStringList{"dead", "dead"} << QString() << QList<int>{0};
     QTest::newRow("paused_lags") << QStringList{"1", "2"} << "pause" << QList<int>{1};
     QTest::newRow("only_paused") << QStringList{"2"} << "pause" << QList<int>{0};
+    QTest::newRow("first_wal_after_idle") << QStringList{"1", "2"} << "resume" << QList<int>{1, 2};
     QTest::newRow("stopped_in_use") << QStringList{"1", "2"} << "terminate" << QList<int>{1};
 }
 
@@ -217,6 +226,30 @@ void tst_ServerStandby::choice()
                                                       QStringLiteral("INSERT INTO lag_mark VALUES (1)")});
         QThread::msleep(2500);
     }
+    std::thread resumer;
+    if (event == u"resume") {
+        // An idle while, then WAL that standby 2 receives and replays as soon as it may.
+        QThread::msleep(1500);
+        standby2->Exec(QStringLiteral("SELECT pg_wal_replay_pause()"));
+        auto primary = Database::OpenForWriting(m_primary);
+        primary->ExecAll({QStringLiteral("CREATE TABLE IF NOT EXISTS lag_mark (n int)"),
+                          QStringLiteral("INSERT INTO lag_mark VALUES (1)")});
+        auto written = primary->Select(QStringLiteral("SELECT pg_current_wal_lsn()::text"));
+        QVERIFY(written->Next());
+        const QString lsn = written->Text(0).toString();
+        written->Next();
+        for (int i = 0; i < 100 && !standby2->Select(QStringLiteral("SELECT 1 WHERE pg_last_wal_receive_lsn() >= CAST(? AS pg_lsn)"),
+                                                     {lsn})->Next(); ++i)
+            QThread::msleep(100);
+        resumer = std::thread([&] {
+            QThread::msleep(200);
+            standby2->Exec(QStringLiteral("SELECT pg_wal_replay_resume()"));
+        });
+        // Looked at while the WAL still waits: it is replayed within moments, so no lag.
+        const QList<StandbyChooser::Server> early = StandbyChooser::Status(text);
+        resumer.join();
+        QCOMPARE(early[standbys.indexOf(QStringLiteral("2"))].state, QStringLiteral("up"));
+    }
     QSet<QString> expectedServers;
     for (int e : expected)
         expectedServers << m_address[e];
@@ -231,6 +264,76 @@ void tst_ServerStandby::choice()
     QCOMPARE(status.last().address, m_address[0]);
     if (event == u"pause")
         QCOMPARE(status[standbys.indexOf(QStringLiteral("2"))].state, QStringLiteral("lagging"));
+}
+
+void tst_ServerStandby::stoppedMidRun_data()
+{
+    QTest::addColumn<QString>("mode");
+    if (m_address[2].isEmpty() || qEnvironmentVariable("PG_CLUSTER_DIR").isEmpty())
+        QSKIP("no second hot standby of scripts/pg-cluster.sh (PG_CLUSTER_DIR)");
+    QTest::newRow("fast") << "fast";
+    QTest::newRow("immediate") << "immediate";
+}
+
+// A standby stopped while a report waits on it: the report runs again on the other standby and
+// gives the primary's rows; the next runs skip the stopped one.
+void tst_ServerStandby::stoppedMidRun()
+{
+    QFETCH(QString, mode);
+    QVERIFY2(caughtUp(), "the standbys did not catch up within 60 s");
+    const QString dir = qEnvironmentVariable("PG_CLUSTER_DIR") + QStringLiteral("/standby2");
+    const auto pgCtl = [&](const QStringList &args) {
+        QStringList command{qEnvironmentVariable("PG_CLUSTER_BINDIR") + QStringLiteral("/pg_ctl"), QStringLiteral("-s"), QStringLiteral("-D"), dir};
+        if (geteuid() == 0)
+            command = QStringList{QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--")} + command;
+        QProcess process;
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        const QString program = command.takeFirst();
+        process.start(program, command + args);
+        return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    };
+    // Started again whatever happens, with the options it was started with.
+    const std::shared_ptr<void> restart(nullptr, [&](void *) {
+        pgCtl({QStringLiteral("restart"), QStringLiteral("-w"), QStringLiteral("-l"), dir + QStringLiteral(".log")});
+    });
+    const Filter filter{{"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-06-30 23:59:59"}};
+    const QStringList expected = TestDatabases::RowLines(m_dbs.Run(1, 10903, filter));
+    // A text of its own, whose first report goes to standby 2.
+    const QString text = withStandbys({"2", "1"}, mode == u"fast" ? 28 : 27);
+
+    // A lock the primary holds, replayed by the standbys, keeps the report waiting there; another
+    // commit sends the lock to them.
+    auto holder = Database::OpenForWriting(m_primary);
+    holder->Exec(QStringLiteral("BEGIN"));
+    holder->Exec(QStringLiteral("LOCK TABLE sale_bill IN ACCESS EXCLUSIVE MODE"));
+    Database::OpenForWriting(m_primary)->ExecAll({QStringLiteral("CREATE TABLE IF NOT EXISTS lag_mark (n int)"),
+                                                  QStringLiteral("INSERT INTO lag_mark VALUES (1)")});
+    RecordsetPtr rows;
+    QString error;
+    std::thread report([&] {
+        try {
+            rows = TestDatabases::RunOn(text, 10903, filter);
+        } catch (const VelError &e) {
+            error = e.Description();
+        }
+    });
+    bool waiting = false;
+    {
+        auto watch = Database::OpenForWriting(qEnvironmentVariable("VELVIP_TEST_PG_STANDBY2"));
+        for (int i = 0; i < 150 && !waiting; ++i) {
+            waiting = watch->SelectInt(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'")) > 0;
+            QThread::msleep(100);
+        }
+    }
+    const int stopped = pgCtl({QStringLiteral("stop"), QStringLiteral("-m"), mode, QStringLiteral("-w")});
+    holder->Exec(QStringLiteral("COMMIT"));
+    report.join();
+    QVERIFY2(waiting, "the report never waited on standby 2");
+    QCOMPARE(stopped, 0);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(TestDatabases::RowLines(rows), expected);
+    QCOMPARE(chosen(text), QSet<QString>{m_address[1]});
 }
 
 QTEST_GUILESS_MAIN(tst_ServerStandby)

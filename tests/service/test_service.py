@@ -69,9 +69,10 @@ def check_documented(method, path, r, payload):
 
 
 class Service:
-    def __init__(self, tmp, db, *args, env=None):
+    def __init__(self, tmp, db, *args, env=None, store=None):
         self.port = free_port()
-        self.proc = subprocess.Popen([SERVER, *(["--db", db] if "=" not in db else ["--props", db]), "--store", os.path.join(tmp, "store.sqlite"),
+        self.proc = subprocess.Popen([SERVER, *(["--db", db] if "=" not in db else ["--props", db]),
+                                      "--store", store or os.path.join(tmp, "store.sqlite"),
                                       "--listen", f"127.0.0.1:{self.port}", *args],
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
         self.proc.stdout.readline()   # the line saying where it listens
@@ -104,6 +105,35 @@ def setUpModule():
     for name, where in (("boss", ["--head-office"]), ("shop", ["--branch", BRANCH])):
         subprocess.run([SERVER, "user", "add", name, "--password-stdin", *where, "--store", os.path.join(TMP, "store.sqlite")],
                        input=f"{name}-password\n".encode(), check=True)
+
+
+def psql(props, sql, database=None):
+    kv = dict(p.split("=", 1) for p in props.split(";"))
+    return subprocess.run([os.path.join(os.environ.get("PG_CLUSTER_BINDIR", "/usr/bin"), "psql"), "-v", "ON_ERROR_STOP=1",
+                           f"host={kv['Host']} port={kv['Port']} user={kv['User']} dbname={database or kv['Database']}",
+                           "-c", sql], env=dict(os.environ, PGPASSWORD=kv["Password"]), capture_output=True, text=True)
+
+
+def stores():
+    """The service's store as an SQLite file and, with a test cluster, as a schema of its database."""
+    found = [("sqlite", os.path.join(TMP, "engine-store.sqlite"), lambda sql: sqlite_exec(os.path.join(TMP, "engine-store.sqlite"), sql))]
+    if os.environ.get("VELVIP_TEST_PG"):
+        props = os.environ["VELVIP_TEST_PG"] + f";Schema=store_{os.getpid()}"
+        found.append(("postgresql", props, lambda sql: psql(props, f"SET search_path TO store_{os.getpid()}; {sql}").returncode == 0))
+    return found
+
+
+def sqlite_exec(path, sql):
+    try:
+        with sqlite3.connect(path) as c:
+            c.execute(sql)
+        return True
+    except sqlite3.DatabaseError:
+        return False
+
+
+def manage(store, *args, password=None):
+    return subprocess.run([SERVER, *args, "--store", store], input=password and f"{password}\n".encode(), capture_output=True)
 
 
 @functools.cache
@@ -373,6 +403,74 @@ class ServiceTest(unittest.TestCase):
         self.assertEqual(self.boss.call("POST", "/reports/10906/run", {})[0].status, 200)
 
 
+class StoreTest(unittest.TestCase):
+    """The store's users, sessions, tokens and audit log, the same on each engine."""
+
+    @classmethod
+    def tearDownClass(cls):
+        for engine, store, _ in stores():
+            if engine == "postgresql":
+                schema = dict(p.split("=", 1) for p in store.split(";"))["Schema"]
+                psql(store, f"DROP SCHEMA IF EXISTS {schema} CASCADE; DROP SCHEMA IF EXISTS shared_{schema} CASCADE")
+
+    def test_each_engine(self):
+        for engine, store, sql in stores():
+            with self.subTest(engine=engine):
+                for name, where in (("ho", ["--head-office"]), ("br", ["--branch", BRANCH])):
+                    self.assertEqual(manage(store, "user", "add", name, "--password-stdin", *where, password="pw-12345678").returncode, 0)
+                again = manage(store, "user", "add", "ho", "--password-stdin", "--head-office", password="pw-12345678")
+                self.assertIn("已存在", again.stderr.decode())
+                self.assertEqual(manage(store, "user", "list").stdout.decode().splitlines(),
+                                 ["br\t分店 002\t", "ho\t总部\t"])
+                token = manage(store, "token", "add", "br", "--days", "1").stdout.decode().strip()
+                expired = manage(store, "token", "add", "ho").stdout.decode().strip()
+                self.assertTrue(sql(f"UPDATE tokens SET expires = 1000 WHERE \"user\" = 'ho'"))
+                listed = [line.split("\t") for line in manage(store, "token", "list").stdout.decode().splitlines()]
+                self.assertEqual([(t[1], t[4:]) for t in listed], [("br", []), ("ho", ["已过期"])])
+                service = Service(TMP, DB, store=store)
+                try:
+                    api = Api(service.port).login("br", "pw-12345678")
+                    bearer = lambda t: Api(service.port).call("GET", "/session", headers={"Authorization": f"Bearer {t}"})
+                    r, payload = bearer(token)
+                    self.assertEqual((r.status, json.loads(payload)["branch"]), (200, BRANCH))
+                    r, payload = bearer(expired)
+                    self.assertEqual(r.status, 401)
+                    self.assertIn("令牌已于", json.loads(payload)["error"])
+                    self.assertEqual(api.call("PUT", "/reports/10906/schemes/甲", {})[0].status, 204)
+                    self.assertEqual(json.loads(api.call("GET", "/reports/10906/schemes")[1]), ["甲"])
+                    self.assertEqual(manage(store, "token", "revoke", listed[0][0]).returncode, 0)
+                    self.assertEqual(bearer(token)[0].status, 401)
+                    manage(store, "user", "passwd", "br", "--password-stdin", password="pw-87654321")
+                    self.assertEqual(api.call("GET", "/session")[0].status, 401)   # a new password ends sessions
+                finally:
+                    service.stop()
+                self.assertTrue(sql("INSERT INTO sessions VALUES ('x', 'br', 'c', 0, 0)"))
+                for change in ("UPDATE audit SET status = 0", "DELETE FROM audit", "TRUNCATE audit"):
+                    self.assertFalse(sql(change), change)
+
+    def test_two_instances_share_a_postgres_store(self):
+        shared = [store for engine, store, _ in stores() if engine == "postgresql"]
+        if not shared:
+            self.skipTest("VELVIP_TEST_PG not set")
+        store = shared[0].replace("Schema=", "Schema=shared_")
+        wrong = manage(store.replace("Password=", "Password=not-it-"), "user", "list")
+        self.assertEqual(wrong.returncode, 1)
+        self.assertNotIn(b"not-it-", wrong.stderr + wrong.stdout)
+        manage(store, "user", "add", "both", "--password-stdin", "--head-office", password="pw-12345678")
+        one, two = Service(TMP, DB, store=store), Service(TMP, DB, store=store)
+        try:
+            a = Api(one.port).login("both", "pw-12345678")
+            b = Api(two.port)
+            b.cookie, b.csrf = a.cookie, a.csrf
+            self.assertEqual(a.call("PUT", "/reports/10906/schemes/共用", {})[0].status, 204)
+            self.assertEqual(json.loads(b.call("GET", "/reports/10906/schemes")[1]), ["共用"])
+            self.assertEqual(b.call("DELETE", "/session")[0].status, 204)
+            self.assertEqual(a.call("GET", "/session")[0].status, 401)
+        finally:
+            one.stop()
+            two.stop()
+
+
 class LimitsTest(unittest.TestCase):
     """A service of one worker, no queue and five-second sessions."""
 
@@ -393,7 +491,9 @@ class LimitsTest(unittest.TestCase):
             os.kill(worker, signal.SIGCONT)
             waiting.join()
             time.sleep(6.5)
-            self.assertEqual(api.call("GET", "/reports")[0].status, 401)   # idle too long
+            r, payload = api.call("GET", "/reports")
+            self.assertEqual(r.status, 401)   # idle too long
+            self.assertIn("空闲超过", json.loads(payload)["error"])
             api.login("boss", "boss-password")
             cookie = api.cookie
             self.assertEqual(api.call("DELETE", "/session")[0].status, 204)
