@@ -68,12 +68,15 @@ def setUpModule():
 
 class Schedules(unittest.TestCase):
     def setUp(self):
-        self.store = os.path.join(tempfile.mkdtemp(dir=TMP), "store.sqlite")
+        self.use_store(os.path.join(tempfile.mkdtemp(dir=TMP), "store.sqlite"))
+        self.services = []
+
+    def use_store(self, store):
+        self.store = store
         for name, branch, address in USERS:
             where = ["--branch", branch] if branch else ["--head-office"]
             subprocess.run([SERVER, "user", "add", name, "--password-stdin", *where, *(["--email", address] if address else []),
                             "--store", self.store], input=f"{name}-password\n".encode(), check=True)
-        self.services = []
 
     def tearDown(self):
         for s in self.services:
@@ -81,8 +84,7 @@ class Schedules(unittest.TestCase):
                 s.stop()
 
     def serve(self, *args):
-        service = ts.Service(TMP, DB, "--store", self.store, "--schedule-poll", "1", "--retry-seconds", "1", *args)
-        service.store = self.store
+        service = ts.Service(TMP, DB, "--schedule-poll", "1", "--retry-seconds", "1", *args, store=self.store)
         self.services.append(service)
         return service
 
@@ -104,12 +106,16 @@ class Schedules(unittest.TestCase):
         self.fail(f"deliveries did not settle: {log}")
 
     def test_branch_split_sends_each_branch_its_own_rows(self):
-        for fmt, tls in (("csv", False), ("xlsx", True)):
-            with self.subTest(format=fmt, starttls=tls):
+        pg = os.environ.get("VELVIP_TEST_PG")
+        for fmt, tls, store in (("csv", False, None), ("xlsx", True, pg and f"{pg};Schema=schedules_{os.getpid()}")):
+            with self.subTest(format=fmt, starttls=tls, postgresql=bool(store)):
+                if store:
+                    self.use_store(store)
                 sink, controller, smtp = smtp_server(tls)
                 folder = tempfile.mkdtemp(dir=TMP)
                 try:
-                    # Two instances on one store: each slot and branch still goes out once.
+                    # Two instances on one store (SQLite, or PostgreSQL when there is a test cluster):
+                    # each slot and branch still goes out once.
                     self.serve(*smtp), self.serve(*smtp)
                     sid = self.cli("add", "--report", "10903", "--period", "上月", "--format", fmt, "--split", "branch",
                                    "--cron", "0 7 1 * *", "--to-branch-users", "--folder", folder).stdout.strip()
