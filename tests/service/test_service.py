@@ -411,7 +411,8 @@ class StoreTest(unittest.TestCase):
         for engine, store, _ in stores():
             if engine == "postgresql":
                 schema = dict(p.split("=", 1) for p in store.split(";"))["Schema"]
-                psql(store, f"DROP SCHEMA IF EXISTS {schema} CASCADE; DROP SCHEMA IF EXISTS shared_{schema} CASCADE")
+                psql(store, f"DROP SCHEMA IF EXISTS {schema} CASCADE")
+                psql(store, f"DROP DATABASE IF EXISTS velvip_store_{os.getpid()} WITH (FORCE)")
 
     def test_each_engine(self):
         for engine, store, sql in stores():
@@ -452,7 +453,9 @@ class StoreTest(unittest.TestCase):
         shared = [store for engine, store, _ in stores() if engine == "postgresql"]
         if not shared:
             self.skipTest("VELVIP_TEST_PG not set")
-        store = shared[0].replace("Schema=", "Schema=shared_")
+        # A database of its own, whose sessions may all be ended.
+        store = shared[0].replace("Database=postgres", f"Database=velvip_store_{os.getpid()}")
+        psql(shared[0], f"CREATE DATABASE velvip_store_{os.getpid()}")
         wrong = manage(store.replace("Password=", "Password=not-it-"), "user", "list")
         self.assertEqual(wrong.returncode, 1)
         self.assertNotIn(b"not-it-", wrong.stderr + wrong.stdout)
@@ -463,6 +466,9 @@ class StoreTest(unittest.TestCase):
             b = Api(two.port)
             b.cookie, b.csrf = a.cookie, a.csrf
             self.assertEqual(a.call("PUT", "/reports/10906/schemes/共用", {})[0].status, 204)
+            self.assertEqual(json.loads(b.call("GET", "/reports/10906/schemes")[1]), ["共用"])
+            psql(store, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = current_database() "
+                        "AND pid <> pg_backend_pid()")   # as a restart of the server would
             self.assertEqual(json.loads(b.call("GET", "/reports/10906/schemes")[1]), ["共用"])
             self.assertEqual(b.call("DELETE", "/session")[0].status, 204)
             self.assertEqual(a.call("GET", "/session")[0].status, 401)
