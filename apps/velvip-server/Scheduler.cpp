@@ -182,6 +182,8 @@ void Scheduler::loop()
             wake = tick(now());
         } catch (const VelError &e) {
             note(QStringLiteral("定时发送出错：") + e.Description());
+        } catch (const std::exception &) {
+            note(QStringLiteral("定时发送出错，%1 秒后再试").arg(m_options.pollSeconds));
         }
         lock.lock();
         // On the system clock: a clock set forward past a slot wakes the thread.
