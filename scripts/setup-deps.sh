@@ -20,6 +20,8 @@ packages=(
   clang libclang-rt-14-dev
   # The report service: HTTP(S), password hashing; its tests validate answers against OpenAPI.
   libcpp-httplib-dev libssl-dev libsodium-dev python3-jsonschema
+  # Scheduled deliveries: mail through libcurl; its tests run a real SMTP server on loopback.
+  libcurl4-openssl-dev python3-aiosmtpd
   # The portal: bundled with npm, tested in Chromium.
   nodejs chromium
 )

@@ -62,7 +62,7 @@ struct Parser
                        "--set 的值覆盖其中同名的项。"),
         QStringLiteral("FILE")};
     QCommandLineOption period{QStringLiteral("period"),
-        QStringLiteral("报表期间：2024-05（一个月）、2024（一年）、2024-05-01..2024-05-31（日期范围）、本月、上月或今天。"
+        QStringLiteral("报表期间：2024-05（一个月）、2024（一年）、2024-05-01..2024-05-31（日期范围）、今天、昨天、本周、上周、本月、上月、本月至今、本年、上年或本年至今。"
                        "10901 设 Year 和 Month（须为一个整月），其他有日期的报表设 BDate（当天 00:00:00）和 EDate（当天 23:59:59）。"),
         QStringLiteral("PERIOD")};
     QCommandLineOption context{QStringLiteral("context"),

@@ -49,17 +49,6 @@ QJsonObject keyJson(const ReportKeys::Key &key)
     return o;
 }
 
-// The period part of a download's name: "2024-05", "2024-05-01至2024-05-07".
-QString periodName(const Dictionary &filter)
-{
-    const QVariant year = filter.Value(QStringLiteral("Year"));
-    if (year.isValid())
-        return QStringLiteral("%1-%2").arg(year.toInt()).arg(filter.Value(QStringLiteral("Month")).toInt(), 2, 10, QChar(u'0'));
-    const QString from = filter.Value(QStringLiteral("BDate")).toString().left(10);
-    const QString to = filter.Value(QStringLiteral("EDate")).toString().left(10);
-    return from == to ? from : from + QStringLiteral("至") + to;
-}
-
 // The filter part of a download's name: the keys the request set besides the period, by name,
 // as "BBranchNum-002_GroupBy-1"; characters file systems refuse become "-".
 QString filterName(const QByteArray &body)
@@ -235,13 +224,10 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
                         {QStringLiteral("bom"), req.get_param_value("bom") == "1"},
                         {QStringLiteral("today"), today.toString(Qt::ISODate)},
                         {QStringLiteral("context"), QJsonObject::fromVariantMap(contextOf(caller))}};
-    static const QHash<QString, QString> types{{QStringLiteral("json"), QStringLiteral("application/json; charset=utf-8")},
-                                               {QStringLiteral("csv"), QStringLiteral("text/csv; charset=utf-8")},
-                                               {QStringLiteral("xlsx"), QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")},
-                                               {QStringLiteral("pdf"), QStringLiteral("application/pdf")}};
     const QString given = filterName(body);
-    const QString stem = QStringLiteral("%1_%2").arg(id).arg(periodName(*prepared.filter)) + (given.isEmpty() ? QString() : u'_' + given);
-    relay(req, request, res, audit, types.value(format), format == QLatin1String("json") ? QString() : stem + u'.' + format);
+    const QString stem = QStringLiteral("%1_%2").arg(id).arg(ServiceFilter::PeriodName(*prepared.filter))
+                         + (given.isEmpty() ? QString() : u'_' + given);
+    relay(req, request, res, audit, ServiceFilter::ContentType(format), format == QLatin1String("json") ? QString() : stem + u'.' + format);
 }
 
 void Service::lookup(const httplib::Request &req, httplib::Response &res, const Caller &caller)

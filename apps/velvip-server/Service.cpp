@@ -79,7 +79,8 @@ QJsonArray serverStates(const QString &props, const QString &engine)
 
 Service::Service(ServiceOptions options)
     : m_options(std::move(options)), m_store(m_options.storePath),
-      m_pool(QCoreApplication::applicationFilePath(), m_options.workers, m_options.queue, m_options.downloads)
+      m_pool(QCoreApplication::applicationFilePath(), m_options.workers, m_options.queue, m_options.downloads),
+      m_scheduler(m_store, m_pool, m_options.props, m_options.sharedCards, m_options.delivery)
 {
     m_tls = !m_options.cert.isEmpty() && !m_options.key.isEmpty();
     if (!m_tls && !isLoopback(m_options.host) && !m_options.insecureListen)
@@ -124,7 +125,10 @@ Service::Service(ServiceOptions options)
                            {QStringLiteral("version"), QCoreApplication::applicationVersion()},
                            {QStringLiteral("workers"), load.size},
                            {QStringLiteral("busy"), load.busy},
-                           {QStringLiteral("queued"), load.queued}};
+                           {QStringLiteral("queued"), load.queued},
+                           {QStringLiteral("deliveries"),
+                            QJsonObject{{QStringLiteral("failed"), m_store.CountDeliveries(QStringLiteral("failed-permanent"))},
+                                        {QStringLiteral("retrying"), m_store.CountDeliveries(QStringLiteral("failed-transient"))}}}};
         if (StandbyChooser::Named(m_options.props))
             health.insert(QStringLiteral("servers"), serverStates(m_options.props, engine));
         ReplyJson(res, 200, health);
@@ -132,6 +136,7 @@ Service::Service(ServiceOptions options)
     addSessionRoutes();
     addReportRoutes();
     addSchemeRoutes();
+    addScheduleRoutes();
     AddPortalRoutes(*m_http);
 }
 
@@ -148,7 +153,10 @@ int Service::Run()
                                .arg(m_tls ? QStringLiteral("https") : QStringLiteral("http"), m_options.host)
                                .arg(m_options.port)
                         << Qt::endl;
-    return m_http->listen_after_bind() ? 0 : 1;
+    m_scheduler.Start();
+    const bool listened = m_http->listen_after_bind();
+    m_scheduler.Stop();
+    return listened ? 0 : 1;
 }
 
 void Service::Stop()
@@ -235,14 +243,19 @@ void Service::signIn(const httplib::Request &req, httplib::Response &res)
                                     {QStringLiteral("branch"), user->branch}});
 }
 
-QVariantMap Service::contextOf(const Caller &caller) const
+QVariantMap Service::BranchContext(const QString &branch, bool sharedCards)
 {
     QVariantMap context = ReportSession::DefaultContext();
-    if (caller.user.branch.isEmpty())
+    if (branch.isEmpty())
         return context;
     context[QStringLiteral("ISBranch")] = true;
-    context[QStringLiteral("SVCardShareType")] = m_options.sharedCards;
-    context[QStringLiteral("BranchNum")] = caller.user.branch;
-    context[QStringLiteral("ScopeBranchNum")] = caller.user.branch;
+    context[QStringLiteral("SVCardShareType")] = sharedCards;
+    context[QStringLiteral("BranchNum")] = branch;
+    context[QStringLiteral("ScopeBranchNum")] = branch;
     return context;
+}
+
+QVariantMap Service::contextOf(const Caller &caller) const
+{
+    return BranchContext(caller.user.branch, m_options.sharedCards);
 }

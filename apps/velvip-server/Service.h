@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Auth.h"
+#include "Scheduler.h"
 #include "Store.h"
 #include "WorkerPool.h"
 
@@ -33,6 +34,7 @@ struct ServiceOptions
     int downloads = 1;             // downloads (csv, xlsx, pdf) running at once
     int httpThreads = 8;
     SessionLimits session;
+    DeliveryOptions delivery;
 };
 
 // The report service: HTTP routes over the store, the worker pool and the shared filter code.
@@ -44,6 +46,10 @@ public:
     // Listens until Stop(); the exit status. Prints the address it listens on.
     int Run();
     void Stop();
+
+    // The context a report runs in for a user of `branch` (empty: head office): a branch sees
+    // only its own rows, as its desktop does. Scheduled deliveries use the same.
+    static QVariantMap BranchContext(const QString &branch, bool sharedCards);
 
     // JSON helpers the routes share.
     static void ReplyJson(httplib::Response &res, int status, const QJsonValue &body);
@@ -57,6 +63,7 @@ private:
     void addSessionRoutes();
     void addReportRoutes();
     void addSchemeRoutes();
+    void addScheduleRoutes();
 
     void signIn(const httplib::Request &req, httplib::Response &res);
     void runReport(const httplib::Request &req, httplib::Response &res, const Caller &caller);
@@ -70,6 +77,7 @@ private:
     ServiceOptions m_options;
     Store m_store;
     WorkerPool m_pool;
+    Scheduler m_scheduler;
     LoginThrottle m_throttle;
     std::unique_ptr<httplib::Server> m_http;
     bool m_tls = false;

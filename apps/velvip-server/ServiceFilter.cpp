@@ -71,4 +71,25 @@ QString RefusedAtBranch(qint32 rptId, const Dictionary &filter, const QString &b
     return {};
 }
 
+QString PeriodName(const Dictionary &filter)
+{
+    const QVariant year = filter.Value(QStringLiteral("Year"));
+    if (year.isValid())
+        return QStringLiteral("%1-%2").arg(year.toInt()).arg(filter.Value(QStringLiteral("Month")).toInt(), 2, 10, QChar(u'0'));
+    const QString from = filter.Value(QStringLiteral("BDate")).toString().left(10);
+    const QString to = filter.Value(QStringLiteral("EDate")).toString().left(10);
+    return from == to ? from : from + QStringLiteral("至") + to;
+}
+
+QString ContentType(const QString &format)
+{
+    if (format == u"csv")
+        return QStringLiteral("text/csv; charset=utf-8");
+    if (format == u"xlsx")
+        return QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet");
+    if (format == u"pdf")
+        return QStringLiteral("application/pdf");
+    return QStringLiteral("application/json; charset=utf-8");
+}
+
 } // namespace ServiceFilter

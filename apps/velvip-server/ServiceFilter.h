@@ -27,4 +27,9 @@ QStringList BranchKeys(qint32 rptId);
 // anything but empty or the branch's own number; empty when the filter keeps to the branch.
 QString RefusedAtBranch(qint32 rptId, const Dictionary &filter, const QString &branch);
 
+// The period part of a report file's name: "2024-05", "2024-05-01至2024-05-07".
+QString PeriodName(const Dictionary &filter);
+// The content type of an answer in a format: json, csv, xlsx or pdf.
+QString ContentType(const QString &format);
+
 } // namespace ServiceFilter

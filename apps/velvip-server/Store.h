@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QJsonArray>
 #include <QList>
+#include <QMap>
+#include <QStringList>
 #include <QString>
 
 #include <memory>
@@ -11,9 +13,9 @@
 
 class Database;
 
-// The service's own store: users, sessions, bearer tokens, saved schemes and the audit log. Never
-// the chain. An SQLite file of its own, or a schema of a PostgreSQL database that several service
-// instances share. One session shared by the HTTP threads behind a lock.
+// The service's own store: users, sessions, bearer tokens, saved schemes, the audit log and
+// scheduled deliveries. Never the chain. An SQLite file of its own, or a schema of a PostgreSQL
+// database that several service instances share. One session shared by the HTTP threads behind a lock.
 class Store
 {
 public:
@@ -80,6 +82,54 @@ public:
     std::optional<QByteArray> Scheme(const QString &user, qint32 rptId, const QString &name) const;
     void SaveScheme(const QString &user, qint32 rptId, const QString &name, const QByteArray &filter);
     bool RemoveScheme(const QString &user, qint32 rptId, const QString &name);
+
+    // Scheduled deliveries: what to send when, and the log of each slot's sending.
+    struct Schedule
+    {
+        qint64 id = 0;
+        qint32 report = 0;
+        QByteArray filter;       // the filter JSON, "period" in a relative form
+        QString format;          // csv, xlsx, pdf
+        bool perBranch = false;  // one message per branch, to that branch's users
+        QStringList to;          // the addresses of a head-office message
+        QString folder;          // also written here when set
+        QString cron, zone;
+        bool enabled = true;
+        qint64 checkedUntil = 0; // slots up to this moment (seconds since 1970) are queued
+    };
+    struct Delivery
+    {
+        qint64 schedule = 0;
+        QString slot;            // the slot's wall-clock time in the schedule's zone
+        QString branch;          // empty: the head-office message
+        QString state;           // pending, sending, sent, failed-transient, failed-permanent
+        int attempts = 0;
+        qint64 nextTry = 0;
+        QString error;
+        qint64 rows = -1;
+        qint64 updated = 0;
+    };
+    qint64 AddSchedule(const Schedule &schedule);
+    QList<Schedule> Schedules() const;
+    std::optional<Schedule> FindSchedule(qint64 id) const;
+    bool SetScheduleEnabled(qint64 id, bool enabled);
+    void SetCheckedUntil(qint64 id, qint64 moment);
+    // The e-mail addresses of the enabled users of each branch that have one.
+    QMap<QString, QStringList> BranchAddresses() const;
+    // Queues a delivery; false when the same (schedule, slot, branch) is already there.
+    bool AddDelivery(qint64 schedule, const QString &slot, const QString &branch, qint64 now);
+    // Takes a due delivery for sending until `leaseUntil`: true for exactly one caller, however
+    // many services share the store. Due: pending, a transient failure whose retry time came,
+    // or one whose sender's lease ran out (it stopped mid-way).
+    bool ClaimDelivery(const Delivery &delivery, qint64 now, qint64 leaseUntil);
+    void FinishDelivery(const Delivery &delivery);
+    // Deliveries of enabled schedules due at `now`, oldest first.
+    QList<Delivery> DueDeliveries(qint64 now) const;
+    // The earliest moment a queued or retrying delivery becomes due; 0 when none.
+    qint64 NextDue() const;
+    QList<Delivery> Deliveries(qint64 schedule, int count) const;
+    // How many deliveries are in a state.
+    qint64 CountDeliveries(const QString &state) const;
 
     // Appends to the audit log, which refuses updates and deletes.
     void Audit(const AuditEntry &entry);

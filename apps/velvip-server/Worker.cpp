@@ -3,6 +3,7 @@
 #include "Dictionary.h"
 #include "DrillDown.h"
 #include "Recordset.h"
+#include "ReportGrid.h"
 #include "ReportPrinter.h"
 #include "ReportSession.h"
 #include "ReportWriters.h"
@@ -129,6 +130,25 @@ void drill(const QJsonObject &request)
             {QStringLiteral("filter"), Present::ToJson(Vel::ToVariant(target->filter))}}, 1);
 }
 
+// The grand-total row's numbers as one line: "合计：消费金额 1234.50，次数 12"; empty without one.
+QString totalsLine(const ReportOutput &report)
+{
+    const ReportGrid grid(report, true);
+    for (qint64 row = grid.RowCount() - 1; row >= 0; --row) {
+        if (grid.KindOf(row) != RowKind::Total)
+            continue;
+        QStringList parts;
+        for (int c = 0; c < grid.ColumnCount(); ++c) {
+            const ReportColumn &column = grid.Layout().Columns().at(c);
+            const QString text = grid.Text(row, c, FormatStyle::Grid);
+            if (IsNumericKind(column.kind) && !text.isEmpty())
+                parts << column.FlatCaption() + u' ' + text;
+        }
+        return parts.isEmpty() ? QString() : QStringLiteral("合计：") + parts.join(QStringLiteral("，"));
+    }
+    return {};
+}
+
 qint64 run(const QJsonObject &request)
 {
     Application app;
@@ -138,7 +158,8 @@ qint64 run(const QJsonObject &request)
     const ReportOutput &report = *found;
     const qint64 rows = report.rs ? report.rs->RecordCount() : 0;
     send(Frame::Header, {{QStringLiteral("status"), 200}, {QStringLiteral("rows"), rows},
-                         {QStringLiteral("name"), report.Name()}, {QStringLiteral("period"), report.PeriodLine()}});
+                         {QStringLiteral("name"), report.Name()}, {QStringLiteral("period"), report.PeriodLine()},
+                         {QStringLiteral("totals"), totalsLine(report)}});
     const QString format = request.value(QStringLiteral("format")).toString();
     if (format == QLatin1String("xlsx") || format == QLatin1String("pdf")) {
         QTemporaryDir dir;

@@ -2,6 +2,7 @@
 #include "DemoChain.h"
 #include "QuietMessages.h"
 #include "ReportSession.h"
+#include "ScheduleCommand.h"
 #include "Service.h"
 #include "UserCommand.h"
 #include "VelError.h"
@@ -72,11 +73,13 @@ int serve(const QStringList &arguments)
     const QCommandLineOption shared{QStringLiteral("shared-cards"), QStringLiteral("储值卡在分店间通用：1（默认）或 0"), QStringLiteral("0|1")};
     const QCommandLineOption idle{QStringLiteral("session-idle"), QStringLiteral("会话空闲多少秒后失效，默认 1800"), QStringLiteral("SECONDS")};
     parser.addOptions({db, props, propsFile, demo, listen, store, plugins, cert, key, insecure, workers, queue, downloads, shared, idle});
+    AddDeliveryOptions(parser);
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         QTextStream(stdout) << parser.helpText()
-                            << QStringLiteral("\n用户与令牌：velvip-server user add|passwd|disable|list …，velvip-server token add|revoke|list …（velvip-server user 查看用法）\n");
+                            << QStringLiteral("\n用户与令牌：velvip-server user add|passwd|disable|list …，velvip-server token add|revoke|list …（velvip-server user 查看用法）\n"
+                                              "定时发送：velvip-server schedule add|list|run-now|disable …（velvip-server schedule 查看用法）\n");
         return 0;
     }
     ServiceOptions o;
@@ -97,6 +100,8 @@ int serve(const QStringList &arguments)
     if (o.workers < 0 || o.queue < 0 || o.downloads < 0 || o.session.idleSeconds < 0 || sharedCards < 0)
         return usage(QStringLiteral("--workers 应为 1 到 64，--queue 0 到 10000，--downloads 1 到 64，--session-idle 1 到 86400，--shared-cards 0 或 1"));
     o.sharedCards = sharedCards == 1;
+    if (const QString wrong = ReadDeliveryOptions(parser, o.delivery); !wrong.isEmpty())
+        return usage(wrong);
     o.insecureListen = parser.isSet(insecure);
     o.cert = parser.value(cert);
     o.key = parser.value(key);
@@ -157,6 +162,8 @@ int main(int argc, char **argv)
     try {
         if (command == "user" || command == "token")
             return UserMain(app.arguments().mid(1));
+        if (command == "schedule")
+            return ScheduleMain(app.arguments().mid(2));
         return serve(app.arguments());
     } catch (const VelError &e) {
         QTextStream(stderr) << QStringLiteral("velvip-server: ") << e.Description() << Qt::endl;

@@ -1,5 +1,7 @@
 #include "PeriodPresets.h"
 
+#include "shared/WallClock.h"
+
 #include <QDateTimeEdit>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,20 +12,7 @@
 
 std::pair<QDate, QDate> PeriodPresets::Range(Preset preset, const QDate &today)
 {
-    const QDate month(today.year(), today.month(), 1);
-    switch (preset) {
-    case Today: return {today, today};
-    case Yesterday: return {today.addDays(-1), today.addDays(-1)};
-    case ThisWeek: {
-        const QDate monday = today.addDays(1 - today.dayOfWeek());
-        return {monday, monday.addDays(6)};
-    }
-    case ThisMonth: return {month, month.addMonths(1).addDays(-1)};
-    case LastMonth: return {month.addMonths(-1), month.addDays(-1)};
-    case ThisYear: return {QDate(today.year(), 1, 1), QDate(today.year(), 12, 31)};
-    case LastYear: return {QDate(today.year() - 1, 1, 1), QDate(today.year() - 1, 12, 31)};
-    }
-    return {today, today};
+    return *WallClock::RelativePeriod(Caption(preset), today);
 }
 
 QString PeriodPresets::Caption(Preset preset)

@@ -58,4 +58,32 @@ QString Text(const QDateTime &value)
     return value.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
+std::optional<std::pair<QDate, QDate>> RelativePeriod(QStringView name, const QDate &today)
+{
+    const QDate month(today.year(), today.month(), 1);
+    const QDate monday = today.addDays(1 - today.dayOfWeek());
+    const QDate year(today.year(), 1, 1);
+    if (name == u"今天")
+        return std::pair{today, today};
+    if (name == u"昨天")
+        return std::pair{today.addDays(-1), today.addDays(-1)};
+    if (name == u"本周")
+        return std::pair{monday, monday.addDays(6)};
+    if (name == u"上周")
+        return std::pair{monday.addDays(-7), monday.addDays(-1)};
+    if (name == u"本月")
+        return std::pair{month, month.addMonths(1).addDays(-1)};
+    if (name == u"上月")
+        return std::pair{month.addMonths(-1), month.addDays(-1)};
+    if (name == u"本月至今")
+        return std::pair{month, today};
+    if (name == u"本年")
+        return std::pair{year, year.addYears(1).addDays(-1)};
+    if (name == u"上年")
+        return std::pair{year.addYears(-1), year.addDays(-1)};
+    if (name == u"本年至今")
+        return std::pair{year, today};
+    return std::nullopt;
+}
+
 } // namespace WallClock

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 // Filter dates are the chain's own wall-clock date-times, with no time zone. They are held as
 // QDateTime in UTC spec, so that neither the local zone nor arithmetic on them moves them: a
@@ -24,6 +25,11 @@ std::optional<QDateTime> Read(const QString &text, Bound bound = Bound::Begin);
 QDateTime At(const QDate &date, const QTime &time = QTime(0, 0));
 // A date value read as it is shown (its own date and time of day); invalid stays invalid.
 QDateTime Of(const QDateTime &value);
+
+// The first and last day of a period named relative to `today`: "今天", "昨天", "本周", "上周"
+// (Monday to Sunday), "本月", "上月", "本月至今", "本年", "上年", "本年至今". Nothing for
+// other names. The dialogs' quick choices, --period and scheduled deliveries all use this.
+std::optional<std::pair<QDate, QDate>> RelativePeriod(QStringView name, const QDate &today);
 
 // "yyyy-MM-dd HH:mm:ss", the form the dialogs write and SQL compares.
 QString Text(const QDateTime &value);

@@ -24,12 +24,8 @@ std::optional<QDate> parseMonth(const QString &text)
 
 std::optional<Period> parseSingle(const QString &text, const QDate &today)
 {
-    if (text == u"今天")
-        return Period{today, today};
-    if (text == u"本月" || text == u"上月") {
-        const QDate first = QDate(today.year(), today.month(), 1).addMonths(text == u"上月" ? -1 : 0);
-        return Period{first, first.addMonths(1).addDays(-1)};
-    }
+    if (const auto relative = WallClock::RelativePeriod(text, today))
+        return Period{relative->first, relative->second};
     static const QRegularExpression year(QStringLiteral(R"(^(\d{4})年?$)"));
     if (const QRegularExpressionMatch m = year.match(text); m.hasMatch()) {
         const int y = m.captured(1).toInt();
@@ -69,7 +65,7 @@ Period ParsePeriod(const QString &text, const QDate &today)
     const QString trimmed = text.trimmed();
     const qsizetype dots = trimmed.indexOf(QStringLiteral(".."));
     const auto unknown = [&] {
-        return VelError(QStringLiteral("期间“%1”无法识别，可写 2024-05、2024、2024-05-01..2024-05-31、本月、上月或今天")
+        return VelError(QStringLiteral("期间“%1”无法识别，可写 2024-05、2024、2024-05-01..2024-05-31、今天、昨天、本周、上周、本月、上月、本月至今、本年、上年或本年至今")
                             .arg(trimmed.left(40)));
     };
     if (dots < 0) {

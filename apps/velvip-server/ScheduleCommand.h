@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QCommandLineParser;
+struct DeliveryOptions;
+
+// The service's options for scheduled deliveries (mail server, catch-up, retries).
+void AddDeliveryOptions(QCommandLineParser &parser);
+// Reads them; the sentence of what is wrong, or empty.
+QString ReadDeliveryOptions(const QCommandLineParser &parser, DeliveryOptions &options);
+
+// velvip-server schedule add|list|run-now|disable …
+int ScheduleMain(const QStringList &args);

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "Store.h"
+#include "delivery/Smtp.h"
+
+#include <QDate>
+#include <QJsonObject>
+#include <QString>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+class WorkerPool;
+
+struct DeliveryOptions
+{
+    SmtpSettings smtp;
+    QString portalUrl;                      // the portal's address, for links in place of big files
+    qint64 attachLimit = 10 * 1024 * 1024;  // larger files go as a link
+    qint64 catchUpSeconds = 24 * 3600;      // slots missed longer ago are not sent
+    qint64 retrySeconds = 60;               // the first wait after a transient failure; doubles
+    int maxAttempts = 6;
+    qint64 pollSeconds = 30;                // how often the store is read for queued deliveries
+    qint64 leaseSeconds = 900;              // a delivery stopped mid-way is taken up again after this
+};
+
+// Scheduled deliveries: a thread that wakes at the next slot, queues the slots that came (also
+// those missed while the service was down, within the catch-up window), and sends each queued
+// delivery exactly once: the report through a worker with the branch's scope, written by the
+// same writers as a download, by e-mail and into a folder.
+class Scheduler
+{
+public:
+    Scheduler(Store &store, WorkerPool &pool, QString props, bool sharedCards, DeliveryOptions options);
+    ~Scheduler();
+    void Start();
+    void Stop();
+    // Looks at the store now instead of at the next slot.
+    void Wake();
+
+    // Checks a new schedule: report, filter and period, format, timing and zone, recipients.
+    // Throws VelError with one sentence per problem.
+    static void Check(const Store::Schedule &schedule);
+    // Queues one slot: a delivery per branch that has addressed users, or the head-office one.
+    // The number newly queued; a slot queued before is not queued again.
+    static int Queue(Store &store, const Store::Schedule &schedule, const QString &slot, qint64 now);
+    // The slot of a schedule on a date, or the latest one up to now when `date` is null. Throws
+    // VelError when the timing has none.
+    static QString SlotOf(const Store::Schedule &schedule, const QDate &date);
+
+    static QJsonObject ToJson(const Store::Schedule &schedule);
+    static QJsonObject ToJson(const Store::Delivery &delivery);
+
+private:
+    struct Produced;
+    void loop();
+    qint64 tick(qint64 now);
+    void deliver(Store::Delivery delivery);
+    Produced produce(QJsonObject request);
+
+    Store &m_store;
+    WorkerPool &m_pool;
+    const QString m_props;
+    const bool m_sharedCards;
+    const DeliveryOptions m_options;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_stop = false, m_woken = false;
+    std::thread m_thread;
+};

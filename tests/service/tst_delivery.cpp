@@ -1,0 +1,112 @@
+// Timing of scheduled deliveries and the relative periods they are run for.
+#include "Cron.h"
+#include "FilterDates.h"
+#include "VelError.h"
+
+#include <QTest>
+
+class TestDelivery : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The next slots after a moment: wall-clock names in the zone, one per moment, through
+    // daylight-saving gaps and repeated hours.
+    void nextSlots_data()
+    {
+        QTest::addColumn<QString>("cron");
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<QString>("after");       // UTC
+        QTest::addColumn<QStringList>("names");   // names in the zone
+        QTest::addColumn<QStringList>("moments"); // the same slots in UTC
+        QTest::newRow("monthly in Shanghai") << "0 7 1 * *" << "Asia/Shanghai" << "2024-02-15T00:00:00"
+                                            << QStringList{"2024-03-01T07:00", "2024-04-01T07:00"}
+                                            << QStringList{"2024-02-29T23:00:00", "2024-03-31T23:00:00"};
+        QTest::newRow("gap runs after it") << "30 2 * * *" << "Europe/Berlin" << "2024-03-30T12:00:00"
+                                           << QStringList{"2024-03-31T03:30", "2024-04-01T02:30"}
+                                           << QStringList{"2024-03-31T01:30:00", "2024-04-01T00:30:00"};
+        QTest::newRow("repeated hour runs once") << "30 2 * * *" << "Europe/Berlin" << "2024-10-26T12:00:00"
+                                                 << QStringList{"2024-10-27T02:30", "2024-10-28T02:30"}
+                                                 << QStringList{"2024-10-27T00:30:00", "2024-10-28T01:30:00"};
+        QTest::newRow("gap slots merge with later ones") << "*/30 2-3 * * *" << "Europe/Berlin" << "2024-03-31T00:00:00"
+                                                         << QStringList{"2024-03-31T03:00", "2024-03-31T03:30", "2024-04-01T02:00"}
+                                                         << QStringList{"2024-03-31T01:00:00", "2024-03-31T01:30:00", "2024-04-01T00:00:00"};
+        QTest::newRow("day of month or weekday") << "0 9 13 * 5" << "UTC" << "2024-09-01T00:00:00"
+                                                 << QStringList{"2024-09-06T09:00", "2024-09-13T09:00", "2024-09-20T09:00"}
+                                                 << QStringList{"2024-09-06T09:00:00", "2024-09-13T09:00:00", "2024-09-20T09:00:00"};
+        QTest::newRow("weekdays at a list of hours") << "15 8,18 * * 1-5" << "Asia/Shanghai" << "2024-05-03T11:00:00"
+                                                     << QStringList{"2024-05-06T08:15", "2024-05-06T18:15"}
+                                                     << QStringList{"2024-05-06T00:15:00", "2024-05-06T10:15:00"};
+    }
+    void nextSlots()
+    {
+        QFETCH(QString, cron);
+        QFETCH(QString, zone);
+        QFETCH(QString, after);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, moments);
+        const Cron timing(cron, zone);
+        QDateTime at = QDateTime::fromString(after, Qt::ISODate);
+        at.setTimeSpec(Qt::UTC);
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const auto slot = timing.Next(at);
+            QVERIFY(slot);
+            QCOMPARE(timing.SlotName(*slot), names[i]);
+            QCOMPARE(slot->toUTC().toString(Qt::ISODate), moments[i] + u'Z');
+            at = *slot;
+        }
+        // The last slot up to a moment, and the slot on a date, name the same run.
+        QCOMPARE(timing.SlotName(*timing.Last(at, 86400 * 40)), names.last());
+        QCOMPARE(timing.SlotName(*timing.OnDate(QDate::fromString(names.first().left(10), Qt::ISODate))), names.first());
+    }
+
+    void refusedTimings_data()
+    {
+        QTest::addColumn<QString>("cron");
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("four fields") << "0 7 1 *" << "Asia/Shanghai" << "五项";
+        QTest::newRow("minute out of range") << "60 7 * * *" << "Asia/Shanghai" << "“分”";
+        QTest::newRow("backwards range") << "0 9-7 * * *" << "Asia/Shanghai" << "“时”";
+        QTest::newRow("zero step") << "*/0 * * * *" << "Asia/Shanghai" << "“分”";
+        QTest::newRow("unknown zone") << "0 7 * * *" << "Mars/Olympus" << "时区";
+    }
+    void refusedTimings()
+    {
+        QFETCH(QString, cron);
+        QFETCH(QString, zone);
+        QFETCH(QString, words);
+        try {
+            Cron(cron, zone);
+            QFAIL("accepted");
+        } catch (const VelError &e) {
+            QVERIFY2(e.Description().contains(words), qPrintable(e.Description()));
+        }
+    }
+
+    // Relative periods counted from a slot's date.
+    void relativePeriods_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QDate>("first");
+        QTest::addColumn<QDate>("last");
+        QTest::newRow("上月 on the 1st") << "上月" << QDate(2024, 2, 1) << QDate(2024, 2, 29);
+        QTest::newRow("本月至今") << "本月至今" << QDate(2024, 3, 1) << QDate(2024, 3, 1);
+        QTest::newRow("昨天 across a month") << "昨天" << QDate(2024, 2, 29) << QDate(2024, 2, 29);
+        QTest::newRow("上周 Monday to Sunday") << "上周" << QDate(2024, 2, 19) << QDate(2024, 2, 25);
+        QTest::newRow("本年至今") << "本年至今" << QDate(2024, 1, 1) << QDate(2024, 3, 1);
+        QTest::newRow("上年") << "上年" << QDate(2023, 1, 1) << QDate(2023, 12, 31);
+    }
+    void relativePeriods()
+    {
+        QFETCH(QString, form);
+        QFETCH(QDate, first);
+        QFETCH(QDate, last);
+        const auto period = FilterDates::ParsePeriod(form, QDate(2024, 3, 1));   // a Friday
+        QCOMPARE(period.first, first);
+        QCOMPARE(period.last, last);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDelivery)
+#include "tst_delivery.moc"
