@@ -45,13 +45,13 @@ public:
     bool Next() override
     {
         if (m_stop.load(std::memory_order_relaxed))
-            throw VelError(Database::CancelledText());
+            throw Vel::Cancelled();
         try {
             return m_rows->Next();
         } catch (const VelError &) {
             // The engine's own words for the stop (PostgreSQL's "canceling statement").
             if (m_stop)
-                throw VelError(Database::CancelledText());
+                throw Vel::Cancelled();
             throw;
         }
     }
@@ -85,7 +85,7 @@ Requests &requests()
 
 QString Database::CancelledText()
 {
-    return QStringLiteral("已取消");
+    return Vel::Cancelled().Description();
 }
 
 Database::Request::Request(const Database &db) : m_db(db)
@@ -190,10 +190,10 @@ std::unique_ptr<RowCursor> Database::Select(const QString &sql, const QVariantLi
     // Checked again once the statement is on its way: an interrupt that came in between was
     // sent while it ran, or finds the flag here.
     if (m_stop)
-        throw VelError(CancelledText());
+        throw Vel::Cancelled();
     auto cursor = std::make_unique<StoppableCursor>(m_driver->Select(m_db, sql, params), m_stop);
     if (m_stop)
-        throw VelError(CancelledText());
+        throw Vel::Cancelled();
     return cursor;
 }
 
