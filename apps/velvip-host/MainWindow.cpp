@@ -7,13 +7,13 @@
 #include "FilterDates.h"
 #include "FindBar.h"
 #include "ReportExport.h"
+#include "ReportApplication.h"
 #include "ReportSession.h"
 #include "ReportTableModel.h"
 #include "ReportView.h"
 #include "SavedTabs.h"
 #include "TabTitle.h"
 #include "VelError.h"
-#include "facade/Application.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -33,7 +33,7 @@
 // A tab keeps its Application, so that a refresh reruns the same report and filter.
 struct MainWindow::Tab
 {
-    std::unique_ptr<Application> app = std::make_unique<Application>();
+    std::unique_ptr<ReportApplication> app = std::make_unique<ReportApplication>();
     ReportView *view = nullptr;
     ColumnMemory *columns = nullptr;
     QString label;
@@ -222,7 +222,7 @@ ReportView *MainWindow::OpenReport(qint32 rptId, const DictionaryPtr &filter, co
     if (!prepareConnection())
         return nullptr;
     auto tab = std::make_unique<Tab>();
-    Application &app = *tab->app;
+    ReportApplication &app = *tab->app;
     app.SetRptID(rptId);
     if (filter) {
         // A filter written by the host may hold date-only bounds: whole days, as on the command line.

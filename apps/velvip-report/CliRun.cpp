@@ -7,10 +7,10 @@
 #include "HostKit.h"
 #include "Recordset.h"
 #include "ReportPrinter.h"
+#include "ReportApplication.h"
 #include "ReportSession.h"
 #include "ReportWriters.h"
 #include "VelError.h"
-#include "facade/Application.h"
 
 #include <QFile>
 #include <QTextStream>
@@ -34,7 +34,7 @@ void printErr(const QString &text)
 void stopIfCancelled()
 {
     if (CliCancel::Requested())
-        throw VelError(QStringLiteral("已取消"));
+        throw Vel::Cancelled();
 }
 
 // Standard output, or a file written beside the target and renamed onto it when complete.
@@ -118,14 +118,19 @@ int run(const RunOptions &o)
 {
     static StderrErrorReporter reporter;
     ErrorReporter::Install(&reporter);
-    ReportSession::RegisterComponents();
+    try {
+        ReportSession::RegisterComponents();
+    } catch (const VelError &e) {
+        printErr(e.Description());
+        return 1;
+    }
     ReportSession::PublishContext(o.context);
     QString props = o.props;
     if (props.isEmpty())
         props = demoChain();
     ReportSession::SetPropsString(props);
 
-    Application app;
+    ReportApplication app;
     app.SetRptID(o.rptId);
     if (o.dialog) {
         app.ShowFilter();

@@ -40,8 +40,6 @@ struct Key {
     QString ValuesText() const;
 };
 
-// The report numbers, in order.
-QList<qint32> ReportIds();
 // The keys in the order the report's dialog writes them; empty for an unknown number.
 const QList<Key> &KeysOf(qint32 rptId);
 // The key of that exact name, or nullptr.
