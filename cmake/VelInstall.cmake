@@ -40,7 +40,7 @@ set_target_properties(velshared PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS velshared LIBRARY DESTINATION ${VEL_INSTALL_PKGLIBDIR})
 
 install(FILES
-  src/host/ComponentRegistry.h src/host/DesktopProps.h src/host/Dictionary.h
+  src/host/AtomicFile.h src/host/ComponentRegistry.h src/host/DesktopProps.h src/host/Dictionary.h
   src/host/ErrorReporter.h src/host/HeaderColumns.h src/host/Recordset.h src/host/ServerData.h src/host/ShareProps.h
   src/host/Types.h src/host/Vector.h src/host/VelError.h
   src/host/ui/FilterPanel.h

@@ -5,6 +5,7 @@
 #include "FilterDates.h"
 #include "ReportKeys.h"
 #include "ReportSession.h"
+#include "ServerData.h"
 #include "ServiceFilter.h"
 #include "WorkerProtocol.h"
 
