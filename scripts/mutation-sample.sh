@@ -4,30 +4,45 @@
 # the fault counts as caught when a test fails (or runs past the time limit). Prints the score.
 #
 #   scripts/mutation-sample.sh [--tree DIR] [--only ID,...] [--timeout SECONDS]
+#   scripts/mutation-sample.sh --build BUILD_DIR [--only ID,...]
 #
 # The scratch copy lives in build/mutants/src, made afresh on each run (ccache keeps the
 # first build short); --tree names the tree to copy (default: this one). A fault that no longer
 # applies (the line moved or changed) or does not compile is reported and left out of the score.
+# With --build the faults go into this tree itself, one at a time, and BUILD_DIR (a configured
+# build of it) is rebuilt: no second build, for a busy machine. Each file is put back after its
+# fault, and on any exit.
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
 tree=$here
 only=
 timeout=240
+inplace=
 while [ $# -gt 0 ]; do
   case $1 in
     --tree) tree=$(cd "$2" && pwd); shift 2 ;;
     --only) only=,$2,; shift 2 ;;
     --timeout) timeout=$2; shift 2 ;;
-    *) echo "usage: $0 [--tree DIR] [--only ID,...] [--timeout SECONDS]" >&2; exit 2 ;;
+    --build) inplace=$(cd "$2" && pwd); shift 2 ;;
+    *) echo "usage: $0 [--tree DIR | --build BUILD_DIR] [--only ID,...] [--timeout SECONDS]" >&2; exit 2 ;;
   esac
 done
 
 work=$here/build/mutants
-src=$work/src
-rm -rf "$src"
-mkdir -p "$src"
-tar -C "$tree" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$src" -xf -
-build=$src/build/test
+mkdir -p "$work"
+if [ -n "$inplace" ]; then
+  src=$here
+  build=$inplace
+  restore=
+  trap '[ -z "$restore" ] || cp "$work/saved" "$src/$restore"' EXIT
+  trap 'exit 130' INT TERM
+else
+  src=$work/src
+  rm -rf "$src"
+  mkdir -p "$src"
+  tar -C "$tree" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$src" -xf -
+  build=$src/build/test
+fi
 
 # The fast tests of each area, most telling first: the plug-in (reports, facade, filters), the
 # data component, the writers. A run stops at the first test that fails.
@@ -45,7 +60,7 @@ s05~S~server/FilterValues.cpp~(inclusive ? QStringLiteral(" <= ?")~(inclusive ? 
 s06~S~server/FilterValues.cpp~number < min || number > max~number < min || number > max + 1
 s07~S~server/FilterValues.cpp~Add(expr + QStringLiteral(" = ?"), {value});~Add(expr + QStringLiteral(" <> ?"), {value});
 s08~S~server/FilterValues.cpp~pattern = u'%' + pattern + u'%';~pattern = pattern + u'%';
-s09~S~server/ReportSales.cpp~where.DateFrom(QStringLiteral("b.FDate"), QDateTime(from->date(), QTime(0, 0)));~where.DateFrom(QStringLiteral("b.FDate"), QDateTime(from->date().addDays(1), QTime(0, 0)));
+s09~S~server/ReportSales.cpp~where.DateFrom(QStringLiteral("b.FDate"), WallClock::At(from->date()));~where.DateFrom(QStringLiteral("b.FDate"), WallClock::At(from->date().addDays(1)));
 s10~S~server/ReportSales.cpp~COUNT(DISTINCT CASE WHEN b.FReturn = 0 THEN b.FID END)~COUNT(DISTINCT b.FID)
 s11~S~server/ReportSales.cpp~"g.amount, g.payAmount, g.amount - g.payAmount~"g.payAmount, g.amount, g.amount - g.payAmount
 s12~S~server/ReportSales.cpp~table.SetText(row, fVipNo, QStringLiteral("小计"));~table.SetText(row, fVipNo, QString());
@@ -76,7 +91,7 @@ p10~P~src/shared/RptTitle.cpp~if (!documentCaption && m_appType == 1)~if (!docum
 p11~P~src/filters/ReportFilter.cpp~if (m_rptId < 10901 || m_rptId > 10906)~if (m_rptId < 10901 || m_rptId > 10905)
 p12~P~src/filters/GroupedFilterForm.cpp~chkShowSumOnly->setChecked(sumOnly != 0);~chkShowSumOnly->setChecked(sumOnly == 0);
 p13~P~src/filters/frmFilter10901.cpp~ToInt16(Filter->GetValue(QStringLiteral("ShowVipDo"), 0)) != 0~ToInt16(Filter->GetValue(QStringLiteral("ShowVipDo"), 0)) == 0
-p14~P~src/shared/FilterRules.cpp~const bool isoSplit = split >= 0 && trimmed[split] == u'T';~const bool isoSplit = false;
+p14~S~src/shared/WallClock.cpp~m.capturedView(13).isEmpty() ? (end ? 59 : 0)~m.capturedView(13).isEmpty() ? 0
 w01~W~apps/common/core/ValueFormat.cpp~const qint64 whole = qint64(std::round(v * scale));~const qint64 whole = qint64(v * scale);
 w02~W~apps/common/core/ValueFormat.cpp~if (grouped && grouping == 3) {~if (grouped && grouping == 4) {
 w03~W~apps/common/core/ValueFormat.cpp~d = int(doy - (153 * mp + 2) / 5 + 1);~d = int(doy - (153 * mp + 2) / 5);
@@ -125,6 +140,7 @@ while IFS="~" read -r id area file text repl; do
   [ -n "$id" ] || continue
   [ -z "$only" ] || [[ $only == *",$id,"* ]] || continue
   cp "$src/$file" "$work/saved"
+  restore=$file
   if ! OLD=$text NEW=$repl perl -0777 -i -pe '$n = s/\Q$ENV{OLD}\E/$ENV{NEW}/; END { exit($n ? 0 : 3) }' "$src/$file"; then
     echo "$id  skipped: text not found in $file"; skipped=$((skipped + 1)); cp "$work/saved" "$src/$file"; continue
   fi
@@ -140,6 +156,7 @@ while IFS="~" read -r id area file text repl; do
     fi
   fi
   cp "$work/saved" "$src/$file"
+  restore=
 done <<<"$faults"
 
 echo "caught $caught of $((caught + missed)) faults ($skipped skipped)${missed_ids:+; missed:$missed_ids}"
