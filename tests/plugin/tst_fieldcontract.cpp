@@ -11,7 +11,7 @@
 
 // Every column a report's header names ("FColName") is a field of the record set the server
 // data component returns for it, for every grouping and site: a missing field would show as
-// an empty column.
+// an empty column. No field is named by two columns.
 class tst_FieldContract : public QObject
 {
     Q_OBJECT
@@ -70,9 +70,13 @@ private slots:
         QVERIFY2(run.result->Value("OK").toBool(), qPrintable(run.result->Value("Error").toString()));
         QVERIFY(run.rs->RecordCount() > 1);
         const QStringList fields = run.rs->FieldNames();
+        QStringList shown;
         for (int i = 0; i < run.header->Count(); ++i) {
             const QString name = run.header->DictionaryAt(i)->Value(QStringLiteral("FColName")).toString();
             QVERIFY2(fields.contains(name), qPrintable(name + QStringLiteral(" is not among ") + fields.join(u',')));
+            // Two columns on one field would show the same numbers under two captions.
+            QVERIFY2(!shown.contains(name), qPrintable(name + QStringLiteral(" is shown twice")));
+            shown << name;
         }
     }
 };
