@@ -10,23 +10,7 @@
 #
 # The libraries live in a folder of their own, outside the linker's search path; every
 # installed binary finds them through a RUNPATH relative to $ORIGIN, so the tree can be moved.
-include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
-
-set(VEL_INSTALL_PKGLIBDIR ${CMAKE_INSTALL_LIBDIR}/velvip)
-set(VEL_INSTALL_PLUGINDIR ${VEL_INSTALL_PKGLIBDIR}/plugins)
-set(VEL_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/VelVipRpt)
-set(VEL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/VelVipRpt)
-
-# "$ORIGIN/<path from the folder of `from` to `to`>", both relative to the prefix.
-function(vel_origin_path out from to)
-  file(RELATIVE_PATH rel /prefix/${from} /prefix/${to})
-  if(rel STREQUAL "")
-    set(${out} "$ORIGIN" PARENT_SCOPE)
-  else()
-    set(${out} "$ORIGIN/${rel}" PARENT_SCOPE)
-  endif()
-endfunction()
 
 # Libraries a host links, by the name it sees after find_package(VelVipRpt).
 set(vel_exported_libraries
@@ -34,7 +18,7 @@ set(vel_exported_libraries
   velhostui HostUi            # widget side of the filter panel interface
   hostkit HostKit             # host context, shared-property store, error reporters
   hostkit_panel FilterPanel   # "Vel_GRFC.ReportFilter", needed for the filter dialogs
-  velserver Server            # "VelMVipRpt.GLData", the server data component
+  velserver_shared Server     # "VelMVipRpt.GLData", the server data component
 )
 set(vel_export_targets)
 while(vel_exported_libraries)
@@ -51,18 +35,24 @@ install(TARGETS ${vel_export_targets} EXPORT VelVipRptTargets
   INCLUDES DESTINATION ${VEL_INSTALL_INCLUDEDIR})
 install(TARGETS VelVipRpt EXPORT VelVipRptTargets
   LIBRARY DESTINATION ${VEL_INSTALL_PLUGINDIR})
+# Shared by the plug-in and the server data component; no host links it.
+set_target_properties(velshared PROPERTIES INSTALL_RPATH "$ORIGIN")
+install(TARGETS velshared LIBRARY DESTINATION ${VEL_INSTALL_PKGLIBDIR})
 
 install(FILES
-  src/host/ComponentRegistry.h src/host/DesktopProps.h src/host/Dictionary.h
-  src/host/ErrorReporter.h src/host/Recordset.h src/host/ServerData.h src/host/ShareProps.h
+  src/host/AtomicFile.h src/host/ComponentRegistry.h src/host/DesktopProps.h src/host/Dictionary.h
+  src/host/ErrorReporter.h src/host/HeaderColumns.h src/host/Recordset.h src/host/ServerData.h src/host/ShareProps.h
   src/host/Types.h src/host/Vector.h src/host/VelError.h
   src/host/ui/FilterPanel.h
   hostkit/core/HostKit.h
   hostkit/panel/ReportFilterPanel.h
   server/ServerComponents.h
   DESTINATION ${VEL_INSTALL_INCLUDEDIR})
+get_property(vel_export_headers GLOBAL PROPERTY VEL_EXPORT_HEADERS)
+list(FILTER vel_export_headers EXCLUDE REGEX "/velshared_export\\.h$")
+install(FILES ${vel_export_headers} DESTINATION ${VEL_INSTALL_INCLUDEDIR})
 install(FILES
-  src/facade/Application.h src/facade/ComponentLibrary.h
+  src/facade/Application.h src/facade/Catalog.h src/facade/ComponentLibrary.h
   src/facade/IQueryReport.h src/facade/IReportFilter.h
   DESTINATION ${VEL_INSTALL_INCLUDEDIR}/facade)
 

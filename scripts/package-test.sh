@@ -85,6 +85,22 @@ while IFS= read -r elf; do
   if ldd "$elf" | grep -q 'not found'; then ldd "$elf" >&2; fail "$elf: unresolved library"; fi
 done < <(find "$bin" "$prefix/lib" -type f \( -name 'velvip-*' -o -name '*.so' \) ! -name '*.service' -path '*velvip*')
 
+step "SONAMEs and exported symbols"
+# Each library a host links carries a SONAME and exports its installed API only; the plug-in is
+# a module and exports its plug-in entry points only.
+while IFS= read -r lib; do
+  soname=$(objdump -p "$lib" | sed -n 's/^ *SONAME *//p')
+  symbols=$(nm -D --defined-only "$lib" | wc -l)
+  case $lib in
+    */plugins/*) [ -z "$soname" ] || fail "$lib: a module with SONAME $soname" ;;
+    *) [[ "$soname" == lib*.so.[0-9]* ]] || fail "$lib: no versioned SONAME" ;;
+  esac
+  printf 'package-test:        %-24s %-24s %5d symbols\n' "$(basename "$lib")" "${soname:-(module)}" "$symbols" >&2
+done < <(find "$prefix/lib" -path '*velvip*' -name 'lib*.so*' -type f | sort)
+# (Besides the entry points the plug-in holds only weak copies of inline library code.)
+[ "$(nm -D --defined-only "$plugin" | awk '$2 == "T" && $3 !~ /^(qt_plugin_|Dll)/' | wc -l)" -eq 0 ] \
+  || fail "the plug-in exports functions other than its entry points"
+
 # A user of our own: an empty home, no display.
 export HOME=$work/home XDG_DATA_HOME=$work/home/.local/share XDG_CONFIG_HOME=$work/home/.config
 export XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=offscreen
@@ -115,6 +131,19 @@ done
 kill -TERM "$server_pid"
 wait "$server_pid" || true
 [[ "$health" == *'"status":"ok"'* ]] || { cat "$work/server.log" >&2; fail "velvip-server did not answer /api/v1/health"; }
+
+step "a missing plug-in"
+mv "$plugin" "$plugin.away"
+for host in velvip-report velvip-server; do
+  args=(run 10906 --set BItemNumber=)
+  [ "$host" = velvip-report ] || args=(--db "$XDG_DATA_HOME/VelVipRpt/VelVipRpt/demo-chain.sqlite" --store "$work/missing.sqlite" --listen 127.0.0.1:0)
+  if timeout 60 "$bin/$host" "${args[@]}" >/dev/null 2>"$work/missing-plugin.log"; then
+    mv "$plugin.away" "$plugin"; fail "$host ran without its plug-in"
+  fi
+  [ "$(wc -l <"$work/missing-plugin.log")" -eq 1 ] && grep -q '找不到报表插件' "$work/missing-plugin.log" \
+    || { mv "$plugin.away" "$plugin"; cat "$work/missing-plugin.log" >&2; fail "$host: no one-sentence error for a missing plug-in"; }
+done
+mv "$plugin.away" "$plugin"
 
 step "velvip-host --screenshot"
 "$bin/velvip-host" --screenshot "$work/shots" 2>"$work/host.log" || { cat "$work/host.log" >&2; fail "velvip-host --screenshot"; }
@@ -164,6 +193,8 @@ cmake --build "$work/minimal-host" >"$work/minimal-host.log" 2>&1 || { cat "$wor
 "$work/minimal-host/minimal-host" 10906 "$work/chain.sqlite" BItemNumber= >"$work/minimal-10906.tsv"
 "$bin/velvip-report" run 10906 --db "$work/chain.sqlite" --set BItemNumber= --format csv >"$work/10906.csv" 2>/dev/null
 rows=$(($(wc -l <"$work/10906.csv") - 1))
+[ "$(head -1 "$work/minimal-10906.tsv" | tr '\t' ',')" = "$(head -1 "$work/10906.csv" | sed 's/^\xEF\xBB\xBF//; s/\r$//')" ] \
+  || fail "minimal-host and velvip-report show different captions"
 [ "$rows" -gt 0 ] && [ "$(($(wc -l <"$work/minimal-10906.tsv") - 1))" -eq "$rows" ] \
   || fail "minimal-host and velvip-report disagree on the rows of report 10906"
 "$work/minimal-host/minimal-host" 10903 "$work/chain.sqlite" "BDate=2024-01-01 00:00:00" "EDate=2024-01-31 23:59:59" \

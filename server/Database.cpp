@@ -47,13 +47,13 @@ public:
     bool Next() override
     {
         if (m_stop.load(std::memory_order_relaxed))
-            throw VelError(Database::CancelledText());
+            throw Vel::Cancelled();
         try {
             return m_rows->Next();
         } catch (const VelError &) {
             // The engine's own words for the stop (PostgreSQL's "canceling statement").
             if (m_stop)
-                throw VelError(Database::CancelledText());
+                throw Vel::Cancelled();
             throw;
         }
     }
@@ -85,11 +85,6 @@ Requests &requests()
 }
 
 } // namespace
-
-QString Database::CancelledText()
-{
-    return QStringLiteral("已取消");
-}
 
 Database::Request::Request(const Database &db) : m_db(db)
 {
@@ -245,19 +240,19 @@ std::unique_ptr<RowCursor> Database::Select(const QString &sql, const QVariantLi
     // Checked again once the statement is on its way: an interrupt that came in between was
     // sent while it ran, or finds the flag here.
     if (m_stop)
-        throw VelError(CancelledText());
+        throw Vel::Cancelled();
     std::unique_ptr<RowCursor> rows;
     try {
         rows = m_driver->Select(m_db, sql, params);
     } catch (const VelError &) {
         // Stopped while the statement was being set up (PostgreSQL sends its rows only later).
         if (m_stop)
-            throw VelError(CancelledText());
+            throw Vel::Cancelled();
         throw;
     }
     auto cursor = std::make_unique<StoppableCursor>(std::move(rows), m_stop);
     if (m_stop)
-        throw VelError(CancelledText());
+        throw Vel::Cancelled();
     return cursor;
 }
 
@@ -291,7 +286,7 @@ void Database::ExecAll(const QStringList &statements) const
 qint64 Database::Exec(const QString &sql, const QVariantList &params) const
 {
     if (m_stop)
-        throw VelError(CancelledText());
+        throw Vel::Cancelled();
     QSqlQuery q(Sql());
     if (params.isEmpty()) {
         // Schema statements cannot be prepared on every engine.
@@ -312,6 +307,6 @@ void Database::Fail(const QString &what, const QString &detail) const
 {
     // The engine's own words for a statement stopped by Interrupt() or StopAll().
     if (m_stop)
-        throw VelError(CancelledText());
+        throw Vel::Cancelled();
     throw VelError(QStringLiteral("%1：%2").arg(what, detail));
 }

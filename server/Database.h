@@ -18,13 +18,10 @@ class RowCursor;
 class Database
 {
 public:
-    // The text of a read stopped by Interrupt() or StopAll().
-    static QString CancelledText();
-
     // One request reading on a session, so that another thread can stop it. While it exists,
     // Interrupt() stops the statement running on the session (sqlite3_interrupt, a PostgreSQL
-    // cancel request) and every read the request starts afterwards; those reads throw VelError
-    // with CancelledText(). The session stays usable for the next request.
+    // cancel request) and every read the request starts afterwards; those reads throw
+    // Vel::Cancelled(). The session stays usable for the next request.
     class Request
     {
     public:

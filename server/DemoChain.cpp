@@ -125,7 +125,7 @@ private:
     static void stopIfAsked()
     {
         if (Database::Stopping())
-            throw VelError(Database::CancelledText());
+            throw Vel::Cancelled();
     }
 
     void baseData()
@@ -403,7 +403,7 @@ void DemoChain::Generate(const DemoOptions &options, const Progress &progress)
     } catch (const VelError &) {
         // A writer's statement stopped by Ctrl+C fails in the engine's words.
         if (Database::Stopping())
-            throw VelError(Database::CancelledText());
+            throw Vel::Cancelled();
         throw;
     }
 }

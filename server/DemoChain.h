@@ -37,7 +37,7 @@ class DemoChain
 public:
     using Progress = std::function<void(QString)>;
 
-    // Throws VelError on bad options or a failed write, and VelError(Database::CancelledText())
+    // Throws VelError on bad options or a failed write, and Vel::Cancelled()
     // after Database::StopAll(); nothing half made is left either way.
     static void Generate(const DemoOptions &options, const Progress &progress = {});
 

@@ -59,14 +59,14 @@ auto guarded(const QString &propsString, F &&body)
             Database::Release(propsString);
             return body();
         } catch (const VelError &e) {
-            if (e.Description() == Database::CancelledText() || !StandbyChooser::Failed(propsString))
+            if (Vel::IsCancelled(e) || !StandbyChooser::Failed(propsString))
                 throw;
             return body();
         }
     } catch (const VelError &e) {
         // A broken session (server restarted, file replaced) must not stay in the pool; one
         // whose read was cancelled is idle again.
-        if (e.Description() != Database::CancelledText())
+        if (!Vel::IsCancelled(e))
             Database::Release(propsString);
         throw VelError(e.Description(), e.Number(), QStringLiteral("VelMVipRpt.GLData"));
     }
@@ -99,7 +99,7 @@ QVariant GLData::GetRptData(const QString &propsString, DictionaryPtr &filter)
             std::lock_guard guard(m_lock);
             m_request = nullptr;
             if (std::exchange(m_interrupted, false))
-                throw VelError(Database::CancelledText());
+                throw Vel::Cancelled();
         };
         RecordsetPtr rows;
         try {

@@ -1,4 +1,4 @@
-// Reports 10904 (gift redemptions), 10905 (top-ups), 10906 (item prices) and the dispatcher.
+// Reports 10904 (gift redemptions), 10905 (top-ups) and 10906 (item prices).
 #include "ReportQueries.h"
 
 #include "Database.h"
@@ -159,19 +159,6 @@ RecordsetPtr Run10906(const Database &db, const Dictionary *filter)
     while (cursor->Next())
         table.CopyDetail(*cursor, true);
     return table.Result();
-}
-
-RecordsetPtr Run(qint32 rptId, const Database &db, const Dictionary *filter)
-{
-    switch (rptId) {
-    case 10901: return Run10901(db, filter);
-    case 10902: return Run10902(db, filter);
-    case 10903: return Run10903(db, filter);
-    case 10904: return Run10904(db, filter);
-    case 10905: return Run10905(db, filter);
-    case 10906: return Run10906(db, filter);
-    }
-    throw VelError(QStringLiteral("没有编号为 %1 的报表").arg(rptId));
 }
 
 } // namespace ReportQueries

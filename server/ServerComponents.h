@@ -1,4 +1,6 @@
 #pragma once
 
+#include "velserver_export.h"
+
 // Registers "VelMVipRpt.GLData" with the component registry.
-void RegisterServerComponents();
+VELSERVER_EXPORT void RegisterServerComponents();

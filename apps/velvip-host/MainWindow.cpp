@@ -8,13 +8,13 @@
 #include "FindBar.h"
 #include "PasswordKeyring.h"
 #include "ReportExport.h"
+#include "ReportApplication.h"
 #include "ReportSession.h"
 #include "ReportTableModel.h"
 #include "ReportView.h"
 #include "SavedTabs.h"
 #include "TabTitle.h"
 #include "VelError.h"
-#include "facade/Application.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -35,7 +35,7 @@
 // A tab keeps its Application, so that a refresh reruns the same report and filter.
 struct MainWindow::Tab
 {
-    std::unique_ptr<Application> app = std::make_unique<Application>();
+    std::unique_ptr<ReportApplication> app = std::make_unique<ReportApplication>();
     ReportView *view = nullptr;
     ColumnMemory *columns = nullptr;
     QString label;
@@ -235,7 +235,7 @@ ReportView *MainWindow::OpenReport(qint32 rptId, const DictionaryPtr &filter, co
     if (!prepareConnection())
         return nullptr;
     auto tab = std::make_unique<Tab>();
-    Application &app = *tab->app;
+    ReportApplication &app = *tab->app;
     app.SetRptID(rptId);
     if (filter) {
         // A filter written by the host may hold date-only bounds: whole days, as on the command line.

@@ -9,6 +9,7 @@
 #include "ReportTableModel.h"
 #include "ReportView.h"
 #include "Translations.h"
+#include "VelError.h"
 
 #include <QAction>
 #include <QApplication>
@@ -121,7 +122,12 @@ int main(int argc, char **argv)
     static StderrErrorReporter stderrReporter;
     const bool screenshots = parser.isSet(screenshot);
     ErrorReporter::Install(screenshots ? static_cast<IErrorReporter *>(&stderrReporter) : &boxReporter);
-    ReportSession::RegisterComponents();
+    try {
+        ReportSession::RegisterComponents();
+    } catch (const VelError &e) {
+        ErrorReporter::Error(e);
+        return 1;
+    }
     // A long query can be stopped from the progress window (Esc or its 取消 button).
     ShareProps::SetHostProperty(QStringLiteral("AllowCancel"), 1);
 

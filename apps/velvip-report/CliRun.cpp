@@ -8,10 +8,10 @@
 #include "Recordset.h"
 #include "ReportGrid.h"
 #include "ReportPrinter.h"
+#include "ReportApplication.h"
 #include "ReportSession.h"
 #include "ReportWriters.h"
 #include "VelError.h"
-#include "facade/Application.h"
 
 #include <QFile>
 #include <QTextStream>
@@ -35,7 +35,7 @@ void printErr(const QString &text)
 void stopIfCancelled()
 {
     if (SignalCancel::Requested())
-        throw VelError(QStringLiteral("已取消"));
+        throw Vel::Cancelled();
 }
 
 // Standard output, or a file written beside the target and renamed onto it when complete.
@@ -119,14 +119,19 @@ int run(const RunOptions &o)
 {
     static StderrErrorReporter reporter;
     ErrorReporter::Install(&reporter);
-    ReportSession::RegisterComponents();
+    try {
+        ReportSession::RegisterComponents();
+    } catch (const VelError &e) {
+        printErr(e.Description());
+        return 1;
+    }
     ReportSession::PublishContext(o.context);
     QString props = o.props;
     if (props.isEmpty())
         props = demoChain();
     ReportSession::SetPropsString(props);
 
-    Application app;
+    ReportApplication app;
     app.SetRptID(o.rptId);
     if (o.dialog) {
         app.ShowFilter();

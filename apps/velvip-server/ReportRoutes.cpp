@@ -5,9 +5,9 @@
 #include "FilterDates.h"
 #include "ReportKeys.h"
 #include "ReportSession.h"
+#include "ServerData.h"
 #include "ServiceFilter.h"
 #include "WorkerProtocol.h"
-#include "filters/FilterForm.h"
 
 #include <QDate>
 #include <QDir>
@@ -30,7 +30,7 @@ qint32 reportOf(const httplib::Request &req)
 {
     bool ok = false;
     const qint32 id = QString::fromStdString(req.matches[1]).toInt(&ok);
-    return ok && ReportKeys::ReportIds().contains(id) ? id : 0;
+    return ok && ReportSession::ReportIds().contains(id) ? id : 0;
 }
 
 QJsonObject keyJson(const ReportKeys::Key &key)
@@ -134,7 +134,7 @@ void Service::addReportRoutes()
 {
     m_http->Get("/api/v1/reports", signedIn([](const httplib::Request &, httplib::Response &res, const Caller &) {
         QJsonArray reports;
-        for (qint32 id : ReportKeys::ReportIds())
+        for (qint32 id : ReportSession::ReportIds())
             reports.append(QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("name"), ReportSession::ReportName(id)},
                                        {QStringLiteral("period"), ReportKeys::HasPeriod(id)}});
         ReplyJson(res, 200, reports);

@@ -1,7 +1,7 @@
 // Saved filter schemes, per user and report, and the API's own description.
 #include "Service.h"
 
-#include "ReportKeys.h"
+#include "ReportSession.h"
 #include "ServiceFilter.h"
 
 #include <QDate>
@@ -23,7 +23,7 @@ SchemeRef schemeOf(const httplib::Request &req)
 {
     SchemeRef ref;
     ref.report = QString::fromStdString(req.matches[1]).toInt();
-    if (!ReportKeys::ReportIds().contains(ref.report))
+    if (!ReportSession::ReportIds().contains(ref.report))
         ref.error = QStringLiteral("没有这个报表（报表编号为 10901 至 10906）。");
     if (req.matches.size() > 2) {
         ref.name = QString::fromStdString(req.matches[2]).trimmed();

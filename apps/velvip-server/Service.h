@@ -27,7 +27,6 @@ struct ServiceOptions
     QString cert, key;             // TLS when both are given
     bool insecureListen = false;   // plain HTTP on an address other than loopback
     QString storePath;
-    QString pluginDir;
     bool sharedCards = true;       // the chain shares stored-value cards between branches
     int workers = 2;
     int queue = 16;

@@ -3,6 +3,7 @@
 #include "Dictionary.h"
 #include "DrillDown.h"
 #include "Recordset.h"
+#include "ReportApplication.h"
 #include "ReportGrid.h"
 #include "ReportPrinter.h"
 #include "ReportSession.h"
@@ -11,10 +12,8 @@
 #include "SignalCancel.h"
 #include "VelError.h"
 #include "WorkerProtocol.h"
-#include "facade/Application.h"
 #include "ComponentRegistry.h"
 #include "ServerData.h"
-#include "shared/HostContext.h"
 
 #include <QDate>
 #include <QFile>
@@ -85,7 +84,7 @@ void answer(const QJsonObject &body, qint64 rows)
 }
 
 // The report of the request, run through the facade; nothing when the refusal was sent.
-std::optional<ReportOutput> report(Application &app, const QJsonObject &request)
+std::optional<ReportOutput> report(ReportApplication &app, const QJsonObject &request)
 {
     const qint32 rptId = request.value(QStringLiteral("report")).toInt();
     const auto prepared = ServiceFilter::FromJson(rptId, request.value(QStringLiteral("filter")).toString().toUtf8(),
@@ -110,7 +109,7 @@ std::optional<ReportOutput> report(Application &app, const QJsonObject &request)
 // Where a row of the report leads, as the desktop's double click: the detail report and its filter.
 void drill(const QJsonObject &request)
 {
-    Application app;
+    ReportApplication app;
     const auto source = report(app, request);
     if (!source)
         return;
@@ -151,7 +150,7 @@ QString totalsLine(const ReportOutput &report)
 
 qint64 run(const QJsonObject &request)
 {
-    Application app;
+    ReportApplication app;
     const auto found = report(app, request);
     if (!found)
         return 0;
@@ -190,7 +189,7 @@ void lookup(const QJsonObject &request)
     auto *data = ComponentRegistry::Instance().CreateAs<IServerData>(QLatin1String(Vel::ServerDataProgId), owner);
     const int offset = request.value(QStringLiteral("offset")).toInt();
     const int limit = request.value(QStringLiteral("limit")).toInt();
-    const RecordsetPtr rows = data->GetLookupList(GetPropsString(), request.value(QStringLiteral("type")).toInt(),
+    const RecordsetPtr rows = data->GetLookupList(ReportSession::PropsString(), request.value(QStringLiteral("type")).toInt(),
                                                   request.value(QStringLiteral("condition")).toString(),
                                                   request.value(QStringLiteral("q")).toString(), offset + limit + 1);
     QJsonArray items;
@@ -213,7 +212,12 @@ int WorkerMain()
     ::dup2(STDERR_FILENO, STDOUT_FILENO);
     std::signal(SIGPIPE, SIG_IGN);
     SignalCancel::Install();
-    ReportSession::RegisterComponents();
+    try {
+        ReportSession::RegisterComponents();
+    } catch (const VelError &e) {
+        QTextStream(stderr) << QStringLiteral("velvip-server: ") << e.Description() << Qt::endl;
+        return 1;
+    }
 
     QFile in;
     if (g_out < 0 || !in.open(stdin, QIODevice::ReadOnly))

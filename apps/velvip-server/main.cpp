@@ -1,5 +1,6 @@
 #include "Auth.h"
 #include "DemoChain.h"
+#include "PluginLoader.h"
 #include "QuietMessages.h"
 #include "ReportSession.h"
 #include "ScheduleCommand.h"
@@ -107,9 +108,13 @@ int serve(const QStringList &arguments)
     o.key = parser.value(key);
     if (o.cert.isEmpty() != o.key.isEmpty())
         return usage(QStringLiteral("--cert 和 --key 要一起给出"));
-    o.pluginDir = parser.value(plugins);
-    if (!o.pluginDir.isEmpty())
-        QCoreApplication::addLibraryPath(o.pluginDir);
+    // The workers load the plug-in; they find the folder given here first. A missing or
+    // other-version plug-in stops the service before it listens.
+    if (parser.isSet(plugins)) {
+        const QByteArray path = qgetenv("VELVIPRPT_PLUGIN_PATH");
+        qputenv("VELVIPRPT_PLUGIN_PATH", parser.value(plugins).toLocal8Bit() + (path.isEmpty() ? "" : ":" + path));
+    }
+    PluginLoader::Locate();
     o.storePath = parser.isSet(store) ? parser.value(store) : Store::DefaultPath();
     if (parser.isSet(props)) {
         o.props = parser.value(props);

@@ -10,11 +10,11 @@
 #include "Dictionary.h"
 #include "FrozenTableView.h"
 #include "Recordset.h"
+#include "ReportApplication.h"
 #include "ReportSession.h"
 #include "ReportTableModel.h"
 #include "ReportView.h"
 #include "VelError.h"
-#include "facade/Application.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -88,7 +88,7 @@ int main(int argc, char **argv)
     ReportSession::PublishContext(ReportSession::DefaultContext());
     ReportSession::SetPropsString(DemoChain::SqliteConnectionText(db));
 
-    Application rpt;
+    ReportApplication rpt;
     rpt.SetRptID(10903);
     DictionaryPtr filter = Dictionary::Create();
     filter->SetValue("BDate", QStringLiteral("2024-01-01 00:00:00"));

@@ -14,6 +14,7 @@
 
 #include "ComponentRegistry.h"        // ProgID -> factory, shared by the host and the plug-in
 #include "Dictionary.h"
+#include "HeaderColumns.h"            // ReadHeaderColumns: captions as the hosts show them
 #include "HostKit.h"                  // HostContext, ShareProps, RegisterHostKitComponents
 #include "Recordset.h"
 #include "ServerComponents.h"         // RegisterServerComponents: "VelMVipRpt.GLData"
@@ -78,17 +79,17 @@ static int run(const QStringList &args)
         return 1;
     }
 
-    // 6. Header holds one column entry per column, in display order; "FVisible" 0 marks a
-    //    column the grid hides. rs holds the rows under the entries' "FColName".
+    // 6. Header holds one column entry per column, in display order; ReadHeaderColumns reads
+    //    their captions (without the "$" and "+|" marks) and whether the grid shows them.
+    //    rs holds the rows under the entries' "FColName".
     const auto header = application->property("Header").value<VectorPtr>();
     const auto rs = application->property("rs").value<RecordsetPtr>();
     QStringList names, captions;
-    for (qint32 i = 0; i < header->Count(); ++i) {
-        const DictionaryPtr column = header->DictionaryAt(i);
-        if (column->Value(QStringLiteral("FVisible")).toInt() == 0)
+    for (const HeaderColumn &column : ReadHeaderColumns(header)) {
+        if (!column.visible)
             continue;
-        names << column->Value(QStringLiteral("FColName")).toString();
-        captions << column->Value(QStringLiteral("FColCaption")).toString();
+        names << column.field;
+        captions << column.FlatCaption();
     }
     out << captions.join(QLatin1Char('\t')) << '\n';
     for (qint64 row = 0; row < rs->RecordCount(); ++row) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hostkit_export.h"
+
 #include "ErrorReporter.h"
 #include "ShareProps.h"
 #include "Types.h"
@@ -11,7 +13,7 @@
 
 // The host's context: one Dictionary per process, published under DesktopProps::ContextPropName()
 // so that the plug-in finds it without any argument. The host owns it; the plug-in borrows it.
-class HostContext
+class HOSTKIT_EXPORT HostContext
 {
 public:
     // Publishes the context (creating it on first use) and returns it.
@@ -32,7 +34,7 @@ public:
 
 // The shared-property store "VelPropsMgr.ShareProps": per-process properties the host sets
 // through SetHostProperty and components read through GetProperty.
-class ShareProps : public QObject, public ISharePropsStore
+class HOSTKIT_EXPORT ShareProps : public QObject, public ISharePropsStore
 {
     Q_OBJECT
     Q_INTERFACES(ISharePropsStore)
@@ -52,7 +54,7 @@ public:
 };
 
 // Keeps every text and error handed to it (for tests and hosts that show them later).
-class CollectingErrorReporter : public IErrorReporter
+class HOSTKIT_EXPORT CollectingErrorReporter : public IErrorReporter
 {
 public:
     void ShowMessage(const QString &text) override { m_messages.append(text); }
@@ -66,7 +68,7 @@ private:
 };
 
 // Writes every text to stderr (the command-line host).
-class StderrErrorReporter : public IErrorReporter
+class HOSTKIT_EXPORT StderrErrorReporter : public IErrorReporter
 {
 public:
     void ShowMessage(const QString &text) override;
@@ -74,7 +76,7 @@ public:
 };
 
 // Shows every text in a modal message box (the desktop host).
-class MessageBoxErrorReporter : public IErrorReporter
+class HOSTKIT_EXPORT MessageBoxErrorReporter : public IErrorReporter
 {
 public:
     explicit MessageBoxErrorReporter(QString caption = QString()) : m_caption(std::move(caption)) {}
@@ -86,4 +88,4 @@ private:
 };
 
 // Installs "VelPropsMgr.ShareProps" in the component registry.
-void RegisterHostKitComponents();
+HOSTKIT_EXPORT void RegisterHostKitComponents();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hostkit_panel_export.h"
+
 #include "FilterPanel.h"
 
 #include <QHash>
@@ -26,7 +28,7 @@ class SchemeStore;
 // the report (or, without one, with the dialog's
 // own current filter), so a dialog always gets one restore to lay itself out and fill its
 // hidden boxes.
-class ReportFilterPanel : public FilterPanel
+class HOSTKIT_PANEL_EXPORT ReportFilterPanel : public FilterPanel
 {
     Q_OBJECT
 
@@ -96,4 +98,4 @@ private:
 };
 
 // Registers "Vel_GRFC.ReportFilter" with the component registry.
-void RegisterFilterPanelComponent();
+HOSTKIT_PANEL_EXPORT void RegisterFilterPanelComponent();

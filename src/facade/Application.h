@@ -7,7 +7,7 @@
 
 #include <memory>
 
-inline namespace velvip_progress { class Bar; }
+class Bar;
 class IQueryReport;
 
 // The public, creatable object through which a host runs the six reports: choose RptID,

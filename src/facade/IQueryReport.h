@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QVariant>
 
-inline namespace velvip_progress { class Bar; }
+class Bar;
 Q_MOC_INCLUDE("progress/Bar.h")
 
 // The contract of every report. The bare class is creatable; its members do nothing: functions

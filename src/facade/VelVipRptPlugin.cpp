@@ -1,6 +1,7 @@
 #include "VelVipRptPlugin.h"
 
 #include "Application.h"
+#include "Catalog.h"
 #include "IQueryReport.h"
 #include "IReportFilter.h"
 #include "reports/Reports.h"
@@ -22,17 +23,17 @@ using Maker = std::function<QObject *()>;
 
 const QList<std::pair<QString, Maker>> &classes()
 {
-    static const QList<std::pair<QString, Maker>> list = {
-        {QStringLiteral("VelVipRpt.Application"), [] { return new Application; }},
-        {QStringLiteral("VelVipRpt.Rpt10901"), [] { return NewReport(10901).release(); }},
-        {QStringLiteral("VelVipRpt.Rpt10902"), [] { return NewReport(10902).release(); }},
-        {QStringLiteral("VelVipRpt.Rpt10903"), [] { return NewReport(10903).release(); }},
-        {QStringLiteral("VelVipRpt.Rpt10904"), [] { return NewReport(10904).release(); }},
-        {QStringLiteral("VelVipRpt.Rpt10905"), [] { return NewReport(10905).release(); }},
-        {QStringLiteral("VelVipRpt.Rpt10906"), [] { return NewReport(10906).release(); }},
-        {QStringLiteral("VelVipRpt.IQueryReport"), [] { return new IQueryReport; }},
-        {QStringLiteral("VelVipRpt.IReportFilter"), [] { return new IReportFilter; }},
-    };
+    static const QList<std::pair<QString, Maker>> list = [] {
+        QList<std::pair<QString, Maker>> l = {
+            {QString::fromLatin1(VelVipRpt::ApplicationProgId), [] { return new Application; }}};
+        for (const VelVipRpt::ReportEntry &r : VelVipRpt::Reports) {
+            const qint32 id = r.id;
+            l.append({QString::fromLatin1(r.progId), [id] { return NewReport(id).release(); }});
+        }
+        l.append({QStringLiteral("VelVipRpt.IQueryReport"), [] { return new IQueryReport; }});
+        l.append({QStringLiteral("VelVipRpt.IReportFilter"), [] { return new IReportFilter; }});
+        return l;
+    }();
     return list;
 }
 

@@ -9,7 +9,7 @@
 #include "shared/Twips.h"
 #include "shared/VariantConvert.h"
 #include "VelError.h"
-#include "reports/Reports.h"
+#include "facade/Catalog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -67,8 +67,8 @@ void FilterForm::setVisible(bool visible)
 {
     if (visible && !m_loaded) {
         m_loaded = true;
-        const QString name = ReportNameOf(m_rptId);
-        setWindowTitle(name.isEmpty() ? QStringLiteral("过滤") : QStringLiteral("过滤 - %1").arg(name));
+        const VelVipRpt::ReportEntry *report = VelVipRpt::FindReport(m_rptId);
+        setWindowTitle(report ? QStringLiteral("过滤 - %1").arg(QString::fromUtf8(report->name)) : QStringLiteral("过滤"));
         Form_Load();
         orderFocus();
         // A fixed dialog border: the designed client area, or more when the fonts need it.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ServerData.h"
 #include "Types.h"
 
 #include <QDialog>
@@ -141,13 +142,3 @@ private:
     bool m_loaded = false;
 };
 
-namespace FilterText {
-inline constexpr const char *BranchHeadOnly = " x2.FParentID=0 ";
-inline constexpr const char *BranchHeadNoTrade1 = " x2.FParentID=0 and x2.Ftradetype<>1";
-inline constexpr const char *CardNotDeleted = " FDeleted=0 ";
-} // namespace FilterText
-
-// Lookup types of the base data the panel lists.
-namespace LookupKind {
-enum : qint32 { Customer = 1, Item = 4, Branch = 5, Pos = 47, Cashier = 49, Card = 50, CardType = 51, Brand = 713 };
-}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "velhost_export.h"
+
 #include <QString>
 
 #include <cstddef>
@@ -9,7 +11,7 @@
 // followed to its file); a device node, a directory or anything else is refused, so writing
 // never replaces one. Until Commit() the target is untouched; a file never committed is removed.
 // Errors are VelError texts in Chinese; a full disk reads "磁盘空间不足".
-class AtomicFile
+class VELHOST_EXPORT AtomicFile
 {
 public:
     // Throws VelError when the target cannot be written.
@@ -41,4 +43,4 @@ private:
 
 // Throws VelError when `path` exists and is not a regular file (a FIFO, a device, a folder):
 // reading one could wait or go on for ever. A symbolic link is judged by its file.
-void RequireRegularFile(const QString &path);
+VELHOST_EXPORT void RequireRegularFile(const QString &path);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "velhost_export.h"
+
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -9,7 +11,7 @@
 #include <memory>
 
 // ProgID -> factory. Components are QObjects; callers reach their interface with qobject_cast.
-class ComponentRegistry
+class VELHOST_EXPORT ComponentRegistry
 {
 public:
     using Factory = std::function<QObject *()>;

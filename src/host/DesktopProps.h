@@ -1,5 +1,7 @@
 #pragma once
 
+#include "velhost_export.h"
+
 #include <QString>
 
 class Dictionary;
@@ -8,11 +10,11 @@ class Dictionary;
 // its context object under a name (the decimal process id); readers borrow it and never own it.
 namespace DesktopProps {
 
-void SetProp(const QString &name, Dictionary *object);
-Dictionary *GetProp(const QString &name);
-void RemoveProp(const QString &name);
+VELHOST_EXPORT void SetProp(const QString &name, Dictionary *object);
+VELHOST_EXPORT Dictionary *GetProp(const QString &name);
+VELHOST_EXPORT void RemoveProp(const QString &name);
 
 // The property name the host uses for its context: the process id in decimal digits.
-QString ContextPropName();
+VELHOST_EXPORT QString ContextPropName();
 
 } // namespace DesktopProps

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "velhost_export.h"
+
 #include "Types.h"
 
 #include <QHash>
@@ -9,7 +11,7 @@
 #include <type_traits>
 
 // The host's keyed container: text keys (case-sensitive), Variant values, insertion order kept.
-class Dictionary
+class VELHOST_EXPORT Dictionary
 {
 public:
     static DictionaryPtr Create() { return std::make_shared<Dictionary>(); }

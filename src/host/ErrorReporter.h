@@ -1,12 +1,14 @@
 #pragma once
 
+#include "velhost_export.h"
+
 #include <QString>
 
 class VelError;
 
 // The host's global error reporter: the host installs one; the plug-in hands texts and
 // errors to it.
-class IErrorReporter
+class VELHOST_EXPORT IErrorReporter
 {
 public:
     virtual ~IErrorReporter() = default;
@@ -16,9 +18,9 @@ public:
 
 namespace ErrorReporter {
 // The installed reporter, or nullptr. The host keeps ownership.
-void Install(IErrorReporter *reporter);
-IErrorReporter *Current();
+VELHOST_EXPORT void Install(IErrorReporter *reporter);
+VELHOST_EXPORT IErrorReporter *Current();
 // Convenience: report through the installed reporter, or to stderr when none is installed.
-void Message(const QString &text);
-void Error(const VelError &error);
+VELHOST_EXPORT void Message(const QString &text);
+VELHOST_EXPORT void Error(const VelError &error);
 } // namespace ErrorReporter

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-
 namespace {
 
 qint64 wallClockMsecs(const QDateTime &dt)
@@ -39,52 +38,119 @@ QDateTime fromWallClockMsecs(qint64 ms)
 
 } // namespace
 
+struct Recordset::Data
+{
+    // Cells live in fixed blocks of rows, so growing never copies what is stored; only the
+    // first block grows geometrically, to keep small record sets small.
+    static constexpr int blockShift = 16;
+    static constexpr size_t blockRows = size_t(1) << blockShift;
+    template <typename T>
+    struct Blocks {
+        std::vector<std::vector<T>> blocks;
+        T &at(size_t i, int shift) { return blocks[i >> shift][i & ((size_t(1) << shift) - 1)]; }
+        const T &at(size_t i, int shift) const { return blocks[i >> shift][i & ((size_t(1) << shift) - 1)]; }
+        void growTo(size_t n, int shift, T fill);
+        size_t bytes() const;
+    };
+    // Text lives in chunks of the arena; a value never spans two chunks. A value longer than a
+    // chunk is kept on its own and its offset indexes `longTexts`.
+    static constexpr int chunkShift = 20;
+    static constexpr size_t chunkChars = size_t(1) << chunkShift;
+    struct TextRef { uint32_t offset; uint32_t length; };
+    struct RecentText { TextRef ref; uint32_t hash; };
+    struct Column {
+        QString name;
+        FieldType type;
+        Blocks<int64_t> ints;           // Integer, DateTime (msecs of the wall-clock time)
+        Blocks<double> doubles;         // Double
+        Blocks<uint8_t> bools;          // Boolean
+        Blocks<TextRef> texts;          // Text
+        std::vector<std::u16string> arena;      // Text
+        std::vector<std::u16string> longTexts;  // Text longer than a chunk
+        std::vector<RecentText> recent; // Text: recently stored values by hash, shared when repeated
+        TextRef last{0, UINT32_MAX};    // Text: the value stored last
+        Blocks<uint64_t> nulls;         // one bit per row, set when null
+    };
+
+    Column &cell(qint64 row, int field);
+    const Column &cell(qint64 row, int field) const;
+    Column &column(int field);
+    const Column &column(int field) const;
+    void growRows(size_t rows);
+    static void setNullBit(Column &c, qint64 row, bool isNull);
+    static bool nullBit(const Column &c, qint64 row);
+    static const char16_t *textData(const Column &c, TextRef ref);
+    static TextRef storeText(Column &c, const char16_t *chars, size_t length);
+
+    std::vector<Column> m_columns;
+    QHash<QString, int> m_index;   // lower-cased name -> field
+    qint64 m_rows = 0;
+    size_t m_capacity = 0;   // rows every column has room for
+    qint64 m_pos = 0;
+    bool m_open = false;
+};
+
+Recordset::Recordset() : d(std::make_unique<Data>()) {}
+Recordset::~Recordset() = default;
+
+int Recordset::State() const { return d->m_open ? 1 : 0; }
+int Recordset::FieldCount() const { return int(d->m_columns.size()); }
+QString Recordset::FieldName(int field) const { return d->m_columns.at(size_t(field)).name; }
+Recordset::FieldType Recordset::FieldTypeOf(int field) const { return d->m_columns.at(size_t(field)).type; }
+qint64 Recordset::RecordCount() const { return d->m_rows; }
+bool Recordset::Eof() const { return !d->m_open || d->m_pos >= d->m_rows; }
+bool Recordset::Bof() const { return !d->m_open || d->m_pos < 0 || d->m_rows == 0; }
+void Recordset::MoveFirst() { d->m_pos = 0; }
+void Recordset::MoveNext() { if (d->m_pos < d->m_rows) ++d->m_pos; }
+void Recordset::MoveLast() { d->m_pos = d->m_rows > 0 ? d->m_rows - 1 : 0; }
+qint64 Recordset::AbsolutePosition() const { return d->m_pos; }
+
 int Recordset::AddField(const QString &name, FieldType type)
 {
-    if (m_open || m_rows > 0)
+    if (d->m_open || d->m_rows > 0)
         throw VelError(QStringLiteral("Fields can only be added to a closed, empty record set"));
     const QString key = name.toLower();
-    if (m_index.contains(key))
+    if (d->m_index.contains(key))
         throw VelError(QStringLiteral("Duplicate field \"%1\"").arg(name));
-    Column c;
+    Data::Column c;
     c.name = name;
     c.type = type;
-    m_columns.push_back(std::move(c));
-    const int field = int(m_columns.size() - 1);
-    m_index.insert(key, field);
+    d->m_columns.push_back(std::move(c));
+    const int field = int(d->m_columns.size() - 1);
+    d->m_index.insert(key, field);
     return field;
 }
 
 void Recordset::Open()
 {
-    m_open = true;
-    m_pos = 0;
+    d->m_open = true;
+    d->m_pos = 0;
 }
 
 void Recordset::Close()
 {
-    m_open = false;
-    m_columns.clear();
-    m_index.clear();
-    m_rows = 0;
-    m_pos = 0;
+    d->m_open = false;
+    d->m_columns.clear();
+    d->m_index.clear();
+    d->m_rows = 0;
+    d->m_pos = 0;
 }
 
 int Recordset::FieldIndex(const QString &name) const
 {
-    return m_index.value(name.toLower(), -1);
+    return d->m_index.value(name.toLower(), -1);
 }
 
 QStringList Recordset::FieldNames() const
 {
     QStringList names;
-    for (const Column &c : m_columns)
+    for (const Data::Column &c : d->m_columns)
         names << c.name;
     return names;
 }
 
 template <typename T>
-void Recordset::Blocks<T>::growTo(size_t n, int shift, T fill)
+void Recordset::Data::Blocks<T>::growTo(size_t n, int shift, T fill)
 {
     const size_t per = size_t(1) << shift;
     size_t have = blocks.empty() ? 0 : (blocks.size() - 1) * per + blocks.back().size();
@@ -102,7 +168,7 @@ void Recordset::Blocks<T>::growTo(size_t n, int shift, T fill)
 }
 
 template <typename T>
-size_t Recordset::Blocks<T>::bytes() const
+size_t Recordset::Data::Blocks<T>::bytes() const
 {
     size_t n = blocks.capacity() * sizeof(std::vector<T>);
     for (const std::vector<T> &b : blocks)
@@ -110,35 +176,35 @@ size_t Recordset::Blocks<T>::bytes() const
     return n;
 }
 
-inline Recordset::Column &Recordset::column(int field)
+inline Recordset::Data::Column &Recordset::Data::column(int field)
 {
     if (field < 0 || size_t(field) >= m_columns.size())
         throw VelError(QStringLiteral("No field at position %1").arg(field));
     return m_columns[size_t(field)];
 }
 
-inline const Recordset::Column &Recordset::column(int field) const
+inline const Recordset::Data::Column &Recordset::Data::column(int field) const
 {
     if (field < 0 || size_t(field) >= m_columns.size())
         throw VelError(QStringLiteral("No field at position %1").arg(field));
     return m_columns[size_t(field)];
 }
 
-inline Recordset::Column &Recordset::cell(qint64 row, int field)
+inline Recordset::Data::Column &Recordset::Data::cell(qint64 row, int field)
 {
     if (row < 0 || row >= m_rows)
         throw VelError(QStringLiteral("No row at position %1").arg(row));
     return column(field);
 }
 
-inline const Recordset::Column &Recordset::cell(qint64 row, int field) const
+inline const Recordset::Data::Column &Recordset::Data::cell(qint64 row, int field) const
 {
     if (row < 0 || row >= m_rows)
         throw VelError(QStringLiteral("No row at position %1").arg(row));
     return column(field);
 }
 
-void Recordset::growRows(size_t rows)
+void Recordset::Data::growRows(size_t rows)
 {
     if (rows <= m_capacity)
         return;
@@ -160,24 +226,24 @@ void Recordset::growRows(size_t rows)
 void Recordset::Reserve(qint64 rows)
 {
     if (rows > 0)
-        growRows(size_t(rows));
+        d->growRows(size_t(rows));
 }
 
 qint64 Recordset::AddRow()
 {
-    const qint64 row = m_rows;
-    if (size_t(row) >= m_capacity) {
+    const qint64 row = d->m_rows;
+    if (size_t(row) >= d->m_capacity) {
         // Geometric within the first block, then a block at a time.
-        const size_t rows = m_capacity < blockRows ? std::min(std::max<size_t>(64, m_capacity * 2), blockRows)
-                                                   : m_capacity + blockRows;
-        growRows(rows);
+        const size_t rows = d->m_capacity < Data::blockRows ? std::min(std::max<size_t>(64, d->m_capacity * 2), Data::blockRows)
+                                                   : d->m_capacity + Data::blockRows;
+        d->growRows(rows);
     }
-    ++m_rows;
-    m_pos = row;
+    ++d->m_rows;
+    d->m_pos = row;
     return row;
 }
 
-inline void Recordset::setNullBit(Column &c, qint64 row, bool isNull)
+inline void Recordset::Data::setNullBit(Column &c, qint64 row, bool isNull)
 {
     const uint64_t bit = uint64_t(1) << (row % 64);
     uint64_t &word = c.nulls.at(size_t(row / 64), blockShift - 6);
@@ -187,19 +253,19 @@ inline void Recordset::setNullBit(Column &c, qint64 row, bool isNull)
         word &= ~bit;
 }
 
-inline bool Recordset::nullBit(const Column &c, qint64 row)
+inline bool Recordset::Data::nullBit(const Column &c, qint64 row)
 {
     return (c.nulls.at(size_t(row / 64), blockShift - 6) >> (row % 64)) & 1;
 }
 
-inline const char16_t *Recordset::textData(const Column &c, TextRef ref)
+inline const char16_t *Recordset::Data::textData(const Column &c, TextRef ref)
 {
     if (ref.length > chunkChars)
         return c.longTexts[ref.offset].data();
     return c.arena[ref.offset >> chunkShift].data() + (ref.offset & (chunkChars - 1));
 }
 
-inline Recordset::TextRef Recordset::storeText(Column &c, const char16_t *chars, size_t length)
+inline Recordset::Data::TextRef Recordset::Data::storeText(Column &c, const char16_t *chars, size_t length)
 {
     using Traits = std::char_traits<char16_t>;
     if (length == 0)
@@ -244,30 +310,30 @@ inline Recordset::TextRef Recordset::storeText(Column &c, const char16_t *chars,
 
 void Recordset::SetNull(qint64 row, int field)
 {
-    setNullBit(cell(row, field), row, true);
+    d->setNullBit(d->cell(row, field), row, true);
 }
 
 void Recordset::SetInt(qint64 row, int field, qint64 value)
 {
-    Column &c = cell(row, field);
+    Data::Column &c = d->cell(row, field);
     switch (c.type) {
-    case FieldType::Integer: c.ints.at(size_t(row), blockShift) = value; break;
-    case FieldType::Double: c.doubles.at(size_t(row), blockShift) = double(value); break;
-    case FieldType::Boolean: c.bools.at(size_t(row), blockShift) = value != 0; break;
+    case FieldType::Integer: c.ints.at(size_t(row), Data::blockShift) = value; break;
+    case FieldType::Double: c.doubles.at(size_t(row), Data::blockShift) = double(value); break;
+    case FieldType::Boolean: c.bools.at(size_t(row), Data::blockShift) = value != 0; break;
     default: SetValue(row, field, QVariant(value)); return;
     }
-    setNullBit(c, row, false);
+    d->setNullBit(c, row, false);
 }
 
 void Recordset::SetDouble(qint64 row, int field, double value)
 {
-    Column &c = cell(row, field);
+    Data::Column &c = d->cell(row, field);
     if (c.type != FieldType::Double) {
         SetValue(row, field, QVariant(value));
         return;
     }
-    c.doubles.at(size_t(row), blockShift) = value;
-    setNullBit(c, row, false);
+    c.doubles.at(size_t(row), Data::blockShift) = value;
+    d->setNullBit(c, row, false);
 }
 
 void Recordset::SetBool(qint64 row, int field, bool value)
@@ -277,57 +343,57 @@ void Recordset::SetBool(qint64 row, int field, bool value)
 
 void Recordset::SetText(qint64 row, int field, QStringView text)
 {
-    Column &c = cell(row, field);
+    Data::Column &c = d->cell(row, field);
     if (c.type != FieldType::Text) {
         SetValue(row, field, QVariant(text.toString()));
         return;
     }
-    c.texts.at(size_t(row), blockShift) =
-        storeText(c, reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()));
-    setNullBit(c, row, false);
+    c.texts.at(size_t(row), Data::blockShift) =
+        d->storeText(c, reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()));
+    d->setNullBit(c, row, false);
 }
 
 void Recordset::SetDateTime(qint64 row, int field, const QDateTime &value)
 {
-    Column &c = cell(row, field);
+    Data::Column &c = d->cell(row, field);
     if (c.type != FieldType::DateTime) {
         SetValue(row, field, QVariant(value));
         return;
     }
     if (!value.isValid()) {
-        setNullBit(c, row, true);
+        d->setNullBit(c, row, true);
         return;
     }
-    c.ints.at(size_t(row), blockShift) = wallClockMsecs(value);
-    setNullBit(c, row, false);
+    c.ints.at(size_t(row), Data::blockShift) = wallClockMsecs(value);
+    d->setNullBit(c, row, false);
 }
 
 void Recordset::SetValue(qint64 row, int field, const QVariant &value)
 {
-    Column &c = cell(row, field);
+    Data::Column &c = d->cell(row, field);
     if (!value.isValid() || value.isNull()) {
-        setNullBit(c, row, true);
+        d->setNullBit(c, row, true);
         return;
     }
     bool ok = true;
     switch (c.type) {
     case FieldType::Integer: {
         const qint64 v = value.toLongLong(&ok);
-        if (ok) c.ints.at(size_t(row), blockShift) = v;
+        if (ok) c.ints.at(size_t(row), Data::blockShift) = v;
         break;
     }
     case FieldType::Double: {
         const double v = value.toDouble(&ok);
-        if (ok) c.doubles.at(size_t(row), blockShift) = v;
+        if (ok) c.doubles.at(size_t(row), Data::blockShift) = v;
         break;
     }
     case FieldType::Boolean:
-        c.bools.at(size_t(row), blockShift) = value.toBool();
+        c.bools.at(size_t(row), Data::blockShift) = value.toBool();
         break;
     case FieldType::DateTime: {
         QDateTime dt = value.toDateTime();
         ok = dt.isValid();
-        if (ok) c.ints.at(size_t(row), blockShift) = wallClockMsecs(dt);
+        if (ok) c.ints.at(size_t(row), Data::blockShift) = wallClockMsecs(dt);
         break;
     }
     case FieldType::Text:
@@ -336,25 +402,25 @@ void Recordset::SetValue(qint64 row, int field, const QVariant &value)
     }
     if (!ok)
         throw VelError(QStringLiteral("Value \"%1\" does not fit field \"%2\"").arg(value.toString(), c.name));
-    setNullBit(c, row, false);
+    d->setNullBit(c, row, false);
 }
 
 bool Recordset::IsNull(qint64 row, int field) const
 {
-    const Column &c = cell(row, field);
-    return nullBit(c, row);
+    const Data::Column &c = d->cell(row, field);
+    return d->nullBit(c, row);
 }
 
 QVariant Recordset::Value(qint64 row, int field) const
 {
     if (IsNull(row, field))
         return QVariant();
-    const Column &c = column(field);
+    const Data::Column &c = d->column(field);
     switch (c.type) {
-    case FieldType::Integer: return QVariant(qlonglong(c.ints.at(size_t(row), blockShift)));
-    case FieldType::Double: return QVariant(c.doubles.at(size_t(row), blockShift));
-    case FieldType::Boolean: return QVariant(bool(c.bools.at(size_t(row), blockShift)));
-    case FieldType::DateTime: return QVariant(fromWallClockMsecs(c.ints.at(size_t(row), blockShift)));
+    case FieldType::Integer: return QVariant(qlonglong(c.ints.at(size_t(row), Data::blockShift)));
+    case FieldType::Double: return QVariant(c.doubles.at(size_t(row), Data::blockShift));
+    case FieldType::Boolean: return QVariant(bool(c.bools.at(size_t(row), Data::blockShift)));
+    case FieldType::DateTime: return QVariant(fromWallClockMsecs(c.ints.at(size_t(row), Data::blockShift)));
     case FieldType::Text: return QVariant(TextAt(row, field));
     }
     return QVariant();
@@ -370,71 +436,71 @@ QVariant Recordset::Value(qint64 row, const QString &field) const
 
 qint64 Recordset::IntAt(qint64 row, int field) const
 {
-    const Column &c = cell(row, field);
+    const Data::Column &c = d->cell(row, field);
     switch (c.type) {
-    case FieldType::Integer: return c.ints.at(size_t(row), blockShift);
-    case FieldType::Double: return qint64(c.doubles.at(size_t(row), blockShift));
-    case FieldType::Boolean: return c.bools.at(size_t(row), blockShift);
+    case FieldType::Integer: return c.ints.at(size_t(row), Data::blockShift);
+    case FieldType::Double: return qint64(c.doubles.at(size_t(row), Data::blockShift));
+    case FieldType::Boolean: return c.bools.at(size_t(row), Data::blockShift);
     default: return Value(row, field).toLongLong();
     }
 }
 
 double Recordset::DoubleAt(qint64 row, int field) const
 {
-    const Column &c = cell(row, field);
+    const Data::Column &c = d->cell(row, field);
     switch (c.type) {
-    case FieldType::Double: return c.doubles.at(size_t(row), blockShift);
-    case FieldType::Integer: return double(c.ints.at(size_t(row), blockShift));
+    case FieldType::Double: return c.doubles.at(size_t(row), Data::blockShift);
+    case FieldType::Integer: return double(c.ints.at(size_t(row), Data::blockShift));
     default: return Value(row, field).toDouble();
     }
 }
 
 QString Recordset::TextAt(qint64 row, int field) const
 {
-    const Column &c = cell(row, field);
+    const Data::Column &c = d->cell(row, field);
     if (c.type != FieldType::Text)
         return Value(row, field).toString();
-    const TextRef ref = c.texts.at(size_t(row), blockShift);
+    const Data::TextRef ref = c.texts.at(size_t(row), Data::blockShift);
     if (ref.length == 0)
         return QStringLiteral("");
-    return QString(reinterpret_cast<const QChar *>(textData(c, ref)), qsizetype(ref.length));
+    return QString(reinterpret_cast<const QChar *>(d->textData(c, ref)), qsizetype(ref.length));
 }
 
 QStringView Recordset::TextViewAt(qint64 row, int field) const
 {
-    const Column &c = cell(row, field);
+    const Data::Column &c = d->cell(row, field);
     if (c.type != FieldType::Text)
         return {};
-    const TextRef ref = c.texts.at(size_t(row), blockShift);
-    return ref.length == 0 ? QStringView() : QStringView(textData(c, ref), qsizetype(ref.length));
+    const Data::TextRef ref = c.texts.at(size_t(row), Data::blockShift);
+    return ref.length == 0 ? QStringView() : QStringView(d->textData(c, ref), qsizetype(ref.length));
 }
 
 qint64 Recordset::WallClockMsecsAt(qint64 row, int field) const
 {
-    const Column &c = cell(row, field);
-    return c.type == FieldType::DateTime ? c.ints.at(size_t(row), blockShift) : 0;
+    const Data::Column &c = d->cell(row, field);
+    return c.type == FieldType::DateTime ? c.ints.at(size_t(row), Data::blockShift) : 0;
 }
 
 QVariant Recordset::Fields(int field) const
 {
     if (Eof())
         throw VelError(QStringLiteral("Either BOF or EOF is true: there is no current record"));
-    return Value(m_pos, field);
+    return Value(d->m_pos, field);
 }
 
 QVariant Recordset::Fields(const QString &field) const
 {
     if (Eof())
         throw VelError(QStringLiteral("Either BOF or EOF is true: there is no current record"));
-    return Value(m_pos, field);
+    return Value(d->m_pos, field);
 }
 
 size_t Recordset::MemoryBytes() const
 {
     size_t bytes = 0;
-    for (const Column &c : m_columns) {
+    for (const Data::Column &c : d->m_columns) {
         bytes += c.ints.bytes() + c.doubles.bytes() + c.bools.bytes() + c.texts.bytes() + c.nulls.bytes()
-            + c.recent.capacity() * sizeof(RecentText);
+            + c.recent.capacity() * sizeof(Data::RecentText);
         for (const std::u16string &chunk : c.arena)
             bytes += chunk.capacity() * sizeof(char16_t);
         for (const std::u16string &text : c.longTexts)

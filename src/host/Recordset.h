@@ -1,5 +1,7 @@
 #pragma once
 
+#include "velhost_export.h"
+
 #include "Types.h"
 
 #include <QDateTime>
@@ -9,26 +11,31 @@
 
 #include <cstdint>
 #include <string>
+#include <memory>
 #include <vector>
 
 // Rows with named, typed fields, stored by column: numbers in typed arrays, text in one
 // arena per column, so that a cell costs no heap allocation of its own.
-class Recordset
+class VELHOST_EXPORT Recordset
 {
 public:
     enum class FieldType { Integer, Double, Text, DateTime, Boolean };
 
+    Recordset();
+    ~Recordset();
+    Recordset(const Recordset &) = delete;
+    Recordset &operator=(const Recordset &) = delete;
     static RecordsetPtr Create() { return std::make_shared<Recordset>(); }
 
     // Fields are defined while the record set is closed and has no rows.
     int AddField(const QString &name, FieldType type);
     void Open();                 // State becomes 1
     void Close();                // State becomes 0; rows and fields are released
-    int State() const { return m_open ? 1 : 0; }
+    int State() const;
 
-    int FieldCount() const { return int(m_columns.size()); }
-    QString FieldName(int field) const { return m_columns.at(size_t(field)).name; }
-    FieldType FieldTypeOf(int field) const { return m_columns.at(size_t(field)).type; }
+    int FieldCount() const;
+    QString FieldName(int field) const;
+    FieldType FieldTypeOf(int field) const;
     // Case-insensitive, -1 when there is no such field.
     int FieldIndex(const QString &name) const;
     QStringList FieldNames() const;
@@ -46,7 +53,7 @@ public:
     void SetValue(qint64 row, int field, const QVariant &value);
 
     // Direct access.
-    qint64 RecordCount() const { return m_rows; }
+    qint64 RecordCount() const;
     bool IsNull(qint64 row, int field) const;
     QVariant Value(qint64 row, int field) const;
     QVariant Value(qint64 row, const QString &field) const;
@@ -59,12 +66,12 @@ public:
     qint64 WallClockMsecsAt(qint64 row, int field) const;
 
     // Cursor.
-    bool Eof() const { return !m_open || m_pos >= m_rows; }
-    bool Bof() const { return !m_open || m_pos < 0 || m_rows == 0; }
-    void MoveFirst() { m_pos = 0; }
-    void MoveNext() { if (m_pos < m_rows) ++m_pos; }
-    void MoveLast() { m_pos = m_rows > 0 ? m_rows - 1 : 0; }
-    qint64 AbsolutePosition() const { return m_pos; }
+    bool Eof() const;
+    bool Bof() const;
+    void MoveFirst();
+    void MoveNext();
+    void MoveLast();
+    qint64 AbsolutePosition() const;
     QVariant Fields(int field) const;
     QVariant Fields(const QString &field) const;
 
@@ -72,52 +79,7 @@ public:
     size_t MemoryBytes() const;
 
 private:
-    // Cells live in fixed blocks of rows, so growing never copies what is stored; only the
-    // first block grows geometrically, to keep small record sets small.
-    static constexpr int blockShift = 16;
-    static constexpr size_t blockRows = size_t(1) << blockShift;
-    template <typename T>
-    struct Blocks {
-        std::vector<std::vector<T>> blocks;
-        T &at(size_t i, int shift) { return blocks[i >> shift][i & ((size_t(1) << shift) - 1)]; }
-        const T &at(size_t i, int shift) const { return blocks[i >> shift][i & ((size_t(1) << shift) - 1)]; }
-        void growTo(size_t n, int shift, T fill);
-        size_t bytes() const;
-    };
-    // Text lives in chunks of the arena; a value never spans two chunks. A value longer than a
-    // chunk is kept on its own and its offset indexes `longTexts`.
-    static constexpr int chunkShift = 20;
-    static constexpr size_t chunkChars = size_t(1) << chunkShift;
-    struct TextRef { uint32_t offset; uint32_t length; };
-    struct RecentText { TextRef ref; uint32_t hash; };
-    struct Column {
-        QString name;
-        FieldType type;
-        Blocks<int64_t> ints;           // Integer, DateTime (msecs of the wall-clock time)
-        Blocks<double> doubles;         // Double
-        Blocks<uint8_t> bools;          // Boolean
-        Blocks<TextRef> texts;          // Text
-        std::vector<std::u16string> arena;      // Text
-        std::vector<std::u16string> longTexts;  // Text longer than a chunk
-        std::vector<RecentText> recent; // Text: recently stored values by hash, shared when repeated
-        TextRef last{0, UINT32_MAX};    // Text: the value stored last
-        Blocks<uint64_t> nulls;         // one bit per row, set when null
-    };
-
-    Column &cell(qint64 row, int field);
-    const Column &cell(qint64 row, int field) const;
-    Column &column(int field);
-    const Column &column(int field) const;
-    void growRows(size_t rows);
-    static void setNullBit(Column &c, qint64 row, bool isNull);
-    static bool nullBit(const Column &c, qint64 row);
-    static const char16_t *textData(const Column &c, TextRef ref);
-    static TextRef storeText(Column &c, const char16_t *chars, size_t length);
-
-    std::vector<Column> m_columns;
-    QHash<QString, int> m_index;   // lower-cased name -> field
-    qint64 m_rows = 0;
-    size_t m_capacity = 0;   // rows every column has room for
-    qint64 m_pos = 0;
-    bool m_open = false;
+    // The storage, kept out of this header so that it can change without a new SONAME.
+    struct Data;
+    std::unique_ptr<Data> d;
 };

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "velhost_export.h"
+
 #include <QObject>
 #include <QString>
 #include <QVariant>
 
 // The shared-property store ("VelPropsMgr.ShareProps"): per-process properties set by the host.
-class ISharePropsStore
+class VELHOST_EXPORT ISharePropsStore
 {
 public:
     virtual ~ISharePropsStore() = default;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "velhost_export.h"
+
 #include <QMetaType>
 #include <QVariant>
 #include <memory>
@@ -25,11 +27,11 @@ inline QVariant ToVariant(const VectorPtr &p) { return QVariant::fromValue(p); }
 inline QVariant ToVariant(const RecordsetPtr &p) { return QVariant::fromValue(p); }
 
 // The object a Variant holds, or nullptr when it holds something else (or nothing).
-DictionaryPtr AsDictionary(const QVariant &v);
-VectorPtr AsVector(const QVariant &v);
-RecordsetPtr AsRecordset(const QVariant &v);
+VELHOST_EXPORT DictionaryPtr AsDictionary(const QVariant &v);
+VELHOST_EXPORT VectorPtr AsVector(const QVariant &v);
+VELHOST_EXPORT RecordsetPtr AsRecordset(const QVariant &v);
 
 // True when the Variant holds one of the shared host objects.
-bool IsObject(const QVariant &v);
+VELHOST_EXPORT bool IsObject(const QVariant &v);
 
 } // namespace Vel

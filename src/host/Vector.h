@@ -1,11 +1,13 @@
 #pragma once
 
+#include "velhost_export.h"
+
 #include "Types.h"
 
 #include <QList>
 
 // The host's list: Variants in order of addition.
-class Vector
+class VELHOST_EXPORT Vector
 {
 public:
     static VectorPtr Create() { return std::make_shared<Vector>(); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "velhost_export.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -7,7 +9,7 @@
 
 // A failure inside a step: a number, a description and the source that raised it.
 // Boundaries named by the contracts turn it into result values ("OK", "Error").
-class VelError : public std::exception
+class VELHOST_EXPORT VelError : public std::exception
 {
 public:
     explicit VelError(QString description, qint32 number = 0, QString source = QString())
@@ -35,5 +37,13 @@ enum ErrorNumber : qint32 {
     ErrTypeMismatch = 13,
     ErrCannotCreateComponent = 429,
     ErrOverflow = 6,
+    ErrCancelled = 18,   // the user stopped the run
 };
+
+// The error a run stopped by the user ends with; its text is "已取消".
+inline VelError Cancelled(QString source = QString())
+{
+    return VelError(QStringLiteral("已取消"), ErrCancelled, std::move(source));
+}
+inline bool IsCancelled(const VelError &error) { return error.Number() == ErrCancelled; }
 } // namespace Vel

@@ -8,10 +8,6 @@
 class clsPass;
 class frmProgBar;
 
-// Bar lives in an inline namespace: the name stays Bar in code, but its symbols do not collide
-// with another library's global Bar (Qt Charts exports one) in a process that loads both.
-inline namespace velvip_progress {
-
 // The progress proxy. Show runs the modal progress window and returns when the window has been
 // unloaded; Active is raised whenever the window becomes active (the first time right after it
 // is shown), and the caller does its work in that handler. Every other command goes to the window
@@ -56,4 +52,3 @@ private:
     frmProgBar *m_window = nullptr;
 };
 
-} // namespace velvip_progress

@@ -14,13 +14,3 @@ std::unique_ptr<IQueryReport> NewReport(qint32 rptId)
     default: return nullptr;
     }
 }
-
-QString ReportNameOf(qint32 rptId)
-{
-    const std::unique_ptr<IQueryReport> report = NewReport(rptId);
-    if (!report)
-        return {};
-    DictionaryPtr property = Dictionary::Create();
-    report->SetRptProperty(property);
-    return property ? property->Value(QStringLiteral("Name")).toString() : QString();
-}

@@ -1,5 +1,7 @@
 #include "ReportFrame.h"
 
+#include "facade/Catalog.h"
+
 #include "ReportLayout.h"
 #include "progress/Bar.h"
 #include "shared/HostContext.h"
@@ -65,6 +67,12 @@ void ReportFrame::WriteEntries(Dictionary &property, std::initializer_list<std::
         property.SetValue(QString::fromLatin1(key), value);
 }
 
+QString ReportFrame::CatalogName() const
+{
+    const VelVipRpt::ReportEntry *entry = VelVipRpt::FindReport(m_number);
+    return entry ? QString::fromUtf8(entry->name) : QString();
+}
+
 void ReportFrame::WriteCommonProperties(Dictionary &property, const QString &name, qint16 rptProperty, bool longTime)
 {
     WriteEntries(property, {
@@ -121,7 +129,7 @@ QVariant ReportFrame::GetRptList(VectorPtr &m_header, Bar *m_ProgBar, RecordsetP
                     [&] { answer = server->GetRptData(propsString, m_filter); },
                     [server] { server->Interrupt(); });
                 if (cancelled)
-                    throw VelError(QStringLiteral("已取消"), 0, QString::fromLatin1(Vel::ServerDataProgId));
+                    throw Vel::Cancelled(QString::fromLatin1(Vel::ServerDataProgId));
             } else {
                 answer = server->GetRptData(propsString, m_filter);
             }

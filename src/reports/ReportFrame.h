@@ -31,6 +31,8 @@ public:
     ~ReportFrame() override;
 
     qint32 ReportNumber() const { return m_number; }
+    // The report's name as the public catalogue gives it.
+    QString CatalogName() const;
 
     void BuiltRptTitleObject(DictionaryPtr &dctResult, VectorPtr &dctTitle, DictionaryPtr &dctProperty) override;
     QVariant GetRptList(VectorPtr &m_header, Bar *m_ProgBar, RecordsetPtr &m_Rs, DictionaryPtr &m_Result) override;

@@ -85,5 +85,3 @@ protected:
 
 // A new report object for a report number, or nullptr outside 10901..10906.
 std::unique_ptr<IQueryReport> NewReport(qint32 rptId);
-// The report's "Name" property ("储值积分变动表"), or the empty text outside 10901..10906.
-QString ReportNameOf(qint32 rptId);

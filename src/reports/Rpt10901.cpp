@@ -30,5 +30,5 @@ bool Rpt10901::AppendColumns()
 
 void Rpt10901::WriteProperties(Dictionary &property) const
 {
-    WriteCommonProperties(property, QStringLiteral("储值积分变动表"), 3, false);
+    WriteCommonProperties(property, CatalogName(), 3, false);
 }

@@ -58,7 +58,7 @@ bool Rpt10902::AppendColumns()
 
 void Rpt10902::WriteProperties(Dictionary &property) const
 {
-    WriteCommonProperties(property, QStringLiteral("会员消费表"), 3, false);
+    WriteCommonProperties(property, CatalogName(), 3, false);
 }
 
 namespace {

@@ -37,7 +37,7 @@ bool Rpt10903::AppendColumns()
 void Rpt10903::WriteProperties(Dictionary &property) const
 {
     WriteEntries(property, {
-        {"Name", GetMsgText(QStringLiteral("会员消费明细表"))},
+        {"Name", GetMsgText(CatalogName())},
         {"RptProperty", VariantConvert::Short(6)},
         {"FrozenColumn", VariantConvert::Short(0)},
         {"DetailRptID", VariantConvert::Short(10903)},

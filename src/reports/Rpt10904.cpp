@@ -37,5 +37,5 @@ bool Rpt10904::AppendColumns()
 
 void Rpt10904::WriteProperties(Dictionary &property) const
 {
-    WriteCommonProperties(property, QStringLiteral("礼品兑换表"), 6, true);
+    WriteCommonProperties(property, CatalogName(), 6, true);
 }

@@ -26,5 +26,5 @@ bool Rpt10905::AppendColumns()
 
 void Rpt10905::WriteProperties(Dictionary &property) const
 {
-    WriteCommonProperties(property, QStringLiteral("充值流水表"), 6, true);
+    WriteCommonProperties(property, CatalogName(), 6, true);
 }

@@ -27,7 +27,7 @@ bool Rpt10906::AppendColumns()
 
 void Rpt10906::WriteProperties(Dictionary &property) const
 {
-    WriteCommonProperties(property, QStringLiteral("商品零售价格资料表"), 6, true);
+    WriteCommonProperties(property, CatalogName(), 6, true);
 }
 
 void Rpt10906::AppendTitleLines(VectorPtr &title)

@@ -135,7 +135,6 @@ private slots:
         QTest::newRow("month_outside_1_to_12") << onChain({"10901", "--set", "Year=2024", "--set", "Month=13"}) << 2 << "1 到 12";
         QTest::newRow("date_in_no_known_form") << onChain({"10903", "--set", "EDate=05/31/2024"}) << 2 << "不是可识别的日期";
         // "@{...}": the JSON is written to a file that --filter-json names.
-        QTest::newRow("json_date_as_array") << onChain({"10903", "--filter-json", R"(@{"BDate": [1]})"}) << 2 << "BDate";
         QTest::newRow("json_text_as_boolean") << onChain({"10906", "--filter-json", R"(@{"BarCode": true})"}) << 2 << "BarCode";
 
         QTest::newRow("period_not_a_month_for_the_ledger") << onChain({"10901", "--period", "2024"}) << 2 << "一个整月";
@@ -647,8 +646,6 @@ private slots:
         QTest::addColumn<QStringList>("args");
         const QList<QPair<const char *, QStringList>> cases{
             {"berlin_gap", {"10905", "--set", "BDate=2024-03-31 02:30", "--set", "EDate=2024-03-31 02:59", "--set", "GroupBy=0"}},
-            {"week_from_midnight_gap", {"10902", "--period", "2024-03-10..2024-03-16", "--set", "GroupBy=0"}},
-            {"week_before_midnight_gap", {"10902", "--period", "2024-03-03..2024-03-09", "--set", "GroupBy=1"}},
             {"day_of_midnight_gap", {"10903", "--period", "2024-03-10"}},
             {"date_only_santiago_gap", {"10904", "--set", "BDate=2024-09-08", "--set", "GroupBy=0"}},
             {"repeated_hour", {"10905", "--set", "BDate=2024-03-09 01:00", "--set", "EDate=2024-11-03 01:59", "--set", "GroupBy=1"}},

@@ -2,6 +2,7 @@
 
 #include "FilterCheck.h"
 #include "ReportKeys.h"
+#include "facade/Catalog.h"
 
 #include <QComboBox>
 
@@ -37,7 +38,7 @@ private slots:
         QTest::addColumn<int>("rptId");
         QTest::addColumn<bool>("isBranch");
         QTest::addColumn<bool>("sharedCards");
-        for (int id : ReportKeys::ReportIds()) {
+        for (int id : VelVipRpt::ReportIds()) {
             QTest::addRow("%d_head_office_shared_cards", id) << id << false << true;
             QTest::addRow("%d_branch_site", id) << id << true << true;
             QTest::addRow("%d_cards_not_shared", id) << id << false << false;

@@ -101,41 +101,6 @@ private slots:
             QCOMPARE(app.property("Filter").value<DictionaryPtr>(), Vel::AsDictionary(value));
     }
 
-    void membersByName_data()
-    {
-        QTest::addColumn<QString>("progId");
-        QTest::addColumn<QByteArrayList>("methods");
-        QTest::addColumn<QByteArrayList>("properties");
-        const QByteArrayList report{"BuiltRptTitleObject(DictionaryPtr&,VectorPtr&,DictionaryPtr&)",
-                                    "GetRptList(VectorPtr&,Bar*,RecordsetPtr&,DictionaryPtr&)",
-                                    "SetRptProperty(DictionaryPtr&)"};
-        QTest::newRow("Application") << "VelVipRpt.Application"
-                                     << QByteArrayList{"GetDetailReport(qint32)", "GetReportData()", "Refresh()",
-                                                       "ShowFilter(bool&)", "ShowFilter()"}
-                                     << QByteArrayList{"ExtFirter", "Filter", "Header", "Property", "Result", "RptID",
-                                                       "rs", "Title"};
-        QTest::newRow("IQueryReport") << "VelVipRpt.IQueryReport" << report << QByteArrayList{"Filter", "rs"};
-        QTest::newRow("IReportFilter") << "VelVipRpt.IReportFilter"
-                                       << QByteArrayList{"CheckFilter()", "InitControls()"} << QByteArrayList{};
-        for (int id = 10901; id <= 10906; ++id)
-            QTest::newRow(qPrintable(QStringLiteral("Rpt%1").arg(id)))
-                << QStringLiteral("VelVipRpt.Rpt%1").arg(id) << report << QByteArrayList{"Filter", "rs"};
-    }
-
-    void membersByName()
-    {
-        QFETCH(QString, progId);
-        QFETCH(QByteArrayList, methods);
-        QFETCH(QByteArrayList, properties);
-        const std::unique_ptr<QObject> object(DllGetClassObject(progId.toUtf8().constData()));
-        QVERIFY(object);
-        const QMetaObject *meta = object->metaObject();
-        for (const QByteArray &method : methods)
-            QVERIFY2(meta->indexOfMethod(QMetaObject::normalizedSignature(method.constData())) >= 0, method.constData());
-        for (const QByteArray &name : properties)
-            QVERIFY2(meta->indexOfProperty(name.constData()) >= 0, name.constData());
-    }
-
     // The by-reference arguments reach the caller when a host calls by name.
     void reportDrivenByName()
     {

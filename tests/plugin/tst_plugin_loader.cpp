@@ -1,5 +1,7 @@
 #include "FakeServerData.h"
 
+#include "PluginLoader.h"
+#include "facade/Catalog.h"
 #include "facade/ComponentLibrary.h"
 
 #include "HostKit.h"
@@ -31,17 +33,41 @@ private slots:
         QVERIFY(m_library);
     }
 
-    void metadataListsTheProgIds()
+    // The metadata a host reads before loading says what the library then offers, and the
+    // public catalogue's reports are among it.
+    void metadataMatchesTheLibrary()
     {
-        const QStringList expected = {"VelVipRpt.Application", "VelVipRpt.Rpt10901", "VelVipRpt.Rpt10902",
-                                      "VelVipRpt.Rpt10903", "VelVipRpt.Rpt10904", "VelVipRpt.Rpt10905",
-                                      "VelVipRpt.Rpt10906", "VelVipRpt.IQueryReport", "VelVipRpt.IReportFilter"};
         QStringList listed;
         const QJsonArray ids = m_loader.metaData().value("MetaData").toObject().value("ProgIds").toArray();
         for (const auto &id : ids)
             listed << id.toString();
-        QCOMPARE(listed, expected);
-        QCOMPARE(m_library->ProgIds(), expected);
+        QCOMPARE(listed, m_library->ProgIds());
+        for (const VelVipRpt::ReportEntry &r : VelVipRpt::Reports)
+            QVERIFY(listed.contains(QLatin1String(r.progId)));
+        QCOMPARE(PluginLoader::Problem(m_loader.fileName(), m_loader.metaData()), QString());
+    }
+
+    void otherVersionsAreRefused_data()
+    {
+        QTest::addColumn<QString>("iid");
+        QTest::addColumn<int>("version");
+        QTest::newRow("newer interface version") << IComponentLibrary_iid << VelVipRpt::InterfaceVersion + 1;
+        QTest::newRow("no version") << IComponentLibrary_iid << 0;
+        QTest::newRow("other plug-in interface") << "com.velvip.IComponentLibrary/2.0" << VelVipRpt::InterfaceVersion;
+    }
+
+    void otherVersionsAreRefused()
+    {
+        QFETCH(QString, iid);
+        QFETCH(int, version);
+        QJsonObject metaData = m_loader.metaData();
+        QJsonObject own = metaData.value("MetaData").toObject();
+        own.insert("InterfaceVersion", version);
+        metaData.insert("MetaData", own);
+        metaData.insert("IID", iid);
+        const QString problem = PluginLoader::Problem(QStringLiteral("/p/libVelVipRpt.so"), metaData);
+        QVERIFY(problem.contains(QStringLiteral("/p/libVelVipRpt.so")));
+        QVERIFY(problem.contains(QStringLiteral("版本是 %1，").arg(version)));
     }
 
     void runsAReportByName()

@@ -70,40 +70,6 @@ private slots:
         QCOMPARE(next.header->Count(), 20);
     }
 
-    void properties_data()
-    {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<Entries>("expected");
-        const auto sh = [](qint16 v) { return QVariant::fromValue(v); };
-        QTest::newRow("10901") << 10901 << Entries{{"Name", "储值积分变动表"}, {"FrozenColumn", sh(2)}, {"DetailRptID", sh(0)},
-                                                   {"HasDefaultFilterOption", true}, {"RptProperty", sh(3)}};
-        QTest::newRow("10902") << 10902 << Entries{{"Name", "会员消费表"}, {"FrozenColumn", sh(2)}, {"DetailRptID", sh(0)},
-                                                   {"HasDefaultFilterOption", true}, {"RptProperty", sh(3)}};
-        QTest::newRow("10903") << 10903 << Entries{{"Name", "会员消费明细表"}, {"RptProperty", sh(6)}, {"FrozenColumn", sh(0)},
-                                                   {"DetailRptID", sh(10903)}, {"LongTime", true},
-                                                   {"HasDefaultFilterOption", true}, {"EnableSort", true}};
-        for (const auto &[id, name] : {std::pair{10904, "礼品兑换表"}, {10905, "充值流水表"}, {10906, "商品零售价格资料表"}})
-            QTest::newRow(QByteArray::number(id)) << id << Entries{{"Name", QString::fromUtf8(name)}, {"FrozenColumn", sh(2)},
-                                                                   {"DetailRptID", sh(0)}, {"HasDefaultFilterOption", true},
-                                                                   {"RptProperty", sh(6)}, {"LongTime", true}};
-    }
-
-    void properties()
-    {
-        QFETCH(int, rptId);
-        QFETCH(Entries, expected);
-        auto report = NewReport(rptId);
-        DictionaryPtr property = Dictionary::Create();
-        report->SetRptProperty(property);
-        QStringList keys;
-        for (const auto &[key, value] : expected) {
-            keys << key;
-            QCOMPARE(property->Value(key).metaType(), value.metaType());
-            QCOMPARE(property->Value(key), value);
-        }
-        QCOMPARE(property->Keys(), keys);
-    }
-
     void columns_data()
     {
         QTest::addColumn<int>("rptId");

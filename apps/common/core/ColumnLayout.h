@@ -1,24 +1,16 @@
 #pragma once
 
+#include "HeaderColumns.h"
 #include "Types.h"
 #include "ValueFormat.h"
 
 #include <QList>
 #include <QString>
 
-// One report column as the header's column entry describes it.
-struct ReportColumn
+// One report column as the header's column entry describes it, with the kind of its values.
+struct ReportColumn : HeaderColumn
 {
-    QString field;        // "FColName"
     ColumnKind kind = ColumnKind::Text;
-    bool visible = true;
-    QString topCaption;   // first-row caption without the "$" / "+|" marks
-    QString subCaption;   // second-row caption of a grouped column
-    int group = -1;       // index of the first column of its group, -1 for a single-row column
-
-    bool IsGrouped() const { return group >= 0; }
-    // The caption that names the column alone (CSV, menus): "期初-储值卡金额" for a grouped one.
-    QString FlatCaption() const;
 };
 
 // A cell of the two-row header: its place in the column list it was built for.
@@ -33,10 +25,7 @@ struct HeaderCell
     bool operator==(const HeaderCell &o) const = default;
 };
 
-// The header's column entries read into columns and two header rows. A caption ending in
-// "$" is a single-row column spanning both rows; a caption ending in "+|" repeated n − 1
-// times opens a group of n columns whose shared caption spans the first row, each member
-// showing its "FHeadSecond" in the second row.
+// The header's column entries (ReadHeaderColumns) as columns and two header rows.
 class ColumnLayout
 {
 public:

@@ -21,16 +21,6 @@ namespace Present {
 
 namespace {
 
-QString csvField(const QString &text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))
-        && !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
 QJsonValue numberToJson(const QVariant &value)
 {
     switch (value.metaType().id()) {
@@ -87,32 +77,32 @@ QJsonValue ToJson(const QVariant &value)
 
 size_t EncodeUtf8(QStringView text, char *out)
 {
-    char *const start = out;
-    const char16_t *p = text.utf16();
-    const char16_t *end = p + text.size();
-    while (p < end) {
-        char32_t c = *p++;
-        if (c < 0x80) {
-            *out++ = char(c);
-            continue;
+    size_t used = 0;
+    for (;;) {
+        size_t bytes = 0;
+        text = text.mid(EncodeUtf8While(text, out + used, bytes, [](char16_t) { return true; }));
+        used += bytes;
+        if (text.isEmpty())
+            return used;
+        // A surrogate pair is one 4-byte character; a lone surrogate becomes U+FFFD.
+        char32_t c = 0xFFFD;
+        qsizetype units = 1;
+        if (text[0].isHighSurrogate() && text.size() > 1 && text[1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[0], text[1]);
+            units = 2;
         }
-        if (c >= 0xD800 && c < 0xDC00 && p < end && *p >= 0xDC00 && *p < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (*p++ - 0xDC00);
-        else if (c >= 0xD800 && c < 0xE000)
-            c = 0xFFFD;   // a lone surrogate
-        if (c < 0x800) {
-            *out++ = char(0xC0 | (c >> 6));
-        } else if (c < 0x10000) {
-            *out++ = char(0xE0 | (c >> 12));
-            *out++ = char(0x80 | ((c >> 6) & 0x3F));
+        char *p = out + used;
+        if (c > 0xFFFF) {
+            *p++ = char(0xF0 | (c >> 18));
+            *p++ = char(0x80 | ((c >> 12) & 0x3F));
         } else {
-            *out++ = char(0xF0 | (c >> 18));
-            *out++ = char(0x80 | ((c >> 12) & 0x3F));
-            *out++ = char(0x80 | ((c >> 6) & 0x3F));
+            *p++ = char(0xE0 | (c >> 12));
         }
-        *out++ = char(0x80 | (c & 0x3F));
+        *p++ = char(0x80 | ((c >> 6) & 0x3F));
+        *p++ = char(0x80 | (c & 0x3F));
+        used = size_t(p - out);
+        text = text.mid(units);
     }
-    return size_t(out - start);
 }
 
 void ByteSink::Put(std::string_view bytes)
@@ -156,29 +146,12 @@ void csvField(ByteSink &out, QStringView text)
     // holds a surrogate) is given up half-way, nothing committed, and written below.
     const size_t most = 3 * size_t(text.size());
     if (most <= ByteSink::Capacity()) {
-        char *const start = out.Reserve(most);
-        char *p = start;
-        const char16_t *s = text.utf16();
-        const char16_t *const end = s + text.size();
-        for (; s < end; ++s) {
-            const char16_t c = *s;
-            if (c < 0x80) {
-                if (c < 0x2D && (c == u',' || c == u'"' || c == u'\n' || c == u'\r'))
-                    break;
-                *p++ = char(c);
-            } else if (c < 0x800) {
-                *p++ = char(0xC0 | (c >> 6));
-                *p++ = char(0x80 | (c & 0x3F));
-            } else if (c < 0xD800 || c >= 0xE000) {
-                *p++ = char(0xE0 | (c >> 12));
-                *p++ = char(0x80 | ((c >> 6) & 0x3F));
-                *p++ = char(0x80 | (c & 0x3F));
-            } else {
-                break;
-            }
-        }
-        if (s == end) {
-            out.Commit(size_t(p - start));
+        size_t bytes = 0;
+        const qsizetype done = EncodeUtf8While(text, out.Reserve(most), bytes, [](char16_t c) {
+            return c >= 0x2D || !(c == u',' || c == u'"' || c == u'\n' || c == u'\r');
+        });
+        if (done == text.size()) {
+            out.Commit(bytes);
             return;
         }
     }
@@ -237,7 +210,7 @@ void writeCsv(const ReportOutput &report, ByteSink &out, const CsvOptions &optio
         }
         out.Put("\r\n");
         if (progress && r % 1000 == 999 && !progress(r + 1, rows))
-            throw VelError(QStringLiteral("已取消"));
+            throw Vel::Cancelled();
     }
     out.Flush();
 }

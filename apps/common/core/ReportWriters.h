@@ -14,7 +14,39 @@
 namespace Present {
 
 // UTF-16 text as UTF-8 into `out`, which has room for 3 bytes per UTF-16 unit; the length.
+// A lone surrogate becomes U+FFFD.
 size_t EncodeUtf8(QStringView text, char *out);
+
+// The leading units of `text` for which `plain(unit)` holds, up to the first surrogate, as
+// UTF-8 into `out` (room for 3 bytes per unit). Returns the units encoded; `bytes` gets the
+// length. Writers encode common text in one pass and escape the rest themselves.
+template <class Plain>
+qsizetype EncodeUtf8While(QStringView text, char *out, size_t &bytes, Plain plain)
+{
+    char *p = out;
+    const char16_t *const begin = text.utf16();
+    const char16_t *const end = begin + text.size();
+    const char16_t *s = begin;
+    for (; s < end; ++s) {
+        const char16_t c = *s;
+        if (!plain(c))
+            break;
+        if (c < 0x80) {
+            *p++ = char(c);
+        } else if (c < 0x800) {
+            *p++ = char(0xC0 | (c >> 6));
+            *p++ = char(0x80 | (c & 0x3F));
+        } else if (c < 0xD800 || c >= 0xE000) {
+            *p++ = char(0xE0 | (c >> 12));
+            *p++ = char(0x80 | ((c >> 6) & 0x3F));
+            *p++ = char(0x80 | (c & 0x3F));
+        } else {
+            break;
+        }
+    }
+    bytes = size_t(p - out);
+    return s - begin;
+}
 
 // Where a text output goes: bytes gathered in a buffer and drained in large pieces, so that a
 // report is written while it is formatted and never held whole.
@@ -83,7 +115,7 @@ using RowProgress = std::function<bool(qint64 done, qint64 total)>;
 
 // An XLSX workbook: title block on top, the two-row header merged as in the grid, numbers as
 // numbers; rows streamed to disk. Written beside the target and renamed onto it when complete.
-// Throws VelError when the file cannot be written and VelError("已取消") when `progress`
+// Throws VelError when the file cannot be written and Vel::Cancelled() when `progress`
 // stopped it; no partial file is left either way.
 void WriteXlsx(const ReportOutput &report, const QString &path, const RowProgress &progress = {});
 // A CSV file, written the same safe way.

@@ -206,26 +206,12 @@ void putInlineText(ByteSink &out, QStringView text)
         char *p = start;
         std::memcpy(p, "<is><t>", 7);
         p += 7;
-        const char16_t *s = text.utf16();
-        const char16_t *const end = s + text.size();
-        for (; s < end; ++s) {
-            const char16_t c = *s;
-            if (c < 0x80) {
-                if (c < 0x3F && (c < 0x20 || c == u'&' || c == u'<' || c == u'>'))
-                    break;
-                *p++ = char(c);
-            } else if (c < 0x800) {
-                *p++ = char(0xC0 | (c >> 6));
-                *p++ = char(0x80 | (c & 0x3F));
-            } else if (c < 0xD800 || (c >= 0xE000 && c < 0xFFFE)) {
-                *p++ = char(0xE0 | (c >> 12));
-                *p++ = char(0x80 | ((c >> 6) & 0x3F));
-                *p++ = char(0x80 | (c & 0x3F));
-            } else {
-                break;
-            }
-        }
-        if (s == end) {
+        size_t bytes = 0;
+        const qsizetype done = EncodeUtf8While(text, p, bytes, [](char16_t c) {
+            return c >= 0x3F ? c < 0xFFFE : !(c < 0x20 || c == u'&' || c == u'<' || c == u'>');
+        });
+        p += bytes;
+        if (done == text.size()) {
             std::memcpy(p, "</t></is>", 9);
             out.Commit(size_t(p + 9 - start));
             return;
@@ -632,7 +618,7 @@ void writeSheet(const ReportOutput &report, const ReportGrid &grid, ByteSink &ou
             writeCell(sheet, grid, r, c, style[c]);
         sheet.EndRow();
         if (progress && r % 1000 == 999 && !progress(r + 1, rows))
-            throw VelError(QStringLiteral("已取消"));
+            throw Vel::Cancelled();
     }
     out.Put("</sheetData>");
     if (headerRows > 0) {

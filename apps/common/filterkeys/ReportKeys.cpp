@@ -130,11 +130,6 @@ QString Key::ValuesText() const
     return parts.join(QStringLiteral("、"));
 }
 
-QList<qint32> ReportIds()
-{
-    return {10901, 10902, 10903, 10904, 10905, 10906};
-}
-
 const QList<Key> &KeysOf(qint32 rptId)
 {
     static const QList<Key> none;

@@ -41,8 +41,6 @@ struct Key {
     QString ValuesText() const;
 };
 
-// The report numbers, in order.
-QList<qint32> ReportIds();
 // The keys in the order the report's dialog writes them; empty for an unknown number.
 const QList<Key> &KeysOf(qint32 rptId);
 // The keys the shared title block reads for every report ("BDeptNumber" → 部门代码[全部]),

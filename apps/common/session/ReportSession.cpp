@@ -1,14 +1,14 @@
 #include "ReportSession.h"
 
-#include "facade/Application.h"
-#include "reports/Reports.h"
+#include "PluginLoader.h"
+#include "ReportApplication.h"
+
 #include "ComponentRegistry.h"
 #include "ConnectionText.h"
 #include "DemoChain.h"
 #include "Dictionary.h"
-#include "filters/FilterForm.h"
-#include "shared/HostContext.h"
 #include "HostKit.h"
+#include "facade/Catalog.h"
 #include "Recordset.h"
 #include "ReportFilterPanel.h"
 #include "ServerComponents.h"
@@ -27,13 +27,13 @@ void SetApplicationIdentity()
 
 QList<qint32> ReportIds()
 {
-    return {10901, 10902, 10903, 10904, 10905, 10906};
+    return VelVipRpt::ReportIds();
 }
 
 QString ReportName(qint32 rptId)
 {
-    const QString name = ReportNameOf(rptId);
-    return name.isEmpty() ? QString::number(rptId) : name;
+    const VelVipRpt::ReportEntry *report = VelVipRpt::FindReport(rptId);
+    return report ? QString::fromUtf8(report->name) : QString::number(rptId);
 }
 
 DictionaryPtr SampleFilter(qint32 rptId)
@@ -74,6 +74,7 @@ void RegisterComponents()
         return true;
     }();
     Q_UNUSED(registered);
+    PluginLoader::Load();
 }
 
 QVariant ContextValue(const QString &key, const QVariant &value)
@@ -122,6 +123,13 @@ void SetPropsString(const QString &propsString)
     ShareProps::SetHostProperty(QStringLiteral("PropsString"), propsString);
 }
 
+QString PropsString()
+{
+    qint32 process = qint32(QCoreApplication::applicationPid());
+    QString key = QStringLiteral("PropsString");
+    return ShareProps().GetProperty(process, key).toString();
+}
+
 QString DefaultPropsString(const std::function<void(QString)> &progress)
 {
     return DemoChain::EnsureDefaultDatabase(progress);
@@ -136,9 +144,9 @@ QString BranchNumber(const QString &name)
 {
     std::unique_ptr<QObject> owner;
     auto *data = ComponentRegistry::Instance().CreateAs<IServerData>(QLatin1String(Vel::ServerDataProgId), owner);
-    const QString condition = QLatin1String(GetSVCardShareType() ? FilterText::BranchHeadOnly
-                                                                 : FilterText::BranchHeadNoTrade1);
-    const RecordsetPtr rows = data->GetLookupList(GetPropsString(), LookupKind::Branch, condition, name);
+    const bool shared = HostContext::Context()->Value(QStringLiteral("SVCardShareType")).toBool();
+    const QString condition = QLatin1String(shared ? FilterText::BranchHeadOnly : FilterText::BranchHeadNoTrade1);
+    const RecordsetPtr rows = data->GetLookupList(PropsString(), LookupKind::Branch, condition, name);
     const int number = rows ? rows->FieldIndex(QStringLiteral("FNumber")) : -1;
     const int fname = rows ? rows->FieldIndex(QStringLiteral("FName")) : -1;
     QString found;
@@ -152,7 +160,7 @@ QString BranchNumber(const QString &name)
     return found;
 }
 
-ReportOutput Collect(const Application &app)
+ReportOutput Collect(const ReportApplication &app)
 {
     ReportOutput out;
     out.result = app.Result();

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-class Application;
+class ReportApplication;
 
 // What both hosts do around the plug-in: register the outside components, publish the
 // host context, hand the connection text to the shared-property store, and read a run's
@@ -17,18 +17,19 @@ namespace ReportSession {
 // Both hosts share one identity, so that they find the same demo chain and settings folder.
 void SetApplicationIdentity();
 
-// The six reports, in order.
+// The six reports, in order, from the plug-in's public catalogue.
 QList<qint32> ReportIds();
 
-// The report's "Name" property, read from the report class itself.
+// The report's "Name" property, as the catalogue gives it; the number for an unknown report.
 QString ReportName(qint32 rptId);
 
 // A filter that runs the report without its dialog: the first month of the demo chain, the
 // first grouping the report offers (the branch grouping for report 10902).
 DictionaryPtr SampleFilter(qint32 rptId);
 
-// Registers the shared-property store, the server data component and the filter panel.
-// Safe to call more than once.
+// Registers the shared-property store, the server data component and the filter panel, and
+// loads the plug-in from its folder (PluginLoader). Safe to call more than once. Throws
+// VelError with one sentence when no usable plug-in is found.
 void RegisterComponents();
 
 // Publishes the host context: "AppType" as a whole number, "ISBranch" and "SVCardShareType"
@@ -41,6 +42,8 @@ QVariant ContextValue(const QString &key, const QVariant &value);
 
 // Stores the connection text as "PropsString" for this process.
 void SetPropsString(const QString &propsString);
+// The connection text stored for this process.
+QString PropsString();
 // The connection text of the embedded demo chain, generated on first use.
 QString DefaultPropsString(const std::function<void(QString)> &progress = {});
 // The connection text with its password masked, for titles and messages.
@@ -52,6 +55,6 @@ QString MaskedPropsString(const QString &propsString);
 QString BranchNumber(const QString &name);
 
 // The facade's results, shared with it.
-ReportOutput Collect(const Application &app);
+ReportOutput Collect(const ReportApplication &app);
 
 } // namespace ReportSession

@@ -11,12 +11,6 @@
 
 namespace ReportExport {
 
-namespace {
-
-const QString kCancelled = QStringLiteral("已取消");
-
-} // namespace
-
 Outcome Run(QWidget *parent, const ReportView &view, Kind kind, const QString &path, const Present::CsvOptions &csv)
 {
     const ReportOutput shown = view.ShownReport();
@@ -49,7 +43,7 @@ Outcome Run(QWidget *parent, const ReportView &view, Kind kind, const QString &p
             break;
         }
     } catch (const VelError &e) {
-        if (e.Description() == kCancelled)
+        if (Vel::IsCancelled(e))
             return Outcome::Cancelled;
         progress.close();
         QMessageBox::warning(parent, QStringLiteral("导出"), e.Description());

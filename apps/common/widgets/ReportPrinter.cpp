@@ -410,7 +410,7 @@ void WritePdf(const ReportOutput &report, const QString &path, const PageProgres
         QPrinter printer(QPrinter::HighResolution);
         SetUpPdfPrinter(&printer, file.TemporaryPath(), report.Name());
         if (PrintReport(report, &printer, progress, chart) < 0)
-            throw VelError(QStringLiteral("已取消"));
+            throw Vel::Cancelled();
     }
     // Qt's PDF writer does not report a failed write; a complete file ends with its trailer.
     QFile written(file.TemporaryPath());

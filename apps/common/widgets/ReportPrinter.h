@@ -32,7 +32,7 @@ void SetUpPdfPrinter(QPrinter *printer, const QString &path, const QString &titl
 // The pages of the PDF export.
 int PdfPageCount(const ReportOutput &report);
 // A PDF file of the report, written beside the target and renamed onto it when complete.
-// Throws VelError when it cannot be written, and VelError("已取消") when `progress` stopped it;
+// Throws VelError when it cannot be written, and Vel::Cancelled() when `progress` stopped it;
 // either way no partial file is left.
 void WritePdf(const ReportOutput &report, const QString &path, const PageProgress &progress = {},
               const QImage &chart = {});

@@ -51,7 +51,7 @@ public:
     // Ctrl+C: the selection to the clipboard as tab-separated text.
     void CopySelection() const;
 
-    // Each throws VelError when the file cannot be written, VelError("已取消") when the progress
+    // Each throws VelError when the file cannot be written, Vel::Cancelled() when the progress
     // callback stopped it; no partial file is left.
     void ExportCsv(const QString &path, const Present::CsvOptions &options = {},
                    const Present::RowProgress &progress = {}) const;

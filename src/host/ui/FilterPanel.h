@@ -1,5 +1,7 @@
 #pragma once
 
+#include "velhostui_export.h"
+
 #include "Types.h"
 
 #include <QString>
@@ -9,7 +11,7 @@
 // The filter panel control ("Vel_GRFC.ReportFilter") that covers every filter dialog. The
 // dialog hands it its frames and settings and answers its events; the panel owns confirm,
 // cancel, reset, saved schemes and lookup lists.
-class FilterPanel : public QWidget
+class VELHOSTUI_EXPORT FilterPanel : public QWidget
 {
     Q_OBJECT
     Q_PROPERTY(qint32 ReportID READ ReportID WRITE SetReportID)
