@@ -15,6 +15,12 @@ export interface Report {
   Filter: Record<string, unknown>; Fields: string[]; Rows: unknown[][];
 }
 
+export interface Schedule {
+  id: number; report: number; filter: Filter; format: string; split: "branch" | "none";
+  to: string[]; folder?: string; cron: string; tz: string; enabled: boolean;
+}
+export interface Delivery { slot: string; branch: string; state: string; attempts: number; error: string; rows: number }
+
 export class ApiError extends Error {
   constructor(readonly status: number, message: string) { super(message); }
 }
@@ -102,6 +108,11 @@ export const api = {
   lookup: (kind: string, q: string, offset = 0) =>
     json<{ items: { number: string; name: string }[]; more: boolean }>(
       "GET", `/lookups/${kind}?q=${encodeURIComponent(q)}&offset=${offset}&limit=50`),
+  schedules: () => json<Schedule[]>("GET", "/schedules"),
+  addSchedule: (s: Omit<Schedule, "id" | "enabled">) => json<{ id: number }>("POST", "/schedules", s),
+  runSchedule: (id: number) => json<{ slot: string; queued: number }>("POST", `/schedules/${id}/run`, {}),
+  async disableSchedule(id: number) { await call("POST", `/schedules/${id}/disable`, {}); },
+  deliveries: (id: number) => json<Delivery[]>("GET", `/schedules/${id}/deliveries`),
   schemes: (id: number) => json<string[]>("GET", `/reports/${id}/schemes`),
   scheme: (id: number, name: string) => json<Filter>("GET", `/reports/${id}/schemes/${encodeURIComponent(name)}`),
   async saveScheme(id: number, name: string, filter: Filter) {

@@ -4,6 +4,7 @@ import { api, type Preset, type ReportInfo, type Session } from "./api";
 import { h } from "./dom";
 import { reportView } from "./reportView";
 import { parseHash } from "./route";
+import { schedulesView } from "./schedules";
 import { signInView } from "./signin";
 
 const root = document.getElementById("app")!;
@@ -12,9 +13,14 @@ let presets: Preset[] = [];
 
 function shell(session: Session, content: HTMLElement) {
   const current = parseHash(location.hash)?.report;
-  const nav = h("nav", { "aria-label": "报表" }, h("ul", {}, ...reports.map((r) =>
+  const links = reports.map((r) =>
     h("li", {}, h("a", { href: `#/reports/${r.id}`, "aria-current": r.id === current ? "page" : false },
-      h("span", { class: "id" }, String(r.id)), " ", r.name)))));
+      h("span", { class: "id" }, String(r.id)), " ", r.name)));
+  // Scheduled deliveries are head office's; the service refuses them to branch users too.
+  if (!session.branch)
+    links.push(h("li", {}, h("a", { href: "#/schedules",
+      "aria-current": location.hash === "#/schedules" ? "page" : false }, "定时发送")));
+  const nav = h("nav", { "aria-label": "报表" }, h("ul", {}, ...links));
   const who = session.branch ? `${session.user}（门店 ${session.branch}）` : `${session.user}（总部）`;
   const out = h("button", { type: "button", class: "small", onclick: async () => {
     await api.signOut().catch(() => undefined);
@@ -27,6 +33,14 @@ function shell(session: Session, content: HTMLElement) {
 
 async function show(session: Session) {
   if (!reports.length) [reports, presets] = await Promise.all([api.reports(), api.periods()]);
+  if (location.hash === "#/schedules" && !session.branch) {
+    try {
+      shell(session, await schedulesView(reports));
+    } catch (err) {
+      shell(session, h("p", { class: "error", role: "alert" }, (err as Error).message));
+    }
+    return;
+  }
   const view = parseHash(location.hash);
   const info = reports.find((r) => r.id === view?.report);
   if (!info) {

@@ -175,6 +175,37 @@ describe("head office", () => {
     await page.keyboard.press("Escape");
     await page.getByRole("status").filter({ hasText: "已取消" }).waitFor();
   });
+
+  test("adds a scheduled delivery, sends it now and stops it; a branch user has no such page", async () => {
+    const page = await signedIn(env, "head", "#/schedules");
+    await page.getByRole("heading", { name: "定时发送" }).waitFor();
+    await page.getByText("新建计划").click();
+    const form = page.getByRole("form", { name: "新建定时发送" });
+    await form.getByLabel("报表").selectOption("10902");
+    await form.getByLabel("期间").selectOption("上月");
+    await form.getByLabel("其他条件").fill("GroupBy=1");
+    await form.getByLabel("发给").selectOption("none");
+    await form.getByLabel("收件人").fill("boss@example.com");
+    await form.getByRole("button", { name: "添加计划" }).click();
+    await page.getByRole("status").filter({ hasText: /^已添加计划 \d+$/ }).waitFor();
+    const list = page.getByRole("table", { name: "定时发送计划" });
+    const row = list.getByRole("row").filter({ hasText: "10902" });
+    assert.match(await row.textContent(), /上月XLSXboss@example\.com0 7 1 \* \*（Asia\/Shanghai）启用/);
+    await row.getByRole("button", { name: "立即发送" }).click();
+    await page.getByRole("status").filter({ hasText: /已排队 1 封$/ }).waitFor();
+    await page.getByRole("table", { name: "发送记录" }).getByRole("row").nth(1).waitFor();
+    page.once("dialog", (d) => d.accept());
+    await row.getByRole("button", { name: "停用" }).click();
+    await list.getByRole("row").filter({ hasText: "已停用" }).waitFor();
+    await page.screenshot({ path: SHOTS + "portal-schedules.png", fullPage: true });
+    await page.context().close();
+
+    const shop = await signedIn(env, "branch");
+    assert.equal(await shop.getByRole("link", { name: "定时发送" }).count(), 0);
+    const refused = await shop.evaluate(async () => (await fetch("/api/v1/schedules")).status);
+    assert.equal(refused, 403);
+    await shop.context().close();
+  });
 });
 
 describe("a branch user", () => {
