@@ -3,7 +3,7 @@
 #include "AtomicFile.h"
 #include "Dictionary.h"
 #include "FilterDates.h"
-#include "ReportKeys.h"
+#include "ReportSession.h"
 #include "Service.h"
 #include "ServiceFilter.h"
 #include "VelError.h"
@@ -104,7 +104,7 @@ void Scheduler::Wake()
 void Scheduler::Check(const Store::Schedule &c)
 {
     QStringList problems;
-    if (!ReportKeys::ReportIds().contains(c.report))
+    if (!ReportSession::ReportIds().contains(c.report))
         problems << QStringLiteral("没有报表 %1（报表编号为 10901 至 10906）").arg(c.report);
     else {
         const auto prepared = ServiceFilter::FromJson(c.report, c.filter, QDate::currentDate());
