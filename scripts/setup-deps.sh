@@ -21,7 +21,7 @@ packages=(
   # The report service: HTTP(S), password hashing; its tests validate answers against OpenAPI.
   libcpp-httplib-dev libssl-dev libsodium-dev python3-jsonschema
   # Scheduled deliveries: mail through libcurl; its tests run a real SMTP server on loopback.
-  libcurl4-openssl-dev python3-aiosmtpd
+  libcurl4-openssl-dev python3-aiosmtpd faketime
   # The portal: bundled with npm, tested in Chromium.
   nodejs chromium
 )

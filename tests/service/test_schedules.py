@@ -1,6 +1,6 @@
 """Scheduled deliveries of velvip-server to a real SMTP server on loopback (aiosmtpd): per-branch split
 against velvip-report, head-office message through the API, exactly once across restarts and instances,
-transient and permanent failures, folder delivery."""
+transient and permanent failures, folder delivery, a clock that jumps over a slot."""
 import asyncio, email, email.policy, io, json, os, signal, sqlite3, subprocess, sys, tempfile, threading, time, unittest
 import openpyxl
 from aiosmtpd.controller import Controller
@@ -10,6 +10,7 @@ sys.dont_write_bytecode = True   # no __pycache__ beside the sources
 sys.path.insert(0, os.path.dirname(__file__))
 import test_service as ts   # the service harness and the OpenAPI check; takes the two program paths
 SERVER, REPORT = ts.SERVER, ts.REPORT
+FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 
 USERS = (("boss", None, "boss@hq.test"), ("m1", "001", "m1@b1.test"), ("m2", "002", "m2@b2.test"),
          ("m2b", "002", "m2b@b2.test"), ("quiet", "003", None))
@@ -233,6 +234,33 @@ class Schedules(unittest.TestCase):
                 time.sleep(3)
             log = self.settle(sid, 2)
             self.assertEqual((len(log), len(sink.messages)), (2, 2), log)
+        finally:
+            controller.stop()
+
+    def test_clock_jumps_over_a_slot(self):
+        # The service's clock (libfaketime, read again on every call) jumps past 07:00 in Shanghai,
+        # back before it and past it again: the slot goes out once.
+        if not os.path.exists(FAKETIME):
+            self.skipTest("libfaketime is not installed")
+        clock = os.path.join(TMP, "clock")
+
+        def set_clock(utc):
+            with open(clock, "w") as f:
+                f.write(f"@{utc}\n")
+        env = dict(os.environ, LD_PRELOAD=FAKETIME, FAKETIME_TIMESTAMP_FILE=clock, FAKETIME_NO_CACHE="1", TZ="UTC")
+        set_clock("2024-02-29 22:59:00")
+        sid = subprocess.run([SERVER, "schedule", "add", "--report", "10905", "--set", "GroupBy=1", "--period", "昨天",
+                              "--format", "csv", "--split", "none", "--to", "boss@hq.test", "--cron", "0 7 * * *",
+                              "--store", self.store], env=env, capture_output=True, text=True, check=True).stdout.strip()
+        sink, controller, smtp = smtp_server()
+        try:
+            self.services.append(ts.Service(TMP, DB, "--schedule-poll", "1", *smtp, env=env, store=self.store))
+            for utc in ("2024-02-29 23:30:00", "2024-02-29 22:59:30", "2024-02-29 23:10:00"):
+                set_clock(utc)
+                time.sleep(4)
+            with sqlite3.connect(self.store) as db:
+                log = db.execute("SELECT slot, state FROM deliveries WHERE schedule = ?", (sid,)).fetchall()
+            self.assertEqual((log, len(sink.messages)), ([("2024-03-01T07:00", "sent")], 1))
         finally:
             controller.stop()
 
