@@ -309,6 +309,8 @@ void tst_ServerStandby::stoppedMidRun()
     holder->Exec(QStringLiteral("LOCK TABLE sale_bill IN ACCESS EXCLUSIVE MODE"));
     Database::OpenForWriting(m_primary)->ExecAll({QStringLiteral("CREATE TABLE IF NOT EXISTS lag_mark (n int)"),
                                                   QStringLiteral("INSERT INTO lag_mark VALUES (1)")});
+    // The report starts once the standbys hold the lock, not before they replayed it.
+    QVERIFY2(caughtUp(), "the standbys did not replay the lock within 60 s");
     RecordsetPtr rows;
     QString error;
     std::thread report([&] {
