@@ -299,31 +299,37 @@ void tst_ServerStandby::stoppedMidRun()
     });
     const Filter filter{{"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-06-30 23:59:59"}};
     const QStringList expected = TestDatabases::RowLines(m_dbs.Run(1, 10903, filter));
-    // A text of its own, whose first report goes to standby 2.
-    const QString text = withStandbys({"2", "1"}, mode == u"fast" ? 28 : 27);
-
     // A lock the primary holds, replayed by the standbys, keeps the report waiting there; another
-    // commit sends the lock to them.
-    auto holder = Database::OpenForWriting(m_primary);
-    holder->Exec(QStringLiteral("BEGIN"));
-    holder->Exec(QStringLiteral("LOCK TABLE sale_bill IN ACCESS EXCLUSIVE MODE"));
-    Database::OpenForWriting(m_primary)->ExecAll({QStringLiteral("CREATE TABLE IF NOT EXISTS lag_mark (n int)"),
-                                                  QStringLiteral("INSERT INTO lag_mark VALUES (1)")});
-    // The report starts once the standbys hold the lock, not before they replayed it.
-    QVERIFY2(caughtUp(), "the standbys did not replay the lock within 60 s");
+    // commit sends the lock to them. A report that slipped past the lock is run again with a text
+    // of its own (MaxLagSeconds differs), whose first report goes to standby 2.
+    QString text;
+    std::unique_ptr<Database> holder;
     RecordsetPtr rows;
     QString error;
-    std::thread report([&] {
-        try {
-            rows = TestDatabases::RunOn(text, 10903, filter);
-        } catch (const VelError &e) {
-            error = e.Description();
-        }
-    });
+    std::thread report;
     bool waiting = false;
-    {
+    for (int attempt = 0; attempt < 4 && !waiting; ++attempt) {
+        if (report.joinable()) {
+            holder->Exec(QStringLiteral("COMMIT"));
+            report.join();
+        }
+        text = withStandbys({"2", "1"}, (mode == u"fast" ? 20 : 10) + attempt);
+        holder = Database::OpenForWriting(m_primary);
+        holder->Exec(QStringLiteral("BEGIN"));
+        holder->Exec(QStringLiteral("LOCK TABLE sale_bill IN ACCESS EXCLUSIVE MODE"));
+        Database::OpenForWriting(m_primary)->ExecAll({QStringLiteral("CREATE TABLE IF NOT EXISTS lag_mark (n int)"),
+                                                      QStringLiteral("INSERT INTO lag_mark VALUES (1)")});
+        QVERIFY2(caughtUp(), "the standbys did not replay the lock within 60 s");
+        error.clear();
+        report = std::thread([&, text] {
+            try {
+                rows = TestDatabases::RunOn(text, 10903, filter);
+            } catch (const VelError &e) {
+                error = e.Description();
+            }
+        });
         auto watch = Database::OpenForWriting(qEnvironmentVariable("VELVIP_TEST_PG_STANDBY2"));
-        for (int i = 0; i < 150 && !waiting; ++i) {
+        for (int i = 0; i < 100 && !waiting; ++i) {
             waiting = watch->SelectInt(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'")) > 0;
             QThread::msleep(100);
         }
