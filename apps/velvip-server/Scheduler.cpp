@@ -21,6 +21,7 @@
 #include <QTextStream>
 #include <QUrlQuery>
 
+#include <algorithm>
 #include <chrono>
 
 struct Scheduler::Produced
@@ -283,7 +284,7 @@ void Scheduler::deliver(Store::Delivery d)
                 d.state = QStringLiteral("failed-permanent");
                 d.error = QStringLiteral("重试 %1 次后仍未成功：").arg(d.attempts) + error;
             }
-            d.nextTry = d.updated + m_options.retrySeconds * (qint64(1) << std::min(d.attempts - 1, 10));
+            d.nextTry = d.updated + m_options.retrySeconds * (qint64(1) << std::clamp(d.attempts - 1, 0, 10));
         }
         m_store.FinishDelivery(d);
         m_store.Audit({QStringLiteral("计划 %1").arg(d.schedule), {}, QStringLiteral("deliver"),
