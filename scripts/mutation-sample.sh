@@ -98,10 +98,10 @@ w03~W~apps/common/core/ValueFormat.cpp~d = int(doy - (153 * mp + 2) / 5 + 1);~d 
 w04~W~apps/common/core/CsvJsonWriters.cpp~(c == u',' || c == u'"' || c == u'\n' || c == u'\r')~(c == u',' || c == u'"' || c == u'\r')
 w05~W~apps/common/core/CsvJsonWriters.cpp~if (options.byteOrderMark)~if (!options.byteOrderMark)
 w06~W~apps/common/core/CsvJsonWriters.cpp~out.PutText(text.mid(from, i - from + 1));~out.PutText(text.mid(from, i - from));
-w07~W~apps/common/core/XlsxWriter.cpp~if (days >= leapBug)~if (days > leapBug)
-w08~W~apps/common/core/XlsxWriter.cpp~name.insert(name.begin(), char('A' + (n - 1) % 26));~name.insert(name.begin(), char('A' + n % 26));
-w09~W~apps/common/core/XlsxWriter.cpp~c == u'&' || c == u'<' || c == u'>'~c == u'&' || c == u'>'
-w10~W~apps/common/core/XlsxWriter.cpp~std::fabs(d) < 1e13 ? std::llround(d * 100) : 0;~std::fabs(d) < 1e13 ? qint64(d * 100) : 0;
+w07~W~apps/common/core/XlsxSheet.cpp~if (days >= leapBug)~if (days > leapBug)
+w08~W~apps/common/core/XlsxSheet.cpp~name.insert(name.begin(), char('A' + (n - 1) % 26));~name.insert(name.begin(), char('A' + n % 26));
+w09~W~apps/common/core/XlsxSheet.cpp~c == u'&' || c == u'<' || c == u'>'~c == u'&' || c == u'>'
+w10~W~apps/common/core/XlsxSheet.cpp~std::fabs(d) < 1e13 ? std::llround(d * 100) : 0;~std::fabs(d) < 1e13 ? qint64(d * 100) : 0;
 TABLE
 )
 
