@@ -138,6 +138,8 @@ public:
 private:
     void open() const;
     void upgrade();
+    // The sentence every store error is given, `detail` after it.
+    static QString failure(const QString &detail);
     // Runs `work` on the session under the lock; once more on a new session when the server
     // dropped the old one (a PostgreSQL restart).
     template <typename Work>

@@ -4,6 +4,7 @@
 #include "Dictionary.h"
 #include "LookupDialog.h"
 #include "PeriodPresets.h"
+#include "SchemeBar.h"
 #include "SchemeStore.h"
 #include "ServerData.h"
 #include "ShareProps.h"
@@ -12,29 +13,14 @@
 #include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QDialog>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 namespace {
-
-QPushButton *makeButton(const QString &text, const char *name, QWidget *parent)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    // Enter in a field must never press a panel button behind the user's back.
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
 
 QString propsString()
 {
@@ -69,22 +55,7 @@ ReportFilterPanel::~ReportFilterPanel() = default;
 
 void ReportFilterPanel::buildUi()
 {
-    auto *schemeBox = new QGroupBox(QStringLiteral("过滤方案"), this);
-    m_schemes = new QListWidget(schemeBox);
-    m_schemes->setObjectName(QStringLiteral("schemes"));
-    auto *restore = makeButton(QStringLiteral("恢复"), "restoreScheme", schemeBox);
-    auto *save = makeButton(QStringLiteral("保存"), "saveScheme", schemeBox);
-    auto *saveAs = makeButton(QStringLiteral("另存为"), "saveSchemeAs", schemeBox);
-    auto *rename = makeButton(QStringLiteral("重命名"), "renameScheme", schemeBox);
-    auto *remove = makeButton(QStringLiteral("删除"), "deleteScheme", schemeBox);
-    auto *schemeLayout = new QGridLayout(schemeBox);
-    schemeLayout->addWidget(m_schemes, 0, 0, 1, 2);
-    schemeLayout->addWidget(restore, 1, 0);
-    schemeLayout->addWidget(save, 1, 1);
-    schemeLayout->addWidget(saveAs, 2, 0);
-    schemeLayout->addWidget(rename, 2, 1);
-    schemeLayout->addWidget(remove, 3, 0);
-    schemeBox->setFixedWidth(180);
+    m_schemeBar = new SchemeBar([this] { return SchemeNames(); }, this);
 
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("pages"));
@@ -101,9 +72,9 @@ void ReportFilterPanel::buildUi()
     m_status->setStyleSheet(QStringLiteral("color: #a00000;"));
     m_status->hide();
 
-    auto *reset = makeButton(QStringLiteral("重置"), "reset", this);
-    auto *ok = makeButton(QStringLiteral("确定"), "confirm", this);
-    auto *cancel = makeButton(QStringLiteral("取消"), "cancel", this);
+    auto *reset = MakePanelButton(QStringLiteral("重置"), "reset", this);
+    auto *ok = MakePanelButton(QStringLiteral("确定"), "confirm", this);
+    auto *cancel = MakePanelButton(QStringLiteral("取消"), "cancel", this);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(reset);
     buttons->addStretch(1);
@@ -117,22 +88,16 @@ void ReportFilterPanel::buildUi()
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
-    layout->addWidget(schemeBox);
+    layout->addWidget(m_schemeBar);
     layout->addLayout(right, 1);
 
     connect(reset, &QPushButton::clicked, this, &ReportFilterPanel::Reset);
     connect(ok, &QPushButton::clicked, this, &ReportFilterPanel::Confirm);
     connect(cancel, &QPushButton::clicked, this, &ReportFilterPanel::Cancel);
-    connect(restore, &QPushButton::clicked, this, [this] {
-        const QString name = selectedScheme();
-        if (!name.isEmpty())
-            RestoreScheme(name);
-    });
-    connect(m_schemes, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem *item) { RestoreScheme(item->text()); });
-    connect(save, &QPushButton::clicked, this, &ReportFilterPanel::onSaveClicked);
-    connect(saveAs, &QPushButton::clicked, this, &ReportFilterPanel::onSaveAsClicked);
-    connect(rename, &QPushButton::clicked, this, &ReportFilterPanel::onRenameClicked);
-    connect(remove, &QPushButton::clicked, this, &ReportFilterPanel::onDeleteClicked);
+    connect(m_schemeBar, &SchemeBar::RestoreRequested, this, &ReportFilterPanel::RestoreScheme);
+    connect(m_schemeBar, &SchemeBar::SaveRequested, this, &ReportFilterPanel::SaveScheme);
+    connect(m_schemeBar, &SchemeBar::RenameRequested, this, &ReportFilterPanel::RenameScheme);
+    connect(m_schemeBar, &SchemeBar::DeleteRequested, this, &ReportFilterPanel::DeleteScheme);
 }
 
 void ReportFilterPanel::SetReportID(qint32 id)
@@ -356,23 +321,9 @@ QStringList ReportFilterPanel::SchemeNames() const
 
 void ReportFilterPanel::refreshSchemeList(const QString &select)
 {
-    m_schemes->clear();
+    // Read first: reading is what finds a file that cannot be written.
     const QStringList names = SchemeNames();
-    m_schemes->addItems(names);
-    const int row = names.indexOf(select);
-    if (row >= 0)
-        m_schemes->setCurrentRow(row);
-    // A file that cannot be written still lists and restores its schemes.
-    const bool writable = Store().IsWritable();
-    for (const char *name : {"saveScheme", "saveSchemeAs", "renameScheme", "deleteScheme"})
-        if (auto *button = findChild<QPushButton *>(QLatin1String(name)))
-            button->setEnabled(writable);
-}
-
-QString ReportFilterPanel::selectedScheme() const
-{
-    const QListWidgetItem *item = m_schemes->currentItem();
-    return item ? item->text() : QString();
+    m_schemeBar->SetSchemes(names, select, Store().IsWritable());
 }
 
 bool ReportFilterPanel::SaveScheme(const QString &name)
@@ -411,50 +362,6 @@ bool ReportFilterPanel::DeleteScheme(const QString &name)
     setStatus(ok ? QString() : Store().Warning());
     refreshSchemeList();
     return ok;
-}
-
-void ReportFilterPanel::onSaveClicked()
-{
-    const QString name = selectedScheme();
-    if (name.isEmpty())
-        onSaveAsClicked();
-    else
-        SaveScheme(name);
-}
-
-void ReportFilterPanel::onSaveAsClicked()
-{
-    bool ok = false;
-    const QString name = QInputDialog::getText(this, QStringLiteral("另存为"), QStringLiteral("方案名称："),
-                                               QLineEdit::Normal, QString(), &ok).trimmed();
-    if (!ok || name.isEmpty())
-        return;
-    if (SchemeNames().contains(name)
-        && QMessageBox::question(this, QStringLiteral("另存为"), QStringLiteral("已有方案“%1”，是否覆盖？").arg(name))
-               != QMessageBox::Yes)
-        return;
-    SaveScheme(name);
-}
-
-void ReportFilterPanel::onRenameClicked()
-{
-    const QString from = selectedScheme();
-    if (from.isEmpty())
-        return;
-    bool ok = false;
-    const QString to = QInputDialog::getText(this, QStringLiteral("重命名"), QStringLiteral("新的方案名称："),
-                                             QLineEdit::Normal, from, &ok).trimmed();
-    if (ok && !to.isEmpty())
-        RenameScheme(from, to);
-}
-
-void ReportFilterPanel::onDeleteClicked()
-{
-    const QString name = selectedScheme();
-    if (name.isEmpty())
-        return;
-    if (QMessageBox::question(this, QStringLiteral("删除"), QStringLiteral("删除过滤方案“%1”？").arg(name)) == QMessageBox::Yes)
-        DeleteScheme(name);
 }
 
 QLineEdit *ReportFilterPanel::codeBoxFor(qint32 index) const

@@ -15,11 +15,11 @@
 class QAbstractButton;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
 class QTabWidget;
 class QVBoxLayout;
 class PeriodPresets;
+class SchemeBar;
 class SchemeStore;
 
 // Our filter panel ("Vel_GRFC.ReportFilter"): the scheme list on the left, the page with the
@@ -76,12 +76,7 @@ private:
     void closeDialog(int code);
     void openLookup(QAbstractButton *button);
     QLineEdit *codeBoxFor(qint32 index) const;
-    QString selectedScheme() const;
     bool autosave() const;
-    void onSaveClicked();
-    void onSaveAsClicked();
-    void onRenameClicked();
-    void onDeleteClicked();
 
     qint32 m_reportId = 0;
     QHash<QString, QVariant> m_settings;
@@ -91,7 +86,7 @@ private:
     QPointer<QWidget> m_presetsFrame;
     mutable std::unique_ptr<SchemeStore> m_store;
 
-    QListWidget *m_schemes = nullptr;
+    SchemeBar *m_schemeBar = nullptr;
     QTabWidget *m_tabs = nullptr;
     QVBoxLayout *m_pageLayout = nullptr;
     QLabel *m_status = nullptr;

@@ -1,22 +1,18 @@
-#include "AtomicFile.h"
 #include "Dictionary.h"
 #include "Recordset.h"
 #include "ReportGrid.h"
 #include "ReportWriters.h"
 #include "Vector.h"
-#include "VelError.h"
 
-#include <QDateTime>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
 
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <utility>
 
+// JSON: a report's result, property, title, header and filter dictionaries, then its record
+// set's fields and rows; and any Variant as a QJsonValue.
 namespace Present {
 
 namespace {
@@ -73,172 +69,6 @@ QJsonValue ToJson(const QVariant &value)
     default:
         return value.toString();
     }
-}
-
-size_t EncodeUtf8(QStringView text, char *out)
-{
-    size_t used = 0;
-    for (;;) {
-        size_t bytes = 0;
-        text = text.mid(EncodeUtf8While(text, out + used, bytes, [](char16_t) { return true; }));
-        used += bytes;
-        if (text.isEmpty())
-            return used;
-        // A surrogate pair is one 4-byte character; a lone surrogate becomes U+FFFD.
-        char32_t c = 0xFFFD;
-        qsizetype units = 1;
-        if (text[0].isHighSurrogate() && text.size() > 1 && text[1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(text[0], text[1]);
-            units = 2;
-        }
-        char *p = out + used;
-        if (c > 0xFFFF) {
-            *p++ = char(0xF0 | (c >> 18));
-            *p++ = char(0x80 | ((c >> 12) & 0x3F));
-        } else {
-            *p++ = char(0xE0 | (c >> 12));
-        }
-        *p++ = char(0x80 | ((c >> 6) & 0x3F));
-        *p++ = char(0x80 | (c & 0x3F));
-        used = size_t(p - out);
-        text = text.mid(units);
-    }
-}
-
-void ByteSink::Put(std::string_view bytes)
-{
-    if (m_used + bytes.size() > sizeof m_buffer)
-        Flush();
-    if (bytes.size() > sizeof m_buffer) {
-        m_drain(bytes.data(), bytes.size());
-        return;
-    }
-    std::memcpy(m_buffer + m_used, bytes.data(), bytes.size());
-    m_used += bytes.size();
-}
-
-void ByteSink::PutText(QStringView text)
-{
-    // At most 3 bytes per UTF-16 unit (a surrogate pair gives 4 bytes for 2 units).
-    if (m_used + 3 * size_t(text.size()) > sizeof m_buffer) {
-        Flush();
-        if (3 * size_t(text.size()) > sizeof m_buffer) {
-            const QByteArray utf8 = text.toUtf8();
-            m_drain(utf8.constData(), size_t(utf8.size()));
-            return;
-        }
-    }
-    m_used += EncodeUtf8(text, m_buffer + m_used);
-}
-
-void ByteSink::Flush()
-{
-    if (m_used > 0)
-        m_drain(m_buffer, m_used);
-    m_used = 0;
-}
-
-namespace {
-
-void csvField(ByteSink &out, QStringView text)
-{
-    // One pass encodes the common field straight into the sink; a field that needs quotes (or
-    // holds a surrogate) is given up half-way, nothing committed, and written below.
-    const size_t most = 3 * size_t(text.size());
-    if (most <= ByteSink::Capacity()) {
-        size_t bytes = 0;
-        const qsizetype done = EncodeUtf8While(text, out.Reserve(most), bytes, [](char16_t c) {
-            return c >= 0x2D || !(c == u',' || c == u'"' || c == u'\n' || c == u'\r');
-        });
-        if (done == text.size()) {
-            out.Commit(bytes);
-            return;
-        }
-    }
-    bool quote = false;
-    for (const QChar c : text) {
-        if (c == u',' || c == u'"' || c == u'\n' || c == u'\r') {
-            quote = true;
-            break;
-        }
-    }
-    if (!quote) {
-        out.PutText(text);
-        return;
-    }
-    out.Put('"');
-    qsizetype from = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'"') {
-            out.PutText(text.mid(from, i - from + 1));
-            out.Put('"');
-            from = i + 1;
-        }
-    }
-    out.PutText(text.mid(from));
-    out.Put('"');
-}
-
-ByteSink::Drain appendTo(QByteArray &bytes)
-{
-    return [&bytes](const char *data, size_t size) { bytes.append(data, qsizetype(size)); };
-}
-
-} // namespace
-
-namespace {
-
-void writeCsv(const ReportOutput &report, ByteSink &out, const CsvOptions &options, const RowProgress &progress)
-{
-    const ReportGrid grid(report, true);
-    if (options.byteOrderMark)
-        out.Put("\xEF\xBB\xBF");
-    const int columns = grid.ColumnCount();
-    for (int c = 0; c < columns; ++c) {
-        if (c)
-            out.Put(',');
-        csvField(out, grid.Layout().Columns().at(c).FlatCaption());
-    }
-    out.Put("\r\n");
-    CellBuffer buffer;
-    const qint64 rows = grid.RowCount();
-    for (qint64 r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            if (c)
-                out.Put(',');
-            csvField(out, grid.TextView(r, c, FormatStyle::Plain, buffer));
-        }
-        out.Put("\r\n");
-        if (progress && r % 1000 == 999 && !progress(r + 1, rows))
-            throw Vel::Cancelled();
-    }
-    out.Flush();
-}
-
-} // namespace
-
-void WriteCsv(const ReportOutput &report, ByteSink &out, const CsvOptions &options)
-{
-    writeCsv(report, out, options, {});
-}
-
-QByteArray WriteCsv(const ReportOutput &report, const CsvOptions &options)
-{
-    QByteArray bytes;
-    ByteSink sink(appendTo(bytes));
-    WriteCsv(report, sink, options);
-    return bytes;
-}
-
-void WriteCsvFile(const ReportOutput &report, const QString &path, const CsvOptions &options,
-                  const RowProgress &progress)
-{
-    AtomicFile file(path);
-    {
-        ByteSink sink([&file](const char *data, size_t size) { file.Write(data, size); });
-        writeCsv(report, sink, options, progress);
-    }
-    file.Commit();
 }
 
 namespace {
@@ -452,7 +282,7 @@ void WriteJson(const ReportOutput &report, ByteSink &out)
 QByteArray WriteJson(const ReportOutput &report)
 {
     QByteArray bytes;
-    ByteSink sink(appendTo(bytes));
+    ByteSink sink([&bytes](const char *data, size_t size) { bytes.append(data, qsizetype(size)); });
     WriteJson(report, sink);
     return bytes;
 }
