@@ -12,6 +12,16 @@
 #include <functional>
 #include <vector>
 
+// A PostgreSQL server is needed: skipped without one, failed when one is required.
+#define REQUIRE_PG(server)                                                                   \
+    do {                                                                                     \
+        if (!(server).isEmpty())                                                             \
+            break;                                                                           \
+        if (qEnvironmentVariable("VELVIP_REQUIRE_PG") == u"1")                               \
+            QFAIL("VELVIP_REQUIRE_PG=1 but VELVIP_TEST_PG is not set");                      \
+        QSKIP("VELVIP_TEST_PG not set");                                                     \
+    } while (false)
+
 // The engines a server test runs on: SQLite always, PostgreSQL when VELVIP_TEST_PG names a
 // server (each test gets its own database there, dropped at the end).
 class TestDatabases

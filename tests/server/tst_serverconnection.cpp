@@ -29,16 +29,6 @@ QString sqliteProps(const QString &path, const QString &extra = QString())
                                  {QStringLiteral("Database"), path}}) + extra;
 }
 
-// A PostgreSQL server is needed: skipped without one, failed when one is required.
-#define REQUIRE_PG(server)                                                                                   \
-    do {                                                                                                     \
-        if (!(server).isEmpty())                                                                             \
-            break;                                                                                           \
-        if (qEnvironmentVariable("VELVIP_REQUIRE_PG") == u"1")                                               \
-            QFAIL("VELVIP_REQUIRE_PG=1 but VELVIP_TEST_PG is not set");                                      \
-        QSKIP("VELVIP_TEST_PG not set");                                                                     \
-    } while (false)
-
 void makeTables(const QString &props)
 {
     auto db = Database::OpenForWriting(props);
@@ -514,11 +504,7 @@ void tst_ServerConnection::interruptedRead()
 {
     TestDatabases dbs;
     QString error;
-    QVERIFY2(dbs.Create(QStringLiteral("interrupt"), [](const QString &props) {
-        auto db = Database::OpenForWriting(props);
-        for (const QString &ddl : Schema::TableStatements(db->Driver()))
-            db->Exec(ddl);
-    }, &error), qPrintable(error));
+    QVERIFY2(dbs.Create(QStringLiteral("interrupt"), makeTables, &error), qPrintable(error));
     const QString endless = QStringLiteral("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) "
                                            "SELECT count(*) FROM n");
     for (const auto &engine : dbs.Engines()) {

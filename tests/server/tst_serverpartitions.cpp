@@ -66,11 +66,7 @@ private:
 
 void tst_ServerPartitions::initTestCase()
 {
-    if (TestDatabases::PgServer().isEmpty()) {
-        if (qEnvironmentVariable("VELVIP_REQUIRE_PG") == u"1")
-            QFAIL("VELVIP_REQUIRE_PG=1 but VELVIP_TEST_PG is not set");
-        QSKIP("no PostgreSQL server (VELVIP_TEST_PG)");
-    }
+    REQUIRE_PG(TestDatabases::PgServer());
     QString error;
     QVERIFY2(m_dbs.Create(QStringLiteral("plain"), [](const QString &props) { TestDatabases::GenerateDemo(props, chainShape()); },
                           &error),
