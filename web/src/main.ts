@@ -2,7 +2,7 @@
 
 import { api, type Preset, type ReportInfo, type Session } from "./api";
 import { h } from "./dom";
-import { reportView } from "./reportView";
+import { leaveReport, reportView } from "./reportView";
 import { parseHash } from "./route";
 import { schedulesView } from "./schedules";
 import { signInView } from "./signin";
@@ -23,6 +23,7 @@ function shell(session: Session, content: HTMLElement) {
   const nav = h("nav", { "aria-label": "报表" }, h("ul", {}, ...links));
   const who = session.branch ? `${session.user}（门店 ${session.branch}）` : `${session.user}（总部）`;
   const out = h("button", { type: "button", class: "small", onclick: async () => {
+    leaveReport();
     await api.signOut().catch(() => undefined);
     start();
   } }, "退出");
@@ -32,6 +33,7 @@ function shell(session: Session, content: HTMLElement) {
 }
 
 async function show(session: Session) {
+  leaveReport();
   if (!reports.length) [reports, presets] = await Promise.all([api.reports(), api.periods()]);
   if (location.hash === "#/schedules" && !session.branch) {
     try {
@@ -59,6 +61,7 @@ async function show(session: Session) {
 let session: Session | null = null;
 
 async function start() {
+  leaveReport();
   session = await api.current();
   if (session) return show(session);
   reports = [];

@@ -11,6 +11,13 @@ import { schemeBar } from "./schemes";
 
 let running: AbortController | null = null;
 
+// Leaving a report (another view, signing out) aborts its run: the closed request makes the
+// service stop the worker instead of streaming rows no one reads.
+export function leaveReport() {
+  running?.abort();
+  running = null;
+}
+
 // Esc anywhere cancels the report being run: the fetch is aborted and the service, seeing the
 // connection closed, cancels the query.
 document.addEventListener("keydown", (e) => {

@@ -176,6 +176,22 @@ describe("head office", () => {
     await page.getByRole("status").filter({ hasText: "已取消" }).waitFor();
   });
 
+  // The download is slowed so that the rows are still streaming when the report is left; the
+  // aborted fetch closes the request, and the service stops the worker of a client that left.
+  for (const leave of ["another report", "signing out"])
+    test(`leaving a running report (${leave}) aborts its download`, async () => {
+      const page = await signedIn(env, "head");
+      const cdp = await page.context().newCDPSession(page);
+      await cdp.send("Network.enable");
+      await cdp.send("Network.emulateNetworkConditions", { offline: false, latency: 0, downloadThroughput: 20000, uploadThroughput: -1 });
+      await page.evaluate((today) => { location.hash = `#/reports/10903?period=2024-01-01..${today}`; }, new Date().toISOString().slice(0, 10));
+      await page.getByRole("status").filter({ hasText: /^已收到/ }).waitFor();
+      const aborted = page.waitForEvent("requestfailed", { predicate: (r) => r.url().includes("/10903/run") });
+      await (leave === "signing out" ? page.getByRole("button", { name: "退出" }) : page.getByRole("link", { name: /^10901 / })).click();
+      assert.match((await aborted).failure().errorText, /ABORTED/);
+      await page.context().close();
+    });
+
   test("adds a scheduled delivery, sends it now and stops it; a branch user has no such page", async () => {
     const page = await signedIn(env, "head", "#/schedules");
     await page.getByRole("heading", { name: "定时发送" }).waitFor();
