@@ -53,7 +53,15 @@ export function buildGrid(report: Report): Grid {
     "aria-colcount": String(cols.length) });
   const setWidths = () => {
     lefts = widths.map((_, i) => widths.slice(0, i).reduce((a, b) => a + b, 0));
-    grid.style.setProperty("--cols", widths.map((w) => `${w}px`).join(" "));
+    const pinned = frozen ? lefts[frozen - 1] + widths[frozen - 1] : 0;
+    const sum = cols.length ? lefts[cols.length - 1] + widths[cols.length - 1] : 0;
+    // Room after the last column, so that scrolled all the way the columns still start at the
+    // frozen edge: the first column that fits with all after it.
+    let k = frozen;
+    while (k < cols.length - 1 && sum - lefts[k] > grid.clientWidth - pinned) k++;
+    const filler = sum > grid.clientWidth ? Math.max(0, lefts[k] - pinned + grid.clientWidth - sum) : 0;
+    grid.style.setProperty("--cols", [...widths, ...(filler ? [filler] : [])].map((w) => `${w}px`).join(" "));
+    grid.style.setProperty("--pinned", `${pinned}px`);
     grid.querySelectorAll<HTMLElement>(".frozen").forEach((el) => { el.style.left = `${lefts[Number(el.dataset.col)]}px`; });
   };
   setWidths();
@@ -66,7 +74,8 @@ export function buildGrid(report: Report): Grid {
   const sortable = report.Property.EnableSort === true;
   const sortState = { col: -1, asc: true };
   const headCell = (i: number, text: string, row: number, rowSpan: number, span = 1) => {
-    const cell = freeze(h("div", { role: "columnheader", class: "th" }, text), i);
+    // A group's caption keeps to the part of its columns in sight (clear of the frozen ones).
+    const cell = freeze(h("div", { role: "columnheader", class: span > 1 ? "th group" : "th" }, h("span", {}, text)), i);
     cell.style.gridRow = `${row} / span ${rowSpan}`;
     cell.style.gridColumn = `${i + 1} / span ${span}`;
     if (sortable && (rowSpan === 2 || row === 2 || !twoRows)) {
@@ -152,7 +161,7 @@ export function buildGrid(report: Report): Grid {
     requestAnimationFrame(() => { pending = false; paint(); });
   };
   grid.addEventListener("scroll", schedule);
-  new ResizeObserver(() => paint()).observe(grid);
+  new ResizeObserver(() => { setWidths(); paint(); }).observe(grid);
 
   // Scrolls so that the cell at (p, c) is clear of the header, the total and the frozen columns.
   const reveal = (p: number, c: number) => {
@@ -165,7 +174,12 @@ export function buildGrid(report: Report): Grid {
     if (c >= frozen) {
       const pinned = frozen ? lefts[frozen - 1] + widths[frozen - 1] : 0;
       if (lefts[c] - grid.scrollLeft < pinned) grid.scrollLeft = lefts[c] - pinned;
-      else if (lefts[c] + widths[c] > grid.scrollLeft + grid.clientWidth) grid.scrollLeft = lefts[c] + widths[c] - grid.clientWidth;
+      else if (lefts[c] + widths[c] > grid.scrollLeft + grid.clientWidth) {
+        // The first column edge that brings it in, as sideways scrolling stops at column edges.
+        let k = frozen;
+        while (k < c && lefts[k] - pinned < lefts[c] + widths[c] - grid.clientWidth) k++;
+        grid.scrollLeft = lefts[k] - pinned;
+      }
     }
   };
   const moveTo = (p: number, c: number) => {

@@ -102,8 +102,9 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
     holder.replaceChildren(grid.element);
     shown = { filter, tsv: grid.tsv, find: grid.find };
     tools.hidden = false;
-    // On a phone the rows need the screen more than the form does.
-    if (matchMedia("(max-width: 700px)").matches) panel.open = false;
+    // When the form leaves the grid too little height, the rows need the screen more than it does.
+    const main = holder.closest("main");
+    if (main && main.scrollHeight > main.clientHeight) panel.open = false;
   };
 
   async function run(filter: Filter) {

@@ -46,6 +46,31 @@ async function assertSameNumbers(page, json) {
   return shown;
 }
 
+// The grid as a person sees it: the page itself does not scroll, the total row is inside the
+// window, and with the grid scrolled down and all the way right the header is still on top and
+// the first scrolling column starts at the frozen edge (none is cut there, caption and all).
+async function assertGridInView(page) {
+  const grid = page.getByRole("grid");
+  await grid.evaluate((g) => { g.scrollTop = g.scrollHeight / 2; g.scrollLeft = g.scrollWidth; });
+  await page.evaluate(() => new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done))));
+  const seen = await grid.evaluate((g) => {
+    const page = document.documentElement, inner = g.getBoundingClientRect();
+    const rows = [...g.querySelectorAll('[role="row"]')];
+    const cells = [...rows.at(-1).querySelectorAll('[role="gridcell"]')].map((c) =>
+      ({ box: c.getBoundingClientRect(), frozen: getComputedStyle(c).position === "sticky" }));
+    const edge = Math.max(inner.left + g.clientLeft, ...cells.filter((c) => c.frozen).map((c) => c.box.right));
+    const first = cells.find((c) => !c.frozen && c.box.right > edge + 1);
+    return { pageScrolls: page.scrollHeight > innerHeight || page.scrollWidth > innerWidth,
+      lastRowBelow: rows.at(-1).getBoundingClientRect().bottom - innerHeight,
+      headOffset: rows[0].querySelector('[role="columnheader"]').getBoundingClientRect().top - inner.top - g.clientTop,
+      cut: first ? first.box.left - edge : 0 };
+  });
+  assert.equal(seen.pageScrolls, false, "the page itself scrolls");
+  assert.ok(seen.lastRowBelow <= 0, "the last row (the total) is below the window");
+  assert.ok(Math.abs(seen.headOffset) < 1, "the header left the top of the grid");
+  assert.ok(Math.abs(seen.cut) < 1.5, `a column is cut by ${seen.cut}px at the frozen edge`);
+}
+
 describe("head office", () => {
   let page;
   const problems = [];
@@ -76,6 +101,7 @@ describe("head office", () => {
     await grid.evaluate((g) => { g.scrollTop = g.scrollHeight; });
     const lastCard = String(json.Rows.at(-2)[json.Fields.indexOf("FVipNum")] ?? json.Rows.at(-2)[0]);
     await grid.getByRole("gridcell", { name: lastCard }).first().waitFor();
+    await assertGridInView(page);
 
     await page.getByLabel("查找").fill("不存在的文字");
     await page.getByLabel("查找").press("Enter");
@@ -297,16 +323,12 @@ describe("a branch user", () => {
       const json = await runFromUi(page, id, "本月");
       const shown = await assertSameNumbers(page, json);
       assert.equal(shown.at(-1)[0], "合计");
-      const total = page.getByRole("row").filter({ hasText: "合计" }).last();
-      const box = await total.boundingBox();
-      assert.ok(box && box.y + box.height <= PHONE.height, "the total is on the screen");
-      assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= innerWidth), "no sideways page scroll");
       await assertOwnRowsOnly(page);
       await page.screenshot({ path: SHOTS + `portal-${id}-phone.png` });
+      await assertGridInView(page);
       // Scrolled to the right, the frozen columns stay at the grid's left edge.
       const grid = page.getByRole("grid");
-      const left = await grid.evaluate((g) => { g.scrollLeft = g.scrollWidth; return g.getBoundingClientRect().left + g.clientLeft; });
-      await page.waitForFunction(() => document.querySelector('[role="grid"]').scrollLeft > 0);
+      const left = await grid.evaluate((g) => g.getBoundingClientRect().left + g.clientLeft);
       const cells = grid.getByRole("row").nth(3).getByRole("gridcell");
       const [a, b] = [await cells.nth(0).boundingBox(), await cells.nth(1).boundingBox()];
       assert.ok(Math.abs(a.x - left) < 2 && Math.abs(b.x - (a.x + a.width)) < 2, "frozen columns in view");
