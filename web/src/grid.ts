@@ -26,10 +26,15 @@ export interface Grid {
   onMove?: (row: number) => void;
 }
 
-function widthOf(text: string): number {
-  let w = 0;
-  for (const ch of text) w += ch.charCodeAt(0) > 0x2e80 ? 14 : 8;
-  return w;
+// Text widths as the page draws them (subtotal, total and header text is bold).
+let ruler: CanvasRenderingContext2D | null = null, family = "", rulerBold: boolean | null = null;
+function widthOf(text: string, bold = false): number {
+  if (!ruler) {
+    ruler = document.createElement("canvas").getContext("2d")!;
+    family = getComputedStyle(document.documentElement).fontFamily;
+  }
+  if (rulerBold !== bold) { ruler.font = `${bold ? "bold " : ""}14px ${family}`; rulerBold = bold; }
+  return Math.ceil(ruler.measureText(text).width);
 }
 
 export function buildGrid(report: Report): Grid {
@@ -45,8 +50,8 @@ export function buildGrid(report: Report): Grid {
   let order: number[] = [];
   let total = -1;
 
-  const cellWidth = (r: unknown[], c: Column) => widthOf(formatCell(r[c.field], c.kind)) + 16;
-  const widths = cols.map((c) => Math.min(320, Math.max(widthOf(c.group >= 0 ? c.sub : c.top) + 20,
+  const cellWidth = (r: unknown[], c: Column) => widthOf(formatCell(r[c.field], c.kind), kindOfRow(r) !== 0) + 16;
+  const widths = cols.map((c) => Math.min(320, Math.max(widthOf(c.group >= 0 ? c.sub : c.top, true) + 20,
     ...report.Rows.slice(0, 200).map((r) => cellWidth(r, c)))));
   let lefts: number[] = [];
   const grid = h("div", { class: "grid", role: "grid", "aria-label": String(report.Property.Name ?? "报表"),
@@ -106,6 +111,14 @@ export function buildGrid(report: Report): Grid {
     const index = indexAt(p);
     const r = report.Rows[index];
     const kind = kindOfRow(r);
+    // A number is never cut: a wider one met further down widens its column.
+    let wider = false;
+    cols.forEach((c, i) => {
+      if (!isNumeric(c.kind)) return;
+      const w = cellWidth(r, c);
+      if (w > widths[i]) { widths[i] = w; wider = true; }
+    });
+    if (wider) setWidths();
     const row = h("div", {
       role: "row", class: `row ${kind === 2 ? "total" : kind === 1 ? "subtotal" : ""} ${cls}`,
       "aria-rowindex": String(p + headRows + 1), "data-row": String(index), "data-pos": String(p),

@@ -47,8 +47,9 @@ async function assertSameNumbers(page, json) {
 }
 
 // The grid as a person sees it: the page itself does not scroll, the total row is inside the
-// window, and with the grid scrolled down and all the way right the header is still on top and
-// the first scrolling column starts at the frozen edge (none is cut there, caption and all).
+// window, and with the grid scrolled down and all the way right the header is still on top, the
+// first scrolling column starts at the frozen edge (none is cut there, caption and all) and no
+// cell's text is cut.
 async function assertGridInView(page) {
   const grid = page.getByRole("grid");
   await grid.evaluate((g) => { g.scrollTop = g.scrollHeight / 2; g.scrollLeft = g.scrollWidth; });
@@ -63,12 +64,14 @@ async function assertGridInView(page) {
     return { pageScrolls: page.scrollHeight > innerHeight || page.scrollWidth > innerWidth,
       lastRowBelow: rows.at(-1).getBoundingClientRect().bottom - innerHeight,
       headOffset: rows[0].querySelector('[role="columnheader"]').getBoundingClientRect().top - inner.top - g.clientTop,
-      cut: first ? first.box.left - edge : 0 };
+      cut: first ? first.box.left - edge : 0,
+      clipped: [...g.querySelectorAll('[role="gridcell"]')].filter((c) => c.scrollWidth > c.clientWidth).map((c) => c.textContent) };
   });
   assert.equal(seen.pageScrolls, false, "the page itself scrolls");
   assert.ok(seen.lastRowBelow <= 0, "the last row (the total) is below the window");
   assert.ok(Math.abs(seen.headOffset) < 1, "the header left the top of the grid");
   assert.ok(Math.abs(seen.cut) < 1.5, `a column is cut by ${seen.cut}px at the frozen edge`);
+  assert.deepEqual(seen.clipped, [], "cells too narrow for their text");
 }
 
 describe("head office", () => {
