@@ -46,11 +46,18 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
   const chart = h("div", { class: "chart", role: "img", "aria-label": "图表", hidden: true });
   let report: Report | null = null;
   let chartRow = 0;   // 10901 charts the card of this row
+  // When what is above leaves the grid too little height, the rows need the screen more than the
+  // form does.
+  const makeRoom = () => {
+    const main = holder.closest("main");
+    if (main && main.scrollHeight > main.clientHeight) panel.open = false;
+  };
   const chartButton = h("button", { type: "button", "aria-pressed": "false", onclick: () => {
     const show = chart.hidden;
     chart.hidden = !show;
     chartButton.setAttribute("aria-pressed", String(show));
     if (show && report) drawChart(chart, report, info.id, chartRow);
+    if (show) makeRoom();
   } }, "图表");
   const findBox = h("input", { type: "search", "aria-label": "查找", placeholder: "查找" });
   const tools = h("div", { class: "tools", role: "toolbar", "aria-label": "报表工具", hidden: true });
@@ -102,9 +109,7 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
     holder.replaceChildren(grid.element);
     shown = { filter, tsv: grid.tsv, find: grid.find };
     tools.hidden = false;
-    // When the form leaves the grid too little height, the rows need the screen more than it does.
-    const main = holder.closest("main");
-    if (main && main.scrollHeight > main.clientHeight) panel.open = false;
+    makeRoom();
   };
 
   async function run(filter: Filter) {

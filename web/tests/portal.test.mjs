@@ -92,6 +92,8 @@ describe("head office", () => {
       if ([10901, 10902, 10904, 10905].includes(id)) {
         await page.getByRole("button", { name: "图表" }).click();
         await page.getByRole("img", { name: "图表" }).locator("canvas").waitFor();
+        const last = await page.getByRole("grid").getByRole("row").last().boundingBox();
+        assert.ok(last.y + last.height <= page.viewportSize().height, "the last row went below the window");
         await page.getByRole("img", { name: "图表" }).screenshot({ path: SHOTS + `portal-chart-${id}.png` });
       }
     });
