@@ -92,6 +92,8 @@ function option(report: Report, id: number, row: number): echarts.EChartsCoreOpt
   return null;
 }
 
+const watched = new WeakSet<HTMLElement>();
+
 // Draws the chart into `host` (for 10901, of the card in report row `row`); false when the
 // report has none or no detail rows.
 export function drawChart(host: HTMLElement, report: Report, id: number, row = 0): boolean {
@@ -100,7 +102,12 @@ export function drawChart(host: HTMLElement, report: Report, id: number, row = 0
   host.textContent = o ? "" : "没有可绘制的明细行";
   if (!o) return false;
   const chart = echarts.init(host, undefined, { renderer: "canvas" });
-  chart.setOption(o);
-  new ResizeObserver(() => chart.resize()).observe(host);
+  // Drawn at once, as a report's chart is read rather than watched.
+  chart.setOption({ animation: false, ...o });
+  // One observer a host, resizing whichever chart it holds now (10901 redraws on every row move).
+  if (!watched.has(host)) {
+    watched.add(host);
+    new ResizeObserver(() => echarts.getInstanceByDom(host)?.resize()).observe(host);
+  }
   return true;
 }
