@@ -68,25 +68,23 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/VelVipRptConfig.cmake
   DESTINATION ${VEL_INSTALL_CMAKEDIR})
 
 # The hosts, with their desktop entry, icon and manual page.
-if(TARGET velvip-report AND TARGET velvip-host)
-  vel_origin_path(vel_lib_rpath ${CMAKE_INSTALL_BINDIR} ${VEL_INSTALL_PKGLIBDIR})
-  vel_origin_path(vel_bin_plugin_rpath ${CMAKE_INSTALL_BINDIR} ${VEL_INSTALL_PLUGINDIR})
-  set_target_properties(velvip-report velvip-host PROPERTIES
-    INSTALL_RPATH "${vel_lib_rpath};${vel_bin_plugin_rpath}")
-  install(TARGETS velvip-report velvip-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+vel_origin_path(vel_lib_rpath ${CMAKE_INSTALL_BINDIR} ${VEL_INSTALL_PKGLIBDIR})
+vel_origin_path(vel_bin_plugin_rpath ${CMAKE_INSTALL_BINDIR} ${VEL_INSTALL_PLUGINDIR})
+set_target_properties(velvip-report velvip-host PROPERTIES
+  INSTALL_RPATH "${vel_lib_rpath};${vel_bin_plugin_rpath}")
+install(TARGETS velvip-report velvip-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-  install(FILES packaging/velvip-host.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  install(FILES packaging/velvip-host.svg
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES packaging/velvip-host.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES packaging/velvip-host.svg
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
-  # Manual pages are installed compressed, as Debian expects.
-  set(vel_man_gz ${CMAKE_CURRENT_BINARY_DIR}/velvip-report.1.gz)
-  add_custom_command(OUTPUT ${vel_man_gz}
-    COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/packaging/velvip-report.1 > ${vel_man_gz}
-    DEPENDS packaging/velvip-report.1 VERBATIM)
-  add_custom_target(velvip-man ALL DEPENDS ${vel_man_gz})
-  install(FILES ${vel_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endif()
+# Manual pages are installed compressed, as Debian expects.
+set(vel_man_gz ${CMAKE_CURRENT_BINARY_DIR}/velvip-report.1.gz)
+add_custom_command(OUTPUT ${vel_man_gz}
+  COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/packaging/velvip-report.1 > ${vel_man_gz}
+  DEPENDS packaging/velvip-report.1 VERBATIM)
+add_custom_target(velvip-man ALL DEPENDS ${vel_man_gz})
+install(FILES ${vel_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The report service, its systemd unit and its settings.
 if(TARGET velvip-server)

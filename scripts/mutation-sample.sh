@@ -92,16 +92,16 @@ p11~P~src/filters/ReportFilter.cpp~if (m_rptId < 10901 || m_rptId > 10906)~if (m
 p12~P~src/filters/GroupedFilterForm.cpp~chkShowSumOnly->setChecked(sumOnly != 0);~chkShowSumOnly->setChecked(sumOnly == 0);
 p13~P~src/filters/frmFilter10901.cpp~ToInt16(Filter->GetValue(QStringLiteral("ShowVipDo"), 0)) != 0~ToInt16(Filter->GetValue(QStringLiteral("ShowVipDo"), 0)) == 0
 p14~S~src/shared/WallClock.cpp~m.capturedView(13).isEmpty() ? (end ? 59 : 0)~m.capturedView(13).isEmpty() ? 0
-w01~W~apps/common/core/ValueFormat.cpp~const qint64 whole = qint64(std::round(v * scale));~const qint64 whole = qint64(v * scale);
-w02~W~apps/common/core/ValueFormat.cpp~if (grouped && grouping == 3) {~if (grouped && grouping == 4) {
-w03~W~apps/common/core/ValueFormat.cpp~d = int(doy - (153 * mp + 2) / 5 + 1);~d = int(doy - (153 * mp + 2) / 5);
-w04~W~apps/common/core/CsvWriter.cpp~(c == u',' || c == u'"' || c == u'\n' || c == u'\r')~(c == u',' || c == u'"' || c == u'\r')
-w05~W~apps/common/core/CsvWriter.cpp~if (options.byteOrderMark)~if (!options.byteOrderMark)
-w06~W~apps/common/core/CsvWriter.cpp~out.PutText(text.mid(from, i - from + 1));~out.PutText(text.mid(from, i - from));
-w07~W~apps/common/core/XlsxSheet.cpp~if (days >= leapBug)~if (days > leapBug)
-w08~W~apps/common/core/XlsxSheet.cpp~name.insert(name.begin(), char('A' + (n - 1) % 26));~name.insert(name.begin(), char('A' + n % 26));
-w09~W~apps/common/core/XlsxSheet.cpp~c == u'&' || c == u'<' || c == u'>'~c == u'&' || c == u'>'
-w10~W~apps/common/core/XlsxSheet.cpp~std::fabs(d) < 1e13 ? std::llround(d * 100) : 0;~std::fabs(d) < 1e13 ? qint64(d * 100) : 0;
+w01~W~apps/common/output/ValueFormat.cpp~const qint64 whole = qint64(std::round(v * scale));~const qint64 whole = qint64(v * scale);
+w02~W~apps/common/output/ValueFormat.cpp~if (grouped && grouping == 3) {~if (grouped && grouping == 4) {
+w03~W~apps/common/output/ValueFormat.cpp~d = int(doy - (153 * mp + 2) / 5 + 1);~d = int(doy - (153 * mp + 2) / 5);
+w04~W~apps/common/output/CsvWriter.cpp~(c == u',' || c == u'"' || c == u'\n' || c == u'\r')~(c == u',' || c == u'"' || c == u'\r')
+w05~W~apps/common/output/CsvWriter.cpp~if (options.byteOrderMark)~if (!options.byteOrderMark)
+w06~W~apps/common/output/CsvWriter.cpp~out.PutText(text.mid(from, i - from + 1));~out.PutText(text.mid(from, i - from));
+w07~W~apps/common/output/XlsxSheet.cpp~if (days >= leapBug)~if (days > leapBug)
+w08~W~apps/common/output/XlsxSheet.cpp~name.insert(name.begin(), char('A' + (n - 1) % 26));~name.insert(name.begin(), char('A' + n % 26));
+w09~W~apps/common/output/XlsxSheet.cpp~c == u'&' || c == u'<' || c == u'>'~c == u'&' || c == u'>'
+w10~W~apps/common/output/XlsxSheet.cpp~std::fabs(d) < 1e13 ? std::llround(d * 100) : 0;~std::fabs(d) < 1e13 ? qint64(d * 100) : 0;
 TABLE
 )
 

@@ -2,6 +2,7 @@
 
 #include "Dictionary.h"
 #include "Recordset.h"
+#include "ReportRules.h"
 #include "TabTitle.h"
 
 #include <QDate>
@@ -93,28 +94,29 @@ std::optional<Target> ForRow(const ReportOutput &report, qint64 sourceRow)
     if (!report.rs || !report.filter || sourceRow < 0 || sourceRow >= report.rs->RecordCount())
         return std::nullopt;
     const Recordset &rs = *report.rs;
-    switch (report.filter->Value(QStringLiteral("RptID")).toInt()) {
-    case 10902:
+    const ReportRules::Rule &rule = ReportRules::Of(report.filter->Value(QStringLiteral("RptID")).toInt());
+    switch (rule.drill) {
+    case ReportRules::Drill::SalesToLines:
         return fromSales(report, rs, sourceRow);
-    case 10901: {
-        const QString card = text(rs, sourceRow, QStringLiteral("FCardId"));
+    case ReportRules::Drill::CardToMonthLines: {
+        const QString card = text(rs, sourceRow, rule.card);
         const QDate month(report.filter->Value(QStringLiteral("Year")).toInt(),
                           report.filter->Value(QStringLiteral("Month")).toInt(), 1);
         if (!isCard(card) || !month.isValid())
             return std::nullopt;
         return linesOf(card, month, month.addMonths(1).addDays(-1));
     }
-    case 10904:
-    case 10905: {
-        const QString card = text(rs, sourceRow, QStringLiteral("FCardID"));
-        const QDate day = TabTitle::DateOf(text(rs, sourceRow, QStringLiteral("FOperDate")));
+    case ReportRules::Drill::CardToLedger: {
+        const QString card = text(rs, sourceRow, rule.card);
+        const QDate day = TabTitle::DateOf(text(rs, sourceRow, rule.day));
         if (!isCard(card) || !day.isValid())
             return std::nullopt;
         return ledgerOfCard(card, QDate(day.year(), day.month(), 1));
     }
-    default:
-        return std::nullopt;
+    case ReportRules::Drill::None:
+        break;
     }
+    return std::nullopt;
 }
 
 void SetBranch(Target &target, const QString &branchNumber)

@@ -5,12 +5,7 @@
 #include <optional>
 
 // Where a double click on a report row leads: a detail report over the same period, run
-// through Application like any other report.
-//   10902 card row      → 10903 lines of that card, same days (and the row's branch of sale
-//                         when the row is per branch)
-//   10902 branch row    → 10903 lines sold at that branch, same days
-//   10901 card row      → 10903 lines of that card in the ledger's month
-//   10904 / 10905 row   → 10901 ledger of that card in the month of the row's date
+// through Application like any other report. Which report leads where is in ReportRules.
 // 10903's filter has card and branch ranges but neither card type nor salesperson, so the
 // subtotals of those groupings lead nowhere and say why (Target::note). Grand totals lead
 // nowhere.

@@ -2,6 +2,7 @@
 
 #include "Dictionary.h"
 #include "ReportChartBuilders.h"
+#include "ReportRules.h"
 #include "ReportTableModel.h"
 #include "VelError.h"
 
@@ -53,7 +54,7 @@ ReportChart::ReportChart(QWidget *parent)
 
 bool ReportChart::HasChart(qint32 rptId)
 {
-    return rptId == 10901 || rptId == 10902 || rptId == 10904 || rptId == 10905;
+    return ReportRules::Of(rptId).chart != ReportRules::Chart::None;
 }
 
 void ReportChart::SetModel(ReportTableModel *model, QItemSelectionModel *selection)

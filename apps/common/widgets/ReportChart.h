@@ -12,13 +12,8 @@ class QItemSelectionModel;
 class QLabel;
 class ReportTableModel;
 
-// The chart of a report, drawn from the detail rows of its grid in the order shown:
-//   10902 sales amount per value of the grouping column (branch, card type, salesperson, card),
-//   10905 top-ups per day as a line,
-//   10901 the stored-value and points balance of one card through the month (the selected
-//         card, else the first one),
-//   10904 points used per gift.
-// Other reports have no chart. It is redrawn whenever the grid's model is reset or re-sorted.
+// The chart of a report, drawn from the detail rows of its grid in the order shown; which
+// report draws what is in ReportRules. It is redrawn whenever the grid's model is reset or re-sorted.
 // Bars are drawn as one area series of outlines, so that every chart is a QXYSeries.
 class ReportChart : public QWidget
 {

@@ -2,6 +2,7 @@
 
 #include "Dictionary.h"
 #include "ReportGrid.h"
+#include "ReportRules.h"
 #include "ReportTableModel.h"
 #include "TabTitle.h"
 #include "ValueFormat.h"
@@ -18,8 +19,8 @@
 #include <cmath>
 #include <numeric>
 
-// Bars per value of a column (10902, 10904), a day's totals as a line (10905) and a card's
-// balances through the month (10901), with the axes they need.
+// Bars per value of a column, a day's totals as a line and a card's balances through the month,
+// with the axes they need; which report draws which, from what fields, is in ReportRules.
 namespace {
 
 struct Column
@@ -31,6 +32,8 @@ struct Column
 
 Column columnOf(const ReportTableModel &model, const QString &field)
 {
+    if (field.isEmpty())
+        return {};
     const QList<ReportColumn> &columns = model.Layout().Columns();
     for (int c = 0; c < columns.size(); ++c)
         if (columns.at(c).field.compare(field, Qt::CaseInsensitive) == 0)
@@ -141,7 +144,8 @@ std::pair<QDate, QDate> periodOf(const DictionaryPtr &filter, const QString &beg
 
 QString SelectedCard(const ReportTableModel &model, const QItemSelectionModel *selection)
 {
-    const Column card = columnOf(model, QStringLiteral("FCardId"));
+    const qint32 rptId = model.Report().filter ? model.Report().filter->Value(QStringLiteral("RptID")).toInt() : 0;
+    const Column card = columnOf(model, ReportRules::Of(rptId).card);
     const int rows = model.rowCount();
     int row = selection && selection->currentIndex().isValid() ? selection->currentIndex().row() : 0;
     // A subtotal belongs to the card above it.
@@ -238,18 +242,14 @@ bool BuildReportChart(qint32 rptId, const ReportTableModel &model, bool barsByVa
         drawn = true;
     };
 
-    switch (rptId) {
-    case 10902: {
-        const QString by = columnOf(model, QStringLiteral("FNo")).caption;
-        bars(QStringLiteral("FNo"), QStringLiteral("FNo"), QStringLiteral("FpayAmount"),
-             QStringLiteral("销售金额（按%1）").arg(by));
+    const ReportRules::Rule &rule = ReportRules::Of(rptId);
+    switch (rule.chart) {
+    case ReportRules::Chart::Bars:
+        bars(rule.key, rule.label, rule.value,
+             rule.title.contains(QLatin1String("%1")) ? rule.title.arg(columnOf(model, rule.key).caption) : rule.title);
         break;
-    }
-    case 10904:
-        bars(QStringLiteral("FNumber"), QStringLiteral("FName"), QStringLiteral("FVipNum"), QStringLiteral("各礼品使用积分"));
-        break;
-    case 10905: {
-        const Column day = columnOf(model, QStringLiteral("FOperDate")), amount = columnOf(model, QStringLiteral("FPlusAmt"));
+    case ReportRules::Chart::DailyLine: {
+        const Column day = columnOf(model, rule.day), amount = columnOf(model, rule.value);
         QMap<qint64, double> perDay;
         for (int r = 0; r < rows; ++r)
             if (isDetail(model, r) && dayAt(model, r, day) >= 0)
@@ -273,17 +273,17 @@ bool BuildReportChart(qint32 rptId, const ReportTableModel &model, bool barsByVa
         QCategoryAxis *y = valueAxis(qMin(0.0, *low), *high, amount.kind, allWhole(perDay.values()));
         chart->addAxis(y, Qt::AlignLeft);
         series->attachAxis(y);
-        chart->setTitle(QStringLiteral("每日充值金额"));
+        chart->setTitle(rule.title);
         drawn = true;
         break;
     }
-    case 10901: {
+    case ReportRules::Chart::CardLedger: {
         const QString card = selectedCard();
         if (card.isEmpty())
             break;
-        const Column cardColumn = columnOf(model, QStringLiteral("FCardId")), day = columnOf(model, QStringLiteral("FDate"));
-        const Column stored = columnOf(model, QStringLiteral("FResidualCardAmount"));
-        const Column points = columnOf(model, QStringLiteral("FResidualVipNum"));
+        const Column cardColumn = columnOf(model, rule.card), day = columnOf(model, rule.day);
+        const Column stored = columnOf(model, rule.value);
+        const Column points = columnOf(model, rule.value2);
         auto *storedLine = new QLineSeries;
         auto *pointsLine = new QLineSeries;
         storedLine->setName(stored.caption);
@@ -343,14 +343,14 @@ bool BuildReportChart(qint32 rptId, const ReportTableModel &model, bool barsByVa
         storedLine->attachAxis(left);
         pointsLine->attachAxis(x);
         pointsLine->attachAxis(right);
-        chart->setTitle(QStringLiteral("会员卡 %1 本月储值余额与积分余额").arg(card));
+        chart->setTitle(rule.title.arg(card));
         data.names = {stored.caption, points.caption};
         data.series = {storedRows, pointsRows};
         ledgerCard = card;
         drawn = true;
         break;
     }
-    default:
+    case ReportRules::Chart::None:
         break;
     }
     return drawn;

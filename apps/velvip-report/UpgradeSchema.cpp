@@ -1,5 +1,6 @@
 #include "UpgradeSchema.h"
 
+#include "CommandText.h"
 #include "Database.h"
 #include "RowCursor.h"
 #include "Schema.h"
@@ -19,17 +20,11 @@ const char usage[] =
     "为旧版本建立的门店数据库建立储值积分余额账，储值积分变动表（10901）从此不再读取全部历史。\n"
     "可以重复执行：每次都从变动记录重新建立余额账。\n";
 
-void printErr(const QString &text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
-}
+using CommandText::PrintErr;
 
 int usageError(const QString &why)
 {
-    printErr(QStringLiteral("upgrade-schema: %1\n").arg(why));
-    std::fputs(usage, stderr);
-    return 2;
+    return CommandText::UsageError("upgrade-schema", usage, why);
 }
 
 // Moves the dated tables into monthly partitions from the first month with data to twelve
@@ -53,7 +48,7 @@ void partitionByMonth(const Database &db)
     const Schema::MonthlyPartitions months{QDate::fromString(range->Text(0).toString(), Qt::ISODate),
                                            QDate::fromString(range->Text(1).toString(), Qt::ISODate).addMonths(12)};
     range.reset();
-    printErr(QStringLiteral("正在把数据移入 %1 至 %2 的按月分区……\n")
+    PrintErr(QStringLiteral("正在把数据移入 %1 至 %2 的按月分区……\n")
                  .arg(months.first.toString(QStringLiteral("yyyy-MM")), months.last.toString(QStringLiteral("yyyy-MM"))));
     db.ExecAll(Schema::PartitionStatements(db.Driver(), months));
     for (const char *table : {"sale_bill", "sale_line", "card_movement", "topup", "gift_redemption"})
@@ -106,16 +101,16 @@ int UpgradeSchemaMain(const QStringList &args)
         }
         if (partition)
             partitionByMonth(*db);
-        printErr(QStringLiteral("正在建立储值积分余额账……\n"));
+        PrintErr(QStringLiteral("正在建立储值积分余额账……\n"));
         Schema::BuildLedger(*db);
         auto rows = db->Select(QStringLiteral("SELECT count(*) FROM card_balance_month"));
         const qint64 count = rows->Next() ? rows->Int(0) : 0;
         rows.reset();
-        printErr(QStringLiteral("完成：储值积分余额账 %1 行，用时 %2 秒\n")
+        PrintErr(QStringLiteral("完成：储值积分余额账 %1 行，用时 %2 秒\n")
                      .arg(count).arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1));
     } catch (const VelError &e) {
         if (!Database::Stopping())   // a stopped command says so once, where it ends
-            printErr(QStringLiteral("upgrade-schema: %1\n").arg(e.Description()));
+            PrintErr(QStringLiteral("upgrade-schema: %1\n").arg(e.Description()));
         return 1;
     }
     return 0;

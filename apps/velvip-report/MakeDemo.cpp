@@ -1,5 +1,6 @@
 #include "MakeDemo.h"
 
+#include "CommandText.h"
 #include "Database.h"
 #include "DemoChain.h"
 #include "VelError.h"
@@ -25,17 +26,11 @@ const char usage[] =
     "  --lines-per-day N     每天销售行数，1 到 100000（默认 400）；天数乘每天行数最多 200000000\n"
     "  --seed N              随机种子，0 到 18446744073709551615（默认 20240101）\n";
 
-void printErr(const QString &text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
-}
+using CommandText::PrintErr;
 
 int usageError(const QString &why)
 {
-    printErr(QStringLiteral("make-demo: %1\n").arg(why));
-    std::fputs(usage, stderr);
-    return 2;
+    return CommandText::UsageError("make-demo", usage, why);
 }
 
 } // namespace
@@ -110,14 +105,14 @@ int MakeDemoMain(const QStringList &args)
         const bool terminal = isatty(fileno(stderr));
         DemoChain::Generate(options, [terminal](const QString &step) {
             if (terminal)
-                printErr(QStringLiteral("\r\033[K%1").arg(step));
+                PrintErr(QStringLiteral("\r\033[K%1").arg(step));
         });
     } catch (const VelError &e) {
         if (!Database::Stopping())   // a stopped command says so once, where it ends
-            printErr(QStringLiteral("\nmake-demo: %1\n").arg(e.Description()));
+            PrintErr(QStringLiteral("\nmake-demo: %1\n").arg(e.Description()));
         return 1;
     }
-    printErr(QStringLiteral("%1完成：%2 至 %3 的数据，%4 天，每天 %5 行销售，用时 %6 秒\n")
+    PrintErr(QStringLiteral("%1完成：%2 至 %3 的数据，%4 天，每天 %5 行销售，用时 %6 秒\n")
                  .arg(isatty(fileno(stderr)) ? QStringLiteral("\r\033[K") : QString(),
                       options.firstDay.toString(Qt::ISODate), options.firstDay.addDays(options.days - 1).toString(Qt::ISODate))
                  .arg(options.days).arg(options.linesPerDay).arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1));
