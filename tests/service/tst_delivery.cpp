@@ -88,6 +88,8 @@ private slots:
         QTest::addColumn<QDate>("first");
         QTest::addColumn<QDate>("last");
         QTest::newRow("上月 on the 1st") << "上月" << QDate(2024, 2, 1) << QDate(2024, 2, 29);
+        QTest::newRow("今天") << "今天" << QDate(2024, 3, 1) << QDate(2024, 3, 1);
+        QTest::newRow("本月") << "本月" << QDate(2024, 3, 1) << QDate(2024, 3, 31);
         QTest::newRow("本月至今") << "本月至今" << QDate(2024, 3, 1) << QDate(2024, 3, 1);
         QTest::newRow("昨天 across a month") << "昨天" << QDate(2024, 2, 29) << QDate(2024, 2, 29);
         QTest::newRow("上周 Monday to Sunday") << "上周" << QDate(2024, 2, 19) << QDate(2024, 2, 25);
