@@ -18,11 +18,7 @@ inline QString PrepareHostTest(const QTemporaryDir &dir, const char *name, int m
     QCoreApplication::setOrganizationName("VelVipRptTest");
     QCoreApplication::setApplicationName(name);
     DemoOptions o;
-    o.outPath = dir.filePath("small.sqlite");
-    o.members = members;
-    o.items = items;
-    o.days = 40;
-    o.linesPerDay = linesPerDay;
+    o.outPath = dir.filePath("small.sqlite"), o.members = members, o.items = items, o.days = 40, o.linesPerDay = linesPerDay;
     DemoChain::Generate(o);
     ReportSession::RegisterComponents();
     return DemoChain::SqliteConnectionText(o.outPath);

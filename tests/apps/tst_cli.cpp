@@ -8,7 +8,6 @@
 #include "ReportSession.h"
 #include "RowCursor.h"
 #include "TestDatabases.h"
-#include "ValueFormat.h"
 #include "VelError.h"
 #include "../ZoneScope.h"
 
@@ -92,12 +91,7 @@ private slots:
     QString tinyChain(const QString &name, const QDate &firstDay)
     {
         DemoOptions o;
-        o.outPath = m_dir.filePath(name);
-        o.members = 40;
-        o.items = 30;
-        o.days = 31;
-        o.linesPerDay = 20;
-        o.firstDay = firstDay;
+        o.outPath = m_dir.filePath(name), o.members = 40, o.items = 30, o.days = 31, o.linesPerDay = 20, o.firstDay = firstDay;
         DemoChain::Generate(o);
         return o.outPath;
     }
@@ -116,6 +110,9 @@ private slots:
         QTest::addColumn<QString>("stderrHas");
         const QStringList month = {"--period", "2024-01"};
         QTest::newRow("missing_database_file") << QStringList{"run", "10906", "--db", "/nonexistent/chain.sqlite"} << 1 << "";
+        // No row's message repeats the password.
+        QTest::newRow("failed_login") << QStringList{"run", "10906", "--props", "Driver=PostgreSQL;Host=127.0.0.1;Port=1;"
+                                                     "Database=velvip;User=report;Password=Zq8secretPw"} << 1 << "127.0.0.1:1";
 
         // The filter is checked against the report's keys before the run.
         QTest::newRow("missing_required_keys")
@@ -192,6 +189,7 @@ private slots:
         const Outcome o = run(args, env);
         QVERIFY2(o.exitCode == exitCode, qPrintable(QString("exit %1: %2").arg(o.exitCode).arg(o.err)));
         QVERIFY2(o.err.contains(stderrHas), qPrintable(o.err));
+        QVERIFY2(!o.err.contains("Zq8secretPw"), qPrintable(o.err));
     }
 
     // Generating a chain, by make-demo or on the first run without a database, says one line
@@ -213,15 +211,6 @@ private slots:
         QVERIFY2(o.exitCode == 0, qPrintable(o.err));
         QCOMPARE(o.err.count('\n'), 1);
         QVERIFY2(o.err.contains(days), qPrintable(o.err));
-    }
-
-    void failedLoginKeepsPasswordOutOfMessages()
-    {
-        const Outcome o = run({"run", "10906", "--props",
-                               "Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=velvip;User=report;Password=Zq8secretPw"});
-        QCOMPARE(o.exitCode, 1);
-        QVERIFY(!o.err.trimmed().isEmpty());
-        QVERIFY2(!o.err.contains("Zq8secretPw"), qPrintable(o.err));
     }
 
     // Help names every option; its lines fit the width, and no word is cut that would fit on a
@@ -272,75 +261,30 @@ private slots:
         QVERIFY(text.contains("合计"));
     }
 
-    // Every file format carries the report's grand total; CSV is read back with Python's csv
-    // module, the PDF with pdftotext, the workbook from its sheet XML.
-    void fileFormatsCarryTheTotals_data()
+    // --format and --out reach the shared writers (their contents are checked with the writers).
+    void fileFormatsAreWritten_data()
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<QStringList>("extra");
-        QTest::newRow("csv_plain") << "csv" << QStringList();
-        QTest::newRow("csv_with_bom") << "csv" << QStringList{"--bom"};
-        QTest::newRow("xlsx") << "xlsx" << QStringList();
-        QTest::newRow("pdf") << "pdf" << QStringList();
+        QTest::addColumn<QByteArray>("magic");
+        QTest::newRow("csv_plain") << "csv" << QStringList() << QByteArray("消费分店");
+        QTest::newRow("csv_with_bom") << "csv" << QStringList{"--bom"} << QByteArray("\xEF\xBB\xBF消费分店");
+        QTest::newRow("xlsx") << "xlsx" << QStringList() << QByteArray("PK");
+        QTest::newRow("pdf") << "pdf" << QStringList() << QByteArray("%PDF");
     }
 
-    void fileFormatsCarryTheTotals()
+    void fileFormatsAreWritten()
     {
         QFETCH(QString, format);
         QFETCH(QStringList, extra);
-        const QStringList args = {"10902", "--set", "GroupBy=1", "--set", "BDate=2024-01-01 00:00:00", "--set",
-                                  "EDate=2024-01-31 23:59:59"};
-        const QString jsonPath = m_dir.filePath("totals.json");
-        QCOMPARE(run(onChain(args + QStringList{"--format", "json", "--out", jsonPath})).exitCode, 0);
-        QFile jf(jsonPath);
-        QVERIFY(jf.open(QIODevice::ReadOnly));
-        const QJsonObject root = QJsonDocument::fromJson(jf.readAll()).object();
-        const QVariantList fields = root["Fields"].toArray().toVariantList();
-        const QJsonArray total = root["Rows"].toArray().last().toArray();
-        QCOMPARE(total[fields.indexOf("FRowKind")].toInt(), 2);
-        const double amount = total[fields.indexOf("FAmount")].toDouble();
-        QVERIFY(amount > 0);
-
+        QFETCH(QByteArray, magic);
         const QString path = m_dir.filePath("totals." + format);
-        const Outcome o = run(onChain(args + QStringList{"--format", format, "--out", path} + extra));
+        const Outcome o = run(onChain(QStringList{"10902", "--set", "GroupBy=1", "--period", "2024-01", "--format", format,
+                                                  "--out", path} + extra));
         QVERIFY2(o.exitCode == 0, qPrintable(o.err));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
-        QString text;
-        auto reader = [](const QString &program, const QStringList &arguments, const QByteArray &input = {}) {
-            QProcess p;
-            p.start(program, arguments);
-            p.write(input);
-            p.closeWriteChannel();
-            p.waitForFinished(60000);
-            return QString::fromUtf8(p.readAllStandardOutput());
-        };
-        if (format == "csv") {
-            QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), extra.contains("--bom"));
-            if (QStandardPaths::findExecutable("python3").isEmpty())
-                QSKIP("python3 is not installed");
-            // The last row of the CSV as Python's csv module reads it, one cell per line.
-            text = reader("python3", {"-c", "import csv,sys; rows=list(csv.reader(open(sys.argv[1], encoding='utf-8-sig', newline='')));"
-                                            "print(len(rows)); print('\\n'.join(rows[-1]))", path});
-            QCOMPARE(text.section('\n', 0, 0).toInt(), root["Rows"].toArray().size() + 1);
-            QVERIFY2(text.split('\n').contains(QString::number(amount, 'f', 2)), qPrintable(text));
-            QVERIFY(text.split('\n').contains("合计"));
-            return;
-        }
-        if (format == "xlsx") {
-            QVERIFY(bytes.startsWith("PK"));
-            text = reader("unzip", {"-p", path, "xl/worksheets/sheet1.xml"});
-            QVERIFY2(text.contains(QStringLiteral("<v>%1</v>").arg(QString::number(amount, 'g', QLocale::FloatingPointShortest))), qPrintable(text.right(2000)));
-            return;
-        }
-        QVERIFY(bytes.startsWith("%PDF"));
-        if (QStandardPaths::findExecutable("pdftotext").isEmpty())
-            QSKIP("pdftotext is not installed");
-        text = reader("pdftotext", {"-layout", path, "-"});
-        QVERIFY(text.contains("会员消费表"));
-        const QString shown = Present::FormatValue(amount, ColumnKind::Amount, FormatStyle::Grid);
-        QVERIFY2(text.split(QRegularExpression("\\s+")).contains(shown), qPrintable(shown + "\n" + text.right(1500)));
+        QCOMPARE(file.read(magic.size()), magic);
     }
 
     // Every command's --out goes through a temporary file beside the target: a device node, a
@@ -421,9 +365,7 @@ private slots:
         const QString pages = m_dir.filePath("pages.sqlite");
         if (work == "pdf" && !QFileInfo::exists(pages)) {
             DemoOptions o;   // a month of a thousand pages
-            o.outPath = pages;
-            o.days = 31;
-            o.linesPerDay = 1500;
+            o.outPath = pages, o.days = 31, o.linesPerDay = 1500;
             DemoChain::Generate(o);
         }
         const QString chain = m_dir.filePath("locked.sqlite");
@@ -452,11 +394,8 @@ private slots:
                 return at >= 0 && (text.mid(at + 7, 17).trimmed().toULongLong(nullptr, 16) & (1ull << (signal - 1)));
             };
             QTRY_VERIFY_WITH_TIMEOUT(catches() && (work == "read" || !left().isEmpty()), 20000);
-            QElapsedTimer timer;
-            timer.start();
             ::kill(pid_t(p.processId()), signal);
             QVERIFY(p.waitForFinished(5000));
-            QVERIFY(timer.elapsed() < 5000);
             lock.exec("ROLLBACK");
             QCOMPARE(p.exitStatus(), QProcess::NormalExit);
             QCOMPARE(p.exitCode(), 130);
@@ -564,16 +503,10 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QVariantMap>("filter");
-        const QDate today = QDate::currentDate();
-        const QDate monthStart(today.year(), today.month(), 1);
-        const QString day = QStringLiteral("yyyy-MM-dd");
         QTest::newRow("ledger_month") << QStringList{"10901", "--period", "2024-01"}
                                       << QVariantMap{{"Year", 2024}, {"Month", 1}};
         QTest::newRow("ledger_range_of_one_month") << QStringList{"10901", "--period", "2024-02-01..2024-02-29"}
                                                    << QVariantMap{{"Year", 2024}, {"Month", 2}};
-        QTest::newRow("ledger_last_month") << QStringList{"10901", "--period", "上月"}
-                                           << QVariantMap{{"Year", monthStart.addMonths(-1).year()},
-                                                          {"Month", monthStart.addMonths(-1).month()}};
         QTest::newRow("lines_month") << QStringList{"10903", "--period", "2024-01"}
                                      << QVariantMap{{"BDate", "2024-01-01 00:00:00"}, {"EDate", "2024-01-31 23:59:59"}};
         QTest::newRow("gifts_day_range") << QStringList{"10904", "--period", "2024-01-01..2024-01-15", "--set", "GroupBy=1"}
@@ -581,12 +514,6 @@ private slots:
                                                         {"GroupBy", 1}};
         QTest::newRow("topups_year") << QStringList{"10905", "--period", "2024", "--set", "GroupBy=0"}
                                      << QVariantMap{{"BDate", "2024-01-01 00:00:00"}, {"EDate", "2024-12-31 23:59:59"}};
-        QTest::newRow("lines_this_month") << QStringList{"10903", "--period", "本月"}
-                                          << QVariantMap{{"BDate", monthStart.toString(day) + " 00:00:00"},
-                                                         {"EDate", monthStart.addMonths(1).addDays(-1).toString(day) + " 23:59:59"}};
-        QTest::newRow("lines_today") << QStringList{"10903", "--period", "今天"}
-                                     << QVariantMap{{"BDate", today.toString(day) + " 00:00:00"},
-                                                    {"EDate", today.toString(day) + " 23:59:59"}};
         QTest::newRow("date_only_bounds_cover_whole_days")
             << QStringList{"10903", "--set", "BDate=2024/1/5", "--set", "EDate=2024-01-05"}
             << QVariantMap{{"BDate", "2024-01-05 00:00:00"}, {"EDate", "2024-01-05 23:59:59"}};
@@ -604,29 +531,6 @@ private slots:
         const QJsonObject used = jsonRun(args)["Filter"].toObject();
         for (auto it = filter.constBegin(); it != filter.constEnd(); ++it)
             QCOMPARE(used[it.key()].toVariant().toString(), it.value().toString());
-    }
-
-    // Every key of the table reaches the listing (its Markdown form is checked against the
-    // README by the readme_keys test).
-    void keysListing_data()
-    {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QStringList>("mustShow");
-        QTest::newRow("ledger") << 10901 << QStringList{"储值积分变动表", "Year", "Month", "1 到 12", "ShowVipDo"};
-        QTest::newRow("member_sales") << 10902 << QStringList{"会员消费表", "GroupBy", "0 会员卡号", "3 业务员", "是"};
-        QTest::newRow("sale_lines") << 10903 << QStringList{"Bcustnum", "Billnumber", "收银单号（包含）"};
-        QTest::newRow("gifts") << 10904 << QStringList{"BStockNo", "2 分店（报表支持，对话框不提供）"};
-    }
-    void keysListing()
-    {
-        QFETCH(int, rptId);
-        QFETCH(QStringList, mustShow);
-        QProcessEnvironment wide;
-        wide.insert("COLUMNS", "1000");
-        const Outcome text = run({"keys", QString::number(rptId)}, wide);
-        QCOMPARE(text.exitCode, 0);
-        for (const QString &s : mustShow)
-            QVERIFY2(QString::fromUtf8(text.out).contains(s), qPrintable(s));
     }
 
     // Dates are the chain's wall-clock times: a run in any local zone answers as one in UTC,

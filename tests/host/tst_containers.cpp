@@ -2,6 +2,7 @@
 #include "DesktopProps.h"
 #include "Dictionary.h"
 #include "VelError.h"
+#include "../ErrorOf.h"
 #include "Vector.h"
 
 #include <QtTest>
@@ -94,12 +95,7 @@ private slots:
         reg.Register("Test.Thing", [] { return new QObject; });
         QVERIFY(reg.IsRegistered("test.thing"));
         QVERIFY(reg.Create("Test.Thing"));
-        try {
-            reg.Create("Nope.Missing");
-            QFAIL("created an unregistered component");
-        } catch (const VelError &e) {
-            QVERIFY(e.Description().contains("Nope.Missing"));
-        }
+        QVERIFY(ErrorOf([&] { reg.Create("Nope.Missing"); }).contains("Nope.Missing"));
         reg.Unregister("Test.Thing");
         QVERIFY(!reg.IsRegistered("Test.Thing"));
     }

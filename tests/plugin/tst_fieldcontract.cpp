@@ -22,11 +22,7 @@ private slots:
     void initTestCase()
     {
         DemoOptions o;
-        o.outPath = m_dir.filePath("chain.sqlite");
-        o.members = 40;
-        o.items = 30;
-        o.days = 40;
-        o.linesPerDay = 10;
+        o.outPath = m_dir.filePath("chain.sqlite"), o.members = 40, o.items = 30, o.days = 40, o.linesPerDay = 10;
         DemoChain::Generate(o);
         RegisterHostKitComponents();
         RegisterServerComponents();

@@ -32,31 +32,9 @@ private slots:
         SetHeaderTarget(nullptr);
     }
 
-    void columnEntry()
+    // A run after a failed one fills only its own header.
+    void headerOfEachRun()
     {
-        VectorPtr header = Vector::Create();
-        SetHeaderTarget(header);
-        AddColumn(QStringLiteral("期初+|"), QStringLiteral("储值卡金额"), QStringLiteral("6"), QStringLiteral("FCardAmount"),
-                  false, 12.5, true);
-        QCOMPARE(header->Count(), 1);
-        const DictionaryPtr entry = header->DictionaryAt(0);
-        QCOMPARE(entry->Keys(), (QStringList{"FColCaption", "FHeadSecond", "FColType", "FColName", "FVisible", "FWidth",
-                                             "FShowTime"}));
-        QCOMPARE(entry->Value("FVisible").metaType().id(), int(QMetaType::Short));
-        QCOMPARE(entry->Value("FVisible").toInt(), 0);
-    }
-
-    void headerTarget()
-    {
-        VectorPtr facadeHeader = Vector::Create();
-        SetHeaderTarget(facadeHeader);
-        SetHeaderTarget(nullptr);
-        AddColumn("a$", "", "1", "FA", true, 0, false);
-        QCOMPARE(facadeHeader->Count(), 0);
-        QVERIFY(CurrentHeaderTarget());
-        QCOMPARE(CurrentHeaderTarget()->Count(), 1);
-
-        // A run after a failed one fills only its own header.
         FakeServerData::Install(FakeServerData::Answer::Throw);
         ReportRun failed;
         Rpt10903 report;
@@ -141,6 +119,9 @@ private slots:
         QCOMPARE(run.captions().mid(0, leading.size()), leading);
         QCOMPARE(run.captions().constLast(), last);
         QCOMPARE(run.hiddenFields(), hidden);
+        const DictionaryPtr entry = run.header->DictionaryAt(0);
+        QCOMPARE(entry->Keys(), (QStringList{"FColCaption", "FHeadSecond", "FColType", "FColName", "FVisible", "FWidth", "FShowTime"}));
+        QCOMPARE(entry->Value("FVisible").metaType().id(), int(QMetaType::Short));
     }
 
     void groupedCaptions()

@@ -14,12 +14,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-RecordsetPtr TestDatabases::Run(int engine, qint32 rptId, const QList<QPair<QString, QVariant>> &filter) const
+RecordsetPtr TestDatabases::Run(int engine, qint32 rptId, const Filter &filter) const
 {
     return RunOn(m_engines[size_t(engine)].props, rptId, filter);
 }
 
-RecordsetPtr TestDatabases::RunOn(const QString &props, qint32 rptId, const QList<QPair<QString, QVariant>> &filter)
+RecordsetPtr TestDatabases::RunOn(const QString &props, qint32 rptId, const Filter &filter)
 {
     DictionaryPtr f = Dictionary::Create();
     for (const auto &[key, value] : filter)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../plugin/Entries.h"
 #include "DemoChain.h"
 #include "Recordset.h"
 
@@ -11,6 +12,9 @@
 
 #include <functional>
 #include <vector>
+
+// A report filter as key/value pairs, in their order.
+using Filter = Entries;
 
 // A PostgreSQL server is needed: skipped without one, failed when one is required.
 #define REQUIRE_PG(server)                                                                   \
@@ -42,9 +46,9 @@ public:
 
     const std::vector<Engine> &Engines() const { return m_engines; }
     // Runs report `rptId` on engine `engine` with a filter of the pairs, in their order.
-    RecordsetPtr Run(int engine, qint32 rptId, const QList<QPair<QString, QVariant>> &filter) const;
+    RecordsetPtr Run(int engine, qint32 rptId, const Filter &filter) const;
     // The same on any database.
-    static RecordsetPtr RunOn(const QString &props, qint32 rptId, const QList<QPair<QString, QVariant>> &filter);
+    static RecordsetPtr RunOn(const QString &props, qint32 rptId, const Filter &filter);
     // One QTest row per engine for a data column "engine" (the index into Engines()).
     void AddRows(const QString &suffix = QString()) const;
 

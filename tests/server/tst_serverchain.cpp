@@ -28,11 +28,7 @@ qint64 cents(const QVariant &v) { return qRound64(v.toDouble() * 100); }
 void generate(const QString &props)
 {
     DemoOptions o;
-    o.members = 150;
-    o.items = 80;
-    o.days = 62;
-    o.linesPerDay = 60;
-    o.seed = 5;
+    o.members = 150, o.items = 80, o.days = 62, o.linesPerDay = 60, o.seed = 5;
     TestDatabases::GenerateDemo(props, o);
 }
 
@@ -43,336 +39,326 @@ class tst_ServerChain : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(m_dbs.Create(QStringLiteral("chain"), generate, &error), qPrintable(error));
+    }
+
     void cleanupTestCase() { m_dbs.Drop(); }
+
     void ledgerBalances_data() { m_dbs.AddRows(); }
-    void ledgerBalances();
+
+    void ledgerBalances()
+    {
+        QFETCH(int, engine);
+        QHash<QString, QPair<qint64, qint64>> closing;    // card -> closing of the month before
+        qint64 movements = 0;
+        for (int month = 1; month <= 3; ++month) {
+            const RecordsetPtr rs = run(engine, 10901, {{"Year", 2024}, {"Month", double(month)}});
+            QVERIFY(rs->RecordCount() > 0);
+            QHash<QString, QPair<qint64, qint64>> next;
+            for (qint64 r = 0; r < rs->RecordCount(); ++r) {
+                const qint64 kind = rs->Value(r, "FRowKind").toLongLong();
+                const qint64 openV = cents(rs->Value(r, "FCardAmount")), openP = cents(rs->Value(r, "FVipNum"));
+                const qint64 add = cents(rs->Value(r, "FAdjustCardAmountAdd")), spent = cents(rs->Value(r, "FAdjustCardAmountDec"));
+                const qint64 points = cents(rs->Value(r, "FAdjustVipNum"));
+                const qint64 closeV = cents(rs->Value(r, "FResidualCardAmount")), closeP = cents(rs->Value(r, "FResidualVipNum"));
+                QCOMPARE(closeV, openV + add - spent);
+                QCOMPARE(closeP, openP + points);
+                const QString card = rs->Value(r, "FCardId").toString();
+                if (kind == 0 && rs->Value(r, "DoType").toString() != u"期初")
+                    ++movements;
+                if (kind == 1) {
+                    QCOMPARE(qMakePair(openV, openP), closing.value(card, qMakePair(qint64(0), qint64(0))));
+                    next.insert(card, {closeV, closeP});
+                    QVERIFY2(closeV >= 0, qPrintable(card));
+                }
+            }
+            closing = next;
+        }
+        QVERIFY(movements > 100);
+    }
+
     void salesTotalsMatchLines_data() { m_dbs.AddRows(); }
-    void salesTotalsMatchLines();
-    void salesRowsPerVisibleKey_data();
-    void salesRowsPerVisibleKey();
+
+    void salesTotalsMatchLines()
+    {
+        QFETCH(int, engine);
+        const QList<Filter> filters{
+            {},
+            {{"BVipNum", "8000010"}, {"EVipNum", "8000090"}},
+            {{"BBranchNum", "002"}, {"EBranchNum", "004"}},
+        };
+        for (const auto &extra : filters) {
+            auto lines = extra;
+            lines << qMakePair(QString("BDate"), QVariant("2024-02-01 00:00:00")) << qMakePair(QString("EDate"), QVariant("2024-02-29 23:59:59"));
+            const RecordsetPtr detail = run(engine, 10903, lines);
+            QVERIFY(detail->RecordCount() > 1);
+            const qint64 last = detail->RecordCount() - 1;
+            for (int groupBy = 0; groupBy <= 3; ++groupBy) {
+                auto sales = extra;
+                sales << qMakePair(QString("BDate"), QVariant("2024-02-01 00:00:00"))
+                      << qMakePair(QString("EDate"), QVariant(QDateTime(QDate(2024, 3, 1), QTime(23, 59, 59))))
+                      << qMakePair(QString("GroupBy"), QVariant(groupBy));
+                const RecordsetPtr sum = run(engine, 10902, sales);
+                const qint64 total = sum->RecordCount() - 1;
+                QCOMPARE(sum->Value(total, "FRowKind").toInt(), 2);
+                QCOMPARE(cents(sum->Value(total, "FAmount")), cents(detail->Value(last, "FAmount")));
+                QCOMPARE(cents(sum->Value(total, "FpayAmount")), cents(detail->Value(last, "FSaleAmount")));
+                QCOMPARE(cents(sum->Value(total, "FDiscountAmount")), cents(detail->Value(last, "FDiscountAmount")));
+            }
+        }
+    }
+
+    void salesRowsPerVisibleKey_data()
+    {
+        QTest::addColumn<int>("engine");
+        QTest::addColumn<int>("groupBy");
+        QTest::addColumn<bool>("isBranch");
+        QTest::addColumn<bool>("shared");
+        const struct { const char *name; bool isBranch, shared; } contexts[] = {
+            {"head_office_shared_cards", false, true}, {"branch_site", true, true}, {"cards_not_shared", false, false}};
+        for (size_t e = 0; e < m_dbs.Engines().size(); ++e) {
+            for (const auto &c : contexts) {
+                for (int groupBy = 0; groupBy <= 3; ++groupBy)
+                    QTest::addRow("%s_%s_by_%d", qPrintable(m_dbs.Engines()[e].name), c.name, groupBy)
+                        << int(e) << groupBy << c.isBranch << c.shared;
+            }
+        }
+    }
+
+    // One detail row per distinct value of the grouping columns the header shows: the branch of
+    // sale only at a head office that shares cards (grouping 1 always shows it). Subtotals and the
+    // grand total stay those of the rows per card and branch.
+    void salesRowsPerVisibleKey()
+    {
+        QFETCH(int, engine);
+        QFETCH(int, groupBy);
+        QFETCH(bool, isBranch);
+        QFETCH(bool, shared);
+        const Filter filter{{"BDate", "2024-02-01 00:00:00"}, {"EDate", "2024-03-01 00:00:00"},
+                                                     {"GroupBy", groupBy}};
+        const DictionaryPtr context = Dictionary::Create();
+        const auto runIn = [&](bool branch, bool share) {
+            context->SetValue(QStringLiteral("ISBranch"), branch);
+            context->SetValue(QStringLiteral("SVCardShareType"), share);
+            DesktopProps::SetProp(DesktopProps::ContextPropName(), context.get());
+            const RecordsetPtr rs = run(engine, 10902, filter);
+            DesktopProps::RemoveProp(DesktopProps::ContextPropName());
+            return rs;
+        };
+        const RecordsetPtr perBranch = runIn(false, true);
+        const RecordsetPtr rs = runIn(isBranch, shared);
+
+        const bool branchShown = groupBy == 1 || (!isBranch && shared);
+        const QStringList keys[4] = {{"FNo", "FVipName", "Ftype_name"}, {"FNo", "FVipNo", "FVipName", "Ftype_name"},
+                                     {"FNo", "FVipNo", "FVipName"}, {"FNo", "FVipNo", "FVipName"}};
+        QStringList visible = keys[groupBy];
+        if (branchShown && groupBy != 1)
+            visible << QStringLiteral("FBranchName");
+        const auto lines = [](const RecordsetPtr &r, int kind, const QStringList &fields) {
+            QStringList out;
+            for (qint64 i = 0; i < r->RecordCount(); ++i) {
+                if (r->Value(i, "FRowKind").toInt() != kind)
+                    continue;
+                QStringList cells;
+                for (const QString &f : fields)
+                    cells << r->Value(i, f).toString();
+                out << cells.join(u'|');
+            }
+            return out;
+        };
+        const QStringList details = lines(rs, 0, visible);
+        QVERIFY(details.size() > 10);
+        QCOMPARE(details.size(), QSet<QString>(details.cbegin(), details.cend()).size());
+
+        // The chain has cards bought at several branches, so rows per branch are more.
+        if (!branchShown)
+            QVERIFY(lines(perBranch, 0, visible).size() > details.size());
+        const QStringList sums{"FNo", "FAmount", "FpayAmount", "FDiscountAmount", "ftimes"};
+        QCOMPARE(lines(rs, 1, sums), lines(perBranch, 1, sums));
+        QCOMPARE(lines(rs, 2, sums), lines(perBranch, 2, sums));
+    }
+
     void topUpsMatchLedger_data() { m_dbs.AddRows(); }
-    void topUpsMatchLedger();
-    void enginesAgree();
-    void drivenByProgId();
-    void makeDemoArguments_data();
-    void makeDemoArguments();
-    void makeDemoPeriod_data();
-    void makeDemoPeriod();
-    void defaultDatabase();
+
+    void topUpsMatchLedger()
+    {
+        QFETCH(int, engine);
+        QHash<QString, qint64> ledger;
+        for (int month = 1; month <= 3; ++month) {
+            const RecordsetPtr rs = run(engine, 10901, {{"Year", 2024}, {"Month", month}, {"ShowVipDo", 1}});
+            for (qint64 r = 0; r < rs->RecordCount(); ++r) {
+                if (rs->Value(r, "DoType").toString() == u"充值")
+                    ledger[rs->Value(r, "FCardId").toString()] += cents(rs->Value(r, "FAdjustCardAmountAdd"));
+            }
+        }
+        QHash<QString, qint64> journal;
+        const RecordsetPtr rs = run(engine, 10905, {{"GroupBy", 0}, {"SumOnly", 1}});
+        for (qint64 r = 0; r < rs->RecordCount(); ++r) {
+            if (rs->Value(r, "FRowKind").toInt() == 1)
+                journal.insert(rs->Value(r, "FCardID").toString(), cents(rs->Value(r, "FPlusAmt")));
+        }
+        QVERIFY(journal.size() > 10);
+        QCOMPARE(journal, ledger);
+    }
+
+    void enginesAgree()
+    {
+        if (m_dbs.Engines().size() < 2)
+            QSKIP("only one engine");
+        const QList<QPair<qint32, Filter>> runs{
+            {10901, {{"Year", 2024}, {"Month", 2}}},
+            {10902, {{"GroupBy", 3}, {"BDate", "2024-01-10"}, {"EDate", "2024-02-10"}}},
+            {10903, {{"BDate", "2024-01-01 00:00:00"}, {"EDate", "2024-01-15 23:59:59"}, {"BItemNum", "100010"}}},
+            {10904, {{"GroupBy", 2}}},
+            {10905, {{"GroupBy", 1}}},
+            {10906, {}},
+        };
+        for (const auto &[rptId, filter] : runs) {
+            QStringList answers;
+            for (int e = 0; e < 2; ++e) {
+                answers << TestDatabases::RowLines(run(e, rptId, filter)).join(u'\n');
+            }
+            QVERIFY(!answers[0].isEmpty());
+            QCOMPARE(answers[1], answers[0]);
+        }
+    }
+
+    void drivenByProgId()
+    {
+        RegisterServerComponents();
+        std::unique_ptr<QObject> owner;
+        IServerData *data = ComponentRegistry::Instance().CreateAs<IServerData>(QString::fromLatin1(Vel::ServerDataProgId), owner);
+        QVERIFY(data);
+        // As an automation host does it: the property and the method by name, Variants only.
+        QVERIFY(owner->setProperty("RptID", 10905));
+        QCOMPARE(data->RptID(), 10905);
+        DictionaryPtr filter = Dictionary::Create();
+        filter->SetValue(QStringLiteral("GroupBy"), qint32(1));
+        filter->SetValue(QStringLiteral("SumOnly"), qint16(1));
+        QVariant result;
+        QVERIFY(QMetaObject::invokeMethod(owner.get(), "GetRptData", Q_RETURN_ARG(QVariant, result),
+                                          Q_ARG(QString, m_dbs.Engines()[0].props), Q_ARG(QVariant, Vel::ToVariant(filter))));
+        const RecordsetPtr rs = Vel::AsRecordset(result);
+        QVERIFY(rs);
+        QCOMPARE(rs->Value(rs->RecordCount() - 1, "FRowKind").toInt(), 2);
+        QVERIFY(QMetaObject::invokeMethod(owner.get(), "LookupList", Q_RETURN_ARG(QVariant, result),
+                                          Q_ARG(QString, m_dbs.Engines()[0].props), Q_ARG(qint32, 5),
+                                          Q_ARG(QString, QStringLiteral(" x2.FParentID=0 ")), Q_ARG(QString, QString()),
+                                          Q_ARG(qint32, 3)));
+        QCOMPARE(Vel::AsRecordset(result)->RecordCount(), 3);
+    }
+
+    void makeDemoArguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::newRow("nothing") << QStringList{} << 2;
+        QTest::newRow("value_missing") << QStringList{"--out"} << 2;
+        QTest::newRow("unknown_option") << QStringList{"--out", "x.sqlite", "--colour", "red"} << 2;
+        QTest::newRow("not_a_number") << QStringList{"--out", "x.sqlite", "--members", "many"} << 2;
+        QTest::newRow("zero_days") << QStringList{"--out", "x.sqlite", "--days", "0"} << 2;
+        // Past each documented range: refused before anything is generated.
+        QTest::newRow("members_past_range") << QStringList{"--out", "x.sqlite", "--members", "2147483647"} << 2;
+        QTest::newRow("items_past_range") << QStringList{"--out", "x.sqlite", "--items", "1000001"} << 2;
+        QTest::newRow("days_past_range") << QStringList{"--out", "x.sqlite", "--days", "2147483647"} << 2;
+        QTest::newRow("lines_past_range") << QStringList{"--out", "x.sqlite", "--lines-per-day", "2147483647"} << 2;
+        QTest::newRow("lines_in_total_past_range") << QStringList{"--out", "x.sqlite", "--days", "7305", "--lines-per-day", "100000"} << 2;
+        QTest::newRow("bad_start") << QStringList{"--out", "x.sqlite", "--start", "2024-13-01"} << 2;
+        QTest::newRow("negative_seed") << QStringList{"--out", "x.sqlite", "--seed", "-1"} << 2;
+        QTest::newRow("unwritable") << QStringList{"--out", "/proc/velvip/x.sqlite", "--members", "5", "--days", "1"} << 1;
+        QTest::newRow("tiny_chain") << QStringList{"--members", "20", "--items", "10", "--days", "3", "--lines-per-day", "5",
+                                                   "--seed", "3"} << 0;
+    }
+
+    void makeDemoArguments()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("chain.sqlite"));
+        if (status == 0)
+            args << QStringLiteral("--out") << out;
+        QCOMPARE(MakeDemoMain(args), status);
+        if (status == 0) {
+            QVERIFY(QFileInfo::exists(out));
+            QVERIFY(!QFileInfo::exists(out + QStringLiteral(".part")));
+            GLData data;
+            data.SetRptID(10903);
+            DictionaryPtr f = Dictionary::Create();
+            QVERIFY(Vel::AsRecordset(data.GetRptData(DemoChain::SqliteConnectionText(out), f))->RecordCount() > 1);
+            Database::CloseAll();
+        }
+    }
+
+    void makeDemoPeriod_data()
+    {
+        QTest::addColumn<QStringList>("start");
+        QTest::addColumn<QDate>("first");
+        const QDate today = QDate::currentDate();
+        QTest::newRow("ends_yesterday") << QStringList{} << today.addDays(-3);
+        QTest::newRow("fixed_start") << QStringList{"--start", "2024-01-01"} << QDate(2024, 1, 1);
+    }
+
+    // The chain's sales cover exactly its days; with --start 2024-01-01 it is the chain the
+    // fixed defaults give, file for file.
+    void makeDemoPeriod()
+    {
+        QFETCH(QStringList, start);
+        QFETCH(QDate, first);
+        QTemporaryDir dir;
+        DemoOptions fixed;
+        fixed.members = 20, fixed.items = 10, fixed.days = 3, fixed.linesPerDay = 30;
+        fixed.outPath = dir.filePath(QStringLiteral("fixed.sqlite"));
+        const QString out = dir.filePath(QStringLiteral("chain.sqlite"));
+        QCOMPARE(MakeDemoMain(start + QStringList{"--members", "20", "--items", "10", "--days", "3", "--lines-per-day", "30",
+                                                  "--out", out}), 0);
+        {
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("period"));
+            db.setDatabaseName(out);
+            QVERIFY(db.open());
+            QSqlQuery q(QStringLiteral("SELECT substr(min(FDate), 1, 10), substr(max(FDate), 1, 10) FROM sale_bill"), db);
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), first.toString(Qt::ISODate));
+            QCOMPARE(q.value(1).toString(), first.addDays(2).toString(Qt::ISODate));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("period"));
+        if (first == fixed.firstDay) {
+            DemoChain::Generate(fixed);
+            QFile a(out), b(fixed.outPath);
+            QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+            QVERIFY(a.readAll() == b.readAll());
+        }
+    }
+
+    void defaultDatabase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QFile::remove(DemoChain::DefaultDatabasePath());
+        QStringList steps;
+        const QString props = DemoChain::EnsureDefaultDatabase([&](const QString &s) { steps << s; });
+        QVERIFY(!steps.isEmpty());
+        QCOMPARE(ConnectionText::Parse(props).Database(), DemoChain::DefaultDatabasePath());
+        const QDateTime written = QFileInfo(DemoChain::DefaultDatabasePath()).lastModified();
+        QCOMPARE(DemoChain::EnsureDefaultDatabase(), props);
+        QCOMPARE(QFileInfo(DemoChain::DefaultDatabasePath()).lastModified(), written);
+        GLData data;
+        data.SetRptID(10906);
+        DictionaryPtr f = Dictionary::Create();
+        QVERIFY(Vel::AsRecordset(data.GetRptData(props, f))->RecordCount() > 1000);
+        Database::CloseAll();
+        QFile::remove(DemoChain::DefaultDatabasePath());
+    }
 
 private:
-    RecordsetPtr run(int engine, qint32 rptId, const QList<QPair<QString, QVariant>> &pairs)
+    RecordsetPtr run(int engine, qint32 rptId, const Filter &pairs)
     {
         return m_dbs.Run(engine, rptId, pairs);
     }
     TestDatabases m_dbs;
 };
-
-void tst_ServerChain::initTestCase()
-{
-    QString error;
-    QVERIFY2(m_dbs.Create(QStringLiteral("chain"), generate, &error), qPrintable(error));
-}
-
-void tst_ServerChain::ledgerBalances()
-{
-    QFETCH(int, engine);
-    QHash<QString, QPair<qint64, qint64>> closing;    // card -> closing of the month before
-    qint64 movements = 0;
-    for (int month = 1; month <= 3; ++month) {
-        const RecordsetPtr rs = run(engine, 10901, {{"Year", 2024}, {"Month", double(month)}});
-        QVERIFY(rs->RecordCount() > 0);
-        QHash<QString, QPair<qint64, qint64>> next;
-        for (qint64 r = 0; r < rs->RecordCount(); ++r) {
-            const qint64 kind = rs->Value(r, "FRowKind").toLongLong();
-            const qint64 openV = cents(rs->Value(r, "FCardAmount")), openP = cents(rs->Value(r, "FVipNum"));
-            const qint64 add = cents(rs->Value(r, "FAdjustCardAmountAdd")), spent = cents(rs->Value(r, "FAdjustCardAmountDec"));
-            const qint64 points = cents(rs->Value(r, "FAdjustVipNum"));
-            const qint64 closeV = cents(rs->Value(r, "FResidualCardAmount")), closeP = cents(rs->Value(r, "FResidualVipNum"));
-            QCOMPARE(closeV, openV + add - spent);
-            QCOMPARE(closeP, openP + points);
-            const QString card = rs->Value(r, "FCardId").toString();
-            if (kind == 0 && rs->Value(r, "DoType").toString() != u"期初")
-                ++movements;
-            if (kind == 1) {
-                QCOMPARE(qMakePair(openV, openP), closing.value(card, qMakePair(qint64(0), qint64(0))));
-                next.insert(card, {closeV, closeP});
-                QVERIFY2(closeV >= 0, qPrintable(card));
-            }
-        }
-        closing = next;
-    }
-    QVERIFY(movements > 100);
-}
-
-void tst_ServerChain::salesTotalsMatchLines()
-{
-    QFETCH(int, engine);
-    const QList<QList<QPair<QString, QVariant>>> filters{
-        {},
-        {{"BVipNum", "8000010"}, {"EVipNum", "8000090"}},
-        {{"BBranchNum", "002"}, {"EBranchNum", "004"}},
-    };
-    for (const auto &extra : filters) {
-        auto lines = extra;
-        lines << qMakePair(QString("BDate"), QVariant("2024-02-01 00:00:00")) << qMakePair(QString("EDate"), QVariant("2024-02-29 23:59:59"));
-        const RecordsetPtr detail = run(engine, 10903, lines);
-        QVERIFY(detail->RecordCount() > 1);
-        const qint64 last = detail->RecordCount() - 1;
-        for (int groupBy = 0; groupBy <= 3; ++groupBy) {
-            auto sales = extra;
-            sales << qMakePair(QString("BDate"), QVariant("2024-02-01 00:00:00"))
-                  << qMakePair(QString("EDate"), QVariant(QDateTime(QDate(2024, 3, 1), QTime(23, 59, 59))))
-                  << qMakePair(QString("GroupBy"), QVariant(groupBy));
-            const RecordsetPtr sum = run(engine, 10902, sales);
-            const qint64 total = sum->RecordCount() - 1;
-            QCOMPARE(sum->Value(total, "FRowKind").toInt(), 2);
-            QCOMPARE(cents(sum->Value(total, "FAmount")), cents(detail->Value(last, "FAmount")));
-            QCOMPARE(cents(sum->Value(total, "FpayAmount")), cents(detail->Value(last, "FSaleAmount")));
-            QCOMPARE(cents(sum->Value(total, "FDiscountAmount")), cents(detail->Value(last, "FDiscountAmount")));
-        }
-    }
-}
-
-void tst_ServerChain::salesRowsPerVisibleKey_data()
-{
-    QTest::addColumn<int>("engine");
-    QTest::addColumn<int>("groupBy");
-    QTest::addColumn<bool>("isBranch");
-    QTest::addColumn<bool>("shared");
-    const struct { const char *name; bool isBranch, shared; } contexts[] = {
-        {"head_office_shared_cards", false, true}, {"branch_site", true, true}, {"cards_not_shared", false, false}};
-    for (size_t e = 0; e < m_dbs.Engines().size(); ++e) {
-        for (const auto &c : contexts) {
-            for (int groupBy = 0; groupBy <= 3; ++groupBy)
-                QTest::addRow("%s_%s_by_%d", qPrintable(m_dbs.Engines()[e].name), c.name, groupBy)
-                    << int(e) << groupBy << c.isBranch << c.shared;
-        }
-    }
-}
-
-// One detail row per distinct value of the grouping columns the header shows: the branch of
-// sale only at a head office that shares cards (grouping 1 always shows it). Subtotals and the
-// grand total stay those of the rows per card and branch.
-void tst_ServerChain::salesRowsPerVisibleKey()
-{
-    QFETCH(int, engine);
-    QFETCH(int, groupBy);
-    QFETCH(bool, isBranch);
-    QFETCH(bool, shared);
-    const QList<QPair<QString, QVariant>> filter{{"BDate", "2024-02-01 00:00:00"}, {"EDate", "2024-03-01 00:00:00"},
-                                                 {"GroupBy", groupBy}};
-    const DictionaryPtr context = Dictionary::Create();
-    const auto runIn = [&](bool branch, bool share) {
-        context->SetValue(QStringLiteral("ISBranch"), branch);
-        context->SetValue(QStringLiteral("SVCardShareType"), share);
-        DesktopProps::SetProp(DesktopProps::ContextPropName(), context.get());
-        const RecordsetPtr rs = run(engine, 10902, filter);
-        DesktopProps::RemoveProp(DesktopProps::ContextPropName());
-        return rs;
-    };
-    const RecordsetPtr perBranch = runIn(false, true);
-    const RecordsetPtr rs = runIn(isBranch, shared);
-
-    const bool branchShown = groupBy == 1 || (!isBranch && shared);
-    const QStringList keys[4] = {{"FNo", "FVipName", "Ftype_name"}, {"FNo", "FVipNo", "FVipName", "Ftype_name"},
-                                 {"FNo", "FVipNo", "FVipName"}, {"FNo", "FVipNo", "FVipName"}};
-    QStringList visible = keys[groupBy];
-    if (branchShown && groupBy != 1)
-        visible << QStringLiteral("FBranchName");
-    const auto lines = [](const RecordsetPtr &r, int kind, const QStringList &fields) {
-        QStringList out;
-        for (qint64 i = 0; i < r->RecordCount(); ++i) {
-            if (r->Value(i, "FRowKind").toInt() != kind)
-                continue;
-            QStringList cells;
-            for (const QString &f : fields)
-                cells << r->Value(i, f).toString();
-            out << cells.join(u'|');
-        }
-        return out;
-    };
-    const QStringList details = lines(rs, 0, visible);
-    QVERIFY(details.size() > 10);
-    QCOMPARE(details.size(), QSet<QString>(details.cbegin(), details.cend()).size());
-
-    // The chain has cards bought at several branches, so rows per branch are more.
-    if (!branchShown)
-        QVERIFY(lines(perBranch, 0, visible).size() > details.size());
-    const QStringList sums{"FNo", "FAmount", "FpayAmount", "FDiscountAmount", "ftimes"};
-    QCOMPARE(lines(rs, 1, sums), lines(perBranch, 1, sums));
-    QCOMPARE(lines(rs, 2, sums), lines(perBranch, 2, sums));
-}
-
-void tst_ServerChain::topUpsMatchLedger()
-{
-    QFETCH(int, engine);
-    QHash<QString, qint64> ledger;
-    for (int month = 1; month <= 3; ++month) {
-        const RecordsetPtr rs = run(engine, 10901, {{"Year", 2024}, {"Month", month}, {"ShowVipDo", 1}});
-        for (qint64 r = 0; r < rs->RecordCount(); ++r) {
-            if (rs->Value(r, "DoType").toString() == u"充值")
-                ledger[rs->Value(r, "FCardId").toString()] += cents(rs->Value(r, "FAdjustCardAmountAdd"));
-        }
-    }
-    QHash<QString, qint64> journal;
-    const RecordsetPtr rs = run(engine, 10905, {{"GroupBy", 0}, {"SumOnly", 1}});
-    for (qint64 r = 0; r < rs->RecordCount(); ++r) {
-        if (rs->Value(r, "FRowKind").toInt() == 1)
-            journal.insert(rs->Value(r, "FCardID").toString(), cents(rs->Value(r, "FPlusAmt")));
-    }
-    QVERIFY(journal.size() > 10);
-    QCOMPARE(journal, ledger);
-}
-
-void tst_ServerChain::enginesAgree()
-{
-    if (m_dbs.Engines().size() < 2)
-        QSKIP("only one engine");
-    const QList<QPair<qint32, QList<QPair<QString, QVariant>>>> runs{
-        {10901, {{"Year", 2024}, {"Month", 2}}},
-        {10902, {{"GroupBy", 3}, {"BDate", "2024-01-10"}, {"EDate", "2024-02-10"}}},
-        {10903, {{"BDate", "2024-01-01 00:00:00"}, {"EDate", "2024-01-15 23:59:59"}, {"BItemNum", "100010"}}},
-        {10904, {{"GroupBy", 2}}},
-        {10905, {{"GroupBy", 1}}},
-        {10906, {}},
-    };
-    for (const auto &[rptId, filter] : runs) {
-        QStringList answers;
-        for (int e = 0; e < 2; ++e) {
-            answers << TestDatabases::RowLines(run(e, rptId, filter)).join(u'\n');
-        }
-        QVERIFY(!answers[0].isEmpty());
-        QCOMPARE(answers[1], answers[0]);
-    }
-}
-
-void tst_ServerChain::drivenByProgId()
-{
-    RegisterServerComponents();
-    std::unique_ptr<QObject> owner;
-    IServerData *data = ComponentRegistry::Instance().CreateAs<IServerData>(QString::fromLatin1(Vel::ServerDataProgId), owner);
-    QVERIFY(data);
-    // As an automation host does it: the property and the method by name, Variants only.
-    QVERIFY(owner->setProperty("RptID", 10905));
-    QCOMPARE(data->RptID(), 10905);
-    DictionaryPtr filter = Dictionary::Create();
-    filter->SetValue(QStringLiteral("GroupBy"), qint32(1));
-    filter->SetValue(QStringLiteral("SumOnly"), qint16(1));
-    QVariant result;
-    QVERIFY(QMetaObject::invokeMethod(owner.get(), "GetRptData", Q_RETURN_ARG(QVariant, result),
-                                      Q_ARG(QString, m_dbs.Engines()[0].props), Q_ARG(QVariant, Vel::ToVariant(filter))));
-    const RecordsetPtr rs = Vel::AsRecordset(result);
-    QVERIFY(rs);
-    QCOMPARE(rs->Value(rs->RecordCount() - 1, "FRowKind").toInt(), 2);
-    QVERIFY(QMetaObject::invokeMethod(owner.get(), "LookupList", Q_RETURN_ARG(QVariant, result),
-                                      Q_ARG(QString, m_dbs.Engines()[0].props), Q_ARG(qint32, 5),
-                                      Q_ARG(QString, QStringLiteral(" x2.FParentID=0 ")), Q_ARG(QString, QString()),
-                                      Q_ARG(qint32, 3)));
-    QCOMPARE(Vel::AsRecordset(result)->RecordCount(), 3);
-}
-
-void tst_ServerChain::makeDemoArguments_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("status");
-    QTest::newRow("nothing") << QStringList{} << 2;
-    QTest::newRow("value_missing") << QStringList{"--out"} << 2;
-    QTest::newRow("unknown_option") << QStringList{"--out", "x.sqlite", "--colour", "red"} << 2;
-    QTest::newRow("not_a_number") << QStringList{"--out", "x.sqlite", "--members", "many"} << 2;
-    QTest::newRow("zero_days") << QStringList{"--out", "x.sqlite", "--days", "0"} << 2;
-    // Past each documented range: refused before anything is generated.
-    QTest::newRow("members_past_range") << QStringList{"--out", "x.sqlite", "--members", "2147483647"} << 2;
-    QTest::newRow("items_past_range") << QStringList{"--out", "x.sqlite", "--items", "1000001"} << 2;
-    QTest::newRow("days_past_range") << QStringList{"--out", "x.sqlite", "--days", "2147483647"} << 2;
-    QTest::newRow("lines_past_range") << QStringList{"--out", "x.sqlite", "--lines-per-day", "2147483647"} << 2;
-    QTest::newRow("lines_in_total_past_range") << QStringList{"--out", "x.sqlite", "--days", "7305", "--lines-per-day", "100000"} << 2;
-    QTest::newRow("bad_start") << QStringList{"--out", "x.sqlite", "--start", "2024-13-01"} << 2;
-    QTest::newRow("negative_seed") << QStringList{"--out", "x.sqlite", "--seed", "-1"} << 2;
-    QTest::newRow("unwritable") << QStringList{"--out", "/proc/velvip/x.sqlite", "--members", "5", "--days", "1"} << 1;
-    QTest::newRow("tiny_chain") << QStringList{"--members", "20", "--items", "10", "--days", "3", "--lines-per-day", "5",
-                                               "--seed", "3"} << 0;
-}
-
-void tst_ServerChain::makeDemoArguments()
-{
-    QFETCH(QStringList, args);
-    QFETCH(int, status);
-    QTemporaryDir dir;
-    const QString out = dir.filePath(QStringLiteral("chain.sqlite"));
-    if (status == 0)
-        args << QStringLiteral("--out") << out;
-    QCOMPARE(MakeDemoMain(args), status);
-    if (status == 0) {
-        QVERIFY(QFileInfo::exists(out));
-        QVERIFY(!QFileInfo::exists(out + QStringLiteral(".part")));
-        GLData data;
-        data.SetRptID(10903);
-        DictionaryPtr f = Dictionary::Create();
-        QVERIFY(Vel::AsRecordset(data.GetRptData(DemoChain::SqliteConnectionText(out), f))->RecordCount() > 1);
-        Database::CloseAll();
-    }
-}
-
-void tst_ServerChain::makeDemoPeriod_data()
-{
-    QTest::addColumn<QStringList>("start");
-    QTest::addColumn<QDate>("first");
-    const QDate today = QDate::currentDate();
-    QTest::newRow("ends_yesterday") << QStringList{} << today.addDays(-3);
-    QTest::newRow("fixed_start") << QStringList{"--start", "2024-01-01"} << QDate(2024, 1, 1);
-}
-
-// The chain's sales cover exactly its days; with --start 2024-01-01 it is the chain the
-// fixed defaults give, file for file.
-void tst_ServerChain::makeDemoPeriod()
-{
-    QFETCH(QStringList, start);
-    QFETCH(QDate, first);
-    QTemporaryDir dir;
-    DemoOptions fixed;
-    fixed.members = 20, fixed.items = 10, fixed.days = 3, fixed.linesPerDay = 30;
-    fixed.outPath = dir.filePath(QStringLiteral("fixed.sqlite"));
-    const QString out = dir.filePath(QStringLiteral("chain.sqlite"));
-    QCOMPARE(MakeDemoMain(start + QStringList{"--members", "20", "--items", "10", "--days", "3", "--lines-per-day", "30",
-                                              "--out", out}), 0);
-    {
-        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("period"));
-        db.setDatabaseName(out);
-        QVERIFY(db.open());
-        QSqlQuery q(QStringLiteral("SELECT substr(min(FDate), 1, 10), substr(max(FDate), 1, 10) FROM sale_bill"), db);
-        QVERIFY(q.next());
-        QCOMPARE(q.value(0).toString(), first.toString(Qt::ISODate));
-        QCOMPARE(q.value(1).toString(), first.addDays(2).toString(Qt::ISODate));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("period"));
-    if (first == fixed.firstDay) {
-        DemoChain::Generate(fixed);
-        QFile a(out), b(fixed.outPath);
-        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
-        QVERIFY(a.readAll() == b.readAll());
-    }
-}
-
-void tst_ServerChain::defaultDatabase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QFile::remove(DemoChain::DefaultDatabasePath());
-    QStringList steps;
-    const QString props = DemoChain::EnsureDefaultDatabase([&](const QString &s) { steps << s; });
-    QVERIFY(!steps.isEmpty());
-    QCOMPARE(ConnectionText::Parse(props).Database(), DemoChain::DefaultDatabasePath());
-    const QDateTime written = QFileInfo(DemoChain::DefaultDatabasePath()).lastModified();
-    QCOMPARE(DemoChain::EnsureDefaultDatabase(), props);
-    QCOMPARE(QFileInfo(DemoChain::DefaultDatabasePath()).lastModified(), written);
-    GLData data;
-    data.SetRptID(10906);
-    DictionaryPtr f = Dictionary::Create();
-    QVERIFY(Vel::AsRecordset(data.GetRptData(props, f))->RecordCount() > 1000);
-    Database::CloseAll();
-    QFile::remove(DemoChain::DefaultDatabasePath());
-}
 
 QTEST_GUILESS_MAIN(tst_ServerChain)
 #include "tst_serverchain.moc"

@@ -7,12 +7,12 @@
 #include "Schema.h"
 #include "TestDatabases.h"
 #include "VelError.h"
+#include "../ErrorOf.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -83,475 +83,415 @@ class tst_ServerConnection : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void parse_data();
-    void parse();
-    void masked_data();
-    void masked();
-    void errors_data();
-    void errors();
-    void sqliteFileFaults_data();
-    void sqliteFileFaults();
-    void pooledSessionFollowsReplacedFile_data();
-    void pooledSessionFollowsReplacedFile();
-    void pathsAreNeverUris();
-    void pgLogin();
-    void pgCursorLeftEarly();
-    void pgValues_data();
-    void pgValues();
-    void pgSessionLimits_data();
-    void pgSessionLimits();
-    void readOnlySession();
-    void interruptedRead();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        makeChain(m_dir.filePath(QStringLiteral("chain.sqlite")), QStringLiteral("甲"));
+        auto other = Database::OpenForWriting(sqliteProps(m_dir.filePath(QStringLiteral("other.sqlite"))));
+        other->Exec(QStringLiteral("CREATE TABLE notes (x INTEGER)"));
+        QFile text(m_dir.filePath(QStringLiteral("notes.txt")));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write(QByteArray(4096, 'x'));
+        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("folder.sqlite")));
+    }
+
+    void parse_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("plain") << "Driver=SQLite;Database=/tmp/a.sqlite" << "database" << "/tmp/a.sqlite";
+        QTest::newRow("keys_any_case") << "DRIVER=SQLite;dAtAbAsE=/x" << "Database" << "/x";
+        QTest::newRow("spaces_trimmed") << " Driver = PostgreSQL ; Host = 10.0.0.1 " << "host" << "10.0.0.1";
+        QTest::newRow("quoted_semicolon") << "Password=\"a;b=c\";User=u" << "password" << "a;b=c";
+        QTest::newRow("quoted_quote") << "Password=\"say \"\"hi\"\"\";User=u" << "password" << "say \"hi\"";
+        QTest::newRow("quoted_keeps_spaces") << "Password=\" x \"" << "password" << " x ";
+        QTest::newRow("unknown_ignored") << "Foo=1;User=u" << "user" << "u";
+        QTest::newRow("missing") << "Driver=SQLite" << "database" << "";
+        QTest::newRow("trailing_semicolons") << "User=u;;;" << "user" << "u";
+    }
+
+    void parse()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QCOMPARE(ConnectionText::Parse(text).Value(key), value);
+    }
+
+    void masked_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("quoted_with_quote") << "Driver=PostgreSQL;User=rpt1;Password=\"my\"\"Secret9\""
+                                           << "Driver=PostgreSQL;User=rpt1;Password=******";
+        QTest::newRow("password_inside_other_values") << "Host=127.0.0.1;User=rpt1;Password=1"
+                                                      << "Host=127.0.0.1;User=rpt1;Password=******";
+        QTest::newRow("key_any_case_repeated") << "PASSWORD=a;Database=\"x;y\";password=b"
+                                               << "PASSWORD=******;Database=\"x;y\";password=******";
+        QTest::newRow("no_password") << "Driver=SQLite;Database=/tmp/a b.sqlite"
+                                     << "Driver=SQLite;Database=/tmp/a b.sqlite";
+        QTest::newRow("open_quote_swallows_password") << "Driver=PostgreSQL;User=\"rep;Password=Secret9"
+                                                      << "Driver=PostgreSQL;User=******";
+    }
+
+    void masked()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(ConnectionText::Parse(text).Masked(), expected);
+    }
+
+    void errors_data()
+    {
+        QTest::addColumn<QString>("props");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("empty_text") << "" << "连接文本是空的";
+        QTest::newRow("only_separators") << " ; ;" << "连接文本是空的";
+        QTest::newRow("port_with_letter") << "Driver=PostgreSQL;Port=55433x;Database=d;Password=Secret9"
+                                          << "端口“55433x”无效";
+        QTest::newRow("port_too_large") << "Driver=PostgreSQL;Port=99999999999;Database=d;Password=Secret9"
+                                        << "端口“99999999999”无效";
+        QTest::newRow("timeout_not_a_number") << "Driver=PostgreSQL;Database=d;Timeout=2m;Password=Secret9"
+                                              << "Timeout“2m”无效";
+        QTest::newRow("short_password_left_in_place")
+            << "Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=d1;User=u1;Password=1"
+            << "无法连接数据库服务器 127.0.0.1:1";
+        QTest::newRow("directory") << sqliteProps(m_dir.filePath(QStringLiteral("folder.sqlite")))
+                                   << "是一个文件夹，不是数据库文件";
+        QTest::newRow("not_sqlite") << sqliteProps(m_dir.filePath(QStringLiteral("notes.txt")))
+                                    << "不是 SQLite 数据库文件";
+        QTest::newRow("not_a_chain") << sqliteProps(m_dir.filePath(QStringLiteral("other.sqlite")))
+                                     << "不是会员报表的连锁数据库";
+        QTest::newRow("no_driver") << "Database=/tmp/x;Password=Secret9" << "Driver";
+        QTest::newRow("unknown_driver") << "Driver=Oracle;Database=x;Password=Secret9" << "Oracle";
+        QTest::newRow("no_database") << "Driver=SQLite;Password=Secret9" << "Database";
+        QTest::newRow("missing_file") << "Driver=SQLite;Database=/nonexistent/folder/chain.sqlite;Password=Secret9"
+                                      << "数据库文件不存在";
+        QTest::newRow("open_quote") << "Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=d;User=\"rep;Password=Secret9"
+                                    << "第 57 个字符处的引号没有闭合";
+        QTest::newRow("port_swallows_password") << "Driver=PostgreSQL;Database=d;Port=\"1;Password=Secret9\"" << "端口“”无效";
+        QTest::newRow("driver_swallows_password") << "Driver=\"x;Password=Secret9\";Database=d" << "不支持的数据库类型";
+        QTest::newRow("path_swallows_password") << "Driver=SQLite;Database=\"/nonexistent/c;Password=Secret9\""
+                                                << "数据库文件不存在";
+        if (!TestDatabases::PgServer().isEmpty())
+            QTest::newRow("pg_not_a_chain") << TestDatabases::PgServer() << "不是会员报表的连锁数据库（没有表“";
+        QTest::newRow("unreachable") << "Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=d;User=u;Password=Secret9"
+                                     << "无法连接数据库服务器 127.0.0.1:1";
+    }
+
+    void errors()
+    {
+        QFETCH(QString, props);
+        QFETCH(QString, expected);
+        GLData data;
+        data.SetRptID(10906);
+        DictionaryPtr filter = Dictionary::Create();
+        const QString error = ErrorOf([&] { data.GetRptData(props, filter); });
+        QVERIFY2(error.contains(expected) && !error.contains(u"Secret9"), qPrintable(error));
+    }
+
+    // Another program's lock and a crashed writer's journal, each named as the cause.
+    void sqliteFileFaults_data()
+    {
+        QTest::addColumn<QStringList>("writer");
+        QTest::addColumn<bool>("copyWithJournal");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("locked_by_writer") << QStringList{"BEGIN EXCLUSIVE"} << false << "正被其他程序锁住写入";
+        // A writer whose cache spilled mid-transaction; its file and journal copied together are
+        // what a crash leaves behind.
+        QTest::newRow("hot_journal") << QStringList{"PRAGMA cache_size = 5", "BEGIN",
+                                                    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+                                                    "INSERT INTO unit SELECT i + 10, 'u' || i, hex(randomblob(500)) FROM n"}
+                                     << true << "上次写入时中断";
+    }
+
+    void sqliteFileFaults()
+    {
+        QFETCH(QStringList, writer);
+        QFETCH(bool, copyWithJournal);
+        QFETCH(QString, expected);
+        const QString source = m_dir.filePath(QStringLiteral("fault-%1.sqlite").arg(QTest::currentDataTag()));
+        makeChain(source, QStringLiteral("乙"));
+        const QString target = copyWithJournal ? source + QStringLiteral(".crashed") : source;
+        QString error;
+        withWriter(source, writer, [&] {
+            if (copyWithJournal) {
+                QVERIFY(QFile::copy(source, target));
+                QVERIFY(QFile::copy(source + QStringLiteral("-journal"), target + QStringLiteral("-journal")));
+            }
+            error = ErrorOf([&] { itemNames(sqliteProps(target, QStringLiteral(";LockTimeout=1"))); });
+        });
+        QVERIFY2(error.contains(expected), qPrintable(error));
+    }
+
+    // A chain renamed over the pooled one, or copied over it in place (same inode), is read afresh.
+    void pooledSessionFollowsReplacedFile_data()
+    {
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("renamed_over") << false;
+        QTest::newRow("overwritten_in_place") << true;
+    }
+
+    void pooledSessionFollowsReplacedFile()
+    {
+        QFETCH(bool, inPlace);
+        const QString path = m_dir.filePath(QStringLiteral("replaced-%1.sqlite").arg(inPlace));
+        const QString other = m_dir.filePath(QStringLiteral("replacement-%1.sqlite").arg(inPlace));
+        makeChain(path, QStringLiteral("旧"));
+        makeChain(other, QStringLiteral("新"));
+        const QString props = sqliteProps(path);
+        QCOMPARE(itemNames(props), QStringList{QStringLiteral("旧")});
+        if (inPlace) {
+            QFile from(other), to(path);
+            QVERIFY(from.open(QIODevice::ReadOnly) && to.open(QIODevice::ReadWrite));
+            QVERIFY(to.write(from.readAll()) > 0);
+        } else {
+            QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
+        }
+        QCOMPARE(itemNames(props), QStringList{QStringLiteral("新")});
+    }
+
+    void pathsAreNeverUris()
+    {
+        const QString oldDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        makeChain(m_dir.filePath(QStringLiteral("file:c.sqlite")), QStringLiteral("路径"));
+        makeChain(m_dir.filePath(QStringLiteral("c.sqlite")), QStringLiteral("统一资源标识"));
+        QStringList names;
+        const QString error = ErrorOf([&] { names = itemNames(sqliteProps(QStringLiteral("file:c.sqlite"))); });
+        QDir::setCurrent(oldDir);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(names, QStringList{QStringLiteral("路径")});
+    }
+
+    void pgLogin()
+    {
+        const QString server = TestDatabases::PgServer();
+        REQUIRE_PG(server);
+        const ConnectionText ct = ConnectionText::Parse(server);
+        const QString base = QStringLiteral("Driver=PostgreSQL;Host=%1;Port=%2;Database=%3;")
+                                 .arg(ct.Host()).arg(ct.Port(5432)).arg(ct.Database());
+        // A wrong password (the user name) names the user as it is; a quoted user name that
+        // swallowed the password is never repeated; with no password anywhere, the sentence
+        // says where one may come from.
+        qunsetenv("PGPASSWORD");
+        const QList<QPair<QString, QString>> logins{
+            {"User=" + ct.User() + ";Password=" + ct.User(), "拒绝了用户“" + ct.User() + "”"},
+            {"User=\"x;Password=Secret9\";Password=wrong", "拒绝了所给的用户的登录"},
+            {"User=" + ct.User(), "PGPASSWORD"}};
+        for (const auto &[login, expected] : logins) {
+            const QString error = ErrorOf([&] { Database::ForReports(base + login); });
+            QVERIFY2(error.contains(expected) && !error.contains(u"Secret9") && !error.contains(u"******"), qPrintable(error));
+        }
+        // The right password works and the session is pooled.
+        Database &a = Database::ForReports(server);
+        QCOMPARE(&Database::ForReports(server), &a);
+    }
+
+    // A cursor dropped after its first row stops the query, and the session reads on.
+    void pgCursorLeftEarly()
+    {
+        const QString server = TestDatabases::PgServer();
+        REQUIRE_PG(server);
+        const Database &db = Database::ForReports(server);
+        {
+            auto cursor = db.Select(QStringLiteral("SELECT g, repeat('x', 100) FROM generate_series(1, 50000000) g"));
+            QVERIFY(cursor->Next());
+            QCOMPARE(cursor->Int(0), qint64(1));
+        }
+        auto cursor = db.Select(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE query LIKE ? AND state = 'active'"),
+                                {QStringLiteral("%generate_series(1, 50000000)%")});
+        QVERIFY(cursor->Next());
+        QCOMPARE(cursor->Int(0), qint64(0));
+    }
+
+    // Values as the component reads them: a binary COPY where it decodes every type, text rows
+    // otherwise (the timestamp column); the text is the server's own.
+    void pgValues_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QVariantList>("params");
+        QTest::addColumn<QString>("text");     // null: SQL NULL
+        QTest::addColumn<QVariant>("integer"); // invalid: not a number
+        const QVariant none;
+        QTest::newRow("bigint") << "SELECT CAST(? AS bigint)" << QVariantList{qint64(-123456789012)} << "-123456789012"
+                                << QVariant(qint64(-123456789012));
+        QTest::newRow("smallint") << "SELECT CAST(-7 AS smallint)" << QVariantList{} << "-7" << QVariant(qint64(-7));
+        QTest::newRow("bool") << "SELECT ? > 1" << QVariantList{2} << "t" << QVariant(qint64(1));
+        QTest::newRow("float_param") << "SELECT CAST(? * 4 AS bigint)" << QVariantList{2.5} << "10" << QVariant(qint64(10));
+        QTest::newRow("sum_past_double") << "SELECT SUM(x) FROM (VALUES (9007199254740993), (1)) v(x)" << QVariantList{}
+                                         << "9007199254740994" << QVariant(qint64(9007199254740994));
+        QTest::newRow("numeric_fraction") << "SELECT -12.5::numeric" << QVariantList{} << "-12.5" << QVariant(qint64(-12));
+        QTest::newRow("numeric_small") << "SELECT -0.0500::numeric" << QVariantList{} << "-0.0500" << QVariant(qint64(0));
+        QTest::newRow("numeric_groups") << "SELECT 100000000.00010::numeric" << QVariantList{} << "100000000.00010"
+                                        << QVariant(qint64(100000000));
+        QTest::newRow("text_and_quoted_mark") << "SELECT '?' || ?" << QVariantList{QStringLiteral("乙😀")} << "?乙😀" << none;
+        QTest::newRow("null_param") << "SELECT coalesce(?, 'none')" << QVariantList{QVariant(QMetaType::fromType<QString>())}
+                                    << "none" << none;
+        QTest::newRow("inferred_timestamp")
+            << "SELECT count(*) FROM generate_series(timestamp '2024-01-01', '2024-01-03', '1 day') d WHERE d >= ?"
+            << QVariantList{QStringLiteral("2024-01-02 00:00:00")} << "2" << QVariant(qint64(2));
+        QTest::newRow("timestamp_column") << "SELECT timestamp '2024-01-02 03:04:05'" << QVariantList{}
+                                          << "2024-01-02 03:04:05" << none;
+        QTest::newRow("empty") << "SELECT ''" << QVariantList{} << "" << none;
+        QTest::newRow("null") << "SELECT CAST(NULL AS text)" << QVariantList{} << QString() << none;
+    }
+
+    void pgValues()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QVariantList, params);
+        QFETCH(QString, text);
+        QFETCH(QVariant, integer);
+        const QString server = TestDatabases::PgServer();
+        REQUIRE_PG(server);
+        auto cursor = Database::ForReports(server).Select(sql, params);
+        QVERIFY(cursor->Next());
+        QCOMPARE(cursor->IsNull(0), text.isNull());
+        QCOMPARE(cursor->TextOrNull(0).toString(), text);
+        if (integer.isValid()) {
+            QCOMPARE(cursor->Int(0), integer.toLongLong());
+            QCOMPARE(cursor->Double(0), text == u"t" ? 1.0 : text.toDouble());
+        }
+        QVERIFY(!cursor->Next());
+    }
+
+    // A query that waits on another session's lock, runs too long, or waits on a backend that
+    // stopped answering (SIGSTOP: its kernel still acknowledges) ends with the limit named.
+    void pgSessionLimits_data()
+    {
+        QTest::addColumn<QString>("limits");
+        QTest::addColumn<bool>("holdLock");
+        QTest::addColumn<bool>("stopBackend");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("lock_timeout") << ";LockTimeout=1" << true << false << "SELECT count(*) FROM item"
+                                      << "（连接文本的 LockTimeout）";
+        QTest::newRow("statement_timeout") << ";Timeout=1" << false << false << "SELECT pg_sleep(30)"
+                                           << "（连接文本的 Timeout），已被数据库服务器停止";
+        QTest::newRow("backend_stopped") << ";Timeout=1;KeepAlive=1" << false << true << "SELECT count(*) FROM item"
+                                         << "（连接文本的 Timeout），数据库服务器";
+    }
+
+    void pgSessionLimits()
+    {
+        QFETCH(QString, limits);
+        QFETCH(bool, holdLock);
+        QFETCH(bool, stopBackend);
+        QFETCH(QString, sql);
+        QFETCH(QString, expected);
+        REQUIRE_PG(TestDatabases::PgServer());
+        TestDatabases dbs;
+        QString error;
+        QVERIFY2(dbs.Create(QStringLiteral("limits_") + QString::fromLatin1(QTest::currentDataTag()), makeTables, &error),
+                 qPrintable(error));
+        const QString props = dbs.Engines().back().props;
+        auto holder = Database::OpenForWriting(props);
+        if (holdLock) {
+            holder->Exec(QStringLiteral("BEGIN"));
+            holder->Exec(QStringLiteral("LOCK TABLE item IN ACCESS EXCLUSIVE MODE"));
+        }
+        const Database &session = Database::ForReports(props + limits);
+        pid_t backend = 0;
+        std::atomic<bool> done{false};
+        std::thread resume;
+        if (stopBackend) {
+            auto pid = session.Select(QStringLiteral("SELECT pg_backend_pid()"));
+            QVERIFY(pid->Next());
+            backend = pid_t(pid->Int(0));
+            QCOMPARE(::kill(backend, SIGSTOP), 0);
+            // Resumed in any case, so that a client without its own bound ends with the server's text.
+            resume = std::thread([&] {
+                for (int i = 0; i < 150 && !done; ++i)
+                    QThread::msleep(100);
+                ::kill(backend, SIGCONT);
+            });
+        }
+        const QString message = ErrorOf([&] {
+            for (auto cursor = session.Select(sql); cursor->Next();) {
+            }
+        });
+        done = true;
+        if (resume.joinable())
+            resume.join();
+        if (holdLock)
+            holder->Exec(QStringLiteral("ROLLBACK"));
+        holder.reset();
+        dbs.Drop();
+        QVERIFY2(message.contains(expected), qPrintable(message));
+    }
+
+    void readOnlySession()
+    {
+        TestDatabases dbs;
+        QString error;
+        QVERIFY2(dbs.Create(QStringLiteral("ro"), makeTables, &error), qPrintable(error));
+        for (const auto &engine : dbs.Engines()) {
+            const Database &db = Database::ForReports(engine.props);
+            QVERIFY2(!ErrorOf([&] { db.Exec(QStringLiteral("INSERT INTO unit VALUES (1, '01', 'x')")); }).isEmpty(),
+                     qPrintable(engine.name));
+        }
+        dbs.Drop();
+    }
+
+    // A read stopped from another thread ends as cancelled and leaves the pooled session idle and
+    // usable; a component interrupted before its request stops that request only.
+    void interruptedRead()
+    {
+        TestDatabases dbs;
+        QString error;
+        QVERIFY2(dbs.Create(QStringLiteral("interrupt"), makeTables, &error), qPrintable(error));
+        const QString endless = QStringLiteral("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) "
+                                               "SELECT count(*) FROM n");
+        for (const auto &engine : dbs.Engines()) {
+            const Database &db = Database::ForReports(engine.props);
+            QString message;
+            {
+                Database::Request request(db);
+                std::thread stopper([&] {
+                    QThread::msleep(200);
+                    request.Interrupt();
+                });
+                try {
+                    db.Select(endless)->Next();
+                } catch (const VelError &e) {
+                    message = Vel::IsCancelled(e) ? QStringLiteral("cancelled") : e.Description();
+                }
+                stopper.join();
+            }
+            QCOMPARE(message, QStringLiteral("cancelled"));
+            if (engine.name == u"postgresql") {
+                auto other = Database::OpenForWriting(engine.props);
+                auto check = other->Select(
+                    QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE state <> 'idle' AND query LIKE ?"),
+                    {QStringLiteral("%WITH RECURSIVE n(x)%")});
+                QVERIFY(check->Next());
+                QCOMPARE(check->Int(0), qint64(0));
+            }
+
+            GLData data;
+            data.SetRptID(10906);
+            DictionaryPtr filter = Dictionary::Create();
+            data.Interrupt();
+            message.clear();
+            try {
+                data.GetRptData(engine.props, filter);
+            } catch (const VelError &e) {
+                message = Vel::IsCancelled(e) ? QStringLiteral("cancelled") : e.Description();
+            }
+            QCOMPARE(message, QStringLiteral("cancelled"));
+            QVERIFY(Vel::AsRecordset(data.GetRptData(engine.props, filter)));
+            QCOMPARE(&Database::ForReports(engine.props), &db);
+        }
+        dbs.Drop();
+    }
+
     void cleanupTestCase() { Database::CloseAll(); }
 
 private:
     QTemporaryDir m_dir;
 };
-
-void tst_ServerConnection::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    makeChain(m_dir.filePath(QStringLiteral("chain.sqlite")), QStringLiteral("甲"));
-    auto other = Database::OpenForWriting(sqliteProps(m_dir.filePath(QStringLiteral("other.sqlite"))));
-    other->Exec(QStringLiteral("CREATE TABLE notes (x INTEGER)"));
-    QFile text(m_dir.filePath(QStringLiteral("notes.txt")));
-    QVERIFY(text.open(QIODevice::WriteOnly));
-    text.write(QByteArray(4096, 'x'));
-    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("folder.sqlite")));
-}
-
-void tst_ServerConnection::parse_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("value");
-    QTest::newRow("plain") << "Driver=SQLite;Database=/tmp/a.sqlite" << "database" << "/tmp/a.sqlite";
-    QTest::newRow("keys_any_case") << "DRIVER=SQLite;dAtAbAsE=/x" << "Database" << "/x";
-    QTest::newRow("spaces_trimmed") << " Driver = PostgreSQL ; Host = 10.0.0.1 " << "host" << "10.0.0.1";
-    QTest::newRow("quoted_semicolon") << "Password=\"a;b=c\";User=u" << "password" << "a;b=c";
-    QTest::newRow("quoted_quote") << "Password=\"say \"\"hi\"\"\";User=u" << "password" << "say \"hi\"";
-    QTest::newRow("quoted_keeps_spaces") << "Password=\" x \"" << "password" << " x ";
-    QTest::newRow("unknown_ignored") << "Foo=1;User=u" << "user" << "u";
-    QTest::newRow("missing") << "Driver=SQLite" << "database" << "";
-    QTest::newRow("trailing_semicolons") << "User=u;;;" << "user" << "u";
-}
-
-void tst_ServerConnection::parse()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, key);
-    QFETCH(QString, value);
-    QCOMPARE(ConnectionText::Parse(text).Value(key), value);
-}
-
-void tst_ServerConnection::masked_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("quoted_with_quote") << "Driver=PostgreSQL;User=rpt1;Password=\"my\"\"Secret9\""
-                                       << "Driver=PostgreSQL;User=rpt1;Password=******";
-    QTest::newRow("password_inside_other_values") << "Host=127.0.0.1;User=rpt1;Password=1"
-                                                  << "Host=127.0.0.1;User=rpt1;Password=******";
-    QTest::newRow("key_any_case_repeated") << "PASSWORD=a;Database=\"x;y\";password=b"
-                                           << "PASSWORD=******;Database=\"x;y\";password=******";
-    QTest::newRow("no_password") << "Driver=SQLite;Database=/tmp/a b.sqlite"
-                                 << "Driver=SQLite;Database=/tmp/a b.sqlite";
-    QTest::newRow("open_quote_swallows_password") << "Driver=PostgreSQL;User=\"rep;Password=Secret9"
-                                                  << "Driver=PostgreSQL;User=******";
-}
-
-void tst_ServerConnection::masked()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, expected);
-    QCOMPARE(ConnectionText::Parse(text).Masked(), expected);
-}
-
-void tst_ServerConnection::errors_data()
-{
-    QTest::addColumn<QString>("props");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("empty_text") << "" << "连接文本是空的";
-    QTest::newRow("only_separators") << " ; ;" << "连接文本是空的";
-    QTest::newRow("port_with_letter") << "Driver=PostgreSQL;Port=55433x;Database=d;Password=Secret9"
-                                      << "端口“55433x”无效";
-    QTest::newRow("port_too_large") << "Driver=PostgreSQL;Port=99999999999;Database=d;Password=Secret9"
-                                    << "端口“99999999999”无效";
-    QTest::newRow("timeout_not_a_number") << "Driver=PostgreSQL;Database=d;Timeout=2m;Password=Secret9"
-                                          << "Timeout“2m”无效";
-    QTest::newRow("short_password_left_in_place")
-        << "Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=d1;User=u1;Password=1"
-        << "无法连接数据库服务器 127.0.0.1:1";
-    QTest::newRow("directory") << sqliteProps(m_dir.filePath(QStringLiteral("folder.sqlite")))
-                               << "是一个文件夹，不是数据库文件";
-    QTest::newRow("not_sqlite") << sqliteProps(m_dir.filePath(QStringLiteral("notes.txt")))
-                                << "不是 SQLite 数据库文件";
-    QTest::newRow("not_a_chain") << sqliteProps(m_dir.filePath(QStringLiteral("other.sqlite")))
-                                 << "不是会员报表的连锁数据库";
-    QTest::newRow("no_driver") << "Database=/tmp/x;Password=Secret9" << "Driver";
-    QTest::newRow("unknown_driver") << "Driver=Oracle;Database=x;Password=Secret9" << "Oracle";
-    QTest::newRow("no_database") << "Driver=SQLite;Password=Secret9" << "Database";
-    QTest::newRow("missing_file") << "Driver=SQLite;Database=/nonexistent/folder/chain.sqlite;Password=Secret9"
-                                  << "数据库文件不存在";
-    QTest::newRow("open_quote") << "Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=d;User=\"rep;Password=Secret9"
-                                << "第 57 个字符处的引号没有闭合";
-    QTest::newRow("port_swallows_password") << "Driver=PostgreSQL;Database=d;Port=\"1;Password=Secret9\"" << "端口“”无效";
-    QTest::newRow("driver_swallows_password") << "Driver=\"x;Password=Secret9\";Database=d" << "不支持的数据库类型";
-    QTest::newRow("path_swallows_password") << "Driver=SQLite;Database=\"/nonexistent/c;Password=Secret9\""
-                                            << "数据库文件不存在";
-    if (!TestDatabases::PgServer().isEmpty())
-        QTest::newRow("pg_not_a_chain") << TestDatabases::PgServer() << "不是会员报表的连锁数据库（没有表“";
-    QTest::newRow("unreachable") << "Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=d;User=u;Password=Secret9"
-                                 << "无法连接数据库服务器 127.0.0.1:1";
-}
-
-void tst_ServerConnection::errors()
-{
-    QFETCH(QString, props);
-    QFETCH(QString, expected);
-    GLData data;
-    data.SetRptID(10906);
-    DictionaryPtr filter = Dictionary::Create();
-    try {
-        data.GetRptData(props, filter);
-        QFAIL("no error");
-    } catch (const VelError &e) {
-        QVERIFY2(e.Description().contains(expected), qPrintable(e.Description()));
-        QVERIFY2(!e.Description().contains(QStringLiteral("Secret9")), qPrintable(e.Description()));
-    }
-}
-
-// Another program's lock and a crashed writer's journal, each named as the cause.
-void tst_ServerConnection::sqliteFileFaults_data()
-{
-    QTest::addColumn<QStringList>("writer");
-    QTest::addColumn<bool>("copyWithJournal");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("locked_by_writer") << QStringList{"BEGIN EXCLUSIVE"} << false << "正被其他程序锁住写入";
-    // A writer whose cache spilled mid-transaction; its file and journal copied together are
-    // what a crash leaves behind.
-    QTest::newRow("hot_journal") << QStringList{"PRAGMA cache_size = 5", "BEGIN",
-                                                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
-                                                "INSERT INTO unit SELECT i + 10, 'u' || i, hex(randomblob(500)) FROM n"}
-                                 << true << "上次写入时中断";
-}
-
-void tst_ServerConnection::sqliteFileFaults()
-{
-    QFETCH(QStringList, writer);
-    QFETCH(bool, copyWithJournal);
-    QFETCH(QString, expected);
-    const QString source = m_dir.filePath(QStringLiteral("fault-%1.sqlite").arg(QTest::currentDataTag()));
-    makeChain(source, QStringLiteral("乙"));
-    const QString target = copyWithJournal ? source + QStringLiteral(".crashed") : source;
-    QString error;
-    withWriter(source, writer, [&] {
-        if (copyWithJournal) {
-            QVERIFY(QFile::copy(source, target));
-            QVERIFY(QFile::copy(source + QStringLiteral("-journal"), target + QStringLiteral("-journal")));
-        }
-        try {
-            itemNames(sqliteProps(target, QStringLiteral(";LockTimeout=1")));
-        } catch (const VelError &e) {
-            error = e.Description();
-        }
-    });
-    QVERIFY2(error.contains(expected), qPrintable(error));
-}
-
-// A chain renamed over the pooled one, or copied over it in place (same inode), is read afresh.
-void tst_ServerConnection::pooledSessionFollowsReplacedFile_data()
-{
-    QTest::addColumn<bool>("inPlace");
-    QTest::newRow("renamed_over") << false;
-    QTest::newRow("overwritten_in_place") << true;
-}
-
-void tst_ServerConnection::pooledSessionFollowsReplacedFile()
-{
-    QFETCH(bool, inPlace);
-    const QString path = m_dir.filePath(QStringLiteral("replaced-%1.sqlite").arg(inPlace));
-    const QString other = m_dir.filePath(QStringLiteral("replacement-%1.sqlite").arg(inPlace));
-    makeChain(path, QStringLiteral("旧"));
-    makeChain(other, QStringLiteral("新"));
-    const QString props = sqliteProps(path);
-    QCOMPARE(itemNames(props), QStringList{QStringLiteral("旧")});
-    if (inPlace) {
-        QFile from(other), to(path);
-        QVERIFY(from.open(QIODevice::ReadOnly) && to.open(QIODevice::ReadWrite));
-        QVERIFY(to.write(from.readAll()) > 0);
-    } else {
-        QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
-    }
-    QCOMPARE(itemNames(props), QStringList{QStringLiteral("新")});
-}
-
-void tst_ServerConnection::pathsAreNeverUris()
-{
-    const QString oldDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-    makeChain(m_dir.filePath(QStringLiteral("file:c.sqlite")), QStringLiteral("路径"));
-    makeChain(m_dir.filePath(QStringLiteral("c.sqlite")), QStringLiteral("统一资源标识"));
-    QStringList names;
-    try {
-        names = itemNames(sqliteProps(QStringLiteral("file:c.sqlite")));
-    } catch (const VelError &e) {
-        QDir::setCurrent(oldDir);
-        QFAIL(e.what());
-    }
-    QDir::setCurrent(oldDir);
-    QCOMPARE(names, QStringList{QStringLiteral("路径")});
-}
-
-void tst_ServerConnection::pgLogin()
-{
-    const QString server = TestDatabases::PgServer();
-    REQUIRE_PG(server);
-    const ConnectionText ct = ConnectionText::Parse(server);
-    // The wrong password equals the user name: the message names the user as it is.
-    const QString wrong = ct.User();
-    const QString props = ConnectionText::Make({{QStringLiteral("Driver"), QStringLiteral("PostgreSQL")},
-                                                {QStringLiteral("Host"), ct.Host()},
-                                                {QStringLiteral("Port"), QString::number(ct.Port(5432))},
-                                                {QStringLiteral("Database"), ct.Database()},
-                                                {QStringLiteral("User"), ct.User()},
-                                                {QStringLiteral("Password"), wrong}});
-    try {
-        Database::ForReports(props);
-        QFAIL("login accepted");
-    } catch (const VelError &e) {
-        QVERIFY2(e.Description().contains(QStringLiteral("拒绝了用户“%1”").arg(wrong)), qPrintable(e.Description()));
-        QVERIFY(!e.Description().contains(u"******"));
-    }
-    // A quoted user name that swallowed the password is never repeated; with no password
-    // anywhere, the sentence says where one may come from.
-    qunsetenv("PGPASSWORD");
-    const QString base = QStringLiteral("Driver=PostgreSQL;Host=%1;Port=%2;Database=%3;")
-                             .arg(ct.Host()).arg(ct.Port(5432)).arg(ct.Database());
-    const QList<QPair<QString, QString>> logins{{"User=\"x;Password=Secret9\";Password=wrong", "拒绝了所给的用户的登录"},
-                                                {"User=" + ct.User(), "PGPASSWORD"}};
-    for (const auto &[login, expected] : logins) {
-        try {
-            Database::ForReports(base + login);
-            QFAIL("login accepted");
-        } catch (const VelError &e) {
-            QVERIFY2(e.Description().contains(expected) && !e.Description().contains(u"Secret9"),
-                     qPrintable(e.Description()));
-        }
-    }
-    // The right password works and the session is pooled.
-    Database &a = Database::ForReports(server);
-    QCOMPARE(&Database::ForReports(server), &a);
-}
-
-// A cursor dropped after its first row stops the query, and the session reads on.
-void tst_ServerConnection::pgCursorLeftEarly()
-{
-    const QString server = TestDatabases::PgServer();
-    REQUIRE_PG(server);
-    const Database &db = Database::ForReports(server);
-    {
-        auto cursor = db.Select(QStringLiteral("SELECT g, repeat('x', 100) FROM generate_series(1, 50000000) g"));
-        QVERIFY(cursor->Next());
-        QCOMPARE(cursor->Int(0), qint64(1));
-    }
-    auto cursor = db.Select(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE query LIKE ? AND state = 'active'"),
-                            {QStringLiteral("%generate_series(1, 50000000)%")});
-    QVERIFY(cursor->Next());
-    QCOMPARE(cursor->Int(0), qint64(0));
-}
-
-// Values as the component reads them: a binary COPY where it decodes every type, text rows
-// otherwise (the timestamp column); the text is the server's own.
-void tst_ServerConnection::pgValues_data()
-{
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<QVariantList>("params");
-    QTest::addColumn<QString>("text");     // null: SQL NULL
-    QTest::addColumn<QVariant>("integer"); // invalid: not a number
-    const QVariant none;
-    QTest::newRow("bigint") << "SELECT CAST(? AS bigint)" << QVariantList{qint64(-123456789012)} << "-123456789012"
-                            << QVariant(qint64(-123456789012));
-    QTest::newRow("smallint") << "SELECT CAST(-7 AS smallint)" << QVariantList{} << "-7" << QVariant(qint64(-7));
-    QTest::newRow("bool") << "SELECT ? > 1" << QVariantList{2} << "t" << QVariant(qint64(1));
-    QTest::newRow("float_param") << "SELECT CAST(? * 4 AS bigint)" << QVariantList{2.5} << "10" << QVariant(qint64(10));
-    QTest::newRow("sum_past_double") << "SELECT SUM(x) FROM (VALUES (9007199254740993), (1)) v(x)" << QVariantList{}
-                                     << "9007199254740994" << QVariant(qint64(9007199254740994));
-    QTest::newRow("numeric_fraction") << "SELECT -12.5::numeric" << QVariantList{} << "-12.5" << QVariant(qint64(-12));
-    QTest::newRow("numeric_small") << "SELECT -0.0500::numeric" << QVariantList{} << "-0.0500" << QVariant(qint64(0));
-    QTest::newRow("numeric_groups") << "SELECT 100000000.00010::numeric" << QVariantList{} << "100000000.00010"
-                                    << QVariant(qint64(100000000));
-    QTest::newRow("text_and_quoted_mark") << "SELECT '?' || ?" << QVariantList{QStringLiteral("乙😀")} << "?乙😀" << none;
-    QTest::newRow("null_param") << "SELECT coalesce(?, 'none')" << QVariantList{QVariant(QMetaType::fromType<QString>())}
-                                << "none" << none;
-    QTest::newRow("inferred_timestamp")
-        << "SELECT count(*) FROM generate_series(timestamp '2024-01-01', '2024-01-03', '1 day') d WHERE d >= ?"
-        << QVariantList{QStringLiteral("2024-01-02 00:00:00")} << "2" << QVariant(qint64(2));
-    QTest::newRow("timestamp_column") << "SELECT timestamp '2024-01-02 03:04:05'" << QVariantList{}
-                                      << "2024-01-02 03:04:05" << none;
-    QTest::newRow("empty") << "SELECT ''" << QVariantList{} << "" << none;
-    QTest::newRow("null") << "SELECT CAST(NULL AS text)" << QVariantList{} << QString() << none;
-}
-
-void tst_ServerConnection::pgValues()
-{
-    QFETCH(QString, sql);
-    QFETCH(QVariantList, params);
-    QFETCH(QString, text);
-    QFETCH(QVariant, integer);
-    const QString server = TestDatabases::PgServer();
-    REQUIRE_PG(server);
-    auto cursor = Database::ForReports(server).Select(sql, params);
-    QVERIFY(cursor->Next());
-    QCOMPARE(cursor->IsNull(0), text.isNull());
-    QCOMPARE(cursor->TextOrNull(0).toString(), text);
-    if (integer.isValid()) {
-        QCOMPARE(cursor->Int(0), integer.toLongLong());
-        QCOMPARE(cursor->Double(0), text == u"t" ? 1.0 : text.toDouble());
-    }
-    QVERIFY(!cursor->Next());
-}
-
-// A query that waits on another session's lock, runs too long, or waits on a backend that
-// stopped answering (SIGSTOP: its kernel still acknowledges) ends with the limit named.
-void tst_ServerConnection::pgSessionLimits_data()
-{
-    QTest::addColumn<QString>("limits");
-    QTest::addColumn<bool>("holdLock");
-    QTest::addColumn<bool>("stopBackend");
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("lock_timeout") << ";LockTimeout=1" << true << false << "SELECT count(*) FROM item"
-                                  << "（连接文本的 LockTimeout）";
-    QTest::newRow("statement_timeout") << ";Timeout=1" << false << false << "SELECT pg_sleep(30)"
-                                       << "（连接文本的 Timeout），已被数据库服务器停止";
-    QTest::newRow("backend_stopped") << ";Timeout=1;KeepAlive=1" << false << true << "SELECT count(*) FROM item"
-                                     << "（连接文本的 Timeout），数据库服务器";
-}
-
-void tst_ServerConnection::pgSessionLimits()
-{
-    QFETCH(QString, limits);
-    QFETCH(bool, holdLock);
-    QFETCH(bool, stopBackend);
-    QFETCH(QString, sql);
-    QFETCH(QString, expected);
-    REQUIRE_PG(TestDatabases::PgServer());
-    TestDatabases dbs;
-    QString error;
-    QVERIFY2(dbs.Create(QStringLiteral("limits_") + QString::fromLatin1(QTest::currentDataTag()), makeTables, &error),
-             qPrintable(error));
-    const QString props = dbs.Engines().back().props;
-    auto holder = Database::OpenForWriting(props);
-    if (holdLock) {
-        holder->Exec(QStringLiteral("BEGIN"));
-        holder->Exec(QStringLiteral("LOCK TABLE item IN ACCESS EXCLUSIVE MODE"));
-    }
-    const Database &session = Database::ForReports(props + limits);
-    pid_t backend = 0;
-    std::atomic<bool> done{false};
-    std::thread resume;
-    if (stopBackend) {
-        auto pid = session.Select(QStringLiteral("SELECT pg_backend_pid()"));
-        QVERIFY(pid->Next());
-        backend = pid_t(pid->Int(0));
-        QCOMPARE(::kill(backend, SIGSTOP), 0);
-        // Resumed in any case, so that a client without its own bound ends with the server's text.
-        resume = std::thread([&] {
-            for (int i = 0; i < 150 && !done; ++i)
-                QThread::msleep(100);
-            ::kill(backend, SIGCONT);
-        });
-    }
-    QString message;
-    try {
-        auto cursor = session.Select(sql);
-        while (cursor->Next()) {
-        }
-    } catch (const VelError &e) {
-        message = e.Description();
-    }
-    done = true;
-    if (resume.joinable())
-        resume.join();
-    if (holdLock)
-        holder->Exec(QStringLiteral("ROLLBACK"));
-    holder.reset();
-    dbs.Drop();
-    QVERIFY2(message.contains(expected), qPrintable(message));
-}
-
-void tst_ServerConnection::readOnlySession()
-{
-    TestDatabases dbs;
-    QString error;
-    QVERIFY2(dbs.Create(QStringLiteral("ro"), makeTables, &error), qPrintable(error));
-    for (const auto &engine : dbs.Engines()) {
-        const Database &db = Database::ForReports(engine.props);
-        try {
-            db.Exec(QStringLiteral("INSERT INTO unit VALUES (1, '01', 'x')"));
-            QFAIL(qPrintable(engine.name + QStringLiteral(": report session wrote")));
-        } catch (const VelError &) {
-        }
-    }
-    dbs.Drop();
-}
-
-// A read stopped from another thread ends as cancelled and leaves the pooled session idle and
-// usable; a component interrupted before its request stops that request only.
-void tst_ServerConnection::interruptedRead()
-{
-    TestDatabases dbs;
-    QString error;
-    QVERIFY2(dbs.Create(QStringLiteral("interrupt"), makeTables, &error), qPrintable(error));
-    const QString endless = QStringLiteral("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) "
-                                           "SELECT count(*) FROM n");
-    for (const auto &engine : dbs.Engines()) {
-        const Database &db = Database::ForReports(engine.props);
-        QString message;
-        QElapsedTimer timer;
-        timer.start();
-        {
-            Database::Request request(db);
-            std::thread stopper([&] {
-                QThread::msleep(200);
-                request.Interrupt();
-            });
-            try {
-                db.Select(endless)->Next();
-            } catch (const VelError &e) {
-                message = Vel::IsCancelled(e) ? QStringLiteral("cancelled") : e.Description();
-            }
-            stopper.join();
-        }
-        QVERIFY2(timer.elapsed() < 5000, qPrintable(engine.name));
-        QCOMPARE(message, QStringLiteral("cancelled"));
-        if (engine.name == u"postgresql") {
-            auto other = Database::OpenForWriting(engine.props);
-            auto check = other->Select(
-                QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE state <> 'idle' AND query LIKE ?"),
-                {QStringLiteral("%WITH RECURSIVE n(x)%")});
-            QVERIFY(check->Next());
-            QCOMPARE(check->Int(0), qint64(0));
-        }
-
-        GLData data;
-        data.SetRptID(10906);
-        DictionaryPtr filter = Dictionary::Create();
-        data.Interrupt();
-        message.clear();
-        try {
-            data.GetRptData(engine.props, filter);
-        } catch (const VelError &e) {
-            message = Vel::IsCancelled(e) ? QStringLiteral("cancelled") : e.Description();
-        }
-        QCOMPARE(message, QStringLiteral("cancelled"));
-        QVERIFY(Vel::AsRecordset(data.GetRptData(engine.props, filter)));
-        QCOMPARE(&Database::ForReports(engine.props), &db);
-    }
-    dbs.Drop();
-}
 
 QTEST_GUILESS_MAIN(tst_ServerConnection)
 #include "tst_serverconnection.moc"

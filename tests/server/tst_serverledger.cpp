@@ -14,16 +14,10 @@
 
 namespace {
 
-using Filter = QList<QPair<QString, QVariant>>;
-
 void generate(const QString &props)
 {
     DemoOptions o;
-    o.members = 60;
-    o.items = 30;
-    o.days = 3 * 365 + 10;    // 2024-01-01 .. 2027-01-10
-    o.linesPerDay = 15;
-    o.seed = 17;
+    o.members = 60, o.items = 30, o.days = 3 * 365 + 10, o.linesPerDay = 15, o.seed = 17;   // 2024-01-01 .. 2027-01-10
     TestDatabases::GenerateDemo(props, o);
 }
 
@@ -62,12 +56,64 @@ class tst_ServerLedger : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(m_dbs.Create(QStringLiteral("ledger"), generate, &error), qPrintable(error));
+    }
+
     void cleanupTestCase() { m_dbs.Drop(); }
+
     void ledgerEqualsMovements_data() { m_dbs.AddRows(); }
-    void ledgerEqualsMovements();
-    void upgradeArguments_data();
-    void upgradeArguments();
+
+    void ledgerEqualsMovements()
+    {
+        QFETCH(int, engine);
+        const QString props = m_dbs.Engines()[size_t(engine)].props;
+        QVERIFY(Schema::HasLedger(Database::ForReports(props)));
+        const QStringList generated = ledgerRows(engine);
+
+        QStringList writes;
+        for (const char *sql : otherWriters)
+            writes << QString::fromUtf8(sql);
+        exec(engine, writes);
+        const QStringList fast = ledgerRows(engine);
+        QVERIFY(fast != generated);
+
+        // Without the ledger the report sums the movements: the reference.
+        exec(engine, Schema::DropLedgerStatements(Database::ForReports(props).Driver()));
+        QVERIFY(!Schema::HasLedger(Database::ForReports(props)));
+        const QStringList reference = ledgerRows(engine);
+        QCOMPARE(fast.size(), reference.size());
+        for (qsizetype i = 0; i < fast.size(); ++i)
+            QCOMPARE(fast[i], reference[i]);
+
+        QCOMPARE(UpgradeSchemaMain({QStringLiteral("--props"), props}), 0);
+        QVERIFY(Schema::HasLedger(Database::ForReports(props)));
+        QCOMPARE(ledgerRows(engine), reference);
+    }
+
+    void upgradeArguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::newRow("no_props") << QStringList{} << 2;
+        QTest::newRow("empty_props") << QStringList{"--props", " "} << 2;
+        QTest::newRow("value_missing") << QStringList{"--props"} << 2;
+        QTest::newRow("unknown_option") << QStringList{"--out", "x"} << 2;
+        QTest::newRow("not_a_chain") << QStringList{"--props", "Driver=SQLite;Database=%1"} << 1;
+        QTest::newRow("no_driver") << QStringList{"--props", "Database=x.sqlite"} << 1;
+    }
+
+    void upgradeArguments()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        for (QString &a : args)
+            a.replace(QStringLiteral("%1"), dir.filePath(QStringLiteral("other.sqlite")));
+        QCOMPARE(UpgradeSchemaMain(args), status);
+    }
 
 private:
     // Every month and filter of report 10901, one line per row with every field.
@@ -75,12 +121,6 @@ private:
     void exec(int engine, const QStringList &statements) const;
     TestDatabases m_dbs;
 };
-
-void tst_ServerLedger::initTestCase()
-{
-    QString error;
-    QVERIFY2(m_dbs.Create(QStringLiteral("ledger"), generate, &error), qPrintable(error));
-}
 
 QStringList tst_ServerLedger::ledgerRows(int engine) const
 {
@@ -100,55 +140,6 @@ void tst_ServerLedger::exec(int engine, const QStringList &statements) const
     auto db = Database::OpenForWriting(m_dbs.Engines()[size_t(engine)].props);
     for (const QString &sql : statements)
         db->Exec(sql);
-}
-
-void tst_ServerLedger::ledgerEqualsMovements()
-{
-    QFETCH(int, engine);
-    const QString props = m_dbs.Engines()[size_t(engine)].props;
-    QVERIFY(Schema::HasLedger(Database::ForReports(props)));
-    const QStringList generated = ledgerRows(engine);
-
-    QStringList writes;
-    for (const char *sql : otherWriters)
-        writes << QString::fromUtf8(sql);
-    exec(engine, writes);
-    const QStringList fast = ledgerRows(engine);
-    QVERIFY(fast != generated);
-
-    // Without the ledger the report sums the movements: the reference.
-    exec(engine, Schema::DropLedgerStatements(Database::ForReports(props).Driver()));
-    QVERIFY(!Schema::HasLedger(Database::ForReports(props)));
-    const QStringList reference = ledgerRows(engine);
-    QCOMPARE(fast.size(), reference.size());
-    for (qsizetype i = 0; i < fast.size(); ++i)
-        QCOMPARE(fast[i], reference[i]);
-
-    QCOMPARE(UpgradeSchemaMain({QStringLiteral("--props"), props}), 0);
-    QVERIFY(Schema::HasLedger(Database::ForReports(props)));
-    QCOMPARE(ledgerRows(engine), reference);
-}
-
-void tst_ServerLedger::upgradeArguments_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("status");
-    QTest::newRow("no_props") << QStringList{} << 2;
-    QTest::newRow("empty_props") << QStringList{"--props", " "} << 2;
-    QTest::newRow("value_missing") << QStringList{"--props"} << 2;
-    QTest::newRow("unknown_option") << QStringList{"--out", "x"} << 2;
-    QTest::newRow("not_a_chain") << QStringList{"--props", "Driver=SQLite;Database=%1"} << 1;
-    QTest::newRow("no_driver") << QStringList{"--props", "Database=x.sqlite"} << 1;
-}
-
-void tst_ServerLedger::upgradeArguments()
-{
-    QFETCH(QStringList, args);
-    QFETCH(int, status);
-    QTemporaryDir dir;
-    for (QString &a : args)
-        a.replace(QStringLiteral("%1"), dir.filePath(QStringLiteral("other.sqlite")));
-    QCOMPARE(UpgradeSchemaMain(args), status);
 }
 
 QTEST_GUILESS_MAIN(tst_ServerLedger)

@@ -19,226 +19,199 @@
 
 namespace {
 
-using Filter = QList<QPair<QString, QVariant>>;
-
-DemoOptions chainShape()
+DemoOptions chainShape(bool partitioned = false)
 {
     DemoOptions o;
-    o.members = 120;
-    o.items = 60;
-    o.days = 400;
-    o.linesPerDay = 20;
-    o.seed = 31;
+    o.members = 120, o.items = 60, o.days = 400, o.linesPerDay = 20, o.seed = 31, o.partitioned = partitioned;
     return o;
 }
 
-DictionaryPtr dictionary(const Filter &filter)
-{
-    DictionaryPtr d = Dictionary::Create();
-    for (const auto &[key, value] : filter)
-        d->SetValue(key, value);
-    return d;
-}
-
 } // namespace
-
-Q_DECLARE_METATYPE(Filter)
 
 class tst_ServerPartitions : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void sameRows_data();
-    void sameRows();
-    void monthPartitionsOnly_data();
-    void monthPartitionsOnly();
-    void ledgerFollowsEdits();
-    void nextMonthsAndLineDates();
+    void initTestCase()
+    {
+        REQUIRE_PG(TestDatabases::PgServer());
+        QString error;
+        QVERIFY2(m_dbs.Create(QStringLiteral("plain"), [](const QString &props) { TestDatabases::GenerateDemo(props, chainShape()); },
+                              &error),
+                 qPrintable(error));
+        QVERIFY(m_dbs.Engines().size() == 2);
+        m_plain = m_dbs.Engines()[1].props;
+
+        // Made partitioned, and a copy of the plain chain moved into partitions.
+        auto admin = Database::OpenForWriting(TestDatabases::PgServer());
+        const QString plainName = ConnectionText::Parse(m_plain).Database();
+        for (const char *tag : {"parted", "moved"}) {
+            m_ownDatabases << QStringLiteral("velvip_%1_%2_%3").arg(QLatin1String(tag)).arg(QCoreApplication::applicationPid())
+                                  .arg(QDateTime::currentMSecsSinceEpoch());
+            admin->Exec(QStringLiteral("CREATE DATABASE %1%2")
+                            .arg(m_ownDatabases.last(), m_ownDatabases.size() == 2 ? QStringLiteral(" TEMPLATE ") + plainName : QString()));
+        }
+        admin.reset();
+        m_parted = QString(m_plain).replace(plainName, m_ownDatabases[0]);
+        m_moved = QString(m_plain).replace(plainName, m_ownDatabases[1]);
+        TestDatabases::GenerateDemo(m_parted, chainShape(true));
+        QCOMPARE(UpgradeSchemaMain({QStringLiteral("--props"), m_moved, QStringLiteral("--partition-by-month")}), 0);
+        QVERIFY(Schema::HasDatedLines(Database::ForReports(m_moved)));
+        QVERIFY(Schema::HasDatedLines(Database::ForReports(m_parted)));
+        QVERIFY(!Schema::HasDatedLines(Database::ForReports(m_plain)));
+    }
+
+    void cleanupTestCase()
+    {
+        m_dbs.Drop();    // closes every session
+        if (m_ownDatabases.isEmpty())
+            return;
+        auto admin = Database::OpenForWriting(TestDatabases::PgServer());
+        for (const QString &name : std::as_const(m_ownDatabases))
+            admin->Exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
+    }
+
+    void sameRows_data()
+    {
+        QTest::addColumn<qint32>("rptId");
+        QTest::addColumn<Filter>("filter");
+        QTest::newRow("10901") << 10901 << Filter{{"Year", 2024}, {"Month", 3}};
+        QTest::newRow("10901 branches, new year") << 10901 << Filter{{"Year", 2025}, {"Month", 1}, {"BBranchNum", "002"}, {"EBranchNum", "005"}};
+        QTest::newRow("10902 cards") << 10902 << Filter{{"GroupBy", 0}, {"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-07-01 00:00:00"}};
+        QTest::newRow("10902 branches, across the year") << 10902 << Filter{{"GroupBy", 1}, {"BDate", "2024-11-15 00:00:00"}, {"EDate", "2025-01-20 00:00:00"}};
+        QTest::newRow("10902 open end") << 10902 << Filter{{"GroupBy", 2}, {"BDate", "2025-01-01 00:00:00"}};
+        QTest::newRow("10903") << 10903 << Filter{{"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-06-30 23:59:59"}};
+        QTest::newRow("10903 to the second") << 10903 << Filter{{"BDate", "2024-01-31 12:00:00"}, {"EDate", "2024-02-01 11:59:59"}};
+        QTest::newRow("10904") << 10904 << Filter{{"GroupBy", 1}, {"BDate", "2024-09-01 00:00:00"}, {"EDate", "2024-09-30 23:59:59"}};
+        QTest::newRow("10905") << 10905 << Filter{{"GroupBy", 0}, {"BDate", "2024-12-01 00:00:00"}, {"EDate", "2025-01-31 23:59:59"}};
+        QTest::newRow("10906") << 10906 << Filter{};
+    }
+
+    void sameRows()
+    {
+        QFETCH(qint32, rptId);
+        QFETCH(Filter, filter);
+        const QStringList plain = TestDatabases::RowLines(TestDatabases::RunOn(m_plain, rptId, filter));
+        QVERIFY(plain.size() > 1);
+        QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(m_parted, rptId, filter)), plain);
+        QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(m_moved, rptId, filter)), plain);
+    }
+
+    void monthPartitionsOnly_data()
+    {
+        QTest::addColumn<qint32>("rptId");
+        QTest::addColumn<Filter>("filter");
+        QTest::addColumn<bool>("generic");
+        QTest::addColumn<QStringList>("months");
+        const Filter june{{"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-06-30 23:59:59"}};
+        QTest::newRow("10901") << 10901 << Filter{{"Year", 2024}, {"Month", 8}} << false << QStringList{"202408"};
+        QTest::newRow("10901 generic plan") << 10901 << Filter{{"Year", 2024}, {"Month", 8}, {"BBranchNum", "002"}} << true
+                                            << QStringList{"202408"};
+        QTest::newRow("10902") << 10902 << Filter{{"GroupBy", 0}, {"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-07-01 00:00:00"}}
+                               << false << QStringList{"202406"};
+        QTest::newRow("10903") << 10903 << june << false << QStringList{"202406"};
+        QTest::newRow("10903 generic plan") << 10903 << june << true << QStringList{"202406"};
+        QTest::newRow("10903 two months") << 10903 << Filter{{"BDate", "2024-12-20 00:00:00"}, {"EDate", "2025-01-10 23:59:59"}}
+                                          << true << QStringList{"202412", "202501"};
+    }
+
+    // The partitions named in the executed plan of the report's own SELECT with its bound values:
+    // as the driver sends it (planned with the values), or as a generic plan pruned when it starts.
+    void monthPartitionsOnly()
+    {
+        QFETCH(qint32, rptId);
+        QFETCH(Filter, filter);
+        QFETCH(bool, generic);
+        QFETCH(QStringList, months);
+        auto db = Database::OpenForWriting(m_parted);
+        const DictionaryPtr d = MakeDictionary(filter);
+        const SqlQuery q = rptId == 10901 ? ReportQueries::Movements10901(db->Driver(), d.get())
+            : rptId == 10902              ? ReportQueries::Sales10902(db->Driver(), d.get(), true)
+                                          : ReportQueries::Lines10903(db->Driver(), d.get(), true);
+        QString plan;
+        const QString explain = QStringLiteral("EXPLAIN (ANALYZE, COSTS OFF, TIMING OFF, SUMMARY OFF) ");
+        std::unique_ptr<RowCursor> c;
+        if (generic) {
+            QString sql = q.sql;
+            QStringList args;
+            for (qsizetype i = 0, n = 0; i < sql.size(); ++i) {
+                if (sql[i] == u'?')
+                    sql.replace(i, 1, QStringLiteral("$%1").arg(++n));
+            }
+            for (const QVariant &p : q.params)
+                args << QStringLiteral("'%1'").arg(p.toString().replace(u'\'', QStringLiteral("''")));
+            db->Exec(QStringLiteral("SET plan_cache_mode = force_generic_plan"));
+            db->Exec(QStringLiteral("PREPARE report AS ") + sql);
+            c = db->Select(explain + QStringLiteral("EXECUTE report (%1)").arg(args.join(u',')));
+        } else {
+            c = db->Select(explain + q.sql, q.params);
+        }
+        while (c->Next())
+            plan += c->Text(0).toString() + u'\n';
+        QSet<QString> seen;
+        static const QRegularExpression partition(QStringLiteral("\\b(?:sale_bill|sale_line|card_movement)_(\\d{6})\\b"));
+        for (auto it = partition.globalMatch(plan); it.hasNext();)
+            seen.insert(it.next().captured(1));
+        QCOMPARE(QStringList(seen.begin(), seen.end()).size(), months.size());
+        for (const QString &m : std::as_const(months))
+            QVERIFY2(seen.contains(m), qPrintable(plan));
+        if (generic)
+            QVERIFY2(plan.contains(QStringLiteral("Subplans Removed")), qPrintable(plan));
+    }
+
+    // Movements written, moved to another month (another partition) and deleted keep the balance
+    // ledger of the partitioned chain equal to the unpartitioned chain's after the same edits.
+    void ledgerFollowsEdits()
+    {
+        const QStringList edits{
+            QStringLiteral("UPDATE card_movement SET FDate = FDate + INTERVAL '3 months' WHERE FID IN (10, 200)"),
+            QStringLiteral("UPDATE card_movement SET FDate = FDate - INTERVAL '3 months' WHERE FID IN (900, 2000)"),
+            QStringLiteral("UPDATE card_movement SET FValueAdd = FValueAdd + 777 WHERE FID = 300"),
+            QStringLiteral("DELETE FROM card_movement WHERE FID IN (15, 450)"),
+            QStringLiteral("INSERT INTO card_movement (FID, FCardID, FDate, FBranchID, FKind, FBillNo, FValueAdd, FValueSpent, FPoints) "
+                           "VALUES (999999, 3, '2024-02-10 10:00:00', 2, 5, 'TZ1', 0, 0, 4200)"),
+        };
+        for (const QString &props : {m_plain, m_parted, m_moved}) {
+            auto db = Database::OpenForWriting(props);
+            for (const QString &edit : edits)
+                db->Exec(edit);
+        }
+        for (int month : {2, 5, 9, 12}) {
+            const Filter filter{{"Year", 2024}, {"Month", month}, {"ShowSumOnly", 1}};
+            const QStringList plain = TestDatabases::RowLines(TestDatabases::RunOn(m_plain, 10901, filter));
+            QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(m_parted, 10901, filter)), plain);
+            QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(m_moved, 10901, filter)), plain);
+        }
+    }
+
+    // Months added later take rows, and a line's date must be its bill's: a bill re-dated within its
+    // month takes its lines along.
+    void nextMonthsAndLineDates()
+    {
+        auto db = Database::OpenForWriting(m_parted);
+        auto scalar = [&](const QString &sql) {
+            auto c = db->Select(sql);
+            return c->Next() ? c->Text(0).toString() : QString();
+        };
+        QCOMPARE(scalar(QStringLiteral("SELECT add_month_partitions(DATE '2025-03-15', 2)")), QStringLiteral("10"));
+        QCOMPARE(scalar(QStringLiteral("SELECT add_month_partitions(DATE '2025-04-01', 2)")), QStringLiteral("5"));
+        db->Exec(QStringLiteral("INSERT INTO sale_bill (FID, FBillNo, FBranchID, FDate, FReturn) VALUES (900001, 'XS1', 2, '2025-05-03 10:00:00', 0)"));
+        const QString line = QStringLiteral("INSERT INTO sale_line (FID, FBillID, FLineNo, FItemID, FUnitID, FQty, FPrice, FSalePrice, "
+                                            "FAmount, FSaleAmount, FDate) VALUES (900001, 900001, 1, 1, 1, 1000, 100, 100, 100, 100, '%1')");
+        QVERIFY_THROWS_EXCEPTION(VelError, db->Exec(line.arg(QStringLiteral("2025-05-03 10:00:01"))));
+        db->Exec(line.arg(QStringLiteral("2025-05-03 10:00:00")));
+        db->Exec(QStringLiteral("UPDATE sale_bill SET FDate = '2025-05-20 09:00:00' WHERE FID = 900001"));
+        QCOMPARE(scalar(QStringLiteral("SELECT to_char(FDate, 'YYYY-MM-DD HH24:MI') FROM sale_line_202505 WHERE FID = 900001")),
+                 QStringLiteral("2025-05-20 09:00"));
+        QVERIFY_THROWS_EXCEPTION(VelError, db->Exec(QStringLiteral("UPDATE sale_bill SET FDate = '2025-04-20 09:00:00' WHERE FID = 900001")));
+    }
 
 private:
     TestDatabases m_dbs;
     QString m_plain, m_parted, m_moved;
     QStringList m_ownDatabases;
 };
-
-void tst_ServerPartitions::initTestCase()
-{
-    REQUIRE_PG(TestDatabases::PgServer());
-    QString error;
-    QVERIFY2(m_dbs.Create(QStringLiteral("plain"), [](const QString &props) { TestDatabases::GenerateDemo(props, chainShape()); },
-                          &error),
-             qPrintable(error));
-    QVERIFY(m_dbs.Engines().size() == 2);
-    m_plain = m_dbs.Engines()[1].props;
-
-    // Made partitioned, and a copy of the plain chain moved into partitions.
-    auto admin = Database::OpenForWriting(TestDatabases::PgServer());
-    const QString plainName = ConnectionText::Parse(m_plain).Database();
-    for (const char *tag : {"parted", "moved"}) {
-        m_ownDatabases << QStringLiteral("velvip_%1_%2_%3").arg(QLatin1String(tag)).arg(QCoreApplication::applicationPid())
-                              .arg(QDateTime::currentMSecsSinceEpoch());
-        admin->Exec(QStringLiteral("CREATE DATABASE %1%2")
-                        .arg(m_ownDatabases.last(), m_ownDatabases.size() == 2 ? QStringLiteral(" TEMPLATE ") + plainName : QString()));
-    }
-    admin.reset();
-    m_parted = QString(m_plain).replace(plainName, m_ownDatabases[0]);
-    m_moved = QString(m_plain).replace(plainName, m_ownDatabases[1]);
-    DemoOptions o = chainShape();
-    o.partitioned = true;
-    TestDatabases::GenerateDemo(m_parted, o);
-    QCOMPARE(UpgradeSchemaMain({QStringLiteral("--props"), m_moved, QStringLiteral("--partition-by-month")}), 0);
-    QVERIFY(Schema::HasDatedLines(Database::ForReports(m_moved)));
-    QVERIFY(Schema::HasDatedLines(Database::ForReports(m_parted)));
-    QVERIFY(!Schema::HasDatedLines(Database::ForReports(m_plain)));
-}
-
-void tst_ServerPartitions::cleanupTestCase()
-{
-    m_dbs.Drop();    // closes every session
-    if (m_ownDatabases.isEmpty())
-        return;
-    auto admin = Database::OpenForWriting(TestDatabases::PgServer());
-    for (const QString &name : std::as_const(m_ownDatabases))
-        admin->Exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
-}
-
-void tst_ServerPartitions::sameRows_data()
-{
-    QTest::addColumn<qint32>("rptId");
-    QTest::addColumn<Filter>("filter");
-    QTest::newRow("10901") << 10901 << Filter{{"Year", 2024}, {"Month", 3}};
-    QTest::newRow("10901 branches, new year") << 10901 << Filter{{"Year", 2025}, {"Month", 1}, {"BBranchNum", "002"}, {"EBranchNum", "005"}};
-    QTest::newRow("10902 cards") << 10902 << Filter{{"GroupBy", 0}, {"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-07-01 00:00:00"}};
-    QTest::newRow("10902 branches, across the year") << 10902 << Filter{{"GroupBy", 1}, {"BDate", "2024-11-15 00:00:00"}, {"EDate", "2025-01-20 00:00:00"}};
-    QTest::newRow("10902 open end") << 10902 << Filter{{"GroupBy", 2}, {"BDate", "2025-01-01 00:00:00"}};
-    QTest::newRow("10903") << 10903 << Filter{{"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-06-30 23:59:59"}};
-    QTest::newRow("10903 to the second") << 10903 << Filter{{"BDate", "2024-01-31 12:00:00"}, {"EDate", "2024-02-01 11:59:59"}};
-    QTest::newRow("10904") << 10904 << Filter{{"GroupBy", 1}, {"BDate", "2024-09-01 00:00:00"}, {"EDate", "2024-09-30 23:59:59"}};
-    QTest::newRow("10905") << 10905 << Filter{{"GroupBy", 0}, {"BDate", "2024-12-01 00:00:00"}, {"EDate", "2025-01-31 23:59:59"}};
-    QTest::newRow("10906") << 10906 << Filter{};
-}
-
-void tst_ServerPartitions::sameRows()
-{
-    QFETCH(qint32, rptId);
-    QFETCH(Filter, filter);
-    const QStringList plain = TestDatabases::RowLines(TestDatabases::RunOn(m_plain, rptId, filter));
-    QVERIFY(plain.size() > 1);
-    QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(m_parted, rptId, filter)), plain);
-    QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(m_moved, rptId, filter)), plain);
-}
-
-void tst_ServerPartitions::monthPartitionsOnly_data()
-{
-    QTest::addColumn<qint32>("rptId");
-    QTest::addColumn<Filter>("filter");
-    QTest::addColumn<bool>("generic");
-    QTest::addColumn<QStringList>("months");
-    const Filter june{{"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-06-30 23:59:59"}};
-    QTest::newRow("10901") << 10901 << Filter{{"Year", 2024}, {"Month", 8}} << false << QStringList{"202408"};
-    QTest::newRow("10901 generic plan") << 10901 << Filter{{"Year", 2024}, {"Month", 8}, {"BBranchNum", "002"}} << true
-                                        << QStringList{"202408"};
-    QTest::newRow("10902") << 10902 << Filter{{"GroupBy", 0}, {"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-07-01 00:00:00"}}
-                           << false << QStringList{"202406"};
-    QTest::newRow("10903") << 10903 << june << false << QStringList{"202406"};
-    QTest::newRow("10903 generic plan") << 10903 << june << true << QStringList{"202406"};
-    QTest::newRow("10903 two months") << 10903 << Filter{{"BDate", "2024-12-20 00:00:00"}, {"EDate", "2025-01-10 23:59:59"}}
-                                      << true << QStringList{"202412", "202501"};
-}
-
-// The partitions named in the executed plan of the report's own SELECT with its bound values:
-// as the driver sends it (planned with the values), or as a generic plan pruned when it starts.
-void tst_ServerPartitions::monthPartitionsOnly()
-{
-    QFETCH(qint32, rptId);
-    QFETCH(Filter, filter);
-    QFETCH(bool, generic);
-    QFETCH(QStringList, months);
-    auto db = Database::OpenForWriting(m_parted);
-    const DictionaryPtr d = dictionary(filter);
-    const SqlQuery q = rptId == 10901 ? ReportQueries::Movements10901(db->Driver(), d.get())
-        : rptId == 10902              ? ReportQueries::Sales10902(db->Driver(), d.get(), true)
-                                      : ReportQueries::Lines10903(db->Driver(), d.get(), true);
-    QString plan;
-    const QString explain = QStringLiteral("EXPLAIN (ANALYZE, COSTS OFF, TIMING OFF, SUMMARY OFF) ");
-    std::unique_ptr<RowCursor> c;
-    if (generic) {
-        QString sql = q.sql;
-        QStringList args;
-        for (qsizetype i = 0, n = 0; i < sql.size(); ++i) {
-            if (sql[i] == u'?')
-                sql.replace(i, 1, QStringLiteral("$%1").arg(++n));
-        }
-        for (const QVariant &p : q.params)
-            args << QStringLiteral("'%1'").arg(p.toString().replace(u'\'', QStringLiteral("''")));
-        db->Exec(QStringLiteral("SET plan_cache_mode = force_generic_plan"));
-        db->Exec(QStringLiteral("PREPARE report AS ") + sql);
-        c = db->Select(explain + QStringLiteral("EXECUTE report (%1)").arg(args.join(u',')));
-    } else {
-        c = db->Select(explain + q.sql, q.params);
-    }
-    while (c->Next())
-        plan += c->Text(0).toString() + u'\n';
-    QSet<QString> seen;
-    static const QRegularExpression partition(QStringLiteral("\\b(?:sale_bill|sale_line|card_movement)_(\\d{6})\\b"));
-    for (auto it = partition.globalMatch(plan); it.hasNext();)
-        seen.insert(it.next().captured(1));
-    QCOMPARE(QStringList(seen.begin(), seen.end()).size(), months.size());
-    for (const QString &m : std::as_const(months))
-        QVERIFY2(seen.contains(m), qPrintable(plan));
-    if (generic)
-        QVERIFY2(plan.contains(QStringLiteral("Subplans Removed")), qPrintable(plan));
-}
-
-// Movements written, moved to another month (another partition) and deleted keep the balance
-// ledger of the partitioned chain equal to the unpartitioned chain's after the same edits.
-void tst_ServerPartitions::ledgerFollowsEdits()
-{
-    const QStringList edits{
-        QStringLiteral("UPDATE card_movement SET FDate = FDate + INTERVAL '3 months' WHERE FID IN (10, 200)"),
-        QStringLiteral("UPDATE card_movement SET FDate = FDate - INTERVAL '3 months' WHERE FID IN (900, 2000)"),
-        QStringLiteral("UPDATE card_movement SET FValueAdd = FValueAdd + 777 WHERE FID = 300"),
-        QStringLiteral("DELETE FROM card_movement WHERE FID IN (15, 450)"),
-        QStringLiteral("INSERT INTO card_movement (FID, FCardID, FDate, FBranchID, FKind, FBillNo, FValueAdd, FValueSpent, FPoints) "
-                       "VALUES (999999, 3, '2024-02-10 10:00:00', 2, 5, 'TZ1', 0, 0, 4200)"),
-    };
-    for (const QString &props : {m_plain, m_parted, m_moved}) {
-        auto db = Database::OpenForWriting(props);
-        for (const QString &edit : edits)
-            db->Exec(edit);
-    }
-    for (int month : {2, 5, 9, 12}) {
-        const Filter filter{{"Year", 2024}, {"Month", month}, {"ShowSumOnly", 1}};
-        const QStringList plain = TestDatabases::RowLines(TestDatabases::RunOn(m_plain, 10901, filter));
-        QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(m_parted, 10901, filter)), plain);
-        QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(m_moved, 10901, filter)), plain);
-    }
-}
-
-// Months added later take rows, and a line's date must be its bill's: a bill re-dated within its
-// month takes its lines along.
-void tst_ServerPartitions::nextMonthsAndLineDates()
-{
-    auto db = Database::OpenForWriting(m_parted);
-    auto scalar = [&](const QString &sql) {
-        auto c = db->Select(sql);
-        return c->Next() ? c->Text(0).toString() : QString();
-    };
-    QCOMPARE(scalar(QStringLiteral("SELECT add_month_partitions(DATE '2025-03-15', 2)")), QStringLiteral("10"));
-    QCOMPARE(scalar(QStringLiteral("SELECT add_month_partitions(DATE '2025-04-01', 2)")), QStringLiteral("5"));
-    db->Exec(QStringLiteral("INSERT INTO sale_bill (FID, FBillNo, FBranchID, FDate, FReturn) VALUES (900001, 'XS1', 2, '2025-05-03 10:00:00', 0)"));
-    const QString line = QStringLiteral("INSERT INTO sale_line (FID, FBillID, FLineNo, FItemID, FUnitID, FQty, FPrice, FSalePrice, "
-                                        "FAmount, FSaleAmount, FDate) VALUES (900001, 900001, 1, 1, 1, 1000, 100, 100, 100, 100, '%1')");
-    QVERIFY_THROWS_EXCEPTION(VelError, db->Exec(line.arg(QStringLiteral("2025-05-03 10:00:01"))));
-    db->Exec(line.arg(QStringLiteral("2025-05-03 10:00:00")));
-    db->Exec(QStringLiteral("UPDATE sale_bill SET FDate = '2025-05-20 09:00:00' WHERE FID = 900001"));
-    QCOMPARE(scalar(QStringLiteral("SELECT to_char(FDate, 'YYYY-MM-DD HH24:MI') FROM sale_line_202505 WHERE FID = 900001")),
-             QStringLiteral("2025-05-20 09:00"));
-    QVERIFY_THROWS_EXCEPTION(VelError, db->Exec(QStringLiteral("UPDATE sale_bill SET FDate = '2025-04-20 09:00:00' WHERE FID = 900001")));
-}
 
 QTEST_GUILESS_MAIN(tst_ServerPartitions)
 #include "tst_serverpartitions.moc"

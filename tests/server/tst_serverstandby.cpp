@@ -20,22 +20,14 @@
 
 namespace {
 
-using Filter = QList<QPair<QString, QVariant>>;
-
 void generate(const QString &props)
 {
     DemoOptions o;
-    o.members = 120;
-    o.items = 60;
-    o.days = 400;
-    o.linesPerDay = 20;
-    o.seed = 23;
+    o.members = 120, o.items = 60, o.days = 400, o.linesPerDay = 20, o.seed = 23;
     TestDatabases::GenerateDemo(props, o);
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(Filter)
 
 class tst_ServerStandby : public QObject
 {

@@ -21,8 +21,6 @@
 
 namespace {
 
-using Filter = QList<QPair<QString, QVariant>>;
-
 const char *const chain[] = {
     "INSERT INTO branch VALUES (1,'000','总部',0,0),(2,'001','一店',0,0),(3,'002','二店',0,0)",
     "INSERT INTO card_type VALUES (1,'01','普通卡')",

@@ -2,6 +2,7 @@
 #include "Cron.h"
 #include "FilterDates.h"
 #include "VelError.h"
+#include "../ErrorOf.h"
 
 #include <QTest>
 
@@ -76,12 +77,8 @@ private slots:
         QFETCH(QString, cron);
         QFETCH(QString, zone);
         QFETCH(QString, words);
-        try {
-            Cron(cron, zone);
-            QFAIL("accepted");
-        } catch (const VelError &e) {
-            QVERIFY2(e.Description().contains(words), qPrintable(e.Description()));
-        }
+        const QString error = ErrorOf([&] { Cron(cron, zone); });
+        QVERIFY2(error.contains(words), qPrintable(error));
     }
 
     // Relative periods counted from a slot's date.
@@ -91,6 +88,8 @@ private slots:
         QTest::addColumn<QDate>("first");
         QTest::addColumn<QDate>("last");
         QTest::newRow("上月 on the 1st") << "上月" << QDate(2024, 2, 1) << QDate(2024, 2, 29);
+        QTest::newRow("今天") << "今天" << QDate(2024, 3, 1) << QDate(2024, 3, 1);
+        QTest::newRow("本月") << "本月" << QDate(2024, 3, 1) << QDate(2024, 3, 31);
         QTest::newRow("本月至今") << "本月至今" << QDate(2024, 3, 1) << QDate(2024, 3, 1);
         QTest::newRow("昨天 across a month") << "昨天" << QDate(2024, 2, 29) << QDate(2024, 2, 29);
         QTest::newRow("上周 Monday to Sunday") << "上周" << QDate(2024, 2, 19) << QDate(2024, 2, 25);
