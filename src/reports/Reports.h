@@ -28,10 +28,8 @@ protected:
     bool AppendColumns() override;
     void WriteProperties(Dictionary &property) const override;
     bool HasPeriodTitleOption() const override { return true; }
-    void BeforeRequest() override;
-    void AfterRequest() override;
-private:
-    QDateTime m_shiftedEnd;
+    void PrepareFilter() override;
+    DictionaryPtr RequestFilter() override;
 };
 
 // 会员消费明细表: the line items of members' purchases.
