@@ -10,6 +10,7 @@
 #include "ReportPrinter.h"
 #include "ReportApplication.h"
 #include "ReportSession.h"
+#include "ReportStream.h"
 #include "ReportWriters.h"
 #include "VelError.h"
 
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <functional>
 #include <new>
+#include <optional>
 
 #include <unistd.h>
 
@@ -80,11 +82,8 @@ void writeOutput(const RunOptions &o, const ReportOutput &report)
         return;
     }
     case RunOptions::Format::Csv:
-        writeText(o, [&](Present::ByteSink &sink) { Present::WriteCsv(report, sink, {o.byteOrderMark}); });
-        return;
     case RunOptions::Format::Json:
-        writeText(o, [&](Present::ByteSink &sink) { Present::WriteJson(report, sink); });
-        return;
+        return;   // written while the rows arrived
     case RunOptions::Format::Xlsx:
         Present::WriteXlsx(report, o.outPath, [](qint64, qint64) { stopIfCancelled(); return true; });
         return;
@@ -115,6 +114,52 @@ QString demoChain()
     return props;
 }
 
+int failed(const RunOptions &o, const ReportOutput &report)
+{
+    if (SignalCancel::Requested())
+        return SignalCancel::Finish();
+    const QString error = report.Error();
+    printErr(error.isEmpty() ? QStringLiteral("报表 %1 运行失败（没有错误说明）。").arg(o.rptId) : error);
+    return 1;
+}
+
+// CSV and JSON are written while the rows arrive. A file is written beside the target and
+// begun again when the query reruns from its first row; standard output cannot take rows back,
+// and such a run fails. False when the run failed: `report` says why.
+bool streamText(const RunOptions &o, ReportApplication &app, ReportOutput &report)
+{
+    std::optional<AtomicFile> file;
+    QFile out;
+    if (!o.outPath.isEmpty())
+        file.emplace(o.outPath);
+    else if (!out.open(stdout, QIODevice::WriteOnly))
+        throw VelError(QStringLiteral("无法写到标准输出"));
+    Present::ByteSink sink([&](const char *data, size_t size) {
+        stopIfCancelled();
+        if (file)
+            file->Write(data, size);
+        else if (out.write(data, qint64(size)) != qint64(size))
+            throw VelError(QStringLiteral("无法写到标准输出"));
+    });
+    const bool json = o.format == RunOptions::Format::Json;
+    const Present::CsvOptions csv{o.byteOrderMark};
+    ReportStream stream(app, {sink,
+                              [json, csv](Present::ByteSink &s) { return json ? Present::JsonRows(s) : Present::CsvRows(s, csv); },
+                              {},
+                              [&file] {
+                                  if (file)
+                                      file->Restart();
+                                  return bool(file);
+                              }});
+    report = stream.Run();
+    if (!report.Ok())
+        return false;
+    stream.Finish(report);
+    if (file)
+        file->Commit();
+    return true;
+}
+
 int run(const RunOptions &o)
 {
     static StderrErrorReporter reporter;
@@ -142,16 +187,19 @@ int run(const RunOptions &o)
     } else {
         app.SetFilter(o.filter);
     }
-    app.GetReportData();
-    if (SignalCancel::Requested())
-        return SignalCancel::Finish();
-    const ReportOutput report = ReportSession::Collect(app);
-    if (!report.Ok()) {
-        const QString error = report.Error();
-        printErr(error.isEmpty() ? QStringLiteral("报表 %1 运行失败（没有错误说明）。").arg(o.rptId) : error);
-        return 1;
+    ReportOutput report;
+    if (o.format == RunOptions::Format::Csv || o.format == RunOptions::Format::Json) {
+        if (!streamText(o, app, report))
+            return failed(o, report);
+    } else {
+        app.GetReportData();
+        if (SignalCancel::Requested())
+            return SignalCancel::Finish();
+        report = ReportSession::Collect(app);
+        if (!report.Ok())
+            return failed(o, report);
+        writeOutput(o, report);
     }
-    writeOutput(o, report);
     if (!ReportGrid(report, false).HasData())
         printErr(QStringLiteral("没有符合条件的数据"));
     return 0;
