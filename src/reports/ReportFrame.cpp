@@ -121,7 +121,8 @@ QVariant ReportFrame::GetRptList(VectorPtr &m_header, Bar *m_ProgBar, RecordsetP
 
         QVariant answer;
         PrepareFilter();
-        DictionaryPtr sent = RequestFilter();
+        const DictionaryPtr given = RequestFilter();
+        DictionaryPtr sent = given;
         const QString propsString = GetPropsString();
         if (GetAllowCancel()) {
             // The request runs beside the window, which meanwhile takes the user's cancel.
@@ -132,6 +133,11 @@ QVariant ReportFrame::GetRptList(VectorPtr &m_header, Bar *m_ProgBar, RecordsetP
                 throw Vel::Cancelled(QString::fromLatin1(Vel::ServerDataProgId));
         } else {
             answer = server->GetRptData(propsString, sent);
+        }
+        // The server data component may replace the filter: the report takes the replacement.
+        if (sent != given) {
+            m_filter = sent;
+            FilterReplaced();
         }
 
         RecordsetPtr rows = Vel::AsRecordset(answer);

@@ -59,6 +59,8 @@ protected:
     virtual void PrepareFilter() {}
     // The filter sent to the server data component; the report's own filter stays as shown.
     virtual DictionaryPtr RequestFilter() { return m_filter; }
+    // After the server data component replaced the filter it was sent, now the report's own.
+    virtual void FilterReplaced() {}
     // Lines the report appends to the builder's title.
     virtual void AppendTitleLines(VectorPtr &) {}
 

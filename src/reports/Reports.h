@@ -30,6 +30,9 @@ protected:
     bool HasPeriodTitleOption() const override { return true; }
     void PrepareFilter() override;
     DictionaryPtr RequestFilter() override;
+    void FilterReplaced() override;
+private:
+    QDateTime m_end;
 };
 
 // 会员消费明细表: the line items of members' purchases.

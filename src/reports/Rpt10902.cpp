@@ -90,7 +90,14 @@ DictionaryPtr Rpt10902::RequestFilter()
 {
     // The server counts whole days up to, not including, the end bound it receives. The day is
     // added in wall-clock time: a change to or from daylight saving moves no end time.
+    m_end = wallClockEnd(FilterValue(QStringLiteral("EDate")));
     DictionaryPtr sent = std::make_shared<Dictionary>(*m_filter);
-    sent->SetValue(QStringLiteral("EDate"), QVariant(wallClockEnd(FilterValue(QStringLiteral("EDate"))).addDays(1)));
+    sent->SetValue(QStringLiteral("EDate"), QVariant(m_end.addDays(1)));
     return sent;
+}
+
+void Rpt10902::FilterReplaced()
+{
+    if (m_filter)
+        m_filter->SetValue(QStringLiteral("EDate"), QVariant(m_end));
 }

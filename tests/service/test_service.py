@@ -361,7 +361,7 @@ class ServiceTest(unittest.TestCase):
         self.assertIn("filename*=UTF-8''%E4%BC%9A%E5%91%98", r.getheader("Content-Disposition"))
         self.assertTrue(payload.startswith("消费分店,".encode()))
         with sqlite3.connect(os.path.join(self.tmp, "store.sqlite")) as c:
-            self.assertTrue(c.execute("SELECT rows FROM audit WHERE user = 'boss' AND format = 'csv'").fetchone()[0] > 0)
+            self.assertTrue(c.execute("SELECT rows FROM audit WHERE user = 'boss' AND format = 'csv' AND report = '10902'").fetchone()[0] > 0)
             with self.assertRaises(sqlite3.DatabaseError):
                 c.execute("DELETE FROM audit")
 
