@@ -387,6 +387,8 @@ class ServiceTest(unittest.TestCase):
     def test_answer_begun_then_broken_is_cut_and_audited(self):
         """A worker that dies after its answer began: the response ends without its last chunk, the audit says 500."""
         body = json.dumps({"BDate": "2024-01-01", "EDate": "2024-02-29"})
+        self.boss.call("GET", "/lookups/items?limit=1")
+        workers = self.service.workers()   # found first: they are stopped the moment the answer begins
         with socket.socket() as client:
             client.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)   # the worker waits on us after a few rows
             client.connect(("127.0.0.1", self.service.port))
@@ -394,7 +396,7 @@ class ServiceTest(unittest.TestCase):
                            f"X-CSRF-Token: {self.boss.csrf}\r\nContent-Length: {len(body)}\r\n\r\n{body}".encode())
             answer = client.recv(4096)
             self.assertTrue(answer.startswith(b"HTTP/1.1 200"), answer[:100])
-            for pid in self.service.workers():
+            for pid in workers:
                 os.kill(pid, signal.SIGKILL)
             answer += b"".join(iter(lambda: client.recv(65536), b""))
         self.assertFalse(answer.endswith(b"\r\n0\r\n\r\n"))
