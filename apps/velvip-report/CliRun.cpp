@@ -40,30 +40,35 @@ void stopIfCancelled()
         throw Vel::Cancelled();
 }
 
-// Standard output, or a file written beside the target and renamed onto it when complete.
-void writeText(const RunOptions &o, const std::function<void(Present::ByteSink &)> &write)
+// Standard output, or a file written beside the target and renamed onto it when `write` says the
+// output is complete. `restart` empties the file to write it again from its start; standard
+// output cannot be taken back (false).
+using TextWrite = std::function<bool(Present::ByteSink &sink, const std::function<bool()> &restart)>;
+void writeText(const RunOptions &o, const TextWrite &write)
 {
-    if (o.outPath.isEmpty()) {
-        QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly))
-            throw VelError(QStringLiteral("无法写到标准输出"));
-        Present::ByteSink sink([&out](const char *data, size_t size) {
+    std::optional<AtomicFile> file;
+    QFile out;
+    if (!o.outPath.isEmpty())
+        file.emplace(o.outPath);
+    else if (!out.open(stdout, QIODevice::WriteOnly))
+        throw VelError(QStringLiteral("无法写到标准输出"));
+    bool complete = false;
+    {
+        Present::ByteSink sink([&](const char *data, size_t size) {
             stopIfCancelled();
-            if (out.write(data, qint64(size)) != qint64(size))
+            if (file)
+                file->Write(data, size);
+            else if (out.write(data, qint64(size)) != qint64(size))
                 throw VelError(QStringLiteral("无法写到标准输出"));
         });
-        write(sink);
-        return;
-    }
-    AtomicFile file(o.outPath);
-    {
-        Present::ByteSink sink([&file](const char *data, size_t size) {
-            stopIfCancelled();
-            file.Write(data, size);
+        complete = write(sink, [&file] {
+            if (file)
+                file->Restart();
+            return bool(file);
         });
-        write(sink);
     }
-    file.Commit();
+    if (complete && file)
+        file->Commit();
 }
 
 void writeOutput(const RunOptions &o, const ReportOutput &report)
@@ -75,9 +80,10 @@ void writeOutput(const RunOptions &o, const ReportOutput &report)
             throw VelError(QStringLiteral("报表有 %1 行，表格格式最多显示 %2 行；请改用 --format csv（或 json、xlsx、pdf）。")
                                .arg(rows).arg(Present::kTableRowLimit));
         const QString text = Present::WriteTable(report);
-        writeText(o, [&text](Present::ByteSink &sink) {
+        writeText(o, [&text](Present::ByteSink &sink, const std::function<bool()> &) {
             sink.PutText(text);
             sink.Flush();
+            return true;
         });
         return;
     }
@@ -123,41 +129,23 @@ int failed(const RunOptions &o, const ReportOutput &report)
     return 1;
 }
 
-// CSV and JSON are written while the rows arrive. A file is written beside the target and
-// begun again when the query reruns from its first row; standard output cannot take rows back,
-// and such a run fails. False when the run failed: `report` says why.
+// CSV and JSON are written while the rows arrive. A file is begun again when the query reruns
+// from its first row; standard output cannot take rows back, and such a run fails. False when
+// the run failed: `report` says why.
 bool streamText(const RunOptions &o, ReportApplication &app, ReportOutput &report)
 {
-    std::optional<AtomicFile> file;
-    QFile out;
-    if (!o.outPath.isEmpty())
-        file.emplace(o.outPath);
-    else if (!out.open(stdout, QIODevice::WriteOnly))
-        throw VelError(QStringLiteral("无法写到标准输出"));
-    Present::ByteSink sink([&](const char *data, size_t size) {
-        stopIfCancelled();
-        if (file)
-            file->Write(data, size);
-        else if (out.write(data, qint64(size)) != qint64(size))
-            throw VelError(QStringLiteral("无法写到标准输出"));
-    });
     const bool json = o.format == RunOptions::Format::Json;
     const Present::CsvOptions csv{o.byteOrderMark};
-    ReportStream stream(app, {sink,
-                              [json, csv](Present::ByteSink &s) { return json ? Present::JsonRows(s) : Present::CsvRows(s, csv); },
-                              {},
-                              [&file] {
-                                  if (file)
-                                      file->Restart();
-                                  return bool(file);
-                              }});
-    report = stream.Run();
-    if (!report.Ok())
-        return false;
-    stream.Finish(report);
-    if (file)
-        file->Commit();
-    return true;
+    writeText(o, [&](Present::ByteSink &sink, const std::function<bool()> &restart) {
+        ReportStream stream(app, {sink,
+                                  [json, csv](Present::ByteSink &s) { return json ? Present::JsonRows(s) : Present::CsvRows(s, csv); },
+                                  {}, restart});
+        report = stream.Run();
+        if (report.Ok())
+            stream.Finish(report);
+        return report.Ok();
+    });
+    return report.Ok();
 }
 
 int run(const RunOptions &o)
