@@ -29,6 +29,13 @@ ReportTable::ReportTable(std::vector<Column> columns)
         m_rs->AddField(c.name, fieldType(c.kind));
     m_rowKind = m_rs->AddField(QStringLiteral("FRowKind"), Recordset::FieldType::Integer);
     m_rs->Open();
+    // A host writing rows as they arrive is told of them in batches.
+    if (const Recordset::RunWatch *watch = Recordset::ThreadWatch()) {
+        m_rs->WatchRows([watch = *watch, rows = std::weak_ptr<Recordset>(m_rs)](qint64 complete) {
+            if (const RecordsetPtr rs = rows.lock())
+                watch(rs, complete);
+        }, kWatchRows);
+    }
     m_group.assign(m_columns.size(), 0);
     m_total.assign(m_columns.size(), 0);
 }

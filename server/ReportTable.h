@@ -31,6 +31,9 @@ public:
         int source = -1;       // query column copied by CopyDetail; -1 none
     };
 
+    // Rows between two calls of the thread's watch (Recordset::WatchScope), if one is set.
+    static constexpr qint64 kWatchRows = 4096;
+
     explicit ReportTable(std::vector<Column> columns);
 
     int Field(const QString &name) const;

@@ -10,6 +10,7 @@
 #include "ReportPrinter.h"
 #include "ReportApplication.h"
 #include "ReportSession.h"
+#include "ReportStream.h"
 #include "ReportWriters.h"
 #include "VelError.h"
 
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <functional>
 #include <new>
+#include <optional>
 
 #include <unistd.h>
 
@@ -38,30 +40,35 @@ void stopIfCancelled()
         throw Vel::Cancelled();
 }
 
-// Standard output, or a file written beside the target and renamed onto it when complete.
-void writeText(const RunOptions &o, const std::function<void(Present::ByteSink &)> &write)
+// Standard output, or a file written beside the target and renamed onto it when `write` says the
+// output is complete. `restart` empties the file to write it again from its start; standard
+// output cannot be taken back (false).
+using TextWrite = std::function<bool(Present::ByteSink &sink, const std::function<bool()> &restart)>;
+void writeText(const RunOptions &o, const TextWrite &write)
 {
-    if (o.outPath.isEmpty()) {
-        QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly))
-            throw VelError(QStringLiteral("无法写到标准输出"));
-        Present::ByteSink sink([&out](const char *data, size_t size) {
+    std::optional<AtomicFile> file;
+    QFile out;
+    if (!o.outPath.isEmpty())
+        file.emplace(o.outPath);
+    else if (!out.open(stdout, QIODevice::WriteOnly))
+        throw VelError(QStringLiteral("无法写到标准输出"));
+    bool complete = false;
+    {
+        Present::ByteSink sink([&](const char *data, size_t size) {
             stopIfCancelled();
-            if (out.write(data, qint64(size)) != qint64(size))
+            if (file)
+                file->Write(data, size);
+            else if (out.write(data, qint64(size)) != qint64(size))
                 throw VelError(QStringLiteral("无法写到标准输出"));
         });
-        write(sink);
-        return;
-    }
-    AtomicFile file(o.outPath);
-    {
-        Present::ByteSink sink([&file](const char *data, size_t size) {
-            stopIfCancelled();
-            file.Write(data, size);
+        complete = write(sink, [&file] {
+            if (file)
+                file->Restart();
+            return bool(file);
         });
-        write(sink);
     }
-    file.Commit();
+    if (complete && file)
+        file->Commit();
 }
 
 void writeOutput(const RunOptions &o, const ReportOutput &report)
@@ -73,18 +80,16 @@ void writeOutput(const RunOptions &o, const ReportOutput &report)
             throw VelError(QStringLiteral("报表有 %1 行，表格格式最多显示 %2 行；请改用 --format csv（或 json、xlsx、pdf）。")
                                .arg(rows).arg(Present::kTableRowLimit));
         const QString text = Present::WriteTable(report);
-        writeText(o, [&text](Present::ByteSink &sink) {
+        writeText(o, [&text](Present::ByteSink &sink, const std::function<bool()> &) {
             sink.PutText(text);
             sink.Flush();
+            return true;
         });
         return;
     }
     case RunOptions::Format::Csv:
-        writeText(o, [&](Present::ByteSink &sink) { Present::WriteCsv(report, sink, {o.byteOrderMark}); });
-        return;
     case RunOptions::Format::Json:
-        writeText(o, [&](Present::ByteSink &sink) { Present::WriteJson(report, sink); });
-        return;
+        return;   // written while the rows arrived
     case RunOptions::Format::Xlsx:
         Present::WriteXlsx(report, o.outPath, [](qint64, qint64) { stopIfCancelled(); return true; });
         return;
@@ -115,6 +120,34 @@ QString demoChain()
     return props;
 }
 
+int failed(const RunOptions &o, const ReportOutput &report)
+{
+    if (SignalCancel::Requested())
+        return SignalCancel::Finish();
+    const QString error = report.Error();
+    printErr(error.isEmpty() ? QStringLiteral("报表 %1 运行失败（没有错误说明）。").arg(o.rptId) : error);
+    return 1;
+}
+
+// CSV and JSON are written while the rows arrive. A file is begun again when the query reruns
+// from its first row; standard output cannot take rows back, and such a run fails. False when
+// the run failed: `report` says why.
+bool streamText(const RunOptions &o, ReportApplication &app, ReportOutput &report)
+{
+    const bool json = o.format == RunOptions::Format::Json;
+    const Present::CsvOptions csv{o.byteOrderMark};
+    writeText(o, [&](Present::ByteSink &sink, const std::function<bool()> &restart) {
+        ReportStream stream(app, {sink,
+                                  [json, csv](Present::ByteSink &s) { return json ? Present::JsonRows(s) : Present::CsvRows(s, csv); },
+                                  {}, restart});
+        report = stream.Run();
+        if (report.Ok())
+            stream.Finish(report);
+        return report.Ok();
+    });
+    return report.Ok();
+}
+
 int run(const RunOptions &o)
 {
     static StderrErrorReporter reporter;
@@ -142,16 +175,19 @@ int run(const RunOptions &o)
     } else {
         app.SetFilter(o.filter);
     }
-    app.GetReportData();
-    if (SignalCancel::Requested())
-        return SignalCancel::Finish();
-    const ReportOutput report = ReportSession::Collect(app);
-    if (!report.Ok()) {
-        const QString error = report.Error();
-        printErr(error.isEmpty() ? QStringLiteral("报表 %1 运行失败（没有错误说明）。").arg(o.rptId) : error);
-        return 1;
+    ReportOutput report;
+    if (o.format == RunOptions::Format::Csv || o.format == RunOptions::Format::Json) {
+        if (!streamText(o, app, report))
+            return failed(o, report);
+    } else {
+        app.GetReportData();
+        if (SignalCancel::Requested())
+            return SignalCancel::Finish();
+        report = ReportSession::Collect(app);
+        if (!report.Ok())
+            return failed(o, report);
+        writeOutput(o, report);
     }
-    writeOutput(o, report);
     if (!ReportGrid(report, false).HasData())
         printErr(QStringLiteral("没有符合条件的数据"));
     return 0;

@@ -297,8 +297,16 @@ void Service::relay(const httplib::Request &req, QJsonObject request, httplib::R
     res.set_chunked_content_provider(
         contentType.toStdString(), [lease, store, audit](size_t, httplib::DataSink &sink) mutable {
             const auto frame = WorkerProtocol::Read(lease->Frames());
-            if (!frame || frame->type == WorkerProtocol::Frame::Header)
-                return false;   // the worker broke off: the client sees a cut response
+            if (!frame || frame->type == WorkerProtocol::Frame::Header) {
+                // The run failed after data went out: the client sees a cut response (no last
+                // chunk), the audit log the failure.
+                const QJsonObject failure = frame ? QJsonDocument::fromJson(frame->payload).object() : QJsonObject();
+                if (frame)
+                    lease->Finish();
+                audit.status = failure.value(QStringLiteral("status")).toInt(500);
+                store->Audit(audit);
+                return false;
+            }
             if (frame->type == WorkerProtocol::Frame::Data)
                 return sink.write(frame->payload.constData(), size_t(frame->payload.size()));
             const QJsonObject end = QJsonDocument::fromJson(frame->payload).object();

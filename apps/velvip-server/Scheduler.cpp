@@ -252,7 +252,6 @@ Scheduler::Produced Scheduler::produce(QJsonObject request)
     }
     p.name = head.value(QStringLiteral("name")).toString();
     p.period = head.value(QStringLiteral("period")).toString();
-    p.totals = head.value(QStringLiteral("totals")).toString();
     for (;;) {
         const auto frame = WorkerProtocol::Read(lease->Frames());
         if (!frame || frame->type == WorkerProtocol::Frame::Header)
@@ -265,6 +264,7 @@ Scheduler::Produced Scheduler::produce(QJsonObject request)
         if (!end.value(QStringLiteral("last")).toBool())
             lease->Finish();
         p.rows = end.value(QStringLiteral("rows")).toInteger();
+        p.totals = end.value(QStringLiteral("totals")).toString();
         p.status = 200;
         p.error.clear();
         return p;

@@ -7,6 +7,7 @@
 #include "ReportGrid.h"
 #include "ReportPrinter.h"
 #include "ReportSession.h"
+#include "ReportStream.h"
 #include "ReportWriters.h"
 #include "ServiceFilter.h"
 #include "SignalCancel.h"
@@ -27,6 +28,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include <unistd.h>
 
@@ -62,17 +64,6 @@ bool isTimeout(const QString &error)
     return error.contains(QStringLiteral("Timeout）"));
 }
 
-void streamFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw VelError(QStringLiteral("无法读取导出文件"));
-    QByteArray buffer(1 << 16, Qt::Uninitialized);
-    for (qint64 n; (n = file.read(buffer.data(), buffer.size())) > 0;)
-        if (!WorkerProtocol::Write(g_out, Frame::Data, buffer.constData(), quint32(n)))
-            serviceGone();
-}
-
 // An answer that is one JSON object.
 void answer(const QJsonObject &body, qint64 rows)
 {
@@ -83,8 +74,9 @@ void answer(const QJsonObject &body, qint64 rows)
     send(Frame::End, {{QStringLiteral("rows"), rows}});
 }
 
-// The report of the request, run through the facade; nothing when the refusal was sent.
-std::optional<ReportOutput> report(ReportApplication &app, const QJsonObject &request)
+// The report of the request, run through the facade (`stream` writes its rows meanwhile);
+// nothing when the refusal was sent.
+std::optional<ReportOutput> report(ReportApplication &app, const QJsonObject &request, ReportStream *stream = nullptr)
 {
     const qint32 rptId = request.value(QStringLiteral("report")).toInt();
     const auto prepared = ServiceFilter::FromJson(rptId, request.value(QStringLiteral("filter")).toString().toUtf8(),
@@ -95,8 +87,13 @@ std::optional<ReportOutput> report(ReportApplication &app, const QJsonObject &re
     }
     app.SetRptID(rptId);
     app.SetFilter(prepared.filter);
-    app.GetReportData();
-    ReportOutput out = ReportSession::Collect(app);
+    ReportOutput out;
+    if (stream) {
+        out = stream->Run();
+    } else {
+        app.GetReportData();
+        out = ReportSession::Collect(app);
+    }
     if (!out.Ok()) {
         const QString error = out.Error();
         refuse(isTimeout(error) ? 504 : 500,
@@ -148,38 +145,89 @@ QString totalsLine(const ReportOutput &report)
     return {};
 }
 
+// The frames of a report's answer: the header goes out with the first data, so that a run
+// that fails before any data is refused with its own status.
+class Frames
+{
+public:
+    void Start(const ReportOutput &report)
+    {
+        m_head = {{QStringLiteral("status"), 200}, {QStringLiteral("name"), report.Name()},
+                  {QStringLiteral("period"), report.PeriodLine()}};
+    }
+    void Data(const char *data, size_t size)
+    {
+        header();
+        if (!WorkerProtocol::Write(g_out, Frame::Data, data, quint32(size)))
+            serviceGone();
+    }
+    // The rows count and the totals line come last: they are known when the rows are.
+    void End(const ReportOutput &report)
+    {
+        header();
+        const qint64 rows = report.rs ? report.rs->RecordCount() : 0;
+        send(Frame::End, {{QStringLiteral("rows"), rows}, {QStringLiteral("totals"), totalsLine(report)},
+                          {QStringLiteral("last"), rows > kRecycleRows}});
+    }
+
+private:
+    void header()
+    {
+        if (!std::exchange(m_sent, true))
+            send(Frame::Header, m_head);
+    }
+
+    QJsonObject m_head;
+    bool m_sent = false;
+};
+
+void streamFile(const QString &path, Frames &frames)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw VelError(QStringLiteral("无法读取导出文件"));
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    for (qint64 n; (n = file.read(buffer.data(), buffer.size())) > 0;)
+        frames.Data(buffer.constData(), size_t(n));
+}
+
+// A failure after data went out is sent as a refusal all the same: the service then cuts the
+// answer short.
 qint64 run(const QJsonObject &request)
 {
     ReportApplication app;
-    const auto found = report(app, request);
-    if (!found)
-        return 0;
-    const ReportOutput &report = *found;
-    const qint64 rows = report.rs ? report.rs->RecordCount() : 0;
-    send(Frame::Header, {{QStringLiteral("status"), 200}, {QStringLiteral("rows"), rows},
-                         {QStringLiteral("name"), report.Name()}, {QStringLiteral("period"), report.PeriodLine()},
-                         {QStringLiteral("totals"), totalsLine(report)}});
+    Frames frames;
     const QString format = request.value(QStringLiteral("format")).toString();
     if (format == QLatin1String("xlsx") || format == QLatin1String("pdf")) {
+        const auto found = report(app, request);
+        if (!found)
+            return 0;
+        frames.Start(*found);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("report.") + format);
         if (format == QLatin1String("xlsx"))
-            Present::WriteXlsx(report, path);
+            Present::WriteXlsx(*found, path);
         else
-            Present::WritePdf(report, path);
-        streamFile(path);
-    } else {
-        Present::ByteSink sink([](const char *data, size_t size) {
-            if (!WorkerProtocol::Write(g_out, Frame::Data, data, quint32(size)))
-                serviceGone();
-        });
-        if (format == QLatin1String("csv"))
-            Present::WriteCsv(report, sink, {request.value(QStringLiteral("bom")).toBool()});
-        else
-            Present::WriteJson(report, sink);
+            Present::WritePdf(*found, path);
+        streamFile(path, frames);
+        frames.End(*found);
+        return found->rs ? found->rs->RecordCount() : 0;
     }
-    send(Frame::End, {{QStringLiteral("rows"), rows}, {QStringLiteral("last"), rows > kRecycleRows}});
-    return rows;
+    // CSV and JSON leave while the rows arrive. A query that reruns from its first row after
+    // data left fails: the service cannot take the data back.
+    Present::ByteSink sink([&frames](const char *data, size_t size) { frames.Data(data, size); });
+    const bool csv = format == QLatin1String("csv");
+    const Present::CsvOptions options{request.value(QStringLiteral("bom")).toBool()};
+    ReportStream stream(app, {sink,
+                              [csv, options](Present::ByteSink &s) { return csv ? Present::CsvRows(s, options) : Present::JsonRows(s); },
+                              [&frames](const ReportOutput &head) { frames.Start(head); },
+                              {}});
+    const auto found = report(app, request, &stream);
+    if (!found)
+        return 0;
+    stream.Finish(*found);
+    frames.End(*found);
+    return found->rs ? found->rs->RecordCount() : 0;
 }
 
 // A page of a lookup list: the data component's list, cut to [offset, offset + limit).

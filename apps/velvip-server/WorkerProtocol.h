@@ -11,9 +11,9 @@
 namespace WorkerProtocol {
 
 enum class Frame : char {
-    Header = 'H',   // JSON: {"status": 200, ...} or {"status": 4xx/5xx, "error": "…"}
+    Header = 'H',   // JSON: {"status": 200, ...} or {"status": 4xx/5xx, "error": "…"}; after data, the answer was cut
     Data = 'D',     // a piece of the output, as written
-    End = 'E',      // JSON: {"rows": N}
+    End = 'E',      // JSON: {"rows": N, "totals": "…"}
 };
 
 inline constexpr quint32 MaxFrame = 1u << 20;

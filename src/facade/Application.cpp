@@ -163,8 +163,10 @@ void Application::m_ProgBar_Active()
         d->title = Vector::Create();
         d->header = Vector::Create();
         d->rs = Recordset::Create();
-        d->report->GetRptList(d->header, bar, d->rs, d->result);
+        // The title block depends on the filter and properties only: built first, it is known
+        // to a host that writes the rows as they arrive.
         d->report->BuiltRptTitleObject(d->result, d->title, d->property);
+        d->report->GetRptList(d->header, bar, d->rs, d->result);
     } catch (...) {
         d->queryFailure = std::current_exception();
     }

@@ -85,6 +85,12 @@ void AtomicFile::discard()
     m_done = true;
 }
 
+void AtomicFile::Restart()
+{
+    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0)
+        throw VelError(WriteError(m_target, errno));
+}
+
 void AtomicFile::Write(const char *data, size_t size)
 {
     while (size > 0) {

@@ -25,6 +25,8 @@ public:
     const QString &Target() const { return m_target; }
     // Appends bytes to the temporary file; throws VelError on failure.
     void Write(const char *data, size_t size);
+    // Empties the temporary file, to write it again from its start; throws VelError.
+    void Restart();
     // Flushes to disk and renames onto the target. Throws VelError; the temporary file is gone
     // either way.
     void Commit();

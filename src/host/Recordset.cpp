@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -88,6 +89,9 @@ struct Recordset::Data
     size_t m_capacity = 0;   // rows every column has room for
     qint64 m_pos = 0;
     bool m_open = false;
+    std::function<void(qint64)> m_watch;
+    qint64 m_watchEvery = 0;
+    qint64 m_watchAt = std::numeric_limits<qint64>::max();   // the row count that calls the watch next
 };
 
 Recordset::Recordset() : d(std::make_unique<Data>()) {}
@@ -119,6 +123,32 @@ int Recordset::AddField(const QString &name, FieldType type)
     const int field = int(d->m_columns.size() - 1);
     d->m_index.insert(key, field);
     return field;
+}
+
+void Recordset::WatchRows(std::function<void(qint64)> watch, qint64 every)
+{
+    d->m_watch = std::move(watch);
+    d->m_watchEvery = std::max<qint64>(1, every);
+    d->m_watchAt = d->m_watch ? (d->m_rows / d->m_watchEvery + 1) * d->m_watchEvery : std::numeric_limits<qint64>::max();
+}
+
+namespace {
+thread_local const Recordset::RunWatch *t_watch = nullptr;
+}
+
+Recordset::WatchScope::WatchScope(RunWatch watch) : m_watch(std::move(watch)), m_previous(t_watch)
+{
+    t_watch = &m_watch;
+}
+
+Recordset::WatchScope::~WatchScope()
+{
+    t_watch = m_previous;
+}
+
+const Recordset::RunWatch *Recordset::ThreadWatch()
+{
+    return t_watch;
 }
 
 void Recordset::Open()
@@ -232,6 +262,10 @@ void Recordset::Reserve(qint64 rows)
 qint64 Recordset::AddRow()
 {
     const qint64 row = d->m_rows;
+    if (row == d->m_watchAt) {
+        d->m_watchAt += d->m_watchEvery;
+        d->m_watch(row);
+    }
     if (size_t(row) >= d->m_capacity) {
         // Geometric within the first block, then a block at a time.
         const size_t rows = d->m_capacity < Data::blockRows ? std::min(std::max<size_t>(64, d->m_capacity * 2), Data::blockRows)

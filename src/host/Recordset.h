@@ -10,6 +10,7 @@
 #include <QStringView>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <memory>
 #include <vector>
@@ -51,6 +52,29 @@ public:
     void SetDateTime(qint64 row, int field, const QDateTime &value);
     // Converts the Variant to the field's type; an invalid Variant stores null.
     void SetValue(qint64 row, int field, const QVariant &value);
+
+    // Told every `every` rows while rows are appended, just before the next row is added: the
+    // rows so far, all complete.
+    void WatchRows(std::function<void(qint64 complete)> watch, qint64 every);
+
+    // While a scope lives, the record set a report run fills on this thread is handed to its watch
+    // as rows arrive (the data component attaches its rows), so that a host writes them at once.
+    // The watch may throw to stop the run.
+    using RunWatch = std::function<void(const RecordsetPtr &rows, qint64 complete)>;
+    class VELHOST_EXPORT WatchScope
+    {
+    public:
+        explicit WatchScope(RunWatch watch);
+        ~WatchScope();
+        WatchScope(const WatchScope &) = delete;
+        WatchScope &operator=(const WatchScope &) = delete;
+
+    private:
+        RunWatch m_watch;
+        const RunWatch *m_previous;
+    };
+    // The watch of this thread's innermost scope, or nullptr.
+    static const RunWatch *ThreadWatch();
 
     // Direct access.
     qint64 RecordCount() const;

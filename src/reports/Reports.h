@@ -28,10 +28,11 @@ protected:
     bool AppendColumns() override;
     void WriteProperties(Dictionary &property) const override;
     bool HasPeriodTitleOption() const override { return true; }
-    void BeforeRequest() override;
-    void AfterRequest() override;
+    void PrepareFilter() override;
+    DictionaryPtr RequestFilter() override;
+    void FilterReplaced() override;
 private:
-    QDateTime m_shiftedEnd;
+    QDateTime m_end;
 };
 
 // 会员消费明细表: the line items of members' purchases.

@@ -361,7 +361,7 @@ class ServiceTest(unittest.TestCase):
         self.assertIn("filename*=UTF-8''%E4%BC%9A%E5%91%98", r.getheader("Content-Disposition"))
         self.assertTrue(payload.startswith("消费分店,".encode()))
         with sqlite3.connect(os.path.join(self.tmp, "store.sqlite")) as c:
-            self.assertTrue(c.execute("SELECT rows FROM audit WHERE user = 'boss' AND format = 'csv'").fetchone()[0] > 0)
+            self.assertTrue(c.execute("SELECT rows FROM audit WHERE user = 'boss' AND format = 'csv' AND report = '10902'").fetchone()[0] > 0)
             with self.assertRaises(sqlite3.DatabaseError):
                 c.execute("DELETE FROM audit")
 
@@ -383,6 +383,26 @@ class ServiceTest(unittest.TestCase):
         self.assertIn("报表进程意外终止", json.loads(payload)["error"])
         r, payload = self.boss.call("POST", "/reports/10906/run", {})
         self.assertEqual(r.status, 200, payload.decode())
+
+    def test_answer_begun_then_broken_is_cut_and_audited(self):
+        """A worker that dies after its answer began: the response ends without its last chunk, the audit says 500."""
+        body = json.dumps({"BDate": "2024-01-01", "EDate": "2024-02-29"})
+        self.boss.call("GET", "/lookups/items?limit=1")
+        workers = self.service.workers()   # found first: they are stopped the moment the answer begins
+        with socket.socket() as client:
+            client.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)   # the worker waits on us after a few rows
+            client.connect(("127.0.0.1", self.service.port))
+            client.sendall(f"POST /api/v1/reports/10903/run?format=csv HTTP/1.1\r\nHost: x\r\nCookie: {self.boss.cookie}\r\n"
+                           f"X-CSRF-Token: {self.boss.csrf}\r\nContent-Length: {len(body)}\r\n\r\n{body}".encode())
+            answer = client.recv(4096)
+            self.assertTrue(answer.startswith(b"HTTP/1.1 200"), answer[:100])
+            for pid in workers:
+                os.kill(pid, signal.SIGKILL)
+            answer += b"".join(iter(lambda: client.recv(65536), b""))
+        self.assertFalse(answer.endswith(b"\r\n0\r\n\r\n"))
+        with sqlite3.connect(os.path.join(self.tmp, "store.sqlite")) as c:
+            self.assertEqual(c.execute("SELECT status FROM audit WHERE report = '10903' AND format = 'csv' "
+                                       "ORDER BY id DESC LIMIT 1").fetchone(), (500,))
 
     def test_client_that_leaves_stops_its_worker(self):
         self.boss.call("GET", "/lookups/items?limit=1")

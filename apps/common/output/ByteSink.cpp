@@ -40,7 +40,7 @@ void ByteSink::Put(std::string_view bytes)
     if (m_used + bytes.size() > sizeof m_buffer)
         Flush();
     if (bytes.size() > sizeof m_buffer) {
-        m_drain(bytes.data(), bytes.size());
+        drain(bytes.data(), bytes.size());
         return;
     }
     std::memcpy(m_buffer + m_used, bytes.data(), bytes.size());
@@ -54,7 +54,7 @@ void ByteSink::PutText(QStringView text)
         Flush();
         if (3 * size_t(text.size()) > sizeof m_buffer) {
             const QByteArray utf8 = text.toUtf8();
-            m_drain(utf8.constData(), size_t(utf8.size()));
+            drain(utf8.constData(), size_t(utf8.size()));
             return;
         }
     }
@@ -64,7 +64,7 @@ void ByteSink::PutText(QStringView text)
 void ByteSink::Flush()
 {
     if (m_used > 0)
-        m_drain(m_buffer, m_used);
+        drain(m_buffer, m_used);
     m_used = 0;
 }
 

@@ -1,7 +1,10 @@
 #include "AtomicFile.h"
+#include "Recordset.h"
 #include "ReportGrid.h"
 #include "ReportWriters.h"
 #include "VelError.h"
+
+#include <algorithm>
 
 // CSV: the visible columns under a one-line header, fields quoted only where they must be.
 namespace Present {
@@ -56,34 +59,71 @@ ByteSink::Drain appendTo(QByteArray &bytes)
 
 namespace {
 
+class CsvText final : public RowText
+{
+public:
+    CsvText(ByteSink &out, const CsvOptions &options) : m_out(out), m_options(options) {}
+
+    void Head(const ReportOutput &report) override
+    {
+        m_grid = ReportGrid(report, true);
+        if (m_options.byteOrderMark)
+            m_out.Put("\xEF\xBB\xBF");
+        for (int c = 0; c < m_grid.ColumnCount(); ++c) {
+            if (c)
+                m_out.Put(',');
+            csvField(m_out, m_grid.Layout().Columns().at(c).FlatCaption());
+        }
+        m_out.Put("\r\n");
+    }
+
+    void Rows(qint64 from, qint64 to) override
+    {
+        const int columns = m_grid.ColumnCount();
+        for (qint64 r = from; r < to; ++r) {
+            for (int c = 0; c < columns; ++c) {
+                if (c)
+                    m_out.Put(',');
+                csvField(m_out, m_grid.TextView(r, c, FormatStyle::Plain, m_buffer));
+            }
+            m_out.Put("\r\n");
+        }
+    }
+
+    void Tail() override { m_out.Flush(); }
+
+private:
+    ByteSink &m_out;
+    const CsvOptions m_options;
+    ReportGrid m_grid;
+    CellBuffer m_buffer;
+};
+
 void writeCsv(const ReportOutput &report, ByteSink &out, const CsvOptions &options, const RowProgress &progress)
 {
-    const ReportGrid grid(report, true);
-    if (options.byteOrderMark)
-        out.Put("\xEF\xBB\xBF");
-    const int columns = grid.ColumnCount();
-    for (int c = 0; c < columns; ++c) {
-        if (c)
-            out.Put(',');
-        csvField(out, grid.Layout().Columns().at(c).FlatCaption());
-    }
-    out.Put("\r\n");
-    CellBuffer buffer;
-    const qint64 rows = grid.RowCount();
-    for (qint64 r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            if (c)
-                out.Put(',');
-            csvField(out, grid.TextView(r, c, FormatStyle::Plain, buffer));
-        }
-        out.Put("\r\n");
-        if (progress && r % 1000 == 999 && !progress(r + 1, rows))
-            throw Vel::Cancelled();
-    }
-    out.Flush();
+    CsvText text(out, options);
+    WriteWhole(text, report, progress);
 }
 
 } // namespace
+
+std::unique_ptr<RowText> CsvRows(ByteSink &out, const CsvOptions &options)
+{
+    return std::make_unique<CsvText>(out, options);
+}
+
+void WriteWhole(RowText &text, const ReportOutput &report, const RowProgress &progress)
+{
+    text.Head(report);
+    const qint64 rows = report.rs ? report.rs->RecordCount() : 0;
+    for (qint64 r = 0; r < rows; r += 1000) {
+        const qint64 to = std::min(rows, r + 1000);
+        text.Rows(r, to);
+        if (progress && to % 1000 == 0 && !progress(to, rows))
+            throw Vel::Cancelled();
+    }
+    text.Tail();
+}
 
 void WriteCsv(const ReportOutput &report, ByteSink &out, const CsvOptions &options)
 {

@@ -234,49 +234,83 @@ private:
 
 } // namespace
 
+namespace {
+
+class JsonRowText final : public RowText
+{
+public:
+    explicit JsonRowText(ByteSink &out) : m_out(out), m_json(out) {}
+
+    void Head(const ReportOutput &report) override
+    {
+        m_rs = report.rs;
+        m_out.Put("{\n");
+        auto put = [&](const char *key, const QVariant &v) {
+            m_out.Put("  ");
+            m_json.String(QString::fromLatin1(key));
+            m_out.Put(": ");
+            m_json.Value(v, 1);
+            m_out.Put(",\n");
+        };
+        put("Result", Vel::ToVariant(report.result));
+        put("Property", Vel::ToVariant(report.property));
+        put("Title", Vel::ToVariant(report.title));
+        put("Header", Vel::ToVariant(report.header));
+        put("Filter", Vel::ToVariant(report.filter));
+
+        m_out.Put("  \"Fields\": [");
+        if (m_rs) {
+            const QStringList names = m_rs->FieldNames();
+            for (qsizetype i = 0; i < names.size(); ++i) {
+                if (i)
+                    m_out.Put(", ");
+                m_json.String(names.at(i));
+            }
+        }
+        m_out.Put("],\n  \"Rows\": [");
+    }
+
+    void Rows(qint64 from, qint64 to) override
+    {
+        const Recordset &rs = *m_rs;
+        const int fields = rs.FieldCount();
+        for (qint64 r = from; r < to; ++r) {
+            m_out.Put(r ? ",\n    [" : "\n    [");
+            for (int f = 0; f < fields; ++f) {
+                if (f)
+                    m_out.Put(", ");
+                m_json.Cell(rs, r, f, m_buffer);
+            }
+            m_out.Put(']');
+        }
+        m_any = m_any || to > from;
+    }
+
+    void Tail() override
+    {
+        m_out.Put(m_any ? "\n  ]\n}\n" : "]\n}\n");
+        m_out.Flush();
+    }
+
+private:
+    ByteSink &m_out;
+    JsonText m_json;
+    RecordsetPtr m_rs;
+    CellBuffer m_buffer;
+    bool m_any = false;
+};
+
+} // namespace
+
+std::unique_ptr<RowText> JsonRows(ByteSink &out)
+{
+    return std::make_unique<JsonRowText>(out);
+}
+
 void WriteJson(const ReportOutput &report, ByteSink &out)
 {
-    JsonText json(out);
-    out.Put("{\n");
-    auto put = [&](const char *key, const QVariant &v) {
-        out.Put("  ");
-        json.String(QString::fromLatin1(key));
-        out.Put(": ");
-        json.Value(v, 1);
-        out.Put(",\n");
-    };
-    put("Result", Vel::ToVariant(report.result));
-    put("Property", Vel::ToVariant(report.property));
-    put("Title", Vel::ToVariant(report.title));
-    put("Header", Vel::ToVariant(report.header));
-    put("Filter", Vel::ToVariant(report.filter));
-
-    out.Put("  \"Fields\": [");
-    if (report.rs) {
-        const QStringList names = report.rs->FieldNames();
-        for (qsizetype i = 0; i < names.size(); ++i) {
-            if (i)
-                out.Put(", ");
-            json.String(names.at(i));
-        }
-    }
-    out.Put("],\n  \"Rows\": [");
-    if (report.rs && report.rs->RecordCount() > 0) {
-        const Recordset &rs = *report.rs;
-        CellBuffer buffer;
-        for (qint64 r = 0; r < rs.RecordCount(); ++r) {
-            out.Put(r ? ",\n    [" : "\n    [");
-            for (int f = 0; f < rs.FieldCount(); ++f) {
-                if (f)
-                    out.Put(", ");
-                json.Cell(rs, r, f, buffer);
-            }
-            out.Put(']');
-        }
-        out.Put("\n  ");
-    }
-    out.Put("]\n}\n");
-    out.Flush();
+    JsonRowText text(out);
+    WriteWhole(text, report);
 }
 
 QByteArray WriteJson(const ReportOutput &report)

@@ -8,6 +8,7 @@
 #include <QStringView>
 
 #include <functional>
+#include <memory>
 #include <string_view>
 
 // Text and file outputs of a report. Text outputs show the visible columns only.
@@ -78,9 +79,20 @@ public:
     static constexpr size_t Capacity() { return sizeof(ByteSink::m_buffer); }
     // Drains what is gathered.
     void Flush();
+    // Bytes drained so far.
+    qint64 Drained() const { return m_drained; }
+    // Drops what is gathered and not drained.
+    void Discard() { m_used = 0; }
 
 private:
+    void drain(const char *data, size_t size)
+    {
+        m_drain(data, size);
+        m_drained += qint64(size);
+    }
+
     Drain m_drain;
+    qint64 m_drained = 0;
     size_t m_used = 0;
     char m_buffer[1 << 16];
 };
@@ -106,12 +118,29 @@ QByteArray WriteCsv(const ReportOutput &report, const CsvOptions &options = {});
 // One object with "Result", "Property", "Title", "Header", "Filter", "Fields" and "Rows".
 void WriteJson(const ReportOutput &report, ByteSink &out);
 QByteArray WriteJson(const ReportOutput &report);
-// A host value as JSON: dictionaries as objects, vectors as arrays, empty as null, dates as
-// "yyyy-MM-dd HH:mm:ss" (or "yyyy-MM-dd" at midnight).
-QJsonValue ToJson(const QVariant &value);
 
 // Told after every 1,000 rows written: rows done, rows in all. Returning false stops the writer.
 using RowProgress = std::function<bool(qint64 done, qint64 total)>;
+
+// A text output in three steps, so that rows are written while they arrive: Head once the
+// containers and the record set's fields are known, Rows in order as they complete, then Tail
+// (which flushes). The bytes are those of the whole-report functions.
+class RowText
+{
+public:
+    virtual ~RowText() = default;
+    virtual void Head(const ReportOutput &report) = 0;
+    // Rows [from, to) of the record set Head was given.
+    virtual void Rows(qint64 from, qint64 to) = 0;
+    virtual void Tail() = 0;
+};
+std::unique_ptr<RowText> CsvRows(ByteSink &out, const CsvOptions &options = {});
+std::unique_ptr<RowText> JsonRows(ByteSink &out);
+// Head, every row, Tail; throws Vel::Cancelled() when `progress` says stop.
+void WriteWhole(RowText &text, const ReportOutput &report, const RowProgress &progress = {});
+// A host value as JSON: dictionaries as objects, vectors as arrays, empty as null, dates as
+// "yyyy-MM-dd HH:mm:ss" (or "yyyy-MM-dd" at midnight).
+QJsonValue ToJson(const QVariant &value);
 
 // An XLSX workbook: title block on top, the two-row header merged as in the grid, numbers as
 // numbers; rows streamed to disk. Written beside the target and renamed onto it when complete.

@@ -1,0 +1,58 @@
+#include "ReportStream.h"
+
+#include "Recordset.h"
+#include "ReportApplication.h"
+#include "ReportSession.h"
+#include "VelError.h"
+
+#include <utility>
+
+ReportStream::ReportStream(ReportApplication &app, Target target) : m_app(app), m_target(std::move(target)) {}
+
+ReportStream::~ReportStream() = default;
+
+ReportOutput ReportStream::Run()
+{
+    {
+        const Recordset::WatchScope scope([this](const RecordsetPtr &rs, qint64 complete) { rows(rs, complete); });
+        m_app.GetReportData();
+    }
+    return ReportSession::Collect(m_app);
+}
+
+void ReportStream::begin(const ReportOutput &report)
+{
+    if (m_rs) {
+        // The rows start again from the first: what was gathered is dropped, what left is taken
+        // back by the target or the run fails.
+        if (Sent() && !(m_target.restart && m_target.restart()))
+            throw VelError(QStringLiteral("数据库连接中断后报表从头重新读取，已写出的行无法收回；请重新运行报表。"));
+        m_target.sink.Discard();
+    }
+    if (!std::exchange(m_started, true) && m_target.started)
+        m_target.started(report);
+    m_rs = report.rs;
+    m_written = 0;
+    m_text = m_target.writer(m_target.sink);
+    m_text->Head(report);
+}
+
+void ReportStream::rows(const RecordsetPtr &rs, qint64 complete)
+{
+    if (rs != m_rs) {
+        // The containers as the finished run shows them: the title is built before the query.
+        ReportOutput report = ReportSession::Collect(m_app);
+        report.rs = rs;
+        begin(report);
+    }
+    m_text->Rows(m_written, complete);
+    m_written = complete;
+}
+
+void ReportStream::Finish(const ReportOutput &report)
+{
+    if (!m_rs || report.rs != m_rs)
+        begin(report);
+    m_text->Rows(m_written, report.rs ? report.rs->RecordCount() : 0);
+    m_text->Tail();
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "ReportOutput.h"
+#include "ReportWriters.h"
+
+#include <functional>
+#include <memory>
+
+class ReportApplication;
+
+// A report run whose text output (CSV, JSON) is written while the rows arrive, for the hosts
+// that write text: the command line and the service's worker. The output is the same as the
+// whole-report writers give once the run has ended.
+class ReportStream
+{
+public:
+    using Writer = std::function<std::unique_ptr<Present::RowText>(Present::ByteSink &)>;
+
+    struct Target
+    {
+        Present::ByteSink &sink;
+        // The writer of the format, made afresh when the rows start again.
+        Writer writer;
+        // Told once, with the report's containers, before its head is written.
+        std::function<void(const ReportOutput &)> started;
+        // The query ran again from its first row (its standby went away) after bytes had left:
+        // true when the target was emptied and takes the output from its start, false when it
+        // cannot take it back; the run then fails.
+        std::function<bool()> restart;
+    };
+
+    ReportStream(ReportApplication &app, Target target);
+    ~ReportStream();
+
+    // Runs the report (GetReportData) and returns its results; rows are written meanwhile.
+    ReportOutput Run();
+    // After a run whose result is OK: the rows not written yet and the tail.
+    void Finish(const ReportOutput &report);
+    // Whether any byte left the sink.
+    bool Sent() const { return m_target.sink.Drained() > 0; }
+
+private:
+    void rows(const RecordsetPtr &rs, qint64 complete);
+    void begin(const ReportOutput &report);
+
+    ReportApplication &m_app;
+    Target m_target;
+    std::unique_ptr<Present::RowText> m_text;
+    RecordsetPtr m_rs;
+    qint64 m_written = 0;
+    bool m_started = false;
+};
