@@ -251,7 +251,6 @@ Scheduler::Produced Scheduler::produce(QJsonObject request)
         return p;
     }
     p.name = head.value(QStringLiteral("name")).toString();
-    p.period = head.value(QStringLiteral("period")).toString();
     for (;;) {
         const auto frame = WorkerProtocol::Read(lease->Frames());
         if (!frame || frame->type == WorkerProtocol::Frame::Header)
@@ -265,6 +264,7 @@ Scheduler::Produced Scheduler::produce(QJsonObject request)
             lease->Finish();
         p.rows = end.value(QStringLiteral("rows")).toInteger();
         p.totals = end.value(QStringLiteral("totals")).toString();
+        p.period = end.value(QStringLiteral("period")).toString();
         p.status = 200;
         p.error.clear();
         return p;

@@ -152,8 +152,7 @@ class Frames
 public:
     void Start(const ReportOutput &report)
     {
-        m_head = {{QStringLiteral("status"), 200}, {QStringLiteral("name"), report.Name()},
-                  {QStringLiteral("period"), report.PeriodLine()}};
+        m_head = {{QStringLiteral("status"), 200}, {QStringLiteral("name"), report.Name()}};
     }
     void Data(const char *data, size_t size)
     {
@@ -161,13 +160,14 @@ public:
         if (!WorkerProtocol::Write(g_out, Frame::Data, data, quint32(size)))
             serviceGone();
     }
-    // The rows count and the totals line come last: they are known when the rows are.
+    // The rows count, the totals line and the period come last: they are known when the run has
+    // ended (report 10902 moves its end date while its query runs).
     void End(const ReportOutput &report)
     {
         header();
         const qint64 rows = report.rs ? report.rs->RecordCount() : 0;
         send(Frame::End, {{QStringLiteral("rows"), rows}, {QStringLiteral("totals"), totalsLine(report)},
-                          {QStringLiteral("last"), rows > kRecycleRows}});
+                          {QStringLiteral("period"), report.PeriodLine()}, {QStringLiteral("last"), rows > kRecycleRows}});
     }
 
 private:
@@ -213,8 +213,8 @@ qint64 run(const QJsonObject &request)
         frames.End(*found);
         return found->rs ? found->rs->RecordCount() : 0;
     }
-    // CSV and JSON leave while the rows arrive. A query that reruns from its first row after
-    // data left fails: the service cannot take the data back.
+    // CSV leaves while the rows arrive, JSON when the run has ended (ReportStream). A query that
+    // reruns from its first row after data left fails: the service cannot take the data back.
     Present::ByteSink sink([&frames](const char *data, size_t size) { frames.Data(data, size); });
     const bool csv = format == QLatin1String("csv");
     const Present::CsvOptions options{request.value(QStringLiteral("bom")).toBool()};

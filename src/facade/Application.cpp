@@ -163,10 +163,8 @@ void Application::m_ProgBar_Active()
         d->title = Vector::Create();
         d->header = Vector::Create();
         d->rs = Recordset::Create();
-        // The title block depends on the filter and properties only: built first, it is known
-        // to a host that writes the rows as they arrive.
-        d->report->BuiltRptTitleObject(d->result, d->title, d->property);
         d->report->GetRptList(d->header, bar, d->rs, d->result);
+        d->report->BuiltRptTitleObject(d->result, d->title, d->property);
     } catch (...) {
         d->queryFailure = std::current_exception();
     }

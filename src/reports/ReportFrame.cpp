@@ -120,25 +120,24 @@ QVariant ReportFrame::GetRptList(VectorPtr &m_header, Bar *m_ProgBar, RecordsetP
         server->SetRptID(m_number);
 
         QVariant answer;
-        PrepareFilter();
-        const DictionaryPtr given = RequestFilter();
-        DictionaryPtr sent = given;
-        const QString propsString = GetPropsString();
-        if (GetAllowCancel()) {
-            // The request runs beside the window, which meanwhile takes the user's cancel.
-            const bool cancelled = m_ProgBar->RunCancellable(
-                [&] { answer = server->GetRptData(propsString, sent); },
-                [server] { server->Interrupt(); });
-            if (cancelled)
-                throw Vel::Cancelled(QString::fromLatin1(Vel::ServerDataProgId));
-        } else {
-            answer = server->GetRptData(propsString, sent);
+        try {
+            BeforeRequest();
+            const QString propsString = GetPropsString();
+            if (GetAllowCancel()) {
+                // The request runs beside the window, which meanwhile takes the user's cancel.
+                const bool cancelled = m_ProgBar->RunCancellable(
+                    [&] { answer = server->GetRptData(propsString, m_filter); },
+                    [server] { server->Interrupt(); });
+                if (cancelled)
+                    throw Vel::Cancelled(QString::fromLatin1(Vel::ServerDataProgId));
+            } else {
+                answer = server->GetRptData(propsString, m_filter);
+            }
+        } catch (...) {
+            AfterRequest();
+            throw;
         }
-        // The server data component may replace the filter: the report takes the replacement.
-        if (sent != given) {
-            m_filter = sent;
-            FilterReplaced();
-        }
+        AfterRequest();
 
         RecordsetPtr rows = Vel::AsRecordset(answer);
         if (!rows)
@@ -180,7 +179,6 @@ void ReportFrame::addPeriodTitleOption(DictionaryPtr &dctResult) const
 
 void ReportFrame::BuiltRptTitleObject(DictionaryPtr &dctResult, VectorPtr &dctTitle, DictionaryPtr &dctProperty)
 {
-    PrepareFilter();
     if (HasPeriodTitleOption())
         addPeriodTitleOption(dctResult);
     dctTitle = BuildRptTitle(m_filter, dctProperty);

@@ -55,12 +55,9 @@ protected:
     virtual bool HasPeriodTitleOption() const { return false; }
     // Report 10906 shows the reading message before it creates the server component.
     virtual bool MessageBeforeServer() const { return false; }
-    // Puts the filter in the form the finished run shows (before the title is built too).
-    virtual void PrepareFilter() {}
-    // The filter sent to the server data component; the report's own filter stays as shown.
-    virtual DictionaryPtr RequestFilter() { return m_filter; }
-    // After the server data component replaced the filter it was sent, now the report's own.
-    virtual void FilterReplaced() {}
+    // Around the request (AfterRequest runs whether the request succeeded or not).
+    virtual void BeforeRequest() {}
+    virtual void AfterRequest() {}
     // Lines the report appends to the builder's title.
     virtual void AppendTitleLines(VectorPtr &) {}
 

@@ -28,11 +28,10 @@ protected:
     bool AppendColumns() override;
     void WriteProperties(Dictionary &property) const override;
     bool HasPeriodTitleOption() const override { return true; }
-    void PrepareFilter() override;
-    DictionaryPtr RequestFilter() override;
-    void FilterReplaced() override;
+    void BeforeRequest() override;
+    void AfterRequest() override;
 private:
-    QDateTime m_end;
+    QDateTime m_shiftedEnd;
 };
 
 // 会员消费明细表: the line items of members' purchases.

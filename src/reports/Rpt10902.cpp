@@ -73,31 +73,22 @@ QDateTime wallClockEnd(const QVariant &value)
 
 } // namespace
 
-void Rpt10902::PrepareFilter()
-{
-    // The end date as the wall-clock value the run uses; a value that cannot be read is left
-    // for the request to refuse.
-    if (!m_filter)
-        return;
-    try {
-        if (const auto end = FilterRules::DateValue(QStringLiteral("EDate"), m_filter->Value(QStringLiteral("EDate"))))
-            m_filter->SetValue(QStringLiteral("EDate"), QVariant(*end));
-    } catch (const VelError &) {
-    }
-}
-
-DictionaryPtr Rpt10902::RequestFilter()
+void Rpt10902::BeforeRequest()
 {
     // The server counts whole days up to, not including, the end bound it receives. The day is
     // added in wall-clock time: a change to or from daylight saving moves no end time.
-    m_end = wallClockEnd(FilterValue(QStringLiteral("EDate")));
-    DictionaryPtr sent = std::make_shared<Dictionary>(*m_filter);
-    sent->SetValue(QStringLiteral("EDate"), QVariant(m_end.addDays(1)));
-    return sent;
+    m_shiftedEnd = wallClockEnd(FilterValue(QStringLiteral("EDate"))).addDays(1);
+    m_filter->SetValue(QStringLiteral("EDate"), QVariant(m_shiftedEnd));
 }
 
-void Rpt10902::FilterReplaced()
+void Rpt10902::AfterRequest()
 {
-    if (m_filter)
-        m_filter->SetValue(QStringLiteral("EDate"), QVariant(m_end));
+    if (!m_shiftedEnd.isValid())
+        return;
+    const QDateTime userEnd = m_shiftedEnd.addDays(-1);
+    m_shiftedEnd = QDateTime();
+    if (!m_filter)
+        throw VelError(QStringLiteral("Object variable not set: the server data component returned no filter"),
+                       Vel::ErrObjectNotSet);
+    m_filter->SetValue(QStringLiteral("EDate"), QVariant(userEnd));
 }

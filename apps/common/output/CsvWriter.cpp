@@ -91,6 +91,7 @@ public:
     }
 
     void Tail() override { m_out.Flush(); }
+    bool HeadBeforeRows() const override { return true; }
 
 private:
     ByteSink &m_out;

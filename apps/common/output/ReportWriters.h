@@ -133,6 +133,9 @@ public:
     // Rows [from, to) of the record set Head was given.
     virtual void Rows(qint64 from, qint64 to) = 0;
     virtual void Tail() = 0;
+    // Whether Head needs only what a run knows before its rows (the columns): a head that
+    // carries the title, the result or the filter waits for the finished run.
+    virtual bool HeadBeforeRows() const { return false; }
 };
 std::unique_ptr<RowText> CsvRows(ByteSink &out, const CsvOptions &options = {});
 std::unique_ptr<RowText> JsonRows(ByteSink &out);

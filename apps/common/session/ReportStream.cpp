@@ -13,8 +13,12 @@ ReportStream::~ReportStream() = default;
 
 ReportOutput ReportStream::Run()
 {
-    {
+    // The report builds its title block after the query, so only a format whose head is the
+    // columns is written while the rows arrive; the others are written when the run ends.
+    if (m_target.writer(m_target.sink)->HeadBeforeRows()) {
         const Recordset::WatchScope scope([this](const RecordsetPtr &rs, qint64 complete) { rows(rs, complete); });
+        m_app.GetReportData();
+    } else {
         m_app.GetReportData();
     }
     return ReportSession::Collect(m_app);
@@ -40,7 +44,7 @@ void ReportStream::begin(const ReportOutput &report)
 void ReportStream::rows(const RecordsetPtr &rs, qint64 complete)
 {
     if (rs != m_rs) {
-        // The containers as the finished run shows them: the title is built before the query.
+        // The columns are known before the first row; the head needs nothing else.
         ReportOutput report = ReportSession::Collect(m_app);
         report.rs = rs;
         begin(report);

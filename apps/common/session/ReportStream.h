@@ -8,8 +8,9 @@
 
 class ReportApplication;
 
-// A report run whose text output (CSV, JSON) is written while the rows arrive, for the hosts
-// that write text: the command line and the service's worker. The output is the same as the
+// A report run whose text output is written by one driver for the hosts that write text (the
+// command line and the service's worker): CSV while the rows arrive, JSON once the run has ended,
+// because its head carries the title block, built after the query. The output is the same as the
 // whole-report writers give once the run has ended.
 class ReportStream
 {
