@@ -6,6 +6,11 @@
 
 #include <QTest>
 
+// after: UTC
+// names: names in the zone
+// moments: the same slots in UTC
+struct SlotCase { QString cron; QString zone; QString after; QStringList names; QStringList moments; };
+
 class TestDelivery : public QObject
 {
     Q_OBJECT
@@ -15,37 +20,30 @@ private slots:
     // daylight-saving gaps and repeated hours.
     void nextSlots_data()
     {
-        QTest::addColumn<QString>("cron");
-        QTest::addColumn<QString>("zone");
-        QTest::addColumn<QString>("after");       // UTC
-        QTest::addColumn<QStringList>("names");   // names in the zone
-        QTest::addColumn<QStringList>("moments"); // the same slots in UTC
-        QTest::newRow("monthly in Shanghai") << "0 7 1 * *" << "Asia/Shanghai" << "2024-02-15T00:00:00"
-                                            << QStringList{"2024-03-01T07:00", "2024-04-01T07:00"}
-                                            << QStringList{"2024-02-29T23:00:00", "2024-03-31T23:00:00"};
-        QTest::newRow("gap runs after it") << "30 2 * * *" << "Europe/Berlin" << "2024-03-30T12:00:00"
-                                           << QStringList{"2024-03-31T03:30", "2024-04-01T02:30"}
-                                           << QStringList{"2024-03-31T01:30:00", "2024-04-01T00:30:00"};
-        QTest::newRow("repeated hour runs once") << "30 2 * * *" << "Europe/Berlin" << "2024-10-26T12:00:00"
-                                                 << QStringList{"2024-10-27T02:30", "2024-10-28T02:30"}
-                                                 << QStringList{"2024-10-27T00:30:00", "2024-10-28T01:30:00"};
-        QTest::newRow("gap slots merge with later ones") << "*/30 2-3 * * *" << "Europe/Berlin" << "2024-03-31T00:00:00"
-                                                         << QStringList{"2024-03-31T03:00", "2024-03-31T03:30", "2024-04-01T02:00"}
-                                                         << QStringList{"2024-03-31T01:00:00", "2024-03-31T01:30:00", "2024-04-01T00:00:00"};
-        QTest::newRow("day of month or weekday") << "0 9 13 * 5" << "UTC" << "2024-09-01T00:00:00"
-                                                 << QStringList{"2024-09-06T09:00", "2024-09-13T09:00", "2024-09-20T09:00"}
-                                                 << QStringList{"2024-09-06T09:00:00", "2024-09-13T09:00:00", "2024-09-20T09:00:00"};
-        QTest::newRow("weekdays at a list of hours") << "15 8,18 * * 1-5" << "Asia/Shanghai" << "2024-05-03T11:00:00"
-                                                     << QStringList{"2024-05-06T08:15", "2024-05-06T18:15"}
-                                                     << QStringList{"2024-05-06T00:15:00", "2024-05-06T10:15:00"};
+        QTest::addColumn<SlotCase>("row");
+        QTest::newRow("monthly in Shanghai") << SlotCase{"0 7 1 * *", "Asia/Shanghai", "2024-02-15T00:00:00",
+                                            QStringList{"2024-03-01T07:00", "2024-04-01T07:00"},
+                                            QStringList{"2024-02-29T23:00:00", "2024-03-31T23:00:00"}};
+        QTest::newRow("gap runs after it") << SlotCase{"30 2 * * *", "Europe/Berlin", "2024-03-30T12:00:00",
+                                           QStringList{"2024-03-31T03:30", "2024-04-01T02:30"},
+                                           QStringList{"2024-03-31T01:30:00", "2024-04-01T00:30:00"}};
+        QTest::newRow("repeated hour runs once") << SlotCase{"30 2 * * *", "Europe/Berlin", "2024-10-26T12:00:00",
+                                                 QStringList{"2024-10-27T02:30", "2024-10-28T02:30"},
+                                                 QStringList{"2024-10-27T00:30:00", "2024-10-28T01:30:00"}};
+        QTest::newRow("gap slots merge with later ones") << SlotCase{"*/30 2-3 * * *", "Europe/Berlin", "2024-03-31T00:00:00",
+                                                         QStringList{"2024-03-31T03:00", "2024-03-31T03:30", "2024-04-01T02:00"},
+                                                         QStringList{"2024-03-31T01:00:00", "2024-03-31T01:30:00", "2024-04-01T00:00:00"}};
+        QTest::newRow("day of month or weekday") << SlotCase{"0 9 13 * 5", "UTC", "2024-09-01T00:00:00",
+                                                 QStringList{"2024-09-06T09:00", "2024-09-13T09:00", "2024-09-20T09:00"},
+                                                 QStringList{"2024-09-06T09:00:00", "2024-09-13T09:00:00", "2024-09-20T09:00:00"}};
+        QTest::newRow("weekdays at a list of hours") << SlotCase{"15 8,18 * * 1-5", "Asia/Shanghai", "2024-05-03T11:00:00",
+                                                     QStringList{"2024-05-06T08:15", "2024-05-06T18:15"},
+                                                     QStringList{"2024-05-06T00:15:00", "2024-05-06T10:15:00"}};
     }
     void nextSlots()
     {
-        QFETCH(QString, cron);
-        QFETCH(QString, zone);
-        QFETCH(QString, after);
-        QFETCH(QStringList, names);
-        QFETCH(QStringList, moments);
+        QFETCH(SlotCase, row);
+        const auto &[cron, zone, after, names, moments] = row;
         const Cron timing(cron, zone);
         QDateTime at = QDateTime::fromString(after, Qt::ISODate);
         at.setTimeSpec(Qt::UTC);
