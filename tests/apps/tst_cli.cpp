@@ -248,25 +248,13 @@ private slots:
         }
     }
 
-    void tableShowsTitleBlockAndTotals()
-    {
-        // Date-only bounds: the period line shows the whole days that were used.
-        const Outcome o = run(onChain({"10902", "--set", "GroupBy=1", "--set", "BDate=2024-01-01", "--set",
-                                       "EDate=2024/01/31", "--context", "ISBranch=0", "--context", "SVCardShareType=1"}));
-        QVERIFY2(o.exitCode == 0, qPrintable(o.err));
-        QCOMPARE(o.err, QString());   // no platform notes, no progress
-        const QString text = QString::fromUtf8(o.out);
-        QVERIFY(text.startsWith("会员消费表\n"));
-        QVERIFY2(text.contains("日期：2024-01-01 00:00:00 至 2024-01-31 23:59:59"), qPrintable(text));
-        QVERIFY(text.contains("合计"));
-    }
-
     // --format and --out reach the shared writers (their contents are checked with the writers).
     void fileFormatsAreWritten_data()
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<QStringList>("extra");
         QTest::addColumn<QByteArray>("magic");
+        QTest::newRow("table") << "table" << QStringList() << QByteArray("会员消费表\n");
         QTest::newRow("csv_plain") << "csv" << QStringList() << QByteArray("消费分店");
         QTest::newRow("csv_with_bom") << "csv" << QStringList{"--bom"} << QByteArray("\xEF\xBB\xBF消费分店");
         QTest::newRow("xlsx") << "xlsx" << QStringList() << QByteArray("PK");
@@ -282,6 +270,7 @@ private slots:
         const Outcome o = run(onChain(QStringList{"10902", "--set", "GroupBy=1", "--period", "2024-01", "--format", format,
                                                   "--out", path} + extra));
         QVERIFY2(o.exitCode == 0, qPrintable(o.err));
+        QCOMPARE(o.err, QString());   // no platform notes, no progress
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.read(magic.size()), magic);
@@ -484,20 +473,6 @@ private slots:
         QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).trimmed(), QString());   // ls: nothing left
     }
 
-    void filterJsonKeepsTypes()
-    {
-        const QString path =
-            writeFile("filter.json", R"({"GroupBy": 1, "SumOnly": 1, "BDate": "2024-01-01 00:00:00", "EDate": "2024-01-31 23:59:59"})");
-        const Outcome o = run(onChain({"10904", "--filter-json", path, "--set", "GroupBy=0", "--format", "json"}));
-        QVERIFY2(o.exitCode == 0, qPrintable(o.err));
-        const QJsonObject root = QJsonDocument::fromJson(o.out).object();
-        QCOMPARE(root["Filter"]["SumOnly"].toInt(), 1);
-        QVERIFY(root["Filter"]["SumOnly"].isDouble());
-        QCOMPARE(root["Filter"]["GroupBy"].toInt(-1), 0);   // --set wins over the file
-        for (const QJsonValue &row : root["Rows"].toArray())   // "SumOnly" keeps summary rows only
-            QVERIFY(row[root["Fields"].toArray().toVariantList().indexOf("FRowKind")].toInt() > 0);
-    }
-
     // The keys a run used, as its JSON output shows them.
     void periodAndDatesSetTheReportsKeys_data()
     {
@@ -520,6 +495,9 @@ private slots:
         QTest::newRow("minutes_only_end_keeps_its_minute")
             << QStringList{"10905", "--set", "GroupBy=0", "--set", "BDate=2024年1月5日 08:30", "--set", "EDate=20240105"}
             << QVariantMap{{"BDate", "2024-01-05 08:30:00"}, {"EDate", "2024-01-05 23:59:59"}};
+        QTest::newRow("set_wins_over_the_filter_file")
+            << QStringList{"10904", "--filter-json", writeFile("keys.json", R"({"GroupBy": 1, "SumOnly": 1})"), "--set", "GroupBy=0"}
+            << QVariantMap{{"GroupBy", 0}, {"SumOnly", 1}};
         QTest::newRow("full_date_times_unchanged")
             << QStringList{"10904", "--set", "GroupBy=0", "--set", "BDate=2024-01-05 08:30:15", "--set", "EDate=2024-01-06 09:00:00"}
             << QVariantMap{{"BDate", "2024-01-05 08:30:15"}, {"EDate", "2024-01-06 09:00:00"}};

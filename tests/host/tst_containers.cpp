@@ -1,9 +1,4 @@
-#include "ComponentRegistry.h"
-#include "DesktopProps.h"
 #include "Dictionary.h"
-#include "VelError.h"
-#include "../ErrorOf.h"
-#include "Vector.h"
 
 #include <QtTest>
 
@@ -70,44 +65,6 @@ private slots:
         const QVariant got = d->GetValue("k", QString("dflt"));
         QCOMPARE(got, expected);
         QCOMPARE(got.metaType(), expected.metaType());
-    }
-
-    // Dictionaries and vectors hold objects by reference, vectors in the order added.
-    void objectsAreStoredByReference()
-    {
-        auto outer = Dictionary::Create();
-        auto inner = Dictionary::Create();
-        auto v = Vector::Create();
-        outer->SetValue("RptTitleObject", inner);
-        v->Add(outer);
-        v->Add(inner);
-        inner->SetValue("ShowDateDiff", "x");
-        QCOMPARE(Vel::AsDictionary(outer->Value("RptTitleObject"))->Value("ShowDateDiff").toString(), QString("x"));
-        QVERIFY(!Vel::AsVector(outer->Value("RptTitleObject")));
-        QCOMPARE(v->Count(), 2);
-        QCOMPARE(v->DictionaryAt(1).get(), inner.get());
-        QVERIFY(!v->Item(2).isValid());
-    }
-
-    void registryCreatesAndNamesMissingProgId()
-    {
-        auto &reg = ComponentRegistry::Instance();
-        reg.Register("Test.Thing", [] { return new QObject; });
-        QVERIFY(reg.IsRegistered("test.thing"));
-        QVERIFY(reg.Create("Test.Thing"));
-        QVERIFY(ErrorOf([&] { reg.Create("Nope.Missing"); }).contains("Nope.Missing"));
-        reg.Unregister("Test.Thing");
-        QVERIFY(!reg.IsRegistered("Test.Thing"));
-    }
-
-    void desktopPropsAreBorrowed()
-    {
-        auto ctx = Dictionary::Create();
-        DesktopProps::SetProp(DesktopProps::ContextPropName(), ctx.get());
-        QCOMPARE(DesktopProps::GetProp(DesktopProps::ContextPropName()), ctx.get());
-        DesktopProps::RemoveProp(DesktopProps::ContextPropName());
-        QVERIFY(!DesktopProps::GetProp(DesktopProps::ContextPropName()));
-        QCOMPARE(DesktopProps::ContextPropName(), QString::number(QCoreApplication::applicationPid()));
     }
 };
 
