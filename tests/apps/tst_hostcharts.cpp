@@ -22,6 +22,9 @@
 // selectRow: -1 keeps the first card
 struct ChartCase { int rptId; QString setKey; QVariant setValue; int selectRow; bool byValue; };
 
+// xLabels: empty: not days
+struct Axes { int rptId; QString xTitle; QString xLabels; };
+
 // The chart of each report against the grid it is drawn from, on a small generated chain.
 class tst_HostCharts : public QObject
 {
@@ -188,19 +191,16 @@ private slots:
     // month; value labels carry no decimals on whole ticks; bars name what they stand for.
     void axesReadAsThePeriod_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("xTitle");
-        QTest::addColumn<QString>("xLabels");   // empty: not days
+        QTest::addColumn<Axes>("row");
         const QString january = "01-01 01-06 01-11 01-16 01-21 01-26 01-31";
-        QTest::newRow("ledger") << 10901 << "日期" << january;
-        QTest::newRow("topups") << 10905 << "日期" << january;
-        QTest::newRow("gifts") << 10904 << "商品名称" << "";
+        QTest::newRow("ledger") << Axes{10901, "日期", january};
+        QTest::newRow("topups") << Axes{10905, "日期", january};
+        QTest::newRow("gifts") << Axes{10904, "商品名称", ""};
     }
     void axesReadAsThePeriod()
     {
-        QFETCH(int, rptId);
-        QFETCH(QString, xTitle);
-        QFETCH(QString, xLabels);
+        QFETCH(Axes, row);
+        const auto &[rptId, xTitle, xLabels] = row;
         ChainWindow window(m_props);
         ReportView *view = window.OpenReport(rptId, ReportSession::SampleFilter(rptId));
         QVERIFY(view);

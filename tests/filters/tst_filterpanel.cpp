@@ -22,6 +22,8 @@ struct LookupCase
 
 struct Preset { int rptId; QString preset; QStringList keys; QStringList values; };
 
+struct Decision { QString button; int dialogCode; bool confirmed; };
+
 class tst_FilterPanel : public QObject
 {
     Q_OBJECT
@@ -45,17 +47,14 @@ private slots:
 
     void confirmAndCancel_data()
     {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("dialogCode");
-        QTest::addColumn<bool>("confirmed");
-        QTest::newRow("confirm") << "confirm" << int(QDialog::Accepted) << true;
-        QTest::newRow("cancel") << "cancel" << int(QDialog::Rejected) << false;
+        QTest::addColumn<Decision>("row");
+        QTest::newRow("confirm") << Decision{"confirm", int(QDialog::Accepted), true};
+        QTest::newRow("cancel") << Decision{"cancel", int(QDialog::Rejected), false};
     }
     void confirmAndCancel()
     {
-        QFETCH(QString, button);
-        QFETCH(int, dialogCode);
-        QFETCH(bool, confirmed);
+        QFETCH(Decision, row);
+        const auto &[button, dialogCode, confirmed] = row;
         std::unique_ptr<FilterForm> form(ReportFilter::CreateForm(10906));
         form->SetRptID(10906);
         QList<qint16> raised;

@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+struct Default { bool present; QVariant stored; QVariant expected; };
+
 class tst_Containers : public QObject
 {
     Q_OBJECT
@@ -47,18 +49,15 @@ private slots:
 
     void getValueDefault_data()
     {
-        QTest::addColumn<bool>("present");
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<QVariant>("expected");
-        QTest::newRow("absent gives default") << false << QVariant() << QVariant(QString("dflt"));
-        QTest::newRow("present empty text") << true << QVariant(QString()) << QVariant(QString());
-        QTest::newRow("present short") << true << QVariant::fromValue(qint16(7)) << QVariant::fromValue(qint16(7));
+        QTest::addColumn<Default>("row");
+        QTest::newRow("absent gives default") << Default{false, QVariant(), QVariant(QString("dflt"))};
+        QTest::newRow("present empty text") << Default{true, QVariant(QString()), QVariant(QString())};
+        QTest::newRow("present short") << Default{true, QVariant::fromValue(qint16(7)), QVariant::fromValue(qint16(7))};
     }
     void getValueDefault()
     {
-        QFETCH(bool, present);
-        QFETCH(QVariant, stored);
-        QFETCH(QVariant, expected);
+        QFETCH(Default, row);
+        const auto &[present, stored, expected] = row;
         auto d = Dictionary::Create();
         if (present)
             d->SetValue("k", stored);

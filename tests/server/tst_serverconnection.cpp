@@ -84,6 +84,10 @@ struct Limits { QString limits; bool holdLock; bool stopBackend; QString sql; QS
 // integer: invalid: not a number
 struct PgValue { QString sql; QVariantList params; QString text; QVariant integer; };
 
+struct ParseCase { QString text; QString key; QString value; };
+
+struct FileFault { QStringList writer; bool copyWithJournal; QString expected; };
+
 class tst_ServerConnection : public QObject
 {
     Q_OBJECT
@@ -103,25 +107,22 @@ private slots:
 
     void parse_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("value");
-        QTest::newRow("plain") << "Driver=SQLite;Database=/tmp/a.sqlite" << "database" << "/tmp/a.sqlite";
-        QTest::newRow("keys_any_case") << "DRIVER=SQLite;dAtAbAsE=/x" << "Database" << "/x";
-        QTest::newRow("spaces_trimmed") << " Driver = PostgreSQL ; Host = 10.0.0.1 " << "host" << "10.0.0.1";
-        QTest::newRow("quoted_semicolon") << "Password=\"a;b=c\";User=u" << "password" << "a;b=c";
-        QTest::newRow("quoted_quote") << "Password=\"say \"\"hi\"\"\";User=u" << "password" << "say \"hi\"";
-        QTest::newRow("quoted_keeps_spaces") << "Password=\" x \"" << "password" << " x ";
-        QTest::newRow("unknown_ignored") << "Foo=1;User=u" << "user" << "u";
-        QTest::newRow("missing") << "Driver=SQLite" << "database" << "";
-        QTest::newRow("trailing_semicolons") << "User=u;;;" << "user" << "u";
+        QTest::addColumn<ParseCase>("row");
+        QTest::newRow("plain") << ParseCase{"Driver=SQLite;Database=/tmp/a.sqlite", "database", "/tmp/a.sqlite"};
+        QTest::newRow("keys_any_case") << ParseCase{"DRIVER=SQLite;dAtAbAsE=/x", "Database", "/x"};
+        QTest::newRow("spaces_trimmed") << ParseCase{" Driver = PostgreSQL ; Host = 10.0.0.1 ", "host", "10.0.0.1"};
+        QTest::newRow("quoted_semicolon") << ParseCase{"Password=\"a;b=c\";User=u", "password", "a;b=c"};
+        QTest::newRow("quoted_quote") << ParseCase{"Password=\"say \"\"hi\"\"\";User=u", "password", "say \"hi\""};
+        QTest::newRow("quoted_keeps_spaces") << ParseCase{"Password=\" x \"", "password", " x "};
+        QTest::newRow("unknown_ignored") << ParseCase{"Foo=1;User=u", "user", "u"};
+        QTest::newRow("missing") << ParseCase{"Driver=SQLite", "database", ""};
+        QTest::newRow("trailing_semicolons") << ParseCase{"User=u;;;", "user", "u"};
     }
 
     void parse()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, key);
-        QFETCH(QString, value);
+        QFETCH(ParseCase, row);
+        const auto &[text, key, value] = row;
         QCOMPARE(ConnectionText::Parse(text).Value(key), value);
     }
 
@@ -200,23 +201,20 @@ private slots:
     // Another program's lock and a crashed writer's journal, each named as the cause.
     void sqliteFileFaults_data()
     {
-        QTest::addColumn<QStringList>("writer");
-        QTest::addColumn<bool>("copyWithJournal");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("locked_by_writer") << QStringList{"BEGIN EXCLUSIVE"} << false << "正被其他程序锁住写入";
+        QTest::addColumn<FileFault>("row");
+        QTest::newRow("locked_by_writer") << FileFault{QStringList{"BEGIN EXCLUSIVE"}, false, "正被其他程序锁住写入"};
         // A writer whose cache spilled mid-transaction; its file and journal copied together are
         // what a crash leaves behind.
-        QTest::newRow("hot_journal") << QStringList{"PRAGMA cache_size = 5", "BEGIN",
+        QTest::newRow("hot_journal") << FileFault{QStringList{"PRAGMA cache_size = 5", "BEGIN",
                                                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
-                                                    "INSERT INTO unit SELECT i + 10, 'u' || i, hex(randomblob(500)) FROM n"}
-                                     << true << "上次写入时中断";
+                                                    "INSERT INTO unit SELECT i + 10, 'u' || i, hex(randomblob(500)) FROM n"},
+                                     true, "上次写入时中断"};
     }
 
     void sqliteFileFaults()
     {
-        QFETCH(QStringList, writer);
-        QFETCH(bool, copyWithJournal);
-        QFETCH(QString, expected);
+        QFETCH(FileFault, row);
+        const auto &[writer, copyWithJournal, expected] = row;
         const QString source = m_dir.filePath(QStringLiteral("fault-%1.sqlite").arg(QTest::currentDataTag()));
         makeChain(source, QStringLiteral("乙"));
         const QString target = copyWithJournal ? source + QStringLiteral(".crashed") : source;

@@ -29,6 +29,9 @@ void generate(const QString &props)
 
 } // namespace
 
+// event: what happens to standby 2 first
+struct Choice { QStringList standbys; QString event; QList<int> expected; };
+
 class tst_ServerStandby : public QObject
 {
     Q_OBJECT
@@ -113,25 +116,22 @@ private slots:
 
     void choice_data()
     {
-        QTest::addColumn<QStringList>("standbys");
-        QTest::addColumn<QString>("event");     // what happens to standby 2 first
-        QTest::addColumn<QList<int>>("expected");
+        QTest::addColumn<Choice>("pick");
         if (qEnvironmentVariable("VELVIP_TEST_PG_STANDBY2").isEmpty())
             QSKIP("no second hot standby (VELVIP_TEST_PG_STANDBY2)");
-        QTest::newRow("spread") << QStringList{"1", "2"} << QString() << QList<int>{1, 2};
-        QTest::newRow("one_down") << QStringList{"dead", "2"} << QString() << QList<int>{2};
-        QTest::newRow("both_down") << QStringList{"dead", "dead"} << QString() << QList<int>{0};
-        QTest::newRow("paused_lags") << QStringList{"1", "2"} << "pause" << QList<int>{1};
-        QTest::newRow("only_paused") << QStringList{"2"} << "pause" << QList<int>{0};
-        QTest::newRow("first_wal_after_idle") << QStringList{"1", "2"} << "resume" << QList<int>{1, 2};
-        QTest::newRow("stopped_in_use") << QStringList{"1", "2"} << "terminate" << QList<int>{1};
+        QTest::newRow("spread") << Choice{QStringList{"1", "2"}, QString(), QList<int>{1, 2}};
+        QTest::newRow("one_down") << Choice{QStringList{"dead", "2"}, QString(), QList<int>{2}};
+        QTest::newRow("both_down") << Choice{QStringList{"dead", "dead"}, QString(), QList<int>{0}};
+        QTest::newRow("paused_lags") << Choice{QStringList{"1", "2"}, "pause", QList<int>{1}};
+        QTest::newRow("only_paused") << Choice{QStringList{"2"}, "pause", QList<int>{0}};
+        QTest::newRow("first_wal_after_idle") << Choice{QStringList{"1", "2"}, "resume", QList<int>{1, 2}};
+        QTest::newRow("stopped_in_use") << Choice{QStringList{"1", "2"}, "terminate", QList<int>{1}};
     }
 
     void choice()
     {
-        QFETCH(QStringList, standbys);
-        QFETCH(QString, event);
-        QFETCH(QList<int>, expected);
+        QFETCH(Choice, pick);
+        const auto &[standbys, event, expected] = pick;
         // A standby still replaying an earlier row's writes counts as lagging.
         QVERIFY2(caughtUp(), "the standbys did not catch up within 60 s");
         const QString text = withStandbys(standbys, 1);

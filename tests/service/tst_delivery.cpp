@@ -11,6 +11,10 @@
 // moments: the same slots in UTC
 struct SlotCase { QString cron; QString zone; QString after; QStringList names; QStringList moments; };
 
+struct Refused { QString cron; QString zone; QString words; };
+
+struct Relative { QString form; QDate first; QDate last; };
+
 class TestDelivery : public QObject
 {
     Q_OBJECT
@@ -61,20 +65,17 @@ private slots:
 
     void refusedTimings_data()
     {
-        QTest::addColumn<QString>("cron");
-        QTest::addColumn<QString>("zone");
-        QTest::addColumn<QString>("words");
-        QTest::newRow("four fields") << "0 7 1 *" << "Asia/Shanghai" << "五项";
-        QTest::newRow("minute out of range") << "60 7 * * *" << "Asia/Shanghai" << "“分”";
-        QTest::newRow("backwards range") << "0 9-7 * * *" << "Asia/Shanghai" << "“时”";
-        QTest::newRow("zero step") << "*/0 * * * *" << "Asia/Shanghai" << "“分”";
-        QTest::newRow("unknown zone") << "0 7 * * *" << "Mars/Olympus" << "时区";
+        QTest::addColumn<Refused>("row");
+        QTest::newRow("four fields") << Refused{"0 7 1 *", "Asia/Shanghai", "五项"};
+        QTest::newRow("minute out of range") << Refused{"60 7 * * *", "Asia/Shanghai", "“分”"};
+        QTest::newRow("backwards range") << Refused{"0 9-7 * * *", "Asia/Shanghai", "“时”"};
+        QTest::newRow("zero step") << Refused{"*/0 * * * *", "Asia/Shanghai", "“分”"};
+        QTest::newRow("unknown zone") << Refused{"0 7 * * *", "Mars/Olympus", "时区"};
     }
     void refusedTimings()
     {
-        QFETCH(QString, cron);
-        QFETCH(QString, zone);
-        QFETCH(QString, words);
+        QFETCH(Refused, row);
+        const auto &[cron, zone, words] = row;
         const QString error = ErrorOf([&] { Cron(cron, zone); });
         QVERIFY2(error.contains(words), qPrintable(error));
     }
@@ -82,23 +83,20 @@ private slots:
     // Relative periods counted from a slot's date.
     void relativePeriods_data()
     {
-        QTest::addColumn<QString>("form");
-        QTest::addColumn<QDate>("first");
-        QTest::addColumn<QDate>("last");
-        QTest::newRow("上月 on the 1st") << "上月" << QDate(2024, 2, 1) << QDate(2024, 2, 29);
-        QTest::newRow("今天") << "今天" << QDate(2024, 3, 1) << QDate(2024, 3, 1);
-        QTest::newRow("本月") << "本月" << QDate(2024, 3, 1) << QDate(2024, 3, 31);
-        QTest::newRow("本月至今") << "本月至今" << QDate(2024, 3, 1) << QDate(2024, 3, 1);
-        QTest::newRow("昨天 across a month") << "昨天" << QDate(2024, 2, 29) << QDate(2024, 2, 29);
-        QTest::newRow("上周 Monday to Sunday") << "上周" << QDate(2024, 2, 19) << QDate(2024, 2, 25);
-        QTest::newRow("本年至今") << "本年至今" << QDate(2024, 1, 1) << QDate(2024, 3, 1);
-        QTest::newRow("上年") << "上年" << QDate(2023, 1, 1) << QDate(2023, 12, 31);
+        QTest::addColumn<Relative>("row");
+        QTest::newRow("上月 on the 1st") << Relative{"上月", QDate(2024, 2, 1), QDate(2024, 2, 29)};
+        QTest::newRow("今天") << Relative{"今天", QDate(2024, 3, 1), QDate(2024, 3, 1)};
+        QTest::newRow("本月") << Relative{"本月", QDate(2024, 3, 1), QDate(2024, 3, 31)};
+        QTest::newRow("本月至今") << Relative{"本月至今", QDate(2024, 3, 1), QDate(2024, 3, 1)};
+        QTest::newRow("昨天 across a month") << Relative{"昨天", QDate(2024, 2, 29), QDate(2024, 2, 29)};
+        QTest::newRow("上周 Monday to Sunday") << Relative{"上周", QDate(2024, 2, 19), QDate(2024, 2, 25)};
+        QTest::newRow("本年至今") << Relative{"本年至今", QDate(2024, 1, 1), QDate(2024, 3, 1)};
+        QTest::newRow("上年") << Relative{"上年", QDate(2023, 1, 1), QDate(2023, 12, 31)};
     }
     void relativePeriods()
     {
-        QFETCH(QString, form);
-        QFETCH(QDate, first);
-        QFETCH(QDate, last);
+        QFETCH(Relative, row);
+        const auto &[form, first, last] = row;
         const auto period = FilterDates::ParsePeriod(form, QDate(2024, 3, 1));   // a Friday
         QCOMPARE(period.first, first);
         QCOMPARE(period.last, last);
