@@ -58,5 +58,5 @@ void ReportStream::Finish(const ReportOutput &report)
     if (!m_rs || report.rs != m_rs)
         begin(report);
     m_text->Rows(m_written, report.rs ? report.rs->RecordCount() : 0);
-    m_text->Tail();
+    m_text->Tail(report);
 }

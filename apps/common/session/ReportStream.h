@@ -9,9 +9,10 @@
 class ReportApplication;
 
 // A report run whose text output is written by one driver for the hosts that write text (the
-// command line and the service's worker): CSV while the rows arrive, JSON once the run has ended,
-// because its head carries the title block, built after the query. The output is the same as the
-// whole-report writers give once the run has ended.
+// command line and the service's worker): a format whose head is the columns (CSV, rows-first
+// JSON) while the rows arrive, the others once the run has ended, because their head carries the
+// title block, built after the query. The output is the same as the whole-report writers give
+// once the run has ended.
 class ReportStream
 {
 public:
