@@ -48,9 +48,12 @@ struct Recordset::Data
     template <typename T>
     struct Blocks {
         std::vector<std::vector<T>> blocks;
+        std::vector<std::vector<T>> spare;   // released blocks, taken again before new ones
+        size_t released = 0;                 // leading blocks given up
         T &at(size_t i, int shift) { return blocks[i >> shift][i & ((size_t(1) << shift) - 1)]; }
         const T &at(size_t i, int shift) const { return blocks[i >> shift][i & ((size_t(1) << shift) - 1)]; }
         void growTo(size_t n, int shift, T fill);
+        void release(size_t before, int shift);
         size_t bytes() const;
     };
     // Text lives in chunks of the arena; a value never spans two chunks. A value longer than a
@@ -70,6 +73,9 @@ struct Recordset::Data
         std::vector<std::u16string> longTexts;  // Text longer than a chunk
         std::vector<RecentText> recent; // Text: recently stored values by hash, shared when repeated
         TextRef last{0, UINT32_MAX};    // Text: the value stored last
+        std::vector<qint64> chunkLastRow;        // Text: the last row that refers to each chunk
+        std::vector<std::u16string> spareChunks; // Text: released chunks, emptied
+        size_t releasedChunks = 0;               // Text: leading chunks given up
         Blocks<uint64_t> nulls;         // one bit per row, set when null
     };
 
@@ -82,10 +88,12 @@ struct Recordset::Data
     static bool nullBit(const Column &c, qint64 row);
     static const char16_t *textData(const Column &c, TextRef ref);
     static TextRef storeText(Column &c, const char16_t *chars, size_t length);
+    static void releaseChunks(Column &c, qint64 before);
 
     std::vector<Column> m_columns;
     QHash<QString, int> m_index;   // lower-cased name -> field
     qint64 m_rows = 0;
+    qint64 m_released = 0;   // rows before it were given up
     size_t m_capacity = 0;   // rows every column has room for
     qint64 m_pos = 0;
     bool m_open = false;
@@ -163,6 +171,8 @@ void Recordset::Close()
     d->m_columns.clear();
     d->m_index.clear();
     d->m_rows = 0;
+    d->m_released = 0;
+    d->m_capacity = 0;
     d->m_pos = 0;
 }
 
@@ -186,6 +196,14 @@ void Recordset::Data::Blocks<T>::growTo(size_t n, int shift, T fill)
     size_t have = blocks.empty() ? 0 : (blocks.size() - 1) * per + blocks.back().size();
     while (have < n) {
         if (blocks.empty() || blocks.back().size() == per) {
+            if (!spare.empty()) {
+                // A released block is whole and its pages are already mapped.
+                blocks.push_back(std::move(spare.back()));
+                spare.pop_back();
+                std::fill(blocks.back().begin(), blocks.back().end(), fill);
+                have += per;
+                continue;
+            }
             blocks.emplace_back();
             if (blocks.size() > 1)
                 blocks.back().reserve(per);
@@ -197,11 +215,24 @@ void Recordset::Data::Blocks<T>::growTo(size_t n, int shift, T fill)
     }
 }
 
+// Blocks whose every entry lies before `before`; the block being filled is kept.
+template <typename T>
+void Recordset::Data::Blocks<T>::release(size_t before, int shift)
+{
+    while (released + 1 < blocks.size() && ((released + 1) << shift) <= before) {
+        spare.push_back(std::move(blocks[released]));
+        blocks[released] = {};
+        ++released;
+    }
+}
+
 template <typename T>
 size_t Recordset::Data::Blocks<T>::bytes() const
 {
-    size_t n = blocks.capacity() * sizeof(std::vector<T>);
+    size_t n = (blocks.capacity() + spare.capacity()) * sizeof(std::vector<T>);
     for (const std::vector<T> &b : blocks)
+        n += b.capacity() * sizeof(T);
+    for (const std::vector<T> &b : spare)
         n += b.capacity() * sizeof(T);
     return n;
 }
@@ -222,14 +253,14 @@ inline const Recordset::Data::Column &Recordset::Data::column(int field) const
 
 inline Recordset::Data::Column &Recordset::Data::cell(qint64 row, int field)
 {
-    if (row < 0 || row >= m_rows)
+    if (row < m_released || row >= m_rows)
         throw VelError(QStringLiteral("No row at position %1").arg(row));
     return column(field);
 }
 
 inline const Recordset::Data::Column &Recordset::Data::cell(qint64 row, int field) const
 {
-    if (row < 0 || row >= m_rows)
+    if (row < m_released || row >= m_rows)
         throw VelError(QStringLiteral("No row at position %1").arg(row));
     return column(field);
 }
@@ -329,10 +360,16 @@ inline Recordset::Data::TextRef Recordset::Data::storeText(Column &c, const char
     if (c.arena.empty() || c.arena.back().size() + length > chunkChars) {
         if (c.arena.size() >= (size_t(1) << (32 - chunkShift)))
             throw VelError(QStringLiteral("Text of field \"%1\" exceeds the record set's capacity").arg(c.name));
-        c.arena.emplace_back();
-        // Later chunks are taken whole; the first grows with the data.
-        if (c.arena.size() > 1)
-            c.arena.back().reserve(chunkChars);
+        if (!c.spareChunks.empty()) {
+            c.arena.push_back(std::move(c.spareChunks.back()));
+            c.spareChunks.pop_back();
+        } else {
+            c.arena.emplace_back();
+            // Later chunks are taken whole; the first grows with the data.
+            if (c.arena.size() > 1)
+                c.arena.back().reserve(chunkChars);
+        }
+        c.chunkLastRow.push_back(0);
     }
     std::u16string &chunk = c.arena.back();
     const TextRef ref{uint32_t(((c.arena.size() - 1) << chunkShift) | chunk.size()), uint32_t(length)};
@@ -340,6 +377,46 @@ inline Recordset::Data::TextRef Recordset::Data::storeText(Column &c, const char
     slot = RecentText{ref, uint32_t(hash >> 32)};
     c.last = ref;
     return ref;
+}
+
+// Leading chunks that no row from `before` on refers to; repeats stop pointing into them.
+void Recordset::Data::releaseChunks(Column &c, qint64 before)
+{
+    auto in = [](TextRef ref, size_t chunk) {
+        return ref.length > 0 && ref.length <= chunkChars && (ref.offset >> chunkShift) == chunk;
+    };
+    while (c.releasedChunks + 1 < c.arena.size() && c.chunkLastRow[c.releasedChunks] < before) {
+        const size_t chunk = c.releasedChunks++;
+        for (RecentText &slot : c.recent) {
+            if (in(slot.ref, chunk))
+                slot = RecentText{{0, UINT32_MAX}, 0};
+        }
+        if (in(c.last, chunk))
+            c.last = TextRef{0, UINT32_MAX};
+        c.arena[chunk].clear();
+        c.spareChunks.push_back(std::move(c.arena[chunk]));
+        c.arena[chunk] = {};
+    }
+}
+
+void Recordset::ReleaseRows(qint64 row)
+{
+    row = std::min(row, d->m_rows);
+    if (row <= d->m_released)
+        return;
+    d->m_released = row;
+    const size_t before = size_t(row);
+    for (Data::Column &c : d->m_columns) {
+        c.ints.release(before, Data::blockShift);
+        c.doubles.release(before, Data::blockShift);
+        c.bools.release(before, Data::blockShift);
+        c.texts.release(before, Data::blockShift);
+        c.nulls.release(before / 64, Data::blockShift - 6);
+        if (c.type == FieldType::Text)
+            d->releaseChunks(c, row);
+    }
+    if (d->m_pos < row)
+        d->m_pos = row;
 }
 
 void Recordset::SetNull(qint64 row, int field)
@@ -382,8 +459,10 @@ void Recordset::SetText(qint64 row, int field, QStringView text)
         SetValue(row, field, QVariant(text.toString()));
         return;
     }
-    c.texts.at(size_t(row), Data::blockShift) =
-        d->storeText(c, reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()));
+    const Data::TextRef ref = d->storeText(c, reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()));
+    c.texts.at(size_t(row), Data::blockShift) = ref;
+    if (ref.length > 0 && ref.length <= Data::chunkChars)
+        c.chunkLastRow[ref.offset >> Data::chunkShift] = row;
     d->setNullBit(c, row, false);
 }
 
@@ -536,6 +615,8 @@ size_t Recordset::MemoryBytes() const
         bytes += c.ints.bytes() + c.doubles.bytes() + c.bools.bytes() + c.texts.bytes() + c.nulls.bytes()
             + c.recent.capacity() * sizeof(Data::RecentText);
         for (const std::u16string &chunk : c.arena)
+            bytes += chunk.capacity() * sizeof(char16_t);
+        for (const std::u16string &chunk : c.spareChunks)
             bytes += chunk.capacity() * sizeof(char16_t);
         for (const std::u16string &text : c.longTexts)
             bytes += text.capacity() * sizeof(char16_t);
