@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <limits>
 
 namespace {
@@ -60,6 +61,7 @@ struct Recordset::Data
     // chunk is kept on its own and its offset indexes `longTexts`.
     static constexpr int chunkShift = 20;
     static constexpr size_t chunkChars = size_t(1) << chunkShift;
+    static constexpr size_t streamChunkChars = size_t(1) << 16;
     struct TextRef { uint32_t offset; uint32_t length; };
     struct RecentText { TextRef ref; uint32_t hash; };
     struct Column {
@@ -73,9 +75,9 @@ struct Recordset::Data
         std::vector<std::u16string> longTexts;  // Text longer than a chunk
         std::vector<RecentText> recent; // Text: recently stored values by hash, shared when repeated
         TextRef last{0, UINT32_MAX};    // Text: the value stored last
-        std::vector<qint64> chunkLastRow;        // Text: the last row that refers to each chunk
-        std::vector<std::u16string> spareChunks; // Text: released chunks, emptied
-        size_t releasedChunks = 0;               // Text: leading chunks given up
+        std::vector<qint64> chunkLastRow;  // Text: the last row that refers to each chunk
+        std::deque<uint32_t> live;         // Text: chunks in use, oldest first; the last is filled
+        std::vector<uint32_t> freeChunks;  // Text: released chunks, empty, kept for reuse
         Blocks<uint64_t> nulls;         // one bit per row, set when null
     };
 
@@ -87,7 +89,7 @@ struct Recordset::Data
     static void setNullBit(Column &c, qint64 row, bool isNull);
     static bool nullBit(const Column &c, qint64 row);
     static const char16_t *textData(const Column &c, TextRef ref);
-    static TextRef storeText(Column &c, const char16_t *chars, size_t length);
+    static TextRef storeText(Column &c, const char16_t *chars, size_t length, bool streaming);
     static void releaseChunks(Column &c, qint64 before);
 
     std::vector<Column> m_columns;
@@ -330,7 +332,7 @@ inline const char16_t *Recordset::Data::textData(const Column &c, TextRef ref)
     return c.arena[ref.offset >> chunkShift].data() + (ref.offset & (chunkChars - 1));
 }
 
-inline Recordset::Data::TextRef Recordset::Data::storeText(Column &c, const char16_t *chars, size_t length)
+inline Recordset::Data::TextRef Recordset::Data::storeText(Column &c, const char16_t *chars, size_t length, bool streaming)
 {
     using Traits = std::char_traits<char16_t>;
     if (length == 0)
@@ -345,57 +347,60 @@ inline Recordset::Data::TextRef Recordset::Data::storeText(Column &c, const char
         c.longTexts.emplace_back(chars, length);
         return TextRef{uint32_t(c.longTexts.size() - 1), uint32_t(length)};
     }
-    // The slot keeps the hash too: a different value in the slot is told apart without
-    // reading its text, which is far back in the arena and rarely in the cache.
-    constexpr size_t recentSlots = 4096;
-    if (c.recent.empty())
-        c.recent.assign(recentSlots, RecentText{{0, UINT32_MAX}, 0});
-    const size_t hash = textHash(chars, length);
-    RecentText &slot = c.recent[hash & (recentSlots - 1)];
-    if (slot.hash == uint32_t(hash >> 32) && slot.ref.length == length
-        && Traits::compare(textData(c, slot.ref), chars, length) == 0) {
-        c.last = slot.ref;
-        return slot.ref;
+    RecentText *slot = nullptr;
+    size_t hash = 0;
+    if (!streaming) {
+        // The slot keeps the hash too: a different value in the slot is told apart without
+        // reading its text, which is far back in the arena and rarely in the cache.
+        constexpr size_t recentSlots = 4096;
+        if (c.recent.empty())
+            c.recent.assign(recentSlots, RecentText{{0, UINT32_MAX}, 0});
+        hash = textHash(chars, length);
+        slot = &c.recent[hash & (recentSlots - 1)];
+        if (slot->hash == uint32_t(hash >> 32) && slot->ref.length == length
+            && Traits::compare(textData(c, slot->ref), chars, length) == 0) {
+            c.last = slot->ref;
+            return slot->ref;
+        }
     }
-    if (c.arena.empty() || c.arena.back().size() + length > chunkChars) {
-        if (c.arena.size() >= (size_t(1) << (32 - chunkShift)))
-            throw VelError(QStringLiteral("Text of field \"%1\" exceeds the record set's capacity").arg(c.name));
-        if (!c.spareChunks.empty()) {
-            c.arena.push_back(std::move(c.spareChunks.back()));
-            c.spareChunks.pop_back();
+    // Rows that are given up once written need little text at a time: small chunks, reused
+    // while still in the cache.
+    const size_t limit = streaming ? streamChunkChars : chunkChars;
+    if (c.live.empty() || (c.arena[c.live.back()].size() + length > limit && !c.arena[c.live.back()].empty())) {
+        if (!c.freeChunks.empty()) {
+            c.live.push_back(c.freeChunks.back());
+            c.freeChunks.pop_back();
         } else {
+            if (c.arena.size() >= (size_t(1) << (32 - chunkShift)))
+                throw VelError(QStringLiteral("Text of field \"%1\" exceeds the record set's capacity").arg(c.name));
             c.arena.emplace_back();
             // Later chunks are taken whole; the first grows with the data.
-            if (c.arena.size() > 1)
-                c.arena.back().reserve(chunkChars);
+            if (c.arena.size() > 1 || streaming)
+                c.arena.back().reserve(limit);
+            c.chunkLastRow.push_back(0);
+            c.live.push_back(uint32_t(c.arena.size() - 1));
         }
-        c.chunkLastRow.push_back(0);
     }
-    std::u16string &chunk = c.arena.back();
-    const TextRef ref{uint32_t(((c.arena.size() - 1) << chunkShift) | chunk.size()), uint32_t(length)};
+    std::u16string &chunk = c.arena[c.live.back()];
+    const TextRef ref{(c.live.back() << chunkShift) | uint32_t(chunk.size()), uint32_t(length)};
     chunk.append(chars, length);
-    slot = RecentText{ref, uint32_t(hash >> 32)};
+    if (slot)
+        *slot = RecentText{ref, uint32_t(hash >> 32)};
     c.last = ref;
     return ref;
 }
 
-// Leading chunks that no row from `before` on refers to; repeats stop pointing into them.
+// The oldest chunks that no row from `before` on refers to.
 void Recordset::Data::releaseChunks(Column &c, qint64 before)
 {
-    auto in = [](TextRef ref, size_t chunk) {
-        return ref.length > 0 && ref.length <= chunkChars && (ref.offset >> chunkShift) == chunk;
-    };
-    while (c.releasedChunks + 1 < c.arena.size() && c.chunkLastRow[c.releasedChunks] < before) {
-        const size_t chunk = c.releasedChunks++;
-        for (RecentText &slot : c.recent) {
-            if (in(slot.ref, chunk))
-                slot = RecentText{{0, UINT32_MAX}, 0};
-        }
-        if (in(c.last, chunk))
+    while (c.live.size() > 1 && c.chunkLastRow[c.live.front()] < before) {
+        const uint32_t chunk = c.live.front();
+        c.live.pop_front();
+        if (c.last.length > 0 && c.last.length <= chunkChars && (c.last.offset >> chunkShift) == chunk)
             c.last = TextRef{0, UINT32_MAX};
-        c.arena[chunk].clear();
-        c.spareChunks.push_back(std::move(c.arena[chunk]));
-        c.arena[chunk] = {};
+        c.arena[chunk].clear();   // keeps its memory for the next chunk
+        c.chunkLastRow[chunk] = 0;
+        c.freeChunks.push_back(chunk);
     }
 }
 
@@ -404,7 +409,6 @@ void Recordset::ReleaseRows(qint64 row)
     row = std::min(row, d->m_rows);
     if (row <= d->m_released)
         return;
-    d->m_released = row;
     const size_t before = size_t(row);
     for (Data::Column &c : d->m_columns) {
         c.ints.release(before, Data::blockShift);
@@ -412,9 +416,12 @@ void Recordset::ReleaseRows(qint64 row)
         c.bools.release(before, Data::blockShift);
         c.texts.release(before, Data::blockShift);
         c.nulls.release(before / 64, Data::blockShift - 6);
+        // Repeats are no longer looked up: what they would save is reused anyway.
+        c.recent = {};
         if (c.type == FieldType::Text)
             d->releaseChunks(c, row);
     }
+    d->m_released = row;
     if (d->m_pos < row)
         d->m_pos = row;
 }
@@ -459,7 +466,8 @@ void Recordset::SetText(qint64 row, int field, QStringView text)
         SetValue(row, field, QVariant(text.toString()));
         return;
     }
-    const Data::TextRef ref = d->storeText(c, reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()));
+    const Data::TextRef ref =
+        d->storeText(c, reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()), d->m_released > 0);
     c.texts.at(size_t(row), Data::blockShift) = ref;
     if (ref.length > 0 && ref.length <= Data::chunkChars)
         c.chunkLastRow[ref.offset >> Data::chunkShift] = row;
@@ -615,8 +623,6 @@ size_t Recordset::MemoryBytes() const
         bytes += c.ints.bytes() + c.doubles.bytes() + c.bools.bytes() + c.texts.bytes() + c.nulls.bytes()
             + c.recent.capacity() * sizeof(Data::RecentText);
         for (const std::u16string &chunk : c.arena)
-            bytes += chunk.capacity() * sizeof(char16_t);
-        for (const std::u16string &chunk : c.spareChunks)
             bytes += chunk.capacity() * sizeof(char16_t);
         for (const std::u16string &text : c.longTexts)
             bytes += text.capacity() * sizeof(char16_t);
