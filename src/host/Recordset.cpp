@@ -469,8 +469,10 @@ void Recordset::SetText(qint64 row, int field, QStringView text)
     const Data::TextRef ref =
         d->storeText(c, reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()), d->m_released > 0);
     c.texts.at(size_t(row), Data::blockShift) = ref;
-    if (ref.length > 0 && ref.length <= Data::chunkChars)
-        c.chunkLastRow[ref.offset >> Data::chunkShift] = row;
+    if (ref.length > 0 && ref.length <= Data::chunkChars) {
+        qint64 &last = c.chunkLastRow[ref.offset >> Data::chunkShift];
+        last = std::max(last, row);
+    }
     d->setNullBit(c, row, false);
 }
 

@@ -183,6 +183,23 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(VelError, rs->Value(0, 1));
     }
 
+    // A row set again after later rows leaves the text of those rows in place.
+    void rewrittenRowKeepsLaterText()
+    {
+        auto rs = Recordset::Create();
+        rs->AddField("T", FT::Text);
+        rs->Open();
+        rs->SetText(rs->AddRow(), 0, u"a");
+        rs->ReleaseRows(1);
+        rs->SetText(rs->AddRow(), 0, QString(40000, 'x'));
+        rs->SetText(rs->AddRow(), 0, u"b");
+        rs->SetText(1, 0, u"c");
+        rs->SetText(rs->AddRow(), 0, QString(40000, 'y'));   // a new chunk
+        rs->ReleaseRows(2);
+        rs->SetText(rs->AddRow(), 0, QString(50000, 'z'));   // another, reusing what was given up
+        QCOMPARE(rs->TextAt(2, 0), QString("b"));
+    }
+
     // A new record set and a closed one are empty and hold nothing.
     void closeReleasesRows()
     {
@@ -198,6 +215,11 @@ private slots:
         QCOMPARE(rs->State(), 0);
         QCOMPARE(rs->RecordCount(), 0);
         QCOMPARE(rs->MemoryBytes(), size_t(0));
+        // and takes new fields and rows afterwards
+        rs->AddField("N", FT::Integer);
+        rs->Open();
+        rs->SetInt(rs->AddRow(), 0, 7);
+        QCOMPARE(rs->IntAt(0, 0), 7);
     }
 };
 
