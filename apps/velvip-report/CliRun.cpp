@@ -132,17 +132,19 @@ int failed(const RunOptions &o, const ReportOutput &report)
 // CSV and JSON are written while the rows arrive. A file is begun again when the query reruns
 // from its first row; standard output cannot take rows back, and such a run fails. False when
 // the run failed: `report` says why.
-bool streamText(const RunOptions &o, ReportApplication &app, ReportOutput &report)
+bool streamText(const RunOptions &o, ReportApplication &app, ReportOutput &report, bool &hasData)
 {
     const bool json = o.format == RunOptions::Format::Json;
     const Present::CsvOptions csv{o.byteOrderMark};
     writeText(o, [&](Present::ByteSink &sink, const std::function<bool()> &restart) {
+        // Nothing here reads a row once it is written.
         ReportStream stream(app, {sink,
                                   [json, csv](Present::ByteSink &s) { return json ? Present::JsonRows(s) : Present::CsvRows(s, csv); },
-                                  {}, restart});
+                                  {}, restart, true});
         report = stream.Run();
         if (report.Ok())
             stream.Finish(report);
+        hasData = stream.HasData();
         return report.Ok();
     });
     return report.Ok();
@@ -176,8 +178,9 @@ int run(const RunOptions &o)
         app.SetFilter(o.filter);
     }
     ReportOutput report;
+    bool hasData = false;
     if (o.format == RunOptions::Format::Csv || o.format == RunOptions::Format::Json) {
-        if (!streamText(o, app, report))
+        if (!streamText(o, app, report, hasData))
             return failed(o, report);
     } else {
         app.GetReportData();
@@ -187,8 +190,9 @@ int run(const RunOptions &o)
         if (!report.Ok())
             return failed(o, report);
         writeOutput(o, report);
+        hasData = ReportGrid(report, false).HasData();
     }
-    if (!ReportGrid(report, false).HasData())
+    if (!hasData)
         printErr(QStringLiteral("没有符合条件的数据"));
     return 0;
 }

@@ -199,6 +199,9 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
                                      QStringLiteral("pdf")};
     if (!formats.contains(format))
         return ReplyError(res, 400, QStringLiteral("格式“%1”不可用：可用 json、csv、xlsx、pdf。").arg(format.left(20)));
+    const QString layout = QString::fromStdString(req.get_param_value("layout"));
+    if (req.has_param("layout") && (drill || format != QLatin1String("json") || layout != QLatin1String("rows-first")))
+        return ReplyError(res, 400, QStringLiteral("“layout”只用于 JSON 的报表结果，可用值为 rows-first。"));
     const QByteArray body = QByteArray::fromStdString(req.body);
     const QDate today = QDate::currentDate();
     const auto prepared = ServiceFilter::FromJson(id, body, today);
@@ -222,6 +225,7 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
                         {QStringLiteral("report"), id}, {QStringLiteral("row"), row},
                         {QStringLiteral("filter"), QString::fromUtf8(body)}, {QStringLiteral("format"), format},
                         {QStringLiteral("bom"), req.get_param_value("bom") == "1"},
+                        {QStringLiteral("layout"), layout},
                         {QStringLiteral("today"), today.toString(Qt::ISODate)},
                         {QStringLiteral("context"), QJsonObject::fromVariantMap(contextOf(caller))}};
     const QString given = filterName(body);

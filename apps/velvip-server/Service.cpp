@@ -154,6 +154,7 @@ int Service::Run()
                                .arg(m_options.port)
                         << Qt::endl;
     m_scheduler.Start();
+    m_pool.Prepare();
     const bool listened = m_http->listen_after_bind();
     m_scheduler.Stop();
     return listened ? 0 : 1;

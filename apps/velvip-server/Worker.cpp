@@ -213,13 +213,18 @@ qint64 run(const QJsonObject &request)
         frames.End(*found);
         return found->rs ? found->rs->RecordCount() : 0;
     }
-    // CSV leaves while the rows arrive, JSON when the run has ended (ReportStream). A query that
-    // reruns from its first row after data left fails: the service cannot take the data back.
+    // CSV and rows-first JSON leave while the rows arrive, JSON when the run has ended
+    // (ReportStream). A query that reruns from its first row after data left fails: the service
+    // cannot take the data back.
     Present::ByteSink sink([&frames](const char *data, size_t size) { frames.Data(data, size); });
     const bool csv = format == QLatin1String("csv");
     const Present::CsvOptions options{request.value(QStringLiteral("bom")).toBool()};
+    const auto layout = request.value(QStringLiteral("layout")).toString() == QLatin1String("rows-first")
+                            ? Present::JsonLayout::RowsFirst : Present::JsonLayout::Default;
     ReportStream stream(app, {sink,
-                              [csv, options](Present::ByteSink &s) { return csv ? Present::CsvRows(s, options) : Present::JsonRows(s); },
+                              [csv, options, layout](Present::ByteSink &s) {
+                                  return csv ? Present::CsvRows(s, options) : Present::JsonRows(s, layout);
+                              },
                               [&frames](const ReportOutput &head) { frames.Start(head); },
                               {}});
     const auto found = report(app, request, &stream);

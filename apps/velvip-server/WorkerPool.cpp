@@ -130,15 +130,36 @@ void WorkerPool::giveBack(const Process &p, bool healthy, bool download)
 {
     if (!healthy)
         stop(p);
-    std::lock_guard guard(m_lock);
-    --m_lent;
-    if (download)
-        --m_downloading;
-    if (healthy)
-        m_idle.push_back(p);
-    else
+    {
+        std::lock_guard guard(m_lock);
+        --m_lent;
+        if (download)
+            --m_downloading;
+        if (healthy)
+            m_idle.push_back(p);
+        else
+            --m_running;
+        // Downloads and other requests wait for different things.
+        m_free.notify_all();
+    }
+    // A worker that ended (a big run, a cancel, a crash) is replaced now, not by the next request.
+    if (!healthy)
+        Prepare();
+}
+
+void WorkerPool::Prepare()
+{
+    std::unique_lock guard(m_lock);
+    if (!m_idle.empty() || m_running >= m_size)
+        return;
+    ++m_running;
+    guard.unlock();
+    const Process p = spawn();
+    guard.lock();
+    if (p.pid < 0)
         --m_running;
-    // Downloads and other requests wait for different things.
+    else
+        m_idle.push_back(p);
     m_free.notify_all();
 }
 

@@ -11,7 +11,8 @@
 #include <sys/types.h>
 
 // A fixed number of worker processes (the service's own binary with --worker), started when
-// first needed and replaced when one ends, and a bounded queue of requests waiting for one.
+// first needed and replaced when one ends, and a bounded queue of requests waiting for one. One
+// worker is started ahead (Prepare), so that a request seldom waits for a process to start.
 // Downloads (whole reports written as files) also wait for one of a few download slots, so that
 // at most that many record sets of any size are held at once, however many people download.
 class WorkerPool
@@ -52,6 +53,9 @@ public:
     // A worker for one request, waiting in the queue when all are busy; nothing when the
     // queue is full or a worker cannot be started.
     std::unique_ptr<Lease> Acquire(bool download = false);
+
+    // Starts a worker to wait idle when none is idle and the pool has room.
+    void Prepare();
 
     struct Load { int size, busy, queued; };
     Load Current() const;

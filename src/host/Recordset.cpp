@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <limits>
 
 namespace {
@@ -48,15 +49,19 @@ struct Recordset::Data
     template <typename T>
     struct Blocks {
         std::vector<std::vector<T>> blocks;
+        std::vector<std::vector<T>> spare;   // released blocks, taken again before new ones
+        size_t released = 0;                 // leading blocks given up
         T &at(size_t i, int shift) { return blocks[i >> shift][i & ((size_t(1) << shift) - 1)]; }
         const T &at(size_t i, int shift) const { return blocks[i >> shift][i & ((size_t(1) << shift) - 1)]; }
         void growTo(size_t n, int shift, T fill);
+        void release(size_t before, int shift);
         size_t bytes() const;
     };
     // Text lives in chunks of the arena; a value never spans two chunks. A value longer than a
     // chunk is kept on its own and its offset indexes `longTexts`.
     static constexpr int chunkShift = 20;
     static constexpr size_t chunkChars = size_t(1) << chunkShift;
+    static constexpr size_t streamChunkChars = size_t(1) << 16;
     struct TextRef { uint32_t offset; uint32_t length; };
     struct RecentText { TextRef ref; uint32_t hash; };
     struct Column {
@@ -70,6 +75,9 @@ struct Recordset::Data
         std::vector<std::u16string> longTexts;  // Text longer than a chunk
         std::vector<RecentText> recent; // Text: recently stored values by hash, shared when repeated
         TextRef last{0, UINT32_MAX};    // Text: the value stored last
+        std::vector<qint64> chunkLastRow;  // Text: the last row that refers to each chunk
+        std::deque<uint32_t> live;         // Text: chunks in use, oldest first; the last is filled
+        std::vector<uint32_t> freeChunks;  // Text: released chunks, empty, kept for reuse
         Blocks<uint64_t> nulls;         // one bit per row, set when null
     };
 
@@ -81,11 +89,13 @@ struct Recordset::Data
     static void setNullBit(Column &c, qint64 row, bool isNull);
     static bool nullBit(const Column &c, qint64 row);
     static const char16_t *textData(const Column &c, TextRef ref);
-    static TextRef storeText(Column &c, const char16_t *chars, size_t length);
+    static TextRef storeText(Column &c, const char16_t *chars, size_t length, bool streaming);
+    static void releaseChunks(Column &c, qint64 before);
 
     std::vector<Column> m_columns;
     QHash<QString, int> m_index;   // lower-cased name -> field
     qint64 m_rows = 0;
+    qint64 m_released = 0;   // rows before it were given up
     size_t m_capacity = 0;   // rows every column has room for
     qint64 m_pos = 0;
     bool m_open = false;
@@ -163,6 +173,8 @@ void Recordset::Close()
     d->m_columns.clear();
     d->m_index.clear();
     d->m_rows = 0;
+    d->m_released = 0;
+    d->m_capacity = 0;
     d->m_pos = 0;
 }
 
@@ -186,6 +198,14 @@ void Recordset::Data::Blocks<T>::growTo(size_t n, int shift, T fill)
     size_t have = blocks.empty() ? 0 : (blocks.size() - 1) * per + blocks.back().size();
     while (have < n) {
         if (blocks.empty() || blocks.back().size() == per) {
+            if (!spare.empty()) {
+                // A released block is whole and its pages are already mapped.
+                blocks.push_back(std::move(spare.back()));
+                spare.pop_back();
+                std::fill(blocks.back().begin(), blocks.back().end(), fill);
+                have += per;
+                continue;
+            }
             blocks.emplace_back();
             if (blocks.size() > 1)
                 blocks.back().reserve(per);
@@ -197,11 +217,24 @@ void Recordset::Data::Blocks<T>::growTo(size_t n, int shift, T fill)
     }
 }
 
+// Blocks whose every entry lies before `before`; the block being filled is kept.
+template <typename T>
+void Recordset::Data::Blocks<T>::release(size_t before, int shift)
+{
+    while (released + 1 < blocks.size() && ((released + 1) << shift) <= before) {
+        spare.push_back(std::move(blocks[released]));
+        blocks[released] = {};
+        ++released;
+    }
+}
+
 template <typename T>
 size_t Recordset::Data::Blocks<T>::bytes() const
 {
-    size_t n = blocks.capacity() * sizeof(std::vector<T>);
+    size_t n = (blocks.capacity() + spare.capacity()) * sizeof(std::vector<T>);
     for (const std::vector<T> &b : blocks)
+        n += b.capacity() * sizeof(T);
+    for (const std::vector<T> &b : spare)
         n += b.capacity() * sizeof(T);
     return n;
 }
@@ -222,14 +255,14 @@ inline const Recordset::Data::Column &Recordset::Data::column(int field) const
 
 inline Recordset::Data::Column &Recordset::Data::cell(qint64 row, int field)
 {
-    if (row < 0 || row >= m_rows)
+    if (row < m_released || row >= m_rows)
         throw VelError(QStringLiteral("No row at position %1").arg(row));
     return column(field);
 }
 
 inline const Recordset::Data::Column &Recordset::Data::cell(qint64 row, int field) const
 {
-    if (row < 0 || row >= m_rows)
+    if (row < m_released || row >= m_rows)
         throw VelError(QStringLiteral("No row at position %1").arg(row));
     return column(field);
 }
@@ -299,7 +332,7 @@ inline const char16_t *Recordset::Data::textData(const Column &c, TextRef ref)
     return c.arena[ref.offset >> chunkShift].data() + (ref.offset & (chunkChars - 1));
 }
 
-inline Recordset::Data::TextRef Recordset::Data::storeText(Column &c, const char16_t *chars, size_t length)
+inline Recordset::Data::TextRef Recordset::Data::storeText(Column &c, const char16_t *chars, size_t length, bool streaming)
 {
     using Traits = std::char_traits<char16_t>;
     if (length == 0)
@@ -314,32 +347,83 @@ inline Recordset::Data::TextRef Recordset::Data::storeText(Column &c, const char
         c.longTexts.emplace_back(chars, length);
         return TextRef{uint32_t(c.longTexts.size() - 1), uint32_t(length)};
     }
-    // The slot keeps the hash too: a different value in the slot is told apart without
-    // reading its text, which is far back in the arena and rarely in the cache.
-    constexpr size_t recentSlots = 4096;
-    if (c.recent.empty())
-        c.recent.assign(recentSlots, RecentText{{0, UINT32_MAX}, 0});
-    const size_t hash = textHash(chars, length);
-    RecentText &slot = c.recent[hash & (recentSlots - 1)];
-    if (slot.hash == uint32_t(hash >> 32) && slot.ref.length == length
-        && Traits::compare(textData(c, slot.ref), chars, length) == 0) {
-        c.last = slot.ref;
-        return slot.ref;
+    RecentText *slot = nullptr;
+    size_t hash = 0;
+    if (!streaming) {
+        // The slot keeps the hash too: a different value in the slot is told apart without
+        // reading its text, which is far back in the arena and rarely in the cache.
+        constexpr size_t recentSlots = 4096;
+        if (c.recent.empty())
+            c.recent.assign(recentSlots, RecentText{{0, UINT32_MAX}, 0});
+        hash = textHash(chars, length);
+        slot = &c.recent[hash & (recentSlots - 1)];
+        if (slot->hash == uint32_t(hash >> 32) && slot->ref.length == length
+            && Traits::compare(textData(c, slot->ref), chars, length) == 0) {
+            c.last = slot->ref;
+            return slot->ref;
+        }
     }
-    if (c.arena.empty() || c.arena.back().size() + length > chunkChars) {
-        if (c.arena.size() >= (size_t(1) << (32 - chunkShift)))
-            throw VelError(QStringLiteral("Text of field \"%1\" exceeds the record set's capacity").arg(c.name));
-        c.arena.emplace_back();
-        // Later chunks are taken whole; the first grows with the data.
-        if (c.arena.size() > 1)
-            c.arena.back().reserve(chunkChars);
+    // Rows that are given up once written need little text at a time: small chunks, reused
+    // while still in the cache.
+    const size_t limit = streaming ? streamChunkChars : chunkChars;
+    if (c.live.empty() || (c.arena[c.live.back()].size() + length > limit && !c.arena[c.live.back()].empty())) {
+        if (!c.freeChunks.empty()) {
+            c.live.push_back(c.freeChunks.back());
+            c.freeChunks.pop_back();
+        } else {
+            if (c.arena.size() >= (size_t(1) << (32 - chunkShift)))
+                throw VelError(QStringLiteral("Text of field \"%1\" exceeds the record set's capacity").arg(c.name));
+            c.arena.emplace_back();
+            // Later chunks are taken whole; the first grows with the data.
+            if (c.arena.size() > 1 || streaming)
+                c.arena.back().reserve(limit);
+            c.chunkLastRow.push_back(0);
+            c.live.push_back(uint32_t(c.arena.size() - 1));
+        }
     }
-    std::u16string &chunk = c.arena.back();
-    const TextRef ref{uint32_t(((c.arena.size() - 1) << chunkShift) | chunk.size()), uint32_t(length)};
+    std::u16string &chunk = c.arena[c.live.back()];
+    const TextRef ref{(c.live.back() << chunkShift) | uint32_t(chunk.size()), uint32_t(length)};
     chunk.append(chars, length);
-    slot = RecentText{ref, uint32_t(hash >> 32)};
+    if (slot)
+        *slot = RecentText{ref, uint32_t(hash >> 32)};
     c.last = ref;
     return ref;
+}
+
+// The oldest chunks that no row from `before` on refers to.
+void Recordset::Data::releaseChunks(Column &c, qint64 before)
+{
+    while (c.live.size() > 1 && c.chunkLastRow[c.live.front()] < before) {
+        const uint32_t chunk = c.live.front();
+        c.live.pop_front();
+        if (c.last.length > 0 && c.last.length <= chunkChars && (c.last.offset >> chunkShift) == chunk)
+            c.last = TextRef{0, UINT32_MAX};
+        c.arena[chunk].clear();   // keeps its memory for the next chunk
+        c.chunkLastRow[chunk] = 0;
+        c.freeChunks.push_back(chunk);
+    }
+}
+
+void Recordset::ReleaseRows(qint64 row)
+{
+    row = std::min(row, d->m_rows);
+    if (row <= d->m_released)
+        return;
+    const size_t before = size_t(row);
+    for (Data::Column &c : d->m_columns) {
+        c.ints.release(before, Data::blockShift);
+        c.doubles.release(before, Data::blockShift);
+        c.bools.release(before, Data::blockShift);
+        c.texts.release(before, Data::blockShift);
+        c.nulls.release(before / 64, Data::blockShift - 6);
+        // Repeats are no longer looked up: what they would save is reused anyway.
+        c.recent = {};
+        if (c.type == FieldType::Text)
+            d->releaseChunks(c, row);
+    }
+    d->m_released = row;
+    if (d->m_pos < row)
+        d->m_pos = row;
 }
 
 void Recordset::SetNull(qint64 row, int field)
@@ -382,8 +466,13 @@ void Recordset::SetText(qint64 row, int field, QStringView text)
         SetValue(row, field, QVariant(text.toString()));
         return;
     }
-    c.texts.at(size_t(row), Data::blockShift) =
-        d->storeText(c, reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()));
+    const Data::TextRef ref =
+        d->storeText(c, reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()), d->m_released > 0);
+    c.texts.at(size_t(row), Data::blockShift) = ref;
+    if (ref.length > 0 && ref.length <= Data::chunkChars) {
+        qint64 &last = c.chunkLastRow[ref.offset >> Data::chunkShift];
+        last = std::max(last, row);
+    }
     d->setNullBit(c, row, false);
 }
 

@@ -99,6 +99,10 @@ public:
     QVariant Fields(int field) const;
     QVariant Fields(const QString &field) const;
 
+    // Rows before `row` are not read again (a host has written them): their storage is reused
+    // for the rows that follow. RecordCount stays; reading such a row throws.
+    void ReleaseRows(qint64 row);
+
     // Bytes held by rows and arenas (capacity), for memory accounting.
     size_t MemoryBytes() const;
 

@@ -165,6 +165,8 @@ private slots:
         QTest::newRow("title_key_typo") << ExitCase{onChain({"10906", "--set", "BDeptNumbr=1"}), 2, "是不是“BDeptNumber”？"};
         QTest::newRow("empty_result_said") << ExitCase{onChain({"10902", "--period", "2023-01", "--set", "GroupBy=1"}), 0,
                                            "没有符合条件的数据"};
+        QTest::newRow("empty_result_said_csv")
+            << ExitCase{onChain({"10902", "--period", "2023-01", "--set", "GroupBy=1", "--format", "csv"}), 0, "没有符合条件的数据"};
         QTest::newRow("bad_context_value") << ExitCase{onChain({"10906", "--context", "ISBranch=maybe"}), 2, "ISBranch"};
         QTest::newRow("empty_props") << ExitCase{QStringList{"run", "10906", "--props", ""}, 2, "连接文本是空的"};
         QTest::newRow("props_and_db") << ExitCase{onChain({"10906", "--props", "Driver=SQLite;Database=x"}), 2, "--props"};

@@ -320,6 +320,30 @@ private slots:
         QVERIFY(entry.indexOf("\"FVisible\"") < entry.indexOf("\"FWidth\""));
     }
 
+    // Rows first is the same object with the rows ahead of what a run completes after its query.
+    void jsonRowsFirstParsesAsDefault_data()
+    {
+        QTest::addColumn<bool>("rows");
+        QTest::newRow("rows") << true;
+        QTest::newRow("no rows") << false;
+    }
+    void jsonRowsFirstParsesAsDefault()
+    {
+        QFETCH(bool, rows);
+        ReportOutput r = Fixture::SmallLedger();
+        if (!rows) {
+            r.rs = Recordset::Create();
+            r.rs->AddField("FDate", Recordset::FieldType::DateTime);
+        }
+        const QByteArray first = Present::WriteJson(r, Present::JsonLayout::RowsFirst);
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(first, &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(doc, QJsonDocument::fromJson(Present::WriteJson(r)));
+        QVERIFY(first.indexOf("\n  \"Rows\": [") < first.indexOf("\n  \"Result\": "));
+        QVERIFY(first.indexOf("\n  \"Fields\": ") < first.indexOf("\n  \"Rows\": ["));
+    }
+
     void xlsxHoldsNumbersAndMergedHeader()
     {
         ReportOutput r = Fixture::SmallLedger();

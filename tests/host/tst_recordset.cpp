@@ -135,6 +135,61 @@ private slots:
         QCOMPARE(rs->TextAt(count, 0), QString("合计"));
     }
 
+    // A host that writes rows as they arrive gives them up by batches: the rows it still holds
+    // read back unchanged while storage is reused, and memory stays that of a few batches.
+    void releasedRowsReuseStorage_data()
+    {
+        QTest::addColumn<int>("batch");
+        QTest::addColumn<int>("mostMiB");   // all rows kept take about 13
+        QTest::newRow("batches within a storage block") << 4096 << 4;
+        QTest::newRow("batches longer than a block") << 100000 << 11;
+    }
+    void releasedRowsReuseStorage()
+    {
+        QFETCH(int, batch);
+        QFETCH(int, mostMiB);
+        const int rows = 300000;
+        auto rs = Recordset::Create();
+        rs->AddField("FNo", FT::Integer);
+        rs->AddField("FCode", FT::Text);
+        rs->Open();
+        auto code = [](qint64 i) { return i % 5 == 4 ? QString() : QString("C%1-%2").arg(i / 3).arg(QString(i % 11, u'码')); };
+        for (qint64 i = 0, written = 0; i <= rows; ++i) {
+            if (i % batch == 0 || i == rows) {
+                for (; written < i; ++written) {
+                    QCOMPARE(rs->IntAt(written, 0), written);
+                    QCOMPARE(rs->Value(written, 1), code(written).isNull() ? QVariant() : QVariant(code(written)));
+                }
+                rs->ReleaseRows(i);
+            }
+            if (i < rows) {
+                rs->SetInt(rs->AddRow(), 0, i);
+                if (!code(i).isNull())
+                    rs->SetText(i, 1, code(i));
+            }
+        }
+        QCOMPARE(rs->RecordCount(), qint64(rows));
+        QVERIFY2(rs->MemoryBytes() < size_t(mostMiB) << 20, qPrintable(QString::number(rs->MemoryBytes())));
+        QVERIFY_THROWS_EXCEPTION(VelError, rs->Value(0, 1));
+    }
+
+    // A row set again after later rows leaves the text of those rows in place.
+    void rewrittenRowKeepsLaterText()
+    {
+        auto rs = Recordset::Create();
+        rs->AddField("T", FT::Text);
+        rs->Open();
+        rs->SetText(rs->AddRow(), 0, u"a");
+        rs->ReleaseRows(1);
+        rs->SetText(rs->AddRow(), 0, QString(40000, 'x'));
+        rs->SetText(rs->AddRow(), 0, u"b");
+        rs->SetText(1, 0, u"c");
+        rs->SetText(rs->AddRow(), 0, QString(40000, 'y'));   // a new chunk
+        rs->ReleaseRows(2);
+        rs->SetText(rs->AddRow(), 0, QString(50000, 'z'));   // another, reusing what was given up
+        QCOMPARE(rs->TextAt(2, 0), QString("b"));
+    }
+
     // A new record set and a closed one are empty and hold nothing.
     void closeReleasesRows()
     {
@@ -150,6 +205,11 @@ private slots:
         QCOMPARE(rs->State(), 0);
         QCOMPARE(rs->RecordCount(), 0);
         QCOMPARE(rs->MemoryBytes(), size_t(0));
+        // and takes new fields and rows afterwards
+        rs->AddField("N", FT::Integer);
+        rs->Open();
+        rs->SetInt(rs->AddRow(), 0, 7);
+        QCOMPARE(rs->IntAt(0, 0), 7);
     }
 };
 

@@ -230,6 +230,10 @@ class ServiceTest(unittest.TestCase):
                             r, payload = api.call("POST", f"/reports/{rpt}/run", body)
                             self.assertEqual(r.status, 200, payload)
                             self.assertEqual(payload, self.cli_json(rpt, filt, who == "branch", chain))
+                            # Rows first: the same object, the run's title block and filter after the rows.
+                            r, first = api.call("POST", f"/reports/{rpt}/run?layout=rows-first", body)
+                            self.assertEqual(json.loads(first), json.loads(payload))
+                            self.assertEqual(list(json.loads(first))[:3], ["Header", "Fields", "Rows"])
             finally:
                 if service is not self.service:
                     service.stop()
@@ -344,6 +348,7 @@ class ServiceTest(unittest.TestCase):
             ("oversized", self.shop, "POST", "/reports/10903/run", b"{\"a\":\"" + b"x" * 70000 + b"\"}", {}, 413),
             ("unknown report", self.shop, "POST", "/reports/10999/run", {}, {}, 404),
             ("unknown format", self.shop, "POST", "/reports/10906/run?format=exe", {}, {}, 400),
+            ("layout of a download", self.shop, "POST", "/reports/10906/run?format=csv&layout=rows-first", {}, {}, 400),
             ("unknown key", self.shop, "POST", "/reports/10906/run", {"Bdate": "x"}, {}, 400),
             ("paging", self.shop, "GET", "/lookups/cards?limit=100000", None, {}, 400),
             ("unknown lookup", self.shop, "GET", "/lookups/passwords", None, {}, 404),
@@ -386,13 +391,18 @@ class ServiceTest(unittest.TestCase):
 
     def test_answer_begun_then_broken_is_cut_and_audited(self):
         """A worker that dies after its answer began: the response ends without its last chunk, the audit says 500."""
+        for query, fmt in (("format=csv", "csv"), ("layout=rows-first", "json")):
+            with self.subTest(format=fmt):
+                self.answer_begun_then_broken(query, fmt)
+
+    def answer_begun_then_broken(self, query, fmt):
         body = json.dumps({"BDate": "2024-01-01", "EDate": "2024-02-29"})
         self.boss.call("GET", "/lookups/items?limit=1")
         workers = self.service.workers()   # found first: they are stopped the moment the answer begins
         with socket.socket() as client:
             client.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)   # the worker waits on us after a few rows
             client.connect(("127.0.0.1", self.service.port))
-            client.sendall(f"POST /api/v1/reports/10903/run?format=csv HTTP/1.1\r\nHost: x\r\nCookie: {self.boss.cookie}\r\n"
+            client.sendall(f"POST /api/v1/reports/10903/run?{query} HTTP/1.1\r\nHost: x\r\nCookie: {self.boss.cookie}\r\n"
                            f"X-CSRF-Token: {self.boss.csrf}\r\nContent-Length: {len(body)}\r\n\r\n{body}".encode())
             answer = client.recv(4096)
             self.assertTrue(answer.startswith(b"HTTP/1.1 200"), answer[:100])
@@ -401,8 +411,8 @@ class ServiceTest(unittest.TestCase):
             answer += b"".join(iter(lambda: client.recv(65536), b""))
         self.assertFalse(answer.endswith(b"\r\n0\r\n\r\n"))
         with sqlite3.connect(os.path.join(self.tmp, "store.sqlite")) as c:
-            self.assertEqual(c.execute("SELECT status FROM audit WHERE report = '10903' AND format = 'csv' "
-                                       "ORDER BY id DESC LIMIT 1").fetchone(), (500,))
+            self.assertEqual(c.execute("SELECT status FROM audit WHERE report = '10903' AND format = ? "
+                                       "ORDER BY id DESC LIMIT 1", (fmt,)).fetchone(), (500,))
 
     def test_client_that_leaves_stops_its_worker(self):
         self.boss.call("GET", "/lookups/items?limit=1")

@@ -65,43 +65,59 @@ export const api = {
   reports: () => json<ReportInfo[]>("GET", "/reports"),
   keys: (id: number) => json<Key[]>("GET", `/reports/${id}/keys`),
   periods: () => json<Preset[]>("GET", "/periods"),
-  // A run read as it arrives: the service streams the JSON answer with one row a line after
-  // its "Rows" line, so `onRows` sees the head at once and then each batch of rows appended to
-  // the report's Rows.
+  // A run read as it arrives. The rows-first answer holds the header and fields, then one row a
+  // line, then what the run completes after its query (result, property, title, filter):
+  // `onRows` sees the head with the first rows and then each batch appended to the report's Rows;
+  // the promise gives the report with those last members.
   async run(id: number, filter: Filter, signal: AbortSignal, onRows: (report: Report) => void): Promise<Report> {
-    const res = await call("POST", `/reports/${id}/run`, filter, signal);
+    const res = await call("POST", `/reports/${id}/run?layout=rows-first`, filter, signal);
     const reader = res.body!.pipeThrough(new TextDecoderStream()).getReader();
     const ROWS = '\n  "Rows": [';
-    let text = "", report: Report | null = null, closed = false, since = performance.now();
+    let text = "", report: Report | null = null, tail = null as string | null;
+    let since = performance.now(), first = false;
+    // Complete lines up to `upTo`: row lines until the one that closes the rows, which starts the tail.
     const take = (upTo: number) => {
       const lines = text.slice(0, upTo).split("\n");
-      text = text.slice(upTo);
-      const rows = lines.filter((l) => l.startsWith("    [")).map((l) => (l.endsWith(",") ? l.slice(0, -1) : l));
-      closed ||= lines.some((l) => l === "}");
+      const close = lines.findIndex((l) => /^ *\]/.test(l));
+      const rows = (close < 0 ? lines : lines.slice(0, close)).filter((l) => l.startsWith("    ["))
+        .map((l) => (l.endsWith(",") ? l.slice(0, -1) : l));
+      if (close >= 0) tail = lines.slice(close).join("\n").replace(/^ *\],?/, "") + text.slice(upTo);
+      text = close >= 0 ? "" : text.slice(upTo);
       if (rows.length) for (const r of JSON.parse(`[${rows.join(",")}]`) as unknown[][]) report!.Rows.push(r);
-      onRows(report!);
+      if (rows.length || close >= 0) onRows(report!);
     };
     for (;;) {
       const { value, done } = await reader.read();
+      if (tail !== null) {
+        if (value) tail += value;
+        if (done) break;
+        continue;
+      }
       if (value) text += value;
       if (!report) {
         const at = text.indexOf(ROWS);
         if (at < 0 && !done) continue;
         if (at < 0) break;
-        report = JSON.parse(text.slice(0, at) + '"Rows": []}') as Report;
+        report = { Result: {}, Property: {}, Title: [], Filter: {},
+                   ...JSON.parse(text.slice(0, at) + '"Rows": []}') } as Report;
         text = text.slice(at + ROWS.length);
       }
       if (done) { take(text.length); break; }
       const end = text.lastIndexOf("\n");
       if (end >= 0) take(end + 1);
-      // Rows already received come without a pause: let a frame be painted now and then.
-      if (performance.now() - since > 50) {
-        await new Promise((resume) => requestAnimationFrame(() => setTimeout(resume)));
+      // Rows already received come without a pause: let a frame be painted now and then, and
+      // two after the first rows, so that the first screen is on before reading on.
+      const shown: boolean = !first && report.Rows.length > 0;
+      if (shown || performance.now() - since > 50) {
+        for (let frames = shown ? 2 : 1; frames > 0; frames--)
+          await new Promise((resume) => requestAnimationFrame(() => setTimeout(resume)));
+        first ||= shown;
         since = performance.now();
       }
     }
-    if (!report || !closed) throw new Error("报表的数据没有完整收到，请重试。");
-    return report;
+    const cut = new Error("报表的数据没有完整收到，请重试。");
+    if (!report || tail === null) throw cut;
+    try { return Object.assign(report, JSON.parse("{" + tail)); } catch { throw cut; }
   },
   drill: (id: number, row: number, filter: Filter) =>
     json<{ report: number; label?: string; note?: string; filter?: Filter }>("POST", `/reports/${id}/drill?row=${row}`, filter),

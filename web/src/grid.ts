@@ -1,6 +1,7 @@
 // The report grid: two-row grouped header and the grand total held in view, frozen columns,
 // and only the rows in sight in the DOM, so a result of any length scrolls. Rows may keep
-// arriving after the grid is built (grow, then complete); sorting waits for the last of them.
+// arriving after the grid is built (grow, then complete); the frozen columns, sorting and the
+// grid's name wait for the last of them, which brings the report's property.
 // Keys: the arrows, Home/End (Ctrl for the first/last row), PageUp/PageDown move the focused
 // cell; Enter opens its row.
 
@@ -18,7 +19,8 @@ export interface Grid {
   tsv(): string;
   // More rows were appended to the report's Rows.
   grow(): void;
-  // The last row has arrived: the total is pinned and sorting is allowed.
+  // The last row and the report's property have arrived: the total is pinned, the frozen
+  // columns are set and sorting is allowed.
   complete(): void;
   // Called with a row's index in the report's Rows when a row is opened (double click, Enter).
   onOpen?: (row: number) => void;
@@ -41,7 +43,9 @@ export function buildGrid(report: Report): Grid {
   const cols = columnsOf(report);
   const kindField = report.Fields.indexOf("FRowKind");
   const kindOfRow = (r: unknown[]) => (kindField >= 0 ? Number(r[kindField]) || 0 : 0);
-  const frozen = Math.min(Number(report.Property.FrozenColumn) || 0, cols.length);
+  // From the report's property, which a rows-first answer brings with its last rows.
+  const frozenOf = () => Math.min(Number(report.Property.FrozenColumn) || 0, cols.length);
+  let frozen = frozenOf();
   const twoRows = cols.some((c) => c.group >= 0);
   const headRows = twoRows ? 2 : 1;
   let done = false;
@@ -54,8 +58,8 @@ export function buildGrid(report: Report): Grid {
   const widths = cols.map((c) => Math.min(320, Math.max(widthOf(c.group >= 0 ? c.sub : c.top, true) + 20,
     ...report.Rows.slice(0, 200).map((r) => cellWidth(r, c)))));
   let lefts: number[] = [];
-  const grid = h("div", { class: "grid", role: "grid", "aria-label": String(report.Property.Name ?? "报表"),
-    "aria-colcount": String(cols.length) });
+  const nameOf = () => String(report.Property.Name ?? "报表");
+  const grid = h("div", { class: "grid", role: "grid", "aria-label": nameOf(), "aria-colcount": String(cols.length) });
   const setWidths = () => {
     lefts = widths.map((_, i) => widths.slice(0, i).reduce((a, b) => a + b, 0));
     const pinned = frozen ? lefts[frozen - 1] + widths[frozen - 1] : 0;
@@ -76,7 +80,8 @@ export function buildGrid(report: Report): Grid {
   };
 
   // Header: one CSS grid; the ARIA rows are display: contents.
-  const sortable = report.Property.EnableSort === true;
+  const sortableOf = () => report.Property.EnableSort === true;
+  let sortable = sortableOf();
   const sortState = { col: -1, asc: true };
   const headCell = (i: number, text: string, row: number, rowSpan: number, span = 1) => {
     // A group's caption keeps to the part of its columns in sight (clear of the frozen ones).
@@ -92,16 +97,19 @@ export function buildGrid(report: Report): Grid {
     }
     return cell;
   };
-  const top = h("div", { role: "row", class: "hrow", "aria-rowindex": "1" });
-  const second = h("div", { role: "row", class: "hrow", "aria-rowindex": "2" });
-  cols.forEach((c, i) => {
-    if (c.group < 0) top.append(headCell(i, c.top, 1, headRows));
-    else {
-      if (c.group === i) top.append(headCell(i, c.top, 1, 1, c.span));
-      second.append(headCell(i, c.sub, 2, 1));
-    }
-  });
-  const head = h("div", { role: "rowgroup", class: "head" }, top, twoRows ? second : null);
+  const makeHead = () => {
+    const top = h("div", { role: "row", class: "hrow", "aria-rowindex": "1" });
+    const second = h("div", { role: "row", class: "hrow", "aria-rowindex": "2" });
+    cols.forEach((c, i) => {
+      if (c.group < 0) top.append(headCell(i, c.top, 1, headRows));
+      else {
+        if (c.group === i) top.append(headCell(i, c.top, 1, 1, c.span));
+        second.append(headCell(i, c.sub, 2, 1));
+      }
+    });
+    return h("div", { role: "rowgroup", class: "head" }, top, twoRows ? second : null);
+  };
+  let head = makeHead();
 
   // Positions 0 … order.length - 1 are the body's rows; position order.length is the total.
   const count = () => order.length + (total >= 0 ? 1 : 0);
@@ -252,12 +260,19 @@ export function buildGrid(report: Report): Grid {
     complete() {
       api.grow();
       done = true;
+      frozen = frozenOf();
+      sortable = sortableOf();
+      grid.setAttribute("aria-label", nameOf());
+      const fresh = makeHead();
+      head.replaceWith(fresh);
+      head = fresh;
       for (let i = report.Rows.length - 1; i >= 0 && total < 0; i--) if (kindOfRow(report.Rows[i]) === 2) total = i;
-      if (total < 0) return paint();
-      order = order.filter((i) => i !== total);
-      cols.forEach((c, i) => { widths[i] = Math.min(320, Math.max(widths[i], cellWidth(report.Rows[total], c))); });
+      if (total >= 0) {
+        order = order.filter((i) => i !== total);
+        cols.forEach((c, i) => { widths[i] = Math.min(320, Math.max(widths[i], cellWidth(report.Rows[total], c))); });
+      }
       setWidths();
-      foot.replaceChildren(renderRow(order.length, "pinned"));
+      foot.replaceChildren(...(total >= 0 ? [renderRow(order.length, "pinned")] : []));
       paint(true);
     },
   };

@@ -88,11 +88,12 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
     exportButton("XLSX", "xlsx"), exportButton("PDF", "pdf"));
   if (hasChart(info.id)) tools.append(chartButton);
 
-  // The grid is built from the answer's head and first rows and grows while the rest arrives.
+  // The grid is built from the answer's columns and first rows and grows while the rest arrives.
   let grid: Grid | null = null;
+  const showTitles = (result: Report) => titles.replaceChildren(...titleLines(result).map((line, i) =>
+    i === 0 ? h("h2", {}, line) : h("p", {}, line)));
   const showGrid = (result: Report, filter: Filter) => {
-    titles.replaceChildren(...titleLines(result).map((line, i) =>
-      i === 0 ? h("h2", {}, line) : h("p", {}, line)));
+    showTitles(result);
     grid = buildGrid(result);
     grid.onOpen = async (row) => {
       if (info.id !== 10902) return;
@@ -128,6 +129,8 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
         if (first !== partial) { first = partial; showGrid(partial, filter); } else grid!.grow();
         status.textContent = `已收到 ${partial.Rows.length.toLocaleString("zh-CN")} 行…（按 Esc 取消）`;
       });
+      // The title block, the period and the property come with the last rows.
+      showTitles(result);
       grid!.complete();
       report = result;
     } catch (err) {

@@ -90,7 +90,7 @@ public:
         }
     }
 
-    void Tail() override { m_out.Flush(); }
+    void Tail(const ReportOutput &) override { m_out.Flush(); }
     bool HeadBeforeRows() const override { return true; }
 
 private:
@@ -123,7 +123,7 @@ void WriteWhole(RowText &text, const ReportOutput &report, const RowProgress &pr
         if (progress && to % 1000 == 0 && !progress(to, rows))
             throw Vel::Cancelled();
     }
-    text.Tail();
+    text.Tail(report);
 }
 
 void WriteCsv(const ReportOutput &report, ByteSink &out, const CsvOptions &options)

@@ -12,7 +12,7 @@
 #include <utility>
 
 // JSON: a report's result, property, title, header and filter dictionaries, then its record
-// set's fields and rows; and any Variant as a QJsonValue.
+// set's fields and rows (or the header, fields and rows first); and any Variant as a QJsonValue.
 namespace Present {
 
 namespace {
@@ -239,26 +239,18 @@ namespace {
 class JsonRowText final : public RowText
 {
 public:
-    explicit JsonRowText(ByteSink &out) : m_out(out), m_json(out) {}
+    JsonRowText(ByteSink &out, JsonLayout layout) : m_out(out), m_json(out), m_layout(layout) {}
 
     void Head(const ReportOutput &report) override
     {
         m_rs = report.rs;
         m_out.Put("{\n");
-        auto put = [&](const char *key, const QVariant &v) {
-            m_out.Put("  ");
-            m_json.String(QString::fromLatin1(key));
-            m_out.Put(": ");
-            m_json.Value(v, 1);
-            m_out.Put(",\n");
-        };
-        put("Result", Vel::ToVariant(report.result));
-        put("Property", Vel::ToVariant(report.property));
-        put("Title", Vel::ToVariant(report.title));
-        put("Header", Vel::ToVariant(report.header));
-        put("Filter", Vel::ToVariant(report.filter));
-
-        m_out.Put("  \"Fields\": [");
+        const Member header{"Header", Vel::ToVariant(report.header)};
+        if (m_layout == JsonLayout::Default)
+            members({result(report), property(report), title(report), header, filter(report)});
+        else
+            members({header});
+        m_out.Put(",\n  \"Fields\": [");
         if (m_rs) {
             const QStringList names = m_rs->FieldNames();
             for (qsizetype i = 0; i < names.size(); ++i) {
@@ -286,15 +278,46 @@ public:
         m_any = m_any || to > from;
     }
 
-    void Tail() override
+    void Tail(const ReportOutput &report) override
     {
-        m_out.Put(m_any ? "\n  ]\n}\n" : "]\n}\n");
+        m_out.Put(m_any ? "\n  ]" : "]");
+        if (m_layout == JsonLayout::RowsFirst) {
+            // What the run completes after its query: 10902 moves its end date in the filter,
+            // the title block adds to the property.
+            m_out.Put(",\n");
+            members({result(report), property(report), title(report), filter(report)});
+        }
+        m_out.Put("\n}\n");
         m_out.Flush();
     }
 
+    // Only the columns come before the rows; the rest waits for the finished run.
+    bool HeadBeforeRows() const override { return m_layout == JsonLayout::RowsFirst; }
+
 private:
+    using Member = std::pair<const char *, QVariant>;
+    static Member result(const ReportOutput &r) { return {"Result", Vel::ToVariant(r.result)}; }
+    static Member property(const ReportOutput &r) { return {"Property", Vel::ToVariant(r.property)}; }
+    static Member title(const ReportOutput &r) { return {"Title", Vel::ToVariant(r.title)}; }
+    static Member filter(const ReportOutput &r) { return {"Filter", Vel::ToVariant(r.filter)}; }
+
+    // Members as `  "Key": value`, a comma and line end between them.
+    void members(std::initializer_list<Member> list)
+    {
+        bool first = true;
+        for (const auto &[key, value] : list) {
+            if (!std::exchange(first, false))
+                m_out.Put(",\n");
+            m_out.Put("  ");
+            m_json.String(QString::fromLatin1(key));
+            m_out.Put(": ");
+            m_json.Value(value, 1);
+        }
+    }
+
     ByteSink &m_out;
     JsonText m_json;
+    const JsonLayout m_layout;
     RecordsetPtr m_rs;
     CellBuffer m_buffer;
     bool m_any = false;
@@ -302,22 +325,22 @@ private:
 
 } // namespace
 
-std::unique_ptr<RowText> JsonRows(ByteSink &out)
+std::unique_ptr<RowText> JsonRows(ByteSink &out, JsonLayout layout)
 {
-    return std::make_unique<JsonRowText>(out);
+    return std::make_unique<JsonRowText>(out, layout);
 }
 
-void WriteJson(const ReportOutput &report, ByteSink &out)
+void WriteJson(const ReportOutput &report, ByteSink &out, JsonLayout layout)
 {
-    JsonRowText text(out);
+    JsonRowText text(out, layout);
     WriteWhole(text, report);
 }
 
-QByteArray WriteJson(const ReportOutput &report)
+QByteArray WriteJson(const ReportOutput &report, JsonLayout layout)
 {
     QByteArray bytes;
     ByteSink sink([&bytes](const char *data, size_t size) { bytes.append(data, qsizetype(size)); });
-    WriteJson(report, sink);
+    WriteJson(report, sink, layout);
     return bytes;
 }
 

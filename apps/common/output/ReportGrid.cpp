@@ -39,7 +39,12 @@ RowKind ReportGrid::KindOf(qint64 row) const
 
 bool ReportGrid::HasData() const
 {
-    for (qint64 row = 0; row < RowCount(); ++row)
+    return HasData(0, RowCount());
+}
+
+bool ReportGrid::HasData(qint64 from, qint64 to) const
+{
+    for (qint64 row = from; row < to; ++row)
         if (KindOf(row) != RowKind::Total)
             return true;
     return false;

@@ -44,6 +44,8 @@ public:
     RowKind KindOf(qint64 row) const;
     // Whether any row is other than a grand total: a lone total of nothing means no data.
     bool HasData() const;
+    // Whether a row in [from, to) is not a total row.
+    bool HasData(qint64 from, qint64 to) const;
     QVariant Value(qint64 row, int column) const;
     QString Text(qint64 row, int column, FormatStyle style) const;
     // The same text without allocating in the common case: valid until `buffer` is used again

@@ -115,16 +115,20 @@ struct CsvOptions
 void WriteCsv(const ReportOutput &report, ByteSink &out, const CsvOptions &options = {});
 QByteArray WriteCsv(const ReportOutput &report, const CsvOptions &options = {});
 
-// One object with "Result", "Property", "Title", "Header", "Filter", "Fields" and "Rows".
-void WriteJson(const ReportOutput &report, ByteSink &out);
-QByteArray WriteJson(const ReportOutput &report);
+// One object with "Result", "Property", "Title", "Header", "Filter", "Fields" and "Rows", in
+// that order; or, rows first, "Header", "Fields", "Rows", then the members a run completes after
+// its query: "Result", "Property", "Title", "Filter". The same values and text either way, one
+// member or row a line as laid out by WriteJson, so a reader may take the rows as they come.
+enum class JsonLayout { Default, RowsFirst };
+void WriteJson(const ReportOutput &report, ByteSink &out, JsonLayout layout = JsonLayout::Default);
+QByteArray WriteJson(const ReportOutput &report, JsonLayout layout = JsonLayout::Default);
 
 // Told after every 1,000 rows written: rows done, rows in all. Returning false stops the writer.
 using RowProgress = std::function<bool(qint64 done, qint64 total)>;
 
 // A text output in three steps, so that rows are written while they arrive: Head once the
 // containers and the record set's fields are known, Rows in order as they complete, then Tail
-// (which flushes). The bytes are those of the whole-report functions.
+// (which flushes) with the finished run. The bytes are those of the whole-report functions.
 class RowText
 {
 public:
@@ -132,13 +136,14 @@ public:
     virtual void Head(const ReportOutput &report) = 0;
     // Rows [from, to) of the record set Head was given.
     virtual void Rows(qint64 from, qint64 to) = 0;
-    virtual void Tail() = 0;
+    // `report` is the finished run: its result, title and filter may differ from Head's.
+    virtual void Tail(const ReportOutput &report) = 0;
     // Whether Head needs only what a run knows before its rows (the columns): a head that
     // carries the title, the result or the filter waits for the finished run.
     virtual bool HeadBeforeRows() const { return false; }
 };
 std::unique_ptr<RowText> CsvRows(ByteSink &out, const CsvOptions &options = {});
-std::unique_ptr<RowText> JsonRows(ByteSink &out);
+std::unique_ptr<RowText> JsonRows(ByteSink &out, JsonLayout layout = JsonLayout::Default);
 // Head, every row, Tail; throws Vel::Cancelled() when `progress` says stop.
 void WriteWhole(RowText &text, const ReportOutput &report, const RowProgress &progress = {});
 // A host value as JSON: dictionaries as objects, vectors as arrays, empty as null, dates as

@@ -37,6 +37,8 @@ void ReportStream::begin(const ReportOutput &report)
         m_target.started(report);
     m_rs = report.rs;
     m_written = 0;
+    m_hasData = false;
+    m_grid = ReportGrid(report, false);
     m_text = m_target.writer(m_target.sink);
     m_text->Head(report);
 }
@@ -49,14 +51,23 @@ void ReportStream::rows(const RecordsetPtr &rs, qint64 complete)
         report.rs = rs;
         begin(report);
     }
-    m_text->Rows(m_written, complete);
-    m_written = complete;
+    write(complete);
+    if (m_target.releaseWritten)
+        rs->ReleaseRows(complete);
+}
+
+void ReportStream::write(qint64 to)
+{
+    m_text->Rows(m_written, to);
+    // Asked while the rows can still be read.
+    m_hasData = m_hasData || m_grid.HasData(m_written, to);
+    m_written = to;
 }
 
 void ReportStream::Finish(const ReportOutput &report)
 {
     if (!m_rs || report.rs != m_rs)
         begin(report);
-    m_text->Rows(m_written, report.rs ? report.rs->RecordCount() : 0);
-    m_text->Tail();
+    write(report.rs ? report.rs->RecordCount() : 0);
+    m_text->Tail(report);
 }

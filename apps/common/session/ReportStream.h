@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ReportGrid.h"
 #include "ReportOutput.h"
 #include "ReportWriters.h"
 
@@ -9,9 +10,10 @@
 class ReportApplication;
 
 // A report run whose text output is written by one driver for the hosts that write text (the
-// command line and the service's worker): CSV while the rows arrive, JSON once the run has ended,
-// because its head carries the title block, built after the query. The output is the same as the
-// whole-report writers give once the run has ended.
+// command line and the service's worker): a format whose head is the columns (CSV, rows-first
+// JSON) while the rows arrive, the others once the run has ended, because their head carries the
+// title block, built after the query. The output is the same as the whole-report writers give
+// once the run has ended.
 class ReportStream
 {
 public:
@@ -28,6 +30,9 @@ public:
         // true when the target was emptied and takes the output from its start, false when it
         // cannot take it back; the run then fails.
         std::function<bool()> restart;
+        // The host reads no row once it is written (but RecordCount and HasData): the storage of
+        // written rows is reused while the run goes on.
+        bool releaseWritten = false;
     };
 
     ReportStream(ReportApplication &app, Target target);
@@ -39,10 +44,13 @@ public:
     void Finish(const ReportOutput &report);
     // Whether any byte left the sink.
     bool Sent() const { return m_target.sink.Drained() > 0; }
+    // After Finish: whether a written row is not a total row (ReportGrid::HasData).
+    bool HasData() const { return m_hasData; }
 
 private:
     void rows(const RecordsetPtr &rs, qint64 complete);
     void begin(const ReportOutput &report);
+    void write(qint64 to);
 
     ReportApplication &m_app;
     Target m_target;
@@ -50,4 +58,6 @@ private:
     RecordsetPtr m_rs;
     qint64 m_written = 0;
     bool m_started = false;
+    bool m_hasData = false;
+    ReportGrid m_grid;   // the rows' kinds
 };
