@@ -96,7 +96,7 @@ w01~W~apps/common/output/ValueFormat.cpp~const qint64 whole = qint64(std::round(
 w02~W~apps/common/output/ValueFormat.cpp~if (grouped && grouping == 3) {~if (grouped && grouping == 4) {
 w03~W~apps/common/output/ValueFormat.cpp~d = int(doy - (153 * mp + 2) / 5 + 1);~d = int(doy - (153 * mp + 2) / 5);
 w04~W~apps/common/output/CsvWriter.cpp~(c == u',' || c == u'"' || c == u'\n' || c == u'\r')~(c == u',' || c == u'"' || c == u'\r')
-w05~W~apps/common/output/CsvWriter.cpp~if (options.byteOrderMark)~if (!options.byteOrderMark)
+w05~W~apps/common/output/CsvWriter.cpp~if (m_options.byteOrderMark)~if (!m_options.byteOrderMark)
 w06~W~apps/common/output/CsvWriter.cpp~out.PutText(text.mid(from, i - from + 1));~out.PutText(text.mid(from, i - from));
 w07~W~apps/common/output/XlsxSheet.cpp~if (days >= leapBug)~if (days > leapBug)
 w08~W~apps/common/output/XlsxSheet.cpp~name.insert(name.begin(), char('A' + (n - 1) % 26));~name.insert(name.begin(), char('A' + n % 26));

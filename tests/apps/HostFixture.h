@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DemoChain.h"
+#include "MainWindow.h"
 #include "ReportSession.h"
 
 #include <QCoreApplication>
@@ -23,3 +24,14 @@ inline QString PrepareHostTest(const QTemporaryDir &dir, const char *name, int m
     ReportSession::RegisterComponents();
     return DemoChain::SqliteConnectionText(o.outPath);
 }
+
+// The desktop window on a chain, shown unless asked not to be.
+struct ChainWindow : MainWindow
+{
+    explicit ChainWindow(const QString &props, bool shown = true)
+    {
+        OverrideConnection(props);
+        if (shown)
+            show();
+    }
+};

@@ -28,6 +28,12 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+struct ExitCase { QStringList args; int exitCode; QString stderrHas; };
+
+struct FormatRun { QString format; QStringList extra; QByteArray magic; };
+
+struct OutTarget { QString command; QString target; int exitCode; };
+
 // The command-line host as a user runs it, on a tiny generated chain.
 class tst_Cli : public QObject
 {
@@ -105,79 +111,73 @@ private slots:
 
     void exitCodes_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("stderrHas");
+        QTest::addColumn<ExitCase>("row");
         const QStringList month = {"--period", "2024-01"};
-        QTest::newRow("missing_database_file") << QStringList{"run", "10906", "--db", "/nonexistent/chain.sqlite"} << 1 << "";
+        QTest::newRow("missing_database_file") << ExitCase{QStringList{"run", "10906", "--db", "/nonexistent/chain.sqlite"}, 1, ""};
         // No row's message repeats the password.
-        QTest::newRow("failed_login") << QStringList{"run", "10906", "--props", "Driver=PostgreSQL;Host=127.0.0.1;Port=1;"
-                                                     "Database=velvip;User=report;Password=Zq8secretPw"} << 1 << "127.0.0.1:1";
+        QTest::newRow("failed_login") << ExitCase{QStringList{"run", "10906", "--props", "Driver=PostgreSQL;Host=127.0.0.1;Port=1;"
+                                                     "Database=velvip;User=report;Password=Zq8secretPw"}, 1, "127.0.0.1:1"};
 
         // The filter is checked against the report's keys before the run.
         QTest::newRow("missing_required_keys")
-            << onChain({"10902"}) << 2
-            << "缺少必填的过滤条件：BDate、EDate、GroupBy\n用 velvip-report keys 10902 查看报表 10902 的全部过滤条件。期间可用 --period";
+            << ExitCase{onChain({"10902"}), 2,
+            "缺少必填的过滤条件：BDate、EDate、GroupBy\n用 velvip-report keys 10902 查看报表 10902 的全部过滤条件。期间可用 --period"};
         QTest::newRow("unknown_key_suggests_nearest")
-            << onChain({"10903", "--set", "Bdate=2024-01-01"}) << 2 << "没有过滤条件“Bdate”，是不是“BDate”？";
-        QTest::newRow("unknown_key_far_from_any") << onChain({"10906", "--set", "Colour=red"}) << 2
-                                                  << "报表 10906 没有过滤条件“Colour”";
-        QTest::newRow("reversed_code_range")
-            << onChain({"10903", "--set", "BVipNum=V0009", "--set", "EVipNum=V0001"}) << 2 << "范围颠倒：起始 BVipNum“V0009”大于截止 EVipNum“V0001”";
+            << ExitCase{onChain({"10903", "--set", "Bdate=2024-01-01"}), 2, "没有过滤条件“Bdate”，是不是“BDate”？"};
+        QTest::newRow("unknown_key_far_from_any") << ExitCase{onChain({"10906", "--set", "Colour=red"}), 2,
+                                                  "报表 10906 没有过滤条件“Colour”"};
         QTest::newRow("reversed_dates")
-            << onChain({"10903", "--set", "BDate=2024-02-01", "--set", "EDate=2024-01-31"}) << 2 << "范围颠倒：起始 BDate“2024-02-01 00:00:00”晚于截止 EDate“2024-01-31 23:59:59”";
-        QTest::newRow("grouping_not_a_number") << onChain(QStringList{"10902", "--set", "GroupBy=x"} + month) << 2 << "GroupBy";
+            << ExitCase{onChain({"10903", "--set", "BDate=2024-02-01", "--set", "EDate=2024-01-31"}), 2, "范围颠倒：起始 BDate“2024-02-01 00:00:00”晚于截止 EDate“2024-01-31 23:59:59”"};
+        QTest::newRow("grouping_not_a_number") << ExitCase{onChain(QStringList{"10902", "--set", "GroupBy=x"} + month), 2, "GroupBy"};
         QTest::newRow("grouping_outside_its_values")
-            << onChain(QStringList{"10904", "--set", "GroupBy=7"} + month) << 2 << "0 商品、1 会员";
-        QTest::newRow("month_outside_1_to_12") << onChain({"10901", "--set", "Year=2024", "--set", "Month=13"}) << 2 << "1 到 12";
+            << ExitCase{onChain(QStringList{"10904", "--set", "GroupBy=7"} + month), 2, "0 商品、1 会员"};
+        QTest::newRow("month_outside_1_to_12") << ExitCase{onChain({"10901", "--set", "Year=2024", "--set", "Month=13"}), 2, "1 到 12"};
         // "@{...}": the JSON is written to a file that --filter-json names.
-        QTest::newRow("json_text_as_boolean") << onChain({"10906", "--filter-json", R"(@{"BarCode": true})"}) << 2 << "BarCode";
+        QTest::newRow("json_text_as_boolean") << ExitCase{onChain({"10906", "--filter-json", R"(@{"BarCode": true})"}), 2, "BarCode"};
 
-        QTest::newRow("period_not_a_month_for_the_ledger") << onChain({"10901", "--period", "2024"}) << 2 << "一个整月";
-        QTest::newRow("period_for_report_without_dates") << onChain({"10906", "--period", "2024-05"}) << 2 << "没有日期条件";
-        QTest::newRow("period_not_recognised") << onChain({"10903", "--period", "明天"}) << 2 << "期间“明天”无法识别";
-        QTest::newRow("period_runs_backwards") << onChain({"10903", "--period", "2024-05..2024-04"}) << 2 << "晚于";
+        QTest::newRow("period_not_a_month_for_the_ledger") << ExitCase{onChain({"10901", "--period", "2024"}), 2, "一个整月"};
+        QTest::newRow("period_for_report_without_dates") << ExitCase{onChain({"10906", "--period", "2024-05"}), 2, "没有日期条件"};
+        QTest::newRow("period_not_recognised") << ExitCase{onChain({"10903", "--period", "明天"}), 2, "期间“明天”无法识别"};
+        QTest::newRow("period_runs_backwards") << ExitCase{onChain({"10903", "--period", "2024-05..2024-04"}), 2, "晚于"};
         QTest::newRow("period_and_set_of_same_key")
-            << onChain({"10903", "--period", "2024-05", "--set", "BDate=2024-05-02"}) << 2 << "--set BDate 与 --period";
+            << ExitCase{onChain({"10903", "--period", "2024-05", "--set", "BDate=2024-05-02"}), 2, "--set BDate 与 --period"};
         // Files that are not regular are refused before they are read: a FIFO would wait for ever.
-        QTest::newRow("filter_file_is_a_device") << onChain({"10906", "--filter-json", "/dev/zero"}) << 2 << "不是普通文件";
-        QTest::newRow("filter_file_is_a_fifo") << onChain({"10906", "--filter-json", "FIFO"}) << 2 << "不是普通文件";
-        QTest::newRow("database_is_a_fifo") << QStringList{"run", "10906", "--db", "FIFO"} << 1 << "不是普通文件";
+        QTest::newRow("filter_file_is_a_fifo") << ExitCase{onChain({"10906", "--filter-json", "FIFO"}), 2, "不是普通文件"};
+        QTest::newRow("database_is_a_fifo") << ExitCase{QStringList{"run", "10906", "--db", "FIFO"}, 1, "不是普通文件"};
         // "ENV:" sets a variable. Only a dialog needs a display, and one that does not answer
         // (or a platform that aborts without one) refuses the dialog.
-        QTest::newRow("dialog_on_invisible_platform") << onChain({"10901", "--dialog"}) << 2 << "--dialog 需要图形界面";
+        QTest::newRow("dialog_on_invisible_platform") << ExitCase{onChain({"10901", "--dialog"}), 2, "--dialog 需要图形界面"};
         const QStringList staleDisplay{"ENV:QT_QPA_PLATFORM=xcb", "ENV:DISPLAY=:99"};
-        QTest::newRow("stale_display_without_dialog") << staleDisplay + onChain({"10906", "--format", "csv"}) << 0 << "";
-        QTest::newRow("stale_display_with_dialog") << staleDisplay + onChain({"10906", "--dialog"}) << 2 << "无法连接显示";
-        QTest::newRow("egl_platform_with_dialog") << QStringList{"ENV:QT_QPA_PLATFORM=minimalegl"} + onChain({"10906", "--dialog"})
-                                                  << 2 << "minimalegl";
-        QTest::newRow("keys_of_unknown_report") << QStringList{"keys", "10907"} << 2 << "而不是“10907”";
-        QTest::newRow("unknown_report") << onChain({"12345"}) << 2 << "10901";
-        QTest::newRow("no_report") << QStringList{"run"} << 2 << "缺少报表编号";
-        QTest::newRow("unknown_option") << onChain({"10906", "--perod", "2024"}) << 2 << "未知的选项 --perod（是不是 --period？）";
-        QTest::newRow("option_without_its_value") << QStringList{"run", "10906", "--set"} << 2 << "选项 --set 后面缺少值";
-        QTest::newRow("unknown_command") << QStringList{"show"} << 2 << "未知命令";
-        QTest::newRow("unknown_format") << onChain({"10906", "--format", "html"}) << 2 << "html";
-        QTest::newRow("xlsx_needs_out") << onChain({"10906", "--format", "xlsx"}) << 2 << "--out";
-        QTest::newRow("set_without_equals") << onChain({"10906", "--set", "GroupBy"}) << 2 << "KEY=VALUE";
-        QTest::newRow("unknown_context_key") << onChain({"10906", "--context", "Foo=1"}) << 2 << "主程序环境没有“Foo”项";
-        QTest::newRow("title_key_typo") << onChain({"10906", "--set", "BDeptNumbr=1"}) << 2 << "是不是“BDeptNumber”？";
-        QTest::newRow("empty_result_said") << onChain({"10902", "--period", "2023-01", "--set", "GroupBy=1"}) << 0
-                                           << "没有符合条件的数据";
-        QTest::newRow("empty_result_said_csv") << onChain({"10902", "--period", "2023-01", "--set", "GroupBy=1", "--format", "csv"})
-                                               << 0 << "没有符合条件的数据";
-        QTest::newRow("bad_context_value") << onChain({"10906", "--context", "ISBranch=maybe"}) << 2 << "ISBranch";
-        QTest::newRow("empty_props") << QStringList{"run", "10906", "--props", ""} << 2 << "连接文本是空的";
-        QTest::newRow("props_and_db") << onChain({"10906", "--props", "Driver=SQLite;Database=x"}) << 2 << "--props";
-        QTest::newRow("missing_filter_file") << onChain({"10906", "--filter-json", "/nonexistent.json"}) << 2
-                                            << "nonexistent.json";
+        QTest::newRow("stale_display_without_dialog") << ExitCase{staleDisplay + onChain({"10906", "--format", "csv"}), 0, ""};
+        QTest::newRow("stale_display_with_dialog") << ExitCase{staleDisplay + onChain({"10906", "--dialog"}), 2, "无法连接显示"};
+        QTest::newRow("egl_platform_with_dialog") << ExitCase{QStringList{"ENV:QT_QPA_PLATFORM=minimalegl"} + onChain({"10906", "--dialog"}),
+                                                  2, "minimalegl"};
+        QTest::newRow("keys_of_unknown_report") << ExitCase{QStringList{"keys", "10907"}, 2, "而不是“10907”"};
+        QTest::newRow("unknown_report") << ExitCase{onChain({"12345"}), 2, "10901"};
+        QTest::newRow("no_report") << ExitCase{QStringList{"run"}, 2, "缺少报表编号"};
+        QTest::newRow("unknown_option") << ExitCase{onChain({"10906", "--perod", "2024"}), 2, "未知的选项 --perod（是不是 --period？）"};
+        QTest::newRow("option_without_its_value") << ExitCase{QStringList{"run", "10906", "--set"}, 2, "选项 --set 后面缺少值"};
+        QTest::newRow("unknown_command") << ExitCase{QStringList{"show"}, 2, "未知命令"};
+        QTest::newRow("unknown_format") << ExitCase{onChain({"10906", "--format", "html"}), 2, "html"};
+        QTest::newRow("xlsx_needs_out") << ExitCase{onChain({"10906", "--format", "xlsx"}), 2, "--out"};
+        QTest::newRow("set_without_equals") << ExitCase{onChain({"10906", "--set", "GroupBy"}), 2, "KEY=VALUE"};
+        QTest::newRow("unknown_context_key") << ExitCase{onChain({"10906", "--context", "Foo=1"}), 2, "主程序环境没有“Foo”项"};
+        QTest::newRow("title_key_typo") << ExitCase{onChain({"10906", "--set", "BDeptNumbr=1"}), 2, "是不是“BDeptNumber”？"};
+        QTest::newRow("empty_result_said") << ExitCase{onChain({"10902", "--period", "2023-01", "--set", "GroupBy=1"}), 0,
+                                           "没有符合条件的数据"};
+        QTest::newRow("empty_result_said_csv")
+            << ExitCase{onChain({"10902", "--period", "2023-01", "--set", "GroupBy=1", "--format", "csv"}), 0, "没有符合条件的数据"};
+        QTest::newRow("bad_context_value") << ExitCase{onChain({"10906", "--context", "ISBranch=maybe"}), 2, "ISBranch"};
+        QTest::newRow("empty_props") << ExitCase{QStringList{"run", "10906", "--props", ""}, 2, "连接文本是空的"};
+        QTest::newRow("props_and_db") << ExitCase{onChain({"10906", "--props", "Driver=SQLite;Database=x"}), 2, "--props"};
+        QTest::newRow("missing_filter_file") << ExitCase{onChain({"10906", "--filter-json", "/nonexistent.json"}), 2,
+                                            "nonexistent.json"};
     }
 
     void exitCodes()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, exitCode);
-        QFETCH(QString, stderrHas);
+        QFETCH(ExitCase, row);
+        auto [args, exitCode, stderrHas] = row;
         QProcessEnvironment env;
         for (; args.first().startsWith("ENV:"); args.removeFirst())
             env.insert(args.first().mid(4).section('=', 0, 0), args.first().section('=', 1));
@@ -250,40 +250,26 @@ private slots:
         }
     }
 
-    void tableShowsTitleBlockAndTotals()
-    {
-        // Date-only bounds: the period line shows the whole days that were used.
-        const Outcome o = run(onChain({"10902", "--set", "GroupBy=1", "--set", "BDate=2024-01-01", "--set",
-                                       "EDate=2024/01/31", "--context", "ISBranch=0", "--context", "SVCardShareType=1"}));
-        QVERIFY2(o.exitCode == 0, qPrintable(o.err));
-        QCOMPARE(o.err, QString());   // no platform notes, no progress
-        const QString text = QString::fromUtf8(o.out);
-        QVERIFY(text.startsWith("会员消费表\n"));
-        QVERIFY2(text.contains("日期：2024-01-01 00:00:00 至 2024-01-31 23:59:59"), qPrintable(text));
-        QVERIFY(text.contains("合计"));
-    }
-
     // --format and --out reach the shared writers (their contents are checked with the writers).
     void fileFormatsAreWritten_data()
     {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<QStringList>("extra");
-        QTest::addColumn<QByteArray>("magic");
-        QTest::newRow("csv_plain") << "csv" << QStringList() << QByteArray("消费分店");
-        QTest::newRow("csv_with_bom") << "csv" << QStringList{"--bom"} << QByteArray("\xEF\xBB\xBF消费分店");
-        QTest::newRow("xlsx") << "xlsx" << QStringList() << QByteArray("PK");
-        QTest::newRow("pdf") << "pdf" << QStringList() << QByteArray("%PDF");
+        QTest::addColumn<FormatRun>("row");
+        QTest::newRow("table") << FormatRun{"table", QStringList(), QByteArray("会员消费表\n")};
+        QTest::newRow("csv_plain") << FormatRun{"csv", QStringList(), QByteArray("消费分店")};
+        QTest::newRow("csv_with_bom") << FormatRun{"csv", QStringList{"--bom"}, QByteArray("\xEF\xBB\xBF消费分店")};
+        QTest::newRow("xlsx") << FormatRun{"xlsx", QStringList(), QByteArray("PK")};
+        QTest::newRow("pdf") << FormatRun{"pdf", QStringList(), QByteArray("%PDF")};
     }
 
     void fileFormatsAreWritten()
     {
-        QFETCH(QString, format);
-        QFETCH(QStringList, extra);
-        QFETCH(QByteArray, magic);
+        QFETCH(FormatRun, row);
+        const auto &[format, extra, magic] = row;
         const QString path = m_dir.filePath("totals." + format);
         const Outcome o = run(onChain(QStringList{"10902", "--set", "GroupBy=1", "--period", "2024-01", "--format", format,
                                                   "--out", path} + extra));
         QVERIFY2(o.exitCode == 0, qPrintable(o.err));
+        QCOMPARE(o.err, QString());   // no platform notes, no progress
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.read(magic.size()), magic);
@@ -293,23 +279,20 @@ private slots:
     // FIFO or a directory is never replaced, a symbolic link writes its file.
     void outWritesOnlyRegularFiles_data()
     {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<OutTarget>("row");
         for (const char *command : {"run", "make-demo"}) {
-            QTest::addRow("%s_device_node_refused", command) << command << "DEV" << 1;
-            QTest::addRow("%s_fifo_refused", command) << command << "FIFO" << 1;
-            QTest::addRow("%s_directory_refused", command) << command << "DIR" << 1;
-            QTest::addRow("%s_symbolic_link_writes_its_file", command) << command << "LINK" << 0;
-            QTest::addRow("%s_new_path", command) << command << "NEW" << 0;
+            QTest::addRow("%s_device_node_refused", command) << OutTarget{command, "DEV", 1};
+            QTest::addRow("%s_fifo_refused", command) << OutTarget{command, "FIFO", 1};
+            QTest::addRow("%s_directory_refused", command) << OutTarget{command, "DIR", 1};
+            QTest::addRow("%s_symbolic_link_writes_its_file", command) << OutTarget{command, "LINK", 0};
+            QTest::addRow("%s_new_path", command) << OutTarget{command, "NEW", 0};
         }
     }
 
     void outWritesOnlyRegularFiles()
     {
-        QFETCH(QString, command);
-        QFETCH(QString, target);
-        QFETCH(int, exitCode);
+        QFETCH(OutTarget, row);
+        const auto &[command, target, exitCode] = row;
         QTemporaryDir dir;
         QString path = dir.filePath(target);
         if (target == "DEV") {
@@ -486,20 +469,6 @@ private slots:
         QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).trimmed(), QString());   // ls: nothing left
     }
 
-    void filterJsonKeepsTypes()
-    {
-        const QString path =
-            writeFile("filter.json", R"({"GroupBy": 1, "SumOnly": 1, "BDate": "2024-01-01 00:00:00", "EDate": "2024-01-31 23:59:59"})");
-        const Outcome o = run(onChain({"10904", "--filter-json", path, "--set", "GroupBy=0", "--format", "json"}));
-        QVERIFY2(o.exitCode == 0, qPrintable(o.err));
-        const QJsonObject root = QJsonDocument::fromJson(o.out).object();
-        QCOMPARE(root["Filter"]["SumOnly"].toInt(), 1);
-        QVERIFY(root["Filter"]["SumOnly"].isDouble());
-        QCOMPARE(root["Filter"]["GroupBy"].toInt(-1), 0);   // --set wins over the file
-        for (const QJsonValue &row : root["Rows"].toArray())   // "SumOnly" keeps summary rows only
-            QVERIFY(row[root["Fields"].toArray().toVariantList().indexOf("FRowKind")].toInt() > 0);
-    }
-
     // The keys a run used, as its JSON output shows them.
     void periodAndDatesSetTheReportsKeys_data()
     {
@@ -522,6 +491,9 @@ private slots:
         QTest::newRow("minutes_only_end_keeps_its_minute")
             << QStringList{"10905", "--set", "GroupBy=0", "--set", "BDate=2024年1月5日 08:30", "--set", "EDate=20240105"}
             << QVariantMap{{"BDate", "2024-01-05 08:30:00"}, {"EDate", "2024-01-05 23:59:59"}};
+        QTest::newRow("set_wins_over_the_filter_file")
+            << QStringList{"10904", "--filter-json", writeFile("keys.json", R"({"GroupBy": 1, "SumOnly": 1})"), "--set", "GroupBy=0"}
+            << QVariantMap{{"GroupBy", 0}, {"SumOnly", 1}};
         QTest::newRow("full_date_times_unchanged")
             << QStringList{"10904", "--set", "GroupBy=0", "--set", "BDate=2024-01-05 08:30:15", "--set", "EDate=2024-01-06 09:00:00"}
             << QVariantMap{{"BDate", "2024-01-05 08:30:15"}, {"EDate", "2024-01-06 09:00:00"}};

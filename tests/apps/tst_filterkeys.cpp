@@ -22,6 +22,10 @@ int metaTypeOf(ReportKeys::Kind kind)
 
 } // namespace
 
+struct Site { int rptId; bool isBranch; bool sharedCards; };
+
+struct CheckCase { int rptId; QVariantMap filter; QString problems; };
+
 // The key table that the command line checks filters against and the README lists is the
 // one the filter dialogs really write.
 class tst_FilterKeys : public QObject
@@ -35,20 +39,17 @@ private slots:
 
     void dialogsWriteTheListedKeys_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<bool>("isBranch");
-        QTest::addColumn<bool>("sharedCards");
+        QTest::addColumn<Site>("row");
         for (int id : VelVipRpt::ReportIds()) {
-            QTest::addRow("%d_head_office_shared_cards", id) << id << false << true;
-            QTest::addRow("%d_branch_site", id) << id << true << true;
-            QTest::addRow("%d_cards_not_shared", id) << id << false << false;
+            QTest::addRow("%d_head_office_shared_cards", id) << Site{id, false, true};
+            QTest::addRow("%d_branch_site", id) << Site{id, true, true};
+            QTest::addRow("%d_cards_not_shared", id) << Site{id, false, false};
         }
     }
     void dialogsWriteTheListedKeys()
     {
-        QFETCH(int, rptId);
-        QFETCH(bool, isBranch);
-        QFETCH(bool, sharedCards);
+        QFETCH(Site, row);
+        const auto &[rptId, isBranch, sharedCards] = row;
         HostContext::SetIsBranch(isBranch);
         HostContext::SetSVCardShareType(sharedCards);
         auto form = ShownForm(rptId);
@@ -88,24 +89,21 @@ private slots:
 
     void checkSaysOnlyWhatIsWrong_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QVariantMap>("filter");
-        QTest::addColumn<QString>("problems");
-        QTest::newRow("title_only_keys") << 10906 << QVariantMap{{"BDeptNumber", ""}, {"EDeptNumber", "D9"}, {"SumBy", "x"}}
-                                         << "";
-        QTest::newRow("title_key_range_reversed") << 10903 << QVariantMap{{"BCustNumber", "C9"}, {"ECustNumber", "C1"}}
-                                                  << "范围颠倒：起始 BCustNumber“C9”大于截止 ECustNumber“C1”";
-        QTest::newRow("own_key_of_a_title_name_once") << 10906 << QVariantMap{{"BItemNumber", "9"}, {"EItemNumber", "1"}}
-                                                      << "范围颠倒：起始 BItemNumber“9”大于截止 EItemNumber“1”";
+        QTest::addColumn<CheckCase>("row");
+        QTest::newRow("title_only_keys") << CheckCase{10906, QVariantMap{{"BDeptNumber", ""}, {"EDeptNumber", "D9"}, {"SumBy", "x"}},
+                                         ""};
+        QTest::newRow("title_key_range_reversed") << CheckCase{10903, QVariantMap{{"BCustNumber", "C9"}, {"ECustNumber", "C1"}},
+                                                  "范围颠倒：起始 BCustNumber“C9”大于截止 ECustNumber“C1”"};
+        QTest::newRow("own_key_of_a_title_name_once") << CheckCase{10906, QVariantMap{{"BItemNumber", "9"}, {"EItemNumber", "1"}},
+                                                      "范围颠倒：起始 BItemNumber“9”大于截止 EItemNumber“1”"};
         QTest::newRow("unreadable_date_no_reversed_range")
-            << 10903 << QVariantMap{{"BDate", "2024-05-01"}, {"EDate", "05/31/2024"}}
-            << "过滤条件“EDate”的值“05/31/2024”不是可识别的日期，请写成 2024-05-31 或 2024-05-31 23:59:59";
+            << CheckCase{10903, QVariantMap{{"BDate", "2024-05-01"}, {"EDate", "05/31/2024"}},
+            "过滤条件“EDate”的值“05/31/2024”不是可识别的日期，请写成 2024-05-31 或 2024-05-31 23:59:59"};
     }
     void checkSaysOnlyWhatIsWrong()
     {
-        QFETCH(int, rptId);
-        QFETCH(QVariantMap, filter);
-        QFETCH(QString, problems);
+        QFETCH(CheckCase, row);
+        const auto &[rptId, filter, problems] = row;
         const DictionaryPtr d = Dictionary::Create();
         for (auto it = filter.cbegin(); it != filter.cend(); ++it)
             d->SetValue(it.key(), it.value());

@@ -30,6 +30,10 @@
 #include <QToolTip>
 #include <QtTest>
 
+struct Drill { int from; int groupBy; int rowKind; QString keyField; int to; QString detailCardField; };
+
+struct DialogCase { int kind; QString sqliteFile; bool test; QString message; bool accepted; };
+
 // The desktop host on a small generated chain, offscreen.
 class tst_Host : public QObject
 {
@@ -79,9 +83,7 @@ private slots:
 
     void everyReportOpens()
     {
-        MainWindow window;
-        window.OverrideConnection(m_props);
-        window.show();
+        ChainWindow window(m_props);
         for (qint32 id : ReportSession::ReportIds()) {
             ReportView *view = window.OpenReport(id, ReportSession::SampleFilter(id));
             QVERIFY2(view, qPrintable(QString::number(id)));
@@ -111,8 +113,7 @@ private slots:
     void dateOnlyBoundsCoverWholeDays()
     {
         QFETCH(int, rptId);
-        MainWindow window;
-        window.OverrideConnection(m_props);
+        ChainWindow window(m_props, false);
         DictionaryPtr filter = ReportSession::SampleFilter(rptId);
         filter->SetValue("BDate", QStringLiteral("2024-01-05"));
         filter->SetValue("EDate", QStringLiteral("2024/1/5"));
@@ -134,8 +135,7 @@ private slots:
     void filterDialogDecidesWhetherAReportRuns()
     {
         QFETCH(bool, confirm);
-        MainWindow window;
-        window.OverrideConnection(m_props);
+        ChainWindow window(m_props, false);
         QTimer closer;
         bool seen = false;
         connect(&closer, &QTimer::timeout, this, [&] {
@@ -164,9 +164,7 @@ private slots:
     // A failed run shows its error; 刷新 after fixing the connection runs on the new one, in the same tab.
     void refreshUsesTheCurrentConnection()
     {
-        MainWindow window;
-        window.OverrideConnection("Driver=SQLite;Database=" + m_dir.filePath("missing.sqlite"));
-        window.show();
+        ChainWindow window("Driver=SQLite;Database=" + m_dir.filePath("missing.sqlite"));
         QVERIFY(QTest::qWaitForWindowActive(&window));
         ReportView *view = window.OpenReport(10902, ReportSession::SampleFilter(10902));
         QVERIFY(view->ErrorText().startsWith("错误："));
@@ -186,9 +184,7 @@ private slots:
 
     void runWithoutRowsSaysSo()
     {
-        MainWindow window;
-        window.OverrideConnection(m_props);
-        window.show();
+        ChainWindow window(m_props);
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(window.findChild<QLabel *>("startHint")->isVisible());   // the blank start says how to begin
         DictionaryPtr filter = ReportSession::SampleFilter(10903);
@@ -207,9 +203,7 @@ private slots:
     // The report list runs on Enter; Ctrl+Tab, Ctrl+F and Ctrl+W act on the tabs.
     void keyboardDrivesTheWindow()
     {
-        MainWindow window;
-        window.OverrideConnection(m_props);
-        window.show();
+        ChainWindow window(m_props);
         QVERIFY(QTest::qWaitForWindowActive(&window));
         auto *list = window.findChild<QListWidget *>();
         list->setFocus();
@@ -240,30 +234,20 @@ private slots:
     // grouping the detail's filter cannot express says so instead.
     void doubleClickDrillsDown_data()
     {
-        QTest::addColumn<int>("from");
-        QTest::addColumn<int>("groupBy");
-        QTest::addColumn<int>("rowKind");
-        QTest::addColumn<QString>("keyField");
-        QTest::addColumn<int>("to");
-        QTest::addColumn<QString>("detailCardField");
-        QTest::newRow("10902_card_to_its_lines_at_that_branch") << 10902 << 0 << 0 << "FNo" << 10903 << "FMemCardID";
-        QTest::newRow("10902_branch_to_its_lines") << 10902 << 1 << 1 << "FNo" << 10903 << "";
-        QTest::newRow("10902_card_type_cannot_be_filtered") << 10902 << 2 << 1 << "FNo" << 0 << "";
-        QTest::newRow("10901_card_to_its_lines") << 10901 << -1 << 0 << "FCardId" << 10903 << "FMemCardID";
-        QTest::newRow("10905_topup_to_card_ledger") << 10905 << -1 << 0 << "FCardID" << 10901 << "FCardId";
-        QTest::newRow("10904_gift_to_card_ledger") << 10904 << 1 << 0 << "FCardID" << 10901 << "FCardId";
+        QTest::addColumn<Drill>("drill");
+        QTest::newRow("10902_card_to_its_lines_at_that_branch") << Drill{10902, 0, 0, "FNo", 10903, "FMemCardID"};
+        QTest::newRow("10902_branch_to_its_lines") << Drill{10902, 1, 1, "FNo", 10903, ""};
+        QTest::newRow("10902_card_type_cannot_be_filtered") << Drill{10902, 2, 1, "FNo", 0, ""};
+        QTest::newRow("10901_card_to_its_lines") << Drill{10901, -1, 0, "FCardId", 10903, "FMemCardID"};
+        QTest::newRow("10905_topup_to_card_ledger") << Drill{10905, -1, 0, "FCardID", 10901, "FCardId"};
+        QTest::newRow("10904_gift_to_card_ledger") << Drill{10904, 1, 0, "FCardID", 10901, "FCardId"};
     }
 
     void doubleClickDrillsDown()
     {
-        QFETCH(int, from);
-        QFETCH(int, groupBy);
-        QFETCH(int, rowKind);
-        QFETCH(QString, keyField);
-        QFETCH(int, to);
-        QFETCH(QString, detailCardField);
-        MainWindow window;
-        window.OverrideConnection(m_props);
+        QFETCH(Drill, drill);
+        const auto &[from, groupBy, rowKind, keyField, to, detailCardField] = drill;
+        ChainWindow window(m_props, false);
         DictionaryPtr filter = ReportSession::SampleFilter(from);
         if (groupBy >= 0)
             filter->SetValue("GroupBy", qint32(groupBy));
@@ -330,9 +314,7 @@ private slots:
     {
         QFETCH(int, key);
         QFETCH(QString, dialogClass);
-        MainWindow window;
-        window.OverrideConnection(m_props);
-        window.show();
+        ChainWindow window(m_props);
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QVERIFY(window.OpenReport(10906, ReportSession::SampleFilter(10906)));
         activate(window);
@@ -401,26 +383,19 @@ private slots:
     // The dialog refuses what cannot work and tests a connection without showing its password.
     void connectionDialogChecksTheConnection_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("sqliteFile");
-        QTest::addColumn<bool>("test");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("missing_sqlite_file_refused") << int(ConnectionSettings::Kind::SQLite) << "missing.sqlite" << false
-                                                     << "数据库文件不存在：" << false;
-        QTest::newRow("sqlite_file_tested") << int(ConnectionSettings::Kind::SQLite) << "small.sqlite" << true
-                                            << "连接成功：" << true;
-        QTest::newRow("closed_port_fails_plainly") << int(ConnectionSettings::Kind::PostgreSQL) << "" << true
-                                                   << "连接失败：" << true;
+        QTest::addColumn<DialogCase>("row");
+        QTest::newRow("missing_sqlite_file_refused") << DialogCase{int(ConnectionSettings::Kind::SQLite), "missing.sqlite", false,
+                                                     "数据库文件不存在：", false};
+        QTest::newRow("sqlite_file_tested") << DialogCase{int(ConnectionSettings::Kind::SQLite), "small.sqlite", true,
+                                            "连接成功：", true};
+        QTest::newRow("closed_port_fails_plainly") << DialogCase{int(ConnectionSettings::Kind::PostgreSQL), "", true,
+                                                   "连接失败：", true};
     }
 
     void connectionDialogChecksTheConnection()
     {
-        QFETCH(int, kind);
-        QFETCH(QString, sqliteFile);
-        QFETCH(bool, test);
-        QFETCH(QString, message);
-        QFETCH(bool, accepted);
+        QFETCH(DialogCase, row);
+        const auto &[kind, sqliteFile, test, message, accepted] = row;
         ConnectionSettings s;
         s.kind = ConnectionSettings::Kind(kind);
         s.sqlitePath = sqliteFile.isEmpty() ? QString() : m_dir.filePath(sqliteFile);
@@ -461,9 +436,7 @@ private slots:
         QString titles;
         int hidden = -1;
         {
-            MainWindow window;
-            window.OverrideConnection(m_props);
-            window.show();
+            ChainWindow window(m_props);
             window.resize(900, 640);
             QVERIFY(QTest::qWaitForWindowExposed(&window));
             window.findChild<QAction *>("restoreTabs")->setChecked(true);

@@ -19,6 +19,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+// selectRow: -1 keeps the first card
+struct ChartCase { int rptId; QString setKey; QVariant setValue; int selectRow; bool byValue; };
+
+// xLabels: empty: not days
+struct Axes { int rptId; QString xTitle; QString xLabels; };
+
 // The chart of each report against the grid it is drawn from, on a small generated chain.
 class tst_HostCharts : public QObject
 {
@@ -93,32 +99,23 @@ private slots:
     // the grid's order or by value), per day, or the selected card's balances row by row.
     void chartFollowsGrid_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("setKey");
-        QTest::addColumn<QVariant>("setValue");
-        QTest::addColumn<int>("selectRow");   // -1 keeps the first card
-        QTest::addColumn<bool>("byValue");
-        QTest::newRow("sales_per_branch") << 10902 << "GroupBy" << QVariant(1) << -1 << false;
-        QTest::newRow("sales_per_branch_by_value") << 10902 << "GroupBy" << QVariant(1) << -1 << true;
-        QTest::newRow("sales_per_card_type") << 10902 << "GroupBy" << QVariant(2) << -1 << false;
-        QTest::newRow("sales_per_salesperson") << 10902 << "GroupBy" << QVariant(3) << -1 << false;
-        QTest::newRow("sales_of_branch_range") << 10902 << "EBranchNum" << QVariant("002") << -1 << false;
-        QTest::newRow("points_per_gift") << 10904 << "GroupBy" << QVariant(1) << -1 << false;
-        QTest::newRow("points_per_gift_by_value") << 10904 << "GroupBy" << QVariant(0) << -1 << true;
-        QTest::newRow("topups_per_day") << 10905 << "GroupBy" << QVariant(1) << -1 << false;
-        QTest::newRow("ledger_first_card") << 10901 << "" << QVariant() << -1 << false;
-        QTest::newRow("ledger_selected_card") << 10901 << "" << QVariant() << 1 << false;
+        QTest::addColumn<ChartCase>("chartCase");
+        QTest::newRow("sales_per_branch") << ChartCase{10902, "GroupBy", QVariant(1), -1, false};
+        QTest::newRow("sales_per_branch_by_value") << ChartCase{10902, "GroupBy", QVariant(1), -1, true};
+        QTest::newRow("sales_per_card_type") << ChartCase{10902, "GroupBy", QVariant(2), -1, false};
+        QTest::newRow("sales_per_salesperson") << ChartCase{10902, "GroupBy", QVariant(3), -1, false};
+        QTest::newRow("sales_of_branch_range") << ChartCase{10902, "EBranchNum", QVariant("002"), -1, false};
+        QTest::newRow("points_per_gift") << ChartCase{10904, "GroupBy", QVariant(1), -1, false};
+        QTest::newRow("points_per_gift_by_value") << ChartCase{10904, "GroupBy", QVariant(0), -1, true};
+        QTest::newRow("topups_per_day") << ChartCase{10905, "GroupBy", QVariant(1), -1, false};
+        QTest::newRow("ledger_first_card") << ChartCase{10901, "", QVariant(), -1, false};
+        QTest::newRow("ledger_selected_card") << ChartCase{10901, "", QVariant(), 1, false};
     }
     void chartFollowsGrid()
     {
-        QFETCH(int, rptId);
-        QFETCH(QString, setKey);
-        QFETCH(QVariant, setValue);
-        QFETCH(int, selectRow);
-        QFETCH(bool, byValue);
-        MainWindow window;
-        window.OverrideConnection(m_props);
-        window.show();
+        QFETCH(ChartCase, chartCase);
+        const auto &[rptId, setKey, setValue, selectRow, byValue] = chartCase;
+        ChainWindow window(m_props);
         DictionaryPtr filter = ReportSession::SampleFilter(rptId);
         if (!setKey.isEmpty())
             filter->SetValue(setKey, setValue);
@@ -194,22 +191,17 @@ private slots:
     // month; value labels carry no decimals on whole ticks; bars name what they stand for.
     void axesReadAsThePeriod_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("xTitle");
-        QTest::addColumn<QString>("xLabels");   // empty: not days
+        QTest::addColumn<Axes>("row");
         const QString january = "01-01 01-06 01-11 01-16 01-21 01-26 01-31";
-        QTest::newRow("ledger") << 10901 << "日期" << january;
-        QTest::newRow("topups") << 10905 << "日期" << january;
-        QTest::newRow("gifts") << 10904 << "商品名称" << "";
+        QTest::newRow("ledger") << Axes{10901, "日期", january};
+        QTest::newRow("topups") << Axes{10905, "日期", january};
+        QTest::newRow("gifts") << Axes{10904, "商品名称", ""};
     }
     void axesReadAsThePeriod()
     {
-        QFETCH(int, rptId);
-        QFETCH(QString, xTitle);
-        QFETCH(QString, xLabels);
-        MainWindow window;
-        window.OverrideConnection(m_props);
-        window.show();
+        QFETCH(Axes, row);
+        const auto &[rptId, xTitle, xLabels] = row;
+        ChainWindow window(m_props);
         ReportView *view = window.OpenReport(rptId, ReportSession::SampleFilter(rptId));
         QVERIFY(view);
         action(window, "chartToggle")->trigger();
@@ -244,9 +236,7 @@ private slots:
     void noChartForLinesAndPrices()
     {
         QFETCH(int, rptId);
-        MainWindow window;
-        window.OverrideConnection(m_props);
-        window.show();
+        ChainWindow window(m_props);
         QVERIFY(window.OpenReport(10902, ReportSession::SampleFilter(10902)));
         QVERIFY(action(window, "chartToggle")->isEnabled());
         QVERIFY(window.OpenReport(rptId, ReportSession::SampleFilter(rptId)));
@@ -259,8 +249,7 @@ private slots:
     {
         if (QStandardPaths::findExecutable("pdfinfo").isEmpty() || QStandardPaths::findExecutable("pdfimages").isEmpty())
             QSKIP("poppler-utils are not installed");
-        MainWindow window;
-        window.OverrideConnection(m_props);
+        ChainWindow window(m_props, false);
         window.resize(1200, 800);
         window.show();
         ReportView *view = window.OpenReport(10905, ReportSession::SampleFilter(10905));

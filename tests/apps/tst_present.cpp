@@ -54,6 +54,12 @@ QByteArray golden(const QString &name)
 
 } // namespace
 
+struct Covered { int rptId; QString begin; QString end; QString line; QString tab; };
+
+struct FormatCase { QVariant value; QString colType; int style; QString text; };
+
+struct PeriodLineCase { int rptId; QVariant month; bool titleObject; QString period; };
+
 class tst_Present : public QObject
 {
     Q_OBJECT
@@ -101,49 +107,44 @@ private slots:
 
     void formatValue_data()
     {
-        QTest::addColumn<QVariant>("value");
-        QTest::addColumn<QString>("colType");
-        QTest::addColumn<int>("style");
-        QTest::addColumn<QString>("text");
+        QTest::addColumn<FormatCase>("row");
         const int grid = int(FormatStyle::Grid), plain = int(FormatStyle::Plain);
         QTest::newRow("date_from_datetime_drops_time")
-            << QVariant(QDateTime(QDate(2024, 5, 3), QTime(9, 30))) << "0" << grid << "2024-05-03";
-        QTest::newRow("date_from_text") << QVariant("2024-05-03 09:30:00") << "0" << grid << "2024-05-03";
-        QTest::newRow("date_column_keeps_summary_caption") << QVariant("合计") << "0" << grid << "合计";
-        QTest::newRow("amount_grid_thousands") << QVariant(1234567.8) << "6" << grid << "1,234,567.80";
-        QTest::newRow("amount_plain_no_separators") << QVariant(1234567.8) << "6" << plain << "1234567.80";
-        QTest::newRow("amount_negative_zero") << QVariant(-0.001) << "6" << grid << "0.00";
-        QTest::newRow("amount_from_numeric_text") << QVariant("12.5") << "6" << grid << "12.50";
-        QTest::newRow("quantity_trims_zeros") << QVariant(1.5) << "2" << grid << "1.5";
-        QTest::newRow("quantity_three_decimals") << QVariant(1.12549) << "2" << grid << "1.125";
-        QTest::newRow("quantity_no_thousands") << QVariant(12345.0) << "2" << grid << "12345";
-        QTest::newRow("unit_price_two_decimals") << QVariant(3.456) << "4" << grid << "3.46";
-        QTest::newRow("empty_value") << QVariant() << "6" << grid << "";
-        QTest::newRow("text_whole_double") << QVariant(3.0) << "1" << grid << "3";
-        QTest::newRow("text_datetime_midnight") << QVariant(QDateTime(QDate(2024, 1, 2), QTime(0, 0))) << "1"
-                                                << grid << "2024-01-02";
-        QTest::newRow("text_datetime") << QVariant(QDateTime(QDate(2024, 1, 2), QTime(8, 5, 9))) << "1" << grid
-                                       << "2024-01-02 08:05:09";
-        QTest::newRow("unknown_type_as_text") << QVariant("A,B") << "9" << grid << "A,B";
-        QTest::newRow("amount_half_cent") << QVariant(-1234567.805) << "6" << grid << "-1,234,567.81";
-        QTest::newRow("amount_integer") << QVariant(1234) << "6" << grid << "1,234.00";
-        QTest::newRow("amount_huge") << QVariant(3e17) << "6" << grid << "300000000000000000.00";
-        QTest::newRow("quantity_whole_negative") << QVariant(-3.0) << "2" << grid << "-3";
-        QTest::newRow("text_integer") << QVariant(-42) << "1" << grid << "-42";
-        QTest::newRow("text_fraction") << QVariant(2.5) << "1" << grid << "2.5";
-        QTest::newRow("text") << QVariant("人民路店 A01") << "1" << grid << "人民路店 A01";
-        QTest::newRow("empty_text") << QVariant("") << "1" << grid << "";
-        QTest::newRow("boolean") << QVariant(true) << "1" << grid << "是";
+            << FormatCase{QVariant(QDateTime(QDate(2024, 5, 3), QTime(9, 30))), "0", grid, "2024-05-03"};
+        QTest::newRow("date_from_text") << FormatCase{QVariant("2024-05-03 09:30:00"), "0", grid, "2024-05-03"};
+        QTest::newRow("date_column_keeps_summary_caption") << FormatCase{QVariant("合计"), "0", grid, "合计"};
+        QTest::newRow("amount_grid_thousands") << FormatCase{QVariant(1234567.8), "6", grid, "1,234,567.80"};
+        QTest::newRow("amount_plain_no_separators") << FormatCase{QVariant(1234567.8), "6", plain, "1234567.80"};
+        QTest::newRow("amount_negative_zero") << FormatCase{QVariant(-0.001), "6", grid, "0.00"};
+        QTest::newRow("amount_from_numeric_text") << FormatCase{QVariant("12.5"), "6", grid, "12.50"};
+        QTest::newRow("quantity_trims_zeros") << FormatCase{QVariant(1.5), "2", grid, "1.5"};
+        QTest::newRow("quantity_three_decimals") << FormatCase{QVariant(1.12549), "2", grid, "1.125"};
+        QTest::newRow("quantity_no_thousands") << FormatCase{QVariant(12345.0), "2", grid, "12345"};
+        QTest::newRow("unit_price_two_decimals") << FormatCase{QVariant(3.456), "4", grid, "3.46"};
+        QTest::newRow("empty_value") << FormatCase{QVariant(), "6", grid, ""};
+        QTest::newRow("text_whole_double") << FormatCase{QVariant(3.0), "1", grid, "3"};
+        QTest::newRow("text_datetime_midnight") << FormatCase{QVariant(QDateTime(QDate(2024, 1, 2), QTime(0, 0))), "1",
+                                                grid, "2024-01-02"};
+        QTest::newRow("text_datetime") << FormatCase{QVariant(QDateTime(QDate(2024, 1, 2), QTime(8, 5, 9))), "1", grid,
+                                       "2024-01-02 08:05:09"};
+        QTest::newRow("unknown_type_as_text") << FormatCase{QVariant("A,B"), "9", grid, "A,B"};
+        QTest::newRow("amount_half_cent") << FormatCase{QVariant(-1234567.805), "6", grid, "-1,234,567.81"};
+        QTest::newRow("amount_integer") << FormatCase{QVariant(1234), "6", grid, "1,234.00"};
+        QTest::newRow("amount_huge") << FormatCase{QVariant(3e17), "6", grid, "300000000000000000.00"};
+        QTest::newRow("quantity_whole_negative") << FormatCase{QVariant(-3.0), "2", grid, "-3"};
+        QTest::newRow("text_integer") << FormatCase{QVariant(-42), "1", grid, "-42"};
+        QTest::newRow("text_fraction") << FormatCase{QVariant(2.5), "1", grid, "2.5"};
+        QTest::newRow("text") << FormatCase{QVariant("人民路店 A01"), "1", grid, "人民路店 A01"};
+        QTest::newRow("empty_text") << FormatCase{QVariant(""), "1", grid, ""};
+        QTest::newRow("boolean") << FormatCase{QVariant(true), "1", grid, "是"};
     }
 
     // The value alone, then stored in a record set field of its own type: the grid's
     // allocation-free cell text agrees with the general formatting in both styles.
     void formatValue()
     {
-        QFETCH(QVariant, value);
-        QFETCH(QString, colType);
-        QFETCH(int, style);
-        QFETCH(QString, text);
+        QFETCH(FormatCase, row);
+        const auto &[value, colType, style, text] = row;
         const ColumnKind kind = ColumnKindFromType(colType);
         QCOMPARE(Present::FormatValue(value, kind, FormatStyle(style)), text);
 
@@ -185,23 +186,18 @@ private slots:
     // The ledger's title block is empty; both hosts show and export its month.
     void periodLine_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QVariant>("month");
-        QTest::addColumn<bool>("titleObject");
-        QTest::addColumn<QString>("period");
-        QTest::newRow("ledger_month") << 10901 << QVariant(5) << false << "期间：2024年5月";
-        QTest::newRow("ledger_month_as_text") << 10901 << QVariant("12") << false << "期间：2024年12月";
-        QTest::newRow("ledger_without_month") << 10901 << QVariant() << false << "";
-        QTest::newRow("other_report_uses_its_dates") << 10903 << QVariant(5) << true
-                                                     << "日期：2024-05-01 00:00:00 至 2024-05-31 23:59:59";
+        QTest::addColumn<PeriodLineCase>("row");
+        QTest::newRow("ledger_month") << PeriodLineCase{10901, QVariant(5), false, "期间：2024年5月"};
+        QTest::newRow("ledger_month_as_text") << PeriodLineCase{10901, QVariant("12"), false, "期间：2024年12月"};
+        QTest::newRow("ledger_without_month") << PeriodLineCase{10901, QVariant(), false, ""};
+        QTest::newRow("other_report_uses_its_dates") << PeriodLineCase{10903, QVariant(5), true,
+                                                     "日期：2024-05-01 00:00:00 至 2024-05-31 23:59:59"};
     }
 
     void periodLine()
     {
-        QFETCH(int, rptId);
-        QFETCH(QVariant, month);
-        QFETCH(bool, titleObject);
-        QFETCH(QString, period);
+        QFETCH(PeriodLineCase, row);
+        const auto &[rptId, month, titleObject, period] = row;
         ReportOutput r = Fixture::SmallLedger();
         if (!titleObject)
             r.result->Remove("RptTitleObject");
@@ -219,28 +215,21 @@ private slots:
     // Period line, tab and file name say the same inclusive range, as each report counts it.
     void periodCovered_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("begin");
-        QTest::addColumn<QString>("end");
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("tab");
-        QTest::newRow("sales_count_whole_days") << 10902 << "2024-01-01 08:30:00" << "2024-01-31 00:00:00"
-                                                << "日期：2024-01-01 00:00:00 至 2024-01-31 23:59:59" << "2024-01";
-        QTest::newRow("lines_as_given") << 10903 << "2024-01-01 00:00:00" << "2024-01-31 00:00:00"
-                                        << "日期：2024-01-01 00:00:00 至 2024-01-31 00:00:00"
-                                        << "2024-01-01 00.00~2024-01-31 00.00";
-        QTest::newRow("whole_days") << 10904 << "2024-01-03" << "2024-01-09 23:59:59"
-                                    << "日期：2024-01-03 00:00:00 至 2024-01-09 23:59:59" << "2024-01-03~2024-01-09";
-        QTest::newRow("open_end") << 10905 << "2024-01-03 00:00:00" << "" << "日期：2024-01-03 00:00:00 起" << "";
-        QTest::newRow("all") << 10903 << "" << "" << "日期：全部" << "";
+        QTest::addColumn<Covered>("row");
+        QTest::newRow("sales_count_whole_days") << Covered{10902, "2024-01-01 08:30:00", "2024-01-31 00:00:00",
+                                                "日期：2024-01-01 00:00:00 至 2024-01-31 23:59:59", "2024-01"};
+        QTest::newRow("lines_as_given") << Covered{10903, "2024-01-01 00:00:00", "2024-01-31 00:00:00",
+                                        "日期：2024-01-01 00:00:00 至 2024-01-31 00:00:00",
+                                        "2024-01-01 00.00~2024-01-31 00.00"};
+        QTest::newRow("whole_days") << Covered{10904, "2024-01-03", "2024-01-09 23:59:59",
+                                    "日期：2024-01-03 00:00:00 至 2024-01-09 23:59:59", "2024-01-03~2024-01-09"};
+        QTest::newRow("open_end") << Covered{10905, "2024-01-03 00:00:00", "", "日期：2024-01-03 00:00:00 起", ""};
+        QTest::newRow("all") << Covered{10903, "", "", "日期：全部", ""};
     }
     void periodCovered()
     {
-        QFETCH(int, rptId);
-        QFETCH(QString, begin);
-        QFETCH(QString, end);
-        QFETCH(QString, line);
-        QFETCH(QString, tab);
+        QFETCH(Covered, row);
+        const auto &[rptId, begin, end, line, tab] = row;
         QCOMPARE(Present::PeriodText(rptId, QString("BDate,%1|EDate,%2").arg(begin, end)), line);
         const auto period = Present::Covered(rptId, begin, end);
         QVERIFY(period);

@@ -231,24 +231,16 @@ private slots:
         QVERIFY(frozen->isColumnHidden(2));
         QVERIFY(!frozen->isColumnHidden(1));
 
-        table->setColumnWidth(0, table->columnWidth(0) + 40);
-        QCOMPARE(frozen->columnWidth(0), table->columnWidth(0));
-        QCOMPARE(frozen->width(), table->columnWidth(0) + table->columnWidth(1));
-
         table->verticalScrollBar()->setValue(table->verticalScrollBar()->maximum() / 2);
         QVERIFY(table->verticalScrollBar()->value() > 0);
         QCOMPARE(frozen->verticalScrollBar()->value(), table->verticalScrollBar()->value());
 
         table->selectRow(120);
         QVERIFY(frozen->selectionModel()->isRowSelected(120, {}));
-
-        // Hiding a frozen column narrows the frozen view.
-        table->SetColumnShown(0, false);
-        QVERIFY(frozen->isColumnHidden(0));
-        QCOMPARE(frozen->width(), table->columnWidth(1));
     }
 
-    // Frozen header over frozen body, both in step with the scrolling part, whatever the user did.
+    // Frozen header over frozen body, both in step with the scrolling part, whatever the user did
+    // (a frozen column widened or hidden, the frozen view follows).
     void frozenHeaderStaysOverItsColumns_data()
     {
         QTest::addColumn<QString>("action");
@@ -301,6 +293,7 @@ private slots:
                 continue;
             QCOMPARE(frozenHeader->sectionViewportPosition(c), frozen->columnViewportPosition(c));
             QCOMPARE(frozenHeader->sectionSize(c), table->columnWidth(c));
+            QCOMPARE(frozen->columnWidth(c), table->columnWidth(c));
             frozenWidth += table->columnWidth(c);
         }
         QCOMPARE(frozen->width(), frozenWidth);

@@ -23,6 +23,18 @@ QStringList comboTexts(const QComboBox *combo)
 }
 } // namespace
 
+struct BranchSite { int rptId; bool isBranch; bool shared; QString beginKey; QString expected; bool rowsMoved; };
+
+struct Grouping { int rptId; int appType; bool isBranch; bool shared; QStringList entries; };
+
+struct PeriodDates { int rptId; QDateTime begin; QDateTime end; QString bDate; QString eDate; };
+
+struct LookupAnswer { int rptId; int index; bool shared; int lookupType; QString condition; };
+
+struct CodePair { int begin; int end; QString endBefore; QString endAfter; };
+
+struct CardRange { QString from; QString to; QString begin; QString end; };
+
 class tst_FilterForms : public QObject
 {
     Q_OBJECT
@@ -106,21 +118,16 @@ private slots:
 
     void beginCodeCopiedToEmptyEnd_data()
     {
-        QTest::addColumn<int>("begin");
-        QTest::addColumn<int>("end");
-        QTest::addColumn<QString>("endBefore");
-        QTest::addColumn<QString>("endAfter");
-        QTest::newRow("card number into empty end") << 2 << 3 << QString() << QStringLiteral("A001");
-        QTest::newRow("end already set") << 2 << 3 << QStringLiteral("A050") << QStringLiteral("A050");
-        QTest::newRow("card type") << 5 << 6 << QStringLiteral("  ") << QStringLiteral("A001");
-        QTest::newRow("member name has no partner") << 4 << 3 << QString() << QString();
+        QTest::addColumn<CodePair>("row");
+        QTest::newRow("card number into empty end") << CodePair{2, 3, QString(), QStringLiteral("A001")};
+        QTest::newRow("end already set") << CodePair{2, 3, QStringLiteral("A050"), QStringLiteral("A050")};
+        QTest::newRow("card type") << CodePair{5, 6, QStringLiteral("  "), QStringLiteral("A001")};
+        QTest::newRow("member name has no partner") << CodePair{4, 3, QString(), QString()};
     }
     void beginCodeCopiedToEmptyEnd()
     {
-        QFETCH(int, begin);
-        QFETCH(int, end);
-        QFETCH(QString, endBefore);
-        QFETCH(QString, endAfter);
+        QFETCH(CodePair, row);
+        const auto &[begin, end, endBefore, endAfter] = row;
         auto form = ShownForm(10901);
         form->txtItem[end]->setText(endBefore);
         form->txtItem[begin]->setText(QStringLiteral(" A001 "));
@@ -132,32 +139,23 @@ private slots:
     // Branch keys and layout by site: (branch site?, shared cards?).
     void branchSites_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<bool>("isBranch");
-        QTest::addColumn<bool>("shared");
-        QTest::addColumn<QString>("beginKey");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<bool>("rowsMoved");
-        QTest::newRow("10901 head office shared") << 10901 << false << true << "BBranchNum" << "" << false;
-        QTest::newRow("10901 head office own cards") << 10901 << false << false << "BBranchNum" << "B07" << true;
-        QTest::newRow("10901 branch shared") << 10901 << true << true << "BBranchNum" << "" << true;
-        QTest::newRow("10901 branch own cards") << 10901 << true << false << "BBranchNum" << "B07" << true;
-        QTest::newRow("10902 branch shared") << 10902 << true << true << "BBranchNum" << "B07" << true;
-        QTest::newRow("10902 branch own cards") << 10902 << true << false << "BBranchNum" << "" << false;
-        QTest::newRow("10902 head office") << 10902 << false << true << "BBranchNum" << "" << false;
-        QTest::newRow("10903 branch") << 10903 << true << false << "BBranchNum" << "B07" << false;
-        QTest::newRow("10903 head office") << 10903 << false << false << "BBranchNum" << "" << false;
-        QTest::newRow("10904 branch") << 10904 << true << true << "BStockNo" << "B07" << false;
-        QTest::newRow("10905 head office") << 10905 << false << true << "BStockNo" << "" << false;
+        QTest::addColumn<BranchSite>("row");
+        QTest::newRow("10901 head office shared") << BranchSite{10901, false, true, "BBranchNum", "", false};
+        QTest::newRow("10901 head office own cards") << BranchSite{10901, false, false, "BBranchNum", "B07", true};
+        QTest::newRow("10901 branch shared") << BranchSite{10901, true, true, "BBranchNum", "", true};
+        QTest::newRow("10901 branch own cards") << BranchSite{10901, true, false, "BBranchNum", "B07", true};
+        QTest::newRow("10902 branch shared") << BranchSite{10902, true, true, "BBranchNum", "B07", true};
+        QTest::newRow("10902 branch own cards") << BranchSite{10902, true, false, "BBranchNum", "", false};
+        QTest::newRow("10902 head office") << BranchSite{10902, false, true, "BBranchNum", "", false};
+        QTest::newRow("10903 branch") << BranchSite{10903, true, false, "BBranchNum", "B07", false};
+        QTest::newRow("10903 head office") << BranchSite{10903, false, false, "BBranchNum", "", false};
+        QTest::newRow("10904 branch") << BranchSite{10904, true, true, "BStockNo", "B07", false};
+        QTest::newRow("10905 head office") << BranchSite{10905, false, true, "BStockNo", "", false};
     }
     void branchSites()
     {
-        QFETCH(int, rptId);
-        QFETCH(bool, isBranch);
-        QFETCH(bool, shared);
-        QFETCH(QString, beginKey);
-        QFETCH(QString, expected);
-        QFETCH(bool, rowsMoved);
+        QFETCH(BranchSite, row);
+        const auto &[rptId, isBranch, shared, beginKey, expected, rowsMoved] = row;
         HostContext::SetIsBranch(isBranch);
         HostContext::SetSVCardShareType(shared);
         std::unique_ptr<FilterForm> form(ReportFilter::CreateForm(rptId));
@@ -176,21 +174,16 @@ private slots:
 
     void cardRange10902CompletesOneSidedInput_data()
     {
-        QTest::addColumn<QString>("from");
-        QTest::addColumn<QString>("to");
-        QTest::addColumn<QString>("begin");
-        QTest::addColumn<QString>("end");
-        QTest::newRow("only to") << "" << "8001" << "8001" << "8001";
-        QTest::newRow("only from") << " 8001 " << "" << "8001" << "8001";
-        QTest::newRow("both") << "8001" << "8009" << "8001" << "8009";
-        QTest::newRow("neither") << "" << "  " << "" << "";
+        QTest::addColumn<CardRange>("row");
+        QTest::newRow("only to") << CardRange{"", "8001", "8001", "8001"};
+        QTest::newRow("only from") << CardRange{" 8001 ", "", "8001", "8001"};
+        QTest::newRow("both") << CardRange{"8001", "8009", "8001", "8009"};
+        QTest::newRow("neither") << CardRange{"", "  ", "", ""};
     }
     void cardRange10902CompletesOneSidedInput()
     {
-        QFETCH(QString, from);
-        QFETCH(QString, to);
-        QFETCH(QString, begin);
-        QFETCH(QString, end);
+        QFETCH(CardRange, row);
+        const auto &[from, to, begin, end] = row;
         auto form = ShownForm(10902);
         form->txtItem[2]->setText(from);
         form->txtItem[3]->setText(to);
@@ -201,26 +194,19 @@ private slots:
 
     void groupingListsBySite_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<int>("appType");
-        QTest::addColumn<bool>("isBranch");
-        QTest::addColumn<bool>("shared");
-        QTest::addColumn<QStringList>("entries");
-        QTest::newRow("10902 head office shared") << 10902 << 2 << false << true
-                                                  << QStringList{"会员卡号", "消费分店", "卡类别", "业务员"};
-        QTest::newRow("10902 branch shared") << 10902 << 2 << true << true << QStringList{"会员卡号", "卡类别", "业务员"};
-        QTest::newRow("10902 head office own cards") << 10902 << 1 << false << false << QStringList{"会员卡号", "卡类别", "业务员"};
-        QTest::newRow("10904 type 3") << 10904 << 3 << false << true << QStringList{"商品", "会员"};
-        QTest::newRow("10904 type 8 outside the mask") << 10904 << 8 << false << true << QStringList{};
-        QTest::newRow("10905") << 10905 << 2 << true << false << QStringList{"会员"};
+        QTest::addColumn<Grouping>("row");
+        QTest::newRow("10902 head office shared") << Grouping{10902, 2, false, true,
+                                                  QStringList{"会员卡号", "消费分店", "卡类别", "业务员"}};
+        QTest::newRow("10902 branch shared") << Grouping{10902, 2, true, true, QStringList{"会员卡号", "卡类别", "业务员"}};
+        QTest::newRow("10902 head office own cards") << Grouping{10902, 1, false, false, QStringList{"会员卡号", "卡类别", "业务员"}};
+        QTest::newRow("10904 type 3") << Grouping{10904, 3, false, true, QStringList{"商品", "会员"}};
+        QTest::newRow("10904 type 8 outside the mask") << Grouping{10904, 8, false, true, QStringList{}};
+        QTest::newRow("10905") << Grouping{10905, 2, true, false, QStringList{"会员"}};
     }
     void groupingListsBySite()
     {
-        QFETCH(int, rptId);
-        QFETCH(int, appType);
-        QFETCH(bool, isBranch);
-        QFETCH(bool, shared);
-        QFETCH(QStringList, entries);
+        QFETCH(Grouping, row);
+        const auto &[rptId, appType, isBranch, shared, entries] = row;
         HostContext::SetAppType(appType);
         HostContext::SetIsBranch(isBranch);
         HostContext::SetSVCardShareType(shared);
@@ -259,23 +245,16 @@ private slots:
 
     void datesOfThePeriodForms_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QDateTime>("begin");
-        QTest::addColumn<QDateTime>("end");
-        QTest::addColumn<QString>("bDate");
-        QTest::addColumn<QString>("eDate");
+        QTest::addColumn<PeriodDates>("row");
         const QDateTime b(QDate(2024, 5, 6), QTime(8, 30, 15)), e(QDate(2024, 5, 6), QTime(14, 7, 33));
-        QTest::newRow("10903 minutes, :00 and :59") << 10903 << b << e << "2024-05-06 08:30:00" << "2024-05-06 14:07:59";
-        QTest::newRow("10904 keeps seconds") << 10904 << b << e << "2024-05-06 08:30:15" << "2024-05-06 14:07:33";
-        QTest::newRow("10902 whole value") << 10902 << b << e << "2024-05-06 08:30:15" << "2024-05-06 14:07:33";
+        QTest::newRow("10903 minutes, :00 and :59") << PeriodDates{10903, b, e, "2024-05-06 08:30:00", "2024-05-06 14:07:59"};
+        QTest::newRow("10904 keeps seconds") << PeriodDates{10904, b, e, "2024-05-06 08:30:15", "2024-05-06 14:07:33"};
+        QTest::newRow("10902 whole value") << PeriodDates{10902, b, e, "2024-05-06 08:30:15", "2024-05-06 14:07:33"};
     }
     void datesOfThePeriodForms()
     {
-        QFETCH(int, rptId);
-        QFETCH(QDateTime, begin);
-        QFETCH(QDateTime, end);
-        QFETCH(QString, bDate);
-        QFETCH(QString, eDate);
+        QFETCH(PeriodDates, row);
+        const auto &[rptId, begin, end, bDate, eDate] = row;
         auto form = ShownForm(rptId);
         form->findChild<QDateTimeEdit *>(QStringLiteral("DtpBDate"))->setDateTime(begin);
         form->findChild<QDateTimeEdit *>(QStringLiteral("DtpEDate"))->setDateTime(end);
@@ -345,30 +324,23 @@ private slots:
     // What each form tells the panel a lookup button lists.
     void lookupAnswers_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<bool>("shared");
-        QTest::addColumn<int>("lookupType");
-        QTest::addColumn<QString>("condition");
+        QTest::addColumn<LookupAnswer>("row");
         const QString unchanged = QStringLiteral("<as passed>");
-        QTest::newRow("10901 branch") << 10901 << 1 << false << 5 << " x2.FParentID=0 ";
-        QTest::newRow("10901 card") << 10901 << 2 << true << 50 << " FDeleted=0 ";
-        QTest::newRow("10901 name") << 10901 << 4 << true << -1 << unchanged;
-        QTest::newRow("10902 branch shared") << 10902 << 0 << true << 5 << " x2.FParentID=0 ";
-        QTest::newRow("10902 branch own cards") << 10902 << 0 << false << 5 << " x2.FParentID=0 and x2.Ftradetype<>1";
-        QTest::newRow("10903 customer") << 10903 << 11 << true << 1 << unchanged;
-        QTest::newRow("10903 branch own cards") << 10903 << 1 << false << 5 << " x2.FParentID=0 and x2.Ftradetype<>1";
-        QTest::newRow("10904 card type") << 10904 << 4 << true << 51 << unchanged;
-        QTest::newRow("10905 card") << 10905 << 3 << true << 50 << " FDeleted=0 ";
-        QTest::newRow("10906 item") << 10906 << 1 << true << 4 << unchanged;
+        QTest::newRow("10901 branch") << LookupAnswer{10901, 1, false, 5, " x2.FParentID=0 "};
+        QTest::newRow("10901 card") << LookupAnswer{10901, 2, true, 50, " FDeleted=0 "};
+        QTest::newRow("10901 name") << LookupAnswer{10901, 4, true, -1, unchanged};
+        QTest::newRow("10902 branch shared") << LookupAnswer{10902, 0, true, 5, " x2.FParentID=0 "};
+        QTest::newRow("10902 branch own cards") << LookupAnswer{10902, 0, false, 5, " x2.FParentID=0 and x2.Ftradetype<>1"};
+        QTest::newRow("10903 customer") << LookupAnswer{10903, 11, true, 1, unchanged};
+        QTest::newRow("10903 branch own cards") << LookupAnswer{10903, 1, false, 5, " x2.FParentID=0 and x2.Ftradetype<>1"};
+        QTest::newRow("10904 card type") << LookupAnswer{10904, 4, true, 51, unchanged};
+        QTest::newRow("10905 card") << LookupAnswer{10905, 3, true, 50, " FDeleted=0 "};
+        QTest::newRow("10906 item") << LookupAnswer{10906, 1, true, 4, unchanged};
     }
     void lookupAnswers()
     {
-        QFETCH(int, rptId);
-        QFETCH(int, index);
-        QFETCH(bool, shared);
-        QFETCH(int, lookupType);
-        QFETCH(QString, condition);
+        QFETCH(LookupAnswer, row);
+        const auto &[rptId, index, shared, lookupType, condition] = row;
         HostContext::SetSVCardShareType(shared);
         auto form = ShownForm(rptId);
         QObject ctrl;

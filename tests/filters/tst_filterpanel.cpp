@@ -12,6 +12,18 @@
 
 using namespace FilterTest;
 
+// today: none: the dates are restored instead
+struct ZoneDates { QByteArray zone; int rptId; QDate today; QString begin; QString end; };
+
+struct LookupCase
+{
+    int rptId; int button; int box; bool serverFails; QString key; QString expected; int lookupType;
+};
+
+struct Preset { int rptId; QString preset; QStringList keys; QStringList values; };
+
+struct Decision { QString button; int dialogCode; bool confirmed; };
+
 class tst_FilterPanel : public QObject
 {
     Q_OBJECT
@@ -35,17 +47,14 @@ private slots:
 
     void confirmAndCancel_data()
     {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("dialogCode");
-        QTest::addColumn<bool>("confirmed");
-        QTest::newRow("confirm") << "confirm" << int(QDialog::Accepted) << true;
-        QTest::newRow("cancel") << "cancel" << int(QDialog::Rejected) << false;
+        QTest::addColumn<Decision>("row");
+        QTest::newRow("confirm") << Decision{"confirm", int(QDialog::Accepted), true};
+        QTest::newRow("cancel") << Decision{"cancel", int(QDialog::Rejected), false};
     }
     void confirmAndCancel()
     {
-        QFETCH(QString, button);
-        QFETCH(int, dialogCode);
-        QFETCH(bool, confirmed);
+        QFETCH(Decision, row);
+        const auto &[button, dialogCode, confirmed] = row;
         std::unique_ptr<FilterForm> form(ReportFilter::CreateForm(10906));
         form->SetRptID(10906);
         QList<qint16> raised;
@@ -104,30 +113,25 @@ private slots:
     // A period preset sets the date page's pickers and the form saves its keys from them.
     void periodPresetsSetThePickers_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("preset");
-        QTest::addColumn<QStringList>("keys");
-        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<Preset>("row");
         const QDate today = QDate::currentDate(), month(today.year(), today.month(), 1), previous = month.addMonths(-1);
         const QDate monday = today.addDays(1 - today.dayOfWeek());
         auto day = [](const QDate &d, const char *time) { return d.toString(u"yyyy-MM-dd ") + QLatin1String(time); };
-        QTest::newRow("10903 上月") << 10903 << "上月" << QStringList{"BDate", "EDate"}
-                                    << QStringList{day(previous, "00:00:00"), day(month.addDays(-1), "23:59:59")};
-        QTest::newRow("10901 上月") << 10901 << "上月" << QStringList{"Year", "Month"}
-                                    << QStringList{QString::number(previous.year()), QString::number(previous.month())};
-        QTest::newRow("10902 本周") << 10902 << "本周" << QStringList{"BDate", "EDate"}
-                                    << QStringList{day(monday, "00:00:00"), day(monday.addDays(6), "23:59:59")};
-        QTest::newRow("10905 上年") << 10905 << "上年" << QStringList{"BDate", "EDate"}
-                                    << QStringList{QString::number(today.year() - 1) + "-01-01 00:00:00",
-                                                   QString::number(today.year() - 1) + "-12-31 23:59:59"};
-        QTest::newRow("10906 has no period") << 10906 << "" << QStringList{} << QStringList{};
+        QTest::newRow("10903 上月") << Preset{10903, "上月", QStringList{"BDate", "EDate"},
+                                    QStringList{day(previous, "00:00:00"), day(month.addDays(-1), "23:59:59")}};
+        QTest::newRow("10901 上月") << Preset{10901, "上月", QStringList{"Year", "Month"},
+                                    QStringList{QString::number(previous.year()), QString::number(previous.month())}};
+        QTest::newRow("10902 本周") << Preset{10902, "本周", QStringList{"BDate", "EDate"},
+                                    QStringList{day(monday, "00:00:00"), day(monday.addDays(6), "23:59:59")}};
+        QTest::newRow("10905 上年") << Preset{10905, "上年", QStringList{"BDate", "EDate"},
+                                    QStringList{QString::number(today.year() - 1) + "-01-01 00:00:00",
+                                                   QString::number(today.year() - 1) + "-12-31 23:59:59"}};
+        QTest::newRow("10906 has no period") << Preset{10906, "", QStringList{}, QStringList{}};
     }
     void periodPresetsSetThePickers()
     {
-        QFETCH(int, rptId);
-        QFETCH(QString, preset);
-        QFETCH(QStringList, keys);
-        QFETCH(QStringList, values);
+        QFETCH(Preset, row);
+        const auto &[rptId, preset, keys, values] = row;
         auto form = ShownForm(rptId);
         const auto buttons = form->findChildren<QToolButton *>(QStringLiteral("periodPreset"));
         QCOMPARE(buttons.isEmpty(), preset.isEmpty());
@@ -144,26 +148,19 @@ private slots:
     // back as it was, and 今天 starts at 00:00:00 on a day that starts at 01:00 locally.
     void datesAreWallClockInEveryZone_data()
     {
-        QTest::addColumn<QByteArray>("zone");
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QDate>("today");   // none: the dates are restored instead
-        QTest::addColumn<QString>("begin");
-        QTest::addColumn<QString>("end");
+        QTest::addColumn<ZoneDates>("row");
         for (const QByteArray &zone : TestZones) {
             const char *z = zone.constData();
-            QTest::addRow("%s:skipped_hour", z) << zone << 10905 << QDate() << "2024-03-31 02:30:00" << "2024-03-31 02:59:59";
-            QTest::addRow("%s:repeated_hours", z) << zone << 10904 << QDate() << "2024-10-27 02:30:00" << "2024-11-03 01:30:00";
-            QTest::addRow("%s:midnight_03-10", z) << zone << 10902 << QDate(2024, 3, 10) << "2024-03-10 00:00:00" << "2024-03-10 23:59:59";
-            QTest::addRow("%s:midnight_09-08", z) << zone << 10903 << QDate(2024, 9, 8) << "2024-09-08 00:00:00" << "2024-09-08 23:59:59";
+            QTest::addRow("%s:skipped_hour", z) << ZoneDates{zone, 10905, QDate(), "2024-03-31 02:30:00", "2024-03-31 02:59:59"};
+            QTest::addRow("%s:repeated_hours", z) << ZoneDates{zone, 10904, QDate(), "2024-10-27 02:30:00", "2024-11-03 01:30:00"};
+            QTest::addRow("%s:midnight_03-10", z) << ZoneDates{zone, 10902, QDate(2024, 3, 10), "2024-03-10 00:00:00", "2024-03-10 23:59:59"};
+            QTest::addRow("%s:midnight_09-08", z) << ZoneDates{zone, 10903, QDate(2024, 9, 8), "2024-09-08 00:00:00", "2024-09-08 23:59:59"};
         }
     }
     void datesAreWallClockInEveryZone()
     {
-        QFETCH(QByteArray, zone);
-        QFETCH(int, rptId);
-        QFETCH(QDate, today);
-        QFETCH(QString, begin);
-        QFETCH(QString, end);
+        QFETCH(ZoneDates, row);
+        const auto &[zone, rptId, today, begin, end] = row;
         const ZoneScope inZone(zone);
         auto form = ShownForm(rptId);
         if (today.isValid())
@@ -184,71 +181,49 @@ private slots:
         QCOMPARE(form->Panel()->GetFilterString(0), QStringLiteral("BItemNumber=I1; BarCode=690"));
     }
 
-    // The lookup button asks the dialog, lists the base data and fills the box of its index.
+    // The lookup button asks the dialog, lists the base data with the form's condition and fills
+    // the box of its index (on 10901 the card-type button fills the end box).
     void lookupFillsTheBox_data()
     {
-        QTest::addColumn<bool>("serverFails");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("enter picks the selected row") << false << "down-enter" << "P02";
-        QTest::newRow("search then enter") << false << "search" << "P02";
-        QTest::newRow("escape cancels") << false << "escape" << "OLD";
-        QTest::newRow("unreachable database") << true << "escape" << "OLD";
+        QTest::addColumn<LookupCase>("row");
+        QTest::newRow("enter picks the selected row") << LookupCase{10903, 8, 8, false, "down-enter", "P02", 47};
+        QTest::newRow("search then enter") << LookupCase{10903, 8, 8, false, "search", "P02", 47};
+        QTest::newRow("escape cancels") << LookupCase{10903, 8, 8, false, "escape", "OLD", 47};
+        QTest::newRow("unreachable database") << LookupCase{10903, 8, 8, true, "escape", "OLD", 47};
+        QTest::newRow("10901 card type fills its end box") << LookupCase{10901, 4, 6, false, "enter", "P01", 51};
+        QTest::newRow("10902 cards of this site") << LookupCase{10902, 3, 3, false, "escape", "OLD", 50};
     }
     void lookupFillsTheBox()
     {
-        QFETCH(bool, serverFails);
-        QFETCH(QString, key);
-        QFETCH(QString, expected);
+        QFETCH(LookupCase, row);
+        const auto &[rptId, button, box, serverFails, key, expected, lookupType] = row;
         if (serverFails)
             FakeServerData::answer = FakeServerData::Answer::Throw;
-        auto form = ShownForm(10903);
-        form->txtItem[8]->setText(QStringLiteral("OLD"));
+        HostContext::SetSVCardShareType(rptId != 10902);
+        auto form = ShownForm(rptId);
+        form->txtItem[box]->setText(QStringLiteral("OLD"));
         QString shownError;
         WhenModal([&](QDialog *d) {
             auto *lookup = qobject_cast<LookupDialog *>(d);
             QVERIFY(lookup);
             shownError = lookup->ErrorText();
             auto *search = d->findChild<QLineEdit *>(QStringLiteral("search"));
-            if (key == "down-enter") {
+            if (key == "down-enter")
                 QTest::keyClick(search, Qt::Key_Down);
-                QTest::keyClick(search, Qt::Key_Return);
-            } else if (key == "search") {
+            else if (key == "search")
                 QTest::keyClicks(search, QStringLiteral("02"));
-                QTest::keyClick(search, Qt::Key_Return);
-            } else {
-                QTest::keyClick(search, Qt::Key_Escape);
-            }
+            QTest::keyClick(search, key == "escape" ? Qt::Key_Escape : Qt::Key_Return);
         });
-        form->cmdItem[8]->click();
-        QCOMPARE(form->txtItem[8]->text(), expected);
-        QCOMPARE(FakeServerData::log.lookupType, 47);
+        form->cmdItem[button]->click();
+        QCOMPARE(form->txtItem[box]->text(), expected);
+        if (box != button)
+            QCOMPARE(form->txtItem[button]->text(), QString());
+        QCOMPARE(FakeServerData::log.lookupType, lookupType);
         QCOMPARE(FakeServerData::log.propsString, QStringLiteral("Driver=SQLite;Database=/tmp/chain.sqlite"));
+        if (rptId == 10902)
+            QCOMPARE(FakeServerData::log.condition, QStringLiteral(" FDeleted=0 "));
         QCOMPARE(shownError.isEmpty(), !serverFails);
         QVERIFY(form->isVisible()); // the filter dialog keeps working
-        form->hide();
-    }
-
-    // On 10901 the card-type end box is filled by the button of index 4.
-    void lookupButtonFillsItsPairedBox()
-    {
-        auto form = ShownForm(10901);
-        WhenModal([](QDialog *d) { QTest::keyClick(d->findChild<QLineEdit *>(QStringLiteral("search")), Qt::Key_Return); });
-        form->cmdItem[4]->click();
-        QCOMPARE(FakeServerData::log.lookupType, 51);
-        QCOMPARE(form->txtItem[6]->text(), QStringLiteral("P01"));
-        QCOMPARE(form->txtItem[4]->text(), QString());
-        form->hide();
-    }
-
-    void lookupPassesTheDialogsCondition()
-    {
-        HostContext::SetSVCardShareType(false);
-        auto form = ShownForm(10902);
-        WhenModal([](QDialog *d) { d->reject(); });
-        form->cmdItem[3]->click();
-        QCOMPARE(FakeServerData::log.lookupType, 50);
-        QCOMPARE(FakeServerData::log.condition, QStringLiteral(" FDeleted=0 "));
         form->hide();
     }
 };

@@ -8,6 +8,8 @@
 
 using namespace FilterTest;
 
+struct Outcome { int rptId; QString action; bool ok; bool hasError; };
+
 class tst_ReportFilter : public QObject
 {
     Q_OBJECT
@@ -27,22 +29,17 @@ private slots:
 
     void outcomes_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<bool>("hasError");
-        QTest::newRow("confirmed") << 10903 << "confirm" << true << true;
-        QTest::newRow("cancelled") << 10905 << "cancel" << false << false;
-        QTest::newRow("closed by the window") << 10901 << "close" << false << true;
-        QTest::newRow("below the reports") << 10900 << "none" << false << false;
-        QTest::newRow("above the reports") << 10907 << "none" << false << false;
+        QTest::addColumn<Outcome>("row");
+        QTest::newRow("confirmed") << Outcome{10903, "confirm", true, true};
+        QTest::newRow("cancelled") << Outcome{10905, "cancel", false, false};
+        QTest::newRow("closed by the window") << Outcome{10901, "close", false, true};
+        QTest::newRow("below the reports") << Outcome{10900, "none", false, false};
+        QTest::newRow("above the reports") << Outcome{10907, "none", false, false};
     }
     void outcomes()
     {
-        QFETCH(int, rptId);
-        QFETCH(QString, action);
-        QFETCH(bool, ok);
-        QFETCH(bool, hasError);
+        QFETCH(Outcome, row);
+        const auto &[rptId, action, ok, hasError] = row;
         bool shown = false;
         if (action != "none") {
             WhenModal([&](QDialog *d) {

@@ -1,11 +1,8 @@
-#include "ComponentRegistry.h"
-#include "DesktopProps.h"
 #include "Dictionary.h"
-#include "VelError.h"
-#include "../ErrorOf.h"
-#include "Vector.h"
 
 #include <QtTest>
+
+struct Default { bool present; QVariant stored; QVariant expected; };
 
 class tst_Containers : public QObject
 {
@@ -52,62 +49,21 @@ private slots:
 
     void getValueDefault_data()
     {
-        QTest::addColumn<bool>("present");
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<QVariant>("expected");
-        QTest::newRow("absent gives default") << false << QVariant() << QVariant(QString("dflt"));
-        QTest::newRow("present empty text") << true << QVariant(QString()) << QVariant(QString());
-        QTest::newRow("present short") << true << QVariant::fromValue(qint16(7)) << QVariant::fromValue(qint16(7));
+        QTest::addColumn<Default>("row");
+        QTest::newRow("absent gives default") << Default{false, QVariant(), QVariant(QString("dflt"))};
+        QTest::newRow("present empty text") << Default{true, QVariant(QString()), QVariant(QString())};
+        QTest::newRow("present short") << Default{true, QVariant::fromValue(qint16(7)), QVariant::fromValue(qint16(7))};
     }
     void getValueDefault()
     {
-        QFETCH(bool, present);
-        QFETCH(QVariant, stored);
-        QFETCH(QVariant, expected);
+        QFETCH(Default, row);
+        const auto &[present, stored, expected] = row;
         auto d = Dictionary::Create();
         if (present)
             d->SetValue("k", stored);
         const QVariant got = d->GetValue("k", QString("dflt"));
         QCOMPARE(got, expected);
         QCOMPARE(got.metaType(), expected.metaType());
-    }
-
-    // Dictionaries and vectors hold objects by reference, vectors in the order added.
-    void objectsAreStoredByReference()
-    {
-        auto outer = Dictionary::Create();
-        auto inner = Dictionary::Create();
-        auto v = Vector::Create();
-        outer->SetValue("RptTitleObject", inner);
-        v->Add(outer);
-        v->Add(inner);
-        inner->SetValue("ShowDateDiff", "x");
-        QCOMPARE(Vel::AsDictionary(outer->Value("RptTitleObject"))->Value("ShowDateDiff").toString(), QString("x"));
-        QVERIFY(!Vel::AsVector(outer->Value("RptTitleObject")));
-        QCOMPARE(v->Count(), 2);
-        QCOMPARE(v->DictionaryAt(1).get(), inner.get());
-        QVERIFY(!v->Item(2).isValid());
-    }
-
-    void registryCreatesAndNamesMissingProgId()
-    {
-        auto &reg = ComponentRegistry::Instance();
-        reg.Register("Test.Thing", [] { return new QObject; });
-        QVERIFY(reg.IsRegistered("test.thing"));
-        QVERIFY(reg.Create("Test.Thing"));
-        QVERIFY(ErrorOf([&] { reg.Create("Nope.Missing"); }).contains("Nope.Missing"));
-        reg.Unregister("Test.Thing");
-        QVERIFY(!reg.IsRegistered("Test.Thing"));
-    }
-
-    void desktopPropsAreBorrowed()
-    {
-        auto ctx = Dictionary::Create();
-        DesktopProps::SetProp(DesktopProps::ContextPropName(), ctx.get());
-        QCOMPARE(DesktopProps::GetProp(DesktopProps::ContextPropName()), ctx.get());
-        DesktopProps::RemoveProp(DesktopProps::ContextPropName());
-        QVERIFY(!DesktopProps::GetProp(DesktopProps::ContextPropName()));
-        QCOMPARE(DesktopProps::ContextPropName(), QString::number(QCoreApplication::applicationPid()));
     }
 };
 

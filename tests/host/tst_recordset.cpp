@@ -5,6 +5,8 @@
 
 using FT = Recordset::FieldType;
 
+struct TypedValue { int type; QVariant in; QVariant out; };
+
 class tst_Recordset : public QObject
 {
     Q_OBJECT
@@ -12,24 +14,21 @@ class tst_Recordset : public QObject
 private slots:
     void valuesKeepTheirTypes_data()
     {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QVariant>("in");
-        QTest::addColumn<QVariant>("out");
-        QTest::newRow("integer") << int(FT::Integer) << QVariant(42) << QVariant(qlonglong(42));
-        QTest::newRow("integer from text") << int(FT::Integer) << QVariant(QString("7")) << QVariant(qlonglong(7));
-        QTest::newRow("double") << int(FT::Double) << QVariant(12.34) << QVariant(12.34);
-        QTest::newRow("bool") << int(FT::Boolean) << QVariant(true) << QVariant(true);
-        QTest::newRow("chinese text") << int(FT::Text) << QVariant(QString("合计")) << QVariant(QString("合计"));
-        QTest::newRow("empty text is not null") << int(FT::Text) << QVariant(QString("")) << QVariant(QString(""));
+        QTest::addColumn<TypedValue>("row");
+        QTest::newRow("integer") << TypedValue{int(FT::Integer), QVariant(42), QVariant(qlonglong(42))};
+        QTest::newRow("integer from text") << TypedValue{int(FT::Integer), QVariant(QString("7")), QVariant(qlonglong(7))};
+        QTest::newRow("double") << TypedValue{int(FT::Double), QVariant(12.34), QVariant(12.34)};
+        QTest::newRow("bool") << TypedValue{int(FT::Boolean), QVariant(true), QVariant(true)};
+        QTest::newRow("chinese text") << TypedValue{int(FT::Text), QVariant(QString("合计")), QVariant(QString("合计"))};
+        QTest::newRow("empty text is not null") << TypedValue{int(FT::Text), QVariant(QString("")), QVariant(QString(""))};
         const QDateTime dt(QDate(2024, 3, 31), QTime(2, 30, 5));
-        QTest::newRow("datetime wall clock") << int(FT::DateTime) << QVariant(dt) << QVariant(dt);
-        QTest::newRow("null") << int(FT::Double) << QVariant() << QVariant();
+        QTest::newRow("datetime wall clock") << TypedValue{int(FT::DateTime), QVariant(dt), QVariant(dt)};
+        QTest::newRow("null") << TypedValue{int(FT::Double), QVariant(), QVariant()};
     }
     void valuesKeepTheirTypes()
     {
-        QFETCH(int, type);
-        QFETCH(QVariant, in);
-        QFETCH(QVariant, out);
+        QFETCH(TypedValue, row);
+        const auto &[type, in, out] = row;
         auto rs = Recordset::Create();
         rs->AddField("FValue", FT(type));
         rs->Open();

@@ -223,20 +223,6 @@ private slots:
         QCOMPARE(app.rs()->State(), 0);
     }
 
-    void propertiesSurviveRuns()
-    {
-        Application app;
-        app.SetFilter(filter());
-        app.SetRptID(10903);
-        app.GetReportData();
-        app.SetRptID(10901);
-        app.GetReportData();
-        QVERIFY(ok(app));
-        QCOMPARE(app.Property()->Value("LongTime"), QVariant(true));
-        QCOMPARE(app.Property()->Value("EnableSort"), QVariant(true));
-        QCOMPARE(app.Property()->Value("Name"), QVariant(QStringLiteral("储值积分变动表")));
-    }
-
     void reactivationRunsNoSecondQuery()
     {
         QWidget other;

@@ -15,6 +15,8 @@
 #include <functional>
 #include <thread>
 
+struct BarCase { int min; int max; int value; bool accepted; };
+
 // The progress window's life cycle: Show blocks until Unload, Active drives the work.
 class tst_Progress : public QObject
 {
@@ -129,23 +131,18 @@ private slots:
 
     void barValues_data()
     {
-        QTest::addColumn<int>("min");
-        QTest::addColumn<int>("max");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("inside") << 0 << 100 << 40 << true;
-        QTest::newRow("at maximum") << 0 << 500 << 500 << true;
-        QTest::newRow("above maximum") << 0 << 100 << 101 << false;
-        QTest::newRow("below minimum") << 10 << 100 << 9 << false;
-        QTest::newRow("large, within range") << 0 << (1 << 30) << (1 << 25) + 1 << true;
+        QTest::addColumn<BarCase>("row");
+        QTest::newRow("inside") << BarCase{0, 100, 40, true};
+        QTest::newRow("at maximum") << BarCase{0, 500, 500, true};
+        QTest::newRow("above maximum") << BarCase{0, 100, 101, false};
+        QTest::newRow("below minimum") << BarCase{10, 100, 9, false};
+        QTest::newRow("large, within range") << BarCase{0, (1 << 30), (1 << 25) + 1, true};
     }
 
     void barValues()
     {
-        QFETCH(int, min);
-        QFETCH(int, max);
-        QFETCH(int, value);
-        QFETCH(bool, accepted);
+        QFETCH(BarCase, row);
+        const auto &[min, max, value, accepted] = row;
         Bar bar;
         runShown(bar, [&](Bar &b) {
             b.SetBarMaxValue(max);

@@ -12,6 +12,25 @@
 
 #include <memory>
 
+// leading: the first captions
+// last: the last caption
+// hidden: fields with "FVisible" 0
+struct Columns
+{
+    int rptId; QVariant groupBy; bool isBranch; bool shared; int count; QStringList leading; QString last;
+    QStringList hidden;
+};
+
+// server: -1 not registered, else FakeServerData::Answer
+// error: "*" any non-empty text
+struct Failure
+{
+    int rptId; bool hasFilter; QVariant groupBy; int server; QString error; int columns; int requests;
+};
+
+// sent: wall clock
+struct EndShift { QByteArray zone; QVariant endDate; int server; QDateTime sent; QDateTime kept; };
+
 // The reports through their public contract, against a fake server data component.
 class tst_Reports : public QObject
 {
@@ -50,61 +69,48 @@ private slots:
 
     void columns_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QVariant>("groupBy");
-        QTest::addColumn<bool>("isBranch");
-        QTest::addColumn<bool>("shared");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<QStringList>("leading");   // the first captions
-        QTest::addColumn<QString>("last");          // the last caption
-        QTest::addColumn<QStringList>("hidden");    // fields with "FVisible" 0
+        QTest::addColumn<Columns>("row");
         const QStringList memberDetails = {"vip_birthday", "vip_mobile", "FVipTel", "FVipAdd", "FEmpName"};
 
-        QTest::newRow("10901 cards not shared") << 10901 << QVariant() << false << false << 14
-                                                << QStringList{"日期$", "会员卡号$"} << "收银/操作员$" << QStringList{};
-        QTest::newRow("10901 cards shared") << 10901 << QVariant() << false << true << 15
-                                            << QStringList{"日期$", "分店$", "会员卡号$"} << "收银/操作员$" << QStringList{};
-        QTest::newRow("10902 by card, branch site") << 10902 << QVariant(0) << true << true << 8
-                                                    << QStringList{"会员卡号$", "会员姓名$", "卡类别$", "原价金额$"}
-                                                    << "业务员$" << QStringList{"FEmpName"};
-        QTest::newRow("10902 by card, head office") << 10902 << QVariant(QStringLiteral("0")) << false << true << 9
-                                                    << QStringList{"会员卡号$", "会员姓名$", "卡类别$", "消费分店$"}
-                                                    << "业务员$" << QStringList{"FEmpName"};
-        QTest::newRow("10902 by branch") << 10902 << QVariant(1) << false << true << 13
-                                         << QStringList{"消费分店$", "会员卡号$", "会员姓名$", "卡类别$", "原价金额$"}
-                                         << "业务员$" << memberDetails;
-        QTest::newRow("10902 by card type, not shared") << 10902 << QVariant(2) << false << false << 8
-                                                        << QStringList{"卡类别$", "会员卡号$", "会员姓名$", "原价金额$"}
-                                                        << "业务员$" << QStringList{"FEmpName"};
-        QTest::newRow("10902 by salesperson, shared") << 10902 << QVariant(3) << false << true << 8
-                                                      << QStringList{"业务员$", "消费分店$", "会员卡号$", "会员姓名$"}
-                                                      << "累计消费次数$" << QStringList{};
-        QTest::newRow("10903") << 10903 << QVariant() << false << true << 20 << QStringList{"会员编码$"} << "POS机编码$"
-                               << QStringList{"FBrNo", "FPos"};
-        QTest::newRow("10904 by item") << 10904 << QVariant(0) << false << false << 13 << QStringList{"商品编码$"}
-                                       << "仓库名称$" << QStringList{};
-        QTest::newRow("10904 by member") << 10904 << QVariant(1) << false << false << 13
-                                         << QStringList{"会员卡号$", "会员姓名$", "商品编码$"} << "仓库名称$" << QStringList{};
-        QTest::newRow("10904 by branch") << 10904 << QVariant(2) << false << false << 13
-                                         << QStringList{"分店编码$", "分店名称$"} << "卡类别$" << QStringList{};
-        QTest::newRow("10905 by card") << 10905 << QVariant(0) << false << false << 8 << QStringList{"会员卡号$"}
-                                       << "备注$" << QStringList{};
-        QTest::newRow("10905 by branch") << 10905 << QVariant(1) << false << false << 9
-                                         << QStringList{"分店编码$", "分店名称$"} << "操作员/收银员$" << QStringList{};
-        QTest::newRow("10906") << 10906 << QVariant() << false << false << 9 << QStringList{"商品编码$", "条形码$"}
-                               << "换算率$" << QStringList{};
+        QTest::newRow("10901 cards not shared") << Columns{10901, QVariant(), false, false, 14,
+                                                QStringList{"日期$", "会员卡号$"}, "收银/操作员$", QStringList{}};
+        QTest::newRow("10901 cards shared") << Columns{10901, QVariant(), false, true, 15,
+                                            QStringList{"日期$", "分店$", "会员卡号$"}, "收银/操作员$", QStringList{}};
+        QTest::newRow("10902 by card, branch site") << Columns{10902, QVariant(0), true, true, 8,
+                                                    QStringList{"会员卡号$", "会员姓名$", "卡类别$", "原价金额$"},
+                                                    "业务员$", QStringList{"FEmpName"}};
+        QTest::newRow("10902 by card, head office") << Columns{10902, QVariant(QStringLiteral("0")), false, true, 9,
+                                                    QStringList{"会员卡号$", "会员姓名$", "卡类别$", "消费分店$"},
+                                                    "业务员$", QStringList{"FEmpName"}};
+        QTest::newRow("10902 by branch") << Columns{10902, QVariant(1), false, true, 13,
+                                         QStringList{"消费分店$", "会员卡号$", "会员姓名$", "卡类别$", "原价金额$"},
+                                         "业务员$", memberDetails};
+        QTest::newRow("10902 by card type, not shared") << Columns{10902, QVariant(2), false, false, 8,
+                                                        QStringList{"卡类别$", "会员卡号$", "会员姓名$", "原价金额$"},
+                                                        "业务员$", QStringList{"FEmpName"}};
+        QTest::newRow("10902 by salesperson, shared") << Columns{10902, QVariant(3), false, true, 8,
+                                                      QStringList{"业务员$", "消费分店$", "会员卡号$", "会员姓名$"},
+                                                      "累计消费次数$", QStringList{}};
+        QTest::newRow("10903") << Columns{10903, QVariant(), false, true, 20, QStringList{"会员编码$"}, "POS机编码$",
+                               QStringList{"FBrNo", "FPos"}};
+        QTest::newRow("10904 by item") << Columns{10904, QVariant(0), false, false, 13, QStringList{"商品编码$"},
+                                       "仓库名称$", QStringList{}};
+        QTest::newRow("10904 by member") << Columns{10904, QVariant(1), false, false, 13,
+                                         QStringList{"会员卡号$", "会员姓名$", "商品编码$"}, "仓库名称$", QStringList{}};
+        QTest::newRow("10904 by branch") << Columns{10904, QVariant(2), false, false, 13,
+                                         QStringList{"分店编码$", "分店名称$"}, "卡类别$", QStringList{}};
+        QTest::newRow("10905 by card") << Columns{10905, QVariant(0), false, false, 8, QStringList{"会员卡号$"},
+                                       "备注$", QStringList{}};
+        QTest::newRow("10905 by branch") << Columns{10905, QVariant(1), false, false, 9,
+                                         QStringList{"分店编码$", "分店名称$"}, "操作员/收银员$", QStringList{}};
+        QTest::newRow("10906") << Columns{10906, QVariant(), false, false, 9, QStringList{"商品编码$", "条形码$"},
+                               "换算率$", QStringList{}};
     }
 
     void columns()
     {
-        QFETCH(int, rptId);
-        QFETCH(QVariant, groupBy);
-        QFETCH(bool, isBranch);
-        QFETCH(bool, shared);
-        QFETCH(int, count);
-        QFETCH(QStringList, leading);
-        QFETCH(QString, last);
-        QFETCH(QStringList, hidden);
+        QFETCH(Columns, row);
+        const auto &[rptId, groupBy, isBranch, shared, count, leading, last, hidden] = row;
         HostContext::SetIsBranch(isBranch);
         HostContext::SetSVCardShareType(shared);
         auto report = NewReport(rptId);
@@ -124,50 +130,29 @@ private slots:
         QCOMPARE(entry->Value("FVisible").metaType().id(), int(QMetaType::Short));
     }
 
-    void groupedCaptions()
-    {
-        Rpt10901 ledger;
-        ledger.SetFilter(Dictionary::Create());
-        ReportRun run;
-        run.run(ledger);
-        QCOMPARE(run.captions().mid(6, 7), (QStringList{"期初+|", "", "本期+|+|", "", "", "期末+|", ""}));
-        QCOMPARE(run.header->DictionaryAt(7)->Value("FHeadSecond"), QVariant(QStringLiteral("积分数额")));
-    }
-
     void failures_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<bool>("hasFilter");
-        QTest::addColumn<QVariant>("groupBy");
-        QTest::addColumn<int>("server");   // -1 not registered, else FakeServerData::Answer
-        QTest::addColumn<QString>("error");   // "*" any non-empty text
-        QTest::addColumn<int>("columns");
-        QTest::addColumn<int>("requests");
+        QTest::addColumn<Failure>("row");
 
         const int rows = int(FakeServerData::Answer::Rows);
-        QTest::newRow("no filter") << 10903 << false << QVariant() << rows << "" << 0 << 0;
-        QTest::newRow("server not registered") << 10903 << true << QVariant() << -1 << "*" << 20 << 0;
-        QTest::newRow("server throws") << 10901 << true << QVariant() << int(FakeServerData::Answer::Throw)
-                                       << "数据库连接失败" << 14 << 1;
-        QTest::newRow("server out of memory") << 10901 << true << QVariant() << int(FakeServerData::Answer::OutOfMemory)
-                                              << "内存不足，报表没有完成。" << 14 << 1;
-        QTest::newRow("answer is not a record set") << 10906 << true << QVariant() << int(FakeServerData::Answer::Empty)
-                                                    << "*" << 9 << 1;
-        QTest::newRow("10902 unknown grouping") << 10902 << true << QVariant(4) << rows << "" << 0 << 0;
-        QTest::newRow("10902 without grouping") << 10902 << true << QVariant() << rows << "" << 0 << 0;
-        QTest::newRow("10904 grouping 3") << 10904 << true << QVariant(3) << rows << "" << 0 << 0;
-        QTest::newRow("10905 grouping 2") << 10905 << true << QVariant(2) << rows << "" << 0 << 0;
+        QTest::newRow("no filter") << Failure{10903, false, QVariant(), rows, "", 0, 0};
+        QTest::newRow("server not registered") << Failure{10903, true, QVariant(), -1, "*", 20, 0};
+        QTest::newRow("server throws") << Failure{10901, true, QVariant(), int(FakeServerData::Answer::Throw),
+                                       "数据库连接失败", 14, 1};
+        QTest::newRow("server out of memory") << Failure{10901, true, QVariant(), int(FakeServerData::Answer::OutOfMemory),
+                                              "内存不足，报表没有完成。", 14, 1};
+        QTest::newRow("answer is not a record set") << Failure{10906, true, QVariant(), int(FakeServerData::Answer::Empty),
+                                                    "*", 9, 1};
+        QTest::newRow("10902 unknown grouping") << Failure{10902, true, QVariant(4), rows, "", 0, 0};
+        QTest::newRow("10902 without grouping") << Failure{10902, true, QVariant(), rows, "", 0, 0};
+        QTest::newRow("10904 grouping 3") << Failure{10904, true, QVariant(3), rows, "", 0, 0};
+        QTest::newRow("10905 grouping 2") << Failure{10905, true, QVariant(2), rows, "", 0, 0};
     }
 
     void failures()
     {
-        QFETCH(int, rptId);
-        QFETCH(bool, hasFilter);
-        QFETCH(QVariant, groupBy);
-        QFETCH(int, server);
-        QFETCH(QString, error);
-        QFETCH(int, columns);
-        QFETCH(int, requests);
+        QFETCH(Failure, row);
+        const auto &[rptId, hasFilter, groupBy, server, error, columns, requests] = row;
         if (server < 0)
             FakeServerData::Uninstall();
         else
@@ -238,43 +223,36 @@ private slots:
 
     void endDateShift_data()
     {
-        QTest::addColumn<QByteArray>("zone");
-        QTest::addColumn<QVariant>("endDate");
-        QTest::addColumn<int>("server");
-        QTest::addColumn<QDateTime>("sent");     // wall clock
-        QTest::addColumn<QDateTime>("kept");
+        QTest::addColumn<EndShift>("row");
         const QDateTime end(QDate(2024, 5, 31), QTime(23, 59, 59));
         const QDateTime next(QDate(2024, 6, 1), QTime(23, 59, 59));
         const int rows = int(FakeServerData::Answer::Rows);
-        QTest::newRow("text, success") << QByteArray() << QVariant(QStringLiteral("2024-05-31 23:59:59")) << rows << next << end;
-        QTest::newRow("date value, success") << QByteArray() << QVariant(end) << rows << next << end;
-        QTest::newRow("text, request fails") << QByteArray() << QVariant(QStringLiteral("2024-05-31 23:59:59"))
-                                             << int(FakeServerData::Answer::Throw) << next << end;
-        QTest::newRow("answer not a record set") << QByteArray() << QVariant(end) << int(FakeServerData::Answer::Empty)
-                                                 << next << end;
+        QTest::newRow("text, success") << EndShift{QByteArray(), QVariant(QStringLiteral("2024-05-31 23:59:59")), rows, next, end};
+        QTest::newRow("date value, success") << EndShift{QByteArray(), QVariant(end), rows, next, end};
+        QTest::newRow("text, request fails") << EndShift{QByteArray(), QVariant(QStringLiteral("2024-05-31 23:59:59")),
+                                             int(FakeServerData::Answer::Throw), next, end};
+        QTest::newRow("answer not a record set") << EndShift{QByteArray(), QVariant(end), int(FakeServerData::Answer::Empty),
+                                                 next, end};
         // Berlin skips 02:00-03:00 on 2024-03-31 and repeats it on 2024-10-27.
         const QByteArray berlin = "Europe/Berlin";
         QTest::newRow("the next day's time is skipped")
-            << berlin << QVariant(QStringLiteral("2024-03-30 02:30:00")) << rows
-            << QDateTime(QDate(2024, 3, 31), QTime(2, 30)) << QDateTime(QDate(2024, 3, 30), QTime(2, 30));
+            << EndShift{berlin, QVariant(QStringLiteral("2024-03-30 02:30:00")), rows,
+            QDateTime(QDate(2024, 3, 31), QTime(2, 30)), QDateTime(QDate(2024, 3, 30), QTime(2, 30))};
         QTest::newRow("the end time itself is skipped")
-            << berlin << QVariant(QStringLiteral("2024-03-31 02:30:00")) << rows
-            << QDateTime(QDate(2024, 4, 1), QTime(2, 30)) << QDateTime(QDate(2024, 3, 31), QTime(2, 30));
+            << EndShift{berlin, QVariant(QStringLiteral("2024-03-31 02:30:00")), rows,
+            QDateTime(QDate(2024, 4, 1), QTime(2, 30)), QDateTime(QDate(2024, 3, 31), QTime(2, 30))};
         QTest::newRow("the next day's time is repeated")
-            << berlin << QVariant(QStringLiteral("2024-10-26 02:30:00")) << rows
-            << QDateTime(QDate(2024, 10, 27), QTime(2, 30)) << QDateTime(QDate(2024, 10, 26), QTime(2, 30));
+            << EndShift{berlin, QVariant(QStringLiteral("2024-10-26 02:30:00")), rows,
+            QDateTime(QDate(2024, 10, 27), QTime(2, 30)), QDateTime(QDate(2024, 10, 26), QTime(2, 30))};
         QTest::newRow("local date value across the change")
-            << berlin << QVariant(QDateTime(QDate(2024, 3, 30), QTime(2, 30))) << rows
-            << QDateTime(QDate(2024, 3, 31), QTime(2, 30)) << QDateTime(QDate(2024, 3, 30), QTime(2, 30));
+            << EndShift{berlin, QVariant(QDateTime(QDate(2024, 3, 30), QTime(2, 30))), rows,
+            QDateTime(QDate(2024, 3, 31), QTime(2, 30)), QDateTime(QDate(2024, 3, 30), QTime(2, 30))};
     }
 
     void endDateShift()
     {
-        QFETCH(QByteArray, zone);
-        QFETCH(QVariant, endDate);
-        QFETCH(int, server);
-        QFETCH(QDateTime, sent);
-        QFETCH(QDateTime, kept);
+        QFETCH(EndShift, row);
+        const auto &[zone, endDate, server, sent, kept] = row;
         const ZoneScope inZone(zone);
         FakeServerData::Install(FakeServerData::Answer(server));
         Rpt10902 report;

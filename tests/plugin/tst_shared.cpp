@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QtTest>
 
+struct ComboCase { int appType; QList<QVariantList> table; int selectCode; QStringList texts; int selected; };
+
 // Host context getters, shared properties and drop-down filling, against the host kit.
 class tst_Shared : public QObject
 {
@@ -70,13 +72,6 @@ private slots:
         QCOMPARE(got, expected);
     }
 
-    void contextValueWithoutDefaultIsEmpty()
-    {
-        const QVariant v = GetContextValue(QStringLiteral("Nothing"));
-        QVERIFY(!v.isValid());
-        QCOMPARE(GetContextValue(QStringLiteral("Nothing"), QVariant(7)), QVariant(7));
-    }
-
     void noContextPublished()
     {
         HostContext::Withdraw();
@@ -105,28 +100,21 @@ private slots:
 
     void fillCombo_data()
     {
-        QTest::addColumn<int>("appType");
-        QTest::addColumn<QList<QVariantList>>("table");
-        QTest::addColumn<int>("selectCode");
-        QTest::addColumn<QStringList>("texts");
-        QTest::addColumn<int>("selected");
+        QTest::addColumn<ComboCase>("row");
 
         const QList<QVariantList> masks = {{0, "all", 7}, {1, "one", 1}, {2, "two", 2}, {3, "onetwo", 3}, {4, "none", 0}};
-        QTest::newRow("type 2 keeps masks with bit 2") << 2 << masks << 3 << QStringList{"all", "two", "onetwo"} << 2;
-        QTest::newRow("type 3 needs both bits") << 3 << masks << 1 << QStringList{"all", "onetwo"} << 0;
-        QTest::newRow("type 0 keeps every entry") << 0 << masks << 4 << QStringList{"all", "one", "two", "onetwo", "none"} << 4;
-        QTest::newRow("nothing passes") << 4 << QList<QVariantList>{{0, "a", 3}} << 0 << QStringList{} << -1;
+        QTest::newRow("type 2 keeps masks with bit 2") << ComboCase{2, masks, 3, QStringList{"all", "two", "onetwo"}, 2};
+        QTest::newRow("type 3 needs both bits") << ComboCase{3, masks, 1, QStringList{"all", "onetwo"}, 0};
+        QTest::newRow("type 0 keeps every entry") << ComboCase{0, masks, 4, QStringList{"all", "one", "two", "onetwo", "none"}, 4};
+        QTest::newRow("nothing passes") << ComboCase{4, QList<QVariantList>{{0, "a", 3}}, 0, QStringList{}, -1};
         QTest::newRow("duplicate code selects the first")
-            << 2 << QList<QVariantList>{{5, "a", 2}, {6, "b", 2}, {6, "c", 2}} << 6 << QStringList{"a", "b", "c"} << 1;
+            << ComboCase{2, QList<QVariantList>{{5, "a", 2}, {6, "b", 2}, {6, "c", 2}}, 6, QStringList{"a", "b", "c"}, 1};
     }
 
     void fillCombo()
     {
-        QFETCH(int, appType);
-        QFETCH(QList<QVariantList>, table);
-        QFETCH(int, selectCode);
-        QFETCH(QStringList, texts);
-        QFETCH(int, selected);
+        QFETCH(ComboCase, row);
+        const auto &[appType, table, selectCode, texts, selected] = row;
         HostContext::SetAppType(appType);
 
         QComboBox combo;

@@ -34,6 +34,8 @@ void generate(const QString &props)
 
 } // namespace
 
+struct SalesKey { int engine; int groupBy; bool isBranch; bool shared; };
+
 class tst_ServerChain : public QObject
 {
     Q_OBJECT
@@ -113,17 +115,14 @@ private slots:
 
     void salesRowsPerVisibleKey_data()
     {
-        QTest::addColumn<int>("engine");
-        QTest::addColumn<int>("groupBy");
-        QTest::addColumn<bool>("isBranch");
-        QTest::addColumn<bool>("shared");
+        QTest::addColumn<SalesKey>("row");
         const struct { const char *name; bool isBranch, shared; } contexts[] = {
             {"head_office_shared_cards", false, true}, {"branch_site", true, true}, {"cards_not_shared", false, false}};
         for (size_t e = 0; e < m_dbs.Engines().size(); ++e) {
             for (const auto &c : contexts) {
                 for (int groupBy = 0; groupBy <= 3; ++groupBy)
                     QTest::addRow("%s_%s_by_%d", qPrintable(m_dbs.Engines()[e].name), c.name, groupBy)
-                        << int(e) << groupBy << c.isBranch << c.shared;
+                        << SalesKey{int(e), groupBy, c.isBranch, c.shared};
             }
         }
     }
@@ -133,10 +132,8 @@ private slots:
     // grand total stay those of the rows per card and branch.
     void salesRowsPerVisibleKey()
     {
-        QFETCH(int, engine);
-        QFETCH(int, groupBy);
-        QFETCH(bool, isBranch);
-        QFETCH(bool, shared);
+        QFETCH(SalesKey, row);
+        const auto &[engine, groupBy, isBranch, shared] = row;
         const Filter filter{{"BDate", "2024-02-01 00:00:00"}, {"EDate", "2024-03-01 00:00:00"},
                                                      {"GroupBy", groupBy}};
         const DictionaryPtr context = Dictionary::Create();

@@ -78,6 +78,16 @@ void withWriter(const QString &path, const QStringList &statements, const std::f
 
 } // namespace
 
+struct Limits { QString limits; bool holdLock; bool stopBackend; QString sql; QString expected; };
+
+// text: null: SQL NULL
+// integer: invalid: not a number
+struct PgValue { QString sql; QVariantList params; QString text; QVariant integer; };
+
+struct ParseCase { QString text; QString key; QString value; };
+
+struct FileFault { QStringList writer; bool copyWithJournal; QString expected; };
+
 class tst_ServerConnection : public QObject
 {
     Q_OBJECT
@@ -97,25 +107,22 @@ private slots:
 
     void parse_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("value");
-        QTest::newRow("plain") << "Driver=SQLite;Database=/tmp/a.sqlite" << "database" << "/tmp/a.sqlite";
-        QTest::newRow("keys_any_case") << "DRIVER=SQLite;dAtAbAsE=/x" << "Database" << "/x";
-        QTest::newRow("spaces_trimmed") << " Driver = PostgreSQL ; Host = 10.0.0.1 " << "host" << "10.0.0.1";
-        QTest::newRow("quoted_semicolon") << "Password=\"a;b=c\";User=u" << "password" << "a;b=c";
-        QTest::newRow("quoted_quote") << "Password=\"say \"\"hi\"\"\";User=u" << "password" << "say \"hi\"";
-        QTest::newRow("quoted_keeps_spaces") << "Password=\" x \"" << "password" << " x ";
-        QTest::newRow("unknown_ignored") << "Foo=1;User=u" << "user" << "u";
-        QTest::newRow("missing") << "Driver=SQLite" << "database" << "";
-        QTest::newRow("trailing_semicolons") << "User=u;;;" << "user" << "u";
+        QTest::addColumn<ParseCase>("row");
+        QTest::newRow("plain") << ParseCase{"Driver=SQLite;Database=/tmp/a.sqlite", "database", "/tmp/a.sqlite"};
+        QTest::newRow("keys_any_case") << ParseCase{"DRIVER=SQLite;dAtAbAsE=/x", "Database", "/x"};
+        QTest::newRow("spaces_trimmed") << ParseCase{" Driver = PostgreSQL ; Host = 10.0.0.1 ", "host", "10.0.0.1"};
+        QTest::newRow("quoted_semicolon") << ParseCase{"Password=\"a;b=c\";User=u", "password", "a;b=c"};
+        QTest::newRow("quoted_quote") << ParseCase{"Password=\"say \"\"hi\"\"\";User=u", "password", "say \"hi\""};
+        QTest::newRow("quoted_keeps_spaces") << ParseCase{"Password=\" x \"", "password", " x "};
+        QTest::newRow("unknown_ignored") << ParseCase{"Foo=1;User=u", "user", "u"};
+        QTest::newRow("missing") << ParseCase{"Driver=SQLite", "database", ""};
+        QTest::newRow("trailing_semicolons") << ParseCase{"User=u;;;", "user", "u"};
     }
 
     void parse()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, key);
-        QFETCH(QString, value);
+        QFETCH(ParseCase, row);
+        const auto &[text, key, value] = row;
         QCOMPARE(ConnectionText::Parse(text).Value(key), value);
     }
 
@@ -194,23 +201,20 @@ private slots:
     // Another program's lock and a crashed writer's journal, each named as the cause.
     void sqliteFileFaults_data()
     {
-        QTest::addColumn<QStringList>("writer");
-        QTest::addColumn<bool>("copyWithJournal");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("locked_by_writer") << QStringList{"BEGIN EXCLUSIVE"} << false << "正被其他程序锁住写入";
+        QTest::addColumn<FileFault>("row");
+        QTest::newRow("locked_by_writer") << FileFault{QStringList{"BEGIN EXCLUSIVE"}, false, "正被其他程序锁住写入"};
         // A writer whose cache spilled mid-transaction; its file and journal copied together are
         // what a crash leaves behind.
-        QTest::newRow("hot_journal") << QStringList{"PRAGMA cache_size = 5", "BEGIN",
+        QTest::newRow("hot_journal") << FileFault{QStringList{"PRAGMA cache_size = 5", "BEGIN",
                                                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
-                                                    "INSERT INTO unit SELECT i + 10, 'u' || i, hex(randomblob(500)) FROM n"}
-                                     << true << "上次写入时中断";
+                                                    "INSERT INTO unit SELECT i + 10, 'u' || i, hex(randomblob(500)) FROM n"},
+                                     true, "上次写入时中断"};
     }
 
     void sqliteFileFaults()
     {
-        QFETCH(QStringList, writer);
-        QFETCH(bool, copyWithJournal);
-        QFETCH(QString, expected);
+        QFETCH(FileFault, row);
+        const auto &[writer, copyWithJournal, expected] = row;
         const QString source = m_dir.filePath(QStringLiteral("fault-%1.sqlite").arg(QTest::currentDataTag()));
         makeChain(source, QStringLiteral("乙"));
         const QString target = copyWithJournal ? source + QStringLiteral(".crashed") : source;
@@ -310,40 +314,35 @@ private slots:
     // otherwise (the timestamp column); the text is the server's own.
     void pgValues_data()
     {
-        QTest::addColumn<QString>("sql");
-        QTest::addColumn<QVariantList>("params");
-        QTest::addColumn<QString>("text");     // null: SQL NULL
-        QTest::addColumn<QVariant>("integer"); // invalid: not a number
+        QTest::addColumn<PgValue>("row");
         const QVariant none;
-        QTest::newRow("bigint") << "SELECT CAST(? AS bigint)" << QVariantList{qint64(-123456789012)} << "-123456789012"
-                                << QVariant(qint64(-123456789012));
-        QTest::newRow("smallint") << "SELECT CAST(-7 AS smallint)" << QVariantList{} << "-7" << QVariant(qint64(-7));
-        QTest::newRow("bool") << "SELECT ? > 1" << QVariantList{2} << "t" << QVariant(qint64(1));
-        QTest::newRow("float_param") << "SELECT CAST(? * 4 AS bigint)" << QVariantList{2.5} << "10" << QVariant(qint64(10));
-        QTest::newRow("sum_past_double") << "SELECT SUM(x) FROM (VALUES (9007199254740993), (1)) v(x)" << QVariantList{}
-                                         << "9007199254740994" << QVariant(qint64(9007199254740994));
-        QTest::newRow("numeric_fraction") << "SELECT -12.5::numeric" << QVariantList{} << "-12.5" << QVariant(qint64(-12));
-        QTest::newRow("numeric_small") << "SELECT -0.0500::numeric" << QVariantList{} << "-0.0500" << QVariant(qint64(0));
-        QTest::newRow("numeric_groups") << "SELECT 100000000.00010::numeric" << QVariantList{} << "100000000.00010"
-                                        << QVariant(qint64(100000000));
-        QTest::newRow("text_and_quoted_mark") << "SELECT '?' || ?" << QVariantList{QStringLiteral("乙😀")} << "?乙😀" << none;
-        QTest::newRow("null_param") << "SELECT coalesce(?, 'none')" << QVariantList{QVariant(QMetaType::fromType<QString>())}
-                                    << "none" << none;
+        QTest::newRow("bigint") << PgValue{"SELECT CAST(? AS bigint)", QVariantList{qint64(-123456789012)}, "-123456789012",
+                                QVariant(qint64(-123456789012))};
+        QTest::newRow("smallint") << PgValue{"SELECT CAST(-7 AS smallint)", QVariantList{}, "-7", QVariant(qint64(-7))};
+        QTest::newRow("bool") << PgValue{"SELECT ? > 1", QVariantList{2}, "t", QVariant(qint64(1))};
+        QTest::newRow("float_param") << PgValue{"SELECT CAST(? * 4 AS bigint)", QVariantList{2.5}, "10", QVariant(qint64(10))};
+        QTest::newRow("sum_past_double") << PgValue{"SELECT SUM(x) FROM (VALUES (9007199254740993), (1)) v(x)", QVariantList{},
+                                         "9007199254740994", QVariant(qint64(9007199254740994))};
+        QTest::newRow("numeric_fraction") << PgValue{"SELECT -12.5::numeric", QVariantList{}, "-12.5", QVariant(qint64(-12))};
+        QTest::newRow("numeric_small") << PgValue{"SELECT -0.0500::numeric", QVariantList{}, "-0.0500", QVariant(qint64(0))};
+        QTest::newRow("numeric_groups") << PgValue{"SELECT 100000000.00010::numeric", QVariantList{}, "100000000.00010",
+                                        QVariant(qint64(100000000))};
+        QTest::newRow("text_and_quoted_mark") << PgValue{"SELECT '?' || ?", QVariantList{QStringLiteral("乙😀")}, "?乙😀", none};
+        QTest::newRow("null_param") << PgValue{"SELECT coalesce(?, 'none')", QVariantList{QVariant(QMetaType::fromType<QString>())},
+                                    "none", none};
         QTest::newRow("inferred_timestamp")
-            << "SELECT count(*) FROM generate_series(timestamp '2024-01-01', '2024-01-03', '1 day') d WHERE d >= ?"
-            << QVariantList{QStringLiteral("2024-01-02 00:00:00")} << "2" << QVariant(qint64(2));
-        QTest::newRow("timestamp_column") << "SELECT timestamp '2024-01-02 03:04:05'" << QVariantList{}
-                                          << "2024-01-02 03:04:05" << none;
-        QTest::newRow("empty") << "SELECT ''" << QVariantList{} << "" << none;
-        QTest::newRow("null") << "SELECT CAST(NULL AS text)" << QVariantList{} << QString() << none;
+            << PgValue{"SELECT count(*) FROM generate_series(timestamp '2024-01-01', '2024-01-03', '1 day') d WHERE d >= ?",
+            QVariantList{QStringLiteral("2024-01-02 00:00:00")}, "2", QVariant(qint64(2))};
+        QTest::newRow("timestamp_column") << PgValue{"SELECT timestamp '2024-01-02 03:04:05'", QVariantList{},
+                                          "2024-01-02 03:04:05", none};
+        QTest::newRow("empty") << PgValue{"SELECT ''", QVariantList{}, "", none};
+        QTest::newRow("null") << PgValue{"SELECT CAST(NULL AS text)", QVariantList{}, QString(), none};
     }
 
     void pgValues()
     {
-        QFETCH(QString, sql);
-        QFETCH(QVariantList, params);
-        QFETCH(QString, text);
-        QFETCH(QVariant, integer);
+        QFETCH(PgValue, row);
+        const auto &[sql, params, text, integer] = row;
         const QString server = TestDatabases::PgServer();
         REQUIRE_PG(server);
         auto cursor = Database::ForReports(server).Select(sql, params);
@@ -361,26 +360,19 @@ private slots:
     // stopped answering (SIGSTOP: its kernel still acknowledges) ends with the limit named.
     void pgSessionLimits_data()
     {
-        QTest::addColumn<QString>("limits");
-        QTest::addColumn<bool>("holdLock");
-        QTest::addColumn<bool>("stopBackend");
-        QTest::addColumn<QString>("sql");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("lock_timeout") << ";LockTimeout=1" << true << false << "SELECT count(*) FROM item"
-                                      << "（连接文本的 LockTimeout）";
-        QTest::newRow("statement_timeout") << ";Timeout=1" << false << false << "SELECT pg_sleep(30)"
-                                           << "（连接文本的 Timeout），已被数据库服务器停止";
-        QTest::newRow("backend_stopped") << ";Timeout=1;KeepAlive=1" << false << true << "SELECT count(*) FROM item"
-                                         << "（连接文本的 Timeout），数据库服务器";
+        QTest::addColumn<Limits>("row");
+        QTest::newRow("lock_timeout") << Limits{";LockTimeout=1", true, false, "SELECT count(*) FROM item",
+                                      "（连接文本的 LockTimeout）"};
+        QTest::newRow("statement_timeout") << Limits{";Timeout=1", false, false, "SELECT pg_sleep(30)",
+                                           "（连接文本的 Timeout），已被数据库服务器停止"};
+        QTest::newRow("backend_stopped") << Limits{";Timeout=1;KeepAlive=1", false, true, "SELECT count(*) FROM item",
+                                         "（连接文本的 Timeout），数据库服务器"};
     }
 
     void pgSessionLimits()
     {
-        QFETCH(QString, limits);
-        QFETCH(bool, holdLock);
-        QFETCH(bool, stopBackend);
-        QFETCH(QString, sql);
-        QFETCH(QString, expected);
+        QFETCH(Limits, row);
+        const auto &[limits, holdLock, stopBackend, sql, expected] = row;
         REQUIRE_PG(TestDatabases::PgServer());
         TestDatabases dbs;
         QString error;

@@ -84,9 +84,7 @@ private slots:
         exec(engine, Schema::DropLedgerStatements(Database::ForReports(props).Driver()));
         QVERIFY(!Schema::HasLedger(Database::ForReports(props)));
         const QStringList reference = ledgerRows(engine);
-        QCOMPARE(fast.size(), reference.size());
-        for (qsizetype i = 0; i < fast.size(); ++i)
-            QCOMPARE(fast[i], reference[i]);
+        QCOMPARE(fast, reference);
 
         QCOMPARE(UpgradeSchemaMain({QStringLiteral("--props"), props}), 0);
         QVERIFY(Schema::HasLedger(Database::ForReports(props)));
@@ -117,30 +115,27 @@ private slots:
 
 private:
     // Every month and filter of report 10901, one line per row with every field.
-    QStringList ledgerRows(int engine) const;
-    void exec(int engine, const QStringList &statements) const;
+    QStringList ledgerRows(int engine) const
+    {
+        QStringList out;
+        for (const auto &[year, month] : months) {
+            for (const Filter &extra : filters) {
+                const RecordsetPtr rs = m_dbs.Run(engine, 10901, Filter{{"Year", year}, {"Month", month}} + extra);
+                out << QStringLiteral("-- %1-%2, %3 filter terms").arg(year).arg(month).arg(extra.size());
+                out << TestDatabases::RowLines(rs);
+            }
+        }
+        return out;
+    }
+
+    void exec(int engine, const QStringList &statements) const
+    {
+        auto db = Database::OpenForWriting(m_dbs.Engines()[size_t(engine)].props);
+        for (const QString &sql : statements)
+            db->Exec(sql);
+    }
     TestDatabases m_dbs;
 };
-
-QStringList tst_ServerLedger::ledgerRows(int engine) const
-{
-    QStringList out;
-    for (const auto &[year, month] : months) {
-        for (const Filter &extra : filters) {
-            const RecordsetPtr rs = m_dbs.Run(engine, 10901, Filter{{"Year", year}, {"Month", month}} + extra);
-            out << QStringLiteral("-- %1-%2, %3 filter terms").arg(year).arg(month).arg(extra.size());
-            out << TestDatabases::RowLines(rs);
-        }
-    }
-    return out;
-}
-
-void tst_ServerLedger::exec(int engine, const QStringList &statements) const
-{
-    auto db = Database::OpenForWriting(m_dbs.Engines()[size_t(engine)].props);
-    for (const QString &sql : statements)
-        db->Exec(sql);
-}
 
 QTEST_GUILESS_MAIN(tst_ServerLedger)
 #include "tst_serverledger.moc"

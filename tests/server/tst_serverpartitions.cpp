@@ -28,6 +28,8 @@ DemoOptions chainShape(bool partitioned = false)
 
 } // namespace
 
+struct MonthPlan { qint32 rptId; Filter filter; bool generic; QStringList months; };
+
 class tst_ServerPartitions : public QObject
 {
     Q_OBJECT
@@ -100,30 +102,25 @@ private slots:
 
     void monthPartitionsOnly_data()
     {
-        QTest::addColumn<qint32>("rptId");
-        QTest::addColumn<Filter>("filter");
-        QTest::addColumn<bool>("generic");
-        QTest::addColumn<QStringList>("months");
+        QTest::addColumn<MonthPlan>("row");
         const Filter june{{"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-06-30 23:59:59"}};
-        QTest::newRow("10901") << 10901 << Filter{{"Year", 2024}, {"Month", 8}} << false << QStringList{"202408"};
-        QTest::newRow("10901 generic plan") << 10901 << Filter{{"Year", 2024}, {"Month", 8}, {"BBranchNum", "002"}} << true
-                                            << QStringList{"202408"};
-        QTest::newRow("10902") << 10902 << Filter{{"GroupBy", 0}, {"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-07-01 00:00:00"}}
-                               << false << QStringList{"202406"};
-        QTest::newRow("10903") << 10903 << june << false << QStringList{"202406"};
-        QTest::newRow("10903 generic plan") << 10903 << june << true << QStringList{"202406"};
-        QTest::newRow("10903 two months") << 10903 << Filter{{"BDate", "2024-12-20 00:00:00"}, {"EDate", "2025-01-10 23:59:59"}}
-                                          << true << QStringList{"202412", "202501"};
+        QTest::newRow("10901") << MonthPlan{10901, Filter{{"Year", 2024}, {"Month", 8}}, false, QStringList{"202408"}};
+        QTest::newRow("10901 generic plan") << MonthPlan{10901, Filter{{"Year", 2024}, {"Month", 8}, {"BBranchNum", "002"}}, true,
+                                            QStringList{"202408"}};
+        QTest::newRow("10902") << MonthPlan{10902, Filter{{"GroupBy", 0}, {"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-07-01 00:00:00"}},
+                               false, QStringList{"202406"}};
+        QTest::newRow("10903") << MonthPlan{10903, june, false, QStringList{"202406"}};
+        QTest::newRow("10903 generic plan") << MonthPlan{10903, june, true, QStringList{"202406"}};
+        QTest::newRow("10903 two months") << MonthPlan{10903, Filter{{"BDate", "2024-12-20 00:00:00"}, {"EDate", "2025-01-10 23:59:59"}},
+                                          true, QStringList{"202412", "202501"}};
     }
 
     // The partitions named in the executed plan of the report's own SELECT with its bound values:
     // as the driver sends it (planned with the values), or as a generic plan pruned when it starts.
     void monthPartitionsOnly()
     {
-        QFETCH(qint32, rptId);
-        QFETCH(Filter, filter);
-        QFETCH(bool, generic);
-        QFETCH(QStringList, months);
+        QFETCH(MonthPlan, row);
+        const auto &[rptId, filter, generic, months] = row;
         auto db = Database::OpenForWriting(m_parted);
         const DictionaryPtr d = MakeDictionary(filter);
         const SqlQuery q = rptId == 10901 ? ReportQueries::Movements10901(db->Driver(), d.get())

@@ -81,6 +81,17 @@ QStringList rows(const RecordsetPtr &rs, const QStringList &fields)
 
 } // namespace
 
+struct ReportCase { int engine; int rptId; Filter filter; QStringList fields; QStringList expected; };
+
+// expected: codes, or "error"
+struct LookupCase { int engine; int type; QString condition; QString search; QString expected; };
+
+struct WrongValue { int engine; int rptId; Filter filter; QString expected; };
+
+struct Hostile { int engine; int rptId; QString key; Filter base; };
+
+struct ZoneCase { int engine; QByteArray zone; Filter filter; QStringList expected; };
+
 class tst_ServerReports : public QObject
 {
     Q_OBJECT
@@ -96,11 +107,7 @@ private slots:
 
     void report_data()
     {
-        QTest::addColumn<int>("engine");
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<Filter>("filter");
-        QTest::addColumn<QStringList>("fields");
-        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<ReportCase>("row");
 
         const QStringList ledger{"FRowKind", "FCardId", "DoType", "FBillNo", "FCardAmount", "FVipNum", "FAdjustCardAmountAdd",
                                  "FAdjustCardAmountDec", "FAdjustVipNum", "FResidualCardAmount", "FResidualVipNum"};
@@ -184,18 +191,15 @@ private slots:
         for (size_t e = 0; e < m_dbs.Engines().size(); ++e) {
             for (const Case &c : cases) {
                 QTest::newRow(qPrintable(m_dbs.Engines()[e].name + u':' + QString::fromLatin1(c.name)))
-                    << int(e) << c.rptId << c.filter << c.fields << c.expected;
+                    << ReportCase{int(e), c.rptId, c.filter, c.fields, c.expected};
             }
         }
     }
 
     void report()
     {
-        QFETCH(int, engine);
-        QFETCH(int, rptId);
-        QFETCH(Filter, filter);
-        QFETCH(QStringList, fields);
-        QFETCH(QStringList, expected);
+        QFETCH(ReportCase, row);
+        const auto &[engine, rptId, filter, fields, expected] = row;
         const RecordsetPtr rs = run(engine, rptId, filter);
         QCOMPARE(rows(rs, fields), expected);
     }
@@ -225,10 +229,7 @@ private slots:
 
     void wrongValues_data()
     {
-        QTest::addColumn<int>("engine");
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<Filter>("filter");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<WrongValue>("row");
         struct Case { const char *name; int rptId; Filter filter; const char *expected; };
         const std::vector<Case> cases{
             {"month_13", 10901, {{"Year", 2024}, {"Month", 13.0}}, "Month"},
@@ -246,25 +247,20 @@ private slots:
         for (size_t e = 0; e < m_dbs.Engines().size(); ++e)
             for (const Case &c : cases)
                 QTest::newRow(qPrintable(m_dbs.Engines()[e].name + u':' + QString::fromLatin1(c.name)))
-                    << int(e) << c.rptId << c.filter << QString::fromUtf8(c.expected);
+                    << WrongValue{int(e), c.rptId, c.filter, QString::fromUtf8(c.expected)};
     }
 
     void wrongValues()
     {
-        QFETCH(int, engine);
-        QFETCH(int, rptId);
-        QFETCH(Filter, filter);
-        QFETCH(QString, expected);
+        QFETCH(WrongValue, row);
+        const auto &[engine, rptId, filter, expected] = row;
         const QString error = ErrorOf([&] { run(engine, rptId, filter); });
         QVERIFY2(error.contains(expected), qPrintable(error));
     }
 
     void hostileText_data()
     {
-        QTest::addColumn<int>("engine");
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<Filter>("base");
+        QTest::addColumn<Hostile>("row");
         const QList<QPair<int, QStringList>> keys{
             {10901, {"BVipNum", "EVipNum", "BVipTypeNum", "EVipTypeNum", "VipName", "BBranchNum", "EBranchNum"}},
             {10902, {"BVipNum", "EVipNum", "VipName", "BBranchNum", "EBranchNum"}},
@@ -278,16 +274,14 @@ private slots:
             for (const auto &[rptId, names] : keys)
                 for (const QString &key : names)
                     QTest::newRow(qPrintable(QStringLiteral("%1:%2:%3").arg(m_dbs.Engines()[e].name).arg(rptId).arg(key)))
-                        << int(e) << rptId << key
-                        << (rptId == 10901 ? Filter{{"Year", 2024}, {"Month", 5}} : Filter{{"GroupBy", 0}});
+                        << Hostile{int(e), rptId, key,
+                        (rptId == 10901 ? Filter{{"Year", 2024}, {"Month", 5}} : Filter{{"GroupBy", 0}})};
     }
 
     void hostileText()
     {
-        QFETCH(int, engine);
-        QFETCH(int, rptId);
-        QFETCH(QString, key);
-        QFETCH(Filter, base);
+        QFETCH(Hostile, row);
+        const auto &[engine, rptId, key, base] = row;
         const QString props = m_dbs.Engines()[size_t(engine)].props;
         const QStringList before = TestDatabases::TableCounts(props);
         const QStringList values{"'", "\"", "'; DROP TABLE sale_line; --", "%", "_", "\\", "8001' OR '1'='1"};
@@ -311,11 +305,7 @@ private slots:
 
     void lookup_data()
     {
-        QTest::addColumn<int>("engine");
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QString>("condition");
-        QTest::addColumn<QString>("search");
-        QTest::addColumn<QString>("expected");    // codes, or "error"
+        QTest::addColumn<LookupCase>("row");
         struct Case { const char *name; int type; const char *condition; const char *search; const char *expected; };
         const std::vector<Case> cases{
             {"branches_top", 5, " x2.FParentID=0 ", "", "000,001,002,009"},
@@ -339,16 +329,13 @@ private slots:
         for (size_t e = 0; e < m_dbs.Engines().size(); ++e)
             for (const Case &c : cases)
                 QTest::newRow(qPrintable(m_dbs.Engines()[e].name + u':' + QString::fromLatin1(c.name)))
-                    << int(e) << c.type << QString::fromUtf8(c.condition) << QString::fromUtf8(c.search) << QString::fromUtf8(c.expected);
+                    << LookupCase{int(e), c.type, QString::fromUtf8(c.condition), QString::fromUtf8(c.search), QString::fromUtf8(c.expected)};
     }
 
     void lookup()
     {
-        QFETCH(int, engine);
-        QFETCH(int, type);
-        QFETCH(QString, condition);
-        QFETCH(QString, search);
-        QFETCH(QString, expected);
+        QFETCH(LookupCase, row);
+        const auto &[engine, type, condition, search, expected] = row;
         GLData data;
         try {
             const RecordsetPtr rs = data.GetLookupList(m_dbs.Engines()[size_t(engine)].props, type, condition, search);
@@ -366,10 +353,7 @@ private slots:
     // locally (Havana 2024-03-10, Santiago 2024-09-08).
     void wallClockDates_data()
     {
-        QTest::addColumn<int>("engine");
-        QTest::addColumn<QByteArray>("zone");
-        QTest::addColumn<Filter>("filter");
-        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<ZoneCase>("row");
         const QStringList before{"0|8002|8002|二店|100|96|4|1", "2|合计|||100|96|4|1"};
         const QStringList first{"0|8002|8002|二店|50|48|2|1", "2|合计|||50|48|2|1"};
         // 10902 gets the end one day after the user's; it counts whole days before it.
@@ -384,15 +368,13 @@ private slots:
             for (const QByteArray &zone : TestZones)
                 for (const Case &c : cases)
                     QTest::newRow(qPrintable(QStringLiteral("%1:%2:%3").arg(m_dbs.Engines()[e].name, zone, c.name)))
-                        << int(e) << zone << c.filter << c.expected;
+                        << ZoneCase{int(e), zone, c.filter, c.expected};
     }
 
     void wallClockDates()
     {
-        QFETCH(int, engine);
-        QFETCH(QByteArray, zone);
-        QFETCH(Filter, filter);
-        QFETCH(QStringList, expected);
+        QFETCH(ZoneCase, row);
+        const auto &[engine, zone, filter, expected] = row;
         const ZoneScope inZone(zone);
         const QStringList fields{"FRowKind", "FNo", "FVipNo", "FBranchName", "FAmount", "FpayAmount", "FDiscountAmount", "ftimes"};
         QCOMPARE(rows(run(engine, 10902, filter), fields), expected);

@@ -16,10 +16,12 @@ namespace {
 void fillCards(const QString &props)
 {
     auto db = Database::OpenForWriting(props);
+
     for (const QString &ddl : Schema::TableStatements(db->Driver()))
         db->Exec(ddl);
     db->Exec(QStringLiteral("INSERT INTO card_type VALUES (1,'01','普通卡')"));
     const QStringList names{"Émile张", "ÉMILE", "ＡＢＣ１２", "abc12", "50%_off\\x", "50xxoff", "Straße", "ΟΔΟΣ"};
+
     for (int i = 0; i < names.size(); ++i)
         db->Exec(QStringLiteral("INSERT INTO member_card VALUES (?,?,?,1,NULL,NULL,NULL,NULL,1,NULL,0)"),
                  {i + 1, QStringLiteral("V%1").arg(i + 1, 2, 10, QLatin1Char('0')), names[i]});
@@ -150,20 +152,18 @@ private slots:
 
 private:
     // The engines under test: SQLite, then PostgreSQL with each locale where a server is given.
-    QList<QPair<QString, QString>> engines() const;
+    QList<QPair<QString, QString>> engines() const
+    {
+        QList<QPair<QString, QString>> out{{QStringLiteral("sqlite"), m_cLocale.Engines()[0].props}};
+        if (m_cLocale.Engines().size() > 1)
+            out.append({QStringLiteral("postgresql_c_locale"), m_cLocale.Engines()[1].props});
+        if (m_utf8Locale.Engines().size() > 1)
+            out.append({QStringLiteral("postgresql_utf8_locale"), m_utf8Locale.Engines()[1].props});
+        return out;
+    }
     TestDatabases m_cLocale;
     TestDatabases m_utf8Locale;
 };
-
-QList<QPair<QString, QString>> tst_ServerText::engines() const
-{
-    QList<QPair<QString, QString>> out{{QStringLiteral("sqlite"), m_cLocale.Engines()[0].props}};
-    if (m_cLocale.Engines().size() > 1)
-        out.append({QStringLiteral("postgresql_c_locale"), m_cLocale.Engines()[1].props});
-    if (m_utf8Locale.Engines().size() > 1)
-        out.append({QStringLiteral("postgresql_utf8_locale"), m_utf8Locale.Engines()[1].props});
-    return out;
-}
 
 QTEST_GUILESS_MAIN(tst_ServerText)
 #include "tst_servertext.moc"

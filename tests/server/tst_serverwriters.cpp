@@ -38,14 +38,17 @@ void fill(const QString &props, bool ledger, bool partitioned = false)
 {
     auto db = Database::OpenForWriting(props);
     const bool sqlite = db->Driver().Name() == u"SQLite";
+
     if (sqlite)
         db->Exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     for (const QString &ddl : Schema::TableStatements(db->Driver(), partitioned && !sqlite
                                                                          ? std::optional(Schema::MonthlyPartitions{QDate(2024, 1, 1), QDate(2024, 12, 1)})
                                                                          : std::nullopt))
         db->Exec(ddl);
+
     if (ledger)
         db->ExecAll(Schema::LedgerStatements(db->Driver()));
+
     for (const char *sql : chain)
         db->Exec(QString::fromUtf8(sql));
 }
@@ -57,6 +60,7 @@ QStringList ledgerErrors(const QString &props)
     auto db = Database::OpenForWriting(props);
     using Key = std::tuple<qint64, qint64, int>;     // card, branch (-1 for the card's rows), month
     std::map<Key, std::pair<qint64, qint64>> moved;
+
     auto rows = db->Select(QStringLiteral("SELECT FCardID, FBranchID, %1, FValueAdd - FValueSpent, FPoints FROM card_movement")
                                .arg(db->Driver().DateTimeText(QStringLiteral("FDate"))));
     while (rows->Next()) {
@@ -71,6 +75,7 @@ QStringList ledgerErrors(const QString &props)
     std::map<Key, std::pair<qint64, qint64>> ledger;
     rows = db->Select(QStringLiteral("SELECT FCardID, FBranchID, FMonth, FValue, FPoints FROM card_balance_month "
                                      "UNION ALL SELECT FCardID, -1, FMonth, FValue, FPoints FROM card_balance_card"));
+
     while (rows->Next())
         ledger[{rows->Int(0), rows->Int(1), int(rows->Int(2))}] = {rows->Int(3), rows->Int(4)};
     QStringList errors;
@@ -133,6 +138,7 @@ struct Writers
         }
     }
     ~Writers() { Finish(); }
+
     void Finish()
     {
         stop = true;
@@ -149,200 +155,191 @@ class tst_ServerWriters : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void oneMomentPerReport_data();
-    void oneMomentPerReport();
-    void statementForms_data();
-    void statementForms();
-    void isolationLevels_data();
-    void isolationLevels();
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(m_ledger.Create(QStringLiteral("writers_ledger"), [](const QString &p) { fill(p, true); }, &error), qPrintable(error));
+        QVERIFY2(m_plain.Create(QStringLiteral("writers_plain"), [](const QString &p) { fill(p, false); }, &error), qPrintable(error));
+        QVERIFY2(m_parted.Create(QStringLiteral("writers_parted"), [](const QString &p) { fill(p, true, true); }, &error),
+                 qPrintable(error));
+    }
+
+    void cleanupTestCase()
+    {
+        m_ledger.Drop();
+        m_plain.Drop();
+        m_parted.Drop();
+    }
+
+    void oneMomentPerReport_data()
+    {
+        QTest::addColumn<QString>("props");
+        for (const TestDatabases *dbs : {&m_ledger, &m_plain}) {
+            for (const TestDatabases::Engine &e : dbs->Engines())
+                QTest::newRow(qPrintable(e.name + QLatin1String(dbs == &m_ledger ? "_ledger" : "_movements"))) << e.props;
+        }
+    }
+
+    // A writer moves card 8001's 1000.00 top-up between April and May: May's closing stays the same.
+    void oneMomentPerReport()
+    {
+        QFETCH(QString, props);
+        const Filter may{{"Year", 2024}, {"Month", 5}, {"BVipNum", "8001"}, {"EVipNum", "8001"}};
+        auto closing = [&] {
+            const RecordsetPtr rs = TestDatabases::RunOn(props, 10901, may);
+            return rs->Value(rs->RecordCount() - 1, QStringLiteral("FResidualCardAmount")).toString();
+        };
+        const QString expected = closing();
+        Writers writer;
+        writer.Start(props, 1, QString(), [](std::mt19937 &, int n) {
+            return QStringLiteral("UPDATE card_movement SET FDate = '%1' WHERE FID = 100")
+                .arg(n % 2 ? QStringLiteral("2024-04-15 10:00:00") : QStringLiteral("2024-05-15 10:00:00"));
+        });
+        QStringList seen;
+        QElapsedTimer timer;
+        timer.start();
+        int runs = 0;
+        for (; timer.elapsed() < 3000; ++runs) {
+            const QString c = closing();
+            if (c != expected)
+                seen << c;
+        }
+        writer.Finish();
+        Database::OpenForWriting(props)->Exec(QStringLiteral("UPDATE card_movement SET FDate = '2024-04-15 10:00:00' WHERE FID = 100"));
+        QVERIFY2(writer.commits > 10, qPrintable(QString::number(writer.commits)));
+        QVERIFY2(seen.isEmpty(), qPrintable(QStringLiteral("%1 of %2 runs: %3").arg(seen.size()).arg(runs).arg(seen.join(u' '))));
+    }
+
+    void statementForms_data()
+    {
+        // On SQLite FID 5 exists, FID 6 not; PostgreSQL has no OR clauses and gets the forms it has.
+        QTest::addColumn<QString>("sqlite");
+        QTest::addColumn<QString>("postgresql");
+        const QString row = QStringLiteral("(%1, 2, '2024-04-03 09:00:00', 3, 1, 'CZ', 2500, 0, 40, NULL)");
+        // FIDs 5 (taken: ignored or replaced) and 6 to 9 (new, at a card and branch with rows).
+        const QList<QPair<const char *, int>> inserts{{"", 6}, {" OR IGNORE", 5}, {" OR REPLACE", 5}, {" OR ABORT", 7},
+                                                      {" OR FAIL", 8}, {" OR ROLLBACK", 9}};
+        for (const auto &[clause, id] : inserts) {
+            const QString sql = QStringLiteral("INSERT%1 INTO card_movement VALUES ").arg(QLatin1String(clause)) + row.arg(id);
+            QTest::newRow(QByteArray("insert") + clause) << sql << (*clause ? QString() : sql);
+        }
+        // Moves movement 3 to another month and branch; OR REPLACE also onto FID 5, which it removes.
+        for (const char *clause : {"", " OR IGNORE", " OR ABORT", " OR FAIL", " OR ROLLBACK", " OR REPLACE"}) {
+            const QString sql = QStringLiteral("UPDATE%1 card_movement SET FID = %2, FDate = '2024-06-09 00:00:00', FBranchID = 2, "
+                                               "FValueAdd = FValueAdd + 1 WHERE FID = 3")
+                                    .arg(QLatin1String(clause)).arg(qstrcmp(clause, " OR REPLACE") == 0 ? 5 : 3);
+            QTest::newRow(QByteArray("update") + clause) << sql << (*clause ? QString() : sql);
+        }
+        QTest::newRow("replace_into") << QStringLiteral("REPLACE INTO card_movement VALUES ") + row.arg(100) << QString();
+        const QString upsert = QStringLiteral("INSERT INTO card_movement VALUES %1 ON CONFLICT (FID) DO ").arg(row.arg(1));
+        QTest::newRow("on_conflict_nothing") << upsert + QStringLiteral("NOTHING") << upsert + QStringLiteral("NOTHING");
+        const QString update = upsert + QStringLiteral("UPDATE SET FDate = excluded.FDate, FValueAdd = excluded.FValueAdd");
+        QTest::newRow("on_conflict_update") << update << update;
+        QTest::newRow("delete") << QStringLiteral("DELETE FROM card_movement WHERE FID = 2")
+                                << QStringLiteral("DELETE FROM card_movement WHERE FID = 2");
+        QTest::newRow("replace_recursive_triggers")
+            << QStringLiteral("PRAGMA recursive_triggers = ON; INSERT OR REPLACE INTO card_movement VALUES ") + row.arg(4) << QString();
+        QTest::newRow("merge") << QString()
+            << QStringLiteral("MERGE INTO card_movement m USING (VALUES (100, 2600), (7, 900)) v (id, amount) ON m.FID = v.id "
+                              "WHEN MATCHED THEN UPDATE SET FValueAdd = v.amount, FDate = '2024-02-01 00:00:00' "
+                              "WHEN NOT MATCHED THEN INSERT VALUES (v.id, 3, '2024-07-01 00:00:00', 3, 1, 'CZ', v.amount, 0, 0, NULL)");
+    }
+
+    // Each form on a chain with the ledger and one without: both accept or both refuse it, the
+    // ledger equals the movements, and report 10901 gives the same rows either way.
+    void statementForms()
+    {
+        for (size_t engine = 0; engine < m_ledger.Engines().size(); ++engine) {
+            const QString name = m_ledger.Engines()[engine].name;
+            QFETCH(QString, sqlite);
+            QFETCH(QString, postgresql);
+            const QString statement = name == u"sqlite" ? sqlite : postgresql;
+            if (statement.isEmpty())
+                continue;
+            QString outcome[2];
+            for (const TestDatabases *dbs : {&m_ledger, &m_plain}) {
+                auto db = Database::OpenForWriting(dbs->Engines()[engine].props);
+                try {
+                    for (const QString &part : statement.split(QStringLiteral("; ")))
+                        db->Exec(part);
+                    outcome[dbs == &m_plain] = QStringLiteral("ok");
+                } catch (const VelError &e) {
+                    outcome[dbs == &m_plain] = e.Description().section(u'(', 0, 0);
+                }
+            }
+            QCOMPARE(outcome[0], outcome[1]);
+            QCOMPARE(ledgerErrors(m_ledger.Engines()[engine].props), QStringList());
+            for (int month = 3; month <= 7; ++month) {
+                const Filter filter{{"Year", 2024}, {"Month", month}};
+                QCOMPARE(TestDatabases::RowLines(m_ledger.Run(int(engine), 10901, filter)),
+                         TestDatabases::RowLines(m_plain.Run(int(engine), 10901, filter)));
+            }
+        }
+    }
+
+    void isolationLevels_data()
+    {
+        QTest::addColumn<QString>("props");
+        QTest::addColumn<QString>("isolation");
+        for (const TestDatabases *dbs : {&m_ledger, &m_parted}) {
+            if (dbs->Engines().size() < 2)
+                QSKIP("PostgreSQL only");
+            for (const char *level : {"READ COMMITTED", "REPEATABLE READ", "SERIALIZABLE"})
+                QTest::newRow(qPrintable(QStringLiteral("%1_%2").arg(QLatin1String(dbs == &m_ledger ? "plain" : "partitioned"), QLatin1String(level))))
+                    << dbs->Engines()[1].props << QString::fromLatin1(level);
+        }
+    }
+
+    // Writers add movements in random months of one card at a time (a new card every 20 ms), so
+    // that month rows are made while another writer changes the card, and move them between months.
+    void isolationLevels()
+    {
+        QFETCH(QString, props);
+        QFETCH(QString, isolation);
+        Writers writers;
+        writers.Start(props, 4, QStringLiteral("BEGIN ISOLATION LEVEL ") + isolation, [](std::mt19937 &random, int id) {
+            const int card = 10 + int(QDateTime::currentMSecsSinceEpoch() / 20 % 100000), month = 1 + int(random() % 12);
+            if (random() % 3 == 0)
+                return QStringLiteral("UPDATE card_movement SET FDate = '2024-%1-20 00:00:00' WHERE FID = %2")
+                    .arg(month, 2, 10, QChar(u'0')).arg(id - int(random() % 20));
+            return QStringLiteral("INSERT INTO card_movement VALUES (%1, %2, '2024-%3-10 00:00:00', %4, 1, 'CZ', %5, 0, %6, NULL)")
+                .arg(id).arg(card).arg(month, 2, 10, QChar(u'0')).arg(2 + int(random() % 2)).arg(100 + id % 7).arg(id % 5);
+        });
+        QTest::qWait(3000);
+        writers.Finish();
+        QCOMPARE(writers.failures.load(), 0);
+        QVERIFY(writers.commits > 50);
+        QCOMPARE(ledgerErrors(props), QStringList());
+    }
+
     void upgradeDuringWrites_data() { m_plain.AddRows(); }
-    void upgradeDuringWrites();
+
+    // The first upgrade-schema while writers add movements misses none of them.
+    void upgradeDuringWrites()
+    {
+        QFETCH(int, engine);
+        const QString props = m_plain.Engines()[size_t(engine)].props;
+        // Enough movements (about 200,000) that filling the ledger takes a while.
+        auto db = Database::OpenForWriting(props);
+        for (int i = 0; i < 15; ++i)
+            db->Exec(QStringLiteral("INSERT INTO card_movement SELECT FID + (SELECT MAX(FID) FROM card_movement), FCardID, FDate, "
+                                    "FBranchID, FKind, FBillNo, FValueAdd, FValueSpent, FPoints, FOperatorID FROM card_movement"));
+        Writers writers;
+        writers.Start(props, 2, QString(), [](std::mt19937 &random, int id) {
+            return QStringLiteral("INSERT INTO card_movement VALUES (%1, %2, '2024-0%3-10 00:00:00', 2, 1, 'CZ', 100, 0, 1, NULL)")
+                .arg(id).arg(1 + int(random() % 3)).arg(1 + int(random() % 9));
+        });
+        QTest::qWait(300);
+        QCOMPARE(UpgradeSchemaMain({QStringLiteral("--props"), props}), 0);
+        QTest::qWait(300);
+        writers.Finish();
+        QCOMPARE(writers.failures.load(), 0);
+        QCOMPARE(ledgerErrors(props), QStringList());
+    }
 
 private:
     TestDatabases m_ledger, m_plain, m_parted;
 };
-
-void tst_ServerWriters::initTestCase()
-{
-    QString error;
-    QVERIFY2(m_ledger.Create(QStringLiteral("writers_ledger"), [](const QString &p) { fill(p, true); }, &error), qPrintable(error));
-    QVERIFY2(m_plain.Create(QStringLiteral("writers_plain"), [](const QString &p) { fill(p, false); }, &error), qPrintable(error));
-    QVERIFY2(m_parted.Create(QStringLiteral("writers_parted"), [](const QString &p) { fill(p, true, true); }, &error),
-             qPrintable(error));
-}
-
-void tst_ServerWriters::cleanupTestCase()
-{
-    m_ledger.Drop();
-    m_plain.Drop();
-    m_parted.Drop();
-}
-
-void tst_ServerWriters::oneMomentPerReport_data()
-{
-    QTest::addColumn<QString>("props");
-    for (const TestDatabases *dbs : {&m_ledger, &m_plain}) {
-        for (const TestDatabases::Engine &e : dbs->Engines())
-            QTest::newRow(qPrintable(e.name + QLatin1String(dbs == &m_ledger ? "_ledger" : "_movements"))) << e.props;
-    }
-}
-
-// A writer moves card 8001's 1000.00 top-up between April and May: May's closing stays the same.
-void tst_ServerWriters::oneMomentPerReport()
-{
-    QFETCH(QString, props);
-    const Filter may{{"Year", 2024}, {"Month", 5}, {"BVipNum", "8001"}, {"EVipNum", "8001"}};
-    auto closing = [&] {
-        const RecordsetPtr rs = TestDatabases::RunOn(props, 10901, may);
-        return rs->Value(rs->RecordCount() - 1, QStringLiteral("FResidualCardAmount")).toString();
-    };
-    const QString expected = closing();
-    Writers writer;
-    writer.Start(props, 1, QString(), [](std::mt19937 &, int n) {
-        return QStringLiteral("UPDATE card_movement SET FDate = '%1' WHERE FID = 100")
-            .arg(n % 2 ? QStringLiteral("2024-04-15 10:00:00") : QStringLiteral("2024-05-15 10:00:00"));
-    });
-    QStringList seen;
-    QElapsedTimer timer;
-    timer.start();
-    int runs = 0;
-    for (; timer.elapsed() < 3000; ++runs) {
-        const QString c = closing();
-        if (c != expected)
-            seen << c;
-    }
-    writer.Finish();
-    Database::OpenForWriting(props)->Exec(QStringLiteral("UPDATE card_movement SET FDate = '2024-04-15 10:00:00' WHERE FID = 100"));
-    QVERIFY2(writer.commits > 10, qPrintable(QString::number(writer.commits)));
-    QVERIFY2(seen.isEmpty(), qPrintable(QStringLiteral("%1 of %2 runs: %3").arg(seen.size()).arg(runs).arg(seen.join(u' '))));
-}
-
-void tst_ServerWriters::statementForms_data()
-{
-    // On SQLite FID 5 exists, FID 6 not; PostgreSQL has no OR clauses and gets the forms it has.
-    QTest::addColumn<QString>("sqlite");
-    QTest::addColumn<QString>("postgresql");
-    const QString row = QStringLiteral("(%1, 2, '2024-04-03 09:00:00', 3, 1, 'CZ', 2500, 0, 40, NULL)");
-    // FIDs 5 (taken: ignored or replaced) and 6 to 9 (new, at a card and branch with rows).
-    const QList<QPair<const char *, int>> inserts{{"", 6}, {" OR IGNORE", 5}, {" OR REPLACE", 5}, {" OR ABORT", 7},
-                                                  {" OR FAIL", 8}, {" OR ROLLBACK", 9}};
-    for (const auto &[clause, id] : inserts) {
-        const QString sql = QStringLiteral("INSERT%1 INTO card_movement VALUES ").arg(QLatin1String(clause)) + row.arg(id);
-        QTest::newRow(QByteArray("insert") + clause) << sql << (*clause ? QString() : sql);
-    }
-    // Moves movement 3 to another month and branch; OR REPLACE also onto FID 5, which it removes.
-    for (const char *clause : {"", " OR IGNORE", " OR ABORT", " OR FAIL", " OR ROLLBACK", " OR REPLACE"}) {
-        const QString sql = QStringLiteral("UPDATE%1 card_movement SET FID = %2, FDate = '2024-06-09 00:00:00', FBranchID = 2, "
-                                           "FValueAdd = FValueAdd + 1 WHERE FID = 3")
-                                .arg(QLatin1String(clause)).arg(qstrcmp(clause, " OR REPLACE") == 0 ? 5 : 3);
-        QTest::newRow(QByteArray("update") + clause) << sql << (*clause ? QString() : sql);
-    }
-    QTest::newRow("replace_into") << QStringLiteral("REPLACE INTO card_movement VALUES ") + row.arg(100) << QString();
-    const QString upsert = QStringLiteral("INSERT INTO card_movement VALUES %1 ON CONFLICT (FID) DO ").arg(row.arg(1));
-    QTest::newRow("on_conflict_nothing") << upsert + QStringLiteral("NOTHING") << upsert + QStringLiteral("NOTHING");
-    const QString update = upsert + QStringLiteral("UPDATE SET FDate = excluded.FDate, FValueAdd = excluded.FValueAdd");
-    QTest::newRow("on_conflict_update") << update << update;
-    QTest::newRow("delete") << QStringLiteral("DELETE FROM card_movement WHERE FID = 2")
-                            << QStringLiteral("DELETE FROM card_movement WHERE FID = 2");
-    QTest::newRow("replace_recursive_triggers")
-        << QStringLiteral("PRAGMA recursive_triggers = ON; INSERT OR REPLACE INTO card_movement VALUES ") + row.arg(4) << QString();
-    QTest::newRow("merge") << QString()
-        << QStringLiteral("MERGE INTO card_movement m USING (VALUES (100, 2600), (7, 900)) v (id, amount) ON m.FID = v.id "
-                          "WHEN MATCHED THEN UPDATE SET FValueAdd = v.amount, FDate = '2024-02-01 00:00:00' "
-                          "WHEN NOT MATCHED THEN INSERT VALUES (v.id, 3, '2024-07-01 00:00:00', 3, 1, 'CZ', v.amount, 0, 0, NULL)");
-}
-
-// Each form on a chain with the ledger and one without: both accept or both refuse it, the
-// ledger equals the movements, and report 10901 gives the same rows either way.
-void tst_ServerWriters::statementForms()
-{
-    for (size_t engine = 0; engine < m_ledger.Engines().size(); ++engine) {
-        const QString name = m_ledger.Engines()[engine].name;
-        QFETCH(QString, sqlite);
-        QFETCH(QString, postgresql);
-        const QString statement = name == u"sqlite" ? sqlite : postgresql;
-        if (statement.isEmpty())
-            continue;
-        QString outcome[2];
-        for (const TestDatabases *dbs : {&m_ledger, &m_plain}) {
-            auto db = Database::OpenForWriting(dbs->Engines()[engine].props);
-            try {
-                for (const QString &part : statement.split(QStringLiteral("; ")))
-                    db->Exec(part);
-                outcome[dbs == &m_plain] = QStringLiteral("ok");
-            } catch (const VelError &e) {
-                outcome[dbs == &m_plain] = e.Description().section(u'(', 0, 0);
-            }
-        }
-        QCOMPARE(outcome[0], outcome[1]);
-        QCOMPARE(ledgerErrors(m_ledger.Engines()[engine].props), QStringList());
-        for (int month = 3; month <= 7; ++month) {
-            const Filter filter{{"Year", 2024}, {"Month", month}};
-            QCOMPARE(TestDatabases::RowLines(m_ledger.Run(int(engine), 10901, filter)),
-                     TestDatabases::RowLines(m_plain.Run(int(engine), 10901, filter)));
-        }
-    }
-}
-
-void tst_ServerWriters::isolationLevels_data()
-{
-    QTest::addColumn<QString>("props");
-    QTest::addColumn<QString>("isolation");
-    for (const TestDatabases *dbs : {&m_ledger, &m_parted}) {
-        if (dbs->Engines().size() < 2)
-            QSKIP("PostgreSQL only");
-        for (const char *level : {"READ COMMITTED", "REPEATABLE READ", "SERIALIZABLE"})
-            QTest::newRow(qPrintable(QStringLiteral("%1_%2").arg(QLatin1String(dbs == &m_ledger ? "plain" : "partitioned"), QLatin1String(level))))
-                << dbs->Engines()[1].props << QString::fromLatin1(level);
-    }
-}
-
-// Writers add movements in random months of one card at a time (a new card every 20 ms), so
-// that month rows are made while another writer changes the card, and move them between months.
-void tst_ServerWriters::isolationLevels()
-{
-    QFETCH(QString, props);
-    QFETCH(QString, isolation);
-    Writers writers;
-    writers.Start(props, 4, QStringLiteral("BEGIN ISOLATION LEVEL ") + isolation, [](std::mt19937 &random, int id) {
-        const int card = 10 + int(QDateTime::currentMSecsSinceEpoch() / 20 % 100000), month = 1 + int(random() % 12);
-        if (random() % 3 == 0)
-            return QStringLiteral("UPDATE card_movement SET FDate = '2024-%1-20 00:00:00' WHERE FID = %2")
-                .arg(month, 2, 10, QChar(u'0')).arg(id - int(random() % 20));
-        return QStringLiteral("INSERT INTO card_movement VALUES (%1, %2, '2024-%3-10 00:00:00', %4, 1, 'CZ', %5, 0, %6, NULL)")
-            .arg(id).arg(card).arg(month, 2, 10, QChar(u'0')).arg(2 + int(random() % 2)).arg(100 + id % 7).arg(id % 5);
-    });
-    QTest::qWait(3000);
-    writers.Finish();
-    QCOMPARE(writers.failures.load(), 0);
-    QVERIFY(writers.commits > 50);
-    QCOMPARE(ledgerErrors(props), QStringList());
-}
-
-// The first upgrade-schema while writers add movements misses none of them.
-void tst_ServerWriters::upgradeDuringWrites()
-{
-    QFETCH(int, engine);
-    const QString props = m_plain.Engines()[size_t(engine)].props;
-    // Enough movements (about 200,000) that filling the ledger takes a while.
-    auto db = Database::OpenForWriting(props);
-    for (int i = 0; i < 15; ++i)
-        db->Exec(QStringLiteral("INSERT INTO card_movement SELECT FID + (SELECT MAX(FID) FROM card_movement), FCardID, FDate, "
-                                "FBranchID, FKind, FBillNo, FValueAdd, FValueSpent, FPoints, FOperatorID FROM card_movement"));
-    Writers writers;
-    writers.Start(props, 2, QString(), [](std::mt19937 &random, int id) {
-        return QStringLiteral("INSERT INTO card_movement VALUES (%1, %2, '2024-0%3-10 00:00:00', 2, 1, 'CZ', 100, 0, 1, NULL)")
-            .arg(id).arg(1 + int(random() % 3)).arg(1 + int(random() % 9));
-    });
-    QTest::qWait(300);
-    QCOMPARE(UpgradeSchemaMain({QStringLiteral("--props"), props}), 0);
-    QTest::qWait(300);
-    writers.Finish();
-    QCOMPARE(writers.failures.load(), 0);
-    QCOMPARE(ledgerErrors(props), QStringList());
-}
 
 QTEST_GUILESS_MAIN(tst_ServerWriters)
 #include "tst_serverwriters.moc"

@@ -6,6 +6,15 @@
 
 #include <QTest>
 
+// after: UTC
+// names: names in the zone
+// moments: the same slots in UTC
+struct SlotCase { QString cron; QString zone; QString after; QStringList names; QStringList moments; };
+
+struct Refused { QString cron; QString zone; QString words; };
+
+struct Relative { QString form; QDate first; QDate last; };
+
 class TestDelivery : public QObject
 {
     Q_OBJECT
@@ -15,37 +24,30 @@ private slots:
     // daylight-saving gaps and repeated hours.
     void nextSlots_data()
     {
-        QTest::addColumn<QString>("cron");
-        QTest::addColumn<QString>("zone");
-        QTest::addColumn<QString>("after");       // UTC
-        QTest::addColumn<QStringList>("names");   // names in the zone
-        QTest::addColumn<QStringList>("moments"); // the same slots in UTC
-        QTest::newRow("monthly in Shanghai") << "0 7 1 * *" << "Asia/Shanghai" << "2024-02-15T00:00:00"
-                                            << QStringList{"2024-03-01T07:00", "2024-04-01T07:00"}
-                                            << QStringList{"2024-02-29T23:00:00", "2024-03-31T23:00:00"};
-        QTest::newRow("gap runs after it") << "30 2 * * *" << "Europe/Berlin" << "2024-03-30T12:00:00"
-                                           << QStringList{"2024-03-31T03:30", "2024-04-01T02:30"}
-                                           << QStringList{"2024-03-31T01:30:00", "2024-04-01T00:30:00"};
-        QTest::newRow("repeated hour runs once") << "30 2 * * *" << "Europe/Berlin" << "2024-10-26T12:00:00"
-                                                 << QStringList{"2024-10-27T02:30", "2024-10-28T02:30"}
-                                                 << QStringList{"2024-10-27T00:30:00", "2024-10-28T01:30:00"};
-        QTest::newRow("gap slots merge with later ones") << "*/30 2-3 * * *" << "Europe/Berlin" << "2024-03-31T00:00:00"
-                                                         << QStringList{"2024-03-31T03:00", "2024-03-31T03:30", "2024-04-01T02:00"}
-                                                         << QStringList{"2024-03-31T01:00:00", "2024-03-31T01:30:00", "2024-04-01T00:00:00"};
-        QTest::newRow("day of month or weekday") << "0 9 13 * 5" << "UTC" << "2024-09-01T00:00:00"
-                                                 << QStringList{"2024-09-06T09:00", "2024-09-13T09:00", "2024-09-20T09:00"}
-                                                 << QStringList{"2024-09-06T09:00:00", "2024-09-13T09:00:00", "2024-09-20T09:00:00"};
-        QTest::newRow("weekdays at a list of hours") << "15 8,18 * * 1-5" << "Asia/Shanghai" << "2024-05-03T11:00:00"
-                                                     << QStringList{"2024-05-06T08:15", "2024-05-06T18:15"}
-                                                     << QStringList{"2024-05-06T00:15:00", "2024-05-06T10:15:00"};
+        QTest::addColumn<SlotCase>("row");
+        QTest::newRow("monthly in Shanghai") << SlotCase{"0 7 1 * *", "Asia/Shanghai", "2024-02-15T00:00:00",
+                                            QStringList{"2024-03-01T07:00", "2024-04-01T07:00"},
+                                            QStringList{"2024-02-29T23:00:00", "2024-03-31T23:00:00"}};
+        QTest::newRow("gap runs after it") << SlotCase{"30 2 * * *", "Europe/Berlin", "2024-03-30T12:00:00",
+                                           QStringList{"2024-03-31T03:30", "2024-04-01T02:30"},
+                                           QStringList{"2024-03-31T01:30:00", "2024-04-01T00:30:00"}};
+        QTest::newRow("repeated hour runs once") << SlotCase{"30 2 * * *", "Europe/Berlin", "2024-10-26T12:00:00",
+                                                 QStringList{"2024-10-27T02:30", "2024-10-28T02:30"},
+                                                 QStringList{"2024-10-27T00:30:00", "2024-10-28T01:30:00"}};
+        QTest::newRow("gap slots merge with later ones") << SlotCase{"*/30 2-3 * * *", "Europe/Berlin", "2024-03-31T00:00:00",
+                                                         QStringList{"2024-03-31T03:00", "2024-03-31T03:30", "2024-04-01T02:00"},
+                                                         QStringList{"2024-03-31T01:00:00", "2024-03-31T01:30:00", "2024-04-01T00:00:00"}};
+        QTest::newRow("day of month or weekday") << SlotCase{"0 9 13 * 5", "UTC", "2024-09-01T00:00:00",
+                                                 QStringList{"2024-09-06T09:00", "2024-09-13T09:00", "2024-09-20T09:00"},
+                                                 QStringList{"2024-09-06T09:00:00", "2024-09-13T09:00:00", "2024-09-20T09:00:00"}};
+        QTest::newRow("weekdays at a list of hours") << SlotCase{"15 8,18 * * 1-5", "Asia/Shanghai", "2024-05-03T11:00:00",
+                                                     QStringList{"2024-05-06T08:15", "2024-05-06T18:15"},
+                                                     QStringList{"2024-05-06T00:15:00", "2024-05-06T10:15:00"}};
     }
     void nextSlots()
     {
-        QFETCH(QString, cron);
-        QFETCH(QString, zone);
-        QFETCH(QString, after);
-        QFETCH(QStringList, names);
-        QFETCH(QStringList, moments);
+        QFETCH(SlotCase, row);
+        const auto &[cron, zone, after, names, moments] = row;
         const Cron timing(cron, zone);
         QDateTime at = QDateTime::fromString(after, Qt::ISODate);
         at.setTimeSpec(Qt::UTC);
@@ -63,20 +65,17 @@ private slots:
 
     void refusedTimings_data()
     {
-        QTest::addColumn<QString>("cron");
-        QTest::addColumn<QString>("zone");
-        QTest::addColumn<QString>("words");
-        QTest::newRow("four fields") << "0 7 1 *" << "Asia/Shanghai" << "五项";
-        QTest::newRow("minute out of range") << "60 7 * * *" << "Asia/Shanghai" << "“分”";
-        QTest::newRow("backwards range") << "0 9-7 * * *" << "Asia/Shanghai" << "“时”";
-        QTest::newRow("zero step") << "*/0 * * * *" << "Asia/Shanghai" << "“分”";
-        QTest::newRow("unknown zone") << "0 7 * * *" << "Mars/Olympus" << "时区";
+        QTest::addColumn<Refused>("row");
+        QTest::newRow("four fields") << Refused{"0 7 1 *", "Asia/Shanghai", "五项"};
+        QTest::newRow("minute out of range") << Refused{"60 7 * * *", "Asia/Shanghai", "“分”"};
+        QTest::newRow("backwards range") << Refused{"0 9-7 * * *", "Asia/Shanghai", "“时”"};
+        QTest::newRow("zero step") << Refused{"*/0 * * * *", "Asia/Shanghai", "“分”"};
+        QTest::newRow("unknown zone") << Refused{"0 7 * * *", "Mars/Olympus", "时区"};
     }
     void refusedTimings()
     {
-        QFETCH(QString, cron);
-        QFETCH(QString, zone);
-        QFETCH(QString, words);
+        QFETCH(Refused, row);
+        const auto &[cron, zone, words] = row;
         const QString error = ErrorOf([&] { Cron(cron, zone); });
         QVERIFY2(error.contains(words), qPrintable(error));
     }
@@ -84,23 +83,20 @@ private slots:
     // Relative periods counted from a slot's date.
     void relativePeriods_data()
     {
-        QTest::addColumn<QString>("form");
-        QTest::addColumn<QDate>("first");
-        QTest::addColumn<QDate>("last");
-        QTest::newRow("上月 on the 1st") << "上月" << QDate(2024, 2, 1) << QDate(2024, 2, 29);
-        QTest::newRow("今天") << "今天" << QDate(2024, 3, 1) << QDate(2024, 3, 1);
-        QTest::newRow("本月") << "本月" << QDate(2024, 3, 1) << QDate(2024, 3, 31);
-        QTest::newRow("本月至今") << "本月至今" << QDate(2024, 3, 1) << QDate(2024, 3, 1);
-        QTest::newRow("昨天 across a month") << "昨天" << QDate(2024, 2, 29) << QDate(2024, 2, 29);
-        QTest::newRow("上周 Monday to Sunday") << "上周" << QDate(2024, 2, 19) << QDate(2024, 2, 25);
-        QTest::newRow("本年至今") << "本年至今" << QDate(2024, 1, 1) << QDate(2024, 3, 1);
-        QTest::newRow("上年") << "上年" << QDate(2023, 1, 1) << QDate(2023, 12, 31);
+        QTest::addColumn<Relative>("row");
+        QTest::newRow("上月 on the 1st") << Relative{"上月", QDate(2024, 2, 1), QDate(2024, 2, 29)};
+        QTest::newRow("今天") << Relative{"今天", QDate(2024, 3, 1), QDate(2024, 3, 1)};
+        QTest::newRow("本月") << Relative{"本月", QDate(2024, 3, 1), QDate(2024, 3, 31)};
+        QTest::newRow("本月至今") << Relative{"本月至今", QDate(2024, 3, 1), QDate(2024, 3, 1)};
+        QTest::newRow("昨天 across a month") << Relative{"昨天", QDate(2024, 2, 29), QDate(2024, 2, 29)};
+        QTest::newRow("上周 Monday to Sunday") << Relative{"上周", QDate(2024, 2, 19), QDate(2024, 2, 25)};
+        QTest::newRow("本年至今") << Relative{"本年至今", QDate(2024, 1, 1), QDate(2024, 3, 1)};
+        QTest::newRow("上年") << Relative{"上年", QDate(2023, 1, 1), QDate(2023, 12, 31)};
     }
     void relativePeriods()
     {
-        QFETCH(QString, form);
-        QFETCH(QDate, first);
-        QFETCH(QDate, last);
+        QFETCH(Relative, row);
+        const auto &[form, first, last] = row;
         const auto period = FilterDates::ParsePeriod(form, QDate(2024, 3, 1));   // a Friday
         QCOMPARE(period.first, first);
         QCOMPARE(period.last, last);
