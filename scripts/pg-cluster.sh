@@ -3,7 +3,8 @@
 #   source scripts/pg-cluster.sh; pg_cluster_start; ...; pg_cluster_stop
 # pg_cluster_start exports VELVIP_TEST_PG, a connection text for the cluster's superuser.
 # pg_cluster_start_standby (after pg_cluster_start) adds two hot standbys streaming from it,
-# made by pg_basebackup -R, and exports VELVIP_TEST_PG_STANDBY and VELVIP_TEST_PG_STANDBY2;
+# made by pg_basebackup -R on replication slots of their own (so a standby that was stopped
+# or fell behind finds its WAL kept), and exports VELVIP_TEST_PG_STANDBY and VELVIP_TEST_PG_STANDBY2;
 # pg_cluster_stop stops them all.
 
 pg_cluster_start() {
@@ -51,7 +52,7 @@ _pg_cluster_standby() {
   pw=$(cat "$PG_CLUSTER_DIR/pw")
   primary=$(sed -n 's/.*Port=\([0-9]*\).*/\1/p' <<<"$VELVIP_TEST_PG")
   "${PG_CLUSTER_RUN[@]}" env PGPASSWORD="$pw" "$PG_CLUSTER_BINDIR/pg_basebackup" -h 127.0.0.1 -p "$primary" \
-      -U postgres -D "$dir" -R -X stream >"$dir.basebackup.log" 2>&1 \
+      -U postgres -D "$dir" -R -X stream -C -S "$1" >"$dir.basebackup.log" 2>&1 \
     || { cat "$dir.basebackup.log" >&2; return 1; }
   for port in $(seq $((primary + 1)) 55490); do
     if "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$dir" -l "$dir.log" \
