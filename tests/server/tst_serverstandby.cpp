@@ -203,12 +203,8 @@ private slots:
             QStringList command{qEnvironmentVariable("PG_CLUSTER_BINDIR") + QStringLiteral("/pg_ctl"), QStringLiteral("-s"), QStringLiteral("-D"), dir};
             if (geteuid() == 0)
                 command = QStringList{QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--")} + command;
-            QProcess process;
-            process.setStandardOutputFile(QProcess::nullDevice());
-            process.setStandardErrorFile(QProcess::nullDevice());
             const QString program = command.takeFirst();
-            process.start(program, command + args);
-            return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+            return QProcess::execute(program, command + args);
         };
         // Started again whatever happens, with the options it was started with.
         const std::shared_ptr<void> restart(nullptr, [&](void *) {
