@@ -63,13 +63,13 @@ class tst_Cli : public QObject
         return env;
     }
 
-    Outcome run(const QStringList &args, const QProcessEnvironment &extra = {})
+    Outcome run(const QStringList &args, const QProcessEnvironment &extra = {}, const QString &program = VELVIP_REPORT_BIN)
     {
         QProcess p;
         p.setProcessEnvironment(environment(extra));
-        p.start(QStringLiteral(VELVIP_REPORT_BIN), args);
+        p.start(program, args);
         if (!p.waitForFinished(120000))
-            qFatal("velvip-report did not finish");
+            qFatal("%s did not finish", qPrintable(program));
         return {p.exitCode(), p.readAllStandardOutput(), QString::fromUtf8(p.readAllStandardError())};
     }
 
@@ -445,20 +445,17 @@ private slots:
         QTemporaryDir mountPoint;
         const QString script = QStringLiteral(
             "mount -t tmpfs -o size=4k tmpfs \"$1\" || exit 77; shift; \"$@\"; rc=$?; ls -A \"$MP\"; exit $rc");
-        QProcess p;
         QProcessEnvironment mp;
         mp.insert("MP", mountPoint.path());
-        p.setProcessEnvironment(environment(mp));
-        p.start("unshare", QStringList{"-Urm", "sh", "-c", script, "sh", mountPoint.path(), VELVIP_REPORT_BIN}
-                               + onChain({"10903", "--set", "BDate=2024-01-01", "--set", "EDate=2024-01-31",
-                                          "--format", format, "--out", mountPoint.filePath("lines." + format)}));
-        QVERIFY(p.waitForFinished(120000));
-        const QString err = QString::fromUtf8(p.readAllStandardError());
-        if (p.exitCode() == 77 || (p.exitCode() != 0 && err.startsWith("unshare")))
+        const Outcome o = run(QStringList{"-Urm", "sh", "-c", script, "sh", mountPoint.path(), VELVIP_REPORT_BIN}
+                                  + onChain({"10903", "--set", "BDate=2024-01-01", "--set", "EDate=2024-01-31",
+                                             "--format", format, "--out", mountPoint.filePath("lines." + format)}),
+                              mp, "unshare");
+        if (o.exitCode == 77 || (o.exitCode != 0 && o.err.startsWith("unshare")))
             QSKIP("no private mount namespace here");
-        QCOMPARE(p.exitCode(), 1);
-        QVERIFY2(err.contains("磁盘空间不足"), qPrintable(err));
-        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).trimmed(), QString());   // ls: nothing left
+        QCOMPARE(o.exitCode, 1);
+        QVERIFY2(o.err.contains("磁盘空间不足"), qPrintable(o.err));
+        QCOMPARE(QString::fromUtf8(o.out).trimmed(), QString());   // ls: nothing left
     }
 
     // The keys a run used, as its JSON output shows them.
