@@ -51,10 +51,10 @@ private slots:
         m_primary = m_dbs.Engines()[1].props;
         const ConnectionText p = ConnectionText::Parse(m_primary), s = ConnectionText::Parse(standby);
         const ConnectionText s2 = ConnectionText::Parse(qEnvironmentVariable("VELVIP_TEST_PG_STANDBY2"));
-        m_address[0] = p.Host() + u':' + QString::number(p.Port(5432));
-        m_address[1] = s.Host() + u':' + QString::number(s.Port(5432));
+        m_address[0] = address(p);
+        m_address[1] = address(s);
         if (!s2.IsEmpty())
-            m_address[2] = s2.Host() + u':' + QString::number(s2.Port(5432));
+            m_address[2] = address(s2);
         m_standby = ConnectionText::Make({{QStringLiteral("Driver"), QStringLiteral("PostgreSQL")},
                                           {QStringLiteral("Host"), s.Host()},
                                           {QStringLiteral("Port"), QString::number(s.Port(5432))},
@@ -62,6 +62,7 @@ private slots:
                                           {QStringLiteral("User"), s.User()},
                                           {QStringLiteral("Password"), s.Password()}});
 
+        m_cards = TestDatabases::RowLines(m_dbs.Run(1, 10906, {}));
         QVERIFY(caughtUp());
         auto recovery = Database::ForReports(m_standby).Select(QStringLiteral("SELECT CASE WHEN pg_is_in_recovery() THEN 1 ELSE 0 END"));
         QVERIFY(recovery->Next());
@@ -135,8 +136,7 @@ private slots:
         // A standby still replaying an earlier row's writes counts as lagging.
         QVERIFY2(caughtUp(), "the standbys did not catch up within 60 s");
         const QString text = withStandbys(standbys, 1);
-        QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(text, 10906, {})),
-                 TestDatabases::RowLines(m_dbs.Run(1, 10906, {})));
+        QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(text, 10906, {})), m_cards);
         auto standby2 = Database::OpenForWriting(qEnvironmentVariable("VELVIP_TEST_PG_STANDBY2"));
         const QString ownSessions = QStringLiteral("SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
                                                    "WHERE datname = '%1' AND pid <> pg_backend_pid()")
@@ -145,8 +145,7 @@ private slots:
             QVERIFY(standby2->SelectInt(ownSessions) > 0);
         } else if (event == u"pause") {
             standby2->Exec(QStringLiteral("SELECT pg_wal_replay_pause()"));
-            Database::OpenForWriting(m_primary)->ExecAll({QStringLiteral("CREATE TABLE IF NOT EXISTS lag_mark (n int)"),
-                                                          QStringLiteral("INSERT INTO lag_mark VALUES (1)")});
+            writeOnPrimary();
             QThread::msleep(2500);
         }
         std::thread resumer;
@@ -154,13 +153,8 @@ private slots:
             // An idle while, then WAL that standby 2 receives and replays as soon as it may.
             QThread::msleep(1500);
             standby2->Exec(QStringLiteral("SELECT pg_wal_replay_pause()"));
-            auto primary = Database::OpenForWriting(m_primary);
-            primary->ExecAll({QStringLiteral("CREATE TABLE IF NOT EXISTS lag_mark (n int)"),
-                              QStringLiteral("INSERT INTO lag_mark VALUES (1)")});
-            auto written = primary->Select(QStringLiteral("SELECT pg_current_wal_lsn()::text"));
-            QVERIFY(written->Next());
-            const QString lsn = written->Text(0).toString();
-            written->Next();
+            writeOnPrimary();
+            const QString lsn = primaryLsn();
             for (int i = 0; i < 100 && !standby2->Select(QStringLiteral("SELECT 1 WHERE pg_last_wal_receive_lsn() >= CAST(? AS pg_lsn)"),
                                                          {lsn})->Next(); ++i)
                 QThread::msleep(100);
@@ -177,8 +171,7 @@ private slots:
         for (int e : expected)
             expectedServers << m_address[e];
         const QSet<QString> servers = chosen(text);
-        QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(text, 10906, {})),
-                 TestDatabases::RowLines(m_dbs.Run(1, 10906, {})));
+        QCOMPARE(TestDatabases::RowLines(TestDatabases::RunOn(text, 10906, {})), m_cards);
         const QList<StandbyChooser::Server> status = StandbyChooser::Status(text);
         if (event == u"pause")
             standby2->Exec(QStringLiteral("SELECT pg_wal_replay_resume()"));
@@ -210,12 +203,8 @@ private slots:
             QStringList command{qEnvironmentVariable("PG_CLUSTER_BINDIR") + QStringLiteral("/pg_ctl"), QStringLiteral("-s"), QStringLiteral("-D"), dir};
             if (geteuid() == 0)
                 command = QStringList{QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--")} + command;
-            QProcess process;
-            process.setStandardOutputFile(QProcess::nullDevice());
-            process.setStandardErrorFile(QProcess::nullDevice());
             const QString program = command.takeFirst();
-            process.start(program, command + args);
-            return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+            return QProcess::execute(program, command + args);
         };
         // Started again whatever happens, with the options it was started with.
         const std::shared_ptr<void> restart(nullptr, [&](void *) {
@@ -241,8 +230,7 @@ private slots:
             holder = Database::OpenForWriting(m_primary);
             holder->Exec(QStringLiteral("BEGIN"));
             holder->Exec(QStringLiteral("LOCK TABLE sale_bill IN ACCESS EXCLUSIVE MODE"));
-            Database::OpenForWriting(m_primary)->ExecAll({QStringLiteral("CREATE TABLE IF NOT EXISTS lag_mark (n int)"),
-                                                          QStringLiteral("INSERT INTO lag_mark VALUES (1)")});
+            writeOnPrimary();
             QVERIFY2(caughtUp(), "the standbys did not replay the lock within 60 s");
             error.clear();
             report = std::thread([&, text] {
@@ -269,6 +257,22 @@ private slots:
     }
 
 private:
+    static QString address(const ConnectionText &c) { return c.Host() + u':' + QString::number(c.Port(5432)); }
+
+    // A commit on the primary, for the standbys to replay.
+    void writeOnPrimary() const
+    {
+        Database::OpenForWriting(m_primary)->ExecAll({QStringLiteral("CREATE TABLE IF NOT EXISTS lag_mark (n int)"),
+                                                      QStringLiteral("INSERT INTO lag_mark VALUES (1)")});
+    }
+
+    QString primaryLsn() const
+    {
+        const auto primary = Database::OpenForWriting(m_primary);
+        auto c = primary->Select(QStringLiteral("SELECT pg_current_wal_lsn()::text"));
+        return c->Next() ? c->Text(0).toString() : QString();
+    }
+
     // The primary's text naming standbys: "1", "2" for the cluster's, "dead" for a closed port.
     QString withStandbys(const QStringList &which, int maxLag = 30) const
     {
@@ -283,8 +287,7 @@ private:
     {
         QSet<QString> servers;
         for (int i = 0; i < 4; ++i) {
-            const ConnectionText c = Database::ForReports(text).Connection();
-            servers << c.Host() + u':' + QString::number(c.Port(5432));
+            servers << address(Database::ForReports(text).Connection());
         }
         return servers;
     }
@@ -292,14 +295,7 @@ private:
     // Waits until every standby has replayed everything the primary wrote.
     bool caughtUp() const
     {
-        QString lsn;
-        {
-            auto primary = Database::OpenForWriting(m_primary);
-            auto c = primary->Select(QStringLiteral("SELECT pg_current_wal_lsn()::text"));
-            if (!c->Next())
-                return false;
-            lsn = c->Text(0).toString();
-        }
+        const QString lsn = primaryLsn();
         QElapsedTimer waited;
         waited.start();
         for (const char *name : {"VELVIP_TEST_PG_STANDBY", "VELVIP_TEST_PG_STANDBY2"}) {
@@ -321,6 +317,7 @@ private:
 
     TestDatabases m_dbs;
     QString m_primary, m_standby;
+    QStringList m_cards;        // report 10906 on the primary
     QString m_address[3];       // primary, standby, standby 2
 };
 
