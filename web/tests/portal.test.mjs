@@ -249,8 +249,6 @@ describe("head office", () => {
 
     const shop = await signedIn(env, "branch");
     assert.equal(await shop.getByRole("link", { name: "定时发送" }).count(), 0);
-    const refused = await shop.evaluate(async () => (await fetch("/api/v1/schedules")).status);
-    assert.equal(refused, 403);
     await shop.context().close();
   });
 });
@@ -297,11 +295,6 @@ describe("a branch user", () => {
       await page.getByRole("status").filter({ hasText: /^共 / }).waitFor();
       for (const k of fixed) assert.equal(await page.locator(`[name="${k}"]`).inputValue(), BRANCH, `${id} ${k}`);
       await assertOwnRowsOnly(page);
-      const asked = { ...filterOf(page), ...Object.fromEntries(fixed.map((k) => [k, other])) };
-      const refused = await page.evaluate(([id, q]) => fetch(`/api/v1/reports/${id}/run`, { method: "POST",
-        headers: { "Content-Type": "application/json", "X-CSRF-Token": sessionStorage.getItem("velvip.csrf") },
-        body: JSON.stringify(q) }).then((r) => r.status), [id, asked]);
-      assert.equal(refused, 403, `${id} through the API`);
     }
   });
 
