@@ -192,7 +192,6 @@ private slots:
     void activeOnEveryActivation()
     {
         Bar bar;
-        QSignalSpy spy(&bar, &Bar::Active);
         QWidget other;
         int handled = 0;
         connect(&bar, &Bar::Active, &bar, [&] {
@@ -215,7 +214,6 @@ private slots:
         bar.Show();
         other.hide();
         QCOMPARE(handled, 2);
-        QCOMPARE(spy.count(), 2);
     }
 };
 
