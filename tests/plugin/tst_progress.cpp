@@ -54,7 +54,8 @@ private slots:
                                     [](QWidget *w) { return w->isVisible(); }));
     }
 
-    // Show returns after Unload; a second Show starts again with a fresh window.
+    // Show returns after Unload; a second Show starts again with a fresh window, whose bar the
+    // commands drive.
     void showReturnsAfterUnload()
     {
         Bar bar;
@@ -73,10 +74,28 @@ private slots:
         QVERIFY(window.isNull());
         QVERIFY_THROWS_EXCEPTION(VelError, bar.Unload());
         runShown(bar, [&](Bar &b) {
-            QVERIFY(b.Window()->isModal());
-            QCOMPARE(b.Window()->Message(), QString());
-            QVERIFY(!b.Window()->IsBarVisible());
+            frmProgBar *w = b.Window();
+            QVERIFY(w->isModal());
+            QCOMPARE(w->Message(), QString());
+            QVERIFY(!w->IsBarVisible());
+            b.ShowProgBar();
+            QVERIFY(w->IsBarVisible());
+            b.SetBarMaxValue(500);
+            b.SetBarValueWithMax();
+            QCOMPARE(w->BarValue(), 500.0f);
+            QCOMPARE(w->ProgressBar1->value(), 500);
+            b.SetBarValue(10);
+            b.SetMsg(QStringLiteral("abc"));
+            b.SetMsg(QString());
+            QCOMPARE(w->lblMsg->text(), QString());
+            b.HideProgBar();
+            QVERIFY(!w->IsBarVisible());
+            b.ShowProgBar();
+            // Unload shows the bar full before the window goes.
+            int valueAtClose = -1;
+            connect(w, &QDialog::finished, w, [&] { valueAtClose = w->ProgressBar1->value(); });
             b.Unload();
+            QCOMPARE(valueAtClose, 500);
         });
         QCOMPARE(spy.count(), 2);
     }
@@ -160,32 +179,6 @@ private slots:
             if (accepted)
                 QCOMPARE(b.Window()->BarValue(), float(value));
             b.Unload();
-        });
-    }
-
-    void barCommands()
-    {
-        Bar bar;
-        runShown(bar, [](Bar &b) {
-            frmProgBar *w = b.Window();
-            b.ShowProgBar();
-            QVERIFY(w->IsBarVisible());
-            b.SetBarMaxValue(500);
-            b.SetBarValueWithMax();
-            QCOMPARE(w->BarValue(), 500.0f);
-            QCOMPARE(w->ProgressBar1->value(), 500);
-            b.SetBarValue(10);
-            b.SetMsg(QStringLiteral("abc"));
-            b.SetMsg(QString());
-            QCOMPARE(w->lblMsg->text(), QString());
-            b.HideProgBar();
-            QVERIFY(!w->IsBarVisible());
-            b.ShowProgBar();
-            // Unload shows the bar full before the window goes.
-            int valueAtClose = -1;
-            connect(w, &QDialog::finished, w, [&] { valueAtClose = w->ProgressBar1->value(); });
-            b.Unload();
-            QCOMPARE(valueAtClose, 500);
         });
     }
 
