@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <functional>
+
 using FT = Recordset::FieldType;
 
 struct TypedValue { int type; QVariant in; QVariant out; };
@@ -40,29 +42,21 @@ private slots:
         QCOMPARE(rs->IsNull(0, 0), !out.isValid());
     }
 
-    void misuseFailsClearly_data()
-    {
-        QTest::addColumn<QString>("what");
-        QTest::newRow("unknown field") << "field";
-        QTest::newRow("row out of range") << "row";
-        QTest::newRow("field after open with rows") << "addfield";
-        QTest::newRow("bad number") << "number";
-        QTest::newRow("no current record") << "eof";
-    }
     void misuseFailsClearly()
     {
-        QFETCH(QString, what);
         auto rs = Recordset::Create();
         rs->AddField("FQty", FT::Double);
         rs->Open();
         rs->AddRow();
-        QVERIFY_THROWS_EXCEPTION(VelError, [&] {
-            if (what == "field") rs->Value(0, "FMissing");
-            else if (what == "row") rs->Value(5, 0);
-            else if (what == "addfield") rs->AddField("FOther", FT::Text);
-            else if (what == "number") rs->SetValue(0, 0, QString("abc"));
-            else { rs->MoveNext(); rs->Fields(0); }
-        }());
+        const std::function<void()> misuses[] = {
+            [&] { rs->Value(0, "FMissing"); },             // unknown field
+            [&] { rs->Value(5, 0); },                      // row out of range
+            [&] { rs->AddField("FOther", FT::Text); },     // field after open with rows
+            [&] { rs->SetValue(0, 0, QString("abc")); },   // bad number
+            [&] { rs->MoveNext(); rs->Fields(0); },        // no current record
+        };
+        for (const auto &misuse : misuses)
+            QVERIFY_THROWS_EXCEPTION(VelError, misuse());
     }
 
     // Storage grows in steps; values on either side of every step must read back unchanged.
