@@ -59,49 +59,41 @@ private slots:
             QVERIFY_THROWS_EXCEPTION(VelError, misuse());
     }
 
-    // Storage grows in steps; values on either side of every step must read back unchanged.
-    void manyRowsReadBack_data()
-    {
-        QTest::addColumn<int>("rows");
-        QTest::addColumn<qint64>("reserve");
-        QTest::newRow("one row") << 1 << qint64(0);
-        QTest::newRow("past the first bitmap word") << 65 << qint64(0);
-        QTest::newRow("past a storage block") << 70000 << qint64(0);
-        QTest::newRow("reserved less than filled") << 140000 << qint64(1000);
-        QTest::newRow("reserved more than filled") << 70000 << qint64(200000);
-    }
+    // Storage grows in steps; values on either side of every step must read back unchanged:
+    // one row, past the first bitmap word, past a storage block, reserved less and more than filled.
     void manyRowsReadBack()
     {
-        QFETCH(int, rows);
-        QFETCH(qint64, reserve);
-        auto rs = Recordset::Create();
-        rs->AddField("FNo", FT::Integer);
-        rs->AddField("FCode", FT::Text);
-        rs->AddField("FAmount", FT::Double);
-        rs->AddField("FFlag", FT::Boolean);
-        rs->Open();
-        rs->Reserve(reserve);
-        for (int i = 0; i < rows; ++i) {
-            const qint64 r = rs->AddRow();
-            rs->SetInt(r, 0, i);
-            if (i % 5 != 4)
-                rs->SetText(r, 1, QString("C%1").arg(i % 7 == 0 ? i : i / 3));
-            if (i % 2)
-                rs->SetDouble(r, 2, i / 4.0);
-            rs->SetBool(r, 3, i % 3 == 0);
+        const std::pair<int, qint64> runs[] = {{1, 0}, {65, 0}, {70000, 0}, {140000, 1000}, {70000, 200000}};
+        for (const auto &[rows, reserve] : runs) {
+            auto rs = Recordset::Create();
+            rs->AddField("FNo", FT::Integer);
+            rs->AddField("FCode", FT::Text);
+            rs->AddField("FAmount", FT::Double);
+            rs->AddField("FFlag", FT::Boolean);
+            rs->Open();
+            rs->Reserve(reserve);
+            for (int i = 0; i < rows; ++i) {
+                const qint64 r = rs->AddRow();
+                rs->SetInt(r, 0, i);
+                if (i % 5 != 4)
+                    rs->SetText(r, 1, QString("C%1").arg(i % 7 == 0 ? i : i / 3));
+                if (i % 2)
+                    rs->SetDouble(r, 2, i / 4.0);
+                rs->SetBool(r, 3, i % 3 == 0);
+            }
+            QCOMPARE(rs->RecordCount(), qint64(rows));
+            qint64 r = 0;
+            for (rs->MoveFirst(); !rs->Eof(); rs->MoveNext(), ++r) {
+                const int i = int(r);
+                QCOMPARE(rs->Fields("fno"), QVariant(qlonglong(i)));   // field names are case-insensitive
+                QCOMPARE(rs->IsNull(r, 1), i % 5 == 4);
+                if (i % 5 != 4)
+                    QCOMPARE(rs->TextAt(r, 1), QString("C%1").arg(i % 7 == 0 ? i : i / 3));
+                QCOMPARE(rs->Value(r, 2), i % 2 ? QVariant(i / 4.0) : QVariant());
+                QCOMPARE(rs->Value(r, 3), QVariant(i % 3 == 0));
+            }
+            QCOMPARE(r, qint64(rows));
         }
-        QCOMPARE(rs->RecordCount(), qint64(rows));
-        qint64 r = 0;
-        for (rs->MoveFirst(); !rs->Eof(); rs->MoveNext(), ++r) {
-            const int i = int(r);
-            QCOMPARE(rs->Fields("fno"), QVariant(qlonglong(i)));   // field names are case-insensitive
-            QCOMPARE(rs->IsNull(r, 1), i % 5 == 4);
-            if (i % 5 != 4)
-                QCOMPARE(rs->TextAt(r, 1), QString("C%1").arg(i % 7 == 0 ? i : i / 3));
-            QCOMPARE(rs->Value(r, 2), i % 2 ? QVariant(i / 4.0) : QVariant());
-            QCOMPARE(rs->Value(r, 3), QVariant(i % 3 == 0));
-        }
-        QCOMPARE(r, qint64(rows));
     }
 
     void largeTextsReadBack_data()
