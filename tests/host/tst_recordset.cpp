@@ -96,29 +96,24 @@ private slots:
         }
     }
 
-    void largeTextsReadBack_data()
-    {
-        QTest::addColumn<int>("length");
-        QTest::addColumn<int>("count");
-        QTest::newRow("distinct values filling several arena chunks") << 1000 << 2500;
-        QTest::newRow("one value longer than a chunk") << (1 << 20) + 5 << 3;
-    }
+    // Distinct values filling several arena chunks, and one value longer than a chunk.
     void largeTextsReadBack()
     {
-        QFETCH(int, length);
-        QFETCH(int, count);
-        auto rs = Recordset::Create();
-        rs->AddField("FText", FT::Text);
-        rs->Open();
-        auto value = [&](int i) { return QString(length, QChar(u'a' + i % 26)) + QString::number(i); };
-        for (int i = 0; i < count; ++i)
-            rs->SetText(rs->AddRow(), 0, value(i));
-        rs->SetText(rs->AddRow(), 0, u"合计");
-        rs->SetText(0, 0, u"小计");   // overwritten in place; its neighbours keep their values
-        QCOMPARE(rs->TextAt(0, 0), QString("小计"));
-        for (int i = 1; i < count; ++i)
-            QCOMPARE(rs->TextAt(i, 0), value(i));
-        QCOMPARE(rs->TextAt(count, 0), QString("合计"));
+        const std::pair<int, int> runs[] = {{1000, 2500}, {(1 << 20) + 5, 3}};   // length, count
+        for (const auto &[length, count] : runs) {
+            auto rs = Recordset::Create();
+            rs->AddField("FText", FT::Text);
+            rs->Open();
+            auto value = [&](int i) { return QString(length, QChar(u'a' + i % 26)) + QString::number(i); };
+            for (int i = 0; i < count; ++i)
+                rs->SetText(rs->AddRow(), 0, value(i));
+            rs->SetText(rs->AddRow(), 0, u"合计");
+            rs->SetText(0, 0, u"小计");   // overwritten in place; its neighbours keep their values
+            QCOMPARE(rs->TextAt(0, 0), QString("小计"));
+            for (int i = 1; i < count; ++i)
+                QCOMPARE(rs->TextAt(i, 0), value(i));
+            QCOMPARE(rs->TextAt(count, 0), QString("合计"));
+        }
     }
 
     // A host that writes rows as they arrive gives them up by batches: the rows it still holds
