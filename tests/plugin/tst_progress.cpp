@@ -148,36 +148,33 @@ private slots:
         }
     }
 
-    void barValues_data()
-    {
-        QTest::addColumn<BarCase>("row");
-        QTest::newRow("inside") << BarCase{0, 100, 40, true};
-        QTest::newRow("at maximum") << BarCase{0, 500, 500, true};
-        QTest::newRow("above maximum") << BarCase{0, 100, 101, false};
-        QTest::newRow("below minimum") << BarCase{10, 100, 9, false};
-        QTest::newRow("large, within range") << BarCase{0, (1 << 30), (1 << 25) + 1, true};
-    }
-
     void barValues()
     {
-        QFETCH(BarCase, row);
-        const auto &[min, max, value, accepted] = row;
+        const BarCase cases[] = {
+            {0, 100, 40, true},                    // inside
+            {0, 500, 500, true},                   // at maximum
+            {0, 100, 101, false},                  // above maximum
+            {10, 100, 9, false},                   // below minimum
+            {0, (1 << 30), (1 << 25) + 1, true},   // large, within range
+        };
         Bar bar;
         runShown(bar, [&](Bar &b) {
-            b.SetBarMaxValue(max);
-            b.SetBarMinValue(min);
-            bool refused = false;
-            try {
-                b.SetBarValue(value);
-            } catch (const VelError &) {
-                refused = true;
+            for (const auto &[min, max, value, accepted] : cases) {
+                b.SetBarMaxValue(max);
+                b.SetBarMinValue(min);
+                bool refused = false;
+                try {
+                    b.SetBarValue(value);
+                } catch (const VelError &) {
+                    refused = true;
+                }
+                QCOMPARE(refused, !accepted);
+                // A maximum not above the minimum is refused either way round.
+                QVERIFY_THROWS_EXCEPTION(VelError, b.SetBarMaxValue(min));
+                QVERIFY_THROWS_EXCEPTION(VelError, b.SetBarMinValue(max));
+                if (accepted)
+                    QCOMPARE(b.Window()->BarValue(), float(value));
             }
-            QCOMPARE(refused, !accepted);
-            // A maximum not above the minimum is refused either way round.
-            QVERIFY_THROWS_EXCEPTION(VelError, b.SetBarMaxValue(min));
-            QVERIFY_THROWS_EXCEPTION(VelError, b.SetBarMinValue(max));
-            if (accepted)
-                QCOMPARE(b.Window()->BarValue(), float(value));
             b.Unload();
         });
     }
