@@ -337,38 +337,33 @@ private slots:
     }
 
     // The dialog refuses what cannot work and tests a connection without showing its password.
-    void connectionDialogChecksTheConnection_data()
-    {
-        QTest::addColumn<DialogCase>("row");
-        QTest::newRow("missing_sqlite_file_refused") << DialogCase{int(ConnectionSettings::Kind::SQLite), "missing.sqlite", false,
-                                                     "数据库文件不存在：", false};
-        QTest::newRow("sqlite_file_tested") << DialogCase{int(ConnectionSettings::Kind::SQLite), "small.sqlite", true,
-                                            "连接成功：", true};
-        QTest::newRow("closed_port_fails_plainly") << DialogCase{int(ConnectionSettings::Kind::PostgreSQL), "", true,
-                                                   "连接失败：", true};
-    }
-
     void connectionDialogChecksTheConnection()
     {
-        QFETCH(DialogCase, row);
-        const auto &[kind, sqliteFile, test, message, accepted] = row;
+        using K = ConnectionSettings::Kind;
+        const DialogCase cases[] = {
+            {int(K::SQLite), "missing.sqlite", false, "数据库文件不存在：", false},   // refused
+            {int(K::SQLite), "small.sqlite", true, "连接成功：", true},
+            {int(K::PostgreSQL), "", true, "连接失败：", true},                      // closed port, said plainly
+        };
         ConnectionSettings s;
-        s.kind = ConnectionSettings::Kind(kind);
-        s.sqlitePath = sqliteFile.isEmpty() ? QString() : m_dir.filePath(sqliteFile);
         s.port = 1;
         s.database = "velvip";
         s.user = "report";
         s.password = "Sekr1t-pw";
         s.context = ReportSession::DefaultContext();
         s.context["AppType"] = 1;
-        ConnectionDialog dialog(s);
-        QVERIFY(dialog.findChild<QComboBox *>() != nullptr);
-        QCOMPARE(dialog.Settings().context.value("AppType").toInt(), 1);
-        test ? click(&dialog, "测试连接") : dialog.accept();
-        QVERIFY2(dialog.MessageText().startsWith(message), qPrintable(dialog.MessageText()));
-        QVERIFY(!dialog.MessageText().contains("Sekr1t"));
-        dialog.accept();
-        QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+        for (const auto &[kind, sqliteFile, test, message, accepted] : cases) {
+            s.kind = K(kind);
+            s.sqlitePath = sqliteFile.isEmpty() ? QString() : m_dir.filePath(sqliteFile);
+            ConnectionDialog dialog(s);
+            QVERIFY(dialog.findChild<QComboBox *>() != nullptr);
+            QCOMPARE(dialog.Settings().context.value("AppType").toInt(), 1);
+            test ? click(&dialog, "测试连接") : dialog.accept();
+            QVERIFY2(dialog.MessageText().startsWith(message), qPrintable(dialog.MessageText()));
+            QVERIFY(!dialog.MessageText().contains("Sekr1t"));
+            dialog.accept();
+            QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+        }
     }
 
     void standardButtonsSpeakChinese()
