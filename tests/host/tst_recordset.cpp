@@ -14,32 +14,30 @@ class tst_Recordset : public QObject
     Q_OBJECT
 
 private slots:
-    void valuesKeepTheirTypes_data()
-    {
-        QTest::addColumn<TypedValue>("row");
-        QTest::newRow("integer") << TypedValue{int(FT::Integer), QVariant(42), QVariant(qlonglong(42))};
-        QTest::newRow("integer from text") << TypedValue{int(FT::Integer), QVariant(QString("7")), QVariant(qlonglong(7))};
-        QTest::newRow("double") << TypedValue{int(FT::Double), QVariant(12.34), QVariant(12.34)};
-        QTest::newRow("bool") << TypedValue{int(FT::Boolean), QVariant(true), QVariant(true)};
-        QTest::newRow("chinese text") << TypedValue{int(FT::Text), QVariant(QString("合计")), QVariant(QString("合计"))};
-        QTest::newRow("empty text is not null") << TypedValue{int(FT::Text), QVariant(QString("")), QVariant(QString(""))};
-        const QDateTime dt(QDate(2024, 3, 31), QTime(2, 30, 5));
-        QTest::newRow("datetime wall clock") << TypedValue{int(FT::DateTime), QVariant(dt), QVariant(dt)};
-        QTest::newRow("null") << TypedValue{int(FT::Double), QVariant(), QVariant()};
-    }
     void valuesKeepTheirTypes()
     {
-        QFETCH(TypedValue, row);
-        const auto &[type, in, out] = row;
-        auto rs = Recordset::Create();
-        rs->AddField("FValue", FT(type));
-        rs->Open();
-        rs->AddRow();
-        rs->SetValue(0, 0, in);
-        const QVariant got = rs->Value(0, 0);
-        QCOMPARE(got, out);
-        QCOMPARE(got.metaType(), out.metaType());
-        QCOMPARE(rs->IsNull(0, 0), !out.isValid());
+        const QDateTime dt(QDate(2024, 3, 31), QTime(2, 30, 5));   // wall clock, in a skipped hour
+        const TypedValue cases[] = {
+            {int(FT::Integer), QVariant(42), QVariant(qlonglong(42))},
+            {int(FT::Integer), QVariant(QString("7")), QVariant(qlonglong(7))},
+            {int(FT::Double), QVariant(12.34), QVariant(12.34)},
+            {int(FT::Boolean), QVariant(true), QVariant(true)},
+            {int(FT::Text), QVariant(QString("合计")), QVariant(QString("合计"))},
+            {int(FT::Text), QVariant(QString("")), QVariant(QString(""))},   // empty text is not null
+            {int(FT::DateTime), QVariant(dt), QVariant(dt)},
+            {int(FT::Double), QVariant(), QVariant()},
+        };
+        for (const auto &[type, in, out] : cases) {
+            auto rs = Recordset::Create();
+            rs->AddField("FValue", FT(type));
+            rs->Open();
+            rs->AddRow();
+            rs->SetValue(0, 0, in);
+            const QVariant got = rs->Value(0, 0);
+            QCOMPARE(got, out);
+            QCOMPARE(got.metaType(), out.metaType());
+            QCOMPARE(rs->IsNull(0, 0), !out.isValid());
+        }
     }
 
     void misuseFailsClearly()
@@ -118,40 +116,35 @@ private slots:
 
     // A host that writes rows as they arrive gives them up by batches: the rows it still holds
     // read back unchanged while storage is reused, and memory stays that of a few batches.
-    void releasedRowsReuseStorage_data()
-    {
-        QTest::addColumn<int>("batch");
-        QTest::addColumn<int>("mostMiB");   // all rows kept take about 13
-        QTest::newRow("batches within a storage block") << 4096 << 4;
-        QTest::newRow("batches longer than a block") << 100000 << 11;
-    }
     void releasedRowsReuseStorage()
     {
-        QFETCH(int, batch);
-        QFETCH(int, mostMiB);
-        const int rows = 300000;
-        auto rs = Recordset::Create();
-        rs->AddField("FNo", FT::Integer);
-        rs->AddField("FCode", FT::Text);
-        rs->Open();
-        auto code = [](qint64 i) { return i % 5 == 4 ? QString() : QString("C%1-%2").arg(i / 3).arg(QString(i % 11, u'码')); };
-        for (qint64 i = 0, written = 0; i <= rows; ++i) {
-            if (i % batch == 0 || i == rows) {
-                for (; written < i; ++written) {
-                    QCOMPARE(rs->IntAt(written, 0), written);
-                    QCOMPARE(rs->Value(written, 1), code(written).isNull() ? QVariant() : QVariant(code(written)));
+        // Batches within a storage block and longer than one; all rows kept take about 13 MiB.
+        const std::pair<int, int> runs[] = {{4096, 4}, {100000, 11}};   // batch, most MiB
+        for (const auto &[batch, mostMiB] : runs) {
+            const int rows = 300000;
+            auto rs = Recordset::Create();
+            rs->AddField("FNo", FT::Integer);
+            rs->AddField("FCode", FT::Text);
+            rs->Open();
+            auto code = [](qint64 i) { return i % 5 == 4 ? QString() : QString("C%1-%2").arg(i / 3).arg(QString(i % 11, u'码')); };
+            for (qint64 i = 0, written = 0; i <= rows; ++i) {
+                if (i % batch == 0 || i == rows) {
+                    for (; written < i; ++written) {
+                        QCOMPARE(rs->IntAt(written, 0), written);
+                        QCOMPARE(rs->Value(written, 1), code(written).isNull() ? QVariant() : QVariant(code(written)));
+                    }
+                    rs->ReleaseRows(i);
                 }
-                rs->ReleaseRows(i);
+                if (i < rows) {
+                    rs->SetInt(rs->AddRow(), 0, i);
+                    if (!code(i).isNull())
+                        rs->SetText(i, 1, code(i));
+                }
             }
-            if (i < rows) {
-                rs->SetInt(rs->AddRow(), 0, i);
-                if (!code(i).isNull())
-                    rs->SetText(i, 1, code(i));
-            }
+            QCOMPARE(rs->RecordCount(), qint64(rows));
+            QVERIFY2(rs->MemoryBytes() < size_t(mostMiB) << 20, qPrintable(QString::number(rs->MemoryBytes())));
+            QVERIFY_THROWS_EXCEPTION(VelError, rs->Value(0, 1));
         }
-        QCOMPARE(rs->RecordCount(), qint64(rows));
-        QVERIFY2(rs->MemoryBytes() < size_t(mostMiB) << 20, qPrintable(QString::number(rs->MemoryBytes())));
-        QVERIFY_THROWS_EXCEPTION(VelError, rs->Value(0, 1));
     }
 
     // A row set again after later rows leaves the text of those rows in place.
