@@ -88,37 +88,35 @@ private slots:
     }
 
     // A period preset sets the date page's pickers and the form saves its keys from them.
-    void periodPresetsSetThePickers_data()
+    void periodPresetsSetThePickers()
     {
-        QTest::addColumn<Preset>("row");
         const QDate today = QDate::currentDate(), month(today.year(), today.month(), 1), previous = month.addMonths(-1);
         const QDate monday = today.addDays(1 - today.dayOfWeek());
         auto day = [](const QDate &d, const char *time) { return d.toString(u"yyyy-MM-dd ") + QLatin1String(time); };
-        QTest::newRow("10903 上月") << Preset{10903, "上月", QStringList{"BDate", "EDate"},
-                                    QStringList{day(previous, "00:00:00"), day(month.addDays(-1), "23:59:59")}};
-        QTest::newRow("10901 上月") << Preset{10901, "上月", QStringList{"Year", "Month"},
-                                    QStringList{QString::number(previous.year()), QString::number(previous.month())}};
-        QTest::newRow("10902 本周") << Preset{10902, "本周", QStringList{"BDate", "EDate"},
-                                    QStringList{day(monday, "00:00:00"), day(monday.addDays(6), "23:59:59")}};
-        QTest::newRow("10905 上年") << Preset{10905, "上年", QStringList{"BDate", "EDate"},
-                                    QStringList{QString::number(today.year() - 1) + "-01-01 00:00:00",
-                                                   QString::number(today.year() - 1) + "-12-31 23:59:59"}};
-        QTest::newRow("10906 has no period") << Preset{10906, "", QStringList{}, QStringList{}};
-    }
-    void periodPresetsSetThePickers()
-    {
-        QFETCH(Preset, row);
-        const auto &[rptId, preset, keys, values] = row;
-        auto form = ShownForm(rptId);
-        const auto buttons = form->findChildren<QToolButton *>(QStringLiteral("periodPreset"));
-        QCOMPARE(buttons.isEmpty(), preset.isEmpty());
-        for (QToolButton *button : buttons)
-            if (button->text() == preset)
-                button->click();
-        const DictionaryPtr saved = Saved(form.get());
-        for (qsizetype i = 0; i < keys.size(); ++i)
-            QCOMPARE(saved->Value(keys[i]).toString(), values[i]);
-        form->hide();
+        const Preset cases[] = {
+            {10903, "上月", QStringList{"BDate", "EDate"},
+             QStringList{day(previous, "00:00:00"), day(month.addDays(-1), "23:59:59")}},
+            {10901, "上月", QStringList{"Year", "Month"},
+             QStringList{QString::number(previous.year()), QString::number(previous.month())}},
+            {10902, "本周", QStringList{"BDate", "EDate"},
+             QStringList{day(monday, "00:00:00"), day(monday.addDays(6), "23:59:59")}},
+            {10905, "上年", QStringList{"BDate", "EDate"},
+             QStringList{QString::number(today.year() - 1) + "-01-01 00:00:00",
+                         QString::number(today.year() - 1) + "-12-31 23:59:59"}},
+            {10906, "", QStringList{}, QStringList{}},
+        };
+        for (const auto &[rptId, preset, keys, values] : cases) {
+            auto form = ShownForm(rptId);
+            const auto buttons = form->findChildren<QToolButton *>(QStringLiteral("periodPreset"));
+            QCOMPARE(buttons.isEmpty(), preset.isEmpty());
+            for (QToolButton *button : buttons)
+                if (button->text() == preset)
+                    button->click();
+            const DictionaryPtr saved = Saved(form.get());
+            for (qsizetype i = 0; i < keys.size(); ++i)
+                QCOMPARE(saved->Value(keys[i]).toString(), values[i]);
+            form->hide();
+        }
     }
 
     // The dialogs hold the chain's wall-clock dates in every local zone: a restored filter comes
