@@ -30,6 +30,8 @@
 #include <QToolTip>
 #include <QtTest>
 
+#include <functional>
+
 struct Drill { int from; int groupBy; int rowKind; QString keyField; int to; QString detailCardField; };
 
 struct DialogCase { int kind; QString sqliteFile; bool test; QString message; bool accepted; };
@@ -48,6 +50,39 @@ class tst_Host : public QObject
     {
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
+    }
+
+    // Answers every modal dialog that opens while it lives with `answer`, noting their classes.
+    struct Answer : QTimer
+    {
+        QStringList seen;
+        explicit Answer(std::function<void(QDialog *)> answer)
+        {
+            connect(this, &QTimer::timeout, this, [this, answer] {
+                if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                    seen << dialog->metaObject()->className();
+                    answer(dialog);
+                }
+            });
+            start(20);
+        }
+    };
+
+    // Clicks the dialog's button labelled `text`, or rejects the dialog when it has none.
+    static void click(QDialog *dialog, const QString &text)
+    {
+        for (QPushButton *b : dialog->findChildren<QPushButton *>())
+            if (b->text() == text)
+                return b->click();
+        dialog->reject();
+    }
+
+    static QString tabTitles(QTabWidget *tabs)
+    {
+        QString titles;
+        for (int i = 0; i < tabs->count(); ++i)
+            titles += tabs->tabText(i) + "|";
+        return titles;
     }
 
     // Opens the context menu of `widget` at `pos` and triggers the entry whose text starts with `text`.
@@ -81,9 +116,12 @@ private slots:
         QTRY_COMPARE(QApplication::topLevelWidgets().size(), 0);
     }
 
+    // Every report opens in a tab of its own; a run without rows says so and leaves nothing to export.
     void everyReportOpens()
     {
         ChainWindow window(m_props);
+        auto *startHint = window.findChild<QLabel *>("startHint");
+        QVERIFY(startHint->isVisible());   // the blank start says how to begin
         for (qint32 id : ReportSession::ReportIds()) {
             ReportView *view = window.OpenReport(id, ReportSession::SampleFilter(id));
             QVERIFY2(view, qPrintable(QString::number(id)));
@@ -100,65 +138,34 @@ private slots:
             auto *view = qobject_cast<ReportView *>(window.Tabs()->widget(i));
             QCOMPARE(view->Table()->isSortingEnabled(), i == 2);
         }
+        QVERIFY(!startHint->isVisible());
+        DictionaryPtr filter = ReportSession::SampleFilter(10903);
+        filter->SetValue("BDate", "2031-01-01 00:00:00");
+        filter->SetValue("EDate", "2031-01-31 23:59:59");
+        ReportView *empty = window.OpenReport(10903, filter);
+        QVERIFY2(empty->ErrorText().isEmpty(), qPrintable(empty->ErrorText()));
+        QVERIFY(empty->IsEmptyResult());
+        QVERIFY(window.StatusText().startsWith("明细 0 行"));
+        for (QAction *a : window.findChildren<QAction *>())
+            if (a->text().startsWith("导出"))
+                QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
         window.close();
     }
 
-    // A filter the host writes with date-only bounds covers whole days, in every report alike.
-    void dateOnlyBoundsCoverWholeDays_data()
-    {
-        QTest::addColumn<int>("rptId");
-        QTest::newRow("member_sales_shifts_its_end") << 10902;
-        QTest::newRow("sale_lines_compare_to_the_second") << 10903;
-    }
+    // A filter the host writes with date-only bounds covers whole days, in every report alike:
+    // member sales shift their end, sale lines compare to the second.
     void dateOnlyBoundsCoverWholeDays()
     {
-        QFETCH(int, rptId);
         ChainWindow window(m_props, false);
-        DictionaryPtr filter = ReportSession::SampleFilter(rptId);
-        filter->SetValue("BDate", QStringLiteral("2024-01-05"));
-        filter->SetValue("EDate", QStringLiteral("2024/1/5"));
-        ReportView *view = window.OpenReport(rptId, filter);
-        QVERIFY(view);
-        QVERIFY2(view->ErrorText().isEmpty(), qPrintable(view->ErrorText()));
-        QCOMPARE(view->Model()->Report().PeriodLine(), QStringLiteral("日期：2024-01-05 00:00:00 至 2024-01-05 23:59:59"));
-        QVERIFY(view->Model()->rowCount() > 1);
-    }
-
-    // The report's own filter dialog, closed by a timer: confirmed it opens a tab, cancelled not.
-    void filterDialogDecidesWhetherAReportRuns_data()
-    {
-        QTest::addColumn<bool>("confirm");
-        QTest::newRow("confirmed") << true;
-        QTest::newRow("cancelled") << false;
-    }
-
-    void filterDialogDecidesWhetherAReportRuns()
-    {
-        QFETCH(bool, confirm);
-        ChainWindow window(m_props, false);
-        QTimer closer;
-        bool seen = false;
-        connect(&closer, &QTimer::timeout, this, [&] {
-            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-            if (!dialog || seen)
-                return;
-            seen = true;
-            if (!confirm) {
-                dialog->reject();
-                return;
-            }
-            for (QPushButton *b : dialog->findChildren<QPushButton *>())
-                if (b->text() == QStringLiteral("确定"))
-                    return b->click();
-            dialog->reject();
-        });
-        closer.start(20);
-        ReportView *view = window.OpenReport(10906);
-        QVERIFY(seen);
-        QCOMPARE(view != nullptr, confirm);
-        QCOMPARE(window.Tabs()->count(), confirm ? 1 : 0);
-        if (confirm)
-            QVERIFY2(view->ErrorText().isEmpty(), qPrintable(view->ErrorText()));
+        for (qint32 rptId : {10902, 10903}) {
+            DictionaryPtr filter = ReportSession::SampleFilter(rptId);
+            filter->SetValue("BDate", QStringLiteral("2024-01-05"));
+            filter->SetValue("EDate", QStringLiteral("2024/1/5"));
+            ReportView *view = window.OpenReport(rptId, filter);
+            QVERIFY2(view && view->ErrorText().isEmpty(), qPrintable(QString::number(rptId)));
+            QCOMPARE(view->Model()->Report().PeriodLine(), QStringLiteral("日期：2024-01-05 00:00:00 至 2024-01-05 23:59:59"));
+            QVERIFY(view->Model()->rowCount() > 1);
+        }
     }
 
     // A failed run shows its error; 刷新 after fixing the connection runs on the new one, in the same tab.
@@ -182,25 +189,8 @@ private slots:
         QVERIFY(window.StatusText().contains("small.sqlite"));
     }
 
-    void runWithoutRowsSaysSo()
-    {
-        ChainWindow window(m_props);
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QVERIFY(window.findChild<QLabel *>("startHint")->isVisible());   // the blank start says how to begin
-        DictionaryPtr filter = ReportSession::SampleFilter(10903);
-        filter->SetValue("BDate", "2031-01-01 00:00:00");
-        filter->SetValue("EDate", "2031-01-31 23:59:59");
-        ReportView *view = window.OpenReport(10903, filter);
-        QVERIFY2(view->ErrorText().isEmpty(), qPrintable(view->ErrorText()));
-        QVERIFY(view->IsEmptyResult());
-        QVERIFY(window.StatusText().startsWith("明细 0 行"));
-        QVERIFY(!window.findChild<QLabel *>("startHint")->isVisible());
-        for (QAction *a : window.findChildren<QAction *>())
-            if (a->text().startsWith("导出"))
-                QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
-    }
-
-    // The report list runs on Enter; Ctrl+Tab, Ctrl+F and Ctrl+W act on the tabs.
+    // The report list runs on Enter through the report's filter dialog (cancelled: no tab);
+    // Ctrl+Tab, Ctrl+F and Ctrl+W act on the tabs, Ctrl+P and Ctrl+E open their dialogs.
     void keyboardDrivesTheWindow()
     {
         ChainWindow window(m_props);
@@ -208,14 +198,16 @@ private slots:
         auto *list = window.findChild<QListWidget *>();
         list->setFocus();
         list->setCurrentRow(5);
-        QTimer::singleShot(50, this, [] {
-            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
-                for (QPushButton *b : dialog->findChildren<QPushButton *>())
-                    if (b->text() == QStringLiteral("确定"))
-                        b->click();
-        });
+        {
+            Answer cancel([](QDialog *d) { d->reject(); });
+            QTest::keyClick(list, Qt::Key_Return);
+            QCOMPARE(cancel.seen.size(), 1);
+            QCOMPARE(window.Tabs()->count(), 0);
+        }
+        Answer answer([](QDialog *d) { click(d, QStringLiteral("确定")); });
         QTest::keyClick(list, Qt::Key_Return);
         QCOMPARE(window.Tabs()->count(), 1);
+        QVERIFY2(window.CurrentView()->ErrorText().isEmpty(), qPrintable(window.CurrentView()->ErrorText()));
         QVERIFY(window.Tabs()->tabText(0).startsWith(ReportSession::ReportName(10906)));
         window.OpenReport(10902, ReportSession::SampleFilter(10902));
         QCOMPARE(window.Tabs()->currentIndex(), 1);
@@ -225,6 +217,16 @@ private slots:
         QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
         QVERIFY(window.CurrentView()->Find()->isVisible());
         QVERIFY(window.CurrentView()->Find()->Edit()->hasFocus());
+        // The dialogs are closed unanswered: the exports themselves are checked in the report
+        // view's tests.
+        const std::pair<Qt::Key, const char *> shortcuts[] = {{Qt::Key_P, "QPrintPreviewDialog"}, {Qt::Key_E, "QFileDialog"}};
+        for (const auto &[key, dialogClass] : shortcuts) {
+            activate(window);
+            QTest::keyClick(&window, key, Qt::ControlModifier);
+            QTRY_VERIFY(answer.seen.contains(dialogClass));
+            QTRY_VERIFY(!QApplication::activeModalWidget());
+        }
+        activate(window);
         QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
         QTRY_COMPARE(window.Tabs()->count(), 1);
         QVERIFY(window.Tabs()->tabText(0).startsWith(ReportSession::ReportName(10902)));
@@ -301,52 +303,10 @@ private slots:
         }
     }
 
-    // Ctrl+P opens the print preview and Ctrl+E the export, which writes the chosen file.
-    void shortcutsOpenPrintPreviewAndExport_data()
-    {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<QString>("dialogClass");
-        QTest::newRow("ctrl_p_print_preview") << int(Qt::Key_P) << "QPrintPreviewDialog";
-        QTest::newRow("ctrl_e_export") << int(Qt::Key_E) << "QFileDialog";
-    }
-
-    void shortcutsOpenPrintPreviewAndExport()
-    {
-        QFETCH(int, key);
-        QFETCH(QString, dialogClass);
-        ChainWindow window(m_props);
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        QVERIFY(window.OpenReport(10906, ReportSession::SampleFilter(10906)));
-        activate(window);
-        // The dialog each shortcut opens is closed unanswered: the exports themselves are
-        // checked in the report view's tests.
-        QString seen;
-        QTimer closer;
-        connect(&closer, &QTimer::timeout, this, [&] {
-            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-            if (!dialog || !seen.isEmpty())
-                return;
-            seen = dialog->metaObject()->className();
-            dialog->reject();
-        });
-        closer.start(20);
-        QTest::keyClick(&window, Qt::Key(key), Qt::ControlModifier);
-        QTRY_COMPARE(seen, dialogClass);
-        QTRY_VERIFY(!QApplication::activeModalWidget());
-    }
-
     // The settings file never holds the password. Where no keyring answers (here, as in CI) a
     // password to remember is not kept at all, and the user is told.
-    void connectionSettingsKeepNoPasswordInTheFile_data()
-    {
-        QTest::addColumn<bool>("remember");
-        QTest::newRow("not_remembered") << false;
-        QTest::newRow("remembered_without_keyring") << true;
-    }
-
     void connectionSettingsKeepNoPasswordInTheFile()
     {
-        QFETCH(bool, remember);
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
         ConnectionSettings s;
         s.kind = ConnectionSettings::Kind::PostgreSQL;
@@ -355,70 +315,55 @@ private slots:
         s.database = "velvip";
         s.user = "report";
         s.password = "Pw;with=odd\"chars";
-        s.rememberPassword = remember;
         s.context = ReportSession::DefaultContext();
         s.context["ISBranch"] = true;
         s.context["BranchNum"] = "003";
-        QString problem;
-        {
+        for (bool remember : {false, true}) {
+            QSettings().clear();
+            s.rememberPassword = remember;
+            const QString problem = [&] { QSettings settings; return s.Save(settings); }();
+            QCOMPARE(problem.contains("密码没有保存"), remember);
             QSettings settings;
-            problem = s.Save(settings);
+            const ConnectionSettings loaded = ConnectionSettings::Load(settings);
+            QCOMPARE(QVariantList({int(loaded.kind), loaded.port, loaded.password, loaded.rememberPassword,
+                                   loaded.context.value("ISBranch").toBool(), loaded.context.value("BranchNum").toString()}),
+                     QVariantList({int(ConnectionSettings::Kind::PostgreSQL), 6543, QString(), false, true, QString("003")}));
+            QFile file(settings.fileName());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY(!file.readAll().contains("Pw;with"));
+            QVERIFY(!loaded.Describe().contains("Pw;with"));
         }
-        QCOMPARE(problem.contains("密码没有保存"), remember);
-        QSettings settings;
-        const ConnectionSettings loaded = ConnectionSettings::Load(settings);
-        QCOMPARE(loaded.kind, ConnectionSettings::Kind::PostgreSQL);
-        QCOMPARE(loaded.port, 6543);
-        QCOMPARE(loaded.password, QString());
-        QCOMPARE(loaded.rememberPassword, false);
-        QCOMPARE(loaded.context.value("ISBranch").toBool(), true);
-        QCOMPARE(loaded.context.value("BranchNum").toString(), "003");
-        QFile file(settings.fileName());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(!file.readAll().contains("Pw;with"));
-        QVERIFY(!loaded.Describe().contains("Pw;with"));
         QVERIFY(s.PropsString().contains("Port=6543"));
     }
 
     // The dialog refuses what cannot work and tests a connection without showing its password.
-    void connectionDialogChecksTheConnection_data()
-    {
-        QTest::addColumn<DialogCase>("row");
-        QTest::newRow("missing_sqlite_file_refused") << DialogCase{int(ConnectionSettings::Kind::SQLite), "missing.sqlite", false,
-                                                     "数据库文件不存在：", false};
-        QTest::newRow("sqlite_file_tested") << DialogCase{int(ConnectionSettings::Kind::SQLite), "small.sqlite", true,
-                                            "连接成功：", true};
-        QTest::newRow("closed_port_fails_plainly") << DialogCase{int(ConnectionSettings::Kind::PostgreSQL), "", true,
-                                                   "连接失败：", true};
-    }
-
     void connectionDialogChecksTheConnection()
     {
-        QFETCH(DialogCase, row);
-        const auto &[kind, sqliteFile, test, message, accepted] = row;
+        using K = ConnectionSettings::Kind;
+        const DialogCase cases[] = {
+            {int(K::SQLite), "missing.sqlite", false, "数据库文件不存在：", false},   // refused
+            {int(K::SQLite), "small.sqlite", true, "连接成功：", true},
+            {int(K::PostgreSQL), "", true, "连接失败：", true},                      // closed port, said plainly
+        };
         ConnectionSettings s;
-        s.kind = ConnectionSettings::Kind(kind);
-        s.sqlitePath = sqliteFile.isEmpty() ? QString() : m_dir.filePath(sqliteFile);
         s.port = 1;
         s.database = "velvip";
         s.user = "report";
         s.password = "Sekr1t-pw";
         s.context = ReportSession::DefaultContext();
         s.context["AppType"] = 1;
-        ConnectionDialog dialog(s);
-        QVERIFY(dialog.findChild<QComboBox *>() != nullptr);
-        QCOMPARE(dialog.Settings().context.value("AppType").toInt(), 1);
-        if (test) {
-            for (QPushButton *b : dialog.findChildren<QPushButton *>())
-                if (b->text() == "测试连接")
-                    b->click();
-        } else {
+        for (const auto &[kind, sqliteFile, test, message, accepted] : cases) {
+            s.kind = K(kind);
+            s.sqlitePath = sqliteFile.isEmpty() ? QString() : m_dir.filePath(sqliteFile);
+            ConnectionDialog dialog(s);
+            QVERIFY(dialog.findChild<QComboBox *>() != nullptr);
+            QCOMPARE(dialog.Settings().context.value("AppType").toInt(), 1);
+            test ? click(&dialog, "测试连接") : dialog.accept();
+            QVERIFY2(dialog.MessageText().startsWith(message), qPrintable(dialog.MessageText()));
+            QVERIFY(!dialog.MessageText().contains("Sekr1t"));
             dialog.accept();
+            QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
         }
-        QVERIFY2(dialog.MessageText().startsWith(message), qPrintable(dialog.MessageText()));
-        QVERIFY(!dialog.MessageText().contains("Sekr1t"));
-        dialog.accept();
-        QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
     }
 
     void standardButtonsSpeakChinese()
@@ -458,17 +403,13 @@ private slots:
             detail.filter->SetValue("BVipNum", "V0001");
             detail.filter->SetValue("EVipNum", "V0001");
             window.OpenDetail(detail);
-            for (int i = 0; i < window.Tabs()->count(); ++i)
-                titles += window.Tabs()->tabText(i) + "|";
+            titles = tabTitles(window.Tabs());
             window.close();
         }
         MainWindow again;
         QCOMPARE(again.size(), QSize(900, 640));
         again.RestoreTabs();
-        QString restored;
-        for (int i = 0; i < again.Tabs()->count(); ++i)
-            restored += again.Tabs()->tabText(i) + "|";
-        QCOMPARE(restored, titles);
+        QCOMPARE(tabTitles(again.Tabs()), titles);
         auto *view = qobject_cast<ReportView *>(again.Tabs()->widget(0));
         QVERIFY2(view->ErrorText().isEmpty(), qPrintable(view->ErrorText()));
         QVERIFY(view->Table()->isColumnHidden(hidden));
