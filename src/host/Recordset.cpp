@@ -40,7 +40,7 @@ QDateTime fromWallClockMsecs(qint64 ms)
 
 } // namespace
 
-struct Recordset::Data
+struct VELHOST_NO_EXPORT Recordset::Data
 {
     // Cells live in fixed blocks of rows, so growing never copies what is stored; only the
     // first block grows geometrically, to keep small record sets small.
