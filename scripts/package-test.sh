@@ -91,6 +91,11 @@ step "SONAMEs and exported symbols"
 while IFS= read -r lib; do
   soname=$(objdump -p "$lib" | sed -n 's/^ *SONAME *//p')
   symbols=$(nm -D --defined-only "$lib" | wc -l)
+  # A class's private implementation (its pimpl) stays hidden even when the class is exported.
+  if nm -D --defined-only -C "$lib" | grep -q -E '::(Data|Private)::'; then
+    nm -D --defined-only -C "$lib" | grep -E '::(Data|Private)::' | head -5 >&2
+    fail "$lib: exports its private implementation"
+  fi
   case $lib in
     */plugins/*) [ -z "$soname" ] || fail "$lib: a module with SONAME $soname" ;;
     *) [[ "$soname" == lib*.so.[0-9]* ]] || fail "$lib: no versioned SONAME" ;;
