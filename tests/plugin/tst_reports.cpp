@@ -23,9 +23,12 @@ struct Columns
 
 // server: -1 not registered, else FakeServerData::Answer
 // error: "*" any non-empty text
+// endDate: the filter's "EDate" (none when invalid), left as it was
+// message: the progress window's last text, when the server is not registered
 struct Failure
 {
     int rptId; bool hasFilter; QVariant groupBy; int server; QString error; int columns; int requests;
+    QVariant endDate = QStringLiteral("2024-05-31 23:59:59"); QString message = {};
 };
 
 // sent: wall clock
@@ -147,23 +150,35 @@ private slots:
         QTest::newRow("10902 without grouping") << Failure{10902, true, QVariant(), rows, "", 0, 0};
         QTest::newRow("10904 grouping 3") << Failure{10904, true, QVariant(3), rows, "", 0, 0};
         QTest::newRow("10905 grouping 2") << Failure{10905, true, QVariant(2), rows, "", 0, 0};
+        QTest::newRow("10906 reading message before the server")
+            << Failure{10906, true, QVariant(), -1, "*", 9, 0, QVariant(), "正在从服务器读取数据，请稍候..."};
+        const std::tuple<const char *, QVariant, QString> endDates[] = {
+            {"not a date", QStringLiteral("abc"), "过滤条件“EDate”的值“abc”不是有效的日期"},
+            {"no such day", QStringLiteral("2024-02-30 00:00:00"), "过滤条件“EDate”的值“2024-02-30 00:00:00”不是有效的日期"},
+            {"absent", QVariant(), "缺少过滤条件“EDate”"},
+            {"empty text", QString(), "缺少过滤条件“EDate”"},
+            {"a number", 45000, "过滤条件“EDate”的值“45000”不是日期"}};
+        for (const auto &[name, endDate, error] : endDates)
+            QTest::addRow("10902 end date %s", name)
+                << Failure{10902, true, QVariant(0), rows, error, 8, 0, endDate};
     }
 
     void failures()
     {
         QFETCH(Failure, row);
-        const auto &[rptId, hasFilter, groupBy, server, error, columns, requests] = row;
+        const auto &[rptId, hasFilter, groupBy, server, error, columns, requests, endDate, message] = row;
         if (server < 0)
             FakeServerData::Uninstall();
         else
             FakeServerData::Install(FakeServerData::Answer(server));
         auto report = NewReport(rptId);
-        if (hasFilter) {
-            DictionaryPtr filter = MakeDictionary({{"EDate", "2024-05-31 23:59:59"}});
-            if (groupBy.isValid())
-                filter->SetValue("GroupBy", groupBy);
+        DictionaryPtr filter = Dictionary::Create();
+        if (endDate.isValid())
+            filter->SetValue("EDate", endDate);
+        if (groupBy.isValid())
+            filter->SetValue("GroupBy", groupBy);
+        if (hasFilter)
             report->SetFilter(filter);
-        }
         ReportRun run;
         run.run(*report);
 
@@ -177,8 +192,11 @@ private slots:
         QCOMPARE(run.header->Count(), columns);
         QCOMPARE(run.rs, run.callerRs);
         QCOMPARE(FakeServerData::log.calls, requests);
-        if (server < 0)
+        QCOMPARE(filter->Value("EDate"), endDate);
+        if (server < 0) {
             QVERIFY(text.contains(QLatin1String(Vel::ServerDataProgId)));
+            QCOMPARE(run.messageAtClose, message);
+        }
     }
 
     void request()
@@ -199,26 +217,6 @@ private slots:
         QVERIFY(!report.rs());
         QVERIFY(!run.windowLeftOpen);
         QVERIFY(!CurrentHeaderTarget());
-    }
-
-    void readingMessageAtFailure_data()
-    {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("10906 posts it before creating the server") << 10906 << QStringLiteral("正在从服务器读取数据，请稍候...");
-        QTest::newRow("10903 creates the server first") << 10903 << QString();
-    }
-
-    void readingMessageAtFailure()
-    {
-        QFETCH(int, rptId);
-        QFETCH(QString, message);
-        FakeServerData::Uninstall();
-        auto report = NewReport(rptId);
-        report->SetFilter(Dictionary::Create());
-        ReportRun run;
-        run.run(*report);
-        QCOMPARE(run.messageAtClose, message);
     }
 
     void endDateShift_data()
@@ -280,95 +278,49 @@ private slots:
                  QVariant(QStringLiteral("BDate,2024-05-01 00:00:00|EDate,") + kept.toString(format)));
     }
 
-    void endDateErrors_data()
-    {
-        QTest::addColumn<QVariant>("endDate");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("not a date") << QVariant(QStringLiteral("abc")) << "过滤条件“EDate”的值“abc”不是有效的日期";
-        QTest::newRow("no such day") << QVariant(QStringLiteral("2024-02-30 00:00:00"))
-                                     << "过滤条件“EDate”的值“2024-02-30 00:00:00”不是有效的日期";
-        QTest::newRow("absent") << QVariant() << "缺少过滤条件“EDate”";
-        QTest::newRow("empty text") << QVariant(QString()) << "缺少过滤条件“EDate”";
-        QTest::newRow("a number") << QVariant(45000) << "过滤条件“EDate”的值“45000”不是日期";
-    }
-
-    void endDateErrors()
-    {
-        QFETCH(QVariant, endDate);
-        QFETCH(QString, error);
-        Rpt10902 report;
-        DictionaryPtr filter = MakeDictionary({{"GroupBy", 0}});
-        if (endDate.isValid())
-            filter->SetValue("EDate", endDate);
-        report.SetFilter(filter);
-        ReportRun run;
-        run.run(report);
-        QCOMPARE(run.result->Value("OK"), QVariant(false));
-        QCOMPARE(run.result->Value("Error").toString(), error);
-        QCOMPARE(FakeServerData::log.calls, 0);
-        QVERIFY(!run.windowLeftOpen);
-        QCOMPARE(filter->Value("EDate"), endDate);
-    }
-
-    void titleOptions_data()
+    // The title block and the title option, with 10906's bar code line after the builder's.
+    void titleBlock_data()
     {
         QTest::addColumn<int>("rptId");
-        QTest::addColumn<bool>("hasOption");
-        QTest::newRow("10901") << 10901 << false;
-        QTest::newRow("10903") << 10903 << true;
+        QTest::addColumn<QVariant>("barCode");
+        QTest::addColumn<QString>("showDateDiff");   // empty: no option
+        QTest::addColumn<QStringList>("captions");
+        const QStringList builder = {"商品代码从[A]到[]", "部门代码[全部]"};
+        QTest::newRow("10901 without option") << 10901 << QVariant() << QString() << builder;
+        QTest::newRow("10903 with dates") << 10903 << QVariant() << "BDate,2024-05-01 00:00:00|EDate,2024-05-31 23:59:59"
+                                          << builder;
+        QTest::newRow("10906 no bar code") << 10906 << QVariant() << QString() << builder;
+        QTest::newRow("10906 bar code spaces only") << 10906 << QVariant(QStringLiteral("   ")) << QString() << builder;
+        QTest::newRow("10906 bar code padded") << 10906 << QVariant(QStringLiteral(" A1")) << QString()
+                                               << builder + QStringList{"条形码[A1]"};
     }
 
-    void titleOptions()
+    void titleBlock()
     {
         QFETCH(int, rptId);
-        QFETCH(bool, hasOption);
+        QFETCH(QVariant, barCode);
+        QFETCH(QString, showDateDiff);
+        QFETCH(QStringList, captions);
+        DictionaryPtr filter = MakeDictionary({{"BDate", "2024-05-01 00:00:00"}, {"EDate", "2024-05-31 23:59:59"},
+                                               {"BItemNumber", "A"}, {"EItemNumber", ""}, {"BDeptNumber", ""}, {"EDeptNumber", ""}});
+        if (barCode.isValid())
+            filter->SetValue("BarCode", barCode);
         auto report = NewReport(rptId);
-        report->SetFilter(MakeDictionary({{"BDate", "2024-05-01 00:00:00"}, {"EDate", "2024-05-31 23:59:59"},
-                                      {"BItemNumber", "A"}, {"EItemNumber", "B"}}));
+        report->SetFilter(filter);
         DictionaryPtr result = Dictionary::Create();
         DictionaryPtr property;
         VectorPtr title;
         report->BuiltRptTitleObject(result, title, property);
-
-        QCOMPARE(result->Lookup("RptTitleObject"), hasOption);
-        if (hasOption) {
-            const DictionaryPtr option = Vel::AsDictionary(result->Value("RptTitleObject"));
-            QVERIFY(option);
-            QCOMPARE(option->Keys(), QStringList{"ShowDateDiff"});
-            QCOMPARE(option->Value("ShowDateDiff").toString(),
-                     QStringLiteral("BDate,2024-05-01 00:00:00|EDate,2024-05-31 23:59:59"));
-        }
-        QVERIFY(title);
-    }
-
-    void barCodeLine_data()
-    {
-        QTest::addColumn<QVariant>("barCode");
-        QTest::addColumn<QStringList>("captions");
-        const QStringList builder = {"商品代码从[A]到[]", "部门代码[全部]"};
-        QTest::newRow("absent") << QVariant() << builder;
-        QTest::newRow("spaces only") << QVariant(QStringLiteral("   ")) << builder;
-        QTest::newRow("padded") << QVariant(QStringLiteral(" A1")) << builder + QStringList{"条形码[A1]"};
-    }
-
-    void barCodeLine()
-    {
-        QFETCH(QVariant, barCode);
-        QFETCH(QStringList, captions);
-        DictionaryPtr filter = MakeDictionary({{"BItemNumber", "A"}, {"EItemNumber", ""}, {"BDeptNumber", ""}, {"EDeptNumber", ""}});
-        if (barCode.isValid())
-            filter->SetValue("BarCode", barCode);
-        Rpt10906 report;
-        report.SetFilter(filter);
-        DictionaryPtr result = Dictionary::Create();
-        DictionaryPtr property = Dictionary::Create();
-        VectorPtr title;
-        report.BuiltRptTitleObject(result, title, property);
         QStringList got;
         for (int i = 0; i < title->Count(); ++i)
             got << title->DictionaryAt(i)->Value("FCaption").toString();
         QCOMPARE(got, captions);
-        QCOMPARE(result->Count(), 0);
+        const DictionaryPtr option = Vel::AsDictionary(result->Value("RptTitleObject"));
+        QCOMPARE(result->Keys(), showDateDiff.isEmpty() ? QStringList() : QStringList{"RptTitleObject"});
+        if (option) {
+            QCOMPARE(option->Keys(), QStringList{"ShowDateDiff"});
+            QCOMPARE(option->Value("ShowDateDiff").toString(), showDateDiff);
+        }
     }
 };
 
