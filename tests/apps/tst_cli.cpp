@@ -55,8 +55,7 @@ class tst_Cli : public QObject
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("XDG_RUNTIME_DIR");   // as on a server without a login session
         env.remove("QT_LOGGING_RULES");  // the tool itself must keep platform notes quiet
-        for (const QString &key : extra.keys())
-            env.insert(key, extra.value(key));
+        env.insert(extra);
         env.insert("HOME", m_dir.path());   // keeps saved filter schemes out of the user's home
         env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
         env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
@@ -171,6 +170,12 @@ private slots:
         QTest::newRow("props_and_db") << ExitCase{onChain({"10906", "--props", "Driver=SQLite;Database=x"}), 2, "--props"};
         QTest::newRow("missing_filter_file") << ExitCase{onChain({"10906", "--filter-json", "/nonexistent.json"}), 2,
                                             "nonexistent.json"};
+        // Generating a chain, by make-demo or on the first run without a database, says one line
+        // with the days it holds when stderr is not a terminal.
+        QTest::newRow("make_demo_says_its_days")
+            << ExitCase{QStringList{"make-demo", "--out", m_dir.filePath("made.sqlite"), "--members", "20", "--items", "20",
+                                    "--days", "3", "--lines-per-day", "5", "--start", "2024-01-01"}, 0, "2024-01-01 至 2024-01-03"};
+        QTest::newRow("first_run_on_the_demo_chain") << ExitCase{QStringList{"run", "10906"}, 0, demoDays()};
     }
 
     void exitCodes()
@@ -191,27 +196,7 @@ private slots:
         QVERIFY2(o.exitCode == exitCode, qPrintable(QString("exit %1: %2").arg(o.exitCode).arg(o.err)));
         QVERIFY2(o.err.contains(stderrHas), qPrintable(o.err));
         QVERIFY2(!o.err.contains("Zq8secretPw"), qPrintable(o.err));
-    }
-
-    // Generating a chain, by make-demo or on the first run without a database, says one line
-    // with the days it holds when stderr is not a terminal.
-    void chainGenerationSaysOneLine_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("days");
-        QTest::newRow("make_demo") << QStringList{"make-demo", "--out", m_dir.filePath("made.sqlite"), "--members", "20",
-                                                  "--items", "20", "--days", "3", "--lines-per-day", "5", "--start", "2024-01-01"}
-                                   << "2024-01-01 至 2024-01-03";
-        QTest::newRow("first_run_on_the_demo_chain") << QStringList{"run", "10906"} << demoDays();
-    }
-    void chainGenerationSaysOneLine()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QString, days);
-        const Outcome o = run(args);
-        QVERIFY2(o.exitCode == 0, qPrintable(o.err));
-        QCOMPARE(o.err.count('\n'), 1);
-        QVERIFY2(o.err.contains(days), qPrintable(o.err));
+        QVERIFY2(exitCode != 0 || o.err.count('\n') <= 1, qPrintable(o.err));   // a run that works says one line at most
     }
 
     // Help lines fit the width, and no word is cut that would fit on a
