@@ -50,19 +50,22 @@ class tst_Cli : public QObject
         return QStringLiteral("2024-01-01 至 %1").arg(QDate::currentDate().addDays(-1).toString(Qt::ISODate));
     }
 
-    QProcessEnvironment environment(const QProcessEnvironment &extra = {})
+    using Variables = QMap<QString, QString>;
+
+    QProcessEnvironment environment(const Variables &extra = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("XDG_RUNTIME_DIR");   // as on a server without a login session
         env.remove("QT_LOGGING_RULES");  // the tool itself must keep platform notes quiet
-        env.insert(extra);
+        for (const auto &[name, value] : extra.asKeyValueRange())
+            env.insert(name, value);
         env.insert("HOME", m_dir.path());   // keeps saved filter schemes out of the user's home
         env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
         env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
         return env;
     }
 
-    Outcome run(const QStringList &args, const QProcessEnvironment &extra = {}, const QString &program = VELVIP_REPORT_BIN)
+    Outcome run(const QStringList &args, const Variables &extra = {}, const QString &program = VELVIP_REPORT_BIN)
     {
         QProcess p;
         p.setProcessEnvironment(environment(extra));
@@ -182,7 +185,7 @@ private slots:
     {
         QFETCH(ExitCase, row);
         auto [args, exitCode, stderrHas] = row;
-        QProcessEnvironment env;
+        Variables env;
         for (; args.first().startsWith("ENV:"); args.removeFirst())
             env.insert(args.first().mid(4).section('=', 0, 0), args.first().section('=', 1));
         const QString fifo = m_dir.filePath("fifo");
@@ -210,17 +213,12 @@ private slots:
     void helpWrapsAtSpacesToTheWidth()
     {
         QFETCH(int, width);
-        QProcessEnvironment env;
-        env.insert("COLUMNS", QString::number(width));
-        const QString help = QString::fromUtf8(run({"--help"}, env).out);
-        QStringList words;
+        const QString help = QString::fromUtf8(run({"--help"}, {{"COLUMNS", QString::number(width)}}).out);
         for (const QString &line : help.split('\n')) {
             QVERIFY2(Present::DisplayWidth(line) <= width, qPrintable(line));
             QVERIFY2(!line.endsWith(u'（') && !line.endsWith(u'“'), qPrintable(line));
-            words << line.split(' ', Qt::SkipEmptyParts);
         }
-        env.insert("COLUMNS", "1000");
-        const Outcome wide = run({"--help"}, env);
+        const Outcome wide = run({"--help"}, {{"COLUMNS", "1000"}});
         QCOMPARE(wide.exitCode, 0);
         const QString unwrapped = QString::fromUtf8(wide.out);
         QVERIFY(unwrapped.contains(demoDays()));
@@ -430,12 +428,10 @@ private slots:
         QTemporaryDir mountPoint;
         const QString script = QStringLiteral(
             "mount -t tmpfs -o size=4k tmpfs \"$1\" || exit 77; shift; \"$@\"; rc=$?; ls -A \"$MP\"; exit $rc");
-        QProcessEnvironment mp;
-        mp.insert("MP", mountPoint.path());
         const Outcome o = run(QStringList{"-Urm", "sh", "-c", script, "sh", mountPoint.path(), VELVIP_REPORT_BIN}
                                   + onChain({"10903", "--set", "BDate=2024-01-01", "--set", "EDate=2024-01-31",
                                              "--format", format, "--out", mountPoint.filePath("lines." + format)}),
-                              mp, "unshare");
+                              {{"MP", mountPoint.path()}}, "unshare");
         if (o.exitCode == 77 || (o.exitCode != 0 && o.err.startsWith("unshare")))
             QSKIP("no private mount namespace here");
         QCOMPARE(o.exitCode, 1);
@@ -504,11 +500,7 @@ private slots:
         // March 2024, where the zones skip an hour or a midnight.
         static const QString march = tinyChain("march.sqlite", QDate(2024, 3, 1));
         const QStringList command = QStringList{"run"} + args + QStringList{"--db", march, "--format", "json"};
-        const auto inZone = [&](const QString &tz) {
-            QProcessEnvironment env;
-            env.insert("TZ", tz);
-            return run(command, env);
-        };
+        const auto inZone = [&](const QString &tz) { return run(command, {{"TZ", tz}}); };
         static QHash<QString, QByteArray> inUtc;
         if (!inUtc.contains(args.join(u' ')))
             inUtc.insert(args.join(u' '), inZone("UTC").out);
