@@ -86,14 +86,6 @@ class tst_Cli : public QObject
         return path;
     }
 
-    QJsonObject jsonRun(const QStringList &args)
-    {
-        const Outcome o = run(onChain(args + QStringList{"--format", "json"}));
-        if (o.exitCode != 0)
-            qWarning("%s", qPrintable(o.err));
-        return QJsonDocument::fromJson(o.out).object();
-    }
-
 private slots:
     // A tiny chain of 31 days.
     QString tinyChain(const QString &name, const QDate &firstDay)
@@ -281,14 +273,10 @@ private slots:
         } else if (target == "FIFO") {
             QCOMPARE(::mkfifo(QFile::encodeName(path), 0600), 0);
         } else if (target == "DIR") {
-            path = dir.filePath("a-directory");
             QVERIFY(QDir().mkpath(path));
         } else if (target == "LINK") {
             QFile(dir.filePath("real.csv")).open(QIODevice::WriteOnly);
-            path = dir.filePath("link.csv");
             QVERIFY(QFile::link(dir.filePath("real.csv"), path));
-        } else if (target == "NEW") {
-            path = dir.filePath("new.csv");
         }
         const Outcome o = run(command == "run" ? onChain({"10906", "--format", "csv", "--out", path})
                                                : QStringList{"make-demo", "--members", "5", "--items", "5", "--days", "1",
@@ -472,7 +460,9 @@ private slots:
     {
         QFETCH(QStringList, args);
         QFETCH(QVariantMap, filter);
-        const QJsonObject used = jsonRun(args)["Filter"].toObject();
+        const Outcome o = run(onChain(args + QStringList{"--format", "json"}));
+        QVERIFY2(o.exitCode == 0, qPrintable(o.err));
+        const QJsonObject used = QJsonDocument::fromJson(o.out).object()["Filter"].toObject();
         for (auto it = filter.constBegin(); it != filter.constEnd(); ++it)
             QCOMPARE(used[it.key()].toVariant().toString(), it.value().toString());
     }
