@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Dictionary.h"
+#include "../plugin/Entries.h"
 #include "Recordset.h"
 #include "ReportOutput.h"
 #include "Vector.h"
@@ -14,44 +14,23 @@ namespace Fixture {
 inline DictionaryPtr Column(const QString &caption, const QString &second, const QString &type,
                             const QString &field, bool visible = true)
 {
-    auto d = Dictionary::Create();
-    d->SetValue("FColCaption", caption);
-    d->SetValue("FHeadSecond", second);
-    d->SetValue("FColType", type);
-    d->SetValue("FColName", field);
-    d->SetValue("FVisible", QVariant::fromValue<qint16>(visible ? 1 : 0));
-    d->SetValue("FWidth", 0.0);
-    d->SetValue("FShowTime", false);
-    return d;
+    return MakeDictionary({{"FColCaption", caption}, {"FHeadSecond", second}, {"FColType", type}, {"FColName", field},
+                           {"FVisible", QVariant::fromValue<qint16>(visible ? 1 : 0)}, {"FWidth", 0.0}, {"FShowTime", false}});
 }
 
 inline DictionaryPtr TitleLine(const QString &caption, qint16 index)
 {
-    auto d = Dictionary::Create();
-    d->SetValue("FCaption", caption);
-    d->SetValue("FIndex", QVariant::fromValue(index));
-    return d;
+    return MakeDictionary({{"FCaption", caption}, {"FIndex", QVariant::fromValue(index)}});
 }
 
 inline ReportOutput SmallLedger()
 {
     ReportOutput r;
-    r.result = Dictionary::Create();
-    r.result->SetValue("OK", true);
-    r.result->SetValue("Error", QString());
-    auto options = Dictionary::Create();
-    options->SetValue("ShowDateDiff", "BDate,2024-05-01 00:00:00|EDate,2024-05-31 23:59:59");
-    r.result->SetValue("RptTitleObject", options);
-
-    r.property = Dictionary::Create();
-    r.property->SetValue("Name", "储值积分变动表");
-    r.property->SetValue("FrozenColumn", QVariant::fromValue<qint16>(2));
-    r.property->SetValue("HasDefaultFilterOption", true);
-
-    r.filter = Dictionary::Create();
-    r.filter->SetValue("Year", 2024);
-    r.filter->SetValue("VipName", "");
-    r.filter->SetValue("RptID", 10901);
+    const auto options = MakeDictionary({{"ShowDateDiff", "BDate,2024-05-01 00:00:00|EDate,2024-05-31 23:59:59"}});
+    r.result = MakeDictionary({{"OK", true}, {"Error", QString()}, {"RptTitleObject", Vel::ToVariant(options)}});
+    r.property = MakeDictionary({{"Name", "储值积分变动表"}, {"FrozenColumn", QVariant::fromValue<qint16>(2)},
+                                 {"HasDefaultFilterOption", true}});
+    r.filter = MakeDictionary({{"Year", 2024}, {"VipName", ""}, {"RptID", 10901}});
 
     r.title = Vector::Create();
     r.title->Add(TitleLine("部门代码[全部]", 1));
@@ -69,16 +48,13 @@ inline ReportOutput SmallLedger()
     r.header->Add(Column("会员手机号$", "", "1", "FMobile", false));
 
     auto rs = Recordset::Create();
-    rs->AddField("FDate", Recordset::FieldType::DateTime);
-    rs->AddField("FCardId", Recordset::FieldType::Text);
-    rs->AddField("FVipName", Recordset::FieldType::Text);
-    rs->AddField("FCardAmount", Recordset::FieldType::Double);
-    rs->AddField("FVipNum", Recordset::FieldType::Double);
-    rs->AddField("FQty", Recordset::FieldType::Double);
-    rs->AddField("FPrice", Recordset::FieldType::Double);
-    rs->AddField("FNote", Recordset::FieldType::Text);
-    rs->AddField("FMobile", Recordset::FieldType::Text);
-    rs->AddField("FRowKind", Recordset::FieldType::Integer);
+    using T = Recordset::FieldType;
+    const QList<QPair<QString, T>> fields{{"FDate", T::DateTime}, {"FCardId", T::Text}, {"FVipName", T::Text},
+                                          {"FCardAmount", T::Double}, {"FVipNum", T::Double}, {"FQty", T::Double},
+                                          {"FPrice", T::Double}, {"FNote", T::Text}, {"FMobile", T::Text},
+                                          {"FRowKind", T::Integer}};
+    for (const auto &[name, type] : fields)
+        rs->AddField(name, type);
     rs->Open();
     auto add = [&rs](const QVariantList &values) {
         const qint64 row = rs->AddRow();

@@ -50,20 +50,22 @@ class tst_Cli : public QObject
         return QStringLiteral("2024-01-01 至 %1").arg(QDate::currentDate().addDays(-1).toString(Qt::ISODate));
     }
 
-    QProcessEnvironment environment(const QProcessEnvironment &extra = {})
+    using Variables = QMap<QString, QString>;
+
+    QProcessEnvironment environment(const Variables &extra = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("XDG_RUNTIME_DIR");   // as on a server without a login session
         env.remove("QT_LOGGING_RULES");  // the tool itself must keep platform notes quiet
-        for (const QString &key : extra.keys())
-            env.insert(key, extra.value(key));
+        for (const auto &[name, value] : extra.asKeyValueRange())
+            env.insert(name, value);
         env.insert("HOME", m_dir.path());   // keeps saved filter schemes out of the user's home
         env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
         env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
         return env;
     }
 
-    Outcome run(const QStringList &args, const QProcessEnvironment &extra = {}, const QString &program = VELVIP_REPORT_BIN)
+    Outcome run(const QStringList &args, const Variables &extra = {}, const QString &program = VELVIP_REPORT_BIN)
     {
         QProcess p;
         p.setProcessEnvironment(environment(extra));
@@ -82,14 +84,6 @@ class tst_Cli : public QObject
         if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
             qFatal("cannot write %s", qPrintable(path));
         return path;
-    }
-
-    QJsonObject jsonRun(const QStringList &args)
-    {
-        const Outcome o = run(onChain(args + QStringList{"--format", "json"}));
-        if (o.exitCode != 0)
-            qWarning("%s", qPrintable(o.err));
-        return QJsonDocument::fromJson(o.out).object();
     }
 
 private slots:
@@ -171,13 +165,19 @@ private slots:
         QTest::newRow("props_and_db") << ExitCase{onChain({"10906", "--props", "Driver=SQLite;Database=x"}), 2, "--props"};
         QTest::newRow("missing_filter_file") << ExitCase{onChain({"10906", "--filter-json", "/nonexistent.json"}), 2,
                                             "nonexistent.json"};
+        // Generating a chain, by make-demo or on the first run without a database, says one line
+        // with the days it holds when stderr is not a terminal.
+        QTest::newRow("make_demo_says_its_days")
+            << ExitCase{QStringList{"make-demo", "--out", m_dir.filePath("made.sqlite"), "--members", "20", "--items", "20",
+                                    "--days", "3", "--lines-per-day", "5", "--start", "2024-01-01"}, 0, "2024-01-01 至 2024-01-03"};
+        QTest::newRow("first_run_on_the_demo_chain") << ExitCase{QStringList{"run", "10906"}, 0, demoDays()};
     }
 
     void exitCodes()
     {
         QFETCH(ExitCase, row);
         auto [args, exitCode, stderrHas] = row;
-        QProcessEnvironment env;
+        Variables env;
         for (; args.first().startsWith("ENV:"); args.removeFirst())
             env.insert(args.first().mid(4).section('=', 0, 0), args.first().section('=', 1));
         const QString fifo = m_dir.filePath("fifo");
@@ -191,27 +191,7 @@ private slots:
         QVERIFY2(o.exitCode == exitCode, qPrintable(QString("exit %1: %2").arg(o.exitCode).arg(o.err)));
         QVERIFY2(o.err.contains(stderrHas), qPrintable(o.err));
         QVERIFY2(!o.err.contains("Zq8secretPw"), qPrintable(o.err));
-    }
-
-    // Generating a chain, by make-demo or on the first run without a database, says one line
-    // with the days it holds when stderr is not a terminal.
-    void chainGenerationSaysOneLine_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("days");
-        QTest::newRow("make_demo") << QStringList{"make-demo", "--out", m_dir.filePath("made.sqlite"), "--members", "20",
-                                                  "--items", "20", "--days", "3", "--lines-per-day", "5", "--start", "2024-01-01"}
-                                   << "2024-01-01 至 2024-01-03";
-        QTest::newRow("first_run_on_the_demo_chain") << QStringList{"run", "10906"} << demoDays();
-    }
-    void chainGenerationSaysOneLine()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QString, days);
-        const Outcome o = run(args);
-        QVERIFY2(o.exitCode == 0, qPrintable(o.err));
-        QCOMPARE(o.err.count('\n'), 1);
-        QVERIFY2(o.err.contains(days), qPrintable(o.err));
+        QVERIFY2(exitCode != 0 || o.err.count('\n') <= 1, qPrintable(o.err));   // a run that works says one line at most
     }
 
     // Help lines fit the width, and no word is cut that would fit on a
@@ -225,17 +205,12 @@ private slots:
     void helpWrapsAtSpacesToTheWidth()
     {
         QFETCH(int, width);
-        QProcessEnvironment env;
-        env.insert("COLUMNS", QString::number(width));
-        const QString help = QString::fromUtf8(run({"--help"}, env).out);
-        QStringList words;
+        const QString help = QString::fromUtf8(run({"--help"}, {{"COLUMNS", QString::number(width)}}).out);
         for (const QString &line : help.split('\n')) {
             QVERIFY2(Present::DisplayWidth(line) <= width, qPrintable(line));
             QVERIFY2(!line.endsWith(u'（') && !line.endsWith(u'“'), qPrintable(line));
-            words << line.split(' ', Qt::SkipEmptyParts);
         }
-        env.insert("COLUMNS", "1000");
-        const Outcome wide = run({"--help"}, env);
+        const Outcome wide = run({"--help"}, {{"COLUMNS", "1000"}});
         QCOMPARE(wide.exitCode, 0);
         const QString unwrapped = QString::fromUtf8(wide.out);
         QVERIFY(unwrapped.contains(demoDays()));
@@ -298,14 +273,10 @@ private slots:
         } else if (target == "FIFO") {
             QCOMPARE(::mkfifo(QFile::encodeName(path), 0600), 0);
         } else if (target == "DIR") {
-            path = dir.filePath("a-directory");
             QVERIFY(QDir().mkpath(path));
         } else if (target == "LINK") {
             QFile(dir.filePath("real.csv")).open(QIODevice::WriteOnly);
-            path = dir.filePath("link.csv");
             QVERIFY(QFile::link(dir.filePath("real.csv"), path));
-        } else if (target == "NEW") {
-            path = dir.filePath("new.csv");
         }
         const Outcome o = run(command == "run" ? onChain({"10906", "--format", "csv", "--out", path})
                                                : QStringList{"make-demo", "--members", "5", "--items", "5", "--days", "1",
@@ -445,12 +416,10 @@ private slots:
         QTemporaryDir mountPoint;
         const QString script = QStringLiteral(
             "mount -t tmpfs -o size=4k tmpfs \"$1\" || exit 77; shift; \"$@\"; rc=$?; ls -A \"$MP\"; exit $rc");
-        QProcessEnvironment mp;
-        mp.insert("MP", mountPoint.path());
         const Outcome o = run(QStringList{"-Urm", "sh", "-c", script, "sh", mountPoint.path(), VELVIP_REPORT_BIN}
                                   + onChain({"10903", "--set", "BDate=2024-01-01", "--set", "EDate=2024-01-31",
                                              "--format", format, "--out", mountPoint.filePath("lines." + format)}),
-                              mp, "unshare");
+                              {{"MP", mountPoint.path()}}, "unshare");
         if (o.exitCode == 77 || (o.exitCode != 0 && o.err.startsWith("unshare")))
             QSKIP("no private mount namespace here");
         QCOMPARE(o.exitCode, 1);
@@ -491,7 +460,9 @@ private slots:
     {
         QFETCH(QStringList, args);
         QFETCH(QVariantMap, filter);
-        const QJsonObject used = jsonRun(args)["Filter"].toObject();
+        const Outcome o = run(onChain(args + QStringList{"--format", "json"}));
+        QVERIFY2(o.exitCode == 0, qPrintable(o.err));
+        const QJsonObject used = QJsonDocument::fromJson(o.out).object()["Filter"].toObject();
         for (auto it = filter.constBegin(); it != filter.constEnd(); ++it)
             QCOMPARE(used[it.key()].toVariant().toString(), it.value().toString());
     }
@@ -519,11 +490,7 @@ private slots:
         // March 2024, where the zones skip an hour or a midnight.
         static const QString march = tinyChain("march.sqlite", QDate(2024, 3, 1));
         const QStringList command = QStringList{"run"} + args + QStringList{"--db", march, "--format", "json"};
-        const auto inZone = [&](const QString &tz) {
-            QProcessEnvironment env;
-            env.insert("TZ", tz);
-            return run(command, env);
-        };
+        const auto inZone = [&](const QString &tz) { return run(command, {{"TZ", tz}}); };
         static QHash<QString, QByteArray> inUtc;
         if (!inUtc.contains(args.join(u' ')))
             inUtc.insert(args.join(u' '), inZone("UTC").out);

@@ -24,7 +24,7 @@ int metaTypeOf(ReportKeys::Kind kind)
 
 struct Site { int rptId; bool isBranch; bool sharedCards; };
 
-struct CheckCase { int rptId; QVariantMap filter; QString problems; };
+struct CheckCase { int rptId; Entries filter; QString problems; };
 
 // The key table that the command line checks filters against and the README lists is the
 // one the filter dialogs really write.
@@ -79,9 +79,7 @@ private slots:
         }
 
         // What a dialog writes passes the command line's check unchanged.
-        const DictionaryPtr checked = Dictionary::Create();
-        for (const QString &k : saved->Keys())
-            checked->SetValue(k, saved->Value(k));
+        const DictionaryPtr checked = Saved(form.get());
         QCOMPARE(FilterCheck::CheckAndConvert(rptId, *checked).join(u'\n'), QString());
         for (const QString &k : saved->Keys())
             QCOMPARE(checked->Value(k), saved->Value(k));
@@ -90,24 +88,21 @@ private slots:
     void checkSaysOnlyWhatIsWrong_data()
     {
         QTest::addColumn<CheckCase>("row");
-        QTest::newRow("title_only_keys") << CheckCase{10906, QVariantMap{{"BDeptNumber", ""}, {"EDeptNumber", "D9"}, {"SumBy", "x"}},
+        QTest::newRow("title_only_keys") << CheckCase{10906, Entries{{"BDeptNumber", ""}, {"EDeptNumber", "D9"}, {"SumBy", "x"}},
                                          ""};
-        QTest::newRow("title_key_range_reversed") << CheckCase{10903, QVariantMap{{"BCustNumber", "C9"}, {"ECustNumber", "C1"}},
+        QTest::newRow("title_key_range_reversed") << CheckCase{10903, Entries{{"BCustNumber", "C9"}, {"ECustNumber", "C1"}},
                                                   "范围颠倒：起始 BCustNumber“C9”大于截止 ECustNumber“C1”"};
-        QTest::newRow("own_key_of_a_title_name_once") << CheckCase{10906, QVariantMap{{"BItemNumber", "9"}, {"EItemNumber", "1"}},
+        QTest::newRow("own_key_of_a_title_name_once") << CheckCase{10906, Entries{{"BItemNumber", "9"}, {"EItemNumber", "1"}},
                                                       "范围颠倒：起始 BItemNumber“9”大于截止 EItemNumber“1”"};
         QTest::newRow("unreadable_date_no_reversed_range")
-            << CheckCase{10903, QVariantMap{{"BDate", "2024-05-01"}, {"EDate", "05/31/2024"}},
+            << CheckCase{10903, Entries{{"BDate", "2024-05-01"}, {"EDate", "05/31/2024"}},
             "过滤条件“EDate”的值“05/31/2024”不是可识别的日期，请写成 2024-05-31 或 2024-05-31 23:59:59"};
     }
     void checkSaysOnlyWhatIsWrong()
     {
         QFETCH(CheckCase, row);
         const auto &[rptId, filter, problems] = row;
-        const DictionaryPtr d = Dictionary::Create();
-        for (auto it = filter.cbegin(); it != filter.cend(); ++it)
-            d->SetValue(it.key(), it.value());
-        QCOMPARE(FilterCheck::CheckAndConvert(rptId, *d).join(u'\n'), problems);
+        QCOMPARE(FilterCheck::CheckAndConvert(rptId, *Make(filter)).join(u'\n'), problems);
     }
 };
 

@@ -209,19 +209,6 @@ private slots:
         }
     }
 
-    // The line and price reports have no chart: the toggle and the PNG export go off on them.
-    void noChartForLinesAndPrices()
-    {
-        ChainWindow window(m_props);
-        for (qint32 rptId : {10903, 10906}) {
-            QVERIFY(window.OpenReport(10902, ReportSession::SampleFilter(10902)));
-            QVERIFY(action(window, "chartToggle")->isEnabled());
-            QVERIFY(window.OpenReport(rptId, ReportSession::SampleFilter(rptId)));
-            QVERIFY(!action(window, "chartToggle")->isEnabled());
-            QVERIFY(!action(window, "chartPng")->isEnabled());
-        }
-    }
-
     // PNG of the chart; the PDF of a tab with its chart shown has one page more, holding an image.
     void chartExports()
     {
