@@ -47,13 +47,6 @@ private:
     }
 
 private slots:
-    void cleanup()
-    {
-        QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty()
-                    || std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
-                                    [](QWidget *w) { return w->isVisible(); }));
-    }
-
     // Show returns after Unload; a second Show starts again with a fresh window, whose bar the
     // commands drive.
     void showReturnsAfterUnload()
