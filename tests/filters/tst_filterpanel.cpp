@@ -7,7 +7,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QTableWidget>
 #include <QToolButton>
 
 using namespace FilterTest;
@@ -106,7 +105,6 @@ private slots:
             const DictionaryPtr saved = Saved(form.get());
             for (qsizetype i = 0; i < keys.size(); ++i)
                 QCOMPARE(saved->Value(keys[i]).toString(), values[i]);
-            form->hide();
         }
     }
 
@@ -131,8 +129,7 @@ private slots:
                 const DictionaryPtr saved = Saved(form.get());
                 const QStringList got{saved->Value("BDate").toString(), saved->Value("EDate").toString()};
                 QVERIFY2(got == QStringList({begin, end}), qPrintable(zone + ": " + got.join(" 至 ")));
-                form->hide();
-            }
+                }
         }
     }
 
@@ -151,7 +148,6 @@ private slots:
         QTest::addColumn<LookupCase>("row");
         QTest::newRow("enter picks the selected row") << LookupCase{10903, 8, 8, false, "down-enter", "P02", 47};
         QTest::newRow("search then enter") << LookupCase{10903, 8, 8, false, "search", "P02", 47};
-        QTest::newRow("escape cancels") << LookupCase{10903, 8, 8, false, "escape", "OLD", 47};
         QTest::newRow("unreachable database") << LookupCase{10903, 8, 8, true, "escape", "OLD", 47};
         QTest::newRow("10901 card type fills its end box") << LookupCase{10901, 4, 6, false, "enter", "P01", 51};
         QTest::newRow("10902 cards of this site") << LookupCase{10902, 3, 3, false, "escape", "OLD", 50};
@@ -187,7 +183,6 @@ private slots:
             QCOMPARE(FakeServerData::log.condition, QStringLiteral(" FDeleted=0 "));
         QCOMPARE(shownError.isEmpty(), !serverFails);
         QVERIFY(form->isVisible()); // the filter dialog keeps working
-        form->hide();
     }
 };
 

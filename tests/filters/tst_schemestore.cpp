@@ -319,9 +319,7 @@ private slots:
                 QCOMPARE(report(*host).value("saved").toInt(), Saves);
                 delete host;
             }
-            const QStringList names = SchemeStore(m_path).Names(Report);
-            QCOMPARE(names.size(), 2 * Saves);
-            QVERIFY(names.contains(QStringLiteral("a-199")) && names.contains(QStringLiteral("b-0")));
+            QCOMPARE(SchemeStore(m_path).Names(Report).size(), 2 * Saves);
             QVERIFY(setAside(m_path).isEmpty());
         }
     }
