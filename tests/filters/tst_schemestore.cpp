@@ -250,8 +250,8 @@ private slots:
         QTest::addColumn<int>("waitMs");
         QTest::addColumn<QString>("reason"); // empty: saving works
         const int wait = SchemeStore::DefaultBusyWaitMs;
-        QTest::newRow("lock released within the wait") << "locked" << 800 << wait << "";
-        QTest::newRow("lock outlasts the wait") << "locked" << 2500 << 300 << "正被其他程序使用";
+        QTest::newRow("lock released within the wait") << "locked" << 2000 << wait << "";
+        QTest::newRow("lock outlasts the wait") << "locked" << 6000 << 300 << "正被其他程序使用";
         QTest::newRow("made by a newer version") << "newer" << 0 << wait << "较新版本";
         QTest::newRow("read-only file") << "read-only" << 0 << wait << "只读";
         QTest::newRow("writes fail (disk full)") << "no-space" << 0 << wait << "磁盘";
