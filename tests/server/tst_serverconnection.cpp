@@ -178,10 +178,7 @@ private slots:
     {
         QFETCH(QString, props);
         QFETCH(QString, expected);
-        GLData data;
-        data.SetRptID(10906);
-        DictionaryPtr filter = Dictionary::Create();
-        const QString error = ErrorOf([&] { data.GetRptData(props, filter); });
+        const QString error = ErrorOf([&] { TestDatabases::RunOn(props, 10906, {}); });
         QVERIFY2(error.contains(expected) && !error.contains(u"Secret9"), qPrintable(error));
     }
 
