@@ -2,7 +2,6 @@
 
 #include "ConnectionText.h"
 #include "Database.h"
-#include "Dictionary.h"
 #include "GLData.h"
 #include "RowCursor.h"
 #include "Schema.h"
@@ -10,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,9 +19,7 @@ RecordsetPtr TestDatabases::Run(int engine, qint32 rptId, const Filter &filter) 
 
 RecordsetPtr TestDatabases::RunOn(const QString &props, qint32 rptId, const Filter &filter)
 {
-    DictionaryPtr f = Dictionary::Create();
-    for (const auto &[key, value] : filter)
-        f->SetValue(key, value);
+    DictionaryPtr f = MakeDictionary(filter);
     GLData data;
     data.SetRptID(rptId);
     return Vel::AsRecordset(data.GetRptData(props, f));

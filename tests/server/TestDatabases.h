@@ -4,11 +4,8 @@
 #include "DemoChain.h"
 #include "Recordset.h"
 
-#include <QList>
-#include <QPair>
 #include <QString>
 #include <QStringList>
-#include <QVariant>
 
 #include <functional>
 #include <vector>

@@ -11,19 +11,19 @@
 #include "UpgradeSchema.h"
 #include "VelError.h"
 
-#include <QCoreApplication>
-#include <QDateTime>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
 
 namespace {
 
-DemoOptions chainShape(bool partitioned = false)
+// The demo chain, on PostgreSQL only (the SQLite file of each TestDatabases stays empty).
+void generate(const QString &props, bool partitioned)
 {
     DemoOptions o;
     o.members = 120, o.items = 60, o.days = 400, o.linesPerDay = 20, o.seed = 31, o.partitioned = partitioned;
-    return o;
+    if (ConnectionText::Parse(props).Driver() == ConnectionText::Engine::PostgreSQL)
+        TestDatabases::GenerateDemo(props, o);
 }
 
 } // namespace
@@ -39,25 +39,16 @@ private slots:
     {
         REQUIRE_PG(TestDatabases::PgServer());
         QString error;
-        QVERIFY2(m_dbs.Create(QStringLiteral("plain"), [](const QString &props) { TestDatabases::GenerateDemo(props, chainShape()); },
-                              &error),
+        QVERIFY2(m_dbs[0].Create(QStringLiteral("plain"), [](const QString &p) { generate(p, false); }, &error), qPrintable(error));
+        QVERIFY2(m_dbs[1].Create(QStringLiteral("parted"), [](const QString &p) { generate(p, true); }, &error), qPrintable(error));
+        // A copy of the plain chain, moved into partitions.
+        const QString plainName = ConnectionText::Parse(m_dbs[0].Engines().back().props).Database();
+        QVERIFY2(m_dbs[2].Create(QStringLiteral("moved"), [](const QString &) {}, &error, QStringLiteral("TEMPLATE ") + plainName),
                  qPrintable(error));
-        QVERIFY(m_dbs.Engines().size() == 2);
-        m_plain = m_dbs.Engines()[1].props;
-
-        // Made partitioned, and a copy of the plain chain moved into partitions.
-        auto admin = Database::OpenForWriting(TestDatabases::PgServer());
-        const QString plainName = ConnectionText::Parse(m_plain).Database();
-        for (const char *tag : {"parted", "moved"}) {
-            m_ownDatabases << QStringLiteral("velvip_%1_%2_%3").arg(QLatin1String(tag)).arg(QCoreApplication::applicationPid())
-                                  .arg(QDateTime::currentMSecsSinceEpoch());
-            admin->Exec(QStringLiteral("CREATE DATABASE %1%2")
-                            .arg(m_ownDatabases.last(), m_ownDatabases.size() == 2 ? QStringLiteral(" TEMPLATE ") + plainName : QString()));
-        }
-        admin.reset();
-        m_parted = QString(m_plain).replace(plainName, m_ownDatabases[0]);
-        m_moved = QString(m_plain).replace(plainName, m_ownDatabases[1]);
-        TestDatabases::GenerateDemo(m_parted, chainShape(true));
+        QVERIFY(m_dbs[2].Engines().size() == 2);
+        m_plain = m_dbs[0].Engines()[1].props;
+        m_parted = m_dbs[1].Engines()[1].props;
+        m_moved = m_dbs[2].Engines()[1].props;
         QCOMPARE(UpgradeSchemaMain({QStringLiteral("--props"), m_moved, QStringLiteral("--partition-by-month")}), 0);
         QVERIFY(Schema::HasDatedLines(Database::ForReports(m_moved)));
         QVERIFY(Schema::HasDatedLines(Database::ForReports(m_parted)));
@@ -66,12 +57,8 @@ private slots:
 
     void cleanupTestCase()
     {
-        m_dbs.Drop();    // closes every session
-        if (m_ownDatabases.isEmpty())
-            return;
-        auto admin = Database::OpenForWriting(TestDatabases::PgServer());
-        for (const QString &name : std::as_const(m_ownDatabases))
-            admin->Exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
+        for (TestDatabases &dbs : m_dbs)
+            dbs.Drop();
     }
 
     void sameRows_data()
@@ -200,9 +187,8 @@ private slots:
     }
 
 private:
-    TestDatabases m_dbs;
+    TestDatabases m_dbs[3];     // plain, partitioned, moved into partitions
     QString m_plain, m_parted, m_moved;
-    QStringList m_ownDatabases;
 };
 
 QTEST_GUILESS_MAIN(tst_ServerPartitions)

@@ -1,7 +1,6 @@
 // Writers beside the reports, per engine: a report reads one moment of the chain while a writer
 // moves a movement, and the balance ledger equals the movements after every SQL statement form,
 // concurrent writers at each isolation level and a first upgrade-schema during writes.
-#include "ConnectionText.h"
 #include "Database.h"
 #include "Recordset.h"
 #include "RowCursor.h"

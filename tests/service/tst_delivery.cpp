@@ -49,8 +49,7 @@ private slots:
         QFETCH(SlotCase, row);
         const auto &[cron, zone, after, names, moments] = row;
         const Cron timing(cron, zone);
-        QDateTime at = QDateTime::fromString(after, Qt::ISODate);
-        at.setTimeSpec(Qt::UTC);
+        QDateTime at = QDateTime::fromString(after + u'Z', Qt::ISODate);
         for (qsizetype i = 0; i < names.size(); ++i) {
             const auto slot = timing.Next(at);
             QVERIFY(slot);
