@@ -271,6 +271,10 @@ private slots:
     void csvMatchesGolden()
     {
         QCOMPARE(Present::WriteCsv(Fixture::SmallLedger()), golden("small-ledger.csv"));
+        // A line break inside a value is quoted: the row stays one record.
+        ReportOutput r = Fixture::SmallLedger();
+        r.rs->SetText(0, 7, u"首充\n赠送");
+        QVERIFY(Present::WriteCsv(r).contains("\"首充\n赠送\""));
     }
 
     void tableMatchesGolden()
@@ -347,6 +351,7 @@ private slots:
     {
         ReportOutput r = Fixture::SmallLedger();
         r.rs->SetText(0, 7, u"首充, \"VIP\" <&>\x01");
+        r.rs->SetText(1, 7, u"1<2");
         const QString sheet = sheetXml(r);
         // Title block on top: name, two lines, the period; header at rows 6 and 7.
         QVERIFY(sheet.contains("储值积分变动表"));
@@ -363,6 +368,7 @@ private slots:
         // control characters left out, title block and header frozen with the first two columns.
         QVERIFY(QRegularExpression("<c r=\"A9\"[^>]*><v>45415</v></c>").match(sheet).hasMatch());
         QVERIFY(sheet.contains("<t>首充, &quot;VIP&quot; &lt;&amp;&gt;</t>"));
+        QVERIFY(sheet.contains("<t>1&lt;2</t>"));
         QVERIFY(sheet.contains("<pane xSplit=\"2\" ySplit=\"7\" topLeftCell=\"C8\""));
     }
 

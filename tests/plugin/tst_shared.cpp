@@ -35,6 +35,8 @@ private slots:
 
         QTest::newRow("AppType absent") << "AppType" << QVariant() << QVariant(qint32(2));
         QTest::newRow("AppType text 3") << "AppType" << QVariant(QStringLiteral("3")) << QVariant(qint32(3));
+        QTest::newRow("AppType smallest 32-bit") << "AppType" << QVariant(QStringLiteral("-2147483648"))
+                                                 << QVariant(qint32(-2147483648LL));
         QTest::newRow("AppType text abc") << "AppType" << QVariant(QStringLiteral("abc")) << QVariant();
         QTest::newRow("ISBranch absent") << "ISBranch" << QVariant() << QVariant(false);
         QTest::newRow("ISBranch number 1") << "ISBranch" << QVariant(1) << QVariant(true);

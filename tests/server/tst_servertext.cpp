@@ -20,7 +20,7 @@ void fillCards(const QString &props)
     for (const QString &ddl : Schema::TableStatements(db->Driver()))
         db->Exec(ddl);
     db->Exec(QStringLiteral("INSERT INTO card_type VALUES (1,'01','普通卡')"));
-    const QStringList names{"Émile张", "ÉMILE", "ＡＢＣ１２", "abc12", "50%_off\\x", "50xxoff", "Straße", "ΟΔΟΣ"};
+    const QStringList names{"Émile张", "ÉMILE", "ＡＢＣ１９", "abc19", "50%_off\\x", "50xxoff", "Straße", "ΟΔΟΣ"};
 
     for (int i = 0; i < names.size(); ++i)
         db->Exec(QStringLiteral("INSERT INTO member_card VALUES (?,?,?,1,NULL,NULL,NULL,NULL,1,NULL,0)"),
@@ -74,10 +74,10 @@ private slots:
             {"accented_lowercase", "émile", {"V01", "V02"}},
             {"accented_uppercase_and_chinese", "ÉMILE张", {"V01"}},
             {"chinese", "张", {"V01"}},
-            {"half_width_finds_full_width", "abc12", {"V03", "V04"}},
-            {"full_width_finds_half_width", "ＡＢＣ１２", {"V03", "V04"}},
+            {"half_width_finds_full_width", "abc19", {"V03", "V04"}},
+            {"full_width_finds_half_width", "ＡＢＣ１９", {"V03", "V04"}},
             {"full_width_lowercase", "ａｂｃ", {"V03", "V04"}},
-            {"mixed_widths", "Abc１2", {"V03", "V04"}},
+            {"mixed_widths", "Abc１9", {"V03", "V04"}},
             {"percent_is_literal", "%", {"V05"}},
             {"underscore_is_literal", "_off", {"V05"}},
             {"backslash_is_literal", "\\x", {"V05"}},
