@@ -52,6 +52,8 @@ inline void ResetEnvironment()
     ShareProps::SetHostProperty(QStringLiteral("PropsString"), QStringLiteral("Driver=SQLite;Database=/tmp/chain.sqlite"));
     QFile::remove(SchemeFile());
     QFile::remove(SchemeFile() + QStringLiteral("-journal"));
+    // A new home has no data folder yet; tests that write the file themselves need it.
+    QDir().mkpath(QFileInfo(SchemeFile()).path());
     FakeServerData::Install();
 }
 
