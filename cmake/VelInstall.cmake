@@ -40,10 +40,11 @@ set_target_properties(velshared PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS velshared LIBRARY DESTINATION ${VEL_INSTALL_PKGLIBDIR})
 
 install(FILES
-  src/host/AtomicFile.h src/host/ComponentRegistry.h src/host/DesktopProps.h src/host/Dictionary.h
-  src/host/ErrorReporter.h src/host/HeaderColumns.h src/host/Recordset.h src/host/ServerData.h src/host/ShareProps.h
-  src/host/Types.h src/host/Vector.h src/host/VelError.h
-  src/host/ui/FilterPanel.h
+  libs/velhost/AtomicFile.h libs/velhost/ComponentRegistry.h libs/velhost/DesktopProps.h
+  libs/velhost/Dictionary.h libs/velhost/ErrorReporter.h libs/velhost/HeaderColumns.h libs/velhost/Recordset.h
+  libs/velhost/ServerData.h libs/velhost/ShareProps.h libs/velhost/Types.h libs/velhost/Vector.h
+  libs/velhost/VelError.h
+  libs/velhostui/FilterPanel.h
   hostkit/core/HostKit.h
   hostkit/panel/ReportFilterPanel.h
   server/ServerComponents.h
@@ -52,8 +53,8 @@ get_property(vel_export_headers GLOBAL PROPERTY VEL_EXPORT_HEADERS)
 list(FILTER vel_export_headers EXCLUDE REGEX "/velshared_export\\.h$")
 install(FILES ${vel_export_headers} DESTINATION ${VEL_INSTALL_INCLUDEDIR})
 install(FILES
-  src/facade/Application.h src/facade/Catalog.h src/facade/ComponentLibrary.h
-  src/facade/IQueryReport.h src/facade/IReportFilter.h
+  src/include/facade/Application.h src/include/facade/Catalog.h src/include/facade/ComponentLibrary.h
+  src/include/facade/IQueryReport.h src/include/facade/IReportFilter.h
   DESTINATION ${VEL_INSTALL_INCLUDEDIR}/facade)
 
 install(EXPORT VelVipRptTargets NAMESPACE VelVipRpt:: DESTINATION ${VEL_INSTALL_CMAKEDIR})

@@ -84,14 +84,14 @@ p03~P~src/reports/Rpt10902.cpp~{"原价金额$", "", "6", "FAmount"},~{"原价�
 p04~P~src/reports/Rpt10902.cpp~if (grouping != 3)~if (grouping != 2)
 p05~P~src/reports/Rpt10906.cpp~{"零售价$", "", "4", "FSalePrice"},~{"零售价$", "", "6", "FSalePrice"},
 p06~P~src/reports/Rpt10906.cpp~if (barCode.isEmpty())~if (!barCode.isEmpty())
-p07~P~src/shared/FilterRules.cpp~while (to > from && isSpace(text[to - 1]))~while (to > from + 1 && isSpace(text[to - 1]))
-p08~P~src/shared/VariantConvert.cpp~r >= double(std::numeric_limits<T>::min())~r > double(std::numeric_limits<T>::min())
-p09~P~src/shared/VariantConvert.cpp~QLatin1String("true"), Qt::CaseInsensitive~QLatin1String("true"), Qt::CaseSensitive
-p10~P~src/shared/RptTitle.cpp~if (!documentCaption && m_appType == 1)~if (!documentCaption && m_appType != 1)
+p07~P~libs/velshared/FilterRules.cpp~while (to > from && isSpace(text[to - 1]))~while (to > from + 1 && isSpace(text[to - 1]))
+p08~P~libs/velshared/VariantConvert.cpp~r >= double(std::numeric_limits<T>::min())~r > double(std::numeric_limits<T>::min())
+p09~P~libs/velshared/VariantConvert.cpp~QLatin1String("true"), Qt::CaseInsensitive~QLatin1String("true"), Qt::CaseSensitive
+p10~P~src/reports/RptTitle.cpp~if (!documentCaption && m_appType == 1)~if (!documentCaption && m_appType != 1)
 p11~P~src/filters/ReportFilter.cpp~if (m_rptId < 10901 || m_rptId > 10906)~if (m_rptId < 10901 || m_rptId > 10905)
 p12~P~src/filters/GroupedFilterForm.cpp~chkShowSumOnly->setChecked(sumOnly != 0);~chkShowSumOnly->setChecked(sumOnly == 0);
 p13~P~src/filters/frmFilter10901.cpp~ToInt16(Filter->GetValue(QStringLiteral("ShowVipDo"), 0)) != 0~ToInt16(Filter->GetValue(QStringLiteral("ShowVipDo"), 0)) == 0
-p14~S~src/shared/WallClock.cpp~m.capturedView(13).isEmpty() ? (end ? 59 : 0)~m.capturedView(13).isEmpty() ? 0
+p14~S~libs/velshared/WallClock.cpp~m.capturedView(13).isEmpty() ? (end ? 59 : 0)~m.capturedView(13).isEmpty() ? 0
 w01~W~apps/common/output/ValueFormat.cpp~const qint64 whole = qint64(std::round(v * scale));~const qint64 whole = qint64(v * scale);
 w02~W~apps/common/output/ValueFormat.cpp~if (grouped && grouping == 3) {~if (grouped && grouping == 4) {
 w03~W~apps/common/output/ValueFormat.cpp~d = int(doy - (153 * mp + 2) / 5 + 1);~d = int(doy - (153 * mp + 2) / 5);

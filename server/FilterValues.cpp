@@ -4,9 +4,9 @@
 #include "TextFold.h"
 #include "Dictionary.h"
 #include "VelError.h"
-#include "shared/FilterRules.h"
-#include "shared/HostContext.h"
-#include "shared/WallClock.h"
+#include "FilterRules.h"
+#include "HostContextReader.h"
+#include "WallClock.h"
 
 #include "DesktopProps.h"
 

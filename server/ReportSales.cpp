@@ -7,8 +7,8 @@
 #include "RowCursor.h"
 #include "Schema.h"
 #include "VelError.h"
-#include "shared/HostContext.h"
-#include "shared/WallClock.h"
+#include "HostContextReader.h"
+#include "WallClock.h"
 
 #include "DesktopProps.h"
 

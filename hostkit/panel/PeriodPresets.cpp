@@ -1,6 +1,6 @@
 #include "PeriodPresets.h"
 
-#include "shared/WallClock.h"
+#include "WallClock.h"
 
 #include <QDateTimeEdit>
 #include <QHBoxLayout>

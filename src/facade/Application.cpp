@@ -1,10 +1,10 @@
-#include "Application.h"
+#include "facade/Application.h"
 
 #include "filters/ReportFilter.h"
 #include "progress/Bar.h"
 #include "reports/ReportLayout.h"
 #include "reports/Reports.h"
-#include "shared/VariantConvert.h"
+#include "VariantConvert.h"
 
 #include "Dictionary.h"
 #include "ErrorReporter.h"

@@ -1,5 +1,5 @@
-#include "IQueryReport.h"
-#include "IReportFilter.h"
+#include "facade/IQueryReport.h"
+#include "facade/IReportFilter.h"
 
 IQueryReport::IQueryReport(QObject *parent) : QObject(parent) {}
 IQueryReport::~IQueryReport() = default;

@@ -1,9 +1,9 @@
 #include "VelVipRptPlugin.h"
 
-#include "Application.h"
-#include "Catalog.h"
-#include "IQueryReport.h"
-#include "IReportFilter.h"
+#include "facade/Application.h"
+#include "facade/Catalog.h"
+#include "facade/IQueryReport.h"
+#include "facade/IReportFilter.h"
 #include "reports/Reports.h"
 
 #include "ComponentRegistry.h"

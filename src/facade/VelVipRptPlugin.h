@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ComponentLibrary.h"
+#include "facade/ComponentLibrary.h"
 
 #include <QObject>
 

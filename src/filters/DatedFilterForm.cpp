@@ -1,9 +1,9 @@
 #include "DatedFilterForm.h"
 
 #include "Dictionary.h"
-#include "shared/HostContext.h"
-#include "shared/VariantConvert.h"
-#include "shared/WallClock.h"
+#include "HostContextReader.h"
+#include "VariantConvert.h"
+#include "WallClock.h"
 
 #include <QDateTimeEdit>
 #include <QFrame>

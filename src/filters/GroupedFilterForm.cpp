@@ -1,11 +1,11 @@
 #include "GroupedFilterForm.h"
 
-#include "shared/ComboFill.h"
+#include "filters/ComboFill.h"
 #include "Dictionary.h"
 #include "FilterPanel.h"
-#include "shared/HostContext.h"
-#include "shared/VariantConvert.h"
-#include "shared/WallClock.h"
+#include "HostContextReader.h"
+#include "VariantConvert.h"
+#include "WallClock.h"
 #include "VelError.h"
 
 #include <QCheckBox>

@@ -2,8 +2,8 @@
 
 #include "Dictionary.h"
 #include "FilterPanel.h"
-#include "shared/HostContext.h"
-#include "shared/VariantConvert.h"
+#include "HostContextReader.h"
+#include "VariantConvert.h"
 
 #include <QCheckBox>
 #include <QDate>
@@ -14,7 +14,7 @@
 #include <QSpinBox>
 #include <QToolButton>
 
-#include "shared/Twips.h"
+#include "dialog/Twips.h"
 
 namespace {
 // Rows of fraItem, top in twips: card type, card number, member name, branch.

@@ -2,8 +2,8 @@
 
 #include "Dictionary.h"
 #include "FilterPanel.h"
-#include "shared/HostContext.h"
-#include "shared/WallClock.h"
+#include "HostContextReader.h"
+#include "WallClock.h"
 
 #include <QDateTimeEdit>
 #include <QFrame>

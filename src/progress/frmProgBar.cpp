@@ -1,7 +1,7 @@
 #include "frmProgBar.h"
 
 #include "clsPass.h"
-#include "shared/Twips.h"
+#include "dialog/Twips.h"
 
 #include "VelError.h"
 

@@ -4,9 +4,9 @@
 
 #include "ReportLayout.h"
 #include "progress/Bar.h"
-#include "shared/HostContext.h"
-#include "shared/RptTitle.h"
-#include "shared/VariantConvert.h"
+#include "HostContextReader.h"
+#include "reports/RptTitle.h"
+#include "VariantConvert.h"
 
 #include "ComponentRegistry.h"
 #include "Dictionary.h"

@@ -1,6 +1,6 @@
 #include "ReportLayout.h"
 
-#include "shared/VariantConvert.h"
+#include "VariantConvert.h"
 
 #include "Dictionary.h"
 #include "Vector.h"

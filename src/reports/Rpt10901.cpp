@@ -1,7 +1,7 @@
 #include "Reports.h"
 
 #include "ReportLayout.h"
-#include "shared/HostContext.h"
+#include "HostContextReader.h"
 
 Rpt10901::Rpt10901(QObject *parent) : ReportFrame(10901, parent) {}
 

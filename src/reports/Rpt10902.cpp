@@ -1,9 +1,9 @@
 #include "Reports.h"
 
 #include "ReportLayout.h"
-#include "shared/FilterRules.h"
-#include "shared/HostContext.h"
-#include "shared/VariantConvert.h"
+#include "FilterRules.h"
+#include "HostContextReader.h"
+#include "VariantConvert.h"
 
 #include "Dictionary.h"
 #include "VelError.h"

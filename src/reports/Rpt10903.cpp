@@ -1,7 +1,7 @@
 #include "Reports.h"
 
 #include "ReportLayout.h"
-#include "shared/VariantConvert.h"
+#include "VariantConvert.h"
 
 #include "Dictionary.h"
 

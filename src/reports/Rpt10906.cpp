@@ -1,7 +1,7 @@
 #include "Reports.h"
 
-#include "shared/FilterRules.h"
-#include "shared/VariantConvert.h"
+#include "FilterRules.h"
+#include "VariantConvert.h"
 
 #include "Dictionary.h"
 #include "Vector.h"

@@ -2,7 +2,7 @@
 #include "FilterDates.h"
 #include "FuzzText.h"
 #include "VelError.h"
-#include "shared/WallClock.h"
+#include "WallClock.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

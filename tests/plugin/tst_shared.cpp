@@ -1,5 +1,5 @@
-#include "shared/ComboFill.h"
-#include "shared/HostContext.h"
+#include "filters/ComboFill.h"
+#include "HostContextReader.h"
 
 #include "HostKit.h"
 

@@ -1,4 +1,4 @@
-#include "shared/RptTitle.h"
+#include "reports/RptTitle.h"
 
 #include "Entries.h"
 #include "HostKit.h"

@@ -3,7 +3,7 @@
 #include "Dictionary.h"
 #include "FilterDates.h"
 #include "ReportKeys.h"
-#include "shared/WallClock.h"
+#include "WallClock.h"
 
 #include <cmath>
 #include <optional>

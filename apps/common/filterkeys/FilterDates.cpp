@@ -3,7 +3,7 @@
 #include "Dictionary.h"
 #include "ReportKeys.h"
 #include "VelError.h"
-#include "shared/WallClock.h"
+#include "WallClock.h"
 
 #include <QRegularExpression>
 

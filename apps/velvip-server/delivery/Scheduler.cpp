@@ -9,8 +9,8 @@
 #include "VelError.h"
 #include "WorkerPool.h"
 #include "WorkerProtocol.h"
-#include "delivery/Cron.h"
-#include "delivery/Mime.h"
+#include "Cron.h"
+#include "Mime.h"
 
 #include <QDateTime>
 #include <QDir>

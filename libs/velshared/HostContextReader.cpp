@@ -1,4 +1,4 @@
-#include "HostContext.h"
+#include "HostContextReader.h"
 
 #include "ComponentRegistry.h"
 #include "DesktopProps.h"

@@ -2,7 +2,7 @@
 #include "Service.h"
 
 #include "VelError.h"
-#include "delivery/Cron.h"
+#include "Cron.h"
 
 #include <QDateTime>
 #include <QJsonArray>

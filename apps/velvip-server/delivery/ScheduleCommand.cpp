@@ -4,7 +4,7 @@
 #include "Scheduler.h"
 #include "Store.h"
 #include "VelError.h"
-#include "delivery/Cron.h"
+#include "Cron.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Store.h"
-#include "delivery/Smtp.h"
+#include "Smtp.h"
 
 #include <QDate>
 #include <QJsonObject>

@@ -1,8 +1,8 @@
-#include "RptTitle.h"
+#include "reports/RptTitle.h"
 
 #include "Dictionary.h"
 #include "FilterRules.h"
-#include "HostContext.h"
+#include "HostContextReader.h"
 #include "VariantConvert.h"
 #include "Vector.h"
 

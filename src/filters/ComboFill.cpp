@@ -1,6 +1,6 @@
-#include "ComboFill.h"
+#include "filters/ComboFill.h"
 
-#include "HostContext.h"
+#include "HostContextReader.h"
 #include "VariantConvert.h"
 #include "VelError.h"
 
