@@ -1,9 +1,13 @@
 // Timing of scheduled deliveries and the relative periods they are run for.
+#include "Checks.h"
 #include "Cron.h"
 #include "FilterDates.h"
+#include "Mime.h"
+#include "Retry.h"
 #include "VelError.h"
 #include "../ErrorOf.h"
 
+#include <QTemporaryFile>
 #include <QTest>
 
 // after: UTC
@@ -14,6 +18,9 @@ struct SlotCase { QString cron; QString zone; QString after; QStringList names; 
 struct Refused { QString cron; QString zone; QString words; };
 
 struct Relative { QString form; QDate first; QDate last; };
+
+// check: 0 address, 1 branch, 2 zone; words: in the refusal, empty when accepted
+struct Entered { int check; QString value; QString words; };
 
 class TestDelivery : public QObject
 {
@@ -43,6 +50,13 @@ private slots:
         QTest::newRow("weekdays at a list of hours") << SlotCase{"15 8,18 * * 1-5", "Asia/Shanghai", "2024-05-03T11:00:00",
                                                      QStringList{"2024-05-06T08:15", "2024-05-06T18:15"},
                                                      QStringList{"2024-05-06T00:15:00", "2024-05-06T10:15:00"}};
+        // Busy timings: the latest slot up to a moment is found without stepping through a year of them.
+        QTest::newRow("every minute") << SlotCase{"* * * * *", "Asia/Shanghai", "2024-05-02T15:59:00",
+                                      QStringList{"2024-05-03T00:00", "2024-05-03T00:01"},
+                                      QStringList{"2024-05-02T16:00:00", "2024-05-02T16:01:00"}};
+        QTest::newRow("every five minutes across a gap") << SlotCase{"*/5 2-3 * * *", "America/New_York", "2024-03-10T00:00:00",
+                                                          QStringList{"2024-03-10T03:00", "2024-03-10T03:05"},
+                                                          QStringList{"2024-03-10T07:00:00", "2024-03-10T07:05:00"}};
     }
     void nextSlots()
     {
@@ -57,8 +71,9 @@ private slots:
             QCOMPARE(slot->toUTC().toString(Qt::ISODate), moments[i] + u'Z');
             at = *slot;
         }
-        // The last slot up to a moment, and the slot on a date, name the same run.
-        QCOMPARE(timing.SlotName(*timing.Last(at, 86400 * 40)), names.last());
+        // The last slot up to a moment (looking back up to 400 days), and the slot on a date, name the same run.
+        QCOMPARE(timing.SlotName(*timing.Last(at, 86400 * 400)), names.last());
+        QCOMPARE(timing.SlotName(*timing.Last(at.addSecs(59), 86400 * 400)), names.last());
         QCOMPARE(timing.SlotName(*timing.OnDate(QDate::fromString(names.first().left(10), Qt::ISODate))), names.first());
     }
 
@@ -70,6 +85,10 @@ private slots:
         QTest::newRow("backwards range") << Refused{"0 9-7 * * *", "Asia/Shanghai", "“时”"};
         QTest::newRow("zero step") << Refused{"*/0 * * * *", "Asia/Shanghai", "“分”"};
         QTest::newRow("unknown zone") << Refused{"0 7 * * *", "Mars/Olympus", "时区"};
+        QTest::newRow("empty zone") << Refused{"0 7 * * *", "", "时区"};
+        QTest::newRow("offset for a zone") << Refused{"0 7 * * *", "UTC+8", "时区"};
+        QTest::newRow("30 February") << Refused{"0 7 30 2 *", "Asia/Shanghai", "永远不会"};
+        QTest::newRow("31st of short months") << Refused{"0 7 31 4,6,9,11 *", "UTC", "永远不会"};
     }
     void refusedTimings()
     {
@@ -77,6 +96,66 @@ private slots:
         const auto &[cron, zone, words] = row;
         const QString error = ErrorOf([&] { Cron(cron, zone); });
         QVERIFY2(error.contains(words), qPrintable(error));
+    }
+
+    // Six tries: waits of one, two, four, eight and sixteen times the first, then none.
+    void retries()
+    {
+        QList<qint64> waits;
+        for (int attempt = 1; const auto wait = RetryWait(attempt, 60, 6); ++attempt)
+            waits << *wait;
+        QCOMPARE(waits, (QList<qint64>{60, 120, 240, 480, 960}));
+    }
+
+    // What reaches a header or an SMTP command is checked where it enters.
+    void enteredValues_data()
+    {
+        QTest::addColumn<Entered>("row");
+        QTest::newRow("plain address") << Entered{0, "m1@b1.test", ""};
+        QTest::newRow("address with a Bcc line") << Entered{0, "m1@b1.test\r\nBcc: spy@evil.test", "--email"};
+        QTest::newRow("address closing the bracket") << Entered{0, "r@hq.test>\r\nRCPT TO:<spy@evil.test", "--email"};
+        QTest::newRow("two addresses") << Entered{0, "a@b.test,c@d.test", "--email"};
+        QTest::newRow("branch") << Entered{1, "006", ""};
+        QTest::newRow("branch with a Bcc line") << Entered{1, "006\r\nBcc: spy3@evil.test", "--branch"};
+        QTest::newRow("branch with a space") << Entered{1, "0 6", "--branch"};
+        QTest::newRow("zone") << Entered{2, "Europe/Berlin", ""};
+        QTest::newRow("no zone") << Entered{2, "", "--tz"};
+        QTest::newRow("offset as a zone") << Entered{2, "UTC+8", "--tz"};
+    }
+    void enteredValues()
+    {
+        QFETCH(Entered, row);
+        const QString field = QStringList{"--email", "--branch", "--tz"}[row.check];
+        const QString error = row.check == 0 ? DeliveryCheck::Address(field, row.value)
+            : row.check == 1                 ? DeliveryCheck::Branch(field, row.value)
+                                             : DeliveryCheck::Zone(field, row.value);
+        QVERIFY2(row.words.isEmpty() ? error.isEmpty() : error.startsWith(row.words), qPrintable(error));
+    }
+
+    // A message read in small pieces carries its file whole; a line break in an address or
+    // the message id never reaches the headers.
+    void streamedMessage()
+    {
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        QByteArray data;
+        for (int i = 0; i < 200000; ++i)
+            data += char(i * 7 % 251);
+        file.write(data);
+        file.flush();
+        MailMessage m{"r@hq.test", "m1@b1.test", "报表", "text", "<p>html</p>", "a.csv", "text/csv", file.fileName(), "id@host"};
+        MimeReader reader(m);
+        QByteArray out;
+        char piece[1000];
+        for (qint64 n; (n = reader.Read(piece, sizeof piece)) > 0;)
+            out.append(piece, n);
+        const qsizetype from = out.indexOf("\r\n\r\n", out.indexOf("filename=")) + 4;
+        QCOMPARE(QByteArray::fromBase64(out.mid(from, out.indexOf("--velvip-mixed", from) - from)), data);
+        for (auto bad : {&MailMessage::to, &MailMessage::from, &MailMessage::messageId}) {
+            MailMessage injected = m;
+            injected.*bad += "\r\nBcc: spy@evil.test";
+            QVERIFY(!ErrorOf([&] { MimeReader{injected}; }).isEmpty());
+        }
     }
 
     // Relative periods counted from a slot's date.

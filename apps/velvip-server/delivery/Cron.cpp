@@ -1,5 +1,6 @@
 #include "Cron.h"
 
+#include "Checks.h"
 #include "VelError.h"
 
 #include <QStringList>
@@ -56,8 +57,17 @@ Cron::Cron(const QString &expression, const QString &zone)
                                                                                fields[i].left(20)));
     for (int d = 0; d < 7; ++d)
         m_weekdays[size_t(d)] = weekdays[size_t(d)] || (d == 0 && weekdays[7]);
-    if (!m_zone.isValid())
-        throw VelError(QStringLiteral("时区“%1”无法识别，请写成 Asia/Shanghai 这样的名称").arg(zone.left(60)));
+    if (const QString wrong = DeliveryCheck::Zone(QStringLiteral("时区"), zone); !wrong.isEmpty())
+        throw VelError(wrong);
+    // Days of the month that no chosen month has ("0 7 30 2 *") never run, unless the weekday
+    // field also picks days.
+    static const int longest[] = {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool fires = !m_anyWeekday && !m_anyDay;
+    for (int month = 1; month <= 12 && !fires; ++month)
+        for (int day = 1; m_months[size_t(month)] && day <= longest[month] && !fires; ++day)
+            fires = m_days[size_t(day)];
+    if (!fires)
+        throw VelError(QStringLiteral("定时“%1”永远不会运行：所选的月份没有所选的日").arg(expression.left(60)));
 }
 
 bool Cron::dayMatches(const QDate &date) const
@@ -88,6 +98,14 @@ QDateTime Cron::resolve(const QDate &date, int hour, int minute) const
     return first ? *first : wall.addSecs(-before);
 }
 
+std::pair<int, int> Cron::offsets(const QDate &date) const
+{
+    // Every offset a wall-clock time of the day can be read with (resolve looks a day either side).
+    const QDateTime before(date.addDays(-2), QTime(0, 0), Qt::UTC), after(date.addDays(3), QTime(0, 0), Qt::UTC);
+    const int a = m_zone.offsetFromUtc(before), b = m_zone.offsetFromUtc(after);
+    return {std::min(a, b), std::max(a, b)};
+}
+
 std::optional<QDateTime> Cron::Next(const QDateTime &after) const
 {
     const QDate start = after.toTimeZone(m_zone).date().addDays(-1);
@@ -95,12 +113,21 @@ std::optional<QDateTime> Cron::Next(const QDateTime &after) const
         if (!dayMatches(date))
             continue;
         // The earliest of the day: a time in a gap runs after the gap, later than the next one.
+        // A time resolves to its wall clock less an offset between `low` and `high`.
+        const auto [low, high] = offsets(date);
         std::optional<QDateTime> best;
         for (int h = 0; h < 24; ++h)
-            for (int m = 0; m_hours[size_t(h)] && m < 60; ++m)
-                if (m_minutes[size_t(m)])
-                    if (const QDateTime slot = resolve(date, h, m); slot > after && (!best || slot < *best))
-                        best = slot;
+            for (int m = 0; m_hours[size_t(h)] && m < 60; ++m) {
+                if (!m_minutes[size_t(m)])
+                    continue;
+                const QDateTime wall(date, QTime(h, m), Qt::UTC);
+                if (wall.addSecs(-low) <= after)
+                    continue;
+                if (best && wall.addSecs(-high) > *best)
+                    return best;
+                if (const QDateTime slot = resolve(date, h, m); slot > after && (!best || slot < *best))
+                    best = slot;
+            }
         if (best)
             return best;
     }
@@ -109,9 +136,30 @@ std::optional<QDateTime> Cron::Next(const QDateTime &after) const
 
 std::optional<QDateTime> Cron::Last(const QDateTime &at, qint64 window) const
 {
+    // Backwards by day, latest time first; the day before the first hit is looked at too, for
+    // times a gap moved.
+    const QDateTime earliest = at.addSecs(-window);
     std::optional<QDateTime> last;
-    for (auto slot = Next(at.addSecs(-window - 1)); slot && *slot <= at; slot = Next(*slot))
-        last = slot;
+    const QDate first = earliest.toTimeZone(m_zone).date().addDays(-1);
+    for (QDate date = at.toTimeZone(m_zone).date().addDays(1); date >= first; date = date.addDays(-1)) {
+        if (last && date < last->toTimeZone(m_zone).date().addDays(-1))
+            break;
+        if (!dayMatches(date))
+            continue;
+        const auto [low, high] = offsets(date);
+        for (int t = 24 * 60 - 1; t >= 0; --t) {
+            const int h = t / 60, m = t % 60;
+            if (!m_hours[size_t(h)] || !m_minutes[size_t(m)])
+                continue;
+            const QDateTime wall(date, QTime(h, m), Qt::UTC);
+            if (wall.addSecs(-high) > at)
+                continue;
+            if (last && wall.addSecs(-low) < *last)
+                break;
+            if (const QDateTime slot = resolve(date, h, m); slot <= at && slot >= earliest && (!last || slot > *last))
+                last = slot;
+        }
+    }
     return last;
 }
 

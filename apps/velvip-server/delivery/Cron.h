@@ -6,6 +6,7 @@
 
 #include <bitset>
 #include <optional>
+#include <utility>
 
 // A cron-like timing "M H DOM MON DOW" read in a time zone. Fields take "*", numbers, ranges
 // "a-b", steps "*/n" or "a-b/n" and lists of these; day of week 0 or 7 is Sunday. When both day
@@ -17,7 +18,8 @@
 class Cron
 {
 public:
-    // Throws VelError with a sentence naming the field that is wrong or the unknown zone.
+    // Throws VelError with a sentence naming the field that is wrong, the unknown zone, or a
+    // timing that never runs.
     Cron(const QString &expression, const QString &zone = DefaultZone());
 
     static QString DefaultZone() { return QStringLiteral("Asia/Shanghai"); }
@@ -37,6 +39,8 @@ public:
 
 private:
     bool dayMatches(const QDate &date) const;
+    // The least and greatest offset from UTC in force around a date.
+    std::pair<int, int> offsets(const QDate &date) const;
     // The moment a wall-clock time happens first, or the end of the gap it falls into.
     QDateTime resolve(const QDate &date, int hour, int minute) const;
 

@@ -1,8 +1,12 @@
 #include "Mime.h"
 
+#include "VelError.h"
+
 #include <QDateTime>
 #include <QLocale>
 #include <QUrl>
+
+#include <cstring>
 
 namespace {
 
@@ -49,12 +53,6 @@ QByteArray headerText(const QString &text)
     return out;
 }
 
-// The address list of a header; addresses are ASCII.
-QByteArray addresses(const QStringList &list)
-{
-    return list.join(QStringLiteral(", ")).toUtf8();
-}
-
 // filename*0*=UTF-8''…; filename*1*=… in pieces that keep lines short and "%XX" whole, then
 // the name as an encoded word for readers that know only "filename".
 QByteArray fileNameParameters(const QString &name)
@@ -75,32 +73,79 @@ QByteArray fileNameParameters(const QString &name)
 
 } // namespace
 
-QByteArray MailMessage::Render() const
+MimeReader::MimeReader(const MailMessage &message)
 {
-    const QByteArray mixed = "velvip-mixed-" + messageId.toUtf8().toHex().left(24);
-    const QByteArray alternative = "velvip-alt-" + messageId.toUtf8().toHex().left(24);
-    QByteArray m;
-    m += "From: " + from.toUtf8() + "\r\n";
-    m += "To: " + addresses(to) + "\r\n";
-    m += "Subject: " + headerText(subject) + "\r\n";
+    for (const QString &value : {message.from, message.to, message.messageId, message.attachmentType})
+        if (value.contains(u'\r') || value.contains(u'\n') || value.contains(u'>') || value.contains(u'<'))
+            throw VelError(QStringLiteral("邮件头中不能有换行或尖括号"));
+    const QByteArray mixed = "velvip-mixed-" + message.messageId.toUtf8().toHex().left(24);
+    const QByteArray alternative = "velvip-alt-" + message.messageId.toUtf8().toHex().left(24);
+    QByteArray &m = m_head;
+    m += "From: <" + message.from.toUtf8() + ">\r\n";
+    m += "To: <" + message.to.toUtf8() + ">\r\n";
+    m += "Subject: " + headerText(QString(message.subject).replace(u'\r', u' ').replace(u'\n', u' ')) + "\r\n";
     m += "Date: " + QLocale::c().toString(QDateTime::currentDateTimeUtc(), u"ddd, dd MMM yyyy HH:mm:ss +0000").toUtf8()
         + "\r\n";
-    m += "Message-ID: <" + messageId.toUtf8() + ">\r\n";
+    m += "Message-ID: <" + message.messageId.toUtf8() + ">\r\n";
     m += "MIME-Version: 1.0\r\n";
-    const bool attached = !attachmentName.isEmpty();
-    if (attached)
+    m_attached = !message.attachmentName.isEmpty();
+    if (m_attached)
         m += "Content-Type: multipart/mixed; boundary=\"" + mixed + "\"\r\n\r\n--" + mixed + "\r\n";
     m += "Content-Type: multipart/alternative; boundary=\"" + alternative + "\"\r\n\r\n";
-    for (const auto &[type, body] : {std::pair{"text/plain", text}, std::pair{"text/html", html}}) {
+    for (const auto &[type, body] : {std::pair{"text/plain", message.text}, std::pair{"text/html", message.html}}) {
         m += "--" + alternative + "\r\nContent-Type: " + type + "; charset=utf-8\r\n"
              "Content-Transfer-Encoding: base64\r\n\r\n" + base64Lines(body.toUtf8());
     }
     m += "--" + alternative + "--\r\n";
-    if (attached) {
-        m += "--" + mixed + "\r\nContent-Type: " + attachmentType.toUtf8() + "\r\n"
+    if (m_attached) {
+        m += "--" + mixed + "\r\nContent-Type: " + message.attachmentType.toUtf8() + "\r\n"
              "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n "
-             + fileNameParameters(attachmentName) + "\r\n\r\n" + base64Lines(attachment);
-        m += "--" + mixed + "--\r\n";
+             + fileNameParameters(message.attachmentName) + "\r\n\r\n";
+        m_tail = "--" + mixed + "--\r\n";
+        m_file.setFileName(message.attachmentPath);
+        if (!m_file.open(QIODevice::ReadOnly))
+            throw VelError(QStringLiteral("无法读取要附上的文件 %1").arg(message.attachmentPath));
     }
-    return m;
+}
+
+void MimeReader::Rewind()
+{
+    m_stage = 0;
+    m_at = 0;
+    m_chunk.clear();
+    if (m_attached)
+        m_file.seek(0);
+}
+
+bool MimeReader::refill()
+{
+    // 57 bytes make one line of 76 characters; 1,000 lines at a time.
+    m_chunk = m_file.read(57 * 1000);
+    m_at = 0;
+    if (m_chunk.isEmpty())
+        return false;
+    m_chunk = base64Lines(m_chunk);
+    return true;
+}
+
+qint64 MimeReader::Read(char *buffer, qint64 size)
+{
+    qint64 done = 0;
+    while (done < size && m_stage < 3) {
+        const QByteArray *source = m_stage == 0 ? &m_head : m_stage == 1 ? &m_chunk : &m_tail;
+        if (m_at >= source->size()) {
+            if (m_stage == 1 && refill())
+                continue;
+            if (m_stage == 1 && m_file.error() != QFileDevice::NoError)
+                return -1;
+            m_stage = m_stage == 0 && !m_attached ? 3 : m_stage + 1;
+            m_at = 0;
+            continue;
+        }
+        const qint64 n = std::min<qint64>(size - done, source->size() - m_at);
+        std::memcpy(buffer + done, source->constData() + m_at, size_t(n));
+        m_at += n;
+        done += n;
+    }
+    return done;
 }

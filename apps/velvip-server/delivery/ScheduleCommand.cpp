@@ -1,10 +1,11 @@
 #include "ScheduleCommand.h"
 
+#include "Checks.h"
+#include "Cron.h"
 #include "FilterText.h"
 #include "Scheduler.h"
 #include "Store.h"
 #include "VelError.h"
-#include "Cron.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
@@ -25,7 +26,9 @@ int usage(const QString &text)
         "          [--folder DIR] [--store FILE]\n"
         "      velvip-server schedule list [--store FILE]\n"
         "      velvip-server schedule run-now ID [--slot YYYY-MM-DD] [--store FILE]\n"
-        "      velvip-server schedule disable ID [--store FILE]\n").arg(text);
+        "      velvip-server schedule resend ID --slot YYYY-MM-DD [--store FILE]   再次发送失败的时段\n"
+        "      velvip-server schedule log ID [--count 50] [--store FILE]\n"
+        "      velvip-server schedule disable|enable ID [--store FILE]\n").arg(text);
     return 2;
 }
 
@@ -39,10 +42,10 @@ void AddDeliveryOptions(QCommandLineParser &parser)
         {QStringLiteral("smtp-password-file"), QStringLiteral("从文件读入邮件服务器密码"), QStringLiteral("FILE")},
         {QStringLiteral("smtp-from"), QStringLiteral("发件人地址"), QStringLiteral("ADDRESS")},
         {QStringLiteral("smtp-ca"), QStringLiteral("信任的邮件服务器证书（PEM）"), QStringLiteral("FILE")},
-        {QStringLiteral("smtp-timeout"), QStringLiteral("一封邮件最多发送多少秒，默认 120"), QStringLiteral("SECONDS")},
+        {QStringLiteral("smtp-timeout"), QStringLiteral("邮件发送每一步（连接、服务器的每个应答、发出内容）最多等待多少秒，默认 120"), QStringLiteral("SECONDS")},
         {QStringLiteral("portal-url"), QStringLiteral("门户地址，附件过大时邮件中给出链接"), QStringLiteral("URL")},
         {QStringLiteral("attach-limit"), QStringLiteral("附件上限（MB），默认 10"), QStringLiteral("MB")},
-        {QStringLiteral("catch-up"), QStringLiteral("服务停止期间错过的发送，多少小时内的补发，默认 24"), QStringLiteral("HOURS")},
+        {QStringLiteral("catch-up"), QStringLiteral("服务停止期间错过的发送，多少小时内的补发，默认 24；0 为按时发送、不补发"), QStringLiteral("HOURS")},
         {QStringLiteral("retry-seconds"), QStringLiteral("发送暂时失败后第一次重试等待的秒数（此后加倍），默认 60"), QStringLiteral("SECONDS")},
         {QStringLiteral("schedule-poll"), QStringLiteral("多少秒查看一次排队的发送，默认 30"), QStringLiteral("SECONDS")},
         {QStringLiteral("delivery-lease"), QStringLiteral("发送中断后多少秒可由本服务或其他实例接手，默认 900"), QStringLiteral("SECONDS")},
@@ -77,6 +80,9 @@ QString ReadDeliveryOptions(const QCommandLineParser &parser, DeliveryOptions &o
     o.smtp.caFile = parser.value(QStringLiteral("smtp-ca"));
     if (o.smtp.Configured() && o.smtp.from.isEmpty())
         return QStringLiteral("使用 --smtp 时请用 --smtp-from 给出发件人地址");
+    if (!o.smtp.from.isEmpty())
+        if (const QString wrong = DeliveryCheck::Address(QStringLiteral("--smtp-from "), o.smtp.from); !wrong.isEmpty())
+            return wrong;
     if (parser.isSet(QStringLiteral("smtp-password-file"))) {
         QFile file(parser.value(QStringLiteral("smtp-password-file")));
         if (!file.open(QIODevice::ReadOnly) || file.size() > 4096)
@@ -88,6 +94,10 @@ QString ReadDeliveryOptions(const QCommandLineParser &parser, DeliveryOptions &o
             return QStringLiteral("--smtp-password-file 要与 --smtp-user 一起给出");
     }
     o.portalUrl = parser.value(QStringLiteral("portal-url"));
+    const QUrl portal(o.portalUrl, QUrl::StrictMode);
+    if (!o.portalUrl.isEmpty()
+        && (!portal.isValid() || (portal.scheme() != u"https" && portal.scheme() != u"http") || portal.host().isEmpty()))
+        return QStringLiteral("--portal-url 应为 https://HOST/ 这样的地址");
     return {};
 }
 
@@ -106,7 +116,8 @@ int ScheduleMain(const QStringList &args)
     const QCommandLineOption to{QStringLiteral("to"), {}, QStringLiteral("ADDRESS")};
     const QCommandLineOption folder{QStringLiteral("folder"), {}, QStringLiteral("DIR")};
     const QCommandLineOption slot{QStringLiteral("slot"), {}, QStringLiteral("YYYY-MM-DD")};
-    parser.addOptions({store, report, set, period, format, split, cron, zone, toBranch, to, folder, slot});
+    const QCommandLineOption count{QStringLiteral("count"), {}, QStringLiteral("N")};
+    parser.addOptions({store, report, set, period, format, split, cron, zone, toBranch, to, folder, slot, count});
     parser.addPositionalArgument(QStringLiteral("command"), {});
     if (!parser.parse(QStringList{QStringLiteral("schedule")} + args))
         return usage(parser.errorText());
@@ -114,7 +125,9 @@ int ScheduleMain(const QStringList &args)
     const QString command = words.value(0);
     bool idOk = false;
     const qint64 id = words.value(1).toLongLong(&idOk);
-    if ((command == u"run-now" || command == u"disable") && !idOk)
+    const QStringList withId{QStringLiteral("run-now"), QStringLiteral("resend"), QStringLiteral("log"),
+                             QStringLiteral("disable"), QStringLiteral("enable")};
+    if (withId.contains(command) && !idOk)
         return usage(QStringLiteral("缺少计划编号"));
     try {
         Store schedules(parser.isSet(store) ? parser.value(store) : Store::DefaultPath());
@@ -148,23 +161,48 @@ int ScheduleMain(const QStringList &args)
         } else if (command == u"list") {
             for (const Store::Schedule &c : schedules.Schedules())
                 out << QJsonDocument(Scheduler::ToJson(c)).toJson(QJsonDocument::Compact) << Qt::endl;
-        } else if (command == u"run-now" || command == u"disable") {
+        } else if (withId.contains(command)) {
             const auto c = schedules.FindSchedule(id);
             if (!c)
                 throw VelError(QStringLiteral("没有计划 %1").arg(id));
-            if (command == u"disable") {
-                schedules.SetScheduleEnabled(id, false);
+            if (command == u"disable" || command == u"enable") {
+                schedules.SetScheduleEnabled(id, command == u"enable");
+                return 0;
+            }
+            if (command == u"log") {
+                bool ok = true;
+                const int n = parser.isSet(count) ? parser.value(count).toInt(&ok) : 50;
+                if (!ok || n < 1 || n > 10000)
+                    return usage(QStringLiteral("--count 应为 1 到 10000"));
+                // One line per delivery, then one per recipient with the server's answer.
+                for (const Store::Delivery &d : schedules.Deliveries(id, n)) {
+                    out << d.slot << '\t' << (d.branch.isEmpty() ? QStringLiteral("总部") : d.branch) << '\t'
+                        << Store::DeliveryStateName(d.state) << '\t' << d.attempts << '\t'
+                        << QString(d.error).replace(u'\n', QStringLiteral(" | ")) << Qt::endl;
+                    for (const Store::Recipient &r : schedules.Recipients(d))
+                        out << "\t" << r.address << '\t' << Store::DeliveryStateName(r.state) << '\t' << r.reply << Qt::endl;
+                }
                 return 0;
             }
             if (!c->enabled)
-                throw VelError(QStringLiteral("计划 %1 已停用").arg(id));
+                throw VelError(QStringLiteral("计划 %1 已停用（velvip-server schedule enable %1 重新启用）").arg(id));
             const QDate date = parser.isSet(slot) ? QDate::fromString(parser.value(slot), Qt::ISODate) : QDate();
-            if (parser.isSet(slot) && !date.isValid())
+            if ((parser.isSet(slot) || command == u"resend") && !date.isValid())
                 return usage(QStringLiteral("--slot 应为 YYYY-MM-DD"));
             const QString name = Scheduler::SlotOf(*c, date);
-            const int queued = Scheduler::Queue(schedules, *c, name, QDateTime::currentSecsSinceEpoch());
+            const qint64 at = QDateTime::currentSecsSinceEpoch();
+            if (command == u"resend") {
+                const int again = schedules.Resend(id, name, at);
+                if (!again)
+                    throw VelError(QStringLiteral("计划 %1 时段 %2 没有发送失败的邮件").arg(id).arg(name));
+                out << QStringLiteral("计划 %1 时段 %2 的失败发送已重新排队（%3 份），运行中的服务会发送。").arg(id).arg(name).arg(again)
+                    << Qt::endl;
+                return 0;
+            }
+            const int queued = Scheduler::Queue(schedules, *c, name, at);
             out << (queued ? QStringLiteral("计划 %1 时段 %2 已排队（%3 份），运行中的服务会发送。").arg(id).arg(name).arg(queued)
-                           : QStringLiteral("计划 %1 时段 %2 已经排过队或发送过，不再发送。").arg(id).arg(name))
+                           : QStringLiteral("计划 %1 时段 %2 已经排过队或发送过，不再发送（失败的发送用 schedule resend）。")
+                                 .arg(id).arg(name))
                 << Qt::endl;
         } else {
             return usage(command.isEmpty() ? QStringLiteral("缺少子命令") : QStringLiteral("未知子命令“%1”").arg(command));

@@ -1,37 +1,33 @@
 #include "Scheduler.h"
 
 #include "AtomicFile.h"
+#include "Checks.h"
+#include "Cron.h"
 #include "Dictionary.h"
 #include "FilterDates.h"
+#include "Mime.h"
 #include "ReportSession.h"
+#include "Retry.h"
 #include "Service.h"
 #include "ServiceFilter.h"
 #include "VelError.h"
 #include "WorkerPool.h"
 #include "WorkerProtocol.h"
-#include "Cron.h"
-#include "Mime.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QCryptographicHash>
 #include <QSysInfo>
+#include <QTemporaryFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QTextStream>
 #include <QUrlQuery>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <chrono>
-
-struct Scheduler::Produced
-{
-    int status = 500;
-    QString error;
-    QByteArray file;
-    QString name, period, totals;
-    qint64 rows = 0;
-};
 
 namespace {
 
@@ -66,6 +62,84 @@ QString portalLink(const QString &base, qint32 report, const QByteArray &filter,
 }
 
 } // namespace
+
+struct Scheduler::Produced
+{
+    int status = 500;
+    QString error;
+    bool stopped = false;    // the sink had enough
+    qint64 size = 0;
+    QString name, period, totals;
+    qint64 rows = -1;
+};
+
+// Renews a claimed delivery's lease while its sender works, a third of the lease (or a poll) at a
+// time, and queues the slots that come meanwhile, so that they count as on time; a sender whose
+// delivery was taken over learns it here and at each check before it sends.
+class Scheduler::LeaseKeeper
+{
+public:
+    LeaseKeeper(Store &store, const Store::Delivery &delivery, const DeliveryOptions &options)
+        : m_store(store), m_delivery(delivery), m_lease(options.leaseSeconds)
+    {
+        m_thread = std::thread([this, &options] {
+            std::unique_lock lock(m_lock);
+            const auto every = std::chrono::milliseconds(
+                std::max<qint64>(200, std::min(m_lease * 1000 / 3, options.pollSeconds * 1000)));
+            while (!m_wake.wait_for(lock, every, [this] { return m_done; })) {
+                lock.unlock();
+                const bool kept = renew();
+                try {
+                    QueueDue(m_store, QDateTime::currentSecsSinceEpoch(), options);
+                } catch (const VelError &e) {
+                    note(QStringLiteral("定时发送出错：") + e.Description());
+                }
+                lock.lock();
+                if (!kept) {
+                    m_lost = true;
+                    return;
+                }
+            }
+        });
+    }
+    ~LeaseKeeper()
+    {
+        {
+            std::lock_guard guard(m_lock);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    // Still the owner, with a lease renewed now: what must hold before anything goes out.
+    bool Hold()
+    {
+        {
+            std::lock_guard guard(m_lock);
+            if (m_lost)
+                return false;
+        }
+        return renew();
+    }
+
+private:
+    bool renew()
+    {
+        try {
+            return m_store.RenewLease(m_delivery, QDateTime::currentSecsSinceEpoch() + m_lease);
+        } catch (const VelError &) {
+            return false;   // not known to be ours: nothing is sent
+        }
+    }
+
+    Store &m_store;
+    const Store::Delivery m_delivery;
+    const qint64 m_lease;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_done = false, m_lost = false;
+    std::thread m_thread;
+};
 
 Scheduler::Scheduler(Store &store, WorkerPool &pool, QString props, bool sharedCards, DeliveryOptions options)
     : m_store(store), m_pool(pool), m_props(std::move(props)), m_sharedCards(sharedCards), m_options(std::move(options))
@@ -122,10 +196,9 @@ void Scheduler::Check(const Store::Schedule &c)
     } catch (const VelError &e) {
         problems << e.Description();
     }
-    static const QRegularExpression address(QStringLiteral(R"(^[^@\s<>,;"]+@[^@\s<>,;"]+$)"));
     for (const QString &to : c.to)
-        if (!address.match(to).hasMatch())
-            problems << QStringLiteral("“%1”不是电子邮件地址").arg(to.left(80));
+        if (const QString wrong = DeliveryCheck::Address(QStringLiteral("收件人"), to); !wrong.isEmpty())
+            problems << wrong;
     if (c.perBranch && !c.to.isEmpty())
         problems << QStringLiteral("按分店发送的邮件只发给各分店的用户，不能另给收件人");
     if (!c.perBranch && c.to.isEmpty() && c.folder.isEmpty())
@@ -136,13 +209,47 @@ void Scheduler::Check(const Store::Schedule &c)
 
 int Scheduler::Queue(Store &store, const Store::Schedule &c, const QString &slot, qint64 at)
 {
-    int queued = 0;
     if (!c.perBranch)
-        return store.AddDelivery(c.id, slot, {}, at) ? 1 : 0;
+        return store.AddDelivery(c.id, slot, {}, c.to, at) ? 1 : 0;
+    int queued = 0;
     const auto branches = store.BranchAddresses();
     for (auto it = branches.begin(); it != branches.end(); ++it)
-        queued += store.AddDelivery(c.id, slot, it.key(), at) ? 1 : 0;
+        queued += store.AddDelivery(c.id, slot, it.key(), it.value(), at) ? 1 : 0;
     return queued;
+}
+
+qint64 Scheduler::QueueDue(Store &store, qint64 at, const DeliveryOptions &options)
+{
+    // A slot that came since the last look is sent when it is within the catch-up window or
+    // came just now (within a poll and a minute: "--catch-up 0" sends on time); older ones are
+    // logged as skipped, at most a month and a few hundred of them.
+    constexpr qint64 kLookBack = 31LL * 24 * 3600;
+    constexpr int kMostSkipped = 500;
+    const qint64 sendFrom = at - std::max(options.catchUpSeconds, options.pollSeconds + 60);
+    qint64 next = 0;
+    for (const Store::Schedule &c : store.Schedules()) {
+        if (!c.enabled)
+            continue;
+        try {
+            const Cron cron(c.cron, c.zone);
+            int skipped = 0;
+            for (auto slot = cron.Next(QDateTime::fromSecsSinceEpoch(std::max(c.checkedUntil, at - kLookBack), Qt::UTC));
+                 slot && slot->toSecsSinceEpoch() <= at; slot = cron.Next(*slot)) {
+                if (slot->toSecsSinceEpoch() >= sendFrom)
+                    Queue(store, c, cron.SlotName(*slot), at);
+                else if (++skipped <= kMostSkipped)
+                    store.AddSkipped(c.id, cron.SlotName(*slot), at);
+            }
+            if (skipped > kMostSkipped)
+                note(QStringLiteral("计划 %1：另有 %2 个时段超过补发时限，没有发送也没有记录").arg(c.id).arg(skipped - kMostSkipped));
+            store.SetCheckedUntil(c.id, at);
+            if (const auto slot = cron.Next(QDateTime::fromSecsSinceEpoch(at, Qt::UTC)))
+                next = next ? std::min(next, slot->toSecsSinceEpoch()) : slot->toSecsSinceEpoch();
+        } catch (const VelError &e) {
+            note(QStringLiteral("计划 %1：%2").arg(c.id).arg(e.Description()));
+        }
+    }
+    return next;
 }
 
 QString Scheduler::SlotOf(const Store::Schedule &c, const QDate &date)
@@ -166,10 +273,16 @@ QJsonObject Scheduler::ToJson(const Store::Schedule &c)
             {QStringLiteral("cron"), c.cron}, {QStringLiteral("tz"), c.zone}, {QStringLiteral("enabled"), c.enabled}};
 }
 
-QJsonObject Scheduler::ToJson(const Store::Delivery &d)
+QJsonObject Scheduler::ToJson(const Store::Delivery &d, const QList<Store::Recipient> &recipients)
 {
-    return {{QStringLiteral("slot"), d.slot}, {QStringLiteral("branch"), d.branch}, {QStringLiteral("state"), d.state},
-            {QStringLiteral("attempts"), d.attempts}, {QStringLiteral("error"), d.error}, {QStringLiteral("rows"), d.rows},
+    QJsonArray to;
+    for (const Store::Recipient &r : recipients)
+        to.append(QJsonObject{{QStringLiteral("address"), r.address},
+                              {QStringLiteral("state"), Store::DeliveryStateName(r.state)},
+                              {QStringLiteral("reply"), r.reply}});
+    return {{QStringLiteral("slot"), d.slot}, {QStringLiteral("branch"), d.branch},
+            {QStringLiteral("state"), Store::DeliveryStateName(d.state)}, {QStringLiteral("attempts"), d.attempts},
+            {QStringLiteral("error"), d.error}, {QStringLiteral("rows"), d.rows}, {QStringLiteral("recipients"), to},
             {QStringLiteral("updated"), QDateTime::fromSecsSinceEpoch(d.updated, Qt::UTC).toString(Qt::ISODate)}};
 }
 
@@ -197,28 +310,16 @@ void Scheduler::loop()
 qint64 Scheduler::tick(qint64 at)
 {
     qint64 wake = at + m_options.pollSeconds;
-    for (const Store::Schedule &c : m_store.Schedules()) {
-        if (!c.enabled)
-            continue;
-        try {
-            const Cron cron(c.cron, c.zone);
-            const qint64 from = std::max(c.checkedUntil, at - m_options.catchUpSeconds);
-            for (auto slot = cron.Next(QDateTime::fromSecsSinceEpoch(from, Qt::UTC));
-                 slot && slot->toSecsSinceEpoch() <= at; slot = cron.Next(*slot))
-                Queue(m_store, c, cron.SlotName(*slot), at);
-            m_store.SetCheckedUntil(c.id, at);
-            if (const auto next = cron.Next(QDateTime::fromSecsSinceEpoch(at, Qt::UTC)))
-                wake = std::min(wake, next->toSecsSinceEpoch());
-        } catch (const VelError &e) {
-            note(QStringLiteral("计划 %1：%2").arg(c.id).arg(e.Description()));
-        }
-    }
-    for (const Store::Delivery &d : m_store.DueDeliveries(at)) {
+    if (const qint64 next = QueueDue(m_store, at, m_options); next > 0)
+        wake = std::min(wake, next);
+    for (Store::Delivery d : m_store.DueDeliveries(at)) {
         {
             std::lock_guard guard(m_lock);
             if (m_stop)
                 return at;
         }
+        // Slots that came while the last delivery was being sent are on time still.
+        QueueDue(m_store, now(), m_options);
         if (m_store.ClaimDelivery(d, now(), now() + m_options.leaseSeconds))
             deliver(d);
     }
@@ -227,7 +328,7 @@ qint64 Scheduler::tick(qint64 at)
     return wake;
 }
 
-Scheduler::Produced Scheduler::produce(QJsonObject request)
+Scheduler::Produced Scheduler::produce(QJsonObject request, const std::function<bool(const QByteArray &)> &sink)
 {
     request.insert(QStringLiteral("props"), m_props);
     Produced p;
@@ -256,7 +357,14 @@ Scheduler::Produced Scheduler::produce(QJsonObject request)
         if (!frame || frame->type == WorkerProtocol::Frame::Header)
             return p;
         if (frame->type == WorkerProtocol::Frame::Data) {
-            p.file += frame->payload;
+            p.size += frame->payload.size();
+            if (!sink(frame->payload)) {
+                // The worker is stopped and replaced as the lease ends unfinished.
+                p.stopped = true;
+                p.status = 200;
+                p.error.clear();
+                return p;
+            }
             continue;
         }
         const QJsonObject end = QJsonDocument::fromJson(frame->payload).object();
@@ -273,98 +381,177 @@ Scheduler::Produced Scheduler::produce(QJsonObject request)
 
 void Scheduler::deliver(Store::Delivery d)
 {
+    using State = Store::DeliveryState;
+    LeaseKeeper keeper(m_store, d, m_options);
     const auto c = m_store.FindSchedule(d.schedule);
     const QDate today = QDate::fromString(d.slot.left(10), Qt::ISODate);
-    auto finish = [&](const QString &state, const QString &error) {
+    auto finish = [&](State state, const QString &error) {
         d.state = state;
         d.error = error;
         d.updated = now();
-        if (state == u"failed-transient") {
-            if (d.attempts >= m_options.maxAttempts) {
-                d.state = QStringLiteral("failed-permanent");
-                d.error = QStringLiteral("重试 %1 次后仍未成功：").arg(d.attempts) + error;
+        if (state == State::FailedTransient) {
+            if (const auto wait = RetryWait(d.attempts, m_options.retrySeconds, m_options.maxAttempts)) {
+                d.nextTry = d.updated + *wait;
+            } else {
+                d.state = State::FailedPermanent;
+                d.error = QStringLiteral("发送 %1 次后仍未成功：").arg(d.attempts) + error;
             }
-            d.nextTry = d.updated + m_options.retrySeconds * (qint64(1) << std::clamp(d.attempts - 1, 0, 10));
         }
-        m_store.FinishDelivery(d);
+        if (!m_store.FinishDelivery(d))
+            return note(QStringLiteral("计划 %1 时段 %2 %3：已由另一个发送者接手").arg(d.schedule).arg(d.slot, d.branch));
         m_store.Audit({QStringLiteral("计划 %1").arg(d.schedule), {}, QStringLiteral("deliver"),
                        c ? QString::number(c->report) : QString(), d.slot + u' ' + d.branch, c ? c->format : QString(),
-                       d.rows, d.state == u"sent" ? 200 : 500});
+                       d.rows, d.state == State::Sent ? 200 : 500});
         if (!error.isEmpty())
             note(QStringLiteral("计划 %1 时段 %2 %3：%4").arg(d.schedule).arg(d.slot, d.branch, d.error));
     };
     if (!c)
-        return finish(QStringLiteral("failed-permanent"), QStringLiteral("计划已删除"));
+        return finish(State::FailedPermanent, QStringLiteral("计划已删除"));
     const auto prepared = ServiceFilter::FromJson(c->report, c->filter, today);
     if (!prepared.errors.isEmpty())
-        return finish(QStringLiteral("failed-permanent"), prepared.errors.join(u'\n'));
+        return finish(State::FailedPermanent, prepared.errors.join(u'\n'));
     if (!d.branch.isEmpty())
         if (const QString refused = ServiceFilter::RefusedAtBranch(c->report, *prepared.filter, d.branch); !refused.isEmpty())
-            return finish(QStringLiteral("failed-permanent"), refused);
-    const QStringList recipients = d.branch.isEmpty() ? c->to : m_store.BranchAddresses().value(d.branch);
+            return finish(State::FailedPermanent, refused);
+    // The recipients fixed when the slot was queued; those already sent to are done.
+    QList<Store::Recipient> recipients;
+    for (const Store::Recipient &r : m_store.Recipients(d))
+        if (r.state != State::Sent)
+            recipients << r;
+    if (recipients.isEmpty() && c->folder.isEmpty())
+        return finish(m_store.Recipients(d).isEmpty() ? State::FailedPermanent : State::Sent,
+                      m_store.Recipients(d).isEmpty() ? QStringLiteral("分店 %1 没有设置了电子邮件的用户").arg(d.branch) : QString());
+    if (!recipients.isEmpty() && !m_options.smtp.Configured())
+        return finish(State::FailedPermanent, QStringLiteral("没有设置邮件服务器（--smtp）"));
+
+    const QString period = ServiceFilter::PeriodName(*prepared.filter);
+    QStringList nameParts{QString(), QString::number(c->report), period, d.branch};
+    const QString where = d.branch.isEmpty() ? QStringLiteral("全部分店") : QStringLiteral("分店 ") + d.branch;
     const QJsonObject request{{QStringLiteral("op"), QStringLiteral("run")}, {QStringLiteral("report"), c->report},
                               {QStringLiteral("filter"), QString::fromUtf8(c->filter)}, {QStringLiteral("format"), c->format},
                               {QStringLiteral("bom"), true}, {QStringLiteral("today"), today.toString(Qt::ISODate)},
                               {QStringLiteral("context"),
                                QJsonObject::fromVariantMap(Service::BranchContext(d.branch, m_sharedCards))}};
-    const Produced p = produce(request);
-    if (p.status != 200)
-        return finish(p.status == 400 ? QStringLiteral("failed-permanent") : QStringLiteral("failed-transient"), p.error);
-    d.rows = p.rows;
-    const QString period = ServiceFilter::PeriodName(*prepared.filter);
-    const QString fileName = QStringLiteral("%1_%2_%3%4.%5")
-                                 .arg(p.name, QString::number(c->report), period,
-                                      d.branch.isEmpty() ? QString() : u'_' + d.branch, c->format);
-    if (!c->folder.isEmpty()) {
-        try {
+
+    // The file goes to disk as it is made: into the folder (written atomically) or a private
+    // temporary file. Without a folder, a file over the attachment limit is not made further.
+    std::optional<AtomicFile> folderFile;
+    QTemporaryFile temporary(QDir(QDir::tempPath()).filePath(QStringLiteral("velvip-delivery-XXXXXX")));
+    QString filePath;
+    Produced p;
+    try {
+        if (!c->folder.isEmpty()) {
             QDir().mkpath(c->folder);
-            AtomicFile file(QDir(c->folder).filePath(fileName));
-            file.Write(p.file.constData(), size_t(p.file.size()));
-            file.Commit();
-        } catch (const VelError &e) {
-            return finish(QStringLiteral("failed-transient"), QStringLiteral("写入文件夹 %1 失败：").arg(c->folder) + e.Description());
+            // Named once the report's name is known; a placeholder target until then.
+            folderFile.emplace(QDir(c->folder).filePath(QStringLiteral(".velvip-delivery-%1").arg(d.owner)));
+        } else if (!temporary.open()) {
+            return finish(State::FailedTransient, QStringLiteral("无法建立临时文件"));
         }
-    }
-    if (!recipients.isEmpty()) {
-        if (!m_options.smtp.Configured())
-            return finish(QStringLiteral("failed-permanent"), QStringLiteral("没有设置邮件服务器（--smtp）"));
-        const QString where = d.branch.isEmpty() ? QStringLiteral("全部分店") : QStringLiteral("分店 ") + d.branch;
-        QStringList lines{QStringLiteral("报表：%1（%2）").arg(p.name).arg(c->report), p.period,
-                          QStringLiteral("范围：") + where, QStringLiteral("行数：%1").arg(p.rows)};
+        const bool limited = !folderFile;
+        qint64 written = 0;
+        p = produce(request, [&](const QByteArray &piece) {
+            written += piece.size();
+            if (limited && written > m_options.attachLimit)
+                return false;
+            if (folderFile)
+                folderFile->Write(piece.constData(), size_t(piece.size()));
+            else if (temporary.write(piece) != piece.size())
+                throw VelError(AtomicFile::WriteError(temporary.fileName(), errno));
+            return true;
+        });
+        if (p.status != 200)
+            return finish(p.status == 400 ? State::FailedPermanent : State::FailedTransient, p.error);
+        nameParts[0] = p.name;
+        nameParts.removeAll(QString());
+        const QString fileName = nameParts.join(u'_') + u'.' + c->format;
+        if (folderFile) {
+            folderFile->Commit();
+            const QString target = QDir(c->folder).filePath(fileName);
+            if (std::rename(QFile::encodeName(folderFile->Target()).constData(), QFile::encodeName(target).constData()) != 0)
+                throw VelError(AtomicFile::WriteError(target, errno));
+            filePath = target;
+        } else {
+            temporary.flush();
+            filePath = temporary.fileName();
+        }
+        d.rows = p.rows;
+        if (recipients.isEmpty())
+            return finish(State::Sent, {});
+
+        QStringList lines{QStringLiteral("报表：%1（%2）").arg(p.name).arg(c->report)};
+        if (!p.period.isEmpty())
+            lines << p.period;
+        lines << QStringLiteral("范围：") + where;
+        if (p.rows >= 0)
+            lines << QStringLiteral("行数：%1").arg(p.rows);
         if (!p.totals.isEmpty())
             lines << p.totals;
         MailMessage m;
-        const bool big = p.file.size() > m_options.attachLimit;
-        if (big) {
+        if (p.stopped || p.size > m_options.attachLimit) {
             const QString link = m_options.portalUrl.isEmpty() ? QString()
                                                                : portalLink(m_options.portalUrl, c->report, c->filter, today);
-            lines << QStringLiteral("文件 %1 有 %2 MB，超过附件上限，没有附上；请在报表门户查看%3")
-                         .arg(fileName).arg(double(p.file.size()) / (1024 * 1024), 0, 'f', 1)
-                         .arg(link.isEmpty() ? QStringLiteral("。") : QStringLiteral("：") + link);
+            QString line = QStringLiteral("文件 %1 超过附件上限 %2 MB，没有附上。")
+                               .arg(fileName).arg(double(m_options.attachLimit) / (1024 * 1024), 0, 'f', 1);
+            if (!link.isEmpty())
+                line += QStringLiteral("请在报表门户查看：") + link;
+            else if (!c->folder.isEmpty())
+                line += QStringLiteral("文件已存放在 ") + filePath;
+            else
+                line += QStringLiteral("文件没有保存，请用报表程序按以上条件运行该报表。");
+            lines << line;
         } else {
             m.attachmentName = fileName;
             m.attachmentType = ServiceFilter::ContentType(c->format);
-            m.attachment = p.file;
+            m.attachmentPath = filePath;
         }
+        QStringList subject{p.name, period, where};
+        subject.removeAll(QString());
         m.from = m_options.smtp.from;
-        m.to = recipients;
-        m.subject = QStringLiteral("%1 %2 %3").arg(p.name, period, where);
+        m.subject = subject.join(u' ');
         m.text = QStringLiteral("您好：\n\n这是定时发送的报表。\n\n") + lines.join(u'\n') + u'\n';
         QString html = QStringLiteral("<p>您好：</p><p>这是定时发送的报表。</p><ul>");
         for (const QString &line : lines)
             html += QStringLiteral("<li>%1</li>").arg(line.toHtmlEscaped());
         m.html = QStringLiteral("<!DOCTYPE html><html><body>") + html + QStringLiteral("</ul></body></html>");
-        m.messageId = QStringLiteral("velvip.%1.%2.%3@%4")
-                          .arg(d.schedule)
-                          .arg(QString(d.slot).remove(u':'), d.branch.isEmpty() ? QStringLiteral("all") : d.branch,
-                               QSysInfo::machineHostName());
-        const SmtpResult sent = SendMail(m_options.smtp, recipients, m.Render());
-        if (sent.outcome != SmtpResult::Sent)
-            return finish(sent.outcome == SmtpResult::Permanent ? QStringLiteral("failed-permanent")
-                                                                : QStringLiteral("failed-transient"),
-                          sent.error);
-    } else if (c->folder.isEmpty()) {
-        return finish(QStringLiteral("failed-permanent"), QStringLiteral("分店 %1 没有设置了电子邮件的用户").arg(d.branch));
+
+        // One message per recipient: a refused address fails alone. Each is sent only while this
+        // sender still holds the delivery.
+        QStringList transient, permanent;
+        for (Store::Recipient &r : recipients) {
+            if (!keeper.Hold())
+                return note(QStringLiteral("计划 %1 时段 %2 %3：租约已由另一个发送者接手，不再发送")
+                                .arg(d.schedule).arg(d.slot, d.branch));
+            m.to = r.address;
+            m.messageId = QStringLiteral("velvip.%1.%2.%3.%4@%5")
+                              .arg(d.schedule)
+                              .arg(QString(d.slot).remove(u':'), d.branch.isEmpty() ? QStringLiteral("all") : d.branch,
+                                   QString::fromLatin1(QCryptographicHash::hash(r.address.toUtf8(), QCryptographicHash::Sha256)
+                                                           .toHex().left(12)),
+                                   QSysInfo::machineHostName());
+            MimeReader message(m);
+            const SmtpResult sent = SendMail(m_options.smtp, r.address, message);
+            r.state = sent.outcome == SmtpResult::Sent ? State::Sent
+                : sent.outcome == SmtpResult::Permanent ? State::FailedPermanent : State::FailedTransient;
+            r.reply = sent.outcome == SmtpResult::Sent ? QString() : sent.reply.isEmpty() ? sent.error : sent.reply;
+            r.updated = now();
+            m_store.SetRecipient(d, r);
+            if (r.state != State::Sent)
+                (r.state == State::FailedPermanent ? permanent : transient) << sent.error;
+        }
+        if (!transient.isEmpty()) {
+            // Out of tries: the addresses still failing fail for good, each in the log.
+            for (Store::Recipient &r : recipients)
+                if (r.state == State::FailedTransient && !RetryWait(d.attempts, 1, m_options.maxAttempts)) {
+                    r.state = State::FailedPermanent;
+                    m_store.SetRecipient(d, r);
+                }
+            return finish(State::FailedTransient, (transient + permanent).join(u'\n'));
+        }
+        if (!permanent.isEmpty())
+            return finish(State::FailedPermanent, permanent.join(u'\n'));
+    } catch (const VelError &e) {
+        return finish(State::FailedTransient, c->folder.isEmpty() ? e.Description()
+                          : QStringLiteral("写入文件夹 %1 失败：").arg(c->folder) + e.Description());
     }
-    finish(QStringLiteral("sent"), {});
+    finish(State::Sent, {});
 }

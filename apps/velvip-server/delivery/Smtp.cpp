@@ -1,56 +1,68 @@
 #include "Smtp.h"
 
+#include "Mime.h"
+
 #include <curl/curl.h>
 
-#include <cstring>
 #include <memory>
 
 namespace {
 
-struct Reader
-{
-    const QByteArray &data;
-    qsizetype at = 0;
-};
-
 size_t readMessage(char *buffer, size_t size, size_t count, void *user)
 {
-    auto *reader = static_cast<Reader *>(user);
-    const size_t n = std::min(size * count, size_t(reader->data.size() - reader->at));
-    std::memcpy(buffer, reader->data.constData() + reader->at, n);
-    reader->at += qsizetype(n);
-    return n;
+    const qint64 n = static_cast<MimeReader *>(user)->Read(buffer, qint64(size * count));
+    return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
+}
+
+// Keeps the server's last reply line; what the client sends (credentials among it) is never looked at.
+int watch(CURL *, curl_infotype type, char *data, size_t size, void *user)
+{
+    if (type == CURLINFO_HEADER_IN) {
+        QByteArray line(data, qsizetype(size));
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        *static_cast<QString *>(user) = QString::fromUtf8(line.left(300));
+    }
+    return 0;
 }
 
 } // namespace
 
-SmtpResult SendMail(const SmtpSettings &settings, const QStringList &recipients, const QByteArray &message)
+SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, MimeReader &message)
 {
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     std::unique_ptr<CURL, void (*)(CURL *)> curl(initialised ? curl_easy_init() : nullptr, curl_easy_cleanup);
     if (!curl)
-        return {SmtpResult::Transient, QStringLiteral("无法初始化邮件发送（libcurl）")};
-    curl_slist *to = nullptr;
-    for (const QString &r : recipients)
-        to = curl_slist_append(to, ("<" + r.toStdString() + ">").c_str());
-    std::unique_ptr<curl_slist, void (*)(curl_slist *)> toOwner(to, curl_slist_free_all);
-    Reader reader{message};
+        return {SmtpResult::Transient, {}, QStringLiteral("无法初始化邮件发送（libcurl）")};
+    const std::string url = settings.url.toStdString(), user = settings.user.toStdString(),
+                      from = "<" + settings.from.toStdString() + ">", ca = settings.caFile.toStdString(),
+                      to = "<" + recipient.toStdString() + ">";
+    std::unique_ptr<curl_slist, void (*)(curl_slist *)> rcpt(curl_slist_append(nullptr, to.c_str()), curl_slist_free_all);
+    const std::string password = settings.password.toStdString();
+    QString reply;
     char error[CURL_ERROR_SIZE] = {};
     CURL *c = curl.get();
-    const std::string url = settings.url.toStdString(), user = settings.user.toStdString(),
-                      from = "<" + settings.from.toStdString() + ">", ca = settings.caFile.toStdString();
-    const std::string password = settings.password.toStdString();
+    const long timeout = settings.timeoutSeconds;
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     curl_easy_setopt(c, CURLOPT_MAIL_FROM, from.c_str());
-    curl_easy_setopt(c, CURLOPT_MAIL_RCPT, to);
+    curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpt.get());
     curl_easy_setopt(c, CURLOPT_READFUNCTION, readMessage);
-    curl_easy_setopt(c, CURLOPT_READDATA, &reader);
+    curl_easy_setopt(c, CURLOPT_READDATA, &message);
     curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, long(std::min(settings.timeoutSeconds, 30)));
-    curl_easy_setopt(c, CURLOPT_TIMEOUT, long(settings.timeoutSeconds));
+    curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, watch);
+    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &reply);
+    // Each stage on its own clock: connecting (TLS included), every reply of the server (the
+    // greeting, each command, the end of DATA, QUIT), and the message going out at less than
+    // one byte a second. The connection closes, QUIT included, inside the transfer.
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
+    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout);
+    curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
     // A password never goes over a connection without TLS.
     curl_easy_setopt(c, CURLOPT_USE_SSL, long(password.empty() ? CURLUSESSL_TRY : CURLUSESSL_ALL));
     if (!ca.empty())
@@ -61,18 +73,22 @@ SmtpResult SendMail(const SmtpSettings &settings, const QStringList &recipients,
     }
     const CURLcode rc = curl_easy_perform(c);
     if (rc == CURLE_OK)
-        return {};
-    long reply = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &reply);
+        return {SmtpResult::Sent, reply, {}};
+    long code = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
     // The server's 5xx answers, refused logins and TLS that cannot be trusted do not pass by
     // waiting; refused connections, time-outs, drops and 4xx answers may.
-    const bool permanent = reply >= 500 || rc == CURLE_LOGIN_DENIED || rc == CURLE_URL_MALFORMAT
-        || rc == CURLE_UNSUPPORTED_PROTOCOL || rc == CURLE_PEER_FAILED_VERIFICATION || rc == CURLE_USE_SSL_FAILED
-        || rc == CURLE_SSL_CACERT_BADFILE;
+    const bool permanent = (code >= 500 && rc != CURLE_OPERATION_TIMEDOUT) || rc == CURLE_LOGIN_DENIED
+        || rc == CURLE_URL_MALFORMAT || rc == CURLE_UNSUPPORTED_PROTOCOL || rc == CURLE_PEER_FAILED_VERIFICATION
+        || rc == CURLE_USE_SSL_FAILED || rc == CURLE_SSL_CACERT_BADFILE;
     QString detail = QString::fromUtf8(*error ? error : curl_easy_strerror(rc));
-    if (!password.empty())
+    if (!password.empty()) {
         detail.replace(QString::fromStdString(password), QStringLiteral("***"));
-    return {permanent ? SmtpResult::Permanent : SmtpResult::Transient,
-            QStringLiteral("邮件服务器 %1 没有接收邮件：%2%3")
-                .arg(settings.url, detail, reply ? QStringLiteral("（应答 %1）").arg(reply) : QString())};
+        reply.replace(QString::fromStdString(password), QStringLiteral("***"));
+    }
+    // The server's own words when it answered with an error; libcurl's sentence otherwise.
+    const bool answered = code >= 400 && !reply.isEmpty();
+    return {permanent ? SmtpResult::Permanent : SmtpResult::Transient, answered ? reply : QString(),
+            QStringLiteral("邮件服务器 %1 没有接收给 %2 的邮件：%3")
+                .arg(settings.url, recipient, answered ? reply : detail)};
 }

@@ -2,7 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
+
+class MimeReader;
 
 // Where mail goes: "smtp://HOST:PORT" (STARTTLS when the server offers it, required when a
 // password is given) or "smtps://HOST:PORT" (TLS from the start).
@@ -13,7 +14,7 @@ struct SmtpSettings
     QByteArray password;    // read from a file; never printed
     QString from;
     QString caFile;         // trusted certificates for the server, beside the system's
-    int timeoutSeconds = 120;
+    int timeoutSeconds = 120;   // each stage: connecting, every reply, the message going out
 
     bool Configured() const { return !url.isEmpty(); }
 };
@@ -22,8 +23,10 @@ struct SmtpResult
 {
     enum Outcome { Sent, Transient, Permanent };
     Outcome outcome = Sent;
+    QString reply;          // the server's last reply line, as it gave it ("550 5.1.1 no such user")
     QString error;          // a sentence without the password
 };
 
-// Sends one rendered message to the recipients, through libcurl.
-SmtpResult SendMail(const SmtpSettings &settings, const QStringList &recipients, const QByteArray &message);
+// Sends one message to one recipient through libcurl, every stage bounded by the settings'
+// time-out.
+SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, MimeReader &message);

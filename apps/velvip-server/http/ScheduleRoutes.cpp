@@ -76,7 +76,7 @@ void Service::addScheduleRoutes()
             return ReplyError(res, 404, missing);
         QJsonArray out;
         for (const Store::Delivery &d : m_store.Deliveries(c->id, 200))
-            out.append(Scheduler::ToJson(d));
+            out.append(Scheduler::ToJson(d, m_store.Recipients(d)));
         ReplyJson(res, 200, out);
     }, false));
     m_http->Post(R"(/api/v1/schedules/(\d+)/run)",

@@ -120,15 +120,17 @@ Service::Service(ServiceOptions options)
     m_http->Get("/api/v1/health", [this](const httplib::Request &, httplib::Response &res) {
         const auto load = m_pool.Current();
         const QString engine = ConnectionText::Parse(m_options.props).DriverName();
-        QJsonObject health{{QStringLiteral("status"), QStringLiteral("ok")},
+        // A delivery that failed for good keeps the service degraded until it is sent again.
+        const qint64 failed = m_store.CountDeliveries(Store::DeliveryState::FailedPermanent);
+        QJsonObject health{{QStringLiteral("status"), failed ? QStringLiteral("degraded") : QStringLiteral("ok")},
                            {QStringLiteral("engine"), engine},
                            {QStringLiteral("version"), QCoreApplication::applicationVersion()},
                            {QStringLiteral("workers"), load.size},
                            {QStringLiteral("busy"), load.busy},
                            {QStringLiteral("queued"), load.queued},
                            {QStringLiteral("deliveries"),
-                            QJsonObject{{QStringLiteral("failed"), m_store.CountDeliveries(QStringLiteral("failed-permanent"))},
-                                        {QStringLiteral("retrying"), m_store.CountDeliveries(QStringLiteral("failed-transient"))}}}};
+                            QJsonObject{{QStringLiteral("failed"), failed},
+                                        {QStringLiteral("retrying"), m_store.CountDeliveries(Store::DeliveryState::FailedTransient)}}}};
         if (StandbyChooser::Named(m_options.props))
             health.insert(QStringLiteral("servers"), serverStates(m_options.props, engine));
         ReplyJson(res, 200, health);

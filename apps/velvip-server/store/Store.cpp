@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 
+#include <iterator>
+
 // The store's queries: users, sessions, tokens, schemes, the audit log, schedules and
 // deliveries, each under the session's lock.
 namespace {
@@ -59,6 +61,25 @@ auto Store::locked(Work &&work) const
     }
 }
 
+template <typename Work>
+auto Store::transaction(Work &&work) const
+{
+    return locked([&](const Database &db) {
+        db.Exec(m_postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"));
+        try {
+            auto result = work(db);
+            db.Exec(QStringLiteral("COMMIT"));
+            return result;
+        } catch (const VelError &) {
+            try {
+                db.Exec(QStringLiteral("ROLLBACK"));
+            } catch (const VelError &) {
+            }
+            throw;
+        }
+    });
+}
+
 void Store::AddUser(const User &user)
 {
     const qint64 added = locked([&](const Database &db) {
@@ -86,6 +107,26 @@ bool Store::SetDisabled(const QString &name, bool disabled)
     return locked([&](const Database &db) {
         const bool found = db.Exec(QStringLiteral("UPDATE users SET disabled = ? WHERE name = ?"),
                                    {qint64(disabled), name}) > 0;
+        db.Exec(QStringLiteral("DELETE FROM sessions WHERE \"user\" = ?"), {name});
+        db.Exec(QStringLiteral("DELETE FROM tokens WHERE \"user\" = ?"), {name});
+        return found;
+    });
+}
+
+bool Store::RemoveUser(const QString &name)
+{
+    return transaction([&](const Database &db) {
+        for (const char *table : {"sessions", "tokens", "schemes"})
+            db.Exec(QStringLiteral("DELETE FROM %1 WHERE \"user\" = ?").arg(QLatin1String(table)), {name});
+        return db.Exec(QStringLiteral("DELETE FROM users WHERE name = ?"), {name}) > 0;
+    });
+}
+
+bool Store::SetBranch(const QString &name, const QString &branch)
+{
+    // A moved user signs in anew, with the new branch's scope.
+    return transaction([&](const Database &db) {
+        const bool found = db.Exec(QStringLiteral("UPDATE users SET branch = ? WHERE name = ?"), {value(branch), name}) > 0;
         db.Exec(QStringLiteral("DELETE FROM sessions WHERE \"user\" = ?"), {name});
         db.Exec(QStringLiteral("DELETE FROM tokens WHERE \"user\" = ?"), {name});
         return found;
@@ -268,16 +309,19 @@ namespace {
 
 const char kScheduleColumns[] = "SELECT id, report, filter, format, per_branch, recipients, folder, cron, zone, enabled, "
                                 "checked_until FROM schedules";
-const char kDeliveryColumns[] =
-    "SELECT d.schedule, d.slot, d.branch, d.state, d.attempts, d.next_try, d.error, d.rows, d.updated FROM deliveries d";
+const char kDeliveryColumns[] = "SELECT d.schedule, d.slot, d.branch, d.state, d.attempts, d.next_try, d.error, d.rows, "
+                                "d.updated, d.owner FROM deliveries d";
 // Due: queued, a transient failure whose retry time came, or one whose sender's lease ran out.
 const char kDue[] = "(d.state = 'pending' OR (d.state = 'failed-transient' AND d.next_try <= ?) "
                     "OR (d.state = 'sending' AND d.lease_until < ?))";
+const char kKey[] = " WHERE schedule = ? AND slot = ? AND branch = ?";
+
+const char *const kStateNames[] = {"pending", "sending", "sent", "failed-transient", "failed-permanent", "skipped"};
 
 Store::Delivery deliveryOf(const RowCursor &rows)
 {
-    return {rows.Int(0), text(rows, 1), text(rows, 2), text(rows, 3), int(rows.Int(4)), rows.Int(5), text(rows, 6),
-            rows.Int(7), rows.Int(8)};
+    return {rows.Int(0), text(rows, 1), text(rows, 2), Store::DeliveryStateOf(text(rows, 3)), int(rows.Int(4)), rows.Int(5),
+            text(rows, 6), rows.Int(7), rows.Int(8), text(rows, 9)};
 }
 
 QList<Store::Delivery> deliveries(const Database &db, const QString &sql, const QVariantList &params)
@@ -287,6 +331,11 @@ QList<Store::Delivery> deliveries(const Database &db, const QString &sql, const 
     while (rows->Next())
         out.append(deliveryOf(*rows));
     return out;
+}
+
+QVariantList key(const Store::Delivery &d)
+{
+    return {d.schedule, value(d.slot), value(d.branch)};
 }
 
 } // namespace
@@ -355,34 +404,120 @@ QMap<QString, QStringList> Store::BranchAddresses() const
     });
 }
 
-bool Store::AddDelivery(qint64 schedule, const QString &slot, const QString &branch, qint64 now)
+QString Store::DeliveryStateName(DeliveryState state)
 {
-    return locked([&](const Database &db) {
-        return db.Exec(QStringLiteral("INSERT INTO deliveries (schedule, slot, branch, state, next_try, updated) "
-                                      "VALUES (?, ?, ?, 'pending', ?, ?) ON CONFLICT DO NOTHING"),
-                       {schedule, value(slot), value(branch), now, now}) > 0;
+    return QString::fromLatin1(kStateNames[int(state)]);
+}
+
+Store::DeliveryState Store::DeliveryStateOf(const QString &name)
+{
+    for (int i = 0; i < int(std::size(kStateNames)); ++i)
+        if (name == QLatin1String(kStateNames[i]))
+            return DeliveryState(i);
+    throw VelError(failure(QStringLiteral("未知的发送状态“%1”").arg(name.left(40))));
+}
+
+bool Store::AddDelivery(qint64 schedule, const QString &slot, const QString &branch, const QStringList &recipients,
+                        qint64 now)
+{
+    return transaction([&](const Database &db) {
+        // A slot logged as skipped can still be sent on demand.
+        db.Exec(QStringLiteral("DELETE FROM deliveries WHERE schedule = ? AND slot = ? AND state = 'skipped'"),
+                {schedule, value(slot)});
+        if (db.Exec(QStringLiteral("INSERT INTO deliveries (schedule, slot, branch, state, next_try, updated) "
+                                   "VALUES (?, ?, ?, 'pending', ?, ?) ON CONFLICT DO NOTHING"),
+                    {schedule, value(slot), value(branch), now, now}) <= 0)
+            return false;
+        for (const QString &address : recipients)
+            db.Exec(QStringLiteral("INSERT INTO recipients (schedule, slot, branch, address, state, updated) "
+                                   "VALUES (?, ?, ?, ?, 'pending', ?) ON CONFLICT DO NOTHING"),
+                    {schedule, value(slot), value(branch), value(address), now});
+        return true;
     });
 }
 
-bool Store::ClaimDelivery(const Delivery &d, qint64 now, qint64 leaseUntil)
-{
-    // One statement: the row is due and becomes "sending" under its row lock, in whichever
-    // process; a second claimer finds it no longer due.
-    return locked([&](const Database &db) {
-        return db.Exec(QStringLiteral("UPDATE deliveries SET state = 'sending', attempts = attempts + 1, lease_until = ?, "
-                                      "updated = ? WHERE schedule = ? AND slot = ? AND branch = ? AND ")
-                           + QString::fromLatin1(kDue).replace(QStringLiteral("d."), QString()),
-                       {leaseUntil, now, d.schedule, value(d.slot), value(d.branch), now, now}) > 0;
-    });
-}
-
-void Store::FinishDelivery(const Delivery &d)
+void Store::AddSkipped(qint64 schedule, const QString &slot, qint64 now)
 {
     locked([&](const Database &db) {
+        return db.Exec(QStringLiteral("INSERT INTO deliveries (schedule, slot, branch, state, next_try, updated, error) "
+                                      "VALUES (?, ?, '', 'skipped', 0, ?, ?) ON CONFLICT DO NOTHING"),
+                       {schedule, value(slot), now, QStringLiteral("服务停止的时间超过补发时限（--catch-up），没有发送")});
+    });
+}
+
+bool Store::ClaimDelivery(Delivery &d, qint64 now, qint64 leaseUntil)
+{
+    // One statement: the row is due and becomes "sending" under its row lock, in whichever
+    // process; a second claimer finds it no longer due. The owner's mark fences a sender whose
+    // lease ran out and was taken over.
+    const QString owner = QString::fromLatin1(QByteArray::number(QRandomGenerator::system()->generate64(), 16));
+    const bool claimed = locked([&](const Database &db) {
+        return db.Exec(QStringLiteral("UPDATE deliveries SET state = 'sending', attempts = attempts + 1, lease_until = ?, "
+                                      "updated = ?, owner = ?") + QLatin1String(kKey) + QStringLiteral(" AND ")
+                           + QString::fromLatin1(kDue).replace(QStringLiteral("d."), QString()),
+                       QVariantList{leaseUntil, now, owner} + key(d) + QVariantList{now, now}) > 0;
+    });
+    if (claimed) {
+        d.owner = owner;
+        d.state = DeliveryState::Sending;
+        ++d.attempts;
+    }
+    return claimed;
+}
+
+bool Store::RenewLease(const Delivery &d, qint64 leaseUntil)
+{
+    return locked([&](const Database &db) {
+        return db.Exec(QStringLiteral("UPDATE deliveries SET lease_until = ?") + QLatin1String(kKey)
+                           + QStringLiteral(" AND state = 'sending' AND owner = ?"),
+                       QVariantList{leaseUntil} + key(d) + QVariantList{d.owner}) > 0;
+    });
+}
+
+bool Store::FinishDelivery(const Delivery &d)
+{
+    return locked([&](const Database &db) {
         return db.Exec(QStringLiteral("UPDATE deliveries SET state = ?, next_try = ?, error = ?, rows = ?, updated = ?, "
-                                      "lease_until = 0 WHERE schedule = ? AND slot = ? AND branch = ?"),
-                       {value(d.state), d.nextTry, value(d.error.left(2000)), d.rows, d.updated, d.schedule, value(d.slot),
-                        value(d.branch)});
+                                      "lease_until = 0, owner = ''") + QLatin1String(kKey)
+                           + QStringLiteral(" AND state = 'sending' AND owner = ?"),
+                       QVariantList{DeliveryStateName(d.state), d.nextTry, value(d.error.left(2000)), d.rows, d.updated}
+                           + key(d) + QVariantList{d.owner}) > 0;
+    });
+}
+
+QList<Store::Recipient> Store::Recipients(const Delivery &d) const
+{
+    return locked([&](const Database &db) {
+        auto rows = db.Select(QStringLiteral("SELECT address, state, reply, updated FROM recipients") + QLatin1String(kKey)
+                                  + QStringLiteral(" ORDER BY address"),
+                              key(d));
+        QList<Recipient> out;
+        while (rows->Next())
+            out.append({text(*rows, 0), DeliveryStateOf(text(*rows, 1)), text(*rows, 2), rows->Int(3)});
+        return out;
+    });
+}
+
+void Store::SetRecipient(const Delivery &d, const Recipient &r)
+{
+    locked([&](const Database &db) {
+        return db.Exec(QStringLiteral("UPDATE recipients SET state = ?, reply = ?, updated = ?") + QLatin1String(kKey)
+                           + QStringLiteral(" AND address = ?"),
+                       QVariantList{DeliveryStateName(r.state), value(r.reply.left(500)), r.updated} + key(d)
+                           + QVariantList{value(r.address)});
+    });
+}
+
+int Store::Resend(qint64 schedule, const QString &slot, qint64 now)
+{
+    return transaction([&](const Database &db) {
+        db.Exec(QStringLiteral("UPDATE recipients SET state = 'pending', reply = '', updated = ? WHERE schedule = ? "
+                               "AND slot = ? AND state <> 'sent' AND branch IN (SELECT branch FROM deliveries "
+                               "WHERE schedule = ? AND slot = ? AND state = 'failed-permanent')"),
+                {now, schedule, value(slot), schedule, value(slot)});
+        return int(db.Exec(QStringLiteral("UPDATE deliveries SET state = 'pending', attempts = 0, next_try = ?, error = '', "
+                                          "updated = ? WHERE schedule = ? AND slot = ? AND state = 'failed-permanent'"),
+                           {now, now, schedule, value(slot)}));
     });
 }
 
@@ -414,10 +549,10 @@ QList<Store::Delivery> Store::Deliveries(qint64 schedule, int count) const
     });
 }
 
-qint64 Store::CountDeliveries(const QString &state) const
+qint64 Store::CountDeliveries(DeliveryState state) const
 {
     return locked([&](const Database &db) {
-        auto rows = db.Select(QStringLiteral("SELECT count(*) FROM deliveries WHERE state = ?"), {state});
+        auto rows = db.Select(QStringLiteral("SELECT count(*) FROM deliveries WHERE state = ?"), {DeliveryStateName(state)});
         const qint64 n = rows->Next() ? rows->Int(0) : 0;
         rows->Next();
         return n;

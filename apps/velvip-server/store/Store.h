@@ -62,6 +62,8 @@ public:
     void AddUser(const User &user);   // throws VelError when the name is taken
     bool SetPassword(const QString &name, const QByteArray &hash);
     bool SetDisabled(const QString &name, bool disabled);
+    bool RemoveUser(const QString &name);   // with the user's sessions, tokens and schemes
+    bool SetBranch(const QString &name, const QString &branch);
     std::optional<User> FindUser(const QString &name) const;
     QList<User> Users() const;
 
@@ -97,16 +99,30 @@ public:
         bool enabled = true;
         qint64 checkedUntil = 0; // slots up to this moment (seconds since 1970) are queued
     };
+    // Where a delivery or one of its recipients stands. Kept in the store as the names
+    // DeliveryStateName gives.
+    enum class DeliveryState { Pending, Sending, Sent, FailedTransient, FailedPermanent, Skipped };
+    static QString DeliveryStateName(DeliveryState state);
+    static DeliveryState DeliveryStateOf(const QString &name);
     struct Delivery
     {
         qint64 schedule = 0;
         QString slot;            // the slot's wall-clock time in the schedule's zone
         QString branch;          // empty: the head-office message
-        QString state;           // pending, sending, sent, failed-transient, failed-permanent
+        DeliveryState state = DeliveryState::Pending;
         int attempts = 0;
         qint64 nextTry = 0;
         QString error;
         qint64 rows = -1;
+        qint64 updated = 0;
+        QString owner;           // the sender holding it while it is being sent
+    };
+    // One address of a delivery, fixed when the slot is queued.
+    struct Recipient
+    {
+        QString address;
+        DeliveryState state = DeliveryState::Pending;
+        QString reply;           // the mail server's own answer when it refused
         qint64 updated = 0;
     };
     qint64 AddSchedule(const Schedule &schedule);
@@ -116,20 +132,32 @@ public:
     void SetCheckedUntil(qint64 id, qint64 moment);
     // The e-mail addresses of the enabled users of each branch that have one.
     QMap<QString, QStringList> BranchAddresses() const;
-    // Queues a delivery; false when the same (schedule, slot, branch) is already there.
-    bool AddDelivery(qint64 schedule, const QString &slot, const QString &branch, qint64 now);
+    // Queues a delivery with its recipients, in one transaction, in place of the slot's skipped
+    // mark if any; false when the same (schedule, slot, branch) is already there.
+    bool AddDelivery(qint64 schedule, const QString &slot, const QString &branch, const QStringList &recipients,
+                     qint64 now);
+    // Logs a slot that came while the service was away longer than it catches up.
+    void AddSkipped(qint64 schedule, const QString &slot, qint64 now);
     // Takes a due delivery for sending until `leaseUntil`: true for exactly one caller, however
-    // many services share the store. Due: pending, a transient failure whose retry time came,
-    // or one whose sender's lease ran out (it stopped mid-way).
-    bool ClaimDelivery(const Delivery &delivery, qint64 now, qint64 leaseUntil);
-    void FinishDelivery(const Delivery &delivery);
+    // many services share the store, which then owns it (delivery.owner is set). Due: pending, a
+    // transient failure whose retry time came, or one whose sender's lease ran out.
+    bool ClaimDelivery(Delivery &delivery, qint64 now, qint64 leaseUntil);
+    // Extends the owner's lease; false when another sender took the delivery over.
+    bool RenewLease(const Delivery &delivery, qint64 leaseUntil);
+    // Ends the owner's sending; false (and nothing written) when it is no longer the owner.
+    bool FinishDelivery(const Delivery &delivery);
+    QList<Recipient> Recipients(const Delivery &delivery) const;
+    void SetRecipient(const Delivery &delivery, const Recipient &recipient);
+    // Sends a slot's failed deliveries again: their failed recipients become pending. The
+    // number of deliveries queued again.
+    int Resend(qint64 schedule, const QString &slot, qint64 now);
     // Deliveries of enabled schedules due at `now`, oldest first.
     QList<Delivery> DueDeliveries(qint64 now) const;
     // The earliest moment a queued or retrying delivery becomes due; 0 when none.
     qint64 NextDue() const;
     QList<Delivery> Deliveries(qint64 schedule, int count) const;
     // How many deliveries are in a state.
-    qint64 CountDeliveries(const QString &state) const;
+    qint64 CountDeliveries(DeliveryState state) const;
 
     // Appends to the audit log, which refuses updates and deletes.
     void Audit(const AuditEntry &entry);
@@ -144,6 +172,9 @@ private:
     // dropped the old one (a PostgreSQL restart).
     template <typename Work>
     auto locked(Work &&work) const;
+    // `work` inside one transaction under the lock.
+    template <typename Work>
+    auto transaction(Work &&work) const;
 
     QString m_text;     // the connection text; holds the password, never shown
     QString m_schema;   // PostgreSQL only

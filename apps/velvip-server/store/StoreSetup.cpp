@@ -85,6 +85,15 @@ const Step steps[] = {
       "branch TEXT COLLATE \"C\" NOT NULL, state TEXT NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
       "next_try BIGINT NOT NULL, lease_until BIGINT NOT NULL DEFAULT 0, error TEXT NOT NULL DEFAULT '', "
       "rows BIGINT NOT NULL DEFAULT -1, updated BIGINT NOT NULL, PRIMARY KEY (schedule, slot, branch))"}},
+    // 4: the sender that holds a delivery, and each delivery's recipients with the server's answer.
+    {{"ALTER TABLE deliveries ADD COLUMN owner TEXT NOT NULL DEFAULT ''",
+      "CREATE TABLE recipients (schedule INTEGER NOT NULL, slot TEXT NOT NULL, branch TEXT NOT NULL, "
+      "address TEXT NOT NULL, state TEXT NOT NULL, reply TEXT NOT NULL DEFAULT '', updated INTEGER NOT NULL, "
+      "PRIMARY KEY (schedule, slot, branch, address))"},
+     {"ALTER TABLE deliveries ADD COLUMN owner TEXT NOT NULL DEFAULT ''",
+      "CREATE TABLE recipients (schedule BIGINT NOT NULL, slot TEXT COLLATE \"C\" NOT NULL, "
+      "branch TEXT COLLATE \"C\" NOT NULL, address TEXT COLLATE \"C\" NOT NULL, state TEXT NOT NULL, "
+      "reply TEXT NOT NULL DEFAULT '', updated BIGINT NOT NULL, PRIMARY KEY (schedule, slot, branch, address))"}},
 };
 
 } // namespace

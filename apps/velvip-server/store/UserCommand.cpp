@@ -1,6 +1,7 @@
 #include "UserCommand.h"
 
 #include "Auth.h"
+#include "Checks.h"
 #include "Store.h"
 #include "VelError.h"
 
@@ -19,7 +20,8 @@ int usage(const QString &text)
     QTextStream(stderr) << QStringLiteral("velvip-server: %1\n用法：velvip-server user add NAME --password-stdin "
                                           "(--head-office | --branch NUMBER) [--email ADDRESS] [--store STORE]\n"
                                           "      velvip-server user passwd NAME --password-stdin [--store STORE]\n"
-                                          "      velvip-server user disable NAME [--store STORE]\n"
+                                          "      velvip-server user disable|delete NAME [--store STORE]\n"
+                                          "      velvip-server user move NAME (--head-office | --branch NUMBER) [--store STORE]\n"
                                           "      velvip-server user list [--store STORE]\n"
                                           "      velvip-server token add NAME [--days 90] [--store STORE]\n"
                                           "      velvip-server token revoke NUMBER [--store STORE]\n"
@@ -72,8 +74,13 @@ int UserMain(const QStringList &args)
                 return usage(QStringLiteral("请给出 --head-office 或 --branch NUMBER 之一"));
             if (!parser.isSet(stdinPassword))
                 return usage(QStringLiteral("密码只从标准输入读入：请加 --password-stdin"));
-            users.AddUser({name, parser.value(branch).trimmed(), parser.value(email), false,
-                           Password::Hash(passwordFromStdin())});
+            if (parser.isSet(email))
+                if (const QString wrong = DeliveryCheck::Address(QStringLiteral("--email "), parser.value(email)); !wrong.isEmpty())
+                    return usage(wrong);
+            if (parser.isSet(branch))
+                if (const QString wrong = DeliveryCheck::Branch(QStringLiteral("--branch "), parser.value(branch)); !wrong.isEmpty())
+                    return usage(wrong);
+            users.AddUser({name, parser.value(branch), parser.value(email), false, Password::Hash(passwordFromStdin())});
         } else if (command == QLatin1String("user passwd")) {
             if (!parser.isSet(stdinPassword))
                 return usage(QStringLiteral("密码只从标准输入读入：请加 --password-stdin"));
@@ -81,6 +88,17 @@ int UserMain(const QStringList &args)
                 throw VelError(QStringLiteral("没有用户“%1”").arg(name));
         } else if (command == QLatin1String("user disable")) {
             if (!users.SetDisabled(name, true))
+                throw VelError(QStringLiteral("没有用户“%1”").arg(name));
+        } else if (command == QLatin1String("user delete")) {
+            if (!users.RemoveUser(name))
+                throw VelError(QStringLiteral("没有用户“%1”").arg(name));
+        } else if (command == QLatin1String("user move")) {
+            if (parser.isSet(headOffice) == parser.isSet(branch))
+                return usage(QStringLiteral("请给出 --head-office 或 --branch NUMBER 之一"));
+            if (parser.isSet(branch))
+                if (const QString wrong = DeliveryCheck::Branch(QStringLiteral("--branch "), parser.value(branch)); !wrong.isEmpty())
+                    return usage(wrong);
+            if (!users.SetBranch(name, parser.value(branch)))
                 throw VelError(QStringLiteral("没有用户“%1”").arg(name));
         } else if (command == QLatin1String("user list")) {
             for (const Store::User &u : users.Users())
