@@ -199,10 +199,7 @@ class Schedules(unittest.TestCase):
                 r, payload = boss.call("POST", "/schedules", dict(body, **change))
                 self.assertEqual(r.status, 400)
                 self.assertIn(words, json.loads(payload)["error"])
-            # The latest slot of a busy timing is found at once; the service still stops on SIGTERM.
-            busy = json.loads(boss.call("POST", "/schedules", dict(body, cron="*/5 * * * *"))[1])["id"]
-            r, payload = boss.call("POST", f"/schedules/{busy}/run", {})
-            self.assertEqual((r.status, json.loads(payload)["slot"][-1] in "05"), (202, True))
+
             r, payload = boss.call("POST", f"/schedules/{sid}/run", {"slot": "2024-03-01"})
             self.assertEqual((r.status, json.loads(payload)["queued"]), (202, 1))
             self.settle(sid, 1)
@@ -215,6 +212,11 @@ class Schedules(unittest.TestCase):
                 self.assertEqual(cells("pdf", part.get_payload(decode=True)), cells("pdf", f.read()))
             self.assertEqual(boss.call("POST", f"/schedules/{sid}/disable")[0].status, 204)
             self.assertEqual(boss.call("POST", f"/schedules/{sid}/run", {})[0].status, 409)
+            # The latest slot of a busy timing is found at once; the service still stops on SIGTERM.
+            busy = json.loads(boss.call("POST", "/schedules", dict(body, cron="*/5 * * * *"))[1])["id"]
+            r, payload = boss.call("POST", f"/schedules/{busy}/run", {})
+            self.assertEqual((r.status, json.loads(payload)["slot"][-1] in "05"), (202, True))
+            self.assertEqual(service.stop(), 0)
         finally:
             controller.stop()
 
@@ -306,11 +308,11 @@ class Schedules(unittest.TestCase):
                  (["user", "move", "m1", "--branch", "006" + bad], "--branch"),
                  (["--db", "chain.sqlite", "--smtp", "smtp://127.0.0.1:25", "--smtp-from", "r@hq.test>\r\nRCPT TO:<spy@evil.test"],
                   "--smtp-from"),
-                 (["schedule", "add", "--report", "10905", "--format", "csv", "--split", "none", "--to", "boss@hq.test",
+                 (["schedule", "add", "--report", "10906", "--format", "csv", "--split", "none", "--to", "boss@hq.test",
                    "--cron", "0 7 * * *", "--tz", ""], "时区"),
-                 (["schedule", "add", "--report", "10905", "--format", "csv", "--split", "none", "--to", "boss@hq.test",
+                 (["schedule", "add", "--report", "10906", "--format", "csv", "--split", "none", "--to", "boss@hq.test",
                    "--cron", "0 7 * * *", "--tz", "UTC+8"], "时区"),
-                 (["schedule", "add", "--report", "10905", "--format", "csv", "--split", "none", "--to", "boss@hq.test",
+                 (["schedule", "add", "--report", "10906", "--format", "csv", "--split", "none", "--to", "boss@hq.test",
                    "--cron", "0 7 30 2 *"], "永远不会"))
         for args, words in cases:
             with self.subTest(args[-1]):
@@ -326,7 +328,7 @@ class Schedules(unittest.TestCase):
     def test_run_now_finds_the_latest_slot_of_any_timing(self):
         for cron in ("* * * * *", "*/5 * * * *", "0 * * * *", "0 7 1 * *"):
             with self.subTest(cron):
-                sid = self.cli("add", "--report", "10905", "--format", "csv", "--split", "none", "--to", "boss@hq.test",
+                sid = self.cli("add", "--report", "10906", "--format", "csv", "--split", "none", "--to", "boss@hq.test",
                                "--cron", cron).stdout.strip()
                 out = subprocess.run([SERVER, "schedule", "run-now", sid, "--store", self.store], capture_output=True,
                                      text=True, timeout=30).stdout
@@ -457,14 +459,15 @@ class Schedules(unittest.TestCase):
                 log = db.execute("SELECT schedule, replace(slot, ':', ''), branch, address, state, reply FROM recipients").fetchall()
             self.assertEqual(len(log), 3 * slots, states)
             sent = {(str(s), slot, b, a) for s, slot, b, a, state, _ in log if state == "sent"}
-            refused = [(a, state, reply) for *_, a, state, reply in log if state != "sent"]
-            self.assertEqual(len(sent) + len(refused), 3 * slots)
-            for address, state, reply in refused:   # m2b always; another only after six failed tries
+            refused = {(str(s), slot, b, a): (state, reply) for s, slot, b, a, state, reply in log if state != "sent"}
+            for (*_, address), (state, reply) in refused.items():   # m2b always; another only after six failed tries
                 self.assertEqual(state, "failed-permanent")
                 self.assertTrue(reply if address != "m2b@b2.test" else reply == "550 5.1.1 no such user m2b", reply)
             arrived = [(*re.match(r"<velvip\.(\d+)\.([^.]+)\.([^.]+)\.", msg["Message-ID"]).groups(), to[0])
                        for to, msg in sink.messages]
-            self.assertEqual(set(arrived), sent)
+            # Sent is arrived; what arrived beyond that was cut off by a kill before its 250 was logged.
+            self.assertLessEqual(sent, set(arrived))
+            self.assertLessEqual(set(arrived) - sent, set(refused))
             self.assertLessEqual(len(arrived) - len(sent), kills)
         finally:
             controller.stop()

@@ -7,6 +7,7 @@ import { h, uid } from "./dom";
 const PERIODS = ["上月", "本月至今", "昨天", "上周", "本周", "本月", "本年至今", "上年", "今天"];
 const STATES: Record<string, string> = {
   pending: "待发送", sending: "发送中", sent: "已发送", "failed-transient": "失败，将重试", "failed-permanent": "失败",
+  skipped: "未发送（超过补发时限）",
 };
 
 function field(label: string, control: HTMLElement, note = ""): HTMLElement {

@@ -115,15 +115,14 @@ std::optional<QDateTime> Cron::Next(const QDateTime &after) const
         // The earliest of the day: a time in a gap runs after the gap, later than the next one.
         // A time resolves to its wall clock less an offset between `low` and `high`.
         const auto [low, high] = offsets(date);
+        const qint64 day = QDateTime(date, QTime(0, 0), Qt::UTC).toSecsSinceEpoch(), from = after.toSecsSinceEpoch();
         std::optional<QDateTime> best;
         for (int h = 0; h < 24; ++h)
             for (int m = 0; m_hours[size_t(h)] && m < 60; ++m) {
-                if (!m_minutes[size_t(m)])
+                const qint64 wall = day + h * 3600 + m * 60;
+                if (!m_minutes[size_t(m)] || wall - low <= from)
                     continue;
-                const QDateTime wall(date, QTime(h, m), Qt::UTC);
-                if (wall.addSecs(-low) <= after)
-                    continue;
-                if (best && wall.addSecs(-high) > *best)
+                if (best && wall - high > best->toSecsSinceEpoch())
                     return best;
                 if (const QDateTime slot = resolve(date, h, m); slot > after && (!best || slot < *best))
                     best = slot;
@@ -147,14 +146,13 @@ std::optional<QDateTime> Cron::Last(const QDateTime &at, qint64 window) const
         if (!dayMatches(date))
             continue;
         const auto [low, high] = offsets(date);
+        const qint64 day = QDateTime(date, QTime(0, 0), Qt::UTC).toSecsSinceEpoch(), until = at.toSecsSinceEpoch();
         for (int t = 24 * 60 - 1; t >= 0; --t) {
             const int h = t / 60, m = t % 60;
-            if (!m_hours[size_t(h)] || !m_minutes[size_t(m)])
+            const qint64 wall = day + t * 60;
+            if (!m_hours[size_t(h)] || !m_minutes[size_t(m)] || wall - high > until)
                 continue;
-            const QDateTime wall(date, QTime(h, m), Qt::UTC);
-            if (wall.addSecs(-high) > at)
-                continue;
-            if (last && wall.addSecs(-low) < *last)
+            if (last && wall - low < last->toSecsSinceEpoch())
                 break;
             if (const QDateTime slot = resolve(date, h, m); slot <= at && slot >= earliest && (!last || slot > *last))
                 last = slot;

@@ -2,6 +2,8 @@
 
 #include "Mime.h"
 
+#include <QStringList>
+
 #include <curl/curl.h>
 
 #include <memory>
@@ -14,14 +16,17 @@ size_t readMessage(char *buffer, size_t size, size_t count, void *user)
     return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
 }
 
-// Keeps the server's last reply line; what the client sends (credentials among it) is never looked at.
+// Keeps the server's reply lines; what the client sends (credentials among it) is never looked at.
 int watch(CURL *, curl_infotype type, char *data, size_t size, void *user)
 {
     if (type == CURLINFO_HEADER_IN) {
         QByteArray line(data, qsizetype(size));
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
-        *static_cast<QString *>(user) = QString::fromUtf8(line.left(300));
+        auto *lines = static_cast<QStringList *>(user);
+        lines->append(QString::fromUtf8(line.left(300)));
+        if (lines->size() > 20)
+            lines->removeFirst();
     }
     return 0;
 }
@@ -39,7 +44,7 @@ SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, Mime
                       to = "<" + recipient.toStdString() + ">";
     std::unique_ptr<curl_slist, void (*)(curl_slist *)> rcpt(curl_slist_append(nullptr, to.c_str()), curl_slist_free_all);
     const std::string password = settings.password.toStdString();
-    QString reply;
+    QStringList replies;
     char error[CURL_ERROR_SIZE] = {};
     CURL *c = curl.get();
     const long timeout = settings.timeoutSeconds;
@@ -54,7 +59,7 @@ SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, Mime
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, watch);
-    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &reply);
+    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &replies);
     // Each stage on its own clock: connecting (TLS included), every reply of the server (the
     // greeting, each command, the end of DATA, QUIT), and the message going out at less than
     // one byte a second. The connection closes, QUIT included, inside the transfer.
@@ -73,9 +78,14 @@ SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, Mime
     }
     const CURLcode rc = curl_easy_perform(c);
     if (rc == CURLE_OK)
-        return {SmtpResult::Sent, reply, {}};
+        return {};
     long code = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
+    // The line of the answer that failed, not the QUIT that followed it.
+    QString reply;
+    for (auto it = replies.crbegin(); it != replies.crend() && reply.isEmpty(); ++it)
+        if (code && it->startsWith(QString::number(code)))
+            reply = *it;
     // The server's 5xx answers, refused logins and TLS that cannot be trusted do not pass by
     // waiting; refused connections, time-outs, drops and 4xx answers may.
     const bool permanent = (code >= 500 && rc != CURLE_OPERATION_TIMEDOUT) || rc == CURLE_LOGIN_DENIED
