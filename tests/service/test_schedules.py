@@ -157,7 +157,7 @@ class Schedules(unittest.TestCase):
                     self.assertEqual(sorted(to for to, _ in sink.messages), [["m1@b1.test"], ["m2@b2.test"], ["m2b@b2.test"]])
                     self.assertEqual(sink.data_calls, 3)
                     for to, msg in sink.messages:
-                        self.assertEqual(msg["To"], f"<{to[0]}>")
+                        self.assertEqual(msg["To"], to[0])
                         branch = "001" if to == ["m1@b1.test"] else "002"
                         self.assertIn(f"分店 {branch}", msg["Subject"])
                         self.assertIn("行数", msg.get_body(("plain",)).get_content())

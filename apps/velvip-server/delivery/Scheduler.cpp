@@ -1,5 +1,6 @@
 #include "Scheduler.h"
 
+#include "Alarm.h"
 #include "AtomicFile.h"
 #include "Checks.h"
 #include "Cron.h"
@@ -83,43 +84,29 @@ public:
         : m_store(store), m_delivery(delivery), m_lease(options.leaseSeconds)
     {
         m_thread = std::thread([this, &options] {
-            std::unique_lock lock(m_lock);
-            const auto every = std::chrono::milliseconds(
-                std::max<qint64>(200, std::min(m_lease * 1000 / 3, options.pollSeconds * 1000)));
-            while (!m_wake.wait_for(lock, every, [this] { return m_done; })) {
-                lock.unlock();
-                const bool kept = renew();
+            const qint64 every = std::max<qint64>(200, std::min(m_lease * 1000 / 3, options.pollSeconds * 1000));
+            while (!m_done.Wait(every)) {
+                if (!renew()) {
+                    m_lost = true;
+                    return;
+                }
                 try {
                     QueueDue(m_store, QDateTime::currentSecsSinceEpoch(), options);
                 } catch (const VelError &e) {
                     note(QStringLiteral("定时发送出错：") + e.Description());
-                }
-                lock.lock();
-                if (!kept) {
-                    m_lost = true;
-                    return;
                 }
             }
         });
     }
     ~LeaseKeeper()
     {
-        {
-            std::lock_guard guard(m_lock);
-            m_done = true;
-        }
-        m_wake.notify_all();
+        m_done.Ring();
         m_thread.join();
     }
     // Still the owner, with a lease renewed now: what must hold before anything goes out.
     bool Hold()
     {
-        {
-            std::lock_guard guard(m_lock);
-            if (m_lost)
-                return false;
-        }
-        return renew();
+        return !m_lost && renew();
     }
 
 private:
@@ -135,9 +122,8 @@ private:
     Store &m_store;
     const Store::Delivery m_delivery;
     const qint64 m_lease;
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    bool m_done = false, m_lost = false;
+    Alarm m_done;
+    std::atomic<bool> m_lost = false;
     std::thread m_thread;
 };
 
@@ -158,22 +144,15 @@ void Scheduler::Start()
 
 void Scheduler::Stop()
 {
-    {
-        std::lock_guard guard(m_lock);
-        m_stop = true;
-    }
-    m_wake.notify_all();
+    m_stop = true;
+    m_alarm.Ring();
     if (m_thread.joinable())
         m_thread.join();
 }
 
 void Scheduler::Wake()
 {
-    {
-        std::lock_guard guard(m_lock);
-        m_woken = true;
-    }
-    m_wake.notify_all();
+    m_alarm.Ring();
 }
 
 void Scheduler::Check(const Store::Schedule &c)
@@ -288,9 +267,7 @@ QJsonObject Scheduler::ToJson(const Store::Delivery &d, const QList<Store::Recip
 
 void Scheduler::loop()
 {
-    std::unique_lock lock(m_lock);
     while (!m_stop) {
-        lock.unlock();
         qint64 wake = now() + m_options.pollSeconds;
         try {
             wake = tick(now());
@@ -299,11 +276,8 @@ void Scheduler::loop()
         } catch (const std::exception &) {
             note(QStringLiteral("定时发送出错，%1 秒后再试").arg(m_options.pollSeconds));
         }
-        lock.lock();
-        // On the system clock: a clock set forward past a slot wakes the thread.
-        m_wake.wait_until(lock, std::chrono::system_clock::time_point(std::chrono::seconds(wake)),
-                          [this] { return m_stop || m_woken; });
-        m_woken = false;
+        // Never longer than a poll: a wall clock set forward past a slot, or back, is seen then.
+        m_alarm.Wait(std::clamp<qint64>(wake * 1000 - QDateTime::currentMSecsSinceEpoch(), 0, m_options.pollSeconds * 1000));
     }
 }
 
@@ -313,11 +287,8 @@ qint64 Scheduler::tick(qint64 at)
     if (const qint64 next = QueueDue(m_store, at, m_options); next > 0)
         wake = std::min(wake, next);
     for (Store::Delivery d : m_store.DueDeliveries(at)) {
-        {
-            std::lock_guard guard(m_lock);
-            if (m_stop)
-                return at;
-        }
+        if (m_stop)
+            return at;
         // Slots that came while the last delivery was being sent are on time still.
         QueueDue(m_store, now(), m_options);
         if (m_store.ClaimDelivery(d, now(), now() + m_options.leaseSeconds))

@@ -1,15 +1,15 @@
 #pragma once
 
-#include "Store.h"
+#include "Alarm.h"
 #include "Smtp.h"
+#include "Store.h"
 
 #include <QDate>
 #include <QJsonObject>
 #include <QString>
 
-#include <condition_variable>
+#include <atomic>
 #include <functional>
-#include <mutex>
 #include <thread>
 
 class WorkerPool;
@@ -72,8 +72,7 @@ private:
     const QString m_props;
     const bool m_sharedCards;
     const DeliveryOptions m_options;
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    bool m_stop = false, m_woken = false;
+    Alarm m_alarm;
+    std::atomic<bool> m_stop = false;
     std::thread m_thread;
 };
