@@ -441,6 +441,7 @@ class Schedules(unittest.TestCase):
                     victim = self.services.pop(rnd.randrange(2))
                     victim.proc.send_signal(signal.SIGKILL)
                     victim.proc.wait()
+                    victim.proc.stdout.close()
                     kills += 1
                     self.serve(*args)
             thread = threading.Thread(target=killer)
@@ -469,6 +470,8 @@ class Schedules(unittest.TestCase):
             self.assertLessEqual(sent, set(arrived))
             self.assertLessEqual(set(arrived) - sent, set(refused))
             self.assertLessEqual(len(arrived) - len(sent), kills)
+            print(f"soak: {slots} slots, {len(log)} recipients, {kills} kills, {len(sent)} sent, {len(refused)} refused, "
+                  f"{len(arrived) - len(sent)} arrived twice", file=sys.stderr)
         finally:
             controller.stop()
 

@@ -384,14 +384,19 @@ void Scheduler::deliver(Store::Delivery d)
     if (!d.branch.isEmpty())
         if (const QString refused = ServiceFilter::RefusedAtBranch(c->report, *prepared.filter, d.branch); !refused.isEmpty())
             return finish(State::FailedPermanent, refused);
-    // The recipients fixed when the slot was queued; those already sent to are done.
+    // The recipients fixed when the slot was queued; those sent to, or refused for good, are done.
+    const QList<Store::Recipient> all = m_store.Recipients(d);
     QList<Store::Recipient> recipients;
-    for (const Store::Recipient &r : m_store.Recipients(d))
-        if (r.state != State::Sent)
+    QStringList transient, permanent;
+    for (const Store::Recipient &r : all)
+        if (r.state == State::Pending || r.state == State::FailedTransient)
             recipients << r;
+        else if (r.state == State::FailedPermanent)
+            permanent << QStringLiteral("%1：%2").arg(r.address, r.reply);
+    if (all.isEmpty() && c->folder.isEmpty())
+        return finish(State::FailedPermanent, QStringLiteral("分店 %1 没有设置了电子邮件的用户").arg(d.branch));
     if (recipients.isEmpty() && c->folder.isEmpty())
-        return finish(m_store.Recipients(d).isEmpty() ? State::FailedPermanent : State::Sent,
-                      m_store.Recipients(d).isEmpty() ? QStringLiteral("分店 %1 没有设置了电子邮件的用户").arg(d.branch) : QString());
+        return finish(permanent.isEmpty() ? State::Sent : State::FailedPermanent, permanent.join(u'\n'));
     if (!recipients.isEmpty() && !m_options.smtp.Configured())
         return finish(State::FailedPermanent, QStringLiteral("没有设置邮件服务器（--smtp）"));
 
@@ -447,7 +452,7 @@ void Scheduler::deliver(Store::Delivery d)
         }
         d.rows = p.rows;
         if (recipients.isEmpty())
-            return finish(State::Sent, {});
+            return finish(permanent.isEmpty() ? State::Sent : State::FailedPermanent, permanent.join(u'\n'));
 
         QStringList lines{QStringLiteral("报表：%1（%2）").arg(p.name).arg(c->report)};
         if (!p.period.isEmpty())
@@ -487,7 +492,6 @@ void Scheduler::deliver(Store::Delivery d)
 
         // One message per recipient: a refused address fails alone. Each is sent only while this
         // sender still holds the delivery.
-        QStringList transient, permanent;
         for (Store::Recipient &r : recipients) {
             if (!keeper.Hold())
                 return note(QStringLiteral("计划 %1 时段 %2 %3：租约已由另一个发送者接手，不再发送")
