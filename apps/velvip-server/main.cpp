@@ -79,8 +79,8 @@ int serve(const QStringList &arguments)
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         QTextStream(stdout) << parser.helpText()
-                            << QStringLiteral("\n用户与令牌：velvip-server user add|passwd|disable|list …，velvip-server token add|revoke|list …（velvip-server user 查看用法）\n"
-                                              "定时发送：velvip-server schedule add|list|run-now|disable …（velvip-server schedule 查看用法）\n");
+                            << QStringLiteral("\n用户与令牌：velvip-server user add|passwd|disable|delete|move|list …，velvip-server token add|revoke|list …（velvip-server user 查看用法）\n"
+                                              "定时发送：velvip-server schedule add|list|run-now|resend|log|disable|enable …（velvip-server schedule 查看用法）\n");
         return 0;
     }
     ServiceOptions o;

@@ -258,6 +258,9 @@ class Schedules(unittest.TestCase):
         try:
             sid = self.cli("add", "--report", "10906", "--format", "csv", "--split", "branch", "--cron", "0 7 1 * *",
                            "--to-branch-users").stdout.strip()
+            with sqlite3.connect(self.store) as db:   # stored before addresses were checked: never sent to
+                db.execute("INSERT INTO users (name, password, branch, email) VALUES ('old', '', '001', ?)",
+                           ("o@b1.test\r\nBcc: spy@evil.test",))
             self.cli("run-now", sid, "--slot", "2024-03-01")
             subprocess.run([SERVER, "user", "move", "m1", "--branch", "002", "--store", self.store], check=True)
             service = self.serve(*smtp)

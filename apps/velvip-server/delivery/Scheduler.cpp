@@ -188,12 +188,27 @@ void Scheduler::Check(const Store::Schedule &c)
 
 int Scheduler::Queue(Store &store, const Store::Schedule &c, const QString &slot, qint64 at)
 {
+    // Values stored before they were checked where they enter never reach a message.
+    auto checked = [](const QStringList &addresses) {
+        QStringList out;
+        for (const QString &a : addresses)
+            if (const QString wrong = DeliveryCheck::Address(QStringLiteral("收件人"), a); wrong.isEmpty())
+                out << a;
+            else
+                note(wrong);
+        return out;
+    };
     if (!c.perBranch)
-        return store.AddDelivery(c.id, slot, {}, c.to, at) ? 1 : 0;
+        return store.AddDelivery(c.id, slot, {}, checked(c.to), at) ? 1 : 0;
     int queued = 0;
     const auto branches = store.BranchAddresses();
-    for (auto it = branches.begin(); it != branches.end(); ++it)
-        queued += store.AddDelivery(c.id, slot, it.key(), it.value(), at) ? 1 : 0;
+    for (auto it = branches.begin(); it != branches.end(); ++it) {
+        if (const QString wrong = DeliveryCheck::Branch(QStringLiteral("分店"), it.key()); !wrong.isEmpty()) {
+            note(wrong);
+            continue;
+        }
+        queued += store.AddDelivery(c.id, slot, it.key(), checked(it.value()), at) ? 1 : 0;
+    }
     return queued;
 }
 
