@@ -420,6 +420,45 @@ class Schedules(unittest.TestCase):
         finally:
             controller.stop()
 
+    def test_a_large_file_is_streamed(self):
+        # A year of 10903 (about 13 MB of CSV): the service's peak memory grows by far less than the file,
+        # which arrives whole; without --folder a file over --attach-limit is not made to the end, and the
+        # body says so without a portal link when there is no --portal-url.
+        big = os.path.join(TMP, "big-chain.sqlite")
+        subprocess.run([REPORT, "make-demo", "--out", big, "--members", "3000", "--days", "366", "--start", "2024-01-01"],
+                       check=True, capture_output=True)
+        want = os.path.join(TMP, "big.csv")
+        subprocess.run([REPORT, "run", "10903", "--db", big, "--period", "2024", "--format", "csv", "--bom", "--out", want],
+                       check=True, capture_output=True)
+        sink, controller, smtp = smtp_server()
+        peak = lambda pid: int(re.search(r"VmHWM:\s+(\d+)", open(f"/proc/{pid}/status").read()).group(1)) * 1024
+        try:
+            for limit, attached in (("100", True), ("1", False)):
+                with self.subTest(attach_limit=limit):
+                    sink.messages.clear()
+                    service = ts.Service(TMP, big, "--schedule-poll", "1", "--attach-limit", limit, *smtp, store=self.store)
+                    self.services.append(service)
+                    sid = self.cli("add", "--report", "10903", "--period", "上年", "--format", "csv", "--split", "none",
+                                   "--to", "boss@hq.test", "--cron", "0 7 1 1 *").stdout.strip()
+                    self.log(sid)   # signing in takes its own peak (the password hash's memory) first
+                    before = peak(service.proc.pid)
+                    self.cli("run-now", sid, "--slot", "2025-01-01")
+                    self.assertEqual(self.settle(sid, 1)[0]["state"], "sent")
+                    ((_, msg),) = sink.messages
+                    body = msg.get_body(("plain",)).get_content()
+                    if attached:
+                        with open(want, "rb") as f:
+                            file = f.read()
+                        self.assertEqual(next(msg.iter_attachments()).get_payload(decode=True), file)
+                        self.assertLess(peak(service.proc.pid) - before, len(file) // 4)
+                    else:
+                        self.assertEqual(list(msg.iter_attachments()), [])
+                        self.assertIn("超过附件上限 1.0 MB", body)
+                        self.assertNotIn("http", body)
+                    service.stop()
+        finally:
+            controller.stop()
+
     def test_soak(self):
         # Two instances on one store, 20 per-branch schedules, a server that stalls, drops and answers 451
         # at random and 550 for m2b, an instance killed at random moments; VELVIP_SOAK_SLOTS slots (200 for
