@@ -131,6 +131,12 @@ Service::Service(ServiceOptions options)
         m_http = std::make_unique<httplib::Server>();
     if (!m_http->is_valid())
         throw VelError(QStringLiteral("无法读取 TLS 证书或私钥（--cert、--key）"));
+    // The library's default adds SO_REUSEPORT, with which a second service on the same port
+    // would start and share the connections; one service per port.
+    m_http->set_socket_options([](socket_t sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     const int threads = m_options.httpThreads;
     m_http->new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
     m_http->set_payload_max_length(size_t(ServiceFilter::MaxBody));
