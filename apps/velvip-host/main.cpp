@@ -19,6 +19,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QScrollBar>
 #include <QTextStream>
 #include <QTimer>
@@ -129,8 +130,11 @@ int main(int argc, char **argv)
         }
         screenshots = screenshots || qstrncmp(argv[i], "--screenshot", 12) == 0;
     }
-    if (screenshots)
+    if (screenshots) {
         GuiPlatform::PrepareOffscreenFallback();
+        // The offscreen platform's notes about window features it lacks.
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.qpa.*=false"));
+    }
     else if (const QString why = GuiPlatform::Prepare(); !why.isEmpty())
         return GuiPlatform::Refuse("velvip-host", QString(), why);
     QApplication app(argc, argv);
