@@ -110,6 +110,24 @@ def request_reached(pids):
     return any(waiting(pid) for pid in pids)
 
 
+def ended(pid):
+    """The process is gone or a zombie (its parent reaps it when it next looks)."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except FileNotFoundError:
+        return True
+
+
+def stopped_workers(service, pids):
+    """Stops the service's workers not yet in pids (the pool may start one for the request) and
+    returns them all."""
+    for pid in set(service.workers()) - set(pids):
+        os.kill(pid, signal.SIGSTOP)
+        pids.append(pid)
+    return pids
+
+
 def text_of(fmt, payload):
     if fmt == "xlsx":
         with zipfile.ZipFile(io.BytesIO(payload)) as z:
@@ -415,11 +433,11 @@ class ServiceTest(unittest.TestCase):
         answer = []
         running = threading.Thread(target=lambda: answer.append(self.boss.call("POST", "/reports/10906/run", {})))
         running.start()
-        wait_for(lambda: request_reached(workers), "the request reached a worker")
+        wait_for(lambda: request_reached(stopped_workers(self.service, workers)), "the request reached a worker")
         for pid in workers:
             os.kill(pid, signal.SIGKILL)
         running.join()
-        wait_for(lambda: not set(workers) & set(self.service.workers()), "the service reaped its killed workers")
+        wait_for(lambda: all(ended(pid) for pid in workers), "every killed worker has ended")
         r, payload = answer[0]
         self.assertEqual(r.status, 500)
         self.assertIn("报表进程意外终止", json.loads(payload)["error"])
@@ -459,7 +477,7 @@ class ServiceTest(unittest.TestCase):
         with socket.create_connection(("127.0.0.1", self.service.port)) as client:
             client.sendall(f"POST /api/v1/reports/10906/run HTTP/1.1\r\nHost: x\r\nCookie: {self.boss.cookie}\r\n"
                            f"X-CSRF-Token: {self.boss.csrf}\r\nContent-Length: 2\r\n\r\n{{}}".encode())
-            wait_for(lambda: request_reached(workers), "the request reached a worker")
+            wait_for(lambda: request_reached(stopped_workers(self.service, workers)), "the request reached a worker")
         for _ in range(50):
             if set(workers) - set(self.service.workers()):
                 break
