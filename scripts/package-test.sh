@@ -243,7 +243,7 @@ port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0));
 (
   cd "$clone"
   export HOME=$work/newcomer-home XDG_DATA_HOME=$work/newcomer-home/.local/share XDG_CONFIG_HOME=$work/newcomer-home/.config
-  export CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  if command -v ccache >/dev/null; then export CMAKE_CXX_COMPILER_LAUNCHER=ccache; fi
   mkdir -p "$HOME"
   bash -eo pipefail -c "${newcomer[0]}" >"$work/newcomer-build.log" 2>&1 || { tail -40 "$work/newcomer-build.log" >&2; exit 1; }
   bash -eo pipefail -c "${newcomer[1]}" >"$work/newcomer-user.log" 2>&1 || { cat "$work/newcomer-user.log" >&2; exit 1; }
