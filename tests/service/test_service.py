@@ -119,13 +119,15 @@ def ended(pid):
         return True
 
 
-def stopped_workers(service, pids):
-    """Stops the service's workers not yet in pids (the pool may start one for the request) and
-    returns them all."""
-    for pid in set(service.workers()) - set(pids):
+def request_at_a_worker(service, pids):
+    """Stops the workers started since pids was taken (the pool starts one for a request when none
+    is idle) and tells whether the request is at a worker: unread on a stopped one's standard
+    input, or with one started for it (which may have read it already)."""
+    started = set(service.workers()) - set(pids)
+    for pid in started:
         os.kill(pid, signal.SIGSTOP)
         pids.append(pid)
-    return pids
+    return bool(started) or request_reached(pids)
 
 
 def text_of(fmt, payload):
@@ -433,7 +435,7 @@ class ServiceTest(unittest.TestCase):
         answer = []
         running = threading.Thread(target=lambda: answer.append(self.boss.call("POST", "/reports/10906/run", {})))
         running.start()
-        wait_for(lambda: request_reached(stopped_workers(self.service, workers)), "the request reached a worker")
+        wait_for(lambda: request_at_a_worker(self.service, workers), "the request reached a worker")
         for pid in workers:
             os.kill(pid, signal.SIGKILL)
         running.join()
@@ -477,7 +479,7 @@ class ServiceTest(unittest.TestCase):
         with socket.create_connection(("127.0.0.1", self.service.port)) as client:
             client.sendall(f"POST /api/v1/reports/10906/run HTTP/1.1\r\nHost: x\r\nCookie: {self.boss.cookie}\r\n"
                            f"X-CSRF-Token: {self.boss.csrf}\r\nContent-Length: 2\r\n\r\n{{}}".encode())
-            wait_for(lambda: request_reached(stopped_workers(self.service, workers)), "the request reached a worker")
+            wait_for(lambda: request_at_a_worker(self.service, workers), "the request reached a worker")
         for _ in range(50):
             if set(workers) - set(self.service.workers()):
                 break
