@@ -1,12 +1,13 @@
 # Install layout, the CMake package for host developers and the Debian package.
 #
-#   bin/                                  velvip-report, velvip-host
+#   bin/                                  velvip-report, velvip-host, velvip-server
 #   <libdir>/velvip/                      private shared libraries (host containers, host kit,
 #                                         filter panel, server data component)
 #   <libdir>/velvip/plugins/              libVelVipRpt.so, the plug-in a host loads with QPluginLoader
 #   include/VelVipRpt/                    the headers a host compiles against
 #   <libdir>/cmake/VelVipRpt/             VelVipRptConfig.cmake: find_package(VelVipRpt)
 #   share/applications, share/icons, share/man/man1
+#   lib/systemd/system/velvip-server.service, <sysconfdir>/default/velvip-server
 #
 # The libraries live in a folder of their own, outside the linker's search path; every
 # installed binary finds them through a RUNPATH relative to $ORIGIN, so the tree can be moved.
@@ -80,12 +81,16 @@ install(FILES packaging/velvip-host.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
 # Manual pages are installed compressed, as Debian expects.
-set(vel_man_gz ${CMAKE_CURRENT_BINARY_DIR}/velvip-report.1.gz)
-add_custom_command(OUTPUT ${vel_man_gz}
-  COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/packaging/velvip-report.1 > ${vel_man_gz}
-  DEPENDS packaging/velvip-report.1 VERBATIM)
-add_custom_target(velvip-man ALL DEPENDS ${vel_man_gz})
-install(FILES ${vel_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+set(vel_man_pages)
+foreach(program velvip-report velvip-host velvip-server)
+  set(vel_man_gz ${CMAKE_CURRENT_BINARY_DIR}/${program}.1.gz)
+  add_custom_command(OUTPUT ${vel_man_gz}
+    COMMAND gzip -9nc ${CMAKE_CURRENT_SOURCE_DIR}/packaging/${program}.1 > ${vel_man_gz}
+    DEPENDS packaging/${program}.1 VERBATIM)
+  list(APPEND vel_man_pages ${vel_man_gz})
+endforeach()
+add_custom_target(velvip-man ALL DEPENDS ${vel_man_pages})
+install(FILES ${vel_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The report service, its systemd unit and its settings.
 if(TARGET velvip-server)
@@ -94,15 +99,27 @@ if(TARGET velvip-server)
   set_target_properties(velvip-server PROPERTIES INSTALL_RPATH "${vel_server_lib_rpath};${vel_server_plugin_rpath}")
   install(TARGETS velvip-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES packaging/velvip-server.service DESTINATION lib/systemd/system)
-  install(FILES packaging/velvip-server.default DESTINATION /etc/default RENAME velvip-server)
+  # Its settings go to <sysconfdir>/default: /etc for the prefix /usr (the package), else
+  # PREFIX/etc, decided when installing, so `cmake --install --prefix DIR` stays inside DIR.
+  install(CODE "
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+      set(vel_etc /etc)
+    else()
+      set(vel_etc \"\${CMAKE_INSTALL_PREFIX}/etc\")
+    endif()
+    file(INSTALL DESTINATION \"\${vel_etc}/default\" TYPE FILE RENAME velvip-server
+         FILES \"${CMAKE_CURRENT_SOURCE_DIR}/packaging/velvip-server.default\")")
+  # A file under /etc that the administrator edits: dpkg keeps their changes on upgrade.
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles "/etc/default/velvip-server\n")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles)
 endif()
 
 # cpack -G DEB in the build tree makes velvip_<version>_<arch>.deb.
 set(CPACK_PACKAGE_NAME velvip)
 set(CPACK_PACKAGE_VENDOR "VelVipRpt")
 set(CPACK_PACKAGE_CONTACT "VelVipRpt 开发组 <velvip@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "会员卡报表插件及其命令行、桌面主程序")
-set(CPACK_PACKAGE_DESCRIPTION "会员卡（VIP）报表插件：储值积分变动表、会员消费表、会员消费明细表、礼品兑换表、充值流水表、商品零售价格资料表。\n包含命令行主程序 velvip-report、桌面主程序 velvip-host，以及主程序开发所需的头文件和 CMake 包配置。")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "会员卡报表插件及其命令行、桌面主程序和报表服务")
+set(CPACK_PACKAGE_DESCRIPTION "会员卡（VIP）报表插件：储值积分变动表、会员消费表、会员消费明细表、礼品兑换表、充值流水表、商品零售价格资料表。\n包含命令行主程序 velvip-report、桌面主程序 velvip-host、报表服务 velvip-server（浏览器门户、登录与分店范围、定时邮件发送，附 systemd 单元 velvip-server.service 和设置文件 /etc/default/velvip-server），以及主程序开发所需的头文件和 CMake 包配置。")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

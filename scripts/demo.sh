@@ -32,8 +32,8 @@ else
   fi
 fi
 
-step "运行报表 10902（会员消费表，按消费分店，2024 年 5 月）；首次运行先生成演示数据库"
-exec "$build/bin/velvip-report" run 10902 \
-  --period 2024-05 --set GroupBy=1 --set SumOnly=1 \
-  --context AppType=2 --context ISBranch=0 --context SVCardShareType=1 \
-  "$@"
+args=(run 10902 --period 2024-05 --set GroupBy=1 --set SumOnly=1
+      --context AppType=2 --context ISBranch=0 --context SVCardShareType=1 "$@")
+# What runs, as typed (the options given here come last and win).
+step "运行 build/test/bin/velvip-report $(printf '%q ' "${args[@]}")"
+exec "$build/bin/velvip-report" "${args[@]}"

@@ -6,7 +6,11 @@
 #   - every installed header compiles on its own, and examples/minimal-host builds against the
 #     package through find_package(VelVipRpt), loads the plug-in and prints the same rows as
 #     velvip-report,
-#   - the manual page names every option of --help; the desktop entry's program and icon exist.
+#   - each manual page names every option of its program's --help; the desktop entry's program
+#     and icon exist; the service's settings are a conffile and `cmake --install --prefix` stays
+#     inside its prefix,
+#   - the README's newcomer path (build, add a user, start the service) runs as written on a
+#     fresh clone, and a branch manager reads a report through the portal's address.
 #
 #   scripts/package-test.sh [BUILD_DIR]           unpacks the package into a scratch root
 #                                                 (dpkg -x): needs no root, changes nothing
@@ -53,6 +57,19 @@ for needed in libqt6core6 libqt6widgets6 libqt6charts6 libqt6sql6-sqlite libsqli
   [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 
+# The service's settings are a conffile: dpkg keeps an administrator's edits on upgrade.
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles 2>/dev/null | grep -qx /etc/default/velvip-server \
+  || fail "/etc/default/velvip-server is not marked a conffile"
+
+step "cmake --install into a prefix of the user's own"
+# Everything lands inside the prefix (a non-root user installing to ~/.local cannot write /etc).
+cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1 \
+  || { cat "$work/install.log" >&2; fail "cmake --install --prefix"; }
+outside=$(grep -v "^$work/prefix/" "$build/install_manifest.txt" || true)
+[ -z "$outside" ] || fail "cmake --install --prefix wrote outside the prefix: $outside"
+[ -f "$work/prefix/etc/default/velvip-server" ] || fail "cmake --install --prefix: no etc/default/velvip-server"
+rm -rf "$work/prefix"
+
 if [ "$mode" = system ]; then
   [ "$(id -u)" -eq 0 ] || fail "--system needs root"
   dpkg-query -W velvip >/dev/null 2>&1 && fail "velvip is already installed; remove it first"
@@ -75,7 +92,8 @@ step "checking the installed files"
 for f in bin/velvip-report bin/velvip-host bin/velvip-server lib/systemd/system/velvip-server.service \
          include/VelVipRpt/HostKit.h include/VelVipRpt/facade/ComponentLibrary.h \
          share/applications/velvip-host.desktop share/icons/hicolor/scalable/apps/velvip-host.svg \
-         share/man/man1/velvip-report.1.gz; do
+         share/man/man1/velvip-report.1.gz share/man/man1/velvip-server.1.gz share/man/man1/velvip-host.1.gz \
+         share/velvip-server/portal/index.html; do
   [ -e "$prefix/$f" ] || fail "missing $f"
 done
 # Every program and library finds its libraries from where it is, never from the build tree.
@@ -159,9 +177,11 @@ for id in 10901 10902 10904 10905; do
   [ "$(stat -c %s "$work/shots/host-chart-$id.png" 2>/dev/null || echo 0)" -gt 10000 ] || fail "no chart of report $id"
 done
 
-step "manual page and desktop entry"
-"$root/scripts/check-manpage.sh" "$prefix/share/man/man1/velvip-report.1.gz" "$bin/velvip-report" \
-  || fail "the manual page lags behind velvip-report --help"
+step "manual pages and desktop entry"
+for program in velvip-report velvip-host velvip-server; do
+  "$root/scripts/check-manpage.sh" "$prefix/share/man/man1/$program.1.gz" "$bin/$program" \
+    || fail "the manual page lags behind $program --help"
+done
 desktop=$prefix/share/applications/velvip-host.desktop
 exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
 icon_name=$(sed -n 's/^Icon=//p' "$desktop")
@@ -209,5 +229,59 @@ if "$work/minimal-host/minimal-host" 10906 "$work/missing.sqlite" >/dev/null 2>"
   fail "minimal-host succeeded on a missing database"
 fi
 grep -q '报表运行失败' "$work/minimal-error.log" || fail "minimal-host gave no reason for a failed run"
+
+step "the README's newcomer path on a fresh clone"
+# The three commands between the README's markers, as written, in a clone of what is committed
+# and a home of its own; only the address differs (a free port instead of 8080, which may be in
+# use here). The build reuses the compiler cache.
+clone=$work/clone
+git clone -q "$root" "$clone"
+mapfile -t newcomer < <(sed -n '/<!-- newcomer path: begin -->/,/<!-- newcomer path: end -->/p' "$clone/README.md" \
+  | grep -v '^<!--\|^```')
+[ "${#newcomer[@]}" -eq 3 ] || fail "the README's newcomer path is not three commands: ${newcomer[*]}"
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+(
+  cd "$clone"
+  export HOME=$work/newcomer-home XDG_DATA_HOME=$work/newcomer-home/.local/share XDG_CONFIG_HOME=$work/newcomer-home/.config
+  if command -v ccache >/dev/null; then export CMAKE_CXX_COMPILER_LAUNCHER=ccache; fi
+  mkdir -p "$HOME"
+  bash -eo pipefail -c "${newcomer[0]}" >"$work/newcomer-build.log" 2>&1 || { tail -40 "$work/newcomer-build.log" >&2; exit 1; }
+  bash -eo pipefail -c "${newcomer[1]}" >"$work/newcomer-user.log" 2>&1 || { cat "$work/newcomer-user.log" >&2; exit 1; }
+  exec bash -c "exec ${newcomer[2]} --listen 127.0.0.1:$port" >"$work/newcomer-server.log" 2>&1
+) &
+newcomer_pid=$!
+answer=
+for _ in $(seq 1 1200); do   # the build comes first
+  kill -0 "$newcomer_pid" 2>/dev/null || break
+  curl -fsS "http://127.0.0.1:$port/api/v1/health" >/dev/null 2>&1 && break
+  sleep 1
+done
+python3 - "$port" "${newcomer[1]}" >"$work/newcomer-check.log" 2>&1 <<'PY' && answer=ok
+import http.client, json, re, sys
+port, command = int(sys.argv[1]), sys.argv[2]
+user = re.search(r"user add (\S+)", command).group(1)
+password = re.search(r"echo '([^']+)'", command).group(1)
+branch = re.search(r"--branch (\S+)", command).group(1)
+def call(method, path, body=None, headers={}):
+    c = http.client.HTTPConnection("127.0.0.1", port, timeout=120)
+    c.request(method, path, body=None if body is None else json.dumps(body), headers=headers)
+    r = c.getresponse()
+    return r, r.read()
+r, page = call("GET", "/")
+assert r.status == 200 and b"<script" in page, "the portal's page"
+r, body = call("POST", "/api/v1/session", {"user": user, "password": password})
+assert r.status == 200, body
+auth = {"Cookie": r.getheader("Set-Cookie").split(";")[0], "X-CSRF-Token": json.loads(body)["csrf"]}
+r, body = call("POST", "/api/v1/reports/10902/run", {"period": "2024-05", "GroupBy": 0}, auth)
+report = json.loads(body)
+assert r.status == 200 and report["Result"]["OK"] and report["Rows"], body[:300]
+other = "001" if branch != "001" else "002"   # the branch's own data only
+r, body = call("POST", "/api/v1/reports/10902/run", {"period": "2024-05", "GroupBy": 0, "BBranchNum": other, "EBranchNum": other}, auth)
+assert r.status == 403, (r.status, body[:300])
+print(len(report["Rows"]), "rows for the manager of branch", branch)
+PY
+kill -TERM "$newcomer_pid" 2>/dev/null; wait "$newcomer_pid" 2>/dev/null || true
+[ "$answer" = ok ] || { cat "$work/newcomer-check.log" "$work/newcomer-server.log" >&2; fail "the README's newcomer path"; }
+rm -rf "$clone"
 
 step "passed ($mode install)"

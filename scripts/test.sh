@@ -1,11 +1,30 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, starts a throw-away PostgreSQL server and runs every test.
-#   scripts/test.sh          release build with debug info
-#   scripts/test.sh --asan   the same under AddressSanitizer and UndefinedBehaviorSanitizer, then
-#                            the fuzz targets (scripts/fuzz.sh)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+
+usage() {
+  cat <<'TEXT'
+用法：scripts/test.sh [--asan]
+  （无参数）  安装缺少的软件包，构建 build/test，启动临时 PostgreSQL，运行全部测试，
+              再构建并测试 .deb 软件包（scripts/package-test.sh）。双核机器上约 40 分钟。
+  --asan      在 build/asan 中以 AddressSanitizer 和 UndefinedBehaviorSanitizer 构建并运行
+              全部测试，再做模糊测试（scripts/fuzz.sh），比不带参数时更久。
+  -h, --help  显示本帮助。
+只运行一部分测试：ctest --test-dir build/test -R 名称
+TEXT
+}
+
+case $# in
+  0) ;;
+  1) case $1 in
+       --asan) ;;
+       -h|--help) usage; exit 0 ;;
+       *) printf 'scripts/test.sh: 未知参数“%s”\n' "$1" >&2; usage >&2; exit 2 ;;
+     esac ;;
+  *) printf 'scripts/test.sh: 参数太多：%s\n' "$*" >&2; usage >&2; exit 2 ;;
+esac
 
 sanitize=OFF
 build="$root/build/test"

@@ -1,13 +1,16 @@
+#include "CommandHelp.h"
 #include "Dictionary.h"
 #include "DrillDown.h"
 #include "FindBar.h"
 #include "FrozenTableView.h"
+#include "GuiPlatform.h"
 #include "HostKit.h"
 #include "MainWindow.h"
 #include "QuietMessages.h"
 #include "ReportSession.h"
 #include "ReportTableModel.h"
 #include "ReportView.h"
+#include "TextWrap.h"
 #include "Translations.h"
 #include "VelError.h"
 
@@ -16,7 +19,9 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QScrollBar>
+#include <QTextStream>
 #include <QTimer>
 
 #include <cstdio>
@@ -58,6 +63,9 @@ int takeScreenshots(MainWindow &window, const QString &folder)
         QScrollBar *bar = ledger->Table()->horizontalScrollBar();
         bar->setValue(bar->maximum() / 2);
         save(QStringLiteral("10901-scrolled"));
+        // The find bar on the ledger as it opens, neither frozen nor scrolled.
+        ledger->SetFrozenColumns(0);
+        bar->setValue(0);
         ledger->Find()->Open();
         ledger->Find()->Edit()->setText(QStringLiteral("充值"));
         save(QStringLiteral("find"));
@@ -101,26 +109,52 @@ int takeScreenshots(MainWindow &window, const QString &folder)
 int main(int argc, char **argv)
 {
     InstallQuietMessageHandler();
-    QApplication app(argc, argv);
-    ReportSession::SetApplicationIdentity();
-    if (!InstallQtTranslations())
-        qWarning("%s", qPrintable(QStringLiteral("未安装 Qt 的中文翻译（qt6-translations-l10n），标准对话框将显示英文")));
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("会员报表桌面主程序。"));
-    parser.addHelpOption();
     const QCommandLineOption props(QStringLiteral("props"), QStringLiteral("本次使用的连接文本（不保存）。"),
                                    QStringLiteral("TEXT"));
     const QCommandLineOption db(QStringLiteral("db"), QStringLiteral("本次使用的 SQLite 数据库文件（不保存）。"),
                                 QStringLiteral("FILE"));
     const QCommandLineOption screenshot(QStringLiteral("screenshot"),
-        QStringLiteral("依次运行六张报表（示例过滤条件），把窗口截图保存为 DIR/host-<报表编号>.png 后退出。"),
+        QStringLiteral("依次运行六张报表（示例过滤条件），把窗口截图保存为 DIR/host-<报表编号>.png 后退出；"
+                       "没有显示时在屏幕外绘制。"),
         QStringLiteral("DIR"));
-    parser.addOptions({props, db, screenshot});
-    parser.process(app);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("显示本帮助。"));
+    const QList<QCommandLineOption> options{props, db, screenshot};
+    // Help and the platform are settled before Qt opens a display.
+    bool screenshots = false;
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "-h") == 0 || qstrcmp(argv[i], "--help") == 0) {
+            QTextStream(stdout) << QStringLiteral("用法：velvip-host [选项]\n\n会员报表桌面主程序：列出六张报表，"
+                                                  "双击设置过滤条件并在标签页中打开报表。\n\n选项：\n")
+                                << CommandHelp::Options(options, TextWrap::TerminalWidth()) << Qt::endl;
+            return 0;
+        }
+        screenshots = screenshots || qstrncmp(argv[i], "--screenshot", 12) == 0;
+    }
+    if (screenshots) {
+        GuiPlatform::PrepareOffscreenFallback();
+        // The offscreen platform's notes about window features it lacks.
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.qpa.*=false"));
+    }
+    else if (const QString why = GuiPlatform::Prepare(); !why.isEmpty())
+        return GuiPlatform::Refuse("velvip-host", QString(), why);
+    QApplication app(argc, argv);
+    if (const QString why = screenshots ? QString() : GuiPlatform::Check(); !why.isEmpty())
+        return GuiPlatform::Refuse("velvip-host", QString(), why);
+    ReportSession::SetApplicationIdentity();
+    if (!InstallQtTranslations())
+        qWarning("%s", qPrintable(QStringLiteral("未安装 Qt 的中文翻译（qt6-translations-l10n），标准对话框将显示英文")));
+    QCommandLineParser parser;
+    parser.addOptions(options);
+    parser.addOption(help);
+    if (!parser.parse(app.arguments())) {
+        QTextStream(stderr) << QStringLiteral("velvip-host: %1\n请用 velvip-host --help 查看用法。")
+                                   .arg(CommandHelp::ParseError(parser, options))
+                            << Qt::endl;
+        return 2;
+    }
 
     static MessageBoxErrorReporter boxReporter(QStringLiteral("会员报表"));
     static StderrErrorReporter stderrReporter;
-    const bool screenshots = parser.isSet(screenshot);
     ErrorReporter::Install(screenshots ? static_cast<IErrorReporter *>(&stderrReporter) : &boxReporter);
     try {
         ReportSession::RegisterComponents();

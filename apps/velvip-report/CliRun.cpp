@@ -12,6 +12,7 @@
 #include "ReportSession.h"
 #include "ReportStream.h"
 #include "ReportWriters.h"
+#include "TextWrap.h"
 #include "VelError.h"
 
 #include <QFile>
@@ -79,7 +80,9 @@ void writeOutput(const RunOptions &o, const ReportOutput &report)
         if (rows > Present::kTableRowLimit)
             throw VelError(QStringLiteral("报表有 %1 行，表格格式最多显示 %2 行；请改用 --format csv（或 json、xlsx、pdf）。")
                                .arg(rows).arg(Present::kTableRowLimit));
-        const QString text = Present::WriteTable(report);
+        // Cut to the terminal's width, or to $COLUMNS when that is given.
+        const bool narrow = o.outPath.isEmpty() && (isatty(STDOUT_FILENO) || qEnvironmentVariableIsSet("COLUMNS"));
+        const QString text = Present::WriteTable(report, narrow ? TextWrap::TerminalWidth() : 0);
         writeText(o, [&text](Present::ByteSink &sink, const std::function<bool()> &) {
             sink.PutText(text);
             sink.Flush();
@@ -192,8 +195,10 @@ int run(const RunOptions &o)
         writeOutput(o, report);
         hasData = ReportGrid(report, false).HasData();
     }
+    // On the embedded demo chain, with the days it holds: a period outside them is the usual cause.
     if (!hasData)
-        printErr(QStringLiteral("没有符合条件的数据"));
+        printErr(o.props.isEmpty() ? QStringLiteral("没有符合条件的数据（演示数据库含 %1 的数据）").arg(DemoPeriodText())
+                                   : QStringLiteral("没有符合条件的数据"));
     return 0;
 }
 

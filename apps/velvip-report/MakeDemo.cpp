@@ -21,8 +21,8 @@ const char usage[] =
     "  --partitioned         （仅 PostgreSQL）销售单、销售行、储值积分变动、充值和礼品兑换按月分区\n"
     "  --members N           会员数，1 到 2000000（默认 3000）\n"
     "  --items N             商品数，1 到 1000000（默认 1500）\n"
-    "  --start 日期          第一天，写成 YYYY-MM-DD（默认使数据截止到昨天）\n"
-    "  --days N              天数，1 到 7305（默认 730）\n"
+    "  --start 日期          第一天，写成 YYYY-MM-DD（默认 2024-01-01；只给 --days 时使数据截止到昨天）\n"
+    "  --days N              天数，1 到 7305（默认到昨天为止，与内置演示数据库相同；给出 --start 时默认 730）\n"
     "  --lines-per-day N     每天销售行数，1 到 100000（默认 400）；天数乘每天行数最多 200000000\n"
     "  --seed N              随机种子，0 到 18446744073709551615（默认 20240101）\n";
 
@@ -39,6 +39,7 @@ int MakeDemoMain(const QStringList &args)
 {
     DemoOptions options;
     QDate start;
+    bool daysGiven = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args[i];
         if (arg == u"-h" || arg == u"--help") {
@@ -70,8 +71,10 @@ int MakeDemoMain(const QStringList &args)
             refused = number(options.members, DemoOptions::MaxMembers);
         else if (arg == u"--items")
             refused = number(options.items, DemoOptions::MaxItems);
-        else if (arg == u"--days")
+        else if (arg == u"--days") {
             refused = number(options.days, DemoOptions::MaxDays);
+            daysGiven = true;
+        }
         else if (arg == u"--lines-per-day")
             refused = number(options.linesPerDay, DemoOptions::MaxLinesPerDay);
         else if (arg == u"--start") {
@@ -89,7 +92,15 @@ int MakeDemoMain(const QStringList &args)
         if (refused)
             return refused;
     }
-    options.firstDay = start.isValid() ? start : QDate::currentDate().addDays(-options.days);
+    // The same days as the embedded demo chain unless told otherwise, so that the examples of
+    // the help (--period 2024-05) find data on either.
+    if (!start.isValid() && !daysGiven) {
+        const DemoOptions defaults = DemoChain::DefaultOptions();
+        options.firstDay = defaults.firstDay;
+        options.days = defaults.days;
+    } else {
+        options.firstDay = start.isValid() ? start : QDate::currentDate().addDays(-options.days);
+    }
     if (qint64(options.days) * options.linesPerDay > DemoOptions::MaxLines)
         return usageError(QStringLiteral("--days 乘 --lines-per-day 最多 %1（现在是 %2）")
                               .arg(DemoOptions::MaxLines).arg(qint64(options.days) * options.linesPerDay));

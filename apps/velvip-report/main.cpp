@@ -2,6 +2,7 @@
 #include "CliKeys.h"
 #include "CliOptions.h"
 #include "CliRun.h"
+#include "GuiPlatform.h"
 #include "MakeDemo.h"
 #include "QuietMessages.h"
 #include "ReportSession.h"
@@ -19,40 +20,12 @@
 
 namespace {
 
-bool hasDisplay()
-{
-    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
-}
-
 bool wantsDialog(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i)
         if (qstrcmp(argv[i], "--dialog") == 0 || qstrcmp(argv[i], "-dialog") == 0)
             return true;
     return false;
-}
-
-// Platforms that draw nowhere a person could see: a dialog there would wait for ever.
-bool isInvisiblePlatform(const QString &name)
-{
-    return name == u"offscreen" || name == u"minimal" || name == u"minimalegl";
-}
-
-// The platform a dialog asks for (QT_QPA_PLATFORM's first choice, or the desktop's), with the
-// offscreen one as the last resort: a display that does not answer makes Qt fall back to it
-// instead of aborting, and the dialog is refused.
-QByteArray dialogPlatforms()
-{
-    const QByteArray asked = qgetenv("QT_QPA_PLATFORM");
-    if (!asked.isEmpty())
-        return asked + ";offscreen";
-    return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ? "wayland;xcb;offscreen" : "xcb;offscreen";
-}
-
-int refuseDialog(const QString &why)
-{
-    QTextStream(stderr) << QStringLiteral("velvip-report: --dialog 需要图形界面（%1）").arg(why) << Qt::endl;
-    return 2;
 }
 
 // A command's status, or what a signal made of it.
@@ -95,21 +68,14 @@ int runCommand(int argc, char **argv)
     }
     const bool dialog = wantsDialog(argc, argv);
     // Only the filter dialog is for a person to see: everything else (the progress window, PDF
-    // fonts) runs offscreen, whatever DISPLAY or QT_QPA_PLATFORM say. A dialog needs a display
-    // that answers; some platforms abort when theirs does not, so those are refused first.
-    const QString asked = QString::fromLocal8Bit(qgetenv("QT_QPA_PLATFORM")).section(u';', 0, 0).section(u':', 0, 0);
+    // fonts) runs offscreen, whatever DISPLAY or QT_QPA_PLATFORM say.
     if (!dialog)
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    else if (isInvisiblePlatform(asked))
-        return refuseDialog(QStringLiteral("当前平台 %1 不显示窗口").arg(asked));
-    else if (asked.isEmpty() && !hasDisplay())
-        return refuseDialog(QStringLiteral("没有 DISPLAY"));
-    else
-        qputenv("QT_QPA_PLATFORM", dialogPlatforms());
+    else if (const QString why = GuiPlatform::Prepare(); !why.isEmpty())
+        return GuiPlatform::Refuse("velvip-report", QStringLiteral("--dialog "), why);
     QApplication app(argc, argv);
-    if (dialog && isInvisiblePlatform(QGuiApplication::platformName()))
-        return refuseDialog(QStringLiteral("无法连接显示 %1")
-                                .arg(!asked.isEmpty() ? asked : qEnvironmentVariable("DISPLAY", qEnvironmentVariable("WAYLAND_DISPLAY"))));
+    if (const QString why = dialog ? GuiPlatform::Check() : QString(); !why.isEmpty())
+        return GuiPlatform::Refuse("velvip-report", QStringLiteral("--dialog "), why);
     ReportSession::SetApplicationIdentity();
     return guarded([&] { return RunMain(app.arguments().mid(2)); });
 }

@@ -1,9 +1,11 @@
 #include "Auth.h"
+#include "CommandHelp.h"
 #include "DemoChain.h"
 #include "PluginLoader.h"
 #include "QuietMessages.h"
 #include "ReportSession.h"
 #include "ScheduleCommand.h"
+#include "TextWrap.h"
 #include "Service.h"
 #include "UserCommand.h"
 #include "VelError.h"
@@ -56,8 +58,6 @@ void demoAdmin(const QString &storePath)
 int serve(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("会员报表服务：通过 HTTP(S) 提供报表。"));
-    parser.addHelpOption();
     const QCommandLineOption db{QStringLiteral("db"), QStringLiteral("连锁数据库（SQLite 文件）"), QStringLiteral("FILE")};
     const QCommandLineOption props{QStringLiteral("props"), QStringLiteral("连接文本"), QStringLiteral("TEXT")};
     const QCommandLineOption propsFile{QStringLiteral("props-file"), QStringLiteral("从文件读入连接文本（不让密码出现在命令行上）"), QStringLiteral("FILE")};
@@ -73,13 +73,21 @@ int serve(const QStringList &arguments)
     const QCommandLineOption downloads{QStringLiteral("downloads"), QStringLiteral("同时运行的下载（csv、xlsx、pdf）最多几个，默认 1；其余排队"), QStringLiteral("N")};
     const QCommandLineOption shared{QStringLiteral("shared-cards"), QStringLiteral("储值卡在分店间通用：1（默认）或 0"), QStringLiteral("0|1")};
     const QCommandLineOption idle{QStringLiteral("session-idle"), QStringLiteral("会话空闲多少秒后失效，默认 1800"), QStringLiteral("SECONDS")};
-    parser.addOptions({db, props, propsFile, demo, listen, store, plugins, cert, key, insecure, workers, queue, downloads, shared, idle});
-    AddDeliveryOptions(parser);
+    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("显示本帮助。")};
+    QList<QCommandLineOption> options{db, props, propsFile, demo, listen, store, plugins, cert, key, insecure, workers, queue, downloads, shared, idle};
+    parser.addOptions(options);
+    parser.addOption(help);
+    options << AddDeliveryOptions(parser);
     if (!parser.parse(arguments))
-        return usage(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        QTextStream(stdout) << parser.helpText()
-                            << QStringLiteral("\n用户与令牌：velvip-server user add|passwd|disable|delete|move|list …，velvip-server token add|revoke|list …（velvip-server user 查看用法）\n"
+        return usage(CommandHelp::ParseError(parser, options));
+    if (!parser.positionalArguments().isEmpty())
+        return usage(QStringLiteral("未知命令“%1”").arg(parser.positionalArguments().first()));
+    if (parser.isSet(help)) {
+        QTextStream(stdout) << QStringLiteral("用法：velvip-server (--db FILE | --props TEXT | --props-file FILE | --demo) [选项]\n"
+                                              "      velvip-server user|token|schedule …\n\n"
+                                              "会员报表服务：通过 HTTP(S) 提供报表和浏览器门户，并定时发送报表邮件。\n\n选项：\n")
+                            << CommandHelp::Options(options, TextWrap::TerminalWidth())
+                            << QStringLiteral("\n\n用户与令牌：velvip-server user add|passwd|disable|delete|move|list …，velvip-server token add|revoke|list …（velvip-server user 查看用法）\n"
                                               "定时发送：velvip-server schedule add|list|run-now|resend|log|disable|enable …（velvip-server schedule 查看用法）\n");
         return 0;
     }

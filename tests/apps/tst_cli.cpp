@@ -171,6 +171,12 @@ private slots:
             << ExitCase{QStringList{"make-demo", "--out", m_dir.filePath("made.sqlite"), "--members", "20", "--items", "20",
                                     "--days", "3", "--lines-per-day", "5", "--start", "2024-01-01"}, 0, "2024-01-01 至 2024-01-03"};
         QTest::newRow("first_run_on_the_demo_chain") << ExitCase{QStringList{"run", "10906"}, 0, demoDays()};
+        // The days of the embedded chain where a period misses them; make-demo makes the same days.
+        QTest::newRow("empty_result_on_the_demo_chain_says_its_days")
+            << ExitCase{QStringList{"run", "10903", "--period", "2023-01"}, 0, "没有符合条件的数据（演示数据库含 " + demoDays()};
+        QTest::newRow("make_demo_makes_the_demo_days")
+            << ExitCase{QStringList{"make-demo", "--out", m_dir.filePath("default-days.sqlite"), "--members", "20", "--items",
+                                    "20", "--lines-per-day", "5"}, 0, demoDays()};
     }
 
     void exitCodes()

@@ -282,6 +282,35 @@ private slots:
         QCOMPARE(Present::WriteTable(Fixture::SmallLedger()).toUtf8(), golden("small-ledger.txt"));
     }
 
+    // Columns blank in every row are left out; a narrow terminal gets parts that fit, each
+    // led by the first column, and every value still shows once per part it belongs to.
+    void tableLeavesOutBlankColumnsAndFitsTheWidth_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("parts");
+        QTest::newRow("unlimited") << 0 << 1;
+        QTest::newRow("wide enough") << 200 << 1;
+        QTest::newRow("narrow") << 50 << 2;
+        QTest::newRow("very narrow") << 30 << 5;
+    }
+
+    void tableLeavesOutBlankColumnsAndFitsTheWidth()
+    {
+        QFETCH(int, width);
+        QFETCH(int, parts);
+        ReportOutput r = Fixture::SmallLedger();
+        r.rs->SetValue(0, 7, QVariant());   // 备注 blank in every row now
+        const QStringList lines = Present::WriteTable(r, width).split(u'\n');
+        QVERIFY(!lines.join(u'\n').contains("备注"));
+        QCOMPARE(lines.filter(QRegularExpression("^（第 \\d/\\d 部分")).size(), parts == 1 ? 0 : parts);
+        QCOMPARE(lines.filter(QRegularExpression("^\\|\\s+日期\\s+\\|")).size(), parts);
+        for (const QString &line : lines)
+            if (width > 0 && line.startsWith(u'|'))
+                QVERIFY2(Present::DisplayWidth(line) <= width, qPrintable(line));
+        for (const char *value : {"1234.50", "张三", "12.00", "3.46", "13800000000"})
+            QCOMPARE(lines.join(u'\n').contains(QString::fromUtf8(value)), QByteArray(value) != "13800000000");
+    }
+
     void tableOfFailedReportShowsError()
     {
         ReportOutput r = Fixture::SmallLedger();

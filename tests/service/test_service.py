@@ -1,11 +1,12 @@
 """velvip-server through HTTP: the API against velvip-report, a branch user's scope under attack,
 sessions and refusals. Every JSON answer is checked against the service's OpenAPI document."""
-import functools, http.client, io, json, os, re, signal, socket, sqlite3, subprocess, sys, tempfile, threading, time
-import unittest, urllib.parse, zipfile
+import fcntl, functools, http.client, io, json, os, re, signal, socket, sqlite3, struct, subprocess, sys, tempfile, termios
+import threading, time, unittest, urllib.parse, zipfile
 import jsonschema
 
 SERVER, REPORT = sys.argv.pop(1), sys.argv.pop(1)
 BRANCH, PERIOD = "002", "2024-02"
+FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 BASE = {10901: {}, 10902: {"GroupBy": 1}, 10903: {}, 10904: {"GroupBy": 2}, 10905: {"GroupBy": 1}, 10906: {}}
 BRANCH_KEYS = {10901: "BranchNum", 10902: "BranchNum", 10903: "BranchNum", 10904: "StockNo", 10905: "StockNo"}
 CARD_KEYS = {10901: "VipNum", 10902: "VipNum", 10903: "VipNum", 10904: "CardID", 10905: "CardID"}
@@ -85,6 +86,48 @@ class Service:
         self.proc.send_signal(signal.SIGTERM)
         self.proc.stdout.close()
         return self.proc.wait(timeout=30)
+
+
+def wait_for(condition, what, timeout=60):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out waiting until {what}")
+        time.sleep(0.02)
+
+
+def request_reached(pids):
+    """A request waits, unread, on the standard input of one of these (stopped) workers."""
+    def waiting(pid):
+        try:
+            fd = os.open(f"/proc/{pid}/fd/0", os.O_RDONLY | os.O_NONBLOCK)
+        except OSError:
+            return False
+        try:
+            return struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0" * 4))[0] > 0
+        finally:
+            os.close(fd)
+    return any(waiting(pid) for pid in pids)
+
+
+def ended(pid):
+    """The process is gone or a zombie (its parent reaps it when it next looks)."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except FileNotFoundError:
+        return True
+
+
+def request_at_a_worker(service, pids):
+    """Stops the workers started since pids was taken (the pool starts one for a request when none
+    is idle) and tells whether the request is at a worker: unread on a stopped one's standard
+    input, or with one started for it (which may have read it already)."""
+    started = set(service.workers()) - set(pids)
+    for pid in started:
+        os.kill(pid, signal.SIGSTOP)
+        pids.append(pid)
+    return bool(started) or request_reached(pids)
 
 
 def text_of(fmt, payload):
@@ -370,6 +413,20 @@ class ServiceTest(unittest.TestCase):
             with self.assertRaises(sqlite3.DatabaseError):
                 c.execute("DELETE FROM audit")
 
+    def test_command_line_speaks_chinese_and_creates_nothing_it_refuses(self):
+        store = os.path.join(self.tmp, "untouched.sqlite")
+        for args, status, said in ((["--help"], 0, "用法："), (["--bogus"], 2, "未知的选项 --bogus"),
+                                   (["schedule", "--store", store], 2, "缺少子命令"),
+                                   (["user", "bogus", "x", "--store", store], 2, "未知子命令"),
+                                   (["--db", self.db, "--store", os.path.join(self.tmp, "second.sqlite"),
+                                     "--listen", f"127.0.0.1:{self.service.port}"], 1, "端口已被占用")):
+            with self.subTest(args=args):
+                r = subprocess.run([SERVER, *args], capture_output=True, text=True, timeout=60)
+                self.assertEqual(r.returncode, status, r.stderr)
+                self.assertIn(said, r.stdout + r.stderr)
+                self.assertNotRegex(r.stdout + r.stderr, "Usage|Options|Unknown")
+        self.assertFalse(os.path.exists(store))
+
     def test_worker_crash_costs_one_request(self):
         self.boss.call("GET", "/lookups/items?limit=1")   # at least one worker started
         workers = self.service.workers()
@@ -378,11 +435,11 @@ class ServiceTest(unittest.TestCase):
         answer = []
         running = threading.Thread(target=lambda: answer.append(self.boss.call("POST", "/reports/10906/run", {})))
         running.start()
-        time.sleep(0.3)
+        wait_for(lambda: request_at_a_worker(self.service, workers), "the request reached a worker")
         for pid in workers:
             os.kill(pid, signal.SIGKILL)
         running.join()
-        time.sleep(0.3)   # every killed worker has ended
+        wait_for(lambda: all(ended(pid) for pid in workers), "every killed worker has ended")
         r, payload = answer[0]
         self.assertEqual(r.status, 500)
         self.assertIn("报表进程意外终止", json.loads(payload)["error"])
@@ -422,7 +479,7 @@ class ServiceTest(unittest.TestCase):
         with socket.create_connection(("127.0.0.1", self.service.port)) as client:
             client.sendall(f"POST /api/v1/reports/10906/run HTTP/1.1\r\nHost: x\r\nCookie: {self.boss.cookie}\r\n"
                            f"X-CSRF-Token: {self.boss.csrf}\r\nContent-Length: 2\r\n\r\n{{}}".encode())
-            time.sleep(0.3)
+            wait_for(lambda: request_at_a_worker(self.service, workers), "the request reached a worker")
         for _ in range(50):
             if set(workers) - set(self.service.workers()):
                 break
@@ -511,7 +568,14 @@ class LimitsTest(unittest.TestCase):
     """A service of one worker, no queue and five-second sessions."""
 
     def test_queue_expiry_logout_and_throttle(self):
-        service = Service(TMP, DB, "--workers", "1", "--queue", "0", "--session-idle", "5")
+        # The service's clock (libfaketime, read again on every call) is moved on past the idle limit.
+        clock = os.path.join(TMP, "limits-clock")
+        with open(clock, "w") as f:
+            f.write("+0\n")
+        faked = os.path.exists(FAKETIME) and "libasan" not in subprocess.run(["ldd", SERVER], capture_output=True,
+                                                                             text=True).stdout
+        env = dict(os.environ, LD_PRELOAD=FAKETIME, FAKETIME_TIMESTAMP_FILE=clock, FAKETIME_NO_CACHE="1") if faked else None
+        service = Service(TMP, DB, "--workers", "1", "--queue", "0", "--session-idle", "5", env=env)
         try:
             api = Api(service.port).login("boss", "boss-password")
             r, payload = api.call("GET", "/lookups/items?limit=1")
@@ -521,12 +585,16 @@ class LimitsTest(unittest.TestCase):
             os.kill(worker, signal.SIGSTOP)
             waiting = threading.Thread(target=api.call, args=("POST", "/reports/10906/run", {}))
             waiting.start()
-            time.sleep(0.3)
+            wait_for(lambda: request_reached([worker]), "the request reached the worker")
             r, payload = Api(service.port).login("shop", "shop-password").call("POST", "/reports/10906/run", {})
             self.assertEqual((r.status, r.getheader("Retry-After")), (503, "5"))
             os.kill(worker, signal.SIGCONT)
             waiting.join()
-            time.sleep(6.5)
+            if faked:
+                with open(clock, "w") as f:
+                    f.write("+6\n")
+            else:   # AddressSanitizer must come first in a process, before libfaketime
+                time.sleep(6.5)
             r, payload = api.call("GET", "/reports")
             self.assertEqual(r.status, 401)   # idle too long
             self.assertIn("空闲超过", json.loads(payload)["error"])

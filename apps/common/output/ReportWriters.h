@@ -101,8 +101,10 @@ private:
 inline constexpr qint64 kTableRowLimit = 10000;
 
 // Title block, two-row header, rows; Chinese aligned by display width, summary rows set
-// apart by rules, amounts right-aligned with two decimals.
-QString WriteTable(const ReportOutput &report);
+// apart by rules, amounts right-aligned with two decimals. Columns blank in every row are left
+// out; a table wider than `width` display columns (0: no limit) is cut into parts that fit,
+// each repeating the first column.
+QString WriteTable(const ReportOutput &report, int width = 0);
 
 // CSV is for programs first: no title block, one header line, then the rows. Spreadsheet
 // programs that need a byte order mark to read UTF-8 get one on request.

@@ -2,6 +2,7 @@
 
 #include "Checks.h"
 #include "Cron.h"
+#include "CommandHelp.h"
 #include "FilterText.h"
 #include "Scheduler.h"
 #include "Store.h"
@@ -34,9 +35,9 @@ int usage(const QString &text)
 
 } // namespace
 
-void AddDeliveryOptions(QCommandLineParser &parser)
+QList<QCommandLineOption> AddDeliveryOptions(QCommandLineParser &parser)
 {
-    parser.addOptions({
+    const QList<QCommandLineOption> options{
         {QStringLiteral("smtp"), QStringLiteral("邮件服务器：smtp://HOST:PORT（有 STARTTLS 时使用）或 smtps://HOST:PORT"), QStringLiteral("URL")},
         {QStringLiteral("smtp-user"), QStringLiteral("邮件服务器用户名"), QStringLiteral("NAME")},
         {QStringLiteral("smtp-password-file"), QStringLiteral("从文件读入邮件服务器密码"), QStringLiteral("FILE")},
@@ -49,7 +50,9 @@ void AddDeliveryOptions(QCommandLineParser &parser)
         {QStringLiteral("retry-seconds"), QStringLiteral("发送暂时失败后第一次重试等待的秒数（此后加倍），默认 60"), QStringLiteral("SECONDS")},
         {QStringLiteral("schedule-poll"), QStringLiteral("多少秒查看一次排队的发送，默认 30"), QStringLiteral("SECONDS")},
         {QStringLiteral("delivery-lease"), QStringLiteral("发送中断后多少秒可由本服务或其他实例接手，默认 900"), QStringLiteral("SECONDS")},
-    });
+    };
+    parser.addOptions(options);
+    return options;
 }
 
 QString ReadDeliveryOptions(const QCommandLineParser &parser, DeliveryOptions &o)
@@ -117,12 +120,18 @@ int ScheduleMain(const QStringList &args)
     const QCommandLineOption folder{QStringLiteral("folder"), {}, QStringLiteral("DIR")};
     const QCommandLineOption slot{QStringLiteral("slot"), {}, QStringLiteral("YYYY-MM-DD")};
     const QCommandLineOption count{QStringLiteral("count"), {}, QStringLiteral("N")};
-    parser.addOptions({store, report, set, period, format, split, cron, zone, toBranch, to, folder, slot, count});
+    const QList<QCommandLineOption> options{store, report, set, period, format, split, cron, zone, toBranch, to, folder, slot, count};
+    parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("command"), {});
     if (!parser.parse(QStringList{QStringLiteral("schedule")} + args))
-        return usage(parser.errorText());
+        return usage(CommandHelp::ParseError(parser, options));
     const QStringList words = parser.positionalArguments();
     const QString command = words.value(0);
+    // Checked before the store is opened, which would create it.
+    if (!QStringList{QStringLiteral("add"), QStringLiteral("list"), QStringLiteral("run-now"), QStringLiteral("resend"),
+                     QStringLiteral("log"), QStringLiteral("disable"), QStringLiteral("enable")}
+             .contains(command))
+        return usage(command.isEmpty() ? QStringLiteral("缺少子命令") : QStringLiteral("未知子命令“%1”").arg(command));
     bool idOk = false;
     const qint64 id = words.value(1).toLongLong(&idOk);
     const QStringList withId{QStringLiteral("run-now"), QStringLiteral("resend"), QStringLiteral("log"),
@@ -204,8 +213,6 @@ int ScheduleMain(const QStringList &args)
                            : QStringLiteral("计划 %1 时段 %2 已经排过队或发送过，不再发送（失败的发送用 schedule resend）。")
                                  .arg(id).arg(name))
                 << Qt::endl;
-        } else {
-            return usage(command.isEmpty() ? QStringLiteral("缺少子命令") : QStringLiteral("未知子命令“%1”").arg(command));
         }
         return 0;
     } catch (const VelError &e) {

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <QCommandLineOption>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 class QCommandLineParser;
 struct DeliveryOptions;
 
-// The service's options for scheduled deliveries (mail server, catch-up, retries).
-void AddDeliveryOptions(QCommandLineParser &parser);
+// Adds the service's options for scheduled deliveries (mail server, catch-up, retries) and
+// returns them.
+QList<QCommandLineOption> AddDeliveryOptions(QCommandLineParser &parser);
 // Reads them; the sentence of what is wrong, or empty.
 QString ReadDeliveryOptions(const QCommandLineParser &parser, DeliveryOptions &options);
 

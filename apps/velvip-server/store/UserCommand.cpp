@@ -2,6 +2,7 @@
 
 #include "Auth.h"
 #include "Checks.h"
+#include "CommandHelp.h"
 #include "Store.h"
 #include "VelError.h"
 
@@ -55,13 +56,20 @@ int UserMain(const QStringList &args)
     const QCommandLineOption branch{QStringLiteral("branch"), QStringLiteral("分店用户的分店编号"), QStringLiteral("NUMBER")};
     const QCommandLineOption email{QStringLiteral("email"), QStringLiteral("电子邮件地址"), QStringLiteral("ADDRESS")};
     const QCommandLineOption days{QStringLiteral("days"), QStringLiteral("令牌有效天数"), QStringLiteral("N")};
-    parser.addOptions({store, stdinPassword, headOffice, branch, email, days});
+    const QList<QCommandLineOption> options{store, stdinPassword, headOffice, branch, email, days};
+    parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("command"), {});
     if (!parser.parse(QStringList{QStringLiteral("velvip-server")} + args))
-        return usage(parser.errorText());
+        return usage(CommandHelp::ParseError(parser, options));
     const QStringList words = parser.positionalArguments();
     const QString group = words.value(0);
     const QString command = group + u' ' + words.value(1);
+    // Checked before the store is opened, which would create it.
+    static const QStringList known{QStringLiteral("user add"), QStringLiteral("user passwd"), QStringLiteral("user disable"),
+                                   QStringLiteral("user delete"), QStringLiteral("user move"), QStringLiteral("user list"), QStringLiteral("token add"), QStringLiteral("token revoke"),
+                                   QStringLiteral("token list")};
+    if (!words.value(1).isEmpty() && !known.contains(command))
+        return usage(QStringLiteral("未知子命令“%1”").arg(words.value(1)));
     const QString name = words.value(2).trimmed();
     if (!command.endsWith(QLatin1String(" list")) && name.isEmpty())
         return usage(words.value(1).isEmpty() ? QStringLiteral("缺少子命令") : QStringLiteral("缺少用户名或令牌编号"));
