@@ -5,10 +5,7 @@
 #include "Dictionary.h"
 #include "VelError.h"
 #include "FilterRules.h"
-#include "HostContextReader.h"
 #include "WallClock.h"
-
-#include "DesktopProps.h"
 
 #include <cmath>
 
@@ -82,13 +79,6 @@ QString FilterValues::SqlDateTime(const QDateTime &dt)
     return WallClock::Text(dt);
 }
 
-QString ScopeBranch()
-{
-    if (!DesktopProps::GetProp(DesktopProps::ContextPropName()))
-        return {};
-    return GetContextValue(QStringLiteral("ScopeBranchNum"), QString()).toString().trimmed();
-}
-
 void SqlWhere::Add(const QString &term, const QVariantList &params)
 {
     m_terms << term;
@@ -135,6 +125,22 @@ void SqlWhere::DateTo(const QString &expr, const std::optional<QDateTime> &to, b
 {
     if (to)
         Add(expr + (inclusive ? QStringLiteral(" <= ?") : QStringLiteral(" < ?")), {FilterValues::SqlDateTime(*to)});
+}
+
+void SqlWhere::InScope(const QString &expr, const BranchScope &scope)
+{
+    if (!scope.IsHeadOffice())
+        Add(expr + QStringLiteral(" = ?"), {scope.Number()});
+}
+
+void SqlWhere::CardInScope(const QString &cardId, const BranchScope &scope)
+{
+    if (scope.IsHeadOffice())
+        return;
+    Add(QStringLiteral("(%1 IN (SELECT ic.FID FROM member_card ic JOIN branch ib ON ib.FID = ic.FBranchID "
+                       "WHERE ib.FNumber = ?) OR EXISTS (SELECT 1 FROM card_movement im JOIN branch mb "
+                       "ON mb.FID = im.FBranchID WHERE im.FCardID = %1 AND mb.FNumber = ?))").arg(cardId),
+        {scope.Number(), scope.Number()});
 }
 
 QString SqlWhere::Sql() const

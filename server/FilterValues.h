@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BranchScope.h"
 #include "Types.h"
 
 #include <QDateTime>
@@ -37,11 +38,6 @@ private:
     const Dictionary *m_filter;
 };
 
-// The branch a report service user is bound to: "ScopeBranchNum" in the published host context.
-// Every report and lookup then keeps to that branch's rows (a bound parameter), whatever the
-// filter says. Empty when there is no such scope (the desktop and the command line by default).
-QString ScopeBranch();
-
 // The WHERE terms of a query with their bound values, in order.
 class SqlWhere
 {
@@ -57,6 +53,11 @@ public:
     void ContainsAny(const QStringList &exprs, const QString &text);
     void DateFrom(const QString &expr, const std::optional<QDateTime> &from);    // >=
     void DateTo(const QString &expr, const std::optional<QDateTime> &to, bool inclusive);
+    // A branch scope keeps to rows whose branch number `expr` is the scope's; head office adds nothing.
+    void InScope(const QString &expr, const BranchScope &scope);
+    // A branch scope keeps to the cards (`cardId`: a member_card FID) the branch issued or that
+    // have a movement there; head office adds nothing.
+    void CardInScope(const QString &cardId, const BranchScope &scope);
 
     // "WHERE a AND b ..." or empty.
     QString Sql() const;

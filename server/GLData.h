@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BranchScope.h"
 #include "ServerData.h"
 
 #include <QObject>
@@ -10,7 +11,7 @@
 #include <mutex>
 
 // "VelMVipRpt.GLData": the rows of the six reports and the lookup lists, read with real SQL
-// from the database the connection text names.
+// from the database the connection text names, within the scope it was made with.
 class GLData : public QObject, public IServerData
 {
     Q_OBJECT
@@ -18,7 +19,7 @@ class GLData : public QObject, public IServerData
     Q_PROPERTY(qint32 RptID READ RptID WRITE SetRptID)
 
 public:
-    Q_INVOKABLE explicit GLData(QObject *parent = nullptr);
+    explicit GLData(BranchScope scope, QObject *parent = nullptr);
 
     void SetRptID(qint32 rptId) override { m_rptId = rptId; }
     qint32 RptID() const override { return m_rptId; }
@@ -34,6 +35,7 @@ public:
                                     const QString &searchText, qint32 limit = 500);
 
 private:
+    const BranchScope m_scope;
     qint32 m_rptId = 0;
     std::mutex m_lock;                       // guards the two below against Interrupt()
     Database::Request *m_request = nullptr;  // the running GetRptData's

@@ -51,7 +51,7 @@ void addDates(SqlWhere &where, const FilterValues &values, const QString &expr)
 
 namespace ReportQueries {
 
-RecordsetPtr Run10904(const Database &db, const Dictionary *filter)
+RecordsetPtr Run10904(const Database &db, const Dictionary *filter, const BranchScope &scope)
 {
     const FilterValues values(filter);
     const qint32 groupBy = values.Int(QStringLiteral("GroupBy"), 0, 2, std::nullopt);
@@ -62,7 +62,7 @@ RecordsetPtr Run10904(const Database &db, const Dictionary *filter)
     where.Range(QStringLiteral("i.FNumber"), values.Text(QStringLiteral("BItemNum")), values.Text(QStringLiteral("EItemNum")));
     where.Range(QStringLiteral("t.FNumber"), values.Text(QStringLiteral("BTypeID")), values.Text(QStringLiteral("ETypeID")));
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BStockNo")), values.Text(QStringLiteral("EStockNo")));
-    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
+    where.InScope(QStringLiteral("s.FNumber"), scope);
     static const char *const orderKeys[] = {"i.FNumber", "c.FNumber", "s.FNumber"};
     const SqlQuery q{QStringLiteral(
         "SELECT i.FNumber, i.FName, i.FModel, a.FName, u.FName, g.FQty, g.FPoints, %1, c.FNumber, c.FName, "
@@ -95,7 +95,7 @@ RecordsetPtr Run10904(const Database &db, const Dictionary *filter)
     return rs;
 }
 
-RecordsetPtr Run10905(const Database &db, const Dictionary *filter)
+RecordsetPtr Run10905(const Database &db, const Dictionary *filter, const BranchScope &scope)
 {
     const FilterValues values(filter);
     const qint32 groupBy = values.Int(QStringLiteral("GroupBy"), 0, 1, std::nullopt);
@@ -105,7 +105,7 @@ RecordsetPtr Run10905(const Database &db, const Dictionary *filter)
     where.Range(QStringLiteral("c.FNumber"), values.Text(QStringLiteral("BCardID")), values.Text(QStringLiteral("ECardID")));
     where.Range(QStringLiteral("t.FNumber"), values.Text(QStringLiteral("BTypeID")), values.Text(QStringLiteral("ETypeID")));
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BStockNo")), values.Text(QStringLiteral("EStockNo")));
-    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
+    where.InScope(QStringLiteral("s.FNumber"), scope);
     const SqlQuery q{QStringLiteral(
         "SELECT c.FNumber, c.FName, t.FName, tp.FAmount, tp.FPaid, %1, e.FName, tp.FNote, s.FNumber, s.FName "
         "FROM topup tp JOIN member_card c ON c.FID = tp.FCardID LEFT JOIN card_type t ON t.FID = c.FTypeID "
@@ -131,7 +131,8 @@ RecordsetPtr Run10905(const Database &db, const Dictionary *filter)
     return groupedJournal(db, q, table, 8, 8, 9, sumOnly);
 }
 
-RecordsetPtr Run10906(const Database &db, const Dictionary *filter)
+// Item prices are the chain's catalogue, the same at every branch: no branch's rows to keep to.
+RecordsetPtr Run10906(const Database &db, const Dictionary *filter, [[maybe_unused]] const BranchScope &scope)
 {
     const FilterValues values(filter);
     SqlWhere where(db.Driver());

@@ -28,27 +28,27 @@ void addCardTerms(SqlWhere &where, const FilterValues &values)
     where.Contains(QStringLiteral("c.FName"), values.Text(QStringLiteral("VipName")));
 }
 
-bool hasBranchRange(const FilterValues &values)
+bool hasBranchRange(const FilterValues &values, const BranchScope &scope)
 {
     return !values.Text(QStringLiteral("BBranchNum")).isEmpty() || !values.Text(QStringLiteral("EBranchNum")).isEmpty()
-        || !ScopeBranch().isEmpty();
+        || !scope.IsHeadOffice();
 }
 
-void addBranchTerms(SqlWhere &where, const FilterValues &values)
+void addBranchTerms(SqlWhere &where, const FilterValues &values, const BranchScope &scope)
 {
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
-    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
+    where.InScope(QStringLiteral("s.FNumber"), scope);
 }
 
 // Balances before `start` summed from every earlier movement: the reference, and the way for a
 // chain without the balance ledger. Its cost grows with the chain's history.
 QHash<qint64, Balance> openingFromMovements(const Database &db, const FilterValues &values, const QDateTime &start,
-                                            const QString &cardJoin)
+                                            const QString &cardJoin, const BranchScope &scope)
 {
     SqlWhere where(db.Driver());
     where.DateTo(QStringLiteral("m.FDate"), start, false);
     addCardTerms(where, values);
-    addBranchTerms(where, values);
+    addBranchTerms(where, values, scope);
     auto cursor = db.Select(QStringLiteral("SELECT m.FCardID, SUM(m.FValueAdd - m.FValueSpent), SUM(m.FPoints) %1%2 "
                                            "GROUP BY m.FCardID").arg(cardJoin, where.Sql()),
                             where.Params());
@@ -60,12 +60,13 @@ QHash<qint64, Balance> openingFromMovements(const Database &db, const FilterValu
 
 // The same balances from the ledger's closing rows: per card (per card and branch when a
 // branch range is given) the latest month before `month` (yyyymm), one index seek each.
-QHash<qint64, Balance> openingFromLedger(const Database &db, const FilterValues &values, qint32 month)
+QHash<qint64, Balance> openingFromLedger(const Database &db, const FilterValues &values, qint32 month,
+                                         const BranchScope &scope)
 {
     SqlWhere where(db.Driver());
     addCardTerms(where, values);
-    addBranchTerms(where, values);
-    const bool allBranches = !hasBranchRange(values);
+    addBranchTerms(where, values, scope);
+    const bool allBranches = !hasBranchRange(values, scope);
     const QString latest = allBranches
         ? QStringLiteral("(SELECT b.%1 FROM card_balance_card b WHERE b.FCardID = c.FID AND b.FMonth < ? "
                          "ORDER BY b.FMonth DESC LIMIT 1)")
@@ -102,7 +103,7 @@ QString movementJoin()
 
 namespace ReportQueries {
 
-SqlQuery Movements10901(const DbDriver &driver, const Dictionary *filter)
+SqlQuery Movements10901(const DbDriver &driver, const Dictionary *filter, const BranchScope &scope)
 {
     const FilterValues values(filter);
     const QDateTime start(QDate(values.Int(QStringLiteral("Year"), 1900, 9999, std::nullopt),
@@ -113,14 +114,14 @@ SqlQuery Movements10901(const DbDriver &driver, const Dictionary *filter)
     where.DateFrom(QStringLiteral("m.FDate"), start);
     where.DateTo(QStringLiteral("m.FDate"), start.addMonths(1), false);
     addCardTerms(where, values);
-    addBranchTerms(where, values);
+    addBranchTerms(where, values, scope);
     return {QStringLiteral("SELECT m.FCardID, %1, m.FKind, m.FBillNo, m.FValueAdd, m.FValueSpent, m.FPoints, "
                            "e.FName, s.FName %2%3 ORDER BY c.FNumber, m.FDate, m.FID")
                 .arg(driver.DateTimeText(QStringLiteral("m.FDate")), movementJoin(), where.Sql()),
             where.Params()};
 }
 
-RecordsetPtr Run10901(const Database &db, const Dictionary *filter)
+RecordsetPtr Run10901(const Database &db, const Dictionary *filter, const BranchScope &scope)
 {
     const FilterValues values(filter);
     const qint32 year = values.Int(QStringLiteral("Year"), 1900, 9999, std::nullopt);
@@ -135,6 +136,8 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter)
     {
         SqlWhere where(driver);
         addCardTerms(where, values);
+        // A branch lists the cards it issued and those that moved there, whatever "ShowVipDo" says.
+        where.CardInScope(QStringLiteral("c.FID"), scope);
         auto cursor = db.Select(QStringLiteral("SELECT c.FID, c.FNumber, t.FName, c.FName FROM member_card c "
                                                "LEFT JOIN card_type t ON t.FID = c.FTypeID%1 ORDER BY c.FNumber")
                                     .arg(where.Sql()),
@@ -145,10 +148,10 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter)
 
     // The branch range selects the movements a ledger is made of, its balances included.
     const QHash<qint64, Balance> opening = Schema::HasLedger(db)
-        ? openingFromLedger(db, values, year * 100 + month)
-        : openingFromMovements(db, values, start, cardJoin);
+        ? openingFromLedger(db, values, year * 100 + month, scope)
+        : openingFromMovements(db, values, start, cardJoin, scope);
 
-    const SqlQuery monthMoves = Movements10901(driver, filter);
+    const SqlQuery monthMoves = Movements10901(driver, filter, scope);
     auto moves = db.Select(monthMoves.sql, monthMoves.params);
     bool pending = moves->Next();
 

@@ -5,15 +5,15 @@
 
 namespace ReportQueries {
 
-RecordsetPtr Run(qint32 rptId, const Database &db, const Dictionary *filter)
+RecordsetPtr Run(qint32 rptId, const Database &db, const Dictionary *filter, const BranchScope &scope)
 {
     switch (rptId) {
-    case 10901: return Run10901(db, filter);
-    case 10902: return Run10902(db, filter);
-    case 10903: return Run10903(db, filter);
-    case 10904: return Run10904(db, filter);
-    case 10905: return Run10905(db, filter);
-    case 10906: return Run10906(db, filter);
+    case 10901: return Run10901(db, filter, scope);
+    case 10902: return Run10902(db, filter, scope);
+    case 10903: return Run10903(db, filter, scope);
+    case 10904: return Run10904(db, filter, scope);
+    case 10905: return Run10905(db, filter, scope);
+    case 10906: return Run10906(db, filter, scope);
     }
     throw VelError(QStringLiteral("没有编号为 %1 的报表").arg(rptId));
 }

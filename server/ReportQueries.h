@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BranchScope.h"
 #include "Types.h"
 
 #include <QString>
@@ -18,22 +19,30 @@ struct SqlQuery
 
 namespace ReportQueries {
 
-// The rows of a report for a filter. Throws VelError for an unknown report or a bad filter.
-RecordsetPtr Run(qint32 rptId, const Database &db, const Dictionary *filter);
+// The rows of a report for a filter, within the scope. Throws VelError for an unknown report or a
+// bad filter.
+RecordsetPtr Run(qint32 rptId, const Database &db, const Dictionary *filter, const BranchScope &scope);
+
+// A lookup list (LookupKind) within the scope: "FNumber" and "FName", ordered by code, at most
+// `limit` rows. `condition` is one of the dialogs' fixed conditions; `searchText` is bound.
+RecordsetPtr Lookup(const Database &db, qint32 lookupType, const QString &condition, const QString &searchText,
+                    qint32 limit, const BranchScope &scope);
 
 // The reports' main SELECTs, exposed for benchmarks that time the same SQL elsewhere and for
 // plan checks. `datedLines`: sale_line carries its bill's FDate (Schema::HasDatedLines), which
 // the queries then bound too, so that a partitioned chain reads the period's partitions only.
-SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter, bool datedLines = false);
-SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, bool datedLines = false);
+SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter, const BranchScope &scope,
+                    bool datedLines = false);
+SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, const BranchScope &scope,
+                    bool datedLines = false);
 // Report 10901's movements of the month.
-SqlQuery Movements10901(const DbDriver &driver, const Dictionary *filter);
+SqlQuery Movements10901(const DbDriver &driver, const Dictionary *filter, const BranchScope &scope);
 
-RecordsetPtr Run10901(const Database &db, const Dictionary *filter);
-RecordsetPtr Run10902(const Database &db, const Dictionary *filter);
-RecordsetPtr Run10903(const Database &db, const Dictionary *filter);
-RecordsetPtr Run10904(const Database &db, const Dictionary *filter);
-RecordsetPtr Run10905(const Database &db, const Dictionary *filter);
-RecordsetPtr Run10906(const Database &db, const Dictionary *filter);
+RecordsetPtr Run10901(const Database &db, const Dictionary *filter, const BranchScope &scope);
+RecordsetPtr Run10902(const Database &db, const Dictionary *filter, const BranchScope &scope);
+RecordsetPtr Run10903(const Database &db, const Dictionary *filter, const BranchScope &scope);
+RecordsetPtr Run10904(const Database &db, const Dictionary *filter, const BranchScope &scope);
+RecordsetPtr Run10905(const Database &db, const Dictionary *filter, const BranchScope &scope);
+RecordsetPtr Run10906(const Database &db, const Dictionary *filter, const BranchScope &scope);
 
 } // namespace ReportQueries

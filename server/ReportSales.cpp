@@ -36,7 +36,7 @@ enum SalesColumn {
 
 namespace ReportQueries {
 
-SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter, bool datedLines)
+SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter, const BranchScope &scope, bool datedLines)
 {
     const FilterValues values(filter);
     const qint32 groupBy = values.Int(QStringLiteral("GroupBy"), 0, 3, std::nullopt);
@@ -61,7 +61,7 @@ SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter, bool dated
     where.Range(QStringLiteral("c.FNumber"), values.Text(QStringLiteral("BVipNum")), values.Text(QStringLiteral("EVipNum")));
     where.Contains(QStringLiteral("c.FName"), values.Text(QStringLiteral("VipName")));
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
-    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
+    where.InScope(QStringLiteral("s.FNumber"), scope);
 
     // One row per card and branch of sale only where the header shows the branch (grouping 1
     // always does); otherwise one row per card, so no card repeats with the same visible values.
@@ -97,12 +97,12 @@ SqlQuery Sales10902(const DbDriver &driver, const Dictionary *filter, bool dated
     return q;
 }
 
-RecordsetPtr Run10902(const Database &db, const Dictionary *filter)
+RecordsetPtr Run10902(const Database &db, const Dictionary *filter, const BranchScope &scope)
 {
     const FilterValues values(filter);
     const qint32 groupBy = values.Int(QStringLiteral("GroupBy"), 0, 3, std::nullopt);
     const bool sumOnly = values.Switch(QStringLiteral("SumOnly"));
-    const SqlQuery q = Sales10902(db.Driver(), filter, Schema::HasDatedLines(db));
+    const SqlQuery q = Sales10902(db.Driver(), filter, scope, Schema::HasDatedLines(db));
 
     ReportTable table({
         {QStringLiteral("FNo"), Kind::Text},
@@ -166,7 +166,7 @@ RecordsetPtr Run10902(const Database &db, const Dictionary *filter)
     return table.Result();
 }
 
-SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, bool datedLines)
+SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, const BranchScope &scope, bool datedLines)
 {
     const FilterValues values(filter);
     SqlWhere where(driver);
@@ -187,7 +187,7 @@ SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, bool dated
     where.Equals(QStringLiteral("br.FNumber"), values.Text(QStringLiteral("Brand")));
     where.Contains(QStringLiteral("b.FBillNo"), values.Text(QStringLiteral("Billnumber")));
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
-    where.Equals(QStringLiteral("s.FNumber"), ScopeBranch());
+    where.InScope(QStringLiteral("s.FNumber"), scope);
 
     SqlQuery q;
     q.sql = QStringLiteral(
@@ -207,9 +207,9 @@ SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, bool dated
     return q;
 }
 
-RecordsetPtr Run10903(const Database &db, const Dictionary *filter)
+RecordsetPtr Run10903(const Database &db, const Dictionary *filter, const BranchScope &scope)
 {
-    const SqlQuery q = Lines10903(db.Driver(), filter, Schema::HasDatedLines(db));
+    const SqlQuery q = Lines10903(db.Driver(), filter, scope, Schema::HasDatedLines(db));
     ReportTable table({
         {QStringLiteral("FMemCardID"), Kind::Text, false, 0},
         {QStringLiteral("FMemName"), Kind::Text, false, 1},

@@ -3,8 +3,27 @@
 #include "ComponentRegistry.h"
 #include "GLData.h"
 
-void RegisterServerComponents()
+namespace {
+
+void registerWith(const BranchScope &scope)
 {
     ComponentRegistry::Instance().Register(QString::fromLatin1(Vel::ServerDataProgId),
-                                           [] { return new GLData; });
+                                           [scope] { return new GLData(scope); });
+}
+
+} // namespace
+
+void RegisterServerComponents()
+{
+    registerWith(BranchScope::HeadOffice());
+}
+
+ServerDataScope::ServerDataScope(const BranchScope &scope)
+{
+    registerWith(scope);
+}
+
+ServerDataScope::~ServerDataScope()
+{
+    ComponentRegistry::Instance().Unregister(QString::fromLatin1(Vel::ServerDataProgId));
 }

@@ -70,6 +70,10 @@ struct Parser
         QStringLiteral("主程序环境的一项：AppType（整数）、ISBranch、SVCardShareType（0/1）、BranchNum；可重复。"
                        "默认为总部、储值卡共享：ISBranch=0 SVCardShareType=1。"),
         QStringLiteral("KEY=VALUE")};
+    QCommandLineOption branchScope{QStringLiteral("branch-scope"),
+        QStringLiteral("只读这个分店的数据，如报表服务对该分店用户所做（各报表和查找列表的范围见 server/README.md）；"
+                       "默认不限（总部）。"),
+        QStringLiteral("BRANCH")};
     QCommandLineOption format{QStringLiteral("format"),
         QStringLiteral("输出格式：table（默认）、csv、json、xlsx 或 pdf（xlsx 和 pdf 须用 --out）。"), QStringLiteral("FORMAT"),
         QStringLiteral("table")};
@@ -90,7 +94,7 @@ struct Parser
 
     QList<QCommandLineOption> options() const
     {
-        return {props, db, set, filterJson, period, context, format, out, bom, dialog};
+        return {props, db, set, filterJson, period, context, branchScope, format, out, bom, dialog};
     }
 };
 
@@ -164,6 +168,13 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
         return usage(QStringLiteral("%1 格式须用 --out 指定文件").arg(format));
     o.byteOrderMark = p.parser.isSet(p.bom);
     o.dialog = p.parser.isSet(p.dialog);
+    if (p.parser.isSet(p.branchScope)) {
+        try {
+            o.scope = BranchScope::Branch(p.parser.value(p.branchScope));
+        } catch (const VelError &e) {
+            return usage(e.Description());
+        }
+    }
 
     o.filter = Dictionary::Create();
     if (p.parser.isSet(p.filterJson)) {
@@ -223,8 +234,7 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
         QString key, value;
         if (!SplitKeyValue(pair, &key, &value))
             return usage(QStringLiteral("--context 应为 KEY=VALUE，而不是“%1”").arg(pair));
-        // ScopeBranchNum: what the report service gives a branch user, to reproduce it here.
-        const QStringList known = ReportSession::DefaultContext().keys() << QStringLiteral("ScopeBranchNum");
+        const QStringList known = ReportSession::DefaultContext().keys();
         if (!known.contains(key)) {
             const QString nearest = FilterCheck::Nearest(key, known);
             return usage(QStringLiteral("主程序环境没有“%1”项%2（可用 %3）")

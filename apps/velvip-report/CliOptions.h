@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BranchScope.h"
 #include "Types.h"
 
 #include <QString>
@@ -15,6 +16,7 @@ struct RunOptions
     QString props;          // connection text, empty for the embedded demo chain
     DictionaryPtr filter;   // --filter-json, then --set on top
     QVariantMap context;
+    BranchScope scope = BranchScope::HeadOffice();   // --branch-scope
     Format format = Format::Table;
     QString outPath;        // empty: standard output
     bool byteOrderMark = false;   // --bom: CSV starts with a UTF-8 BOM

@@ -12,6 +12,7 @@
 #include "ReportSession.h"
 #include "ReportStream.h"
 #include "ReportWriters.h"
+#include "ServerComponents.h"
 #include "TextWrap.h"
 #include "VelError.h"
 
@@ -163,6 +164,7 @@ int run(const RunOptions &o)
         printErr(e.Description());
         return 1;
     }
+    const ServerDataScope scope(o.scope);
     ReportSession::PublishContext(o.context);
     QString props = o.props;
     if (props.isEmpty())

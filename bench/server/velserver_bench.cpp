@@ -71,12 +71,12 @@ int main(int argc, char **argv)
         if (command == u"sql") {
             const Database &db = Database::ForReports(props);
             const bool dated = Schema::HasDatedLines(db);
-            const SqlQuery q = rptId == 10902 ? ReportQueries::Sales10902(db.Driver(), filter.get(), dated)
-                                              : ReportQueries::Lines10903(db.Driver(), filter.get(), dated);
+            const SqlQuery q = rptId == 10902 ? ReportQueries::Sales10902(db.Driver(), filter.get(), BranchScope::HeadOffice(), dated)
+                                              : ReportQueries::Lines10903(db.Driver(), filter.get(), BranchScope::HeadOffice(), dated);
             std::printf("%s;\n", inlined(q).toUtf8().constData());
             return 0;
         }
-        GLData data;
+        GLData data(BranchScope::HeadOffice());
         data.SetRptID(rptId);
         Database::ForReports(props);    // connect outside the timing, as a pooled session would be
         QElapsedTimer timer;

@@ -17,10 +17,10 @@ RecordsetPtr TestDatabases::Run(int engine, qint32 rptId, const Filter &filter) 
     return RunOn(m_engines[size_t(engine)].props, rptId, filter);
 }
 
-RecordsetPtr TestDatabases::RunOn(const QString &props, qint32 rptId, const Filter &filter)
+RecordsetPtr TestDatabases::RunOn(const QString &props, qint32 rptId, const Filter &filter, const BranchScope &scope)
 {
     DictionaryPtr f = MakeDictionary(filter);
-    GLData data;
+    GLData data(scope);
     data.SetRptID(rptId);
     return Vel::AsRecordset(data.GetRptData(props, f));
 }

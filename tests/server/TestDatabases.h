@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../plugin/Entries.h"
+#include "BranchScope.h"
 #include "DemoChain.h"
 #include "Recordset.h"
 
@@ -44,8 +45,9 @@ public:
     const std::vector<Engine> &Engines() const { return m_engines; }
     // Runs report `rptId` on engine `engine` with a filter of the pairs, in their order.
     RecordsetPtr Run(int engine, qint32 rptId, const Filter &filter) const;
-    // The same on any database.
-    static RecordsetPtr RunOn(const QString &props, qint32 rptId, const Filter &filter);
+    // The same on any database, within a scope.
+    static RecordsetPtr RunOn(const QString &props, qint32 rptId, const Filter &filter,
+                              const BranchScope &scope = BranchScope::HeadOffice());
     // One QTest row per engine for a data column "engine" (the index into Engines()).
     void AddRows(const QString &suffix = QString()) const;
 

@@ -10,6 +10,7 @@
 #include "MakeDemo.h"
 #include "ServerComponents.h"
 #include "Recordset.h"
+#include "RowCursor.h"
 #include "TestDatabases.h"
 #include "VelError.h"
 
@@ -35,6 +36,15 @@ void generate(const QString &props)
 } // namespace
 
 struct SalesKey { int engine; int groupBy; bool isBranch; bool shared; };
+
+// A report (rptId) or a lookup list (lookup type) run within a branch's scope (empty: head
+// office), against what the test's own SQL says that branch may see: the distinct values of
+// keyField on the rows of kind keyKind, and the cents of sumField on the total row. In the
+// SQL, %B stands for the branch number ('' for head office).
+struct ScopeCase {
+    int engine; QString branch; int rptId; int lookup; Filter filter;
+    QString keyField; int keyKind; QString keySql; QString sumField; QString sumSql;
+};
 
 class tst_ServerChain : public QObject
 {
@@ -111,6 +121,91 @@ private slots:
                 QCOMPARE(cents(sum->Value(total, "FDiscountAmount")), cents(detail->Value(last, "FDiscountAmount")));
             }
         }
+    }
+
+    void branchScope_data()
+    {
+        QTest::addColumn<ScopeCase>("row");
+        const QString own = QStringLiteral("(%B = '' OR s.FNumber = %B)");
+        const QString feb = QStringLiteral(" >= '2024-02-01 00:00:00' AND %1 < '2024-03-01 00:00:00'");
+        const auto dated = [&](const QString &expr) { return expr + feb.arg(expr); };
+        const QString cards = QStringLiteral(
+            "SELECT c.FNumber FROM member_card c JOIN branch s ON s.FID = c.FBranchID WHERE %1 UNION "
+            "SELECT c.FNumber FROM card_movement m JOIN member_card c ON c.FID = m.FCardID "
+            "JOIN branch s ON s.FID = m.FBranchID WHERE %1").arg(own);
+        const QString bills = QStringLiteral("FROM sale_bill b JOIN sale_line l ON l.FBillID = b.FID JOIN branch s "
+                                             "ON s.FID = b.FBranchID WHERE b.FCardID IS NOT NULL AND %1 AND %2")
+                                  .arg(own, dated(QStringLiteral("b.FDate")));
+        const Filter days{{"BDate", "2024-02-01 00:00:00"}, {"EDate", "2024-02-29 23:59:59"}};
+        struct Row { const char *name; int rptId, lookup; Filter filter; QString key; int kind; QString keySql, sum, sumSql; };
+        const std::vector<Row> rows{
+            {"10901", 10901, 0, {{"Year", 2024}, {"Month", 2.0}}, "FCardId", 1, cards, "FAdjustVipNum",
+             "SELECT SUM(m.FPoints) FROM card_movement m JOIN branch s ON s.FID = m.FBranchID WHERE " + own
+                 + " AND " + dated("m.FDate")},
+            {"10902", 10902, 0, {{"BDate", "2024-02-01 00:00:00"}, {"EDate", "2024-03-01 00:00:00"}, {"GroupBy", 1}},
+             "FBranchName", 0, "SELECT s.FName " + bills, "FAmount", "SELECT SUM(l.FAmount) " + bills},
+            {"10903", 10903, 0, days, "FID", 0, "SELECT b.FBillNo " + bills, "FAmount", "SELECT SUM(l.FAmount) " + bills},
+            {"10904", 10904, 0, Filter(days) << qMakePair(QString("GroupBy"), QVariant(2)), "FStockNo", 0,
+             "SELECT s.FNumber FROM gift_redemption g JOIN branch s ON s.FID = g.FBranchID WHERE " + own + " AND " + dated("g.FDate"),
+             "FVipNum", "SELECT SUM(g.FPoints) FROM gift_redemption g JOIN branch s ON s.FID = g.FBranchID WHERE " + own
+                 + " AND " + dated("g.FDate")},
+            {"10905", 10905, 0, Filter(days) << qMakePair(QString("GroupBy"), QVariant(1)), "FStockNo", 0,
+             "SELECT s.FNumber FROM topup t JOIN branch s ON s.FID = t.FBranchID WHERE " + own + " AND " + dated("t.FDate"),
+             "FPlusAmt", "SELECT SUM(t.FAmount) FROM topup t JOIN branch s ON s.FID = t.FBranchID WHERE " + own
+                 + " AND " + dated("t.FDate")},
+            {"10906", 10906, 0, {}, "FNumber", 0, "SELECT FNumber FROM item", {}, {}},
+            {"customers", 0, 1, {}, "FNumber", 0,
+             "SELECT u.FNumber FROM customer u LEFT JOIN sale_bill b ON b.FCustomerID = u.FID "
+             "LEFT JOIN branch s ON s.FID = b.FBranchID WHERE " + own, {}, {}},
+            {"items", 0, 4, {}, "FNumber", 0, "SELECT FNumber FROM item", {}, {}},
+            {"branches", 0, 5, {}, "FNumber", 0, "SELECT s.FNumber FROM branch s WHERE " + own, {}, {}},
+            {"pos", 0, 47, {}, "FNumber", 0, "SELECT p.FNumber FROM pos p LEFT JOIN branch s ON s.FID = p.FBranchID WHERE " + own, {}, {}},
+            {"cashiers", 0, 49, {}, "FNumber", 0, "SELECT e.FNumber FROM employee e LEFT JOIN branch s ON s.FID = e.FBranchID "
+             "WHERE e.FIsCashier = 1 AND " + own, {}, {}},
+            {"cards", 0, 50, {}, "FNumber", 0, cards, {}, {}},
+            {"card_types", 0, 51, {}, "FNumber", 0, "SELECT FNumber FROM card_type", {}, {}},
+            {"brands", 0, 713, {}, "FNumber", 0, "SELECT FNumber FROM brand", {}, {}},
+        };
+        for (size_t e = 0; e < m_dbs.Engines().size(); ++e)
+            for (const char *branch : {"", "001", "002"})
+                for (const Row &r : rows)
+                    QTest::addRow("%s_%s_%s", qPrintable(m_dbs.Engines()[e].name), *branch ? branch : "head_office", r.name)
+                        << ScopeCase{int(e), QString::fromLatin1(branch), r.rptId, r.lookup, r.filter,
+                                     r.key, r.kind, r.keySql, r.sum, r.sumSql};
+    }
+
+    // Every report and lookup returns for a branch exactly what belongs to, or happened at, it.
+    void branchScope()
+    {
+        QFETCH(ScopeCase, row);
+        const QString props = m_dbs.Engines()[size_t(row.engine)].props;
+        const BranchScope scope = row.branch.isEmpty() ? BranchScope::HeadOffice() : BranchScope::Branch(row.branch);
+        RecordsetPtr rs;
+        if (row.lookup)
+            rs = GLData(scope).GetLookupList(props, row.lookup, QString(), QString(), 100000);
+        else
+            rs = TestDatabases::RunOn(props, row.rptId, row.filter, scope);
+        QStringList keys;
+        for (qint64 r = 0; r < rs->RecordCount(); ++r)
+            if (row.lookup || rs->Value(r, "FRowKind").toInt() == row.keyKind)
+                keys << rs->Value(r, row.keyField).toString();
+
+        const auto db = Database::OpenForWriting(props);
+        const auto select = [&](const QString &sql) {
+            QString bound = sql;
+            const QVariantList params(bound.count(QStringLiteral("%B")), row.branch);
+            auto cursor = db->Select(bound.replace(QStringLiteral("%B"), QStringLiteral("?")), params);
+            QStringList out;
+            while (cursor->Next())
+                out << (cursor->IsNull(0) ? QStringLiteral("0") : cursor->Text(0).toString());
+            return out;
+        };
+        QStringList expected = select(row.keySql);
+        const auto distinctSorted = [](QStringList l) { l.removeDuplicates(); l.sort(); return l; };
+        QVERIFY(!expected.isEmpty());
+        QCOMPARE(distinctSorted(keys), distinctSorted(expected));
+        if (!row.sumField.isEmpty())
+            QCOMPARE(QString::number(cents(rs->Value(rs->RecordCount() - 1, row.sumField))), select(row.sumSql).value(0));
     }
 
     void salesRowsPerVisibleKey_data()
@@ -282,7 +377,7 @@ private slots:
         if (status == 0) {
             QVERIFY(QFileInfo::exists(out));
             QVERIFY(!QFileInfo::exists(out + QStringLiteral(".part")));
-            GLData data;
+            GLData data(BranchScope::HeadOffice());
             data.SetRptID(10903);
             DictionaryPtr f = Dictionary::Create();
             QVERIFY(Vel::AsRecordset(data.GetRptData(DemoChain::SqliteConnectionText(out), f))->RecordCount() > 1);
@@ -341,7 +436,7 @@ private slots:
         const QDateTime written = QFileInfo(DemoChain::DefaultDatabasePath()).lastModified();
         QCOMPARE(DemoChain::EnsureDefaultDatabase(), props);
         QCOMPARE(QFileInfo(DemoChain::DefaultDatabasePath()).lastModified(), written);
-        GLData data;
+        GLData data(BranchScope::HeadOffice());
         data.SetRptID(10906);
         DictionaryPtr f = Dictionary::Create();
         QVERIFY(Vel::AsRecordset(data.GetRptData(props, f))->RecordCount() > 1000);

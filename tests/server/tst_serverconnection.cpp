@@ -48,7 +48,7 @@ void makeChain(const QString &path, const QString &itemName)
 // The names of the items a lookup finds in the chain of `props`.
 QStringList itemNames(const QString &props)
 {
-    GLData data;
+    GLData data(BranchScope::HeadOffice());
     RecordsetPtr rs = data.GetLookupList(props, 4, QString(), QString(), 10);
     QStringList names;
     for (qint64 row = 0; row < rs->RecordCount(); ++row)
@@ -426,7 +426,7 @@ private slots:
                 QCOMPARE(runningLike(*Database::OpenForWriting(engine.props), QStringLiteral("%WITH RECURSIVE n(x)%"), true),
                          qint64(0));
 
-            GLData data;
+            GLData data(BranchScope::HeadOffice());
             data.SetRptID(10906);
             DictionaryPtr filter = Dictionary::Create();
             data.Interrupt();

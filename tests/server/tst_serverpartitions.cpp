@@ -110,9 +110,9 @@ private slots:
         const auto &[rptId, filter, generic, months] = row;
         auto db = Database::OpenForWriting(m_parted);
         const DictionaryPtr d = MakeDictionary(filter);
-        const SqlQuery q = rptId == 10901 ? ReportQueries::Movements10901(db->Driver(), d.get())
-            : rptId == 10902              ? ReportQueries::Sales10902(db->Driver(), d.get(), true)
-                                          : ReportQueries::Lines10903(db->Driver(), d.get(), true);
+        const SqlQuery q = rptId == 10901 ? ReportQueries::Movements10901(db->Driver(), d.get(), BranchScope::HeadOffice())
+            : rptId == 10902              ? ReportQueries::Sales10902(db->Driver(), d.get(), BranchScope::HeadOffice(), true)
+                                          : ReportQueries::Lines10903(db->Driver(), d.get(), BranchScope::HeadOffice(), true);
         QString plan;
         const QString explain = QStringLiteral("EXPLAIN (ANALYZE, COSTS OFF, TIMING OFF, SUMMARY OFF) ");
         std::unique_ptr<RowCursor> c;

@@ -336,7 +336,7 @@ private slots:
     {
         QFETCH(LookupCase, row);
         const auto &[engine, type, condition, search, expected] = row;
-        GLData data;
+        GLData data(BranchScope::HeadOffice());
         try {
             const RecordsetPtr rs = data.GetLookupList(m_dbs.Engines()[size_t(engine)].props, type, condition, search);
             QStringList codes;

@@ -98,7 +98,7 @@ private slots:
         QFETCH(QString, props);
         QFETCH(QString, text);
         QFETCH(QStringList, cards);
-        GLData data;
+        GLData data(BranchScope::HeadOffice());
         const RecordsetPtr rs = data.GetLookupList(props, 50, QString(), text, 100);
         QStringList got;
         for (qint64 r = 0; r < rs->RecordCount(); ++r)

@@ -15,8 +15,8 @@ FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 
 USERS = (("boss", None, "boss@hq.test"), ("m1", "001", "m1@b1.test"), ("m2", "002", "m2@b2.test"),
          ("m2b", "002", "m2b@b2.test"), ("quiet", "003", None))
-CONTEXT = lambda b: [a for k, v in (("ISBranch", "1"), ("BranchNum", b), ("SVCardShareType", "1"), ("ScopeBranchNum", b))
-                     for a in ("--context", f"{k}={v}")]
+CONTEXT = lambda b: [a for k, v in (("ISBranch", "1"), ("BranchNum", b), ("SVCardShareType", "1"))
+                     for a in ("--context", f"{k}={v}")] + ["--branch-scope", b]
 
 
 class Sink:

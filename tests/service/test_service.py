@@ -10,6 +10,18 @@ FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 BASE = {10901: {}, 10902: {"GroupBy": 1}, 10903: {}, 10904: {"GroupBy": 2}, 10905: {"GroupBy": 1}, 10906: {}}
 BRANCH_KEYS = {10901: "BranchNum", 10902: "BranchNum", 10903: "BranchNum", 10904: "StockNo", 10905: "StockNo"}
 CARD_KEYS = {10901: "VipNum", 10902: "VipNum", 10903: "VipNum", 10904: "CardID", 10905: "CardID"}
+# What a branch (every ? is its number) may see of each lookup list, by SQL of the test's own.
+CHAIN_WIDE = "SELECT FNumber FROM {} WHERE ? <> ''"
+OWN_LOOKUPS = {
+    "branches": "SELECT FNumber FROM branch WHERE FParentID = 0 AND FNumber = ?",
+    "pos": "SELECT p.FNumber FROM pos p JOIN branch s ON s.FID = p.FBranchID WHERE s.FNumber = ?",
+    "cashiers": "SELECT e.FNumber FROM employee e JOIN branch s ON s.FID = e.FBranchID WHERE e.FIsCashier = 1 AND s.FNumber = ?",
+    "cards": "SELECT c.FNumber FROM member_card c JOIN branch s ON s.FID = c.FBranchID WHERE c.FDeleted = 0 AND (s.FNumber = ? "
+             "OR c.FID IN (SELECT m.FCardID FROM card_movement m JOIN branch t ON t.FID = m.FBranchID WHERE t.FNumber = ?))",
+    "customers": "SELECT u.FNumber FROM customer u JOIN sale_bill b ON b.FCustomerID = u.FID JOIN branch s ON s.FID = b.FBranchID "
+                 "WHERE s.FNumber = ?",
+    "items": CHAIN_WIDE.format("item"), "card-types": CHAIN_WIDE.format("card_type"), "brands": CHAIN_WIDE.format("brand"),
+}
 
 
 def free_port():
@@ -145,7 +157,7 @@ def setUpModule():
     DB = os.path.join(TMP, "chain.sqlite")
     subprocess.run([REPORT, "make-demo", "--out", DB, "--members", "300", "--days", "60", "--start", "2024-01-01"], check=True,
                    capture_output=True)
-    for name, where in (("boss", ["--head-office"]), ("shop", ["--branch", BRANCH])):
+    for name, where in (("boss", ["--head-office"]), ("shop", ["--branch", BRANCH]), ("shop1", ["--branch", "001"])):
         subprocess.run([SERVER, "user", "add", name, "--password-stdin", *where, "--store", os.path.join(TMP, "store.sqlite")],
                        input=f"{name}-password\n".encode(), check=True)
 
@@ -228,7 +240,9 @@ class ServiceTest(unittest.TestCase):
                 "AND b.FDate >= '2024-02-01' AND b.FCardID IS NOT NULL", (BRANCH,))]
             cls.own = c.execute("SELECT FName FROM branch WHERE FNumber = ?", (BRANCH,)).fetchone()[0]
             cls.foreign_card = c.execute("SELECT c.FNumber FROM member_card c JOIN branch s ON s.FID = c.FBranchID "
-                                         "WHERE s.FNumber <> ? LIMIT 1", (BRANCH,)).fetchone()[0]
+                                         "WHERE s.FNumber <> ? AND c.FID NOT IN (SELECT m.FCardID FROM card_movement m "
+                                         "JOIN branch t ON t.FID = m.FBranchID WHERE t.FNumber = ?) LIMIT 1",
+                                         (BRANCH, BRANCH)).fetchone()[0]
 
     @classmethod
     def tearDownClass(cls):
@@ -238,8 +252,8 @@ class ServiceTest(unittest.TestCase):
         path = os.path.join(self.tmp, "filter.json")
         with open(path, "w") as f:
             json.dump(filt, f)
-        context = [] if not branch else [a for k, v in (("ISBranch", "1"), ("BranchNum", BRANCH), ("SVCardShareType", "1"),
-                                                       ("ScopeBranchNum", BRANCH)) for a in ("--context", f"{k}={v}")]
+        context = [] if not branch else [a for k, v in (("ISBranch", "1"), ("BranchNum", BRANCH), ("SVCardShareType", "1"))
+                                         for a in ("--context", f"{k}={v}")] + ["--branch-scope", BRANCH]
         args = ["--period", PERIOD] if rpt != 10906 else []
         source = ["--db", chain] if "=" not in chain else ["--props", chain]
         return subprocess.run([REPORT, "run", str(rpt), *source, "--filter-json", path, "--format", "json",
@@ -358,6 +372,30 @@ class ServiceTest(unittest.TestCase):
         self.assertEqual((fixed["BStockNo"], fixed["BDate"]), (BRANCH, None))
         r, payload = self.boss.call("GET", "/lookups/items?limit=2&offset=1")
         self.assertEqual((r.status, len(json.loads(payload)["items"])), (200, 2))
+
+    def test_lookups_hold_no_other_branch(self):
+        """Every lookup list, read whole by two branch users, is exactly what belongs to that branch."""
+        for user, branch in (("shop", BRANCH), ("shop1", "001")):
+            api = Api(self.service.port).login(user, f"{user}-password")
+            for kind, sql in OWN_LOOKUPS.items():
+                with self.subTest(user=user, lookup=kind):
+                    got, offset, more = [], 0, True
+                    while more:
+                        r, payload = api.call("GET", f"/lookups/{kind}?limit=500&offset={offset}")
+                        self.assertEqual(r.status, 200, payload)
+                        page = json.loads(payload)
+                        got, offset, more = got + [i["number"] for i in page["items"]], offset + 500, page["more"]
+                    with sqlite3.connect(self.db) as c:
+                        own = {n for (n,) in c.execute(sql, (branch,) * sql.count("?"))}
+                    self.assertTrue(own)
+                    self.assertEqual(sorted(got), sorted(own))
+            with self.subTest(user=user, report=10901):   # its default lists cards without movements too
+                r, payload = api.call("POST", "/reports/10901/run", {"period": PERIOD})
+                page = json.loads(payload)
+                listed = {row[page["Fields"].index("FCardId")] for row in page["Rows"]} - {"合计"}
+                with sqlite3.connect(self.db) as c:
+                    own = {n for (n,) in c.execute(OWN_LOOKUPS["cards"].replace("c.FDeleted = 0", "1 = 1"), (branch, branch))}
+                self.assertEqual(sorted(listed), sorted(own))
 
     def test_drill_down_keeps_to_the_branch(self):
         body = dict(BASE[10902], period=PERIOD)

@@ -301,7 +301,6 @@ QVariantMap Service::BranchContext(const QString &branch, bool sharedCards)
     context[QStringLiteral("ISBranch")] = true;
     context[QStringLiteral("SVCardShareType")] = sharedCards;
     context[QStringLiteral("BranchNum")] = branch;
-    context[QStringLiteral("ScopeBranchNum")] = branch;
     return context;
 }
 

@@ -14,6 +14,7 @@
 #include "VelError.h"
 #include "WorkerProtocol.h"
 #include "ComponentRegistry.h"
+#include "ServerComponents.h"
 #include "ServerData.h"
 
 #include <QDate>
@@ -235,6 +236,16 @@ qint64 run(const QJsonObject &request)
     return found->rs ? found->rs->RecordCount() : 0;
 }
 
+// The hand-off to the data component: the scope of the user the request is for (the branch the
+// service gave it, head office without one). A branch without a valid number fails the request.
+BranchScope requestScope(const QJsonObject &request)
+{
+    const QJsonObject context = request.value(QStringLiteral("context")).toObject();
+    if (!context.value(QStringLiteral("ISBranch")).toVariant().toBool())
+        return BranchScope::HeadOffice();
+    return BranchScope::Branch(context.value(QStringLiteral("BranchNum")).toString());
+}
+
 // A page of a lookup list: the data component's list, cut to [offset, offset + limit).
 void lookup(const QJsonObject &request)
 {
@@ -267,6 +278,8 @@ int WorkerMain()
     SignalCancel::Install();
     try {
         ReportSession::RegisterComponents();
+        // Reports and lookups read only within a request's scope (ServerDataScope below).
+        ComponentRegistry::Instance().Unregister(QLatin1String(Vel::ServerDataProgId));
     } catch (const VelError &e) {
         QTextStream(stderr) << QStringLiteral("velvip-server: ") << e.Description() << Qt::endl;
         return 1;
@@ -282,6 +295,7 @@ int WorkerMain()
         const QJsonObject request = QJsonDocument::fromJson(line).object();
         qint64 rows = 0;
         try {
+            const ServerDataScope scope(requestScope(request));
             ReportSession::PublishContext(request.value(QStringLiteral("context")).toObject().toVariantMap());
             ReportSession::SetPropsString(request.value(QStringLiteral("props")).toString());
             const QString op = request.value(QStringLiteral("op")).toString();
