@@ -162,6 +162,7 @@ private slots:
         QTest::newRow("empty_result_said_csv")
             << ExitCase{onChain({"10902", "--period", "2023-01", "--set", "GroupBy=1", "--format", "csv"}), 0, "没有符合条件的数据"};
         QTest::newRow("bad_context_value") << ExitCase{onChain({"10906", "--context", "ISBranch=maybe"}), 2, "ISBranch"};
+        QTest::newRow("blank_branch_scope") << ExitCase{onChain({"10906", "--branch-scope", " "}), 2, "分店编号无效"};
         QTest::newRow("props_and_db") << ExitCase{onChain({"10906", "--props", "Driver=SQLite;Database=x"}), 2, "--props"};
         QTest::newRow("missing_filter_file") << ExitCase{onChain({"10906", "--filter-json", "/nonexistent.json"}), 2,
                                             "nonexistent.json"};
