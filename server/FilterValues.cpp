@@ -133,13 +133,16 @@ void SqlWhere::InScope(const QString &expr, const BranchScope &scope)
         Add(expr + QStringLiteral(" = ?"), {scope.Number()});
 }
 
-void SqlWhere::CardInScope(const QString &cardId, const BranchScope &scope)
+void SqlWhere::CardInScope(const QString &card, const BranchScope &scope, bool ledger)
 {
     if (scope.IsHeadOffice())
         return;
-    Add(QStringLiteral("(%1 IN (SELECT ic.FID FROM member_card ic JOIN branch ib ON ib.FID = ic.FBranchID "
-                       "WHERE ib.FNumber = ?) OR EXISTS (SELECT 1 FROM card_movement im JOIN branch mb "
-                       "ON mb.FID = im.FBranchID WHERE im.FCardID = %1 AND mb.FNumber = ?))").arg(cardId),
+    const QString branchId = QStringLiteral("(SELECT FID FROM branch WHERE FNumber = ?)");
+    const QString moved = ledger ? QStringLiteral("SELECT 1 FROM card_balance_branch ip WHERE ip.FCardID = %1.FID "
+                                                  "AND ip.FBranchID = %2")
+                                 : QStringLiteral("SELECT 1 FROM card_movement im WHERE im.FCardID = %1.FID "
+                                                  "AND im.FBranchID = %2");
+    Add(QStringLiteral("(%1.FBranchID = %2 OR EXISTS (%3))").arg(card, branchId, moved.arg(card, branchId)),
         {scope.Number(), scope.Number()});
 }
 

@@ -55,9 +55,10 @@ public:
     void DateTo(const QString &expr, const std::optional<QDateTime> &to, bool inclusive);
     // A branch scope keeps to rows whose branch number `expr` is the scope's; head office adds nothing.
     void InScope(const QString &expr, const BranchScope &scope);
-    // A branch scope keeps to the cards (`cardId`: a member_card FID) the branch issued or that
-    // have a movement there; head office adds nothing.
-    void CardInScope(const QString &cardId, const BranchScope &scope);
+    // A branch scope keeps to the cards (`card`: a member_card alias) the branch issued or that
+    // have a movement there, found through the balance ledger's card/branch pairs when the chain
+    // has it (`ledger`, one index seek a card); head office adds nothing.
+    void CardInScope(const QString &card, const BranchScope &scope, bool ledger);
 
     // "WHERE a AND b ..." or empty.
     QString Sql() const;

@@ -137,7 +137,7 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter, const Branch
         SqlWhere where(driver);
         addCardTerms(where, values);
         // A branch lists the cards it issued and those that moved there, whatever "ShowVipDo" says.
-        where.CardInScope(QStringLiteral("c.FID"), scope);
+        where.CardInScope(QStringLiteral("c"), scope, Schema::HasLedger(db));
         auto cursor = db.Select(QStringLiteral("SELECT c.FID, c.FNumber, t.FName, c.FName FROM member_card c "
                                                "LEFT JOIN card_type t ON t.FID = c.FTypeID%1 ORDER BY c.FNumber")
                                     .arg(where.Sql()),

@@ -5,6 +5,7 @@
 #include "FilterValues.h"
 #include "ReportTable.h"
 #include "RowCursor.h"
+#include "Schema.h"
 #include "VelError.h"
 
 namespace {
@@ -36,7 +37,7 @@ const LookupSource lookupSources[] = {
     {713, "brand x2", BranchRule::ChainWide},
 };
 
-void addScope(SqlWhere &where, BranchRule rule, const BranchScope &scope)
+void addScope(const Database &db, SqlWhere &where, BranchRule rule, const BranchScope &scope)
 {
     if (scope.IsHeadOffice())
         return;
@@ -52,7 +53,7 @@ void addScope(SqlWhere &where, BranchRule rule, const BranchScope &scope)
                                         "ON ls.FID = lb.FBranchID WHERE ls.FNumber = ?)"),
                          {scope.Number()});
     case BranchRule::CardsThere:
-        return where.CardInScope(QStringLiteral("x2.FID"), scope);
+        return where.CardInScope(QStringLiteral("x2"), scope, Schema::HasLedger(db));
     }
 }
 
@@ -100,7 +101,7 @@ RecordsetPtr Lookup(const Database &db, qint32 lookupType, const QString &condit
     const QString text = searchText.trimmed();
     if (text.contains(QChar(0)) || text.size() > FilterValues::MaxTextLength)
         throw VelError(QStringLiteral("查找文本太长或含有不能使用的空字符"));
-    addScope(where, source->rule, scope);
+    addScope(db, where, source->rule, scope);
     where.ContainsAny({QStringLiteral("x2.FNumber"), QStringLiteral("x2.FName")}, text);
     QVariantList params = where.Params();
     params << qBound(1, limit, 100000);

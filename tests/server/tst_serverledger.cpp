@@ -114,15 +114,19 @@ private slots:
     }
 
 private:
-    // Every month and filter of report 10901, one line per row with every field.
+    // Every month and filter of report 10901, for head office and a branch, one line per row with
+    // every field.
     QStringList ledgerRows(int engine) const
     {
         QStringList out;
-        for (const auto &[year, month] : months) {
-            for (const Filter &extra : filters) {
-                const RecordsetPtr rs = m_dbs.Run(engine, 10901, Filter{{"Year", year}, {"Month", month}} + extra);
-                out << QStringLiteral("-- %1-%2, %3 filter terms").arg(year).arg(month).arg(extra.size());
-                out << TestDatabases::RowLines(rs);
+        for (const BranchScope &scope : {BranchScope::HeadOffice(), BranchScope::Branch(QStringLiteral("002"))}) {
+            for (const auto &[year, month] : months) {
+                for (const Filter &extra : filters) {
+                    const RecordsetPtr rs = TestDatabases::RunOn(m_dbs.Engines()[size_t(engine)].props, 10901,
+                                                                 Filter{{"Year", year}, {"Month", month}} + extra, scope);
+                    out << QStringLiteral("-- %1 %2-%3, %4 filter terms").arg(scope.Number()).arg(year).arg(month).arg(extra.size());
+                    out << TestDatabases::RowLines(rs);
+                }
             }
         }
         return out;
