@@ -43,7 +43,7 @@ QString lookupCondition(qint32 type, const QString &condition)
     if (type == 50 && folded == u"fdeleted=0")
         return QStringLiteral("x2.FDeleted = 0");
     QString shown = condition.left(60);
-    throw VelError(QStringLiteral("查找列表 %1 不支持条件“%2”").arg(type).arg(shown.remove(QChar(0))));
+    throw VelError(Vel::ErrorKind::BadFilter, QStringLiteral("查找列表 %1 不支持条件“%2”").arg(type).arg(shown.remove(QChar(0))));
 }
 
 // Error texts are built from the parts of the connection text that may be shown, never by
@@ -68,7 +68,9 @@ auto guarded(const QString &propsString, F &&body)
         // whose read was cancelled is idle again.
         if (!Vel::IsCancelled(e))
             Database::Release(propsString);
-        throw VelError(e.Description(), e.Number(), QStringLiteral("VelMVipRpt.GLData"));
+        // The host reads the run's outcome as text; its kind is noted for it beside.
+        Vel::NoteFailure(e.Kind());
+        throw VelError(e.Description(), e.Number(), QStringLiteral("VelMVipRpt.GLData"), e.Kind());
     }
 }
 
@@ -82,7 +84,7 @@ QVariant GLData::GetRptData(const QString &propsString, DictionaryPtr &filter)
 {
     return guarded(propsString, [&] {
         if (!filter)
-            throw VelError(QStringLiteral("没有过滤条件"), Vel::ErrObjectNotSet);
+            throw VelError(QStringLiteral("没有过滤条件"), Vel::ErrObjectNotSet, QString(), Vel::ErrorKind::BadFilter);
         const Database &db = Database::ForReports(propsString);
         // All the report's statements read one moment of the chain.
         const Database::ReadSnapshot snapshot(db);
@@ -151,7 +153,7 @@ RecordsetPtr GLData::GetLookupList(const QString &propsString, qint32 lookupType
             where.Add(extra);
         const QString text = searchText.trimmed();
         if (text.contains(QChar(0)) || text.size() > FilterValues::MaxTextLength)
-            throw VelError(QStringLiteral("查找文本太长或含有不能使用的空字符"));
+            throw VelError(Vel::ErrorKind::BadFilter, QStringLiteral("查找文本太长或含有不能使用的空字符"));
         // A branch user sees its own branch and the cards it issued; the rest is chain-wide.
         const QString scope = ScopeBranch();
         if (!scope.isEmpty() && lookupType == 5)
