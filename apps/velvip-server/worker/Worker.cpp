@@ -74,7 +74,7 @@ void sendData(const char *bytes, size_t size)
 {
     WorkerAnswer a;
     a.kind = FrameKind::Data;
-    a.data = QByteArray(bytes, qsizetype(size));
+    a.data = QByteArray::fromRawData(bytes, qsizetype(size));
     send(std::move(a));
 }
 

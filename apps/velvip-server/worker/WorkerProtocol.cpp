@@ -2,6 +2,7 @@
 
 #include <QCborMap>
 #include <QCborStreamReader>
+#include <QCborStreamWriter>
 #include <QCborValue>
 #include <QStringDecoder>
 
@@ -42,9 +43,8 @@ bool readAll(int fd, char *data, size_t size)
 }
 
 // The map of a payload; an empty map when it is not exactly one CBOR map.
-QCborMap mapOf(QByteArrayView payload)
+QCborMap mapOf(const QByteArray &bytes)
 {
-    const QByteArray bytes = payload.toByteArray();
     QCborStreamReader reader(bytes);
     if (!reader.isMap())
         return {};
@@ -148,7 +148,7 @@ QByteArray WorkerRequest::Encode() const
     return m.toCborValue().toCbor();
 }
 
-std::optional<WorkerRequest> WorkerRequest::Decode(QByteArrayView payload)
+std::optional<WorkerRequest> WorkerRequest::Decode(const QByteArray &payload)
 {
     const QCborMap m = mapOf(payload);
     WorkerRequest r;
@@ -183,32 +183,51 @@ std::optional<WorkerRequest> WorkerRequest::Decode(QByteArrayView payload)
     return r;
 }
 
+// Written field by field: a data piece goes from its buffer into the frame in one copy.
 QByteArray WorkerAnswer::Encode() const
 {
-    QCborMap m{{QLatin1StringView("id"), qint64(id)}, {QLatin1StringView("user"), user},
-               {QLatin1StringView("kind"), int(kind)}};
+    QByteArray out;
+    out.reserve(data.size() + 64 + 3 * (user.size() + name.size() + sentence.size() + totals.size() + period.size()));
+    QCborStreamWriter w(&out);
+    const auto key = [&w](const char *name) { w.append(QLatin1StringView(name)); };
+    w.startMap();
+    key("id");
+    w.append(qint64(id));
+    key("user");
+    w.append(user);
+    key("kind");
+    w.append(qint64(kind));
     switch (kind) {
     case FrameKind::Head:
-        m.insert(QLatin1StringView("name"), name);
+        key("name");
+        w.append(name);
         break;
     case FrameKind::Data:
-        m.insert(QLatin1StringView("data"), data);
+        key("data");
+        w.appendByteString(data.constData(), data.size());
         break;
     case FrameKind::End:
-        m.insert(QLatin1StringView("rows"), rows);
-        m.insert(QLatin1StringView("totals"), totals);
-        m.insert(QLatin1StringView("period"), period);
-        m.insert(QLatin1StringView("last"), last);
+        key("rows");
+        w.append(rows);
+        key("totals");
+        w.append(totals);
+        key("period");
+        w.append(period);
+        key("last");
+        w.append(last);
         break;
     case FrameKind::Failure:
-        m.insert(QLatin1StringView("error"), int(error));
-        m.insert(QLatin1StringView("sentence"), sentence);
+        key("error");
+        w.append(qint64(error));
+        key("sentence");
+        w.append(sentence);
         break;
     }
-    return m.toCborValue().toCbor();
+    w.endMap();
+    return out;
 }
 
-std::optional<WorkerAnswer> WorkerAnswer::Decode(QByteArrayView payload)
+std::optional<WorkerAnswer> WorkerAnswer::Decode(const QByteArray &payload)
 {
     const QCborMap m = mapOf(payload);
     WorkerAnswer a;

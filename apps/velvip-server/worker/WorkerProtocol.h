@@ -53,7 +53,7 @@ struct WorkerRequest
 
     QByteArray Encode() const;
     // Nothing when the payload is no request.
-    static std::optional<WorkerRequest> Decode(QByteArrayView payload);
+    static std::optional<WorkerRequest> Decode(const QByteArray &payload);
 };
 
 enum class FrameKind : quint8 {
@@ -69,7 +69,7 @@ struct WorkerAnswer
     QString user;
     FrameKind kind = FrameKind::Failure;
     QString name;                      // Head
-    QByteArray data;                   // Data
+    QByteArray data;                   // Data (may be raw data: it is encoded, not kept)
     qint64 rows = 0;                   // End
     QString totals, period;            // End
     bool last = false;                 // End: the worker ends after this answer
@@ -77,7 +77,7 @@ struct WorkerAnswer
     QString sentence;                  // Failure
 
     QByteArray Encode() const;
-    static std::optional<WorkerAnswer> Decode(QByteArrayView payload);
+    static std::optional<WorkerAnswer> Decode(const QByteArray &payload);
     static WorkerAnswer Failed(const WorkerRequest &request, Vel::ErrorKind kind, QString sentence);
 };
 
