@@ -394,6 +394,7 @@ class ServiceTest(unittest.TestCase):
             ("layout of a download", self.shop, "POST", "/reports/10906/run?format=csv&layout=rows-first", {}, {}, 400),
             ("unknown key", self.shop, "POST", "/reports/10906/run", {"Bdate": "x"}, {}, 400),
             ("paging", self.shop, "GET", "/lookups/cards?limit=100000", None, {}, 400),
+            ("control character in a search", self.shop, "GET", "/lookups/cards?q=8\x01", None, {}, 400),
             ("unknown lookup", self.shop, "GET", "/lookups/passwords", None, {}, 404),
             ("wrong password", anon, "POST", "/session", {"user": "shop", "password": "nope"}, {}, 401),
         ]
