@@ -234,7 +234,7 @@ void Service::lookup(const httplib::Request &req, httplib::Response &res, const 
     if (!offsetOk || !limitOk || offset < 0 || offset > 10000 || limit < 1 || limit > 500)
         return ReplyError(res, 400, QStringLiteral("“offset”应为 0 到 10000，“limit”应为 1 到 500 的整数。"));
     const QByteArray q = QByteArray::fromStdString(req.get_param_value("q"));
-    if (const QString problem = WorkerProtocol::BodyProblem(q, 4 * WorkerProtocol::MaxQueryText); !problem.isEmpty())
+    if (const QString problem = WorkerProtocol::BodyProblem(q); !problem.isEmpty())
         return ReplyError(res, 400, QStringLiteral("“q”：") + problem);
     WorkerRequest request = requestOf(caller);
     request.op = WorkerProtocol::Op::Lookup;

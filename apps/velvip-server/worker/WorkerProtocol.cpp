@@ -111,10 +111,10 @@ bool HasControl(QStringView text)
     return false;
 }
 
-QString BodyProblem(QByteArrayView body, qsizetype limit)
+QString BodyProblem(QByteArrayView body)
 {
-    if (body.size() > limit)
-        return QStringLiteral("请求太大（最多 %1 KB）").arg(limit / 1024);
+    if (body.size() > MaxBody)
+        return QStringLiteral("请求太大（最多 %1 KB）").arg(MaxBody / 1024);
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString decoded = utf8.decode(body);
     if (utf8.hasError())

@@ -15,14 +15,14 @@ namespace WorkerProtocol {
 
 // The limits every route and every frame keeps to.
 inline constexpr int MaxBody = 64 * 1024;                 // a request body, as read from a client
-inline constexpr int MaxQueryText = 200;                  // a lookup's search text, in characters
+inline constexpr int MaxQueryText = 200;                  // a lookup's search text is cut to this
 inline constexpr quint32 MaxRequestFrame = 2 * MaxBody + 4096;   // body, filter name and the rest
 inline constexpr quint32 MaxAnswerFrame = (1u << 20) + 4096;     // a piece of output and its frame
 
 // Why a request body (or a query parameter) may not go on: too large, not UTF-8, or holding a
 // control character other than tab and line ends; empty when it may. The one check of every
 // route's input.
-QString BodyProblem(QByteArrayView body, qsizetype limit = MaxBody);
+QString BodyProblem(QByteArrayView body);
 // Whether decoded text (a JSON key or text value) holds any control character, tab and line
 // ends included.
 bool HasControl(QStringView text);
