@@ -22,6 +22,8 @@ packages=(
   libcpp-httplib-dev libssl-dev libsodium-dev python3-jsonschema
   # Scheduled deliveries: mail through libcurl; its tests run a real SMTP server on loopback.
   libcurl4-openssl-dev python3-aiosmtpd faketime
+  # The service's benchmark (bench/service.sh) drives it with wrk.
+  wrk
   # The portal: bundled with npm, tested in Chromium.
   nodejs chromium
 )

@@ -34,9 +34,10 @@ QString FilterValues::Text(const QString &key) const
     // Codes and names are short; a longer text is a mistake (and too long a LIKE pattern).
     if (text.size() > MaxTextLength)
         throw VelError(QStringLiteral("过滤条件“%1”太长（最多 %2 个字符）").arg(key).arg(MaxTextLength),
-                       Vel::ErrTypeMismatch);
+                       Vel::ErrTypeMismatch, QString(), Vel::ErrorKind::BadFilter);
     if (text.contains(QChar(0)))
-        throw VelError(QStringLiteral("过滤条件“%1”含有不能使用的空字符").arg(key), Vel::ErrTypeMismatch);
+        throw VelError(QStringLiteral("过滤条件“%1”含有不能使用的空字符").arg(key), Vel::ErrTypeMismatch, QString(),
+                       Vel::ErrorKind::BadFilter);
     return text;
 }
 
@@ -75,7 +76,7 @@ QString FilterValues::SqlDateTime(const QDateTime &dt)
 {
     // An unreadable bound must never reach SQL as "", which would lift it.
     if (!dt.isValid())
-        throw VelError(QStringLiteral("日期条件无效"), Vel::ErrTypeMismatch);
+        throw VelError(QStringLiteral("日期条件无效"), Vel::ErrTypeMismatch, QString(), Vel::ErrorKind::BadFilter);
     return WallClock::Text(dt);
 }
 

@@ -31,7 +31,9 @@ auto guarded(const QString &propsString, F &&body)
         // whose read was cancelled is idle again.
         if (!Vel::IsCancelled(e))
             Database::Release(propsString);
-        throw VelError(e.Description(), e.Number(), QStringLiteral("VelMVipRpt.GLData"));
+        // The host reads the run's outcome as text; its kind is noted for it beside.
+        Vel::NoteFailure(e.Kind());
+        throw VelError(e.Description(), e.Number(), QStringLiteral("VelMVipRpt.GLData"), e.Kind());
     }
 }
 
@@ -45,7 +47,7 @@ QVariant GLData::GetRptData(const QString &propsString, DictionaryPtr &filter)
 {
     return guarded(propsString, [&] {
         if (!filter)
-            throw VelError(QStringLiteral("没有过滤条件"), Vel::ErrObjectNotSet);
+            throw VelError(QStringLiteral("没有过滤条件"), Vel::ErrObjectNotSet, QString(), Vel::ErrorKind::BadFilter);
         const Database &db = Database::ForReports(propsString);
         // All the report's statements read one moment of the chain.
         const Database::ReadSnapshot snapshot(db);

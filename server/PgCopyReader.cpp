@@ -58,7 +58,7 @@ PGresult *nextResult(PGconn *conn, const PgCopyReader::Session &session)
 {
     if (!session.deadline.WaitReadable(conn)) {
         session.abandon();
-        throw VelError(session.timeoutText());
+        throw VelError(Vel::ErrorKind::Timeout, session.timeoutText());
     }
     return PQgetResult(conn);
 }
@@ -174,7 +174,7 @@ public:
                 if (!m_session.deadline.WaitInput(m_conn)) {
                     m_done = true;
                     m_session.abandon();
-                    throw VelError(m_session.timeoutText());
+                    throw VelError(Vel::ErrorKind::Timeout, m_session.timeoutText());
                 }
                 if (PQstatus(m_conn) == CONNECTION_BAD) {
                     m_done = true;

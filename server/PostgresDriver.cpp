@@ -73,6 +73,23 @@ QString pgErrorText(PGconn *conn, const PGresult *result, const SessionLimits &l
     return QStringLiteral("查询失败：%1").arg(QString::fromUtf8(message).trimmed());
 }
 
+// What kind of failure a failed query's result is: a limit passed, the server gone, or else.
+Vel::ErrorKind pgErrorKind(PGconn *conn, const PGresult *result)
+{
+    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const QByteArray code = state ? QByteArray(state) : QByteArray();
+    if (code == "57014" || code == "55P03")
+        return Vel::ErrorKind::Timeout;
+    if (PQstatus(conn) == CONNECTION_BAD || code.startsWith("08") || code == "57P01")
+        return Vel::ErrorKind::Unavailable;
+    return Vel::ErrorKind::Internal;
+}
+
+VelError pgError(PGconn *conn, const PGresult *result, const SessionLimits &limits)
+{
+    return VelError(pgErrorText(conn, result, limits), 0, QString(), pgErrorKind(conn, result));
+}
+
 // The server did not answer within the statement limit and its grace: it is stopped or cut off,
 // since its own statement_timeout would have ended the query.
 QString clientTimeoutText(const SessionLimits &limits)
@@ -137,7 +154,7 @@ public:
         if (!PQsendQueryParams(m_conn, text.constData(), int(params.values.size()), params.types.data(),
                                params.pointers.data(), nullptr, nullptr, 0)) {
             m_done = true;
-            throw VelError(pgErrorText(m_conn, nullptr, m_limits));
+            throw pgError(m_conn, nullptr, m_limits);
         }
         PQsetSingleRowMode(m_conn);
     }
@@ -165,7 +182,7 @@ public:
         if (!m_deadline.WaitReadable(m_conn)) {
             m_done = true;
             abandon(m_conn);
-            throw VelError(clientTimeoutText(m_limits));
+            throw VelError(Vel::ErrorKind::Timeout, clientTimeoutText(m_limits));
         }
         PGresult *result = PQgetResult(m_conn);
         if (result && PQresultStatus(result) == PGRES_SINGLE_TUPLE) {
@@ -176,14 +193,14 @@ public:
         if (!result)
             return false;
         const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK || PQresultStatus(result) == PGRES_COMMAND_OK;
-        const QString error = ok ? QString() : pgErrorText(m_conn, result, m_limits);
+        const VelError error = ok ? VelError(QString()) : pgError(m_conn, result, m_limits);
         const bool transient = !ok && recoveryConflict(result);
         PQclear(result);
         drain();
         if (transient)
-            throw TransientError(error);
+            throw TransientError(error.Description());
         if (!ok)
-            throw VelError(error);
+            throw error;
         return false;
     }
 
@@ -306,17 +323,17 @@ public:
                 return shown.isEmpty() ? QStringLiteral("所给的") + what : QStringLiteral("%1“%2”").arg(what, shown);
             };
             if (lower.contains(u"no password supplied"))
-                throw VelError(QStringLiteral("数据库服务器 %1 要求密码，但连接文本没有 Password，"
+                throw VelError(Vel::ErrorKind::Unavailable, QStringLiteral("数据库服务器 %1 要求密码，但连接文本没有 Password，"
                                               "环境变量 PGPASSWORD 和 ~/.pgpass 中也没有").arg(where));
             if (state == u"28P01" || state == u"28000" || lower.contains(u"authentication")
                 || lower.contains(u"pg_hba") || (lower.contains(u"role") && lower.contains(u"does not exist")))
-                throw VelError(QStringLiteral("数据库服务器 %1 拒绝了%2的登录（用户名或密码不对，或服务器不允许该用户连接）")
+                throw VelError(Vel::ErrorKind::Unavailable, QStringLiteral("数据库服务器 %1 拒绝了%2的登录（用户名或密码不对，或服务器不允许该用户连接）")
                                    .arg(where, named(QStringLiteral("用户"), text.User())));
             if (state == u"3D000" || (lower.contains(u"database") && lower.contains(u"does not exist")))
-                throw VelError(QStringLiteral("数据库服务器 %1 上没有%2").arg(where, named(QStringLiteral("数据库"), text.Database())));
+                throw VelError(Vel::ErrorKind::Unavailable, QStringLiteral("数据库服务器 %1 上没有%2").arg(where, named(QStringLiteral("数据库"), text.Database())));
             if (!text.NamesShown())
-                throw VelError(QStringLiteral("无法连接数据库服务器 %1").arg(where));
-            throw VelError(QStringLiteral("无法连接数据库服务器 %1：%2").arg(where, detail));
+                throw VelError(Vel::ErrorKind::Unavailable, QStringLiteral("无法连接数据库服务器 %1").arg(where));
+            throw VelError(Vel::ErrorKind::Unavailable, QStringLiteral("无法连接数据库服务器 %1：%2").arg(where, detail));
         }
         QSqlQuery q(db);
         QStringList setup{QStringLiteral("SET client_encoding TO 'UTF8'"),
@@ -370,10 +387,10 @@ public:
                 PgCopyReader::Session session;
                 session.deadline = PgDeadline::After(limits.statementSeconds);
                 session.fail = [conn, limits](const PGresult *r) {
-                    const QString error = pgErrorText(conn, r, limits);
+                    const VelError error = pgError(conn, r, limits);
                     if (recoveryConflict(r))
-                        throw TransientError(error);
-                    throw VelError(error);
+                        throw TransientError(error.Description());
+                    throw error;
                 };
                 session.abandon = [conn] { abandon(conn); };
                 session.timeoutText = [limits] { return clientTimeoutText(limits); };

@@ -71,7 +71,7 @@ QString lookupCondition(qint32 type, const QString &condition)
     if (type == 50 && folded == u"fdeleted=0")
         return QStringLiteral("x2.FDeleted = 0");
     QString shown = condition.left(60);
-    throw VelError(QStringLiteral("查找列表 %1 不支持条件“%2”").arg(type).arg(shown.remove(QChar(0))));
+    throw VelError(Vel::ErrorKind::BadFilter, QStringLiteral("查找列表 %1 不支持条件“%2”").arg(type).arg(shown.remove(QChar(0))));
 }
 
 } // namespace
@@ -100,7 +100,7 @@ RecordsetPtr Lookup(const Database &db, qint32 lookupType, const QString &condit
         where.Add(extra);
     const QString text = searchText.trimmed();
     if (text.contains(QChar(0)) || text.size() > FilterValues::MaxTextLength)
-        throw VelError(QStringLiteral("查找文本太长或含有不能使用的空字符"));
+        throw VelError(Vel::ErrorKind::BadFilter, QStringLiteral("查找文本太长或含有不能使用的空字符"));
     addScope(db, where, source->rule, scope);
     where.ContainsAny({QStringLiteral("x2.FNumber"), QStringLiteral("x2.FName")}, text);
     QVariantList params = where.Params();

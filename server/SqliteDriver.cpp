@@ -47,6 +47,22 @@ QString sqliteErrorText(sqlite3 *db, const QString &path, const QString &what)
     }
 }
 
+Vel::ErrorKind sqliteErrorKind(sqlite3 *db)
+{
+    switch (sqlite3_extended_errcode(db) & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return Vel::ErrorKind::Timeout;
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOTADB:
+        return Vel::ErrorKind::Unavailable;
+    case SQLITE_INTERRUPT:
+        return Vel::ErrorKind::Cancelled;
+    default:
+        return Vel::ErrorKind::Internal;
+    }
+}
+
 // The SQLite handle that QSQLITE opened, or null.
 sqlite3 *sqliteHandle(const QSqlDatabase &db)
 {
@@ -115,7 +131,7 @@ private:
     [[noreturn]] void fail(const QString &what) const
     {
         const char *file = sqlite3_db_filename(m_db, "main");
-        throw VelError(sqliteErrorText(m_db, QString::fromUtf8(file ? file : ""), what));
+        throw VelError(sqliteErrorText(m_db, QString::fromUtf8(file ? file : ""), what), 0, QString(), sqliteErrorKind(m_db));
     }
     sqlite3 *m_db;
     sqlite3_stmt *m_stmt = nullptr;
@@ -176,19 +192,19 @@ public:
         const QString given = text.Shown(text.Database()).isEmpty() ? QStringLiteral("（所给的文件）") : text.Database();
         const QString path = info.absoluteFilePath();
         if (info.isDir())
-            throw VelError(QStringLiteral("%1 是一个文件夹，不是数据库文件").arg(given));
+            throw VelError(Vel::ErrorKind::Unavailable, QStringLiteral("%1 是一个文件夹，不是数据库文件").arg(given));
         if (readOnly && !info.exists())
-            throw VelError(QStringLiteral("数据库文件不存在：%1").arg(given));
+            throw VelError(Vel::ErrorKind::Unavailable, QStringLiteral("数据库文件不存在：%1").arg(given));
         RequireRegularFile(given);
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("%1QSQLITE_BUSY_TIMEOUT=%2")
                                  .arg(readOnly ? QStringLiteral("QSQLITE_OPEN_READONLY;") : QString())
                                  .arg(lockTimeoutMs(text)));
         if (!db.open())
-            throw VelError(QStringLiteral("无法打开数据库文件 %1（文件不存在或没有读取权限）").arg(given));
+            throw VelError(Vel::ErrorKind::Unavailable, QStringLiteral("无法打开数据库文件 %1（文件不存在或没有读取权限）").arg(given));
         sqlite3 *handle = sqliteHandle(db);
         if (!handle)
-            throw VelError(QStringLiteral("无法打开数据库文件 %1").arg(given));
+            throw VelError(Vel::ErrorKind::Unavailable, QStringLiteral("无法打开数据库文件 %1").arg(given));
         // The first read finds locks, hot journals and files that are not databases.
         const char *probe = readOnly
             ? "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('sale_bill', 'member_card')"
@@ -201,9 +217,9 @@ public:
         const QString failure = rc == SQLITE_ROW ? QString() : sqliteErrorText(handle, given, QStringLiteral("无法读取数据库文件"));
         sqlite3_finalize(stmt);
         if (!failure.isEmpty())
-            throw VelError(failure);
+            throw VelError(Vel::ErrorKind::Unavailable, failure);
         if (readOnly && tables < 2)
-            throw VelError(QStringLiteral("%1 不是会员报表的连锁数据库（没有销售单和会员卡表）").arg(given));
+            throw VelError(Vel::ErrorKind::Unavailable, QStringLiteral("%1 不是会员报表的连锁数据库（没有销售单和会员卡表）").arg(given));
         TextFold::RegisterSqlite(handle);
     }
 

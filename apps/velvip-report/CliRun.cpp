@@ -130,7 +130,9 @@ int failed(const RunOptions &o, const ReportOutput &report)
         return SignalCancel::Finish();
     const QString error = report.Error();
     printErr(error.isEmpty() ? QStringLiteral("报表 %1 运行失败（没有错误说明）。").arg(o.rptId) : error);
-    return 1;
+    // A filter the data component refuses is a mistake on the command line, like one the checks
+    // before the run find.
+    return Vel::TakeFailure() == Vel::ErrorKind::BadFilter ? 2 : 1;
 }
 
 // CSV and JSON are written while the rows arrive. A file is begun again when the query reruns

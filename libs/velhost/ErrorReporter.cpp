@@ -2,6 +2,7 @@
 
 #include "VelError.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -30,3 +31,19 @@ void Error(const VelError &error)
 }
 
 } // namespace ErrorReporter
+
+namespace Vel {
+namespace {
+std::atomic<quint8> g_lastFailure{quint8(ErrorKind::Internal)};
+}
+
+void NoteFailure(ErrorKind kind)
+{
+    g_lastFailure = quint8(kind);
+}
+
+ErrorKind TakeFailure()
+{
+    return ErrorKind(g_lastFailure.exchange(quint8(ErrorKind::Internal)));
+}
+} // namespace Vel

@@ -22,12 +22,14 @@ VelError WrongValue(const QString &key, const QVariant &value, const QString &ex
     QString shown = value.toString();
     if (shown.size() > 40)
         shown = shown.left(40) + QStringLiteral("…");
-    return VelError(QStringLiteral("过滤条件“%1”的值“%2”不是%3").arg(key, shown, expected), Vel::ErrTypeMismatch);
+    return VelError(QStringLiteral("过滤条件“%1”的值“%2”不是%3").arg(key, shown, expected), Vel::ErrTypeMismatch,
+                    QString(), Vel::ErrorKind::BadFilter);
 }
 
 VelError Missing(const QString &key)
 {
-    return VelError(QStringLiteral("缺少过滤条件“%1”").arg(key), Vel::ErrTypeMismatch);
+    return VelError(QStringLiteral("缺少过滤条件“%1”").arg(key), Vel::ErrTypeMismatch, QString(),
+                    Vel::ErrorKind::BadFilter);
 }
 
 std::optional<QDateTime> DateValue(const QString &key, const QVariant &value)

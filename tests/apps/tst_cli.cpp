@@ -125,6 +125,9 @@ private slots:
         QTest::newRow("grouping_not_a_number") << ExitCase{onChain(QStringList{"10902", "--set", "GroupBy=x"} + month), 2, "GroupBy"};
         QTest::newRow("grouping_outside_its_values")
             << ExitCase{onChain(QStringList{"10904", "--set", "GroupBy=7"} + month), 2, "0 商品、1 会员"};
+        // The data component's own refusal of a filter value is a filter error all the same.
+        QTest::newRow("name_longer_than_the_data_component_takes")
+            << ExitCase{onChain(QStringList{"10902", "--set", "GroupBy=1", "--set", "VipName=" + QString(5000, u'张')} + month), 2, "太长"};
         QTest::newRow("month_outside_1_to_12") << ExitCase{onChain({"10901", "--set", "Year=2024", "--set", "Month=13"}), 2, "1 到 12"};
         // "@{...}": the JSON is written to a file that --filter-json names.
         QTest::newRow("json_text_as_boolean") << ExitCase{onChain({"10906", "--filter-json", R"(@{"BarCode": true})"}), 2, "BarCode"};

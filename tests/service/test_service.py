@@ -432,6 +432,7 @@ class ServiceTest(unittest.TestCase):
             ("layout of a download", self.shop, "POST", "/reports/10906/run?format=csv&layout=rows-first", {}, {}, 400),
             ("unknown key", self.shop, "POST", "/reports/10906/run", {"Bdate": "x"}, {}, 400),
             ("paging", self.shop, "GET", "/lookups/cards?limit=100000", None, {}, 400),
+            ("control character in a search", self.shop, "GET", "/lookups/cards?q=8\x01", None, {}, 400),
             ("unknown lookup", self.shop, "GET", "/lookups/passwords", None, {}, 404),
             ("wrong password", anon, "POST", "/session", {"user": "shop", "password": "nope"}, {}, 401),
         ]
@@ -526,6 +527,38 @@ class ServiceTest(unittest.TestCase):
             os.kill(pid, signal.SIGCONT)
         self.assertEqual(len(set(workers) - set(self.service.workers())), 1)
         self.assertEqual(self.boss.call("POST", "/reports/10906/run", {})[0].status, 200)
+
+
+class PoisonTest(unittest.TestCase):
+    """One worker shared by a branch user who sends poison and head office: every answer after each
+    poison request is the report and scope that user asked for."""
+    POISON = [("raw 0x01", 10906, b'{"BDeptNumber":"' + b"\x01" * 60000 + b'"}'),
+              ("raw NUL", 10906, b'{"BDeptNumber":"a\x00b"}'),
+              ("escaped 0x01", 10906, b'{"BDeptNumber":"' + b"\\u0001" * 10000 + b'"}'),
+              ("escaped NUL name", 10902, b'{"GroupBy":1,"period":"2024-02","VipName":"a\\u0000b"}'),
+              ("long name", 10902, b'{"GroupBy":1,"period":"2024-02","VipName":"' + "张".encode() * 5000 + b'"}'),
+              ("not UTF-8", 10906, b'{"BDeptNumber":"\xe5\xbc"}'),
+              ("line break in a key", 10906, b'{"BDept\nNumber":"1"}')]
+
+    def test_answers_stay_with_their_request(self):
+        service = Service(TMP, DB, "--workers", "1")
+        try:
+            boss = Api(service.port).login("boss", "boss-password")
+            shop = Api(service.port).login("shop", "shop-password")
+            asks = [(boss, "/reports/10903/run", {"period": PERIOD}), (shop, "/reports/10906/run", {}),
+                    (shop, "/lookups/branches", None), (boss, "/reports/10902/run?format=csv", dict(BASE[10902], period=PERIOD))]
+            call = lambda api, path, body: api.call("GET" if body is None else "POST", path, body)
+            expected = [call(*ask)[1] for ask in asks]
+            for name, rpt, poison in self.POISON:
+                with self.subTest(poison=name):
+                    r, payload = shop.call("POST", f"/reports/{rpt}/run", raw=poison)
+                    self.assertEqual(r.status, 400, payload[:200])
+                    self.assertTrue(json.loads(payload)["error"])
+                    for ask, answer in zip(asks, expected):
+                        r, payload = call(*ask)
+                        self.assertEqual((r.status, payload), (200, answer), ask[1])
+        finally:
+            service.stop()
 
 
 class StoreTest(unittest.TestCase):

@@ -9,7 +9,6 @@
 #include "Mime.h"
 #include "ReportSession.h"
 #include "Retry.h"
-#include "Service.h"
 #include "ServiceFilter.h"
 #include "VelError.h"
 #include "WorkerPool.h"
@@ -26,6 +25,7 @@
 #include <QUrlQuery>
 
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <cstdio>
 #include <chrono>
@@ -66,7 +66,7 @@ QString portalLink(const QString &base, qint32 report, const QByteArray &filter,
 
 struct Scheduler::Produced
 {
-    int status = 500;
+    std::optional<Vel::ErrorKind> failure;   // none: the file was made (or the sink had enough)
     QString error;
     bool stopped = false;    // the sink had enough
     qint64 size = 0;
@@ -314,55 +314,32 @@ qint64 Scheduler::tick(qint64 at)
     return wake;
 }
 
-Scheduler::Produced Scheduler::produce(QJsonObject request, const std::function<bool(const QByteArray &)> &sink)
+Scheduler::Produced Scheduler::produce(WorkerRequest request, const std::function<bool(const QByteArray &)> &sink)
 {
-    request.insert(QStringLiteral("props"), m_props);
+    request.user = QStringLiteral("计划");
+    request.props = m_props;
+    request.sharedCards = m_sharedCards;
+    WorkerCall call(m_pool, std::move(request), true);
     Produced p;
-    p.error = QStringLiteral("报表进程意外终止，报表没有生成。");
-    const std::unique_ptr<WorkerPool::Lease> lease = m_pool.Acquire(true);
-    if (!lease) {
-        p.status = 503;
-        p.error = QStringLiteral("服务繁忙：等待运行的报表已满。");
-        return p;
-    }
-    if (!lease->Send(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n'))
-        return p;
-    const auto header = WorkerProtocol::Read(lease->Frames());
-    if (!header || header->type != WorkerProtocol::Frame::Header)
-        return p;
-    const QJsonObject head = QJsonDocument::fromJson(header->payload).object();
-    if (const int status = head.value(QStringLiteral("status")).toInt(500); status != 200) {
-        lease->Finish();
-        p.status = status;
-        p.error = head.value(QStringLiteral("error")).toString(p.error);
-        return p;
-    }
-    p.name = head.value(QStringLiteral("name")).toString();
-    for (;;) {
-        const auto frame = WorkerProtocol::Read(lease->Frames());
-        if (!frame || frame->type == WorkerProtocol::Frame::Header)
+    WorkerAnswer frame = *call.Begin();
+    p.name = frame.name;
+    for (; frame.kind == WorkerProtocol::FrameKind::Head || frame.kind == WorkerProtocol::FrameKind::Data; frame = call.Next()) {
+        p.size += frame.data.size();
+        if (frame.kind == WorkerProtocol::FrameKind::Data && !sink(frame.data)) {
+            // The worker is stopped and replaced as the call ends unfinished.
+            p.stopped = true;
             return p;
-        if (frame->type == WorkerProtocol::Frame::Data) {
-            p.size += frame->payload.size();
-            if (!sink(frame->payload)) {
-                // The worker is stopped and replaced as the lease ends unfinished.
-                p.stopped = true;
-                p.status = 200;
-                p.error.clear();
-                return p;
-            }
-            continue;
         }
-        const QJsonObject end = QJsonDocument::fromJson(frame->payload).object();
-        if (!end.value(QStringLiteral("last")).toBool())
-            lease->Finish();
-        p.rows = end.value(QStringLiteral("rows")).toInteger();
-        p.totals = end.value(QStringLiteral("totals")).toString();
-        p.period = end.value(QStringLiteral("period")).toString();
-        p.status = 200;
-        p.error.clear();
+    }
+    if (frame.kind == WorkerProtocol::FrameKind::Failure) {
+        p.failure = frame.error;
+        p.error = frame.sentence;
         return p;
     }
+    p.rows = frame.rows;
+    p.totals = frame.totals;
+    p.period = frame.period;
+    return p;
 }
 
 void Scheduler::deliver(Store::Delivery d)
@@ -418,11 +395,13 @@ void Scheduler::deliver(Store::Delivery d)
     const QString period = ServiceFilter::PeriodName(*prepared.filter);
     QStringList nameParts{QString(), QString::number(c->report), period, d.branch};
     const QString where = d.branch.isEmpty() ? QStringLiteral("全部分店") : QStringLiteral("分店 ") + d.branch;
-    const QJsonObject request{{QStringLiteral("op"), QStringLiteral("run")}, {QStringLiteral("report"), c->report},
-                              {QStringLiteral("filter"), QString::fromUtf8(c->filter)}, {QStringLiteral("format"), c->format},
-                              {QStringLiteral("bom"), true}, {QStringLiteral("today"), today.toString(Qt::ISODate)},
-                              {QStringLiteral("context"),
-                               QJsonObject::fromVariantMap(Service::BranchContext(d.branch, m_sharedCards))}};
+    WorkerRequest request;
+    request.branch = d.branch;
+    request.report = c->report;
+    request.filter = c->filter;
+    request.format = c->format;
+    request.bom = true;
+    request.today = today;
 
     // The file goes to disk as it is made: into the folder (written atomically) or a private
     // temporary file. Without a folder, a file over the attachment limit is not made further.
@@ -440,7 +419,7 @@ void Scheduler::deliver(Store::Delivery d)
         }
         const bool limited = !folderFile;
         qint64 written = 0;
-        p = produce(request, [&](const QByteArray &piece) {
+        p = produce(std::move(request), [&](const QByteArray &piece) {
             written += piece.size();
             if (limited && written > m_options.attachLimit)
                 return false;
@@ -450,8 +429,8 @@ void Scheduler::deliver(Store::Delivery d)
                 throw VelError(AtomicFile::WriteError(temporary.fileName(), errno));
             return true;
         });
-        if (p.status != 200)
-            return finish(p.status == 400 ? State::FailedPermanent : State::FailedTransient, p.error);
+        if (p.failure)
+            return finish(*p.failure == Vel::ErrorKind::BadFilter ? State::FailedPermanent : State::FailedTransient, p.error);
         nameParts[0] = p.name;
         nameParts.removeAll(QString());
         const QString fileName = nameParts.join(u'_') + u'.' + c->format;

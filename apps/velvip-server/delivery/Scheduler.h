@@ -3,6 +3,7 @@
 #include "Alarm.h"
 #include "Smtp.h"
 #include "Store.h"
+#include "WorkerProtocol.h"
 
 #include <QDate>
 #include <QJsonObject>
@@ -65,7 +66,7 @@ private:
     void deliver(Store::Delivery delivery);
     // Runs a report in a worker, its file handed piece by piece to `sink`; a sink that answers
     // false stops the run (Produced::stopped).
-    Produced produce(QJsonObject request, const std::function<bool(const QByteArray &)> &sink);
+    Produced produce(WorkerRequest request, const std::function<bool(const QByteArray &)> &sink);
 
     Store &m_store;
     WorkerPool &m_pool;

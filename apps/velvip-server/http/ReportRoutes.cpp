@@ -17,10 +17,7 @@
 
 #include <httplib.h>
 
-#include <cerrno>
-
 #include <arpa/inet.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 namespace {
@@ -111,21 +108,6 @@ int clientSocket(const httplib::Request &req)
             return fd;
     }
     return -1;
-}
-
-// Waits for the worker's first frame; false when the client hung up first.
-bool clientWaits(int worker, int client)
-{
-    pollfd fds[2] = {{worker, POLLIN, 0}, {client, POLLRDHUP, 0}};
-    for (;;) {
-        const int rc = ::poll(fds, client >= 0 ? 2 : 1, -1);
-        if (rc < 0 && errno == EINTR)
-            continue;
-        if (fds[0].revents || rc < 0)
-            return true;
-        if (fds[1].revents & (POLLRDHUP | POLLHUP | POLLERR))
-            return false;
-    }
 }
 
 } // namespace
@@ -221,13 +203,15 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
             return ReplyError(res, 403, refused);
         }
     }
-    QJsonObject request{{QStringLiteral("op"), drill ? QStringLiteral("drill") : QStringLiteral("run")},
-                        {QStringLiteral("report"), id}, {QStringLiteral("row"), row},
-                        {QStringLiteral("filter"), QString::fromUtf8(body)}, {QStringLiteral("format"), format},
-                        {QStringLiteral("bom"), req.get_param_value("bom") == "1"},
-                        {QStringLiteral("layout"), layout},
-                        {QStringLiteral("today"), today.toString(Qt::ISODate)},
-                        {QStringLiteral("context"), QJsonObject::fromVariantMap(contextOf(caller))}};
+    WorkerRequest request = requestOf(caller);
+    request.op = drill ? WorkerProtocol::Op::Drill : WorkerProtocol::Op::Run;
+    request.report = id;
+    request.row = row;
+    request.filter = body;
+    request.format = format;
+    request.bom = req.get_param_value("bom") == "1";
+    request.rowsFirst = !layout.isEmpty();
+    request.today = today;
     const QString given = filterName(body);
     const QString stem = QStringLiteral("%1_%2").arg(id).arg(ServiceFilter::PeriodName(*prepared.filter))
                          + (given.isEmpty() ? QString() : u'_' + given);
@@ -249,76 +233,65 @@ void Service::lookup(const httplib::Request &req, httplib::Response &res, const 
     const int limit = req.has_param("limit") ? QString::fromStdString(req.get_param_value("limit")).toInt(&limitOk) : 50;
     if (!offsetOk || !limitOk || offset < 0 || offset > 10000 || limit < 1 || limit > 500)
         return ReplyError(res, 400, QStringLiteral("“offset”应为 0 到 10000，“limit”应为 1 到 500 的整数。"));
-    QJsonObject request{{QStringLiteral("op"), QStringLiteral("lookup")}, {QStringLiteral("type"), found->type},
-                        {QStringLiteral("condition"), QString::fromLatin1(found->condition)},
-                        {QStringLiteral("q"), QString::fromStdString(req.get_param_value("q")).left(200)},
-                        {QStringLiteral("offset"), offset}, {QStringLiteral("limit"), limit},
-                        {QStringLiteral("context"), QJsonObject::fromVariantMap(contextOf(caller))}};
-    relay(req, request, res, {caller.user.name, QString::fromStdString(req.remote_addr), QStringLiteral("lookup"),
-                         QString::fromStdString(kind), request.value(QStringLiteral("q")).toString(), {}, -1, 0},
+    const QByteArray q = QByteArray::fromStdString(req.get_param_value("q"));
+    if (const QString problem = WorkerProtocol::BodyProblem(q); !problem.isEmpty())
+        return ReplyError(res, 400, QStringLiteral("“q”：") + problem);
+    WorkerRequest request = requestOf(caller);
+    request.op = WorkerProtocol::Op::Lookup;
+    request.lookupType = found->type;
+    request.condition = QString::fromLatin1(found->condition);
+    request.text = QString::fromUtf8(q).left(WorkerProtocol::MaxQueryText);
+    request.offset = offset;
+    request.limit = limit;
+    relay(req, std::move(request), res, {caller.user.name, QString::fromStdString(req.remote_addr), QStringLiteral("lookup"),
+                         QString::fromStdString(kind), QString::fromUtf8(q), {}, -1, 0},
           QStringLiteral("application/json; charset=utf-8"), {});
 }
 
-void Service::relay(const httplib::Request &req, QJsonObject request, httplib::Response &res, Store::AuditEntry audit, const QString &contentType,
-                    const QString &fileName)
+WorkerRequest Service::requestOf(const Caller &caller) const
 {
-    request.insert(QStringLiteral("props"), m_options.props);
-    std::shared_ptr<WorkerPool::Lease> lease = m_pool.Acquire(!fileName.isEmpty());
-    const QString crashed = QStringLiteral("报表进程意外终止，这次请求没有完成；请重试。");
-    auto finish = [&](int status, const QString &error) {
-        audit.status = status;
-        m_store.Audit(audit);
-        ReplyError(res, status, error);
-    };
-    if (!lease) {
-        res.set_header("Retry-After", "5");
-        return finish(503, QStringLiteral("服务繁忙：等待运行的报表已满，请稍后再试。"));
-    }
-    if (!lease->Send(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n'))
-        return finish(500, crashed);
-    // A client that leaves while the report runs stops it: the lease ends unhealthy, and the
-    // worker is stopped the way Ctrl+C stops the command line.
-    if (!clientWaits(lease->Frames(), clientSocket(req))) {
+    WorkerRequest request;
+    request.user = caller.user.name;
+    request.branch = caller.user.branch;
+    request.sharedCards = m_options.sharedCards;
+    request.props = m_options.props;
+    return request;
+}
+
+void Service::relay(const httplib::Request &req, WorkerRequest request, httplib::Response &res, Store::AuditEntry audit,
+                    const QString &contentType, const QString &fileName)
+{
+    auto call = std::make_shared<WorkerCall>(m_pool, std::move(request), !fileName.isEmpty());
+    const auto head = call->Begin(clientSocket(req));
+    if (!head) {
         audit.status = 499;
         m_store.Audit(audit);
         return;
     }
-    const auto header = WorkerProtocol::Read(lease->Frames());
-    if (!header || header->type != WorkerProtocol::Frame::Header)
-        return finish(500, crashed);
-    const QJsonObject head = QJsonDocument::fromJson(header->payload).object();
-    const int status = head.value(QStringLiteral("status")).toInt(500);
-    if (status != 200) {
-        lease->Finish();
-        return finish(status, head.value(QStringLiteral("error")).toString(crashed));
+    if (head->kind == WorkerProtocol::FrameKind::Failure) {
+        audit.status = WorkerProtocol::StatusOf(head->error);
+        m_store.Audit(audit);
+        if (audit.status == 503)
+            res.set_header("Retry-After", "5");
+        return ReplyError(res, audit.status, head->sentence);
     }
     res.status = 200;
-    if (!fileName.isEmpty()) {
-        const QString name = head.value(QStringLiteral("name")).toString();
-        res.set_header("Content-Disposition", contentDisposition(name + u'_' + fileName, QStringLiteral("report_") + fileName));
-    }
+    if (!fileName.isEmpty())
+        res.set_header("Content-Disposition", contentDisposition(head->name + u'_' + fileName, QStringLiteral("report_") + fileName));
     Store *store = &m_store;
     res.set_chunked_content_provider(
-        contentType.toStdString(), [lease, store, audit](size_t, httplib::DataSink &sink) mutable {
-            const auto frame = WorkerProtocol::Read(lease->Frames());
-            if (!frame || frame->type == WorkerProtocol::Frame::Header) {
-                // The run failed after data went out: the client sees a cut response (no last
-                // chunk), the audit log the failure.
-                const QJsonObject failure = frame ? QJsonDocument::fromJson(frame->payload).object() : QJsonObject();
-                if (frame)
-                    lease->Finish();
-                audit.status = failure.value(QStringLiteral("status")).toInt(500);
-                store->Audit(audit);
-                return false;
-            }
-            if (frame->type == WorkerProtocol::Frame::Data)
-                return sink.write(frame->payload.constData(), size_t(frame->payload.size()));
-            const QJsonObject end = QJsonDocument::fromJson(frame->payload).object();
-            if (!end.value(QStringLiteral("last")).toBool())
-                lease->Finish();
-            audit.rows = end.value(QStringLiteral("rows")).toInteger();
-            audit.status = 200;
+        contentType.toStdString(), [call, store, audit](size_t, httplib::DataSink &sink) mutable {
+            const WorkerAnswer frame = call->Next();
+            if (frame.kind == WorkerProtocol::FrameKind::Data)
+                return sink.write(frame.data.constData(), size_t(frame.data.size()));
+            // A failure after data went out: the client sees a cut response (no last chunk),
+            // the audit log the failure.
+            audit.status = frame.kind == WorkerProtocol::FrameKind::End ? 200 : WorkerProtocol::StatusOf(frame.error);
+            if (frame.kind == WorkerProtocol::FrameKind::End)
+                audit.rows = frame.rows;
             store->Audit(audit);
+            if (frame.kind != WorkerProtocol::FrameKind::End)
+                return false;
             sink.done();
             return true;
         });

@@ -3,6 +3,7 @@
 
 #include "VelError.h"
 #include "Cron.h"
+#include "WorkerProtocol.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -15,6 +16,8 @@ namespace {
 // The schedule of a request body; throws VelError.
 Store::Schedule scheduleOf(const QByteArray &body)
 {
+    if (const QString problem = WorkerProtocol::BodyProblem(body); !problem.isEmpty())
+        throw VelError(Vel::ErrorKind::BadFilter, problem);
     QJsonParseError error;
     const QJsonObject o = QJsonDocument::fromJson(body, &error).object();
     if (error.error != QJsonParseError::NoError)

@@ -303,8 +303,3 @@ QVariantMap Service::BranchContext(const QString &branch, bool sharedCards)
     context[QStringLiteral("BranchNum")] = branch;
     return context;
 }
-
-QVariantMap Service::contextOf(const Caller &caller) const
-{
-    return BranchContext(caller.user.branch, m_options.sharedCards);
-}

@@ -67,10 +67,11 @@ private:
     void signIn(const httplib::Request &req, httplib::Response &res);
     void runReport(const httplib::Request &req, httplib::Response &res, const Caller &caller);
     void lookup(const httplib::Request &req, httplib::Response &res, const Caller &caller);
-    QVariantMap contextOf(const Caller &caller) const;
+    // A worker request of the caller: user, branch, the chain.
+    WorkerRequest requestOf(const Caller &caller) const;
     // Sends one request to a worker and replies with its answer, streamed; the audit entry gets
     // the status and rows.
-    void relay(const httplib::Request &req, QJsonObject request, httplib::Response &res, Store::AuditEntry audit,
+    void relay(const httplib::Request &req, WorkerRequest request, httplib::Response &res, Store::AuditEntry audit,
                const QString &contentType, const QString &fileName);
 
     ServiceOptions m_options;

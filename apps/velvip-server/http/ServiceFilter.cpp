@@ -14,8 +14,8 @@ namespace ServiceFilter {
 Prepared FromJson(qint32 rptId, const QByteArray &body, const QDate &today)
 {
     Prepared p;
-    if (body.size() > MaxBody) {
-        p.errors << QStringLiteral("过滤条件太大（最多 %1 KB）").arg(MaxBody / 1024);
+    if (const QString problem = WorkerProtocol::BodyProblem(body); !problem.isEmpty()) {
+        p.errors << problem;
         return p;
     }
     QJsonParseError error;
@@ -31,6 +31,11 @@ Prepared FromJson(qint32 rptId, const QByteArray &body, const QDate &today)
         return p;
     }
     QJsonObject object = doc.object();
+    for (auto it = object.begin(); it != object.end(); ++it)
+        if (WorkerProtocol::HasControl(it.key()) || (it.value().isString() && WorkerProtocol::HasControl(it.value().toString())))
+            p.errors << QStringLiteral("过滤条件“%1”含有控制字符").arg(QString(it.key()).left(40).remove(QChar(0)));
+    if (!p.errors.isEmpty())
+        return p;
     const QJsonValue period = object.take(QStringLiteral("period"));
     try {
         p.filter = FilterFromJson(QJsonDocument(object).toJson(QJsonDocument::Compact));

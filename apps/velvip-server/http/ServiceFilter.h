@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Types.h"
+#include "WorkerProtocol.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -12,13 +13,15 @@
 namespace ServiceFilter {
 
 // Largest request body the service reads.
-inline constexpr int MaxBody = 64 * 1024;
+inline constexpr int MaxBody = WorkerProtocol::MaxBody;
 
 struct Prepared
 {
     DictionaryPtr filter;
     QStringList errors;   // one sentence per problem; the filter is unusable when not empty
 };
+// The body passes WorkerProtocol::BodyProblem first, and no text value in it may hold a
+// control character.
 Prepared FromJson(qint32 rptId, const QByteArray &body, const QDate &today);
 
 // The branch keys a branch's filter dialog fixes to the branch's own number (hidden there).

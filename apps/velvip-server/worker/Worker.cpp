@@ -12,6 +12,7 @@
 #include "ServiceFilter.h"
 #include "SignalCancel.h"
 #include "VelError.h"
+#include "Service.h"
 #include "WorkerProtocol.h"
 #include "ComponentRegistry.h"
 #include "ServerComponents.h"
@@ -33,7 +34,7 @@
 
 #include <unistd.h>
 
-using WorkerProtocol::Frame;
+using WorkerProtocol::FrameKind;
 
 namespace {
 
@@ -42,52 +43,82 @@ namespace {
 constexpr qint64 kRecycleRows = 200000;
 
 int g_out = -1;
+const WorkerRequest *g_request = nullptr;   // the request being answered
 
 [[noreturn]] void serviceGone()
 {
     ::_exit(0);
 }
 
-void send(Frame type, const QJsonObject &object)
+void send(WorkerAnswer answer)
 {
-    if (!WorkerProtocol::WriteJson(g_out, type, object))
+    answer.id = g_request->id;
+    answer.user = g_request->user;
+    if (!WorkerProtocol::WriteFrame(g_out, answer.Encode()))
         serviceGone();
 }
 
-void refuse(int status, const QString &error)
+void refuse(Vel::ErrorKind kind, const QString &sentence)
 {
-    send(Frame::Header, {{QStringLiteral("status"), status}, {QStringLiteral("error"), error}});
+    send(WorkerAnswer::Failed(*g_request, kind, sentence));
 }
 
-// The data component's words for a query stopped by the connection's "Timeout" or "LockTimeout".
-bool isTimeout(const QString &error)
+void sendHead(const QString &name)
 {
-    return error.contains(QStringLiteral("Timeout）"));
+    WorkerAnswer a;
+    a.kind = FrameKind::Head;
+    a.name = name;
+    send(std::move(a));
+}
+
+void sendData(const char *bytes, size_t size)
+{
+    WorkerAnswer a;
+    a.kind = FrameKind::Data;
+    a.data = QByteArray::fromRawData(bytes, qsizetype(size));
+    send(std::move(a));
+}
+
+void sendEnd(qint64 rows, const QString &totals = {}, const QString &period = {})
+{
+    WorkerAnswer a;
+    a.kind = FrameKind::End;
+    a.rows = rows;
+    a.totals = totals;
+    a.period = period;
+    a.last = rows > kRecycleRows;
+    send(std::move(a));
 }
 
 // An answer that is one JSON object.
 void answer(const QJsonObject &body, qint64 rows)
 {
     const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
-    send(Frame::Header, {{QStringLiteral("status"), 200}, {QStringLiteral("rows"), rows}});
-    if (!WorkerProtocol::Write(g_out, Frame::Data, json.constData(), quint32(json.size())))
-        serviceGone();
-    send(Frame::End, {{QStringLiteral("rows"), rows}});
+    sendHead({});
+    sendData(json.constData(), size_t(json.size()));
+    sendEnd(rows);
+}
+
+// Hands the requesting user's scope to the data component: the host context of a user of that
+// branch (empty: head office), and the chain's connection text.
+void applyScope(const WorkerRequest &request)
+{
+    ReportSession::PublishContext(Service::BranchContext(request.branch, request.sharedCards));
+    ReportSession::SetPropsString(request.props);
 }
 
 // The report of the request, run through the facade (`stream` writes its rows meanwhile);
 // nothing when the refusal was sent.
-std::optional<ReportOutput> report(ReportApplication &app, const QJsonObject &request, ReportStream *stream = nullptr)
+std::optional<ReportOutput> report(ReportApplication &app, const WorkerRequest &request, ReportStream *stream = nullptr)
 {
-    const qint32 rptId = request.value(QStringLiteral("report")).toInt();
-    const auto prepared = ServiceFilter::FromJson(rptId, request.value(QStringLiteral("filter")).toString().toUtf8(),
-                                                  QDate::fromString(request.value(QStringLiteral("today")).toString(), Qt::ISODate));
+    const auto prepared = ServiceFilter::FromJson(request.report, request.filter, request.today);
     if (!prepared.errors.isEmpty()) {
-        refuse(400, prepared.errors.join(QLatin1Char('\n')));
+        refuse(Vel::ErrorKind::BadFilter, prepared.errors.join(QLatin1Char('\n')));
         return std::nullopt;
     }
-    app.SetRptID(rptId);
+    app.SetRptID(request.report);
     app.SetFilter(prepared.filter);
+    Vel::TakeFailure();
     ReportOutput out;
     if (stream) {
         out = stream->Run();
@@ -97,30 +128,30 @@ std::optional<ReportOutput> report(ReportApplication &app, const QJsonObject &re
     }
     if (!out.Ok()) {
         const QString error = out.Error();
-        refuse(isTimeout(error) ? 504 : 500,
-               error.isEmpty() ? QStringLiteral("报表 %1 运行失败（没有错误说明）。").arg(rptId) : error);
+        refuse(Vel::TakeFailure(),
+               error.isEmpty() ? QStringLiteral("报表 %1 运行失败（没有错误说明）。").arg(request.report) : error);
         return std::nullopt;
     }
     return out;
 }
 
 // Where a row of the report leads, as the desktop's double click: the detail report and its filter.
-void drill(const QJsonObject &request)
+void drill(const WorkerRequest &request)
 {
     ReportApplication app;
     const auto source = report(app, request);
     if (!source)
         return;
-    const qint64 row = request.value(QStringLiteral("row")).toInteger(-1);
+    const qint64 row = request.row;
     auto target = DrillDown::ForRow(*source, row);
     if (!target)
-        return refuse(404, QStringLiteral("第 %1 行没有可以打开的明细。").arg(row));
+        return refuse(Vel::ErrorKind::NotFound, QStringLiteral("第 %1 行没有可以打开的明细。").arg(row));
     if (target->rptId == 0)
         return answer({{QStringLiteral("report"), 0}, {QStringLiteral("note"), target->note}}, 0);
     if (!target->branchName.isEmpty()) {
         const QString number = ReportSession::BranchNumber(target->branchName);
         if (number.isEmpty())
-            return refuse(404, QStringLiteral("找不到分店“%1”，明细没有打开。").arg(target->branchName));
+            return refuse(Vel::ErrorKind::NotFound, QStringLiteral("找不到分店“%1”，明细没有打开。").arg(target->branchName));
         DrillDown::SetBranch(*target, number);
     }
     answer({{QStringLiteral("report"), target->rptId}, {QStringLiteral("label"), target->label},
@@ -146,39 +177,33 @@ QString totalsLine(const ReportOutput &report)
     return {};
 }
 
-// The frames of a report's answer: the header goes out with the first data, so that a run
-// that fails before any data is refused with its own status.
+// The frames of a report's answer: the head goes out with the first data, so that a run
+// that fails before any data is refused with its own kind.
 class Frames
 {
 public:
-    void Start(const ReportOutput &report)
-    {
-        m_head = {{QStringLiteral("status"), 200}, {QStringLiteral("name"), report.Name()}};
-    }
-    void Data(const char *data, size_t size)
+    void Start(const ReportOutput &report) { m_name = report.Name(); }
+    void Data(const char *bytes, size_t size)
     {
         header();
-        if (!WorkerProtocol::Write(g_out, Frame::Data, data, quint32(size)))
-            serviceGone();
+        sendData(bytes, size);
     }
     // The rows count, the totals line and the period come last: they are known when the run has
     // ended (report 10902 moves its end date while its query runs).
     void End(const ReportOutput &report)
     {
         header();
-        const qint64 rows = report.rs ? report.rs->RecordCount() : 0;
-        send(Frame::End, {{QStringLiteral("rows"), rows}, {QStringLiteral("totals"), totalsLine(report)},
-                          {QStringLiteral("period"), report.PeriodLine()}, {QStringLiteral("last"), rows > kRecycleRows}});
+        sendEnd(report.rs ? report.rs->RecordCount() : 0, totalsLine(report), report.PeriodLine());
     }
 
 private:
     void header()
     {
         if (!std::exchange(m_sent, true))
-            send(Frame::Header, m_head);
+            sendHead(m_name);
     }
 
-    QJsonObject m_head;
+    QString m_name;
     bool m_sent = false;
 };
 
@@ -194,11 +219,11 @@ void streamFile(const QString &path, Frames &frames)
 
 // A failure after data went out is sent as a refusal all the same: the service then cuts the
 // answer short.
-qint64 run(const QJsonObject &request)
+qint64 run(const WorkerRequest &request)
 {
     ReportApplication app;
     Frames frames;
-    const QString format = request.value(QStringLiteral("format")).toString();
+    const QString &format = request.format;
     if (format == QLatin1String("xlsx") || format == QLatin1String("pdf")) {
         const auto found = report(app, request);
         if (!found)
@@ -219,9 +244,8 @@ qint64 run(const QJsonObject &request)
     // cannot take the data back.
     Present::ByteSink sink([&frames](const char *data, size_t size) { frames.Data(data, size); });
     const bool csv = format == QLatin1String("csv");
-    const Present::CsvOptions options{request.value(QStringLiteral("bom")).toBool()};
-    const auto layout = request.value(QStringLiteral("layout")).toString() == QLatin1String("rows-first")
-                            ? Present::JsonLayout::RowsFirst : Present::JsonLayout::Default;
+    const Present::CsvOptions options{request.bom};
+    const auto layout = request.rowsFirst ? Present::JsonLayout::RowsFirst : Present::JsonLayout::Default;
     ReportStream stream(app, {sink,
                               [csv, options, layout](Present::ByteSink &s) {
                                   return csv ? Present::CsvRows(s, options) : Present::JsonRows(s, layout);
@@ -238,24 +262,20 @@ qint64 run(const QJsonObject &request)
 
 // The hand-off to the data component: the scope of the user the request is for (the branch the
 // service gave it, head office without one). A branch without a valid number fails the request.
-BranchScope requestScope(const QJsonObject &request)
+BranchScope requestScope(const WorkerRequest &request)
 {
-    const QJsonObject context = request.value(QStringLiteral("context")).toObject();
-    if (!context.value(QStringLiteral("ISBranch")).toVariant().toBool())
-        return BranchScope::HeadOffice();
-    return BranchScope::Branch(context.value(QStringLiteral("BranchNum")).toString());
+    return request.branch.isEmpty() ? BranchScope::HeadOffice() : BranchScope::Branch(request.branch);
 }
 
 // A page of a lookup list: the data component's list, cut to [offset, offset + limit).
-void lookup(const QJsonObject &request)
+void lookup(const WorkerRequest &request)
 {
     std::unique_ptr<QObject> owner;
-    auto *data = ComponentRegistry::Instance().CreateAs<IServerData>(QLatin1String(Vel::ServerDataProgId), owner);
-    const int offset = request.value(QStringLiteral("offset")).toInt();
-    const int limit = request.value(QStringLiteral("limit")).toInt();
-    const RecordsetPtr rows = data->GetLookupList(ReportSession::PropsString(), request.value(QStringLiteral("type")).toInt(),
-                                                  request.value(QStringLiteral("condition")).toString(),
-                                                  request.value(QStringLiteral("q")).toString(), offset + limit + 1);
+    auto *server = ComponentRegistry::Instance().CreateAs<IServerData>(QLatin1String(Vel::ServerDataProgId), owner);
+    const int offset = request.offset;
+    const int limit = request.limit;
+    const RecordsetPtr rows = server->GetLookupList(ReportSession::PropsString(), request.lookupType, request.condition,
+                                                    request.text, offset + limit + 1);
     QJsonArray items;
     const int number = rows->FieldIndex(QStringLiteral("FNumber"));
     const int name = rows->FieldIndex(QStringLiteral("FName"));
@@ -285,30 +305,32 @@ int WorkerMain()
         return 1;
     }
 
-    QFile in;
-    if (g_out < 0 || !in.open(stdin, QIODevice::ReadOnly))
+    if (g_out < 0)
         return 1;
     for (;;) {
-        const QByteArray line = in.readLine(4 * ServiceFilter::MaxBody);
-        if (line.isEmpty())
-            return 0;
-        const QJsonObject request = QJsonDocument::fromJson(line).object();
+        // A frame that is too large or no request ends the worker: the service replaces it.
+        WorkerProtocol::Fault fault;
+        const auto payload = WorkerProtocol::ReadFrame(STDIN_FILENO, WorkerProtocol::MaxRequestFrame, fault);
+        if (!payload)
+            return fault == WorkerProtocol::Fault::Closed ? 0 : 1;
+        const auto request = WorkerRequest::Decode(*payload);
+        if (!request)
+            return 1;
+        g_request = &*request;
         qint64 rows = 0;
         try {
-            const ServerDataScope scope(requestScope(request));
-            ReportSession::PublishContext(request.value(QStringLiteral("context")).toObject().toVariantMap());
-            ReportSession::SetPropsString(request.value(QStringLiteral("props")).toString());
-            const QString op = request.value(QStringLiteral("op")).toString();
-            if (op == QLatin1String("lookup"))
-                lookup(request);
-            else if (op == QLatin1String("drill"))
-                drill(request);
+            const ServerDataScope scope(requestScope(*request));
+            applyScope(*request);
+            if (request->op == WorkerProtocol::Op::Lookup)
+                lookup(*request);
+            else if (request->op == WorkerProtocol::Op::Drill)
+                drill(*request);
             else
-                rows = run(request);
+                rows = run(*request);
         } catch (const VelError &e) {
-            refuse(400, e.Description());
+            refuse(e.Kind(), e.Description());
         } catch (const std::bad_alloc &) {
-            refuse(500, QStringLiteral("报表进程内存不足，这次请求没有完成。"));
+            refuse(Vel::ErrorKind::Internal, QStringLiteral("报表进程内存不足，这次请求没有完成。"));
             return 1;
         }
         if (rows > kRecycleRows)

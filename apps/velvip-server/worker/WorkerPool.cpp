@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,6 +37,8 @@ WorkerPool::Process WorkerPool::spawn() const
         ::close(toWorker[1]);
         return {};
     }
+    // A whole request fits in the pipe: sending one never waits on the worker.
+    ::fcntl(toWorker[1], F_SETPIPE_SZ, int(WorkerProtocol::MaxRequestFrame + 4));
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toWorker[0], STDIN_FILENO);
@@ -174,18 +177,82 @@ WorkerPool::Lease::~Lease()
     m_pool.giveBack(m_process, m_healthy, m_download);
 }
 
-bool WorkerPool::Lease::Send(const QByteArray &requestLine)
+bool WorkerPool::Lease::Send(const QByteArray &frame)
 {
-    const char *data = requestLine.constData();
-    qsizetype left = requestLine.size();
-    while (left > 0) {
-        const ssize_t n = ::write(m_process.in, data, size_t(left));
-        if (n < 0 && errno == EINTR)
+    return WorkerProtocol::WriteFrame(m_process.in, frame);
+}
+
+namespace {
+
+// Waits for the worker's first frame; false when the client hung up first.
+bool clientWaits(int worker, int client)
+{
+    pollfd fds[2] = {{worker, POLLIN, 0}, {client, POLLRDHUP, 0}};
+    for (;;) {
+        const int rc = ::poll(fds, client >= 0 ? 2 : 1, -1);
+        if (rc < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (fds[0].revents || rc < 0)
+            return true;
+        if (fds[1].revents & (POLLRDHUP | POLLHUP | POLLERR))
             return false;
-        data += n;
-        left -= n;
     }
-    return true;
+}
+
+} // namespace
+
+WorkerCall::WorkerCall(WorkerPool &pool, WorkerRequest request, bool download)
+    : m_pool(pool), m_request(std::move(request)), m_download(download)
+{
+    std::lock_guard guard(m_pool.m_lock);
+    m_request.id = ++m_pool.m_lastId;
+}
+
+WorkerCall::~WorkerCall() = default;
+
+WorkerAnswer WorkerCall::broken()
+{
+    m_lease.reset();   // not given back healthy: stopped and replaced
+    return WorkerAnswer::Failed(m_request, Vel::ErrorKind::Internal,
+                                QStringLiteral("报表进程意外终止，这次请求没有完成；请重试。"));
+}
+
+std::optional<WorkerAnswer> WorkerCall::Begin(int client)
+{
+    m_lease = m_pool.Acquire(m_download);
+    if (!m_lease)
+        return WorkerAnswer::Failed(m_request, Vel::ErrorKind::Unavailable,
+                                    QStringLiteral("服务繁忙：等待运行的报表已满，请稍后再试。"));
+    if (!m_lease->Send(m_request.Encode()))
+        return broken();
+    // A client that leaves while the report runs stops it, as Ctrl+C stops the command line.
+    if (!clientWaits(m_lease->Frames(), client)) {
+        m_lease.reset();
+        return std::nullopt;
+    }
+    WorkerProtocol::Fault fault;
+    const auto answer = WorkerProtocol::ReadAnswer(m_lease->Frames(), m_request, fault);
+    if (!answer || (answer->kind != WorkerProtocol::FrameKind::Head && answer->kind != WorkerProtocol::FrameKind::Failure))
+        return broken();
+    if (answer->kind == WorkerProtocol::FrameKind::Failure) {
+        m_lease->Finish();
+        m_lease.reset();
+    }
+    return answer;
+}
+
+WorkerAnswer WorkerCall::Next()
+{
+    if (!m_lease)
+        return broken();
+    WorkerProtocol::Fault fault;
+    const auto answer = WorkerProtocol::ReadAnswer(m_lease->Frames(), m_request, fault);
+    if (!answer || answer->kind == WorkerProtocol::FrameKind::Head)
+        return broken();
+    if (answer->kind == WorkerProtocol::FrameKind::Failure
+        || (answer->kind == WorkerProtocol::FrameKind::End && !answer->last))
+        m_lease->Finish();
+    if (answer->kind != WorkerProtocol::FrameKind::Data)
+        m_lease.reset();
+    return *answer;
 }

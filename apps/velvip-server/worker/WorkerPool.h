@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WorkerProtocol.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -36,7 +38,7 @@ public:
         ~Lease();
         Lease(const Lease &) = delete;
         Lease &operator=(const Lease &) = delete;
-        bool Send(const QByteArray &requestLine);
+        bool Send(const QByteArray &frame);
         int Frames() const { return m_process.out; }
         void Finish() { m_healthy = true; }
 
@@ -76,4 +78,35 @@ private:
     int m_lent = 0;
     int m_waiting = 0;
     int m_downloading = 0;
+    quint64 m_lastId = 0;
+
+    friend class WorkerCall;
+};
+
+// One request on a worker: the one way the routes and the scheduler ask workers anything. Every
+// answer frame is checked (size, form, id, user, order) before any of it is handed on; a worker
+// that breaks one of these is stopped and replaced, and the call ends with a failure.
+class WorkerCall
+{
+public:
+    // Gives the request its id; `download` waits for a download slot too.
+    WorkerCall(WorkerPool &pool, WorkerRequest request, bool download);
+    ~WorkerCall();
+
+    // Sends the request and waits for the answer's first frame: Head or Failure (also made here
+    // when no worker is free or it broke). Nothing when `client` (a socket; -1: none) hung up
+    // first: the run is stopped.
+    std::optional<WorkerAnswer> Begin(int client = -1);
+    // After a Head: the next frame, Data or End, or a Failure that ends the answer.
+    WorkerAnswer Next();
+
+    const WorkerRequest &Request() const { return m_request; }
+
+private:
+    WorkerAnswer broken();
+
+    WorkerPool &m_pool;
+    WorkerRequest m_request;
+    bool m_download;
+    std::unique_ptr<WorkerPool::Lease> m_lease;
 };

@@ -1,34 +1,101 @@
 #pragma once
 
+#include "VelError.h"
+
 #include <QByteArray>
-#include <QJsonObject>
+#include <QDate>
+#include <QString>
 
 #include <optional>
 
-// Frames between the service and a worker process: one type byte, a 32-bit length (little
-// endian), the payload. The service sends one request line (a JSON object) on the worker's
-// standard input; the worker answers with a header, data frames and an end frame.
+// What the service and its workers say to each other. Each message is one frame: a 32-bit length
+// (big endian) and a CBOR map. A request carries an id and its user; every answer frame repeats
+// both, so that an answer can only be relayed to the request it belongs to.
 namespace WorkerProtocol {
 
-enum class Frame : char {
-    Header = 'H',   // JSON: {"status": 200, ...} or {"status": 4xx/5xx, "error": "…"}; after data, the answer was cut
-    Data = 'D',     // a piece of the output, as written
-    End = 'E',      // JSON: {"rows": N, "totals": "…"}
-};
+// The limits every route and every frame keeps to.
+inline constexpr int MaxBody = 64 * 1024;                 // a request body, as read from a client
+inline constexpr int MaxQueryText = 200;                  // a lookup's search text is cut to this
+inline constexpr quint32 MaxRequestFrame = 2 * MaxBody + 4096;   // body, filter name and the rest
+inline constexpr quint32 MaxAnswerFrame = (1u << 20) + 4096;     // a piece of output and its frame
 
-inline constexpr quint32 MaxFrame = 1u << 20;
+// Why a request body (or a query parameter) may not go on: too large, not UTF-8, or holding a
+// control character other than tab and line ends; empty when it may. The one check of every
+// route's input.
+QString BodyProblem(QByteArrayView body);
+// Whether decoded text (a JSON key or text value) holds any control character, tab and line
+// ends included.
+bool HasControl(QStringView text);
 
-// Writes one frame to the descriptor; false when the other side is gone.
-bool Write(int fd, Frame type, const char *data, quint32 size);
-bool WriteJson(int fd, Frame type, const QJsonObject &object);
+enum class Op : quint8 { Run = 1, Drill = 2, Lookup = 3 };
 
-struct Received
+struct WorkerRequest
 {
-    Frame type;
-    QByteArray payload;
+    quint64 id = 0;
+    Op op = Op::Run;
+    QString user;
+    QString branch;            // the user's branch; empty: head office
+    bool sharedCards = true;   // the chain shares stored-value cards between branches
+    QString props;             // the chain's connection text
+    // Run and Drill
+    qint32 report = 0;
+    QByteArray filter;         // the body, checked
+    QDate today;
+    QString format = QStringLiteral("json");
+    bool bom = false;
+    bool rowsFirst = false;
+    qint64 row = -1;           // Drill
+    // Lookup
+    qint32 lookupType = 0;
+    QString condition;         // a fixed condition from the service's own table
+    QString text;
+    qint32 offset = 0, limit = 0;
+
+    QByteArray Encode() const;
+    // Nothing when the payload is no request.
+    static std::optional<WorkerRequest> Decode(const QByteArray &payload);
 };
-// Reads one frame; nothing at the end of the stream or on a broken frame. Waits at most
-// `timeoutMs` for its first byte (-1: no limit) and sets `timedOut` when that passed.
-std::optional<Received> Read(int fd, int timeoutMs = -1, bool *timedOut = nullptr);
+
+enum class FrameKind : quint8 {
+    Head = 1,      // the answer begins: the report's name
+    Data = 2,      // a piece of the output, as written
+    End = 3,       // the answer is complete: rows, totals line, period
+    Failure = 4,   // the request failed (before data, or cut after it)
+};
+
+struct WorkerAnswer
+{
+    quint64 id = 0;
+    QString user;
+    FrameKind kind = FrameKind::Failure;
+    QString name;                      // Head
+    QByteArray data;                   // Data (may be raw data: it is encoded, not kept)
+    qint64 rows = 0;                   // End
+    QString totals, period;            // End
+    bool last = false;                 // End: the worker ends after this answer
+    Vel::ErrorKind error = Vel::ErrorKind::Internal;   // Failure
+    QString sentence;                  // Failure
+
+    QByteArray Encode() const;
+    static std::optional<WorkerAnswer> Decode(const QByteArray &payload);
+    static WorkerAnswer Failed(const WorkerRequest &request, Vel::ErrorKind kind, QString sentence);
+};
+
+// The HTTP status of a failure of this kind.
+int StatusOf(Vel::ErrorKind kind);
+
+// Writes one frame; false when the other side is gone.
+bool WriteFrame(int fd, const QByteArray &payload);
+
+enum class Fault { None, Closed, TooLarge, Malformed, OutOfTurn, TimedOut };
+// Reads one frame of at most `limit` bytes. Waits at most `timeoutMs` for its first byte
+// (-1: no limit).
+std::optional<QByteArray> ReadFrame(int fd, quint32 limit, Fault &fault, int timeoutMs = -1);
+// Reads one answer frame to `request`: a frame that is too large, no answer, or an answer to
+// another request or user is a fault.
+std::optional<WorkerAnswer> ReadAnswer(int fd, const WorkerRequest &request, Fault &fault);
 
 } // namespace WorkerProtocol
+
+using WorkerProtocol::WorkerAnswer;
+using WorkerProtocol::WorkerRequest;
