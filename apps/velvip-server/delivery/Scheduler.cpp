@@ -2,6 +2,7 @@
 
 #include "Alarm.h"
 #include "AtomicFile.h"
+#include "BranchContext.h"
 #include "Checks.h"
 #include "Cron.h"
 #include "Dictionary.h"
@@ -9,7 +10,6 @@
 #include "Mime.h"
 #include "ReportSession.h"
 #include "Retry.h"
-#include "Service.h"
 #include "ServiceFilter.h"
 #include "VelError.h"
 #include "WorkerPool.h"
@@ -422,7 +422,7 @@ void Scheduler::deliver(Store::Delivery d)
                               {QStringLiteral("filter"), QString::fromUtf8(c->filter)}, {QStringLiteral("format"), c->format},
                               {QStringLiteral("bom"), true}, {QStringLiteral("today"), today.toString(Qt::ISODate)},
                               {QStringLiteral("context"),
-                               QJsonObject::fromVariantMap(Service::BranchContext(d.branch, m_sharedCards))}};
+                               QJsonObject::fromVariantMap(BranchContext(d.branch, m_sharedCards))}};
 
     // The file goes to disk as it is made: into the folder (written atomically) or a private
     // temporary file. Without a folder, a file over the attachment limit is not made further.

@@ -7,6 +7,7 @@
 #include "ReportSession.h"
 #include "ServerData.h"
 #include "ServiceFilter.h"
+#include "VelError.h"
 #include "WorkerProtocol.h"
 
 #include <QDate>
@@ -18,6 +19,7 @@
 #include <httplib.h>
 
 #include <cerrno>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -113,12 +115,12 @@ int clientSocket(const httplib::Request &req)
     return -1;
 }
 
-// Waits for the worker's first frame; false when the client hung up first.
-bool clientWaits(int worker, int client)
+// Waits for the worker's first frame; false when the client hung up first or `cut` was set.
+bool clientWaits(int worker, int client, const std::atomic<bool> &cut)
 {
     pollfd fds[2] = {{worker, POLLIN, 0}, {client, POLLRDHUP, 0}};
-    for (;;) {
-        const int rc = ::poll(fds, client >= 0 ? 2 : 1, -1);
+    while (!cut) {
+        const int rc = ::poll(fds, client >= 0 ? 2 : 1, 250);
         if (rc < 0 && errno == EINTR)
             continue;
         if (fds[0].revents || rc < 0)
@@ -126,7 +128,31 @@ bool clientWaits(int worker, int client)
         if (fds[1].revents & (POLLRDHUP | POLLHUP | POLLERR))
             return false;
     }
+    return false;
 }
+
+// The audit entry of an answer being streamed, written once: when the answer ends or fails, when
+// the service's stop cuts it (503), or when the client leaves (499), with the bytes sent.
+struct Streamed
+{
+    Store &store;
+    Store::AuditEntry audit;
+    bool written = false;
+    void Write(int status)
+    {
+        if (std::exchange(written, true))
+            return;
+        audit.status = status;
+        store.Audit(audit);
+    }
+    ~Streamed()
+    {
+        try {
+            Write(499);
+        } catch (const VelError &) {
+        }
+    }
+};
 
 } // namespace
 
@@ -154,10 +180,10 @@ void Service::addReportRoutes()
         }
         ReplyJson(res, 200, keys);
     }, false));
-    m_http->Post(R"(/api/v1/reports/(\d+)/run)", signedIn([this](const httplib::Request &req, httplib::Response &res,
+    withBody("POST", R"(/api/v1/reports/(\d+)/run)", signedIn([this](const httplib::Request &req, httplib::Response &res,
                                                                  const Caller &caller) { runReport(req, res, caller); },
                                                           true));
-    m_http->Post(R"(/api/v1/reports/(\d+)/drill)", signedIn([this](const httplib::Request &req, httplib::Response &res,
+    withBody("POST", R"(/api/v1/reports/(\d+)/drill)", signedIn([this](const httplib::Request &req, httplib::Response &res,
                                                                    const Caller &caller) { runReport(req, res, caller); },
                                                             true));
     m_http->Get(R"(/api/v1/lookups/([a-z-]+))", signedIn([this](const httplib::Request &req, httplib::Response &res,
@@ -278,8 +304,8 @@ void Service::relay(const httplib::Request &req, QJsonObject request, httplib::R
         return finish(500, crashed);
     // A client that leaves while the report runs stops it: the lease ends unhealthy, and the
     // worker is stopped the way Ctrl+C stops the command line.
-    if (!clientWaits(lease->Frames(), clientSocket(req))) {
-        audit.status = 499;
+    if (!clientWaits(lease->Frames(), clientSocket(req), m_cut)) {
+        audit.status = m_cut ? 503 : 499;
         m_store.Audit(audit);
         return;
     }
@@ -297,9 +323,15 @@ void Service::relay(const httplib::Request &req, QJsonObject request, httplib::R
         const QString name = head.value(QStringLiteral("name")).toString();
         res.set_header("Content-Disposition", contentDisposition(name + u'_' + fileName, QStringLiteral("report_") + fileName));
     }
-    Store *store = &m_store;
+    const std::shared_ptr<Streamed> streamed(new Streamed{m_store, audit});
+    streamed->audit.bytes = 0;
+    const std::atomic<bool> *cut = &m_cut;
     res.set_chunked_content_provider(
-        contentType.toStdString(), [lease, store, audit](size_t, httplib::DataSink &sink) mutable {
+        contentType.toStdString(), [lease, streamed, cut](size_t, httplib::DataSink &sink) {
+            if (*cut) {
+                streamed->Write(503);
+                return false;
+            }
             const auto frame = WorkerProtocol::Read(lease->Frames());
             if (!frame || frame->type == WorkerProtocol::Frame::Header) {
                 // The run failed after data went out: the client sees a cut response (no last
@@ -307,18 +339,20 @@ void Service::relay(const httplib::Request &req, QJsonObject request, httplib::R
                 const QJsonObject failure = frame ? QJsonDocument::fromJson(frame->payload).object() : QJsonObject();
                 if (frame)
                     lease->Finish();
-                audit.status = failure.value(QStringLiteral("status")).toInt(500);
-                store->Audit(audit);
+                streamed->Write(failure.value(QStringLiteral("status")).toInt(500));
                 return false;
             }
-            if (frame->type == WorkerProtocol::Frame::Data)
-                return sink.write(frame->payload.constData(), size_t(frame->payload.size()));
+            if (frame->type == WorkerProtocol::Frame::Data) {
+                if (!sink.write(frame->payload.constData(), size_t(frame->payload.size())))
+                    return false;   // the client left: audited as 499 when the answer is dropped
+                streamed->audit.bytes += frame->payload.size();
+                return true;
+            }
             const QJsonObject end = QJsonDocument::fromJson(frame->payload).object();
             if (!end.value(QStringLiteral("last")).toBool())
                 lease->Finish();
-            audit.rows = end.value(QStringLiteral("rows")).toInteger();
-            audit.status = 200;
-            store->Audit(audit);
+            streamed->audit.rows = end.value(QStringLiteral("rows")).toInteger();
+            streamed->Write(200);
             sink.done();
             return true;
         });
