@@ -305,7 +305,9 @@ void Service::relay(const httplib::Request &req, QJsonObject request, httplib::R
     // A client that leaves while the report runs stops it: the lease ends unhealthy, and the
     // worker is stopped the way Ctrl+C stops the command line.
     if (!clientWaits(lease->Frames(), clientSocket(req), m_cut)) {
-        audit.status = m_cut ? 503 : 499;
+        if (m_cut)
+            return finish(503, QStringLiteral("服务正在停止，这次请求没有完成；请稍后再试。"));
+        audit.status = 499;
         m_store.Audit(audit);
         return;
     }
