@@ -76,11 +76,7 @@ threading.Thread(target=trickle, daemon=True).start()
 while time.monotonic() < end:
     began = time.monotonic()
     with socket.create_connection(("127.0.0.1", port), timeout=30) as h:
-        h.sendall(b"GET /api/v1/health HTTP/1.1
-Host: x
-Connection: close
-
-")
+        h.sendall(b"GET /api/v1/health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
         while h.recv(4096):
             pass
     slowest = max(slowest, time.monotonic() - began)
