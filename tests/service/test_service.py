@@ -721,6 +721,20 @@ class FrontTest(unittest.TestCase):
                 self.assertEqual(r.getheader("X-Content-Type-Options"), "nosniff")
                 self.assertIn("frame-ancestors 'none'", r.getheader("Content-Security-Policy", ""))
                 self.assertIsNone(r.getheader("Strict-Transport-Security"))   # plain HTTP: TLS only
+        cert, key = os.path.join(TMP, "https-cert.pem"), os.path.join(TMP, "https-key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "1",
+                        "-subj", "/CN=127.0.0.1"], check=True, capture_output=True)
+        service = Service(TMP, DB, "--cert", cert, "--key", key)
+        try:
+            import ssl
+            c = http.client.HTTPSConnection("127.0.0.1", service.port, timeout=30, context=ssl._create_unverified_context())
+            c.request("GET", "/api/v1/health")
+            r = c.getresponse()
+            self.assertTrue(r.getheader("Strict-Transport-Security", "").startswith("max-age="))
+            self.assertEqual(r.getheader("X-Content-Type-Options"), "nosniff")
+            c.close()
+        finally:
+            service.stop()
 
     def test_health_without_login_says_only_whether_it_serves(self):
         r, payload = Api(self.service.port).call("GET", "/health")
