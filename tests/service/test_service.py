@@ -670,7 +670,7 @@ class FrontTest(unittest.TestCase):
         return answer, sent
 
     def test_bodies_are_bounded_chunked_or_not(self):
-        for path, cookie in (("/session", False), ("/reports/10906/run", True)):
+        for path, cookie in (("/session", False), ("/reports/10906/run", True), ("/nowhere", False)):
             with self.subTest(path=path):
                 answer, sent = self.chunked(path, 8 << 20, cookie)
                 self.assertTrue(answer.startswith(b"HTTP/1.1 413"), answer[:80])

@@ -179,6 +179,12 @@ Service::Service(ServiceOptions options)
     addSchemeRoutes();
     addScheduleRoutes();
     AddPortalRoutes(*m_http);
+    // Last: any other path with a body is read within the limit too before its 404 (the library
+    // reads the body of a request no content reader takes whole, chunked ones without a limit).
+    for (const char *method : {"POST", "PUT", "DELETE", "PATCH"})
+        withBody(method, "/.*", [](const httplib::Request &, httplib::Response &res) {
+            ReplyError(res, 404, QStringLiteral("没有这个地址"));
+        });
 }
 
 Service::~Service()
@@ -313,6 +319,12 @@ void Service::withBody(const char *method, const std::string &pattern, Route rou
     if (qstrcmp(method, "PUT") == 0) {
         m_http->Put(pattern, route);
         m_http->Put(pattern, reader);
+    } else if (qstrcmp(method, "DELETE") == 0) {
+        m_http->Delete(pattern, route);
+        m_http->Delete(pattern, reader);
+    } else if (qstrcmp(method, "PATCH") == 0) {
+        m_http->Patch(pattern, route);
+        m_http->Patch(pattern, reader);
     } else {
         m_http->Post(pattern, route);
         m_http->Post(pattern, reader);
@@ -350,7 +362,7 @@ std::function<void(const httplib::Request &, httplib::Response &)> Service::sign
 void Service::addSessionRoutes()
 {
     withBody("POST", "/api/v1/session", [this](const httplib::Request &req, httplib::Response &res) { signIn(req, res); });
-    m_http->Delete("/api/v1/session",
+    withBody("DELETE", "/api/v1/session",
                    signedIn([this](const httplib::Request &, httplib::Response &res, const Caller &caller) {
                        if (!caller.sessionHash.isEmpty())
                            m_store.RemoveSession(caller.sessionHash);

@@ -65,8 +65,8 @@ public:
 private:
     using Handler = std::function<void(const httplib::Request &, httplib::Response &, const Caller &)>;
     using Route = std::function<void(const httplib::Request &, httplib::Response &)>;
-    // Registers a POST or PUT route whose body, chunked or not, is refused with 413 as soon as it
-    // passes the limit.
+    // Registers a POST, PUT, DELETE or PATCH route whose body, chunked or not, is refused with 413
+    // as soon as it passes the limit.
     void withBody(const char *method, const std::string &pattern, Route route);
     void addHealthRoute();
     // Every few seconds: whether the chain answers (what health reports).
