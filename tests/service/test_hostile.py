@@ -4,25 +4,18 @@ followed by another user's request on the same workers; slow clients beside them
 on purpose. Seeded (VELVIP_HOSTILE_SEED, default 1): about 1,000 requests, VELVIP_HOSTILE_FULL=1 for
 10,000. Violations are grouped by what stops them; the groups still waiting for the framed worker
 protocol and the typed branch scope are listed but fail the run only with VELVIP_HOSTILE_STRICT=1."""
-import collections, concurrent.futures, http.client, json, os, random, signal, socket, sqlite3, subprocess, sys
-import tempfile, threading, time, unittest
+import collections, concurrent.futures, json, os, random, signal, socket, sqlite3, subprocess, sys, tempfile, threading
+import time, unittest
 
-SERVER, REPORT = sys.argv.pop(1), sys.argv.pop(1)
+import test_service as ts   # takes the two programs from the command line
+
+SERVER, REPORT, PERIOD, BASE, BRANCH_KEYS = ts.SERVER, ts.REPORT, ts.PERIOD, ts.BASE, ts.BRANCH_KEYS
 SEED = int(os.environ.get("VELVIP_HOSTILE_SEED", "1"))
 COUNT = 10000 if os.environ.get("VELVIP_HOSTILE_FULL") == "1" else 1000
 PENDING = {"protocol": "bodies checked before a worker sees them; framed answers matched to their request",
            "scope": "lookups and reports of a branch user keep to its branch (scope as an argument)"}
-PERIOD = "2024-02"
-BASE = {10901: {}, 10902: {"GroupBy": 1}, 10903: {}, 10904: {"GroupBy": 2}, 10905: {"GroupBy": 1}, 10906: {}}
-BRANCH_KEYS = {10901: "BranchNum", 10902: "BranchNum", 10903: "BranchNum", 10904: "StockNo", 10905: "StockNo"}
 LOOKUPS = ["customers", "items", "branches", "pos", "cashiers", "cards", "card-types", "brands"]
 BOUND = 60   # seconds any one request may take, queue wait included
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def exchange(port, head, body=b"", chunked=False, timeout=BOUND):
@@ -104,7 +97,7 @@ class HostileTest(unittest.TestCase):
                            input=f"{name}-password\n".encode(), check=True, capture_output=True)
             tokens[name] = subprocess.run([SERVER, "token", "add", name, "--store", store], capture_output=True,
                                           check=True).stdout.decode().strip()
-        cls.port = free_port()
+        cls.port = ts.free_port()
         cls.proc = subprocess.Popen([SERVER, "--db", cls.db, "--store", store, "--listen", f"127.0.0.1:{cls.port}"],
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         cls.proc.stdout.readline()
@@ -221,21 +214,6 @@ class HostileTest(unittest.TestCase):
                 health.append((status, time.monotonic() - began))
                 stop.wait(0.5)
 
-        def slow_clients():
-            clients = [socket.create_connection(("127.0.0.1", self.port)) for _ in range(8)]
-            for byte in b"GET /api/v1/reports HTTP/1.1\r\nHost: x\r\n" * 20:
-                if stop.wait(1):
-                    break
-                for c in clients:
-                    try:
-                        c.send(bytes([byte]))
-                    except OSError:
-                        c.close()
-                        clients.remove(c)
-                        clients.append(socket.create_connection(("127.0.0.1", self.port)))
-            for c in clients:
-                c.close()
-
         def killed():
             return any(t <= time.monotonic() <= t + 5 for t in kill_window)
 
@@ -249,9 +227,9 @@ class HostileTest(unittest.TestCase):
             status, payload = caller.send(method, path, body, chunked)
             return self.check(case, status, payload, killed)
 
-        watchers = [threading.Thread(target=watch_health), threading.Thread(target=slow_clients)]
-        for t in watchers:
-            t.start()
+        watchers = [threading.Thread(target=watch_health)]
+        watchers[0].start()
+        slow = ts.slow_clients(self.port, 8)
         try:
             with concurrent.futures.ThreadPoolExecutor(8) as pool:
                 for found in pool.map(one, range(len(batch))):
@@ -259,8 +237,9 @@ class HostileTest(unittest.TestCase):
                         violations[group].append(text)
         finally:
             stop.set()
-            for t in watchers:
-                t.join()
+            watchers[0].join()
+            for c in slow:
+                c.close()
         slow_health = [h for h in health if h[0] != 200]
         if slow_health:
             violations["core"].append(f"health did not answer within 1 s {len(slow_health)} of {len(health)} times")

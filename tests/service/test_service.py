@@ -598,10 +598,8 @@ def raw_request(port, head, body=b"", timeout=10, source="127.0.0.1"):
 
 def slow_clients(port, count):
     """Clients that send a request's header one byte a second; closed when the list is."""
-    clients = []
-    for _ in range(count):
-        c = socket.create_connection(("127.0.0.1", port))
-        clients.append(c)
+    clients = [socket.create_connection(("127.0.0.1", port)) for _ in range(count)]
+
     def trickle():
         for byte in b"GET /api/v1/reports HTTP/1.1\r\nHost: x\r\n" * 100:
             for c in list(clients):
