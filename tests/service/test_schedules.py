@@ -276,7 +276,7 @@ class Schedules(unittest.TestCase):
                 self.assertNotIn("  ", msg["Subject"])
                 self.assertRegex(next(msg.iter_attachments()).get_filename(), r"_10906_00[12]\.csv$")
             self.assertIn("550 5.1.1 no such user m2b", self.cli("log", sid).stdout)
-            api = ts.Api(service.port)
+            api = ts.Api(service.port).login("boss", "boss-password")   # without a login only ok/unavailable
             self.assertEqual(json.loads(api.call("GET", "/health")[1])["status"], "degraded")
             sink.refuse.clear()
             self.assertIn("重新排队", self.cli("resend", sid, "--slot", "2024-03-01").stdout)
