@@ -2,6 +2,8 @@
 # The report service under load, on the embedded demo chain:
 #   1. wrk drives 10902 for May 2024 (by branch) with 32 connections against 32 velvip-report
 #      processes running the same report side by side: throughput, p99 latency, peak memory;
+#      then the same 32 connections with 8 slow clients beside them, each sending its request
+#      header one byte a second: throughput, p99 latency and the slowest health answer;
 #   2. eight concurrent CSV downloads of 10903 for 2024: the service's peak memory (service and
 #      workers) against the size of one record set.
 #   bench/service.sh [--build build/test] [--seconds 20] [--workers 2]
@@ -55,6 +57,37 @@ service_rps=$(awk '/Requests\/sec/ {print $2}' "$work/wrk.txt")
 p99=$(awk '$1 == "99%" {print $2}' "$work/wrk.txt")
 errors=$(grep -c "Non-2xx" "$work/wrk.txt" || true)
 echo "service: $service_rps req/s, p99 $p99, peak ${seconds}s $(cat "$work/peak") MB (service + workers), non-2xx lines: $errors"
+
+# The same with eight slow clients beside them, and health asked every half second.
+python3 - "$port" "$seconds" > "$work/slow.txt" <<'PY' &
+import socket, sys, threading, time
+port, seconds = int(sys.argv[1]), float(sys.argv[2])
+clients = [socket.create_connection(("127.0.0.1", port)) for _ in range(8)]
+end, slowest = time.monotonic() + seconds, 0.0
+def trickle():
+    while time.monotonic() < end:
+        for c in clients:
+            try:
+                c.send(b"G")
+            except OSError:
+                pass
+        time.sleep(1)
+threading.Thread(target=trickle, daemon=True).start()
+while time.monotonic() < end:
+    began = time.monotonic()
+    with socket.create_connection(("127.0.0.1", port), timeout=30) as h:
+        h.sendall(b"GET /api/v1/health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+        while h.recv(4096):
+            pass
+    slowest = max(slowest, time.monotonic() - began)
+    time.sleep(0.5)
+print(f"{slowest:.3f}")
+PY
+slow=$!
+wrk -t4 -c32 -d"${seconds}s" --latency -s "$work/run.lua" "http://127.0.0.1:$port/api/v1/reports/10902/run" > "$work/wrk-slow.txt"
+wait $slow
+echo "service with 8 slow clients: $(awk '/Requests\/sec/ {print $2}' "$work/wrk-slow.txt") req/s," \
+     "p99 $(awk '$1 == "99%" {print $2}' "$work/wrk-slow.txt"), slowest health $(cat "$work/slow.txt") s"
 
 # The same report by 32 velvip-report processes, each looping for the same time.
 end=$(( $(date +%s) + seconds ))

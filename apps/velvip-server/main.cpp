@@ -15,6 +15,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <csignal>
@@ -73,8 +74,9 @@ int serve(const QStringList &arguments)
     const QCommandLineOption downloads{QStringLiteral("downloads"), QStringLiteral("同时运行的下载（csv、xlsx、pdf）最多几个，默认 1；其余排队"), QStringLiteral("N")};
     const QCommandLineOption shared{QStringLiteral("shared-cards"), QStringLiteral("储值卡在分店间通用：1（默认）或 0"), QStringLiteral("0|1")};
     const QCommandLineOption idle{QStringLiteral("session-idle"), QStringLiteral("会话空闲多少秒后失效，默认 1800"), QStringLiteral("SECONDS")};
+    const QCommandLineOption drain{QStringLiteral("drain-seconds"), QStringLiteral("停止时等待正在运行的请求最多几秒，默认 30"), QStringLiteral("SECONDS")};
     const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("显示本帮助。")};
-    QList<QCommandLineOption> options{db, props, propsFile, demo, listen, store, plugins, cert, key, insecure, workers, queue, downloads, shared, idle};
+    QList<QCommandLineOption> options{db, props, propsFile, demo, listen, store, plugins, cert, key, insecure, workers, queue, downloads, shared, idle, drain};
     parser.addOptions(options);
     parser.addOption(help);
     options << AddDeliveryOptions(parser);
@@ -105,9 +107,11 @@ int serve(const QStringList &arguments)
     o.queue = number(queue, 16, 0, 10000);
     o.downloads = number(downloads, 1, 1, 64);
     o.session.idleSeconds = number(idle, 1800, 1, 86400);
+    o.drainSeconds = number(drain, 30, 0, 3600);
     const int sharedCards = number(shared, 1, 0, 1);
-    if (o.workers < 0 || o.queue < 0 || o.downloads < 0 || o.session.idleSeconds < 0 || sharedCards < 0)
-        return usage(QStringLiteral("--workers 应为 1 到 64，--queue 0 到 10000，--downloads 1 到 64，--session-idle 1 到 86400，--shared-cards 0 或 1"));
+    if (o.workers < 0 || o.queue < 0 || o.downloads < 0 || o.session.idleSeconds < 0 || sharedCards < 0 || o.drainSeconds < 0)
+        return usage(QStringLiteral("--workers 应为 1 到 64，--queue 0 到 10000，--downloads 1 到 64，--session-idle 1 到 86400，"
+                                    "--shared-cards 0 或 1，--drain-seconds 0 到 3600"));
     o.sharedCards = sharedCards == 1;
     if (const QString wrong = ReadDeliveryOptions(parser, o.delivery); !wrong.isEmpty())
         return usage(wrong);
@@ -123,7 +127,14 @@ int serve(const QStringList &arguments)
         qputenv("VELVIPRPT_PLUGIN_PATH", parser.value(plugins).toLocal8Bit() + (path.isEmpty() ? "" : ":" + path));
     }
     PluginLoader::Locate();
-    o.storePath = parser.isSet(store) ? parser.value(store) : Store::DefaultPath();
+    // The demo keeps a store of its own that ends with it: its admin never reaches a real store.
+    QTemporaryDir demoStore;
+    if (parser.isSet(demo) && parser.isSet(store))
+        return usage(QStringLiteral("--demo 使用自己的临时存储，不能与 --store 一起给出"));
+    if (parser.isSet(demo) && !demoStore.isValid())
+        return usage(QStringLiteral("无法建立演示用的临时存储"));
+    o.storePath = parser.isSet(demo) ? demoStore.filePath(QStringLiteral("demo.sqlite"))
+                  : parser.isSet(store) ? parser.value(store) : Store::DefaultPath();
     if (parser.isSet(props)) {
         o.props = parser.value(props);
     } else if (parser.isSet(propsFile)) {
@@ -137,10 +148,10 @@ int serve(const QStringList &arguments)
     else
         o.props = ReportSession::DefaultPropsString();
     if (parser.isSet(demo))
-        demoAdmin(o.storePath);
+        o.listening = [path = o.storePath] { demoAdmin(path); };
 
-    // SIGTERM and SIGINT are taken by one thread that stops the listener; running requests end
-    // first. Blocked here so that every later thread inherits the mask.
+    // SIGTERM and SIGINT are taken by one thread that stops the listener; running requests get
+    // --drain-seconds to end. Blocked here so that every later thread inherits the mask.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);

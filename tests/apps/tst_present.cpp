@@ -277,6 +277,34 @@ private slots:
         QVERIFY(Present::WriteCsv(r).contains("\"首充\n赠送\""));
     }
 
+    // Text a spreadsheet would run as a formula is written with a leading apostrophe; numbers and
+    // other text are not touched.
+    void csvGuardsFormulas_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("hyperlink") << QStringLiteral("=HYPERLINK(\"http://evil.example/?x\",\"点我\")")
+                                   << QByteArray("\"'=HYPERLINK(\"\"http://evil.example/?x\"\",\"\"点我\"\")\"");
+        QTest::newRow("plus") << QStringLiteral("+SUM(A1:A9)") << QByteArray("'+SUM(A1:A9)");
+        QTest::newRow("minus formula") << QStringLiteral("-2+3") << QByteArray("'-2+3");
+        QTest::newRow("at") << QStringLiteral("@cmd") << QByteArray("'@cmd");
+        QTest::newRow("tab") << QStringLiteral("\tx") << QByteArray("'\tx");
+        QTest::newRow("carriage return") << QStringLiteral("\rx") << QByteArray("\"'\rx\"");
+        QTest::newRow("negative number") << QStringLiteral("-12.50") << QByteArray("-12.50");
+        QTest::newRow("signed number") << QStringLiteral("+3") << QByteArray("+3");
+        QTest::newRow("inside") << QStringLiteral("a=b") << QByteArray("a=b");
+    }
+
+    void csvGuardsFormulas()
+    {
+        QFETCH(QString, value);
+        QFETCH(QByteArray, written);
+        ReportOutput r = Fixture::SmallLedger();
+        r.rs->SetText(0, 7, value);
+        const QByteArray csv = Present::WriteCsv(r);
+        QVERIFY2(csv.contains(',' + written + "\r\n"), csv.constData());
+    }
+
     void tableMatchesGolden()
     {
         QCOMPARE(Present::WriteTable(Fixture::SmallLedger()).toUtf8(), golden("small-ledger.txt"));

@@ -93,7 +93,7 @@ class Schedules(unittest.TestCase):
     def use_store(self, store):
         self.store = store
         for name, branch, address in USERS:
-            where = ["--branch", branch] if branch else ["--head-office"]
+            where = ["--branch", branch, "--db", DB] if branch else ["--head-office"]
             subprocess.run([SERVER, "user", "add", name, "--password-stdin", *where, *(["--email", address] if address else []),
                             "--store", self.store], input=f"{name}-password\n".encode(), check=True)
 
@@ -246,7 +246,7 @@ class Schedules(unittest.TestCase):
                         self.assertEqual(list(msg.iter_attachments()), [])
                         self.assertIn("https://reports.test/#/reports/10902?period=2024-02-01..2024-02-29&GroupBy=1",
                                       msg.get_body(("plain",)).get_content())
-            health = json.loads(ts.Api(service.port).call("GET", "/health")[1])
+            health = json.loads(ts.Api(service.port).login("boss", "boss-password").call("GET", "/health")[1])
             self.assertEqual((health["status"], health["deliveries"]), ("degraded", {"failed": 2, "retrying": 0}))
         finally:
             controller.stop()
@@ -276,7 +276,7 @@ class Schedules(unittest.TestCase):
                 self.assertNotIn("  ", msg["Subject"])
                 self.assertRegex(next(msg.iter_attachments()).get_filename(), r"_10906_00[12]\.csv$")
             self.assertIn("550 5.1.1 no such user m2b", self.cli("log", sid).stdout)
-            api = ts.Api(service.port)
+            api = ts.Api(service.port).login("boss", "boss-password")   # without a login only ok/unavailable
             self.assertEqual(json.loads(api.call("GET", "/health")[1])["status"], "degraded")
             sink.refuse.clear()
             self.assertIn("重新排队", self.cli("resend", sid, "--slot", "2024-03-01").stdout)

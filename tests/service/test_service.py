@@ -1,7 +1,7 @@
 """velvip-server through HTTP: the API against velvip-report, a branch user's scope under attack,
 sessions and refusals. Every JSON answer is checked against the service's OpenAPI document."""
-import fcntl, functools, http.client, io, json, os, re, signal, socket, sqlite3, struct, subprocess, sys, tempfile, termios
-import threading, time, unittest, urllib.parse, zipfile
+import fcntl, functools, http.client, io, json, os, re, select, shutil, signal, socket, sqlite3, struct, subprocess, sys
+import tempfile, termios, threading, time, unittest, urllib.parse, zipfile
 import jsonschema
 
 SERVER, REPORT = sys.argv.pop(1), sys.argv.pop(1)
@@ -157,7 +157,8 @@ def setUpModule():
     DB = os.path.join(TMP, "chain.sqlite")
     subprocess.run([REPORT, "make-demo", "--out", DB, "--members", "300", "--days", "60", "--start", "2024-01-01"], check=True,
                    capture_output=True)
-    for name, where in (("boss", ["--head-office"]), ("shop", ["--branch", BRANCH]), ("shop1", ["--branch", "001"])):
+    for name, where in (("boss", ["--head-office"]), ("shop", ["--branch", BRANCH, "--db", DB]),
+                        ("shop1", ["--branch", "001", "--db", DB])):
         subprocess.run([SERVER, "user", "add", name, "--password-stdin", *where, "--store", os.path.join(TMP, "store.sqlite")],
                        input=f"{name}-password\n".encode(), check=True)
 
@@ -303,7 +304,7 @@ class ServiceTest(unittest.TestCase):
                               (replicated[0].replace("Standbys=", "Standbys=127.0.0.1:1,"), ["down", "up", "up", "up"])):
             service = Service(self.tmp, props)
             try:
-                r, payload = Api(service.port).call("GET", "/health")
+                r, payload = Api(service.port).login("boss", "boss-password").call("GET", "/health")
                 servers = json.loads(payload)["servers"]
                 self.assertEqual([s["state"] for s in servers], states)
                 self.assertEqual(servers[-1]["role"], "primary")
@@ -575,17 +576,23 @@ class StoreTest(unittest.TestCase):
     def test_each_engine(self):
         for engine, store, sql in stores():
             with self.subTest(engine=engine):
-                for name, where in (("ho", ["--head-office"]), ("br", ["--branch", BRANCH])):
+                for name, where in (("ho", ["--head-office"]), ("br", ["--branch", BRANCH, "--db", DB])):
                     self.assertEqual(manage(store, "user", "add", name, "--password-stdin", *where, password="pw-12345678").returncode, 0)
                 again = manage(store, "user", "add", "ho", "--password-stdin", "--head-office", password="pw-12345678")
                 self.assertIn("已存在", again.stderr.decode())
+                for number in ("", " ", "999"):   # never a head-office user, never a branch the chain lacks
+                    refused = manage(store, "user", "add", "x", "--password-stdin", "--branch", number, "--db", DB, password="pw-12345678")
+                    self.assertNotEqual(refused.returncode, 0, number)
+                self.assertNotEqual(manage(store, "user", "add", "x", "--password-stdin", "--branch", BRANCH,
+                                           password="pw-12345678").returncode, 0)   # no chain to check against
                 self.assertEqual(manage(store, "user", "list").stdout.decode().splitlines(),
                                  ["br\t分店 002\t", "ho\t总部\t"])
                 token = manage(store, "token", "add", "br", "--days", "1").stdout.decode().strip()
+                kept = manage(store, "token", "add", "br").stdout.decode().strip()
                 expired = manage(store, "token", "add", "ho").stdout.decode().strip()
                 self.assertTrue(sql(f"UPDATE tokens SET expires = 1000 WHERE \"user\" = 'ho'"))
                 listed = [line.split("\t") for line in manage(store, "token", "list").stdout.decode().splitlines()]
-                self.assertEqual([(t[1], t[4:]) for t in listed], [("br", []), ("ho", ["已过期"])])
+                self.assertEqual([(t[1], t[4:]) for t in listed], [("br", []), ("br", []), ("ho", ["已过期"])])
                 service = Service(TMP, DB, store=store)
                 try:
                     api = Api(service.port).login("br", "pw-12345678")
@@ -599,13 +606,47 @@ class StoreTest(unittest.TestCase):
                     self.assertEqual(json.loads(api.call("GET", "/reports/10906/schemes")[1]), ["甲"])
                     self.assertEqual(manage(store, "token", "revoke", listed[0][0]).returncode, 0)
                     self.assertEqual(bearer(token)[0].status, 401)
+                    self.assertEqual(bearer(kept)[0].status, 200)
                     manage(store, "user", "passwd", "br", "--password-stdin", password="pw-87654321")
                     self.assertEqual(api.call("GET", "/session")[0].status, 401)   # a new password ends sessions
+                    self.assertEqual(bearer(kept)[0].status, 401)                  # and tokens
                 finally:
                     service.stop()
                 self.assertTrue(sql("INSERT INTO sessions VALUES ('x', 'br', 'c', 0, 0)"))
-                for change in ("UPDATE audit SET status = 0", "DELETE FROM audit", "TRUNCATE audit"):
+                replace = ("INSERT OR REPLACE INTO audit (id, at, \"user\", address, action, report, filter, format, rows, status) "
+                           "SELECT id, at, 'x', address, action, report, filter, format, rows, 0 FROM audit ORDER BY id LIMIT 1")
+                upsert = ("INSERT INTO audit (id, at, \"user\", address, action, report, filter, format, rows, status) "
+                          "SELECT id, at, 'x', address, action, report, filter, format, rows, 0 FROM audit WHERE true ORDER BY id LIMIT 1 "
+                          "ON CONFLICT (id) DO UPDATE SET status = 0")
+                for change in ("UPDATE audit SET status = 0", "DELETE FROM audit", "TRUNCATE audit", replace, upsert):
                     self.assertFalse(sql(change), change)
+                self.assertTrue(sql("INSERT INTO audit (at, \"user\", address, action, report, filter, format, status) "
+                                    "VALUES ('now', 'x', '', 'login', '', '', '', 200)"))
+
+    def test_service_role_may_only_append_to_the_audit(self):
+        shared = [store for engine, store, _ in stores() if engine == "postgresql"]
+        if not shared:
+            self.skipTest("VELVIP_TEST_PG not set")
+        role, schema = f"velvip_app_{os.getpid()}", f"roles_{os.getpid()}"
+        self.assertEqual(psql(shared[0], f"CREATE ROLE {role} LOGIN PASSWORD 'app-password'").returncode, 0)
+        owner = re.sub(r"Schema=\w+", f"Schema={schema}", shared[0])
+        app = re.sub(r"User=\w+", f"User={role}", re.sub(r"Password=[^;]*", "Password=app-password", owner))
+        try:
+            self.assertEqual(manage(owner + f";ServiceRole={role}", "user", "add", "ho", "--password-stdin", "--head-office",
+                                    password="pw-12345678").returncode, 0)
+            service = Service(TMP, DB, store=app)
+            try:
+                self.assertEqual(Api(service.port).login("ho", "pw-12345678").call("GET", "/reports")[0].status, 200)
+            finally:
+                service.stop()
+            as_app = lambda sql: psql(app, f"SET search_path TO {schema}; {sql}").returncode == 0
+            self.assertTrue(as_app("SELECT count(*) FROM audit"))
+            for change in ("UPDATE audit SET status = 0", "DELETE FROM audit", "TRUNCATE audit",
+                           "ALTER TABLE audit DISABLE TRIGGER ALL", "DROP TABLE audit"):
+                self.assertFalse(as_app(change), change)
+        finally:
+            psql(shared[0], f"DROP SCHEMA IF EXISTS {schema} CASCADE")
+            psql(shared[0], f"DROP OWNED BY {role}; DROP ROLE {role}")
 
     def test_two_instances_share_a_postgres_store(self):
         shared = [store for engine, store, _ in stores() if engine == "postgresql"]
@@ -681,6 +722,271 @@ class LimitsTest(unittest.TestCase):
         finally:
             if service.proc.poll() is None:
                 service.stop()
+
+
+def raw_request(port, head, body=b"", timeout=10, source="127.0.0.1"):
+    """One request written by hand; the status line's code, the headers and the body, or None when
+    the connection ended without an answer."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout, source_address=(source, 0)) as c:
+        c.sendall(head.encode() + body)
+        answer = b"".join(iter(lambda: c.recv(65536), b""))
+    if not answer.startswith(b"HTTP/1.1 "):
+        return None
+    head, _, payload = answer.partition(b"\r\n\r\n")
+    return int(head[9:12]), head.decode().lower(), payload
+
+
+def slow_clients(port, count):
+    """Clients that send a request's header one byte a second; closed when the list is."""
+    clients = [socket.create_connection(("127.0.0.1", port)) for _ in range(count)]
+
+    def trickle():
+        for byte in b"GET /api/v1/reports HTTP/1.1\r\nHost: x\r\n" * 100:
+            for c in list(clients):
+                try:
+                    c.send(bytes([byte]))
+                except OSError:
+                    clients.remove(c)
+            if not clients:
+                return
+            time.sleep(1)
+    threading.Thread(target=trickle, daemon=True).start()
+    return clients
+
+
+def health_within(port, seconds=1.0):
+    """Whether health answered within `seconds`."""
+    try:
+        r = raw_request(port, "GET /api/v1/health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", timeout=seconds)
+        return r is not None and r[0] == 200
+    except OSError:
+        return False
+
+
+class FrontTest(unittest.TestCase):
+    """The HTTP front under hostile clients: each bound with the fault it stops."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.service = Service(TMP, DB, "--workers", "1", "--queue", "16")
+        cls.boss = Api(cls.service.port).login("boss", "boss-password")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+
+    def chunked(self, path, size, cookie=True):
+        """A chunked body of `size` bytes, sent until the service answers; the answer and the bytes sent."""
+        port = self.service.port
+        with socket.create_connection(("127.0.0.1", port), timeout=20) as c:
+            auth = f"Cookie: {self.boss.cookie}\r\nX-CSRF-Token: {self.boss.csrf}\r\n" if cookie else ""
+            c.sendall(f"POST /api/v1{path} HTTP/1.1\r\nHost: x\r\n{auth}Content-Type: application/json\r\n"
+                      "Transfer-Encoding: chunked\r\n\r\n".encode())
+            sent, piece = 0, b'{"a":"' + b"x" * 16378 + b'"}'
+            answer = b""
+            while sent < size and not answer:
+                if select.select([c], [], [], 0.05)[0]:   # the answer came before the body ended
+                    try:
+                        answer = c.recv(65536)
+                    except OSError:
+                        pass
+                    break
+                try:
+                    c.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
+                    sent += len(piece)
+                except OSError:
+                    break
+            if sent >= size:
+                try:
+                    c.sendall(b"0\r\n\r\n")
+                except OSError:
+                    pass
+            try:
+                answer += b"".join(iter(lambda: c.recv(65536), b""))
+            except OSError:
+                pass
+        return answer, sent
+
+    def test_bodies_are_bounded_chunked_or_not(self):
+        for path, cookie in (("/session", False), ("/reports/10906/run", True), ("/nowhere", False)):
+            with self.subTest(path=path):
+                answer, sent = self.chunked(path, 8 << 20, cookie)
+                self.assertTrue(answer.startswith(b"HTTP/1.1 413"), answer[:80])
+                self.assertLess(sent, 1 << 20)   # refused when the limit passed, not after the whole body
+        small = json.dumps({}).encode()
+        r = raw_request(self.service.port, f"POST /api/v1/reports/10906/run HTTP/1.1\r\nHost: x\r\nCookie: {self.boss.cookie}\r\n"
+                        f"X-CSRF-Token: {self.boss.csrf}\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n",
+                        b"%x\r\n%s\r\n0\r\n\r\n" % (len(small), small), timeout=60)
+        self.assertEqual(r[0], 200)   # a chunked body within the limit is read
+
+    def test_full_queue_and_slow_clients_leave_health_answering(self):
+        self.boss.call("GET", "/lookups/items?limit=1")
+        workers = self.service.workers()
+        slow = slow_clients(self.service.port, 8)
+        for pid in workers:
+            os.kill(pid, signal.SIGSTOP)
+        answers = []
+        def run():
+            try:
+                answers.append(self.boss.call("POST", "/reports/10906/run", {})[0])
+            except OSError as e:
+                answers.append(e)
+        runs = [threading.Thread(target=run) for _ in range(24)]
+        try:
+            for t in runs:
+                t.start()
+            time.sleep(2)
+            self.assertTrue(health_within(self.service.port))
+            refused = [a for a in answers if not isinstance(a, OSError) and a.status == 503]
+            self.assertEqual(len(answers), 24 - 1 - 16, answers)   # one runs, sixteen wait, the rest are refused
+            self.assertEqual(len(refused), len(answers))
+            self.assertTrue(all(a.getheader("Retry-After") for a in refused))
+        finally:
+            for pid in workers:
+                os.kill(pid, signal.SIGCONT)
+            for t in runs:
+                t.join()
+            for c in slow:
+                c.close()
+        self.assertEqual(sorted(a.status for a in answers).count(200), 17)
+
+    def test_every_answer_carries_the_security_headers(self):
+        anon = Api(self.service.port)
+        for method, path, body in (("GET", "/health", None), ("GET", "/reports", None), ("GET", "/nowhere", None),
+                                   ("POST", "/session", b"{"), ("GET", "/openapi.json", None)):
+            with self.subTest(path=path):
+                r, _ = anon.call(method, path, raw=body)
+                self.assertEqual(r.getheader("X-Content-Type-Options"), "nosniff")
+                self.assertIn("frame-ancestors 'none'", r.getheader("Content-Security-Policy", ""))
+                self.assertIsNone(r.getheader("Strict-Transport-Security"))   # plain HTTP: TLS only
+        cert, key = os.path.join(TMP, "https-cert.pem"), os.path.join(TMP, "https-key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "1",
+                        "-subj", "/CN=127.0.0.1"], check=True, capture_output=True)
+        service = Service(TMP, DB, "--cert", cert, "--key", key)
+        try:
+            import ssl
+            c = http.client.HTTPSConnection("127.0.0.1", service.port, timeout=30, context=ssl._create_unverified_context())
+            c.request("GET", "/api/v1/health")
+            r = c.getresponse()
+            self.assertTrue(r.getheader("Strict-Transport-Security", "").startswith("max-age="))
+            self.assertEqual(r.getheader("X-Content-Type-Options"), "nosniff")
+            c.close()
+        finally:
+            service.stop()
+
+    def test_health_without_login_says_only_whether_it_serves(self):
+        r, payload = Api(self.service.port).call("GET", "/health")
+        self.assertEqual((r.status, json.loads(payload)), (200, {"status": "ok"}))
+        self.assertEqual(set(json.loads(self.boss.call("GET", "/health")[1])) >= {"engine", "version", "busy"}, True)
+        broken = Service(TMP, os.path.join(TMP, "no-such-chain.sqlite"))
+        try:
+            time.sleep(1)
+            r, payload = Api(broken.port).call("GET", "/health")
+            self.assertEqual((r.status, json.loads(payload)), (503, {"status": "unavailable"}))
+        finally:
+            broken.stop()
+
+    def test_a_held_port_is_refused(self):
+        second = subprocess.run([SERVER, "--db", DB, "--store", os.path.join(TMP, "store.sqlite"),
+                                 "--listen", f"127.0.0.1:{self.service.port}"], capture_output=True, timeout=60)
+        self.assertEqual(second.returncode, 1)
+        self.assertIn(f"端口 {self.service.port} 已被占用", second.stderr.decode())
+
+    def test_sign_in_failures_slow_the_address_not_the_user_elsewhere(self):
+        service = Service(TMP, DB)
+        try:
+            def sign_in(password, source):
+                body = json.dumps({"user": "shop", "password": password}).encode()
+                return raw_request(service.port, "POST /api/v1/session HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                                   f"Content-Length: {len(body)}\r\nConnection: close\r\n\r\n", body, source=source)[0]
+            self.assertEqual([sign_in("wrong-password", "127.0.0.2") for _ in range(6)], [401] * 5 + [429])
+            self.assertEqual(sign_in("shop-password", "127.0.0.3"), 200)   # an address that never failed
+            self.assertEqual(sign_in("shop-password", "127.0.0.2"), 429)   # the failing one waits
+        finally:
+            service.stop()
+
+
+class StopTest(unittest.TestCase):
+    """SIGTERM lets running requests finish and audits them; a client that leaves mid-answer is audited."""
+
+    def audit(self, store, sql_filter, after=0):
+        with sqlite3.connect(store) as c:
+            return c.execute(f"SELECT status, bytes FROM audit WHERE id > ? AND {sql_filter} ORDER BY id", (after,)).fetchall()
+
+    def test_stop_drains_then_cuts(self):
+        for drain, finishes in (("10", True), ("1", False)):
+            with self.subTest(drain=drain):
+                store = os.path.join(tempfile.mkdtemp(dir=TMP), "store.sqlite")
+                shutil.copy(os.path.join(TMP, "store.sqlite"), store)
+                with sqlite3.connect(store) as c:
+                    before = c.execute("SELECT coalesce(max(id), 0) FROM audit").fetchone()[0]
+                service = Service(TMP, DB, "--drain-seconds", drain, "--workers", "1", store=store)
+                api = Api(service.port).login("boss", "boss-password")
+                api.call("GET", "/lookups/items?limit=1")
+                workers = service.workers()
+                for pid in workers:
+                    os.kill(pid, signal.SIGSTOP)
+                answers = []
+                runs = [threading.Thread(target=lambda: answers.append(api.call("POST", "/reports/10903/run", {"period": PERIOD})))
+                        for _ in range(2)]
+                for t in runs:
+                    t.start()
+                time.sleep(0.5)
+                service.proc.send_signal(signal.SIGTERM)
+                time.sleep(1.5)
+                with self.assertRaises(OSError):   # no longer accepting
+                    socket.create_connection(("127.0.0.1", service.port), timeout=2).close()
+                for pid in workers:
+                    os.kill(pid, signal.SIGCONT)
+                for t in runs:
+                    t.join()
+                self.assertEqual(service.proc.wait(timeout=30), 0)
+                service.proc.stdout.close()
+                statuses = [s for s, _ in self.audit(store, "action = 'run'", before)]
+                if finishes:
+                    self.assertEqual([r.status for r, _ in answers], [200, 200])
+                    self.assertEqual(statuses, [200, 200])
+                else:
+                    self.assertEqual(statuses, [503, 503])
+
+    def test_a_download_left_half_read_is_audited(self):
+        service = Service(TMP, DB)
+        try:
+            api = Api(service.port).login("boss", "boss-password")
+            body = json.dumps({"BDate": "2024-01-01", "EDate": "2024-02-29"})
+            with socket.socket() as client:
+                client.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+                client.connect(("127.0.0.1", service.port))
+                client.sendall(f"POST /api/v1/reports/10903/run?format=csv HTTP/1.1\r\nHost: x\r\nCookie: {api.cookie}\r\n"
+                               f"X-CSRF-Token: {api.csrf}\r\nContent-Length: {len(body)}\r\n\r\n{body}".encode())
+                answer = client.recv(4096)
+                self.assertTrue(answer.startswith(b"HTTP/1.1 200"))
+                while len(answer) < 256 << 10:   # part of the 2 MB, then gone
+                    answer += client.recv(65536)
+            for _ in range(100):
+                rows = self.audit(os.path.join(TMP, "store.sqlite"), "format = 'csv' AND report = '10903' AND status = 499")
+                if rows:
+                    break
+                time.sleep(0.2)
+            self.assertTrue(rows and rows[-1][1] > 0, rows)
+        finally:
+            service.stop()
+
+
+class DemoTest(unittest.TestCase):
+    def test_demo_touches_no_store_until_it_listens(self):
+        data = tempfile.mkdtemp(dir=TMP)
+        env = dict(os.environ, XDG_DATA_HOME=data, HOME=data)
+        with socket.socket() as held:
+            held.bind(("127.0.0.1", 0))
+            held.listen()
+            demo = subprocess.run([SERVER, "--demo", "--listen", f"127.0.0.1:{held.getsockname()[1]}"], env=env,
+                                  capture_output=True, timeout=300)
+        self.assertEqual(demo.returncode, 1)
+        self.assertNotIn("admin".encode(), demo.stdout)
+        self.assertEqual([f for _, _, files in os.walk(data) for f in files if f.startswith("service")], [])
+        self.assertEqual(subprocess.run([SERVER, "--demo", "--store", os.path.join(data, "s.sqlite")], env=env,
+                                        capture_output=True).returncode, 2)
 
 
 if __name__ == "__main__":

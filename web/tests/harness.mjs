@@ -24,7 +24,7 @@ export async function startAll({ days, linesPerDay = 30 } = {}) {
     "--lines-per-day", String(linesPerDay)], { stdio: "ignore" });
   for (const [who, [name, password]] of Object.entries(USERS))
     execFileSync(SERVER, ["user", "add", name, "--password-stdin", "--store", store,
-      ...(who === "head" ? ["--head-office"] : ["--branch", BRANCH])], { input: password + "\n" });
+      ...(who === "head" ? ["--head-office"] : ["--branch", BRANCH, "--db", db])], { input: password + "\n" });
   const port = await freePort();
   const proc = spawn(SERVER, ["--db", db, "--store", store, "--listen", `127.0.0.1:${port}`],
     { stdio: ["ignore", "pipe", "ignore"], env: { ...process.env, QT_QPA_PLATFORM: "offscreen" } });

@@ -4,6 +4,8 @@
 #include "ReportWriters.h"
 #include "VelError.h"
 
+#include <QLocale>
+
 #include <algorithm>
 
 // CSV: the visible columns under a one-line header, fields quoted only where they must be.
@@ -11,7 +13,34 @@ namespace Present {
 
 namespace {
 
+// A text a spreadsheet would run as a formula: it begins with '=', '+', '-', '@', a tab or a
+// carriage return and is not a plain number.
+bool formulaLike(QStringView text)
+{
+    if (text.isEmpty())
+        return false;
+    const char16_t first = text.front().unicode();
+    if (first == u'=' || first == u'@' || first == u'\t' || first == u'\r')
+        return true;
+    if (first != u'+' && first != u'-')
+        return false;
+    bool number = false;
+    QLocale::c().toDouble(text, &number);
+    return !number;
+}
+
+void plainField(ByteSink &out, QStringView text);
+
+// One field; a formula-like text gets a leading apostrophe, so that it stays text.
 void csvField(ByteSink &out, QStringView text)
+{
+    if (!formulaLike(text))
+        return plainField(out, text);
+    const QString guarded = QLatin1Char('\'') + text.toString();
+    plainField(out, guarded);
+}
+
+void plainField(ByteSink &out, QStringView text)
 {
     // One pass encodes the common field straight into the sink; a field that needs quotes (or
     // holds a surrogate) is given up half-way, nothing committed, and written below.

@@ -140,13 +140,23 @@ QString MaskedPropsString(const QString &propsString)
     return ConnectionText::Parse(propsString).Masked();
 }
 
-QString BranchNumber(const QString &name)
+namespace {
+
+// The branches the filter dialogs list whose number or name contains `text`.
+RecordsetPtr branchesMatching(const QString &text)
 {
     std::unique_ptr<QObject> owner;
     auto *data = ComponentRegistry::Instance().CreateAs<IServerData>(QLatin1String(Vel::ServerDataProgId), owner);
     const bool shared = HostContext::Context()->Value(QStringLiteral("SVCardShareType")).toBool();
     const QString condition = QLatin1String(shared ? FilterText::BranchHeadOnly : FilterText::BranchHeadNoTrade1);
-    const RecordsetPtr rows = data->GetLookupList(PropsString(), LookupKind::Branch, condition, name);
+    return data->GetLookupList(PropsString(), LookupKind::Branch, condition, text);
+}
+
+} // namespace
+
+QString BranchNumber(const QString &name)
+{
+    const RecordsetPtr rows = branchesMatching(name);
     const int number = rows ? rows->FieldIndex(QStringLiteral("FNumber")) : -1;
     const int fname = rows ? rows->FieldIndex(QStringLiteral("FName")) : -1;
     QString found;
@@ -158,6 +168,17 @@ QString BranchNumber(const QString &name)
         found = rows->TextAt(r, number).trimmed();
     }
     return found;
+}
+
+QString BranchName(const QString &number)
+{
+    const RecordsetPtr rows = branchesMatching(number);
+    const int fnumber = rows ? rows->FieldIndex(QStringLiteral("FNumber")) : -1;
+    const int fname = rows ? rows->FieldIndex(QStringLiteral("FName")) : -1;
+    for (qint64 r = 0; fnumber >= 0 && fname >= 0 && r < rows->RecordCount(); ++r)
+        if (rows->TextAt(r, fnumber).trimmed() == number)
+            return rows->TextAt(r, fname).trimmed();
+    return {};
 }
 
 ReportOutput Collect(const ReportApplication &app)

@@ -53,6 +53,8 @@ QString MaskedPropsString(const QString &propsString);
 // filter dialogs use, on the published connection; empty when no single branch has the name.
 // Throws VelError when the list cannot be read.
 QString BranchNumber(const QString &name);
+// The name of the branch with exactly this number, found the same way; empty when there is none.
+QString BranchName(const QString &number);
 
 // The facade's results, shared with it.
 ReportOutput Collect(const ReportApplication &app);

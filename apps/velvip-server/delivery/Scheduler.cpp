@@ -2,6 +2,7 @@
 
 #include "Alarm.h"
 #include "AtomicFile.h"
+#include "BranchContext.h"
 #include "Checks.h"
 #include "Cron.h"
 #include "Dictionary.h"

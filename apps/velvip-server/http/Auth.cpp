@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 #include <sodium.h>
 
 namespace Password {
@@ -53,32 +55,45 @@ QByteArray SecretHash(const QByteArray &secret)
 
 qint64 LoginThrottle::waitFor(const QString &key, qint64 now)
 {
-    QList<qint64> &times = m_failures[key];
-    times.removeIf([now](qint64 t) { return t <= now - windowSeconds; });
-    if (times.isEmpty()) {
-        m_failures.remove(key);
+    const auto it = m_failures.constFind(key);
+    if (it == m_failures.cend())
+        return 0;
+    if (now - it->last > windowSeconds) {
+        m_failures.erase(it);
         return 0;
     }
-    return times.size() < limit ? 0 : times.first() + windowSeconds - now;
+    if (it->failures < free)
+        return 0;
+    const qint64 wait = std::min(firstWait << std::min(it->failures - free, 20), maxWait);
+    return std::max<qint64>(0, it->last + wait - now);
 }
 
 qint64 LoginThrottle::Wait(const QString &user, const QString &address, qint64 now)
 {
     std::lock_guard guard(m_lock);
-    return qMax(waitFor(QStringLiteral("u:") + user, now), waitFor(QStringLiteral("a:") + address, now));
+    const qint64 fromAddress = waitFor(QStringLiteral("a:") + address, now);
+    const bool failedHere = m_failures.contains(QStringLiteral("p:") + user + u'\n' + address);
+    return std::max(fromAddress, failedHere ? waitFor(QStringLiteral("u:") + user, now) : 0);
 }
 
 void LoginThrottle::Failed(const QString &user, const QString &address, qint64 now)
 {
     std::lock_guard guard(m_lock);
-    m_failures[QStringLiteral("u:") + user].append(now);
-    m_failures[QStringLiteral("a:") + address].append(now);
+    if (m_failures.size() > 100000)   // many names or addresses: keep only the recent
+        m_failures.removeIf([now](const auto &entry) { return now - entry.value().last > windowSeconds; });
+    for (const QString &key : {QStringLiteral("a:") + address, QStringLiteral("u:") + user,
+                               QStringLiteral("p:") + user + u'\n' + address}) {
+        Count &count = m_failures[key];
+        count.failures = now - count.last > windowSeconds ? 1 : count.failures + 1;
+        count.last = now;
+    }
 }
 
-void LoginThrottle::Succeeded(const QString &user)
+void LoginThrottle::Succeeded(const QString &user, const QString &address)
 {
     std::lock_guard guard(m_lock);
     m_failures.remove(QStringLiteral("u:") + user);
+    m_failures.remove(QStringLiteral("p:") + user + u'\n' + address);
 }
 
 std::optional<Caller> FindCaller(Store &store, const QByteArray &cookieSession, const QByteArray &bearer,

@@ -21,15 +21,6 @@ QString portalFolder()
     return {};
 }
 
-void secureHeaders(httplib::Response &res)
-{
-    res.set_header("Content-Security-Policy",
-                   "default-src 'self'; img-src 'self' data:; style-src 'self'; frame-ancestors 'none'; base-uri 'none'");
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("Referrer-Policy", "no-referrer");
-    res.set_header("Cache-Control", "no-cache");
-}
-
 } // namespace
 
 void AddPortalRoutes(httplib::Server &http)
@@ -47,7 +38,7 @@ void AddPortalRoutes(httplib::Server &http)
             *body = file.readAll().toStdString();
         const std::string type = f.type;
         http.Get(f.path, [body, type](const httplib::Request &, httplib::Response &res) {
-            secureHeaders(res);
+            res.set_header("Cache-Control", "no-cache");   // the security headers are the service's defaults
             if (body->empty()) {
                 res.status = 404;
                 const QJsonObject error{{QStringLiteral("error"), QStringLiteral("网页门户没有安装（缺少 portal 文件夹）。")}};

@@ -7,6 +7,7 @@
 #include "ReportSession.h"
 #include "ServerData.h"
 #include "ServiceFilter.h"
+#include "VelError.h"
 #include "WorkerProtocol.h"
 
 #include <QDate>
@@ -16,6 +17,9 @@
 #include <QUrl>
 
 #include <httplib.h>
+
+#include <cerrno>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -110,6 +114,29 @@ int clientSocket(const httplib::Request &req)
     return -1;
 }
 
+// The audit entry of an answer being streamed, written once: when the answer ends or fails, when
+// the service's stop cuts it (503), or when the client leaves (499), with the bytes sent.
+struct Streamed
+{
+    Store &store;
+    Store::AuditEntry audit;
+    bool written = false;
+    void Write(int status)
+    {
+        if (std::exchange(written, true))
+            return;
+        audit.status = status;
+        store.Audit(audit);
+    }
+    ~Streamed()
+    {
+        try {
+            Write(499);
+        } catch (const VelError &) {
+        }
+    }
+};
+
 } // namespace
 
 void Service::addReportRoutes()
@@ -136,10 +163,10 @@ void Service::addReportRoutes()
         }
         ReplyJson(res, 200, keys);
     }, false));
-    m_http->Post(R"(/api/v1/reports/(\d+)/run)", signedIn([this](const httplib::Request &req, httplib::Response &res,
+    withBody("POST", R"(/api/v1/reports/(\d+)/run)", signedIn([this](const httplib::Request &req, httplib::Response &res,
                                                                  const Caller &caller) { runReport(req, res, caller); },
                                                           true));
-    m_http->Post(R"(/api/v1/reports/(\d+)/drill)", signedIn([this](const httplib::Request &req, httplib::Response &res,
+    withBody("POST", R"(/api/v1/reports/(\d+)/drill)", signedIn([this](const httplib::Request &req, httplib::Response &res,
                                                                    const Caller &caller) { runReport(req, res, caller); },
                                                             true));
     m_http->Get(R"(/api/v1/lookups/([a-z-]+))", signedIn([this](const httplib::Request &req, httplib::Response &res,
@@ -278,20 +305,30 @@ void Service::relay(const httplib::Request &req, WorkerRequest request, httplib:
     res.status = 200;
     if (!fileName.isEmpty())
         res.set_header("Content-Disposition", contentDisposition(head->name + u'_' + fileName, QStringLiteral("report_") + fileName));
-    Store *store = &m_store;
+    const std::shared_ptr<Streamed> streamed(new Streamed{m_store, audit});
+    streamed->audit.bytes = 0;
+    const std::atomic<bool> *cut = &m_cut;
     res.set_chunked_content_provider(
-        contentType.toStdString(), [call, store, audit](size_t, httplib::DataSink &sink) mutable {
+        contentType.toStdString(), [call, streamed, cut](size_t, httplib::DataSink &sink) {
+            if (*cut) {
+                streamed->Write(503);
+                return false;
+            }
             const WorkerAnswer frame = call->Next();
-            if (frame.kind == WorkerProtocol::FrameKind::Data)
-                return sink.write(frame.data.constData(), size_t(frame.data.size()));
+            if (frame.kind == WorkerProtocol::FrameKind::Data) {
+                if (!sink.write(frame.data.constData(), size_t(frame.data.size())))
+                    return false;   // the client left: audited as 499 when the answer is dropped
+                streamed->audit.bytes += frame.data.size();
+                return true;
+            }
             // A failure after data went out: the client sees a cut response (no last chunk),
             // the audit log the failure.
-            audit.status = frame.kind == WorkerProtocol::FrameKind::End ? 200 : WorkerProtocol::StatusOf(frame.error);
-            if (frame.kind == WorkerProtocol::FrameKind::End)
-                audit.rows = frame.rows;
-            store->Audit(audit);
-            if (frame.kind != WorkerProtocol::FrameKind::End)
+            if (frame.kind != WorkerProtocol::FrameKind::End) {
+                streamed->Write(WorkerProtocol::StatusOf(frame.error));
                 return false;
+            }
+            streamed->audit.rows = frame.rows;
+            streamed->Write(200);
             sink.done();
             return true;
         });

@@ -65,7 +65,7 @@ void Service::addScheduleRoutes()
             out.append(Scheduler::ToJson(c));
         ReplyJson(res, 200, out);
     }, false));
-    m_http->Post("/api/v1/schedules", headOffice([this](const httplib::Request &req, httplib::Response &res, const Caller &caller) {
+    withBody("POST", "/api/v1/schedules", headOffice([this](const httplib::Request &req, httplib::Response &res, const Caller &caller) {
         const Store::Schedule c = scheduleOf(QByteArray::fromStdString(req.body));
         const qint64 id = m_store.AddSchedule(c);
         m_store.Audit({caller.user.name, QString::fromStdString(req.remote_addr), QStringLiteral("schedule-add"),
@@ -82,7 +82,7 @@ void Service::addScheduleRoutes()
             out.append(Scheduler::ToJson(d, m_store.Recipients(d)));
         ReplyJson(res, 200, out);
     }, false));
-    m_http->Post(R"(/api/v1/schedules/(\d+)/run)",
+    withBody("POST", R"(/api/v1/schedules/(\d+)/run)",
                  headOffice([this, scheduleOfRoute, missing](const httplib::Request &req, httplib::Response &res, const Caller &) {
         const auto c = scheduleOfRoute(req);
         if (!c)
@@ -99,7 +99,7 @@ void Service::addScheduleRoutes()
         m_scheduler.Wake();
         ReplyJson(res, 202, QJsonObject{{QStringLiteral("slot"), slot}, {QStringLiteral("queued"), queued}});
     }, true));
-    m_http->Post(R"(/api/v1/schedules/(\d+)/disable)",
+    withBody("POST", R"(/api/v1/schedules/(\d+)/disable)",
                  headOffice([this, missing](const httplib::Request &req, httplib::Response &res, const Caller &) {
         if (!m_store.SetScheduleEnabled(QString::fromStdString(req.matches[1]).toLongLong(), false))
             return ReplyError(res, 404, missing);

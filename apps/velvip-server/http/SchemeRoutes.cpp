@@ -52,7 +52,7 @@ void Service::addSchemeRoutes()
             return ReplyError(res, 404, ref.error.isEmpty() ? QStringLiteral("没有这个方案。") : ref.error);
         res.set_content(filter->toStdString(), "application/json; charset=utf-8");
     }, false));
-    m_http->Put(one, signedIn([this](const httplib::Request &req, httplib::Response &res, const Caller &caller) {
+    withBody("PUT", one, signedIn([this](const httplib::Request &req, httplib::Response &res, const Caller &caller) {
         const SchemeRef ref = schemeOf(req);
         if (!ref.error.isEmpty())
             return ReplyError(res, 404, ref.error);
@@ -68,7 +68,7 @@ void Service::addSchemeRoutes()
         m_store.SaveScheme(caller.user.name, ref.report, ref.name, body);
         res.status = 204;
     }, true));
-    m_http->Delete(one, signedIn([this](const httplib::Request &req, httplib::Response &res, const Caller &caller) {
+    withBody("DELETE", one, signedIn([this](const httplib::Request &req, httplib::Response &res, const Caller &caller) {
         const SchemeRef ref = schemeOf(req);
         if (!ref.error.isEmpty() || !m_store.RemoveScheme(caller.user.name, ref.report, ref.name))
             return ReplyError(res, 404, ref.error.isEmpty() ? QStringLiteral("没有这个方案。") : ref.error);

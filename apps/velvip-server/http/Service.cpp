@@ -1,6 +1,8 @@
 #include "Service.h"
 
+#include "BranchContext.h"
 #include "ConnectionText.h"
+#include "Database.h"
 #include "PortalRoutes.h"
 #include "ReportSession.h"
 #include "ServiceFilter.h"
@@ -13,50 +15,16 @@
 #include <QJsonDocument>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <cstdlib>
 #include <mutex>
-
-#include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <httplib.h>
 #include <sodium.h>
+#include <sys/socket.h>
 
 namespace {
-
-// Why HOST:PORT cannot be listened on, found by trying it as the listener does (the HTTP
-// library keeps the reason to itself).
-QString listenProblem(const QString &host, int port)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE;
-    addrinfo *found = nullptr;
-    if (getaddrinfo(host.toUtf8().constData(), QByteArray::number(port).constData(), &hints, &found) != 0 || !found)
-        return QStringLiteral("找不到这个地址");
-    int error = 0;
-    const int fd = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
-    if (fd < 0) {
-        error = errno;
-    } else {
-        const int yes = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        if (bind(fd, found->ai_addr, found->ai_addrlen) != 0 || listen(fd, 1) != 0)
-            error = errno;
-        close(fd);
-    }
-    freeaddrinfo(found);
-    switch (error) {
-    case EADDRINUSE: return QStringLiteral("端口已被占用（另一个 velvip-server 或其他程序在用）");
-    case EACCES: return QStringLiteral("没有权限（1024 以下的端口需要 root 或 CAP_NET_BIND_SERVICE）");
-    case EADDRNOTAVAIL: return QStringLiteral("本机没有这个地址");
-    case 0: return QStringLiteral("原因不明");
-    default: return QString::fromLocal8Bit(strerror(error));
-    }
-}
 
 const char kCookie[] = "velvip_session";
 
@@ -100,10 +68,11 @@ void accessLog(const httplib::Request &req, const httplib::Response &res)
 
 // Each server of a connection text naming standbys, standbys first: its engine, role, state and
 // lag. Addresses stay out: the page answers without a login.
+std::mutex chainLock;   // the pooled sessions health asks are used by one thread at a time
+
 QJsonArray serverStates(const QString &props, const QString &engine)
 {
-    static std::mutex lock;     // the pooled sessions it asks are used by one thread at a time
-    std::lock_guard guard(lock);
+    std::lock_guard guard(chainLock);
     QJsonArray servers;
     for (const StandbyChooser::Server &s : StandbyChooser::Status(props))
         servers.append(QJsonObject{{QStringLiteral("engine"), engine},
@@ -111,6 +80,30 @@ QJsonArray serverStates(const QString &props, const QString &engine)
                                    {QStringLiteral("state"), s.state},
                                    {QStringLiteral("lagSeconds"), double(s.lagMs) / 1000.0}});
     return servers;
+}
+
+// Whether the chain answers a query now: any of its servers when it names standbys.
+bool chainAnswers(const QString &props)
+{
+    std::lock_guard guard(chainLock);
+    if (StandbyChooser::Named(props)) {
+        const auto servers = StandbyChooser::Status(props);
+        return std::any_of(servers.begin(), servers.end(),
+                           [](const StandbyChooser::Server &s) { return s.state != QLatin1String("down"); });
+    }
+    try {
+        Database::ForReports(props).SelectInt(QStringLiteral("SELECT 1"));
+        return true;
+    } catch (const VelError &) {
+        Database::Release(props);
+        return false;
+    }
+}
+
+void replyTooLarge(httplib::Response &res)
+{
+    res.set_header("Connection", "close");
+    Service::ReplyError(res, 413, QStringLiteral("请求太大（最多 %1 KB）").arg(ServiceFilter::MaxBody / 1024));
 }
 
 } // namespace
@@ -131,21 +124,40 @@ Service::Service(ServiceOptions options)
         m_http = std::make_unique<httplib::Server>();
     if (!m_http->is_valid())
         throw VelError(QStringLiteral("无法读取 TLS 证书或私钥（--cert、--key）"));
-    // The library's default adds SO_REUSEPORT, with which a second service on the same port
-    // would start and share the connections; one service per port.
-    m_http->set_socket_options([](socket_t sock) {
-        const int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    const int threads = m_options.httpThreads;
+    const int threads = m_options.HttpThreads();
     m_http->new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
+    // The library's default also sets SO_REUSEPORT, which would let a second service share the port.
+    m_http->set_socket_options([this](int socket) {
+        const int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        m_listener = socket;
+    });
     m_http->set_payload_max_length(size_t(ServiceFilter::MaxBody));
+    m_http->set_read_timeout(10);
+    m_http->set_write_timeout(10);
+    m_http->set_keep_alive_timeout(2);
+    httplib::Headers secure{{"X-Content-Type-Options", "nosniff"},
+                            {"Content-Security-Policy", "default-src 'self'; img-src 'self' data:; style-src 'self'; "
+                                                        "frame-ancestors 'none'; base-uri 'none'; form-action 'self'"},
+                            {"X-Frame-Options", "DENY"},
+                            {"Referrer-Policy", "no-referrer"}};
+    if (m_tls)
+        secure.emplace("Strict-Transport-Security", "max-age=31536000");
+    m_http->set_default_headers(secure);
+    m_http->set_pre_routing_handler([this](const httplib::Request &, httplib::Response &res) {
+        if (!m_draining)
+            return httplib::Server::HandlerResponse::Unhandled;
+        res.set_header("Connection", "close");
+        res.set_header("Retry-After", "5");
+        ReplyError(res, 503, QStringLiteral("服务正在停止，请稍后再试。"));
+        return httplib::Server::HandlerResponse::Handled;
+    });
     m_http->set_logger(accessLog);
     m_http->set_error_handler([](const httplib::Request &, httplib::Response &res) {
         if (!res.body.empty() || res.is_chunked_content_provider_)
             return;
         if (res.status == 413)
-            ReplyError(res, 413, QStringLiteral("请求太大（最多 %1 KB）").arg(ServiceFilter::MaxBody / 1024));
+            replyTooLarge(res);
         else if (res.status == 404)
             ReplyError(res, 404, QStringLiteral("没有这个地址"));
         else
@@ -161,12 +173,113 @@ Service::Service(ServiceOptions options)
         }
         ReplyError(res, 500, sentence);
     });
-    m_http->Get("/api/v1/health", [this](const httplib::Request &, httplib::Response &res) {
+    addHealthRoute();
+    addSessionRoutes();
+    addReportRoutes();
+    addSchemeRoutes();
+    addScheduleRoutes();
+    AddPortalRoutes(*m_http);
+    // Last: any other path with a body is read within the limit too before its 404 (the library
+    // reads the body of a request no content reader takes whole, chunked ones without a limit).
+    for (const char *method : {"POST", "PUT", "DELETE", "PATCH"})
+        withBody(method, "/.*", [](const httplib::Request &, httplib::Response &res) {
+            ReplyError(res, 404, QStringLiteral("没有这个地址"));
+        });
+}
+
+Service::~Service()
+{
+    {
+        std::lock_guard guard(m_stopLock);
+        m_ended = true;
+    }
+    m_stopped.notify_all();
+    for (std::thread *t : {&m_probe, &m_drain})
+        if (t->joinable())
+            t->join();
+}
+
+int Service::Run()
+{
+    if (!m_http->bind_to_port(m_options.host.toStdString(), m_options.port)) {
+        const bool taken = errno == EADDRINUSE;
+        QTextStream(stderr) << (taken ? QStringLiteral("velvip-server: 端口 %2 已被占用（%1:%2 上已有程序在监听）")
+                                      : QStringLiteral("velvip-server: 无法监听 %1:%2"))
+                                         .arg(m_options.host).arg(m_options.port)
+                            << Qt::endl;
+        return 1;
+    }
+    // Connections beyond the threads wait here rather than being refused by the kernel.
+    if (m_listener >= 0)
+        ::listen(m_listener, 2 * m_options.HttpThreads());
+    if (m_options.listening)
+        m_options.listening();
+    QTextStream(stdout) << QStringLiteral("velvip-server: 在 %1://%2:%3/ 提供服务")
+                               .arg(m_tls ? QStringLiteral("https") : QStringLiteral("http"), m_options.host)
+                               .arg(m_options.port)
+                        << Qt::endl;
+    m_probe = std::thread([this] { probeChain(); });
+    m_scheduler.Start();
+    m_pool.Prepare();
+    // Returns once the listener is shut and every accepted connection has been answered.
+    if (!m_draining)
+        m_http->listen_after_bind();
+    m_scheduler.Stop();
+    return 0;
+}
+
+void Service::Stop()
+{
+    if (m_draining.exchange(true))
+        return;
+    // Accepting ends; the library's own stop() would also cut answers being streamed.
+    if (m_listener >= 0)
+        ::shutdown(m_listener, SHUT_RDWR);
+    m_drain = std::thread([this] {
+        std::unique_lock guard(m_stopLock);
+        if (m_stopped.wait_for(guard, std::chrono::seconds(m_options.drainSeconds), [this] { return m_ended; }))
+            return;
+        // Requests still running are cut (and audited as such); one that does not end soon after
+        // does not keep the process.
+        m_cut = true;
+        if (!m_stopped.wait_for(guard, std::chrono::seconds(5), [this] { return m_ended; }))
+            std::_Exit(1);
+    });
+}
+
+void Service::probeChain()
+{
+    std::unique_lock guard(m_stopLock);
+    while (!m_ended && !m_draining) {
+        guard.unlock();
+        m_chainUp = chainAnswers(m_options.props);
+        guard.lock();
+        m_probed = true;
+        m_stopped.notify_all();
+        m_stopped.wait_for(guard, std::chrono::seconds(5), [this] { return m_ended || m_draining.load(); });
+    }
+}
+
+void Service::addHealthRoute()
+{
+    m_http->Get("/api/v1/health", [this](const httplib::Request &req, httplib::Response &res) {
+        {
+            // Just started: the first check is on its way.
+            std::unique_lock guard(m_stopLock);
+            m_stopped.wait_for(guard, std::chrono::milliseconds(800), [this] { return m_probed || m_ended; });
+        }
+        const bool up = m_chainUp;
+        const QString state = up ? QStringLiteral("ok") : QStringLiteral("unavailable");
+        const auto caller = FindCaller(m_store, cookieValue(req, kCookie), bearerToken(req), m_options.session,
+                                       QDateTime::currentSecsSinceEpoch());
+        // Without a login: only whether it serves.
+        if (!caller)
+            return ReplyJson(res, up ? 200 : 503, QJsonObject{{QStringLiteral("status"), state}});
         const auto load = m_pool.Current();
         const QString engine = ConnectionText::Parse(m_options.props).DriverName();
         // A delivery that failed for good keeps the service degraded until it is sent again.
         const qint64 failed = m_store.CountDeliveries(Store::DeliveryState::FailedPermanent);
-        QJsonObject health{{QStringLiteral("status"), failed ? QStringLiteral("degraded") : QStringLiteral("ok")},
+        QJsonObject health{{QStringLiteral("status"), up && failed ? QStringLiteral("degraded") : state},
                            {QStringLiteral("engine"), engine},
                            {QStringLiteral("version"), QCoreApplication::applicationVersion()},
                            {QStringLiteral("workers"), load.size},
@@ -177,41 +290,45 @@ Service::Service(ServiceOptions options)
                                         {QStringLiteral("retrying"), m_store.CountDeliveries(Store::DeliveryState::FailedTransient)}}}};
         if (StandbyChooser::Named(m_options.props))
             health.insert(QStringLiteral("servers"), serverStates(m_options.props, engine));
-        ReplyJson(res, 200, health);
+        ReplyJson(res, up ? 200 : 503, health);
     });
-    addSessionRoutes();
-    addReportRoutes();
-    addSchemeRoutes();
-    addScheduleRoutes();
-    AddPortalRoutes(*m_http);
 }
 
-Service::~Service() = default;
-
-int Service::Run()
+void Service::withBody(const char *method, const std::string &pattern, Route route)
 {
-    if (!m_http->bind_to_port(m_options.host.toStdString(), m_options.port)) {
-        QTextStream(stderr) << QStringLiteral("velvip-server: 无法监听 %1:%2：%3")
-                                   .arg(m_options.host)
-                                   .arg(m_options.port)
-                                   .arg(listenProblem(m_options.host, m_options.port))
-                            << Qt::endl;
-        return 1;
+    const httplib::Server::HandlerWithContentReader reader =
+        [route](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &content) {
+            std::string body;
+            bool over = false;
+            const bool whole = content([&](const char *data, size_t size) {
+                over = body.size() + size > size_t(ServiceFilter::MaxBody);
+                if (!over)
+                    body.append(data, size);
+                return !over;
+            });
+            if (over || res.status == 413)
+                return replyTooLarge(res);
+            if (!whole) {
+                res.set_header("Connection", "close");
+                return ReplyError(res, 400, QStringLiteral("请求体不完整"));
+            }
+            httplib::Request read = req;
+            read.body = std::move(body);
+            route(read, res);
+        };
+    if (qstrcmp(method, "PUT") == 0) {
+        m_http->Put(pattern, route);
+        m_http->Put(pattern, reader);
+    } else if (qstrcmp(method, "DELETE") == 0) {
+        m_http->Delete(pattern, route);
+        m_http->Delete(pattern, reader);
+    } else if (qstrcmp(method, "PATCH") == 0) {
+        m_http->Patch(pattern, route);
+        m_http->Patch(pattern, reader);
+    } else {
+        m_http->Post(pattern, route);
+        m_http->Post(pattern, reader);
     }
-    QTextStream(stdout) << QStringLiteral("velvip-server: 在 %1://%2:%3/ 提供服务")
-                               .arg(m_tls ? QStringLiteral("https") : QStringLiteral("http"), m_options.host)
-                               .arg(m_options.port)
-                        << Qt::endl;
-    m_scheduler.Start();
-    m_pool.Prepare();
-    const bool listened = m_http->listen_after_bind();
-    m_scheduler.Stop();
-    return listened ? 0 : 1;
-}
-
-void Service::Stop()
-{
-    m_http->stop();
 }
 
 void Service::ReplyJson(httplib::Response &res, int status, const QJsonValue &body)
@@ -244,8 +361,8 @@ std::function<void(const httplib::Request &, httplib::Response &)> Service::sign
 
 void Service::addSessionRoutes()
 {
-    m_http->Post("/api/v1/session", [this](const httplib::Request &req, httplib::Response &res) { signIn(req, res); });
-    m_http->Delete("/api/v1/session",
+    withBody("POST", "/api/v1/session", [this](const httplib::Request &req, httplib::Response &res) { signIn(req, res); });
+    withBody("DELETE", "/api/v1/session",
                    signedIn([this](const httplib::Request &, httplib::Response &res, const Caller &caller) {
                        if (!caller.sessionHash.isEmpty())
                            m_store.RemoveSession(caller.sessionHash);
@@ -281,7 +398,7 @@ void Service::signIn(const httplib::Request &req, httplib::Response &res)
         m_throttle.Failed(name, address, now);
         return ReplyError(res, 401, QStringLiteral("用户名或密码不对，或者用户已停用。"));
     }
-    m_throttle.Succeeded(name);
+    m_throttle.Succeeded(name, address);
     const QByteArray id = RandomSecret();
     const QByteArray csrf = RandomSecret();
     m_store.RemoveSessionsBefore(now - m_options.session.idleSeconds, now - m_options.session.absoluteSeconds);
@@ -293,13 +410,3 @@ void Service::signIn(const httplib::Request &req, httplib::Response &res)
                                     {QStringLiteral("branch"), user->branch}});
 }
 
-QVariantMap Service::BranchContext(const QString &branch, bool sharedCards)
-{
-    QVariantMap context = ReportSession::DefaultContext();
-    if (branch.isEmpty())
-        return context;
-    context[QStringLiteral("ISBranch")] = true;
-    context[QStringLiteral("SVCardShareType")] = sharedCards;
-    context[QStringLiteral("BranchNum")] = branch;
-    return context;
-}

@@ -9,9 +9,13 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace httplib {
 class Server;
@@ -31,9 +35,15 @@ struct ServiceOptions
     int workers = 2;
     int queue = 16;
     int downloads = 1;             // downloads (csv, xlsx, pdf) running at once
-    int httpThreads = 8;
+    int drainSeconds = 30;         // how long a stop waits for running requests
     SessionLimits session;
     DeliveryOptions delivery;
+    std::function<void()> listening;   // called once the port is held, before the first request
+
+    // HTTP threads: one per request a worker runs or the queue holds, and spares for sign-in,
+    // health, the portal and slow clients. The listen backlog holds as many again.
+    static constexpr int spareThreads = 32;
+    int HttpThreads() const { return workers + queue + spareThreads; }
 };
 
 // The report service: HTTP routes over the store, the worker pool and the shared filter code.
@@ -42,13 +52,11 @@ class Service
 public:
     explicit Service(ServiceOptions options);
     ~Service();
-    // Listens until Stop(); the exit status. Prints the address it listens on.
+    // Listens until Stop(); the exit status. Prints the address it listens on; 1 when the port
+    // cannot be had.
     int Run();
+    // Stops accepting; running requests get up to drainSeconds to finish, then are cut.
     void Stop();
-
-    // The context a report runs in for a user of `branch` (empty: head office): a branch sees
-    // only its own rows, as its desktop does. Scheduled deliveries use the same.
-    static QVariantMap BranchContext(const QString &branch, bool sharedCards);
 
     // JSON helpers the routes share.
     static void ReplyJson(httplib::Response &res, int status, const QJsonValue &body);
@@ -56,6 +64,13 @@ public:
 
 private:
     using Handler = std::function<void(const httplib::Request &, httplib::Response &, const Caller &)>;
+    using Route = std::function<void(const httplib::Request &, httplib::Response &)>;
+    // Registers a POST, PUT, DELETE or PATCH route whose body, chunked or not, is refused with 413
+    // as soon as it passes the limit.
+    void withBody(const char *method, const std::string &pattern, Route route);
+    void addHealthRoute();
+    // Every few seconds: whether the chain answers (what health reports).
+    void probeChain();
     // Wraps a route that needs a signed-in caller; `changes` routes need the CSRF token too.
     std::function<void(const httplib::Request &, httplib::Response &)> signedIn(Handler handler, bool changes);
 
@@ -81,4 +96,14 @@ private:
     LoginThrottle m_throttle;
     std::unique_ptr<httplib::Server> m_http;
     bool m_tls = false;
+    int m_listener = -1;                 // the listening socket, once bound
+    std::atomic<bool> m_chainUp{false};
+    std::atomic<bool> m_draining{false}; // stopped: no new requests
+    std::atomic<bool> m_cut{false};      // the drain time is over: running requests end now
+    std::mutex m_stopLock;
+    std::condition_variable m_stopped;
+    bool m_ended = false;
+    bool m_probed = false;               // the chain was checked once
+    std::thread m_probe;
+    std::thread m_drain;
 };

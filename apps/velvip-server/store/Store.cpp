@@ -96,8 +96,9 @@ bool Store::SetPassword(const QString &name, const QByteArray &hash)
     return locked([&](const Database &db) {
         const bool found = db.Exec(QStringLiteral("UPDATE users SET password = ? WHERE name = ?"),
                                    {QString::fromLatin1(hash), name}) > 0;
-        // A new password ends the user's sessions.
+        // A new password ends the user's sessions and tokens.
         db.Exec(QStringLiteral("DELETE FROM sessions WHERE \"user\" = ?"), {name});
+        db.Exec(QStringLiteral("DELETE FROM tokens WHERE \"user\" = ?"), {name});
         return found;
     });
 }
@@ -283,10 +284,11 @@ bool Store::RemoveScheme(const QString &user, qint32 rptId, const QString &name)
 void Store::Audit(const AuditEntry &e)
 {
     locked([&](const Database &db) {
-        return db.Exec(QStringLiteral("INSERT INTO audit (at, \"user\", address, action, report, filter, format, rows, status) "
-                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        return db.Exec(QStringLiteral("INSERT INTO audit (at, \"user\", address, action, report, filter, format, rows, status, bytes) "
+                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
                        {QDateTime::currentDateTimeUtc().toString(Qt::ISODate), value(e.user), value(e.address), value(e.action),
-                        value(e.report), value(e.filter), value(e.format), e.rows, qint64(e.status)});
+                        value(e.report), value(e.filter), value(e.format), e.rows, qint64(e.status),
+                        e.bytes});
     });
 }
 

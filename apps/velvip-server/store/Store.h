@@ -46,11 +46,14 @@ public:
         QString user, address, action, report, filter, format;
         qint64 rows = -1;
         int status = 0;
+        qint64 bytes = -1;   // what the answer sent; -1 when not counted
     };
 
     // `location` is a file path (created mode 0600) or a connection text as --props takes it
     // ("Driver=PostgreSQL;…", optionally "Schema=NAME", default velvip_service). The tables are
-    // created or brought up to date on first use. Throws VelError, never naming the password.
+    // created or brought up to date on first use. On PostgreSQL the connection's role owns them;
+    // "ServiceRole=NAME" on the owner's text also grants that role what the service needs (the
+    // audit log: read and append only). Throws VelError, never naming the password.
     explicit Store(const QString &location);
     ~Store();
     Store(const Store &) = delete;
@@ -178,6 +181,7 @@ private:
 
     QString m_text;     // the connection text; holds the password, never shown
     QString m_schema;   // PostgreSQL only
+    QString m_serviceRole;
     bool m_postgres = false;
     mutable std::unique_ptr<Database> m_db;
     mutable std::mutex m_lock;

@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -94,7 +95,16 @@ const Step steps[] = {
       "CREATE TABLE recipients (schedule BIGINT NOT NULL, slot TEXT COLLATE \"C\" NOT NULL, "
       "branch TEXT COLLATE \"C\" NOT NULL, address TEXT COLLATE \"C\" NOT NULL, state TEXT NOT NULL, "
       "reply TEXT NOT NULL DEFAULT '', updated BIGINT NOT NULL, PRIMARY KEY (schedule, slot, branch, address))"}},
+    // 5: the bytes an answer sent; SQLite's REPLACE deletes without firing the delete trigger, so
+    // an insert may not name a row that is there.
+    {{"ALTER TABLE audit ADD COLUMN bytes INTEGER",
+      "CREATE TRIGGER audit_no_replace BEFORE INSERT ON audit WHEN EXISTS (SELECT 1 FROM audit WHERE id = NEW.id) "
+      "BEGIN SELECT RAISE(ABORT, 'append only'); END"},
+     {"ALTER TABLE audit ADD COLUMN bytes BIGINT"}},
 };
+
+// The tables the service's own role may change; the audit log it may only read and append to.
+const char *const serviceTables[] = {"users", "sessions", "tokens", "schemes", "schedules", "deliveries"};
 
 } // namespace
 
@@ -116,10 +126,13 @@ Store::Store(const QString &location)
         m_schema = given.Value(QStringLiteral("Schema")).trimmed();
         if (m_schema.isEmpty())
             m_schema = QStringLiteral("velvip_service");
+        m_serviceRole = given.Value(QStringLiteral("ServiceRole")).trimmed();
         static const QRegularExpression name(QStringLiteral("^[a-z_][a-z0-9_]{0,62}$"));
-        if (!name.match(m_schema).hasMatch())
-            throw VelError(QStringLiteral("服务存储的 Schema“%1”无效：只能用小写字母、数字和下划线，且不以数字开头")
-                               .arg(given.Shown(m_schema).left(63)));
+        for (const auto &[key, value] : {std::pair{QStringLiteral("Schema"), m_schema},
+                                         std::pair{QStringLiteral("ServiceRole"), m_serviceRole}})
+            if (!value.isEmpty() && !name.match(value).hasMatch())
+                throw VelError(QStringLiteral("服务存储的 %1“%2”无效：只能用小写字母、数字和下划线，且不以数字开头")
+                                   .arg(key, given.Shown(value).left(63)));
     } else {
         QDir().mkpath(QFileInfo(path).absolutePath());
         // Created private before SQLite opens it: the file holds password hashes.
@@ -157,6 +170,18 @@ void Store::open() const
 void Store::upgrade()
 {
     const Database &db = *m_db;
+    const qint64 latest = qint64(std::size(steps));
+    try {
+        // Up to date: nothing to change, which the service's own role could not (it owns no table).
+        const bool made = m_postgres ? db.SelectInt(QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = '%1' "
+                                                                   "AND tablename = 'store_version'").arg(m_schema)) > 0
+                                     : db.SelectInt(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'store_version'")) > 0;
+        if (made && m_serviceRole.isEmpty()
+            && db.SelectInt(QStringLiteral("SELECT coalesce(max(version), 0) FROM store_version")) == latest)
+            return;
+    } catch (const VelError &e) {
+        throw VelError(failure(e.Description()));
+    }
     try {
         if (m_postgres) {
             db.Exec(QStringLiteral("BEGIN"));
@@ -168,7 +193,6 @@ void Store::upgrade()
         }
         db.Exec(QStringLiteral("CREATE TABLE IF NOT EXISTS store_version (version INTEGER NOT NULL)"));
         const qint64 version = db.SelectInt(QStringLiteral("SELECT coalesce(max(version), 0) FROM store_version"));
-        const qint64 latest = qint64(std::size(steps));
         if (version > latest)
             throw VelError(QStringLiteral("服务存储是较新版本的服务建立的（版本 %1），请升级本服务").arg(version));
         for (qint64 v = version; v < latest; ++v) {
@@ -178,6 +202,16 @@ void Store::upgrade()
         if (version < latest) {
             db.Exec(QStringLiteral("DELETE FROM store_version"));
             db.Exec(QStringLiteral("INSERT INTO store_version (version) VALUES (?)"), {latest});
+        }
+        // The owner (this connection) grants the service's role what it needs and no more.
+        if (m_postgres && !m_serviceRole.isEmpty()) {
+            const QString role = QStringLiteral("\"%1\"").arg(m_serviceRole);
+            db.Exec(QStringLiteral("GRANT USAGE ON SCHEMA \"%1\" TO %2").arg(m_schema, role));
+            for (const char *table : serviceTables)
+                db.Exec(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON %1 TO %2").arg(QLatin1String(table), role));
+            db.Exec(QStringLiteral("GRANT SELECT ON store_version TO %1").arg(role));
+            db.Exec(QStringLiteral("GRANT SELECT, INSERT ON audit TO %1").arg(role));
+            db.Exec(QStringLiteral("GRANT USAGE ON ALL SEQUENCES IN SCHEMA \"%1\" TO %2").arg(m_schema, role));
         }
         db.Exec(QStringLiteral("COMMIT"));
     } catch (const VelError &e) {

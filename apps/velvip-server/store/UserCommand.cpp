@@ -3,6 +3,8 @@
 #include "Auth.h"
 #include "Checks.h"
 #include "CommandHelp.h"
+#include "DemoChain.h"
+#include "ReportSession.h"
 #include "Store.h"
 #include "VelError.h"
 
@@ -19,7 +21,7 @@ constexpr int kTokenDays = 90;
 int usage(const QString &text)
 {
     QTextStream(stderr) << QStringLiteral("velvip-server: %1\n用法：velvip-server user add NAME --password-stdin "
-                                          "(--head-office | --branch NUMBER) [--email ADDRESS] [--store STORE]\n"
+                                          "(--head-office | --branch NUMBER CHAIN) [--email ADDRESS] [--store STORE]\n"
                                           "      velvip-server user passwd NAME --password-stdin [--store STORE]\n"
                                           "      velvip-server user disable|delete NAME [--store STORE]\n"
                                           "      velvip-server user move NAME (--head-office | --branch NUMBER) [--store STORE]\n"
@@ -27,7 +29,8 @@ int usage(const QString &text)
                                           "      velvip-server token add NAME [--days 90] [--store STORE]\n"
                                           "      velvip-server token revoke NUMBER [--store STORE]\n"
                                           "      velvip-server token list [--store STORE]\n"
-                                          "STORE 是存储文件，或 PostgreSQL 连接文本（可加 Schema=NAME，默认 velvip_service）。\n")
+                                          "STORE 是存储文件，或 PostgreSQL 连接文本（可加 Schema=NAME，默认 velvip_service）。\n"
+                                          "CHAIN 是 --db FILE、--props TEXT 或 --props-file FILE：分店编号要在连锁数据库中核对。\n")
                                .arg(text);
     return 2;
 }
@@ -45,6 +48,33 @@ QByteArray passwordFromStdin()
     return line;
 }
 
+// The chain's connection text from --db, --props or --props-file; empty when none was given.
+QString chainText(const QCommandLineParser &parser)
+{
+    if (parser.isSet(QStringLiteral("db")))
+        return DemoChain::SqliteConnectionText(parser.value(QStringLiteral("db")));
+    if (parser.isSet(QStringLiteral("props")))
+        return parser.value(QStringLiteral("props"));
+    if (!parser.isSet(QStringLiteral("props-file")))
+        return {};
+    QFile file(parser.value(QStringLiteral("props-file")));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024)
+        throw VelError(QStringLiteral("无法读取连接文本文件 %1").arg(file.fileName()));
+    return QString::fromUtf8(file.readAll()).trimmed();
+}
+
+// The name of an existing branch of the chain with this number; throws VelError otherwise.
+QString existingBranch(const QString &chain, const QString &number)
+{
+    ReportSession::RegisterComponents();
+    ReportSession::PublishContext(ReportSession::DefaultContext());
+    ReportSession::SetPropsString(chain);
+    const QString name = ReportSession::BranchName(number);
+    if (name.isEmpty())
+        throw VelError(QStringLiteral("连锁数据库中没有编号为“%1”的分店").arg(number));
+    return name;
+}
+
 } // namespace
 
 int UserMain(const QStringList &args)
@@ -56,7 +86,10 @@ int UserMain(const QStringList &args)
     const QCommandLineOption branch{QStringLiteral("branch"), QStringLiteral("分店用户的分店编号"), QStringLiteral("NUMBER")};
     const QCommandLineOption email{QStringLiteral("email"), QStringLiteral("电子邮件地址"), QStringLiteral("ADDRESS")};
     const QCommandLineOption days{QStringLiteral("days"), QStringLiteral("令牌有效天数"), QStringLiteral("N")};
-    const QList<QCommandLineOption> options{store, stdinPassword, headOffice, branch, email, days};
+    const QCommandLineOption db{QStringLiteral("db"), QStringLiteral("连锁数据库（SQLite 文件）"), QStringLiteral("FILE")};
+    const QCommandLineOption props{QStringLiteral("props"), QStringLiteral("连锁数据库的连接文本"), QStringLiteral("TEXT")};
+    const QCommandLineOption propsFile{QStringLiteral("props-file"), QStringLiteral("从文件读入连接文本"), QStringLiteral("FILE")};
+    const QList<QCommandLineOption> options{store, stdinPassword, headOffice, branch, email, days, db, props, propsFile};
     parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("command"), {});
     if (!parser.parse(QStringList{QStringLiteral("velvip-server")} + args))
@@ -88,10 +121,21 @@ int UserMain(const QStringList &args)
             if (parser.isSet(branch))
                 if (const QString wrong = DeliveryCheck::Branch(QStringLiteral("--branch "), parser.value(branch)); !wrong.isEmpty())
                     return usage(wrong);
-            users.AddUser({name, parser.value(branch), parser.value(email), false, Password::Hash(passwordFromStdin())});
+            // A branch user is never made a head-office one by an empty number, nor given a
+            // branch the chain does not have.
+            const QString number = parser.value(branch).trimmed();
+            if (parser.isSet(branch) && number.isEmpty())
+                return usage(QStringLiteral("--branch 要给出分店编号"));
+            const QString chain = chainText(parser);
+            if (parser.isSet(branch) && chain.isEmpty())
+                return usage(QStringLiteral("分店编号要在连锁数据库中核对：请加 --db FILE、--props TEXT 或 --props-file FILE"));
+            if (parser.isSet(branch))
+                existingBranch(chain, number);
+            users.AddUser({name, number, parser.value(email), false, Password::Hash(passwordFromStdin())});
         } else if (command == QLatin1String("user passwd")) {
             if (!parser.isSet(stdinPassword))
                 return usage(QStringLiteral("密码只从标准输入读入：请加 --password-stdin"));
+            // Also ends the user's sessions and tokens.
             if (!users.SetPassword(name, Password::Hash(passwordFromStdin())))
                 throw VelError(QStringLiteral("没有用户“%1”").arg(name));
         } else if (command == QLatin1String("user disable")) {

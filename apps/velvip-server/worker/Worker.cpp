@@ -12,7 +12,7 @@
 #include "ServiceFilter.h"
 #include "SignalCancel.h"
 #include "VelError.h"
-#include "Service.h"
+#include "BranchContext.h"
 #include "WorkerProtocol.h"
 #include "ComponentRegistry.h"
 #include "ServerComponents.h"
@@ -103,7 +103,7 @@ void answer(const QJsonObject &body, qint64 rows)
 // branch (empty: head office), and the chain's connection text.
 void applyScope(const WorkerRequest &request)
 {
-    ReportSession::PublishContext(Service::BranchContext(request.branch, request.sharedCards));
+    ReportSession::PublishContext(BranchContext(request.branch, request.sharedCards));
     ReportSession::SetPropsString(request.props);
 }
 
