@@ -459,7 +459,7 @@ class ServiceTest(unittest.TestCase):
                                    (["schedule", "--store", store], 2, "缺少子命令"),
                                    (["user", "bogus", "x", "--store", store], 2, "未知子命令"),
                                    (["--db", self.db, "--store", os.path.join(self.tmp, "second.sqlite"),
-                                     "--listen", f"127.0.0.1:{self.service.port}"], 1, "端口已被占用")):
+                                     "--listen", f"127.0.0.1:{self.service.port}"], 1, f"端口 {self.service.port} 已被占用")):
             with self.subTest(args=args):
                 r = subprocess.run([SERVER, *args], capture_output=True, text=True, timeout=60)
                 self.assertEqual(r.returncode, status, r.stderr)

@@ -18,13 +18,48 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include <httplib.h>
 #include <sodium.h>
+#include <netdb.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
+
+// Why HOST:PORT cannot be listened on, found by trying it as the listener does (the HTTP
+// library keeps the reason to itself).
+QString listenProblem(const QString &host, int port)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(host.toUtf8().constData(), QByteArray::number(port).constData(), &hints, &found) != 0 || !found)
+        return QStringLiteral("找不到这个地址");
+    int error = 0;
+    const int fd = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    if (fd < 0) {
+        error = errno;
+    } else {
+        const int yes = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (bind(fd, found->ai_addr, found->ai_addrlen) != 0 || listen(fd, 1) != 0)
+            error = errno;
+        close(fd);
+    }
+    freeaddrinfo(found);
+    switch (error) {
+    case EADDRINUSE: return QStringLiteral("端口已被占用（另一个 velvip-server 或其他程序在用）");
+    case EACCES: return QStringLiteral("没有权限（1024 以下的端口需要 root 或 CAP_NET_BIND_SERVICE）");
+    case EADDRNOTAVAIL: return QStringLiteral("本机没有这个地址");
+    case 0: return QStringLiteral("原因不明");
+    default: return QString::fromLocal8Bit(strerror(error));
+    }
+}
 
 const char kCookie[] = "velvip_session";
 
@@ -203,10 +238,12 @@ int Service::Run()
 {
     if (!m_http->bind_to_port(m_options.host.toStdString(), m_options.port)) {
         const bool taken = errno == EADDRINUSE;
-        QTextStream(stderr) << (taken ? QStringLiteral("velvip-server: 端口 %2 已被占用（%1:%2 上已有程序在监听）")
-                                      : QStringLiteral("velvip-server: 无法监听 %1:%2"))
+        const QString said = taken ? QStringLiteral("velvip-server: 端口 %2 已被占用（%1:%2 上已有程序在监听）")
                                          .arg(m_options.host).arg(m_options.port)
-                            << Qt::endl;
+                                   : QStringLiteral("velvip-server: 无法监听 %1:%2：%3")
+                                         .arg(m_options.host).arg(m_options.port)
+                                         .arg(listenProblem(m_options.host, m_options.port));
+        QTextStream(stderr) << said << Qt::endl;
         return 1;
     }
     // Connections beyond the threads wait here rather than being refused by the kernel.
