@@ -87,7 +87,8 @@ RecordsetPtr Run10908(const Database &db, const Dictionary *filter, const Branch
         QVariantList params;
         for (const char *op : {"<", "<="}) {
             for (const char *col : {"FValue", "FCash", "FPoints"}) {
-                cols << latest.arg(QLatin1String(col), QLatin1String(op));
+                const QString q = latest.arg(QLatin1String(col), QLatin1String(op));
+                cols << (op[1] ? q : QStringLiteral("COALESCE(%1, 0)").arg(q));   // no opening: 0
                 params << key;
             }
         }

@@ -59,14 +59,16 @@ QString valueMovement(const QString &m)
     return QStringLiteral("(%1.FValueAdd <> 0 OR %1.FValueSpent <> 0 OR %1.FKind = 1)").arg(m);
 }
 
-// Removes the cash part of movement `id`, noting its change for the ledger.
-QString detachSql(const QString &id)
+QString ensureRows(const QString &card);
+
+// Removes the cash part of movement `id` (when it matches `only`), noting its change for the ledger.
+QString detachSql(const QString &id, const QString &only = QStringLiteral("1 = 1"))
 {
     return QStringLiteral(
                "INSERT INTO card_split_change (FCardID, FMoveID, FBranchID, FMonth, FDate, FCash, FValueAfter, FCashAfter, FDelta) "
-               "SELECT FCardID, NULL, FBranchID, FMonth, FDate, 0, 0, 0, -FCash FROM card_value_split WHERE FMoveID = %1; "
-               "DELETE FROM card_value_split WHERE FMoveID = %1; ")
-        .arg(id);
+               "SELECT FCardID, NULL, FBranchID, FMonth, FDate, 0, 0, 0, -FCash FROM card_value_split WHERE FMoveID = %1 AND %2; "
+               "DELETE FROM card_value_split WHERE FMoveID = %1 AND %2; ")
+        .arg(id, only);
 }
 
 // Re-walks the value movements of `card` from position (`date`, `id`) on, stores their cash
@@ -97,13 +99,14 @@ QString resplitSql(const DbDriver &driver, const QString &card, const QString &d
                "WHERE FCardID = %1 AND FMoveID IS NOT NULL ON CONFLICT (FMoveID) DO UPDATE SET FCardID = excluded.FCardID, "
                "FBranchID = excluded.FBranchID, FMonth = excluded.FMonth, FDate = excluded.FDate, FCash = excluded.FCash, "
                "FValueAfter = excluded.FValueAfter, FCashAfter = excluded.FCashAfter; "
+               "%6"
                "UPDATE card_balance_card SET FCash = FCash + (SELECT COALESCE(SUM(c.FDelta), 0) FROM card_split_change c "
                "WHERE c.FCardID = %1 AND c.FMonth <= card_balance_card.FMonth) WHERE FCardID = %1 AND FMonth >= %5; "
                "UPDATE card_balance_month SET FCash = FCash + (SELECT COALESCE(SUM(c.FDelta), 0) FROM card_split_change c "
                "WHERE c.FCardID = %1 AND c.FBranchID = card_balance_month.FBranchID AND c.FMonth <= card_balance_month.FMonth) "
                "WHERE FCardID = %1 AND FMonth >= %5; "
                "DELETE FROM card_split_change WHERE FCardID = %1; ")
-        .arg(card, seq, walk, monthKey(driver, QStringLiteral("s.FDate")), changed);
+        .arg(card, seq, walk, monthKey(driver, QStringLiteral("s.FDate")), changed, ensureRows(card));
 }
 
 // The closing balance of the latest month before `month` in `table` for the key terms.
@@ -111,6 +114,31 @@ QString previous(const QString &table, const QString &column, const QString &key
 {
     return QStringLiteral("COALESCE((SELECT b.%1 FROM %2 b WHERE %3 AND b.FMonth < %4 ORDER BY b.FMonth DESC LIMIT 1), 0)")
         .arg(column, table, key, month);
+}
+
+// The ledger rows of the months and branches that the changes noted for `card` fall in, made
+// from the latest earlier ones where missing: a walk may pass a movement whose own row the
+// statement writing it has not made yet (the new side of an update, a REPLACE).
+QString ensureRows(const QString &card)
+{
+    const QString perBranch = QStringLiteral("b.FCardID = c.FCardID AND b.FBranchID = c.FBranchID");
+    const QString perCard = QStringLiteral("b.FCardID = c.FCardID");
+    const QString month = QStringLiteral("c.FMonth");
+    auto prev = [&](const char *table, const char *col, const QString &key) {
+        return previous(QLatin1String(table), QLatin1String(col), key, month);
+    };
+    return QStringLiteral(
+               "INSERT INTO card_balance_branch (FCardID, FBranchID) SELECT DISTINCT c.FCardID, c.FBranchID "
+               "FROM card_split_change c WHERE c.FCardID = %1 ON CONFLICT (FCardID, FBranchID) DO NOTHING; "
+               "INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints, FCash) "
+               "SELECT DISTINCT c.FCardID, c.FBranchID, c.FMonth, %2, %3, %4 FROM card_split_change c WHERE c.FCardID = %1 "
+               "ON CONFLICT (FCardID, FBranchID, FMonth) DO NOTHING; "
+               "INSERT INTO card_balance_card (FCardID, FMonth, FValue, FPoints, FCash) "
+               "SELECT DISTINCT c.FCardID, c.FMonth, %5, %6, %7 FROM card_split_change c WHERE c.FCardID = %1 "
+               "ON CONFLICT (FCardID, FMonth) DO NOTHING; ")
+        .arg(card, prev("card_balance_month", "FValue", perBranch), prev("card_balance_month", "FPoints", perBranch),
+             prev("card_balance_month", "FCash", perBranch), prev("card_balance_card", "FValue", perCard),
+             prev("card_balance_card", "FPoints", perCard), prev("card_balance_card", "FCash", perCard));
 }
 
 // Statements that add (value, points) to the rows of `card` (and `branch`) from `month` on,
@@ -157,14 +185,17 @@ const QStringList ledgerTables{QStringLiteral("card_balance_card"), QStringLiter
                                QStringLiteral("card_split_change")};
 
 // SQLite trigger statements applying the movement `row` (NEW or OLD) with `sign`, then its
-// cash part (and those of the card's later value movements).
-QString sqliteApply(const DbDriver &driver, const QString &row, const QString &sign)
+// cash part (and those of the card's later value movements). `alsoDetach`: a further id whose
+// cash part goes first, so that the walk does not take it for the moved row's (an UPDATE OR
+// REPLACE onto another card's movement leaves that one's behind).
+QString sqliteApply(const DbDriver &driver, const QString &row, const QString &sign, const QString &alsoDetach = {})
 {
     return applySql(row + QStringLiteral(".FCardID"), row + QStringLiteral(".FBranchID"),
                     monthKey(driver, row + QStringLiteral(".FDate")),
                     QStringLiteral("%1(%2.FValueAdd - %2.FValueSpent)").arg(sign, row),
                     QStringLiteral("%1%2.FPoints").arg(sign, row))
         + detachSql(row + QStringLiteral(".FID"))
+        + (alsoDetach.isEmpty() ? QString() : detachSql(alsoDetach))
         + resplitSql(driver, row + QStringLiteral(".FCardID"), row + QStringLiteral(".FDate"), row + QStringLiteral(".FID"));
 }
 
@@ -185,7 +216,9 @@ QStringList sqliteReplaceTriggers(const DbDriver &driver)
     const QString subtract = applySql(kept.arg(QStringLiteral("FCardID")), kept.arg(QStringLiteral("FBranchID")),
                                       kept.arg(QStringLiteral("FMonth")), QStringLiteral("-") + kept.arg(QStringLiteral("FValue")),
                                       QStringLiteral("-") + kept.arg(QStringLiteral("FPoints")))
-        + detachSql(QStringLiteral("NEW.FID"))
+        // The removed row's own cash part only: the insert trigger may have written the new row's.
+        + detachSql(QStringLiteral("NEW.FID"), QStringLiteral("FCardID = %1 AND FDate = %2")
+                                                   .arg(kept.arg(QStringLiteral("FCardID")), kept.arg(QStringLiteral("FDate"))))
         + resplitSql(driver, kept.arg(QStringLiteral("FCardID")), kept.arg(QStringLiteral("FDate")), QStringLiteral("NEW.FID"))
         + QStringLiteral("DELETE FROM card_balance_replaced WHERE FID = NEW.FID; ");
     const QString isKept = QStringLiteral("EXISTS (SELECT 1 FROM card_balance_replaced r WHERE r.FID = NEW.FID)");
@@ -300,7 +333,7 @@ QStringList LedgerStatements(const DbDriver &driver)
                    .arg(sqliteApply(driver, QStringLiteral("OLD"), QStringLiteral("-")))
             << QStringLiteral("CREATE TRIGGER card_movement_balance_upd AFTER UPDATE OF FID, FCardID, FBranchID, FDate, FKind, "
                               "FValueAdd, FValueSpent, FPoints, FPaid ON card_movement BEGIN %1%2END")
-                   .arg(sqliteApply(driver, QStringLiteral("OLD"), QStringLiteral("-")),
+                   .arg(sqliteApply(driver, QStringLiteral("OLD"), QStringLiteral("-"), QStringLiteral("NEW.FID")),
                         sqliteApply(driver, QStringLiteral("NEW"), QStringLiteral("+")));
         return out;
     }
@@ -378,6 +411,19 @@ void BuildLedger(const Database &db)
         statements << QStringLiteral("SET LOCAL lock_timeout = %1").arg(qint64(db.Connection().LockTimeout()) * 1000)
                    << QStringLiteral("LOCK TABLE card_movement IN SHARE ROW EXCLUSIVE MODE");
     }
+    // Chains made before the paid part of a movement existed gain it (NULL: all of it paid).
+    const bool hasPaid = db.SelectInt(isSqlite(db.Driver())
+        ? QStringLiteral("SELECT count(*) FROM pragma_table_info('card_movement') WHERE lower(name) = 'fpaid'")
+        : QStringLiteral("SELECT count(*) FROM pg_catalog.pg_attribute WHERE attrelid = to_regclass('card_movement') "
+                         "AND attname = 'fpaid' AND NOT attisdropped")) == 1;
+    // Their top-ups take the amount paid from the top-up journal row of the same card, time,
+    // branch and amount, where there is exactly one.
+    if (!hasPaid)
+        statements << db.Driver().SchemaSql(QStringLiteral("ALTER TABLE card_movement ADD COLUMN FPaid %INT"))
+                   << QStringLiteral("UPDATE card_movement SET FPaid = (SELECT MIN(t.FPaid) FROM topup t WHERE "
+                                     "t.FCardID = card_movement.FCardID AND t.FDate = card_movement.FDate AND "
+                                     "t.FBranchID = card_movement.FBranchID AND t.FAmount = card_movement.FValueAdd "
+                                     "HAVING COUNT(*) = 1) WHERE FKind = 1");
     db.ExecAll(statements + LedgerStatements(db.Driver()));
     for (const QString &statement : LedgerUpkeepStatements(db.Driver()))
         db.Exec(statement);
