@@ -90,7 +90,7 @@ struct Parser
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addHelpOption();
         parser.addOptions(options());
-        parser.addPositionalArgument(QStringLiteral("RPTID"), QStringLiteral("报表编号，10901 至 10906。"));
+        parser.addPositionalArgument(QStringLiteral("RPTID"), QStringLiteral("报表编号，10901 至 10906 或 10908。"));
     }
 
     QList<QCommandLineOption> options() const
