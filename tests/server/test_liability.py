@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Report 10908 (储值负债变动表) against a recomputation from the raw movements, written here
 without the report's code: every cell over several months, on SQLite, PostgreSQL and a
-partitioned PostgreSQL chain, after back-dated movements and corrections; and the tie of every
+partitioned PostgreSQL chain, after back-dated movements and corrections, and on an older SQLite
+chain brought up by upgrade-schema; and the tie of every
 branch x card type cell to 10901's balances and 10905's top-ups.
 
 Usage: test_liability.py VELVIP_REPORT   (PostgreSQL when VELVIP_TEST_PG is set)"""
@@ -10,6 +11,7 @@ import csv
 import io
 import json
 import os
+import shutil
 import sqlite3
 import subprocess
 import sys
@@ -165,10 +167,25 @@ class Liability(unittest.TestCase):
                             "--lines-per-day", "20", "--start", "2024-01-01", "--seed", "11"], check=True, capture_output=True)
             for sql in WRITES:
                 execute(sql)
+        # The same SQLite chain as a chain made before the paid part: no FPaid, no ledger, then
+        # upgrade-schema, which fills FPaid from the top-up journal.
+        old = os.path.join(cls.tmp.name, "old.sqlite")
+        shutil.copy(cls.chains[0][1].split("Database=")[1], old)
+        with sqlite3.connect(old) as c:
+            for (name,) in c.execute("SELECT name FROM sqlite_master WHERE type = 'trigger'").fetchall():
+                c.execute(f"DROP TRIGGER {name}")
+            for table in ("card_value_split", "card_split_change", "card_balance_card", "card_balance_month"):
+                c.execute(f"DROP TABLE {table}")
+            c.execute("ALTER TABLE card_movement DROP COLUMN FPaid")
+        subprocess.run([REPORT, "upgrade-schema", "--props", f"Driver=SQLite;Database={old}"], check=True, capture_output=True)
+        cls.chains.append(("upgraded", f"Driver=SQLite;Database={old}", [], lambda sql: sqlite3.connect(old).execute(sql).fetchall(),
+                           None))
 
     @classmethod
     def tearDownClass(cls):
-        for name, props, *_ in cls.chains[1:]:
+        for name, props, *_ in cls.chains:
+            if name == "sqlite" or name == "upgraded":
+                continue
             db = props.split("Database=")[1].split(";")[0]
             psql(os.environ["VELVIP_TEST_PG"], f"DROP DATABASE IF EXISTS {db}")
         cls.tmp.cleanup()
