@@ -81,8 +81,8 @@ def chains(tmp):
     return made
 
 
-def run(props, rpt, *sets, period=None):
-    args = [REPORT, "run", str(rpt), "--props", props, "--format", "json"]
+def run(props, rpt, *sets, period=None, scope=None):
+    args = [REPORT, "run", str(rpt), "--props", props, "--format", "json"] + (["--branch-scope", scope] if scope else [])
     for s in sets:
         args += ["--set", s]
     if period:
@@ -205,6 +205,10 @@ class Liability(unittest.TestCase):
                     self.assertEqual((total["FBranchNo"], total["FRowKind"]), ("合计", 2))
                     self.assertEqual({c: cents(total[c]) for c in COLUMNS},
                                      {c: sum(v[c] for v in got.values()) for c in COLUMNS})
+                    # A branch user sees the branch's cells only, the same figures.
+                    scoped = {(r["FBranchNo"], types[r["FTypeName"]]): {c: cents(r[c]) for c in COLUMNS}
+                              for r in run(props, 10908, f"Year={year}", f"Month={month}", scope="002") if r["FRowKind"] == 0}
+                    self.assertEqual(scoped, {k: v for k, v in want.items() if k[0] == "002"})
 
     def test_cells_tie_to_10901_and_10905(self):
         for name, props, _, select, _ in self.chains:
