@@ -14,6 +14,7 @@ RecordsetPtr Run(qint32 rptId, const Database &db, const Dictionary *filter, con
     case 10904: return Run10904(db, filter, scope);
     case 10905: return Run10905(db, filter, scope);
     case 10906: return Run10906(db, filter, scope);
+    case 10908: return Run10908(db, filter, scope);
     }
     throw VelError(QStringLiteral("没有编号为 %1 的报表").arg(rptId));
 }

@@ -44,5 +44,7 @@ RecordsetPtr Run10903(const Database &db, const Dictionary *filter, const Branch
 RecordsetPtr Run10904(const Database &db, const Dictionary *filter, const BranchScope &scope);
 RecordsetPtr Run10905(const Database &db, const Dictionary *filter, const BranchScope &scope);
 RecordsetPtr Run10906(const Database &db, const Dictionary *filter, const BranchScope &scope);
+// The month's stored-value liability roll-forward per branch and card type.
+RecordsetPtr Run10908(const Database &db, const Dictionary *filter, const BranchScope &scope);
 
 } // namespace ReportQueries

@@ -35,7 +35,7 @@ const char *const tables[] = {
     "FSalePrice %INT NOT NULL, FAmount %INT NOT NULL, FSaleAmount %INT NOT NULL, FDiscountID %INT)",
     "CREATE TABLE card_movement (FID %ID, FCardID %INT NOT NULL, FDate %DT NOT NULL, FBranchID %INT NOT NULL, "
     "FKind %INT NOT NULL, FBillNo %CODE, FValueAdd %INT NOT NULL, FValueSpent %INT NOT NULL, "
-    "FPoints %INT NOT NULL, FOperatorID %INT)",
+    "FPoints %INT NOT NULL, FOperatorID %INT, FPaid %INT)",
     "CREATE TABLE topup (FID %ID, FCardID %INT NOT NULL, FDate %DT NOT NULL, FBranchID %INT NOT NULL, "
     "FAmount %INT NOT NULL, FPaid %INT NOT NULL, FOperatorID %INT, FNote %TEXT)",
     "CREATE TABLE gift_redemption (FID %ID, FCardID %INT NOT NULL, FDate %DT NOT NULL, FBranchID %INT NOT NULL, "
@@ -209,6 +209,10 @@ QString MovementKindName(qint64 kind)
     case PointsEarned: return QStringLiteral("积分累计");
     case PointsAdjusted: return QStringLiteral("积分调整");
     case GiftRedeemed: return QStringLiteral("礼品兑换");
+    case CashOut: return QStringLiteral("退卡");
+    case ValueAdjusted: return QStringLiteral("储值调整");
+    case WrittenOff: return QStringLiteral("注销");
+    case PointsExpired: return QStringLiteral("积分过期");
     }
     return QString();
 }

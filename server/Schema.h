@@ -42,7 +42,8 @@ bool HasDatedLines(const Database &db);
 QStringList TableNames();
 
 // The balance ledger: per card and month, and per card, branch and month, the closing stored
-// value and points of the card's movements up to the month's end, kept right by triggers on
+// value, its paid (cash) part and points of the card's movements up to the month's end, and
+// per value movement its paid part (card_value_split), kept right by triggers on
 // card_movement. These statements (re)build it from the movements and create the triggers;
 // run them in one transaction, after bulk loading (or before any movement is written).
 QStringList LedgerStatements(const DbDriver &driver);
@@ -56,8 +57,11 @@ void BuildLedger(const Database &db);
 // Whether the ledger and its triggers are all in place (a chain made before them has none).
 bool HasLedger(const Database &db);
 
-// Kinds of stored-value and points movements.
-enum MovementKind { TopUp = 1, Payment = 2, Refund = 3, PointsEarned = 4, PointsAdjusted = 5, GiftRedeemed = 6 };
+// Kinds of stored-value and points movements: money paid back when a card is returned
+// (CashOut), an operator's correction of the value (ValueAdjusted, either sign), value
+// written off for an expired or cancelled card (WrittenOff), points that lapsed.
+enum MovementKind { TopUp = 1, Payment = 2, Refund = 3, PointsEarned = 4, PointsAdjusted = 5, GiftRedeemed = 6,
+                    CashOut = 7, ValueAdjusted = 8, WrittenOff = 9, PointsExpired = 10 };
 // The name a ledger shows for a movement kind.
 QString MovementKindName(qint64 kind);
 

@@ -11,6 +11,15 @@
 // earlier row if it is missing and adds its amounts to every row from M on; a deleted one
 // subtracts them; an update does both. The rows therefore always equal the sums of the
 // movements, whoever writes them.
+//
+// The paid (cash) part of the stored value. A top-up adds its FPaid to the cash part (all of
+// its amount when FPaid is NULL); every other value movement of net amount v changes the cash
+// part by v x cash / balance of the card just before it, rounded half to even in hundredths
+// (all of v when that balance is not positive), the rest being bonus. The order is FDate, then
+// FID. card_value_split holds each value movement's cash part and the card's balance and cash
+// part after it; a movement written, removed or changed at a position re-walks the card's value
+// movements from that position on (one row for a movement written at the end), and adds the
+// change of every cash part to the ledger's FCash from that movement's month on.
 #include "Schema.h"
 
 #include "Database.h"
@@ -32,11 +41,104 @@ QString monthKey(const DbDriver &driver, const QString &expr)
     return QStringLiteral("(EXTRACT(YEAR FROM %1)::INT * 100 + EXTRACT(MONTH FROM %1)::INT)").arg(expr);
 }
 
+// The cash part that a value movement of kind `kind`, net amount `v` and paid part `paid` adds
+// when the card holds `bal` of which `cash` is paid: half-to-even rounding of v x cash / bal.
+QString cashPart(const QString &kind, const QString &v, const QString &paid, const QString &bal, const QString &cash)
+{
+    const QString n = QStringLiteral("ABS(%1 * %2)").arg(v, cash);
+    return QStringLiteral("(CASE WHEN %1 = 1 THEN COALESCE(%2, %3) WHEN %4 <= 0 THEN %3 "
+                          "ELSE (CASE WHEN %3 * %5 < 0 THEN -1 ELSE 1 END) * (%6 / %4 + CASE WHEN 2 * (%6 %% %4) > %4 "
+                          "OR (2 * (%6 %% %4) = %4 AND (%6 / %4) %% 2 = 1) THEN 1 ELSE 0 END) END)")
+        .arg(kind, paid, v, bal, cash, n)
+        .replace(QStringLiteral("%%"), QStringLiteral("%"));
+}
+
+// Movements that move stored value (a top-up of nothing included: it still has a position).
+QString valueMovement(const QString &m)
+{
+    return QStringLiteral("(%1.FValueAdd <> 0 OR %1.FValueSpent <> 0 OR %1.FKind = 1)").arg(m);
+}
+
+QString ensureRows(const QString &card);
+
+// Removes the cash part of movement `id` (when it matches `only`), noting its change for the ledger.
+QString detachSql(const QString &id, const QString &only = QStringLiteral("1 = 1"))
+{
+    return QStringLiteral(
+               "INSERT INTO card_split_change (FCardID, FMoveID, FBranchID, FMonth, FDate, FCash, FValueAfter, FCashAfter, FDelta) "
+               "SELECT FCardID, NULL, FBranchID, FMonth, FDate, 0, 0, 0, -FCash FROM card_value_split WHERE FMoveID = %1 AND %2; "
+               "DELETE FROM card_value_split WHERE FMoveID = %1 AND %2; ")
+        .arg(id, only);
+}
+
+// Re-walks the value movements of `card` from position (`date`, `id`) on, stores their cash
+// parts and adds the changes (and those noted by detachSql) to the ledger's FCash.
+QString resplitSql(const DbDriver &driver, const QString &card, const QString &date, const QString &id)
+{
+    const QString seq = QStringLiteral(
+        "seq AS (SELECT m.FID, m.FBranchID, m.FDate, m.FKind, m.FValueAdd - m.FValueSpent AS v, m.FPaid AS paid, "
+        "row_number() OVER (ORDER BY m.FDate, m.FID) AS n FROM card_movement m WHERE m.FCardID = %1 "
+        "AND (m.FDate > %2 OR (m.FDate = %2 AND m.FID >= %3)) AND %4)").arg(card, date, id, valueMovement(QStringLiteral("m")));
+    const QString before = QStringLiteral(
+        "(SELECT p.%4 FROM card_value_split p WHERE p.FCardID = %1 AND (p.FDate < %2 OR (p.FDate = %2 AND p.FMoveID < %3)) "
+        "ORDER BY p.FDate DESC, p.FMoveID DESC LIMIT 1)").arg(card, date, id);
+    const QString part = cashPart(QStringLiteral("s.FKind"), QStringLiteral("s.v"), QStringLiteral("s.paid"),
+                                  QStringLiteral("w.bal"), QStringLiteral("w.cash"));
+    const QString walk = QStringLiteral(
+        "walk (n, bal, cash, part) AS (SELECT CAST(0 AS BIGINT), CAST(COALESCE(%1, 0) AS BIGINT), "
+        "CAST(COALESCE(%2, 0) AS BIGINT), CAST(0 AS BIGINT) "
+        "UNION ALL SELECT s.n, w.bal + s.v, w.cash + %3, %3 FROM walk w JOIN seq s ON s.n = w.n + 1)")
+        .arg(before.arg(QStringLiteral("FValueAfter")), before.arg(QStringLiteral("FCashAfter")), part);
+    const QString changed = QStringLiteral("(SELECT MIN(c.FMonth) FROM card_split_change c WHERE c.FCardID = %1 AND c.FDelta <> 0)").arg(card);
+    return QStringLiteral(
+               "INSERT INTO card_split_change (FCardID, FMoveID, FBranchID, FMonth, FDate, FCash, FValueAfter, FCashAfter, FDelta) "
+               "WITH RECURSIVE %2, %3 SELECT %1, s.FID, s.FBranchID, %4, s.FDate, w.part, w.bal, w.cash, w.part - COALESCE(o.FCash, 0) "
+               "FROM walk w JOIN seq s ON s.n = w.n LEFT JOIN card_value_split o ON o.FMoveID = s.FID WHERE w.n > 0; "
+               "INSERT INTO card_value_split (FMoveID, FCardID, FBranchID, FMonth, FDate, FCash, FValueAfter, FCashAfter) "
+               "SELECT FMoveID, FCardID, FBranchID, FMonth, FDate, FCash, FValueAfter, FCashAfter FROM card_split_change "
+               "WHERE FCardID = %1 AND FMoveID IS NOT NULL ON CONFLICT (FMoveID) DO UPDATE SET FCardID = excluded.FCardID, "
+               "FBranchID = excluded.FBranchID, FMonth = excluded.FMonth, FDate = excluded.FDate, FCash = excluded.FCash, "
+               "FValueAfter = excluded.FValueAfter, FCashAfter = excluded.FCashAfter; "
+               "%6"
+               "UPDATE card_balance_card SET FCash = FCash + (SELECT COALESCE(SUM(c.FDelta), 0) FROM card_split_change c "
+               "WHERE c.FCardID = %1 AND c.FMonth <= card_balance_card.FMonth) WHERE FCardID = %1 AND FMonth >= %5; "
+               "UPDATE card_balance_month SET FCash = FCash + (SELECT COALESCE(SUM(c.FDelta), 0) FROM card_split_change c "
+               "WHERE c.FCardID = %1 AND c.FBranchID = card_balance_month.FBranchID AND c.FMonth <= card_balance_month.FMonth) "
+               "WHERE FCardID = %1 AND FMonth >= %5; "
+               "DELETE FROM card_split_change WHERE FCardID = %1; ")
+        .arg(card, seq, walk, monthKey(driver, QStringLiteral("s.FDate")), changed, ensureRows(card));
+}
+
 // The closing balance of the latest month before `month` in `table` for the key terms.
 QString previous(const QString &table, const QString &column, const QString &key, const QString &month)
 {
     return QStringLiteral("COALESCE((SELECT b.%1 FROM %2 b WHERE %3 AND b.FMonth < %4 ORDER BY b.FMonth DESC LIMIT 1), 0)")
         .arg(column, table, key, month);
+}
+
+// The ledger rows of the months and branches that the changes noted for `card` fall in, made
+// from the latest earlier ones where missing: a walk may pass a movement whose own row the
+// statement writing it has not made yet (the new side of an update, a REPLACE).
+QString ensureRows(const QString &card)
+{
+    const QString perBranch = QStringLiteral("b.FCardID = c.FCardID AND b.FBranchID = c.FBranchID");
+    const QString perCard = QStringLiteral("b.FCardID = c.FCardID");
+    const QString month = QStringLiteral("c.FMonth");
+    auto prev = [&](const char *table, const char *col, const QString &key) {
+        return previous(QLatin1String(table), QLatin1String(col), key, month);
+    };
+    return QStringLiteral(
+               "INSERT INTO card_balance_branch (FCardID, FBranchID) SELECT DISTINCT c.FCardID, c.FBranchID "
+               "FROM card_split_change c WHERE c.FCardID = %1 ON CONFLICT (FCardID, FBranchID) DO NOTHING; "
+               "INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints, FCash) "
+               "SELECT DISTINCT c.FCardID, c.FBranchID, c.FMonth, %2, %3, %4 FROM card_split_change c WHERE c.FCardID = %1 "
+               "ON CONFLICT (FCardID, FBranchID, FMonth) DO NOTHING; "
+               "INSERT INTO card_balance_card (FCardID, FMonth, FValue, FPoints, FCash) "
+               "SELECT DISTINCT c.FCardID, c.FMonth, %5, %6, %7 FROM card_split_change c WHERE c.FCardID = %1 "
+               "ON CONFLICT (FCardID, FMonth) DO NOTHING; ")
+        .arg(card, prev("card_balance_month", "FValue", perBranch), prev("card_balance_month", "FPoints", perBranch),
+             prev("card_balance_month", "FCash", perBranch), prev("card_balance_card", "FValue", perCard),
+             prev("card_balance_card", "FPoints", perCard), prev("card_balance_card", "FCash", perCard));
 }
 
 // Statements that add (value, points) to the rows of `card` (and `branch`) from `month` on,
@@ -51,7 +153,7 @@ QString applySql(const QString &card, const QString &branch, const QString &mont
     return QStringLiteral(
                "INSERT INTO card_balance_branch (FCardID, FBranchID) VALUES (%1, %2) "
                "ON CONFLICT (FCardID, FBranchID) DO NOTHING; "
-               "INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints) VALUES (%1, %2, %3, %6 + %4, %7 + %5) "
+               "INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints, FCash) VALUES (%1, %2, %3, %6 + %4, %7 + %5, %8) "
                "ON CONFLICT (FCardID, FBranchID, FMonth) DO UPDATE "
                "SET FValue = card_balance_month.FValue + %4, FPoints = card_balance_month.FPoints + %5; "
                "UPDATE card_balance_month SET FValue = FValue + %4, FPoints = FPoints + %5 "
@@ -59,15 +161,17 @@ QString applySql(const QString &card, const QString &branch, const QString &mont
                .arg(card, branch, month, value, points,
                     previous(QStringLiteral("card_balance_month"), QStringLiteral("FValue"), perBranch, month),
                     previous(QStringLiteral("card_balance_month"), QStringLiteral("FPoints"), perBranch, month))
+               .arg(previous(QStringLiteral("card_balance_month"), QStringLiteral("FCash"), perBranch, month))
         + QStringLiteral(
-               "INSERT INTO card_balance_card (FCardID, FMonth, FValue, FPoints) VALUES (%1, %2, %5 + %3, %6 + %4) "
+               "INSERT INTO card_balance_card (FCardID, FMonth, FValue, FPoints, FCash) VALUES (%1, %2, %5 + %3, %6 + %4, %7) "
                "ON CONFLICT (FCardID, FMonth) DO UPDATE "
                "SET FValue = card_balance_card.FValue + %3, FPoints = card_balance_card.FPoints + %4; "
                "UPDATE card_balance_card SET FValue = FValue + %3, FPoints = FPoints + %4 "
                "WHERE FCardID = %1 AND FMonth > %2; ")
                .arg(card, month, value, points,
                     previous(QStringLiteral("card_balance_card"), QStringLiteral("FValue"), perCard, month),
-                    previous(QStringLiteral("card_balance_card"), QStringLiteral("FPoints"), perCard, month));
+                    previous(QStringLiteral("card_balance_card"), QStringLiteral("FPoints"), perCard, month),
+                    previous(QStringLiteral("card_balance_card"), QStringLiteral("FCash"), perCard, month));
 }
 
 // The row triggers that HasLedger looks for, named alike on both engines.
@@ -77,15 +181,22 @@ const QStringList rowTriggers{QStringLiteral("card_movement_balance_ins"), QStri
 const QStringList replaceTriggers{QStringLiteral("card_movement_balance_ins_stage"), QStringLiteral("card_movement_balance_ins_replaced"),
                                   QStringLiteral("card_movement_balance_upd_stage"), QStringLiteral("card_movement_balance_upd_replaced")};
 const QStringList ledgerTables{QStringLiteral("card_balance_card"), QStringLiteral("card_balance_month"),
-                               QStringLiteral("card_balance_branch")};
+                               QStringLiteral("card_balance_branch"), QStringLiteral("card_value_split"),
+                               QStringLiteral("card_split_change")};
 
-// SQLite trigger statements applying the movement `row` (NEW or OLD) with `sign`.
-QString sqliteApply(const DbDriver &driver, const QString &row, const QString &sign)
+// SQLite trigger statements applying the movement `row` (NEW or OLD) with `sign`, then its
+// cash part (and those of the card's later value movements). `alsoDetach`: a further id whose
+// cash part goes first, so that the walk does not take it for the moved row's (an UPDATE OR
+// REPLACE onto another card's movement leaves that one's behind).
+QString sqliteApply(const DbDriver &driver, const QString &row, const QString &sign, const QString &alsoDetach = {})
 {
     return applySql(row + QStringLiteral(".FCardID"), row + QStringLiteral(".FBranchID"),
                     monthKey(driver, row + QStringLiteral(".FDate")),
                     QStringLiteral("%1(%2.FValueAdd - %2.FValueSpent)").arg(sign, row),
-                    QStringLiteral("%1%2.FPoints").arg(sign, row));
+                    QStringLiteral("%1%2.FPoints").arg(sign, row))
+        + detachSql(row + QStringLiteral(".FID"))
+        + (alsoDetach.isEmpty() ? QString() : detachSql(alsoDetach))
+        + resplitSql(driver, row + QStringLiteral(".FCardID"), row + QStringLiteral(".FDate"), row + QStringLiteral(".FID"));
 }
 
 // SQLite's REPLACE (INSERT OR REPLACE, REPLACE INTO, UPDATE OR REPLACE) deletes the row in its
@@ -99,12 +210,16 @@ QStringList sqliteReplaceTriggers(const DbDriver &driver)
     const QString kept = QStringLiteral("(SELECT r.%1 FROM card_balance_replaced r WHERE r.FID = NEW.FID)");
     const QString stage = QStringLiteral(
         "DELETE FROM card_balance_replaced; "
-        "INSERT INTO card_balance_replaced (FID, FCardID, FBranchID, FMonth, FValue, FPoints) "
-        "SELECT FID, FCardID, FBranchID, %1, FValueAdd - FValueSpent, FPoints FROM card_movement WHERE FID = NEW.FID; ")
+        "INSERT INTO card_balance_replaced (FID, FCardID, FBranchID, FMonth, FValue, FPoints, FDate) "
+        "SELECT FID, FCardID, FBranchID, %1, FValueAdd - FValueSpent, FPoints, FDate FROM card_movement WHERE FID = NEW.FID; ")
                               .arg(monthKey(driver, QStringLiteral("FDate")));
     const QString subtract = applySql(kept.arg(QStringLiteral("FCardID")), kept.arg(QStringLiteral("FBranchID")),
                                       kept.arg(QStringLiteral("FMonth")), QStringLiteral("-") + kept.arg(QStringLiteral("FValue")),
                                       QStringLiteral("-") + kept.arg(QStringLiteral("FPoints")))
+        // The removed row's own cash part only: the insert trigger may have written the new row's.
+        + detachSql(QStringLiteral("NEW.FID"), QStringLiteral("FCardID = %1 AND FDate = %2")
+                                                   .arg(kept.arg(QStringLiteral("FCardID")), kept.arg(QStringLiteral("FDate"))))
+        + resplitSql(driver, kept.arg(QStringLiteral("FCardID")), kept.arg(QStringLiteral("FDate")), QStringLiteral("NEW.FID"))
         + QStringLiteral("DELETE FROM card_balance_replaced WHERE FID = NEW.FID; ");
     const QString isKept = QStringLiteral("EXISTS (SELECT 1 FROM card_balance_replaced r WHERE r.FID = NEW.FID)");
     const QString moved = QStringLiteral("NEW.FID IS NOT OLD.FID");
@@ -132,9 +247,10 @@ QStringList DropLedgerStatements(const DbDriver &driver)
         out << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_trigger() CASCADE")
             << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_truncate() CASCADE")
             << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_apply(BIGINT, BIGINT, TIMESTAMP, BIGINT, BIGINT)")
+            << QStringLiteral("DROP FUNCTION IF EXISTS card_value_resplit(BIGINT, BIGINT, TIMESTAMP)")
             << QStringLiteral("DROP TABLE IF EXISTS card_balance_turn");
     }
-    for (const QString &t : ledgerTables)
+    for (const QString &t : ledgerTables + QStringList{QStringLiteral("card_split_seq")})
         out << QStringLiteral("DROP TABLE IF EXISTS %1").arg(t);
     return out;
 }
@@ -143,42 +259,81 @@ QStringList LedgerStatements(const DbDriver &driver)
 {
     const bool sqlite = isSqlite(driver);
     // Seeks read the balances from the index alone.
-    const QString clustered = sqlite ? QStringLiteral(")) WITHOUT ROWID") : QStringLiteral(") INCLUDE (FValue, FPoints))");
+    const QString clustered = sqlite ? QStringLiteral(")) WITHOUT ROWID") : QStringLiteral(") INCLUDE (FValue, FPoints, FCash))");
     QStringList out = DropLedgerStatements(driver);
     out << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_branch (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
                                            "PRIMARY KEY (FCardID, FBranchID))") + (sqlite ? QStringLiteral(" WITHOUT ROWID") : QString()))
         << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_month (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
-                                           "FMonth %INT NOT NULL, FValue %INT NOT NULL, FPoints %INT NOT NULL, "
+                                           "FMonth %INT NOT NULL, FValue %INT NOT NULL, FPoints %INT NOT NULL, FCash %INT NOT NULL, "
                                            "PRIMARY KEY (FCardID, FBranchID, FMonth") + clustered)
         << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_card (FCardID %INT NOT NULL, FMonth %INT NOT NULL, "
-                                           "FValue %INT NOT NULL, FPoints %INT NOT NULL, PRIMARY KEY (FCardID, FMonth") + clustered);
+                                           "FValue %INT NOT NULL, FPoints %INT NOT NULL, FCash %INT NOT NULL, "
+                                           "PRIMARY KEY (FCardID, FMonth") + clustered)
+        << driver.SchemaSql(QStringLiteral("CREATE TABLE card_value_split (FMoveID %INT NOT NULL PRIMARY KEY, FCardID %INT NOT NULL, "
+                                           "FBranchID %INT NOT NULL, FMonth %INT NOT NULL, FDate %DT NOT NULL, FCash %INT NOT NULL, "
+                                           "FValueAfter %INT NOT NULL, FCashAfter %INT NOT NULL)"))
+        << QStringLiteral("CREATE INDEX ix_value_split_card ON card_value_split (FCardID, FDate, FMoveID)")
+        << driver.SchemaSql(QStringLiteral("CREATE %1TABLE card_split_change (FCardID %INT NOT NULL, FMoveID %INT, "
+                                           "FBranchID %INT NOT NULL, FMonth %INT NOT NULL, FDate %DT NOT NULL, FCash %INT NOT NULL, "
+                                           "FValueAfter %INT NOT NULL, FCashAfter %INT NOT NULL, FDelta %INT NOT NULL)")
+                                .arg(sqlite ? QString() : QStringLiteral("UNLOGGED ")))
+        << QStringLiteral("CREATE INDEX ix_split_change_card ON card_split_change (FCardID)");
+    // The cash parts of all value movements: each card's walk in order, one step per movement.
+    const QString part = cashPart(QStringLiteral("s.FKind"), QStringLiteral("s.v"), QStringLiteral("s.paid"),
+                                  QStringLiteral("w.bal"), QStringLiteral("w.cash"));
+    const QString first = cashPart(QStringLiteral("s.FKind"), QStringLiteral("s.v"), QStringLiteral("s.paid"),
+                                   QStringLiteral("0"), QStringLiteral("0"));
+    out << driver.SchemaSql(QStringLiteral("CREATE TABLE card_split_seq (FCardID %INT NOT NULL, n %INT NOT NULL, FID %INT NOT NULL, "
+                                           "FBranchID %INT NOT NULL, FDate %DT NOT NULL, FKind %INT NOT NULL, v %INT NOT NULL, "
+                                           "paid %INT, PRIMARY KEY (FCardID, n))"))
+        << QStringLiteral("INSERT INTO card_split_seq SELECT m.FCardID, row_number() OVER (PARTITION BY m.FCardID "
+                          "ORDER BY m.FDate, m.FID), m.FID, m.FBranchID, m.FDate, m.FKind, m.FValueAdd - m.FValueSpent, m.FPaid "
+                          "FROM card_movement m WHERE %1").arg(valueMovement(QStringLiteral("m")));
+    // One index probe per step: PostgreSQL would otherwise hash the whole table at every step.
+    if (!sqlite)
+        out << QStringLiteral("ANALYZE card_split_seq") << QStringLiteral("SET LOCAL enable_hashjoin = off")
+            << QStringLiteral("SET LOCAL enable_mergejoin = off");
+    out << QStringLiteral("INSERT INTO card_value_split (FMoveID, FCardID, FBranchID, FMonth, FDate, FCash, FValueAfter, FCashAfter) "
+                          "WITH RECURSIVE walk (card, n, bal, cash, part) AS ("
+                          "SELECT s.FCardID, s.n, CAST(s.v AS BIGINT), CAST(%1 AS BIGINT), CAST(%1 AS BIGINT) FROM card_split_seq s WHERE s.n = 1 "
+                          "UNION ALL SELECT s.FCardID, s.n, w.bal + s.v, w.cash + %2, %2 FROM walk w "
+                          "JOIN card_split_seq s ON s.FCardID = w.card AND s.n = w.n + 1) "
+                          "SELECT s.FID, s.FCardID, s.FBranchID, %3, s.FDate, w.part, w.bal, w.cash FROM walk w "
+                          "JOIN card_split_seq s ON s.FCardID = w.card AND s.n = w.n")
+               .arg(first, part, monthKey(driver, QStringLiteral("s.FDate")));
+    if (!sqlite)
+        out << QStringLiteral("SET LOCAL enable_hashjoin = on") << QStringLiteral("SET LOCAL enable_mergejoin = on");
+    out << QStringLiteral("DROP TABLE card_split_seq");
     // Running sums over the months of each card and branch, and of each card.
-    const QString monthly = QStringLiteral("SELECT FCardID, FBranchID, %1 AS FMonth, SUM(FValueAdd - FValueSpent) AS v, "
-                                           "SUM(FPoints) AS p FROM card_movement GROUP BY 1, 2, 3")
-                                .arg(monthKey(driver, QStringLiteral("FDate")));
-    out << QStringLiteral("INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints) "
+    const QString monthly = QStringLiteral("SELECT m.FCardID, m.FBranchID, %1 AS FMonth, SUM(m.FValueAdd - m.FValueSpent) AS v, "
+                                           "SUM(m.FPoints) AS p, SUM(COALESCE(x.FCash, 0)) AS c FROM card_movement m "
+                                           "LEFT JOIN card_value_split x ON x.FMoveID = m.FID GROUP BY 1, 2, 3")
+                                .arg(monthKey(driver, QStringLiteral("m.FDate")));
+    out << QStringLiteral("INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints, FCash) "
                           "SELECT FCardID, FBranchID, FMonth, "
                           "SUM(v) OVER (PARTITION BY FCardID, FBranchID ORDER BY FMonth), "
-                          "SUM(p) OVER (PARTITION BY FCardID, FBranchID ORDER BY FMonth) FROM (%1) m").arg(monthly)
-        << QStringLiteral("INSERT INTO card_balance_card (FCardID, FMonth, FValue, FPoints) "
+                          "SUM(p) OVER (PARTITION BY FCardID, FBranchID ORDER BY FMonth), "
+                          "SUM(c) OVER (PARTITION BY FCardID, FBranchID ORDER BY FMonth) FROM (%1) m").arg(monthly)
+        << QStringLiteral("INSERT INTO card_balance_card (FCardID, FMonth, FValue, FPoints, FCash) "
                           "SELECT FCardID, FMonth, SUM(SUM(v)) OVER (PARTITION BY FCardID ORDER BY FMonth), "
-                          "SUM(SUM(p)) OVER (PARTITION BY FCardID ORDER BY FMonth) FROM (%1) m GROUP BY FCardID, FMonth")
+                          "SUM(SUM(p)) OVER (PARTITION BY FCardID ORDER BY FMonth), "
+                          "SUM(SUM(c)) OVER (PARTITION BY FCardID ORDER BY FMonth) FROM (%1) m GROUP BY FCardID, FMonth")
                .arg(monthly)
         << QStringLiteral("INSERT INTO card_balance_branch (FCardID, FBranchID) "
                           "SELECT DISTINCT FCardID, FBranchID FROM card_balance_month");
     if (sqlite) {
         out << QStringLiteral("CREATE TABLE card_balance_replaced (FID INTEGER PRIMARY KEY, FCardID INTEGER NOT NULL, "
                               "FBranchID INTEGER NOT NULL, FMonth INTEGER NOT NULL, FValue INTEGER NOT NULL, "
-                              "FPoints INTEGER NOT NULL)")
+                              "FPoints INTEGER NOT NULL, FDate TEXT NOT NULL)")
             << sqliteReplaceTriggers(driver);
         out << QStringLiteral("CREATE TRIGGER card_movement_balance_ins AFTER INSERT ON card_movement BEGIN %1END")
                    .arg(sqliteApply(driver, QStringLiteral("NEW"), QStringLiteral("+")))
             << QStringLiteral("CREATE TRIGGER card_movement_balance_del AFTER DELETE ON card_movement BEGIN %1"
                               "DELETE FROM card_balance_replaced WHERE FID = OLD.FID; END")
                    .arg(sqliteApply(driver, QStringLiteral("OLD"), QStringLiteral("-")))
-            << QStringLiteral("CREATE TRIGGER card_movement_balance_upd AFTER UPDATE OF FCardID, FBranchID, FDate, FValueAdd, "
-                              "FValueSpent, FPoints ON card_movement BEGIN %1%2END")
-                   .arg(sqliteApply(driver, QStringLiteral("OLD"), QStringLiteral("-")),
+            << QStringLiteral("CREATE TRIGGER card_movement_balance_upd AFTER UPDATE OF FID, FCardID, FBranchID, FDate, FKind, "
+                              "FValueAdd, FValueSpent, FPoints, FPaid ON card_movement BEGIN %1%2END")
+                   .arg(sqliteApply(driver, QStringLiteral("OLD"), QStringLiteral("-"), QStringLiteral("NEW.FID")),
                         sqliteApply(driver, QStringLiteral("NEW"), QStringLiteral("+")));
         return out;
     }
@@ -201,28 +356,38 @@ QStringList LedgerStatements(const DbDriver &driver)
                     applySql(QStringLiteral("p_card"), QStringLiteral("p_branch"), QStringLiteral("m"), QStringLiteral("p_value"),
                              QStringLiteral("p_points")))
         << QStringLiteral(
+               "CREATE FUNCTION card_value_resplit(p_id BIGINT, p_card BIGINT, p_date TIMESTAMP) RETURNS void "
+               "LANGUAGE plpgsql AS $$\n"
+               "BEGIN\n"
+               "  %1%2\n"
+               "END $$")
+               .arg(detachSql(QStringLiteral("p_id")),
+                    resplitSql(driver, QStringLiteral("p_card"), QStringLiteral("p_date"), QStringLiteral("p_id")))
+        << QStringLiteral(
                "CREATE FUNCTION card_balance_trigger() RETURNS trigger LANGUAGE plpgsql AS $$\n"
                "BEGIN\n"
                "  IF TG_OP <> 'INSERT' THEN\n"
                "    PERFORM card_balance_apply(OLD.FCardID, OLD.FBranchID, OLD.FDate, OLD.FValueSpent - OLD.FValueAdd, -OLD.FPoints);\n"
+               "    PERFORM card_value_resplit(OLD.FID, OLD.FCardID, OLD.FDate);\n"
                "  END IF;\n"
                "  IF TG_OP <> 'DELETE' THEN\n"
                "    PERFORM card_balance_apply(NEW.FCardID, NEW.FBranchID, NEW.FDate, NEW.FValueAdd - NEW.FValueSpent, NEW.FPoints);\n"
+               "    PERFORM card_value_resplit(NEW.FID, NEW.FCardID, NEW.FDate);\n"
                "  END IF;\n"
                "  RETURN NULL;\n"
                "END $$")
         << QStringLiteral(
                "CREATE FUNCTION card_balance_truncate() RETURNS trigger LANGUAGE plpgsql AS $$\n"
                "BEGIN\n"
-               "  TRUNCATE card_balance_card, card_balance_month, card_balance_branch;\n"
+               "  TRUNCATE card_balance_card, card_balance_month, card_balance_branch, card_value_split, card_split_change;\n"
                "  RETURN NULL;\n"
                "END $$")
         << QStringLiteral("CREATE TRIGGER card_movement_balance_ins AFTER INSERT ON card_movement "
                           "FOR EACH ROW EXECUTE FUNCTION card_balance_trigger()")
         << QStringLiteral("CREATE TRIGGER card_movement_balance_del AFTER DELETE ON card_movement "
                           "FOR EACH ROW EXECUTE FUNCTION card_balance_trigger()")
-        << QStringLiteral("CREATE TRIGGER card_movement_balance_upd AFTER UPDATE OF FCardID, FBranchID, FDate, FValueAdd, "
-                          "FValueSpent, FPoints ON card_movement FOR EACH ROW EXECUTE FUNCTION card_balance_trigger()")
+        << QStringLiteral("CREATE TRIGGER card_movement_balance_upd AFTER UPDATE OF FID, FCardID, FBranchID, FDate, FKind, "
+                          "FValueAdd, FValueSpent, FPoints, FPaid ON card_movement FOR EACH ROW EXECUTE FUNCTION card_balance_trigger()")
         << QStringLiteral("CREATE TRIGGER card_movement_balance_trunc AFTER TRUNCATE ON card_movement "
                           "FOR EACH STATEMENT EXECUTE FUNCTION card_balance_truncate()");
     return out;
@@ -246,6 +411,19 @@ void BuildLedger(const Database &db)
         statements << QStringLiteral("SET LOCAL lock_timeout = %1").arg(qint64(db.Connection().LockTimeout()) * 1000)
                    << QStringLiteral("LOCK TABLE card_movement IN SHARE ROW EXCLUSIVE MODE");
     }
+    // Chains made before the paid part of a movement existed gain it (NULL: all of it paid).
+    const bool hasPaid = db.SelectInt(isSqlite(db.Driver())
+        ? QStringLiteral("SELECT count(*) FROM pragma_table_info('card_movement') WHERE lower(name) = 'fpaid'")
+        : QStringLiteral("SELECT count(*) FROM pg_catalog.pg_attribute WHERE attrelid = to_regclass('card_movement') "
+                         "AND attname = 'fpaid' AND NOT attisdropped")) == 1;
+    // Their top-ups take the amount paid from the top-up journal row of the same card, time,
+    // branch and amount, where there is exactly one.
+    if (!hasPaid)
+        statements << db.Driver().SchemaSql(QStringLiteral("ALTER TABLE card_movement ADD COLUMN FPaid %INT"))
+                   << QStringLiteral("UPDATE card_movement SET FPaid = (SELECT MIN(t.FPaid) FROM topup t WHERE "
+                                     "t.FCardID = card_movement.FCardID AND t.FDate = card_movement.FDate AND "
+                                     "t.FBranchID = card_movement.FBranchID AND t.FAmount = card_movement.FValueAdd "
+                                     "HAVING COUNT(*) = 1) WHERE FKind = 1");
     db.ExecAll(statements + LedgerStatements(db.Driver()));
     for (const QString &statement : LedgerUpkeepStatements(db.Driver()))
         db.Exec(statement);
@@ -257,12 +435,12 @@ bool HasLedger(const Database &db)
     const QString sql = sqlite
         ? QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN ('%1', '%2')")
               .arg(ledgerTables.join(QStringLiteral("', '")), rowTriggers.join(QStringLiteral("', '")))
-        : QStringLiteral("SELECT (SELECT count(*) FROM pg_catalog.pg_class WHERE oid IN "
-                         "(to_regclass('card_balance_card'), to_regclass('card_balance_month'), to_regclass('card_balance_branch'))) "
+        : QStringLiteral("SELECT (SELECT count(*) FROM pg_catalog.pg_class WHERE oid IN (to_regclass('%1'))) "
                          "+ (SELECT count(*) FROM pg_catalog.pg_trigger WHERE tgrelid = to_regclass('card_movement') "
-                         "AND tgname IN ('%1', 'card_movement_balance_trunc'))").arg(rowTriggers.join(QStringLiteral("', '")));
+                         "AND tgname IN ('%2', 'card_movement_balance_trunc'))")
+              .arg(ledgerTables.join(QStringLiteral("'), to_regclass('")), rowTriggers.join(QStringLiteral("', '")));
     // The tables and the triggers (PostgreSQL has one more, for TRUNCATE).
-    return db.SelectInt(sql) == (sqlite ? 6 : 7);
+    return db.SelectInt(sql) == ledgerTables.size() + rowTriggers.size() + (sqlite ? 0 : 1);
 }
 
 } // namespace Schema

@@ -23,7 +23,8 @@ const char *const kRunDescription = R"(运行一张会员报表，把结果写�
 报表编号：
   10901 储值积分变动表      10902 会员消费表
   10903 会员消费明细表      10904 礼品兑换表
-  10905 充值流水表          10906 商品零售价格资料表)";
+  10905 充值流水表          10906 商品零售价格资料表
+  10908 储值负债变动表)";
 
 const char *const kRunNotes = R"(过滤条件：每张报表的过滤条件（项、类型、取值、是否必填）用 velvip-report keys RPTID 查看。运行前会检查过滤条件：缺少必填项、报表没有的项、类型或取值不对、范围颠倒，都按命令行错误处理（退出状态 2）。只写日期的 BDate 取当天 00:00:00，只写日期的 EDate 取当天 23:59:59；2024/05/31、20240531、2024年5月31日 等写法也可以。
 
@@ -89,7 +90,7 @@ struct Parser
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addHelpOption();
         parser.addOptions(options());
-        parser.addPositionalArgument(QStringLiteral("RPTID"), QStringLiteral("报表编号，10901 至 10906。"));
+        parser.addPositionalArgument(QStringLiteral("RPTID"), QStringLiteral("报表编号，10901 至 10906 或 10908。"));
     }
 
     QList<QCommandLineOption> options() const
@@ -144,7 +145,7 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
     bool ok = false;
     o.rptId = positional.first().toInt(&ok);
     if (!ok || !ReportSession::ReportIds().contains(o.rptId))
-        return usage(QStringLiteral("报表编号应为 10901 至 10906，而不是“%1”").arg(positional.first()));
+        return usage(QStringLiteral("报表编号应为 10901 至 10906 或 10908，而不是“%1”").arg(positional.first()));
 
     if (p.parser.isSet(p.props) && p.parser.isSet(p.db))
         return usage(QStringLiteral("--props 和 --db 只能用一个"));

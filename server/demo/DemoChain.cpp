@@ -98,7 +98,7 @@ class Generator
 {
 public:
     Generator(const DemoOptions &o, DemoWriter &w, const DemoChain::Progress &p)
-        : m_o(o), m_w(w), m_progress(p ? p : [](const QString &) {}), m_rnd(o.seed)
+        : m_o(o), m_w(w), m_progress(p ? p : [](const QString &) {}), m_rnd(o.seed), m_rare(o.seed ^ 0x5EED0FF5EED0FFULL)
     {
     }
 
@@ -225,10 +225,10 @@ private:
     }
 
     void movement(qint64 card, const std::string &when, int store, int kind, const std::string &billNo, qint64 add,
-                  qint64 spent, qint64 points, int operatorId)
+                  qint64 spent, qint64 points, int operatorId, DemoCell paid = DemoCell())
     {
         m_w.Row(m_tMove, {++m_moveId, card + 1, when, storeId(store), kind,
-                          billNo.empty() ? DemoCell() : DemoCell(billNo), add, spent, points, operatorId});
+                          billNo.empty() ? DemoCell() : DemoCell(billNo), add, spent, points, operatorId, paid});
         Card &c = m_cards[size_t(card)];
         c.balance += add - spent;
         c.points += points;
@@ -238,7 +238,7 @@ private:
     {
         const int bill = m_w.Table("sale_bill", 9);
         const int line = m_w.Table("sale_line", m_o.partitioned ? 14 : 13);
-        m_tMove = m_w.Table("card_movement", 10);
+        m_tMove = m_w.Table("card_movement", 11);
         const int topup = m_w.Table("topup", 8);
         const int gift = m_w.Table("gift_redemption", 9);
         const int stores = int(storeNames.size());
@@ -314,8 +314,9 @@ private:
                 const int oper = cashierId(store, int(m_rnd.Below(3)));
                 m_w.Row(topup, {++topupId, card + 1, when, storeId(store), p + bonus, p, oper,
                                 bonus ? DemoCell("充值赠送") : DemoCell("")});
-                movement(card, when, store, Schema::TopUp, no, p + bonus, 0, 0, oper);
+                movement(card, when, store, Schema::TopUp, no, p + bonus, 0, 0, oper, p);
             }
+            closeOuts(day, dayCode, stores);
             for (qint64 k = 0, n = m_o.members / 500; k < n; ++k) {
                 const qint64 card = m_rnd.Below(m_o.members);
                 const qint64 delta = std::max(-m_cards[size_t(card)].points, m_rnd.Between(-2000, 5000) * 10);
@@ -340,6 +341,35 @@ private:
             }
         }
         say(QStringLiteral("正在生成销售（100%）"));
+    }
+
+    // The rarer movements of the day, about one in a few hundred members a month: cards
+    // returned for their balance (退卡), operators' corrections of a balance either way, value
+    // written off on long-idle cards (注销) and points that lapsed. Each draws its own numbers
+    // from the generator after the day's other movements.
+    void closeOuts(const std::string &day, const std::string &dayCode, int stores)
+    {
+        // On average one a day per 2,000 members.
+        const qint64 n = m_o.members / 2000 + (m_rare.Below(2000) < m_o.members % 2000 ? 1 : 0);
+        for (qint64 k = 0; k < n; ++k) {
+            const qint64 card = m_rare.Below(m_o.members);
+            const Card &c = m_cards[size_t(card)];
+            const int store = int(m_rare.Below(stores));
+            const int oper = cashierId(store, 0);
+            const std::string when = dateTime(day, int(m_rare.Between(21 * 3600, 22 * 3600 - 1)));
+            const std::string no = code("", k + 1, 4);
+            const qint64 roll = m_rare.Below(100);
+            if (roll < 10 && c.balance > 0)
+                movement(card, when, store, Schema::CashOut, "TK" + dayCode + no, 0, c.balance, 0, oper);
+            else if (roll < 40 && c.balance > 0)
+                movement(card, when, store, Schema::ValueAdjusted, "TZ" + dayCode + no, 0, std::min(c.balance, m_rare.Between(1, 500) * 10), 0, oper);
+            else if (roll < 60)
+                movement(card, when, store, Schema::ValueAdjusted, "TZ" + dayCode + no, m_rare.Between(1, 500) * 10, 0, 0, oper);
+            else if (roll < 75 && c.balance > 0)
+                movement(card, when, store, Schema::WrittenOff, "ZX" + dayCode + no, 0, c.balance, 0, oper);
+            else if (c.points > 0)
+                movement(card, when, store, Schema::PointsExpired, "GQ" + dayCode + no, 0, 0, -std::min(c.points, m_rare.Between(1, 100) * 100), oper);
+        }
     }
 
     // A member's bill: paid partly from stored value, points earned at one per yuan; a return
@@ -372,6 +402,7 @@ private:
     DemoWriter &m_w;
     const DemoChain::Progress m_progress;
     Random m_rnd;
+    Random m_rare;   // the rarer movements: the other movements draw as before
     std::vector<Card> m_cards;
     std::vector<Item> m_items;
     int m_tMove = 0;

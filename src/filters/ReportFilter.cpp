@@ -9,6 +9,7 @@
 #include "frmFilter10902.h"
 #include "frmFilter10903.h"
 #include "frmFilter10906.h"
+#include "frmFilter10908.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -37,6 +38,7 @@ FilterForm *ReportFilter::CreateForm(qint32 rptId)
     case 10904: return new frmFilter10904;
     case 10905: return new frmFilter10905;
     case 10906: return new frmFilter10906;
+    case 10908: return new frmFilter10908;
     default: return nullptr;
     }
 }
@@ -59,7 +61,8 @@ void ReportFilter::detach()
 
 void ReportFilter::Init()
 {
-    if (m_rptId < 10901 || m_rptId > 10906)
+    // Numbers without a report (10907 included) show no dialog.
+    if ((m_rptId < 10901 || m_rptId > 10906) && m_rptId != 10908)
         return;
     try {
         attach(CreateForm(m_rptId));

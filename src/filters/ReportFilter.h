@@ -33,7 +33,7 @@ public:
     // The hosted dialog while it is attached (hidden after it closed), else nullptr.
     FilterForm *frmItem() const { return m_frmItem; }
 
-    // A new dialog for a report number, or nullptr for a number outside 10901..10906.
+    // A new dialog for a report number, or nullptr for a number without a report.
     static FilterForm *CreateForm(qint32 rptId);
 
 protected:

@@ -11,6 +11,7 @@ std::unique_ptr<IQueryReport> NewReport(qint32 rptId)
     case 10904: return std::make_unique<Rpt10904>();
     case 10905: return std::make_unique<Rpt10905>();
     case 10906: return std::make_unique<Rpt10906>();
+    case 10908: return std::make_unique<Rpt10908>();
     default: return nullptr;
     }
 }

@@ -83,5 +83,17 @@ protected:
     void AppendTitleLines(VectorPtr &title) override;
 };
 
-// A new report object for a report number, or nullptr outside 10901..10906.
+// 储值负债变动表: the month's stored-value liability roll-forward per branch and card type, its
+// paid and bonus parts, and the points roll-forward.
+class Rpt10908 : public ReportFrame
+{
+    Q_OBJECT
+public:
+    Q_INVOKABLE explicit Rpt10908(QObject *parent = nullptr);
+protected:
+    bool AppendColumns() override;
+    void WriteProperties(Dictionary &property) const override;
+};
+
+// A new report object for a report number of the catalogue, or nullptr.
 std::unique_ptr<IQueryReport> NewReport(qint32 rptId);

@@ -61,6 +61,9 @@ private slots:
                                         {"Ecustnum", "C2"}, {"Cashier", "E5"}, {"Pos", "P01"}, {"Brand", "BR"},
                                         {"Billnumber", "0042"}, {"BBranchNum", "B01"}, {"EBranchNum", "B03"}});
         QTest::newRow("10906") << 10906 << "过滤 - 商品零售价格资料表" << Make({{"BItemNumber", "I1"}, {"EItemNumber", "I9"}, {"BarCode", "6901234567892"}});
+        QTest::newRow("10908") << 10908 << "过滤 - 储值负债变动表"
+                               << Make({{"Year", 2025}, {"Month", 3.0}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
+                                        {"BVipTypeNum", "T1"}, {"EVipTypeNum", "T3"}});
     }
     void restoreThenSaveRoundTrips()
     {
@@ -336,6 +339,8 @@ private slots:
         QTest::newRow("10904 card type") << LookupAnswer{10904, 4, true, 51, unchanged};
         QTest::newRow("10905 card") << LookupAnswer{10905, 3, true, 50, " FDeleted=0 "};
         QTest::newRow("10906 item") << LookupAnswer{10906, 1, true, 4, unchanged};
+        QTest::newRow("10908 branch") << LookupAnswer{10908, 1, false, 5, " x2.FParentID=0 "};
+        QTest::newRow("10908 card type") << LookupAnswer{10908, 2, true, 51, unchanged};
     }
     void lookupAnswers()
     {

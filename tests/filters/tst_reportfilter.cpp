@@ -35,6 +35,7 @@ private slots:
         QTest::newRow("closed by the window") << Outcome{10901, "close", false, true};
         QTest::newRow("below the reports") << Outcome{10900, "none", false, false};
         QTest::newRow("above the reports") << Outcome{10907, "none", false, false};
+        QTest::newRow("roll-forward confirmed") << Outcome{10908, "confirm", true, true};
     }
     void outcomes()
     {
@@ -65,7 +66,7 @@ private slots:
                 // The filter is the dialog's own result dictionary.
                 QCOMPARE(host.Filter(), host.frmItem()->Result());
                 QCOMPARE(host.Filter()->Value("OK"), QVariant(true));
-                QVERIFY(host.Filter()->Lookup("Billnumber"));
+                QVERIFY(host.Filter()->Lookup(rptId == 10908 ? "Year" : "Billnumber"));
             }
             QCOMPARE(bool(host.frmItem()), action != "none");
             result = host.Result();

@@ -35,12 +35,12 @@ const QList<Filter> filters{
 // years, at a branch the card never used or that does not exist, after the last month, moved
 // across months and branches, and deleted.
 const char *const otherWriters[] = {
-    "INSERT INTO card_movement VALUES (900001, 3, '2024-03-15 10:00:00', 4, 1, 'CZX1', 12345, 0, 0, 1)",
-    "INSERT INTO card_movement VALUES (900002, 7, '2025-05-05 09:30:00', 1, 5, 'TZX1', 0, 0, 777, 1), "
-    "(900003, 7, '2025-05-06 09:30:00', 1, 2, 'XSX1', 0, 500, 0, 1)",
-    "INSERT INTO card_movement VALUES (900004, 12, '2027-02-03 08:00:00', 3, 1, 'CZX2', 5000, 0, 0, 1)",
+    "INSERT INTO card_movement VALUES (900001, 3, '2024-03-15 10:00:00', 4, 1, 'CZX1', 12345, 0, 0, 1, NULL)",
+    "INSERT INTO card_movement VALUES (900002, 7, '2025-05-05 09:30:00', 1, 5, 'TZX1', 0, 0, 777, 1, NULL), "
+    "(900003, 7, '2025-05-06 09:30:00', 1, 2, 'XSX1', 0, 500, 0, 1, NULL)",
+    "INSERT INTO card_movement VALUES (900004, 12, '2027-02-03 08:00:00', 3, 1, 'CZX2', 5000, 0, 0, 1, NULL)",
     // A branch that is not in the branch table: counted without a branch range only.
-    "INSERT INTO card_movement VALUES (900005, 4, '2025-01-09 10:00:00', 999, 1, 'CZX3', 2000, 0, 0, 1)",
+    "INSERT INTO card_movement VALUES (900005, 4, '2025-01-09 10:00:00', 999, 1, 'CZX3', 2000, 0, 0, 1, NULL)",
     "UPDATE card_movement SET FDate = '2026-07-20 12:00:00', FBranchID = 5, FValueAdd = FValueAdd + 100 "
     "WHERE FID = (SELECT MIN(FID) FROM card_movement WHERE FKind = 1)",
     "UPDATE card_movement SET FPoints = FPoints - 33 WHERE FID IN (SELECT FID FROM card_movement WHERE FKind = 4 "

@@ -96,6 +96,10 @@ QHash<qint32, QList<Key>> buildTable()
                              {{0, QStringLiteral("会员"), {}}, {1, QStringLiteral("分店"), notInDialog}}),
                      sumSwitch("SumOnly")};
 
+    t[10908] = QList<Key>{year, month}
+        + range("BBranchNum", "EBranchNum", "变动分店编码", "001")
+        + range("BVipTypeNum", "EVipTypeNum", "卡类别编码", "01");
+
     t[10906] = range("BItemNumber", "EItemNumber", "商品编码", "100001")
         + QList<Key>{text("BarCode", "条形码（商品的任一条码与之相等）", "6910000007919")};
     return t;

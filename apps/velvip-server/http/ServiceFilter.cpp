@@ -59,7 +59,7 @@ Prepared FromJson(qint32 rptId, const QByteArray &body, const QDate &today)
 
 QStringList BranchKeys(qint32 rptId)
 {
-    if (rptId >= 10901 && rptId <= 10903)
+    if ((rptId >= 10901 && rptId <= 10903) || rptId == 10908)
         return {QStringLiteral("BBranchNum"), QStringLiteral("EBranchNum")};
     if (rptId == 10904 || rptId == 10905)
         return {QStringLiteral("BStockNo"), QStringLiteral("EStockNo")};

@@ -28,6 +28,7 @@ inline constexpr ReportEntry Reports[] = {
     {10904, "VelVipRpt.Rpt10904", "礼品兑换表"},
     {10905, "VelVipRpt.Rpt10905", "充值流水表"},
     {10906, "VelVipRpt.Rpt10906", "商品零售价格资料表"},
+    {10908, "VelVipRpt.Rpt10908", "储值负债变动表"},
 };
 
 // The report ids, in order.

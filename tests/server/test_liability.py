@@ -1,0 +1,243 @@
+#!/usr/bin/env python3
+"""Report 10908 (储值负债变动表) against a recomputation from the raw movements, written here
+without the report's code: every cell over several months, on SQLite, PostgreSQL and a
+partitioned PostgreSQL chain, after back-dated movements and corrections, and on an older SQLite
+chain brought up by upgrade-schema; and the tie of every
+branch x card type cell to 10901's balances and 10905's top-ups.
+
+Usage: test_liability.py VELVIP_REPORT   (PostgreSQL when VELVIP_TEST_PG is set)"""
+import collections
+import csv
+import io
+import json
+import os
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import unittest
+
+REPORT = sys.argv.pop(1) if len(sys.argv) > 1 else "velvip-report"
+MONTHS = [(2024, 1), (2024, 2), (2024, 3), (2024, 9), (2025, 2), (2025, 4)]
+TIE_MONTHS = [(2024, 2), (2025, 2)]
+MOVE = ("INSERT INTO card_movement (FID, FCardID, FDate, FBranchID, FKind, FBillNo, FValueAdd, FValueSpent, FPoints, "
+        "FOperatorID, FPaid) VALUES ")
+TOPUP = "INSERT INTO topup (FID, FCardID, FDate, FBranchID, FAmount, FPaid, FOperatorID, FNote) VALUES "
+# Writers behind the ledger's back: back-dated top-ups (with their journal rows) and payments
+# before a card's later history, two movements of one card in the same second, a cash-out,
+# write-off and adjustments back-dated a year, a payment moved across months and branches, a
+# payment whose amount is corrected, and deleted movements.
+WRITES = [
+    MOVE + "(900001, 3, '2024-02-10 10:00:00', 2, 1, 'CZX1', 12500, 0, 0, 1, 10000)",
+    TOPUP + "(900001, 3, '2024-02-10 10:00:00', 2, 12500, 10000, 1, 'x')",
+    MOVE + "(900002, 3, '2024-02-11 10:00:00', 3, 2, 'XSX1', 0, 3333, 0, 1, NULL)",
+    MOVE + "(900004, 5, '2024-03-01 00:00:00', 4, 2, 'XSX2', 0, 4999, 0, 1, NULL), "
+           "(900003, 5, '2024-03-01 00:00:00', 2, 1, 'CZX2', 11000, 0, 0, 1, 7000)",
+    TOPUP + "(900003, 5, '2024-03-01 00:00:00', 2, 11000, 7000, 1, 'x')",
+    MOVE + "(900005, 7, '2024-09-05 12:00:00', 5, 7, 'TKX1', 0, 2001, 0, 2, NULL), "
+           "(900006, 8, '2024-01-20 12:00:00', 6, 9, 'ZXX1', 0, 1501, 0, 2, NULL), "
+           "(900007, 9, '2024-02-02 12:00:00', 2, 8, 'TZX1', 777, 0, 0, 2, NULL), "
+           "(900008, 9, '2024-02-03 12:00:00', 2, 8, 'TZX2', 0, 333, -50, 2, NULL), "
+           "(900009, 4, '2024-02-09 10:00:00', 999, 2, 'XSX3', 0, 1234, 0, 1, NULL)",
+    "UPDATE card_movement SET FDate = '2024-09-20 12:00:00', FBranchID = 7 "
+    "WHERE FID = (SELECT MIN(FID) FROM card_movement WHERE FKind = 2 AND FDate < '2024-02-01')",
+    "UPDATE card_movement SET FValueSpent = FValueSpent + 101 "
+    "WHERE FID = (SELECT MAX(FID) FROM card_movement WHERE FKind = 2 AND FDate < '2024-04-01')",
+    "DELETE FROM card_movement WHERE FID IN (SELECT FID FROM card_movement WHERE FKind IN (2, 3) AND FCardID = 1 "
+    "AND FDate < '2024-06-01')",
+]
+COLUMNS = ["FOpen", "FOpenPaid", "FTopupPaid", "FTopupBonus", "FNewCard", "FRecharge", "FSpendPaid", "FSpendBonus",
+           "FRefund", "FCashOut", "FAdjust", "FWriteOff", "FClose", "FClosePaid", "FDiff", "FRevenueOpen",
+           "FPointsOpen", "FPointsEarned", "FPointsAdjust", "FPointsGift", "FPointsExpired", "FPointsClose"]
+
+
+def psql(props, sql, csv_out=False):
+    kv = dict(p.split("=", 1) for p in props.split(";"))
+    args = [os.path.join(os.environ.get("PG_CLUSTER_BINDIR", "/usr/bin"), "psql"), "-v", "ON_ERROR_STOP=1", "-q",
+            f"host={kv['Host']} port={kv['Port']} user={kv['User']} dbname={kv['Database']}"]
+    if csv_out:
+        args += ["--csv", "-t"]
+    out = subprocess.run(args + ["-c", sql], env=dict(os.environ, PGPASSWORD=kv["Password"]), capture_output=True,
+                         text=True, check=True).stdout
+    return [[None if v == "" else v for v in r] for r in csv.reader(io.StringIO(out))] if csv_out else None
+
+
+def chains(tmp):
+    """(name, props, exec, select) for each engine; the chain is generated and rewritten."""
+    made = []
+    path = os.path.join(tmp, "chain.sqlite")
+    made.append(("sqlite", f"Driver=SQLite;Database={path}", [],
+                 lambda sql: sqlite3.connect(path).execute(sql).fetchall(),
+                 lambda sql: (lambda c: (c.execute(sql), c.commit()))(sqlite3.connect(path))))
+    server = os.environ.get("VELVIP_TEST_PG")
+    if not server and os.environ.get("VELVIP_REQUIRE_PG") == "1":
+        raise RuntimeError("VELVIP_REQUIRE_PG=1 but VELVIP_TEST_PG is not set")
+    for name, extra in (("postgresql", []), ("partitioned", ["--partitioned"])) if server else ():
+        db = f"velvip_liability_{name}_{os.getpid()}"
+        psql(server, f"CREATE DATABASE {db}")
+        props = server.replace("Database=postgres", f"Database={db}")
+        made.append((name, props, extra, lambda sql, p=props: psql(p, sql, True), lambda sql, p=props: psql(p, sql)))
+    return made
+
+
+def run(props, rpt, *sets, period=None, scope=None):
+    args = [REPORT, "run", str(rpt), "--props", props, "--format", "json"] + (["--branch-scope", scope] if scope else [])
+    for s in sets:
+        args += ["--set", s]
+    if period:
+        args += ["--period", period]
+    d = json.loads(subprocess.run(args, capture_output=True, text=True, check=True).stdout)
+    return [dict(zip(d["Fields"], r)) for r in d["Rows"]]
+
+
+def cents(v):
+    return round(float(v or 0) * 100)
+
+
+def half_even(n, d):
+    q, r = divmod(abs(n), d)
+    q += 1 if 2 * r > d or (2 * r == d and q % 2) else 0
+    return -q if n < 0 else q
+
+
+def recompute(select, year, month):
+    """The report's cells per (branch code, type code) from the raw movements."""
+    branch = {int(r[0]): r[1] for r in select("SELECT FID, FNumber FROM branch")}
+    ctype = {int(r[0]): r[1] for r in select("SELECT c.FID, t.FNumber FROM member_card c JOIN card_type t ON t.FID = c.FTypeID")}
+    moves = sorted((str(r[2])[:19], int(r[0]), int(r[1]), int(r[3]), int(r[4]), int(r[5]), int(r[6]), int(r[7]),
+                    None if r[8] is None else int(r[8])) for r in select(
+        "SELECT FID, FCardID, FDate, FBranchID, FKind, FValueAdd, FValueSpent, FPoints, FPaid FROM card_movement"))
+    start = f"{year:04d}-{month:02d}-01"
+    end = f"{year + month // 12:04d}-{month % 12 + 1:02d}-01"
+    state = collections.defaultdict(lambda: [0, 0])   # card -> balance, cash part
+    first_topup = set()
+    cells = collections.defaultdict(lambda: collections.Counter())
+    pairs = collections.defaultdict(lambda: [0, 0, None])   # (card, branch) -> opening cash, payments' cash part, cell
+    for date, fid, card, br, kind, add, spent, points, paid in moves:
+        if date >= end:
+            continue
+        v = add - spent
+        cash = 0
+        if v or kind == 1:
+            bal, c = state[card]
+            cash = (v if paid is None else paid) if kind == 1 else half_even(v * c, bal) if bal > 0 else v
+            state[card] = [bal + v, c + cash]
+        key = (branch.get(br, ""), ctype[card])
+        cell = cells[key]
+        new_card = kind == 1 and card not in first_topup
+        if kind == 1:
+            first_topup.add(card)
+        if date < start:
+            cell["FOpen"] += v
+            cell["FOpenPaid"] += cash
+            cell["FPointsOpen"] += points
+            pairs[(card, br)][0] += cash
+            pairs[(card, br)][2] = key
+        else:
+            flow = {1: ("FTopupPaid", cash), 2: ("FSpendPaid", -cash), 3: ("FRefund", v), 7: ("FCashOut", -v),
+                    9: ("FWriteOff", -v)}.get(kind, ("FAdjust", v))
+            cell[flow[0]] += flow[1]
+            if kind == 1:
+                cell["FTopupBonus"] += v - cash
+                cell["FNewCard" if new_card else "FRecharge"] += v
+            if kind == 2:
+                cell["FSpendBonus"] += -v + cash
+                pairs[(card, br)][1] -= cash
+                pairs[(card, br)][2] = key
+            cell[{4: "FPointsEarned", 6: "FPointsGift", 10: "FPointsExpired"}.get(kind, "FPointsAdjust")] += \
+                -points if kind in (6, 10) else points
+        cell["FClose"] += v
+        cell["FClosePaid"] += cash
+        cell["FPointsClose"] += points
+    for open_cash, spent_cash, key in pairs.values():
+        if open_cash > 0 and spent_cash > 0:
+            cells[key]["FRevenueOpen"] += min(open_cash, spent_cash)
+    return cells
+
+
+class Liability(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.chains = chains(cls.tmp.name)
+        for name, props, extra, _, execute in cls.chains:
+            target = ["--out", props.split("Database=")[1]] if name == "sqlite" else ["--props", props]
+            subprocess.run([REPORT, "make-demo", *target, *extra, "--members", "150", "--items", "30", "--days", "480",
+                            "--lines-per-day", "20", "--start", "2024-01-01", "--seed", "11"], check=True, capture_output=True)
+            for sql in WRITES:
+                execute(sql)
+        # The same SQLite chain as a chain made before the paid part: no FPaid, no ledger, then
+        # upgrade-schema, which fills FPaid from the top-up journal.
+        old = os.path.join(cls.tmp.name, "old.sqlite")
+        shutil.copy(cls.chains[0][1].split("Database=")[1], old)
+        with sqlite3.connect(old) as c:
+            for (name,) in c.execute("SELECT name FROM sqlite_master WHERE type = 'trigger'").fetchall():
+                c.execute(f"DROP TRIGGER {name}")
+            for table in ("card_value_split", "card_split_change", "card_balance_card", "card_balance_month"):
+                c.execute(f"DROP TABLE {table}")
+            c.execute("ALTER TABLE card_movement DROP COLUMN FPaid")
+        subprocess.run([REPORT, "upgrade-schema", "--props", f"Driver=SQLite;Database={old}"], check=True, capture_output=True)
+        cls.chains.append(("upgraded", f"Driver=SQLite;Database={old}", [], lambda sql: sqlite3.connect(old).execute(sql).fetchall(),
+                           None))
+
+    @classmethod
+    def tearDownClass(cls):
+        for name, props, *_ in cls.chains:
+            if name == "sqlite" or name == "upgraded":
+                continue
+            db = props.split("Database=")[1].split(";")[0]
+            psql(os.environ["VELVIP_TEST_PG"], f"DROP DATABASE IF EXISTS {db}")
+        cls.tmp.cleanup()
+
+    def test_every_cell_equals_the_recomputation(self):
+        for name, props, _, select, _ in self.chains:
+            types = {r[1]: r[0] for r in select("SELECT FNumber, FName FROM card_type")}
+            for year, month in MONTHS:
+                with self.subTest(engine=name, month=f"{year}-{month:02d}"):
+                    rows = run(props, 10908, f"Year={year}", f"Month={month}")
+                    got = {(r["FBranchNo"] or "", types[r["FTypeName"]]): {c: cents(r[c]) for c in COLUMNS}
+                           for r in rows if r["FRowKind"] == 0}
+                    want = {k: {c: cell[c] for c in COLUMNS} for k, cell in recompute(select, year, month).items()}
+                    self.assertEqual(got, want)
+                    self.assertTrue(all(c["FDiff"] == 0 for c in got.values()))
+                    total = rows[-1]
+                    self.assertEqual((total["FBranchNo"], total["FRowKind"]), ("合计", 2))
+                    self.assertEqual({c: cents(total[c]) for c in COLUMNS},
+                                     {c: sum(v[c] for v in got.values()) for c in COLUMNS})
+                    # A branch user sees the branch's cells only, the same figures.
+                    scoped = {(r["FBranchNo"], types[r["FTypeName"]]): {c: cents(r[c]) for c in COLUMNS}
+                              for r in run(props, 10908, f"Year={year}", f"Month={month}", scope="002") if r["FRowKind"] == 0}
+                    self.assertEqual(scoped, {k: v for k, v in want.items() if k[0] == "002"})
+
+    def test_cells_tie_to_10901_and_10905(self):
+        for name, props, _, select, _ in self.chains:
+            types = {r[1]: r[0] for r in select("SELECT FNumber, FName FROM card_type")}
+            for year, month in TIE_MONTHS:
+                period = f"{year}-{month:02d}"
+                cells = {(r["FBranchNo"], types[r["FTypeName"]]): r for r in run(props, 10908, f"Year={year}", f"Month={month}")
+                         if r["FRowKind"] == 0 and r["FBranchNo"]}
+                for code in sorted({b for b, _ in cells}):
+                    ledger, topups = collections.Counter(), collections.Counter()
+                    for r in run(props, 10901, f"Year={year}", f"Month={month}", f"BBranchNum={code}", f"EBranchNum={code}",
+                                 "ShowSumOnly=1"):
+                        if r["FRowKind"] == 1:
+                            t = types[r["FCardType"]]
+                            ledger[(t, "FOpen")] += cents(r["FCardAmount"])
+                            ledger[(t, "FClose")] += cents(r["FResidualCardAmount"])
+                    for r in run(props, 10905, "GroupBy=1", f"BStockNo={code}", f"EStockNo={code}", period=period):
+                        if r["FRowKind"] == 0:
+                            topups[(types[r["FTypeName"]], "amount")] += cents(r["FPlusAmt"])
+                            topups[(types[r["FTypeName"]], "paid")] += cents(r["FPlusRealAmt"])
+                    for (b, t), r in cells.items():
+                        if b != code:
+                            continue
+                        with self.subTest(engine=name, month=period, branch=b, type=t):
+                            self.assertEqual((cents(r["FOpen"]), cents(r["FClose"])),
+                                             (ledger[(t, "FOpen")], ledger[(t, "FClose")]))
+                            self.assertEqual((cents(r["FTopupPaid"]) + cents(r["FTopupBonus"]), cents(r["FTopupPaid"])),
+                                             (topups[(t, "amount")], topups[(t, "paid")]))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=1)
