@@ -67,6 +67,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     m_tabs->setTabsClosable(true);
     m_tabs->setDocumentMode(true);
+    m_tabs->setElideMode(Qt::ElideMiddle);
+    m_tabs->setUsesScrollButtons(true);
     connect(m_tabs, &QTabWidget::tabCloseRequested, this, &MainWindow::closeTab);
     connect(m_tabs, &QTabWidget::currentChanged, this, [this] {
         updateActions();
@@ -84,6 +86,10 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_tabs, &QTabWidget::currentChanged, right, [this, right] {
         right->setCurrentWidget(m_tabs->count() > 0 ? static_cast<QWidget *>(m_tabs) : right->widget(0));
     });
+    // What a report shows never widens the window: the report side takes the width it is given
+    // (its labels wrap), and so does the status line.
+    right->setMinimumWidth(240);
+    m_status->setMinimumWidth(1);
     auto *splitter = new QSplitter(this);
     splitter->addWidget(m_reports);
     splitter->addWidget(right);

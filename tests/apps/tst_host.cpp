@@ -14,6 +14,7 @@
 #include "Translations.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -28,11 +29,25 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolTip>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <functional>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 struct Drill { int from; int groupBy; int rowKind; QString keyField; int to; QString detailCardField; };
+
+// Saves a picture of `widget` into $VELVIP_SCREENSHOTS when it names a folder.
+static void Screenshot(QWidget &widget, const char *name)
+{
+    const QString folder = qEnvironmentVariable("VELVIP_SCREENSHOTS");
+    if (!folder.isEmpty())
+        QVERIFY(widget.grab().save(QDir(folder).filePath(QLatin1String(name))));
+}
 
 struct DialogCase { int kind; QString sqliteFile; bool test; QString message; bool accepted; };
 
@@ -357,10 +372,89 @@ private slots:
             QVERIFY(dialog.findChild<QComboBox *>() != nullptr);
             QCOMPARE(dialog.Settings().context.value("AppType").toInt(), 1);
             test ? click(&dialog, "测试连接") : dialog.accept();
-            QVERIFY2(dialog.MessageText().startsWith(message), qPrintable(dialog.MessageText()));
+            QTRY_VERIFY2_WITH_TIMEOUT(dialog.MessageText().startsWith(message), qPrintable(dialog.MessageText()), 10000);
             QVERIFY(!dialog.MessageText().contains("Sekr1t"));
             dialog.accept();
             QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+        }
+    }
+
+    // A server that takes the connection and never answers holds the test, not the window: it
+    // says so at once and offers 取消, which drops the test.
+    void connectionTestRunsBesideTheWindow()
+    {
+        const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof at;
+        QVERIFY(::bind(silent, reinterpret_cast<sockaddr *>(&at), size) == 0 && ::listen(silent, 4) == 0
+                && ::getsockname(silent, reinterpret_cast<sockaddr *>(&at), &size) == 0);
+        const auto closeSocket = qScopeGuard([silent] { ::close(silent); });
+        ConnectionSettings s;
+        s.kind = ConnectionSettings::Kind::PostgreSQL;
+        s.host = "127.0.0.1", s.port = ntohs(at.sin_port), s.database = "velvip", s.user = "report";
+        ConnectionDialog dialog(s);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        click(&dialog, "测试连接");
+        QCOMPARE(dialog.MessageText(), QStringLiteral("正在测试…"));
+        auto *cancel = dialog.findChild<QPushButton *>("cancelTest");
+        QVERIFY(cancel->isVisible());
+        Screenshot(dialog, "host-connection-testing.png");
+        cancel->click();
+        QCOMPARE(dialog.MessageText(), QStringLiteral("已取消测试"));
+        QVERIFY(!cancel->isVisible() && !dialog.Testing());
+    }
+
+    // A filter value the run would refuse is refused in its field with the run's sentence, named
+    // by the field's caption; a long one that runs wraps in the title block. The window keeps
+    // its width either way, and the filter remembered for the next dialog changes nothing.
+    void hostileValuesKeepTheWindowsWidth_data()
+    {
+        QTest::addColumn<int>("report");
+        QTest::addColumn<int>("box");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("1000_item_code_runs") << 10906 << 0 << QString(1000, u'N') << QString();
+        QTest::newRow("100k_card_number") << 10903 << 2 << QString(100000, u'9') << "过滤条件“会员卡号”太长（最多 1000 个字符）";
+        QTest::newRow("line_break_in_name") << 10902 << 4 << "张\n三" << "过滤条件“姓名”含有换行、制表符或其他控制字符（只能是一行文字）";
+        QTest::newRow("tab_in_bar_code") << 10906 << 2 << "69\t01" << "过滤条件“条形码”含有换行、制表符或其他控制字符（只能是一行文字）";
+    }
+
+    void hostileValuesKeepTheWindowsWidth()
+    {
+        QFETCH(int, report);
+        QFETCH(int, box);
+        QFETCH(QString, value);
+        QFETCH(QString, refusal);
+        ChainWindow window(m_props);
+        window.resize(1000, 700);
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // The second time the dialog opens on the filter it remembered.
+        for (const bool fill : {true, false}) {
+            QString shown;
+            Answer answer([&](QDialog *d) {
+                if (!d->inherits("FilterForm"))
+                    return;   // the progress window
+                for (QLineEdit *edit : d->findChildren<QLineEdit *>("txtItem"))
+                    if (fill && edit->property("Index").toInt() == box) {
+                        edit->clear();
+                        edit->insert(value);   // as a paste does
+                    }
+                shown = d->findChild<QLabel *>("status")->text();
+                click(d, shown.isEmpty() ? "确定" : "取消");
+            });
+            ReportView *view = window.OpenReport(report);
+            QCOMPARE(shown, refusal);
+            QCOMPARE(view == nullptr, !refusal.isEmpty());
+            QCoreApplication::processEvents();
+            QCOMPARE(window.width(), 1000);
+            if (!view)
+                return;
+            QVERIFY2(view->ErrorText().isEmpty(), qPrintable(view->ErrorText()));
+            QCOMPARE(view->ShownReport().filter->Value("BItemNumber").toString(), value);
+            Screenshot(window, "host-long-value.png");
         }
     }
 

@@ -1,0 +1,125 @@
+#include "Dictionary.h"
+#include "HostFixture.h"
+#include "ReportView.h"
+#include "shared/FilterRules.h"
+
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTabWidget>
+#include <QtTest>
+
+// Hostile values typed into every field of every report's filter dialog, then run: the window
+// never crashes, hangs or widens, and each case ends in the field's refusal (the run's own
+// sentence), a clear sentence from the run, or a report that carries the value as typed.
+// VELVIP_HOSTILE_CASES sets the number of cases (10,000 or more for a long run), and
+// VELVIP_HOSTILE_SEED the seed (printed, so that a failure can be run again).
+class tst_Hostile : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_props;
+
+    static QString fragment(QRandomGenerator &rnd)
+    {
+        static const QStringList pieces{
+            "\n", "\r\n", "\t", QString(QChar(0)), "\x1b[31m", "\x7f", "\u0085", "\u2028", "\u2029", "'", "' OR '1'='1",
+            "%", "_", "\\", "'; DROP TABLE vip; --", "😀", "e\u0301", "\u202E", "\u200B", "１２３", "\u3000", " ",
+            QString(QChar(0xD800)), "2024-13-45", "-2147483648", "1e309", "<b>x</b>", "会员", "80000001", "NULL"};
+        switch (rnd.bounded(4)) {
+        case 0: {
+            static const int lengths[] = {999, 1000, 1001, 5000, 40000};
+            return QString(lengths[rnd.bounded(5)], QChar(u'!' + rnd.bounded(90)));
+        }
+        case 1: {
+            QString noise;
+            for (int i = rnd.bounded(1, 40); i > 0; --i)
+                noise += QChar(char16_t(rnd.bounded(1, 0xFFFF)));
+            return noise;
+        }
+        default:
+            return pieces[rnd.bounded(pieces.size())];
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_props = PrepareHostTest(m_dir, "tst_hostile", 30, 20, 10);
+    }
+
+    void everyFieldHoldsUnderHostileValues()
+    {
+        const int cases = qEnvironmentVariableIntValue("VELVIP_HOSTILE_CASES") > 0
+            ? qEnvironmentVariableIntValue("VELVIP_HOSTILE_CASES") : 24;
+        const quint32 seed = qEnvironmentVariableIsSet("VELVIP_HOSTILE_SEED")
+            ? quint32(qEnvironmentVariableIntValue("VELVIP_HOSTILE_SEED")) : QRandomGenerator::global()->generate();
+        qInfo("VELVIP_HOSTILE_SEED=%u VELVIP_HOSTILE_CASES=%d", seed, cases);
+        QRandomGenerator rnd(seed);
+        const QList<qint32> reports = ReportSession::ReportIds();
+        ChainWindow window(m_props);
+        window.resize(1000, 700);
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        for (int n = 0; n < cases; ++n) {
+            const qint32 report = reports[n % reports.size()];
+            QString value;
+            for (int i = rnd.bounded(1, 4); i > 0; --i)
+                value += fragment(rnd);
+            QString field, refusal, shown, left;
+            bool filled = false;
+            QTimer answer;
+            connect(&answer, &QTimer::timeout, &answer, [&] {
+                auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                if (auto *message = qobject_cast<QMessageBox *>(d)) {
+                    shown = message->text();
+                    return message->reject();
+                }
+                if (filled || !d || !d->inherits("FilterForm"))
+                    return;   // the progress window
+                filled = true;
+                QList<QLineEdit *> boxes;
+                for (QLineEdit *box : d->findChildren<QLineEdit *>("txtItem"))
+                    if (box->isVisibleTo(d))
+                        boxes << box;
+                std::sort(boxes.begin(), boxes.end(),
+                          [](QLineEdit *a, QLineEdit *b) { return a->property("Index").toInt() < b->property("Index").toInt(); });
+                QLineEdit *box = boxes[(n / reports.size()) % boxes.size()];
+                field = box->property("Caption").toString();
+                refusal = FilterRules::TextProblem(field, value.left(box->maxLength()));
+                box->clear();
+                box->insert(value);   // as a paste does
+                left = box->text();
+                shown = d->findChild<QLabel *>("status")->text();
+                d->findChild<QPushButton *>(shown.isEmpty() ? "confirm" : "cancel")->click();
+            });
+            answer.start(5);
+            ReportView *view = window.OpenReport(report);
+            answer.stop();
+            QCoreApplication::processEvents();
+            const QByteArray where = QStringLiteral("case %1: %2 %3 (%4 characters)").arg(n).arg(report).arg(field).arg(value.size()).toUtf8();
+            QVERIFY2(filled, where);
+            QCOMPARE(window.width(), 1000);
+            if (!refusal.isEmpty()) {
+                QVERIFY2(left.isEmpty() && shown == refusal && !view, where + shown.toUtf8());
+                continue;
+            }
+            QVERIFY2(view, where + shown.toUtf8());
+            const QString error = view->ErrorText();
+            const DictionaryPtr filter = view->ShownReport().filter;
+            const QString typed = FilterRules::TrimSpaces(value);
+            QVERIFY2((!error.isEmpty() && error.size() < 300)
+                         || std::any_of(filter->Keys().begin(), filter->Keys().end(),
+                                        [&](const QString &k) { return filter->Value(k).toString() == typed; }),
+                     where + error.toUtf8());
+            emit window.Tabs()->tabCloseRequested(window.Tabs()->currentIndex());
+        }
+    }
+};
+
+QTEST_MAIN(tst_Hostile)
+#include "tst_hostile.moc"
