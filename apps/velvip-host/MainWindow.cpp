@@ -6,6 +6,7 @@
 #include "Dictionary.h"
 #include "FilterDates.h"
 #include "FindBar.h"
+#include "GLData.h"
 #include "PasswordKeyring.h"
 #include "ReportExport.h"
 #include "ReportApplication.h"
@@ -40,6 +41,7 @@ struct MainWindow::Tab
     ColumnMemory *columns = nullptr;
     QString label;
     qint64 elapsedMs = 0;
+    bool cancelled = false;   // the user stopped the last run
     // What the last run used, kept for restoring the tab on the next start.
     ConnectionSettings connection;
     QString overrideProps;
@@ -49,7 +51,9 @@ struct MainWindow::Tab
     {
         QElapsedTimer timer;
         timer.start();
+        const quint64 interrupts = GLData::InterruptCount();
         app->GetReportData();
+        cancelled = GLData::InterruptCount() != interrupts;
         elapsedMs = timer.elapsed();
     }
 };
@@ -275,7 +279,8 @@ ReportView *MainWindow::OpenReport(qint32 rptId, const DictionaryPtr &filter, co
 
 void MainWindow::showReport(Tab *tab)
 {
-    const ReportOutput report = ReportSession::Collect(*tab->app);
+    ReportOutput report = ReportSession::Collect(*tab->app);
+    report.cancelled = tab->cancelled && !report.Ok();
     tab->columns->Show(report);
     const int index = m_tabs->indexOf(tab->view);
     const QString name = report.Name().isEmpty() ? ReportSession::ReportName(tab->app->RptID()) : report.Name();

@@ -11,6 +11,7 @@
 #include "ReportSession.h"
 #include "ReportTableModel.h"
 #include "ReportView.h"
+#include "HostKit.h"
 #include "Translations.h"
 
 #include <QComboBox>
@@ -25,6 +26,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -458,6 +461,34 @@ private slots:
             QCOMPARE(view->ShownReport().filter->Value("BItemNumber").toString(), value);
             Screenshot(window, "host-long-value.png");
         }
+    }
+
+    // A run the user stops (here while it waits on another program's write lock) says "已取消",
+    // not that it failed.
+    void cancelledRunIsNoError()
+    {
+        const QString chain = m_dir.filePath("locked.sqlite");
+        QFile::remove(chain);
+        QVERIFY(QFile::copy(m_dir.filePath("small.sqlite"), chain));
+        ShareProps::SetHostProperty(QStringLiteral("AllowCancel"), 1);
+        {
+            QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "writer");
+            writer.setDatabaseName(chain);
+            QVERIFY(writer.open());
+            QSqlQuery lock(writer);
+            QVERIFY(lock.exec("BEGIN EXCLUSIVE"));
+            ChainWindow window(DemoChain::SqliteConnectionText(chain));
+            Answer cancel([](QDialog *d) {
+                auto *button = d->findChild<QPushButton *>("cmdCancel");
+                if (button && button->isVisible() && button->isEnabled())
+                    button->click();
+            });
+            ReportView *view = window.OpenReport(10906, ReportSession::SampleFilter(10906));
+            QCOMPARE(view->ErrorText(), QStringLiteral("已取消"));
+            lock.exec("ROLLBACK");
+        }
+        QSqlDatabase::removeDatabase("writer");
+        ShareProps::SetHostProperty(QStringLiteral("AllowCancel"), 0);
     }
 
     void standardButtonsSpeakChinese()

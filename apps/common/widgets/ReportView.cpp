@@ -173,7 +173,11 @@ void ReportView::SetReport(const ReportOutput &report)
 
     if (!report.Ok()) {
         const QString error = report.Error().isEmpty() ? QStringLiteral("报表运行失败。") : report.Error();
-        m_error->setText(QStringLiteral("错误：%1").arg(wrappable(error, true)));
+        // A run the user stopped is no error.
+        m_errorText = report.cancelled ? QStringLiteral("已取消") : QStringLiteral("错误：%1").arg(error);
+        m_error->setText(report.cancelled ? m_errorText : wrappable(m_errorText, true));
+        m_error->setStyleSheet(report.cancelled ? QStringLiteral("QLabel { color: #606060; font-size: 14pt; padding: 24px; }")
+                                                : QStringLiteral("QLabel { color: #a00000; font-weight: bold; padding: 12px; }"));
         m_error->show();
         m_model->SetReport(ReportOutput{});
         m_table->hide();
@@ -383,7 +387,7 @@ void ReportView::CopySelection() const
 
 QString ReportView::ErrorText() const
 {
-    return m_error->isHidden() ? QString() : m_error->text();
+    return m_error->isHidden() ? QString() : m_errorText;
 }
 
 void ReportView::ExportCsv(const QString &path, const Present::CsvOptions &options,
