@@ -16,13 +16,14 @@
 // never crashes, hangs or widens, and each case ends in the field's refusal (the run's own
 // sentence), a clear sentence from the run, or a report that carries the value as typed.
 // VELVIP_HOSTILE_CASES sets the number of cases (10,000 or more for a long run), and
-// VELVIP_HOSTILE_SEED the seed (printed, so that a failure can be run again).
+// VELVIP_HOSTILE_SEED the seed (printed, so that a failure can be run again with all its rows).
 class tst_Hostile : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_dir;
     QString m_props;
+    QRandomGenerator m_rnd;
 
     static QString fragment(QRandomGenerator &rnd)
     {
@@ -50,22 +51,34 @@ private slots:
     void initTestCase()
     {
         m_props = PrepareHostTest(m_dir, "tst_hostile", 30, 20, 10);
+        const quint32 seed = qEnvironmentVariableIsSet("VELVIP_HOSTILE_SEED")
+            ? quint32(qEnvironmentVariableIntValue("VELVIP_HOSTILE_SEED")) : QRandomGenerator::global()->generate();
+        qInfo("VELVIP_HOSTILE_SEED=%u", seed);
+        m_rnd.seed(seed);
+    }
+
+    // Batches of up to 400 cases, each within the test library's time limit per row.
+    void everyFieldHoldsUnderHostileValues_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("count");
+        const int cases = qEnvironmentVariableIntValue("VELVIP_HOSTILE_CASES") > 0
+            ? qEnvironmentVariableIntValue("VELVIP_HOSTILE_CASES") : 24;
+        for (int first = 0; first < cases; first += 400)
+            QTest::addRow("cases_%d", first) << first << qMin(400, cases - first);
     }
 
     void everyFieldHoldsUnderHostileValues()
     {
-        const int cases = qEnvironmentVariableIntValue("VELVIP_HOSTILE_CASES") > 0
-            ? qEnvironmentVariableIntValue("VELVIP_HOSTILE_CASES") : 24;
-        const quint32 seed = qEnvironmentVariableIsSet("VELVIP_HOSTILE_SEED")
-            ? quint32(qEnvironmentVariableIntValue("VELVIP_HOSTILE_SEED")) : QRandomGenerator::global()->generate();
-        qInfo("VELVIP_HOSTILE_SEED=%u VELVIP_HOSTILE_CASES=%d", seed, cases);
-        QRandomGenerator rnd(seed);
+        QFETCH(int, first);
+        QFETCH(int, count);
+        QRandomGenerator &rnd = m_rnd;
         const QList<qint32> reports = ReportSession::ReportIds();
         ChainWindow window(m_props);
         window.resize(1000, 700);
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-        for (int n = 0; n < cases; ++n) {
+        for (int n = first; n < first + count; ++n) {
             const qint32 report = reports[n % reports.size()];
             QString value;
             for (int i = rnd.bounded(1, 4); i > 0; --i)
