@@ -4,6 +4,7 @@
 #include "shared/FilterRules.h"
 
 #include <QDialog>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,9 +13,12 @@
 #include <QTabWidget>
 #include <QtTest>
 
+#include <functional>
+
 // Hostile values typed into every field of every report's filter dialog, then run: the window
 // never crashes, hangs or widens, and each case ends in the field's refusal (the run's own
-// sentence), a clear sentence from the run, or a report that carries the value as typed.
+// sentence, named by the field's caption), a clear sentence from the run, or a report that
+// carries the value as typed. A few known cases first, then generated ones.
 // VELVIP_HOSTILE_CASES sets the number of cases (10,000 or more for a long run), and
 // VELVIP_HOSTILE_SEED the seed (printed, so that a failure can be run again with all its rows).
 class tst_Hostile : public QObject
@@ -24,6 +28,67 @@ class tst_Hostile : public QObject
     QTemporaryDir m_dir;
     QString m_props;
     QRandomGenerator m_rnd;
+
+    using Pick = std::function<QLineEdit *(const QList<QLineEdit *> &)>;
+
+    // Pastes `value` into the box `pick` chooses (none: the dialog keeps what it remembered),
+    // confirms unless the field refused it, and checks the outcome; returns the report's view.
+    ReportView *runCase(MainWindow &window, qint32 report, const Pick &pick, const QString &value, const QByteArray &name)
+    {
+        QString field, refusal, shown, left;
+        bool filled = false;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, &answer, [&] {
+            auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (auto *message = qobject_cast<QMessageBox *>(d)) {
+                shown = message->text();
+                return message->reject();
+            }
+            if (filled || !d || !d->inherits("FilterForm"))
+                return;   // the progress window
+            filled = true;
+            QList<QLineEdit *> boxes;
+            for (QLineEdit *box : d->findChildren<QLineEdit *>("txtItem"))
+                if (box->isVisibleTo(d))
+                    boxes << box;
+            std::sort(boxes.begin(), boxes.end(),
+                      [](QLineEdit *a, QLineEdit *b) { return a->property("Index").toInt() < b->property("Index").toInt(); });
+            if (QLineEdit *box = pick ? pick(boxes) : nullptr) {
+                field = box->property("Caption").toString();
+                refusal = FilterRules::TextProblem(field, value.left(box->maxLength()));
+                box->clear();
+                box->insert(value);   // as a paste does
+                left = box->text();
+            }
+            shown = d->findChild<QLabel *>("status")->text();
+            d->findChild<QPushButton *>(shown.isEmpty() ? "confirm" : "cancel")->click();
+        });
+        answer.start(5);
+        ReportView *view = window.OpenReport(report);
+        answer.stop();
+        QCoreApplication::processEvents();
+        const QByteArray where = name + QStringLiteral(": %1 %2 (%3 characters) ").arg(report).arg(field).arg(value.size()).toUtf8();
+        [&] {
+            QVERIFY2(filled, where);
+            QCOMPARE(window.width(), 1000);
+            if (!refusal.isEmpty()) {
+                QVERIFY2(left.isEmpty() && shown == refusal && !view, where + shown.toUtf8());
+                return;
+            }
+            QVERIFY2(view, where + shown.toUtf8());
+            const QString error = view->ErrorText();
+            const DictionaryPtr filter = view->ShownReport().filter;
+            const QString typed = FilterRules::TrimSpaces(value);
+            QVERIFY2((!error.isEmpty() && error.size() < 300)
+                         || std::any_of(filter->Keys().begin(), filter->Keys().end(),
+                                        [&](const QString &k) { return filter->Value(k).toString() == typed; }),
+                     where + error.toUtf8());
+        }();
+        m_shown = shown;
+        return view;
+    }
+
+    QString m_shown;   // the sentence the last case's dialog showed
 
     static QString fragment(QRandomGenerator &rnd)
     {
@@ -57,8 +122,46 @@ private slots:
         m_rnd.seed(seed);
     }
 
+    // A value the run would refuse is refused in its field; one it takes (1,000 characters)
+    // runs, also when the dialog brings it back next time, and wraps in the title block.
+    void knownCases_data()
+    {
+        QTest::addColumn<int>("report");
+        QTest::addColumn<int>("box");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("refusal");
+        const QString oneLine = "含有换行、制表符或其他控制字符（只能是一行文字）";
+        QTest::newRow("1000_item_code_runs") << 10906 << 0 << QString(1000, u'N') << QString();
+        QTest::newRow("100k_card_number") << 10903 << 2 << QString(100000, u'9') << "过滤条件“会员卡号”太长（最多 1000 个字符）";
+        QTest::newRow("line_break_in_name") << 10902 << 4 << "张\n三" << "过滤条件“姓名”" + oneLine;
+        QTest::newRow("tab_in_bar_code") << 10906 << 2 << "69\t01" << "过滤条件“条形码”" + oneLine;
+    }
+
+    void knownCases()
+    {
+        QFETCH(int, report);
+        QFETCH(int, box);
+        QFETCH(QString, value);
+        QFETCH(QString, refusal);
+        ChainWindow window(m_props);
+        window.resize(1000, 700);
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const Pick byIndex = [box](const QList<QLineEdit *> &boxes) {
+            return *std::find_if(boxes.begin(), boxes.end(), [box](QLineEdit *b) { return b->property("Index").toInt() == box; });
+        };
+        for (const Pick &pick : {byIndex, Pick()}) {
+            ReportView *view = runCase(window, report, pick, value, QTest::currentDataTag());
+            QCOMPARE(m_shown, refusal);
+            if (!view || QTest::currentTestFailed())
+                return;
+            const QString folder = qEnvironmentVariable("VELVIP_SCREENSHOTS");
+            if (!folder.isEmpty())
+                QVERIFY(window.grab().save(QDir(folder).filePath("host-long-value.png")));
+        }
+    }
+
     // Batches of up to 400 cases, each within the test library's time limit per row.
-    void everyFieldHoldsUnderHostileValues_data()
+    void generatedCases_data()
     {
         QTest::addColumn<int>("first");
         QTest::addColumn<int>("count");
@@ -68,68 +171,23 @@ private slots:
             QTest::addRow("cases_%d", first) << first << qMin(400, cases - first);
     }
 
-    void everyFieldHoldsUnderHostileValues()
+    void generatedCases()
     {
         QFETCH(int, first);
         QFETCH(int, count);
-        QRandomGenerator &rnd = m_rnd;
         const QList<qint32> reports = ReportSession::ReportIds();
         ChainWindow window(m_props);
         window.resize(1000, 700);
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-        for (int n = first; n < first + count; ++n) {
-            const qint32 report = reports[n % reports.size()];
+        for (int n = first; n < first + count && !QTest::currentTestFailed(); ++n) {
             QString value;
-            for (int i = rnd.bounded(1, 4); i > 0; --i)
-                value += fragment(rnd);
-            QString field, refusal, shown, left;
-            bool filled = false;
-            QTimer answer;
-            connect(&answer, &QTimer::timeout, &answer, [&] {
-                auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-                if (auto *message = qobject_cast<QMessageBox *>(d)) {
-                    shown = message->text();
-                    return message->reject();
-                }
-                if (filled || !d || !d->inherits("FilterForm"))
-                    return;   // the progress window
-                filled = true;
-                QList<QLineEdit *> boxes;
-                for (QLineEdit *box : d->findChildren<QLineEdit *>("txtItem"))
-                    if (box->isVisibleTo(d))
-                        boxes << box;
-                std::sort(boxes.begin(), boxes.end(),
-                          [](QLineEdit *a, QLineEdit *b) { return a->property("Index").toInt() < b->property("Index").toInt(); });
-                QLineEdit *box = boxes[(n / reports.size()) % boxes.size()];
-                field = box->property("Caption").toString();
-                refusal = FilterRules::TextProblem(field, value.left(box->maxLength()));
-                box->clear();
-                box->insert(value);   // as a paste does
-                left = box->text();
-                shown = d->findChild<QLabel *>("status")->text();
-                d->findChild<QPushButton *>(shown.isEmpty() ? "confirm" : "cancel")->click();
-            });
-            answer.start(5);
-            ReportView *view = window.OpenReport(report);
-            answer.stop();
-            QCoreApplication::processEvents();
-            const QByteArray where = QStringLiteral("case %1: %2 %3 (%4 characters)").arg(n).arg(report).arg(field).arg(value.size()).toUtf8();
-            QVERIFY2(filled, where);
-            QCOMPARE(window.width(), 1000);
-            if (!refusal.isEmpty()) {
-                QVERIFY2(left.isEmpty() && shown == refusal && !view, where + shown.toUtf8());
-                continue;
-            }
-            QVERIFY2(view, where + shown.toUtf8());
-            const QString error = view->ErrorText();
-            const DictionaryPtr filter = view->ShownReport().filter;
-            const QString typed = FilterRules::TrimSpaces(value);
-            QVERIFY2((!error.isEmpty() && error.size() < 300)
-                         || std::any_of(filter->Keys().begin(), filter->Keys().end(),
-                                        [&](const QString &k) { return filter->Value(k).toString() == typed; }),
-                     where + error.toUtf8());
-            emit window.Tabs()->tabCloseRequested(window.Tabs()->currentIndex());
+            for (int i = m_rnd.bounded(1, 4); i > 0; --i)
+                value += fragment(m_rnd);
+            const int field = n / int(reports.size());
+            if (runCase(window, reports[n % reports.size()],
+                        [field](const QList<QLineEdit *> &boxes) { return boxes[field % boxes.size()]; }, value,
+                        "case " + QByteArray::number(n)))
+                emit window.Tabs()->tabCloseRequested(window.Tabs()->currentIndex());
         }
     }
 };
