@@ -160,15 +160,15 @@ private slots:
         }
     }
 
-    // Batches of up to 400 cases, each within the test library's time limit per row.
+    // Batches of up to 100 cases, each within the test library's time limit per row.
     void generatedCases_data()
     {
         QTest::addColumn<int>("first");
         QTest::addColumn<int>("count");
         const int cases = qEnvironmentVariableIntValue("VELVIP_HOSTILE_CASES") > 0
             ? qEnvironmentVariableIntValue("VELVIP_HOSTILE_CASES") : 24;
-        for (int first = 0; first < cases; first += 400)
-            QTest::addRow("cases_%d", first) << first << qMin(400, cases - first);
+        for (int first = 0; first < cases; first += 100)
+            QTest::addRow("cases_%d", first) << first << qMin(100, cases - first);
     }
 
     void generatedCases()
