@@ -2,7 +2,7 @@
 
 #include "BranchScope.h"
 #include "Types.h"
-#include "shared/FilterRules.h"
+#include "FilterRules.h"
 
 #include <QDateTime>
 #include <QString>

@@ -8,7 +8,7 @@
 #include "SchemeStore.h"
 #include "ServerData.h"
 #include "ShareProps.h"
-#include "shared/FilterRules.h"
+#include "FilterRules.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "Dictionary.h"
 #include "HostFixture.h"
 #include "ReportView.h"
-#include "shared/FilterRules.h"
+#include "FilterRules.h"
 
 #include <QDialog>
 #include <QDir>
