@@ -228,6 +228,18 @@ void Database::Release(const QString &connectionText)
     pool().erase(connectionText);
 }
 
+void Database::Probe(const QString &connectionText)
+{
+    if (StandbyChooser::Named(connectionText)) {
+        ForReports(connectionText);
+        Release(connectionText);
+        return;
+    }
+    static std::atomic<int> counter{0};
+    const Database probe(connectionText, connectionName(connectionText, "velserver-probe-") + u'-' + QString::number(++counter),
+                         true);
+}
+
 std::unique_ptr<Database> Database::OpenForWriting(const QString &connectionText)
 {
     static std::atomic<int> counter{0};

@@ -72,6 +72,9 @@ public:
     static void CloseAll();
     // Drops the pooled session of a connection text (after a failure), so the next use reconnects.
     static void Release(const QString &connectionText);
+    // Opens a session of its own and closes it again: whether the connection works. Any thread;
+    // throws VelError (without the password).
+    static void Probe(const QString &connectionText);
     // A private session that may write; closed when destroyed.
     static std::unique_ptr<Database> OpenForWriting(const QString &connectionText);
 

@@ -31,13 +31,8 @@ QString FilterValues::Text(const QString &key) const
     if (Vel::IsObject(v) || !v.canConvert<QString>())
         wrongKind(key, QString(), QStringLiteral("文本"));
     const QString text = v.toString().trimmed();
-    // Codes and names are short; a longer text is a mistake (and too long a LIKE pattern).
-    if (text.size() > MaxTextLength)
-        throw VelError(QStringLiteral("过滤条件“%1”太长（最多 %2 个字符）").arg(key).arg(MaxTextLength),
-                       Vel::ErrTypeMismatch, QString(), Vel::ErrorKind::BadFilter);
-    if (text.contains(QChar(0)))
-        throw VelError(QStringLiteral("过滤条件“%1”含有不能使用的空字符").arg(key), Vel::ErrTypeMismatch, QString(),
-                       Vel::ErrorKind::BadFilter);
+    if (const QString problem = FilterRules::TextProblem(key, text); !problem.isEmpty())
+        throw VelError(problem, Vel::ErrTypeMismatch, QString(), Vel::ErrorKind::BadFilter);
     return text;
 }
 

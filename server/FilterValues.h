@@ -2,6 +2,7 @@
 
 #include "BranchScope.h"
 #include "Types.h"
+#include "FilterRules.h"
 
 #include <QDateTime>
 #include <QString>
@@ -18,7 +19,7 @@ class FilterValues
 public:
     explicit FilterValues(const Dictionary *filter) : m_filter(filter) {}
 
-    static constexpr int MaxTextLength = 1000;
+    static constexpr int MaxTextLength = FilterRules::MaxTextLength;
 
     // Text of a key, trimmed; empty when absent. Numbers are taken as their text.
     QString Text(const QString &key) const;

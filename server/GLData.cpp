@@ -1,5 +1,7 @@
 #include "GLData.h"
 
+#include <atomic>
+
 #include "ConnectionText.h"
 #include "Database.h"
 #include "Dictionary.h"
@@ -78,8 +80,18 @@ QVariant GLData::GetRptData(const QString &propsString, DictionaryPtr &filter)
     });
 }
 
+namespace {
+std::atomic<quint64> interrupts{0};
+} // namespace
+
+quint64 GLData::InterruptCount()
+{
+    return interrupts;
+}
+
 void GLData::Interrupt()
 {
+    ++interrupts;
     std::lock_guard guard(m_lock);
     m_interrupted = true;
     if (m_request)

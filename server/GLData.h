@@ -26,6 +26,9 @@ public:
 
     QVariant GetRptData(const QString &propsString, DictionaryPtr &filter) override;
     void Interrupt() override;
+    // How many times a run was interrupted in this process (the user's 取消): a host compares
+    // the count before and after a run to tell a cancelled run from a failed one.
+    static quint64 InterruptCount();
     RecordsetPtr GetLookupList(const QString &propsString, qint32 lookupType, const QString &condition,
                                const QString &searchText, qint32 limit = 500) override;
 

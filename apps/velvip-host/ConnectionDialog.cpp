@@ -14,9 +14,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QApplication>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
 ConnectionDialog::ConnectionDialog(const ConnectionSettings &s, QWidget *parent)
@@ -84,8 +86,13 @@ ConnectionDialog::ConnectionDialog(const ConnectionSettings &s, QWidget *parent)
     contextForm->addRow(QStringLiteral("分店编码"), m_branchNum);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    QPushButton *test = buttons->addButton(QStringLiteral("测试连接"), QDialogButtonBox::ActionRole);
-    connect(test, &QPushButton::clicked, this, &ConnectionDialog::TestConnection);
+    m_test = buttons->addButton(QStringLiteral("测试连接"), QDialogButtonBox::ActionRole);
+    connect(m_test, &QPushButton::clicked, this, &ConnectionDialog::TestConnection);
+    m_cancelTest = new QPushButton(QStringLiteral("取消"), this);
+    m_cancelTest->setObjectName(QStringLiteral("cancelTest"));
+    m_cancelTest->setAutoDefault(false);
+    m_cancelTest->hide();
+    connect(m_cancelTest, &QPushButton::clicked, this, &ConnectionDialog::CancelTest);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -97,7 +104,11 @@ ConnectionDialog::ConnectionDialog(const ConnectionSettings &s, QWidget *parent)
     layout->addWidget(contextBox);
     m_message->setWordWrap(true);
     m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(m_message);
+    m_message->setMinimumWidth(1);
+    auto *messageRow = new QHBoxLayout;
+    messageRow->addWidget(m_message, 1);
+    messageRow->addWidget(m_cancelTest, 0, Qt::AlignTop);
+    layout->addLayout(messageRow);
     layout->addWidget(buttons);
 }
 
@@ -123,6 +134,15 @@ QString ConnectionDialog::problem(const ConnectionSettings &s)
     return {};
 }
 
+void ConnectionDialog::setTesting(bool testing)
+{
+    m_testing = testing;
+    m_test->setEnabled(!testing);
+    m_cancelTest->setVisible(testing);
+    if (testing)
+        showMessage(QStringLiteral("正在测试…"), true);
+}
+
 void ConnectionDialog::TestConnection()
 {
     const ConnectionSettings s = Settings();
@@ -130,18 +150,43 @@ void ConnectionDialog::TestConnection()
         showMessage(bad, false);
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QString text;
     try {
-        const QString text = s.PropsString();
-        // The read-only session the reports use, dropped again so that the next run reconnects.
-        Database::ForReports(text);
-        Database::Release(text);
-        QApplication::restoreOverrideCursor();
-        showMessage(QStringLiteral("连接成功：%1").arg(s.Describe()), true);
+        text = s.PropsString();
     } catch (const VelError &e) {
-        QApplication::restoreOverrideCursor();
         showMessage(QStringLiteral("连接失败：%1").arg(e.Description()), false);
+        return;
     }
+    // A server that never answers holds the test until its connect timeout: not the window.
+    setTesting(true);
+    const int run = ++m_testRun;
+    QPointer<ConnectionDialog> self(this);
+    QThreadPool::globalInstance()->start([self, run, text, described = s.Describe()] {
+        QString message;
+        bool ok = true;
+        try {
+            Database::Probe(text);
+            message = QStringLiteral("连接成功：%1").arg(described);
+        } catch (const VelError &e) {
+            ok = false;
+            message = QStringLiteral("连接失败：%1").arg(e.Description());
+        }
+        QMetaObject::invokeMethod(qApp, [self, run, message, ok] {
+            if (!self || self->m_testRun != run || !self->m_testing)
+                return;
+            self->setTesting(false);
+            self->showMessage(message, ok);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void ConnectionDialog::CancelTest()
+{
+    if (!m_testing)
+        return;
+    ++m_testRun;
+    setTesting(false);
+    showMessage(QStringLiteral("已取消测试"), false);
 }
 
 ConnectionSettings ConnectionDialog::Settings() const
@@ -164,6 +209,7 @@ ConnectionSettings ConnectionDialog::Settings() const
 
 void ConnectionDialog::accept()
 {
+    CancelTest();
     if (const QString bad = problem(Settings()); !bad.isEmpty()) {
         showMessage(bad, false);
         return;

@@ -8,6 +8,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QSpinBox;
 class QStackedWidget;
 
@@ -22,8 +23,12 @@ public:
 
     ConnectionSettings Settings() const;
 
-    // Opens the connection the dialog describes and says whether it worked.
+    // Opens the connection the dialog describes beside the window, which says "正在测试…"
+    // with 取消 meanwhile, then says whether it worked.
     void TestConnection();
+    // Drops the test in progress: its outcome is not shown.
+    void CancelTest();
+    bool Testing() const { return m_testing; }
     // The outcome of the last test or check, as shown in the dialog.
     QString MessageText() const;
 
@@ -33,6 +38,7 @@ public:
 private:
     static QString problem(const ConnectionSettings &s);
     void showMessage(const QString &text, bool ok);
+    void setTesting(bool testing);
 
     QComboBox *m_kind;
     QStackedWidget *m_pages;
@@ -48,4 +54,8 @@ private:
     QCheckBox *m_shareCards;
     QLineEdit *m_branchNum;
     QLabel *m_message;
+    QPushButton *m_test = nullptr;
+    QPushButton *m_cancelTest = nullptr;
+    bool m_testing = false;
+    int m_testRun = 0;   // the test whose outcome is awaited
 };

@@ -6,6 +6,7 @@
 #include "Dictionary.h"
 #include "FilterDates.h"
 #include "FindBar.h"
+#include "GLData.h"
 #include "PasswordKeyring.h"
 #include "ReportExport.h"
 #include "ReportApplication.h"
@@ -40,6 +41,7 @@ struct MainWindow::Tab
     ColumnMemory *columns = nullptr;
     QString label;
     qint64 elapsedMs = 0;
+    bool cancelled = false;   // the user stopped the last run
     // What the last run used, kept for restoring the tab on the next start.
     ConnectionSettings connection;
     QString overrideProps;
@@ -49,7 +51,9 @@ struct MainWindow::Tab
     {
         QElapsedTimer timer;
         timer.start();
+        const quint64 interrupts = GLData::InterruptCount();
         app->GetReportData();
+        cancelled = GLData::InterruptCount() != interrupts;
         elapsedMs = timer.elapsed();
     }
 };
@@ -67,6 +71,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     m_tabs->setTabsClosable(true);
     m_tabs->setDocumentMode(true);
+    m_tabs->setElideMode(Qt::ElideMiddle);
+    m_tabs->setUsesScrollButtons(true);
     connect(m_tabs, &QTabWidget::tabCloseRequested, this, &MainWindow::closeTab);
     connect(m_tabs, &QTabWidget::currentChanged, this, [this] {
         updateActions();
@@ -84,6 +90,10 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_tabs, &QTabWidget::currentChanged, right, [this, right] {
         right->setCurrentWidget(m_tabs->count() > 0 ? static_cast<QWidget *>(m_tabs) : right->widget(0));
     });
+    // What a report shows never widens the window: the report side takes the width it is given
+    // (its labels wrap), and so does the status line.
+    right->setMinimumWidth(240);
+    m_status->setMinimumWidth(1);
     auto *splitter = new QSplitter(this);
     splitter->addWidget(m_reports);
     splitter->addWidget(right);
@@ -269,7 +279,8 @@ ReportView *MainWindow::OpenReport(qint32 rptId, const DictionaryPtr &filter, co
 
 void MainWindow::showReport(Tab *tab)
 {
-    const ReportOutput report = ReportSession::Collect(*tab->app);
+    ReportOutput report = ReportSession::Collect(*tab->app);
+    report.cancelled = tab->cancelled && !report.Ok();
     tab->columns->Show(report);
     const int index = m_tabs->indexOf(tab->view);
     const QString name = report.Name().isEmpty() ? ReportSession::ReportName(tab->app->RptID()) : report.Name();

@@ -8,6 +8,7 @@
 #include "SchemeStore.h"
 #include "ServerData.h"
 #include "ShareProps.h"
+#include "FilterRules.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QValidator>
 #include <QVBoxLayout>
 
 namespace {
@@ -40,6 +42,30 @@ QString displayValue(const QVariant &v)
     default: return v.toString();
     }
 }
+
+// The box's caption, or its index where the dialog gave none.
+QString captionOf(const QLineEdit *box)
+{
+    const QString caption = box->property(FilterPanel::CaptionProperty).toString();
+    return caption.isEmpty() ? QStringLiteral("第 %1 项").arg(box->property(FilterPanel::IndexProperty).toInt()) : caption;
+}
+
+// Refuses at entry a text the run would refuse; the sentence waits for the panel to show it.
+class TextRuleValidator : public QValidator
+{
+public:
+    TextRuleValidator(QLineEdit *box) : QValidator(box), m_box(box) {}
+    State validate(QString &input, int &) const override
+    {
+        m_problem = FilterRules::TextProblem(captionOf(m_box), input);
+        return m_problem.isEmpty() ? Acceptable : Invalid;
+    }
+    QString Problem() const { return m_problem; }
+
+private:
+    QLineEdit *m_box;
+    mutable QString m_problem;
+};
 
 } // namespace
 
@@ -145,6 +171,16 @@ void ReportFilterPanel::AddFrame(QWidget *frame)
             push->setAutoDefault(false);
         connect(button, &QAbstractButton::clicked, this, [this, button] { openLookup(button); });
     }
+    for (QLineEdit *box : frame->findChildren<QLineEdit *>(QLatin1String(CodeBoxName))) {
+        auto *rule = new TextRuleValidator(box);
+        box->setValidator(rule);
+        connect(box, &QLineEdit::inputRejected, this, [this, rule] { setStatus(rule->Problem(), true); });
+        // The sentence goes once the box holds what the run takes.
+        connect(box, &QLineEdit::textChanged, this, [this] {
+            if (m_fieldStatus && fieldProblem(nullptr).isEmpty())
+                setStatus(QString());
+        });
+    }
     arrangeFrames();
 }
 
@@ -231,8 +267,31 @@ bool ReportFilterPanel::raise(const std::function<void()> &event)
     }
 }
 
+QString ReportFilterPanel::fieldProblem(QLineEdit **where) const
+{
+    for (const auto &frame : m_frames) {
+        if (!frame)
+            continue;
+        for (QLineEdit *box : frame->findChildren<QLineEdit *>(QLatin1String(CodeBoxName)))
+            if (const QString problem = FilterRules::TextProblem(captionOf(box), box->text()); !problem.isEmpty()) {
+                if (where)
+                    *where = box;
+                return problem;
+            }
+    }
+    return {};
+}
+
 void ReportFilterPanel::Confirm()
 {
+    // A value restored from a scheme is not checked on entry.
+    QLineEdit *bad = nullptr;
+    if (const QString problem = fieldProblem(&bad); !problem.isEmpty()) {
+        setStatus(problem, true);
+        if (bad->isVisibleTo(window()))
+            bad->setFocus();
+        return;
+    }
     qint16 cancel = 0;
     if (!raise([&] { emit FilterConfirmed(cancel); }) || cancel != 0)
         return;
@@ -308,8 +367,9 @@ QString ReportFilterPanel::StatusText() const
     return m_status->isHidden() ? QString() : m_status->text();
 }
 
-void ReportFilterPanel::setStatus(const QString &text)
+void ReportFilterPanel::setStatus(const QString &text, bool field)
 {
+    m_fieldStatus = field;
     m_status->setText(text);
     m_status->setVisible(!text.isEmpty());
 }

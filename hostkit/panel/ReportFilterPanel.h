@@ -72,7 +72,10 @@ private:
     void buildUi();
     void arrangeFrames();
     void refreshSchemeList(const QString &select = QString());
-    void setStatus(const QString &text);
+    // `field`: the sentence is about a code box, and goes once every box is fine.
+    void setStatus(const QString &text, bool field = false);
+    // The first code box whose text the run would refuse, and why; empty when none.
+    QString fieldProblem(QLineEdit **where) const;
     void closeDialog(int code);
     void openLookup(QAbstractButton *button);
     QLineEdit *codeBoxFor(qint32 index) const;
@@ -90,6 +93,7 @@ private:
     QTabWidget *m_tabs = nullptr;
     QVBoxLayout *m_pageLayout = nullptr;
     QLabel *m_status = nullptr;
+    bool m_fieldStatus = false;
 };
 
 // Registers "Vel_GRFC.ReportFilter" with the component registry.

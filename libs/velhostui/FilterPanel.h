@@ -25,6 +25,8 @@ public:
     static constexpr const char *IndexProperty = "Index";
     static constexpr const char *LookupButtonName = "cmdItem";
     static constexpr const char *CodeBoxName = "txtItem";
+    // A code box's caption as its row shows it ("会员卡号"), the name the panel's messages use.
+    static constexpr const char *CaptionProperty = "Caption";
 
     virtual qint32 ReportID() const = 0;
     virtual void SetReportID(qint32 id) = 0;

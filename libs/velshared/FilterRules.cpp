@@ -17,6 +17,18 @@ QString TrimSpaces(const QString &text)
     return from == 0 && to == text.size() ? text : text.mid(from, to - from);
 }
 
+QString TextProblem(const QString &name, const QString &text)
+{
+    if (text.size() > MaxTextLength)
+        return QStringLiteral("过滤条件“%1”太长（最多 %2 个字符）").arg(name).arg(MaxTextLength);
+    for (const QChar c : text) {
+        const auto kind = c.category();
+        if (kind == QChar::Other_Control || kind == QChar::Separator_Line || kind == QChar::Separator_Paragraph)
+            return QStringLiteral("过滤条件“%1”含有换行、制表符或其他控制字符（只能是一行文字）").arg(name);
+    }
+    return {};
+}
+
 VelError WrongValue(const QString &key, const QVariant &value, const QString &expected)
 {
     QString shown = value.toString();

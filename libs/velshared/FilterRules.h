@@ -16,6 +16,14 @@ namespace FilterRules {
 // input methods type. Tabs and line breaks are kept: they are part of the value.
 QString TrimSpaces(const QString &text);
 
+// The longest filter text: codes and names are short; a longer text is a mistake (and too long
+// a LIKE pattern).
+inline constexpr int MaxTextLength = 1000;
+// What keeps `text` from being a filter text, as one sentence naming it `name` (the run gives
+// its key, a dialog the field's caption): too long, or holding a line break, a tab or another
+// control character (a filter text is one line). Empty when the text is fine.
+QString TextProblem(const QString &name, const QString &text);
+
 // "过滤条件“key”的值“value”不是expected" (type mismatch); long values are shortened.
 VelError WrongValue(const QString &key, const QVariant &value, const QString &expected);
 // "缺少过滤条件“key”" (type mismatch).

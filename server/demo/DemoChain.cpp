@@ -465,7 +465,7 @@ void DemoChain::generate(const DemoOptions &options, const Progress &progress)
     const QFileInfo target(options.outPath);
     if (!target.absoluteDir().exists() && !QDir().mkpath(target.absolutePath()))
         throw VelError(QStringLiteral("无法创建目录 %1").arg(target.absolutePath()));
-    AtomicFile file(options.outPath);
+    AtomicFile file(options.outPath, AtomicFile::Temp::Named);   // SQLite makes its journal beside it
     {
         auto writer = DemoWriter::ForSqliteFile(file.TemporaryPath());
         Generator(options, *writer, progress).Run();

@@ -162,6 +162,16 @@ QLineEdit *FilterForm::AddTextBox(QWidget *frame, int index, int left, int top, 
     box->setObjectName(QLatin1String(FilterPanel::CodeBoxName));
     box->setProperty(FilterPanel::IndexProperty, index);
     box->setGeometry(Twips::Rect(left, top, width, height));
+    // Its caption is the leftmost label of its row.
+    const QLabel *caption = nullptr;
+    for (const QLabel *label : frame->findChildren<QLabel *>(Qt::FindDirectChildrenOnly)) {
+        const QRect g = label->geometry();
+        if (g.right() < box->x() && g.center().y() >= box->y() && g.center().y() <= box->geometry().bottom()
+            && (!caption || g.x() < caption->x()))
+            caption = label;
+    }
+    if (caption)
+        box->setProperty(FilterPanel::CaptionProperty, caption->text().remove(u' ').remove(u'\u3000'));
     txtItem[index] = box;
     return box;
 }

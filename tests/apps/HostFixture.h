@@ -5,6 +5,7 @@
 #include "ReportSession.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -18,6 +19,8 @@ inline QString PrepareHostTest(const QTemporaryDir &dir, const char *name, int m
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath("settings"));
     QCoreApplication::setOrganizationName("VelVipRptTest");
     QCoreApplication::setApplicationName(name);
+    // Filters remembered by an earlier run would fill the dialogs.
+    QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
     DemoOptions o;
     o.outPath = dir.filePath("small.sqlite"), o.members = members, o.items = items, o.days = 40, o.linesPerDay = linesPerDay;
     DemoChain::Generate(o);

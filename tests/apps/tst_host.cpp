@@ -11,9 +11,11 @@
 #include "ReportSession.h"
 #include "ReportTableModel.h"
 #include "ReportView.h"
+#include "HostKit.h"
 #include "Translations.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -24,13 +26,21 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolTip>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <functional>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 struct Drill { int from; int groupBy; int rowKind; QString keyField; int to; QString detailCardField; };
 
@@ -357,11 +367,70 @@ private slots:
             QVERIFY(dialog.findChild<QComboBox *>() != nullptr);
             QCOMPARE(dialog.Settings().context.value("AppType").toInt(), 1);
             test ? click(&dialog, "测试连接") : dialog.accept();
-            QVERIFY2(dialog.MessageText().startsWith(message), qPrintable(dialog.MessageText()));
+            QTRY_VERIFY2_WITH_TIMEOUT(dialog.MessageText().startsWith(message), qPrintable(dialog.MessageText()), 10000);
             QVERIFY(!dialog.MessageText().contains("Sekr1t"));
             dialog.accept();
             QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
         }
+    }
+
+    // A server that takes the connection and never answers holds the test, not the window: it
+    // says so at once and offers 取消, which drops the test.
+    void connectionTestRunsBesideTheWindow()
+    {
+        const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof at;
+        QVERIFY(::bind(silent, reinterpret_cast<sockaddr *>(&at), size) == 0 && ::listen(silent, 4) == 0
+                && ::getsockname(silent, reinterpret_cast<sockaddr *>(&at), &size) == 0);
+        const auto closeSocket = qScopeGuard([silent] { ::close(silent); });
+        ConnectionSettings s;
+        s.kind = ConnectionSettings::Kind::PostgreSQL;
+        s.host = "127.0.0.1", s.port = ntohs(at.sin_port), s.database = "velvip", s.user = "report";
+        ConnectionDialog dialog(s);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        click(&dialog, "测试连接");
+        QCOMPARE(dialog.MessageText(), QStringLiteral("正在测试…"));
+        auto *cancel = dialog.findChild<QPushButton *>("cancelTest");
+        QVERIFY(cancel->isVisible());
+        if (const QString folder = qEnvironmentVariable("VELVIP_SCREENSHOTS"); !folder.isEmpty())
+            QVERIFY(dialog.grab().save(QDir(folder).filePath("host-connection-testing.png")));
+        cancel->click();
+        QCOMPARE(dialog.MessageText(), QStringLiteral("已取消测试"));
+        QVERIFY(!cancel->isVisible());
+        for (QPushButton *b : dialog.findChildren<QPushButton *>())
+            QVERIFY(b->isEnabled());
+    }
+
+    // A run the user stops (here while it waits on another program's write lock) says "已取消",
+    // not that it failed.
+    void cancelledRunIsNoError()
+    {
+        const QString chain = m_dir.filePath("locked.sqlite");
+        QFile::remove(chain);
+        QVERIFY(QFile::copy(m_dir.filePath("small.sqlite"), chain));
+        ShareProps::SetHostProperty(QStringLiteral("AllowCancel"), 1);
+        {
+            QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "writer");
+            writer.setDatabaseName(chain);
+            QVERIFY(writer.open());
+            QSqlQuery lock(writer);
+            QVERIFY(lock.exec("BEGIN EXCLUSIVE"));
+            ChainWindow window(DemoChain::SqliteConnectionText(chain));
+            Answer cancel([](QDialog *d) {
+                auto *button = d->findChild<QPushButton *>("cmdCancel");
+                if (button && button->isVisible() && button->isEnabled())
+                    button->click();
+            });
+            ReportView *view = window.OpenReport(10906, ReportSession::SampleFilter(10906));
+            QCOMPARE(view->ErrorText(), QStringLiteral("已取消"));
+            lock.exec("ROLLBACK");
+        }
+        QSqlDatabase::removeDatabase("writer");
+        ShareProps::SetHostProperty(QStringLiteral("AllowCancel"), 0);
     }
 
     void standardButtonsSpeakChinese()

@@ -295,8 +295,9 @@ private slots:
                 QVERIFY2(details == 0, qPrintable(QStringLiteral("%1 rows for %2").arg(details).arg(value.left(30))));
             }
         }
-        // A NUL character or a megabyte of text is refused with a text naming the key.
-        for (const QString &value : {QStringLiteral("a") + QChar(0) + QStringLiteral("b"), QString(1024 * 1024, u'x')}) {
+        // A NUL character, a line break or a megabyte of text is refused with a text naming the key.
+        for (const QString &value : {QStringLiteral("a") + QChar(0) + QStringLiteral("b"), QStringLiteral("a\nb"),
+                                     QString(1024 * 1024, u'x')}) {
             const QString error = ErrorOf([&] { run(engine, rptId, Filter(base) << qMakePair(key, QVariant(value))); });
             QVERIFY2(error.contains(key), qPrintable(error));
         }

@@ -22,6 +22,8 @@ struct ReportOutput
     RecordsetPtr rs;
     // The order a host shows the rows in (record-set positions), when it sorted them.
     std::shared_ptr<const std::vector<qint64>> rowOrder;
+    // The run failed because the user stopped it (a host knows; the result holds only text).
+    bool cancelled = false;
 
     bool Ok() const;
     QString Error() const;

@@ -31,6 +31,38 @@ namespace {
 
 constexpr int kMeasuredRows = 200;
 constexpr int kMaxTextWidth = 320;
+constexpr qsizetype kMaxShownLine = 200;
+
+// A line as a label shows it: shortened in the middle past kMaxShownLine characters (unless
+// `whole`), with a
+// break opportunity (a zero-width space) in every run of 24 characters that has none, so that
+// the label wraps it at any width instead of widening the window.
+QString wrappable(QString line, bool whole = false)
+{
+    if (!whole && line.size() > kMaxShownLine)
+        line = line.left(kMaxShownLine - 41) + QStringLiteral(" … ") + line.right(38);
+    QString out;
+    out.reserve(line.size() + line.size() / 24);
+    qsizetype run = 0;
+    for (const QChar c : line) {
+        // Line breaks a value brought along are shown as spaces: one title line stays one line.
+        const QChar shown = c.category() == QChar::Other_Control || c == u'\u2028' || c == u'\u2029' ? QChar(u' ') : c;
+        run = shown.isSpace() || shown.script() == QChar::Script_Han ? 0 : run + 1;
+        if (run > 24) {
+            out += u'\u200B';
+            run = 1;
+        }
+        out += shown;
+    }
+    return out;
+}
+
+// A label that wraps and never asks for more width than it is given.
+void fitToWidth(QLabel *label)
+{
+    label->setWordWrap(true);
+    label->setMinimumWidth(1);
+}
 
 } // namespace
 
@@ -44,6 +76,8 @@ ReportView::ReportView(QWidget *parent)
     nameFont.setBold(true);
     m_name->setFont(nameFont);
     m_name->setAlignment(Qt::AlignCenter);
+    for (QLabel *label : {m_name, m_titleLines, m_period, m_error, m_empty})
+        fitToWidth(label);
     m_titleLines->setWordWrap(true);
     m_titleLines->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_period->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -127,17 +161,23 @@ bool ReportView::ChartShown() const
 
 void ReportView::SetReport(const ReportOutput &report)
 {
-    m_name->setText(report.Name());
+    m_name->setText(wrappable(report.Name()));
     m_name->setVisible(!report.Name().isEmpty());
-    const QStringList lines = report.TitleLines() + report.FilterLines();
+    QStringList lines = report.TitleLines() + report.FilterLines();
+    for (QString &line : lines)
+        line = wrappable(line);
     m_titleLines->setText(lines.join(QStringLiteral("    ")));
     m_titleLines->setVisible(!lines.isEmpty());
-    m_period->setText(report.PeriodLine());
+    m_period->setText(wrappable(report.PeriodLine()));
     m_period->setVisible(!m_period->text().isEmpty());
 
     if (!report.Ok()) {
         const QString error = report.Error().isEmpty() ? QStringLiteral("报表运行失败。") : report.Error();
-        m_error->setText(QStringLiteral("错误：%1").arg(error));
+        // A run the user stopped is no error.
+        m_errorText = report.cancelled ? QStringLiteral("已取消") : QStringLiteral("错误：%1").arg(error);
+        m_error->setText(report.cancelled ? m_errorText : wrappable(m_errorText, true));
+        m_error->setStyleSheet(report.cancelled ? QStringLiteral("QLabel { color: #606060; font-size: 14pt; padding: 24px; }")
+                                                : QStringLiteral("QLabel { color: #a00000; font-weight: bold; padding: 12px; }"));
         m_error->show();
         m_model->SetReport(ReportOutput{});
         m_table->hide();
@@ -347,7 +387,7 @@ void ReportView::CopySelection() const
 
 QString ReportView::ErrorText() const
 {
-    return m_error->isHidden() ? QString() : m_error->text();
+    return m_error->isHidden() ? QString() : m_errorText;
 }
 
 void ReportView::ExportCsv(const QString &path, const Present::CsvOptions &options,

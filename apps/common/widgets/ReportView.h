@@ -80,6 +80,7 @@ private:
     QLabel *m_titleLines;
     QLabel *m_period;
     QLabel *m_error;
+    QString m_errorText;   // as written, without the breaks the label adds
     QLabel *m_empty;
     FindBar *m_find;
     FrozenTableView *m_table;
