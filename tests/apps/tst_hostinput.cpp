@@ -115,7 +115,7 @@ class tst_Hostile : public QObject
 private slots:
     void initTestCase()
     {
-        m_props = PrepareHostTest(m_dir, "tst_hostile", 30, 20, 10);
+        m_props = PrepareHostTest(m_dir, "tst_hostinput", 30, 20, 10);
         const quint32 seed = qEnvironmentVariableIsSet("VELVIP_HOSTILE_SEED")
             ? quint32(qEnvironmentVariableIntValue("VELVIP_HOSTILE_SEED")) : QRandomGenerator::global()->generate();
         qInfo("VELVIP_HOSTILE_SEED=%u", seed);
@@ -193,4 +193,4 @@ private slots:
 };
 
 QTEST_MAIN(tst_Hostile)
-#include "tst_hostile.moc"
+#include "tst_hostinput.moc"
