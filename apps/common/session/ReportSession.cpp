@@ -43,10 +43,12 @@ DictionaryPtr SampleFilter(qint32 rptId)
     const QString end = QStringLiteral("2024-01-31 23:59:59");
     switch (rptId) {
     case 10901:
-        filter->SetValue(QStringLiteral("Year"), qint32(2024));
-        filter->SetValue(QStringLiteral("Month"), 1.0);
         filter->SetValue(QStringLiteral("ShowSumOnly"), QVariant::fromValue<qint16>(0));
         filter->SetValue(QStringLiteral("ShowVipDo"), QVariant::fromValue<qint16>(1));
+        [[fallthrough]];
+    case 10908:
+        filter->SetValue(QStringLiteral("Year"), qint32(2024));
+        filter->SetValue(QStringLiteral("Month"), 1.0);
         break;
     case 10902:
     case 10903:
