@@ -2,8 +2,7 @@
 by cookie, by token and anonymous; malformed, oversized, chunked and control-character bodies, each
 followed by another user's request on the same workers; slow clients beside them; one worker killed
 on purpose. Seeded (VELVIP_HOSTILE_SEED, default 1): about 1,000 requests, VELVIP_HOSTILE_FULL=1 for
-10,000. Violations are grouped by what stops them; the groups still waiting for the framed worker
-protocol and the typed branch scope are listed but fail the run only with VELVIP_HOSTILE_STRICT=1."""
+10,000. Violations are grouped by what stops them (core, protocol, scope); any of them fails the run."""
 import collections, concurrent.futures, json, os, random, signal, socket, sqlite3, subprocess, sys, tempfile, threading
 import time, unittest
 
@@ -12,8 +11,6 @@ import test_service as ts   # takes the two programs from the command line
 SERVER, REPORT, PERIOD, BASE, BRANCH_KEYS = ts.SERVER, ts.REPORT, ts.PERIOD, ts.BASE, ts.BRANCH_KEYS
 SEED = int(os.environ.get("VELVIP_HOSTILE_SEED", "1"))
 COUNT = 10000 if os.environ.get("VELVIP_HOSTILE_FULL") == "1" else 1000
-PENDING = {"protocol": "bodies checked before a worker sees them; framed answers matched to their request",
-           "scope": "lookups and reports of a branch user keep to its branch (scope as an argument)"}
 LOOKUPS = ["customers", "items", "branches", "pos", "cashiers", "cards", "card-types", "brands"]
 BOUND = 60   # seconds any one request may take, queue wait included
 
@@ -191,7 +188,7 @@ class HostileTest(unittest.TestCase):
                 rpt = None
             if rpt != asked:
                 found.append(("protocol", f"{caller.name} asked {asked}, got {rpt}"))
-        if status == 200 and caller.branch:
+        if status == 200 and caller.branch and not path.endswith("/keys"):
             marks, lookups = self.foreign[caller.branch]
             text = payload.decode("utf-8", "replace")
             leaked = [m for m in (lookups if "/lookups/" in path else marks) if m in text]
@@ -243,14 +240,10 @@ class HostileTest(unittest.TestCase):
         slow_health = [h for h in health if h[0] != 200]
         if slow_health:
             violations["core"].append(f"health did not answer within 1 s {len(slow_health)} of {len(health)} times")
-        strict = os.environ.get("VELVIP_HOSTILE_STRICT") == "1"
         for group, texts in sorted(violations.items()):
             print(f"{group}: {len(texts)} violations, e.g. {texts[:3]}", file=sys.stderr)
-        failing = {g: v for g, v in violations.items() if strict or g not in PENDING}
+        failing = {g: v for g, v in violations.items() if v}
         self.assertEqual({g: v[:5] for g, v in failing.items()}, {}, f"seed {SEED}, {len(batch)} requests")
-        for group in PENDING:
-            if violations.get(group):
-                print(f"pending ({group}: {PENDING[group]}): {len(violations[group])} violations", file=sys.stderr)
 
 
 if __name__ == "__main__":
