@@ -48,7 +48,7 @@ install(FILES
   libs/velhostui/FilterPanel.h
   hostkit/core/HostKit.h
   hostkit/panel/ReportFilterPanel.h
-  server/ServerComponents.h
+  server/BranchScope.h server/ServerComponents.h
   DESTINATION ${VEL_INSTALL_INCLUDEDIR})
 get_property(vel_export_headers GLOBAL PROPERTY VEL_EXPORT_HEADERS)
 list(FILTER vel_export_headers EXCLUDE REGEX "/velshared_export\\.h$")
