@@ -446,20 +446,6 @@ private slots:
         QCOMPARE(view.Model()->Report().header->DictionaryAt(8)->Value("FVisible").toInt(), 0);
     }
 
-    void failedReportShowsErrorOnly()
-    {
-        ReportView view;
-        ReportOutput r = Fixture::SmallLedger();
-        r.result->SetValue("OK", false);
-        r.result->SetValue("Error", "无法连接数据库");
-        view.SetReport(r);
-        QCOMPARE(view.ErrorText(), "错误：无法连接数据库");
-        QCOMPARE(view.Model()->rowCount(), 0);
-        view.SetReport(Fixture::SmallLedger());
-        QCOMPARE(view.ErrorText(), QString());
-        QCOMPARE(view.Model()->rowCount(), 4);
-    }
-
     void pdfTextIsTheGrids_data()
     {
         QTest::addColumn<ReportOutput>("report");
