@@ -1,7 +1,6 @@
 #include "Database.h"
 
 #include "RowCursor.h"
-#include "StandbyChooser.h"
 #include "VelError.h"
 
 #include <QCoreApplication>
@@ -187,10 +186,8 @@ Database::~Database()
     QSqlDatabase::removeDatabase(m_name);
 }
 
-Database &Database::ForReports(const QString &connectionText)
+Database &Database::ForServer(const QString &connectionText)
 {
-    if (StandbyChooser::Named(connectionText))
-        return StandbyChooser::Choose(connectionText);
     std::lock_guard guard(poolLock);
     auto &sessions = pool();
     auto it = sessions.find(connectionText);
@@ -213,28 +210,14 @@ void Database::CloseAll()
     pool().clear();
 }
 
-void Database::Release(const QString &connectionText)
+void Database::ReleaseServer(const QString &connectionText)
 {
-    if (StandbyChooser::Named(connectionText)) {
-        try {
-            for (const StandbyChooser::Server &s : StandbyChooser::Servers(connectionText))
-                Release(s.text);
-        } catch (const VelError &) {
-            // A malformed standby list never opened a session.
-        }
-        return;
-    }
     std::lock_guard guard(poolLock);
     pool().erase(connectionText);
 }
 
-void Database::Probe(const QString &connectionText)
+void Database::ProbeServer(const QString &connectionText)
 {
-    if (StandbyChooser::Named(connectionText)) {
-        ForReports(connectionText);
-        Release(connectionText);
-        return;
-    }
     static std::atomic<int> counter{0};
     const Database probe(connectionText, connectionName(connectionText, "velserver-probe-") + u'-' + QString::number(++counter),
                          true);

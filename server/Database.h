@@ -66,15 +66,16 @@ public:
         std::function<void()> m_stop;
     };
 
-    // The pooled read-only session for a connection text (one per text and process).
-    static Database &ForReports(const QString &connectionText);
+    // The pooled read-only session of one server's connection text (one per text and process);
+    // reports reach it through ReadSessions, which picks among standbys first.
+    static Database &ForServer(const QString &serverText);
     // Closes every pooled session.
     static void CloseAll();
-    // Drops the pooled session of a connection text (after a failure), so the next use reconnects.
-    static void Release(const QString &connectionText);
-    // Opens a session of its own and closes it again: whether the connection works. Any thread;
-    // throws VelError (without the password).
-    static void Probe(const QString &connectionText);
+    // Drops the pooled session of a server's text (after a failure), so the next use reconnects.
+    static void ReleaseServer(const QString &serverText);
+    // Opens a session of its own on one server and closes it again: whether the connection
+    // works. Any thread; throws VelError (without the password).
+    static void ProbeServer(const QString &serverText);
     // A private session that may write; closed when destroyed.
     static std::unique_ptr<Database> OpenForWriting(const QString &connectionText);
 

@@ -5,6 +5,7 @@
 #include "ConnectionText.h"
 #include "Database.h"
 #include "Dictionary.h"
+#include "ReadSessions.h"
 #include "ReportQueries.h"
 #include "StandbyChooser.h"
 #include "VelError.h"
@@ -21,7 +22,7 @@ auto guarded(const QString &propsString, F &&body)
         try {
             return body();
         } catch (const TransientError &) {
-            Database::Release(propsString);
+            ReadSessions::Release(propsString);
             return body();
         } catch (const VelError &e) {
             if (Vel::IsCancelled(e) || !StandbyChooser::Failed(propsString))
@@ -32,7 +33,7 @@ auto guarded(const QString &propsString, F &&body)
         // A broken session (server restarted, file replaced) must not stay in the pool; one
         // whose read was cancelled is idle again.
         if (!Vel::IsCancelled(e))
-            Database::Release(propsString);
+            ReadSessions::Release(propsString);
         // The host reads the run's outcome as text; its kind is noted for it beside.
         Vel::NoteFailure(e.Kind());
         throw VelError(e.Description(), e.Number(), QStringLiteral("VelMVipRpt.GLData"), e.Kind());
@@ -50,7 +51,7 @@ QVariant GLData::GetRptData(const QString &propsString, DictionaryPtr &filter)
     return guarded(propsString, [&] {
         if (!filter)
             throw VelError(QStringLiteral("没有过滤条件"), Vel::ErrObjectNotSet, QString(), Vel::ErrorKind::BadFilter);
-        const Database &db = Database::ForReports(propsString);
+        const Database &db = ReadSessions::For(propsString);
         // All the report's statements read one moment of the chain.
         const Database::ReadSnapshot snapshot(db);
         Database::Request request(db);
@@ -108,7 +109,7 @@ RecordsetPtr GLData::GetLookupList(const QString &propsString, qint32 lookupType
                                    const QString &searchText, qint32 limit)
 {
     return guarded(propsString, [&] {
-        return ReportQueries::Lookup(Database::ForReports(propsString), lookupType, condition, searchText, limit,
+        return ReportQueries::Lookup(ReadSessions::For(propsString), lookupType, condition, searchText, limit,
                                      m_scope);
     });
 }

@@ -99,6 +99,154 @@ QString movementJoin()
         "LEFT JOIN branch s ON s.FID = m.FBranchID LEFT JOIN employee e ON e.FID = m.FOperatorID");
 }
 
+// The cards a ledger filter selects, by number.
+std::vector<Card> selectCards(const Database &db, const FilterValues &values, const BranchScope &scope)
+{
+    SqlWhere where(db.Driver());
+    addCardTerms(where, values);
+    // A branch lists the cards it issued and those that moved there, whatever "ShowVipDo" says.
+    where.CardInScope(QStringLiteral("c"), scope, Schema::HasLedger(db));
+    auto cursor = db.Select(QStringLiteral("SELECT c.FID, c.FNumber, t.FName, c.FName FROM member_card c "
+                                           "LEFT JOIN card_type t ON t.FID = c.FTypeID%1 ORDER BY c.FNumber")
+                                .arg(where.Sql()),
+                            where.Params());
+    std::vector<Card> cards;
+    while (cursor->Next())
+        cards.push_back({cursor->Int(0), cursor->Text(1).toString(), cursor->Text(2).toString(), cursor->Text(3).toString()});
+    return cards;
+}
+
+// A stretch of a card's ledger: the balance before, the movements' sums and the balance after.
+struct Figures
+{
+    Balance open;
+    qint64 add = 0, spent = 0, points = 0;
+    Balance close;
+
+    void Add(const Figures &f)
+    {
+        open.value += f.open.value;
+        open.points += f.open.points;
+        add += f.add;
+        spent += f.spent;
+        points += f.points;
+        close.value += f.close.value;
+        close.points += f.close.points;
+    }
+};
+
+// The ledger's rows: per card its opening row, one row per movement and a subtotal; a total.
+class LedgerTable
+{
+public:
+    LedgerTable()
+        : m_table({
+              {QStringLiteral("FDate"), Kind::Date},
+              {QStringLiteral("FBranchName"), Kind::Text},
+              {QStringLiteral("FCardId"), Kind::Text},
+              {QStringLiteral("FCardType"), Kind::Text},
+              {QStringLiteral("FVipName"), Kind::Text},
+              {QStringLiteral("DoType"), Kind::Text},
+              {QStringLiteral("FBillNo"), Kind::Text},
+              {QStringLiteral("FCardAmount"), Kind::Money},
+              {QStringLiteral("FVipNum"), Kind::Money},
+              {QStringLiteral("FAdjustCardAmountAdd"), Kind::Money},
+              {QStringLiteral("FAdjustCardAmountDec"), Kind::Money},
+              {QStringLiteral("FAdjustVipNum"), Kind::Money},
+              {QStringLiteral("FResidualCardAmount"), Kind::Money},
+              {QStringLiteral("FResidualVipNum"), Kind::Money},
+              {QStringLiteral("FCashierName"), Kind::Text},
+          })
+    {}
+
+    void Opening(const Card &card, const QString &firstDay, const Balance &open)
+    {
+        const qint64 row = m_table.AddRow(ReportTable::Detail);
+        m_table.SetDate(row, fDate, firstDay);
+        writeCard(row, card, QStringLiteral("期初"));
+        writeFigures(row, {open, 0, 0, 0, open});
+    }
+
+    void Movement(const Card &card, const RowCursor &move, const Figures &f)
+    {
+        const qint64 row = m_table.AddRow(ReportTable::Detail);
+        m_table.SetDate(row, fDate, move.Text(mDate));
+        m_table.SetText(row, fBranch, move.Text(mBranch));
+        writeCard(row, card, Schema::MovementKindName(move.Int(mKind)));
+        m_table.SetText(row, fBill, move.Text(mBillNo));
+        m_table.SetText(row, fOper, move.Text(mOperator));
+        writeFigures(row, f);
+    }
+
+    void Subtotal(const Card &card, const Figures &sum)
+    {
+        const qint64 row = m_table.AddRow(ReportTable::Subtotal);
+        writeCard(row, card, QStringLiteral("小计"));
+        writeFigures(row, sum);
+    }
+
+    void Total(const Figures &total)
+    {
+        const qint64 row = m_table.AddRow(ReportTable::Total);
+        m_table.SetText(row, fCard, QStringLiteral("合计"));
+        writeFigures(row, total);
+    }
+
+    RecordsetPtr Result() const { return m_table.Result(); }
+
+private:
+    enum { fDate, fBranch, fCard, fType, fName, fDoType, fBill, fOpenV, fOpenP, fAdd, fSpent, fPoints, fCloseV, fCloseP, fOper };
+
+    void writeFigures(qint64 row, const Figures &f)
+    {
+        m_table.SetNumber(row, fOpenV, f.open.value);
+        m_table.SetNumber(row, fOpenP, f.open.points);
+        m_table.SetNumber(row, fAdd, f.add);
+        m_table.SetNumber(row, fSpent, f.spent);
+        m_table.SetNumber(row, fPoints, f.points);
+        m_table.SetNumber(row, fCloseV, f.close.value);
+        m_table.SetNumber(row, fCloseP, f.close.points);
+    }
+
+    void writeCard(qint64 row, const Card &card, const QString &doType)
+    {
+        m_table.SetText(row, fCard, card.number);
+        m_table.SetText(row, fType, card.type);
+        m_table.SetText(row, fName, card.name);
+        m_table.SetText(row, fDoType, doType);
+    }
+
+    ReportTable m_table;
+};
+
+// The month's movements of `card`, which come next in `moves` (`pending`: a row is current),
+// from its opening balance on; each written to `table` unless it is null. Returns the card's
+// figures for the month.
+Figures cardMonth(const Card &card, const Balance &opening, RowCursor &moves, bool &pending, LedgerTable *table)
+{
+    Figures sum;
+    sum.open = opening;
+    Balance balance = sum.open;
+    while (pending && moves.Int(mCard) == card.id) {
+        Figures f;
+        f.open = balance;
+        f.add = moves.Int(mAdd);
+        f.spent = moves.Int(mSpent);
+        f.points = moves.Int(mPoints);
+        balance.value += f.add - f.spent;
+        balance.points += f.points;
+        f.close = balance;
+        sum.add += f.add;
+        sum.spent += f.spent;
+        sum.points += f.points;
+        if (table)
+            table->Movement(card, moves, f);
+        pending = moves.Next();
+    }
+    sum.close = balance;
+    return sum;
+}
+
 } // namespace
 
 namespace ReportQueries {
@@ -129,122 +277,32 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter, const Branch
     const bool sumOnly = values.Switch(QStringLiteral("ShowSumOnly"));
     const bool activeOnly = values.Switch(QStringLiteral("ShowVipDo"));
     const QDateTime start(QDate(year, month, 1), QTime(0, 0), Qt::UTC);   // wall clock
-    const DbDriver &driver = db.Driver();
-    const QString cardJoin = movementJoin();
 
-    std::vector<Card> cards;
-    {
-        SqlWhere where(driver);
-        addCardTerms(where, values);
-        // A branch lists the cards it issued and those that moved there, whatever "ShowVipDo" says.
-        where.CardInScope(QStringLiteral("c"), scope, Schema::HasLedger(db));
-        auto cursor = db.Select(QStringLiteral("SELECT c.FID, c.FNumber, t.FName, c.FName FROM member_card c "
-                                               "LEFT JOIN card_type t ON t.FID = c.FTypeID%1 ORDER BY c.FNumber")
-                                    .arg(where.Sql()),
-                                where.Params());
-        while (cursor->Next())
-            cards.push_back({cursor->Int(0), cursor->Text(1).toString(), cursor->Text(2).toString(), cursor->Text(3).toString()});
-    }
-
+    const std::vector<Card> cards = selectCards(db, values, scope);
     // The branch range selects the movements a ledger is made of, its balances included.
     const QHash<qint64, Balance> opening = Schema::HasLedger(db)
         ? openingFromLedger(db, values, year * 100 + month, scope)
-        : openingFromMovements(db, values, start, cardJoin, scope);
+        : openingFromMovements(db, values, start, movementJoin(), scope);
 
-    const SqlQuery monthMoves = Movements10901(driver, filter, scope);
+    const SqlQuery monthMoves = Movements10901(db.Driver(), filter, scope);
     auto moves = db.Select(monthMoves.sql, monthMoves.params);
     bool pending = moves->Next();
 
-    ReportTable table({
-        {QStringLiteral("FDate"), Kind::Date},
-        {QStringLiteral("FBranchName"), Kind::Text},
-        {QStringLiteral("FCardId"), Kind::Text},
-        {QStringLiteral("FCardType"), Kind::Text},
-        {QStringLiteral("FVipName"), Kind::Text},
-        {QStringLiteral("DoType"), Kind::Text},
-        {QStringLiteral("FBillNo"), Kind::Text},
-        {QStringLiteral("FCardAmount"), Kind::Money},
-        {QStringLiteral("FVipNum"), Kind::Money},
-        {QStringLiteral("FAdjustCardAmountAdd"), Kind::Money},
-        {QStringLiteral("FAdjustCardAmountDec"), Kind::Money},
-        {QStringLiteral("FAdjustVipNum"), Kind::Money},
-        {QStringLiteral("FResidualCardAmount"), Kind::Money},
-        {QStringLiteral("FResidualVipNum"), Kind::Money},
-        {QStringLiteral("FCashierName"), Kind::Text},
-    });
-    enum { fDate, fBranch, fCard, fType, fName, fDoType, fBill, fOpenV, fOpenP, fAdd, fSpent, fPoints, fCloseV, fCloseP, fOper };
-
-    struct Figures { Balance open; qint64 add = 0, spent = 0, points = 0; Balance close; };
-    auto writeFigures = [&](qint64 row, const Figures &f) {
-        table.SetNumber(row, fOpenV, f.open.value);
-        table.SetNumber(row, fOpenP, f.open.points);
-        table.SetNumber(row, fAdd, f.add);
-        table.SetNumber(row, fSpent, f.spent);
-        table.SetNumber(row, fPoints, f.points);
-        table.SetNumber(row, fCloseV, f.close.value);
-        table.SetNumber(row, fCloseP, f.close.points);
-    };
-    auto writeCard = [&](qint64 row, const Card &card, const QString &doType) {
-        table.SetText(row, fCard, card.number);
-        table.SetText(row, fType, card.type);
-        table.SetText(row, fName, card.name);
-        table.SetText(row, fDoType, doType);
-    };
+    LedgerTable table;
     const QString firstDay = FilterValues::SqlDateTime(start);
     Figures total;
-
     for (const Card &card : cards) {
         // Movements of cards outside the list cannot occur: both queries share the card terms.
         const bool moved = pending && moves->Int(mCard) == card.id;
         if (activeOnly && !moved)
             continue;
-        Figures sum;
-        sum.open = opening.value(card.id);
-        Balance balance = sum.open;
-        if (!sumOnly) {
-            const qint64 row = table.AddRow(ReportTable::Detail);
-            table.SetDate(row, fDate, firstDay);
-            writeCard(row, card, QStringLiteral("期初"));
-            writeFigures(row, {sum.open, 0, 0, 0, sum.open});
-        }
-        while (pending && moves->Int(mCard) == card.id) {
-            Figures f;
-            f.open = balance;
-            f.add = moves->Int(mAdd);
-            f.spent = moves->Int(mSpent);
-            f.points = moves->Int(mPoints);
-            balance.value += f.add - f.spent;
-            balance.points += f.points;
-            f.close = balance;
-            sum.add += f.add;
-            sum.spent += f.spent;
-            sum.points += f.points;
-            if (!sumOnly) {
-                const qint64 row = table.AddRow(ReportTable::Detail);
-                table.SetDate(row, fDate, moves->Text(mDate));
-                table.SetText(row, fBranch, moves->Text(mBranch));
-                writeCard(row, card, Schema::MovementKindName(moves->Int(mKind)));
-                table.SetText(row, fBill, moves->Text(mBillNo));
-                table.SetText(row, fOper, moves->Text(mOperator));
-                writeFigures(row, f);
-            }
-            pending = moves->Next();
-        }
-        sum.close = balance;
-        const qint64 row = table.AddRow(ReportTable::Subtotal);
-        writeCard(row, card, QStringLiteral("小计"));
-        writeFigures(row, sum);
-        total.open.value += sum.open.value;
-        total.open.points += sum.open.points;
-        total.add += sum.add;
-        total.spent += sum.spent;
-        total.points += sum.points;
-        total.close.value += sum.close.value;
-        total.close.points += sum.close.points;
+        if (!sumOnly)
+            table.Opening(card, firstDay, opening.value(card.id));
+        const Figures sum = cardMonth(card, opening.value(card.id), *moves, pending, sumOnly ? nullptr : &table);
+        table.Subtotal(card, sum);
+        total.Add(sum);
     }
-    const qint64 row = table.AddRow(ReportTable::Total);
-    table.SetText(row, fCard, QStringLiteral("合计"));
-    writeFigures(row, total);
+    table.Total(total);
     return table.Result();
 }
 

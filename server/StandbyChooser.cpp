@@ -124,7 +124,7 @@ Database &StandbyChooser::Choose(const QString &connectionText)
                 continue;
         }
         try {
-            Database &db = Database::ForReports(s.text);
+            Database &db = Database::ForServer(s.text);
             if (limit > 0 && lagMs(db) > limit)
                 continue;
             std::lock_guard guard(m.lock);
@@ -132,7 +132,7 @@ Database &StandbyChooser::Choose(const QString &connectionText)
             return db;
         } catch (const VelError &) {
             // Down or refusing: skipped for a while; its words may repeat the connection's names.
-            Database::Release(s.text);
+            Database::ReleaseServer(s.text);
             std::lock_guard guard(m.lock);
             m.downUntil.insert(s.text, now() + downMs);
         }
@@ -141,7 +141,7 @@ Database &StandbyChooser::Choose(const QString &connectionText)
         std::lock_guard guard(m.lock);
         m.lastStandby.remove(connectionText);
     }
-    return Database::ForReports(servers.last().text);
+    return Database::ForServer(servers.last().text);
 }
 
 bool StandbyChooser::Failed(const QString &connectionText)
@@ -155,12 +155,12 @@ bool StandbyChooser::Failed(const QString &connectionText)
     if (standby.isEmpty())
         return false;
     // A standby that still answers was not the cause (a bad filter, a timeout).
-    Database::Release(standby);
+    Database::ReleaseServer(standby);
     try {
-        lagMs(Database::ForReports(standby));
+        lagMs(Database::ForServer(standby));
         return false;
     } catch (const VelError &) {
-        Database::Release(standby);
+        Database::ReleaseServer(standby);
         std::lock_guard guard(m.lock);
         m.downUntil.insert(standby, now() + downMs);
         return true;
@@ -173,10 +173,10 @@ QList<StandbyChooser::Server> StandbyChooser::Status(const QString &connectionTe
     const int limit = maxLagMs(connectionText);
     for (Server &s : servers) {
         try {
-            s.lagMs = lagMs(Database::ForReports(s.text));
+            s.lagMs = lagMs(Database::ForServer(s.text));
             s.state = limit > 0 && s.lagMs > limit ? QStringLiteral("lagging") : QStringLiteral("up");
         } catch (const VelError &) {
-            Database::Release(s.text);
+            Database::ReleaseServer(s.text);
             s.state = QStringLiteral("down");
         }
     }

@@ -1,6 +1,6 @@
 #include "ConnectionDialog.h"
 
-#include "Database.h"
+#include "ReadSessions.h"
 #include "VelError.h"
 
 #include <QCheckBox>
@@ -165,7 +165,7 @@ void ConnectionDialog::TestConnection()
         QString message;
         bool ok = true;
         try {
-            Database::Probe(text);
+            ReadSessions::Probe(text);
             message = QStringLiteral("连接成功：%1").arg(described);
         } catch (const VelError &e) {
             ok = false;

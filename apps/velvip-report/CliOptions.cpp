@@ -99,6 +99,152 @@ struct Parser
     }
 };
 
+// Each step of reading the run's options below gives the usage error, empty when all is well.
+
+QString readReportId(const Parser &p, RunOptions &o)
+{
+    const QStringList positional = p.parser.positionalArguments();
+    if (positional.size() != 1)
+        return positional.isEmpty() ? QStringLiteral("缺少报表编号") : QStringLiteral("只能给一个报表编号");
+    bool ok = false;
+    o.rptId = positional.first().toInt(&ok);
+    if (!ok || !ReportSession::ReportIds().contains(o.rptId))
+        return QStringLiteral("报表编号应为 10901 至 10906 或 10908，而不是“%1”").arg(positional.first());
+    return {};
+}
+
+QString readConnection(const Parser &p, RunOptions &o)
+{
+    if (p.parser.isSet(p.props) && p.parser.isSet(p.db))
+        return QStringLiteral("--props 和 --db 只能用一个");
+    if (p.parser.isSet(p.props)) {
+        o.props = p.parser.value(p.props);
+        // An empty text given on purpose is a mistake, not a request for the demo chain.
+        if (o.props.trimmed().isEmpty())
+            return QStringLiteral("--props 给出的连接文本是空的（例如 Driver=SQLite;Database=文件）");
+    } else if (p.parser.isSet(p.db))
+        o.props = DemoChain::SqliteConnectionText(p.parser.value(p.db));
+    return {};
+}
+
+QString readOutput(const Parser &p, RunOptions &o)
+{
+    const QString format = p.parser.value(p.format).toLower();
+    if (format == QLatin1String("table")) o.format = RunOptions::Format::Table;
+    else if (format == QLatin1String("csv")) o.format = RunOptions::Format::Csv;
+    else if (format == QLatin1String("json")) o.format = RunOptions::Format::Json;
+    else if (format == QLatin1String("xlsx")) o.format = RunOptions::Format::Xlsx;
+    else if (format == QLatin1String("pdf")) o.format = RunOptions::Format::Pdf;
+    else return QStringLiteral("未知的输出格式“%1”（table、csv、json、xlsx、pdf）").arg(format);
+    o.outPath = p.parser.value(p.out);
+    if ((o.format == RunOptions::Format::Xlsx || o.format == RunOptions::Format::Pdf) && o.outPath.isEmpty())
+        return QStringLiteral("%1 格式须用 --out 指定文件").arg(format);
+    o.byteOrderMark = p.parser.isSet(p.bom);
+    o.dialog = p.parser.isSet(p.dialog);
+    return {};
+}
+
+QString readScope(const Parser &p, RunOptions &o)
+{
+    if (!p.parser.isSet(p.branchScope))
+        return {};
+    try {
+        o.scope = BranchScope::Branch(p.parser.value(p.branchScope));
+    } catch (const VelError &e) {
+        return e.Description();
+    }
+    return {};
+}
+
+// --filter-json: the filter to start from.
+QString readFilterFile(const Parser &p, RunOptions &o)
+{
+    o.filter = Dictionary::Create();
+    if (!p.parser.isSet(p.filterJson))
+        return {};
+    QFile file(p.parser.value(p.filterJson));
+    try {
+        RequireRegularFile(file.fileName());   // a FIFO would keep the run waiting
+    } catch (const VelError &e) {
+        return e.Description();
+    }
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("无法读取过滤条件文件 %1：%2").arg(file.fileName(), file.errorString());
+    // Read no more than the limit: the file may be growing.
+    const QByteArray json = file.read(kMaxFilterBytes + 1);
+    if (json.size() > kMaxFilterBytes)
+        return QStringLiteral("过滤条件文件 %1 超过 1 MB，不是过滤条件").arg(file.fileName());
+    try {
+        o.filter = FilterFromJson(json);
+    } catch (const VelError &e) {
+        return e.Description();
+    }
+    return {};
+}
+
+// --period and --set on top of the filter; a key may come from one of them only.
+QString readFilterKeys(const Parser &p, RunOptions &o)
+{
+    QStringList periodKeys;
+    if (p.parser.isSet(p.period)) {
+        try {
+            const auto period = FilterDates::ParsePeriod(p.parser.value(p.period), QDate::currentDate());
+            for (const auto &[key, value] : FilterDates::PeriodKeys(o.rptId, period)) {
+                o.filter->SetValue(key, value);
+                periodKeys << key;
+            }
+        } catch (const VelError &e) {
+            return QStringLiteral("--period：") + e.Description();
+        }
+    }
+    for (const QString &pair : p.parser.values(p.set)) {
+        QString key, value;
+        if (!SplitKeyValue(pair, &key, &value))
+            return QStringLiteral("--set 应为 KEY=VALUE，而不是“%1”").arg(pair);
+        if (periodKeys.contains(key))
+            return QStringLiteral("--set %1 与 --period 重复，只能用一个").arg(key);
+        o.filter->SetValue(key, value);
+    }
+    return {};
+}
+
+// The filter's problems, with in `hint` what to read next.
+QString checkFilter(RunOptions &o, QString &hint)
+{
+    const QStringList problems = FilterCheck::CheckAndConvert(o.rptId, *o.filter);
+    if (problems.isEmpty())
+        return {};
+    hint = QStringLiteral("用 velvip-report keys %1 查看报表 %1 的全部过滤条件。").arg(o.rptId);
+    const QString periodKey
+        = ReportKeys::Find(o.rptId, QStringLiteral("Year")) ? QStringLiteral("Year") : QStringLiteral("BDate");
+    if (ReportKeys::HasPeriod(o.rptId) && !o.filter->Lookup(periodKey))
+        hint += QStringLiteral("期间可用 --period 设定，例如 --period 2024-05。");
+    return problems.join(u'\n');
+}
+
+QString readContext(const Parser &p, RunOptions &o)
+{
+    o.context = ReportSession::DefaultContext();
+    for (const QString &pair : p.parser.values(p.context)) {
+        QString key, value;
+        if (!SplitKeyValue(pair, &key, &value))
+            return QStringLiteral("--context 应为 KEY=VALUE，而不是“%1”").arg(pair);
+        const QStringList known = ReportSession::DefaultContext().keys();
+        if (!known.contains(key)) {
+            const QString nearest = FilterCheck::Nearest(key, known);
+            return QStringLiteral("主程序环境没有“%1”项%2（可用 %3）")
+                .arg(key, nearest.isEmpty() ? QString() : QStringLiteral("，是不是“%1”？").arg(nearest),
+                     known.join(QStringLiteral("、")));
+        }
+        try {
+            o.context.insert(key, ReportSession::ContextValue(key, value));
+        } catch (const VelError &e) {
+            return e.Description();
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 QString DemoPeriodText()
@@ -139,115 +285,20 @@ ParsedCommandLine ParseRunArguments(const QStringList &args)
         return parsed;
     }
     RunOptions &o = parsed.options;
-    const QStringList positional = p.parser.positionalArguments();
-    if (positional.size() != 1)
-        return usage(positional.isEmpty() ? QStringLiteral("缺少报表编号") : QStringLiteral("只能给一个报表编号"));
-    bool ok = false;
-    o.rptId = positional.first().toInt(&ok);
-    if (!ok || !ReportSession::ReportIds().contains(o.rptId))
-        return usage(QStringLiteral("报表编号应为 10901 至 10906 或 10908，而不是“%1”").arg(positional.first()));
-
-    if (p.parser.isSet(p.props) && p.parser.isSet(p.db))
-        return usage(QStringLiteral("--props 和 --db 只能用一个"));
-    if (p.parser.isSet(p.props)) {
-        o.props = p.parser.value(p.props);
-        // An empty text given on purpose is a mistake, not a request for the demo chain.
-        if (o.props.trimmed().isEmpty())
-            return usage(QStringLiteral("--props 给出的连接文本是空的（例如 Driver=SQLite;Database=文件）"));
-    } else if (p.parser.isSet(p.db))
-        o.props = DemoChain::SqliteConnectionText(p.parser.value(p.db));
-
-    const QString format = p.parser.value(p.format).toLower();
-    if (format == QLatin1String("table")) o.format = RunOptions::Format::Table;
-    else if (format == QLatin1String("csv")) o.format = RunOptions::Format::Csv;
-    else if (format == QLatin1String("json")) o.format = RunOptions::Format::Json;
-    else if (format == QLatin1String("xlsx")) o.format = RunOptions::Format::Xlsx;
-    else if (format == QLatin1String("pdf")) o.format = RunOptions::Format::Pdf;
-    else return usage(QStringLiteral("未知的输出格式“%1”（table、csv、json、xlsx、pdf）").arg(format));
-    o.outPath = p.parser.value(p.out);
-    if ((o.format == RunOptions::Format::Xlsx || o.format == RunOptions::Format::Pdf) && o.outPath.isEmpty())
-        return usage(QStringLiteral("%1 格式须用 --out 指定文件").arg(format));
-    o.byteOrderMark = p.parser.isSet(p.bom);
-    o.dialog = p.parser.isSet(p.dialog);
-    if (p.parser.isSet(p.branchScope)) {
-        try {
-            o.scope = BranchScope::Branch(p.parser.value(p.branchScope));
-        } catch (const VelError &e) {
-            return usage(e.Description());
-        }
-    }
-
-    o.filter = Dictionary::Create();
-    if (p.parser.isSet(p.filterJson)) {
-        QFile file(p.parser.value(p.filterJson));
-        try {
-            RequireRegularFile(file.fileName());   // a FIFO would keep the run waiting
-        } catch (const VelError &e) {
-            return usage(e.Description());
-        }
-        if (!file.open(QIODevice::ReadOnly))
-            return usage(QStringLiteral("无法读取过滤条件文件 %1：%2").arg(file.fileName(), file.errorString()));
-        // Read no more than the limit: the file may be growing.
-        const QByteArray json = file.read(kMaxFilterBytes + 1);
-        if (json.size() > kMaxFilterBytes)
-            return usage(QStringLiteral("过滤条件文件 %1 超过 1 MB，不是过滤条件").arg(file.fileName()));
-        try {
-            o.filter = FilterFromJson(json);
-        } catch (const VelError &e) {
-            return usage(e.Description());
-        }
-    }
-    QStringList periodKeys;
-    if (p.parser.isSet(p.period)) {
-        try {
-            const auto period = FilterDates::ParsePeriod(p.parser.value(p.period), QDate::currentDate());
-            for (const auto &[key, value] : FilterDates::PeriodKeys(o.rptId, period)) {
-                o.filter->SetValue(key, value);
-                periodKeys << key;
-            }
-        } catch (const VelError &e) {
-            return usage(QStringLiteral("--period：") + e.Description());
-        }
-    }
-    for (const QString &pair : p.parser.values(p.set)) {
-        QString key, value;
-        if (!SplitKeyValue(pair, &key, &value))
-            return usage(QStringLiteral("--set 应为 KEY=VALUE，而不是“%1”").arg(pair));
-        if (periodKeys.contains(key))
-            return usage(QStringLiteral("--set %1 与 --period 重复，只能用一个").arg(key));
-        o.filter->SetValue(key, value);
+    using Step = QString (*)(const Parser &, RunOptions &);
+    for (Step step : {readReportId, readConnection, readOutput, readScope, readFilterFile, readFilterKeys}) {
+        const QString error = step(p, o);
+        if (!error.isEmpty())
+            return usage(error);
     }
     if (!o.dialog) {
-        const QStringList problems = FilterCheck::CheckAndConvert(o.rptId, *o.filter);
-        if (!problems.isEmpty()) {
-            usage(problems.join(u'\n'));
-            parsed.hint = QStringLiteral("用 velvip-report keys %1 查看报表 %1 的全部过滤条件。").arg(o.rptId);
-            const QString periodKey
-                = ReportKeys::Find(o.rptId, QStringLiteral("Year")) ? QStringLiteral("Year") : QStringLiteral("BDate");
-            if (ReportKeys::HasPeriod(o.rptId) && !o.filter->Lookup(periodKey))
-                parsed.hint += QStringLiteral("期间可用 --period 设定，例如 --period 2024-05。");
-            return parsed;
-        }
+        const QString problems = checkFilter(o, parsed.hint);
+        if (!problems.isEmpty())
+            return usage(problems);
     }
-
-    o.context = ReportSession::DefaultContext();
-    for (const QString &pair : p.parser.values(p.context)) {
-        QString key, value;
-        if (!SplitKeyValue(pair, &key, &value))
-            return usage(QStringLiteral("--context 应为 KEY=VALUE，而不是“%1”").arg(pair));
-        const QStringList known = ReportSession::DefaultContext().keys();
-        if (!known.contains(key)) {
-            const QString nearest = FilterCheck::Nearest(key, known);
-            return usage(QStringLiteral("主程序环境没有“%1”项%2（可用 %3）")
-                             .arg(key, nearest.isEmpty() ? QString() : QStringLiteral("，是不是“%1”？").arg(nearest),
-                                  known.join(QStringLiteral("、"))));
-        }
-        try {
-            o.context.insert(key, ReportSession::ContextValue(key, value));
-        } catch (const VelError &e) {
-            return usage(e.Description());
-        }
-    }
+    const QString error = readContext(p, o);
+    if (!error.isEmpty())
+        return usage(error);
     parsed.outcome = ParsedCommandLine::Outcome::Run;
     return parsed;
 }

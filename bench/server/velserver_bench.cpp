@@ -9,6 +9,7 @@
 #include "GLData.h"
 #include "Database.h"
 #include "MakeDemo.h"
+#include "ReadSessions.h"
 #include "Schema.h"
 #include "Recordset.h"
 #include "ReportQueries.h"
@@ -69,7 +70,7 @@ int main(int argc, char **argv)
     DictionaryPtr filter = filterFrom(args.mid(2));
     try {
         if (command == u"sql") {
-            const Database &db = Database::ForReports(props);
+            const Database &db = ReadSessions::For(props);
             const bool dated = Schema::HasDatedLines(db);
             const SqlQuery q = rptId == 10902 ? ReportQueries::Sales10902(db.Driver(), filter.get(), BranchScope::HeadOffice(), dated)
                                               : ReportQueries::Lines10903(db.Driver(), filter.get(), BranchScope::HeadOffice(), dated);
@@ -78,7 +79,7 @@ int main(int argc, char **argv)
         }
         GLData data(BranchScope::HeadOffice());
         data.SetRptID(rptId);
-        Database::ForReports(props);    // connect outside the timing, as a pooled session would be
+        ReadSessions::For(props);    // connect outside the timing, as a pooled session would be
         QElapsedTimer timer;
         timer.start();
         const std::clock_t cpu0 = std::clock();

@@ -3,6 +3,7 @@
 #include "Database.h"
 #include "Dictionary.h"
 #include "GLData.h"
+#include "ReadSessions.h"
 #include "RowCursor.h"
 #include "Schema.h"
 #include "TestDatabases.h"
@@ -277,7 +278,7 @@ private slots:
             {"User=\"x;Password=Secret9\";Password=wrong", "拒绝了所给的用户的登录"},
             {"User=" + ct.User(), "PGPASSWORD"}};
         for (const auto &[login, expected] : logins) {
-            const QString error = ErrorOf([&] { Database::ForReports(base + login); });
+            const QString error = ErrorOf([&] { ReadSessions::For(base + login); });
             QVERIFY2(error.contains(expected) && !error.contains(u"Secret9") && !error.contains(u"******"), qPrintable(error));
         }
     }
@@ -287,7 +288,7 @@ private slots:
     {
         const QString server = TestDatabases::PgServer();
         REQUIRE_PG(server);
-        const Database &db = Database::ForReports(server);
+        const Database &db = ReadSessions::For(server);
         {
             auto cursor = db.Select(QStringLiteral("SELECT g, repeat('x', 100) FROM generate_series(1, 50000000) g"));
             QVERIFY(cursor->Next());
@@ -331,7 +332,7 @@ private slots:
         const auto &[sql, params, text, integer] = row;
         const QString server = TestDatabases::PgServer();
         REQUIRE_PG(server);
-        auto cursor = Database::ForReports(server).Select(sql, params);
+        auto cursor = ReadSessions::For(server).Select(sql, params);
         QVERIFY(cursor->Next());
         QCOMPARE(cursor->IsNull(0), text.isNull());
         QCOMPARE(cursor->TextOrNull(0).toString(), text);
@@ -366,7 +367,7 @@ private slots:
             holder->Exec(QStringLiteral("BEGIN"));
             holder->Exec(QStringLiteral("LOCK TABLE item IN ACCESS EXCLUSIVE MODE"));
         }
-        const Database &session = Database::ForReports(props + limits);
+        const Database &session = ReadSessions::For(props + limits);
         pid_t backend = 0;
         std::atomic<bool> done{false};
         std::thread resume;
@@ -398,7 +399,7 @@ private slots:
     void readOnlySession()
     {
         for (const auto &engine : m_tables.Engines()) {
-            const Database &db = Database::ForReports(engine.props);
+            const Database &db = ReadSessions::For(engine.props);
             QVERIFY2(!ErrorOf([&] { db.Exec(QStringLiteral("INSERT INTO unit VALUES (1, '01', 'x')")); }).isEmpty(),
                      qPrintable(engine.name));
         }
@@ -411,7 +412,7 @@ private slots:
         const QString endless = QStringLiteral("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) "
                                                "SELECT count(*) FROM n");
         for (const auto &engine : m_tables.Engines()) {
-            const Database &db = Database::ForReports(engine.props);
+            const Database &db = ReadSessions::For(engine.props);
             {
                 Database::Request request(db);
                 std::thread stopper([&] {
@@ -432,7 +433,7 @@ private slots:
             data.Interrupt();
             QCOMPARE(outcome([&] { data.GetRptData(engine.props, filter); }), QStringLiteral("cancelled"));
             QVERIFY(Vel::AsRecordset(data.GetRptData(engine.props, filter)));
-            QCOMPARE(&Database::ForReports(engine.props), &db);
+            QCOMPARE(&ReadSessions::For(engine.props), &db);
         }
     }
 

@@ -4,6 +4,7 @@
 #include "ConnectionText.h"
 #include "Database.h"
 #include "DemoChain.h"
+#include "ReadSessions.h"
 #include "Recordset.h"
 #include "Schema.h"
 #include "TestDatabases.h"
@@ -70,7 +71,7 @@ private slots:
     {
         QFETCH(int, engine);
         const QString props = m_dbs.Engines()[size_t(engine)].props;
-        QVERIFY(Schema::HasLedger(Database::ForReports(props)));
+        QVERIFY(Schema::HasLedger(ReadSessions::For(props)));
         const QStringList generated = ledgerRows(engine);
 
         QStringList writes;
@@ -81,13 +82,13 @@ private slots:
         QVERIFY(fast != generated);
 
         // Without the ledger the report sums the movements: the reference.
-        exec(engine, Schema::DropLedgerStatements(Database::ForReports(props).Driver()));
-        QVERIFY(!Schema::HasLedger(Database::ForReports(props)));
+        exec(engine, Schema::DropLedgerStatements(ReadSessions::For(props).Driver()));
+        QVERIFY(!Schema::HasLedger(ReadSessions::For(props)));
         const QStringList reference = ledgerRows(engine);
         QCOMPARE(fast, reference);
 
         QCOMPARE(UpgradeSchemaMain({QStringLiteral("--props"), props}), 0);
-        QVERIFY(Schema::HasLedger(Database::ForReports(props)));
+        QVERIFY(Schema::HasLedger(ReadSessions::For(props)));
         QCOMPARE(ledgerRows(engine), reference);
     }
 

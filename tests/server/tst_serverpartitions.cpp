@@ -4,6 +4,7 @@
 #include "ConnectionText.h"
 #include "Database.h"
 #include "Dictionary.h"
+#include "ReadSessions.h"
 #include "ReportQueries.h"
 #include "RowCursor.h"
 #include "Schema.h"
@@ -50,9 +51,9 @@ private slots:
         m_parted = m_dbs[1].Engines()[1].props;
         m_moved = m_dbs[2].Engines()[1].props;
         QCOMPARE(UpgradeSchemaMain({QStringLiteral("--props"), m_moved, QStringLiteral("--partition-by-month")}), 0);
-        QVERIFY(Schema::HasDatedLines(Database::ForReports(m_moved)));
-        QVERIFY(Schema::HasDatedLines(Database::ForReports(m_parted)));
-        QVERIFY(!Schema::HasDatedLines(Database::ForReports(m_plain)));
+        QVERIFY(Schema::HasDatedLines(ReadSessions::For(m_moved)));
+        QVERIFY(Schema::HasDatedLines(ReadSessions::For(m_parted)));
+        QVERIFY(!Schema::HasDatedLines(ReadSessions::For(m_plain)));
     }
 
     void cleanupTestCase()

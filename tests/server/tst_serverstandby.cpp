@@ -3,6 +3,7 @@
 // pg_cluster_start_standby in scripts/pg-cluster.sh).
 #include "ConnectionText.h"
 #include "Database.h"
+#include "ReadSessions.h"
 #include "Recordset.h"
 #include "RowCursor.h"
 #include "StandbyChooser.h"
@@ -57,7 +58,7 @@ private slots:
 
         m_cards = TestDatabases::RowLines(m_dbs.Run(1, 10906, {}));
         QVERIFY(caughtUp());
-        auto recovery = Database::ForReports(m_standby).Select(QStringLiteral("SELECT CASE WHEN pg_is_in_recovery() THEN 1 ELSE 0 END"));
+        auto recovery = ReadSessions::For(m_standby).Select(QStringLiteral("SELECT CASE WHEN pg_is_in_recovery() THEN 1 ELSE 0 END"));
         QVERIFY(recovery->Next());
         QCOMPARE(recovery->Int(0), 1);
     }
@@ -91,7 +92,7 @@ private slots:
     // A read the standby cancels to replay a lock the primary took is named as such, as one to retry.
     void recoveryConflict()
     {
-        auto cursor = Database::ForReports(m_standby).Select(
+        auto cursor = ReadSessions::For(m_standby).Select(
             QStringLiteral("WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 10000000) "
                            "SELECT i.FName, n.x FROM n, item i"));
         QVERIFY(cursor->Next());
@@ -280,7 +281,7 @@ private:
     {
         QSet<QString> servers;
         for (int i = 0; i < 4; ++i)
-            servers << address(Database::ForReports(text).Connection());
+            servers << address(ReadSessions::For(text).Connection());
         return servers;
     }
 

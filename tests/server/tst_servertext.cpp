@@ -3,6 +3,7 @@
 #include "Database.h"
 #include "Dictionary.h"
 #include "GLData.h"
+#include "ReadSessions.h"
 #include "Recordset.h"
 #include "RowCursor.h"
 #include "Schema.h"
@@ -126,7 +127,7 @@ private slots:
     {
         QFETCH(QString, props);
         QFETCH(bool, icu);
-        const Database &db = Database::ForReports(props);
+        const Database &db = ReadSessions::For(props);
         const bool postgres = db.Driver().Name() == u"PostgreSQL";
         if (icu) {
             auto probe = db.Select(QStringLiteral("SELECT count(*) FROM pg_collation WHERE collname = 'und-x-icu'"));

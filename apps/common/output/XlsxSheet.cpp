@@ -295,31 +295,11 @@ std::string cellRef(int column, qint64 row)
     return ColumnName(column) + std::to_string(row + 1);
 }
 
-} // namespace
-
-void WriteSheet(const ReportOutput &report, const ReportGrid &grid, ByteSink &out, const RowProgress &progress)
+// The sheet view: title block and header stay on screen, and so do the first columns.
+void putSheetView(ByteSink &out, const ReportOutput &report, const SheetFrame &frame, int columns)
 {
-    const ColumnLayout &layout = grid.Layout();
-    const int columns = layout.Count();
-    const SheetFrame frame(report, grid);
-    const QStringList &block = frame.block;
-    const int top = frame.top;
-    const int headerRows = frame.headerRows;
-    const qint64 rows = grid.RowCount();
-    const int lastColumn = frame.lastColumn;
-    const qint64 lastRow = frame.lastRow;
-
-    out.Put(kXmlHead);
-    out.Put("<worksheet xmlns=\"");
-    out.Put(kMain);
-    out.Put("\" xmlns:r=\"");
-    out.Put(kRel);
-    // Printed across one page wide, as many pages down as it takes.
-    out.Put("\"><sheetPr><pageSetUpPr fitToPage=\"1\"/></sheetPr><dimension ref=\"A1:");
-    out.Put(cellRef(lastColumn, qMax<qint64>(lastRow, 0)));
-    out.Put("\"/><sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\">");
-    // Title block and header stay on screen, and so do the first columns.
-    const int frozenRows = top + headerRows;
+    out.Put("<sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\">");
+    const int frozenRows = frame.top + frame.headerRows;
     const int frozenColumns = qBound(0, report.FrozenColumns(), columns);
     if (frozenRows > 0 || frozenColumns > 0) {
         const char *pane = frozenRows && frozenColumns ? "bottomRight" : frozenRows ? "bottomLeft" : "topRight";
@@ -342,43 +322,43 @@ void WriteSheet(const ReportOutput &report, const ReportGrid &grid, ByteSink &ou
         out.Put(pane);
         out.Put("\"/>");
     }
-    out.Put("</sheetView></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>");
+    out.Put("</sheetView></sheetViews>");
+}
 
-    if (columns > 0) {
-        out.Put("<cols>");
-        const QList<int> widths = columnWidths(grid);
-        for (int c = 0; c < columns; ++c) {
-            // Characters of the default font's digit (7 pixels, 5 of padding) as Excel stores them.
-            const int chars = qBound(6, widths[c] + 2, 60);
-            char buffer[32];
-            out.Put("<col min=\"");
-            putInt(out, c + 1);
-            out.Put("\" max=\"");
-            putInt(out, c + 1);
-            out.Put("\" width=\"");
-            out.Put(numberText(double(chars * 7 + 5) / 7, buffer));
-            out.Put("\" customWidth=\"1\"/>");
-        }
-        out.Put("</cols>");
+void putColumnWidths(ByteSink &out, const ReportGrid &grid)
+{
+    const int columns = grid.Layout().Count();
+    if (columns <= 0)
+        return;
+    out.Put("<cols>");
+    const QList<int> widths = columnWidths(grid);
+    for (int c = 0; c < columns; ++c) {
+        // Characters of the default font's digit (7 pixels, 5 of padding) as Excel stores them.
+        const int chars = qBound(6, widths[c] + 2, 60);
+        char buffer[32];
+        out.Put("<col min=\"");
+        putInt(out, c + 1);
+        out.Put("\" max=\"");
+        putInt(out, c + 1);
+        out.Put("\" width=\"");
+        out.Put(numberText(double(chars * 7 + 5) / 7, buffer));
+        out.Put("\" customWidth=\"1\"/>");
     }
+    out.Put("</cols>");
+}
 
-    out.Put("<sheetData>");
-    SheetRows sheet(out, qMax(columns, 1));
-    for (int i = 0; i < block.size(); ++i) {
-        sheet.BeginRow(i);
-        sheet.Text(0, i == 0 ? kTitleStyle : 0, block.at(i));
-        sheet.EndRow();
-    }
-
-    // The header: every cell styled, the text in the first cell of each merged range.
+// The header: every cell styled, the text in the first cell of each merged range.
+void writeHeaderRows(SheetRows &sheet, const ColumnLayout &layout, const SheetFrame &frame)
+{
+    const int columns = layout.Count();
     const QList<HeaderCell> cells = layout.Cells();
-    for (int h = 0; h < headerRows; ++h) {
+    for (int h = 0; h < frame.headerRows; ++h) {
         QList<const HeaderCell *> starts(columns, nullptr);
         for (const HeaderCell &cell : cells) {
             if (cell.row == h && cell.column >= 0 && cell.column < columns)
                 starts[cell.column] = &cell;
         }
-        sheet.BeginRow(top + h);
+        sheet.BeginRow(frame.top + h);
         for (int c = 0; c < columns; ++c) {
             if (starts[c])
                 sheet.Text(c, kHeaderStyle, starts[c]->text);
@@ -387,48 +367,91 @@ void WriteSheet(const ReportOutput &report, const ReportGrid &grid, ByteSink &ou
         }
         sheet.EndRow();
     }
+}
 
+void writeReportRows(SheetRows &sheet, const ReportGrid &grid, const SheetFrame &frame, const RowProgress &progress)
+{
+    const ColumnLayout &layout = grid.Layout();
+    const int columns = layout.Count();
     QList<int> styles[3];
     for (int k = 0; k < 3; ++k) {
         for (const ReportColumn &column : layout.Columns())
             styles[k] << CellStyle(column.kind, RowKind(k));
     }
+    const qint64 rows = grid.RowCount();
     for (qint64 r = 0; r < rows; ++r) {
         const QList<int> &style = styles[int(grid.KindOf(r))];
-        sheet.BeginRow(top + headerRows + r);
+        sheet.BeginRow(frame.top + frame.headerRows + r);
         for (int c = 0; c < columns; ++c)
             writeCell(sheet, grid, r, c, style[c]);
         sheet.EndRow();
         if (progress && r % 1000 == 999 && !progress(r + 1, rows))
             throw Vel::Cancelled();
     }
+}
+
+// The header's ranges that span more than one cell.
+void putMergeCells(ByteSink &out, const ColumnLayout &layout, const SheetFrame &frame)
+{
+    QList<HeaderCell> merged;
+    for (const HeaderCell &cell : layout.Cells()) {
+        if ((cell.columnSpan > 1 || cell.rowSpan > 1) && cell.row + cell.rowSpan <= frame.headerRows)
+            merged << cell;
+    }
+    if (merged.isEmpty())
+        return;
+    out.Put("<mergeCells count=\"");
+    putInt(out, merged.size());
+    out.Put("\">");
+    for (const HeaderCell &cell : merged) {
+        out.Put("<mergeCell ref=\"");
+        out.Put(cellRef(cell.column, frame.top + cell.row));
+        out.Put(':');
+        out.Put(cellRef(cell.column + cell.columnSpan - 1, frame.top + cell.row + cell.rowSpan - 1));
+        out.Put("\"/>");
+    }
+    out.Put("</mergeCells>");
+}
+
+} // namespace
+
+void WriteSheet(const ReportOutput &report, const ReportGrid &grid, ByteSink &out, const RowProgress &progress)
+{
+    const ColumnLayout &layout = grid.Layout();
+    const int columns = layout.Count();
+    const SheetFrame frame(report, grid);
+
+    out.Put(kXmlHead);
+    out.Put("<worksheet xmlns=\"");
+    out.Put(kMain);
+    out.Put("\" xmlns:r=\"");
+    out.Put(kRel);
+    // Printed across one page wide, as many pages down as it takes.
+    out.Put("\"><sheetPr><pageSetUpPr fitToPage=\"1\"/></sheetPr><dimension ref=\"A1:");
+    out.Put(cellRef(frame.lastColumn, qMax<qint64>(frame.lastRow, 0)));
+    out.Put("\"/>");
+    putSheetView(out, report, frame, columns);
+    out.Put("<sheetFormatPr defaultRowHeight=\"15\"/>");
+    putColumnWidths(out, grid);
+
+    out.Put("<sheetData>");
+    SheetRows sheet(out, qMax(columns, 1));
+    for (int i = 0; i < frame.block.size(); ++i) {
+        sheet.BeginRow(i);
+        sheet.Text(0, i == 0 ? kTitleStyle : 0, frame.block.at(i));
+        sheet.EndRow();
+    }
+    writeHeaderRows(sheet, layout, frame);
+    writeReportRows(sheet, grid, frame, progress);
     out.Put("</sheetData>");
-    if (headerRows > 0) {
+    if (frame.headerRows > 0) {
         out.Put("<autoFilter ref=\"");
         out.Put(cellRef(0, frame.FilterTop()));
         out.Put(':');
-        out.Put(cellRef(lastColumn, qMax(lastRow, frame.FilterTop())));
+        out.Put(cellRef(frame.lastColumn, qMax(frame.lastRow, frame.FilterTop())));
         out.Put("\"/>");
     }
-
-    QList<const HeaderCell *> merged;
-    for (const HeaderCell &cell : cells) {
-        if ((cell.columnSpan > 1 || cell.rowSpan > 1) && cell.row + cell.rowSpan <= headerRows)
-            merged << &cell;
-    }
-    if (!merged.isEmpty()) {
-        out.Put("<mergeCells count=\"");
-        putInt(out, merged.size());
-        out.Put("\">");
-        for (const HeaderCell *cell : merged) {
-            out.Put("<mergeCell ref=\"");
-            out.Put(cellRef(cell->column, top + cell->row));
-            out.Put(':');
-            out.Put(cellRef(cell->column + cell->columnSpan - 1, top + cell->row + cell->rowSpan - 1));
-            out.Put("\"/>");
-        }
-        out.Put("</mergeCells>");
-    }
+    putMergeCells(out, layout, frame);
     out.Put("<pageMargins left=\"0.4\" right=\"0.4\" top=\"0.6\" bottom=\"0.6\" header=\"0.3\" footer=\"0.3\"/>"
             "<pageSetup paperSize=\"9\" orientation=\"landscape\" fitToWidth=\"1\" fitToHeight=\"0\"/>"
             "</worksheet>");

@@ -1,9 +1,8 @@
 #pragma once
 
+#include "ReportChartBuilders.h"
+
 #include <QImage>
-#include <QList>
-#include <QPointF>
-#include <QStringList>
 #include <QWidget>
 
 class QChart;
@@ -30,14 +29,8 @@ public:
     // drawn when first shown after the rows changed.
     bool Available() const;
 
-    // What the chart draws: one list of points per series, x the bar's position or the day
-    // (milliseconds since the epoch), with the bars' labels in the order drawn.
-    struct Data
-    {
-        QStringList categories;
-        QStringList names;
-        QList<QList<QPointF>> series;
-    };
+    // What the chart draws (ReportChartBuilders).
+    using Data = ChartData;
     const Data &Drawn() const { return m_data; }
 
     // Bars from the largest value down instead of in the grid's order; remembered for the next

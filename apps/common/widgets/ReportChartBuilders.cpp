@@ -156,202 +156,251 @@ QString SelectedCard(const ReportTableModel &model, const QItemSelectionModel *s
     return row < rows ? textAt(model, row, card) : QString();
 }
 
+namespace {
+
+// Sums of `valueField` per value of `keyField` over the detail rows, labelled by `labelField`
+// (a label two keys share gets the key beside it), in the grid's order or largest first.
+struct BarSums
+{
+    Column key, label, value;
+    QStringList labels;
+    QList<double> sums;
+};
+
+BarSums sumBars(const ReportTableModel &model, const ReportRules::Rule &rule, bool barsByValue)
+{
+    BarSums bars{columnOf(model, rule.key), columnOf(model, rule.label), columnOf(model, rule.value), {}, {}};
+    QStringList keys;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        if (!isDetail(model, r))
+            continue;
+        const QString k = textAt(model, r, bars.key);
+        qsizetype i = keys.indexOf(k);
+        if (i < 0) {
+            QString text = textAt(model, r, bars.label);
+            if (text.isEmpty())
+                text = QStringLiteral("（无）");
+            if (bars.labels.contains(text))
+                text += QStringLiteral("（%1）").arg(k);
+            i = keys.size();
+            keys << k;
+            bars.labels << text;
+            bars.sums << 0.0;
+        }
+        bars.sums[i] += numberAt(model, r, bars.value);
+    }
+    if (barsByValue) {
+        // Largest first; equal values keep the grid's order.
+        QList<int> order(bars.sums.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return bars.sums[a] > bars.sums[b]; });
+        QStringList sortedLabels;
+        QList<double> sortedSums;
+        for (int i : order) {
+            sortedLabels << bars.labels[i];
+            sortedSums << bars.sums[i];
+        }
+        bars.labels = sortedLabels;
+        bars.sums = sortedSums;
+    }
+    return bars;
+}
+
+// The bars as one area whose outline steps up and down around each bar: Qt Charts' own bar
+// series cannot be used in this process (see ReportChart.h).
+QAreaSeries *barSeries(const QList<double> &sums)
+{
+    constexpr double kHalfBar = 0.35;
+    auto *outline = new QLineSeries;
+    auto *base = new QLineSeries;
+    for (int i = 0; i < sums.size(); ++i)
+        outline->append({QPointF(i - kHalfBar, 0), QPointF(i - kHalfBar, sums[i]), QPointF(i + kHalfBar, sums[i]),
+                         QPointF(i + kHalfBar, 0)});
+    base->append({QPointF(-0.5, 0), QPointF(sums.size() - 0.5, 0)});
+    return new QAreaSeries(outline, base);
+}
+
+// One label under each bar's middle.
+QCategoryAxis *barAxis(const QStringList &labels, const QString &title)
+{
+    auto *x = new QCategoryAxis;
+    x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionCenter);
+    x->setStartValue(-0.5);
+    for (int i = 0; i < labels.size(); ++i)
+        x->append(labels[i], i + 0.5);
+    x->setRange(-0.5, labels.size() - 0.5);
+    x->setGridLineVisible(false);
+    x->setTitleText(title);
+    if (labels.size() > 8)
+        x->setLabelsAngle(-90);
+    return x;
+}
+
+bool drawBars(const ReportTableModel &model, const ReportRules::Rule &rule, bool barsByValue, QChart *chart,
+              ChartData &data)
+{
+    const BarSums bars = sumBars(model, rule, barsByValue);
+    if (bars.sums.isEmpty())
+        return false;
+    QAreaSeries *series = barSeries(bars.sums);
+    series->setName(bars.value.caption);
+    series->setBorderColor(series->color().darker(130));
+    chart->addSeries(series);
+    QCategoryAxis *x = barAxis(bars.labels, bars.label.caption);
+    // One series: the title and the value axis say what the bars are.
+    chart->legend()->hide();
+    chart->addAxis(x, Qt::AlignBottom);
+    series->attachAxis(x);
+    const auto [low, high] = std::minmax_element(bars.sums.cbegin(), bars.sums.cend());
+    QCategoryAxis *y = valueAxis(qMin(0.0, *low), qMax(0.0, *high), bars.value.kind, allWhole(bars.sums));
+    chart->addAxis(y, Qt::AlignLeft);
+    series->attachAxis(y);
+    data.categories = bars.labels;
+    data.names = {bars.value.caption};
+    QList<QPointF> points;
+    for (int i = 0; i < bars.sums.size(); ++i)
+        points << QPointF(i, bars.sums[i]);
+    data.series = {points};
+    chart->setTitle(rule.title.contains(QLatin1String("%1")) ? rule.title.arg(bars.key.caption) : rule.title);
+    return true;
+}
+
+bool drawDailyLine(const ReportTableModel &model, const ReportRules::Rule &rule, QChart *chart, ChartData &data)
+{
+    const Column day = columnOf(model, rule.day), amount = columnOf(model, rule.value);
+    QMap<qint64, double> perDay;
+    for (int r = 0; r < model.rowCount(); ++r)
+        if (isDetail(model, r) && dayAt(model, r, day) >= 0)
+            perDay[dayAt(model, r, day)] += numberAt(model, r, amount);
+    if (perDay.isEmpty())
+        return false;
+    auto *series = new QLineSeries;
+    series->setName(QStringLiteral("%1（每日合计）").arg(amount.caption));
+    series->setPointsVisible(true);
+    for (auto it = perDay.cbegin(); it != perDay.cend(); ++it)
+        series->append(double(it.key()), it.value());
+    data.names = {series->name()};
+    data.series = {series->points()};
+    chart->addSeries(series);
+    const auto [first, last] = periodOf(model.Report().filter, QStringLiteral("BDate"), QStringLiteral("EDate"),
+                                        perDay.firstKey(), perDay.lastKey());
+    QCategoryAxis *x = dayAxis(first, last);
+    chart->addAxis(x, Qt::AlignBottom);
+    series->attachAxis(x);
+    const auto [low, high] = std::minmax_element(perDay.cbegin(), perDay.cend());
+    QCategoryAxis *y = valueAxis(qMin(0.0, *low), *high, amount.kind, allWhole(perDay.values()));
+    chart->addAxis(y, Qt::AlignLeft);
+    series->attachAxis(y);
+    chart->setTitle(rule.title);
+    return true;
+}
+
+// One card's rows of a ledger: its stored value and its points per movement, by day.
+struct CardRows
+{
+    QList<QPointF> stored, points;
+    qint64 first = -1, last = -1;
+    double storedLow = 0, storedHigh = 0, pointsLow = 0, pointsHigh = 0;
+};
+
+CardRows cardRows(const ReportTableModel &model, const QString &card, const Column &cardColumn, const Column &day,
+                  const Column &stored, const Column &points)
+{
+    CardRows rows;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        if (!isDetail(model, r) || textAt(model, r, cardColumn) != card)
+            continue;
+        const qint64 x = dayAt(model, r, day);
+        if (x < 0)
+            continue;
+        rows.first = rows.first < 0 ? x : qMin(rows.first, x);
+        rows.last = qMax(rows.last, x);
+        const double s = numberAt(model, r, stored), p = numberAt(model, r, points);
+        rows.stored << QPointF(double(x), s);
+        rows.points << QPointF(double(x), p);
+        rows.storedLow = qMin(rows.storedLow, s), rows.storedHigh = qMax(rows.storedHigh, s);
+        rows.pointsLow = qMin(rows.pointsLow, p), rows.pointsHigh = qMax(rows.pointsHigh, p);
+    }
+    return rows;
+}
+
+// A balance holds until the next movement: drawn as steps through each row's value.
+QLineSeries *balanceSteps(const QString &name, const QList<QPointF> &rows)
+{
+    auto *line = new QLineSeries;
+    line->setName(name);
+    for (int i = 0; i < rows.size(); ++i) {
+        if (i > 0)
+            line->append(rows[i].x(), rows[i - 1].y());
+        line->append(rows[i]);
+    }
+    line->setPointsVisible(true);
+    return line;
+}
+
+QList<double> ysOf(const QList<QPointF> &points)
+{
+    QList<double> values;
+    for (const QPointF &p : points)
+        values << p.y();
+    return values;
+}
+
+bool drawCardLedger(const ReportTableModel &model, const ReportRules::Rule &rule,
+                    const std::function<QString()> &selectedCard, QChart *chart, ChartData &data, QString &ledgerCard)
+{
+    const QString card = selectedCard();
+    if (card.isEmpty())
+        return false;
+    const Column stored = columnOf(model, rule.value);
+    const Column points = columnOf(model, rule.value2);
+    const CardRows rows = cardRows(model, card, columnOf(model, rule.card), columnOf(model, rule.day), stored, points);
+    QLineSeries *storedLine = balanceSteps(stored.caption, rows.stored);
+    QLineSeries *pointsLine = balanceSteps(points.caption, rows.points);
+    chart->addSeries(storedLine);
+    chart->addSeries(pointsLine);
+    if (rows.first < 0)
+        return false;
+    // The whole month, whatever days the card moved on.
+    const QDate month(model.Report().filter->Value(QStringLiteral("Year")).toInt(),
+                      model.Report().filter->Value(QStringLiteral("Month")).toInt(), 1);
+    QCategoryAxis *x = month.isValid() ? dayAxis(month, month.addMonths(1).addDays(-1))
+                                       : dayAxis(QDateTime::fromMSecsSinceEpoch(rows.first).date(),
+                                                 QDateTime::fromMSecsSinceEpoch(rows.last).date());
+    chart->addAxis(x, Qt::AlignBottom);
+    QCategoryAxis *left = valueAxis(rows.storedLow, rows.storedHigh, stored.kind, allWhole(ysOf(rows.stored)));
+    QCategoryAxis *right = valueAxis(rows.pointsLow, rows.pointsHigh, points.kind, allWhole(ysOf(rows.points)));
+    left->setTitleText(stored.caption);
+    right->setTitleText(points.caption);
+    chart->addAxis(left, Qt::AlignLeft);
+    chart->addAxis(right, Qt::AlignRight);
+    storedLine->attachAxis(x);
+    storedLine->attachAxis(left);
+    pointsLine->attachAxis(x);
+    pointsLine->attachAxis(right);
+    chart->setTitle(rule.title.arg(card));
+    data.names = {stored.caption, points.caption};
+    data.series = {rows.stored, rows.points};
+    ledgerCard = card;
+    return true;
+}
+
+} // namespace
+
 bool BuildReportChart(qint32 rptId, const ReportTableModel &model, bool barsByValue,
-                      const std::function<QString()> &selectedCard, QChart *chart, ReportChart::Data &data,
+                      const std::function<QString()> &selectedCard, QChart *chart, ChartData &data,
                       QString &ledgerCard)
 {
-    const int rows = model.rowCount();
-    bool drawn = false;
-
-    auto bars = [&](const QString &keyField, const QString &labelField, const QString &valueField, const QString &title) {
-        const Column key = columnOf(model, keyField), label = columnOf(model, labelField), value = columnOf(model, valueField);
-        QStringList keys, labels;
-        QList<double> sums;
-        for (int r = 0; r < rows; ++r) {
-            if (!isDetail(model, r))
-                continue;
-            const QString k = textAt(model, r, key);
-            qsizetype i = keys.indexOf(k);
-            if (i < 0) {
-                QString text = textAt(model, r, label);
-                if (text.isEmpty())
-                    text = QStringLiteral("（无）");
-                if (labels.contains(text))
-                    text += QStringLiteral("（%1）").arg(k);
-                i = keys.size();
-                keys << k;
-                labels << text;
-                sums << 0.0;
-            }
-            sums[i] += numberAt(model, r, value);
-        }
-        if (keys.isEmpty())
-            return;
-        if (barsByValue) {
-            // Largest first; equal values keep the grid's order.
-            QList<int> order(sums.size());
-            std::iota(order.begin(), order.end(), 0);
-            std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return sums[a] > sums[b]; });
-            QStringList sortedLabels;
-            QList<double> sortedSums;
-            for (int i : order) {
-                sortedLabels << labels[i];
-                sortedSums << sums[i];
-            }
-            labels = sortedLabels;
-            sums = sortedSums;
-        }
-        // Drawn as one area whose outline steps up and down around each bar: Qt Charts' own
-        // bar series cannot be used in this process (see ReportChart.h).
-        constexpr double kHalfBar = 0.35;
-        auto *outline = new QLineSeries;
-        auto *base = new QLineSeries;
-        for (int i = 0; i < sums.size(); ++i)
-            outline->append({QPointF(i - kHalfBar, 0), QPointF(i - kHalfBar, sums[i]), QPointF(i + kHalfBar, sums[i]),
-                             QPointF(i + kHalfBar, 0)});
-        base->append({QPointF(-0.5, 0), QPointF(sums.size() - 0.5, 0)});
-        auto *series = new QAreaSeries(outline, base);
-        series->setName(value.caption);
-        series->setBorderColor(series->color().darker(130));
-        chart->addSeries(series);
-        auto *x = new QCategoryAxis;
-        x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionCenter);
-        x->setStartValue(-0.5);
-        for (int i = 0; i < labels.size(); ++i)
-            x->append(labels[i], i + 0.5);
-        x->setRange(-0.5, labels.size() - 0.5);
-        x->setGridLineVisible(false);
-        x->setTitleText(label.caption);
-        if (labels.size() > 8)
-            x->setLabelsAngle(-90);
-        // One series: the title and the value axis say what the bars are.
-        chart->legend()->hide();
-        chart->addAxis(x, Qt::AlignBottom);
-        series->attachAxis(x);
-        const auto [low, high] = std::minmax_element(sums.cbegin(), sums.cend());
-        QCategoryAxis *y = valueAxis(qMin(0.0, *low), qMax(0.0, *high), value.kind, allWhole(sums));
-        chart->addAxis(y, Qt::AlignLeft);
-        series->attachAxis(y);
-        data.categories = labels;
-        data.names = {value.caption};
-        QList<QPointF> bars;
-        for (int i = 0; i < sums.size(); ++i)
-            bars << QPointF(i, sums[i]);
-        data.series = {bars};
-        chart->setTitle(title);
-        drawn = true;
-    };
-
     const ReportRules::Rule &rule = ReportRules::Of(rptId);
     switch (rule.chart) {
     case ReportRules::Chart::Bars:
-        bars(rule.key, rule.label, rule.value,
-             rule.title.contains(QLatin1String("%1")) ? rule.title.arg(columnOf(model, rule.key).caption) : rule.title);
-        break;
-    case ReportRules::Chart::DailyLine: {
-        const Column day = columnOf(model, rule.day), amount = columnOf(model, rule.value);
-        QMap<qint64, double> perDay;
-        for (int r = 0; r < rows; ++r)
-            if (isDetail(model, r) && dayAt(model, r, day) >= 0)
-                perDay[dayAt(model, r, day)] += numberAt(model, r, amount);
-        if (perDay.isEmpty())
-            break;
-        auto *series = new QLineSeries;
-        series->setName(QStringLiteral("%1（每日合计）").arg(amount.caption));
-        series->setPointsVisible(true);
-        for (auto it = perDay.cbegin(); it != perDay.cend(); ++it)
-            series->append(double(it.key()), it.value());
-        data.names = {series->name()};
-        data.series = {series->points()};
-        chart->addSeries(series);
-        const auto [first, last] = periodOf(model.Report().filter, QStringLiteral("BDate"), QStringLiteral("EDate"),
-                                            perDay.firstKey(), perDay.lastKey());
-        QCategoryAxis *x = dayAxis(first, last);
-        chart->addAxis(x, Qt::AlignBottom);
-        series->attachAxis(x);
-        const auto [low, high] = std::minmax_element(perDay.cbegin(), perDay.cend());
-        QCategoryAxis *y = valueAxis(qMin(0.0, *low), *high, amount.kind, allWhole(perDay.values()));
-        chart->addAxis(y, Qt::AlignLeft);
-        series->attachAxis(y);
-        chart->setTitle(rule.title);
-        drawn = true;
-        break;
-    }
-    case ReportRules::Chart::CardLedger: {
-        const QString card = selectedCard();
-        if (card.isEmpty())
-            break;
-        const Column cardColumn = columnOf(model, rule.card), day = columnOf(model, rule.day);
-        const Column stored = columnOf(model, rule.value);
-        const Column points = columnOf(model, rule.value2);
-        auto *storedLine = new QLineSeries;
-        auto *pointsLine = new QLineSeries;
-        storedLine->setName(stored.caption);
-        pointsLine->setName(points.caption);
-        QList<QPointF> storedRows, pointsRows;
-        qint64 first = -1, last = -1;
-        double storedLow = 0, storedHigh = 0, pointsLow = 0, pointsHigh = 0;
-        for (int r = 0; r < rows; ++r) {
-            if (!isDetail(model, r) || textAt(model, r, cardColumn) != card)
-                continue;
-            const qint64 x = dayAt(model, r, day);
-            if (x < 0)
-                continue;
-            first = first < 0 ? x : qMin(first, x);
-            last = qMax(last, x);
-            const double s = numberAt(model, r, stored), p = numberAt(model, r, points);
-            storedRows << QPointF(double(x), s);
-            pointsRows << QPointF(double(x), p);
-            storedLow = qMin(storedLow, s), storedHigh = qMax(storedHigh, s);
-            pointsLow = qMin(pointsLow, p), pointsHigh = qMax(pointsHigh, p);
-        }
-        // A balance holds until the next movement: drawn as steps through each row's value.
-        auto steps = [](QLineSeries *line, const QList<QPointF> &rows) {
-            for (int i = 0; i < rows.size(); ++i) {
-                if (i > 0)
-                    line->append(rows[i].x(), rows[i - 1].y());
-                line->append(rows[i]);
-            }
-            line->setPointsVisible(true);
-        };
-        steps(storedLine, storedRows);
-        steps(pointsLine, pointsRows);
-        chart->addSeries(storedLine);
-        chart->addSeries(pointsLine);
-        if (first < 0)
-            break;
-        // The whole month, whatever days the card moved on.
-        const QDate month(model.Report().filter->Value(QStringLiteral("Year")).toInt(),
-                          model.Report().filter->Value(QStringLiteral("Month")).toInt(), 1);
-        QCategoryAxis *x = month.isValid() ? dayAxis(month, month.addMonths(1).addDays(-1))
-                                           : dayAxis(QDateTime::fromMSecsSinceEpoch(first).date(),
-                                                     QDateTime::fromMSecsSinceEpoch(last).date());
-        chart->addAxis(x, Qt::AlignBottom);
-        auto ys = [](const QList<QPointF> &points) {
-            QList<double> values;
-            for (const QPointF &p : points)
-                values << p.y();
-            return values;
-        };
-        QCategoryAxis *left = valueAxis(storedLow, storedHigh, stored.kind, allWhole(ys(storedRows)));
-        QCategoryAxis *right = valueAxis(pointsLow, pointsHigh, points.kind, allWhole(ys(pointsRows)));
-        left->setTitleText(stored.caption);
-        right->setTitleText(points.caption);
-        chart->addAxis(left, Qt::AlignLeft);
-        chart->addAxis(right, Qt::AlignRight);
-        storedLine->attachAxis(x);
-        storedLine->attachAxis(left);
-        pointsLine->attachAxis(x);
-        pointsLine->attachAxis(right);
-        chart->setTitle(rule.title.arg(card));
-        data.names = {stored.caption, points.caption};
-        data.series = {storedRows, pointsRows};
-        ledgerCard = card;
-        drawn = true;
-        break;
-    }
+        return drawBars(model, rule, barsByValue, chart, data);
+    case ReportRules::Chart::DailyLine:
+        return drawDailyLine(model, rule, chart, data);
+    case ReportRules::Chart::CardLedger:
+        return drawCardLedger(model, rule, selectedCard, chart, data, ledgerCard);
     case ReportRules::Chart::None:
         break;
     }
-    return drawn;
+    return false;
 }

@@ -4,6 +4,7 @@
 #include "ConnectionText.h"
 #include "Database.h"
 #include "PortalRoutes.h"
+#include "ReadSessions.h"
 #include "ReportSession.h"
 #include "ServiceFilter.h"
 #include "StandbyChooser.h"
@@ -127,10 +128,10 @@ bool chainAnswers(const QString &props)
                            [](const StandbyChooser::Server &s) { return s.state != QLatin1String("down"); });
     }
     try {
-        Database::ForReports(props).SelectInt(QStringLiteral("SELECT 1"));
+        ReadSessions::For(props).SelectInt(QStringLiteral("SELECT 1"));
         return true;
     } catch (const VelError &) {
-        Database::Release(props);
+        ReadSessions::Release(props);
         return false;
     }
 }
