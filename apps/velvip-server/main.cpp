@@ -1,10 +1,10 @@
-#include "Auth.h"
+#include "ChainOptions.h"
 #include "CommandHelp.h"
-#include "DemoChain.h"
 #include "PluginLoader.h"
 #include "QuietMessages.h"
 #include "ReportSession.h"
 #include "ScheduleCommand.h"
+#include "Secrets.h"
 #include "TextWrap.h"
 #include "Service.h"
 #include "UserCommand.h"
@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QFile>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -59,9 +58,7 @@ void demoAdmin(const QString &storePath)
 int serve(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    const QCommandLineOption db{QStringLiteral("db"), QStringLiteral("连锁数据库（SQLite 文件）"), QStringLiteral("FILE")};
-    const QCommandLineOption props{QStringLiteral("props"), QStringLiteral("连接文本"), QStringLiteral("TEXT")};
-    const QCommandLineOption propsFile{QStringLiteral("props-file"), QStringLiteral("从文件读入连接文本（不让密码出现在命令行上）"), QStringLiteral("FILE")};
+    const ChainOptions chain;
     const QCommandLineOption demo{QStringLiteral("demo"), QStringLiteral("使用内置的演示连锁数据库，并打印 admin 的一次性密码")};
     const QCommandLineOption listen{QStringLiteral("listen"), QStringLiteral("监听地址，默认 127.0.0.1:8080"), QStringLiteral("HOST:PORT")};
     const QCommandLineOption store{QStringLiteral("store"), QStringLiteral("服务存储（用户、会话、方案、审计日志）：文件，或 PostgreSQL 连接文本"), QStringLiteral("STORE")};
@@ -76,7 +73,7 @@ int serve(const QStringList &arguments)
     const QCommandLineOption idle{QStringLiteral("session-idle"), QStringLiteral("会话空闲多少秒后失效，默认 1800"), QStringLiteral("SECONDS")};
     const QCommandLineOption drain{QStringLiteral("drain-seconds"), QStringLiteral("停止时等待正在运行的请求最多几秒，默认 30"), QStringLiteral("SECONDS")};
     const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("显示本帮助。")};
-    QList<QCommandLineOption> options{db, props, propsFile, demo, listen, store, plugins, cert, key, insecure, workers, queue, downloads, shared, idle, drain};
+    QList<QCommandLineOption> options = chain.All() + QList<QCommandLineOption>{demo, listen, store, plugins, cert, key, insecure, workers, queue, downloads, shared, idle, drain};
     parser.addOptions(options);
     parser.addOption(help);
     options << AddDeliveryOptions(parser);
@@ -94,7 +91,7 @@ int serve(const QStringList &arguments)
         return 0;
     }
     ServiceOptions o;
-    if (int(parser.isSet(db)) + int(parser.isSet(props)) + int(parser.isSet(propsFile)) + int(parser.isSet(demo)) != 1)
+    if (chain.Given(parser) + int(parser.isSet(demo)) != 1)
         return usage(QStringLiteral("请给出 --db FILE、--props TEXT、--props-file FILE 或 --demo 之一"));
     if (parser.isSet(listen) && !parseListen(parser.value(listen), o))
         return usage(QStringLiteral("--listen 应为 HOST:PORT，例如 127.0.0.1:8080"));
@@ -135,18 +132,11 @@ int serve(const QStringList &arguments)
         return usage(QStringLiteral("无法建立演示用的临时存储"));
     o.storePath = parser.isSet(demo) ? demoStore.filePath(QStringLiteral("demo.sqlite"))
                   : parser.isSet(store) ? parser.value(store) : Store::DefaultPath();
-    if (parser.isSet(props)) {
-        o.props = parser.value(props);
-    } else if (parser.isSet(propsFile)) {
-        QFile file(parser.value(propsFile));
-        if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024)
-            return usage(QStringLiteral("无法读取连接文本文件 %1").arg(parser.value(propsFile)));
-        o.props = QString::fromUtf8(file.readAll()).trimmed();
+    try {
+        o.props = parser.isSet(demo) ? ReportSession::DefaultPropsString() : chain.Text(parser);
+    } catch (const VelError &e) {
+        return usage(e.Description());
     }
-    else if (parser.isSet(db))
-        o.props = DemoChain::SqliteConnectionText(parser.value(db));
-    else
-        o.props = ReportSession::DefaultPropsString();
     if (parser.isSet(demo))
         o.listening = [path = o.storePath] { demoAdmin(path); };
 

@@ -9,17 +9,7 @@
 #include <mutex>
 #include <optional>
 
-// Passwords (Argon2id through libsodium), sessions and bearer tokens, and the throttle on
-// failed sign-ins.
-namespace Password {
-// Throws VelError when libsodium cannot start or runs out of memory.
-QByteArray Hash(const QByteArray &password);
-bool Verify(const QByteArray &hash, const QByteArray &password);
-} // namespace Password
-
-// A random secret as URL-safe Base64, and the hash it is stored under.
-QByteArray RandomSecret();
-QByteArray SecretHash(const QByteArray &secret);
+// Sessions, bearer tokens and the throttle on failed sign-ins; their secrets are made in Secrets.h.
 
 // Failed sign-ins slow further tries down, never lock anyone out: per address, and per user
 // name from the addresses that failed for that name. Past `free` failures each one doubles the

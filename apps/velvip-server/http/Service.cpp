@@ -6,6 +6,7 @@
 #include "PortalRoutes.h"
 #include "ReadSessions.h"
 #include "ReportSession.h"
+#include "Secrets.h"
 #include "ServiceFilter.h"
 #include "StandbyChooser.h"
 #include "VelError.h"

@@ -1,10 +1,10 @@
 #include "UserCommand.h"
 
-#include "Auth.h"
+#include "ChainOptions.h"
 #include "Checks.h"
 #include "CommandHelp.h"
-#include "DemoChain.h"
 #include "ReportSession.h"
+#include "Secrets.h"
 #include "Store.h"
 #include "VelError.h"
 
@@ -48,21 +48,6 @@ QByteArray passwordFromStdin()
     return line;
 }
 
-// The chain's connection text from --db, --props or --props-file; empty when none was given.
-QString chainText(const QCommandLineParser &parser)
-{
-    if (parser.isSet(QStringLiteral("db")))
-        return DemoChain::SqliteConnectionText(parser.value(QStringLiteral("db")));
-    if (parser.isSet(QStringLiteral("props")))
-        return parser.value(QStringLiteral("props"));
-    if (!parser.isSet(QStringLiteral("props-file")))
-        return {};
-    QFile file(parser.value(QStringLiteral("props-file")));
-    if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024)
-        throw VelError(QStringLiteral("无法读取连接文本文件 %1").arg(file.fileName()));
-    return QString::fromUtf8(file.readAll()).trimmed();
-}
-
 // The name of an existing branch of the chain with this number; throws VelError otherwise.
 QString existingBranch(const QString &chain, const QString &number)
 {
@@ -86,10 +71,9 @@ int UserMain(const QStringList &args)
     const QCommandLineOption branch{QStringLiteral("branch"), QStringLiteral("分店用户的分店编号"), QStringLiteral("NUMBER")};
     const QCommandLineOption email{QStringLiteral("email"), QStringLiteral("电子邮件地址"), QStringLiteral("ADDRESS")};
     const QCommandLineOption days{QStringLiteral("days"), QStringLiteral("令牌有效天数"), QStringLiteral("N")};
-    const QCommandLineOption db{QStringLiteral("db"), QStringLiteral("连锁数据库（SQLite 文件）"), QStringLiteral("FILE")};
-    const QCommandLineOption props{QStringLiteral("props"), QStringLiteral("连锁数据库的连接文本"), QStringLiteral("TEXT")};
-    const QCommandLineOption propsFile{QStringLiteral("props-file"), QStringLiteral("从文件读入连接文本"), QStringLiteral("FILE")};
-    const QList<QCommandLineOption> options{store, stdinPassword, headOffice, branch, email, days, db, props, propsFile};
+    const ChainOptions chainOptions;
+    const QList<QCommandLineOption> options
+        = QList<QCommandLineOption>{store, stdinPassword, headOffice, branch, email, days} + chainOptions.All();
     parser.addOptions(options);
     parser.addPositionalArgument(QStringLiteral("command"), {});
     if (!parser.parse(QStringList{QStringLiteral("velvip-server")} + args))
@@ -126,7 +110,7 @@ int UserMain(const QStringList &args)
             const QString number = parser.value(branch).trimmed();
             if (parser.isSet(branch) && number.isEmpty())
                 return usage(QStringLiteral("--branch 要给出分店编号"));
-            const QString chain = chainText(parser);
+            const QString chain = chainOptions.Text(parser);
             if (parser.isSet(branch) && chain.isEmpty())
                 return usage(QStringLiteral("分店编号要在连锁数据库中核对：请加 --db FILE、--props TEXT 或 --props-file FILE"));
             if (parser.isSet(branch))

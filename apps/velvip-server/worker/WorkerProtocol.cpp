@@ -8,30 +8,22 @@
 
 #include <cerrno>
 #include <limits>
+#include <type_traits>
 
 #include <poll.h>
 #include <unistd.h>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
-bool writeAll(int fd, const char *data, size_t size)
+// Moves all `size` bytes through `io` (::read or ::write), again after a signal; false when the
+// other side is gone.
+template <typename Io, typename Byte>
+bool transferAll(Io io, int fd, Byte *data, size_t size)
 {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::read(fd, data, size);
+        const ssize_t n = io(fd, data, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -53,48 +45,43 @@ QCborMap mapOf(const QByteArray &bytes)
     return whole && value.isMap() ? value.toMap() : QCborMap();
 }
 
-// Field readers that refuse a value of another type.
-bool readInt(const QCborMap &m, QLatin1StringView key, qint64 &out, qint64 low, qint64 high)
+// Reads a message's fields in turn: an integer out of its range, or a field of another type,
+// makes the whole message unusable. A text, switch or bytes field may be absent.
+class FieldReader
 {
-    const QCborValue v = m.value(key);
-    if (!v.isInteger() || v.toInteger() < low || v.toInteger() > high)
-        return false;
-    out = v.toInteger();
-    return true;
-}
+public:
+    explicit FieldReader(const QByteArray &payload) : m_map(mapOf(payload)) {}
 
-bool readText(const QCborMap &m, QLatin1StringView key, QString &out)
-{
-    const QCborValue v = m.value(key);
-    if (v.isUndefined())
-        return true;
-    if (!v.isString())
-        return false;
-    out = v.toString();
-    return true;
-}
+    FieldReader &integer(const char *key, qint64 &out, qint64 low, qint64 high)
+    {
+        const QCborValue v = m_map.value(QLatin1StringView(key));
+        if (!v.isInteger() || v.toInteger() < low || v.toInteger() > high)
+            m_ok = false;
+        else
+            out = v.toInteger();
+        return *this;
+    }
 
-bool readBool(const QCborMap &m, QLatin1StringView key, bool &out)
-{
-    const QCborValue v = m.value(key);
-    if (v.isUndefined())
-        return true;
-    if (!v.isBool())
-        return false;
-    out = v.toBool();
-    return true;
-}
+    template <typename T>
+    FieldReader &optional(const char *key, T &out)
+    {
+        static_assert(std::is_same_v<T, QString> || std::is_same_v<T, bool> || std::is_same_v<T, QByteArray>);
+        const QCborValue v = m_map.value(QLatin1StringView(key));
+        if (v.isUndefined())
+            return *this;
+        const bool fits = std::is_same_v<T, bool> ? v.isBool() : std::is_same_v<T, QString> ? v.isString() : v.isByteArray();
+        if (fits)
+            out = qvariant_cast<T>(v.toVariant());
+        m_ok = m_ok && fits;
+        return *this;
+    }
 
-bool readBytes(const QCborMap &m, QLatin1StringView key, QByteArray &out)
-{
-    const QCborValue v = m.value(key);
-    if (v.isUndefined())
-        return true;
-    if (!v.isByteArray())
-        return false;
-    out = v.toByteArray();
-    return true;
-}
+    bool ok() const { return m_ok; }
+
+private:
+    QCborMap m_map;
+    bool m_ok = true;
+};
 
 constexpr qint64 kMaxInt = std::numeric_limits<qint32>::max();
 constexpr qint64 kMaxId = std::numeric_limits<qint64>::max();
@@ -127,43 +114,33 @@ QString BodyProblem(QByteArrayView body)
 
 QByteArray WorkerRequest::Encode() const
 {
-    QCborMap m{{QLatin1StringView("id"), qint64(id)}, {QLatin1StringView("op"), int(op)},
-               {QLatin1StringView("user"), user}, {QLatin1StringView("branch"), branch},
-               {QLatin1StringView("sharedCards"), sharedCards}, {QLatin1StringView("props"), props}};
-    if (op == Op::Lookup) {
-        m.insert(QLatin1StringView("lookupType"), lookupType);
-        m.insert(QLatin1StringView("condition"), condition);
-        m.insert(QLatin1StringView("text"), text);
-        m.insert(QLatin1StringView("offset"), offset);
-        m.insert(QLatin1StringView("limit"), limit);
-    } else {
-        m.insert(QLatin1StringView("report"), report);
-        m.insert(QLatin1StringView("filter"), filter);
-        m.insert(QLatin1StringView("today"), today.toString(Qt::ISODate));
-        m.insert(QLatin1StringView("format"), format);
-        m.insert(QLatin1StringView("bom"), bom);
-        m.insert(QLatin1StringView("rowsFirst"), rowsFirst);
-        m.insert(QLatin1StringView("row"), row);
-    }
+    QCborMap m{{"id"_L1, qint64(id)}, {"op"_L1, int(op)}, {"user"_L1, user}, {"branch"_L1, branch},
+               {"sharedCards"_L1, sharedCards}, {"props"_L1, props}};
+    const QList<QPair<QLatin1StringView, QCborValue>> rest = op == Op::Lookup
+        ? QList<QPair<QLatin1StringView, QCborValue>>{{"lookupType"_L1, lookupType}, {"condition"_L1, condition},
+                                                      {"text"_L1, text}, {"offset"_L1, offset}, {"limit"_L1, limit}}
+        : QList<QPair<QLatin1StringView, QCborValue>>{{"report"_L1, report}, {"filter"_L1, filter},
+                                                      {"today"_L1, today.toString(Qt::ISODate)}, {"format"_L1, format},
+                                                      {"bom"_L1, bom}, {"rowsFirst"_L1, rowsFirst}, {"row"_L1, row}};
+    for (const auto &[key, value] : rest)
+        m.insert(key, value);
     return m.toCborValue().toCbor();
 }
 
 std::optional<WorkerRequest> WorkerRequest::Decode(const QByteArray &payload)
 {
-    const QCborMap m = mapOf(payload);
+    FieldReader in(payload);
     WorkerRequest r;
     qint64 id = 0, op = 0;
-    if (!readInt(m, QLatin1StringView("id"), id, 1, kMaxId) || !readInt(m, QLatin1StringView("op"), op, 1, 3)
-        || !readText(m, QLatin1StringView("user"), r.user) || !readText(m, QLatin1StringView("branch"), r.branch)
-        || !readBool(m, QLatin1StringView("sharedCards"), r.sharedCards) || !readText(m, QLatin1StringView("props"), r.props))
+    if (!in.integer("id", id, 1, kMaxId).integer("op", op, 1, 3).optional("user", r.user).optional("branch", r.branch)
+             .optional("sharedCards", r.sharedCards).optional("props", r.props).ok())
         return std::nullopt;
     r.id = quint64(id);
     r.op = Op(op);
     if (r.op == Op::Lookup) {
         qint64 type = 0, offset = 0, limit = 0;
-        if (!readInt(m, QLatin1StringView("lookupType"), type, 0, kMaxInt) || !readText(m, QLatin1StringView("condition"), r.condition)
-            || !readText(m, QLatin1StringView("text"), r.text) || !readInt(m, QLatin1StringView("offset"), offset, 0, kMaxInt)
-            || !readInt(m, QLatin1StringView("limit"), limit, 0, kMaxInt))
+        if (!in.integer("lookupType", type, 0, kMaxInt).optional("condition", r.condition).optional("text", r.text)
+                 .integer("offset", offset, 0, kMaxInt).integer("limit", limit, 0, kMaxInt).ok())
             return std::nullopt;
         r.lookupType = qint32(type);
         r.offset = qint32(offset);
@@ -172,10 +149,9 @@ std::optional<WorkerRequest> WorkerRequest::Decode(const QByteArray &payload)
     }
     qint64 report = 0, row = -1;
     QString today;
-    if (!readInt(m, QLatin1StringView("report"), report, 0, kMaxInt) || !readBytes(m, QLatin1StringView("filter"), r.filter)
-        || !readText(m, QLatin1StringView("today"), today) || !readText(m, QLatin1StringView("format"), r.format)
-        || !readBool(m, QLatin1StringView("bom"), r.bom) || !readBool(m, QLatin1StringView("rowsFirst"), r.rowsFirst)
-        || !readInt(m, QLatin1StringView("row"), row, -1, kMaxId))
+    if (!in.integer("report", report, 0, kMaxInt).optional("filter", r.filter).optional("today", today)
+             .optional("format", r.format).optional("bom", r.bom).optional("rowsFirst", r.rowsFirst)
+             .integer("row", row, -1, kMaxId).ok())
         return std::nullopt;
     r.report = qint32(report);
     r.row = row;
@@ -229,33 +205,29 @@ QByteArray WorkerAnswer::Encode() const
 
 std::optional<WorkerAnswer> WorkerAnswer::Decode(const QByteArray &payload)
 {
-    const QCborMap m = mapOf(payload);
+    FieldReader in(payload);
     WorkerAnswer a;
     qint64 id = 0, kind = 0, error = 0;
-    if (!readInt(m, QLatin1StringView("id"), id, 1, kMaxId) || !readInt(m, QLatin1StringView("kind"), kind, 1, 4)
-        || !readText(m, QLatin1StringView("user"), a.user))
+    if (!in.integer("id", id, 1, kMaxId).integer("kind", kind, 1, 4).optional("user", a.user).ok())
         return std::nullopt;
     a.id = quint64(id);
     a.kind = FrameKind(kind);
-    bool ok = true;
     switch (a.kind) {
     case FrameKind::Head:
-        ok = readText(m, QLatin1StringView("name"), a.name);
+        in.optional("name", a.name);
         break;
     case FrameKind::Data:
-        ok = readBytes(m, QLatin1StringView("data"), a.data);
+        in.optional("data", a.data);
         break;
     case FrameKind::End:
-        ok = readInt(m, QLatin1StringView("rows"), a.rows, 0, kMaxId) && readText(m, QLatin1StringView("totals"), a.totals)
-             && readText(m, QLatin1StringView("period"), a.period) && readBool(m, QLatin1StringView("last"), a.last);
+        in.integer("rows", a.rows, 0, kMaxId).optional("totals", a.totals).optional("period", a.period).optional("last", a.last);
         break;
     case FrameKind::Failure:
-        ok = readInt(m, QLatin1StringView("error"), error, 0, Vel::ErrorKindCount - 1)
-             && readText(m, QLatin1StringView("sentence"), a.sentence);
+        in.integer("error", error, 0, Vel::ErrorKindCount - 1).optional("sentence", a.sentence);
         a.error = Vel::ErrorKind(error);
         break;
     }
-    return ok ? std::optional(a) : std::nullopt;
+    return in.ok() ? std::optional(a) : std::nullopt;
 }
 
 WorkerAnswer WorkerAnswer::Failed(const WorkerRequest &request, Vel::ErrorKind kind, QString sentence)
@@ -291,7 +263,7 @@ bool WriteFrame(int fd, const QByteArray &payload)
 {
     const quint32 size = quint32(payload.size());
     const char head[4] = {char(size >> 24), char((size >> 16) & 0xff), char((size >> 8) & 0xff), char(size & 0xff)};
-    return writeAll(fd, head, sizeof head) && writeAll(fd, payload.constData(), size_t(payload.size()));
+    return transferAll(::write, fd, head, sizeof head) && transferAll(::write, fd, payload.constData(), size_t(payload.size()));
 }
 
 std::optional<QByteArray> ReadFrame(int fd, quint32 limit, Fault &fault, int timeoutMs)
@@ -308,7 +280,7 @@ std::optional<QByteArray> ReadFrame(int fd, quint32 limit, Fault &fault, int tim
         }
     }
     unsigned char head[4];
-    if (!readAll(fd, reinterpret_cast<char *>(head), sizeof head)) {
+    if (!transferAll(::read, fd, head, sizeof head)) {
         fault = Fault::Closed;
         return std::nullopt;
     }
@@ -318,7 +290,7 @@ std::optional<QByteArray> ReadFrame(int fd, quint32 limit, Fault &fault, int tim
         return std::nullopt;
     }
     QByteArray payload(qsizetype(size), Qt::Uninitialized);
-    if (!readAll(fd, payload.data(), size)) {
+    if (!transferAll(::read, fd, payload.data(), size)) {
         fault = Fault::Closed;
         return std::nullopt;
     }
