@@ -16,10 +16,11 @@ readme=$root/README.md
 begin='<!-- report keys: written by scripts/readme-keys.sh from `velvip-report keys --markdown` -->'
 end='<!-- report keys: end -->'
 
-# One folded section per report: the heading line of the listing becomes the summary.
+# One folded section per report the command line offers (in its order): the heading line of the
+# listing becomes the summary.
 table() {
   local id heading
-  for id in 10901 10902 10903 10904 10905 10906; do
+  for id in $(QT_QPA_PLATFORM=offscreen "$report" keys --markdown | sed -n 's/^### \([0-9][0-9]*\) .*/\1/p'); do
     heading=$(QT_QPA_PLATFORM=offscreen "$report" keys "$id" --markdown | head -n 1)
     printf '<details><summary>%s</summary>\n' "${heading#\#\#\# }"
     QT_QPA_PLATFORM=offscreen "$report" keys "$id" --markdown | tail -n +2
