@@ -45,16 +45,20 @@ SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, Mime
                     const std::function<void(const SmtpResult &)> &record)
 {
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    // Before the handle: its cleanup (QUIT) still writes to them, also when `record` throws.
+    QStringList replies;
+    char error[CURL_ERROR_SIZE] = {};
     std::unique_ptr<CURL, void (*)(CURL *)> curl(initialised ? curl_easy_init() : nullptr, curl_easy_cleanup);
-    if (!curl)
-        return {SmtpResult::Transient, {}, QStringLiteral("无法初始化邮件发送（libcurl）")};
+    if (!curl) {
+        const SmtpResult failed{SmtpResult::Transient, {}, QStringLiteral("无法初始化邮件发送（libcurl）")};
+        record(failed);
+        return failed;
+    }
     const std::string url = settings.url.toStdString(), user = settings.user.toStdString(),
                       from = "<" + settings.from.toStdString() + ">", ca = settings.caFile.toStdString(),
                       to = "<" + recipient.toStdString() + ">";
     std::unique_ptr<curl_slist, void (*)(curl_slist *)> rcpt(curl_slist_append(nullptr, to.c_str()), curl_slist_free_all);
     const std::string password = settings.password.toStdString();
-    QStringList replies;
-    char error[CURL_ERROR_SIZE] = {};
     CURL *c = curl.get();
     const long timeout = settings.timeoutSeconds;
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -88,8 +92,7 @@ SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, Mime
     const CURLcode rc = curl_easy_perform(c);
     const SmtpResult result = outcome(c, rc, replies, password, settings, recipient, error);
     record(result);
-    curl.reset();   // QUIT, while the buffers the handle was given still live
-    return result;
+    return result;   // then QUIT, as the handle is cleaned up
 }
 
 namespace {

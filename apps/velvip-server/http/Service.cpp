@@ -375,7 +375,7 @@ void Service::withBody(const char *method, const std::string &pattern, Route rou
 
 QString Service::ClientAddress(const httplib::Request &req) const
 {
-    const QString peer = QString::fromStdString(req.remote_addr);
+    const QString peer = NumericAddress(QString::fromStdString(req.remote_addr));
     if (!m_options.trustedProxies.contains(peer))
         return peer;
     // The proxy appends the address it saw last; what comes before it is the client's to say.
@@ -389,9 +389,18 @@ QString Service::NumericAddress(const QString &text)
     const QByteArray given = text.toLatin1();
     unsigned char bytes[sizeof(in6_addr)];
     char out[INET6_ADDRSTRLEN] = {};
-    for (const int family : {AF_INET, AF_INET6})
-        if (::inet_pton(family, given.constData(), bytes) == 1 && ::inet_ntop(family, bytes, out, sizeof out))
+    for (int family : {AF_INET, AF_INET6}) {
+        if (::inet_pton(family, given.constData(), bytes) != 1)
+            continue;
+        // An IPv4 peer of an IPv6 listener (::ffff:a.b.c.d) is that IPv4 address.
+        const auto *v6 = reinterpret_cast<const in6_addr *>(bytes);
+        if (family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(v6)) {
+            family = AF_INET;
+            std::memmove(bytes, bytes + 12, 4);
+        }
+        if (::inet_ntop(family, bytes, out, sizeof out))
             return QString::fromLatin1(out);
+    }
     return {};
 }
 
