@@ -6,31 +6,47 @@
 #      header one byte a second: throughput, p99 latency and the slowest health answer;
 #   2. eight concurrent CSV downloads of 10903 for 2024: the service's peak memory (service and
 #      workers) against the size of one record set.
-#   bench/service.sh [--build build/test] [--seconds 20] [--workers 2]
+#   With --proxy, the clients (wrk, the slow ones, health, the downloads) go through Debian's nginx
+#   with the shipped site (packaging/nginx/velvip.conf, without TLS) and the service trusts it.
+#   bench/service.sh [--build build/test] [--seconds 20] [--workers 2] [--proxy]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/test" seconds=20 workers=2
+build="$root/build/test" seconds=20 workers=2 proxy=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
     --workers) workers=$2; shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--seconds N] [--workers N]" >&2; exit 2 ;;
+    --proxy) proxy=1; shift ;;
+    *) echo "usage: $0 [--build DIR] [--seconds N] [--workers N] [--proxy]" >&2; exit 2 ;;
   esac
 done
 bin="$build/bin"
 work=$(mktemp -d /tmp/velvip-service-bench.XXXXXX)
-trap 'kill "${server:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill "${server:-}" "${nginx:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 db=$("$bin/velvip-report" run 10906 --set BItemNumber=100001 --format csv >/dev/null 2>&1;
      ls ~/.local/share/VelVipRpt/VelVipRpt/demo-chain.sqlite)
 store="$work/store.sqlite"
 echo "bench-password" | "$bin/velvip-server" user add bench --password-stdin --head-office --store "$store"
 token=$("$bin/velvip-server" token add bench --store "$store" 2>/dev/null)
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-"$bin/velvip-server" --db "$db" --store "$store" --listen "127.0.0.1:$port" --workers "$workers" --queue 64 \
-  >/dev/null 2>"$work/access.log" &
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+service_port=$(free_port)
+"$bin/velvip-server" --db "$db" --store "$store" --listen "127.0.0.1:$service_port" --workers "$workers" --queue 64 \
+  --trusted-proxy 127.0.0.1 >/dev/null 2>"$work/access.log" &
 server=$!
+port=$service_port
+if [ "$proxy" = 1 ]; then
+  port=$(free_port)
+  chmod 755 "$work"
+  site=$(sed -e '/^\s*ssl_/d' -e "s/listen 443 ssl;/listen 127.0.0.1:$port;/" \
+             -e "s/server 127.0.0.1:8080;/server 127.0.0.1:$service_port;/" "$root/packaging/nginx/velvip.conf")
+  temp=$(for k in client_body proxy fastcgi uwsgi scgi; do printf '%s_temp_path %s/%s; ' $k "$work" $k; done)
+  printf 'daemon off; pid %s/nginx.pid; error_log %s/nginx.log; events { }\nhttp { access_log off; %s\n%s\n}\n' \
+    "$work" "$work" "$temp" "$site" > "$work/nginx.conf"
+  /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -e "$work/nginx.log" &
+  nginx=$!
+fi
 sleep 1
 
 # Peak resident memory of the service and its workers, in MB, sampled every 100 ms until killed.
@@ -62,7 +78,8 @@ echo "service: $service_rps req/s, p99 $p99, peak ${seconds}s $(cat "$work/peak"
 python3 - "$port" "$seconds" > "$work/slow.txt" <<'PY' &
 import socket, sys, threading, time
 port, seconds = int(sys.argv[1]), float(sys.argv[2])
-clients = [socket.create_connection(("127.0.0.1", port)) for _ in range(8)]
+# From an address of their own: through nginx, wrk's 32 connections fill 127.0.0.1's limit_conn.
+clients = [socket.create_connection(("127.0.0.1", port), source_address=("127.0.0.2", 0)) for _ in range(8)]
 end, slowest = time.monotonic() + seconds, 0.0
 def trickle():
     while time.monotonic() < end:
@@ -75,7 +92,7 @@ def trickle():
 threading.Thread(target=trickle, daemon=True).start()
 while time.monotonic() < end:
     began = time.monotonic()
-    with socket.create_connection(("127.0.0.1", port), timeout=30) as h:
+    with socket.create_connection(("127.0.0.1", port), timeout=30, source_address=("127.0.0.2", 0)) as h:
         h.sendall(b"GET /api/v1/health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
         while h.recv(4096):
             pass
@@ -87,7 +104,8 @@ slow=$!
 wrk -t4 -c32 -d"${seconds}s" --latency -s "$work/run.lua" "http://127.0.0.1:$port/api/v1/reports/10902/run" > "$work/wrk-slow.txt"
 wait $slow
 echo "service with 8 slow clients: $(awk '/Requests\/sec/ {print $2}' "$work/wrk-slow.txt") req/s," \
-     "p99 $(awk '$1 == "99%" {print $2}' "$work/wrk-slow.txt"), slowest health $(cat "$work/slow.txt") s"
+     "p99 $(awk '$1 == "99%" {print $2}' "$work/wrk-slow.txt"), slowest health $(cat "$work/slow.txt") s," \
+     "non-2xx lines: $(grep -c "Non-2xx" "$work/wrk-slow.txt" || true)"
 
 # The same report by 32 velvip-report processes, each looping for the same time.
 end=$(( $(date +%s) + seconds ))
@@ -96,7 +114,7 @@ for i in $(seq 32); do
       "$bin/velvip-report" run 10902 --db "$db" --period 2024-05 --set GroupBy=1 --format json >/dev/null; n=$((n+1))
     done; echo $n ) > "$work/cli.$i" &
 done
-wait $(jobs -p | grep -v "^$server$") 2>/dev/null || true
+wait $(jobs -p | grep -v -e "^$server$" -e "^${nginx:-none}$") 2>/dev/null || true
 cli_runs=$(cat "$work"/cli.* | awk '{s+=$1} END {print s}')
 cli_rps=$(awk -v n="$cli_runs" -v s="$seconds" 'BEGIN {printf "%.2f", n/s}')
 echo "32 × velvip-report: $cli_rps runs/s; service / command line: $(awk -v a="$service_rps" -v b="$cli_rps" 'BEGIN {printf "%.2f", a/b}')"
@@ -107,7 +125,7 @@ for i in $(seq 8); do
   curl -s -o "$work/year.$i.csv" -H "Authorization: Bearer $token" -d '{"period":"2024"}' \
     "http://127.0.0.1:$port/api/v1/reports/10903/run?format=csv" &
 done
-wait $(jobs -p | grep -v -e "^$server$" -e "^$sampler$") 2>/dev/null || true
+wait $(jobs -p | grep -v -e "^$server$" -e "^$sampler$" -e "^${nginx:-none}$") 2>/dev/null || true
 sleep 0.3; kill $sampler; wait $sampler 2>/dev/null || true
 one=$(/usr/bin/time -f "%M" "$bin/velvip-report" run 10903 --db "$db" --period 2024 --format csv 2>&1 >/dev/null | tail -1)
 echo "8 × 10903 2024 CSV ($(wc -l < "$work/year.1.csv") lines each): peak $(cat "$work/peak") MB; one velvip-report run of it: $((one / 1024)) MB"

@@ -108,9 +108,13 @@ if(TARGET velvip-server)
       set(vel_etc \"\${CMAKE_INSTALL_PREFIX}/etc\")
     endif()
     file(INSTALL DESTINATION \"\${vel_etc}/default\" TYPE FILE RENAME velvip-server
-         FILES \"${CMAKE_CURRENT_SOURCE_DIR}/packaging/velvip-server.default\")")
-  # A file under /etc that the administrator edits: dpkg keeps their changes on upgrade.
-  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles "/etc/default/velvip-server\n")
+         FILES \"${CMAKE_CURRENT_SOURCE_DIR}/packaging/velvip-server.default\")
+    file(INSTALL DESTINATION \"\${vel_etc}/nginx/sites-available\" TYPE FILE RENAME velvip
+         FILES \"${CMAKE_CURRENT_SOURCE_DIR}/packaging/nginx/velvip.conf\")")
+  # Files under /etc that the administrator edits: dpkg keeps their changes on upgrade. The
+  # reverse proxy's site is an example, enabled by linking it into sites-enabled.
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles "/etc/default/velvip-server\n/etc/nginx/sites-available/velvip\n")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS nginx)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles)
 endif()
 

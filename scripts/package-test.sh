@@ -57,9 +57,12 @@ for needed in libqt6core6 libqt6widgets6 libqt6charts6 libqt6sql6-sqlite libsqli
   [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 
-# The service's settings are a conffile: dpkg keeps an administrator's edits on upgrade.
-dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles 2>/dev/null | grep -qx /etc/default/velvip-server \
-  || fail "/etc/default/velvip-server is not marked a conffile"
+# The service's settings and the reverse proxy's site are conffiles: dpkg keeps an
+# administrator's edits on upgrade.
+for conffile in /etc/default/velvip-server /etc/nginx/sites-available/velvip; do
+  dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles 2>/dev/null | grep -qx "$conffile" \
+    || fail "$conffile is not marked a conffile"
+done
 
 step "cmake --install into a prefix of the user's own"
 # Everything lands inside the prefix (a non-root user installing to ~/.local cannot write /etc).

@@ -22,8 +22,9 @@ packages=(
   libcpp-httplib-dev libssl-dev libsodium-dev python3-jsonschema
   # Scheduled deliveries: mail through libcurl; its tests run a real SMTP server on loopback.
   libcurl4-openssl-dev python3-aiosmtpd faketime
-  # The service's benchmark (bench/service.sh) drives it with wrk.
-  wrk
+  # The service's benchmark (bench/service.sh) drives it with wrk; the reverse proxy in front of
+  # it (packaging/nginx) is tested with Debian's nginx.
+  wrk nginx-light
   # The portal: bundled with npm, tested in Chromium.
   nodejs chromium
 )

@@ -72,8 +72,9 @@ int serve(const QStringList &arguments)
     const QCommandLineOption shared{QStringLiteral("shared-cards"), QStringLiteral("储值卡在分店间通用：1（默认）或 0"), QStringLiteral("0|1")};
     const QCommandLineOption idle{QStringLiteral("session-idle"), QStringLiteral("会话空闲多少秒后失效，默认 1800"), QStringLiteral("SECONDS")};
     const QCommandLineOption drain{QStringLiteral("drain-seconds"), QStringLiteral("停止时等待正在运行的请求最多几秒，默认 30"), QStringLiteral("SECONDS")};
+    const QCommandLineOption proxy{QStringLiteral("trusted-proxy"), QStringLiteral("前置反向代理的地址（可多次给出）：只有来自它的请求才按 X-Forwarded-For 认定客户端地址"), QStringLiteral("ADDRESS")};
     const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("显示本帮助。")};
-    QList<QCommandLineOption> options = chain.All() + QList<QCommandLineOption>{demo, listen, store, plugins, cert, key, insecure, workers, queue, downloads, shared, idle, drain};
+    QList<QCommandLineOption> options = chain.All() + QList<QCommandLineOption>{demo, listen, store, plugins, cert, key, insecure, workers, queue, downloads, shared, idle, drain, proxy};
     parser.addOptions(options);
     parser.addOption(help);
     options << AddDeliveryOptions(parser);
@@ -112,6 +113,12 @@ int serve(const QStringList &arguments)
     o.sharedCards = sharedCards == 1;
     if (const QString wrong = ReadDeliveryOptions(parser, o.delivery); !wrong.isEmpty())
         return usage(wrong);
+    for (const QString &address : parser.values(proxy)) {
+        const QString numeric = Service::NumericAddress(address);
+        if (numeric.isEmpty())
+            return usage(QStringLiteral("--trusted-proxy 应为 IP 地址，例如 127.0.0.1"));
+        o.trustedProxies << numeric;
+    }
     o.insecureListen = parser.isSet(insecure);
     o.cert = parser.value(cert);
     o.key = parser.value(key);

@@ -3,7 +3,7 @@ by cookie, by token and anonymous; malformed, oversized, chunked and control-cha
 followed by another user's request on the same workers; slow clients beside them; one worker killed
 on purpose. Seeded (VELVIP_HOSTILE_SEED, default 1): about 1,000 requests, VELVIP_HOSTILE_FULL=1 for
 10,000. Violations are grouped by what stops them (core, protocol, scope); any of them fails the run."""
-import collections, concurrent.futures, json, os, random, signal, socket, sqlite3, subprocess, sys, tempfile, threading
+import collections, concurrent.futures, json, os, random, re, signal, socket, sqlite3, subprocess, sys, tempfile, threading
 import time, unittest
 
 import test_service as ts   # takes the two programs from the command line
@@ -16,8 +16,8 @@ BOUND = 60   # seconds any one request may take, queue wait included
 
 
 def exchange(port, head, body=b"", chunked=False, timeout=BOUND):
-    """Sends one request as written; (status, payload), or (None, reason) when none came back. A
-    refusal may come, and the connection close, before the whole body is sent."""
+    """Sends one request as written; (status, payload, the answer's head), or (None, reason, "") when none
+    came back. A refusal may come, and the connection close, before the whole body is sent."""
     if chunked:
         pieces = [body[i:i + 4096] for i in range(0, len(body), 4096)]
         body = b"".join(b"%x\r\n%s\r\n" % (len(p), p) for p in pieces) + b"0\r\n\r\n"
@@ -36,7 +36,7 @@ def exchange(port, head, body=b"", chunked=False, timeout=BOUND):
     except OSError as e:
         reason = repr(e)
     if not answer.startswith(b"HTTP/1.1 "):
-        return None, reason
+        return None, reason, ""
     head, _, payload = answer.partition(b"\r\n\r\n")
     if b"transfer-encoding: chunked" in head.lower():
         out, rest = b"", payload
@@ -47,7 +47,7 @@ def exchange(port, head, body=b"", chunked=False, timeout=BOUND):
                 break
             out, rest = out + rest[:n], rest[n + 2:]
         payload = out
-    return int(head[9:12]), payload
+    return int(head[9:12]), payload, head.decode("latin-1")
 
 
 class Caller:
@@ -67,16 +67,9 @@ class Caller:
         if self.auth == "token":
             lines.append(f"Authorization: Bearer {self.token}")
         lines.append("Transfer-Encoding: chunked" if chunked else f"Content-Length: {len(body) if length is None else length}")
-        if method == "POST" and path == "/session":
-            with socket.create_connection(("127.0.0.1", self.port), timeout=BOUND) as c:
-                c.sendall(("\r\n".join(lines) + "\r\n\r\n").encode() + body)
-                answer = b"".join(iter(lambda: c.recv(65536), b""))
-            head, _, payload = answer.partition(b"\r\n\r\n")
-            for line in head.decode().split("\r\n"):
-                if line.lower().startswith("set-cookie: velvip_session="):
-                    self.cookie = line.split(": ", 1)[1].split(";")[0]
-            return int(head[9:12]), payload
-        return exchange(self.port, ("\r\n".join(lines) + "\r\n\r\n").encode(), body, chunked)
+        status, payload, head = exchange(self.port, ("\r\n".join(lines) + "\r\n\r\n").encode(), body, chunked)
+        self.cookie = self.cookie or next(iter(re.findall(r"(?im)^set-cookie: (velvip_session=[^;\r]+)", head)), None)
+        return status, payload
 
 
 class HostileTest(unittest.TestCase):
@@ -94,10 +87,9 @@ class HostileTest(unittest.TestCase):
                            input=f"{name}-password\n".encode(), check=True, capture_output=True)
             tokens[name] = subprocess.run([SERVER, "token", "add", name, "--store", store], capture_output=True,
                                           check=True).stdout.decode().strip()
-        cls.port = ts.free_port()
-        cls.proc = subprocess.Popen([SERVER, "--db", cls.db, "--store", store, "--listen", f"127.0.0.1:{cls.port}"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        cls.proc.stdout.readline()
+        cls.service = ts.Service(cls.tmp, cls.db, store=store)
+        cls.addClassCleanup(cls.service.stop)
+        cls.port = cls.service.port
         cls.callers = [Caller(n, b, a, cls.port, tokens[n]) for n, b in cls.users.items() for a in ("cookie", "token")]
         cls.callers.append(Caller("anonymous", None, "anonymous", cls.port))
         cls.foreign = {}
@@ -110,15 +102,6 @@ class HostileTest(unittest.TestCase):
                 lookups = [n for (n,) in c.execute(f"SELECT FNumber FROM pos WHERE FBranchID IN ({others})", (branch,))]
                 lookups += [n for (n,) in c.execute(f"SELECT FNumber FROM employee WHERE FBranchID IN ({others})", (branch,))]
                 cls.foreign[branch] = (marks, lookups)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.proc.send_signal(signal.SIGTERM)
-        cls.proc.wait(timeout=60)
-
-    def workers(self):
-        return [int(p) for p in subprocess.run(["ps", "-o", "pid=", "--ppid", str(self.proc.pid)], capture_output=True,
-                                               text=True).stdout.split()]
 
     # Each case: (caller, method, path, body, how it is sent, statuses allowed, the group a wrong status belongs to).
     def cases(self, rng):
@@ -207,7 +190,7 @@ class HostileTest(unittest.TestCase):
         def watch_health():
             while not stop.is_set():
                 began = time.monotonic()
-                status, _ = exchange(self.port, b"GET /api/v1/health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", timeout=1)
+                status = exchange(self.port, b"GET /api/v1/health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", timeout=1)[0]
                 health.append((status, time.monotonic() - began))
                 stop.wait(0.5)
 
@@ -218,7 +201,7 @@ class HostileTest(unittest.TestCase):
             case = batch[index]
             if index == len(batch) // 2:   # a worker killed on purpose: what it served may answer 5xx
                 kill_window.append(time.monotonic())
-                for pid in self.workers():
+                for pid in self.service.workers():
                     os.kill(pid, signal.SIGKILL)
             caller, method, path, body, chunked, _, _ = case
             status, payload = caller.send(method, path, body, chunked)

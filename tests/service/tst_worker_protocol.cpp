@@ -40,32 +40,39 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<Fault>("fault");
+        QTest::addColumn<int>("status");   // of a failure: the HTTP status its kind answers
         WorkerAnswer end;
         end.id = 7;
         end.user = QStringLiteral("b2");
         end.kind = FrameKind::End;
         end.rows = 7387;
         end.totals = QStringLiteral("合计：消费金额 1.00");
-        QTest::newRow("end of the answer") << framed(end.Encode()) << Fault::None;
-        QTest::newRow("failure of a kind") << framed(WorkerAnswer::Failed({.id = 7, .user = QStringLiteral("b2")},
-                                                                          Vel::ErrorKind::Timeout, QStringLiteral("超时")).Encode())
-                                           << Fault::None;
-        QTest::newRow("another request's id") << framed(answerMap({{"id", 6}})) << Fault::OutOfTurn;
-        QTest::newRow("another user") << framed(answerMap({{"user", QStringLiteral("boss")}})) << Fault::OutOfTurn;
-        QTest::newRow("no id") << framed(answerMap({{"id", QCborValue()}})) << Fault::Malformed;
-        QTest::newRow("not CBOR") << framed("{\"status\":200}") << Fault::Malformed;
-        QTest::newRow("an array") << framed(QCborArray{7, 3}.toCborValue().toCbor()) << Fault::Malformed;
-        QTest::newRow("unknown frame kind") << framed(answerMap({{"kind", 9}})) << Fault::Malformed;
-        QTest::newRow("unknown error kind") << framed(answerMap({{"kind", 4}, {"error", 99}})) << Fault::Malformed;
-        QTest::newRow("data as text") << framed(answerMap({{"data", QStringLiteral("x")}})) << Fault::Malformed;
-        QTest::newRow("bytes after the map") << framed(answerMap({}) + '\0') << Fault::Malformed;
-        QTest::newRow("over the frame limit") << framed({}, WorkerProtocol::MaxAnswerFrame + 1) << Fault::TooLarge;
-        QTest::newRow("cut short") << framed(answerMap({}), 100) << Fault::Closed;
+        QTest::newRow("end of the answer") << framed(end.Encode()) << Fault::None << 0;
+        // A run stopped on the service's side may be tried again; only a fault of ours is a 500.
+        const std::pair<Vel::ErrorKind, int> kinds[] = {{Vel::ErrorKind::BadFilter, 400}, {Vel::ErrorKind::NotFound, 404},
+                                                        {Vel::ErrorKind::Timeout, 504}, {Vel::ErrorKind::Cancelled, 503},
+                                                        {Vel::ErrorKind::Unavailable, 503}, {Vel::ErrorKind::Internal, 500}};
+        for (const auto &[kind, status] : kinds)
+            QTest::addRow("failure of kind %d", int(kind))
+                << framed(WorkerAnswer::Failed({.id = 7, .user = QStringLiteral("b2")}, kind, QStringLiteral("失败")).Encode())
+                << Fault::None << status;
+        QTest::newRow("another request's id") << framed(answerMap({{"id", 6}})) << Fault::OutOfTurn << 0;
+        QTest::newRow("another user") << framed(answerMap({{"user", QStringLiteral("boss")}})) << Fault::OutOfTurn << 0;
+        QTest::newRow("no id") << framed(answerMap({{"id", QCborValue()}})) << Fault::Malformed << 0;
+        QTest::newRow("not CBOR") << framed("{\"status\":200}") << Fault::Malformed << 0;
+        QTest::newRow("an array") << framed(QCborArray{7, 3}.toCborValue().toCbor()) << Fault::Malformed << 0;
+        QTest::newRow("unknown frame kind") << framed(answerMap({{"kind", 9}})) << Fault::Malformed << 0;
+        QTest::newRow("unknown error kind") << framed(answerMap({{"kind", 4}, {"error", 99}})) << Fault::Malformed << 0;
+        QTest::newRow("data as text") << framed(answerMap({{"data", QStringLiteral("x")}})) << Fault::Malformed << 0;
+        QTest::newRow("bytes after the map") << framed(answerMap({}) + '\0') << Fault::Malformed << 0;
+        QTest::newRow("over the frame limit") << framed({}, WorkerProtocol::MaxAnswerFrame + 1) << Fault::TooLarge << 0;
+        QTest::newRow("cut short") << framed(answerMap({}), 100) << Fault::Closed << 0;
     }
     void answers()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(Fault, fault);
+        QFETCH(int, status);
         int pipe[2];
         QVERIFY(::pipe(pipe) == 0);
         QCOMPARE(::write(pipe[1], bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
@@ -80,6 +87,8 @@ private slots:
         QCOMPARE(answer.has_value(), fault == Fault::None);
         if (answer)
             QCOMPARE(answer->Encode(), bytes.mid(4));
+        if (answer && answer->kind == FrameKind::Failure)
+            QCOMPARE(WorkerProtocol::StatusOf(answer->error), status);
     }
 
     // Raw bytes a client sends: what is refused before any worker sees them.

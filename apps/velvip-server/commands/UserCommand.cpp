@@ -24,7 +24,7 @@ int usage(const QString &text)
                                           "(--head-office | --branch NUMBER CHAIN) [--email ADDRESS] [--store STORE]\n"
                                           "      velvip-server user passwd NAME --password-stdin [--store STORE]\n"
                                           "      velvip-server user disable|delete NAME [--store STORE]\n"
-                                          "      velvip-server user move NAME (--head-office | --branch NUMBER) [--store STORE]\n"
+                                          "      velvip-server user move NAME (--head-office | --branch NUMBER CHAIN) [--store STORE]\n"
                                           "      velvip-server user list [--store STORE]\n"
                                           "      velvip-server token add NAME [--days 90] [--store STORE]\n"
                                           "      velvip-server token revoke NUMBER [--store STORE]\n"
@@ -58,6 +58,26 @@ QString existingBranch(const QString &chain, const QString &number)
     if (name.isEmpty())
         throw VelError(QStringLiteral("连锁数据库中没有编号为“%1”的分店").arg(number));
     return name;
+}
+
+// The branch `user add` and `user move` give a user: empty for head office, else a number the
+// chain has (never made head office by an empty number). A usage error goes to `refusal`; a
+// number the chain lacks throws.
+QString chosenBranch(const QCommandLineParser &parser, const ChainOptions &chainOptions, QString &refusal)
+{
+    if (!parser.isSet(QStringLiteral("branch")))
+        return {};
+    const QString given = parser.value(QStringLiteral("branch"));
+    refusal = DeliveryCheck::Branch(QStringLiteral("--branch "), given);
+    const QString number = given.trimmed();
+    if (refusal.isEmpty() && number.isEmpty())
+        refusal = QStringLiteral("--branch 要给出分店编号");
+    const QString chain = refusal.isEmpty() ? chainOptions.Text(parser) : QString();
+    if (refusal.isEmpty() && chain.isEmpty())
+        refusal = QStringLiteral("分店编号要在连锁数据库中核对：请加 --db FILE、--props TEXT 或 --props-file FILE");
+    if (refusal.isEmpty())
+        existingBranch(chain, number);
+    return number;
 }
 
 } // namespace
@@ -102,19 +122,10 @@ int UserMain(const QStringList &args)
             if (parser.isSet(email))
                 if (const QString wrong = DeliveryCheck::Address(QStringLiteral("--email "), parser.value(email)); !wrong.isEmpty())
                     return usage(wrong);
-            if (parser.isSet(branch))
-                if (const QString wrong = DeliveryCheck::Branch(QStringLiteral("--branch "), parser.value(branch)); !wrong.isEmpty())
-                    return usage(wrong);
-            // A branch user is never made a head-office one by an empty number, nor given a
-            // branch the chain does not have.
-            const QString number = parser.value(branch).trimmed();
-            if (parser.isSet(branch) && number.isEmpty())
-                return usage(QStringLiteral("--branch 要给出分店编号"));
-            const QString chain = chainOptions.Text(parser);
-            if (parser.isSet(branch) && chain.isEmpty())
-                return usage(QStringLiteral("分店编号要在连锁数据库中核对：请加 --db FILE、--props TEXT 或 --props-file FILE"));
-            if (parser.isSet(branch))
-                existingBranch(chain, number);
+            QString refusal;
+            const QString number = chosenBranch(parser, chainOptions, refusal);
+            if (!refusal.isEmpty())
+                return usage(refusal);
             users.AddUser({name, number, parser.value(email), false, Password::Hash(passwordFromStdin())});
         } else if (command == QLatin1String("user passwd")) {
             if (!parser.isSet(stdinPassword))
@@ -131,10 +142,13 @@ int UserMain(const QStringList &args)
         } else if (command == QLatin1String("user move")) {
             if (parser.isSet(headOffice) == parser.isSet(branch))
                 return usage(QStringLiteral("请给出 --head-office 或 --branch NUMBER 之一"));
-            if (parser.isSet(branch))
-                if (const QString wrong = DeliveryCheck::Branch(QStringLiteral("--branch "), parser.value(branch)); !wrong.isEmpty())
-                    return usage(wrong);
-            if (!users.SetBranch(name, parser.value(branch)))
+            if (!users.FindUser(name))
+                throw VelError(QStringLiteral("没有用户“%1”").arg(name));
+            QString refusal;
+            const QString number = chosenBranch(parser, chainOptions, refusal);
+            if (!refusal.isEmpty())
+                return usage(refusal);
+            if (!users.SetBranch(name, number))
                 throw VelError(QStringLiteral("没有用户“%1”").arg(name));
         } else if (command == QLatin1String("user list")) {
             for (const Store::User &u : users.Users())

@@ -18,7 +18,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QCryptographicHash>
-#include <QSysInfo>
 #include <QTemporaryFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -492,19 +491,23 @@ void Scheduler::deliver(Store::Delivery d)
                 return note(QStringLiteral("计划 %1 时段 %2 %3：租约已由另一个发送者接手，不再发送")
                                 .arg(d.schedule).arg(d.slot, d.branch));
             m.to = r.address;
+            // The same on every attempt and from every instance, so that a receiver can drop a
+            // message sent again after a sender died between the server's 250 and the log.
             m.messageId = QStringLiteral("velvip.%1.%2.%3.%4@%5")
                               .arg(d.schedule)
                               .arg(QString(d.slot).remove(u':'), d.branch.isEmpty() ? QStringLiteral("all") : d.branch,
                                    QString::fromLatin1(QCryptographicHash::hash(r.address.toUtf8(), QCryptographicHash::Sha256)
                                                            .toHex().left(12)),
-                                   QSysInfo::machineHostName());
+                                   m_options.smtp.from.section(u'@', -1));
             MimeReader message(m);
-            const SmtpResult sent = SendMail(m_options.smtp, r.address, message);
-            r.state = sent.outcome == SmtpResult::Sent ? State::Sent
-                : sent.outcome == SmtpResult::Permanent ? State::FailedPermanent : State::FailedTransient;
-            r.reply = sent.outcome == SmtpResult::Sent ? QString() : sent.reply.isEmpty() ? sent.error : sent.reply;
-            r.updated = now();
-            m_store.SetRecipient(d, r);
+            // The server's answer is logged before anything else happens, QUIT included.
+            const SmtpResult sent = SendMail(m_options.smtp, r.address, message, [&](const SmtpResult &result) {
+                r.state = result.outcome == SmtpResult::Sent ? State::Sent
+                    : result.outcome == SmtpResult::Permanent ? State::FailedPermanent : State::FailedTransient;
+                r.reply = result.outcome == SmtpResult::Sent ? QString() : result.reply.isEmpty() ? result.error : result.reply;
+                r.updated = now();
+                m_store.SetRecipient(d, r);
+            });
             if (r.state != State::Sent)
                 (r.state == State::FailedPermanent ? permanent : transient) << sent.error;
         }

@@ -6,6 +6,7 @@
 
 #include <curl/curl.h>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -33,19 +34,31 @@ int watch(CURL *, curl_infotype type, char *data, size_t size, void *user)
 
 } // namespace
 
-SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, MimeReader &message)
+namespace {
+
+SmtpResult outcome(CURL *c, CURLcode rc, const QStringList &replies, const std::string &password,
+                   const SmtpSettings &settings, const QString &recipient, const char *error);
+
+} // namespace
+
+SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, MimeReader &message,
+                    const std::function<void(const SmtpResult &)> &record)
 {
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    // Before the handle: its cleanup (QUIT) still writes to them, also when `record` throws.
+    QStringList replies;
+    char error[CURL_ERROR_SIZE] = {};
     std::unique_ptr<CURL, void (*)(CURL *)> curl(initialised ? curl_easy_init() : nullptr, curl_easy_cleanup);
-    if (!curl)
-        return {SmtpResult::Transient, {}, QStringLiteral("无法初始化邮件发送（libcurl）")};
+    if (!curl) {
+        const SmtpResult failed{SmtpResult::Transient, {}, QStringLiteral("无法初始化邮件发送（libcurl）")};
+        record(failed);
+        return failed;
+    }
     const std::string url = settings.url.toStdString(), user = settings.user.toStdString(),
                       from = "<" + settings.from.toStdString() + ">", ca = settings.caFile.toStdString(),
                       to = "<" + recipient.toStdString() + ">";
     std::unique_ptr<curl_slist, void (*)(curl_slist *)> rcpt(curl_slist_append(nullptr, to.c_str()), curl_slist_free_all);
     const std::string password = settings.password.toStdString();
-    QStringList replies;
-    char error[CURL_ERROR_SIZE] = {};
     CURL *c = curl.get();
     const long timeout = settings.timeoutSeconds;
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -62,12 +75,12 @@ SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, Mime
     curl_easy_setopt(c, CURLOPT_DEBUGDATA, &replies);
     // Each stage on its own clock: connecting (TLS included), every reply of the server (the
     // greeting, each command, the end of DATA, QUIT), and the message going out at less than
-    // one byte a second. The connection closes, QUIT included, inside the transfer.
+    // one byte a second. The transfer ends with the server's answer to the message; QUIT and
+    // the close come when the handle is cleaned up, after the outcome is recorded.
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
     curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout);
-    curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
     // A password never goes over a connection without TLS.
     curl_easy_setopt(c, CURLOPT_USE_SSL, long(password.empty() ? CURLUSESSL_TRY : CURLUSESSL_ALL));
     if (!ca.empty())
@@ -77,6 +90,16 @@ SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, Mime
         curl_easy_setopt(c, CURLOPT_PASSWORD, password.c_str());
     }
     const CURLcode rc = curl_easy_perform(c);
+    const SmtpResult result = outcome(c, rc, replies, password, settings, recipient, error);
+    record(result);
+    return result;   // then QUIT, as the handle is cleaned up
+}
+
+namespace {
+
+SmtpResult outcome(CURL *c, CURLcode rc, const QStringList &replies, const std::string &password,
+                   const SmtpSettings &settings, const QString &recipient, const char *error)
+{
     if (rc == CURLE_OK)
         return {};
     long code = 0;
@@ -102,3 +125,5 @@ SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, Mime
             QStringLiteral("邮件服务器 %1 没有接收给 %2 的邮件：%3")
                 .arg(settings.url, recipient, answered ? reply : detail)};
 }
+
+} // namespace

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 class MimeReader;
 
 // Where mail goes: "smtp://HOST:PORT" (STARTTLS when the server offers it, required when a
@@ -28,5 +30,8 @@ struct SmtpResult
 };
 
 // Sends one message to one recipient through libcurl, every stage bounded by the settings'
-// time-out.
-SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, MimeReader &message);
+// time-out. `record` gets the outcome as soon as the server has answered the message, before
+// QUIT and the connection's close: a process that dies after the server's 250 has then most
+// likely logged it already.
+SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, MimeReader &message,
+                    const std::function<void(const SmtpResult &)> &record);

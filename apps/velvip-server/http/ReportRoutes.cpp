@@ -214,7 +214,7 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
     const QByteArray body = QByteArray::fromStdString(req.body);
     const QDate today = QDate::currentDate();
     const auto prepared = ServiceFilter::FromJson(id, body, today);
-    Store::AuditEntry audit{caller.user.name, QString::fromStdString(req.remote_addr),
+    Store::AuditEntry audit{caller.user.name, ClientAddress(req),
                             drill ? QStringLiteral("drill") : QStringLiteral("run"),
                             QString::number(id), QString::fromUtf8(body.left(4000)), format, -1, 0};
     if (!prepared.errors.isEmpty()) {
@@ -270,7 +270,7 @@ void Service::lookup(const httplib::Request &req, httplib::Response &res, const 
     request.text = QString::fromUtf8(q).left(WorkerProtocol::MaxQueryText);
     request.offset = offset;
     request.limit = limit;
-    relay(req, std::move(request), res, {caller.user.name, QString::fromStdString(req.remote_addr), QStringLiteral("lookup"),
+    relay(req, std::move(request), res, {caller.user.name, ClientAddress(req), QStringLiteral("lookup"),
                          QString::fromStdString(kind), QString::fromUtf8(q), {}, -1, 0},
           QStringLiteral("application/json; charset=utf-8"), {});
 }

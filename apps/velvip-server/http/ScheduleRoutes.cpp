@@ -68,7 +68,7 @@ void Service::addScheduleRoutes()
     withBody("POST", "/api/v1/schedules", headOffice([this](const httplib::Request &req, httplib::Response &res, const Caller &caller) {
         const Store::Schedule c = scheduleOf(QByteArray::fromStdString(req.body));
         const qint64 id = m_store.AddSchedule(c);
-        m_store.Audit({caller.user.name, QString::fromStdString(req.remote_addr), QStringLiteral("schedule-add"),
+        m_store.Audit({caller.user.name, ClientAddress(req), QStringLiteral("schedule-add"),
                        QString::number(c.report), QString::fromUtf8(c.filter), c.format, -1, 201});
         ReplyJson(res, 201, QJsonObject{{QStringLiteral("id"), id}});
     }, true));

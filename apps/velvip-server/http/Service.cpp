@@ -25,6 +25,7 @@
 
 #include <httplib.h>
 #include <sodium.h>
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -93,10 +94,10 @@ bool isLoopback(const QString &host)
 }
 
 // One JSON line per request on standard error: when, who asked what, and the answer.
-void accessLog(const httplib::Request &req, const httplib::Response &res)
+void accessLog(const QString &address, const httplib::Request &req, const httplib::Response &res)
 {
     const QJsonObject line{{QStringLiteral("at"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-                           {QStringLiteral("address"), QString::fromStdString(req.remote_addr)},
+                           {QStringLiteral("address"), address},
                            {QStringLiteral("method"), QString::fromStdString(req.method)},
                            {QStringLiteral("path"), QString::fromStdString(req.path)},
                            {QStringLiteral("status"), res.status}};
@@ -189,7 +190,9 @@ Service::Service(ServiceOptions options)
         ReplyError(res, 503, QStringLiteral("服务正在停止，请稍后再试。"));
         return httplib::Server::HandlerResponse::Handled;
     });
-    m_http->set_logger(accessLog);
+    m_http->set_logger([this](const httplib::Request &req, const httplib::Response &res) {
+        accessLog(ClientAddress(req), req, res);
+    });
     m_http->set_error_handler([](const httplib::Request &, httplib::Response &res) {
         if (!res.body.empty() || res.is_chunked_content_provider_)
             return;
@@ -370,6 +373,37 @@ void Service::withBody(const char *method, const std::string &pattern, Route rou
     }
 }
 
+QString Service::ClientAddress(const httplib::Request &req) const
+{
+    const QString peer = NumericAddress(QString::fromStdString(req.remote_addr));
+    if (!m_options.trustedProxies.contains(peer))
+        return peer;
+    // The proxy appends the address it saw last; what comes before it is the client's to say.
+    const QString client = NumericAddress(
+        QString::fromStdString(req.get_header_value("X-Forwarded-For")).section(u',', -1).trimmed());
+    return client.isEmpty() ? peer : client;
+}
+
+QString Service::NumericAddress(const QString &text)
+{
+    const QByteArray given = text.toLatin1();
+    unsigned char bytes[sizeof(in6_addr)];
+    char out[INET6_ADDRSTRLEN] = {};
+    for (int family : {AF_INET, AF_INET6}) {
+        if (::inet_pton(family, given.constData(), bytes) != 1)
+            continue;
+        // An IPv4 peer of an IPv6 listener (::ffff:a.b.c.d) is that IPv4 address.
+        const auto *v6 = reinterpret_cast<const in6_addr *>(bytes);
+        if (family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(v6)) {
+            family = AF_INET;
+            std::memmove(bytes, bytes + 12, 4);
+        }
+        if (::inet_ntop(family, bytes, out, sizeof out))
+            return QString::fromLatin1(out);
+    }
+    return {};
+}
+
 void Service::ReplyJson(httplib::Response &res, int status, const QJsonValue &body)
 {
     res.status = status;
@@ -422,7 +456,7 @@ void Service::signIn(const httplib::Request &req, httplib::Response &res)
     const QByteArray password = body.value(QStringLiteral("password")).toString().toUtf8();
     if (name.isEmpty() || password.isEmpty())
         return ReplyError(res, 400, QStringLiteral("请给出用户名（“user”）和密码（“password”）。"));
-    const QString address = QString::fromStdString(req.remote_addr);
+    const QString address = ClientAddress(req);
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     if (const qint64 wait = m_throttle.Wait(name, address, now); wait > 0) {
         res.set_header("Retry-After", std::to_string(wait));

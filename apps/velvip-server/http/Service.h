@@ -36,6 +36,7 @@ struct ServiceOptions
     int queue = 16;
     int downloads = 1;             // downloads (csv, xlsx, pdf) running at once
     int drainSeconds = 30;         // how long a stop waits for running requests
+    QStringList trustedProxies;    // reverse proxies whose X-Forwarded-For names the client (numeric)
     SessionLimits session;
     DeliveryOptions delivery;
     std::function<void()> listening;   // called once the port is held, before the first request
@@ -57,6 +58,12 @@ public:
     int Run();
     // Stops accepting; running requests get up to drainSeconds to finish, then are cut.
     void Stop();
+
+    // The client's address: the peer's, or the last X-Forwarded-For entry when the peer is a
+    // trusted proxy (which sets that entry itself). What the throttle, the audit and the log see.
+    QString ClientAddress(const httplib::Request &req) const;
+    // An IPv4 or IPv6 address in the form the HTTP library gives peers; empty for anything else.
+    static QString NumericAddress(const QString &text);
 
     // JSON helpers the routes share.
     static void ReplyJson(httplib::Response &res, int status, const QJsonValue &body);

@@ -160,7 +160,11 @@ void Store::open() const
         if (m_postgres)
             m_db->Exec(QStringLiteral("SET search_path TO \"%1\"").arg(m_schema));
         else
+        {
+            // Every commit reaches the disk before it returns: a recipient logged as sent stays so.
             m_db->Exec(QStringLiteral("PRAGMA journal_mode = WAL"));
+            m_db->Exec(QStringLiteral("PRAGMA synchronous = FULL"));
+        }
     } catch (const VelError &e) {
         m_db.reset();
         throw VelError(failure(e.Description()));

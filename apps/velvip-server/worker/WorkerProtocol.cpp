@@ -252,7 +252,8 @@ int StatusOf(Vel::ErrorKind kind)
         return 504;
     case Vel::ErrorKind::Unavailable:
         return 503;
-    case Vel::ErrorKind::Cancelled:   // stopped on the service's side: the client learns no more
+    case Vel::ErrorKind::Cancelled:   // stopped on the service's side (a stop, an operator), not by
+        return 503;                   // the client, who left (499 in the audit): it may try again
     case Vel::ErrorKind::Internal:
         break;
     }
