@@ -285,7 +285,7 @@ RecordsetPtr Run10910(const Database &db, const Dictionary *filter, const Branch
 RecordsetPtr Run10911(const Database &db, const Dictionary *filter, const BranchScope &scope)
 {
     const FilterValues values(filter);
-    const qint32 year = values.Int(QStringLiteral("Year"), 1901, 9999, std::nullopt);
+    const qint32 year = values.Int(QStringLiteral("Year"), 1900, 9999, std::nullopt);
     const qint32 quarter = values.Int(QStringLiteral("Quarter"), 1, 4, std::nullopt);
     const qint32 ratio = values.Int(QStringLiteral("CustodyRatio"), 20, 40, 40);
     if (ratio % 10)
