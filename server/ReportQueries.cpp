@@ -15,6 +15,9 @@ RecordsetPtr Run(qint32 rptId, const Database &db, const Dictionary *filter, con
     case 10905: return Run10905(db, filter, scope);
     case 10906: return Run10906(db, filter, scope);
     case 10908: return Run10908(db, filter, scope);
+    case 10909: return Run10909(db, filter, scope);
+    case 10910: return Run10910(db, filter, scope);
+    case 10911: return Run10911(db, filter, scope);
     }
     throw VelError(QStringLiteral("没有编号为 %1 的报表").arg(rptId));
 }

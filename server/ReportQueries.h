@@ -46,5 +46,11 @@ RecordsetPtr Run10905(const Database &db, const Dictionary *filter, const Branch
 RecordsetPtr Run10906(const Database &db, const Dictionary *filter, const BranchScope &scope);
 // The month's stored-value liability roll-forward per branch and card type.
 RecordsetPtr Run10908(const Database &db, const Dictionary *filter, const BranchScope &scope);
+// Stored-value ageing as at a cut-off per issuing branch and card type, or the cards above a limit.
+RecordsetPtr Run10909(const Database &db, const Dictionary *filter, const BranchScope &scope);
+// The paid part of stored value spent per issuing branch x spending branch over a period.
+RecordsetPtr Run10910(const Database &db, const Dictionary *filter, const BranchScope &scope);
+// Prepaid funds per issuing branch at a quarter's end: custody required, share of last year's sales.
+RecordsetPtr Run10911(const Database &db, const Dictionary *filter, const BranchScope &scope);
 
 } // namespace ReportQueries

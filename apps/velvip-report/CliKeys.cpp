@@ -65,7 +65,7 @@ int KeysMain(const QStringList &args)
         bool ok = false;
         const qint32 id = arg.toInt(&ok);
         if (!ok || !ReportSession::ReportIds().contains(id)) {
-            QTextStream(stderr) << QStringLiteral("velvip-report keys: 报表编号应为 10901 至 10906 或 10908，而不是“%1”\n").arg(arg);
+            QTextStream(stderr) << QStringLiteral("velvip-report keys: 报表编号应为 %1，而不是“%2”\n").arg(ReportSession::ReportIdsText(), arg);
             return 2;
         }
         reports << id;

@@ -24,7 +24,8 @@ const char *const kRunDescription = R"(运行一张会员报表，把结果写�
   10901 储值积分变动表      10902 会员消费表
   10903 会员消费明细表      10904 礼品兑换表
   10905 充值流水表          10906 商品零售价格资料表
-  10908 储值负债变动表)";
+  10908 储值负债变动表      10909 储值余额账龄表
+  10910 跨店结算表          10911 预付资金存管表)";
 
 const char *const kRunNotes = R"(过滤条件：每张报表的过滤条件（项、类型、取值、是否必填）用 velvip-report keys RPTID 查看。运行前会检查过滤条件：缺少必填项、报表没有的项、类型或取值不对、范围颠倒，都按命令行错误处理（退出状态 2）。只写日期的 BDate 取当天 00:00:00，只写日期的 EDate 取当天 23:59:59；2024/05/31、20240531、2024年5月31日 等写法也可以。
 
@@ -90,7 +91,7 @@ struct Parser
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addHelpOption();
         parser.addOptions(options());
-        parser.addPositionalArgument(QStringLiteral("RPTID"), QStringLiteral("报表编号，10901 至 10906 或 10908。"));
+        parser.addPositionalArgument(QStringLiteral("RPTID"), QStringLiteral("报表编号，%1。").arg(ReportSession::ReportIdsText()));
     }
 
     QList<QCommandLineOption> options() const
@@ -109,7 +110,7 @@ QString readReportId(const Parser &p, RunOptions &o)
     bool ok = false;
     o.rptId = positional.first().toInt(&ok);
     if (!ok || !ReportSession::ReportIds().contains(o.rptId))
-        return QStringLiteral("报表编号应为 10901 至 10906 或 10908，而不是“%1”").arg(positional.first());
+        return QStringLiteral("报表编号应为 %1，而不是“%2”").arg(ReportSession::ReportIdsText(), positional.first());
     return {};
 }
 
@@ -215,8 +216,10 @@ QString checkFilter(RunOptions &o, QString &hint)
     if (problems.isEmpty())
         return {};
     hint = QStringLiteral("用 velvip-report keys %1 查看报表 %1 的全部过滤条件。").arg(o.rptId);
-    const QString periodKey
-        = ReportKeys::Find(o.rptId, QStringLiteral("Year")) ? QStringLiteral("Year") : QStringLiteral("BDate");
+    QString periodKey = QStringLiteral("EDate");
+    for (const char *key : {"Year", "BDate"})
+        if (periodKey == QLatin1String("EDate") && ReportKeys::Find(o.rptId, QLatin1String(key)))
+            periodKey = QLatin1String(key);
     if (ReportKeys::HasPeriod(o.rptId) && !o.filter->Lookup(periodKey))
         hint += QStringLiteral("期间可用 --period 设定，例如 --period 2024-05。");
     return problems.join(u'\n');

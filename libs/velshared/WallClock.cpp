@@ -63,6 +63,11 @@ std::optional<std::pair<QDate, QDate>> RelativePeriod(QStringView name, const QD
     const QDate month(today.year(), today.month(), 1);
     const QDate monday = today.addDays(1 - today.dayOfWeek());
     const QDate year(today.year(), 1, 1);
+    const QDate quarter(today.year(), (today.month() - 1) / 3 * 3 + 1, 1);
+    if (name == u"本季度")
+        return std::pair{quarter, quarter.addMonths(3).addDays(-1)};
+    if (name == u"上季度")
+        return std::pair{quarter.addMonths(-3), quarter.addDays(-1)};
     if (name == u"今天")
         return std::pair{today, today};
     if (name == u"昨天")

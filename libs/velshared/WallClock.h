@@ -27,7 +27,7 @@ QDateTime At(const QDate &date, const QTime &time = QTime(0, 0));
 QDateTime Of(const QDateTime &value);
 
 // The first and last day of a period named relative to `today`: "今天", "昨天", "本周", "上周"
-// (Monday to Sunday), "本月", "上月", "本月至今", "本年", "上年", "本年至今". Nothing for
+// (Monday to Sunday), "本月", "上月", "本月至今", "本季度", "上季度", "本年", "上年", "本年至今". Nothing for
 // other names. The dialogs' quick choices, --period and scheduled deliveries all use this.
 std::optional<std::pair<QDate, QDate>> RelativePeriod(QStringView name, const QDate &today);
 

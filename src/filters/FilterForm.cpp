@@ -130,6 +130,25 @@ void FilterForm::ResetActiveTab()
     m_panel->SetActiveTab(0);
 }
 
+QFrame *FilterForm::AddTwoCodeRows(const QString &first, const QString &second, QWidget *after)
+{
+    QFrame *fraItem = AddFrame(QStringLiteral("fraItem"), 6480, 1200);
+    AddCodeRow(fraItem, 405, 0, first, 0, 1, 0);
+    AddCodeRow(fraItem, 765, 1, second, 2, 3, 1);
+    for (int i : {0, 1, 2, 3}) {
+        setTabOrder(after, txtItem[i]);
+        after = txtItem[i];
+    }
+    return fraItem;
+}
+
+void FilterForm::LoadSteps()
+{
+    Guarded([this] { SetPanelReportID(); });
+    Guarded([this] { CreateResult(); });
+    Guarded([this] { ResetActiveTab(); });
+}
+
 void FilterForm::Guarded(const std::function<void()> &step)
 {
     try {

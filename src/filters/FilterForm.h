@@ -83,6 +83,8 @@ protected:
     void SetPanelReportID();
     void CreateResult();
     void ResetActiveTab();
+    // The three steps above, each guarded.
+    void LoadSteps();
     // Runs one step; a failure is dropped and the caller goes on with the next step.
     static void Guarded(const std::function<void()> &step);
 
@@ -98,6 +100,8 @@ protected:
     void AddCodeRow(QWidget *frame, int top, int labelIndex, const QString &caption, int begin, int end = -1,
                     int lineIndex = -1, int endButton = -1);
     QFrame *AddLine(QWidget *frame, int x1, int x2, int y);
+    // fraItem with two code rows, `first` in boxes 0/1 and `second` in 2/3, tabbing on from `after`.
+    QFrame *AddTwoCodeRows(const QString &first, const QString &second, QWidget *after);
     QDateTimeEdit *AddDatePicker(QWidget *frame, const QString &name, const QString &format,
                                  int left, int top, int width, int height = 300);
     QCheckBox *AddCheckBox(QWidget *frame, const QString &name, const QString &text, int left, int top,

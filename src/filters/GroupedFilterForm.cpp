@@ -60,9 +60,7 @@ void GroupedFilterForm::Form_Load()
         DtpEDate->setDateTime(second);
     });
     Guarded([this] { FillCombo(cboGroup, m_groups, 0); });
-    Guarded([this] { SetPanelReportID(); });
-    Guarded([this] { CreateResult(); });
-    Guarded([this] { ResetActiveTab(); });
+    LoadSteps();
     Guarded([this] { LockBranchRow({lbl[0], Line2[2], txtItem[0], cmdItem[0], txtItem[1], cmdItem[1]}); });
 }
 

@@ -4,12 +4,14 @@
 #include "ErrorReporter.h"
 #include "GroupedFilterForm.h"
 #include "VelError.h"
+#include "facade/Catalog.h"
 #include "reports/ReportLayout.h"
 #include "frmFilter10901.h"
 #include "frmFilter10902.h"
 #include "frmFilter10903.h"
 #include "frmFilter10906.h"
 #include "frmFilter10908.h"
+#include "frmFilterClose.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -39,6 +41,9 @@ FilterForm *ReportFilter::CreateForm(qint32 rptId)
     case 10905: return new frmFilter10905;
     case 10906: return new frmFilter10906;
     case 10908: return new frmFilter10908;
+    case 10909: return new frmFilter10909;
+    case 10910: return new frmFilter10910;
+    case 10911: return new frmFilter10911;
     default: return nullptr;
     }
 }
@@ -62,7 +67,7 @@ void ReportFilter::detach()
 void ReportFilter::Init()
 {
     // Numbers without a report (10907 included) show no dialog.
-    if ((m_rptId < 10901 || m_rptId > 10906) && m_rptId != 10908)
+    if (!VelVipRpt::FindReport(m_rptId))
         return;
     try {
         attach(CreateForm(m_rptId));

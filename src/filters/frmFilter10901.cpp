@@ -22,22 +22,11 @@ constexpr int RowCardType = 405, RowCard = 765, RowName = 1125, RowBranch = 1485
 } // namespace
 
 frmFilter10901::frmFilter10901(QWidget *parent)
-    : FilterForm(QSize(10125, 6600), parent)
+    : MonthFilterForm(QSize(10125, 6600), parent)
 {
     setObjectName(QStringLiteral("frmFilter10901"));
 
-    QFrame *fraPeriod = AddFrame(QStringLiteral("fraPeriod"), 6480, 855);
-    lbl[4] = AddLabel(fraPeriod, QStringLiteral("查询期间"), 165, 345);
-    DtpBDate = new QSpinBox(fraPeriod);
-    DtpBDate->setObjectName(QStringLiteral("DtpBDate"));
-    DtpBDate->setRange(0, 9999);
-    DtpBDate->setGeometry(Twips::Rect(1200, 270, 1200, 300));
-    lbl[5] = AddLabel(fraPeriod, QStringLiteral("年"), 2490, 345, 300);
-    DtpEDate = new QSpinBox(fraPeriod);
-    DtpEDate->setObjectName(QStringLiteral("DtpEDate"));
-    DtpEDate->setRange(0, 12);
-    DtpEDate->setGeometry(Twips::Rect(2880, 270, 900, 300));
-    lbl[6] = AddLabel(fraPeriod, QStringLiteral("月"), 3870, 345, 300);
+    QFrame *fraPeriod = BuildMonthFrame(0, 0, 12, QStringLiteral("月"));
 
     QFrame *fraItem = AddFrame(QStringLiteral("fraItem"), 6480, 1860);
     // The card-type end box is filled by the button of index 4.
@@ -72,14 +61,8 @@ frmFilter10901::frmFilter10901(QWidget *parent)
 
 void frmFilter10901::Form_Load()
 {
-    Guarded([this] { SetPanelReportID(); });
-    Guarded([this] { CreateResult(); });
-    Guarded([this] { ResetActiveTab(); });
-    Guarded([this] {
-        const QDate today = QDate::currentDate();
-        DtpBDate->setValue(today.year());
-        DtpEDate->setValue(today.month());
-    });
+    LoadSteps();
+    Guarded([this] { ShowPeriodOf(QDate::currentDate()); });
 }
 
 void frmFilter10901::SaveFilter(DictionaryPtr &Filter)

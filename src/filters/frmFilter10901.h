@@ -1,13 +1,12 @@
 #pragma once
 
-#include "FilterForm.h"
+#include "MonthFilterForm.h"
 
 class QCheckBox;
-class QSpinBox;
 
 // Filter dialog of report 10901: one calendar month, card type / card number / branch ranges,
 // member name and two display switches.
-class frmFilter10901 : public FilterForm
+class frmFilter10901 : public MonthFilterForm
 {
     Q_OBJECT
 
@@ -24,8 +23,6 @@ public:
     // Copies a begin code into its empty end box when the begin box loses the focus.
     void txtItem_LostFocus(int Index);
 
-    QSpinBox *DtpBDate = nullptr;   // the year
-    QSpinBox *DtpEDate = nullptr;   // the month
     QCheckBox *chkShowSumOnly = nullptr;
     QCheckBox *chkShowVipDo = nullptr;
 

@@ -75,9 +75,7 @@ void frmFilter10902::fillGroupList()
 void frmFilter10902::Form_Load()
 {
     Guarded([this] { fillGroupList(); });
-    Guarded([this] { SetPanelReportID(); });
-    Guarded([this] { CreateResult(); });
-    Guarded([this] { ResetActiveTab(); });
+    LoadSteps();
     Guarded([this] {
         if (cboGroup->count() > 0)
             cboGroup->setCurrentIndex(0);

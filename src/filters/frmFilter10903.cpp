@@ -64,9 +64,7 @@ void frmFilter10903::Form_Load()
         DtpBDate->setDateTime(minute);
         DtpEDate->setDateTime(minute);
     });
-    Guarded([this] { SetPanelReportID(); });
-    Guarded([this] { CreateResult(); });
-    Guarded([this] { ResetActiveTab(); });
+    LoadSteps();
     Guarded([this] { LockBranchRow({lbl[0], lbl2[1], Line2[2], txtItem[0], cmdItem[0], txtItem[1], cmdItem[1]}); });
 }
 

@@ -29,9 +29,7 @@ frmFilter10906::frmFilter10906(QWidget *parent)
 
 void frmFilter10906::Form_Load()
 {
-    Guarded([this] { SetPanelReportID(); });
-    Guarded([this] { CreateResult(); });
-    Guarded([this] { ResetActiveTab(); });
+    LoadSteps();
 }
 
 void frmFilter10906::SaveFilter(DictionaryPtr &Filter)

@@ -19,46 +19,21 @@ const std::pair<const char *, int> boxes[] = {{"BBranchNum", 0}, {"EBranchNum", 
 } // namespace
 
 frmFilter10908::frmFilter10908(QWidget *parent)
-    : FilterForm(QSize(10125, 4800), parent)
+    : MonthFilterForm(QSize(10125, 4800), parent)
 {
     setObjectName(QStringLiteral("frmFilter10908"));
-    QFrame *fraPeriod = AddFrame(QStringLiteral("fraPeriod"), 6480, 855);
-    lbl[4] = AddLabel(fraPeriod, QStringLiteral("查询期间"), 165, 345);
-    DtpBDate = new QSpinBox(fraPeriod);
-    DtpBDate->setObjectName(QStringLiteral("DtpBDate"));
-    DtpBDate->setRange(1900, 9999);
-    DtpBDate->setGeometry(Twips::Rect(1200, 270, 1200, 300));
-    lbl[5] = AddLabel(fraPeriod, QStringLiteral("年"), 2490, 345, 300);
-    DtpEDate = new QSpinBox(fraPeriod);
-    DtpEDate->setObjectName(QStringLiteral("DtpEDate"));
-    DtpEDate->setRange(1, 12);
-    DtpEDate->setGeometry(Twips::Rect(2880, 270, 900, 300));
-    lbl[6] = AddLabel(fraPeriod, QStringLiteral("月"), 3870, 345, 300);
-
-    QFrame *fraItem = AddFrame(QStringLiteral("fraItem"), 6480, 1200);
-    AddCodeRow(fraItem, 405, 0, QStringLiteral("分    店"), 0, 1, 0);
-    AddCodeRow(fraItem, 765, 1, QStringLiteral("卡 类 别"), 2, 3, 2);
+    QFrame *fraPeriod = BuildMonthFrame(1900, 1, 12, QStringLiteral("月"));
 
     setTabOrder(DtpBDate, DtpEDate);
-    setTabOrder(DtpEDate, txtItem[0]);
-    setTabOrder(txtItem[0], txtItem[1]);
-    setTabOrder(txtItem[1], txtItem[2]);
-    setTabOrder(txtItem[2], txtItem[3]);
+    QFrame *fraItem = AddTwoCodeRows(QStringLiteral("分    店"), QStringLiteral("卡 类 别"), DtpEDate);
     Panel()->AddFrame(fraPeriod);
     Panel()->AddFrame(fraItem);
 }
 
 void frmFilter10908::Form_Load()
 {
-    Guarded([this] { SetPanelReportID(); });
-    Guarded([this] { CreateResult(); });
-    Guarded([this] { ResetActiveTab(); });
-    Guarded([this] {
-        // The month just closed.
-        const QDate last = QDate::currentDate().addMonths(-1);
-        DtpBDate->setValue(last.year());
-        DtpEDate->setValue(last.month());
-    });
+    LoadSteps();
+    Guarded([this] { ShowPeriodOf(QDate::currentDate().addMonths(-1)); });   // the month just closed
 }
 
 void frmFilter10908::SaveFilter(DictionaryPtr &Filter)

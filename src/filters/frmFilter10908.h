@@ -1,11 +1,9 @@
 #pragma once
 
-#include "FilterForm.h"
-
-class QSpinBox;
+#include "MonthFilterForm.h"
 
 // Filter dialog of report 10908: one calendar month, branch and card type ranges.
-class frmFilter10908 : public FilterForm
+class frmFilter10908 : public MonthFilterForm
 {
     Q_OBJECT
 
@@ -15,9 +13,6 @@ public:
     void LoadFilter(DictionaryPtr &Filter) override;
     void SaveFilter(DictionaryPtr &Filter) override;
     void GetLookupInfo(QObject *Ctrl, qint32 &LookupType, QString &Condition, QVariant &Extra) override;
-
-    QSpinBox *DtpBDate = nullptr;   // the year
-    QSpinBox *DtpEDate = nullptr;   // the month
 
 protected:
     void Form_Load() override;

@@ -12,6 +12,9 @@ std::unique_ptr<IQueryReport> NewReport(qint32 rptId)
     case 10905: return std::make_unique<Rpt10905>();
     case 10906: return std::make_unique<Rpt10906>();
     case 10908: return std::make_unique<Rpt10908>();
+    case 10909: return std::make_unique<Rpt10909>();
+    case 10910: return std::make_unique<Rpt10910>();
+    case 10911: return std::make_unique<Rpt10911>();
     default: return nullptr;
     }
 }

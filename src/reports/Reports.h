@@ -95,5 +95,41 @@ protected:
     void WriteProperties(Dictionary &property) const override;
 };
 
+// 储值余额账龄表: stored-value balances as at a cut-off by time since each card's last value movement,
+// per issuing branch and card type; or ("ShowCards") the cards whose balance exceeds a limit.
+class Rpt10909 : public ReportFrame
+{
+    Q_OBJECT
+public:
+    Q_INVOKABLE explicit Rpt10909(QObject *parent = nullptr);
+protected:
+    bool AppendColumns() override;
+    void WriteProperties(Dictionary &property) const override;
+};
+
+// 跨店结算表: the paid part of stored value spent per issuing branch x spending branch, and what
+// one branch owes another.
+class Rpt10910 : public ReportFrame
+{
+    Q_OBJECT
+public:
+    Q_INVOKABLE explicit Rpt10910(QObject *parent = nullptr);
+protected:
+    bool AppendColumns() override;
+    void WriteProperties(Dictionary &property) const override;
+};
+
+// 预付资金存管表: prepaid funds (paid part) per issuing branch at a quarter's end, the custody
+// required and the balance's share of the previous year's sales.
+class Rpt10911 : public ReportFrame
+{
+    Q_OBJECT
+public:
+    Q_INVOKABLE explicit Rpt10911(QObject *parent = nullptr);
+protected:
+    bool AppendColumns() override;
+    void WriteProperties(Dictionary &property) const override;
+};
+
 // A new report object for a report number of the catalogue, or nullptr.
 std::unique_ptr<IQueryReport> NewReport(qint32 rptId);

@@ -138,9 +138,10 @@ private slots:
             QVERIFY2(view, qPrintable(QString::number(id)));
             QVERIFY2(view->ErrorText().isEmpty(), qPrintable(QString("%1: %2").arg(id).arg(view->ErrorText())));
             QVERIFY2(view->Model()->rowCount() > 0, qPrintable(QString::number(id)));
-            // The sample filter covers January 2024; report 10906 has no period.
+            // The sample filter covers January 2024 (10909 as at its end, 10911 its quarter); 10906 has no period.
+            const QHash<qint32, QString> periods{{10906, ""}, {10909, " 2024-01-31"}, {10911, " 2024-Q1"}};
             QCOMPARE(window.Tabs()->tabText(window.Tabs()->currentIndex()),
-                     ReportSession::ReportName(id) + (id == 10906 ? "" : " 2024-01"));
+                     ReportSession::ReportName(id) + periods.value(id, " 2024-01"));
             QCOMPARE(view->Table()->FrozenColumnCount(), view->Model()->Report().FrozenColumns());
             QCOMPARE(view->Table()->isSortingEnabled(), id == 10903);
             QCOMPARE(window.findChild<QAction *>("chartToggle")->isEnabled(), QList<qint32>({10901, 10902, 10904, 10905}).contains(id));
@@ -251,6 +252,7 @@ private slots:
         QTest::newRow("10901_card_to_its_lines") << Drill{10901, -1, 0, "FCardId", 10903, "FMemCardID"};
         QTest::newRow("10905_topup_to_card_ledger") << Drill{10905, -1, 0, "FCardID", 10901, "FCardId"};
         QTest::newRow("10904_gift_to_card_ledger") << Drill{10904, 1, 0, "FCardID", 10901, "FCardId"};
+        QTest::newRow("10908_branch_to_its_ledger") << Drill{10908, -1, 0, "FBranchNo", 10901, ""};
     }
 
     void doubleClickDrillsDown()

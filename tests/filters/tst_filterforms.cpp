@@ -64,6 +64,15 @@ private slots:
         QTest::newRow("10908") << 10908 << "过滤 - 储值负债变动表"
                                << Make({{"Year", 2025}, {"Month", 3.0}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
                                         {"BVipTypeNum", "T1"}, {"EVipTypeNum", "T3"}});
+        QTest::newRow("10909") << 10909 << "过滤 - 储值余额账龄表"
+                               << Make({{"EDate", "2024-06-30 23:59:59"}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
+                                        {"BVipTypeNum", "T1"}, {"EVipTypeNum", "T3"}, {"ShowCards", qint16(1)}, {"MinBalance", 8000.0}});
+        QTest::newRow("10910") << 10910 << "过滤 - 跨店结算表"
+                               << Make({{"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-06-30 23:59:59"}, {"BBranchNum", "B01"},
+                                        {"EBranchNum", "B02"}, {"BSpendNum", "B03"}, {"ESpendNum", "B04"}});
+        QTest::newRow("10911") << 10911 << "过滤 - 预付资金存管表"
+                               << Make({{"Year", 2025}, {"Quarter", 2}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
+                                        {"CustodyRatio", 20}, {"RevenueCap", 35}});
     }
     void restoreThenSaveRoundTrips()
     {
@@ -341,6 +350,9 @@ private slots:
         QTest::newRow("10906 item") << LookupAnswer{10906, 1, true, 4, unchanged};
         QTest::newRow("10908 branch") << LookupAnswer{10908, 1, false, 5, " x2.FParentID=0 "};
         QTest::newRow("10908 card type") << LookupAnswer{10908, 2, true, 51, unchanged};
+        QTest::newRow("10909 card type") << LookupAnswer{10909, 3, true, 51, unchanged};
+        QTest::newRow("10910 spending branch") << LookupAnswer{10910, 3, false, 5, " x2.FParentID=0 "};
+        QTest::newRow("10911 branch") << LookupAnswer{10911, 0, true, 5, " x2.FParentID=0 "};
     }
     void lookupAnswers()
     {

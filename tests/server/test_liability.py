@@ -6,6 +6,7 @@ chain brought up by upgrade-schema; and the tie of every
 branch x card type cell to 10901's balances and 10905's top-ups.
 
 Usage: test_liability.py VELVIP_REPORT   (PostgreSQL when VELVIP_TEST_PG is set)"""
+import calendar
 import collections
 import csv
 import io
@@ -47,9 +48,27 @@ WRITES = [
     "DELETE FROM card_movement WHERE FID IN (SELECT FID FROM card_movement WHERE FKind IN (2, 3) AND FCardID = 1 "
     "AND FDate < '2024-06-01')",
 ]
-COLUMNS = ["FOpen", "FOpenPaid", "FTopupPaid", "FTopupBonus", "FNewCard", "FRecharge", "FSpendPaid", "FSpendBonus",
-           "FRefund", "FCashOut", "FAdjust", "FWriteOff", "FClose", "FClosePaid", "FDiff", "FRevenueOpen",
-           "FPointsOpen", "FPointsEarned", "FPointsAdjust", "FPointsGift", "FPointsExpired", "FPointsClose"]
+ROLL = ["FOpen", "FOpenPaid", "FTopupPaid", "FTopupBonus", "FNewCard", "FRecharge", "FSpendPaid", "FSpendBonus", "FRefund",
+        "FCashOut", "FAdjust", "FWriteOff", "FClose", "FClosePaid", "FDiff", "FRevenueOpen", "FPointsOpen", "FPointsEarned",
+        "FPointsAdjust", "FPointsGift", "FPointsExpired", "FPointsClose"]
+AGES = [f"{stem}{part}" for stem in ("FAge1", "FAge2", "FAge3", "FAge4", "FAge5", "FTotal") for part in ("", "Paid", "Bonus", "Cards")]
+COLUMNS = {10908: ROLL, 10909: AGES, 10910: ["FSpend", "FSpendPaid", "FSpendBonus", "FRefundPaid", "FNetPaid", "FOwed", "FOwedBack", "FNet"],
+           10911: ["FPrevPaid", "FPaid", "FValue", "FRatio", "FCustody", "FRevenue", "FShare", "FCap", "FCapAmount", "FOverCap",
+                   "FIssued", "FOutstanding"], 0: ["FBalance", "FPaid", "FBonus"]}
+KEYS = {10908: ["FBranchNo", "FTypeName"], 10909: ["FBranchNo", "FTypeName"], 10910: ["FIssueNo", "FSpendNo"],
+        10911: ["FBranchNo"], 0: ["FCardNo", "FBranchNo"]}
+ISSUER = lambda k, b: k[0] == b
+# (report, filter, which cells a branch user sees, recomputation[, layout]).
+CASES = [(10908, (f"Year={y}", f"Month={m}"), ISSUER, lambda d, y=y, m=m: roll_forward(d, y, m)) for y, m in MONTHS] + [
+    (10909, ("EDate=2025-01-31", "ShowCards=1", "MinBalance=1500"), lambda k, b: k[1] == b,
+     lambda d: ageing(d, "2025-01-31 23:59:59", 150000), 0),
+    (10909, ("EDate=2024-02-20",), ISSUER, lambda d: ageing(d, "2024-02-20 23:59:59")),
+    (10909, ("EDate=2025-04-20",), ISSUER, lambda d: ageing(d, "2025-04-20 23:59:59")),
+    (10910, ("BDate=2024-02-01", "EDate=2024-03-31"), lambda k, b: b in k, lambda d: settlement(d, "2024-02-01 00:00:00", "2024-03-31 23:59:59")),
+    (10910, ("BDate=2024-09-01", "EDate=2024-09-30"), lambda k, b: b in k, lambda d: settlement(d, "2024-09-01 00:00:00", "2024-09-30 23:59:59")),
+    (10911, ("Year=2024", "Quarter=1"), ISSUER, lambda d: custody(d, 2024, 1, 40, 40)),
+    (10911, ("Year=2025", "Quarter=1", "CustodyRatio=20", "RevenueCap=5"), ISSUER, lambda d: custody(d, 2025, 1, 20, 5)),
+]
 
 
 def psql(props, sql, csv_out=False):
@@ -91,8 +110,9 @@ def run(props, rpt, *sets, period=None, scope=None):
     return [dict(zip(d["Fields"], r)) for r in d["Rows"]]
 
 
-def cents(v):
-    return round(float(v or 0) * 100)
+def cents(v, column=""):
+    """Money as integer hundredths; counts as they are."""
+    return round(float(v or 0) * (1 if column.endswith(("Cards", "Issued", "Outstanding")) else 100))
 
 
 def half_even(n, d):
@@ -101,29 +121,43 @@ def half_even(n, d):
     return -q if n < 0 else q
 
 
-def recompute(select, year, month):
-    """The report's cells per (branch code, type code) from the raw movements."""
-    branch = {int(r[0]): r[1] for r in select("SELECT FID, FNumber FROM branch")}
-    ctype = {int(r[0]): r[1] for r in select("SELECT c.FID, t.FNumber FROM member_card c JOIN card_type t ON t.FID = c.FTypeID")}
+def walk(select):
+    """Every movement in order (date, id) with its cash part, from the raw movements."""
     moves = sorted((str(r[2])[:19], int(r[0]), int(r[1]), int(r[3]), int(r[4]), int(r[5]), int(r[6]), int(r[7]),
                     None if r[8] is None else int(r[8])) for r in select(
         "SELECT FID, FCardID, FDate, FBranchID, FKind, FValueAdd, FValueSpent, FPoints, FPaid FROM card_movement"))
-    start = f"{year:04d}-{month:02d}-01"
-    end = f"{year + month // 12:04d}-{month % 12 + 1:02d}-01"
     state = collections.defaultdict(lambda: [0, 0])   # card -> balance, cash part
-    first_topup = set()
-    cells = collections.defaultdict(lambda: collections.Counter())
-    pairs = collections.defaultdict(lambda: [0, 0, None])   # (card, branch) -> opening cash, payments' cash part, cell
+    out = []
     for date, fid, card, br, kind, add, spent, points, paid in moves:
-        if date >= end:
-            continue
-        v = add - spent
-        cash = 0
-        if v or kind == 1:
+        v, cash, valued = add - spent, 0, bool(add - spent) or kind == 1
+        if valued:
             bal, c = state[card]
             cash = (v if paid is None else paid) if kind == 1 else half_even(v * c, bal) if bal > 0 else v
             state[card] = [bal + v, c + cash]
-        key = (branch.get(br, ""), ctype[card])
+        out.append((date, card, br, kind, v, cash, points, valued, tuple(state[card])))
+    return out
+
+
+def chain_data(select):
+    branch = {int(r[0]): r[1] for r in select("SELECT FID, FNumber FROM branch")}
+    cards = {int(r[0]): (r[1] or "", r[2], r[3]) for r in select(
+        "SELECT c.FID, s.FNumber, t.FNumber, c.FNumber FROM member_card c LEFT JOIN branch s ON s.FID = c.FBranchID "
+        "JOIN card_type t ON t.FID = c.FTypeID")}
+    return branch, cards, walk(select), select
+
+
+def roll_forward(data, year, month):
+    """10908's cells per (branch code, type code)."""
+    branch, cards, moves, _ = data
+    start = f"{year:04d}-{month:02d}-01"
+    end = f"{year + month // 12:04d}-{month % 12 + 1:02d}-01"
+    first_topup = set()
+    cells = collections.defaultdict(collections.Counter)
+    pairs = collections.defaultdict(lambda: [0, 0, None])   # (card, branch) -> opening cash, payments' cash part, cell
+    for date, card, br, kind, v, cash, points, _, _ in moves:
+        if date >= end:
+            continue
+        key = (branch.get(br, ""), cards[card][1])
         cell = cells[key]
         new_card = kind == 1 and card not in first_topup
         if kind == 1:
@@ -153,6 +187,88 @@ def recompute(select, year, month):
     for open_cash, spent_cash, key in pairs.values():
         if open_cash > 0 and spent_cash > 0:
             cells[key]["FRevenueOpen"] += min(open_cash, spent_cash)
+    return cells
+
+
+def balances(moves, before):
+    """card -> (balance, cash part, date of its last value movement) over the movements before `before`(date)."""
+    out = {}
+    for date, card, _, _, _, _, _, valued, after in moves:
+        if valued and before(date):
+            out[card] = after + (date,)
+    return out
+
+
+def months_back(text, n):
+    y, m = divmod(int(text[:4]) * 12 + int(text[5:7]) - 1 - n, 12)
+    last = calendar.monthrange(y, m + 1)[1]
+    return f"{y:04d}-{m + 1:02d}-{min(int(text[8:10]), last):02d}{text[10:]}"
+
+
+def ageing(data, cut, cards_over=None):
+    """10909's cells per (branch code, type code), or per card number those above `cards_over` cents."""
+    _, cards, moves, _ = data
+    bounds = [months_back(cut, n) for n in (3, 6, 12, 24)]
+    cells = collections.defaultdict(collections.Counter)
+    for card, (bal, cash, last) in balances(moves, lambda d: d <= cut).items():
+        band = next((i + 1 for i, b in enumerate(bounds) if last > b), 5)
+        if cards_over is not None:
+            if bal > cards_over:
+                cells[(cards[card][2], cards[card][0])].update(FBalance=bal, FPaid=cash, FBonus=bal - cash)
+            continue
+        for stem in (f"FAge{band}", "FTotal"):
+            if bal:
+                cells[cards[card][:2]].update({stem: bal, stem + "Paid": cash, stem + "Bonus": bal - cash, stem + "Cards": 1})
+    return cells
+
+
+def settlement(data, start, end):
+    """10910's cells per (issuing branch code, spending branch code)."""
+    branch, cards, moves, _ = data
+    cells = collections.defaultdict(collections.Counter)
+    for date, card, br, kind, v, cash, *_ in moves:
+        if start <= date <= end and kind in (2, 3):
+            cell = cells[(cards[card][0], branch.get(br, ""))]
+            if kind == 2:
+                cell.update(FSpend=-v, FSpendPaid=-cash, FSpendBonus=cash - v)
+            else:
+                cell.update(FRefundPaid=cash)
+    for (a, b), cell in cells.items():
+        cell["FNetPaid"] = cell["FSpendPaid"] - cell["FRefundPaid"]
+        cell["FOwed"] = cell["FNetPaid"] if a != b else 0
+    for (a, b), cell in cells.items():
+        cell["FOwedBack"] = cells[(b, a)]["FOwed"] if a != b and (b, a) in cells else 0
+        cell["FNet"] = cell["FOwed"] - cell["FOwedBack"]
+    return cells
+
+
+def custody(data, year, quarter, ratio, cap):
+    """10911's cells per issuing branch code, and the total under "合计"."""
+    _, cards, moves, select = data
+    start, end = f"{year}-{3 * quarter - 2:02d}-01", f"{year + quarter // 4}-{3 * quarter % 12 + 1:02d}-01"
+    first = {}
+    for date, card, *_, valued, _ in moves:
+        if valued:
+            first.setdefault(card, date)
+    now, before = balances(moves, lambda d: d < end), balances(moves, lambda d: d < start)
+    cells = collections.defaultdict(collections.Counter)
+    for card, (bal, cash, _) in now.items():
+        cells[(cards[card][0],)].update(FPaid=cash, FValue=bal, FPrevPaid=before.get(card, (0, 0))[1],
+                                        FOutstanding=int(bal > 0), FIssued=int(start <= first[card] < end))
+    for code, amount in select("SELECT s.FNumber, SUM(l.FSaleAmount) FROM sale_bill b JOIN sale_line l ON l.FBillID = b.FID "
+                               f"JOIN branch s ON s.FID = b.FBranchID WHERE b.FDate >= '{year - 1}-01-01' "
+                               f"AND b.FDate < '{year}-01-01' GROUP BY s.FNumber"):
+        cells[(code,)]["FRevenue"] += int(amount)
+    total = collections.Counter()
+    for cell in list(cells.values()):
+        for k, v in cell.items():
+            total[k] += v
+    cells[("合计",)] = total
+    for cell in cells.values():
+        cap_amount = half_even(cell["FRevenue"] * cap, 100)
+        cell.update(FRatio=ratio * 100, FCustody=half_even(cell["FPrevPaid"] * ratio, 100), FCap=cap * 100,
+                    FShare=half_even(cell["FPaid"] * 10000, cell["FRevenue"]) if cell["FRevenue"] > 0 else 0,
+                    FCapAmount=cap_amount, FOverCap=max(0, cell["FPaid"] - cap_amount))
     return cells
 
 
@@ -192,23 +308,30 @@ class Liability(unittest.TestCase):
 
     def test_every_cell_equals_the_recomputation(self):
         for name, props, _, select, _ in self.chains:
+            data = chain_data(select)
             types = {r[1]: r[0] for r in select("SELECT FNumber, FName FROM card_type")}
-            for year, month in MONTHS:
-                with self.subTest(engine=name, month=f"{year}-{month:02d}"):
-                    rows = run(props, 10908, f"Year={year}", f"Month={month}")
-                    got = {(r["FBranchNo"] or "", types[r["FTypeName"]]): {c: cents(r[c]) for c in COLUMNS}
-                           for r in rows if r["FRowKind"] == 0}
-                    want = {k: {c: cell[c] for c in COLUMNS} for k, cell in recompute(select, year, month).items()}
-                    self.assertEqual(got, want)
-                    self.assertTrue(all(c["FDiff"] == 0 for c in got.values()))
-                    total = rows[-1]
-                    self.assertEqual((total["FBranchNo"], total["FRowKind"]), ("合计", 2))
-                    self.assertEqual({c: cents(total[c]) for c in COLUMNS},
-                                     {c: sum(v[c] for v in got.values()) for c in COLUMNS})
-                    # A branch user sees the branch's cells only, the same figures.
-                    scoped = {(r["FBranchNo"], types[r["FTypeName"]]): {c: cents(r[c]) for c in COLUMNS}
-                              for r in run(props, 10908, f"Year={year}", f"Month={month}", scope="002") if r["FRowKind"] == 0}
-                    self.assertEqual(scoped, {k: v for k, v in want.items() if k[0] == "002"})
+            for rpt, sets, scoped, want, *layout in CASES:
+                layout = layout[0] if layout else rpt
+                with self.subTest(engine=name, report=rpt, filter=sets):
+                    expected = {k: {c: cell.get(c, 0) for c in COLUMNS[layout]} for k, cell in want(data).items()}
+                    self.assertTrue(expected)
+                    for scope in (None, "002"):
+                        got, rows = {}, run(props, rpt, *sets, scope=scope)
+                        for r in rows:
+                            if r["FRowKind"] == 0 or (rpt == 10911 and r["FRowKind"] == 2):
+                                key = tuple(r.get(f) or "" for f in KEYS[layout])
+                                got[key if "FTypeName" not in KEYS[layout] else key[:-1] + (types[r["FTypeName"]],)] = \
+                                    {c: cents(r[c], c) for c in COLUMNS[layout]}
+                        if rpt != 10911:   # the grand total sums the details
+                            self.assertEqual((rows[-1]["FRowKind"], {c: cents(rows[-1][c], c) for c in COLUMNS[layout]}),
+                                             (2, {c: sum(v[c] for v in got.values()) for c in COLUMNS[layout]}))
+                        if scope:   # a branch user's rows: the branch's, with the same figures (10911: no total)
+                            got.pop(("合计",), None)
+                            self.assertEqual(got, {k: v for k, v in expected.items() if scoped(k, scope)})
+                        else:
+                            self.assertEqual(got, expected)
+                            if rpt == 10908:
+                                self.assertTrue(all(c["FDiff"] == 0 for c in got.values()))
 
     def test_cells_tie_to_10901_and_10905(self):
         for name, props, _, select, _ in self.chains:

@@ -147,6 +147,8 @@ private slots:
         QTest::newRow("上周 Monday to Sunday") << Relative{"上周", QDate(2024, 2, 19), QDate(2024, 2, 25)};
         QTest::newRow("本年至今") << Relative{"本年至今", QDate(2024, 1, 1), QDate(2024, 3, 1)};
         QTest::newRow("上年") << Relative{"上年", QDate(2023, 1, 1), QDate(2023, 12, 31)};
+        QTest::newRow("本季度") << Relative{"本季度", QDate(2024, 1, 1), QDate(2024, 3, 31)};
+        QTest::newRow("上季度 across a year") << Relative{"上季度", QDate(2023, 10, 1), QDate(2023, 12, 31)};
     }
     void relativePeriods()
     {

@@ -91,6 +91,15 @@ QList<QPair<QString, QVariant>> PeriodKeys(qint32 rptId, const Period &period)
         // The types the month dialog writes.
         return {{QStringLiteral("Year"), qint32(first.year())}, {QStringLiteral("Month"), double(first.month())}};
     }
+    if (ReportKeys::Find(rptId, QStringLiteral("Quarter"))) {
+        const QDate first(period.first.year(), (period.first.month() - 1) / 3 * 3 + 1, 1);
+        if (period.first != first || period.last != first.addMonths(3).addDays(-1))
+            throw VelError(QStringLiteral("报表 %1 按季度查询，期间应为一个整季（例如 2024-04..2024-06）").arg(rptId));
+        return {{QStringLiteral("Year"), qint32(first.year())}, {QStringLiteral("Quarter"), qint32(first.month() / 3 + 1)}};
+    }
+    // A report as at one moment takes the period's end.
+    if (!ReportKeys::Find(rptId, QStringLiteral("BDate")) && ReportKeys::Find(rptId, QStringLiteral("EDate")))
+        return {{QStringLiteral("EDate"), WallClock::Text(WallClock::At(period.last, QTime(23, 59, 59)))}};
     if (!ReportKeys::Find(rptId, QStringLiteral("BDate")))
         throw VelError(QStringLiteral("报表 %1 没有日期条件，不能指定期间").arg(rptId));
     return {{QStringLiteral("BDate"), WallClock::Text(WallClock::At(period.first))},

@@ -31,7 +31,7 @@ struct Period {
 };
 
 // "2024-05", "2024", "2024-05-01", a range "A..B" of any of these, and the periods relative to
-// `today`: "今天", "昨天", "本周", "上周" (Monday to Sunday), "本月", "上月", "本月至今", "本年",
+// `today`: "今天", "昨天", "本周", "上周" (Monday to Sunday), "本月", "上月", "本月至今", "本季度", "上季度", "本年",
 // "上年", "本年至今".
 // Throws VelError for anything else or a range that runs backwards.
 Period ParsePeriod(const QString &text, const QDate &today);

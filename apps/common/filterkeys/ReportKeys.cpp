@@ -100,6 +100,25 @@ QHash<qint32, QList<Key>> buildTable()
         + range("BBranchNum", "EBranchNum", "变动分店编码", "001")
         + range("BVipTypeNum", "EVipTypeNum", "卡类别编码", "01");
 
+    const QList<Key> issuing = range("BBranchNum", "EBranchNum", "发卡分店编码", "001");
+    const QList<Key> types = range("BVipTypeNum", "EVipTypeNum", "卡类别编码", "01");
+    Key minBalance{QStringLiteral("MinBalance"), K::Number, QStringLiteral("余额超过（元；ShowCards 为 1 时用，不给时 5000）"),
+                   false, QStringLiteral("5000"), {}, 0, 100000000};
+    t[10909] = QList<Key>{date("EDate", true, "2024-06-30 23:59:59")} + issuing + types
+        + QList<Key>{choices("ShowCards", K::Int16, "显示内容", false,
+                             {{0, QStringLiteral("按账龄汇总"), {}}, {1, QStringLiteral("余额超过限额的卡"), {}}}),
+                     minBalance};
+    t[10909][0].meaning = QStringLiteral("截止日期时间（含）；只写日期时取当天 23:59:59");
+    t[10910] = QList<Key>{date("BDate", true, "2024-06-01 00:00:00"), date("EDate", true, "2024-06-30 23:59:59")} + issuing
+        + range("BSpendNum", "ESpendNum", "消费分店编码", "002");
+    Key quarter{QStringLiteral("Quarter"), K::Int32, QStringLiteral("季度"), true, QStringLiteral("2"), {}, 1, 4};
+    Key cap{QStringLiteral("RevenueCap"), K::Int32, QStringLiteral("收入上限（余额占上年销售收入的 %，不给时 40）"), false,
+            QStringLiteral("40"), {}, 1, 100};
+    t[10911] = QList<Key>{year, quarter} + issuing
+        + QList<Key>{choices("CustodyRatio", K::Int32, "存管比例", false,
+                             {{40, QStringLiteral("40%"), QStringLiteral("不给时")}, {30, QStringLiteral("30%"), {}}, {20, QStringLiteral("20%"), {}}}),
+                     cap};
+
     t[10906] = range("BItemNumber", "EItemNumber", "商品编码", "100001")
         + QList<Key>{text("BarCode", "条形码（商品的任一条码与之相等）", "6910000007919")};
     return t;
@@ -183,7 +202,7 @@ QString RangeEnd(qint32 rptId, const QString &name)
 
 bool HasPeriod(qint32 rptId)
 {
-    return Find(rptId, QStringLiteral("Month")) || Find(rptId, QStringLiteral("BDate"));
+    return Find(rptId, QStringLiteral("Month")) || Find(rptId, QStringLiteral("Quarter")) || Find(rptId, QStringLiteral("EDate"));
 }
 
 QString KindText(Kind kind)

@@ -30,6 +30,20 @@ QList<qint32> ReportIds()
     return VelVipRpt::ReportIds();
 }
 
+QString ReportIdsText()
+{
+    QStringList runs;
+    const QList<qint32> ids = ReportIds();
+    for (qsizetype i = 0; i < ids.size();) {
+        qsizetype j = i;
+        while (j + 1 < ids.size() && ids[j + 1] == ids[j] + 1)
+            ++j;
+        runs << (j == i ? QString::number(ids[i]) : QStringLiteral("%1 至 %2").arg(ids[i]).arg(ids[j]));
+        i = j + 1;
+    }
+    return runs.join(QStringLiteral("、"));
+}
+
 QString ReportName(qint32 rptId)
 {
     const VelVipRpt::ReportEntry *report = VelVipRpt::FindReport(rptId);
@@ -50,6 +64,14 @@ DictionaryPtr SampleFilter(qint32 rptId)
         filter->SetValue(QStringLiteral("Year"), qint32(2024));
         filter->SetValue(QStringLiteral("Month"), 1.0);
         break;
+    case 10911:
+        filter->SetValue(QStringLiteral("Year"), qint32(2024));
+        filter->SetValue(QStringLiteral("Quarter"), qint32(1));
+        break;
+    case 10909:
+        filter->SetValue(QStringLiteral("EDate"), end);
+        break;
+    case 10910:
     case 10902:
     case 10903:
     case 10904:

@@ -17,8 +17,10 @@ namespace ReportSession {
 // Both hosts share one identity, so that they find the same demo chain and settings folder.
 void SetApplicationIdentity();
 
-// The six reports, in order, from the plug-in's public catalogue.
+// The reports, in order, from the plug-in's public catalogue.
 QList<qint32> ReportIds();
+// The report numbers for a message: "10901 至 10906、10908 至 10911".
+QString ReportIdsText();
 
 // The report's "Name" property, as the catalogue gives it; the number for an unknown report.
 QString ReportName(qint32 rptId);

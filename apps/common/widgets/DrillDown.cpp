@@ -113,6 +113,18 @@ std::optional<Target> ForRow(const ReportOutput &report, qint64 sourceRow)
             return std::nullopt;
         return ledgerOfCard(card, QDate(day.year(), day.month(), 1));
     }
+    case ReportRules::Drill::BranchToLedger: {
+        const QString branch = text(rs, sourceRow, rule.key);
+        const QDate month(report.filter->Value(QStringLiteral("Year")).toInt(),
+                          report.filter->Value(QStringLiteral("Month")).toInt(), 1);
+        if (!isCard(branch) || !month.isValid())
+            return std::nullopt;
+        Target target = ledgerOfCard(QString(), month);
+        target.filter->SetValue(QStringLiteral("ShowVipDo"), QVariant::fromValue<qint16>(1));
+        SetBranch(target, branch);
+        target.label = QStringLiteral("分店 %1").arg(branch);
+        return target;
+    }
     case ReportRules::Drill::None:
         break;
     }

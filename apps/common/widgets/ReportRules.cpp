@@ -16,6 +16,8 @@ const Rule &Of(qint32 rptId)
                  QStringLiteral("FName"), QStringLiteral("FVipNum"), {}, QStringLiteral("各礼品使用积分")}},
         {10905, {Drill::CardToLedger, Chart::DailyLine, QStringLiteral("FCardID"), QStringLiteral("FOperDate"), {}, {},
                  QStringLiteral("FPlusAmt"), {}, QStringLiteral("每日充值金额")}},
+        {10908, {Drill::BranchToLedger, Chart::None, {}, {}, QStringLiteral("FBranchNo")}},
+        {10909, {Drill::CardToLedger, Chart::None, QStringLiteral("FCardNo"), QStringLiteral("FLastDate")}},
     };
     static const Rule none;
     const auto it = rules.constFind(rptId);

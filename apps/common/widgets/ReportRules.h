@@ -13,7 +13,10 @@
 //   10904  row → 10901 ledger of its card in the month of the row's date; chart: points per gift
 //   10905  row → 10901 ledger of its card in the month of the row's date; chart: top-ups per
 //          day as a line
-//   10903, 10906: rows lead nowhere, no chart.
+//   10908  branch row → 10901 ledger of the cards that moved at that branch in the month
+//   10909  card row (the list of cards over the limit) → 10901 ledger of its card in the month
+//          of its last value movement
+//   10903, 10906, 10910, 10911: rows lead nowhere, no chart.
 namespace ReportRules {
 
 enum class Drill {
@@ -21,6 +24,7 @@ enum class Drill {
     SalesToLines,      // 10902's rows by their grouping → 10903 over the same days
     CardToMonthLines,  // a card row of a monthly ledger → 10903 over that month
     CardToLedger,      // a dated card row → 10901 of the card in the row's month
+    BranchToLedger,    // a branch row (`key`) of a monthly report → 10901 of that branch
 };
 
 enum class Chart {

@@ -23,6 +23,13 @@ QString Period(const DictionaryPtr &filter)
     const QVariant month = filter->Value(QStringLiteral("Month"));
     if (year.isValid() && month.isValid())
         return QStringLiteral("%1-%2").arg(year.toInt()).arg(month.toInt(), 2, 10, QLatin1Char('0'));
+    if (const QVariant quarter = filter->Value(QStringLiteral("Quarter")); year.isValid() && quarter.isValid())
+        return QStringLiteral("%1-Q%2").arg(year.toInt()).arg(quarter.toInt());
+    if (!filter->Value(QStringLiteral("BDate")).isValid()) {
+        // A report as at one moment.
+        const QDate cut = DateOf(filter->Value(QStringLiteral("EDate")));
+        return cut.isValid() ? cut.toString(QStringLiteral("yyyy-MM-dd")) : QString();
+    }
     const auto period = Present::Covered(filter->Value(QStringLiteral("RptID")).toInt(),
                                          filter->Value(QStringLiteral("BDate")), filter->Value(QStringLiteral("EDate")));
     return period ? Present::PeriodShort(*period) : QString();

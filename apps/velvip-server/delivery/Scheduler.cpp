@@ -159,7 +159,7 @@ void Scheduler::Check(const Store::Schedule &c)
 {
     QStringList problems;
     if (!ReportSession::ReportIds().contains(c.report))
-        problems << QStringLiteral("没有报表 %1（报表编号为 10901 至 10906 或 10908）").arg(c.report);
+        problems << QStringLiteral("没有报表 %1（报表编号为 %2）").arg(c.report).arg(ReportSession::ReportIdsText());
     else {
         const auto prepared = ServiceFilter::FromJson(c.report, c.filter, QDate::currentDate());
         problems << prepared.errors;

@@ -152,7 +152,7 @@ void Service::addReportRoutes()
                 signedIn([](const httplib::Request &req, httplib::Response &res, const Caller &caller) {
         const qint32 id = reportOf(req);
         if (!id)
-            return ReplyError(res, 404, QStringLiteral("没有这个报表（报表编号为 10901 至 10906 或 10908）。"));
+            return ReplyError(res, 404, QStringLiteral("没有这个报表（报表编号为 %1）。").arg(ReportSession::ReportIdsText()));
         const QStringList fixed = caller.user.branch.isEmpty() ? QStringList() : ServiceFilter::BranchKeys(id);
         QJsonArray keys;
         for (const ReportKeys::Key &key : ReportKeys::KeysOf(id)) {
@@ -196,7 +196,7 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
 {
     const qint32 id = reportOf(req);
     if (!id)
-        return ReplyError(res, 404, QStringLiteral("没有这个报表（报表编号为 10901 至 10906 或 10908）。"));
+        return ReplyError(res, 404, QStringLiteral("没有这个报表（报表编号为 %1）。").arg(ReportSession::ReportIdsText()));
     const bool drill = QString::fromStdString(req.path).endsWith(QLatin1String("/drill"));
     const QString format = req.has_param("format") && !drill ? QString::fromStdString(req.get_param_value("format"))
                                                              : QStringLiteral("json");

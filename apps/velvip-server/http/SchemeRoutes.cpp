@@ -24,7 +24,7 @@ SchemeRef schemeOf(const httplib::Request &req)
     SchemeRef ref;
     ref.report = QString::fromStdString(req.matches[1]).toInt();
     if (!ReportSession::ReportIds().contains(ref.report))
-        ref.error = QStringLiteral("没有这个报表（报表编号为 10901 至 10906 或 10908）。");
+        ref.error = QStringLiteral("没有这个报表（报表编号为 %1）。").arg(ReportSession::ReportIdsText());
     if (req.matches.size() > 2) {
         ref.name = QString::fromStdString(req.matches[2]).trimmed();
         if (ref.name.isEmpty() || ref.name.size() > 100 || ref.name.contains(QChar(0)))

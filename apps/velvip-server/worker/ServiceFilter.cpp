@@ -59,7 +59,7 @@ Prepared FromJson(qint32 rptId, const QByteArray &body, const QDate &today)
 
 QStringList BranchKeys(qint32 rptId)
 {
-    if ((rptId >= 10901 && rptId <= 10903) || rptId == 10908)
+    if ((rptId >= 10901 && rptId <= 10903) || rptId == 10908 || rptId == 10909 || rptId == 10911)
         return {QStringLiteral("BBranchNum"), QStringLiteral("EBranchNum")};
     if (rptId == 10904 || rptId == 10905)
         return {QStringLiteral("BStockNo"), QStringLiteral("EStockNo")};
@@ -79,8 +79,12 @@ QString RefusedAtBranch(qint32 rptId, const Dictionary &filter, const QString &b
 QString PeriodName(const Dictionary &filter)
 {
     const QVariant year = filter.Value(QStringLiteral("Year"));
+    if (year.isValid() && filter.Value(QStringLiteral("Quarter")).isValid())
+        return QStringLiteral("%1-Q%2").arg(year.toInt()).arg(filter.Value(QStringLiteral("Quarter")).toInt());
     if (year.isValid())
         return QStringLiteral("%1-%2").arg(year.toInt()).arg(filter.Value(QStringLiteral("Month")).toInt(), 2, 10, QChar(u'0'));
+    if (!filter.Value(QStringLiteral("BDate")).isValid())
+        return filter.Value(QStringLiteral("EDate")).toString().left(10);   // as at one moment
     const QString from = filter.Value(QStringLiteral("BDate")).toString().left(10);
     const QString to = filter.Value(QStringLiteral("EDate")).toString().left(10);
     return from == to ? from : from + QStringLiteral("至") + to;

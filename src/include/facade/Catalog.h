@@ -29,6 +29,9 @@ inline constexpr ReportEntry Reports[] = {
     {10905, "VelVipRpt.Rpt10905", "充值流水表"},
     {10906, "VelVipRpt.Rpt10906", "商品零售价格资料表"},
     {10908, "VelVipRpt.Rpt10908", "储值负债变动表"},
+    {10909, "VelVipRpt.Rpt10909", "储值余额账龄表"},
+    {10910, "VelVipRpt.Rpt10910", "跨店结算表"},
+    {10911, "VelVipRpt.Rpt10911", "预付资金存管表"},
 };
 
 // The report ids, in order.
