@@ -535,8 +535,7 @@ class ServiceTest(unittest.TestCase):
             for pid in workers:
                 os.kill(pid, signal.SIGKILL)
             answer += b"".join(iter(lambda: client.recv(65536), b""))
-        self.assertEqual(answer.endswith(b"\r\n0\r\n\r\n"), fmt == "ndjson")
-        self.assertEqual(b'{"tail":{"state":"failed","status":500}}\n' in answer, fmt == "ndjson")
+        self.assertEqual((answer.endswith(b"\r\n0\r\n\r\n"), b'{"tail":{"state":"failed","status":500}}\n' in answer), (fmt == "ndjson",) * 2)
         with sqlite3.connect(os.path.join(self.tmp, "store.sqlite")) as c:
             self.assertEqual(c.execute("SELECT status FROM audit WHERE report = '10903' AND format = ? "
                                        "ORDER BY id DESC LIMIT 1", (fmt,)).fetchone(), (500,))
