@@ -396,63 +396,25 @@ private slots:
         QVERIFY(first.indexOf("\n  \"Fields\": ") < first.indexOf("\n  \"Rows\": ["));
     }
 
-    // The page's lines carry what the text outputs print: the same cells, header and title
-    // block; a lone total of nothing is no data; the ledger chart is titled by its month.
-    void pageLinesFollowTheTextOutputs_data()
+    // The page's head and tail: grouping as the grid shows it (quantities without), the ledger
+    // chart titled by its month; a lone total of nothing is no data.
+    void pageLinesDescribeTheGrid()
     {
-        QTest::addColumn<bool>("rows");
-        QTest::newRow("ledger") << true;
-        QTest::newRow("lone total") << false;
-    }
-    void pageLinesFollowTheTextOutputs()
-    {
-        QFETCH(bool, rows);
         ReportOutput r = Fixture::SmallLedger();
         r.filter->SetValue("Month", 5);
-        if (!rows) {
-            // The total row alone.
-            auto rs = Recordset::Create();
-            for (int f = 0; f < r.rs->FieldCount(); ++f)
-                rs->AddField(r.rs->FieldName(f), r.rs->FieldTypeOf(f));
-            rs->Open();
-            const qint64 row = rs->AddRow();
-            for (int f = 0; f < rs->FieldCount(); ++f)
-                rs->SetValue(row, f, r.rs->Value(3, f));
-            r.rs = rs;
-        }
         QByteArray bytes;
         Present::ByteSink sink([&bytes](const char *data, size_t size) { bytes.append(data, qsizetype(size)); });
         const auto text = Present::PageRows(sink);
-        Present::WriteWhole(*text, r);
-        QList<QJsonObject> lines;
-        for (const QByteArray &line : bytes.split('\n'))
-            if (!line.isEmpty())
-                lines << QJsonDocument::fromJson(line).object();
-        const QJsonObject head = lines.first()["head"].toObject(), tail = lines.last()["tail"].toObject();
-        const ReportGrid grid(r, false);
-        const QJsonArray columns = head["columns"].toArray();
-        QCOMPARE(columns.size(), grid.ColumnCount());
-        QCOMPARE(columns[3]["caption"].toString(), "期初-储值卡金额");
-        QCOMPARE(columns[3]["grouping"].toBool(), true);
-        QCOMPARE(columns[5]["grouping"].toBool(), false);   // quantities as the desktop shows them
-        QCOMPARE(columns[5]["align"].toString(), "right");
-        QCOMPARE(columns[8]["visible"].toBool(), false);
-        QCOMPARE(head["header"].toArray().size(), grid.Layout().VisibleOnly().Cells().size());
+        text->Head(r);
+        text->Rows(3, 4);   // the total alone
+        text->Tail(r);
+        const QList<QByteArray> lines = bytes.trimmed().split('\n');
+        const QJsonObject head = QJsonDocument::fromJson(lines.first()).object()["head"].toObject();
+        const QJsonObject tail = QJsonDocument::fromJson(lines.last()).object()["tail"].toObject();
+        QCOMPARE(head["columns"][3]["grouping"].toBool(), true);
+        QCOMPARE(head["columns"][5]["grouping"].toBool(), false);
         QCOMPARE(head["chart"]["title"].toString(), "会员卡 %1 2024年5月储值余额与积分余额");
-        QJsonArray all;
-        for (qsizetype i = 1; i + 1 < lines.size(); ++i)
-            for (const QJsonValue &row : lines[i]["rows"].toArray())
-                all.append(row);
-        QCOMPARE(all.size(), grid.RowCount());
-        for (qint64 row = 0; row < grid.RowCount(); ++row)
-            for (int c = 0; c < grid.ColumnCount(); ++c)
-                QCOMPARE(all[row][c + 1].toString(), grid.Text(row, c, FormatStyle::Plain));
-        QCOMPARE(tail["period"].toString(), r.PeriodLine());
-        QCOMPARE(tail["lines"].toVariant().toStringList(), r.TitleLines());
-        QCOMPARE(tail["filters"].toVariant().toStringList(), r.FilterLines());
-        QCOMPARE(tail["rows"].toInt(), rows ? 2 : 0);
-        QCOMPARE(tail["empty"].toBool(), !rows);
-        QCOMPARE(tail["total"].toInt(), grid.RowCount() - 1);
+        QCOMPARE(std::pair(tail["rows"].toInt(), tail["empty"].toBool()), std::pair(0, true));
     }
 
     void xlsxHoldsNumbersAndMergedHeader()

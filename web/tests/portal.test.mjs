@@ -81,6 +81,41 @@ async function assertGridInView(page) {
   assert.deepEqual(seen.clipped, [], "cells too narrow for their text");
 }
 
+const lastMonth = (() => { const d = new Date(); d.setDate(0); return `${d.getFullYear()}年${d.getMonth() + 1}月`; })();
+// After a run that did not complete, nothing passes for its result.
+const nothingLeft = async (page) => {
+  assert.equal(await page.getByRole("grid").count(), 0);
+  for (const name of ["复制", "CSV", "XLSX", "PDF"]) assert.equal(await page.getByRole("button", { name, exact: true }).and(page.locator(":enabled")).count(), 0, name);
+};
+const FAULTS = [
+  ["an empty result has no row, no total and counts 0; summary rows alone offer no chart", async (page) => {
+    await open(page, 10902, { period: "2020-01", GroupBy: 0 });
+    assert.deepEqual([await page.getByRole("status").textContent(), await page.getByRole("gridcell").count()], ["共 0 行", 0]);
+    await open(page, 10902, { period: "上月", GroupBy: 1, SumOnly: 1 });
+    assert.deepEqual([await page.getByRole("gridcell").count() > 0, await page.getByRole("button", { name: "图表" }).isVisible()], [true, false]);
+  }],
+  ["the ledger's chart is titled by its month", async (page) => {
+    await open(page, 10901, { period: "上月" });
+    await page.getByRole("button", { name: "图表" }).click();
+    await page.getByRole("img", { name: new RegExp(`^图表：会员卡 \\d+ ${lastMonth}储值余额与积分余额$`) }).waitFor();
+  }],
+  ["a cancelled run leaves no grid to copy or export", async (page) => {
+    const cdp = await page.context().newCDPSession(page);   // slowed, so that Esc comes while rows stream
+    await cdp.send("Network.emulateNetworkConditions", { offline: false, latency: 0, downloadThroughput: 20000, uploadThroughput: -1 });
+    await open(page, 10903, { period: `2024-01-01..${new Date().toISOString().slice(0, 10)}` }, /^已收到/);
+    await page.keyboard.press("Escape");
+    await page.getByRole("status").filter({ hasText: "已取消" }).waitFor();
+    await cdp.detach();
+    await nothingLeft(page);
+  }],
+  ["an answer cut short leaves no grid either", async (page) => {
+    await open(page, 10905, { period: "上月", GroupBy: 0 });
+    await page.route("**/run?format=ndjson", async (route) => route.fulfill({ status: 200, contentType: "application/x-ndjson",
+      body: (await (await route.fetch()).text()).replace(/\{"tail".*\n$/, "") }));
+    await open(page, 10905, { period: "本月", GroupBy: 1 }, /没有运行完/);
+    await nothingLeft(page);
+  }],
+];
 
 describe("head office", () => {
   let page;
@@ -220,6 +255,11 @@ describe("head office", () => {
       assert.match((await aborted).failure().errorText, /ABORTED/);
       await page.context().close();
     });
+
+  FAULTS.forEach(([name, check], i) => test(name, async () => {
+    await check(page);
+    await page.screenshot({ path: SHOTS + `portal-fault-${i + 1}.png` });
+  }));
 
   test("adds a scheduled delivery, sends it now and stops it; a branch user has no such page", async () => {
     const page = await signedIn(env, "head", "#/schedules");
