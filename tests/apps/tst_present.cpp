@@ -396,6 +396,27 @@ private slots:
         QVERIFY(first.indexOf("\n  \"Fields\": ") < first.indexOf("\n  \"Rows\": ["));
     }
 
+    // The page's head and tail: grouping as the grid shows it (quantities without), the ledger
+    // chart titled by its month; a lone total of nothing is no data.
+    void pageLinesDescribeTheGrid()
+    {
+        ReportOutput r = Fixture::SmallLedger();
+        r.filter->SetValue("Month", 5);
+        QByteArray bytes;
+        Present::ByteSink sink([&bytes](const char *data, size_t size) { bytes.append(data, qsizetype(size)); });
+        const auto text = Present::PageRows(sink);
+        text->Head(r);
+        text->Rows(3, 4);   // the total alone
+        text->Tail(r);
+        const QList<QByteArray> lines = bytes.trimmed().split('\n');
+        const QJsonObject head = QJsonDocument::fromJson(lines.first()).object()["head"].toObject();
+        const QJsonObject tail = QJsonDocument::fromJson(lines.last()).object()["tail"].toObject();
+        QCOMPARE(head["columns"][3]["grouping"].toBool(), true);
+        QCOMPARE(head["columns"][5]["grouping"].toBool(), false);
+        QCOMPARE(head["chart"]["title"].toString(), "会员卡 %1 2024年5月储值余额与积分余额");
+        QCOMPARE(std::pair(tail["rows"].toInt(), tail["empty"].toBool()), std::pair(0, true));
+    }
+
     void xlsxHoldsNumbersAndMergedHeader()
     {
         ReportOutput r = Fixture::SmallLedger();

@@ -520,8 +520,9 @@ class ServiceTest(unittest.TestCase):
         self.assertEqual(r.status, 200, payload.decode())
 
     def test_answer_begun_then_broken_is_cut_and_audited(self):
-        """A worker that dies after its answer began: the response ends without its last chunk, the audit says 500."""
-        for query, fmt in (("format=csv", "csv"), ("layout=rows-first", "json")):
+        """A worker that dies after its answer began: the response ends without its last chunk (the page's lines
+        with a tail that says it failed), the audit says 500."""
+        for query, fmt in (("format=csv", "csv"), ("layout=rows-first", "json"), ("format=ndjson", "ndjson")):
             with self.subTest(format=fmt):
                 self.answer_begun_then_broken(query, fmt)
 
@@ -534,7 +535,7 @@ class ServiceTest(unittest.TestCase):
             for pid in workers:
                 os.kill(pid, signal.SIGKILL)
             answer += b"".join(iter(lambda: client.recv(65536), b""))
-        self.assertFalse(answer.endswith(b"\r\n0\r\n\r\n"))
+        self.assertEqual((answer.endswith(b"\r\n0\r\n\r\n"), b'{"tail":{"state":"failed","status":500}}\n' in answer), (fmt == "ndjson",) * 2)
         with sqlite3.connect(os.path.join(self.tmp, "store.sqlite")) as c:
             self.assertEqual(c.execute("SELECT status FROM audit WHERE report = '10903' AND format = ? "
                                        "ORDER BY id DESC LIMIT 1", (fmt,)).fetchone(), (500,))

@@ -9,10 +9,34 @@ export interface Key {
 }
 export interface Preset { label: string; period: string; first: string; last: string }
 export type Filter = Record<string, string | number>;
-export interface Report {
-  Result: Record<string, unknown>; Property: Record<string, unknown>;
-  Title: Record<string, unknown>[]; Header: Record<string, unknown>[];
-  Filter: Record<string, unknown>; Fields: string[]; Rows: unknown[][];
+// A run as the service describes it for the page (format=ndjson): the layout, number grouping,
+// alignment and chart are decided by the service, each cell comes as its text.
+export interface PageColumn {
+  field: string; caption: string; kind: string; decimals: number; grouping: boolean;
+  align: "left" | "right"; sort: "number" | "text"; visible: boolean;
+}
+export interface HeaderCell { row: number; column: number; rowSpan: number; columnSpan: number; text: string }
+export interface ChartSpec {
+  kind: "bars" | "daily" | "ledger"; title: string; names: string[];
+  key?: number; label?: number; value: number; value2?: number; day?: number; card?: number;
+  axis?: string; none?: string; first?: string; last?: string;
+}
+export interface PageHead { columns: PageColumn[]; header: HeaderCell[]; headerRows: number; chart: ChartSpec | null }
+export interface PageTail {
+  state: "done" | "failed" | "cancelled"; status?: number; name?: string; lines?: string[]; filters?: string[];
+  period?: string; frozen?: number; sortable?: boolean; total?: number; rows?: number; empty?: boolean;
+}
+// [kind (0 detail, 1 subtotal, 2 total), the text of each column in head.columns' order]
+export type PageRow = [number, ...string[]];
+export interface Page { head: PageHead; rows: PageRow[]; tail: PageTail | null }
+// The sort a download follows: the field of the sorted column.
+export interface Sort { field: string; descending: boolean }
+
+// A run that began and did not end well: the service's tail said so, or the answer was cut.
+export class RunEnded extends Error {
+  constructor(readonly state: "failed" | "cancelled" | "cut", readonly status = 0) {
+    super(state === "cancelled" ? "报表的运行被服务停止了，结果不完整。" : "报表没有运行完，结果不完整，请重试。");
+  }
 }
 
 export interface Schedule {
@@ -65,49 +89,33 @@ export const api = {
   reports: () => json<ReportInfo[]>("GET", "/reports"),
   keys: (id: number) => json<Key[]>("GET", `/reports/${id}/keys`),
   periods: () => json<Preset[]>("GET", "/periods"),
-  // A run read as it arrives. The rows-first answer holds the header and fields, then one row a
-  // line, then what the run completes after its query (result, property, title, filter):
-  // `onRows` sees the head with the first rows and then each batch appended to the report's Rows;
-  // the promise gives the report with those last members.
-  async run(id: number, filter: Filter, signal: AbortSignal, onRows: (report: Report) => void): Promise<Report> {
-    const res = await call("POST", `/reports/${id}/run?layout=rows-first`, filter, signal);
+  // A run read line by line as it arrives: `onRows` sees the page with its head and first rows,
+  // then again after each batch appended to its rows; the promise gives it with its tail.
+  async run(id: number, filter: Filter, signal: AbortSignal, onRows: (page: Page) => void): Promise<Page> {
+    const res = await call("POST", `/reports/${id}/run?format=ndjson`, filter, signal);
     const reader = res.body!.pipeThrough(new TextDecoderStream()).getReader();
-    const ROWS = '\n  "Rows": [';
-    let text = "", report: Report | null = null, tail = null as string | null;
+    let text = "", page: Page | null = null;
     let since = performance.now(), first = false;
-    // Complete lines up to `upTo`: row lines until the one that closes the rows, which starts the tail.
-    const take = (upTo: number) => {
-      const lines = text.slice(0, upTo).split("\n");
-      const close = lines.findIndex((l) => /^ *\]/.test(l));
-      const rows = (close < 0 ? lines : lines.slice(0, close)).filter((l) => l.startsWith("    ["))
-        .map((l) => (l.endsWith(",") ? l.slice(0, -1) : l));
-      if (close >= 0) tail = lines.slice(close).join("\n").replace(/^ *\],?/, "") + text.slice(upTo);
-      text = close >= 0 ? "" : text.slice(upTo);
-      if (rows.length) for (const r of JSON.parse(`[${rows.join(",")}]`) as unknown[][]) report!.Rows.push(r);
-      if (rows.length || close >= 0) onRows(report!);
+    const take = (line: string) => {
+      if (!line) return;
+      const value = JSON.parse(line) as { head?: PageHead; rows?: PageRow[]; tail?: PageTail };
+      if (value.head) page = { head: value.head, rows: [], tail: null };
+      else if (value.rows && page) for (const r of value.rows) page.rows.push(r);
+      else if (value.tail && page) page.tail = value.tail;
     };
     for (;;) {
       const { value, done } = await reader.read();
-      if (tail !== null) {
-        if (value) tail += value;
-        if (done) break;
-        continue;
-      }
       if (value) text += value;
-      if (!report) {
-        const at = text.indexOf(ROWS);
-        if (at < 0 && !done) continue;
-        if (at < 0) break;
-        report = { Result: {}, Property: {}, Title: [], Filter: {},
-                   ...JSON.parse(text.slice(0, at) + '"Rows": []}') } as Report;
-        text = text.slice(at + ROWS.length);
-      }
-      if (done) { take(text.length); break; }
-      const end = text.lastIndexOf("\n");
-      if (end >= 0) take(end + 1);
+      const end = done ? text.length : text.lastIndexOf("\n");
+      if (end < 0) continue;
+      const before = page ? (page as Page).rows.length : -1;
+      text.slice(0, end).split("\n").forEach(take);
+      text = text.slice(end + 1);
+      if (page && (page as Page).rows.length !== before) onRows(page);
+      if (done || (page as Page | null)?.tail) break;
       // Rows already received come without a pause: let a frame be painted now and then, and
       // two after the first rows, so that the first screen is on before reading on.
-      const shown: boolean = !first && report.Rows.length > 0;
+      const shown: boolean = !first && page !== null && (page as Page).rows.length > 0;
       if (shown || performance.now() - since > 50) {
         for (let frames = shown ? 2 : 1; frames > 0; frames--)
           await new Promise((resume) => requestAnimationFrame(() => setTimeout(resume)));
@@ -115,9 +123,10 @@ export const api = {
         since = performance.now();
       }
     }
-    const cut = new Error("报表的数据没有完整收到，请重试。");
-    if (!report || tail === null) throw cut;
-    try { return Object.assign(report, JSON.parse("{" + tail)); } catch { throw cut; }
+    const ended = page ? (page as Page).tail : null;
+    if (!page || !ended) throw new RunEnded("cut");
+    if (ended.state !== "done") throw new RunEnded(ended.state, ended.status);
+    return page;
   },
   drill: (id: number, row: number, filter: Filter) =>
     json<{ report: number; label?: string; note?: string; filter?: Filter }>("POST", `/reports/${id}/drill?row=${row}`, filter),
@@ -138,8 +147,9 @@ export const api = {
     await call("DELETE", `/reports/${id}/schemes/${encodeURIComponent(name)}`);
   },
   // A download streamed by the service; the name comes from its Content-Disposition.
-  async download(id: number, filter: Filter, format: string, bom: boolean): Promise<{ blob: Blob; name: string }> {
-    const res = await call("POST", `/reports/${id}/run?format=${format}${bom ? "&bom=1" : ""}`, filter);
+  async download(id: number, filter: Filter, format: string, bom: boolean, sort: Sort | null): Promise<{ blob: Blob; name: string }> {
+    const order = sort ? `&sort=${encodeURIComponent(sort.field)}&order=${sort.descending ? "desc" : "asc"}` : "";
+    const res = await call("POST", `/reports/${id}/run?format=${format}${bom ? "&bom=1" : ""}${order}`, filter);
     const disposition = res.headers.get("Content-Disposition") || "";
     const utf8 = /filename\*=UTF-8''([^;]+)/.exec(disposition);
     const plain = /filename="([^"]+)"/.exec(disposition);

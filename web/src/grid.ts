@@ -1,12 +1,13 @@
 // The report grid: two-row grouped header and the grand total held in view, frozen columns,
 // and only the rows in sight in the DOM, so a result of any length scrolls. Rows may keep
 // arriving after the grid is built (grow, then complete); the frozen columns, sorting and the
-// grid's name wait for the last of them, which brings the report's property.
+// grid's name wait for the tail. Columns, header cells, cell text and alignment are the
+// service's (columns.ts); the grid lays them out.
 // Keys: the arrows, Home/End (Ctrl for the first/last row), PageUp/PageDown move the focused
 // cell; Enter opens its row.
 
-import type { Report } from "./api";
-import { columnsOf, formatCell, isNumeric, type Column } from "./columns";
+import type { Page, PageRow, PageTail, Sort } from "./api";
+import { cellText, columnsOf, plainText, type Column } from "./columns";
 import { h } from "./dom";
 
 const ROW = 28;        // px per row; the CSS uses the same
@@ -16,16 +17,20 @@ export interface Grid {
   element: HTMLElement;
   // Moves to the next row (after the current one) holding the text; false when none does.
   find(text: string): boolean;
+  // The shown rows as tab-separated plain text under the columns' captions.
   tsv(): string;
-  // More rows were appended to the report's Rows.
+  // The sort on screen, for files that follow it; null when unsorted.
+  sort(): Sort | null;
+  // Rows in the page's order, the total last (for the chart).
+  shownRows(): PageRow[];
+  // More rows were appended to the page's rows.
   grow(): void;
-  // The last row and the report's property have arrived: the total is pinned, the frozen
-  // columns are set and sorting is allowed.
-  complete(): void;
-  // Called with a row's index in the report's Rows when a row is opened (double click, Enter).
+  // The tail has arrived: the total is pinned, the frozen columns are set and sorting is allowed.
+  complete(tail: PageTail): void;
+  // Called with a row's index in the page's rows when a row is opened (double click, Enter).
   onOpen?: (row: number) => void;
-  // Called with a row's index in the report's Rows when the focused cell moves to another row.
-  onMove?: (row: number) => void;
+  // Called with a row's position on screen when the focused cell moves to another row.
+  onMove?: (position: number) => void;
 }
 
 // Text widths as the page draws them (subtotal, total and header text is bold).
@@ -39,267 +44,313 @@ function widthOf(text: string, bold = false): number {
   return Math.ceil(ruler.measureText(text).width);
 }
 
-export function buildGrid(report: Report): Grid {
-  const cols = columnsOf(report);
-  const kindField = report.Fields.indexOf("FRowKind");
-  const kindOfRow = (r: unknown[]) => (kindField >= 0 ? Number(r[kindField]) || 0 : 0);
-  // From the report's property, which a rows-first answer brings with its last rows.
-  const frozenOf = () => Math.min(Number(report.Property.FrozenColumn) || 0, cols.length);
-  let frozen = frozenOf();
-  const twoRows = cols.some((c) => c.group >= 0);
-  const headRows = twoRows ? 2 : 1;
-  let done = false;
+// The order every host sorts in: the detail rows between two summary rows are sorted (stable,
+// empty cells first, numbers by value, text by character codes); summary rows keep their places.
+export function sortedOrder(rows: PageRow[], order: number[], c: Column, descending: boolean): number[] {
+  const key = (i: number) => plainText(rows[i], c);
+  const less = (a: number, b: number) => {
+    const x = key(a), y = key(b);
+    if (x === "" || y === "") return x === "" && y !== "";
+    const nx = Number(x), ny = Number(y);
+    return c.sort === "number" && !Number.isNaN(nx) && !Number.isNaN(ny) ? nx < ny : x < y;
+  };
+  const cmp = (a: number, b: number) => (descending ? (less(b, a) ? -1 : less(a, b) ? 1 : 0) : less(a, b) ? -1 : less(b, a) ? 1 : 0);
+  const out: number[] = [];
+  let block: number[] = [];
+  for (const i of order) {
+    if (rows[i][0] === 0) { block.push(i); continue; }
+    out.push(...block.sort(cmp), i);
+    block = [];
+  }
+  return [...out, ...block.sort(cmp)];
+}
 
-  // Order of the rows on screen: indexes into report.Rows; the total is held apart in the foot.
-  let order: number[] = [];
-  let total = -1;
-
-  const cellWidth = (r: unknown[], c: Column) => widthOf(formatCell(r[c.field], c.kind), kindOfRow(r) !== 0) + 16;
-  const widths = cols.map((c) => Math.min(320, Math.max(widthOf(c.group >= 0 ? c.sub : c.top, true) + 20,
-    ...report.Rows.slice(0, 200).map((r) => cellWidth(r, c)))));
-  let lefts: number[] = [];
-  const nameOf = () => String(report.Property.Name ?? "报表");
-  const grid = h("div", { class: "grid", role: "grid", "aria-label": nameOf(), "aria-colcount": String(cols.length) });
-  const setWidths = () => {
-    lefts = widths.map((_, i) => widths.slice(0, i).reduce((a, b) => a + b, 0));
-    const pinned = frozen ? lefts[frozen - 1] + widths[frozen - 1] : 0;
-    const sum = cols.length ? lefts[cols.length - 1] + widths[cols.length - 1] : 0;
-    // Room after the last column, so that scrolled all the way the columns still start at the
-    // frozen edge: the first column that fits with all after it.
+// Column widths and left edges; the frozen edge.
+class Widths {
+  widths: number[];
+  lefts: number[] = [];
+  constructor(readonly cols: Column[], rows: PageRow[], readonly header: (c: number) => string) {
+    this.widths = cols.map((c, i) => Math.min(320, Math.max(widthOf(header(i), true) + 20,
+      ...rows.slice(0, 200).map((r) => Widths.cell(r, c)))));
+  }
+  static cell(r: PageRow, c: Column) { return widthOf(cellText(r, c), r[0] !== 0) + 16; }
+  pinned(frozen: number) { return frozen ? this.lefts[frozen - 1] + this.widths[frozen - 1] : 0; }
+  // Widens column i for the row's text (a number is never cut); true when it did.
+  fit(r: PageRow, i: number) {
+    const w = Widths.cell(r, this.cols[i]);
+    if (w <= this.widths[i]) return false;
+    this.widths[i] = w;
+    return true;
+  }
+  // Sets the CSS columns, with room after the last so that scrolled all the way the columns
+  // still start at the frozen edge.
+  apply(grid: HTMLElement, frozen: number) {
+    const { widths, cols } = this;
+    this.lefts = widths.map((_, i) => widths.slice(0, i).reduce((a, b) => a + b, 0));
+    const pinned = this.pinned(frozen);
+    const sum = cols.length ? this.lefts[cols.length - 1] + widths[cols.length - 1] : 0;
     let k = frozen;
-    while (k < cols.length - 1 && sum - lefts[k] > grid.clientWidth - pinned) k++;
-    const filler = sum > grid.clientWidth ? Math.max(0, lefts[k] - pinned + grid.clientWidth - sum) : 0;
+    while (k < cols.length - 1 && sum - this.lefts[k] > grid.clientWidth - pinned) k++;
+    const filler = sum > grid.clientWidth ? Math.max(0, this.lefts[k] - pinned + grid.clientWidth - sum) : 0;
     grid.style.setProperty("--cols", [...widths, ...(filler ? [filler] : [])].map((w) => `${w}px`).join(" "));
     grid.style.setProperty("--pinned", `${pinned}px`);
-    grid.querySelectorAll<HTMLElement>(".frozen").forEach((el) => { el.style.left = `${lefts[Number(el.dataset.col)]}px`; });
-  };
-  setWidths();
-  const freeze = (el: HTMLElement, i: number) => {
-    if (i < frozen) { el.classList.add("frozen"); el.dataset.col = String(i); el.style.left = `${lefts[i]}px`; }
-    return el;
-  };
+    grid.querySelectorAll<HTMLElement>(".frozen").forEach((el) => { el.style.left = `${this.lefts[Number(el.dataset.col)]}px`; });
+  }
+}
 
-  // Header: one CSS grid; the ARIA rows are display: contents.
-  const sortableOf = () => report.Property.EnableSort === true;
-  let sortable = sortableOf();
-  const sortState = { col: -1, asc: true };
-  const headCell = (i: number, text: string, row: number, rowSpan: number, span = 1) => {
-    // A group's caption keeps to the part of its columns in sight (clear of the frozen ones).
-    const cell = freeze(h("div", { role: "columnheader", class: span > 1 ? "th group" : "th" }, h("span", {}, text)), i);
-    cell.style.gridRow = `${row} / span ${rowSpan}`;
-    cell.style.gridColumn = `${i + 1} / span ${span}`;
-    if (sortable && (rowSpan === 2 || row === 2 || !twoRows)) {
-      cell.setAttribute("aria-sort", "none");
-      cell.tabIndex = 0;
-      const sort = () => sortBy(i, cell);
-      cell.addEventListener("click", sort);
-      cell.addEventListener("keydown", (e) => { if (e.key === "Enter") { e.preventDefault(); sort(); } });
-    }
-    return cell;
-  };
-  const makeHead = () => {
-    const top = h("div", { role: "row", class: "hrow", "aria-rowindex": "1" });
-    const second = h("div", { role: "row", class: "hrow", "aria-rowindex": "2" });
-    cols.forEach((c, i) => {
-      if (c.group < 0) top.append(headCell(i, c.top, 1, headRows));
-      else {
-        if (c.group === i) top.append(headCell(i, c.top, 1, 1, c.span));
-        second.append(headCell(i, c.sub, 2, 1));
+class GridView implements Grid {
+  readonly element: HTMLElement;
+  onOpen?: (row: number) => void;
+  onMove?: (position: number) => void;
+  private readonly cols: Column[];
+  private readonly rows: PageRow[];
+  private readonly sizes: Widths;
+  private readonly headRows: number;
+  private frozen = 0;
+  private sortable = false;
+  private done = false;
+  // Order of the rows on screen: indexes into the page's rows; the total is held apart in the foot.
+  private order: number[] = [];
+  private total = -1;
+  private sorted: { col: number; descending: boolean } | null = null;
+  private focus = { row: -1, col: 0 };
+  private head: HTMLElement;
+  private readonly spacer = h("div", { role: "rowgroup", class: "body" });
+  private readonly foot = h("div", { role: "rowgroup", class: "foot" });
+  // Rows on the page by position; those still in sight are kept while scrolling, and so is the focused one.
+  private rendered = new Map<number, HTMLElement>();
+  private pending = false;
+
+  constructor(private readonly page: Page) {
+    this.cols = columnsOf(page);
+    this.rows = page.rows;
+    this.headRows = page.head.headerRows;
+    const sub = (i: number) => page.head.header.filter((c) => c.column === i && c.columnSpan === 1).pop()?.text ?? "";
+    this.sizes = new Widths(this.cols, this.rows, sub);
+    this.element = h("div", { class: "grid", role: "grid", "aria-label": "报表", "aria-colcount": String(this.cols.length) });
+    this.sizes.apply(this.element, 0);
+    this.head = this.makeHead();
+    this.element.append(this.head, this.spacer, this.foot);
+    this.element.addEventListener("scroll", () => this.schedule());
+    new ResizeObserver(() => { this.sizes.apply(this.element, this.frozen); this.paint(); }).observe(this.element);
+    this.listen();
+    this.grow();
+  }
+
+  private freeze(el: HTMLElement, i: number) {
+    if (i < this.frozen) { el.classList.add("frozen"); el.dataset.col = String(i); el.style.left = `${this.sizes.lefts[i]}px`; }
+    return el;
+  }
+
+  // Header: one CSS grid; the ARIA rows are display: contents. A cell over one column sorts it.
+  private makeHead() {
+    const rows = [1, 2].slice(0, this.headRows).map((n) => h("div", { role: "row", class: "hrow", "aria-rowindex": String(n) }));
+    for (const c of this.page.head.header) {
+      // A group's caption keeps to the part of its columns in sight (clear of the frozen ones).
+      const cell = this.freeze(h("div", { role: "columnheader", class: c.columnSpan > 1 ? "th group" : "th" },
+        h("span", {}, c.text)), c.column);
+      cell.style.gridRow = `${c.row + 1} / span ${c.rowSpan}`;
+      cell.style.gridColumn = `${c.column + 1} / span ${c.columnSpan}`;
+      if (this.sortable && c.columnSpan === 1 && c.row + c.rowSpan === this.headRows) {
+        cell.setAttribute("aria-sort", this.sorted?.col !== c.column ? "none" : this.sorted.descending ? "descending" : "ascending");
+        cell.tabIndex = 0;
+        const sort = () => this.sortBy(c.column);
+        cell.addEventListener("click", sort);
+        cell.addEventListener("keydown", (e) => { if (e.key === "Enter") { e.preventDefault(); sort(); } });
       }
-    });
-    return h("div", { role: "rowgroup", class: "head" }, top, twoRows ? second : null);
-  };
-  let head = makeHead();
+      rows[Math.min(c.row, rows.length - 1)].append(cell);
+    }
+    return h("div", { role: "rowgroup", class: "head" }, ...rows);
+  }
 
   // Positions 0 … order.length - 1 are the body's rows; position order.length is the total.
-  const count = () => order.length + (total >= 0 ? 1 : 0);
-  const indexAt = (p: number) => (p < order.length ? order[p] : total);
-  const focus = { row: -1, col: 0 };
-  const renderRow = (p: number, cls = "") => {
-    const index = indexAt(p);
-    const r = report.Rows[index];
-    const kind = kindOfRow(r);
-    // A number is never cut: a wider one met further down widens its column.
+  private count() { return this.order.length + (this.total >= 0 ? 1 : 0); }
+  private indexAt(p: number) { return p < this.order.length ? this.order[p] : this.total; }
+
+  private renderRow(p: number, cls = "") {
+    const index = this.indexAt(p);
+    const r = this.rows[index];
     let wider = false;
-    cols.forEach((c, i) => {
-      if (!isNumeric(c.kind)) return;
-      const w = cellWidth(r, c);
-      if (w > widths[i]) { widths[i] = w; wider = true; }
-    });
-    if (wider) setWidths();
+    this.cols.forEach((c, i) => { if (c.align === "right" && this.sizes.fit(r, i)) wider = true; });
+    if (wider) this.sizes.apply(this.element, this.frozen);
     const row = h("div", {
-      role: "row", class: `row ${kind === 2 ? "total" : kind === 1 ? "subtotal" : ""} ${cls}`,
-      "aria-rowindex": String(p + headRows + 1), "data-row": String(index), "data-pos": String(p),
+      role: "row", class: `row ${r[0] === 2 ? "total" : r[0] === 1 ? "subtotal" : ""} ${cls}`,
+      "aria-rowindex": String(p + this.headRows + 1), "data-row": String(index), "data-pos": String(p),
     });
-    cols.forEach((c, i) => row.append(freeze(h("div", {
-      role: "gridcell", class: isNumeric(c.kind) ? "td num" : "td", tabindex: "-1", "data-col": String(i),
-    }, formatCell(r[c.field], c.kind)), i)));
+    this.cols.forEach((c, i) => row.append(this.freeze(h("div", {
+      role: "gridcell", class: c.align === "right" ? "td num" : "td", tabindex: "-1", "data-col": String(i),
+    }, cellText(r, c)), i)));
     return row;
-  };
+  }
 
-  const spacer = h("div", { role: "rowgroup", class: "body" });
-  const foot = h("div", { role: "rowgroup", class: "foot" });
-  grid.append(head, spacer, foot);
+  private rowAt(p: number) {
+    return p === this.order.length && this.total >= 0 ? this.foot.firstElementChild as HTMLElement : this.rendered.get(p);
+  }
+  private cellAt(p: number, c: number) { return this.rowAt(p)?.children[c] as HTMLElement | undefined; }
 
-  // Rows on the page by position; those still in sight are kept as they are while scrolling,
-  // and so is the focused one.
-  let rendered = new Map<number, HTMLElement>();
-  const rowAt = (p: number) => (p === order.length && total >= 0 ? foot.firstElementChild as HTMLElement : rendered.get(p));
-  const cellAt = (p: number, c: number) => rowAt(p)?.children[c] as HTMLElement | undefined;
-  const paint = (reset = false) => {
-    if (reset) { rendered = new Map(); spacer.replaceChildren(); }
-    spacer.style.height = `${order.length * ROW}px`;
+  // The rows in sight (and the focused one) on the page, the others removed.
+  private paint(reset = false) {
+    const { element: grid, spacer } = this;
+    if (reset) { this.rendered = new Map(); spacer.replaceChildren(); }
+    spacer.style.height = `${this.order.length * ROW}px`;
     const first = Math.max(0, Math.floor(grid.scrollTop / ROW) - OVERSCAN);
-    const last = Math.min(order.length, Math.ceil((grid.scrollTop + grid.clientHeight) / ROW) + OVERSCAN);
+    const last = Math.min(this.order.length, Math.ceil((grid.scrollTop + grid.clientHeight) / ROW) + OVERSCAN);
     const next = new Map<number, HTMLElement>();
     const keep = (p: number) => {
-      let row = rendered.get(p);
+      let row = this.rendered.get(p);
       if (!row) {
-        row = renderRow(p);
+        row = this.renderRow(p);
         row.style.transform = `translateY(${p * ROW}px)`;
         spacer.append(row);
       }
-      row.classList.toggle("current", p === focus.row);
+      row.classList.toggle("current", p === this.focus.row);
       next.set(p, row);
     };
     for (let p = first; p < last; p++) keep(p);
     const focused = (document.activeElement as HTMLElement | null)?.closest<HTMLElement>(".body [data-pos]");
     if (focused && focused.parentElement === spacer) keep(Number(focused.dataset.pos));
-    for (const [p, row] of rendered) if (!next.has(p)) row.remove();
-    rendered = next;
-    foot.firstElementChild?.classList.toggle("current", focus.row === order.length);
+    for (const [p, row] of this.rendered) if (!next.has(p)) row.remove();
+    this.rendered = next;
+    this.foot.firstElementChild?.classList.toggle("current", this.focus.row === this.order.length);
     // One tab stop: the focused cell when it is on the page, else the grid, which hands focus on.
     grid.querySelectorAll('[role="gridcell"][tabindex="0"]').forEach((c) => c.setAttribute("tabindex", "-1"));
-    const cell = cellAt(Math.max(focus.row, 0), focus.col);
+    const cell = this.cellAt(Math.max(this.focus.row, 0), this.focus.col);
     cell?.setAttribute("tabindex", "0");
     grid.tabIndex = cell ? -1 : 0;
-    grid.setAttribute("aria-rowcount", String(report.Rows.length + headRows));
-  };
-  let pending = false;
-  const schedule = () => {
-    if (pending) return;
-    pending = true;
-    requestAnimationFrame(() => { pending = false; paint(); });
-  };
-  grid.addEventListener("scroll", schedule);
-  new ResizeObserver(() => { setWidths(); paint(); }).observe(grid);
+    grid.setAttribute("aria-rowcount", String(this.count() + this.headRows));
+  }
+
+  private schedule() {
+    if (this.pending) return;
+    this.pending = true;
+    requestAnimationFrame(() => { this.pending = false; this.paint(); });
+  }
 
   // Scrolls so that the cell at (p, c) is clear of the header, the total and the frozen columns.
-  const reveal = (p: number, c: number) => {
-    if (p < order.length) {
-      const y = p * ROW, above = ROW * headRows, below = total >= 0 ? ROW : 0;
+  private reveal(p: number, c: number) {
+    const { element: grid, sizes } = this;
+    if (p < this.order.length) {
+      const y = p * ROW, above = ROW * this.headRows, below = this.total >= 0 ? ROW : 0;
       if (y < grid.scrollTop) grid.scrollTop = y;
       else if (y + ROW > grid.scrollTop + grid.clientHeight - above - below)
         grid.scrollTop = y + ROW - grid.clientHeight + above + below;
     }
-    if (c >= frozen) {
-      const pinned = frozen ? lefts[frozen - 1] + widths[frozen - 1] : 0;
-      if (lefts[c] - grid.scrollLeft < pinned) grid.scrollLeft = lefts[c] - pinned;
-      else if (lefts[c] + widths[c] > grid.scrollLeft + grid.clientWidth) {
-        // The first column edge that brings it in, as sideways scrolling stops at column edges.
-        let k = frozen;
-        while (k < c && lefts[k] - pinned < lefts[c] + widths[c] - grid.clientWidth) k++;
-        grid.scrollLeft = lefts[k] - pinned;
-      }
+    if (c < this.frozen) return;
+    const pinned = sizes.pinned(this.frozen);
+    if (sizes.lefts[c] - grid.scrollLeft < pinned) grid.scrollLeft = sizes.lefts[c] - pinned;
+    else if (sizes.lefts[c] + sizes.widths[c] > grid.scrollLeft + grid.clientWidth) {
+      // The first column edge that brings it in, as sideways scrolling stops at column edges.
+      let k = this.frozen;
+      while (k < c && sizes.lefts[k] - pinned < sizes.lefts[c] + sizes.widths[c] - grid.clientWidth) k++;
+      grid.scrollLeft = sizes.lefts[k] - pinned;
     }
-  };
-  const moveTo = (p: number, c: number) => {
-    const before = focus.row;
-    focus.row = Math.max(0, Math.min(count() - 1, p));
-    focus.col = Math.max(0, Math.min(cols.length - 1, c));
-    reveal(focus.row, focus.col);
-    paint();
-    cellAt(focus.row, focus.col)?.focus({ preventScroll: true });
-    if (focus.row !== before) api.onMove?.(indexAt(focus.row));
-  };
-
-  function sortBy(i: number, cell: HTMLElement) {
-    if (!done) return;
-    const asc = sortState.col === i ? !sortState.asc : true;
-    Object.assign(sortState, { col: i, asc });
-    const f = cols[i].field;
-    const details = order.filter((k) => kindOfRow(report.Rows[k]) === 0);
-    const summaries = order.filter((k) => kindOfRow(report.Rows[k]) !== 0);
-    const cmp = (a: unknown, b: unknown) =>
-      typeof a === "number" && typeof b === "number" ? a - b : String(a ?? "").localeCompare(String(b ?? ""), "zh");
-    details.sort((a, b) => (asc ? 1 : -1) * cmp(report.Rows[a][f], report.Rows[b][f]));
-    order = [...details, ...summaries];
-    head.querySelectorAll("[aria-sort]").forEach((c) => c.setAttribute("aria-sort", "none"));
-    cell.setAttribute("aria-sort", asc ? "ascending" : "descending");
-    paint(true);
   }
 
-  const api: Grid = {
-    element: grid,
-    find(text) {
-      const needle = text.trim();
-      if (!needle) return false;
-      for (let step = 1; step <= count(); step++) {
-        const p = (focus.row + step) % count();
-        const r = report.Rows[indexAt(p)];
-        if (cols.some((c) => formatCell(r[c.field], c.kind).includes(needle))) {
-          focus.row = p;
-          if (p < order.length) grid.scrollTop = Math.max(0, p * ROW - grid.clientHeight / 3);
-          paint();
-          return true;
-        }
-      }
-      return false;
-    },
-    tsv() {
-      const clean = (s: string) => s.replace(/[\t\n\r]/g, " ");
-      const lines = [cols.map((c) => clean(c.group >= 0 && c.sub ? `${c.top}-${c.sub}` : c.top)).join("\t")];
-      for (let p = 0; p < count(); p++)
-        lines.push(cols.map((c) => clean(formatCell(report.Rows[indexAt(p)][c.field], c.kind))).join("\t"));
-      return lines.join("\n") + "\n";
-    },
-    grow() {
-      for (let i = order.length; i < report.Rows.length; i++) order.push(i);
-      schedule();
-    },
-    complete() {
-      api.grow();
-      done = true;
-      frozen = frozenOf();
-      sortable = sortableOf();
-      grid.setAttribute("aria-label", nameOf());
-      const fresh = makeHead();
-      head.replaceWith(fresh);
-      head = fresh;
-      for (let i = report.Rows.length - 1; i >= 0 && total < 0; i--) if (kindOfRow(report.Rows[i]) === 2) total = i;
-      if (total >= 0) {
-        order = order.filter((i) => i !== total);
-        cols.forEach((c, i) => { widths[i] = Math.min(320, Math.max(widths[i], cellWidth(report.Rows[total], c))); });
-      }
-      setWidths();
-      foot.replaceChildren(...(total >= 0 ? [renderRow(order.length, "pinned")] : []));
-      paint(true);
-    },
-  };
-  const open = (target: EventTarget | null) => {
-    const row = (target as HTMLElement | null)?.closest<HTMLElement>("[data-row]");
-    if (row && api.onOpen) api.onOpen(Number(row.dataset.row));
-  };
-  grid.addEventListener("dblclick", (e) => open(e.target));
-  grid.addEventListener("click", (e) => {
-    const cell = (e.target as HTMLElement).closest<HTMLElement>('[role="gridcell"]');
-    const row = cell?.closest<HTMLElement>("[data-pos]");
-    if (cell && row) moveTo(Number(row.dataset.pos), Number(cell.dataset.col));
-  });
-  grid.addEventListener("focus", (e) => { if (e.target === grid && count()) moveTo(Math.max(focus.row, 0), focus.col); });
-  grid.addEventListener("keydown", (e) => {
-    if (!(e.target as HTMLElement).closest('[role="gridcell"]')) return;
-    const page = Math.max(1, Math.floor(grid.clientHeight / ROW) - headRows - 1);
-    const { row: p, col: c } = focus;
-    const moves: Record<string, () => void> = {
-      ArrowDown: () => moveTo(p + 1, c), ArrowUp: () => moveTo(p - 1, c),
-      ArrowRight: () => moveTo(p, c + 1), ArrowLeft: () => moveTo(p, c - 1),
-      PageDown: () => moveTo(p + page, c), PageUp: () => moveTo(p - page, c),
-      Home: () => moveTo(e.ctrlKey ? 0 : p, 0), End: () => moveTo(e.ctrlKey ? count() - 1 : p, cols.length - 1),
-      Enter: () => api.onOpen?.(indexAt(p)),
+  private moveTo(p: number, c: number) {
+    const before = this.focus.row;
+    this.focus.row = Math.max(0, Math.min(this.count() - 1, p));
+    this.focus.col = Math.max(0, Math.min(this.cols.length - 1, c));
+    this.reveal(this.focus.row, this.focus.col);
+    this.paint();
+    this.cellAt(this.focus.row, this.focus.col)?.focus({ preventScroll: true });
+    if (this.focus.row !== before) this.onMove?.(this.focus.row);
+  }
+
+  private sortBy(i: number) {
+    if (!this.done) return;
+    const descending = this.sorted?.col === i ? !this.sorted.descending : false;
+    this.sorted = { col: i, descending };
+    this.order = sortedOrder(this.rows, this.order, this.cols[i], descending);
+    const fresh = this.makeHead();
+    this.head.replaceWith(fresh);
+    this.head = fresh;
+    this.paint(true);
+  }
+
+  private listen() {
+    const grid = this.element;
+    const open = (target: EventTarget | null) => {
+      const row = (target as HTMLElement | null)?.closest<HTMLElement>("[data-row]");
+      if (row && this.onOpen) this.onOpen(Number(row.dataset.row));
     };
-    if (moves[e.key]) { e.preventDefault(); moves[e.key](); }
-  });
-  api.grow();
-  return api;
+    grid.addEventListener("dblclick", (e) => open(e.target));
+    grid.addEventListener("click", (e) => {
+      const cell = (e.target as HTMLElement).closest<HTMLElement>('[role="gridcell"]');
+      const row = cell?.closest<HTMLElement>("[data-pos]");
+      if (cell && row) this.moveTo(Number(row.dataset.pos), Number(cell.dataset.col));
+    });
+    grid.addEventListener("focus", (e) => { if (e.target === grid && this.count()) this.moveTo(Math.max(this.focus.row, 0), this.focus.col); });
+    grid.addEventListener("keydown", (e) => {
+      if (!(e.target as HTMLElement).closest('[role="gridcell"]')) return;
+      const page = Math.max(1, Math.floor(grid.clientHeight / ROW) - this.headRows - 1);
+      const { row: p, col: c } = this.focus;
+      const moves: Record<string, () => void> = {
+        ArrowDown: () => this.moveTo(p + 1, c), ArrowUp: () => this.moveTo(p - 1, c),
+        ArrowRight: () => this.moveTo(p, c + 1), ArrowLeft: () => this.moveTo(p, c - 1),
+        PageDown: () => this.moveTo(p + page, c), PageUp: () => this.moveTo(p - page, c),
+        Home: () => this.moveTo(e.ctrlKey ? 0 : p, 0), End: () => this.moveTo(e.ctrlKey ? this.count() - 1 : p, this.cols.length - 1),
+        Enter: () => this.onOpen?.(this.indexAt(p)),
+      };
+      if (moves[e.key]) { e.preventDefault(); moves[e.key](); }
+    });
+  }
+
+  find(text: string) {
+    const needle = text.trim();
+    if (!needle) return false;
+    for (let step = 1; step <= this.count(); step++) {
+      const p = (this.focus.row + step) % this.count();
+      const r = this.rows[this.indexAt(p)];
+      if (this.cols.some((c) => cellText(r, c).includes(needle))) {
+        this.focus.row = p;
+        if (p < this.order.length) this.element.scrollTop = Math.max(0, p * ROW - this.element.clientHeight / 3);
+        this.paint();
+        return true;
+      }
+    }
+    return false;
+  }
+
+  tsv() {
+    const clean = (s: string) => s.replace(/[\t\n\r]/g, " ");
+    const lines = [this.cols.map((c) => clean(c.caption)).join("\t")];
+    for (const r of this.shownRows()) lines.push(this.cols.map((c) => clean(plainText(r, c))).join("\t"));
+    return lines.join("\n") + "\n";
+  }
+
+  sort() {
+    return this.sorted ? { field: this.cols[this.sorted.col].field, descending: this.sorted.descending } : null;
+  }
+
+  shownRows() {
+    return Array.from({ length: this.count() }, (_, p) => this.rows[this.indexAt(p)]);
+  }
+
+  grow() {
+    for (let i = this.order.length; i < this.rows.length; i++) this.order.push(i);
+    this.schedule();
+  }
+
+  complete(tail: PageTail) {
+    this.grow();
+    this.done = true;
+    this.frozen = Math.min(tail.frozen ?? 0, this.cols.length);
+    this.sortable = tail.sortable === true;
+    this.element.setAttribute("aria-label", tail.name || "报表");
+    // A lone total of nothing is no row at all.
+    if (tail.empty) this.order = [];
+    else if ((tail.total ?? -1) >= 0) {
+      this.total = tail.total!;
+      this.order = this.order.filter((i) => i !== this.total);
+      this.cols.forEach((_, i) => this.sizes.fit(this.rows[this.total], i));
+    }
+    const fresh = this.makeHead();
+    this.head.replaceWith(fresh);
+    this.head = fresh;
+    this.sizes.apply(this.element, this.frozen);
+    this.foot.replaceChildren(...(this.total >= 0 ? [this.renderRow(this.order.length, "pinned")] : []));
+    this.paint(true);
+  }
 }
+
+export const buildGrid = (page: Page): Grid => new GridView(page);

@@ -1,7 +1,7 @@
 // One report: its filter form, the run (Esc cancels it), the title lines, the grid and its tools.
 
-import { api, ApiError, type Filter, type Preset, type Report, type ReportInfo } from "./api";
-import { drawChart, hasChart } from "./charts";
+import { api, ApiError, type Filter, type Page, type Preset, type ReportInfo } from "./api";
+import { chartData, drawChart } from "./charts";
 import { titleLines } from "./columns";
 import { h } from "./dom";
 import { buildFilterForm } from "./filterForm";
@@ -44,56 +44,63 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
   const titles = h("div", { class: "titles" });
   const holder = h("div", { class: "grid-holder" });
   const chart = h("div", { class: "chart", role: "img", "aria-label": "图表", hidden: true });
-  let report: Report | null = null;
-  let chartRow = 0;   // 10901 charts the card of this row
+  let page: Page | null = null;   // the run on screen, once complete
+  let chartRow = 0;   // a ledger charts the card of the row at this position
   // When what is above leaves the grid too little height, the rows need the screen more than the
   // form does.
   const makeRoom = () => {
     const main = holder.closest("main");
     if (main && main.scrollHeight > main.clientHeight) panel.open = false;
   };
-  const chartButton = h("button", { type: "button", "aria-pressed": "false", onclick: () => {
+  let grid: Grid | null = null;
+  // Draws the chart when it is open; false when there is nothing to draw.
+  const redraw = () => !!(page?.head.chart && grid && drawChart(chart, page.head.chart, grid.shownRows(), chartRow));
+  const chartButton = h("button", { type: "button", "aria-pressed": "false", hidden: true, onclick: () => {
     const show = chart.hidden;
     chart.hidden = !show;
     chartButton.setAttribute("aria-pressed", String(show));
-    if (show && report) drawChart(chart, report, info.id, chartRow);
-    if (show) makeRoom();
+    if (show) { redraw(); makeRoom(); }
   } }, "图表");
   const findBox = h("input", { type: "search", "aria-label": "查找", placeholder: "查找" });
   const tools = h("div", { class: "tools", role: "toolbar", "aria-label": "报表工具", hidden: true });
-  let shown: { filter: Filter; tsv: () => string; find: (t: string) => boolean } | null = null;
+  // What exports and 复制 act on: set only while a complete run is on screen.
+  let shown: { filter: Filter; grid: Grid } | null = null;
+  const toolButtons: HTMLButtonElement[] = [];
+  const setShown = (value: typeof shown) => {
+    shown = value;
+    for (const b of toolButtons) b.disabled = !value;
+  };
 
   const exportButton = (label: string, format: string, bom = false) =>
     h("button", { type: "button", onclick: async () => {
       if (!shown) return;
       status.textContent = `正在导出 ${label}…`;
       try {
-        const file = await api.download(info.id, shown.filter, format, bom);
+        // The file follows the order on screen.
+        const file = await api.download(info.id, shown.filter, format, bom, shown.grid.sort());
         save(file.blob, file.name);
         status.textContent = `已导出 ${file.name}`;
       } catch (err) { status.textContent = (err as Error).message; }
     } }, label);
   findBox.addEventListener("keydown", (e) => {
-    if (e.key !== "Enter" || !shown) return;
+    if (e.key !== "Enter" || !grid) return;
     e.preventDefault();
-    status.textContent = shown.find(findBox.value) ? "" : `没有找到“${findBox.value}”`;
+    status.textContent = grid.find(findBox.value) ? "" : `没有找到“${findBox.value}”`;
   });
-  tools.append(findBox,
-    h("button", { type: "button", onclick: async () => {
-      if (!shown) return;
-      await navigator.clipboard.writeText(shown.tsv());
-      status.textContent = "已复制为制表符分隔的文本";
-    } }, "复制"),
-    exportButton("CSV", "csv"), exportButton("CSV（带 BOM）", "csv", true),
+  const copyButton = h("button", { type: "button", onclick: async () => {
+    if (!shown) return;
+    await navigator.clipboard.writeText(shown.grid.tsv());
+    status.textContent = "已复制为制表符分隔的文本";
+  } }, "复制");
+  toolButtons.push(copyButton, exportButton("CSV", "csv"), exportButton("CSV（带 BOM）", "csv", true),
     exportButton("XLSX", "xlsx"), exportButton("PDF", "pdf"));
-  if (hasChart(info.id)) tools.append(chartButton);
+  tools.append(findBox, ...toolButtons, chartButton);
 
-  // The grid is built from the answer's columns and first rows and grows while the rest arrives.
-  let grid: Grid | null = null;
-  const showTitles = (result: Report) => titles.replaceChildren(...titleLines(result).map((line, i) =>
+  // The grid is built from the head and first rows and grows while the rest arrives.
+  const showTitles = (lines: string[]) => titles.replaceChildren(...lines.map((line, i) =>
     i === 0 ? h("h2", {}, line) : h("p", {}, line)));
-  const showGrid = (result: Report, filter: Filter) => {
-    showTitles(result);
+  const showGrid = (result: Page, filter: Filter) => {
+    showTitles([]);
     grid = buildGrid(result);
     grid.onOpen = async (row) => {
       if (info.id !== 10902) return;
@@ -103,15 +110,24 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
         else status.textContent = target.note || "这一行没有明细";
       } catch (err) { status.textContent = (err as Error).message; }
     };
-    grid.onMove = (row) => {
-      chartRow = row;
-      if (info.id === 10901 && report && !chart.hidden) drawChart(chart, report, info.id, row);
+    grid.onMove = (position) => {
+      chartRow = position;
+      if (page?.head.chart?.kind === "ledger" && !chart.hidden) redraw();
     };
     holder.replaceChildren(grid.element);
-    shown = { filter, tsv: grid.tsv, find: grid.find };
     tools.hidden = false;
     makeRoom();
   };
+  // A run that did not complete leaves nothing that could pass for its result.
+  const clearResult = () => {
+    grid = null;
+    page = null;
+    holder.replaceChildren();
+    showTitles([]);
+    echartsOff();
+    setShown(null);
+  };
+  const echartsOff = () => { chart.hidden = true; chartButton.hidden = true; chartButton.setAttribute("aria-pressed", "false"); };
 
   async function run(filter: Filter) {
     running?.abort();
@@ -119,22 +135,19 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
     running = controller;
     status.textContent = "正在运行…（按 Esc 取消）";
     form.showErrors("");
-    report = null;
+    clearResult();
     chartRow = 0;
-    chartButton.disabled = true;
-    let first: Report | null = null;
+    let first: Page | null = null;
+    let result: Page;
     try {
-      const result = await api.run(info.id, filter, controller.signal, (partial) => {
+      result = await api.run(info.id, filter, controller.signal, (partial) => {
         if (controller.signal.aborted) return;
         if (first !== partial) { first = partial; showGrid(partial, filter); } else grid!.grow();
-        status.textContent = `已收到 ${partial.Rows.length.toLocaleString("zh-CN")} 行…（按 Esc 取消）`;
+        status.textContent = `已收到 ${partial.rows.length.toLocaleString("zh-CN")} 行…（按 Esc 取消）`;
       });
-      // The title block, the period and the property come with the last rows.
-      showTitles(result);
-      grid!.complete();
-      report = result;
     } catch (err) {
-      if (controller.signal.aborted) status.textContent = "已取消";
+      clearResult();
+      if (controller.signal.aborted) status.textContent = "已取消，没有结果";
       else if (err instanceof ApiError && err.status === 401) dispatchEvent(new Event("velvip:signed-out"));
       else if (err instanceof ApiError && (err.status === 400 || err.status === 403)) { status.textContent = ""; form.showErrors(err.message); }
       else status.textContent = (err as Error).message;
@@ -142,10 +155,19 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
     } finally {
       if (running === controller) running = null;
     }
-    chartButton.disabled = false;
-    if (!chart.hidden) drawChart(chart, report, info.id, chartRow);
-    status.textContent = `共 ${report.Rows.length.toLocaleString("zh-CN")} 行`;
+    if (!grid) showGrid(result, filter);
+    const tail = result.tail!;
+    // The title block, the period and the frozen columns come with the tail.
+    showTitles(titleLines(tail));
+    grid!.complete(tail);
+    page = result;
+    setShown({ filter, grid: grid! });
+    // A chart only when it has something to draw (not for summary rows alone).
+    chartButton.hidden = !result.head.chart || !redrawable();
+    if (!chart.hidden) redraw();
+    status.textContent = `共 ${(tail.rows ?? 0).toLocaleString("zh-CN")} 行`;
   }
+  const redrawable = () => !!(page?.head.chart && grid && chartData(page.head.chart, grid.shownRows(), chartRow));
 
   form.element.addEventListener("submit", (e) => {
     e.preventDefault();

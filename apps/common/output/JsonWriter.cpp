@@ -71,6 +71,35 @@ QJsonValue ToJson(const QVariant &value)
     }
 }
 
+void PutJsonString(ByteSink &out, QStringView text)
+{
+    out.Put('"');
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c >= 0x20 && c != u'"' && c != u'\\')
+            continue;
+        out.PutText(text.mid(from, i - from));
+        from = i + 1;
+        switch (c) {
+        case u'"': out.Put("\\\""); break;
+        case u'\\': out.Put("\\\\"); break;
+        case u'\n': out.Put("\\n"); break;
+        case u'\r': out.Put("\\r"); break;
+        case u'\t': out.Put("\\t"); break;
+        case u'\b': out.Put("\\b"); break;
+        case u'\f': out.Put("\\f"); break;
+        default: {
+            const char hex[] = "0123456789abcdef";
+            const char escaped[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+            out.Put(std::string_view(escaped, sizeof escaped));
+        }
+        }
+    }
+    out.PutText(text.mid(from));
+    out.Put('"');
+}
+
 namespace {
 
 // JSON written by hand so that dictionaries keep their insertion order (QJsonObject sorts keys)
@@ -80,34 +109,7 @@ class JsonText
 public:
     explicit JsonText(ByteSink &out) : m_out(out) {}
 
-    void String(QStringView text)
-    {
-        m_out.Put('"');
-        qsizetype from = 0;
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            const char16_t c = text[i].unicode();
-            if (c >= 0x20 && c != u'"' && c != u'\\')
-                continue;
-            m_out.PutText(text.mid(from, i - from));
-            from = i + 1;
-            switch (c) {
-            case u'"': m_out.Put("\\\""); break;
-            case u'\\': m_out.Put("\\\\"); break;
-            case u'\n': m_out.Put("\\n"); break;
-            case u'\r': m_out.Put("\\r"); break;
-            case u'\t': m_out.Put("\\t"); break;
-            case u'\b': m_out.Put("\\b"); break;
-            case u'\f': m_out.Put("\\f"); break;
-            default: {
-                const char hex[] = "0123456789abcdef";
-                const char escaped[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
-                m_out.Put(std::string_view(escaped, sizeof escaped));
-            }
-            }
-        }
-        m_out.PutText(text.mid(from));
-        m_out.Put('"');
-    }
+    void String(QStringView text) { PutJsonString(m_out, text); }
 
     // `depth` indents nested dictionaries and vectors; scalars ignore it.
     void Value(const QVariant &value, int depth)

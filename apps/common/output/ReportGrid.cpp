@@ -3,6 +3,60 @@
 #include "Recordset.h"
 #include "ReportOutput.h"
 
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+bool holdsNumbers(Recordset::FieldType type)
+{
+    return type == Recordset::FieldType::Integer || type == Recordset::FieldType::Double
+        || type == Recordset::FieldType::DateTime || type == Recordset::FieldType::Boolean;
+}
+
+// Sort keys of one column, read once: numbers as doubles, everything else as text.
+struct SortKeys
+{
+    std::vector<double> numbers;
+    std::vector<QString> texts;
+    std::vector<uint8_t> nulls;
+
+    SortKeys(const Recordset &rs, int field)
+    {
+        const qint64 n = rs.RecordCount();
+        nulls.resize(size_t(n));
+        const auto type = rs.FieldTypeOf(field);
+        const bool numeric = holdsNumbers(type);
+        if (numeric)
+            numbers.resize(size_t(n));
+        else
+            texts.resize(size_t(n));
+        for (qint64 r = 0; r < n; ++r) {
+            nulls[size_t(r)] = rs.IsNull(r, field);
+            if (nulls[size_t(r)])
+                continue;
+            if (!numeric)
+                texts[size_t(r)] = rs.TextAt(r, field);
+            else if (type == Recordset::FieldType::DateTime)
+                numbers[size_t(r)] = double(rs.Value(r, field).toDateTime().toMSecsSinceEpoch());
+            else
+                numbers[size_t(r)] = rs.DoubleAt(r, field);
+        }
+    }
+
+    // Empty cells first.
+    bool Less(qint64 a, qint64 b) const
+    {
+        if (nulls[size_t(a)] || nulls[size_t(b)])
+            return nulls[size_t(a)] && !nulls[size_t(b)];
+        if (!numbers.empty())
+            return numbers[size_t(a)] < numbers[size_t(b)];
+        return texts[size_t(a)] < texts[size_t(b)];
+    }
+};
+
+} // namespace
+
 ReportGrid::ReportGrid(const ReportOutput &report, bool visibleOnly)
     : ReportGrid(visibleOnly ? ColumnLayout::FromHeader(report.header).VisibleOnly()
                              : ColumnLayout::FromHeader(report.header),
@@ -90,6 +144,46 @@ QStringView ReportGrid::TextView(qint64 row, int column, FormatStyle style, Cell
         return QStringView(buffer.chars, n);
     buffer.spill = Present::FormatValue(Value(row, column), kind, style);
     return buffer.spill;
+}
+
+bool ReportGrid::AlignRight(int column) const
+{
+    if (IsNumericKind(m_layout.Columns().at(column).kind))
+        return true;
+    const int field = FieldOf(column);
+    const auto type = field < 0 ? Recordset::FieldType::Text : m_rs->FieldTypeOf(field);
+    return type == Recordset::FieldType::Integer || type == Recordset::FieldType::Double;
+}
+
+bool ReportGrid::SortsAsNumber(int column) const
+{
+    const int field = FieldOf(column);
+    return field >= 0 && holdsNumbers(m_rs->FieldTypeOf(field));
+}
+
+std::shared_ptr<const std::vector<qint64>> ReportGrid::SortedOrder(int column, bool descending) const
+{
+    auto rows = std::make_shared<std::vector<qint64>>(size_t(RowCount()));
+    std::iota(rows->begin(), rows->end(), 0);
+    const int field = FieldOf(column);
+    if (field < 0)
+        return rows;
+    const SortKeys keys(*m_rs, field);
+    const ReportGrid natural(m_layout, m_rs);
+    auto blockStart = rows->begin();
+    for (auto it = rows->begin();; ++it) {
+        const bool end = it == rows->end();
+        if (end || natural.KindOf(*it) != RowKind::Detail) {
+            if (descending)
+                std::stable_sort(blockStart, it, [&keys](qint64 a, qint64 b) { return keys.Less(b, a); });
+            else
+                std::stable_sort(blockStart, it, [&keys](qint64 a, qint64 b) { return keys.Less(a, b); });
+            if (end)
+                break;
+            blockStart = it + 1;
+        }
+    }
+    return rows;
 }
 
 bool ReportGrid::AlignRight(qint64 row, int column) const

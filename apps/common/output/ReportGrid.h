@@ -53,6 +53,15 @@ public:
     QStringView TextView(qint64 row, int column, FormatStyle style, CellBuffer &buffer) const;
     // Numbers of numeric columns (also in text columns holding numbers) align right.
     bool AlignRight(qint64 row, int column) const;
+    // Whether the column's cells align right: numeric kinds, and fields holding numbers.
+    bool AlignRight(int column) const;
+    // Whether the column sorts as numbers: its field holds numbers, moments or switches.
+    bool SortsAsNumber(int column) const;
+    // The record-set rows in the order of a sort by `column`, as every host sorts: the detail
+    // rows between two summary rows are sorted (stable, empty cells first, numbers and moments
+    // by value, text by character codes); summary rows keep their places. The grid's own row
+    // order is not read.
+    std::shared_ptr<const std::vector<qint64>> SortedOrder(int column, bool descending) const;
     // The record-set field shown in the column, -1 when it is missing.
     int FieldOf(int column) const { return m_fields.value(column, -1); }
 

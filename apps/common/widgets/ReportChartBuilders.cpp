@@ -378,7 +378,7 @@ bool drawCardLedger(const ReportTableModel &model, const ReportRules::Rule &rule
     storedLine->attachAxis(left);
     pointsLine->attachAxis(x);
     pointsLine->attachAxis(right);
-    chart->setTitle(rule.title.arg(card));
+    chart->setTitle(ReportRules::LedgerTitle(rule, card, month));
     data.names = {stored.caption, points.caption};
     data.series = {rows.stored, rows.points};
     ledgerCard = card;

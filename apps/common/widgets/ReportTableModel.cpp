@@ -14,48 +14,6 @@ namespace {
 const QColor kSubtotalTint(0xFF, 0xF4, 0xD6);
 const QColor kTotalTint(0xFC, 0xE3, 0xB0);
 
-// Sort keys of one column, read once: numbers as doubles, everything else as text.
-struct SortKeys
-{
-    std::vector<double> numbers;
-    std::vector<QString> texts;
-    std::vector<uint8_t> nulls;
-
-    SortKeys(const Recordset &rs, int field)
-    {
-        const qint64 n = rs.RecordCount();
-        nulls.resize(size_t(n));
-        const auto type = rs.FieldTypeOf(field);
-        const bool numeric = type == Recordset::FieldType::Integer || type == Recordset::FieldType::Double
-            || type == Recordset::FieldType::DateTime || type == Recordset::FieldType::Boolean;
-        if (numeric)
-            numbers.resize(size_t(n));
-        else
-            texts.resize(size_t(n));
-        for (qint64 r = 0; r < n; ++r) {
-            nulls[size_t(r)] = rs.IsNull(r, field);
-            if (nulls[size_t(r)])
-                continue;
-            if (!numeric)
-                texts[size_t(r)] = rs.TextAt(r, field);
-            else if (type == Recordset::FieldType::DateTime)
-                numbers[size_t(r)] = double(rs.Value(r, field).toDateTime().toMSecsSinceEpoch());
-            else
-                numbers[size_t(r)] = rs.DoubleAt(r, field);
-        }
-    }
-
-    // Empty cells first.
-    bool Less(qint64 a, qint64 b) const
-    {
-        if (nulls[size_t(a)] || nulls[size_t(b)])
-            return nulls[size_t(a)] && !nulls[size_t(b)];
-        if (!numbers.empty())
-            return numbers[size_t(a)] < numbers[size_t(b)];
-        return texts[size_t(a)] < texts[size_t(b)];
-    }
-};
-
 } // namespace
 
 ReportTableModel::ReportTableModel(QObject *parent) : QAbstractTableModel(parent) {}
@@ -148,24 +106,7 @@ void ReportTableModel::sort(int column, Qt::SortOrder order)
     for (const QModelIndex &i : before)
         sourceRows << m_grid.SourceRow(i.row());
 
-    const SortKeys keys(*rs, field);
-    const ReportGrid natural(m_grid.Layout(), rs);
-    auto rows = std::make_shared<std::vector<qint64>>(size_t(rs->RecordCount()));
-    std::iota(rows->begin(), rows->end(), 0);
-    auto blockStart = rows->begin();
-    for (auto it = rows->begin();; ++it) {
-        const bool end = it == rows->end();
-        if (end || natural.KindOf(*it) != RowKind::Detail) {
-            if (order == Qt::AscendingOrder)
-                std::stable_sort(blockStart, it, [&keys](qint64 a, qint64 b) { return keys.Less(a, b); });
-            else
-                std::stable_sort(blockStart, it, [&keys](qint64 a, qint64 b) { return keys.Less(b, a); });
-            if (end)
-                break;
-            blockStart = it + 1;
-        }
-    }
-
+    const auto rows = m_grid.SortedOrder(column, order == Qt::DescendingOrder);
     std::vector<qint64> position(rows->size());
     for (size_t i = 0; i < rows->size(); ++i)
         position[size_t((*rows)[i])] = qint64(i);

@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <httplib.h>
@@ -205,9 +207,16 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
     if (!rowOk || (drill && row < 0))
         return ReplyError(res, 400, QStringLiteral("请用 ?row=N 给出行号（从 0 起）。"));
     static const QStringList formats{QStringLiteral("json"), QStringLiteral("csv"), QStringLiteral("xlsx"),
-                                     QStringLiteral("pdf")};
+                                     QStringLiteral("pdf"), QStringLiteral("ndjson")};
     if (!formats.contains(format))
-        return ReplyError(res, 400, QStringLiteral("格式“%1”不可用：可用 json、csv、xlsx、pdf。").arg(format.left(20)));
+        return ReplyError(res, 400, QStringLiteral("格式“%1”不可用：可用 json、csv、xlsx、pdf、ndjson。").arg(format.left(20)));
+    // A file in the page's order: the field of the sorted column, ascending unless order=desc.
+    const QString sort = QString::fromStdString(req.get_param_value("sort"));
+    const QString order = QString::fromStdString(req.get_param_value("order"));
+    static const QRegularExpression fieldName(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]{0,63}$"));
+    if ((req.has_param("sort") && (!fieldName.match(sort).hasMatch() || format == u"json" || format == u"ndjson"))
+        || (req.has_param("order") && (!req.has_param("sort") || (order != u"asc" && order != u"desc"))))
+        return ReplyError(res, 400, QStringLiteral("“sort”只用于 csv、xlsx、pdf，写列的字段名；“order”可用 asc 或 desc。"));
     const QString layout = QString::fromStdString(req.get_param_value("layout"));
     if (req.has_param("layout") && (drill || format != QLatin1String("json") || layout != QLatin1String("rows-first")))
         return ReplyError(res, 400, QStringLiteral("“layout”只用于 JSON 的报表结果，可用值为 rows-first。"));
@@ -238,6 +247,8 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
     request.format = format;
     request.bom = req.get_param_value("bom") == "1";
     request.rowsFirst = !layout.isEmpty();
+    request.sort = sort;
+    request.descending = order == u"desc";
     request.today = today;
     const QString given = filterName(body);
     const QString stem = QStringLiteral("%1_%2").arg(id).arg(ServiceFilter::PeriodName(*prepared.filter))
@@ -308,11 +319,23 @@ void Service::relay(const httplib::Request &req, WorkerRequest request, httplib:
     const std::shared_ptr<Streamed> streamed(new Streamed{m_store, audit});
     streamed->audit.bytes = 0;
     const std::atomic<bool> *cut = &m_cut;
+    // The page's lines end with a tail line even when the run does not: it says how it ended.
+    const bool lines = contentType.startsWith(QLatin1String("application/x-ndjson"));
+    const auto ended = [lines](httplib::DataSink &sink, const char *state, Vel::ErrorKind kind) {
+        if (!lines)
+            return false;
+        const QByteArray tail = QJsonDocument(QJsonObject{{QStringLiteral("tail"), QJsonObject{
+            {QStringLiteral("state"), QLatin1String(state)}, {QStringLiteral("status"), WorkerProtocol::StatusOf(kind)}}}})
+                                    .toJson(QJsonDocument::Compact) + '\n';
+        sink.write(tail.constData(), size_t(tail.size()));
+        sink.done();
+        return true;
+    };
     res.set_chunked_content_provider(
-        contentType.toStdString(), [call, streamed, cut](size_t, httplib::DataSink &sink) {
+        contentType.toStdString(), [call, streamed, cut, ended](size_t, httplib::DataSink &sink) {
             if (*cut) {
                 streamed->Write(503);
-                return false;
+                return ended(sink, "cancelled", Vel::ErrorKind::Unavailable);
             }
             const WorkerAnswer frame = call->Next();
             if (frame.kind == WorkerProtocol::FrameKind::Data) {
@@ -325,7 +348,7 @@ void Service::relay(const httplib::Request &req, WorkerRequest request, httplib:
             // the audit log the failure.
             if (frame.kind != WorkerProtocol::FrameKind::End) {
                 streamed->Write(WorkerProtocol::StatusOf(frame.error));
-                return false;
+                return ended(sink, frame.error == Vel::ErrorKind::Cancelled ? "cancelled" : "failed", frame.error);
             }
             streamed->audit.rows = frame.rows;
             streamed->Write(200);

@@ -98,6 +98,8 @@ QString ContentType(const QString &format)
         return QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet");
     if (format == u"pdf")
         return QStringLiteral("application/pdf");
+    if (format == u"ndjson")
+        return QStringLiteral("application/x-ndjson; charset=utf-8");
     return QStringLiteral("application/json; charset=utf-8");
 }
 

@@ -217,6 +217,21 @@ void streamFile(const QString &path, Frames &frames)
         frames.Data(buffer.constData(), size_t(n));
 }
 
+// The rows in the order of the page's sort by field `request.sort` (one of the report's columns);
+// false when the refusal was sent.
+bool sortRows(ReportOutput &report, const WorkerRequest &request)
+{
+    const ReportGrid grid(report, false);
+    for (int c = 0; c < grid.ColumnCount(); ++c)
+        if (grid.Layout().Columns().at(c).field == request.sort) {
+            if (report.SortEnabled())
+                report.rowOrder = grid.SortedOrder(c, request.descending);
+            return true;
+        }
+    refuse(Vel::ErrorKind::BadFilter, QStringLiteral("报表 %1 没有可以排序的列“%2”。").arg(request.report).arg(request.sort.left(40)));
+    return false;
+}
+
 // A failure after data went out is sent as a refusal all the same: the service then cuts the
 // answer short.
 qint64 run(const WorkerRequest &request)
@@ -224,18 +239,28 @@ qint64 run(const WorkerRequest &request)
     ReportApplication app;
     Frames frames;
     const QString &format = request.format;
-    if (format == QLatin1String("xlsx") || format == QLatin1String("pdf")) {
-        const auto found = report(app, request);
+    const bool csv = format == QLatin1String("csv");
+    const Present::CsvOptions options{request.bom};
+    // A sorted file waits for the last row; so do XLSX and PDF.
+    if (format == QLatin1String("xlsx") || format == QLatin1String("pdf") || (csv && !request.sort.isEmpty())) {
+        auto found = report(app, request);
         if (!found)
             return 0;
+        if (!request.sort.isEmpty() && !sortRows(*found, request))
+            return 0;
         frames.Start(*found);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("report.") + format);
-        if (format == QLatin1String("xlsx"))
-            Present::WriteXlsx(*found, path);
-        else
-            Present::WritePdf(*found, path);
-        streamFile(path, frames);
+        if (csv) {
+            Present::ByteSink sink([&frames](const char *data, size_t size) { frames.Data(data, size); });
+            Present::WriteCsv(*found, sink, options);
+        } else {
+            QTemporaryDir dir;
+            const QString path = dir.filePath(QStringLiteral("report.") + format);
+            if (format == QLatin1String("xlsx"))
+                Present::WriteXlsx(*found, path);
+            else
+                Present::WritePdf(*found, path);
+            streamFile(path, frames);
+        }
         frames.End(*found);
         return found->rs ? found->rs->RecordCount() : 0;
     }
@@ -243,12 +268,12 @@ qint64 run(const WorkerRequest &request)
     // (ReportStream). A query that reruns from its first row after data left fails: the service
     // cannot take the data back.
     Present::ByteSink sink([&frames](const char *data, size_t size) { frames.Data(data, size); });
-    const bool csv = format == QLatin1String("csv");
-    const Present::CsvOptions options{request.bom};
+    const bool page = format == QLatin1String("ndjson");
     const auto layout = request.rowsFirst ? Present::JsonLayout::RowsFirst : Present::JsonLayout::Default;
     ReportStream stream(app, {sink,
-                              [csv, options, layout](Present::ByteSink &s) {
-                                  return csv ? Present::CsvRows(s, options) : Present::JsonRows(s, layout);
+                              [csv, page, options, layout](Present::ByteSink &s) {
+                                  return csv ? Present::CsvRows(s, options)
+                                       : page ? Present::PageRows(s) : Present::JsonRows(s, layout);
                               },
                               [&frames](const ReportOutput &head) { frames.Start(head); },
                               {}});

@@ -121,7 +121,8 @@ QByteArray WorkerRequest::Encode() const
                                                       {"text"_L1, text}, {"offset"_L1, offset}, {"limit"_L1, limit}}
         : QList<QPair<QLatin1StringView, QCborValue>>{{"report"_L1, report}, {"filter"_L1, filter},
                                                       {"today"_L1, today.toString(Qt::ISODate)}, {"format"_L1, format},
-                                                      {"bom"_L1, bom}, {"rowsFirst"_L1, rowsFirst}, {"row"_L1, row}};
+                                                      {"bom"_L1, bom}, {"rowsFirst"_L1, rowsFirst}, {"sort"_L1, sort},
+                                                      {"descending"_L1, descending}, {"row"_L1, row}};
     for (const auto &[key, value] : rest)
         m.insert(key, value);
     return m.toCborValue().toCbor();
@@ -151,6 +152,7 @@ std::optional<WorkerRequest> WorkerRequest::Decode(const QByteArray &payload)
     QString today;
     if (!in.integer("report", report, 0, kMaxInt).optional("filter", r.filter).optional("today", today)
              .optional("format", r.format).optional("bom", r.bom).optional("rowsFirst", r.rowsFirst)
+             .optional("sort", r.sort).optional("descending", r.descending)
              .integer("row", row, -1, kMaxId).ok())
         return std::nullopt;
     r.report = qint32(report);

@@ -44,6 +44,8 @@ struct WorkerRequest
     QString format = QStringLiteral("json");
     bool bom = false;
     bool rowsFirst = false;
+    QString sort;              // a file's rows sorted by this field, as the page shows them
+    bool descending = false;
     qint64 row = -1;           // Drill
     // Lookup
     qint32 lookupType = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 
 // What each report offers beside its grid, in one table: where a double click on a row leads
@@ -44,9 +45,14 @@ struct Rule
     QString label;
     QString value;
     QString value2;
-    // The chart's title; "%1" stands for the caption of `key` (bars) or the card (ledger).
+    // The chart's title; "%1" stands for the caption of `key` (bars) or the card (ledger), "%2"
+    // for the ledger's month.
     QString title;
 };
+
+// A ledger chart's title for `card` (left as "%1" when empty) in the month of `first`, the
+// month's first day ("2024年11月"; nothing when invalid).
+QString LedgerTitle(const Rule &rule, const QString &card, const QDate &first);
 
 // The rule of a report; an empty one (no drill-down, no chart) for any other id.
 const Rule &Of(qint32 rptId);
