@@ -285,8 +285,13 @@ qint64 Database::Exec(const QString &sql, const QVariantList &params) const
     QSqlQuery q(Sql());
     if (params.isEmpty()) {
         // Schema statements cannot be prepared on every engine.
-        if (!q.exec(sql))
+        if (!q.exec(sql)) {
+            // Schema work waiting past LockTimeout for a report or a till (lock_timeout).
+            if (q.lastError().nativeErrorCode() == u"55P03" && !m_stop)
+                throw VelError(Vel::ErrorKind::Timeout, QStringLiteral("等待其他会话释放锁超过了 %1 秒（连接文本的 LockTimeout），已停止")
+                                                            .arg(m_text.LockTimeout()));
             Fail(QStringLiteral("语句执行失败"), q.lastError().text());
+        }
         return q.numRowsAffected();
     }
     if (!q.prepare(sql))

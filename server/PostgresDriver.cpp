@@ -45,6 +45,19 @@ bool recoveryConflict(const PGresult *result)
         && QByteArray(primary).contains("conflict with recovery");
 }
 
+// A deadlock or serialization failure with another session (schema work beside a report); the
+// same read again usually passes too.
+bool sessionConflict(const PGresult *result)
+{
+    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    return state && (qstrcmp(state, "40001") == 0 || qstrcmp(state, "40P01") == 0) && !recoveryConflict(result);
+}
+
+bool transientConflict(const PGresult *result)
+{
+    return recoveryConflict(result) || sessionConflict(result);
+}
+
 // The text of a failed query's result: one sentence for the causes we know, else the
 // server's own message (libpq never puts the password in it).
 QString pgErrorText(PGconn *conn, const PGresult *result, const SessionLimits &limits)
@@ -61,6 +74,9 @@ QString pgErrorText(PGconn *conn, const PGresult *result, const SessionLimits &l
     if (recoveryConflict(result))
         return QStringLiteral("备用数据库服务器 %1 为应用主库的最新更改取消了这次查询（与恢复冲突）；"
                               "稍后再试，或改在主库上运行即可").arg(limits.where);
+    if (sessionConflict(result))
+        return QStringLiteral("数据库服务器 %1 为解除与其他会话的冲突（死锁或并发修改）停止了这次查询；稍后再试即可")
+            .arg(limits.where);
     if (code == "42P01") {
         const qsizetype open = primary.indexOf('"'), close = primary.indexOf('"', open + 1);
         const QString table = open >= 0 && close > open ? QString::fromUtf8(primary.mid(open + 1, close - open - 1)) : QString();
@@ -80,7 +96,7 @@ Vel::ErrorKind pgErrorKind(PGconn *conn, const PGresult *result)
     const QByteArray code = state ? QByteArray(state) : QByteArray();
     if (code == "57014" || code == "55P03")
         return Vel::ErrorKind::Timeout;
-    if (PQstatus(conn) == CONNECTION_BAD || code.startsWith("08") || code == "57P01")
+    if (PQstatus(conn) == CONNECTION_BAD || code.startsWith("08") || code == "57P01" || transientConflict(result))
         return Vel::ErrorKind::Unavailable;
     return Vel::ErrorKind::Internal;
 }
@@ -194,7 +210,7 @@ public:
             return false;
         const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK || PQresultStatus(result) == PGRES_COMMAND_OK;
         const VelError error = ok ? VelError(QString()) : pgError(m_conn, result, m_limits);
-        const bool transient = !ok && recoveryConflict(result);
+        const bool transient = !ok && transientConflict(result);
         PQclear(result);
         drain();
         if (transient)
@@ -388,7 +404,7 @@ public:
                 session.deadline = PgDeadline::After(limits.statementSeconds);
                 session.fail = [conn, limits](const PGresult *r) {
                     const VelError error = pgError(conn, r, limits);
-                    if (recoveryConflict(r))
+                    if (transientConflict(r))
                         throw TransientError(error.Description());
                     throw error;
                 };

@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "DbDriver.h"
+#include "RowCursor.h"
 #include "VelError.h"
 
 #include <algorithm>
@@ -57,6 +58,44 @@ const char *const indexes[] = {
     "CREATE INDEX ix_barcode_item ON item_barcode (FItemID)",
     "CREATE INDEX ix_branch_parent ON branch (FParentID)",
 };
+
+// The date-time column of each table that has one. Rows hold it in one form only,
+// "yyyy-MM-dd HH:mm:ss", so that text comparisons and month keys agree on SQLite.
+const QList<QPair<QString, QString>> dateColumns{{QStringLiteral("member_card"), QStringLiteral("FBirthday")},
+                                                 {QStringLiteral("sale_bill"), QStringLiteral("FDate")},
+                                                 {QStringLiteral("card_movement"), QStringLiteral("FDate")},
+                                                 {QStringLiteral("topup"), QStringLiteral("FDate")},
+                                                 {QStringLiteral("gift_redemption"), QStringLiteral("FDate")}};
+
+bool isSqlite(const DbDriver &driver)
+{
+    return driver.Name() == u"SQLite";
+}
+
+// The condition a date-time column's values meet. SQLite keeps text: only that form of a real
+// day and time reads back unchanged through datetime() (the modifier makes it carry 30 February
+// into March; NULL stays NULL). PostgreSQL's TIMESTAMP has the form
+// already; four-digit years keep out 'infinity' and dates before Christ.
+QString dateForm(const DbDriver &driver, const QString &column)
+{
+    if (isSqlite(driver))
+        return QStringLiteral("%1 IS datetime(%1, '+0 days')").arg(column);
+    return QStringLiteral("%1 BETWEEN '0001-01-01 00:00:00' AND '9999-12-31 23:59:59'").arg(column);
+}
+
+QString dateCheckName(const QString &table)
+{
+    return table + QStringLiteral("_date_form");
+}
+
+QString dateCheck(const DbDriver &driver, const QString &table)
+{
+    for (const auto &[t, column] : dateColumns) {
+        if (t == table)
+            return QStringLiteral("CONSTRAINT %1 CHECK (%2)").arg(dateCheckName(t), dateForm(driver, column));
+    }
+    return {};
+}
 
 // The tables partitioned by month of FDate on a partitioned chain.
 const QStringList datedTables{QStringLiteral("sale_bill"), QStringLiteral("sale_line"), QStringLiteral("card_movement"),
@@ -127,12 +166,16 @@ namespace Schema {
 
 QStringList TableStatements(const DbDriver &driver, const std::optional<MonthlyPartitions> &partitions)
 {
-    if (partitions && driver.Name() == u"SQLite")
+    if (partitions && isSqlite(driver))
         throw VelError(QStringLiteral("按月分区只适用于 PostgreSQL 数据库"));
     QStringList out;
     for (const char *ddl : tables) {
         QString text = QString::fromUtf8(ddl);
         const QString table = text.section(u' ', 2, 2);
+        if (const QString check = dateCheck(driver, table); !check.isEmpty()) {
+            text.chop(1);
+            text += QStringLiteral(", ") + check + QStringLiteral(")");
+        }
         if (partitions && datedTables.contains(table))
             text = partitionedDdl(table, text);
         out << driver.SchemaSql(text);
@@ -184,10 +227,66 @@ QStringList PartitionStatements(const DbDriver &driver, const MonthlyPartitions 
 
 bool HasDatedLines(const Database &db)
 {
-    if (db.Driver().Name() == u"SQLite")
+    if (isSqlite(db.Driver()))
         return false;
     return db.SelectInt(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_attribute WHERE attrelid = to_regclass('sale_line') "
                                        "AND attname = 'fdate' AND NOT attisdropped")) == 1;
+}
+
+void AddDateChecks(const Database &db)
+{
+    const DbDriver &driver = db.Driver();
+    auto refuse = [&](const QString &table, const QString &column) {
+        auto rows = db.Select(QStringLiteral("SELECT %1, count(*) OVER () FROM %2 WHERE NOT (%3) LIMIT 1")
+                                  .arg(driver.DateTimeText(column), table, dateForm(driver, column)));
+        if (!rows->Next())
+            return;
+        throw VelError(QStringLiteral("表 %1 有 %2 行的 %3 不是“yyyy-MM-dd HH:mm:ss”形式的日期时间（例如“%4”），请先改正这些行")
+                           .arg(table).arg(rows->Int(1)).arg(column, rows->Text(0).toString()));
+    };
+    if (!isSqlite(driver)) {
+        // One table a transaction: adding a constraint locks its table against readers for a
+        // moment, and one lock at a time cannot deadlock with a report. The rows are checked
+        // afterwards without that lock.
+        for (const auto &[table, column] : dateColumns) {
+            const QString where = QStringLiteral("FROM pg_catalog.pg_constraint WHERE conrelid = to_regclass('%1') AND conname = '%2'")
+                                      .arg(table, dateCheckName(table));
+            if (db.SelectInt(QStringLiteral("SELECT count(*) ") + where) == 0)
+                db.ExecAll({QStringLiteral("SET LOCAL lock_timeout = %1").arg(qint64(db.Connection().LockTimeout()) * 1000),
+                            QStringLiteral("ALTER TABLE %1 ADD %2 NOT VALID").arg(table, dateCheck(driver, table))});
+            if (db.SelectInt(QStringLiteral("SELECT count(*) ") + where + QStringLiteral(" AND NOT convalidated")) == 0)
+                continue;
+            refuse(table, column);
+            db.Exec(QStringLiteral("ALTER TABLE %1 VALIDATE CONSTRAINT %2").arg(table, dateCheckName(table)));
+        }
+        return;
+    }
+    // SQLite adds a constraint by copying the table into a new one that has it, then putting
+    // back its indexes and triggers; all tables in one write transaction.
+    QStringList statements;
+    for (const auto &[table, column] : dateColumns) {
+        auto def = db.Select(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = '%1'").arg(table));
+        const QString sql = def->Next() ? def->Text(0).toString().trimmed() : QString();
+        def.reset();
+        if (sql.contains(dateCheckName(table)))
+            continue;
+        const qsizetype open = sql.indexOf(u'(');
+        if (open < 0 || !sql.endsWith(u')'))
+            throw VelError(QStringLiteral("无法读取表 %1 的定义").arg(table));
+        refuse(table, column);
+        const QString copy = table + QStringLiteral("_with_date_form");
+        statements << QStringLiteral("CREATE TABLE %1 %2, %3)").arg(copy, sql.mid(open).chopped(1), dateCheck(driver, table))
+                   << QStringLiteral("INSERT INTO %1 SELECT * FROM %2").arg(copy, table);
+        QStringList dependent;
+        for (auto rows = db.Select(QStringLiteral("SELECT sql FROM sqlite_master WHERE tbl_name = '%1' AND type IN ('index', 'trigger') "
+                                                  "AND sql IS NOT NULL ORDER BY type").arg(table));
+             rows->Next();)
+            dependent << rows->Text(0).toString();
+        statements << QStringLiteral("DROP TABLE %1").arg(table) << QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(copy, table)
+                   << dependent;
+    }
+    if (!statements.isEmpty())
+        db.ExecAll(statements);
 }
 
 QStringList TableNames()

@@ -38,6 +38,11 @@ QStringList PartitionStatements(const DbDriver &driver, const MonthlyPartitions 
 // Whether sale_line carries the bill's FDate (a partitioned chain): the sales reports then
 // join on it and bound it, so that only the period's partitions are read.
 bool HasDatedLines(const Database &db);
+// Gives an existing chain's date-time columns (sale_bill, card_movement, topup and
+// gift_redemption FDate, member_card FBirthday) the check that new chains have: values in the
+// form "yyyy-MM-dd HH:mm:ss" only. Refuses (VelError naming the table) while rows of another
+// form are there. Partitions inherit the check from their table. Throws VelError.
+void AddDateChecks(const Database &db);
 // Tables in dependency order (for counting and clearing in tests).
 QStringList TableNames();
 

@@ -180,9 +180,14 @@ const QStringList rowTriggers{QStringLiteral("card_movement_balance_ins"), QStri
 // SQLite's triggers for rows that REPLACE removes without firing delete triggers.
 const QStringList replaceTriggers{QStringLiteral("card_movement_balance_ins_stage"), QStringLiteral("card_movement_balance_ins_replaced"),
                                   QStringLiteral("card_movement_balance_upd_stage"), QStringLiteral("card_movement_balance_upd_replaced")};
+// card_ledger_build names the tables of the last build (with their oids on PostgreSQL) and the
+// layout it made; it is written in the build's transaction, so a reader whose snapshot is older
+// than the build does not see its row.
 const QStringList ledgerTables{QStringLiteral("card_balance_card"), QStringLiteral("card_balance_month"),
                                QStringLiteral("card_balance_branch"), QStringLiteral("card_value_split"),
-                               QStringLiteral("card_split_change")};
+                               QStringLiteral("card_split_change"), QStringLiteral("card_ledger_build")};
+// Raised whenever the ledger's tables or what they hold change shape.
+constexpr int ledgerLayout = 2;
 
 // SQLite trigger statements applying the movement `row` (NEW or OLD) with `sign`, then its
 // cash part (and those of the card's later value movements). `alsoDetach`: a further id whose
@@ -255,29 +260,48 @@ QStringList DropLedgerStatements(const DbDriver &driver)
     return out;
 }
 
-QStringList LedgerStatements(const DbDriver &driver)
+namespace {
+
+// The statements of LedgerStatements. `inPlace` (PostgreSQL, a ledger of this layout there):
+// the tables, triggers and turns stay and only their rows are replaced, so that a report whose
+// snapshot is older than the rebuild still reads the old rows (a table dropped and created again
+// would look empty to it) and no lock of the rebuild stands in a report's way.
+QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
 {
     const bool sqlite = isSqlite(driver);
     // Seeks read the balances from the index alone.
     const QString clustered = sqlite ? QStringLiteral(")) WITHOUT ROWID") : QStringLiteral(") INCLUDE (FValue, FPoints, FCash))");
-    QStringList out = DropLedgerStatements(driver);
-    out << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_branch (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
-                                           "PRIMARY KEY (FCardID, FBranchID))") + (sqlite ? QStringLiteral(" WITHOUT ROWID") : QString()))
-        << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_month (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
-                                           "FMonth %INT NOT NULL, FValue %INT NOT NULL, FPoints %INT NOT NULL, FCash %INT NOT NULL, "
-                                           "PRIMARY KEY (FCardID, FBranchID, FMonth") + clustered)
-        << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_card (FCardID %INT NOT NULL, FMonth %INT NOT NULL, "
-                                           "FValue %INT NOT NULL, FPoints %INT NOT NULL, FCash %INT NOT NULL, "
-                                           "PRIMARY KEY (FCardID, FMonth") + clustered)
-        << driver.SchemaSql(QStringLiteral("CREATE TABLE card_value_split (FMoveID %INT NOT NULL PRIMARY KEY, FCardID %INT NOT NULL, "
-                                           "FBranchID %INT NOT NULL, FMonth %INT NOT NULL, FDate %DT NOT NULL, FCash %INT NOT NULL, "
-                                           "FValueAfter %INT NOT NULL, FCashAfter %INT NOT NULL)"))
-        << QStringLiteral("CREATE INDEX ix_value_split_card ON card_value_split (FCardID, FDate, FMoveID)")
-        << driver.SchemaSql(QStringLiteral("CREATE %1TABLE card_split_change (FCardID %INT NOT NULL, FMoveID %INT, "
-                                           "FBranchID %INT NOT NULL, FMonth %INT NOT NULL, FDate %DT NOT NULL, FCash %INT NOT NULL, "
-                                           "FValueAfter %INT NOT NULL, FCashAfter %INT NOT NULL, FDelta %INT NOT NULL)")
-                                .arg(sqlite ? QString() : QStringLiteral("UNLOGGED ")))
-        << QStringLiteral("CREATE INDEX ix_split_change_card ON card_split_change (FCardID)");
+    QStringList out;
+    if (inPlace) {
+        for (const QString &t : ledgerTables)
+            out << QStringLiteral("DELETE FROM %1").arg(t);
+        out << QStringLiteral("DROP TABLE IF EXISTS card_split_seq");
+    } else {
+        out << DropLedgerStatements(driver)
+            << driver.SchemaSql(QStringLiteral("CREATE TABLE card_ledger_build (FTable %CODE PRIMARY KEY, FOid %INT NOT NULL, "
+                                               "FLayout %INT NOT NULL)"));
+        out << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_branch (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
+                                               "PRIMARY KEY (FCardID, FBranchID))") + (sqlite ? QStringLiteral(" WITHOUT ROWID") : QString()))
+            << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_month (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
+                                               "FMonth %INT NOT NULL, FValue %INT NOT NULL, FPoints %INT NOT NULL, FCash %INT NOT NULL, "
+                                               "PRIMARY KEY (FCardID, FBranchID, FMonth") + clustered)
+            << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_card (FCardID %INT NOT NULL, FMonth %INT NOT NULL, "
+                                               "FValue %INT NOT NULL, FPoints %INT NOT NULL, FCash %INT NOT NULL, "
+                                               "PRIMARY KEY (FCardID, FMonth") + clustered)
+            << driver.SchemaSql(QStringLiteral("CREATE TABLE card_value_split (FMoveID %INT NOT NULL PRIMARY KEY, FCardID %INT NOT NULL, "
+                                               "FBranchID %INT NOT NULL, FMonth %INT NOT NULL, FDate %DT NOT NULL, FCash %INT NOT NULL, "
+                                               "FValueAfter %INT NOT NULL, FCashAfter %INT NOT NULL)"))
+            << QStringLiteral("CREATE INDEX ix_value_split_card ON card_value_split (FCardID, FDate, FMoveID)")
+            << driver.SchemaSql(QStringLiteral("CREATE %1TABLE card_split_change (FCardID %INT NOT NULL, FMoveID %INT, "
+                                               "FBranchID %INT NOT NULL, FMonth %INT NOT NULL, FDate %DT NOT NULL, FCash %INT NOT NULL, "
+                                               "FValueAfter %INT NOT NULL, FCashAfter %INT NOT NULL, FDelta %INT NOT NULL)")
+                                    .arg(sqlite ? QString() : QStringLiteral("UNLOGGED ")))
+            << QStringLiteral("CREATE INDEX ix_split_change_card ON card_split_change (FCardID)");
+    }
+    for (const QString &t : ledgerTables)
+        out << QStringLiteral("INSERT INTO card_ledger_build (FTable, FOid, FLayout) VALUES ('%1', %2, %3)")
+                   .arg(t, sqlite ? QStringLiteral("0") : QStringLiteral("to_regclass('%1')::oid::bigint").arg(t))
+                   .arg(ledgerLayout);
     // The cash parts of all value movements: each card's walk in order, one step per movement.
     const QString part = cashPart(QStringLiteral("s.FKind"), QStringLiteral("s.v"), QStringLiteral("s.paid"),
                                   QStringLiteral("w.bal"), QStringLiteral("w.cash"));
@@ -337,10 +361,17 @@ QStringList LedgerStatements(const DbDriver &driver)
                         sqliteApply(driver, QStringLiteral("NEW"), QStringLiteral("+")));
         return out;
     }
-    // One row per card that its writers update before anything else.
-    out << QStringLiteral("CREATE TABLE card_balance_turn (FCardID BIGINT PRIMARY KEY, FWrites BIGINT NOT NULL)")
+    // One row per card that its writers update before anything else. Every card in the ledger
+    // takes a turn in the build: a writer whose snapshot is older than the build then fails on
+    // its card's turn (SQLSTATE 40001, retried by the till) instead of making a month row from
+    // the ledger it cannot see.
+    if (!inPlace)
+        out << QStringLiteral("CREATE TABLE card_balance_turn (FCardID BIGINT PRIMARY KEY, FWrites BIGINT NOT NULL)");
+    out << QStringLiteral("UPDATE card_balance_turn SET FWrites = FWrites + 1")
+        << QStringLiteral("INSERT INTO card_balance_turn (FCardID, FWrites) SELECT DISTINCT FCardID, 1 FROM card_balance_card "
+                          "ON CONFLICT (FCardID) DO NOTHING")
         << QStringLiteral(
-               "CREATE FUNCTION card_balance_apply(p_card BIGINT, p_branch BIGINT, p_date TIMESTAMP, p_value BIGINT, "
+               "CREATE OR REPLACE FUNCTION card_balance_apply(p_card BIGINT, p_branch BIGINT, p_date TIMESTAMP, p_value BIGINT, "
                "p_points BIGINT) RETURNS void LANGUAGE plpgsql AS $$\n"
                "DECLARE m INT := %1;\n"
                "BEGIN\n"
@@ -356,7 +387,7 @@ QStringList LedgerStatements(const DbDriver &driver)
                     applySql(QStringLiteral("p_card"), QStringLiteral("p_branch"), QStringLiteral("m"), QStringLiteral("p_value"),
                              QStringLiteral("p_points")))
         << QStringLiteral(
-               "CREATE FUNCTION card_value_resplit(p_id BIGINT, p_card BIGINT, p_date TIMESTAMP) RETURNS void "
+               "CREATE OR REPLACE FUNCTION card_value_resplit(p_id BIGINT, p_card BIGINT, p_date TIMESTAMP) RETURNS void "
                "LANGUAGE plpgsql AS $$\n"
                "BEGIN\n"
                "  %1%2\n"
@@ -364,7 +395,7 @@ QStringList LedgerStatements(const DbDriver &driver)
                .arg(detachSql(QStringLiteral("p_id")),
                     resplitSql(driver, QStringLiteral("p_card"), QStringLiteral("p_date"), QStringLiteral("p_id")))
         << QStringLiteral(
-               "CREATE FUNCTION card_balance_trigger() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+               "CREATE OR REPLACE FUNCTION card_balance_trigger() RETURNS trigger LANGUAGE plpgsql AS $$\n"
                "BEGIN\n"
                "  IF TG_OP <> 'INSERT' THEN\n"
                "    PERFORM card_balance_apply(OLD.FCardID, OLD.FBranchID, OLD.FDate, OLD.FValueSpent - OLD.FValueAdd, -OLD.FPoints);\n"
@@ -377,20 +408,27 @@ QStringList LedgerStatements(const DbDriver &driver)
                "  RETURN NULL;\n"
                "END $$")
         << QStringLiteral(
-               "CREATE FUNCTION card_balance_truncate() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+               "CREATE OR REPLACE FUNCTION card_balance_truncate() RETURNS trigger LANGUAGE plpgsql AS $$\n"
                "BEGIN\n"
                "  TRUNCATE card_balance_card, card_balance_month, card_balance_branch, card_value_split, card_split_change;\n"
                "  RETURN NULL;\n"
                "END $$")
-        << QStringLiteral("CREATE TRIGGER card_movement_balance_ins AFTER INSERT ON card_movement "
+        << QStringLiteral("CREATE OR REPLACE TRIGGER card_movement_balance_ins AFTER INSERT ON card_movement "
                           "FOR EACH ROW EXECUTE FUNCTION card_balance_trigger()")
-        << QStringLiteral("CREATE TRIGGER card_movement_balance_del AFTER DELETE ON card_movement "
+        << QStringLiteral("CREATE OR REPLACE TRIGGER card_movement_balance_del AFTER DELETE ON card_movement "
                           "FOR EACH ROW EXECUTE FUNCTION card_balance_trigger()")
-        << QStringLiteral("CREATE TRIGGER card_movement_balance_upd AFTER UPDATE OF FID, FCardID, FBranchID, FDate, FKind, "
+        << QStringLiteral("CREATE OR REPLACE TRIGGER card_movement_balance_upd AFTER UPDATE OF FID, FCardID, FBranchID, FDate, FKind, "
                           "FValueAdd, FValueSpent, FPoints, FPaid ON card_movement FOR EACH ROW EXECUTE FUNCTION card_balance_trigger()")
-        << QStringLiteral("CREATE TRIGGER card_movement_balance_trunc AFTER TRUNCATE ON card_movement "
+        << QStringLiteral("CREATE OR REPLACE TRIGGER card_movement_balance_trunc AFTER TRUNCATE ON card_movement "
                           "FOR EACH STATEMENT EXECUTE FUNCTION card_balance_truncate()");
     return out;
+}
+
+} // namespace
+
+QStringList LedgerStatements(const DbDriver &driver)
+{
+    return ledgerStatements(driver, false);
 }
 
 QStringList LedgerUpkeepStatements(const DbDriver &driver)
@@ -404,27 +442,31 @@ QStringList LedgerUpkeepStatements(const DbDriver &driver)
 
 void BuildLedger(const Database &db)
 {
-    // Writers wait from before the fill until the triggers exist, so that no movement is
-    // committed in between and missed. SQLite's ExecAll takes the write lock when it begins.
-    QStringList statements;
-    if (!isSqlite(db.Driver())) {
-        statements << QStringLiteral("SET LOCAL lock_timeout = %1").arg(qint64(db.Connection().LockTimeout()) * 1000)
-                   << QStringLiteral("LOCK TABLE card_movement IN SHARE ROW EXCLUSIVE MODE");
-    }
+    const bool sqlite = isSqlite(db.Driver());
+    const QString lockTimeout = QStringLiteral("SET LOCAL lock_timeout = %1").arg(qint64(db.Connection().LockTimeout()) * 1000);
     // Chains made before the paid part of a movement existed gain it (NULL: all of it paid).
-    const bool hasPaid = db.SelectInt(isSqlite(db.Driver())
+    // Their top-ups take the amount paid from the top-up journal row of the same card, time,
+    // branch and amount, where there is exactly one. A transaction of its own: adding a column
+    // locks card_movement against reports too, and nothing else may be locked meanwhile.
+    const bool hasPaid = db.SelectInt(sqlite
         ? QStringLiteral("SELECT count(*) FROM pragma_table_info('card_movement') WHERE lower(name) = 'fpaid'")
         : QStringLiteral("SELECT count(*) FROM pg_catalog.pg_attribute WHERE attrelid = to_regclass('card_movement') "
                          "AND attname = 'fpaid' AND NOT attisdropped")) == 1;
-    // Their top-ups take the amount paid from the top-up journal row of the same card, time,
-    // branch and amount, where there is exactly one.
-    if (!hasPaid)
-        statements << db.Driver().SchemaSql(QStringLiteral("ALTER TABLE card_movement ADD COLUMN FPaid %INT"))
+    if (!hasPaid) {
+        db.ExecAll((sqlite ? QStringList() : QStringList{lockTimeout})
+                   << db.Driver().SchemaSql(QStringLiteral("ALTER TABLE card_movement ADD COLUMN FPaid %INT"))
                    << QStringLiteral("UPDATE card_movement SET FPaid = (SELECT MIN(t.FPaid) FROM topup t WHERE "
                                      "t.FCardID = card_movement.FCardID AND t.FDate = card_movement.FDate AND "
                                      "t.FBranchID = card_movement.FBranchID AND t.FAmount = card_movement.FValueAdd "
-                                     "HAVING COUNT(*) = 1) WHERE FKind = 1");
-    db.ExecAll(statements + LedgerStatements(db.Driver()));
+                                     "HAVING COUNT(*) = 1) WHERE FKind = 1"));
+    }
+    // Writers wait from before the fill until the triggers exist, so that no movement is
+    // committed in between and missed; readers do not. SQLite's ExecAll takes the write lock
+    // when it begins, and its readers keep their snapshot's tables whatever is dropped.
+    QStringList statements;
+    if (!sqlite)
+        statements << lockTimeout << QStringLiteral("LOCK TABLE card_movement IN SHARE ROW EXCLUSIVE MODE");
+    db.ExecAll(statements + ledgerStatements(db.Driver(), !sqlite && HasLedger(db)));
     for (const QString &statement : LedgerUpkeepStatements(db.Driver()))
         db.Exec(statement);
 }
@@ -440,7 +482,15 @@ bool HasLedger(const Database &db)
                          "AND tgname IN ('%2', 'card_movement_balance_trunc'))")
               .arg(ledgerTables.join(QStringLiteral("'), to_regclass('")), rowTriggers.join(QStringLiteral("', '")));
     // The tables and the triggers (PostgreSQL has one more, for TRUNCATE).
-    return db.SelectInt(sql) == ledgerTables.size() + rowTriggers.size() + (sqlite ? 0 : 1);
+    if (db.SelectInt(sql) != ledgerTables.size() + rowTriggers.size() + (sqlite ? 0 : 1))
+        return false;
+    // The build's rows, read in the caller's snapshot: PostgreSQL shows a table created after a
+    // snapshot to it, empty. A report older than the first build, or than a build that made the
+    // tables anew (their oids changed), sums the movements instead.
+    return db.SelectInt(QStringLiteral("SELECT count(*) FROM card_ledger_build WHERE FLayout = %1%2")
+                            .arg(ledgerLayout)
+                            .arg(sqlite ? QString() : QStringLiteral(" AND FOid = to_regclass(FTable)::oid")))
+        == ledgerTables.size();
 }
 
 } // namespace Schema

@@ -103,6 +103,9 @@ int UpgradeSchemaMain(const QStringList &args)
             partitionByMonth(*db);
         PrintErr(QStringLiteral("正在建立储值积分余额账……\n"));
         Schema::BuildLedger(*db);
+        // After the ledger: adding a check waits for the transactions reading its table.
+        PrintErr(QStringLiteral("正在为日期时间列加上格式检查……\n"));
+        Schema::AddDateChecks(*db);
         auto rows = db->Select(QStringLiteral("SELECT count(*) FROM card_balance_month"));
         const qint64 count = rows->Next() ? rows->Int(0) : 0;
         rows.reset();
