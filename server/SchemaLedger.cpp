@@ -402,6 +402,11 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
                "    PERFORM card_value_resplit(OLD.FID, OLD.FCardID, OLD.FDate);\n"
                "  END IF;\n"
                "  IF TG_OP <> 'DELETE' THEN\n"
+               // A partitioned chain's key is (FID, FDate): an id taken on another date would
+               // take over that movement's paid part.
+               "    IF EXISTS (SELECT 1 FROM card_value_split x WHERE x.FMoveID = NEW.FID AND x.FDate <> NEW.FDate) THEN\n"
+               "      RAISE EXCEPTION 'card_movement FID % is taken', NEW.FID USING ERRCODE = 'unique_violation';\n"
+               "    END IF;\n"
                "    PERFORM card_balance_apply(NEW.FCardID, NEW.FBranchID, NEW.FDate, NEW.FValueAdd - NEW.FValueSpent, NEW.FPoints);\n"
                "    PERFORM card_value_resplit(NEW.FID, NEW.FCardID, NEW.FDate);\n"
                "  END IF;\n"

@@ -155,8 +155,13 @@ private slots:
             QStringLiteral("INSERT INTO card_movement (FID, FCardID, FDate, FBranchID, FKind, FBillNo, FValueAdd, FValueSpent, FPoints) "
                            "VALUES (999999, 3, '2024-02-10 10:00:00', 2, 5, 'TZ1', 0, 0, 4200)"),
         };
-        for (const QString &props : {m_plain, m_parted, m_moved})
+        for (const QString &props : {m_plain, m_parted, m_moved}) {
             Database::OpenForWriting(props)->ExecAll(edits);
+            // A value movement's id is the chain's, whatever the date.
+            QVERIFY_THROWS_EXCEPTION(VelError, Database::OpenForWriting(props)->Exec(QStringLiteral(
+                "INSERT INTO card_movement SELECT FID, FCardID, FDate + INTERVAL '1 month', FBranchID, 1, 'TZ2', 500, 0, 0, NULL, NULL "
+                "FROM card_movement WHERE FID = (SELECT MIN(FMoveID) FROM card_value_split)")));
+        }
         for (int month : {2, 5, 9, 12}) {
             const Filter filter{{"Year", 2024}, {"Month", month}, {"ShowSumOnly", 1}};
             const QStringList plain = TestDatabases::RowLines(TestDatabases::RunOn(m_plain, 10901, filter));
