@@ -272,14 +272,16 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
     // Seeks read the balances from the index alone.
     const QString clustered = sqlite ? QStringLiteral(")) WITHOUT ROWID") : QStringLiteral(") INCLUDE (FValue, FPoints, FCash))");
     QStringList out;
+    const QString record = driver.SchemaSql(QStringLiteral("CREATE TABLE %1card_ledger_build (FTable %CODE PRIMARY KEY, "
+                                                          "FOid %INT NOT NULL, FLayout %INT NOT NULL)"));
     if (inPlace) {
+        // A ledger built before builds were recorded gains the record.
+        out << record.arg(QStringLiteral("IF NOT EXISTS "));
         for (const QString &t : ledgerTables)
             out << QStringLiteral("DELETE FROM %1").arg(t);
         out << QStringLiteral("DROP TABLE IF EXISTS card_split_seq");
     } else {
-        out << DropLedgerStatements(driver)
-            << driver.SchemaSql(QStringLiteral("CREATE TABLE card_ledger_build (FTable %CODE PRIMARY KEY, FOid %INT NOT NULL, "
-                                               "FLayout %INT NOT NULL)"));
+        out << DropLedgerStatements(driver) << record.arg(QString());
         out << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_branch (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
                                                "PRIMARY KEY (FCardID, FBranchID))") + (sqlite ? QStringLiteral(" WITHOUT ROWID") : QString()))
             << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_month (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
@@ -479,16 +481,21 @@ void BuildLedger(const Database &db)
 bool HasLedger(const Database &db)
 {
     const bool sqlite = isSqlite(db.Driver());
+    const QStringList tables = ledgerTables.mid(0, ledgerTables.size() - 1);   // without the build record
     const QString sql = sqlite
         ? QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN ('%1', '%2')")
-              .arg(ledgerTables.join(QStringLiteral("', '")), rowTriggers.join(QStringLiteral("', '")))
+              .arg(tables.join(QStringLiteral("', '")), rowTriggers.join(QStringLiteral("', '")))
         : QStringLiteral("SELECT (SELECT count(*) FROM pg_catalog.pg_class WHERE oid IN (to_regclass('%1'))) "
                          "+ (SELECT count(*) FROM pg_catalog.pg_trigger WHERE tgrelid = to_regclass('card_movement') "
                          "AND tgname IN ('%2', 'card_movement_balance_trunc'))")
-              .arg(ledgerTables.join(QStringLiteral("'), to_regclass('")), rowTriggers.join(QStringLiteral("', '")));
+              .arg(tables.join(QStringLiteral("'), to_regclass('")), rowTriggers.join(QStringLiteral("', '")));
     // The tables and the triggers (PostgreSQL has one more, for TRUNCATE).
-    if (db.SelectInt(sql) != ledgerTables.size() + rowTriggers.size() + (sqlite ? 0 : 1))
+    if (db.SelectInt(sql) != tables.size() + rowTriggers.size() + (sqlite ? 0 : 1))
         return false;
+    // A ledger built before builds were recorded: every rebuild keeps its tables.
+    if (db.SelectInt(sqlite ? QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'card_ledger_build'")
+                            : QStringLiteral("SELECT count(*) FROM pg_catalog.pg_class WHERE oid = to_regclass('card_ledger_build')")) == 0)
+        return true;
     // The build's rows, read in the caller's snapshot: PostgreSQL shows a table created after a
     // snapshot to it, empty. A report older than the first build, or than a build that made the
     // tables anew (their oids changed), sums the movements instead.

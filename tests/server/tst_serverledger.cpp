@@ -90,6 +90,11 @@ private slots:
         QCOMPARE(UpgradeSchemaMain({QStringLiteral("--props"), props}), 0);
         QVERIFY(Schema::HasLedger(ReadSessions::For(props)));
         QCOMPARE(ledgerRows(engine), reference);
+        // A ledger from before builds were recorded is read, and rebuilt in place.
+        exec(engine, {QStringLiteral("DROP TABLE card_ledger_build")});
+        QVERIFY(Schema::HasLedger(ReadSessions::For(props)));
+        QCOMPARE(UpgradeSchemaMain({QStringLiteral("--props"), props}), 0);
+        QCOMPARE(ledgerRows(engine), reference);
     }
 
     void upgradeArguments_data()
