@@ -180,12 +180,10 @@ class HostileTest(unittest.TestCase):
         return found
 
     def test_hostile_load(self):
-        rng = random.Random(SEED)
-        cases = self.cases(rng)
+        cases = self.cases(random.Random(SEED))
         batch = [next(cases) for _ in range(COUNT)]
         violations = collections.defaultdict(list)
-        health, stop = [], threading.Event()
-        kill_window = []
+        health, stop, kill_window = [], threading.Event(), []
 
         def watch_health():
             while not stop.is_set():

@@ -26,10 +26,9 @@ class ProxyTest(unittest.TestCase):
         with open(SITE) as f:   # as shipped, but for its port, the service's and TLS
             site = re.sub(r"\n\s*ssl_\w+ [^\n]*", "", f.read()).replace("listen 443 ssl;", f"listen 127.0.0.1:{cls.port};")
         site = site.replace("server 127.0.0.1:8080;", f"server 127.0.0.1:{cls.service.port};")
-        temp = " ".join(f"{kind}_temp_path {tmp}/{kind};" for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
-        with open(f"{tmp}/nginx.conf", "w") as f:
-            f.write(f"daemon off; pid {tmp}/nginx.pid; error_log {cls.log} info; events {{ }}\n"
-                    f"http {{ access_log off; {temp}\n{site}\n}}\n")
+        with open(f"{tmp}/nginx.conf", "w") as f:   # its temporary files in the test's folder
+            f.write(f"daemon off; pid {tmp}/nginx.pid; error_log {cls.log} info; events {{ }}\nhttp {{ access_log off; "
+                    + "".join(f"{k}_temp_path {tmp}/{k}; " for k in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi")) + f"\n{site}\n}}\n")
         cls.addClassCleanup(cls.service.stop)
         nginx = subprocess.Popen([NGINX, "-p", tmp, "-c", f"{tmp}/nginx.conf", "-e", cls.log], stdout=subprocess.DEVNULL)
         cls.addClassCleanup(lambda: (nginx.terminate(), nginx.wait(timeout=30)))
@@ -70,8 +69,7 @@ class ProxyTest(unittest.TestCase):
 
     def test_a_report_streams_through(self):
         # A year of 10903 read slowly: nginx passes it on as it comes and never spools it to a file.
-        args = ("POST", "/api/v1/reports/10903/run?format=csv", json.dumps({"period": "2024"}))
-        auth = {"Authorization": f"Bearer {self.token}"}
+        args, auth = ("POST", "/api/v1/reports/10903/run?format=csv", json.dumps({"period": "2024"})), {"Authorization": f"Bearer {self.token}"}
         status, streamed, encoding = self.ask(*args, headers=auth, pause=2)
         self.assertEqual((status, encoding, len(streamed) > 8 << 20), (200, "chunked", True))
         self.assertEqual(streamed, self.ask(*args, headers=auth, direct=True)[1])

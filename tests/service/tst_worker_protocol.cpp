@@ -49,10 +49,9 @@ private slots:
         end.totals = QStringLiteral("合计：消费金额 1.00");
         QTest::newRow("end of the answer") << framed(end.Encode()) << Fault::None << 0;
         // A run stopped on the service's side may be tried again; only a fault of ours is a 500.
-        const std::pair<Vel::ErrorKind, int> kinds[] = {{Vel::ErrorKind::BadFilter, 400}, {Vel::ErrorKind::NotFound, 404},
-                                                        {Vel::ErrorKind::Timeout, 504}, {Vel::ErrorKind::Cancelled, 503},
-                                                        {Vel::ErrorKind::Unavailable, 503}, {Vel::ErrorKind::Internal, 500}};
-        for (const auto &[kind, status] : kinds)
+        using K = Vel::ErrorKind;
+        for (const auto &[kind, status] : {std::pair{K::BadFilter, 400}, {K::NotFound, 404}, {K::Timeout, 504}, {K::Cancelled, 503},
+                                           {K::Unavailable, 503}, {K::Internal, 500}})
             QTest::addRow("failure of kind %d", int(kind))
                 << framed(WorkerAnswer::Failed({.id = 7, .user = QStringLiteral("b2")}, kind, QStringLiteral("失败")).Encode())
                 << Fault::None << status;
