@@ -327,10 +327,7 @@ class Schedules(unittest.TestCase):
         sink.script[:] = ["hang"]
         service = self.serve(*smtp, "--delivery-lease", "3")
         self.cli("run-now", sid, "--slot", "2024-03-01")
-        for _ in range(200):
-            if sink.data_calls:
-                break
-            time.sleep(0.2)
+        ts.wait_for(lambda: sink.data_calls, "the server holds the message")
         service.proc.send_signal(signal.SIGKILL)
         service.proc.wait()
         self.serve(*smtp, "--delivery-lease", "3")
