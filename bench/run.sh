@@ -123,8 +123,8 @@ ageing_short=(10909 "EDate=2024-06-30 23:59:59")
 ageing_long=(10909 "EDate=2033-06-30 23:59:59")
 settle_short=(10910 "BDate=2024-06-01 00:00:00" "EDate=2024-06-30 23:59:59")
 settle_long=(10910 "BDate=2033-06-01 00:00:00" "EDate=2033-06-30 23:59:59")
-custody_short=(10911 Year=2024 Quarter=2)
-custody_long=(10911 Year=2033 Quarter=2)
+custody_short=(10911 Year=2025 Quarter=1)   # the quarter after each chain: last year's sales whole
+custody_long=(10911 Year=2034 Quarter=1)
 year=("BDate=2024-01-01 00:00:00" "EDate=2024-12-31 23:59:59")
 
 history_rows() {    # engine short long

@@ -293,7 +293,9 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
             << driver.SchemaSql(QStringLiteral("CREATE TABLE card_value_split (FMoveID %INT NOT NULL PRIMARY KEY, FCardID %INT NOT NULL, "
                                                "FBranchID %INT NOT NULL, FMonth %INT NOT NULL, FDate %DT NOT NULL, FCash %INT NOT NULL, "
                                                "FValueAfter %INT NOT NULL, FCashAfter %INT NOT NULL)"))
-            << QStringLiteral("CREATE INDEX ix_value_split_card ON card_value_split (FCardID, FDate, FMoveID)")
+            // A card's balance and paid part as at a moment read from the index alone (10909, 10911, the walks).
+            << QStringLiteral("CREATE INDEX ix_value_split_card ON card_value_split (FCardID, FDate, FMoveID%1")
+                   .arg(sqlite ? QStringLiteral(", FValueAfter, FCashAfter)") : QStringLiteral(") INCLUDE (FValueAfter, FCashAfter)"))
             << driver.SchemaSql(QStringLiteral("CREATE %1TABLE card_split_change (FCardID %INT NOT NULL, FMoveID %INT, "
                                                "FBranchID %INT NOT NULL, FMonth %INT NOT NULL, FDate %DT NOT NULL, FCash %INT NOT NULL, "
                                                "FValueAfter %INT NOT NULL, FCashAfter %INT NOT NULL, FDelta %INT NOT NULL)")

@@ -253,6 +253,7 @@ private slots:
         QTest::newRow("10905_topup_to_card_ledger") << Drill{10905, -1, 0, "FCardID", 10901, "FCardId"};
         QTest::newRow("10904_gift_to_card_ledger") << Drill{10904, 1, 0, "FCardID", 10901, "FCardId"};
         QTest::newRow("10908_branch_to_its_ledger") << Drill{10908, -1, 0, "FBranchNo", 10901, ""};
+        QTest::newRow("10909_card_to_its_ledger") << Drill{10909, 1, 0, "FCardNo", 10901, "FCardId"};
     }
 
     void doubleClickDrillsDown()
@@ -261,8 +262,12 @@ private slots:
         const auto &[from, groupBy, rowKind, keyField, to, detailCardField] = drill;
         ChainWindow window(m_props, false);
         DictionaryPtr filter = ReportSession::SampleFilter(from);
-        if (groupBy >= 0)
+        if (from == 10909) {   // its list of cards, every balance
+            filter->SetValue("ShowCards", QVariant::fromValue<qint16>(qint16(groupBy)));
+            filter->SetValue("MinBalance", 0.0);
+        } else if (groupBy >= 0) {
             filter->SetValue("GroupBy", qint32(groupBy));
+        }
         ReportView *view = window.OpenReport(from, filter);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Report 10908 (储值负债变动表) against a recomputation from the raw movements, written here
+"""Reports 10908-10911 (the roll-forward, ageing, settlement and custody) against a recomputation
+from the raw movements, written here
 without the report's code: every cell over several months, on SQLite, PostgreSQL and a
 partitioned PostgreSQL chain, after back-dated movements and corrections, and on an older SQLite
 chain brought up by upgrade-schema; and the tie of every
@@ -28,8 +29,12 @@ TOPUP = "INSERT INTO topup (FID, FCardID, FDate, FBranchID, FAmount, FPaid, FOpe
 # Writers behind the ledger's back: back-dated top-ups (with their journal rows) and payments
 # before a card's later history, two movements of one card in the same second, a cash-out,
 # write-off and adjustments back-dated a year, a payment moved across months and branches, a
-# payment whose amount is corrected, and deleted movements.
+# payment whose amount is corrected, and deleted movements; a quiet card whose only top-up lies
+# just inside the 6-12 month band of the 2025-04-20 cut-off (calendar months, not 30 days).
 WRITES = [
+    "INSERT INTO member_card (FID, FNumber, FName, FTypeID, FBranchID) VALUES (9001, '89009001', 'A', 1, 2)",
+    MOVE + "(900010, 9001, '2024-04-22 10:00:00', 2, 1, 'CZX3', 10000, 0, 0, 1, 8000)",
+    TOPUP + "(900010, 9001, '2024-04-22 10:00:00', 2, 10000, 8000, 1, 'x')",
     MOVE + "(900001, 3, '2024-02-10 10:00:00', 2, 1, 'CZX1', 12500, 0, 0, 1, 10000)",
     TOPUP + "(900001, 3, '2024-02-10 10:00:00', 2, 12500, 10000, 1, 'x')",
     MOVE + "(900002, 3, '2024-02-11 10:00:00', 3, 2, 'XSX1', 0, 3333, 0, 1, NULL)",
@@ -64,6 +69,7 @@ CASES = [(10908, (f"Year={y}", f"Month={m}"), ISSUER, lambda d, y=y, m=m: roll_f
      lambda d: ageing(d, "2025-01-31 23:59:59", 150000), 0),
     (10909, ("EDate=2024-02-20",), ISSUER, lambda d: ageing(d, "2024-02-20 23:59:59")),
     (10909, ("EDate=2025-04-20",), ISSUER, lambda d: ageing(d, "2025-04-20 23:59:59")),
+    (10909, ("EDate=2027-06-30",), ISSUER, lambda d: ageing(d, "2027-06-30 23:59:59")),
     (10910, ("BDate=2024-02-01", "EDate=2024-03-31"), lambda k, b: b in k, lambda d: settlement(d, "2024-02-01 00:00:00", "2024-03-31 23:59:59")),
     (10910, ("BDate=2024-09-01", "EDate=2024-09-30"), lambda k, b: b in k, lambda d: settlement(d, "2024-09-01 00:00:00", "2024-09-30 23:59:59")),
     (10911, ("Year=2024", "Quarter=1"), ISSUER, lambda d: custody(d, 2024, 1, 40, 40)),

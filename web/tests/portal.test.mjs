@@ -408,8 +408,8 @@ const CASES = [
   [10902, { period: "上月", GroupBy: 1, BBranchNum: "002", EBranchNum: "003" }],
   [10902, { period: "上月", GroupBy: 0, BVipNum: "80000001", EVipNum: "80000100" }],
   [10903, { period: "上月", BBranchNum: "002", EBranchNum: "002" }], [10904, { period: "本年", GroupBy: 1 }],
-  [10905, { period: "上月", GroupBy: 0 }], [10906, {}], [10908, { period: "上月" }], [10910, { period: "上月" }],
-  [10909, { period: "上月" }], [10909, { period: "上月", ShowCards: 1 }], [10911, { period: "2025-07..2025-09" }],
+  [10905, { period: "上月", GroupBy: 0 }], [10906, {}], [10908, { period: "上月" }], [10909, { period: "上月" }],
+  [10909, { period: "上月", ShowCards: 1, MinBalance: 1000 }], [10910, { period: "上月" }], [10911, { period: "上季度" }],
 ];
 describe("the page shows what the command line prints", () => {
   for (const [name, viewport] of [["desktop", { width: 1366, height: 860 }], ["phone", PHONE]])
