@@ -57,7 +57,7 @@ struct Covered { int rptId; QString begin; QString end; QString line; QString ta
 
 struct FormatCase { QVariant value; QString colType; int style; QString text; };
 
-struct PeriodLineCase { int rptId; QVariant month; bool titleObject; QString period; };
+struct PeriodLineCase { int rptId; QVariantMap keys; bool titleObject; QString period; };
 
 class tst_Present : public QObject
 {
@@ -182,27 +182,35 @@ private slots:
         QCOMPARE(Present::DisplayWidth(text), width);
     }
 
-    // The ledger's title block is empty; both hosts show and export its month.
+    // Reports without a title object take their period from the filter; both hosts show and
+    // export it.
     void periodLine_data()
     {
         QTest::addColumn<PeriodLineCase>("row");
-        QTest::newRow("ledger_month") << PeriodLineCase{10901, QVariant(5), false, "期间：2024年5月"};
-        QTest::newRow("ledger_month_as_text") << PeriodLineCase{10901, QVariant("12"), false, "期间：2024年12月"};
-        QTest::newRow("ledger_without_month") << PeriodLineCase{10901, QVariant(), false, ""};
-        QTest::newRow("other_report_uses_its_dates") << PeriodLineCase{10903, QVariant(5), true,
+        QTest::newRow("ledger_month") << PeriodLineCase{10901, {{"Month", 5}}, false, "期间：2024年5月"};
+        QTest::newRow("ledger_month_as_text") << PeriodLineCase{10901, {{"Month", "12"}}, false, "期间：2024年12月"};
+        QTest::newRow("ledger_without_month") << PeriodLineCase{10901, {}, false, ""};
+        QTest::newRow("rollforward_month") << PeriodLineCase{10908, {{"Month", 11}}, false, "期间：2024年11月"};
+        QTest::newRow("ageing_cutoff") << PeriodLineCase{10909, {{"EDate", "2024-06-30 23:59:59"}}, false,
+                                                         "截至：2024-06-30 23:59:59"};
+        QTest::newRow("settlement_dates") << PeriodLineCase{10910, {{"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-06-30 23:59:59"}},
+                                                            false, "日期：2024-06-01 00:00:00 至 2024-06-30 23:59:59"};
+        QTest::newRow("custody_quarter") << PeriodLineCase{10911, {{"Quarter", 3}}, false, "期间：2024年第3季度"};
+        QTest::newRow("custody_without_quarter") << PeriodLineCase{10911, {}, false, ""};
+        QTest::newRow("other_report_uses_its_dates") << PeriodLineCase{10903, {{"Month", 5}}, true,
                                                      "日期：2024-05-01 00:00:00 至 2024-05-31 23:59:59"};
     }
 
     void periodLine()
     {
         QFETCH(PeriodLineCase, row);
-        const auto &[rptId, month, titleObject, period] = row;
+        const auto &[rptId, keys, titleObject, period] = row;
         ReportOutput r = Fixture::SmallLedger();
         if (!titleObject)
             r.result->Remove("RptTitleObject");
         r.filter->SetValue("RptID", rptId);
-        if (month.isValid())
-            r.filter->SetValue("Month", month);
+        for (auto it = keys.begin(); it != keys.end(); ++it)
+            r.filter->SetValue(it.key(), it.value());
         const int titleLines = r.title->Count();
         QCOMPARE(r.PeriodLine(), period);
         QCOMPARE(r.TitleBlock().contains(period), !period.isEmpty());

@@ -62,15 +62,31 @@ QString ReportOutput::PeriodLine() const
     const DictionaryPtr options = Vel::AsDictionary(result->Value(QStringLiteral("RptTitleObject")));
     if (options)
         return Present::PeriodText(rptId, options->Value(QStringLiteral("ShowDateDiff")).toString());
-    // The ledger's title block is empty; its month comes from the filter.
-    if (rptId == 10901) {
-        bool yearOk = false, monthOk = false;
-        const int year = filter->Value(QStringLiteral("Year")).toString().trimmed().toInt(&yearOk);
-        const int month = filter->Value(QStringLiteral("Month")).toString().trimmed().toInt(&monthOk);
-        if (yearOk && monthOk && month >= 1 && month <= 12)
-            return QStringLiteral("期间：%1年%2月").arg(year).arg(month);
+    // Reports without a title object take their period from the filter: a month, a quarter,
+    // a run of dates or a cut-off.
+    auto number = [&](const char *key) {
+        bool ok = false;
+        const int n = filter ? filter->Value(QLatin1String(key)).toString().trimmed().toInt(&ok) : 0;
+        return ok ? n : 0;
+    };
+    const int year = number("Year");
+    if (ReportKeys::Find(rptId, QStringLiteral("Month"))) {
+        const int month = number("Month");
+        return year && month >= 1 && month <= 12 ? QStringLiteral("期间：%1年%2月").arg(year).arg(month) : QString();
     }
-    return {};
+    if (ReportKeys::Find(rptId, QStringLiteral("Quarter"))) {
+        const int quarter = number("Quarter");
+        return year && quarter >= 1 && quarter <= 4 ? QStringLiteral("期间：%1年第%2季度").arg(year).arg(quarter) : QString();
+    }
+    if (!filter || !ReportKeys::Find(rptId, QStringLiteral("EDate")))
+        return {};
+    const QVariant begin = ReportKeys::Find(rptId, QStringLiteral("BDate")) ? filter->Value(QStringLiteral("BDate")) : QVariant();
+    const auto covered = Present::Covered(rptId, begin, filter->Value(QStringLiteral("EDate")));
+    if (!covered)
+        return {};
+    if (!begin.isValid() && covered->end.isValid())
+        return QStringLiteral("截至：") + covered->end.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return Present::PeriodText(*covered);
 }
 
 QStringList ReportOutput::FilterLines() const
@@ -92,7 +108,8 @@ QStringList ReportOutput::FilterLines() const
     QStringList lines;
     QStringList ends;
     for (const Key &key : ReportKeys::KeysOf(rptId)) {
-        if (key.kind == ReportKeys::Kind::DateTime || key.name == u"Year" || key.name == u"Month" || ends.contains(key.name))
+        if (key.kind == ReportKeys::Kind::DateTime || key.name == u"Year" || key.name == u"Month" || key.name == u"Quarter"
+            || ends.contains(key.name))
             continue;
         const QString end = ReportKeys::RangeEnd(rptId, key.name);
         if (!end.isEmpty()) {
