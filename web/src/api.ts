@@ -1,4 +1,5 @@
-// Calls to the report service: JSON in and out, the CSRF token kept for the tab's session.
+// Calls to the report service: JSON in and out. The CSRF token is the session's cookie that the
+// page may read, so every tab of the browser sends the one of the last sign-in.
 
 export interface Session { user: string; branch: string; csrf?: string }
 export interface ReportInfo { id: number; name: string; period: boolean }
@@ -49,17 +50,26 @@ export class ApiError extends Error {
   constructor(readonly status: number, message: string) { super(message); }
 }
 
-const TOKEN = "velvip.csrf";
+const csrfToken = () => /(?:^|;\s*)velvip_csrf=([^;]+)/.exec(document.cookie)?.[1] ?? "";
+// Sent when the service no longer knows the session (expired, signed out in another tab).
+export const SIGNED_OUT = "velvip:signed-out";
 
 async function call<T>(method: string, path: string, body?: unknown, signal?: AbortSignal): Promise<Response> {
   const headers: Record<string, string> = {};
   if (body !== undefined) headers["Content-Type"] = "application/json";
-  const csrf = sessionStorage.getItem(TOKEN);
+  const csrf = csrfToken();
   if (method !== "GET" && csrf) headers["X-CSRF-Token"] = csrf;
-  const res = await fetch("/api/v1" + path, {
-    method, headers, signal, credentials: "same-origin",
-    body: body === undefined ? undefined : JSON.stringify(body),
-  });
+  let res: Response;
+  try {
+    res = await fetch("/api/v1" + path, {
+      method, headers, signal, credentials: "same-origin",
+      body: body === undefined ? undefined : JSON.stringify(body),
+    });
+  } catch (err) {
+    if (signal?.aborted) throw err;
+    throw new ApiError(0, "无法连接报表服务：请检查网络，或稍后再试。");
+  }
+  if (res.status === 401 && path !== "/session") dispatchEvent(new Event(SIGNED_OUT));
   if (!res.ok) {
     let sentence = `请求失败（HTTP ${res.status}）`;
     try { sentence = (await res.json()).error || sentence; } catch { /* not JSON */ }
@@ -73,17 +83,11 @@ async function json<T>(method: string, path: string, body?: unknown, signal?: Ab
 }
 
 export const api = {
-  async signIn(user: string, password: string): Promise<Session> {
-    const s = await json<Session>("POST", "/session", { user, password });
-    if (s.csrf) sessionStorage.setItem(TOKEN, s.csrf);
-    return s;
-  },
-  async signOut(): Promise<void> {
-    try { await call("DELETE", "/session"); } finally { sessionStorage.removeItem(TOKEN); }
-  },
-  // The session behind the cookie, when this tab still holds its token.
+  signIn: (user: string, password: string) => json<Session>("POST", "/session", { user, password }),
+  async signOut(): Promise<void> { await call("DELETE", "/session"); },
+  // The session behind the cookies; none asked for when the browser holds no token.
   async current(): Promise<Session | null> {
-    if (!sessionStorage.getItem(TOKEN)) return null;
+    if (!csrfToken()) return null;
     try { return await json<Session>("GET", "/session"); } catch { return null; }
   },
   reports: () => json<ReportInfo[]>("GET", "/reports"),

@@ -1,11 +1,16 @@
 // The portal: sign in, then the report list and the report in the address (#/reports/ID?filter).
 
-import { api, type Preset, type ReportInfo, type Session } from "./api";
+import { api, SIGNED_OUT, type Preset, type ReportInfo, type Session } from "./api";
 import { h } from "./dom";
-import { leaveReport, reportView } from "./reportView";
 import { parseHash } from "./route";
-import { schedulesView } from "./schedules";
 import { signInView } from "./signin";
+
+// The reports, their grid and charts load behind the sign-in form, which needs none of them.
+type Views = typeof import("./reportView") & typeof import("./schedules");
+let views: Views | null = null;
+const loadViews = async (): Promise<Views> =>
+  (views ??= { ...(await import("./reportView")), ...(await import("./schedules")) });
+const leaveReport = () => views?.leaveReport();
 
 const root = document.getElementById("app")!;
 let reports: ReportInfo[] = [];
@@ -34,6 +39,7 @@ function shell(session: Session, content: HTMLElement) {
 
 async function show(session: Session) {
   leaveReport();
+  const { reportView, schedulesView } = await loadViews();
   if (!reports.length) [reports, presets] = await Promise.all([api.reports(), api.periods()]);
   if (location.hash === "#/schedules" && !session.branch) {
     try {
@@ -60,14 +66,16 @@ async function show(session: Session) {
 
 let session: Session | null = null;
 
-async function start() {
+async function start(why = "") {
   leaveReport();
   session = await api.current();
   if (session) return show(session);
   reports = [];
-  root.replaceChildren(h("main", { class: "center" }, signInView((s) => { session = s; show(s); })));
+  root.replaceChildren(h("main", { class: "center" }, signInView((s) => { session = s; show(s); }, why)));
+  loadViews().catch(() => undefined);
 }
 
-addEventListener("velvip:signed-out", () => start());
+// Signed out elsewhere or expired: the sign-in form, the address kept for after it.
+addEventListener(SIGNED_OUT, () => { if (session) start("登录已过期或已在别处退出，请重新登录。"); });
 window.addEventListener("hashchange", () => { if (session) show(session); });
 start();

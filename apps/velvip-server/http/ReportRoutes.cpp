@@ -1,6 +1,7 @@
 // The report routes: list, keys, run, lookups, periods.
 #include "Service.h"
 
+#include "Compression.h"
 #include "Dictionary.h"
 #include "FilterDates.h"
 #include "ReportKeys.h"
@@ -319,27 +320,46 @@ void Service::relay(const httplib::Request &req, WorkerRequest request, httplib:
     const std::shared_ptr<Streamed> streamed(new Streamed{m_store, audit});
     streamed->audit.bytes = 0;
     const std::atomic<bool> *cut = &m_cut;
-    // The page's lines end with a tail line even when the run does not: it says how it ended.
+    // JSON and the page's lines are gzipped here, each frame flushed as it comes so that the first
+    // rows are not held back; the library compresses the text types (CSV) itself.
     const bool lines = contentType.startsWith(QLatin1String("application/x-ndjson"));
-    const auto ended = [lines](httplib::DataSink &sink, const char *state, Vel::ErrorKind kind) {
+    std::shared_ptr<Compression::GzipStream> gzip;
+    if (lines || contentType.startsWith(QLatin1String("application/json"))) {
+        res.set_header("Vary", "Accept-Encoding");
+        if (Compression::Accepts(req, "gzip")) {
+            gzip = std::make_shared<Compression::GzipStream>(1);   // a year's rows: speed over size
+            res.set_header("Content-Encoding", "gzip");
+        }
+    }
+    // To the client, gzipped when it takes that; `last` ends the gzip member.
+    const auto send = [gzip](httplib::DataSink &sink, const char *data, size_t size, bool last) {
+        if (!gzip)
+            return size == 0 || sink.write(data, size);
+        std::string packed = gzip->Write(data, size);
+        if (last)
+            packed += gzip->Finish();
+        return sink.write(packed.data(), packed.size());
+    };
+    // The page's lines end with a tail line even when the run does not: it says how it ended.
+    const auto ended = [lines, send](httplib::DataSink &sink, const char *state, Vel::ErrorKind kind) {
         if (!lines)
             return false;
         const QByteArray tail = QJsonDocument(QJsonObject{{QStringLiteral("tail"), QJsonObject{
             {QStringLiteral("state"), QLatin1String(state)}, {QStringLiteral("status"), WorkerProtocol::StatusOf(kind)}}}})
                                     .toJson(QJsonDocument::Compact) + '\n';
-        sink.write(tail.constData(), size_t(tail.size()));
+        send(sink, tail.constData(), size_t(tail.size()), true);
         sink.done();
         return true;
     };
     res.set_chunked_content_provider(
-        contentType.toStdString(), [call, streamed, cut, ended](size_t, httplib::DataSink &sink) {
+        contentType.toStdString(), [call, streamed, cut, ended, send](size_t, httplib::DataSink &sink) {
             if (*cut) {
                 streamed->Write(503);
                 return ended(sink, "cancelled", Vel::ErrorKind::Unavailable);
             }
             const WorkerAnswer frame = call->Next();
             if (frame.kind == WorkerProtocol::FrameKind::Data) {
-                if (!sink.write(frame.data.constData(), size_t(frame.data.size())))
+                if (!send(sink, frame.data.constData(), size_t(frame.data.size()), false))
                     return false;   // the client left: audited as 499 when the answer is dropped
                 streamed->audit.bytes += frame.data.size();
                 return true;
@@ -352,6 +372,8 @@ void Service::relay(const httplib::Request &req, WorkerRequest request, httplib:
             }
             streamed->audit.rows = frame.rows;
             streamed->Write(200);
+            if (!send(sink, nullptr, 0, true))
+                return false;
             sink.done();
             return true;
         });

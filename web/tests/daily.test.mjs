@@ -1,0 +1,93 @@
+// The portal as a daily tool: what the network carries, sessions across tabs, plain failures.
+import { strict as assert } from "node:assert";
+import { after, before, describe, test } from "node:test";
+import { USERS, signedIn, startAll } from "./harness.mjs";
+
+let env;
+before(async () => { env = await startAll({ days: 60 }); });
+after(async () => { await env?.stop(); });
+
+describe("network", () => {
+  // Each kind of answer: its caching, its encoding for a browser taking br and gzip, and the
+  // 304 to a request naming its ETag.
+  const index = () => fetch(env.base).then((r) => r.text());
+  const cases = [
+    ["index.html", async () => "", /^no-cache$/, "br"],
+    ["the entry script", async () => /src="([^"]+\.js)"/.exec(await index())[1], /immutable/, "br"],
+    ["the style", async () => /href="(app-[^"]+\.css)"/.exec(await index())[1], /immutable/, "br"],
+    ["the favicon", async () => "favicon.ico", /^no-cache$/, "br"],
+  ];
+  for (const [what, path, caching, encoding] of cases)
+    test(`${what} is cached and compressed`, async () => {
+      const url = env.base + await path();
+      const first = await fetch(url, { headers: { "Accept-Encoding": "br, gzip" } });
+      assert.equal(first.status, 200);
+      assert.match(first.headers.get("cache-control"), caching);
+      assert.equal(first.headers.get("content-encoding"), encoding);
+      const again = await fetch(url, { headers: { "If-None-Match": first.headers.get("etag") } });
+      assert.equal(again.status, 304);
+    });
+
+  test("report JSON goes out gzipped, streamed or whole", async () => {
+    const page = await signedIn(env, "head");
+    const seen = await page.evaluate(async () => {
+      const csrf = /velvip_csrf=([^;]+)/.exec(document.cookie)[1];
+      const encodings = [];
+      for (const [path, init] of [["/api/v1/reports/10901/keys", {}],
+        ["/api/v1/reports/10903/run?layout=rows-first", { method: "POST", body: '{"period":"上月"}',
+          headers: { "Content-Type": "application/json", "X-CSRF-Token": csrf } }]]) {
+        const res = await fetch(path, init);
+        await res.json();
+        const entry = performance.getEntriesByName(location.origin + path).at(-1);
+        encodings.push(entry.encodedBodySize < entry.decodedBodySize / 2);
+      }
+      return encodings;
+    });
+    assert.deepEqual(seen, [true, true]);
+    await page.context().close();
+  });
+
+  test("a repeat visit carries under 10 kB before the sign-in form", async () => {
+    const context = await env.browser.newContext();
+    const page = await context.newPage();
+    for (const visit of [1, 2]) {
+      await page.goto(env.base);
+      await page.getByLabel("用户名").waitFor();
+      if (visit === 1) await page.waitForLoadState("networkidle");
+    }
+    const bytes = await page.evaluate(() => performance.getEntries()
+      .filter((e) => "transferSize" in e).reduce((sum, e) => sum + e.transferSize, 0));
+    assert.ok(bytes <= 10240, `${bytes} bytes`);
+    await context.close();
+  });
+});
+
+describe("one browser, two tabs", () => {
+  // What happens in the second tab, then 运行 in the first: what the first shows.
+  const cases = [
+    ["signs in again", async (second) => {
+      await second.getByRole("button", { name: "退出" }).click();
+      await second.getByLabel("用户名").fill(USERS.head[0]);
+      await second.getByLabel("密码").fill(USERS.head[1]);
+      await second.getByRole("button", { name: "登录" }).click();
+      await second.getByRole("navigation", { name: "报表" }).waitFor();
+    }, (first) => first.getByRole("status").filter({ hasText: /^共 / })],
+    ["signs out", (second) => second.getByRole("button", { name: "退出" }).click(),
+      (first) => first.getByRole("alert").filter({ hasText: "登录已过期或已在别处退出，请重新登录。" })],
+    ["the service cannot be reached", (second, first) => first.route("**/run*", (r) => r.abort("connectionrefused")),
+      (first) => first.getByText("无法连接报表服务：请检查网络，或稍后再试。")],
+  ];
+  for (const [what, act, shown] of cases)
+    test(`the second tab ${what}`, async () => {
+      const first = await signedIn(env, "head", "#/reports/10903?period=上月");
+      await first.getByRole("status").filter({ hasText: /^共 / }).waitFor();
+      const second = await first.context().newPage();
+      await second.goto(env.base);
+      await second.getByRole("navigation", { name: "报表" }).waitFor();   // no second sign-in
+      await act(second, first);
+      await first.getByRole("button", { name: "运行" }).click();
+      await shown(first).waitFor();
+      assert.match(first.url(), /#\/reports\/10903\?period=/);
+      await first.context().close();
+    });
+});
