@@ -92,7 +92,8 @@ export const api = {
   },
   reports: () => json<ReportInfo[]>("GET", "/reports"),
   keys: (id: number) => json<Key[]>("GET", `/reports/${id}/keys`),
-  periods: () => json<Preset[]>("GET", "/periods"),
+  // The relative periods the service reads; with a report, those it takes.
+  periods: (report?: number) => json<Preset[]>("GET", report ? `/periods?report=${report}` : "/periods"),
   // A run read line by line as it arrives: `onRows` sees the page with its head and first rows,
   // then again after each batch appended to its rows; the promise gives it with its tail.
   async run(id: number, filter: Filter, signal: AbortSignal, onRows: (page: Page) => void): Promise<Page> {

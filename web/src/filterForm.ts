@@ -26,8 +26,8 @@ export interface FilterForm {
 function periodControl(presets: Preset[], initial: string): { el: HTMLElement; value: () => string } {
   const id = uid("period");
   const select = h("select", { id, name: "period" });
-  for (const p of presets.filter((p) => p.label !== "今天"))
-    select.append(h("option", { value: p.period }, `${p.label}（${p.first} 至 ${p.last}）`));
+  for (const p of presets)
+    select.append(h("option", { value: p.period }, `${p.label}（${p.first === p.last ? p.first : `${p.first} 至 ${p.last}`}）`));
   select.append(h("option", { value: "range" }, "日期范围"));
   const from = h("input", { type: "date", "aria-label": "开始日期" });
   const to = h("input", { type: "date", "aria-label": "结束日期" });

@@ -1,6 +1,6 @@
 // The portal: sign in, then the report list and the report in the address (#/reports/ID?filter).
 
-import { api, SIGNED_OUT, type Preset, type ReportInfo, type Session } from "./api";
+import { api, SIGNED_OUT, type ReportInfo, type Session } from "./api";
 import { h } from "./dom";
 import { parseHash } from "./route";
 import { signInView } from "./signin";
@@ -14,7 +14,6 @@ const leaveReport = () => views?.leaveReport();
 
 const root = document.getElementById("app")!;
 let reports: ReportInfo[] = [];
-let presets: Preset[] = [];
 
 function shell(session: Session, content: HTMLElement) {
   const current = parseHash(location.hash)?.report;
@@ -40,7 +39,7 @@ function shell(session: Session, content: HTMLElement) {
 async function show(session: Session) {
   leaveReport();
   const { reportView, schedulesView } = await loadViews();
-  if (!reports.length) [reports, presets] = await Promise.all([api.reports(), api.periods()]);
+  if (!reports.length) reports = await api.reports();
   if (location.hash === "#/schedules" && !session.branch) {
     try {
       shell(session, await schedulesView(reports));
@@ -57,7 +56,7 @@ async function show(session: Session) {
   }
   shell(session, h("p", { class: "status" }, "正在打开…"));
   try {
-    const content = await reportView(info, view!.filter, presets);
+    const content = await reportView(info, view!.filter, await api.periods(info.id));
     shell(session, content);
   } catch (err) {
     shell(session, h("p", { class: "error", role: "alert" }, (err as Error).message));

@@ -3,8 +3,6 @@
 import { api, type ReportInfo, type Schedule } from "./api";
 import { h, uid } from "./dom";
 
-// The relative periods a schedule can name; the service reads them in the schedule's zone.
-const PERIODS = ["上月", "本月至今", "昨天", "上周", "本周", "本月", "本年至今", "上年", "今天"];
 const STATES: Record<string, string> = {
   pending: "待发送", sending: "发送中", sent: "已发送", "failed-transient": "失败，将重试", "failed-permanent": "失败",
   skipped: "未发送（超过补发时限）",
@@ -78,7 +76,15 @@ export async function schedulesView(reports: ReportInfo[]): Promise<HTMLElement>
   };
 
   const report = h("select", {}, ...reports.map((r) => h("option", { value: String(r.id) }, `${r.id} ${r.name}`)));
-  const period = h("select", {}, ...PERIODS.map((p) => h("option", { value: p }, p)));
+  // The relative periods the chosen report takes (the service reads them in the schedule's zone).
+  const period = h("select", {});
+  const fillPeriods = async () => {
+    const kept = period.value || "上月";
+    period.replaceChildren(...(await api.periods(Number(report.value))).map((p) => h("option", { value: p.period }, p.label)));
+    if ([...period.options].some((o) => o.value === kept)) period.value = kept;
+  };
+  report.addEventListener("change", fillPeriods);
+  await fillPeriods();
   const keys = h("input", { type: "text", placeholder: "GroupBy=1; BBranchNum=002" });
   const format = h("select", {}, ...["xlsx", "pdf", "csv"].map((f) => h("option", { value: f }, f.toUpperCase())));
   const split = h("select", {}, h("option", { value: "branch" }, "每个门店一封，只给该店的用户"),

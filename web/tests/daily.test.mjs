@@ -1,7 +1,7 @@
 // The portal as a daily tool: what the network carries, sessions across tabs, plain failures.
 import { strict as assert } from "node:assert";
 import { after, before, describe, test } from "node:test";
-import { USERS, signedIn, startAll } from "./harness.mjs";
+import { USERS, apiRun, signedIn, startAll } from "./harness.mjs";
 
 let env;
 before(async () => { env = await startAll({ days: 60 }); });
@@ -89,5 +89,28 @@ describe("one browser, two tabs", () => {
       await shown(first).waitFor();
       assert.match(first.url(), /#\/reports\/10903\?period=/);
       await first.context().close();
+    });
+});
+
+describe("period presets", () => {
+  // Offered (some of them) and never offered; each one offered runs without a complaint.
+  const cases = [
+    [10901, ["本月", "上月"], ["本年", "上年", "今天", "昨天"]],
+    [10902, ["今天", "昨天", "本周", "上周", "本月", "上月", "本月至今"], []],
+    [10904, ["昨天", "本月至今", "本年", "上年"], []],
+  ];
+  let page;
+  before(async () => { page = await signedIn(env, "head"); });
+  after(() => page.context().close());
+  for (const [id, offered, never] of cases)
+    test(`${id} offers the periods it takes`, async () => {
+      await page.evaluate((id) => { location.hash = `#/reports/${id}?period=本月`; }, id);
+      await page.getByRole("status").filter({ hasText: /^共 / }).waitFor();
+      const values = await page.getByLabel("期间").locator("option").evaluateAll((os) => os.map((o) => o.value));
+      for (const p of offered) assert.ok(values.includes(p), `${p} not offered`);
+      for (const p of never) assert.ok(!values.includes(p), `${p} offered`);
+      const filter = Object.fromEntries(new URLSearchParams(page.url().split("?")[1]));
+      for (const period of values.filter((v) => v !== "range"))
+        assert.equal((await apiRun(page, id, { ...filter, period })).error, undefined, period);
     });
 });

@@ -9,6 +9,7 @@
 #include "ServerData.h"
 #include "ServiceFilter.h"
 #include "VelError.h"
+#include "WallClock.h"
 #include "WorkerProtocol.h"
 
 #include <QDate>
@@ -175,19 +176,23 @@ void Service::addReportRoutes()
     m_http->Get(R"(/api/v1/lookups/([a-z-]+))", signedIn([this](const httplib::Request &req, httplib::Response &res,
                                                                  const Caller &caller) { lookup(req, res, caller); },
                                                           false));
-    m_http->Get("/api/v1/periods", signedIn([](const httplib::Request &, httplib::Response &res, const Caller &) {
+    // The relative periods; with ?report=ID only those the report takes (one calendar month for
+    // a report queried by month).
+    m_http->Get("/api/v1/periods", signedIn([](const httplib::Request &req, httplib::Response &res, const Caller &) {
         const QDate today = QDate::currentDate();
-        const QString year = QString::number(today.year());
-        const QString lastYear = QString::number(today.year() - 1);
-        const QList<QPair<QString, QString>> presets{{QStringLiteral("本月"), QStringLiteral("本月")},
-                                                     {QStringLiteral("上月"), QStringLiteral("上月")},
-                                                     {QStringLiteral("本年"), year},
-                                                     {QStringLiteral("上年"), lastYear},
-                                                     {QStringLiteral("今天"), QStringLiteral("今天")}};
+        const qint32 report = req.has_param("report") ? QString::fromStdString(req.get_param_value("report")).toInt() : 0;
+        if (req.has_param("report") && !ReportSession::ReportIds().contains(report))
+            return ReplyError(res, 404, QStringLiteral("没有这个报表（报表编号为 10901 至 10906 或 10908）。"));
         QJsonArray out;
-        for (const auto &[label, form] : presets) {
-            const auto days = FilterDates::ParsePeriod(form, today);
-            out.append(QJsonObject{{QStringLiteral("label"), label}, {QStringLiteral("period"), form},
+        for (const QString &name : WallClock::RelativePeriodNames()) {
+            const auto days = FilterDates::ParsePeriod(name, today);
+            try {
+                if (report)
+                    FilterDates::PeriodKeys(report, days);
+            } catch (const VelError &) {
+                continue;
+            }
+            out.append(QJsonObject{{QStringLiteral("label"), name}, {QStringLiteral("period"), name},
                                    {QStringLiteral("first"), days.first.toString(Qt::ISODate)},
                                    {QStringLiteral("last"), days.last.toString(Qt::ISODate)}});
         }
