@@ -46,8 +46,10 @@ export interface Schedule {
 }
 export interface Delivery { slot: string; branch: string; state: string; attempts: number; error: string; rows: number }
 
+// A filter the service refused, typed: the page words it beside the field it names.
+export interface Problem { kind: "unknown-key" | "wrong-value" | "missing" | "reversed" | "period"; key?: string; end?: string }
 export class ApiError extends Error {
-  constructor(readonly status: number, message: string) { super(message); }
+  constructor(readonly status: number, message: string, readonly problems: Problem[] = []) { super(message); }
 }
 
 const csrfToken = () => /(?:^|;\s*)velvip_csrf=([^;]+)/.exec(document.cookie)?.[1] ?? "";
@@ -71,9 +73,9 @@ async function call<T>(method: string, path: string, body?: unknown, signal?: Ab
   }
   if (res.status === 401 && path !== "/session") dispatchEvent(new Event(SIGNED_OUT));
   if (!res.ok) {
-    let sentence = `请求失败（HTTP ${res.status}）`;
-    try { sentence = (await res.json()).error || sentence; } catch { /* not JSON */ }
-    throw new ApiError(res.status, sentence);
+    let sentence = `请求失败（HTTP ${res.status}）`, problems: Problem[] = [];
+    try { ({ error: sentence = sentence, problems = [] } = await res.json()); } catch { /* not JSON */ }
+    throw new ApiError(res.status, sentence, problems);
   }
   return res;
 }

@@ -1,6 +1,6 @@
 // The portal: sign in, then the report list and the report in the address (#/reports/ID?filter).
 
-import { api, SIGNED_OUT, type ReportInfo, type Session } from "./api";
+import { api, SIGNED_OUT, type Filter, type ReportInfo, type Session } from "./api";
 import { h } from "./dom";
 import { parseHash } from "./route";
 import { signInView } from "./signin";
@@ -25,7 +25,7 @@ function shell(session: Session, content: HTMLElement) {
     links.push(h("li", {}, h("a", { href: "#/schedules",
       "aria-current": location.hash === "#/schedules" ? "page" : false }, "定时发送")));
   const nav = h("nav", { "aria-label": "报表" }, h("ul", {}, ...links));
-  const who = session.branch ? `${session.user}（门店 ${session.branch}）` : `${session.user}（总部）`;
+  const who = session.branch ? `${session.user}（分店 ${session.branch}）` : `${session.user}（总部）`;
   const out = h("button", { type: "button", class: "small", onclick: async () => {
     leaveReport();
     await api.signOut().catch(() => undefined);
@@ -34,6 +34,12 @@ function shell(session: Session, content: HTMLElement) {
   root.replaceChildren(
     h("header", {}, h("span", { class: "brand" }, "会员卡报表"), h("span", { class: "who" }, who), out),
     h("div", { class: "layout" }, nav, h("main", {}, content)));
+}
+
+// The last filter of each report, kept in this browser for each user.
+const lastKey = (session: Session, report: number) => `velvip.last.${session.user}.${report}`;
+function lastFilter(session: Session, report: number): Filter {
+  try { return JSON.parse(localStorage.getItem(lastKey(session, report)) || "{}") as Filter; } catch { return {}; }
 }
 
 async function show(session: Session) {
@@ -56,7 +62,12 @@ async function show(session: Session) {
   }
   shell(session, h("p", { class: "status" }, "正在打开…"));
   try {
-    const content = await reportView(info, view!.filter, await api.periods(info.id));
+    const content = await reportView(info, view!.filter, await api.periods(info.id), lastFilter(session, info.id));
+    // The filter each run put in the address is the one the form starts from next time.
+    content.querySelector("form.filter")?.addEventListener("submit", () => setTimeout(() => {
+      const ran = parseHash(location.hash);
+      if (ran?.report === info.id) localStorage.setItem(lastKey(session, info.id), JSON.stringify(ran.filter));
+    }));
     shell(session, content);
   } catch (err) {
     shell(session, h("p", { class: "error", role: "alert" }, (err as Error).message));

@@ -33,9 +33,10 @@ function save(blob: Blob, name: string) {
   setTimeout(() => URL.revokeObjectURL(url), 10000);
 }
 
-export async function reportView(info: ReportInfo, initial: Filter, presets: Preset[]): Promise<HTMLElement> {
+// `initial` from the address runs at once; without one the form starts from `remembered`.
+export async function reportView(info: ReportInfo, initial: Filter, presets: Preset[], remembered: Filter = {}): Promise<HTMLElement> {
   const keys = await api.keys(info.id);
-  const form = buildFilterForm(keys, presets, initial);
+  const form = buildFilterForm(keys, presets, Object.keys(initial).length ? initial : remembered);
   const status = h("p", { class: "status", role: "status", "aria-live": "polite" });
   // A loaded scheme becomes the address, which rebuilds the form from it and runs.
   const schemes = schemeBar(info.id, () => form.value(),
@@ -149,7 +150,7 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
       clearResult();
       if (controller.signal.aborted) status.textContent = "已取消，没有结果";
       else if (err instanceof ApiError && err.status === 401) dispatchEvent(new Event("velvip:signed-out"));
-      else if (err instanceof ApiError && (err.status === 400 || err.status === 403)) { status.textContent = ""; form.showErrors(err.message); }
+      else if (err instanceof ApiError && (err.status === 400 || err.status === 403)) { status.textContent = ""; form.showErrors(err); }
       else status.textContent = (err as Error).message;
       return;
     } finally {

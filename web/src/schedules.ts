@@ -45,7 +45,7 @@ export async function schedulesView(reports: ReportInfo[]): Promise<HTMLElement>
   const showLog = async (s: Schedule) => {
     const rows = await api.deliveries(s.id);
     log.replaceChildren(h("h2", {}, `计划 ${s.id} 的发送记录`), rows.length
-      ? table(["时段", "门店", "状态", "次数", "行数", "说明"], rows.map((d) => [
+      ? table(["时段", "分店", "状态", "次数", "行数", "说明"], rows.map((d) => [
         d.slot, d.branch || "总部", STATES[d.state] ?? d.state, String(d.attempts),
         d.rows >= 0 ? d.rows.toLocaleString("zh-CN") : "", d.error]), "发送记录")
       : h("p", { class: "hint" }, "还没有发送记录。"));
@@ -57,7 +57,7 @@ export async function schedulesView(reports: ReportInfo[]): Promise<HTMLElement>
       ["编号", "报表", "期间", "格式", "发给", "时间", "状态", ""],
       list.map((s) => [
         String(s.id), `${s.report} ${nameOf(s.report)}`, String(s.filter.period ?? ""), s.format.toUpperCase(),
-        s.split === "branch" ? "各门店的用户（每店一封）" : s.to.join("，"), `${s.cron}（${s.tz}）`,
+        s.split === "branch" ? "各分店的用户（每店一封）" : s.to.join("，"), `${s.cron}（${s.tz}）`,
         s.enabled ? "启用" : "已停用",
         h("span", { class: "tools" },
           h("button", { type: "button", class: "small", disabled: !s.enabled, onclick: act(async () => {
@@ -87,7 +87,7 @@ export async function schedulesView(reports: ReportInfo[]): Promise<HTMLElement>
   await fillPeriods();
   const keys = h("input", { type: "text", placeholder: "GroupBy=1; BBranchNum=002" });
   const format = h("select", {}, ...["xlsx", "pdf", "csv"].map((f) => h("option", { value: f }, f.toUpperCase())));
-  const split = h("select", {}, h("option", { value: "branch" }, "每个门店一封，只给该店的用户"),
+  const split = h("select", {}, h("option", { value: "branch" }, "每个分店一封，只给该店的用户"),
     h("option", { value: "none" }, "一封，发给总部"));
   const to = h("input", { type: "text", placeholder: "a@example.com, b@example.com" });
   const cron = h("input", { type: "text", value: "0 7 1 * *" });

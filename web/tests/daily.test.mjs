@@ -114,3 +114,54 @@ describe("period presets", () => {
         assert.equal((await apiRun(page, id, { ...filter, period })).error, undefined, period);
     });
 });
+
+describe("a refused filter", () => {
+  // The address runs the filter at once; the refusal is worded by the form beside the field.
+  const cases = [
+    ["a range backwards", "10902?period=2024-01&GroupBy=0&BVipNum=80000100&EVipNum=80000001", "BVipNum",
+      "“会员卡号起”不能大于“会员卡号止”。"],
+    ["a year for a month report", "10901?period=2024", "period", /^期间无法使用/],
+    ["an unreadable period", "10903?period=明年", "period", /^期间无法使用/],
+  ];
+  let page;
+  before(async () => { page = await signedIn(env, "head"); });
+  after(() => page.context().close());
+  for (const [what, hash, field, words] of cases)
+    test(what, async () => {
+      await page.evaluate((hash) => { location.hash = `#/reports/${hash}`; }, hash);
+      const note = page.locator(`[data-key="${field}"] .note`);
+      await note.filter({ hasText: /./ }).waitFor();
+      assert.match(await note.textContent(), words instanceof RegExp ? words : new RegExp(`^${words}$`));
+      const alerts = (await page.getByRole("alert").allTextContents()).join("");
+      assert.doesNotMatch(alerts, /period|BVipNum|EVipNum|GroupBy/);
+    });
+});
+
+describe("the form a branch manager reads", () => {
+  let page;
+  before(async () => { page = await signedIn(env, "branch", "#/reports/10902"); });
+  after(() => page.context().close());
+  // What each control shows: meanings without codes, one "all", hints that are not values.
+  const cases = [
+    ["汇总依据", (t) => t.length > 1 && t.every((o) => !/^\d/.test(o))],
+    ["只显示小计与合计行", (t) => t.filter((o) => /全部/.test(o)).length === 1],
+    ["会员卡号起", (t) => /^例如 \d+$/.test(t[0])],
+  ];
+  for (const [label, ok] of cases)
+    test(`${label} reads as words`, async () => {
+      const texts = await page.getByLabel(label, { exact: true }).evaluate((el) =>
+        (el.options ? [...el.options].map((o) => o.textContent) : [el.placeholder]));
+      assert.ok(ok(texts), texts.join(" | "));
+    });
+
+  test("the header names the branch as 分店, and a report's last filter comes back unrun", async () => {
+    assert.match(await page.locator("header").textContent(), /分店 002/);
+    await page.getByLabel("汇总依据").selectOption({ label: "卡类别" });
+    await page.getByRole("button", { name: "运行" }).click();
+    await page.getByRole("status").filter({ hasText: /^共 / }).waitFor();
+    await page.getByRole("link", { name: /^10901 / }).click();
+    await page.getByRole("link", { name: /^10902 / }).click();
+    assert.equal(await page.getByLabel("汇总依据").inputValue(), "2");
+    assert.equal(await page.getByRole("grid").count(), 0);
+  });
+});

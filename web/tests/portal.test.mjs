@@ -185,7 +185,8 @@ describe("head office", () => {
       await page.getByRole("link", { name: new RegExp(`^${id} `) }).click();
       const keys = await page.evaluate((id) => fetch(`/api/v1/reports/${id}/keys`).then((r) => r.json()), id);
       const want = Object.fromEntries(keys.filter((k) => k.values && !["Year", "Month"].includes(k.name)).map((k) => [k.name,
-        String(k.values.find((c) => c.meaning.includes("对话框默认"))?.value ?? (k.required ? k.values[0].value : ""))]));
+        String(k.values.find((c) => c.meaning.includes("对话框默认"))?.value
+          ?? (k.required || k.values.some((c) => c.meaning.startsWith("全部")) ? k.values[0].value : ""))]));
       const shown = await page.getByRole("form", { name: "筛选条件" }).evaluate((form) =>
         Object.fromEntries([...form.querySelectorAll("select[name]:not([name=period])")].map((s) => [s.name, s.value])));
       assert.deepEqual(shown, want, `${id}`);

@@ -235,7 +235,8 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
     if (!prepared.errors.isEmpty()) {
         audit.status = 400;
         m_store.Audit(audit);
-        return ReplyError(res, 400, prepared.errors.join(QLatin1Char('\n')));
+        return ReplyJson(res, 400, QJsonObject{{QStringLiteral("error"), prepared.errors.join(QLatin1Char('\n'))},
+                                               {QStringLiteral("problems"), prepared.problems}});
     }
     if (!caller.user.branch.isEmpty()) {
         const QString refused = ServiceFilter::RefusedAtBranch(id, *prepared.filter, caller.user.branch);
