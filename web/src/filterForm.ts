@@ -48,7 +48,7 @@ function periodControl(presets: Preset[], initial: string): { el: HTMLElement; v
 }
 
 function lookupButton(input: HTMLInputElement, kind: string): HTMLElement {
-  const list = h("ul", { class: "lookup", role: "listbox", hidden: true });
+  const list = h("ul", { class: "lookup", role: "listbox", "aria-label": "候选项", hidden: true });
   const search = h("input", { type: "search", "aria-label": "搜索", hidden: true, placeholder: "编号或名称" });
   let timer = 0;
   const option = (text: string, act: () => void) => h("li", {
@@ -122,6 +122,7 @@ export function buildFilterForm(keys: Key[], presets: Preset[], initial: Filter)
       // default, else the first of a required key's values.
       const dialog = key.values.find((c) => c.meaning.includes("对话框默认"));
       control.value = start || (fresh && dialog ? String(dialog.value) : key.required ? String(key.values[0].value) : "");
+      if (control.selectedIndex < 0) control.selectedIndex = 0;   // no empty choice: the "all" one
     } else {
       control = h("input", { id, name: key.name, type: "text", autocomplete: "off",
                              placeholder: key.example ? `例如 ${key.example}` : "" });

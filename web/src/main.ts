@@ -31,9 +31,19 @@ function shell(session: Session, content: HTMLElement) {
     await api.signOut().catch(() => undefined);
     start();
   } }, "退出");
-  root.replaceChildren(
+  const main = h("main", { id: "content" }, content);
+  // Focus goes to the new content's heading (or the content), as a page load would put a
+  // screen reader there; the skip link leads past the header and the list.
+  const land = () => {
+    const target = main.querySelector<HTMLElement>("h1, h2") ?? main;
+    if (!target.hasAttribute("tabindex")) target.tabIndex = -1;
+    target.focus();
+  };
+  const skip = h("a", { class: "skip", href: "#content", onclick: (e) => { e.preventDefault(); land(); } }, "跳到内容");
+  root.replaceChildren(skip,
     h("header", {}, h("span", { class: "brand" }, "会员卡报表"), h("span", { class: "who" }, who), out),
-    h("div", { class: "layout" }, nav, h("main", {}, content)));
+    h("div", { class: "layout" }, nav, main));
+  land();
 }
 
 // The last filter of each report, kept in this browser for each user.

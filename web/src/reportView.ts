@@ -83,19 +83,49 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
         status.textContent = `已导出 ${file.name}`;
       } catch (err) { status.textContent = (err as Error).message; }
     } }, label);
+  // 查找 moves to the next row holding the text (Shift+Enter or 上一个 to the one before) and
+  // counts the rows that hold it.
+  let found = { text: "", at: 0, of: 0 };
+  const findCount = h("span", { class: "find-count", "aria-live": "polite" });
+  const findStep = (back: boolean) => {
+    if (!grid) return;
+    const text = findBox.value.trim();
+    if (text !== found.text)
+      found = { text, at: 0, of: text ? grid.tsv().split("\n").slice(1).filter((l) => l.includes(text)).length : 0 };
+    // The grid finds forwards only; the one before is the next but one less than a full round.
+    const steps = back && found.of > 1 ? found.of - 1 : 1;
+    let hit = false;
+    for (let i = 0; i < steps; i++) hit = grid.find(text);
+    if (hit) found.at = ((found.at + (back ? -1 : 1) + found.of - 1) % found.of) + 1;
+    findCount.textContent = hit ? `第 ${found.at} / ${found.of} 行` : "";
+    status.textContent = hit ? "" : `没有找到“${findBox.value}”`;
+  };
   findBox.addEventListener("keydown", (e) => {
-    if (e.key !== "Enter" || !grid) return;
+    if (e.key !== "Enter") return;
     e.preventDefault();
-    status.textContent = grid.find(findBox.value) ? "" : `没有找到“${findBox.value}”`;
+    findStep(e.shiftKey);
   });
   const copyButton = h("button", { type: "button", onclick: async () => {
     if (!shown) return;
     await navigator.clipboard.writeText(shown.grid.tsv());
     status.textContent = "已复制为制表符分隔的文本";
   } }, "复制");
+  // 打印 prints the whole report in the order on screen: the service's PDF, opened for the
+  // browser's print.
+  const printButton = h("button", { type: "button", onclick: async () => {
+    if (!shown) return;
+    const tab = window.open("", "_blank");
+    status.textContent = "正在准备打印…";
+    try {
+      const file = await api.download(info.id, shown.filter, "pdf", false, shown.grid.sort());
+      if (tab) tab.location.href = URL.createObjectURL(file.blob); else save(file.blob, file.name);
+      status.textContent = "已打开 PDF，请在其中打印";
+    } catch (err) { tab?.close(); status.textContent = (err as Error).message; }
+  } }, "打印");
   toolButtons.push(copyButton, exportButton("CSV", "csv"), exportButton("CSV（带 BOM）", "csv", true),
-    exportButton("XLSX", "xlsx"), exportButton("PDF", "pdf"));
-  tools.append(findBox, ...toolButtons, chartButton);
+    exportButton("XLSX", "xlsx"), exportButton("PDF", "pdf"), printButton);
+  tools.append(findBox, findCount, h("button", { type: "button", onclick: () => findStep(true) }, "上一个"),
+    h("button", { type: "button", onclick: () => findStep(false) }, "下一个"), ...toolButtons, chartButton);
 
   // The grid is built from the head and first rows and grows while the rest arrives.
   const showTitles = (lines: string[]) => titles.replaceChildren(...lines.map((line, i) =>
@@ -187,5 +217,5 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
   // A view from the address runs at once, when the form is on the page.
   if (Object.keys(initial).length) setTimeout(() => form.element.requestSubmit());
   return h("section", { class: "report", "aria-label": info.name },
-    h("h1", {}, `${info.id} ${info.name}`), panel, status, tools, titles, chart, holder);
+    h("h1", { tabindex: "-1" }, `${info.id} ${info.name}`), panel, status, tools, titles, chart, holder);
 }

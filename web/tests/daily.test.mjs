@@ -1,8 +1,14 @@
 // The portal as a daily tool: what the network carries, sessions across tabs, plain failures.
 import { strict as assert } from "node:assert";
+import { mkdirSync, readFileSync } from "node:fs";
+import { createRequire } from "node:module";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
 import { after, before, describe, test } from "node:test";
 import { USERS, apiRun, signedIn, startAll } from "./harness.mjs";
 
+const SHOTS = process.env.VELVIP_SHOTS || join(tmpdir(), "velvip-portal-shots");
+mkdirSync(SHOTS, { recursive: true });
 let env;
 before(async () => { env = await startAll({ days: 60 }); });
 after(async () => { await env?.stop(); });
@@ -163,5 +169,93 @@ describe("the form a branch manager reads", () => {
     await page.getByRole("link", { name: /^10902 / }).click();
     assert.equal(await page.getByLabel("汇总依据").inputValue(), "2");
     assert.equal(await page.getByRole("grid").count(), 0);
+  });
+});
+
+describe("access and phone", () => {
+  const PHONE = { width: 390, height: 844 };
+  const axe = readFileSync(createRequire(import.meta.url).resolve("axe-core/axe.min.js"), "utf8");
+  const violations = async (page) => {
+    if (!(await page.evaluate(() => "axe" in window))) await page.evaluate(axe);
+    return page.evaluate(async () => (await window.axe.run(document, { resultTypes: ["violations"] })).violations
+      .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(" ")).join(", ")}`));
+  };
+  const luminance = (rgb) => rgb.map((c) => (c /= 255) <= 0.03928 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4)
+    .reduce((sum, c, i) => sum + c * [0.2126, 0.7152, 0.0722][i], 0);
+  const contrast = (a, b) => { const [x, y] = [luminance(a), luminance(b)].sort((p, q) => q - p); return (x + 0.05) / (y + 0.05); };
+  const rgb = (css) => css.match(/\d+/g).slice(0, 3).map(Number);
+
+  // Each state of the page, at desktop and phone size: no axe violation, focus in the new
+  // content, and on the phone every control a finger can hit.
+  const states = [
+    ["the sign-in form", null, async () => {}],
+    ["a report's form", "head", async (page) => {
+      await page.getByRole("link", { name: /^10902 / }).click();
+      await page.getByRole("form", { name: "筛选条件" }).waitFor();
+    }],
+    ["a grid with 查找", "head", async (page) => {
+      await page.evaluate(() => { location.hash = "#/reports/10903?period=上月"; });
+      await page.getByRole("status").filter({ hasText: /^共 / }).waitFor();
+    }],
+    ["an open lookup", "head", async (page) => {
+      await page.getByRole("link", { name: /^10902 / }).click();
+      await page.getByRole("button", { name: "从列表选择" }).first().click();
+      await page.getByRole("listbox").getByRole("option").first().waitFor();
+    }],
+    ["a refused filter", "head", async (page) => {
+      await page.evaluate(() => { location.hash = "#/reports/10902?period=2024-01&GroupBy=0&BVipNum=9&EVipNum=1"; });
+      await page.locator('[data-key="BVipNum"] .note').filter({ hasText: /./ }).waitFor();
+    }],
+    ["the schedules", "head", async (page) => {
+      await page.getByRole("link", { name: "定时发送" }).click();
+      await page.getByRole("heading", { name: "定时发送" }).waitFor();
+    }],
+  ];
+  for (const viewport of [{ width: 1366, height: 860 }, PHONE])
+    for (const [what, who, reach] of states)
+      test(`${what} at ${viewport.width} px`, async () => {
+        const page = who ? await signedIn(env, who, "", viewport)
+          : await (await env.browser.newContext({ viewport })).newPage();
+        if (!who) await page.goto(env.base);
+        await reach(page);
+        await page.waitForTimeout(300);   // the heading takes focus after the view is built
+        assert.deepEqual(await violations(page), []);
+        if (who) assert.ok(await page.evaluate(() => document.activeElement.closest("main") !== null), "focus left in the page");
+        if (viewport === PHONE) {
+          const small = await page.evaluate(() => [...document.querySelectorAll("button, input, select, nav a, summary")]
+            .filter((e) => e.offsetParent && e.getBoundingClientRect().height < 44).map((e) => e.outerHTML.slice(0, 60)));
+          assert.deepEqual(small, []);
+        }
+        await page.screenshot({ path: join(SHOTS, `portal-${what.replace(/\W+/g, "-")}-${viewport.width}.png`) });
+        await page.context().close();
+      });
+
+  test("the skip link, the focus ring, the current row, 查找 both ways and 打印", async () => {
+    const page = await signedIn(env, "head", "#/reports/10903?period=上月");
+    await page.getByRole("status").filter({ hasText: /^共 / }).waitFor();
+    await page.evaluate(() => { document.body.tabIndex = -1; document.body.focus(); });
+    await page.keyboard.press("Tab");
+    assert.equal(await page.evaluate(() => document.activeElement.textContent), "跳到内容");
+    await page.keyboard.press("Enter");
+    assert.equal(await page.evaluate(() => document.activeElement.tagName), "H1");
+    // The ring on white and the current row's edge on a subtotal row.
+    await page.getByRole("button", { name: "复制" }).focus();
+    const ring = await page.getByRole("button", { name: "复制" }).evaluate((b) => getComputedStyle(b).outlineColor);
+    assert.ok(contrast(rgb(ring), [255, 255, 255]) >= 3, ring);
+    await page.getByLabel("查找").fill("合计");
+    await page.getByLabel("查找").press("Enter");
+    const [edge, back] = await page.locator(".current .td").first().evaluate((c) =>
+      [getComputedStyle(c).boxShadow, getComputedStyle(c).backgroundColor]);
+    assert.ok(contrast(rgb(edge), rgb(back)) >= 3, `${edge} on ${back}`);
+    await page.getByLabel("查找").fill("0");
+    await page.getByLabel("查找").press("Enter");
+    const count = page.locator(".find-count");
+    const [, n] = /^第 1 \/ (\d+) 行$/.exec(await count.textContent());
+    await page.getByLabel("查找").press("Shift+Enter");
+    assert.equal(await count.textContent(), `第 ${n} / ${n} 行`);
+    const [tab] = await Promise.all([page.context().waitForEvent("page"), page.getByRole("button", { name: "打印" }).click()]);
+    await page.getByRole("status").filter({ hasText: "已打开 PDF" }).waitFor();
+    assert.ok(tab);
+    await page.context().close();
   });
 });
