@@ -141,6 +141,7 @@ export const api = {
     json<{ items: { number: string; name: string }[]; more: boolean }>(
       "GET", `/lookups/${kind}?q=${encodeURIComponent(q)}&offset=${offset}&limit=50`),
   schedules: () => json<Schedule[]>("GET", "/schedules"),
+  zones: () => json<string[]>("GET", "/zones"),
   addSchedule: (s: Omit<Schedule, "id" | "enabled">) => json<{ id: number }>("POST", "/schedules", s),
   runSchedule: (id: number) => json<{ slot: string; queued: number }>("POST", `/schedules/${id}/run`, {}),
   async disableSchedule(id: number) { await call("POST", `/schedules/${id}/disable`, {}); },

@@ -115,9 +115,12 @@ export function buildFilterForm(keys: Key[], presets: Preset[], initial: Filter)
     let control: HTMLInputElement | HTMLSelectElement;
     if (key.values?.length) {
       control = h("select", { id, name: key.name });
-      // Choices by their meaning; a key whose choices hold an "all" of their own gets no empty one.
-      if (!key.required && !key.values.some((c) => c.meaning.startsWith("全部"))) control.append(h("option", { value: "" }, "（全部）"));
-      for (const c of key.values) control.append(h("option", { value: String(c.value) }, c.meaning.replace("（对话框默认）", "")));
+      // Choices by their meaning. A key left out of the filter reads as its "all" choice when it
+      // has one: that choice stands for the empty value, so "all" is offered once.
+      const all = key.required ? undefined : key.values.find((c) => c.meaning.startsWith("全部"));
+      if (!key.required && !all) control.append(h("option", { value: "" }, "（全部）"));
+      for (const c of key.values)
+        control.append(h("option", { value: c === all ? "" : String(c.value) }, c.meaning.replace("（对话框默认）", "")));
       // A fresh form starts as the desktop dialog does: the value the key table marks as its
       // default, else the first of a required key's values.
       const dialog = key.values.find((c) => c.meaning.includes("对话框默认"));
