@@ -8,8 +8,10 @@ import { signInView } from "./signin";
 // The reports, their grid and charts load behind the sign-in form, which needs none of them.
 type Views = typeof import("./reportView") & typeof import("./schedules");
 let views: Views | null = null;
-const loadViews = async (): Promise<Views> =>
-  (views ??= { ...(await import("./reportView")), ...(await import("./schedules")) });
+const loadViews = async (): Promise<Views> => {
+  const [report, schedules] = await Promise.all([import("./reportView"), import("./schedules")]);
+  return (views ??= { ...report, ...schedules });
+};
 const leaveReport = () => views?.leaveReport();
 
 const root = document.getElementById("app")!;
@@ -54,8 +56,8 @@ function lastFilter(session: Session, report: number): Filter {
 
 async function show(session: Session) {
   leaveReport();
-  const { reportView, schedulesView } = await loadViews();
-  if (!reports.length) reports = await api.reports();
+  const [{ reportView, schedulesView }, list] = await Promise.all([loadViews(), reports.length ? reports : api.reports()]);
+  reports = list;
   if (location.hash === "#/schedules" && !session.branch) {
     try {
       shell(session, await schedulesView(reports));
@@ -72,7 +74,7 @@ async function show(session: Session) {
   }
   shell(session, h("p", { class: "status" }, "正在打开…"));
   try {
-    const content = await reportView(info, view!.filter, await api.periods(info.id), lastFilter(session, info.id));
+    const content = await reportView(info, view!.filter, api.periods(info.id), lastFilter(session, info.id));
     // The filter each run put in the address is the one the form starts from next time.
     content.querySelector("form.filter")?.addEventListener("submit", () => setTimeout(() => {
       const ran = parseHash(location.hash);

@@ -1,7 +1,6 @@
 // One report: its filter form, the run (Esc cancels it), the title lines, the grid and its tools.
 
 import { api, ApiError, type Filter, type Page, type Preset, type ReportInfo } from "./api";
-import { chartData, drawChart } from "./charts";
 import { titleLines } from "./columns";
 import { h } from "./dom";
 import { buildFilterForm } from "./filterForm";
@@ -10,6 +9,9 @@ import { formatHash } from "./route";
 import { schemeBar } from "./schemes";
 
 let running: AbortController | null = null;
+// The charts and their library load behind the grid: a report is read before it is charted.
+let charts: typeof import("./charts") | null = null;
+const loadCharts = async () => (charts ??= await import("./charts"));
 
 // Leaving a report (another view, signing out) aborts its run: the closed request makes the
 // service stop the worker instead of streaming rows no one reads.
@@ -34,8 +36,9 @@ function save(blob: Blob, name: string) {
 }
 
 // `initial` from the address runs at once; without one the form starts from `remembered`.
-export async function reportView(info: ReportInfo, initial: Filter, presets: Preset[], remembered: Filter = {}): Promise<HTMLElement> {
-  const keys = await api.keys(info.id);
+export async function reportView(info: ReportInfo, initial: Filter, periods: Promise<Preset[]>,
+                                 remembered: Filter = {}): Promise<HTMLElement> {
+  const [keys, presets] = await Promise.all([api.keys(info.id), periods]);
   const form = buildFilterForm(keys, presets, Object.keys(initial).length ? initial : remembered);
   const status = h("p", { class: "status", role: "status", "aria-live": "polite" });
   // A loaded scheme becomes the address, which rebuilds the form from it and runs.
@@ -55,7 +58,7 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
   };
   let grid: Grid | null = null;
   // Draws the chart when it is open; false when there is nothing to draw.
-  const redraw = () => !!(page?.head.chart && grid && drawChart(chart, page.head.chart, grid.shownRows(), chartRow));
+  const redraw = () => !!(charts && page?.head.chart && grid && charts.drawChart(chart, page.head.chart, grid.shownRows(), chartRow));
   const chartButton = h("button", { type: "button", "aria-pressed": "false", hidden: true, onclick: () => {
     const show = chart.hidden;
     chart.hidden = !show;
@@ -194,11 +197,15 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
     page = result;
     setShown({ filter, grid: grid! });
     // A chart only when it has something to draw (not for summary rows alone).
-    chartButton.hidden = !result.head.chart || !redrawable();
-    if (!chart.hidden) redraw();
+    if (result.head.chart) loadCharts().then(() => {
+      if (page !== result) return;
+      chartButton.hidden = !redrawable();
+      if (!chart.hidden) redraw();
+    }).catch(() => undefined);
+    else chartButton.hidden = true;
     status.textContent = `共 ${(tail.rows ?? 0).toLocaleString("zh-CN")} 行`;
   }
-  const redrawable = () => !!(page?.head.chart && grid && chartData(page.head.chart, grid.shownRows(), chartRow));
+  const redrawable = () => !!(charts && page?.head.chart && grid && charts.chartData(page.head.chart, grid.shownRows(), chartRow));
 
   form.element.addEventListener("submit", (e) => {
     e.preventDefault();
