@@ -19,7 +19,7 @@ packages=(
   # libFuzzer targets (scripts/fuzz.sh): clang and its fuzzer and sanitizer runtimes.
   clang libclang-rt-14-dev
   # The report service: HTTP(S), password hashing; its tests validate answers against OpenAPI.
-  libcpp-httplib-dev libssl-dev libsodium-dev python3-jsonschema
+  libcpp-httplib-dev libssl-dev libsodium-dev python3-jsonschema zlib1g-dev
   # Scheduled deliveries: mail through libcurl; its tests run a real SMTP server on loopback.
   libcurl4-openssl-dev python3-aiosmtpd faketime
   # The service's benchmark (bench/service.sh) drives it with wrk; the reverse proxy in front of

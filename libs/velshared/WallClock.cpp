@@ -58,6 +58,15 @@ QString Text(const QDateTime &value)
     return value.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
+const QStringList &RelativePeriodNames()
+{
+    static const QStringList names{QStringLiteral("今天"), QStringLiteral("昨天"), QStringLiteral("本周"),
+                                   QStringLiteral("上周"), QStringLiteral("本月"), QStringLiteral("上月"),
+                                   QStringLiteral("本月至今"), QStringLiteral("本年"), QStringLiteral("上年"),
+                                   QStringLiteral("本年至今")};
+    return names;
+}
+
 std::optional<std::pair<QDate, QDate>> RelativePeriod(QStringView name, const QDate &today)
 {
     const QDate month(today.year(), today.month(), 1);

@@ -30,6 +30,8 @@ QDateTime Of(const QDateTime &value);
 // (Monday to Sunday), "本月", "上月", "本月至今", "本季度", "上季度", "本年", "上年", "本年至今". Nothing for
 // other names. The dialogs' quick choices, --period and scheduled deliveries all use this.
 std::optional<std::pair<QDate, QDate>> RelativePeriod(QStringView name, const QDate &today);
+// The names RelativePeriod knows, nearest first within each kind (days, weeks, months, years).
+const QStringList &RelativePeriodNames();
 
 // "yyyy-MM-dd HH:mm:ss", the form the dialogs write and SQL compares.
 QString Text(const QDateTime &value);

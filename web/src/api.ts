@@ -1,4 +1,5 @@
-// Calls to the report service: JSON in and out, the CSRF token kept for the tab's session.
+// Calls to the report service: JSON in and out. The CSRF token is the session's cookie that the
+// page may read, so every tab of the browser sends the one of the last sign-in.
 
 export interface Session { user: string; branch: string; csrf?: string }
 export interface ReportInfo { id: number; name: string; period: boolean }
@@ -45,25 +46,36 @@ export interface Schedule {
 }
 export interface Delivery { slot: string; branch: string; state: string; attempts: number; error: string; rows: number }
 
+// A filter the service refused, typed: the page words it beside the field it names.
+export interface Problem { kind: "unknown-key" | "wrong-value" | "missing" | "reversed" | "period"; key?: string; end?: string }
 export class ApiError extends Error {
-  constructor(readonly status: number, message: string) { super(message); }
+  constructor(readonly status: number, message: string, readonly problems: Problem[] = []) { super(message); }
 }
 
-const TOKEN = "velvip.csrf";
+const csrfToken = () => /(?:^|;\s*)velvip_csrf=([^;]+)/.exec(document.cookie)?.[1] ?? "";
+// Sent when the service no longer knows the session (expired, signed out in another tab).
+export const SIGNED_OUT = "velvip:signed-out";
 
 async function call<T>(method: string, path: string, body?: unknown, signal?: AbortSignal): Promise<Response> {
   const headers: Record<string, string> = {};
   if (body !== undefined) headers["Content-Type"] = "application/json";
-  const csrf = sessionStorage.getItem(TOKEN);
+  const csrf = csrfToken();
   if (method !== "GET" && csrf) headers["X-CSRF-Token"] = csrf;
-  const res = await fetch("/api/v1" + path, {
-    method, headers, signal, credentials: "same-origin",
-    body: body === undefined ? undefined : JSON.stringify(body),
-  });
+  let res: Response;
+  try {
+    res = await fetch("/api/v1" + path, {
+      method, headers, signal, credentials: "same-origin",
+      body: body === undefined ? undefined : JSON.stringify(body),
+    });
+  } catch (err) {
+    if (signal?.aborted) throw err;
+    throw new ApiError(0, "无法连接报表服务：请检查网络，或稍后再试。");
+  }
+  if (res.status === 401 && path !== "/session") dispatchEvent(new Event(SIGNED_OUT));
   if (!res.ok) {
-    let sentence = `请求失败（HTTP ${res.status}）`;
-    try { sentence = (await res.json()).error || sentence; } catch { /* not JSON */ }
-    throw new ApiError(res.status, sentence);
+    let sentence = `请求失败（HTTP ${res.status}）`, problems: Problem[] = [];
+    try { ({ error: sentence = sentence, problems = [] } = await res.json()); } catch { /* not JSON */ }
+    throw new ApiError(res.status, sentence, problems);
   }
   return res;
 }
@@ -73,22 +85,17 @@ async function json<T>(method: string, path: string, body?: unknown, signal?: Ab
 }
 
 export const api = {
-  async signIn(user: string, password: string): Promise<Session> {
-    const s = await json<Session>("POST", "/session", { user, password });
-    if (s.csrf) sessionStorage.setItem(TOKEN, s.csrf);
-    return s;
-  },
-  async signOut(): Promise<void> {
-    try { await call("DELETE", "/session"); } finally { sessionStorage.removeItem(TOKEN); }
-  },
-  // The session behind the cookie, when this tab still holds its token.
+  signIn: (user: string, password: string) => json<Session>("POST", "/session", { user, password }),
+  async signOut(): Promise<void> { await call("DELETE", "/session"); },
+  // The session behind the cookies; none asked for when the browser holds no token.
   async current(): Promise<Session | null> {
-    if (!sessionStorage.getItem(TOKEN)) return null;
+    if (!csrfToken()) return null;
     try { return await json<Session>("GET", "/session"); } catch { return null; }
   },
   reports: () => json<ReportInfo[]>("GET", "/reports"),
   keys: (id: number) => json<Key[]>("GET", `/reports/${id}/keys`),
-  periods: () => json<Preset[]>("GET", "/periods"),
+  // The relative periods the service reads; with a report, those it takes.
+  periods: (report?: number) => json<Preset[]>("GET", report ? `/periods?report=${report}` : "/periods"),
   // A run read line by line as it arrives: `onRows` sees the page with its head and first rows,
   // then again after each batch appended to its rows; the promise gives it with its tail.
   async run(id: number, filter: Filter, signal: AbortSignal, onRows: (page: Page) => void): Promise<Page> {
@@ -134,6 +141,7 @@ export const api = {
     json<{ items: { number: string; name: string }[]; more: boolean }>(
       "GET", `/lookups/${kind}?q=${encodeURIComponent(q)}&offset=${offset}&limit=50`),
   schedules: () => json<Schedule[]>("GET", "/schedules"),
+  zones: () => json<string[]>("GET", "/zones"),
   addSchedule: (s: Omit<Schedule, "id" | "enabled">) => json<{ id: number }>("POST", "/schedules", s),
   runSchedule: (id: number) => json<{ slot: string; queued: number }>("POST", `/schedules/${id}/run`, {}),
   async disableSchedule(id: number) { await call("POST", `/schedules/${id}/disable`, {}); },

@@ -1,7 +1,7 @@
 // The filter form of one report, generated from its key table: period presets in place of
 // the date keys, choices as selects, fixed keys shown read-only, lookups with search.
 
-import { api, type Filter, type Key, type Preset } from "./api";
+import { api, ApiError, type Filter, type Key, type Preset, type Problem } from "./api";
 import { h, uid } from "./dom";
 
 const DATE_KEYS = ["BDate", "EDate", "Year", "Month"];
@@ -19,15 +19,16 @@ const labelOf = (key: Key) => key.meaning.split(/[：。]/)[0].replace(/（[^（
 export interface FilterForm {
   element: HTMLFormElement;
   value(): Filter;
-  // Shows the service's sentences beside the fields they name; the rest above the buttons.
-  showErrors(text: string): void;
+  // A refusal beside the fields it names, in the form's own words when the service typed it;
+  // the rest above the buttons.
+  showErrors(refusal: string | ApiError): void;
 }
 
 function periodControl(presets: Preset[], initial: string): { el: HTMLElement; value: () => string } {
   const id = uid("period");
   const select = h("select", { id, name: "period" });
-  for (const p of presets.filter((p) => p.label !== "今天"))
-    select.append(h("option", { value: p.period }, `${p.label}（${p.first} 至 ${p.last}）`));
+  for (const p of presets)
+    select.append(h("option", { value: p.period }, `${p.label}（${p.first === p.last ? p.first : `${p.first} 至 ${p.last}`}）`));
   select.append(h("option", { value: "range" }, "日期范围"));
   const from = h("input", { type: "date", "aria-label": "开始日期" });
   const to = h("input", { type: "date", "aria-label": "结束日期" });
@@ -47,7 +48,7 @@ function periodControl(presets: Preset[], initial: string): { el: HTMLElement; v
 }
 
 function lookupButton(input: HTMLInputElement, kind: string): HTMLElement {
-  const list = h("ul", { class: "lookup", role: "listbox", hidden: true });
+  const list = h("ul", { class: "lookup", role: "listbox", "aria-label": "候选项", hidden: true });
   const search = h("input", { type: "search", "aria-label": "搜索", hidden: true, placeholder: "编号或名称" });
   let timer = 0;
   const option = (text: string, act: () => void) => h("li", {
@@ -80,6 +81,19 @@ function periodOf(f: Filter): string {
   return "";
 }
 
+// A typed problem in the words of the form: its fields by their labels.
+function worded(p: Problem, keys: Key[]): string {
+  const key = keys.find((k) => k.name === p.key);
+  const label = (name?: string) => { const k = keys.find((k) => k.name === name); return k ? labelOf(k) : name ?? ""; };
+  switch (p.kind) {
+    case "period": return "期间无法使用：请从列表中选择，或填写开始和结束日期（开始不能晚于结束），按月查询的报表只能选一个整月。";
+    case "reversed": return `“${label(p.key)}”不能大于“${label(p.end)}”。`;
+    case "missing": return key?.values?.length ? `请选择“${label(p.key)}”。` : `请填写“${label(p.key)}”。`;
+    case "wrong-value": return `“${label(p.key)}”填写的值无法使用${key?.example ? `，例如 ${key.example}` : ""}。`;
+    default: return `这个报表没有“${p.key}”这一项。`;
+  }
+}
+
 export function buildFilterForm(keys: Key[], presets: Preset[], initial: Filter): FilterForm {
   const form = h("form", { class: "filter", "aria-label": "筛选条件" });
   const general = h("p", { class: "error", role: "alert", hidden: true });
@@ -101,14 +115,20 @@ export function buildFilterForm(keys: Key[], presets: Preset[], initial: Filter)
     let control: HTMLInputElement | HTMLSelectElement;
     if (key.values?.length) {
       control = h("select", { id, name: key.name });
-      if (!key.required) control.append(h("option", { value: "" }, "（全部）"));
-      for (const c of key.values) control.append(h("option", { value: String(c.value) }, `${c.value} ${c.meaning}`));
+      // Choices by their meaning. A key left out of the filter reads as its "all" choice when it
+      // has one: that choice stands for the empty value, so "all" is offered once.
+      const all = key.required ? undefined : key.values.find((c) => c.meaning.startsWith("全部"));
+      if (!key.required && !all) control.append(h("option", { value: "" }, "（全部）"));
+      for (const c of key.values)
+        control.append(h("option", { value: c === all ? "" : String(c.value) }, c.meaning.replace("（对话框默认）", "")));
       // A fresh form starts as the desktop dialog does: the value the key table marks as its
       // default, else the first of a required key's values.
       const dialog = key.values.find((c) => c.meaning.includes("对话框默认"));
       control.value = start || (fresh && dialog ? String(dialog.value) : key.required ? String(key.values[0].value) : "");
+      if (control.selectedIndex < 0) control.selectedIndex = 0;   // no empty choice: the "all" one
     } else {
-      control = h("input", { id, name: key.name, type: "text", placeholder: key.example, autocomplete: "off" });
+      control = h("input", { id, name: key.name, type: "text", autocomplete: "off",
+                             placeholder: key.example ? `例如 ${key.example}` : "" });
       control.value = start;
     }
     if (key.fixed !== undefined) {
@@ -135,8 +155,21 @@ export function buildFilterForm(keys: Key[], presets: Preset[], initial: Filter)
       for (const [name, c] of inputs) if (!c.disabled && c.value.trim() !== "") f[name] = c.value.trim();
       return f;
     },
-    showErrors(text: string) {
+    showErrors(refusal: string | ApiError) {
       for (const n of notes.values()) n.textContent = "";
+      const problems = refusal instanceof ApiError ? refusal.problems : [];
+      if (problems.length) {
+        const rest: string[] = [];
+        for (const p of problems) {
+          const note = notes.get(p.kind === "period" ? "period" : p.key ?? "");
+          if (note) note.textContent += worded(p, keys);
+          else rest.push(worded(p, keys));
+        }
+        general.textContent = rest.join("\n");
+        general.hidden = rest.length === 0;
+        return;
+      }
+      const text = typeof refusal === "string" ? refusal : refusal.message;
       const rest: string[] = [];
       for (const sentence of text.split("\n").filter(Boolean)) {
         const name = [...notes.keys()].find((k) => sentence.includes(`“${k}”`) || sentence.includes(k))

@@ -1,7 +1,6 @@
 // One report: its filter form, the run (Esc cancels it), the title lines, the grid and its tools.
 
 import { api, ApiError, type Filter, type Page, type Preset, type ReportInfo } from "./api";
-import { chartData, drawChart } from "./charts";
 import { titleLines } from "./columns";
 import { h } from "./dom";
 import { buildFilterForm } from "./filterForm";
@@ -10,6 +9,9 @@ import { formatHash } from "./route";
 import { schemeBar } from "./schemes";
 
 let running: AbortController | null = null;
+// The charts and their library load behind the grid: a report is read before it is charted.
+let charts: typeof import("./charts") | null = null;
+const loadCharts = async () => (charts ??= await import("./charts"));
 
 // Leaving a report (another view, signing out) aborts its run: the closed request makes the
 // service stop the worker instead of streaming rows no one reads.
@@ -33,9 +35,11 @@ function save(blob: Blob, name: string) {
   setTimeout(() => URL.revokeObjectURL(url), 10000);
 }
 
-export async function reportView(info: ReportInfo, initial: Filter, presets: Preset[]): Promise<HTMLElement> {
-  const keys = await api.keys(info.id);
-  const form = buildFilterForm(keys, presets, initial);
+// `initial` from the address runs at once; without one the form starts from `remembered`.
+export async function reportView(info: ReportInfo, initial: Filter, periods: Promise<Preset[]>,
+                                 remembered: Filter = {}): Promise<HTMLElement> {
+  const [keys, presets] = await Promise.all([api.keys(info.id), periods]);
+  const form = buildFilterForm(keys, presets, Object.keys(initial).length ? initial : remembered);
   const status = h("p", { class: "status", role: "status", "aria-live": "polite" });
   // A loaded scheme becomes the address, which rebuilds the form from it and runs.
   const schemes = schemeBar(info.id, () => form.value(),
@@ -54,7 +58,7 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
   };
   let grid: Grid | null = null;
   // Draws the chart when it is open; false when there is nothing to draw.
-  const redraw = () => !!(page?.head.chart && grid && drawChart(chart, page.head.chart, grid.shownRows(), chartRow));
+  const redraw = () => !!(charts && page?.head.chart && grid && charts.drawChart(chart, page.head.chart, grid.shownRows(), chartRow));
   const chartButton = h("button", { type: "button", "aria-pressed": "false", hidden: true, onclick: () => {
     const show = chart.hidden;
     chart.hidden = !show;
@@ -82,19 +86,49 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
         status.textContent = `已导出 ${file.name}`;
       } catch (err) { status.textContent = (err as Error).message; }
     } }, label);
+  // 查找 moves to the next row holding the text (Shift+Enter or 上一个 to the one before) and
+  // counts the rows that hold it.
+  let found = { text: "", at: 0, of: 0 };
+  const findCount = h("span", { class: "find-count", "aria-live": "polite" });
+  const findStep = (back: boolean) => {
+    if (!grid) return;
+    const text = findBox.value.trim();
+    if (text !== found.text)
+      found = { text, at: 0, of: text ? grid.tsv().split("\n").slice(1).filter((l) => l.includes(text)).length : 0 };
+    // The grid finds forwards only; the one before is the next but one less than a full round.
+    const steps = back && found.of > 1 ? found.of - 1 : 1;
+    let hit = false;
+    for (let i = 0; i < steps; i++) hit = grid.find(text);
+    if (hit) found.at = ((found.at + (back ? -1 : 1) + found.of - 1) % found.of) + 1;
+    findCount.textContent = hit ? `第 ${found.at} / ${found.of} 行` : "";
+    status.textContent = hit ? "" : `没有找到“${findBox.value}”`;
+  };
   findBox.addEventListener("keydown", (e) => {
-    if (e.key !== "Enter" || !grid) return;
+    if (e.key !== "Enter") return;
     e.preventDefault();
-    status.textContent = grid.find(findBox.value) ? "" : `没有找到“${findBox.value}”`;
+    findStep(e.shiftKey);
   });
   const copyButton = h("button", { type: "button", onclick: async () => {
     if (!shown) return;
     await navigator.clipboard.writeText(shown.grid.tsv());
     status.textContent = "已复制为制表符分隔的文本";
   } }, "复制");
+  // 打印 prints the whole report in the order on screen: the service's PDF, opened for the
+  // browser's print.
+  const printButton = h("button", { type: "button", onclick: async () => {
+    if (!shown) return;
+    const tab = window.open("", "_blank");
+    status.textContent = "正在准备打印…";
+    try {
+      const file = await api.download(info.id, shown.filter, "pdf", false, shown.grid.sort());
+      if (tab) tab.location.href = URL.createObjectURL(file.blob); else save(file.blob, file.name);
+      status.textContent = "已打开 PDF，请在其中打印";
+    } catch (err) { tab?.close(); status.textContent = (err as Error).message; }
+  } }, "打印");
   toolButtons.push(copyButton, exportButton("CSV", "csv"), exportButton("CSV（带 BOM）", "csv", true),
-    exportButton("XLSX", "xlsx"), exportButton("PDF", "pdf"));
-  tools.append(findBox, ...toolButtons, chartButton);
+    exportButton("XLSX", "xlsx"), exportButton("PDF", "pdf"), printButton);
+  tools.append(findBox, findCount, h("button", { type: "button", onclick: () => findStep(true) }, "上一个"),
+    h("button", { type: "button", onclick: () => findStep(false) }, "下一个"), ...toolButtons, chartButton);
 
   // The grid is built from the head and first rows and grows while the rest arrives.
   const showTitles = (lines: string[]) => titles.replaceChildren(...lines.map((line, i) =>
@@ -149,7 +183,7 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
       clearResult();
       if (controller.signal.aborted) status.textContent = "已取消，没有结果";
       else if (err instanceof ApiError && err.status === 401) dispatchEvent(new Event("velvip:signed-out"));
-      else if (err instanceof ApiError && (err.status === 400 || err.status === 403)) { status.textContent = ""; form.showErrors(err.message); }
+      else if (err instanceof ApiError && (err.status === 400 || err.status === 403)) { status.textContent = ""; form.showErrors(err); }
       else status.textContent = (err as Error).message;
       return;
     } finally {
@@ -163,11 +197,15 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
     page = result;
     setShown({ filter, grid: grid! });
     // A chart only when it has something to draw (not for summary rows alone).
-    chartButton.hidden = !result.head.chart || !redrawable();
-    if (!chart.hidden) redraw();
+    if (result.head.chart) loadCharts().then(() => {
+      if (page !== result) return;
+      chartButton.hidden = !redrawable();
+      if (!chart.hidden) redraw();
+    }).catch(() => undefined);
+    else chartButton.hidden = true;
     status.textContent = `共 ${(tail.rows ?? 0).toLocaleString("zh-CN")} 行`;
   }
-  const redrawable = () => !!(page?.head.chart && grid && chartData(page.head.chart, grid.shownRows(), chartRow));
+  const redrawable = () => !!(charts && page?.head.chart && grid && charts.chartData(page.head.chart, grid.shownRows(), chartRow));
 
   form.element.addEventListener("submit", (e) => {
     e.preventDefault();
@@ -186,5 +224,5 @@ export async function reportView(info: ReportInfo, initial: Filter, presets: Pre
   // A view from the address runs at once, when the form is on the page.
   if (Object.keys(initial).length) setTimeout(() => form.element.requestSubmit());
   return h("section", { class: "report", "aria-label": info.name },
-    h("h1", {}, `${info.id} ${info.name}`), panel, status, tools, titles, chart, holder);
+    h("h1", { tabindex: "-1" }, `${info.id} ${info.name}`), panel, status, tools, titles, chart, holder);
 }

@@ -3,11 +3,11 @@
 import { api, type Session } from "./api";
 import { h } from "./dom";
 
-export function signInView(onDone: (s: Session) => void): HTMLElement {
+export function signInView(onDone: (s: Session) => void, why = ""): HTMLElement {
   const user = h("input", { id: "user", name: "user", autocomplete: "username", required: true });
   const password = h("input", { id: "password", name: "password", type: "password",
                                 autocomplete: "current-password", required: true });
-  const error = h("p", { class: "error", role: "alert" });
+  const error = h("p", { class: "error", role: "alert" }, why);
   const button = h("button", { type: "submit" }, "登录");
   const form = h("form", { class: "signin", "aria-label": "登录" },
     h("h1", {}, "会员卡报表"),

@@ -66,7 +66,7 @@ export async function signedIn(env, who, hash = "", viewport = { width: 1366, he
 export async function apiRun(page, report, filter) {
   return page.evaluate(async ([report, filter]) => {
     const res = await fetch(`/api/v1/reports/${report}/run`, { method: "POST",
-      headers: { "Content-Type": "application/json", "X-CSRF-Token": sessionStorage.getItem("velvip.csrf") },
+      headers: { "Content-Type": "application/json", "X-CSRF-Token": /velvip_csrf=([^;]+)/.exec(document.cookie)[1] },
       body: JSON.stringify(filter) });
     return res.json();
   }, [report, filter]);

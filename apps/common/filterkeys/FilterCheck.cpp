@@ -151,7 +151,28 @@ QString NearestKey(qint32 rptId, const QString &key)
 
 QStringList CheckAndConvert(qint32 rptId, Dictionary &filter)
 {
-    QStringList problems;
+    QStringList sentences;
+    for (const Problem &p : Check(rptId, filter))
+        if (!p.sentence.isEmpty())
+            sentences << p.sentence;
+    return sentences;
+}
+
+QString KindText(Problem::Kind kind)
+{
+    switch (kind) {
+    case Problem::Kind::UnknownKey: return QStringLiteral("unknown-key");
+    case Problem::Kind::WrongValue: return QStringLiteral("wrong-value");
+    case Problem::Kind::Missing: return QStringLiteral("missing");
+    case Problem::Kind::Reversed: return QStringLiteral("reversed");
+    }
+    return {};
+}
+
+QList<Problem> Check(qint32 rptId, Dictionary &filter)
+{
+    using K = Problem::Kind;
+    QList<Problem> problems;
     QStringList refused;   // values left as written: no range check on them
     for (const QString &name : QStringList(filter.Keys())) {
         // Written by the facade; a filter saved from a run's JSON output carries them.
@@ -160,9 +181,10 @@ QStringList CheckAndConvert(qint32 rptId, Dictionary &filter)
         const Key *key = ReportKeys::Find(rptId, name);
         if (!key) {
             const QString nearest = NearestKey(rptId, name);
-            problems << (nearest.isEmpty()
-                             ? QStringLiteral("报表 %1 没有过滤条件“%2”").arg(rptId).arg(name)
-                             : QStringLiteral("报表 %1 没有过滤条件“%2”，是不是“%3”？").arg(rptId).arg(name, nearest));
+            problems << Problem{K::UnknownKey, name, {},
+                                nearest.isEmpty()
+                                    ? QStringLiteral("报表 %1 没有过滤条件“%2”").arg(rptId).arg(name)
+                                    : QStringLiteral("报表 %1 没有过滤条件“%2”，是不是“%3”？").arg(rptId).arg(name, nearest)};
             continue;
         }
         const QVariant value = filter.Value(name);
@@ -175,7 +197,7 @@ QStringList CheckAndConvert(qint32 rptId, Dictionary &filter)
         if (const auto v = converted(*key, value, &why))
             filter.SetValue(name, *v);
         else {
-            problems << (why.isEmpty() ? wrongKind(name, value, expected(*key)) : why);
+            problems << Problem{K::WrongValue, name, {}, why.isEmpty() ? wrongKind(name, value, expected(*key)) : why};
             refused << name;
         }
     }
@@ -184,8 +206,11 @@ QStringList CheckAndConvert(qint32 rptId, Dictionary &filter)
     for (const Key &key : ReportKeys::KeysOf(rptId))
         if (key.required && isEmptyValue(filter.Value(key.name)))
             missing << key.name;
-    if (!missing.isEmpty())
-        problems << QStringLiteral("缺少必填的过滤条件：%1").arg(missing.join(QStringLiteral("、")));
+    // One sentence for all of them, the first problem naming it.
+    for (const QString &name : missing)
+        problems << Problem{K::Missing, name, {},
+                            name == missing.first() ? QStringLiteral("缺少必填的过滤条件：%1").arg(missing.join(QStringLiteral("、")))
+                                                    : QString()};
 
     for (const Key &key : ReportKeys::KeysOf(rptId) + ReportKeys::TitleOnlyKeys()) {
         const QString end = ReportKeys::RangeEnd(rptId, key.name);
@@ -196,9 +221,10 @@ QStringList CheckAndConvert(qint32 rptId, Dictionary &filter)
         // Dates are canonical by now, so their texts compare as the moments do.
         if (from.typeId() == QMetaType::QString && to.typeId() == QMetaType::QString && !isEmptyValue(from)
             && !isEmptyValue(to) && from.toString() > to.toString())
-            problems << QStringLiteral("范围颠倒：起始 %1%2%3截止 %4%5")
-                            .arg(key.name, shown(from),
-                                 key.kind == Kind::DateTime ? QStringLiteral("晚于") : QStringLiteral("大于"), end, shown(to));
+            problems << Problem{K::Reversed, key.name, end,
+                                QStringLiteral("范围颠倒：起始 %1%2%3截止 %4%5")
+                                    .arg(key.name, shown(from),
+                                         key.kind == Kind::DateTime ? QStringLiteral("晚于") : QStringLiteral("大于"), end, shown(to))};
     }
     return problems;
 }

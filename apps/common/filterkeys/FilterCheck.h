@@ -16,6 +16,20 @@ namespace FilterCheck {
 // begin lies after its end. Empty when the filter is fine.
 QStringList CheckAndConvert(qint32 rptId, Dictionary &filter);
 
+// The same problems typed, for a host that words them itself: what is wrong and the keys it
+// concerns (for Reversed the begin key and `end`), with the sentence above.
+struct Problem
+{
+    enum class Kind { UnknownKey, WrongValue, Missing, Reversed };
+    Kind kind;
+    QString key;
+    QString end;
+    QString sentence;
+};
+QList<Problem> Check(qint32 rptId, Dictionary &filter);
+// "unknown-key", "wrong-value", "missing", "reversed".
+QString KindText(Problem::Kind kind);
+
 // The report's key nearest to `key` (same letters in another case, or one or two letters
 // off), or the empty text.
 QString NearestKey(qint32 rptId, const QString &key);

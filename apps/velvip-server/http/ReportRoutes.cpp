@@ -1,6 +1,7 @@
 // The report routes: list, keys, run, lookups, periods.
 #include "Service.h"
 
+#include "Compression.h"
 #include "Dictionary.h"
 #include "FilterDates.h"
 #include "ReportKeys.h"
@@ -8,6 +9,7 @@
 #include "ServerData.h"
 #include "ServiceFilter.h"
 #include "VelError.h"
+#include "WallClock.h"
 #include "WorkerProtocol.h"
 
 #include <QDate>
@@ -174,19 +176,23 @@ void Service::addReportRoutes()
     m_http->Get(R"(/api/v1/lookups/([a-z-]+))", signedIn([this](const httplib::Request &req, httplib::Response &res,
                                                                  const Caller &caller) { lookup(req, res, caller); },
                                                           false));
-    m_http->Get("/api/v1/periods", signedIn([](const httplib::Request &, httplib::Response &res, const Caller &) {
+    // The relative periods; with ?report=ID only those the report takes (one calendar month for
+    // a report queried by month).
+    m_http->Get("/api/v1/periods", signedIn([](const httplib::Request &req, httplib::Response &res, const Caller &) {
         const QDate today = QDate::currentDate();
-        const QString year = QString::number(today.year());
-        const QString lastYear = QString::number(today.year() - 1);
-        const QList<QPair<QString, QString>> presets{{QStringLiteral("本月"), QStringLiteral("本月")},
-                                                     {QStringLiteral("上月"), QStringLiteral("上月")},
-                                                     {QStringLiteral("本年"), year},
-                                                     {QStringLiteral("上年"), lastYear},
-                                                     {QStringLiteral("今天"), QStringLiteral("今天")}};
+        const qint32 report = req.has_param("report") ? QString::fromStdString(req.get_param_value("report")).toInt() : 0;
+        if (req.has_param("report") && !ReportSession::ReportIds().contains(report))
+            return ReplyError(res, 404, QStringLiteral("没有这个报表（报表编号为 10901 至 10906 或 10908）。"));
         QJsonArray out;
-        for (const auto &[label, form] : presets) {
-            const auto days = FilterDates::ParsePeriod(form, today);
-            out.append(QJsonObject{{QStringLiteral("label"), label}, {QStringLiteral("period"), form},
+        for (const QString &name : WallClock::RelativePeriodNames()) {
+            const auto days = FilterDates::ParsePeriod(name, today);
+            try {
+                if (report)
+                    FilterDates::PeriodKeys(report, days);
+            } catch (const VelError &) {
+                continue;
+            }
+            out.append(QJsonObject{{QStringLiteral("label"), name}, {QStringLiteral("period"), name},
                                    {QStringLiteral("first"), days.first.toString(Qt::ISODate)},
                                    {QStringLiteral("last"), days.last.toString(Qt::ISODate)}});
         }
@@ -229,7 +235,8 @@ void Service::runReport(const httplib::Request &req, httplib::Response &res, con
     if (!prepared.errors.isEmpty()) {
         audit.status = 400;
         m_store.Audit(audit);
-        return ReplyError(res, 400, prepared.errors.join(QLatin1Char('\n')));
+        return ReplyJson(res, 400, QJsonObject{{QStringLiteral("error"), prepared.errors.join(QLatin1Char('\n'))},
+                                               {QStringLiteral("problems"), prepared.problems}});
     }
     if (!caller.user.branch.isEmpty()) {
         const QString refused = ServiceFilter::RefusedAtBranch(id, *prepared.filter, caller.user.branch);
@@ -319,27 +326,46 @@ void Service::relay(const httplib::Request &req, WorkerRequest request, httplib:
     const std::shared_ptr<Streamed> streamed(new Streamed{m_store, audit});
     streamed->audit.bytes = 0;
     const std::atomic<bool> *cut = &m_cut;
-    // The page's lines end with a tail line even when the run does not: it says how it ended.
+    // JSON and the page's lines are gzipped here, each frame flushed as it comes so that the first
+    // rows are not held back; the library compresses the text types (CSV) itself.
     const bool lines = contentType.startsWith(QLatin1String("application/x-ndjson"));
-    const auto ended = [lines](httplib::DataSink &sink, const char *state, Vel::ErrorKind kind) {
+    std::shared_ptr<Compression::GzipStream> gzip;
+    if (lines || contentType.startsWith(QLatin1String("application/json"))) {
+        res.set_header("Vary", "Accept-Encoding");
+        if (Compression::Accepts(req, "gzip")) {
+            gzip = std::make_shared<Compression::GzipStream>(1);   // a year's rows: speed over size
+            res.set_header("Content-Encoding", "gzip");
+        }
+    }
+    // To the client, gzipped when it takes that; `last` ends the gzip member.
+    const auto send = [gzip](httplib::DataSink &sink, const char *data, size_t size, bool last) {
+        if (!gzip)
+            return size == 0 || sink.write(data, size);
+        std::string packed = gzip->Write(data, size);
+        if (last)
+            packed += gzip->Finish();
+        return sink.write(packed.data(), packed.size());
+    };
+    // The page's lines end with a tail line even when the run does not: it says how it ended.
+    const auto ended = [lines, send](httplib::DataSink &sink, const char *state, Vel::ErrorKind kind) {
         if (!lines)
             return false;
         const QByteArray tail = QJsonDocument(QJsonObject{{QStringLiteral("tail"), QJsonObject{
             {QStringLiteral("state"), QLatin1String(state)}, {QStringLiteral("status"), WorkerProtocol::StatusOf(kind)}}}})
                                     .toJson(QJsonDocument::Compact) + '\n';
-        sink.write(tail.constData(), size_t(tail.size()));
+        send(sink, tail.constData(), size_t(tail.size()), true);
         sink.done();
         return true;
     };
     res.set_chunked_content_provider(
-        contentType.toStdString(), [call, streamed, cut, ended](size_t, httplib::DataSink &sink) {
+        contentType.toStdString(), [call, streamed, cut, ended, send](size_t, httplib::DataSink &sink) {
             if (*cut) {
                 streamed->Write(503);
                 return ended(sink, "cancelled", Vel::ErrorKind::Unavailable);
             }
             const WorkerAnswer frame = call->Next();
             if (frame.kind == WorkerProtocol::FrameKind::Data) {
-                if (!sink.write(frame.data.constData(), size_t(frame.data.size())))
+                if (!send(sink, frame.data.constData(), size_t(frame.data.size()), false))
                     return false;   // the client left: audited as 499 when the answer is dropped
                 streamed->audit.bytes += frame.data.size();
                 return true;
@@ -352,6 +378,8 @@ void Service::relay(const httplib::Request &req, WorkerRequest request, httplib:
             }
             streamed->audit.rows = frame.rows;
             streamed->Write(200);
+            if (!send(sink, nullptr, 0, true))
+                return false;
             sink.done();
             return true;
         });

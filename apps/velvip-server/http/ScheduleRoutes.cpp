@@ -2,12 +2,14 @@
 #include "Service.h"
 
 #include "VelError.h"
+#include "Checks.h"
 #include "Cron.h"
 #include "WorkerProtocol.h"
 
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTimeZone>
 
 #include <httplib.h>
 
@@ -64,6 +66,17 @@ void Service::addScheduleRoutes()
         for (const Store::Schedule &c : m_store.Schedules())
             out.append(Scheduler::ToJson(c));
         ReplyJson(res, 200, out);
+    }, false));
+    // The zones a schedule may name: the system's zone names that the schedule's own check takes.
+    m_http->Get("/api/v1/zones", headOffice([](const httplib::Request &, httplib::Response &res, const Caller &) {
+        static const QJsonArray zones = [] {
+            QJsonArray out;
+            for (const QByteArray &id : QTimeZone::availableTimeZoneIds())
+                if (DeliveryCheck::Zone({}, QString::fromUtf8(id)).isEmpty())
+                    out.append(QString::fromUtf8(id));
+            return out;
+        }();
+        ReplyJson(res, 200, zones);
     }, false));
     withBody("POST", "/api/v1/schedules", headOffice([this](const httplib::Request &req, httplib::Response &res, const Caller &caller) {
         const Store::Schedule c = scheduleOf(QByteArray::fromStdString(req.body));

@@ -1,6 +1,7 @@
 #include "Service.h"
 
 #include "BranchContext.h"
+#include "Compression.h"
 #include "ConnectionText.h"
 #include "Database.h"
 #include "PortalRoutes.h"
@@ -65,6 +66,9 @@ QString listenProblem(const QString &host, int port)
 }
 
 const char kCookie[] = "velvip_session";
+// The session's CSRF token for the portal's pages to read: every tab of a browser sends the one
+// of its last sign-in. The service compares it with the session's, so it proves the same origin.
+const char kCsrfCookie[] = "velvip_csrf";
 
 QByteArray cookieValue(const httplib::Request &req, const char *name)
 {
@@ -190,6 +194,7 @@ Service::Service(ServiceOptions options)
         ReplyError(res, 503, QStringLiteral("服务正在停止，请稍后再试。"));
         return httplib::Server::HandlerResponse::Handled;
     });
+    m_http->set_post_routing_handler(Compression::GzipJsonBody);
     m_http->set_logger([this](const httplib::Request &req, const httplib::Response &res) {
         accessLog(ClientAddress(req), req, res);
     });
@@ -439,8 +444,9 @@ void Service::addSessionRoutes()
                    signedIn([this](const httplib::Request &, httplib::Response &res, const Caller &caller) {
                        if (!caller.sessionHash.isEmpty())
                            m_store.RemoveSession(caller.sessionHash);
-                       res.set_header("Set-Cookie", std::string(kCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"
-                                                        + (m_tls ? "; Secure" : ""));
+                       for (const char *cookie : {kCookie, kCsrfCookie})
+                           res.set_header("Set-Cookie", std::string(cookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"
+                                                            + (m_tls ? "; Secure" : ""));
                        res.status = 204;
                    }, true));
     m_http->Get("/api/v1/session", signedIn([](const httplib::Request &, httplib::Response &res, const Caller &caller) {
@@ -477,6 +483,8 @@ void Service::signIn(const httplib::Request &req, httplib::Response &res)
     m_store.RemoveSessionsBefore(now - m_options.session.idleSeconds, now - m_options.session.absoluteSeconds);
     m_store.AddSession(SecretHash(id), {name, csrf, now, now});
     res.set_header("Set-Cookie", std::string(kCookie) + "=" + id.toStdString() + "; Path=/; HttpOnly; SameSite=Strict"
+                                     + (m_tls ? "; Secure" : ""));
+    res.set_header("Set-Cookie", std::string(kCsrfCookie) + "=" + csrf.toStdString() + "; Path=/; SameSite=Strict"
                                      + (m_tls ? "; Secure" : ""));
     ReplyJson(res, 200, QJsonObject{{QStringLiteral("csrf"), QString::fromLatin1(csrf)},
                                     {QStringLiteral("user"), name},

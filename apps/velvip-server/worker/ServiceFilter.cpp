@@ -33,7 +33,11 @@ Prepared FromJson(qint32 rptId, const QByteArray &body, const QDate &today)
     QJsonObject object = doc.object();
     for (auto it = object.begin(); it != object.end(); ++it)
         if (WorkerProtocol::HasControl(it.key()) || (it.value().isString() && WorkerProtocol::HasControl(it.value().toString())))
+        {
             p.errors << QStringLiteral("过滤条件“%1”含有控制字符").arg(QString(it.key()).left(40).remove(QChar(0)));
+            p.problems << QJsonObject{{QStringLiteral("kind"), QStringLiteral("wrong-value")},
+                                      {QStringLiteral("key"), QString(it.key()).left(40)}};
+        }
     if (!p.errors.isEmpty())
         return p;
     const QJsonValue period = object.take(QStringLiteral("period"));
@@ -51,9 +55,17 @@ Prepared FromJson(qint32 rptId, const QByteArray &body, const QDate &today)
         }
     } catch (const VelError &e) {
         p.errors << QStringLiteral("period：") + e.Description();
+        p.problems << QJsonObject{{QStringLiteral("kind"), QStringLiteral("period")}};
         return p;
     }
-    p.errors << FilterCheck::CheckAndConvert(rptId, *p.filter);
+    for (const FilterCheck::Problem &problem : FilterCheck::Check(rptId, *p.filter)) {
+        if (!problem.sentence.isEmpty())
+            p.errors << problem.sentence;
+        QJsonObject typed{{QStringLiteral("kind"), FilterCheck::KindText(problem.kind)}, {QStringLiteral("key"), problem.key}};
+        if (!problem.end.isEmpty())
+            typed.insert(QStringLiteral("end"), problem.end);
+        p.problems << typed;
+    }
     return p;
 }
 

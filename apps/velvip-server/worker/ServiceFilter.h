@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDate>
+#include <QJsonArray>
 #include <QStringList>
 
 // A filter sent to the service: the JSON object of the report's keys plus an optional
@@ -19,6 +20,9 @@ struct Prepared
 {
     DictionaryPtr filter;
     QStringList errors;   // one sentence per problem; the filter is unusable when not empty
+    // The problems typed for a page to word them beside its fields: {"kind", "key", "end"}, kinds
+    // as FilterCheck::KindText and "period" (the period is not read or not taken by the report).
+    QJsonArray problems;
 };
 // The body passes WorkerProtocol::BodyProblem first, and no text value in it may hold a
 // control character.

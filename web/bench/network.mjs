@@ -1,0 +1,44 @@
+// The portal over a slow link (Chromium's network emulation: 400 kbit/s each way, 400 ms round
+// trip): the sign-in form after the address is opened, a branch's yesterday (10902) after 登录,
+// and the bytes a repeat visit carries before the sign-in form. Figures, never pass or fail.
+//   node bench/network.mjs SERVER REPORT
+import { USERS, startAll } from "../tests/harness.mjs";
+
+process.env.VELVIP_SERVER = process.argv[2];
+process.env.VELVIP_REPORT = process.argv[3];
+const env = await startAll();
+const yesterday = new Date(Date.now() - 86400000).toISOString().slice(0, 10);
+try {
+  const rounds = [];
+  for (let round = 0; round < 3; round++) {
+    const context = await env.browser.newContext({ viewport: { width: 390, height: 844 } });
+    const page = await context.newPage();
+    const cdp = await context.newCDPSession(page);
+    await cdp.send("Network.enable");
+    await cdp.send("Network.emulateNetworkConditions",
+      { offline: false, latency: 400, downloadThroughput: 400000 / 8, uploadThroughput: 400000 / 8 });
+    const opened = Date.now();
+    await page.goto(`${env.base}#/reports/10902?period=${yesterday}..${yesterday}&GroupBy=0`, { waitUntil: "commit" });
+    await page.getByLabel("用户名").waitFor();
+    const form = Date.now() - opened;
+    await page.getByLabel("用户名").fill(USERS.branch[0]);
+    await page.getByLabel("密码").fill(USERS.branch[1]);
+    const signed = Date.now();
+    await page.getByRole("button", { name: "登录" }).click();
+    await page.getByRole("status").filter({ hasText: /^共 / }).waitFor({ timeout: 60000 });
+    const report = Date.now() - signed;
+    await page.getByRole("button", { name: "退出" }).click();
+    await page.getByLabel("用户名").waitFor();
+    await page.goto(env.base);
+    await page.getByLabel("用户名").waitFor();
+    const repeat = await page.evaluate(() => performance.getEntries()
+      .filter((e) => "transferSize" in e).reduce((sum, e) => sum + e.transferSize, 0));
+    rounds.push({ form, report, repeat });
+    await context.close();
+  }
+  for (const r of rounds)
+    console.log(`sign-in form ${(r.form / 1000).toFixed(2)} s, yesterday's 10902 ${(r.report / 1000).toFixed(2)} s after 登录, ` +
+      `repeat visit ${r.repeat} bytes before the form`);
+} finally {
+  await env.stop();
+}
