@@ -8,17 +8,20 @@
 #include <QElapsedTimer>
 
 #include <cstdio>
+#include <utility>
 
 #include <unistd.h>
 
 namespace {
 
 const char usage[] =
-    "用法：velvip-report make-demo --out 文件 [--props 连接字符串] [--members N] [--items N]\n"
+    "用法：velvip-report make-demo --out 文件 [--props 连接字符串] [--branches N] [--members N] [--items N]\n"
     "                               [--start 日期] [--days N] [--lines-per-day N] [--seed N] [--partitioned]\n"
     "  --out 文件            要写入的 SQLite 文件（生成完成后才替换）\n"
     "  --props 连接字符串    改为填充这个空的 PostgreSQL 数据库\n"
     "  --partitioned         （仅 PostgreSQL）销售单、销售行、储值积分变动、充值和礼品兑换按月分区\n"
+    "  --branches N          门店数，1 到 999（默认 8）；每店一个仓库、五名员工和两台 POS，\n"
+    "                        未给出的会员数、商品数和每天销售行数随门店数同比例增减\n"
     "  --members N           会员数，1 到 2000000（默认 3000）\n"
     "  --items N             商品数，1 到 1000000（默认 1500）\n"
     "  --start 日期          第一天，写成 YYYY-MM-DD（默认 2024-01-01；只给 --days 时使数据截止到昨天）\n"
@@ -40,6 +43,8 @@ int MakeDemoMain(const QStringList &args)
     DemoOptions options;
     QDate start;
     bool daysGiven = false;
+    qint32 branches = 0;
+    QStringList given;   // the options that set a size
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args[i];
         if (arg == u"-h" || arg == u"--help") {
@@ -63,10 +68,13 @@ int MakeDemoMain(const QStringList &args)
             return 0;
         };
         int refused = 0;
+        given << arg;
         if (arg == u"--out")
             options.outPath = value;
         else if (arg == u"--props")
             options.connectionText = value;
+        else if (arg == u"--branches")
+            refused = number(branches, DemoOptions::MaxBranches);
         else if (arg == u"--members")
             refused = number(options.members, DemoOptions::MaxMembers);
         else if (arg == u"--items")
@@ -91,6 +99,16 @@ int MakeDemoMain(const QStringList &args)
         }
         if (refused)
             return refused;
+    }
+    if (branches) {
+        DemoOptions scaled;
+        scaled.ScaleTo(branches);
+        options.branches = branches;
+        for (auto [option, size] : {std::pair{"--members", &DemoOptions::members}, {"--items", &DemoOptions::items},
+                                    {"--lines-per-day", &DemoOptions::linesPerDay}}) {
+            if (!given.contains(QLatin1String(option)))
+                options.*size = scaled.*size;
+        }
     }
     // The same days as the embedded demo chain unless told otherwise, so that the examples of
     // the help (--period 2024-05) find data on either.

@@ -50,8 +50,23 @@ private:
     quint64 m_state;
 };
 
-constexpr std::array<const char *, 8> storeNames{"中山路店", "解放路店", "人民路店", "建设路店", "和平路店", "新华路店",
-                                                 "东风路店", "胜利路店"};
+// Stores are named after roads, then after a city and a road: 24 x (1 + 41) names, more than
+// the most stores a chain may have. The first eight are the default chain's.
+constexpr std::array<const char *, 24> roads{"中山路", "解放路", "人民路", "建设路", "和平路", "新华路", "东风路", "胜利路",
+                                             "长江路", "黄河路", "光明路", "幸福路", "友谊路", "北京路", "南京路", "延安路",
+                                             "青年路", "文化路", "花园路", "迎宾路", "朝阳路", "复兴路", "滨江路", "学府路"};
+constexpr std::array<const char *, 41> cities{"杭州", "宁波", "温州", "绍兴", "嘉兴", "湖州", "金华", "台州", "衢州", "丽水",
+                                              "舟山", "苏州", "无锡", "常州", "南京", "扬州", "镇江", "南通", "上海", "合肥",
+                                              "芜湖", "福州", "厦门", "泉州", "南昌", "武汉", "长沙", "广州", "深圳", "佛山",
+                                              "东莞", "成都", "重庆", "西安", "郑州", "济南", "青岛", "天津", "北京", "沈阳",
+                                              "大连"};
+static_assert(roads.size() * (1 + cities.size()) >= size_t(DemoOptions::MaxBranches));
+
+std::string storeName(int store)
+{
+    const size_t round = size_t(store) / roads.size();
+    return (round ? std::string(cities[round - 1]) : std::string()) + roads[size_t(store) % roads.size()] + "店";
+}
 constexpr std::array<const char *, 20> surnames{"王", "李", "张", "刘", "陈", "杨", "黄", "赵", "吴", "周",
                                                 "徐", "孙", "马", "朱", "胡", "郭", "何", "高", "林", "罗"};
 constexpr std::array<const char *, 24> givenNames{"伟", "芳", "娜", "秀英", "敏", "静", "丽", "强", "磊", "军", "洋", "勇",
@@ -130,13 +145,16 @@ private:
 
     void baseData()
     {
+        // Head office 000, stores 001.., the distribution centre numbered after the last store,
+        // then each store's warehouse (its number and 01).
+        const int stores = m_o.branches;
         const int branch = m_w.Table("branch", 5);
         m_w.Row(branch, {1, "000", "总部", 0, 0});
-        for (int s = 0; s < int(storeNames.size()); ++s)
-            m_w.Row(branch, {2 + s, code("", s + 1, 3), storeNames[size_t(s)], 0, 0});
-        m_w.Row(branch, {10, "009", "配送中心", 0, 1});
-        for (int s = 0; s < int(storeNames.size()); ++s)
-            m_w.Row(branch, {11 + s, code("", s + 1, 3) + "01", std::string(storeNames[size_t(s)]) + "仓库", 2 + s, 0});
+        for (int s = 0; s < stores; ++s)
+            m_w.Row(branch, {storeId(s), code("", s + 1, 3), storeName(s), 0, 0});
+        m_w.Row(branch, {2 + stores, code("", stores + 1, 3), "配送中心", 0, 1});
+        for (int s = 0; s < stores; ++s)
+            m_w.Row(branch, {3 + stores + s, code("", s + 1, 3) + "01", storeName(s) + "仓库", storeId(s), 0});
 
         const int cardType = m_w.Table("card_type", 3);
         for (int t = 0; t < int(cardTypes.size()); ++t)
@@ -161,7 +179,7 @@ private:
         const int employee = m_w.Table("employee", 5);
         const int pos = m_w.Table("pos", 4);
         int e = 0;
-        for (int s = 0; s < int(storeNames.size()); ++s) {
+        for (int s = 0; s < stores; ++s) {
             for (int k = 0; k < 5; ++k) {
                 ++e;
                 m_w.Row(employee, {e, code("E", e, 4), std::string(m_rnd.Pick(surnames)) + m_rnd.Pick(givenNames),
@@ -169,7 +187,7 @@ private:
             }
             for (int k = 0; k < 2; ++k) {
                 const int id = s * 2 + k + 1;
-                m_w.Row(pos, {id, code("P", (s + 1) * 100 + k + 1, 4), std::string(storeNames[size_t(s)]) + code("", k + 1, 1) + "号机", 2 + s});
+                m_w.Row(pos, {id, code("P", (s + 1) * 100 + k + 1, 4), storeName(s) + code("", k + 1, 1) + "号机", storeId(s)});
             }
         }
     }
@@ -184,7 +202,7 @@ private:
         const int card = m_w.Table("member_card", 11);
         m_cards.resize(size_t(m_o.members));
         for (qint64 i = 0; i < m_o.members; ++i) {
-            const int store = int(m_rnd.Below(qint64(storeNames.size())));
+            const int store = int(m_rnd.Below(m_o.branches));
             const qint64 typeRoll = m_rnd.Below(100);
             const int type = typeRoll < 60 ? 1 : typeRoll < 85 ? 2 : typeRoll < 97 ? 3 : 4;
             char birthday[32];
@@ -241,7 +259,7 @@ private:
         m_tMove = m_w.Table("card_movement", 11);
         const int topup = m_w.Table("topup", 8);
         const int gift = m_w.Table("gift_redemption", 9);
-        const int stores = int(storeNames.size());
+        const int stores = m_o.branches;
         qint64 billId = 0, lineId = 0, topupId = 0, giftId = 0;
         const qint64 giftItems = std::min<qint64>(20, m_o.items);
 
@@ -411,8 +429,10 @@ private:
 
 void checkOptions(const DemoOptions &o)
 {
-    if (o.members < 1 || o.items < 1 || o.days < 1 || o.linesPerDay < 1)
-        throw VelError(QStringLiteral("会员数、商品数、天数和每天销售行数都必须大于 0"));
+    if (o.branches < 1 || o.members < 1 || o.items < 1 || o.days < 1 || o.linesPerDay < 1)
+        throw VelError(QStringLiteral("门店数、会员数、商品数、天数和每天销售行数都必须大于 0"));
+    if (o.branches > DemoOptions::MaxBranches)
+        throw VelError(QStringLiteral("门店数最多 %1").arg(DemoOptions::MaxBranches));
     if (o.members > DemoOptions::MaxMembers || o.items > DemoOptions::MaxItems || o.days > DemoOptions::MaxDays
         || o.linesPerDay > DemoOptions::MaxLinesPerDay || qint64(o.days) * o.linesPerDay > DemoOptions::MaxLines)
         throw VelError(QStringLiteral("演示数据规模超出范围：会员数最多 %1，商品数最多 %2，天数最多 %3，每天销售行数最多 %4，"
@@ -426,6 +446,18 @@ void checkOptions(const DemoOptions &o)
 }
 
 } // namespace
+
+void DemoOptions::ScaleTo(qint32 stores)
+{
+    const DemoOptions base;
+    const auto scaled = [&](qint32 n, qint32 max) {
+        return qint32(std::clamp<qint64>(qint64(n) * stores / base.branches, 1, max));
+    };
+    members = scaled(base.members, MaxMembers);
+    items = scaled(base.items, MaxItems);
+    linesPerDay = scaled(base.linesPerDay, MaxLinesPerDay);
+    branches = stores;
+}
 
 void DemoChain::Generate(const DemoOptions &options, const Progress &progress)
 {

@@ -15,9 +15,11 @@ struct DemoOptions
     static constexpr qint32 MaxDays = 7305;
     static constexpr qint32 MaxLinesPerDay = 100000;
     static constexpr qint64 MaxLines = 200000000;    // days x lines per day
+    static constexpr qint32 MaxBranches = 999;       // store numbers stay three digits
 
     QString outPath;            // SQLite file to write (replaced atomically)
     QString connectionText;     // when set: a PostgreSQL database to fill instead
+    qint32 branches = 8;        // stores; each has a warehouse, five staff and two POS
     qint32 members = 3000;
     qint32 items = 1500;
     qint32 days = 730;
@@ -28,6 +30,10 @@ struct DemoOptions
     QDate firstDay = QDate(2024, 1, 1);
     // PostgreSQL only: the dated tables as monthly partitions covering the chain's days.
     bool partitioned = false;
+
+    // `branches` stores with members, items and daily sale lines in proportion to the
+    // default eight-store chain (the rest as it is).
+    void ScaleTo(qint32 stores);
 };
 
 // A whole retail chain — sites, staff, members, items, sales, top-ups, points and gifts —

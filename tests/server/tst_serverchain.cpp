@@ -360,6 +360,9 @@ private slots:
         QTest::newRow("lines_in_total_past_range") << QStringList{"--out", "x.sqlite", "--days", "7305", "--lines-per-day", "100000"} << 2;
         QTest::newRow("bad_start") << QStringList{"--out", "x.sqlite", "--start", "2024-13-01"} << 2;
         QTest::newRow("negative_seed") << QStringList{"--out", "x.sqlite", "--seed", "-1"} << 2;
+        QTest::newRow("no_branches") << QStringList{"--out", "x.sqlite", "--branches", "0"} << 2;
+        QTest::newRow("branches_past_range") << QStringList{"--out", "x.sqlite", "--branches", "1000"} << 2;
+        QTest::newRow("branches_not_a_number") << QStringList{"--out", "x.sqlite", "--branches", "300家"} << 2;
         QTest::newRow("unwritable") << QStringList{"--out", "/proc/velvip/x.sqlite", "--members", "5", "--days", "1"} << 1;
     }
 
@@ -410,6 +413,43 @@ private slots:
             QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
             QVERIFY(a.readAll() == b.readAll());
         }
+    }
+
+    void makeDemoBranches_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        // stores | names | last store | distribution centre | warehouses | POS | cashiers | members | lines | bills elsewhere
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("one_in_proportion") << QStringList{"--branches", "1"} << "1|1|001|002|1|2|3|375|100|0";
+        QTest::newRow("city_names_sizes_given") << QStringList{"--branches", "30", "--members", "40", "--items", "9"}
+                                                << "30|30|030|031|30|60|90|40|3000|0";
+        QTest::newRow("most") << QStringList{"--members", "5", "--branches", "999", "--items", "5", "--lines-per-day", "20"}
+                              << "999|999|999|1000|999|1998|2997|5|40|0";
+    }
+
+    void makeDemoBranches()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("chain.sqlite"));
+        QCOMPARE(MakeDemoMain(args + QStringList{"--days", "2", "--start", "2024-01-01", "--out", out}), 0);
+        QStringList got;
+        {
+            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("branches"));
+            db.setDatabaseName(out);
+            QVERIFY(db.open());
+            QSqlQuery q(QStringLiteral("SELECT count(*), count(DISTINCT FName), max(FNumber), (SELECT FNumber FROM branch WHERE FTradeType = 1), "
+                                       "(SELECT count(*) FROM branch WHERE FParentID IN (%1)), (SELECT count(*) FROM pos), "
+                                       "(SELECT count(*) FROM employee WHERE FIsCashier = 1), (SELECT count(*) FROM member_card), "
+                                       "(SELECT count(*) FROM sale_line), (SELECT count(*) FROM sale_bill WHERE FBranchID NOT IN (%1)) "
+                                       "FROM branch WHERE FID IN (%1)")
+                            .arg("SELECT FID FROM branch WHERE FParentID = 0 AND FTradeType = 0 AND FID > 1"), db);
+            for (int c = 0; c < 10 && (c || q.next()); ++c)
+                got << q.value(c).toString();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("branches"));
+        QCOMPARE(got.join(u'|'), expected);
     }
 
     void defaultDatabase()
