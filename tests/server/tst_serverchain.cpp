@@ -377,26 +377,35 @@ private slots:
 
     void makeDemoPeriod_data()
     {
-        QTest::addColumn<QStringList>("start");
+        QTest::addColumn<QStringList>("args");
         QTest::addColumn<QDate>("first");
-        const QDate today = QDate::currentDate();
-        QTest::newRow("ends_yesterday") << QStringList{} << today.addDays(-3);
-        QTest::newRow("fixed_start") << QStringList{"--start", "2024-01-01"} << QDate(2024, 1, 1);
+        // stores | names | last store | distribution centre | warehouses | POS | cashiers | members | lines | bills elsewhere
+        QTest::addColumn<QString>("shape");
+        const QStringList sizes{"--members", "20", "--items", "10", "--days", "3", "--lines-per-day", "30"};
+        const QString eight = QStringLiteral("8|8|008|009|8|16|24|20|90|0");
+        QTest::newRow("ends_yesterday") << sizes << QDate::currentDate().addDays(-3) << eight;
+        QTest::newRow("fixed_start") << QStringList{"--start", "2024-01-01"} + sizes << QDate(2024, 1, 1) << eight;
+        QTest::newRow("one_store_in_proportion") << QStringList{"--start", "2024-01-01", "--days", "3", "--branches", "1"}
+                                                 << QDate(2024, 1, 1) << "1|1|001|002|1|2|3|375|150|0";
+        QTest::newRow("most_stores") << QStringList{"--branches", "999", "--start", "2024-01-01"} + sizes << QDate(2024, 1, 1)
+                                     << "999|999|999|1000|999|1998|2997|20|90|0";
     }
 
-    // The chain's sales cover exactly its days; with --start 2024-01-01 it is the chain the
-    // fixed defaults give, file for file.
+    // The chain's sales cover exactly its days, and its stores have distinct names and numbers,
+    // a warehouse, two POS and three cashiers each, and all the sales; with --start 2024-01-01
+    // and eight stores it is the chain the fixed defaults give, file for file.
     void makeDemoPeriod()
     {
-        QFETCH(QStringList, start);
+        QFETCH(QStringList, args);
         QFETCH(QDate, first);
+        QFETCH(QString, shape);
         QTemporaryDir dir;
         DemoOptions fixed;
         fixed.members = 20, fixed.items = 10, fixed.days = 3, fixed.linesPerDay = 30;
         fixed.outPath = dir.filePath(QStringLiteral("fixed.sqlite"));
         const QString out = dir.filePath(QStringLiteral("chain.sqlite"));
-        QCOMPARE(MakeDemoMain(start + QStringList{"--members", "20", "--items", "10", "--days", "3", "--lines-per-day", "30",
-                                                  "--out", out}), 0);
+        QCOMPARE(MakeDemoMain(args + QStringList{"--out", out}), 0);
+        QStringList got;
         {
             auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("period"));
             db.setDatabaseName(out);
@@ -405,51 +414,23 @@ private slots:
             QVERIFY(q.next());
             QCOMPARE(q.value(0).toString(), first.toString(Qt::ISODate));
             QCOMPARE(q.value(1).toString(), first.addDays(2).toString(Qt::ISODate));
+            q.exec(QStringLiteral("SELECT count(*), count(DISTINCT FName), max(FNumber), (SELECT FNumber FROM branch WHERE FTradeType = 1), "
+                                  "(SELECT count(*) FROM branch WHERE FParentID IN (%1)), (SELECT count(*) FROM pos), "
+                                  "(SELECT count(*) FROM employee WHERE FIsCashier = 1), (SELECT count(*) FROM member_card), "
+                                  "(SELECT count(*) FROM sale_line), (SELECT count(*) FROM sale_bill WHERE FBranchID NOT IN (%1)) "
+                                  "FROM branch WHERE FID IN (%1)")
+                       .arg("SELECT FID FROM branch WHERE FParentID = 0 AND FTradeType = 0 AND FID > 1"));
+            for (int c = 0; c < 10 && (c || q.next()); ++c)
+                got << q.value(c).toString();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("period"));
-        if (first == fixed.firstDay) {
+        QCOMPARE(got.join(u'|'), shape);
+        if (first == fixed.firstDay && !args.contains(QStringLiteral("--branches"))) {
             DemoChain::Generate(fixed);
             QFile a(out), b(fixed.outPath);
             QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
             QVERIFY(a.readAll() == b.readAll());
         }
-    }
-
-    void makeDemoBranches_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        // stores | names | last store | distribution centre | warehouses | POS | cashiers | members | lines | bills elsewhere
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("one_in_proportion") << QStringList{"--branches", "1"} << "1|1|001|002|1|2|3|375|100|0";
-        QTest::newRow("city_names_sizes_given") << QStringList{"--branches", "30", "--members", "40", "--items", "9"}
-                                                << "30|30|030|031|30|60|90|40|3000|0";
-        QTest::newRow("most") << QStringList{"--members", "5", "--branches", "999", "--items", "5", "--lines-per-day", "20"}
-                              << "999|999|999|1000|999|1998|2997|5|40|0";
-    }
-
-    void makeDemoBranches()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QString, expected);
-        QTemporaryDir dir;
-        const QString out = dir.filePath(QStringLiteral("chain.sqlite"));
-        QCOMPARE(MakeDemoMain(args + QStringList{"--days", "2", "--start", "2024-01-01", "--out", out}), 0);
-        QStringList got;
-        {
-            auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("branches"));
-            db.setDatabaseName(out);
-            QVERIFY(db.open());
-            QSqlQuery q(QStringLiteral("SELECT count(*), count(DISTINCT FName), max(FNumber), (SELECT FNumber FROM branch WHERE FTradeType = 1), "
-                                       "(SELECT count(*) FROM branch WHERE FParentID IN (%1)), (SELECT count(*) FROM pos), "
-                                       "(SELECT count(*) FROM employee WHERE FIsCashier = 1), (SELECT count(*) FROM member_card), "
-                                       "(SELECT count(*) FROM sale_line), (SELECT count(*) FROM sale_bill WHERE FBranchID NOT IN (%1)) "
-                                       "FROM branch WHERE FID IN (%1)")
-                            .arg("SELECT FID FROM branch WHERE FParentID = 0 AND FTradeType = 0 AND FID > 1"), db);
-            for (int c = 0; c < 10 && (c || q.next()); ++c)
-                got << q.value(c).toString();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("branches"));
-        QCOMPARE(got.join(u'|'), expected);
     }
 
     void defaultDatabase()
