@@ -69,6 +69,7 @@ const char kCookie[] = "velvip_session";
 // The session's CSRF token for the portal's pages to read: every tab of a browser sends the one
 // of its last sign-in. The service compares it with the session's, so it proves the same origin.
 const char kCsrfCookie[] = "velvip_csrf";
+constexpr int kIoTimeoutSeconds = 10;   // a client's read or write that makes no progress
 
 QByteArray cookieValue(const httplib::Request &req, const char *name)
 {
@@ -175,8 +176,8 @@ Service::Service(ServiceOptions options)
         m_listener = socket;
     });
     m_http->set_payload_max_length(size_t(ServiceFilter::MaxBody));
-    m_http->set_read_timeout(10);
-    m_http->set_write_timeout(10);
+    m_http->set_read_timeout(kIoTimeoutSeconds);
+    m_http->set_write_timeout(kIoTimeoutSeconds);
     m_http->set_keep_alive_timeout(2);
     httplib::Headers secure{{"X-Content-Type-Options", "nosniff"},
                             {"Content-Security-Policy", "default-src 'self'; img-src 'self' data:; style-src 'self'; "
@@ -286,10 +287,15 @@ void Service::Stop()
         std::unique_lock guard(m_stopLock);
         if (m_stopped.wait_for(guard, std::chrono::seconds(m_options.drainSeconds), [this] { return m_ended; }))
             return;
-        // Requests still running are cut (and audited as such); one that does not end soon after
-        // does not keep the process.
+        // Requests still running are cut (and audited as such): those waiting on a worker are
+        // answered 503 and their workers stopped, answers being sent end at their next piece. A
+        // write to a client that stopped reading ends within the write timeout; a process still
+        // held after that does not stay.
         m_cut = true;
-        if (!m_stopped.wait_for(guard, std::chrono::seconds(5), [this] { return m_ended; }))
+        guard.unlock();
+        m_pool.Cut();
+        guard.lock();
+        if (!m_stopped.wait_for(guard, std::chrono::seconds(kIoTimeoutSeconds + 5), [this] { return m_ended; }))
             std::_Exit(1);
     });
 }

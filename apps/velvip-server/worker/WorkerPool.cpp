@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,6 +20,8 @@ extern char **environ;
 WorkerPool::WorkerPool(QString program, int size, int queue, int downloads)
     : m_program(std::move(program)), m_size(size), m_queue(queue), m_downloads(downloads)
 {
+    if (::pipe2(m_cutSignal, O_CLOEXEC) != 0)
+        throw std::system_error(errno, std::generic_category(), "pipe2");
 }
 
 WorkerPool::~WorkerPool()
@@ -25,6 +29,19 @@ WorkerPool::~WorkerPool()
     std::lock_guard guard(m_lock);
     for (const Process &p : m_idle)
         stop(p);
+    ::close(m_cutSignal[0]);
+    ::close(m_cutSignal[1]);
+}
+
+void WorkerPool::Cut()
+{
+    std::lock_guard guard(m_lock);
+    if (std::exchange(m_cut, true))
+        return;
+    const char byte = 1;   // never read: the pipe stays readable
+    while (::write(m_cutSignal[1], &byte, 1) < 0 && errno == EINTR) {
+    }
+    m_free.notify_all();
 }
 
 WorkerPool::Process WorkerPool::spawn() const
@@ -97,7 +114,7 @@ std::unique_ptr<WorkerPool::Lease> WorkerPool::Acquire(bool download)
         return true;
     });
     const auto ready = [&] {
-        return (!m_idle.empty() || m_running < m_size) && (!download || m_downloading < m_downloads);
+        return m_cut || ((!m_idle.empty() || m_running < m_size) && (!download || m_downloading < m_downloads));
     };
     if (!ready()) {
         if (m_waiting >= m_queue)
@@ -106,6 +123,8 @@ std::unique_ptr<WorkerPool::Lease> WorkerPool::Acquire(bool download)
         m_free.wait(guard, ready);
         --m_waiting;
     }
+    if (m_cut)
+        return nullptr;
     ++m_lent;
     if (download)
         ++m_downloading;
@@ -153,7 +172,7 @@ void WorkerPool::giveBack(const Process &p, bool healthy, bool download)
 void WorkerPool::Prepare()
 {
     std::unique_lock guard(m_lock);
-    if (!m_idle.empty() || m_running >= m_size)
+    if (m_cut || !m_idle.empty() || m_running >= m_size)
         return;
     ++m_running;
     guard.unlock();
@@ -164,6 +183,12 @@ void WorkerPool::Prepare()
     else
         m_idle.push_back(p);
     m_free.notify_all();
+}
+
+bool WorkerPool::isCut() const
+{
+    std::lock_guard guard(m_lock);
+    return m_cut;
 }
 
 WorkerPool::Load WorkerPool::Current() const
@@ -184,19 +209,28 @@ bool WorkerPool::Lease::Send(const QByteArray &frame)
 
 namespace {
 
-// Waits for the worker's first frame; false when the client hung up first.
-bool clientWaits(int worker, int client)
+enum class Waited { Answer, ClientLeft, Cut };
+
+// Waits for the worker's first frame, the client hanging up, or the pool's cut.
+Waited firstFrame(int worker, int client, int cut)
 {
-    pollfd fds[2] = {{worker, POLLIN, 0}, {client, POLLRDHUP, 0}};
+    pollfd fds[3] = {{worker, POLLIN, 0}, {cut, POLLIN, 0}, {client, POLLRDHUP, 0}};
     for (;;) {
-        const int rc = ::poll(fds, client >= 0 ? 2 : 1, -1);
+        const int rc = ::poll(fds, client >= 0 ? 3 : 2, -1);
         if (rc < 0 && errno == EINTR)
             continue;
+        if (fds[1].revents)
+            return Waited::Cut;
         if (fds[0].revents || rc < 0)
-            return true;
-        if (fds[1].revents & (POLLRDHUP | POLLHUP | POLLERR))
-            return false;
+            return Waited::Answer;
+        if (fds[2].revents & (POLLRDHUP | POLLHUP | POLLERR))
+            return Waited::ClientLeft;
     }
+}
+
+WorkerAnswer stopping(const WorkerRequest &request)
+{
+    return WorkerAnswer::Failed(request, Vel::ErrorKind::Cancelled, QStringLiteral("服务正在停止，这次请求没有完成；请稍后再试。"));
 }
 
 } // namespace
@@ -220,18 +254,31 @@ WorkerAnswer WorkerCall::broken()
 std::optional<WorkerAnswer> WorkerCall::Begin(int client)
 {
     m_lease = m_pool.Acquire(m_download);
+    if (!m_lease && m_pool.isCut())
+        return stopping(m_request);
     if (!m_lease)
         return WorkerAnswer::Failed(m_request, Vel::ErrorKind::Unavailable,
                                     QStringLiteral("服务繁忙：等待运行的报表已满，请稍后再试。"));
     if (!m_lease->Send(m_request.Encode()))
         return broken();
-    // A client that leaves while the report runs stops it, as Ctrl+C stops the command line.
-    if (!clientWaits(m_lease->Frames(), client)) {
+    // A client that leaves while the report runs stops it, as Ctrl+C stops the command line;
+    // so does the service's stop, which answers the client.
+    switch (firstFrame(m_lease->Frames(), client, m_pool.m_cutSignal[0])) {
+    case Waited::ClientLeft:
         m_lease.reset();
         return std::nullopt;
+    case Waited::Cut:
+        m_lease.reset();
+        return stopping(m_request);
+    case Waited::Answer:
+        break;
     }
     WorkerProtocol::Fault fault;
-    const auto answer = WorkerProtocol::ReadAnswer(m_lease->Frames(), m_request, fault);
+    const auto answer = WorkerProtocol::ReadAnswer(m_lease->Frames(), m_request, fault, m_pool.m_cutSignal[0]);
+    if (fault == WorkerProtocol::Fault::Stopped) {
+        m_lease.reset();
+        return stopping(m_request);
+    }
     if (!answer || (answer->kind != WorkerProtocol::FrameKind::Head && answer->kind != WorkerProtocol::FrameKind::Failure))
         return broken();
     if (answer->kind == WorkerProtocol::FrameKind::Failure) {
@@ -246,7 +293,11 @@ WorkerAnswer WorkerCall::Next()
     if (!m_lease)
         return broken();
     WorkerProtocol::Fault fault;
-    const auto answer = WorkerProtocol::ReadAnswer(m_lease->Frames(), m_request, fault);
+    const auto answer = WorkerProtocol::ReadAnswer(m_lease->Frames(), m_request, fault, m_pool.m_cutSignal[0]);
+    if (fault == WorkerProtocol::Fault::Stopped) {
+        m_lease.reset();
+        return stopping(m_request);
+    }
     if (!answer || answer->kind == WorkerProtocol::FrameKind::Head)
         return broken();
     if (answer->kind == WorkerProtocol::FrameKind::Failure

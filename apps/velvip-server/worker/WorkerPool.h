@@ -59,11 +59,16 @@ public:
     // Starts a worker to wait idle when none is idle and the pool has room.
     void Prepare();
 
+    // The service's stop: from now on every call waiting for a worker or for its answer ends
+    // (Cancelled), its worker is stopped, and no worker is started again.
+    void Cut();
+
     struct Load { int size, busy, queued; };
     Load Current() const;
 
 private:
     void giveBack(const Process &process, bool healthy, bool download);
+    bool isCut() const;
     Process spawn() const;
     static void stop(const Process &process);
 
@@ -79,6 +84,8 @@ private:
     int m_waiting = 0;
     int m_downloading = 0;
     quint64 m_lastId = 0;
+    bool m_cut = false;
+    int m_cutSignal[2] = {-1, -1};   // readable once cut: wakes every call waiting on a worker
 
     friend class WorkerCall;
 };

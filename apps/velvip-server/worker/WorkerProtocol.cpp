@@ -269,40 +269,52 @@ bool WriteFrame(int fd, const QByteArray &payload)
     return transferAll(::write, fd, head, sizeof head) && transferAll(::write, fd, payload.constData(), size_t(payload.size()));
 }
 
-std::optional<QByteArray> ReadFrame(int fd, quint32 limit, Fault &fault, int timeoutMs)
+std::optional<QByteArray> ReadFrame(int fd, quint32 limit, Fault &fault, int timeoutMs, int stop)
 {
     fault = Fault::None;
-    if (timeoutMs >= 0) {
-        pollfd p{fd, POLLIN, 0};
-        int rc;
-        while ((rc = ::poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
+    // Waits for bytes of the frame (the first within timeoutMs), then reads them all.
+    const auto readAll = [&](auto *data, size_t size, int waitMs) {
+        while (size > 0) {
+            if (waitMs >= 0 || stop >= 0) {
+                pollfd p[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
+                int rc;
+                while ((rc = ::poll(p, stop >= 0 ? 2 : 1, waitMs)) < 0 && errno == EINTR) {
+                }
+                if (rc == 0 || (stop >= 0 && p[1].revents)) {
+                    fault = rc == 0 ? Fault::TimedOut : Fault::Stopped;
+                    return false;
+                }
+            }
+            const ssize_t n = ::read(fd, data, size);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                fault = Fault::Closed;
+                return false;
+            }
+            data += n;
+            size -= size_t(n);
+            waitMs = -1;
         }
-        if (rc == 0) {
-            fault = Fault::TimedOut;
-            return std::nullopt;
-        }
-    }
+        return true;
+    };
     unsigned char head[4];
-    if (!transferAll(::read, fd, head, sizeof head)) {
-        fault = Fault::Closed;
+    if (!readAll(head, sizeof head, timeoutMs))
         return std::nullopt;
-    }
     const quint32 size = quint32(head[0]) << 24 | quint32(head[1]) << 16 | quint32(head[2]) << 8 | quint32(head[3]);
     if (size > limit) {
         fault = Fault::TooLarge;
         return std::nullopt;
     }
     QByteArray payload(qsizetype(size), Qt::Uninitialized);
-    if (!transferAll(::read, fd, payload.data(), size)) {
-        fault = Fault::Closed;
+    if (!readAll(payload.data(), size, -1))
         return std::nullopt;
-    }
     return payload;
 }
 
-std::optional<WorkerAnswer> ReadAnswer(int fd, const WorkerRequest &request, Fault &fault)
+std::optional<WorkerAnswer> ReadAnswer(int fd, const WorkerRequest &request, Fault &fault, int stop)
 {
-    const auto payload = ReadFrame(fd, MaxAnswerFrame, fault);
+    const auto payload = ReadFrame(fd, MaxAnswerFrame, fault, -1, stop);
     if (!payload)
         return std::nullopt;
     auto answer = WorkerAnswer::Decode(*payload);

@@ -89,13 +89,14 @@ int StatusOf(Vel::ErrorKind kind);
 // Writes one frame; false when the other side is gone.
 bool WriteFrame(int fd, const QByteArray &payload);
 
-enum class Fault { None, Closed, TooLarge, Malformed, OutOfTurn, TimedOut };
+enum class Fault { None, Closed, TooLarge, Malformed, OutOfTurn, TimedOut, Stopped };
 // Reads one frame of at most `limit` bytes. Waits at most `timeoutMs` for its first byte
-// (-1: no limit).
-std::optional<QByteArray> ReadFrame(int fd, quint32 limit, Fault &fault, int timeoutMs = -1);
+// (-1: no limit). Gives up (Stopped) as soon as `stop` (a descriptor; -1: none) is readable,
+// also in the middle of a frame.
+std::optional<QByteArray> ReadFrame(int fd, quint32 limit, Fault &fault, int timeoutMs = -1, int stop = -1);
 // Reads one answer frame to `request`: a frame that is too large, no answer, or an answer to
 // another request or user is a fault.
-std::optional<WorkerAnswer> ReadAnswer(int fd, const WorkerRequest &request, Fault &fault);
+std::optional<WorkerAnswer> ReadAnswer(int fd, const WorkerRequest &request, Fault &fault, int stop = -1);
 
 } // namespace WorkerProtocol
 
