@@ -521,7 +521,7 @@ class ServiceTest(unittest.TestCase):
 
     def test_answer_begun_then_broken_is_cut_and_audited(self):
         """A worker that dies after its answer began: the response ends without its last chunk (the page's lines
-        with a tail that says it failed), the audit says 500."""
+        with a tail that says it failed), the audit keeps the 200 with the 500 it was cut by."""
         for query, fmt in (("format=csv", "csv"), ("layout=rows-first", "json"), ("format=ndjson", "ndjson")):
             with self.subTest(format=fmt):
                 self.answer_begun_then_broken(query, fmt)
@@ -537,8 +537,8 @@ class ServiceTest(unittest.TestCase):
             answer += b"".join(iter(lambda: client.recv(65536), b""))
         self.assertEqual((answer.endswith(b"\r\n0\r\n\r\n"), b'{"tail":{"state":"failed","status":500}}\n' in answer), (fmt == "ndjson",) * 2)
         with sqlite3.connect(os.path.join(self.tmp, "store.sqlite")) as c:
-            self.assertEqual(c.execute("SELECT status FROM audit WHERE report = '10903' AND format = ? "
-                                       "ORDER BY id DESC LIMIT 1", (fmt,)).fetchone(), (500,))
+            self.assertEqual(c.execute("SELECT status, cut FROM audit WHERE report = '10903' AND format = ? "
+                                       "ORDER BY id DESC LIMIT 1", (fmt,)).fetchone(), (200, 500))
 
     def test_client_that_leaves_stops_its_worker(self):
         workers = self.service.stop_workers(self.boss)   # the run cannot end before the client leaves
@@ -885,19 +885,29 @@ class FrontTest(unittest.TestCase):
 class StopTest(unittest.TestCase):
     """SIGTERM lets running requests finish and audits them; a client that leaves mid-answer is audited."""
 
-    def audit(self, store, sql_filter, after=0):
+    def audit(self, store, sql_filter, after=0, columns="status, bytes"):
         with sqlite3.connect(store) as c:
-            return c.execute(f"SELECT status, bytes FROM audit WHERE id > ? AND {sql_filter} ORDER BY id", (after,)).fetchall()
+            return c.execute(f"SELECT {columns} FROM audit WHERE id > ? AND {sql_filter} ORDER BY id", (after,)).fetchall()
 
     def test_stop_drains_then_cuts(self):
-        for drain, finishes in (("10", True), ("0", False)):   # 0: cut at once
-            with self.subTest(drain=drain):
+        """finish: both runs end within the drain; wedged: the workers never answer: both requests (at a worker,
+        queued) get 503 at the deadline, workers reaped; csv/ndjson: a worker wedges after the 200: cut, audited
+        200 with cut 503, CSV without its last chunk, the page's lines ended by a tail."""
+        for drain, case in (("10", "finish"), ("0", "wedged"), ("1", "csv"), ("1", "ndjson")):
+            with self.subTest(case=case):
                 store = os.path.join(tempfile.mkdtemp(dir=TMP), "store.sqlite")
                 shutil.copy(os.path.join(TMP, "store.sqlite"), store)
                 with sqlite3.connect(store) as c:
                     before = c.execute("SELECT coalesce(max(id), 0) FROM audit").fetchone()[0]
                 service = Service(TMP, DB, "--drain-seconds", drain, "--workers", "1", store=store)
                 api = Api(service.port).login("boss", "boss-password")
+                if case in ("csv", "ndjson"):   # the page's lines whole (a chunk ends each), then their tail
+                    answer, lines = self.cut_after_its_head(service, api, case), case == "ndjson"
+                    tail = rb'\n\r\n[0-9a-f]+\r\n\{"tail":\{"state":"cancelled","status":503\}\}\n\r\n0\r\n\r\n$'
+                    self.assertEqual((answer[:12], bool(re.search(tail, answer)), answer.endswith(b"\r\n0\r\n\r\n")),
+                                     (b"HTTP/1.1 200", lines, lines))
+                    self.assertEqual(self.audit(store, f"format = '{case}'", before, "status, cut"), [(200, 503)])
+                    continue
                 workers = service.stop_workers(api)
                 answers = []
                 runs = [threading.Thread(target=lambda: answers.append(api.call("POST", "/reports/10903/run", {"period": PERIOD})))
@@ -907,18 +917,37 @@ class StopTest(unittest.TestCase):
                 wait_for(lambda: load(api) == (1, 1), "one request runs and one waits")
                 service.proc.send_signal(signal.SIGTERM)
                 wait_for(lambda: refuses_connections(service.port), "the service no longer accepts", timeout=5)
-                for pid in workers:
-                    os.kill(pid, signal.SIGCONT)
+                if case == "finish":
+                    for pid in workers:
+                        os.kill(pid, signal.SIGCONT)
                 for t in runs:
-                    t.join()
-                self.assertEqual(service.proc.wait(timeout=30), 0)
-                service.proc.stdout.close()
-                statuses = [s for s, _ in self.audit(store, "action = 'run'", before)]
-                if finishes:
-                    self.assertEqual([r.status for r, _ in answers], [200, 200])
-                    self.assertEqual(statuses, [200, 200])
-                else:
-                    self.assertEqual(statuses, [503, 503])
+                    t.join(timeout=30)
+                self.ends_and_reaps(service, workers)
+                expected = 200 if case == "finish" else 503
+                self.assertEqual(sorted((r.status, r.getheader("Retry-After")) for r, _ in answers),
+                                 [(expected, None if case == "finish" else "5")] * 2)
+                self.assertEqual(self.audit(store, "action = 'run'", before, "status, cut"), [(expected, None)] * 2)
+
+    def cut_after_its_head(self, service, api, fmt):
+        """A 10903 download whose worker wedges once its 200 went out, while the service stops: the answer."""
+        api.call("GET", "/lookups/items?limit=1")
+        workers = service.workers()
+        with api.post_socket(f"/reports/10903/run?format={fmt}", TWO_MONTHS) as client:
+            answer = client.recv(4096)
+            for pid in workers:
+                os.kill(pid, signal.SIGSTOP)
+            service.proc.send_signal(signal.SIGTERM)
+            answer += b"".join(iter(lambda: client.recv(65536), b""))
+        self.ends_and_reaps(service, workers)
+        return answer
+
+    def ends_and_reaps(self, service, workers):
+        """The service exits 0 after SIGTERM, its workers gone (killed here if it left them)."""
+        try:
+            self.assertEqual((service.proc.wait(timeout=30), all(map(ended, workers))), (0, True))
+        finally:
+            service.proc.stdout.close()
+            [os.kill(pid, signal.SIGKILL) for pid in workers if not ended(pid)]
 
     def test_a_download_left_half_read_is_audited(self):
         with Service(TMP, DB) as service:

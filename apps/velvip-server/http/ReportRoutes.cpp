@@ -118,8 +118,8 @@ int clientSocket(const httplib::Request &req)
     return -1;
 }
 
-// The audit entry of an answer being streamed, written once: when the answer ends or fails, when
-// the service's stop cuts it (503), or when the client leaves (499), with the bytes sent.
+// The audit entry of an answer being streamed, written once with the bytes sent: when the answer
+// ends, when it is cut short (a failure, the service's stop), or when the client leaves (499).
 struct Streamed
 {
     Store &store;
@@ -337,49 +337,56 @@ void Service::relay(const httplib::Request &req, WorkerRequest request, httplib:
             res.set_header("Content-Encoding", "gzip");
         }
     }
-    // To the client, gzipped when it takes that; `last` ends the gzip member.
-    const auto send = [gzip](httplib::DataSink &sink, const char *data, size_t size, bool last) {
-        if (!gzip)
-            return size == 0 || sink.write(data, size);
-        std::string packed = gzip->Write(data, size);
-        if (last)
+    // To the client, gzipped when it takes that (`last` ends the gzip member); the bytes counted
+    // are the answer's own. False: the client left, audited as 499 when the answer is dropped.
+    const auto send = [gzip, streamed](httplib::DataSink &sink, QByteArrayView bytes, bool last) {
+        std::string packed = gzip ? gzip->Write(bytes.data(), size_t(bytes.size())) : std::string();
+        if (gzip && last)
             packed += gzip->Finish();
-        return sink.write(packed.data(), packed.size());
-    };
-    // The page's lines end with a tail line even when the run does not: it says how it ended.
-    const auto ended = [lines, send](httplib::DataSink &sink, const char *state, Vel::ErrorKind kind) {
-        if (!lines)
+        const QByteArrayView out = gzip ? QByteArrayView(packed) : bytes;
+        if (!out.isEmpty() && !sink.write(out.data(), size_t(out.size())))
             return false;
-        const QByteArray tail = QJsonDocument(QJsonObject{{QStringLiteral("tail"), QJsonObject{
-            {QStringLiteral("state"), QLatin1String(state)}, {QStringLiteral("status"), WorkerProtocol::StatusOf(kind)}}}})
-                                    .toJson(QJsonDocument::Compact) + '\n';
-        send(sink, tail.constData(), size_t(tail.size()), true);
-        sink.done();
+        streamed->audit.bytes += bytes.size();
         return true;
     };
+    // The page's lines go out whole, so that a tail never joins a line begun; they end with a
+    // tail line even when the run does not: it says how it ended.
+    const auto begun = std::make_shared<QByteArray>();   // a line's start, held until its end arrives
+    // An answer that cannot end well after its 200 went out: the audit keeps the 200 and the
+    // status it ended with instead; the page's lines end with their tail, other formats without
+    // their last chunk.
+    const auto cutShort = [lines, streamed, send](httplib::DataSink &sink, Vel::ErrorKind kind) {
+        streamed->audit.cut = WorkerProtocol::StatusOf(kind);
+        if (lines) {
+            const QJsonObject tail{{QStringLiteral("state"), QLatin1String(kind == Vel::ErrorKind::Cancelled ? "cancelled" : "failed")},
+                                   {QStringLiteral("status"), streamed->audit.cut}};
+            if (send(sink, QJsonDocument(QJsonObject{{QStringLiteral("tail"), tail}}).toJson(QJsonDocument::Compact) + '\n', true))
+                sink.done();
+        }
+        streamed->Write(200);
+        return lines;
+    };
     res.set_chunked_content_provider(
-        contentType.toStdString(), [call, streamed, cut, ended, send](size_t, httplib::DataSink &sink) {
-            if (*cut) {
-                streamed->Write(503);
-                return ended(sink, "cancelled", Vel::ErrorKind::Unavailable);
-            }
+        contentType.toStdString(), [call, streamed, cut, lines, begun, send, cutShort](size_t, httplib::DataSink &sink) {
+            if (*cut)
+                return cutShort(sink, Vel::ErrorKind::Cancelled);
             const WorkerAnswer frame = call->Next();
             if (frame.kind == WorkerProtocol::FrameKind::Data) {
-                if (!send(sink, frame.data.constData(), size_t(frame.data.size()), false))
-                    return false;   // the client left: audited as 499 when the answer is dropped
-                streamed->audit.bytes += frame.data.size();
+                if (!lines)
+                    return send(sink, frame.data, false);
+                begun->append(frame.data);
+                const qsizetype whole = begun->lastIndexOf('\n') + 1;
+                if (!send(sink, QByteArrayView(*begun).first(whole), false))
+                    return false;
+                begun->remove(0, whole);
                 return true;
             }
-            // A failure after data went out: the client sees a cut response (no last chunk),
-            // the audit log the failure.
-            if (frame.kind != WorkerProtocol::FrameKind::End) {
-                streamed->Write(WorkerProtocol::StatusOf(frame.error));
-                return ended(sink, frame.error == Vel::ErrorKind::Cancelled ? "cancelled" : "failed", frame.error);
-            }
+            if (frame.kind != WorkerProtocol::FrameKind::End)
+                return cutShort(sink, frame.error);
+            if (!send(sink, *begun, true))
+                return false;
             streamed->audit.rows = frame.rows;
             streamed->Write(200);
-            if (!send(sink, nullptr, 0, true))
-                return false;
             sink.done();
             return true;
         });

@@ -284,11 +284,11 @@ bool Store::RemoveScheme(const QString &user, qint32 rptId, const QString &name)
 void Store::Audit(const AuditEntry &e)
 {
     locked([&](const Database &db) {
-        return db.Exec(QStringLiteral("INSERT INTO audit (at, \"user\", address, action, report, filter, format, rows, status, bytes) "
-                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        return db.Exec(QStringLiteral("INSERT INTO audit (at, \"user\", address, action, report, filter, format, rows, status, bytes, cut) "
+                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
                        {QDateTime::currentDateTimeUtc().toString(Qt::ISODate), value(e.user), value(e.address), value(e.action),
                         value(e.report), value(e.filter), value(e.format), e.rows, qint64(e.status),
-                        e.bytes});
+                        e.bytes, e.cut ? QVariant(qint64(e.cut)) : QVariant()});
     });
 }
 

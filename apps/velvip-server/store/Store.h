@@ -47,6 +47,7 @@ public:
         qint64 rows = -1;
         int status = 0;
         qint64 bytes = -1;   // what the answer sent; -1 when not counted
+        int cut = 0;         // an answer cut after its 200 went out: the status it ended with instead
     };
 
     // `location` is a file path (created mode 0600) or a connection text as --props takes it
