@@ -352,6 +352,12 @@ class Schedules(unittest.TestCase):
             self.looked(started)
         log = self.settle(sid, 5)
         self.assertEqual(([d["state"] for d in log].count("skipped"), len(log), len(sink.messages)), (2, 5, 3), log)
+        # Stopped while the server holds its reply to QUIT longer than a stage may last (two minutes): the
+        # service ends within the harness's wait, with 0, the message received.
+        sink.quit_hold, quits = 60, sink.quits
+        self.cli("run-now", sid, "--slot", "2024-03-03")
+        ts.wait_for(lambda: sink.quits > quits, "QUIT is held")
+        self.assertEqual((self.services[-1].stop(), len(sink.messages)), (0, 4))
 
     def test_clock_jumps_over_a_slot(self):
         # The service's clock (libfaketime, read again on every call) jumps past 07:00 in Shanghai, back

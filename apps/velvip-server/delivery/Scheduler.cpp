@@ -145,6 +145,7 @@ void Scheduler::Start()
 void Scheduler::Stop()
 {
     m_stop = true;
+    AbandonQuits();
     m_alarm.Ring();
     if (m_thread.joinable())
         m_thread.join();

@@ -8,8 +8,29 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
+
+// The connections whose message's outcome is logged and that only wait for the reply to QUIT:
+// the service's stop shuts them down rather than wait up to a whole stage.
+struct Quitting
+{
+    std::mutex lock;
+    std::set<curl_socket_t> sockets;
+    bool abandoned = false;
+} quitting;
+
+int closeSocket(void *, curl_socket_t socket)
+{
+    std::lock_guard guard(quitting.lock);
+    quitting.sockets.erase(socket);
+    return ::close(socket);
+}
 
 size_t readMessage(char *buffer, size_t size, size_t count, void *user)
 {
@@ -73,6 +94,7 @@ SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, Mime
     curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, watch);
     curl_easy_setopt(c, CURLOPT_DEBUGDATA, &replies);
+    curl_easy_setopt(c, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
     // Each stage on its own clock: connecting (TLS included), every reply of the server (the
     // greeting, each command, the end of DATA, QUIT), and the message going out at less than
     // one byte a second. The transfer ends with the server's answer to the message; QUIT and
@@ -92,7 +114,23 @@ SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, Mime
     const CURLcode rc = curl_easy_perform(c);
     const SmtpResult result = outcome(c, rc, replies, password, settings, recipient, error);
     record(result);
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    if (curl_easy_getinfo(c, CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK && socket != CURL_SOCKET_BAD) {
+        std::lock_guard guard(quitting.lock);
+        if (quitting.abandoned)
+            ::shutdown(socket, SHUT_RDWR);
+        else
+            quitting.sockets.insert(socket);
+    }
     return result;   // then QUIT, as the handle is cleaned up
+}
+
+void AbandonQuits()
+{
+    std::lock_guard guard(quitting.lock);
+    quitting.abandoned = true;
+    for (const curl_socket_t socket : quitting.sockets)
+        ::shutdown(socket, SHUT_RDWR);
 }
 
 namespace {

@@ -35,3 +35,7 @@ struct SmtpResult
 // likely logged it already.
 SmtpResult SendMail(const SmtpSettings &settings, const QString &recipient, MimeReader &message,
                     const std::function<void(const SmtpResult &)> &record);
+
+// The service's stop: sends waiting for the reply to QUIT, now and later, end at once (their
+// outcome is logged already); a message still going out is not touched.
+void AbandonQuits();
