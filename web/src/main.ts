@@ -9,6 +9,7 @@ import { signInView } from "./signin";
 type Views = typeof import("./reportView") & typeof import("./schedules");
 let views: Views | null = null;
 const loadViews = async (): Promise<Views> => {
+  if (views) return views;   // no task in between once loaded: the old view goes at once
   const [report, schedules] = await Promise.all([import("./reportView"), import("./schedules")]);
   return (views ??= { ...report, ...schedules });
 };
