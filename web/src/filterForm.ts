@@ -47,12 +47,15 @@ function periodControl(presets: Preset[], initial: string): { el: HTMLElement; v
   return { el, value: () => (select.value === "range" ? `${from.value}..${to.value || from.value}` : select.value) };
 }
 
+// A combobox: the search box and its list, one Tab stop; the arrows move through the options,
+// Esc or a click elsewhere closes it. The list takes its own line below, inside the field.
 function lookupButton(input: HTMLInputElement, kind: string): HTMLElement {
-  const list = h("ul", { class: "lookup", role: "listbox", "aria-label": "候选项", hidden: true });
-  const search = h("input", { type: "search", "aria-label": "搜索", hidden: true, placeholder: "编号或名称" });
+  const list = h("ul", { class: "lookup", role: "listbox", id: uid("list"), "aria-label": "候选项", hidden: true });
+  const search = h("input", { type: "search", "aria-label": "搜索", hidden: true, placeholder: "编号或名称",
+                              role: "combobox", "aria-controls": list.id, "aria-expanded": "false" });
   let timer = 0;
   const option = (text: string, act: () => void) => h("li", {
-    role: "option", tabindex: "0", onclick: act,
+    role: "option", tabindex: "-1", onclick: act,
     onkeydown: (e) => { if ((e as KeyboardEvent).key === "Enter") { e.preventDefault(); act(); } },
   }, text);
   // A page of 50 at a time; "更多…" fetches the next one.
@@ -64,13 +67,40 @@ function lookupButton(input: HTMLInputElement, kind: string): HTMLElement {
     if (page.more) list.append(Object.assign(option("更多…", () => load(offset + page.items.length)), { className: "more" }));
     list.hidden = false;
   };
-  const pick = (n: string) => { input.value = n; list.hidden = search.hidden = true; input.focus(); };
+  const close = (back: HTMLElement | null) => {
+    list.hidden = search.hidden = true;
+    search.setAttribute("aria-expanded", "false");
+    back?.focus();
+  };
+  const pick = (n: string) => { input.value = n; close(input); };
   search.addEventListener("input", () => { clearTimeout(timer); timer = window.setTimeout(() => load(), 250); });
   const button = h("button", { type: "button", class: "small", "aria-label": "从列表选择", onclick: () => {
-    search.hidden = !search.hidden;
-    if (!search.hidden) { search.focus(); load(); } else list.hidden = true;
+    if (!search.hidden) return close(null);
+    search.hidden = false;
+    search.setAttribute("aria-expanded", "true");
+    search.focus();
+    load();
   } }, "…");
-  return h("span", { class: "lookup-box" }, button, search, list);
+  const box = h("span", { class: "lookup-box" }, button, search, list);
+  box.addEventListener("keydown", (e) => {
+    const options = [...list.querySelectorAll<HTMLElement>("[role=option]")];
+    const at = options.indexOf(document.activeElement as HTMLElement);
+    if (e.key === "Escape" && !search.hidden) {
+      e.preventDefault();
+      e.stopPropagation();   // not the report's Esc
+      close(button);
+    } else if ((e.key === "ArrowDown" || e.key === "ArrowUp") && !list.hidden && options.length) {
+      e.preventDefault();
+      const next = e.key === "ArrowDown" ? Math.min(at + 1, options.length - 1) : at - 1;
+      (next < 0 ? search : options[next]).focus();
+    }
+  });
+  const outside = (e: Event) => {
+    if (!box.isConnected) return document.removeEventListener("pointerdown", outside);
+    if (!search.hidden && !box.contains(e.target as Node)) close(null);
+  };
+  document.addEventListener("pointerdown", outside);
+  return box;
 }
 
 // The period a filter names: its "period", or its dates as a range, or its year and month.

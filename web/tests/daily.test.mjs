@@ -202,6 +202,32 @@ describe("access and phone", () => {
         await page.context().close();
       });
 
+  // The lookup as a combobox: arrows through the options, Esc and a click elsewhere close it, and
+  // the open list neither covers the next field nor widens the page.
+  for (const viewport of [{ width: 1366, height: 860 }, PHONE])
+    test(`the lookup at ${viewport.width} px`, async () => {
+      const page = await signedIn(env, "head", "#/reports/10902", viewport);
+      const open = async () => {
+        await page.getByRole("button", { name: "从列表选择" }).first().click();
+        await page.getByRole("listbox").getByRole("option").nth(1).waitFor();
+      };
+      await open();
+      const focused = () => page.evaluate(() => document.activeElement.getAttribute("aria-label") ?? document.activeElement.textContent);
+      const options = await page.getByRole("listbox").getByRole("option").allTextContents();
+      for (const [key, want] of [["ArrowDown", options[0]], ["ArrowDown", options[1]], ["ArrowUp", options[0]], ["Escape", "从列表选择"]]) {
+        await page.keyboard.press(key);
+        assert.equal(await focused(), want, key);
+      }
+      assert.equal(await page.getByRole("listbox").count(), 0);
+      await open();
+      const [list, next, wide] = await page.evaluate(() => [document.querySelector(".lookup").getBoundingClientRect().bottom,
+        document.querySelector('[data-key="EVipNum"]').getBoundingClientRect().top, document.documentElement.scrollWidth - innerWidth]);
+      assert.ok(list <= next + 1 && wide <= 0, `list ends at ${list}, next field at ${next}, page ${wide} px too wide`);
+      await page.getByRole("heading", { level: 1 }).click();
+      assert.equal(await page.getByRole("listbox").count(), 0);
+      await page.context().close();
+    });
+
   test("the skip link, the focus ring, the current row, 查找 both ways and 打印", async () => {
     const page = await signedIn(env, "head", "#/reports/10903?period=2024-01");
     await page.getByRole("status").filter({ hasText: /^共 / }).waitFor();

@@ -237,7 +237,7 @@ describe("head office", () => {
     const options = page.getByRole("listbox").first().getByRole("option");
     await options.filter({ hasText: "更多…" }).click();
     await options.nth(60).waitFor();
-    await page.getByRole("searchbox", { name: "搜索" }).fill("80000250");
+    await page.getByRole("combobox", { name: "搜索" }).fill("80000250");
     await options.filter({ hasText: "80000250" }).first().press("Enter");
     assert.equal(await page.getByLabel("会员卡号起").inputValue(), "80000250");
   });
