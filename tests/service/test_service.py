@@ -144,10 +144,15 @@ def refuses_connections(port):
 
 def faked_clock(path, **env):
     """An environment whose programs read the time from libfaketime's file `path`, read again on every
-    call; AddressSanitizer's runtime, when a program is built with it, is preloaded ahead of it."""
+    call; AddressSanitizer's runtime, when a program is built with it, is preloaded ahead of it, and
+    its allocator no longer reads the clock (libfaketime would open its file inside the allocator's
+    lock and deadlock)."""
     with open(path, "w") as f:
         f.write("+0\n")
     asan = re.findall(r"libasan\S* => (\S+)", subprocess.run(["ldd", SERVER], capture_output=True, text=True).stdout)
+    if asan:
+        options = os.environ.get("ASAN_OPTIONS", "")
+        env["ASAN_OPTIONS"] = (options + ":" if options else "") + "allocator_release_to_os_interval_ms=-1"
     return dict(os.environ, LD_PRELOAD=":".join(asan + [FAKETIME]), FAKETIME_TIMESTAMP_FILE=path, FAKETIME_NO_CACHE="1", **env)
 
 
