@@ -189,17 +189,19 @@ SqlQuery Lines10903(const DbDriver &driver, const Dictionary *filter, const Bran
     where.Range(QStringLiteral("s.FNumber"), values.Text(QStringLiteral("BBranchNum")), values.Text(QStringLiteral("EBranchNum")));
     where.InScope(QStringLiteral("s.FNumber"), scope);
 
+    // The branch is joined first: past eight joins the planner keeps the written order, and a
+    // branch's month must not join the whole chain's month of lines before keeping its own.
     SqlQuery q;
     q.sql = QStringLiteral(
         "SELECT c.FNumber, c.FName, %1, b.FBillNo, i.FNumber, i.FName, i.FModel, bc.FBarCode, a.FName, u.FName, "
         "l.FQty, l.FSalePrice, l.FSaleAmount, l.FPrice, l.FAmount, l.FAmount - l.FSaleAmount, "
         "CASE WHEN b.FReturn = 1 THEN '退货' ELSE '销售' END, d.FName, e.FName, p.FNumber "
-        "FROM sale_bill b JOIN sale_line l ON l.FBillID = b.FID "
+        "FROM sale_bill b LEFT JOIN branch s ON s.FID = b.FBranchID JOIN sale_line l ON l.FBillID = b.FID "
         "JOIN member_card c ON c.FID = b.FCardID JOIN item i ON i.FID = l.FItemID "
         "LEFT JOIN item_barcode bc ON bc.FID = l.FBarID LEFT JOIN aux_prop a ON a.FID = l.FAuxID "
         "LEFT JOIN unit u ON u.FID = l.FUnitID LEFT JOIN discount_type d ON d.FID = l.FDiscountID "
         "LEFT JOIN employee e ON e.FID = b.FCashierID LEFT JOIN pos p ON p.FID = b.FPosID "
-        "LEFT JOIN branch s ON s.FID = b.FBranchID LEFT JOIN customer cu ON cu.FID = b.FCustomerID "
+        "LEFT JOIN customer cu ON cu.FID = b.FCustomerID "
         "LEFT JOIN brand br ON br.FID = i.FBrandID%2 "
         "ORDER BY b.FDate, b.FBillNo, l.FLineNo")
                 .arg(driver.DateTimeText(QStringLiteral("b.FDate")), where.Sql());

@@ -46,6 +46,8 @@ const char *const tables[] = {
 const char *const indexes[] = {
     "CREATE INDEX ix_sale_bill_date ON sale_bill (FDate)",
     "CREATE INDEX ix_sale_bill_card ON sale_bill (FCardID)",
+    // A branch's bills of a period without reading the other branches'.
+    "CREATE INDEX ix_sale_bill_branch ON sale_bill (FBranchID, FDate)",
     "CREATE INDEX ix_sale_line_bill ON sale_line (FBillID, FLineNo)",
     "CREATE INDEX ix_movement_card ON card_movement (FCardID, FDate)",
     "CREATE INDEX ix_movement_date ON card_movement (FDate)",
@@ -233,6 +235,21 @@ bool HasDatedLines(const Database &db)
         return false;
     return db.SelectInt(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_attribute WHERE attrelid = to_regclass('sale_line') "
                                        "AND attname = 'fdate' AND NOT attisdropped")) == 1;
+}
+
+void AddMissingIndexes(const Database &db)
+{
+    const DbDriver &driver = db.Driver();
+    const QString exists = isSqlite(driver)
+                               ? QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name = '%1'")
+                               : QStringLiteral("SELECT count(*) FROM pg_catalog.pg_class WHERE oid = to_regclass('%1')");
+    for (const QString &ddl : IndexStatements(driver, HasDatedLines(db))) {
+        if (!ddl.startsWith(QStringLiteral("CREATE INDEX ")))
+            continue;
+        const QString name = ddl.section(u' ', 2, 2).toLower();
+        if (db.SelectInt(exists.arg(name)) == 0)
+            db.Exec(ddl);
+    }
 }
 
 void AddDateChecks(const Database &db)

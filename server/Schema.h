@@ -43,6 +43,9 @@ bool HasDatedLines(const Database &db);
 // form "yyyy-MM-dd HH:mm:ss" only. Refuses (VelError naming the table) while rows of another
 // form are there. Partitions inherit the check from their table. Throws VelError.
 void AddDateChecks(const Database &db);
+// Creates the indexes the reports need that an older chain lacks; those it has are left
+// untouched (no lock is taken on their tables). Throws VelError.
+void AddMissingIndexes(const Database &db);
 // Tables in dependency order (for counting and clearing in tests).
 QStringList TableNames();
 

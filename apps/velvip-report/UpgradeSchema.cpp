@@ -18,7 +18,7 @@ const char usage[] =
     "  --partition-by-month   （仅 PostgreSQL）把销售单、销售行、储值积分变动、充值和礼品兑换\n"
     "                         改为按月分区，分区覆盖已有数据的各月直到今后 12 个月\n"
     "为旧版本建立的门店数据库建立储值积分余额账，储值积分变动表（10901）从此不再读取全部历史。\n"
-    "并为各表的日期时间列加上格式检查：此后只接受 yyyy-MM-dd HH:mm:ss 形式的值。\n"
+    "并为各表的日期时间列加上格式检查：此后只接受 yyyy-MM-dd HH:mm:ss 形式的值；补建报表所需而缺少的索引。\n"
     "可以重复执行：每次都从变动记录重新建立余额账。\n";
 
 using CommandText::PrintErr;
@@ -107,6 +107,8 @@ int UpgradeSchemaMain(const QStringList &args)
         // After the ledger: adding a check waits for the transactions reading its table.
         PrintErr(QStringLiteral("正在为日期时间列加上格式检查……\n"));
         Schema::AddDateChecks(*db);
+        PrintErr(QStringLiteral("正在补建报表所需的索引……\n"));
+        Schema::AddMissingIndexes(*db);
         auto rows = db->Select(QStringLiteral("SELECT count(*) FROM card_balance_month"));
         const qint64 count = rows->Next() ? rows->Int(0) : 0;
         rows.reset();

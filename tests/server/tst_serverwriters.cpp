@@ -119,8 +119,11 @@ struct Writers
                             db->Exec(QStringLiteral("COMMIT"));
                         ++commits;
                     } catch (const VelError &e) {
-                        if (!begin.isEmpty())
-                            db->Exec(QStringLiteral("ROLLBACK"));
+                        try {   // the engine may have ended the transaction itself
+                            if (!begin.isEmpty())
+                                db->Exec(QStringLiteral("ROLLBACK"));
+                        } catch (const VelError &) {
+                        }
                         const QString text = e.Description();
                         if (text.contains(u"could not serialize") || text.contains(u"deadlock")) {
                             ++retries;
