@@ -99,13 +99,26 @@ QString movementJoin()
         "LEFT JOIN branch s ON s.FID = m.FBranchID LEFT JOIN employee e ON e.FID = m.FOperatorID");
 }
 
-// The cards a ledger filter selects, by number.
-std::vector<Card> selectCards(const Database &db, const FilterValues &values, const BranchScope &scope)
+// The cards a ledger filter selects, by number. With `movedFrom`, only those with a movement
+// the month's query selects (the month from there, the branch terms): a branch's month then
+// costs its own cards, not all of the chain's.
+std::vector<Card> selectCards(const Database &db, const FilterValues &values, const BranchScope &scope,
+                              const std::optional<QDateTime> &movedFrom)
 {
     SqlWhere where(db.Driver());
     addCardTerms(where, values);
     // A branch lists the cards it issued and those that moved there, whatever "ShowVipDo" says.
     where.CardInScope(QStringLiteral("c"), scope, Schema::HasLedger(db));
+    if (movedFrom) {
+        SqlWhere moved(db.Driver());
+        moved.Add(QStringLiteral("m.FCardID = c.FID"));
+        moved.DateFrom(QStringLiteral("m.FDate"), movedFrom);
+        moved.DateTo(QStringLiteral("m.FDate"), movedFrom->addMonths(1), false);
+        addBranchTerms(moved, values, scope);
+        where.Add(QStringLiteral("EXISTS (SELECT 1 FROM card_movement m LEFT JOIN branch s ON s.FID = m.FBranchID%1)")
+                      .arg(moved.Sql()),
+                  moved.Params());
+    }
     auto cursor = db.Select(QStringLiteral("SELECT c.FID, c.FNumber, t.FName, c.FName FROM member_card c "
                                            "LEFT JOIN card_type t ON t.FID = c.FTypeID%1 ORDER BY c.FNumber")
                                 .arg(where.Sql()),
@@ -278,7 +291,7 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter, const Branch
     const bool activeOnly = values.Switch(QStringLiteral("ShowVipDo"));
     const QDateTime start(QDate(year, month, 1), QTime(0, 0), Qt::UTC);   // wall clock
 
-    const std::vector<Card> cards = selectCards(db, values, scope);
+    const std::vector<Card> cards = selectCards(db, values, scope, activeOnly ? std::optional(start) : std::nullopt);
     // The branch range selects the movements a ledger is made of, its balances included.
     const QHash<qint64, Balance> opening = Schema::HasLedger(db)
         ? openingFromLedger(db, values, year * 100 + month, scope)

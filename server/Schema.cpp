@@ -46,15 +46,19 @@ const char *const tables[] = {
 const char *const indexes[] = {
     "CREATE INDEX ix_sale_bill_date ON sale_bill (FDate)",
     "CREATE INDEX ix_sale_bill_card ON sale_bill (FCardID)",
-    // A branch's bills of a period without reading the other branches'.
+    // A branch's rows of a period without reading the other branches' (bills, movements,
+    // top-ups, gifts below).
     "CREATE INDEX ix_sale_bill_branch ON sale_bill (FBranchID, FDate)",
     "CREATE INDEX ix_sale_line_bill ON sale_line (FBillID, FLineNo)",
     "CREATE INDEX ix_movement_card ON card_movement (FCardID, FDate)",
     "CREATE INDEX ix_movement_date ON card_movement (FDate)",
+    "CREATE INDEX ix_movement_branch ON card_movement (FBranchID, FDate)",
     "CREATE INDEX ix_topup_date ON topup (FDate)",
     "CREATE INDEX ix_topup_card ON topup (FCardID)",
+    "CREATE INDEX ix_topup_branch ON topup (FBranchID, FDate)",
     "CREATE INDEX ix_gift_date ON gift_redemption (FDate)",
     "CREATE INDEX ix_gift_card ON gift_redemption (FCardID)",
+    "CREATE INDEX ix_gift_branch ON gift_redemption (FBranchID, FDate)",
     "CREATE INDEX ix_card_type ON member_card (FTypeID)",
     "CREATE INDEX ix_item_brand ON item (FBrandID)",
     "CREATE INDEX ix_barcode_item ON item_barcode (FItemID)",
@@ -243,7 +247,7 @@ void AddMissingIndexes(const Database &db)
     const QString exists = isSqlite(driver)
                                ? QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name = '%1'")
                                : QStringLiteral("SELECT count(*) FROM pg_catalog.pg_class WHERE oid = to_regclass('%1')");
-    for (const QString &ddl : IndexStatements(driver, HasDatedLines(db))) {
+    for (const QString &ddl : IndexStatements(driver, HasDatedLines(db)) + (HasLedger(db) ? LedgerIndexStatements() : QStringList())) {
         if (!ddl.startsWith(QStringLiteral("CREATE INDEX ")))
             continue;
         const QString name = ddl.section(u' ', 2, 2).toLower();

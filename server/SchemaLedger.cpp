@@ -284,6 +284,7 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
         out << DropLedgerStatements(driver) << record.arg(QString());
         out << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_branch (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
                                                "PRIMARY KEY (FCardID, FBranchID))") + (sqlite ? QStringLiteral(" WITHOUT ROWID") : QString()))
+            << LedgerIndexStatements()
             << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_month (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
                                                "FMonth %INT NOT NULL, FValue %INT NOT NULL, FPoints %INT NOT NULL, FCash %INT NOT NULL, "
                                                "PRIMARY KEY (FCardID, FBranchID, FMonth") + clustered)
@@ -478,6 +479,11 @@ void BuildLedger(const Database &db)
     db.ExecAll(statements + ledgerStatements(db.Driver(), !sqlite && HasLedger(db)));
     for (const QString &statement : LedgerUpkeepStatements(db.Driver()))
         db.Exec(statement);
+}
+
+QStringList LedgerIndexStatements()
+{
+    return {QStringLiteral("CREATE INDEX ix_balance_branch_of ON card_balance_branch (FBranchID, FCardID)")};   // a branch's cards
 }
 
 bool HasLedger(const Database &db)
