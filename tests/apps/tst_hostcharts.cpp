@@ -8,12 +8,16 @@
 #include "ReportSession.h"
 #include "ReportTableModel.h"
 #include "ReportView.h"
+#include "ReportWriters.h"
 #include "TabTitle.h"
 #include "ValueFormat.h"
 
 #include <QAction>
 #include <QCategoryAxis>
 #include <QChart>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -153,6 +157,17 @@ private slots:
 
         view->Chart()->SetBarsByValue(byValue);
         const ReportChart::Data &drawn = view->Chart()->Drawn();
+        // The portal draws what the page's head describes: the same title and series names.
+        QByteArray page;
+        Present::ByteSink sink([&page](const char *data, size_t size) { page.append(data, qsizetype(size)); });
+        Present::WriteWhole(*Present::PageRows(sink), view->ShownReport());
+        const QJsonObject described = QJsonDocument::fromJson(page.left(page.indexOf('\n'))).object()
+                                          .value("head").toObject().value("chart").toObject();
+        QCOMPARE(described.value("title").toString().replace("%1", card), view->Chart()->Chart()->title());
+        QStringList names;
+        for (const QJsonValue &name : described.value("names").toArray())
+            names << name.toString();
+        QCOMPARE(names, drawn.names);
         QCOMPARE(view->Chart()->Chart()->series().size(), drawn.series.size());
         if (rptId == 10902 || rptId == 10904) {
             auto want = expected(model, rptId == 10902 ? "FNo" : "FNumber", rptId == 10902 ? "FpayAmount" : "FVipNum");
