@@ -6,7 +6,7 @@ import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, describe, test } from "node:test";
 import { fileURLToPath } from "node:url";
-import { BRANCH, USERS, apiRun, gridText, signedIn, startAll } from "./harness.mjs";
+import { BRANCH, apiRun, gridText, signedIn, startAll } from "./harness.mjs";
 
 // Pictures go to the build tree (VELVIP_SHOTS, set by CTest); VELVIP_DOCS_SHOTS=1 renews the
 // documentation's own in docs/screenshots.
@@ -398,9 +398,8 @@ describe("the home page", () => {
   const printed = new Map();
   const totalOf = (who, href, label) => {
     const [, id, query] = /#\/reports\/(\d+)\?(.*)$/.exec(href);
-    const key = who + href;
-    if (!printed.has(key)) printed.set(key, table(Number(id), Object.fromEntries(new URLSearchParams(query)), CONTEXT[who]));
-    const { head, rows } = printed.get(key);
+    if (!printed.has(who + href)) printed.set(who + href, table(Number(id), Object.fromEntries(new URLSearchParams(query)), CONTEXT[who]));
+    const { head, rows } = printed.get(who + href);
     const total = rows.find((r) => r.includes("合计"));
     return total ? total[head.indexOf(CAPTION[label])] : "—";
   };
@@ -408,15 +407,9 @@ describe("the home page", () => {
   const cases = [["branch", DESKTOP], ["head", DESKTOP], ["branch", PHONE], ["head", PHONE], ["branch", DESKTOP, 10905]];
   for (const [who, viewport, failing] of cases)
     test(`${who} at ${viewport.width} px${failing ? `, ${failing} failing` : ""}`, async () => {
-      const context = await env.browser.newContext({ viewport });
-      if (failing) await context.route(`**/reports/${failing}/run*`, (r) => r.abort("connectionreset"));
-      const page = await context.newPage();
-      await page.goto(env.base);
-      await page.getByLabel("用户名").fill(USERS[who][0]);
-      await page.getByLabel("密码").fill(USERS[who][1]);
-      await page.getByRole("button", { name: "登录" }).click();
-      await page.locator(".home").waitFor();
-      await page.locator(".home [aria-busy]").first().waitFor({ state: "detached", timeout: 60000 });
+      const page = await signedIn(env, who, "", viewport,
+        (c) => failing && c.route(`**/reports/${failing}/run*`, (r) => r.abort("connectionreset")));
+      await page.locator(".home:not(:has([aria-busy]))").waitFor({ timeout: 60000 });
       assert.equal(await page.getByRole("link", { name: "首页" }).getAttribute("aria-current"), "page");
       assert.equal(await page.evaluate(() => document.documentElement.scrollWidth - innerWidth), 0, "the page scrolls sideways");
       const links = await page.locator(".home a.figure").evaluateAll((as) => as.map((a) => ({
@@ -424,12 +417,9 @@ describe("the home page", () => {
         row: a.closest("tr")?.querySelector("th")?.textContent ?? null })));
       const failed = await page.locator(".home .failed").allTextContents();
       const branches = await page.locator(".home tbody th").allTextContents();
-      if (who === "branch") {
-        assert.equal(branches.length, 0);
-        assert.ok(links.every((l) => !/BBranchNum|BStockNo/.test(l.href)), "a branch's link names a branch");
-      } else assert.ok(branches.length > 1 && links.some((l) => l.row === branches[0]));
-      assert.equal(failed.length, failing ? 4 : 0);
-      assert.ok(failed.every((t) => t === "暂时取不到，请稍后再试。"));
+      if (who === "branch") assert.ok(!branches.length && links.every((l) => !/BBranchNum|BStockNo/.test(l.href)), "another branch");
+      else assert.ok(branches.length > 1 && links.some((l) => l.row === branches[0]));
+      assert.deepEqual(failed, Array(failing ? 4 : 0).fill("暂时取不到，请稍后再试。"));
       assert.equal(links.length, failing ? 12 : who === "branch" ? 16 : 8 * (branches.length + 2));   // two tables, each with a 合计 row
       if (viewport === DESKTOP)
         for (const l of links.filter((l) => l.row === null || l.row === "合计" || l.row === branches[0])) {
@@ -443,7 +433,7 @@ describe("the home page", () => {
       await page.getByRole("status").filter({ hasText: /^共 / }).waitFor({ timeout: 60000 });
       const ran = new URLSearchParams(new URL(page.url()).hash.split("?")[1]);
       for (const [k, v] of new URLSearchParams(links[0].href.split("?")[1])) assert.equal(ran.get(k), v, k);
-      await context.close();
+      await page.context().close();
     });
 });
 
