@@ -3,7 +3,7 @@
 // them per branch with the chain's total. The figures are the reports' own summary rows, run
 // through the same service calls as the report pages, and shown as the service words them.
 
-import { api, type Filter, type Page, type Preset, type Session } from "./api";
+import { api, ApiError, type Filter, type Page, type Preset, type Session } from "./api";
 import { cellText, columnsOf } from "./columns";
 import { h } from "./dom";
 import { formatHash } from "./route";
@@ -57,6 +57,29 @@ export function leaveHome() {
   running = null;
 }
 
+// The runs share the service's small queue with every other user: a few at a time from this
+// page, and one the service turned away as busy (503) is asked again after a pause.
+const AT_ONCE = 4, TRIES = 4, PAUSE_MS = 5000;
+let active = 0;
+const waiting: (() => void)[] = [];
+async function queued(id: number, filter: Filter, signal: AbortSignal): Promise<Page> {
+  if (active >= AT_ONCE) await new Promise<void>((go) => waiting.push(go));
+  active++;
+  try {
+    for (let tries = 1; ; tries++) {
+      try {
+        return await api.run(id, filter, signal, () => undefined);
+      } catch (err) {
+        if (!(err instanceof ApiError && err.status === 503) || tries === TRIES || signal.aborted) throw err;
+        await new Promise((resume) => setTimeout(resume, PAUSE_MS));
+      }
+    }
+  } finally {
+    active--;
+    waiting.shift()?.();
+  }
+}
+
 interface Branch { number: string; name: string }
 async function branchList(): Promise<Branch[]> {
   const all: Branch[] = [];
@@ -87,19 +110,19 @@ export async function homeView(session: Session): Promise<HTMLElement> {
   const abort = (running = new AbortController());
   const branches = session.branch ? Promise.resolve([]) : branchList();
   const list = spans(await api.periods());
-  // Each report once per period, all at once: the figures fill in as their runs end.
+  // Each report once per period, this period's first: the figures fill in as their runs end.
   const runs = new Map<string, Promise<Page>>();
   const run = (f: Figure, period: string) => {
     const filter = { ...f.filter, period };
     const key = formatHash({ report: f.report, filter });
     if (!runs.has(key)) {
-      const p = api.run(f.report, filter, abort.signal, () => undefined);
+      const p = queued(f.report, filter, abort.signal);
       p.catch(() => undefined);
       runs.set(key, p);
     }
     return runs.get(key)!;
   };
-  for (const s of list) for (const f of FIGURES) { run(f, s.period); run(f, s.before); }
+  for (const side of ["period", "before"] as const) for (const s of list) for (const f of FIGURES) run(f, s[side]);
   const link = (f: Figure, period: string, branch?: string) => formatHash({ report: f.report,
     filter: { ...f.filter, period, ...(branch ? { [f.branchKeys[0]]: branch, [f.branchKeys[1]]: branch } : {}) } });
   // One figure: now, and the period before under it.

@@ -404,11 +404,16 @@ describe("the home page", () => {
     return total ? total[head.indexOf(CAPTION[label])] : "—";
   };
   const DESKTOP = { width: 1366, height: 860 };
-  const cases = [["branch", DESKTOP], ["head", DESKTOP], ["branch", PHONE], ["head", PHONE], ["branch", DESKTOP, 10905]];
-  for (const [who, viewport, failing] of cases)
-    test(`${who} at ${viewport.width} px${failing ? `, ${failing} failing` : ""}`, async () => {
-      const page = await signedIn(env, who, "", viewport,
-        (c) => failing && c.route(`**/reports/${failing}/run*`, (r) => r.abort("connectionreset")));
+  // A report failing, or busy (503) once for each of its runs.
+  const cases = [["branch", DESKTOP], ["head", DESKTOP], ["branch", PHONE], ["head", PHONE], ["branch", DESKTOP, 10905],
+    ["branch", DESKTOP, 10904, "busy"]];
+  for (const [who, viewport, failing, busy] of cases)
+    test(`${who} at ${viewport.width} px${failing ? `, ${failing} ${busy ?? "failing"}` : ""}`, async () => {
+      const turned = new Set();
+      const page = await signedIn(env, who, "", viewport, (c) => failing && c.route(`**/reports/${failing}/run*`, (r) =>
+        !busy ? r.abort("connectionreset") : turned.has(r.request().postData()) ? r.continue()
+          : (turned.add(r.request().postData()), r.fulfill({ status: 503, json: { error: "服务忙" } }))));
+      const broken = failing && !busy;
       await page.locator(".home:not(:has([aria-busy]))").waitFor({ timeout: 60000 });
       assert.equal(await page.getByRole("link", { name: "首页" }).getAttribute("aria-current"), "page");
       assert.equal(await page.evaluate(() => document.documentElement.scrollWidth - innerWidth), 0, "the page scrolls sideways");
@@ -419,15 +424,15 @@ describe("the home page", () => {
       const branches = await page.locator(".home tbody th").allTextContents();
       if (who === "branch") assert.ok(!branches.length && links.every((l) => !/BBranchNum|BStockNo/.test(l.href)), "another branch");
       else assert.ok(branches.length > 1 && links.some((l) => l.row === branches[0]));
-      assert.deepEqual(failed, Array(failing ? 4 : 0).fill("暂时取不到，请稍后再试。"));
-      assert.equal(links.length, failing ? 12 : who === "branch" ? 16 : 8 * (branches.length + 2));   // two tables, each with a 合计 row
+      assert.deepEqual(failed, Array(broken ? 4 : 0).fill("暂时取不到，请稍后再试。"));
+      assert.equal(links.length, broken ? 12 : who === "branch" ? 16 : 8 * (branches.length + 2));   // two tables, each with a 合计 row
       if (viewport === DESKTOP)
         for (const l of links.filter((l) => l.row === null || l.row === "合计" || l.row === branches[0])) {
           const label = Object.keys(CAPTION).find((c) => l.label.includes(c));
           const want = totalOf(who, l.href, label);   // "—": the period has nothing for the branch
           assert.ok(l.text === "—" ? Number(want) === 0 : l.text.replace(/,/g, "") === want, `${l.label} ${l.text} ${want} ${l.href}`);
         }
-      await page.screenshot({ path: SHOTS + `portal-home-${who}-${viewport.width}${failing ? "-failing" : ""}.png`, fullPage: true });
+      await page.screenshot({ path: SHOTS + `portal-home-${who}-${viewport.width}${failing ? `-${busy ?? "failing"}` : ""}.png`, fullPage: true });
       // One tap opens the report behind a figure with its filter.
       await page.locator(".home a.figure").first().click();
       await page.getByRole("status").filter({ hasText: /^共 / }).waitFor({ timeout: 60000 });
