@@ -67,8 +67,10 @@ async function show(session: Session) {
   const other = atHome() ? () => homeView(session)
     : location.hash === "#/schedules" && !session.branch ? () => schedulesView(reports) : null;
   if (other) {
+    const at = location.hash;
     try {
-      shell(session, await other());
+      const content = await other();
+      if (location.hash === at) shell(session, content);   // not over a view opened meanwhile
     } catch (err) {
       shell(session, h("p", { class: "error", role: "alert" }, (err as Error).message));
     }

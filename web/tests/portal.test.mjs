@@ -440,6 +440,18 @@ describe("the home page", () => {
       for (const [k, v] of new URLSearchParams(links[0].href.split("?")[1])) assert.equal(ran.get(k), v, k);
       await page.context().close();
     });
+
+  test("a report opened while the home page is on its way stays", async () => {
+    const page = await signedIn(env, "branch", "#/reports/10906");
+    await page.route("**/api/v1/periods", (r) => setTimeout(() => r.continue(), 3000));
+    await page.getByRole("link", { name: "首页" }).click();
+    await page.getByRole("link", { name: /^10901 / }).click();
+    await page.getByRole("form", { name: "筛选条件" }).waitFor();
+    await page.waitForResponse((r) => r.url().endsWith("/api/v1/periods"));
+    await page.waitForTimeout(300);   // the home page is built from that answer without another request
+    assert.equal(await page.locator(".home").count(), 0);
+    await page.context().close();
+  });
 });
 
 // 复制's text as rows of cells.
