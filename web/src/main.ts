@@ -1,4 +1,5 @@
-// The portal: sign in, then the report list and the report in the address (#/reports/ID?filter).
+// The portal: sign in, then the home page, the report list and the report in the address
+// (#/reports/ID?filter).
 
 import { api, SIGNED_OUT, type Filter, type ReportInfo, type Session } from "./api";
 import { h } from "./dom";
@@ -6,14 +7,16 @@ import { parseHash } from "./route";
 import { signInView } from "./signin";
 
 // The reports, their grid and charts load behind the sign-in form, which needs none of them.
-type Views = typeof import("./reportView") & typeof import("./schedules");
+type Views = typeof import("./reportView") & typeof import("./schedules") & typeof import("./home");
 let views: Views | null = null;
 const loadViews = async (): Promise<Views> => {
   if (views) return views;   // no task in between once loaded: the old view goes at once
-  const [report, schedules] = await Promise.all([import("./reportView"), import("./schedules")]);
-  return (views ??= { ...report, ...schedules });
+  const [report, schedules, home] = await Promise.all([import("./reportView"), import("./schedules"), import("./home")]);
+  return (views ??= { ...report, ...schedules, ...home });
 };
-const leaveReport = () => views?.leaveReport();
+const leaveReport = () => { views?.leaveReport(); views?.leaveHome(); };
+const HOME = "#/home";
+const atHome = () => location.hash === "" || location.hash === "#/" || location.hash === HOME;
 
 const root = document.getElementById("app")!;
 let reports: ReportInfo[] = [];
@@ -44,7 +47,9 @@ function shell(session: Session, content: HTMLElement) {
   };
   const skip = h("a", { class: "skip", href: "#content", onclick: (e) => { e.preventDefault(); land(); } }, "跳到内容");
   root.replaceChildren(skip,
-    h("header", {}, h("span", { class: "brand" }, "会员卡报表"), h("span", { class: "who" }, who), out),
+    h("header", {}, h("span", { class: "brand" }, "会员卡报表"),
+      h("a", { href: HOME, class: "home-link", "aria-current": atHome() ? "page" : false }, "首页"),
+      h("span", { class: "who" }, who), out),
     h("div", { class: "layout" }, nav, main));
   land();
 }
@@ -57,11 +62,15 @@ function lastFilter(session: Session, report: number): Filter {
 
 async function show(session: Session) {
   leaveReport();
-  const [{ reportView, schedulesView }, list] = await Promise.all([loadViews(), reports.length ? reports : api.reports()]);
+  const [{ reportView, schedulesView, homeView }, list] = await Promise.all([loadViews(), reports.length ? reports : api.reports()]);
   reports = list;
-  if (location.hash === "#/schedules" && !session.branch) {
+  const other = atHome() ? () => homeView(session)
+    : location.hash === "#/schedules" && !session.branch ? () => schedulesView(reports) : null;
+  if (other) {
+    const at = location.hash;
     try {
-      shell(session, await schedulesView(reports));
+      const content = await other();
+      if (location.hash === at) shell(session, content);   // not over a view opened meanwhile
     } catch (err) {
       shell(session, h("p", { class: "error", role: "alert" }, (err as Error).message));
     }

@@ -3,6 +3,10 @@
 import { api, type Filter } from "./api";
 import { h, uid } from "./dom";
 
+// The scheme last opened: loading it puts its filter in the address, which builds the view anew,
+// so the new list shows it chosen while the address is still that scheme's.
+let opened: { report: number; name: string; hash: string } | null = null;
+
 export function schemeBar(report: number, current: () => Filter, load: (f: Filter) => void,
                           say: (text: string) => void): HTMLElement {
   const id = uid("scheme");
@@ -11,13 +15,17 @@ export function schemeBar(report: number, current: () => Filter, load: (f: Filte
   const refresh = async (selected = "") => {
     const names = await api.schemes(report);
     list.replaceChildren(h("option", { value: "" }, "（选择方案）"), ...names.map((n) => h("option", { value: n }, n)));
-    list.value = selected;
+    list.value = selected || (opened?.report === report && opened.hash === location.hash && names.includes(opened.name)
+      ? opened.name : "");
   };
   const act = (work: () => Promise<void>) => async () => {
     try { await work(); } catch (err) { say((err as Error).message); }
   };
   list.addEventListener("change", act(async () => {
-    if (list.value) load(await api.scheme(report, list.value));
+    if (!list.value) return;
+    const name = list.value;
+    load(await api.scheme(report, name));
+    opened = { report, name, hash: location.hash };
   }));
   const save = h("button", { type: "button", class: "small", onclick: act(async () => {
     const n = name.value.trim();
@@ -29,7 +37,7 @@ export function schemeBar(report: number, current: () => Filter, load: (f: Filte
   }) }, "保存方案");
   const remove = h("button", { type: "button", class: "small", onclick: act(async () => {
     const n = list.value;
-    if (!n) return;
+    if (!n) return say("请先选择要删除的方案");
     await api.deleteScheme(report, n);
     await refresh();
     say(`已删除方案“${n}”`);

@@ -185,6 +185,7 @@ describe("access and phone", () => {
     ["a refused filter", "#/reports/10902?period=2024-01&GroupBy=0&BVipNum=9&EVipNum=1",
       (p) => p.locator('[data-key="BVipNum"] .note').filter({ hasText: /./ })],
     ["the schedules", "#/schedules", (p) => p.getByRole("heading", { name: "定时发送" })],
+    ["the home page", "#/home", (p) => p.locator(".home:not(:has([aria-busy]))")],
   ];
   for (const viewport of [{ width: 1366, height: 860 }, PHONE])
     for (const [what, hash, shown] of states)

@@ -50,9 +50,10 @@ export async function startAll({ days, linesPerDay = 30 } = {}) {
   };
 }
 
-// A page signed in as `who`, at `hash` (signing in keeps the address).
-export async function signedIn(env, who, hash = "", viewport = { width: 1366, height: 860 }) {
+// A page signed in as `who`, at `hash` (signing in keeps the address); `prepare` sees the context first.
+export async function signedIn(env, who, hash = "", viewport = { width: 1366, height: 860 }, prepare = () => undefined) {
   const context = await env.browser.newContext({ viewport });
+  await prepare(context);
   const page = await context.newPage();
   await page.goto(env.base + hash);
   await page.getByLabel("用户名").fill(USERS[who][0]);
