@@ -733,6 +733,21 @@ class LimitsTest(unittest.TestCase):
             self.assertEqual(service.stop(), 0)   # SIGTERM: a clean stop
 
 
+    def test_queue_is_served_in_order_of_arrival(self):
+        with Service(TMP, DB, "--workers", "1", "--queue", "8") as service:
+            api = Api(service.port).login("boss", "boss-password")
+            worker = service.stop_workers(api)[0]
+            done, threads = [], []
+            for n in range(7):   # the first holds the stopped worker, the others queue behind it one by one
+                threads.append(threading.Thread(target=lambda n=n: (api.call("POST", "/reports/10906/run", {}), done.append(n))))
+                threads[-1].start()
+                wait_for(lambda: load(api)[1] == n, f"{n} queued")
+            os.kill(worker, signal.SIGCONT)
+            for t in threads:
+                t.join()
+            self.assertEqual(done, list(range(7)))
+
+
 def raw_request(port, head, body=b"", timeout=10, source="127.0.0.1"):
     """One request written by hand; the status line's code, the headers and the body, or None when
     the connection ended without an answer."""
