@@ -738,10 +738,13 @@ class LimitsTest(unittest.TestCase):
             api = Api(service.port).login("boss", "boss-password")
             worker = service.stop_workers(api)[0]
             done, threads = [], []
-            for n in range(7):   # the first holds the stopped worker, the others queue behind it one by one
-                threads.append(threading.Thread(target=lambda n=n: (api.call("POST", "/reports/10906/run", {}), done.append(n))))
+            # The first holds the stopped worker, the others queue behind it one by one; each run
+            # lasts long enough that its answer ends before the next one's.
+            for n in range(7):
+                threads.append(threading.Thread(target=lambda n=n: (api.call("POST", "/reports/10903/run", TWO_MONTHS),
+                                                                    done.append(n))))
                 threads[-1].start()
-                wait_for(lambda: load(api)[1] == n, f"{n} queued")
+                wait_for(lambda: load(api) == (1, n), f"{n} queued")
             os.kill(worker, signal.SIGCONT)
             for t in threads:
                 t.join()
