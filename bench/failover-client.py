@@ -1,6 +1,6 @@
 """Clients that sign in through the balancer and run reports in a loop, for bench/failover.sh.
 
-    failover-client.py URL USER PASSWORD REFS EVENTS [--clients 64] [--hang 60]
+    failover-client.py URL USER PASSWORD REFS EVENTS [--clients 64] [--hang 60] [--records FILE]
 
 REFS is a folder of NAME.body (the request's JSON) and NAME.json (the answer a run against the
 primary gave); EVENTS a file of "EPOCH LABEL" lines the driver appends while this runs, until
@@ -15,6 +15,7 @@ for name in ("url", "user", "password", "refs", "events"):
     parser.add_argument(name)
 parser.add_argument("--clients", type=int, default=64)
 parser.add_argument("--hang", type=float, default=60, help="an answer slower than this is a hang")
+parser.add_argument("--records", help="also write every request here, one JSON array a line")
 args = parser.parse_args()
 host, port = args.url.split("//")[1].rstrip("/").split(":")
 refs = {}
@@ -62,7 +63,19 @@ def call(*how):
 
 def read_events():
     with open(args.events) as f:
-        return [(float(t), label.strip()) for t, label in (line.split(" ", 1) for line in f if line.strip())]
+        return sorted((float(t), label.strip()) for t, label in (line.split(" ", 1) for line in f if line.strip()))
+
+
+first_sign_ins = []   # the driver's first event waits for every client's first session
+
+
+def signed_in(number):
+    with lock:
+        if number not in first_sign_ins:
+            first_sign_ins.append(number)
+            if len(first_sign_ins) == args.clients:
+                with open(args.events, "a") as f:
+                    f.write(f"{time.time()} all signed in\n")
 
 
 def client(number, ended):
@@ -76,6 +89,7 @@ def client(number, ended):
             kind, _, data, upstream, cookie = call(source, "POST", "/api/v1/session", sign_in)
             if kind == "ok":
                 session = {"through": upstream, "cookie": cookie, "csrf": json.loads(data)["csrf"]}
+                signed_in(number)
             with lock:
                 records.append((began, time.time(), kind, upstream, upstream, "sign-in"))
             if session is None:
@@ -105,24 +119,29 @@ for t in threads:
     t.join()
 events = read_events()
 end = events.pop()[0]
+if args.records:
+    with open(args.records, "w") as f:
+        f.writelines(json.dumps(r) + "\n" for r in sorted(records))
 
 
-def row(label, rows, stops=()):
+def row(label, rows, at=None):
+    """One line of the table: requests begun in the phase; failures in flight at its event."""
     kinds = collections.Counter(r[2] for r in rows if r[2] != "ok")
     runs = [r for r in rows if r[5] != "sign-in"]
-    in_flight = sum(1 for r in rows if r[2] != "ok" and any(r[0] <= t <= r[1] for t in stops))
-    slowest = max((r[1] - r[0] for r in rows), default=0)
+    in_flight = sum(1 for r in records if r[2] != "ok" and at is not None and r[0] <= at <= r[1])
+    times = sorted(r[1] - r[0] for r in runs) or [0]
     identical = "yes" if runs and not any(r[2] == "body differs" for r in runs) else ("no" if runs else "-")
     failures = ", ".join(f"{k} {n}" for k, n in sorted(kinds.items())) or "none"
-    print(f"| {label} | {len(rows)} | {failures} | {in_flight} | {kinds.get('hang', 0)} | {slowest:.2f} s | {identical} |")
+    print(f"| {label} | {len(rows)} | {failures} | {'-' if at is None else in_flight} | {kinds.get('hang', 0)} "
+          f"| {times[len(times) // 2]:.2f} / {times[-1]:.2f} s | {identical} |")
 
 
-print("| phase | requests | failures by kind | of them in flight at the event | hangs | max latency | byte-identical |")
+print("| phase | requests | failures by kind | failures in flight at the event | hangs | runs p50 / max | byte-identical |")
 print("|---|---|---|---|---|---|---|")
-bounds = [(records and min(r[0] for r in records) or 0, "all up")] + events + [(end + args.hang, "end")]
+bounds = [(min((r[0] for r in records), default=0), "signing in")] + events + [(end + args.hang, "end")]
 for (start, label), (stop, _) in zip(bounds, bounds[1:]):
-    row(label, [r for r in records if start <= r[0] < stop], [start] if label != "all up" else [])
-row("all", records, [t for t, _ in events])
+    row(label, [r for r in records if start <= r[0] < stop], None if label in ("signing in", "all signed in") else start)
+row("all", records)
 crossed = collections.Counter((r[4], r[3]) for r in records if r[5] != "sign-in" and r[2] == "ok" and r[3] and r[4])
 moved = sum(n for (through, served), n in crossed.items() if through != served)
 lost = sum(1 for r in records if r[2].startswith("session lost"))

@@ -95,12 +95,22 @@ nginx_extra='add_header X-Velvip-Upstream $upstream_addr always;'
 start_nginx "$port" "$work" "${ports[a]}" "${ports[b]}"
 for _ in $(seq 50); do curl -sf "http://127.0.0.1:$port/api/v1/health" >/dev/null && break; sleep 0.2; done
 
+# Failed sign-ins from one address through nginx until the first 429: five are free, wherever
+# the balancer sends them.
+throttled=0
+for i in $(seq 12); do
+  status=$(curl -s -o /dev/null -w '%{http_code}' --interface 127.0.0.20 -H "Content-Type: application/json" \
+           -d '{"user":"bench","password":"wrong"}' "http://127.0.0.1:$port/api/v1/session")
+  [ "$status" = 429 ] && { throttled=$i; break; }
+done
+
 events="$work/events"; : > "$events"
 event() { echo "$(date +%s.%N) $*" >> "$events"; echo "$(date +%T) $*" >&2; }
 python3 "$root/bench/failover-client.py" "http://127.0.0.1:$port" bench bench-password "$work/refs" "$events" \
-  --clients "$clients" > "$work/summary" &
+  --clients "$clients" --records "$work/records" > "$work/summary" &
 load=$!
 
+for _ in $(seq 600); do grep -q "all signed in" "$events" && break; sleep 0.2; done
 sleep "$phase"
 event "instance a stopped (SIGTERM)"
 kill -TERM "${pids[a]}"; wait "${pids[a]}" 2>/dev/null || true
@@ -125,4 +135,5 @@ wait "$load"
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg); $clients clients, $workers workers an instance, phases of $phase s"
 cat "$work/summary"
+echo "failed sign-ins through nginx: the first 429 at try $throttled (0: none in 12)"
 echo "status 5xx in the instances' access logs: $(cat "$work"/a.log "$work"/b.log | grep -c '"status":5' || true)"

@@ -9,19 +9,26 @@
 
 namespace {
 
+// Counts are kept under the hash of what they count: a row is small whatever name was typed,
+// and no typed name (a password in the wrong field, say) is stored.
+QString hashed(const QString &key)
+{
+    return QString::fromLatin1(SecretHash(key.toUtf8()).toHex());
+}
+
 QString addressKey(const QString &address)
 {
-    return QStringLiteral("a:") + address;
+    return hashed(QStringLiteral("a:") + address);
 }
 
 QString userKey(const QString &user)
 {
-    return QStringLiteral("u:") + user;
+    return hashed(QStringLiteral("u:") + user);
 }
 
 QString pairKey(const QString &user, const QString &address)
 {
-    return QStringLiteral("p:") + user + u'\n' + address;
+    return hashed(QStringLiteral("p:") + user + u'\n' + address);
 }
 
 qint64 waitFor(const Store::FailureCount &count, qint64 now)

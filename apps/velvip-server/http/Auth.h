@@ -29,7 +29,7 @@ public:
     void Succeeded(const QString &user, const QString &address);
 
 private:
-    Store &m_store;   // keys "a:ADDRESS", "u:USER" and "p:USER\nADDRESS"
+    Store &m_store;   // per address, user, and user at an address (each key hashed)
 };
 
 // Who a request comes from.
