@@ -8,9 +8,10 @@
 # the primary alone.
 #   bench/failover.sh [--build build/test] [--phase 15] [--clients 64] [--workers 2] [--big] [--keep]
 #                     [--site FILE]   (another nginx site than packaging/nginx/velvip.conf)
+#                     [--freeze]      (first freeze standby 1 for a phase: SIGSTOP, then SIGCONT)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/test" phase=15 clients=64 workers=2 demo=(--days 366) keep=0
+build="$root/build/test" phase=15 clients=64 workers=2 demo=(--days 366) keep=0 freeze=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
@@ -19,8 +20,9 @@ while [ $# -gt 0 ]; do
     --workers) workers=$2; shift 2 ;;
     --big) demo=(--branches 40 --days 731); shift ;;
     --keep) keep=1; shift ;;
+    --freeze) freeze=1; shift ;;
     --site) nginx_site=$(realpath "$2"); shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--phase SECONDS] [--clients N] [--workers N] [--big] [--keep] [--site FILE]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--build DIR] [--phase SECONDS] [--clients N] [--workers N] [--big] [--keep] [--site FILE] [--freeze]" >&2; exit 2 ;;
   esac
 done
 bin="$build/bin"
@@ -124,6 +126,17 @@ sleep "$phase"
 event "instance b started again"
 start_instance b "${ports[b]}"
 sleep "$phase"
+if [ "$freeze" = 1 ]; then
+  # The standby's processes stopped as a frozen machine would be: connections stay open.
+  frozen=$(head -1 "$PG_CLUSTER_DIR/standby/postmaster.pid")
+  frozen="$frozen $(ps -o pid= --ppid "$frozen" | tr '\n' ' ')"
+  event "standby 1 frozen (SIGSTOP)"
+  kill -STOP $frozen
+  sleep "$phase"
+  event "standby 1 going on (SIGCONT)"
+  kill -CONT $frozen
+  sleep "$phase"
+fi
 event "standby 1 stopped (fast)"
 "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$PG_CLUSTER_DIR/standby" -m fast -w stop >/dev/null
 sleep "$phase"

@@ -356,6 +356,30 @@ class ServiceTest(unittest.TestCase):
                 self.assertEqual([s["state"] for s in servers], states)
                 self.assertEqual(servers[-1]["role"], "primary")
                 self.assertNotIn(dict(p.split("=", 1) for p in props.split(";"))["Password"], payload.decode())
+        # The second standby stops answering (its processes stopped, as on a frozen machine): runs
+        # and the health page skip it within seconds instead of waiting out the chain's Timeout.
+        pid_file = os.path.join(os.environ.get("PG_CLUSTER_DIR", "/nonexistent"), "standby2", "postmaster.pid")
+        if not os.path.exists(pid_file):
+            return
+        with open(pid_file) as f:
+            postmaster = f.readline().strip()
+        expected = self.cli_json(10902, BASE[10902], False, replicated[0].split(";Standbys=")[0])
+        with Service(self.tmp, replicated[0]) as service:
+            api = Api(service.port).login("boss", "boss-password")
+            run = lambda: api.call("POST", "/reports/10902/run", {**BASE[10902], "period": PERIOD})
+            runs = [run() for _ in range(2)]   # sessions on both standbys first
+            frozen = [int(p) for p in [postmaster, *subprocess.run(["ps", "-o", "pid=", "--ppid", postmaster],
+                                                                       capture_output=True, text=True).stdout.split()]]
+            for pid in frozen:
+                os.kill(pid, signal.SIGSTOP)
+            try:
+                runs += [run() for _ in range(4)]
+                states = [s["state"] for s in json.loads(api.call("GET", "/health")[1])["servers"]]
+            finally:
+                for pid in frozen:
+                    os.kill(pid, signal.SIGCONT)
+            self.assertEqual([(r.status, body) for r, body in runs], [(200, expected)] * 6)
+            self.assertEqual(states, ["up", "down", "up"])
 
     def test_lock_wait_beyond_the_limit_answers_504(self):
         chains = postgres_chains()
