@@ -30,7 +30,7 @@ db=$("$bin/velvip-report" run 10906 --set BItemNumber=100001 --format csv >/dev/
 store="$work/store.sqlite"
 echo "bench-password" | "$bin/velvip-server" user add bench --password-stdin --head-office --store "$store"
 token=$("$bin/velvip-server" token add bench --store "$store" 2>/dev/null)
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+source "$root/bench/service-lib.sh"
 service_port=$(free_port)
 "$bin/velvip-server" --db "$db" --store "$store" --listen "127.0.0.1:$service_port" --workers "$workers" --queue 64 \
   --trusted-proxy 127.0.0.1 >/dev/null 2>"$work/access.log" &
@@ -38,14 +38,7 @@ server=$!
 port=$service_port
 if [ "$proxy" = 1 ]; then
   port=$(free_port)
-  chmod 755 "$work"
-  site=$(sed -e '/^\s*ssl_/d' -e "s/listen 443 ssl;/listen 127.0.0.1:$port;/" \
-             -e "s/server 127.0.0.1:8080;/server 127.0.0.1:$service_port;/" "$root/packaging/nginx/velvip.conf")
-  temp=$(for k in client_body proxy fastcgi uwsgi scgi; do printf '%s_temp_path %s/%s; ' $k "$work" $k; done)
-  printf 'daemon off; pid %s/nginx.pid; error_log %s/nginx.log; events { }\nhttp { access_log off; %s\n%s\n}\n' \
-    "$work" "$work" "$temp" "$site" > "$work/nginx.conf"
-  /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -e "$work/nginx.log" &
-  nginx=$!
+  start_nginx "$port" "$work" "$service_port"
 fi
 sleep 1
 

@@ -99,6 +99,8 @@ if(TARGET velvip-server)
   set_target_properties(velvip-server PROPERTIES INSTALL_RPATH "${vel_server_lib_rpath};${vel_server_plugin_rpath}")
   install(TARGETS velvip-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES packaging/velvip-server.service DESTINATION lib/systemd/system)
+  # Two instances behind the site: its upstream block, an example beside the documentation.
+  install(FILES packaging/nginx/velvip-upstream.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velvip/examples)
   # Its settings go to <sysconfdir>/default: /etc for the prefix /usr (the package), else
   # PREFIX/etc, decided when installing, so `cmake --install --prefix DIR` stays inside DIR.
   install(CODE "

@@ -118,11 +118,9 @@ QString clientTimeoutText(const SessionLimits &limits)
 // the next use finds it broken rather than mid-query.
 void abandon(PGconn *conn)
 {
-    if (PGcancel *cancel = PQgetCancel(conn)) {
-        char error[256];
-        PQcancel(cancel, error, sizeof error);
-        PQfreeCancel(cancel);
-    }
+    // No cancel request: the server let its own statement_timeout pass without a word, and a
+    // cancel waits for its postmaster's reply without a bound (a frozen machine never sends it).
+    // A server that wakes up finds the connection gone at its next write.
     ::shutdown(PQsocket(conn), SHUT_RDWR);
     while (PGresult *r = PQgetResult(conn))
         PQclear(r);

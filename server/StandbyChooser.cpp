@@ -68,6 +68,26 @@ qint64 lagMs(const Database &db)
     return sinceCommit + waited.elapsed();
 }
 
+// The lag is asked on a session of its own with a short limit, so that a standby that stopped
+// answering (a frozen machine still acknowledges packets and keepalives) is found within
+// seconds, not after the reports' Timeout. A later key wins, so this overrides the text's own.
+QString probeText(const QString &server)
+{
+    return server + QStringLiteral(";Timeout=3");
+}
+
+// The server's lag through its probe session; throws VelError when it does not answer in time,
+// the probe session then released.
+qint64 probedLagMs(const QString &server)
+{
+    try {
+        return lagMs(Database::ForServer(probeText(server)));
+    } catch (const VelError &) {
+        Database::ReleaseServer(probeText(server));
+        throw;
+    }
+}
+
 int maxLagMs(const QString &text)
 {
     return ConnectionText::Parse(text).Seconds(QStringLiteral("MaxLagSeconds"), 30) * 1000;
@@ -124,9 +144,9 @@ Database &StandbyChooser::Choose(const QString &connectionText)
                 continue;
         }
         try {
-            Database &db = Database::ForServer(s.text);
-            if (limit > 0 && lagMs(db) > limit)
+            if (const qint64 lag = probedLagMs(s.text); limit > 0 && lag > limit)
                 continue;
+            Database &db = Database::ForServer(s.text);
             std::lock_guard guard(m.lock);
             m.lastStandby.insert(connectionText, s.text);
             return db;
@@ -157,7 +177,7 @@ bool StandbyChooser::Failed(const QString &connectionText)
     // A standby that still answers was not the cause (a bad filter, a timeout).
     Database::ReleaseServer(standby);
     try {
-        lagMs(Database::ForServer(standby));
+        probedLagMs(standby);
         return false;
     } catch (const VelError &) {
         Database::ReleaseServer(standby);
@@ -173,7 +193,7 @@ QList<StandbyChooser::Server> StandbyChooser::Status(const QString &connectionTe
     const int limit = maxLagMs(connectionText);
     for (Server &s : servers) {
         try {
-            s.lagMs = lagMs(Database::ForServer(s.text));
+            s.lagMs = probedLagMs(s.text);
             s.state = limit > 0 && s.lagMs > limit ? QStringLiteral("lagging") : QStringLiteral("up");
         } catch (const VelError &) {
             Database::ReleaseServer(s.text);

@@ -356,6 +356,23 @@ class ServiceTest(unittest.TestCase):
                 self.assertEqual([s["state"] for s in servers], states)
                 self.assertEqual(servers[-1]["role"], "primary")
                 self.assertNotIn(dict(p.split("=", 1) for p in props.split(";"))["Password"], payload.decode())
+        # Standby 2 frozen (all its processes stopped, as on a frozen machine): runs and health skip it in seconds.
+        pid_file = os.path.join(os.environ.get("PG_CLUSTER_DIR", "/-"), "standby2", "postmaster.pid")
+        if os.path.exists(pid_file):
+            with open(pid_file) as f, Service(self.tmp, replicated[0]) as service:
+                postmaster, api = f.readline().strip(), Api(service.port).login("boss", "boss-password")
+                run = lambda: api.call("POST", "/reports/10902/run", {**BASE[10902], "period": PERIOD})
+                runs = [run(), run()]   # sessions on both standbys first
+                frozen = [postmaster, *subprocess.run(["ps", "-o", "pid=", "--ppid", postmaster], capture_output=True, text=True).stdout.split()]
+                signal_all = lambda sig: [os.kill(int(pid), sig) for pid in frozen]
+                signal_all(signal.SIGSTOP)
+                try:
+                    runs += [run() for _ in range(4)] + [api.call("GET", "/health")]
+                finally:
+                    signal_all(signal.SIGCONT)
+            expected = self.cli_json(10902, BASE[10902], False, replicated[0].split(";Standbys=")[0])
+            self.assertEqual([(r.status, body) for r, body in runs[:6]], [(200, expected)] * 6)
+            self.assertEqual([s["state"] for s in json.loads(runs[6][1])["servers"]], ["up", "down", "up"])
 
     def test_lock_wait_beyond_the_limit_answers_504(self):
         chains = postgres_chains()
@@ -658,6 +675,8 @@ class StoreTest(unittest.TestCase):
                 self.assertEqual(Api(service.port).login("ho", "pw-12345678").call("GET", "/reports")[0].status, 200)
             as_app = lambda sql: psql(app, f"SET search_path TO {schema}; {sql}").returncode == 0
             self.assertTrue(as_app("SELECT count(*) FROM audit"))
+            for table in ("recipients", "sign_in_failures"):   # deliveries' recipients, failed sign-ins
+                self.assertTrue(as_app(f"DELETE FROM {table}"), table)
             for change in ("UPDATE audit SET status = 0", "DELETE FROM audit", "TRUNCATE audit",
                            "ALTER TABLE audit DISABLE TRIGGER ALL", "DROP TABLE audit"):
                 self.assertFalse(as_app(change), change)
@@ -677,6 +696,11 @@ class StoreTest(unittest.TestCase):
         self.assertNotIn(b"not-it-", wrong.stderr + wrong.stdout)
         manage(store, "user", "add", "both", "--password-stdin", "--head-office", password="pw-12345678")
         with Service(TMP, DB, store=store) as one, Service(TMP, DB, store=store) as two:
+            # Failed sign-ins count alike on both, as behind a balancer that alternates them.
+            statuses = [Api(s.port).call("POST", "/session", {"user": "both", "password": "x"})[0].status
+                        for s in (one, two) * 3]
+            self.assertEqual(statuses, [401] * 5 + [429])
+            psql(store, f"DELETE FROM store_{os.getpid()}.sign_in_failures")
             a = Api(one.port).login("both", "pw-12345678")
             b = Api(two.port)
             b.cookie, b.csrf = a.cookie, a.csrf
@@ -690,24 +714,23 @@ class StoreTest(unittest.TestCase):
 
 
 class LimitsTest(unittest.TestCase):
-    """A service of one worker, no queue and ten-minute sessions on a faked clock."""
+    """A service of one worker, a queue of six and ten-minute sessions on a faked clock."""
 
-    def test_queue_expiry_logout_and_throttle(self):
+    def test_queue_expiry_and_logout(self):
         clock = os.path.join(TMP, "limits-clock")
-        with Service(TMP, DB, "--workers", "1", "--queue", "0", "--session-idle", "600", env=faked_clock(clock)) as service:
-            api = Api(service.port).login("boss", "boss-password")
-            r, payload = api.call("GET", "/lookups/items?limit=1")
-            workers = service.workers()
-            self.assertEqual(len(workers), 1, (r.status, payload))
-            worker = workers[0]
-            os.kill(worker, signal.SIGSTOP)
-            waiting = threading.Thread(target=api.call, args=("POST", "/reports/10906/run", {}))
-            waiting.start()
-            wait_for(lambda: request_reached([worker]), "the request reached the worker")
+        with Service(TMP, DB, "--workers", "1", "--queue", "6", "--session-idle", "600", env=faked_clock(clock)) as service:
+            api, done = Api(service.port).login("boss", "boss-password"), []
+            worker = service.stop_workers(api)[0]
+            run = lambda n: (api.call("POST", "/reports/10903/run", TWO_MONTHS), done.append(n))   # each ends before the next
+            threads = [threading.Thread(target=run, args=(n,)) for n in range(7)]
+            for n, t in enumerate(threads):   # the first holds the stopped worker, the others queue one by one
+                t.start()
+                wait_for(lambda: load(api) == (1, n), f"{n} queued")
             r, payload = Api(service.port).login("shop", "shop-password").call("POST", "/reports/10906/run", {})
-            self.assertEqual((r.status, r.getheader("Retry-After")), (503, "5"))
+            self.assertEqual((r.status, r.getheader("Retry-After")), (503, "5"))   # the queue is full
             os.kill(worker, signal.SIGCONT)
-            waiting.join()
+            [t.join() for t in threads]
+            self.assertEqual(done, list(range(7)))   # served in order of arrival
             with open(clock, "w") as f:   # the service's clock moved on past the idle limit
                 f.write("+601\n")
             r, payload = api.call("GET", "/reports")
@@ -718,9 +741,6 @@ class LimitsTest(unittest.TestCase):
             self.assertEqual(api.call("DELETE", "/session")[0].status, 204)
             api.cookie = cookie   # replayed after logout
             self.assertEqual(api.call("POST", "/reports/10906/run", {})[0].status, 401)
-            statuses = [Api(service.port).call("POST", "/session", {"user": "boss", "password": "x"})[0].status
-                        for _ in range(6)]
-            self.assertEqual(statuses, [401] * 5 + [429])
             self.assertEqual(service.stop(), 0)   # SIGTERM: a clean stop
 
 

@@ -7,47 +7,58 @@
 
 #include <algorithm>
 
-qint64 LoginThrottle::waitFor(const QString &key, qint64 now)
+namespace {
+
+// Counts are kept under the hash of what they count: a row is small whatever name was typed,
+// and no typed name (a password in the wrong field, say) is stored.
+QString hashed(const QString &key)
 {
-    const auto it = m_failures.constFind(key);
-    if (it == m_failures.cend())
-        return 0;
-    if (now - it->last > windowSeconds) {
-        m_failures.erase(it);
-        return 0;
-    }
-    if (it->failures < free)
-        return 0;
-    const qint64 wait = std::min(firstWait << std::min(it->failures - free, 20), maxWait);
-    return std::max<qint64>(0, it->last + wait - now);
+    return QString::fromLatin1(SecretHash(key.toUtf8()).toHex());
 }
+
+QString addressKey(const QString &address)
+{
+    return hashed(QStringLiteral("a:") + address);
+}
+
+QString userKey(const QString &user)
+{
+    return hashed(QStringLiteral("u:") + user);
+}
+
+QString pairKey(const QString &user, const QString &address)
+{
+    return hashed(QStringLiteral("p:") + user + u'\n' + address);
+}
+
+qint64 waitFor(const Store::FailureCount &count, qint64 now)
+{
+    if (now - count.last > LoginThrottle::windowSeconds || count.failures < LoginThrottle::free)
+        return 0;
+    const qint64 wait = std::min(LoginThrottle::firstWait << std::min(count.failures - LoginThrottle::free, 20),
+                                 LoginThrottle::maxWait);
+    // A failure stamped later than now (another instance's clock ahead) counts from now.
+    return std::max<qint64>(0, std::min(count.last, now) + wait - now);
+}
+
+} // namespace
 
 qint64 LoginThrottle::Wait(const QString &user, const QString &address, qint64 now)
 {
-    std::lock_guard guard(m_lock);
-    const qint64 fromAddress = waitFor(QStringLiteral("a:") + address, now);
-    const bool failedHere = m_failures.contains(QStringLiteral("p:") + user + u'\n' + address);
-    return std::max(fromAddress, failedHere ? waitFor(QStringLiteral("u:") + user, now) : 0);
+    const auto counts = m_store.SignInFailures({addressKey(address), userKey(user), pairKey(user, address)});
+    const qint64 fromAddress = waitFor(counts.value(addressKey(address)), now);
+    const bool failedHere = counts.contains(pairKey(user, address));
+    return std::max(fromAddress, failedHere ? waitFor(counts.value(userKey(user)), now) : 0);
 }
 
 void LoginThrottle::Failed(const QString &user, const QString &address, qint64 now)
 {
-    std::lock_guard guard(m_lock);
-    if (m_failures.size() > 100000)   // many names or addresses: keep only the recent
-        m_failures.removeIf([now](const auto &entry) { return now - entry.value().last > windowSeconds; });
-    for (const QString &key : {QStringLiteral("a:") + address, QStringLiteral("u:") + user,
-                               QStringLiteral("p:") + user + u'\n' + address}) {
-        Count &count = m_failures[key];
-        count.failures = now - count.last > windowSeconds ? 1 : count.failures + 1;
-        count.last = now;
-    }
+    m_store.AddSignInFailure({addressKey(address), userKey(user), pairKey(user, address)}, now, windowSeconds);
 }
 
 void LoginThrottle::Succeeded(const QString &user, const QString &address)
 {
-    std::lock_guard guard(m_lock);
-    m_failures.remove(QStringLiteral("u:") + user);
-    m_failures.remove(QStringLiteral("p:") + user + u'\n' + address);
+    m_store.RemoveSignInFailures({userKey(user), pairKey(user, address)});
 }
 
 std::optional<Caller> FindCaller(Store &store, const QByteArray &cookieSession, const QByteArray &bearer,

@@ -3,7 +3,6 @@
 #include "Store.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
 
 #include <mutex>
@@ -14,7 +13,8 @@
 // Failed sign-ins slow further tries down, never lock anyone out: per address, and per user
 // name from the addresses that failed for that name. Past `free` failures each one doubles the
 // wait (5 s, 10 s, 20 s … at most maxWait); counts are forgotten a window after the last failure.
-// An address that never failed for a user is never held back for that user.
+// An address that never failed for a user is never held back for that user. The counts live in
+// the store, so that instances sharing it (behind one balancer) and a restart count alike.
 class LoginThrottle
 {
 public:
@@ -22,20 +22,14 @@ public:
     static constexpr qint64 firstWait = 5;
     static constexpr qint64 maxWait = 15 * 60;
     static constexpr qint64 windowSeconds = 15 * 60;
+    explicit LoginThrottle(Store &store) : m_store(store) {}
     // Seconds to wait before the next try; 0 when a try is allowed now.
     qint64 Wait(const QString &user, const QString &address, qint64 now);
     void Failed(const QString &user, const QString &address, qint64 now);
     void Succeeded(const QString &user, const QString &address);
 
 private:
-    struct Count
-    {
-        int failures = 0;
-        qint64 last = 0;
-    };
-    qint64 waitFor(const QString &key, qint64 now);
-    std::mutex m_lock;
-    QHash<QString, Count> m_failures;   // by "a:ADDRESS", "u:USER" and "p:USER\nADDRESS"
+    Store &m_store;   // per address, user, and user at an address (each key hashed)
 };
 
 // Who a request comes from.

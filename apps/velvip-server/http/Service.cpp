@@ -154,7 +154,7 @@ void replyTooLarge(httplib::Response &res)
 Service::Service(ServiceOptions options)
     : m_options(std::move(options)), m_store(m_options.storePath),
       m_pool(QCoreApplication::applicationFilePath(), m_options.workers, m_options.queue, m_options.downloads),
-      m_scheduler(m_store, m_pool, m_options.props, m_options.sharedCards, m_options.delivery)
+      m_scheduler(m_store, m_pool, m_options.props, m_options.sharedCards, m_options.delivery), m_throttle(m_store)
 {
     m_tls = !m_options.cert.isEmpty() && !m_options.key.isEmpty();
     if (!m_tls && !isLoopback(m_options.host) && !m_options.insecureListen)

@@ -196,6 +196,42 @@ void Store::RemoveSessionsBefore(qint64 lastSeen, qint64 created)
     });
 }
 
+QMap<QString, Store::FailureCount> Store::SignInFailures(const QStringList &keys) const
+{
+    return locked([&](const Database &db) {
+        QMap<QString, FailureCount> counts;
+        for (const QString &key : keys) {
+            auto rows = db.Select(QStringLiteral("SELECT failures, last FROM sign_in_failures WHERE id = ?"), {key});
+            if (rows->Next())
+                counts.insert(key, {int(rows->Int(0)), rows->Int(1)});
+            rows->Next();
+        }
+        return counts;
+    });
+}
+
+void Store::AddSignInFailure(const QStringList &keys, qint64 now, qint64 window)
+{
+    transaction([&](const Database &db) {
+        db.Exec(QStringLiteral("DELETE FROM sign_in_failures WHERE last < ?"), {now - window});
+        for (const QString &key : keys)
+            db.Exec(QStringLiteral("INSERT INTO sign_in_failures (id, failures, last) VALUES (?, 1, ?) "
+                                   "ON CONFLICT (id) DO UPDATE SET failures = CASE WHEN excluded.last - sign_in_failures.last > ? "
+                                   "THEN 1 ELSE sign_in_failures.failures + 1 END, last = excluded.last"),
+                    {key, now, window});
+        return 0;
+    });
+}
+
+void Store::RemoveSignInFailures(const QStringList &keys)
+{
+    locked([&](const Database &db) {
+        for (const QString &key : keys)
+            db.Exec(QStringLiteral("DELETE FROM sign_in_failures WHERE id = ?"), {key});
+        return 0;
+    });
+}
+
 qint64 Store::AddToken(const QByteArray &tokenHash, const QString &user, qint64 expires)
 {
     return locked([&](const Database &db) {

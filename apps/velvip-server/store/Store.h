@@ -83,6 +83,19 @@ public:
     QList<Token> Tokens() const;
     bool RemoveToken(qint64 number);
 
+    // Failed sign-ins, counted in the store so that every instance sharing it slows the same
+    // address and user down: the count and the last failure's moment per key.
+    struct FailureCount
+    {
+        int failures = 0;
+        qint64 last = 0;
+    };
+    QMap<QString, FailureCount> SignInFailures(const QStringList &keys) const;
+    // One more failure for each key; a count whose last failure is over `window` seconds old
+    // starts again at 1, and such counts of other keys are forgotten.
+    void AddSignInFailure(const QStringList &keys, qint64 now, qint64 window);
+    void RemoveSignInFailures(const QStringList &keys);
+
     // Saved filter schemes of one user and report; the filter as JSON text.
     QJsonArray Schemes(const QString &user, qint32 rptId) const;
     std::optional<QByteArray> Scheme(const QString &user, qint32 rptId, const QString &name) const;

@@ -103,10 +103,14 @@ const Step steps[] = {
      {"ALTER TABLE audit ADD COLUMN bytes BIGINT"}},
     // 6: an answer cut after its 200 went out keeps that status; this is how it ended instead.
     {{"ALTER TABLE audit ADD COLUMN cut INTEGER"}, {"ALTER TABLE audit ADD COLUMN cut INTEGER"}},
+    // 7: failed sign-ins per address, user and both, shared by the instances on one store.
+    {{"CREATE TABLE sign_in_failures (id TEXT PRIMARY KEY, failures INTEGER NOT NULL, last INTEGER NOT NULL)"},
+     {"CREATE TABLE sign_in_failures (id TEXT COLLATE \"C\" PRIMARY KEY, failures INTEGER NOT NULL, last BIGINT NOT NULL)"}},
 };
 
 // The tables the service's own role may change; the audit log it may only read and append to.
-const char *const serviceTables[] = {"users", "sessions", "tokens", "schemes", "schedules", "deliveries"};
+const char *const serviceTables[] = {"users",     "sessions",   "tokens",    "schemes",
+                                     "schedules", "deliveries", "recipients", "sign_in_failures"};
 
 } // namespace
 

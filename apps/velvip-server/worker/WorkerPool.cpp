@@ -113,15 +113,27 @@ std::unique_ptr<WorkerPool::Lease> WorkerPool::Acquire(bool download)
         --m_running;
         return true;
     });
-    const auto ready = [&] {
-        return m_cut || ((!m_idle.empty() || m_running < m_size) && (!download || m_downloading < m_downloads));
+    const auto free = [&](bool forDownload) {
+        return (!m_idle.empty() || m_running < m_size) && (!forDownload || m_downloading < m_downloads);
     };
-    if (!ready()) {
+    // In the order of arrival: a request goes when what it needs is free and no earlier waiter
+    // could use it (one that was woken but has not run yet included), so none waits for ever
+    // behind later ones. A download waiting for its slot does not hold the others back.
+    const auto first = [&](std::list<bool>::const_iterator self) {
+        for (auto it = m_waiters.cbegin(); it != self; ++it)
+            if (free(*it))
+                return false;
+        return free(download);
+    };
+    if (!m_cut && !first(m_waiters.cend())) {
         if (m_waiting >= m_queue)
             return nullptr;
         ++m_waiting;
-        m_free.wait(guard, ready);
+        const auto self = m_waiters.insert(m_waiters.cend(), download);
+        m_free.wait(guard, [&] { return m_cut || first(self); });
+        m_waiters.erase(self);
         --m_waiting;
+        m_free.notify_all();   // the next in line may go too
     }
     if (m_cut)
         return nullptr;

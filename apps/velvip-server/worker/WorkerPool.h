@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <condition_variable>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -52,8 +53,8 @@ public:
     WorkerPool(QString program, int size, int queue, int downloads);
     ~WorkerPool();
 
-    // A worker for one request, waiting in the queue when all are busy; nothing when the
-    // queue is full or a worker cannot be started.
+    // A worker for one request, waiting in the queue (served in order of arrival) when all are
+    // busy; nothing when the queue is full or a worker cannot be started.
     std::unique_ptr<Lease> Acquire(bool download = false);
 
     // Starts a worker to wait idle when none is idle and the pool has room.
@@ -82,6 +83,7 @@ private:
     int m_running = 0;   // started and not yet stopped, idle or lent
     int m_lent = 0;
     int m_waiting = 0;
+    std::list<bool> m_waiters;   // waiting calls in order of arrival: whether each is a download
     int m_downloading = 0;
     quint64 m_lastId = 0;
     bool m_cut = false;
