@@ -22,8 +22,12 @@ export function columnChooser(key: string): ColumnChooser {
   const element = h("div", { class: "chooser", hidden: true }, button, list);
   let current: { grid: Grid; page: Page; frozen?: number } | null = null;
 
+  // The person's choices; anything else stored there counts as none.
   const chosen = (): Record<string, boolean> => {
-    try { return JSON.parse(localStorage.getItem(key) || "{}"); } catch { return {}; }
+    let kept: unknown = null;
+    try { kept = JSON.parse(localStorage.getItem(key) || "{}"); } catch { /* none */ }
+    if (!kept || typeof kept !== "object") return {};
+    return Object.fromEntries(Object.entries(kept).filter(([, on]) => typeof on === "boolean"));
   };
   // Columns the person has not chosen: before the frozen columns are known all show; then the
   // frozen ones and the amounts that fit beside them, in their order.
@@ -35,22 +39,29 @@ export function columnChooser(key: string): ColumnChooser {
     let room = fixed.reduce((left, on, i) => (on ? left - widths[i] : left), grid.element.clientWidth);
     return cols.map((c, i) => fixed[i] ?? (c.kind === "amount" && (room -= widths[i]) >= 0));
   };
+  let listed: Page | null = null;
   const apply = () => {
     if (!current) return;
-    const shown = marks();
+    const shown = marks(), page = current.page, cols = columnsOf(page);
     current.grid.showColumns(narrow.matches ? shown : null);
-    const cols = columnsOf(current.page);
-    list.replaceChildren(...cols.map((c, i) => {
-      const box = h("input", { type: "checkbox", checked: shown[i] });
-      box.addEventListener("change", () => {
-        // The whole set as seen is kept, so that the defaults do not move under the choice.
-        const seen = Object.fromEntries(cols.map((d, j) => [d.field, shown[j]]));
-        localStorage.setItem(key, JSON.stringify({ ...chosen(), ...seen, [c.field]: box.checked }));
-        apply();
-        (list.children[i]?.querySelector("input") as HTMLInputElement | null)?.focus();
-      });
-      return h("label", {}, box, c.caption);
-    }));
+    if (listed !== page) {
+      listed = page;
+      list.replaceChildren(...cols.map((c) => {
+        const box = h("input", { type: "checkbox" });
+        box.addEventListener("change", () => {
+          // The whole set as seen is kept, so that the defaults do not move under the choice.
+          const seen = Object.fromEntries(cols.map((d, j) => [d.field, marks()[j]]));
+          localStorage.setItem(key, JSON.stringify({ ...chosen(), ...seen, [c.field]: box.checked }));
+          apply();
+        });
+        return h("label", {}, box, c.caption);
+      }));
+    }
+    // The last column shown stays.
+    list.querySelectorAll("input").forEach((box, i) => {
+      box.checked = shown[i];
+      box.disabled = shown[i] && shown.filter(Boolean).length === 1;
+    });
   };
   const open = (on: boolean) => {
     list.hidden = !on;
@@ -61,22 +72,31 @@ export function columnChooser(key: string): ColumnChooser {
     if (e.key === "Escape" && button.getAttribute("aria-expanded") === "true") { e.preventDefault(); e.stopPropagation(); open(false); button.focus(); }
   });
   // A click elsewhere closes the list; the page's listeners go with the report's view.
-  const away = (e: Event) => {
-    if (!element.isConnected && current === null) { document.removeEventListener("click", away); narrow.removeEventListener("change", apply); }
-    else if (!element.contains(e.target as Node)) open(false);
+  let listening = false;
+  const away = (e: Event) => { if (drop()) return; if (!element.contains(e.target as Node)) open(false); };
+  const resized = () => { if (!drop()) apply(); };
+  const drop = () => {
+    if (element.isConnected) return false;
+    document.removeEventListener("click", away);
+    narrow.removeEventListener("change", resized);
+    listening = false;
+    return true;
   };
-  document.addEventListener("click", away);
-  narrow.addEventListener("change", apply);
 
   return {
     element,
     attach(grid, page, frozen) {
       current = { grid, page, frozen };
+      if (!listening) {
+        document.addEventListener("click", away);
+        narrow.addEventListener("change", resized);
+        listening = true;
+      }
       element.hidden = false;
       apply();
     },
     detach() {
-      current = null;
+      current = listed = null;
       element.hidden = true;
       open(false);
     },

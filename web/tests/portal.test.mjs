@@ -389,8 +389,10 @@ describe("a branch user", () => {
       assert.deepEqual([seen.sideways, keys.filter((k) => !seen.head.includes(k)), seen.head.includes(other)], [0, [], false]);
       await page.getByRole("button", { name: "列", exact: true }).click();
       await page.getByRole("checkbox", { name: other }).check();
+      const list = page.getByRole("group", { name: "显示的列" }), listOpen = () => list.isVisible();
+      assert.equal(await listOpen(), true, "the list closed on a choice");
       await page.keyboard.press("Escape");
-      assert.equal(await page.getByRole("group", { name: "显示的列" }).isVisible(), false);
+      assert.deepEqual([await listOpen(), await page.evaluate(() => document.activeElement.textContent)], [false, "列"]);
       const heads = () => page.getByRole("columnheader").allTextContents();
       const chosen = await heads();
       assert.ok(chosen.includes(other), chosen.join());
