@@ -2,7 +2,7 @@
 // and only the rows in sight in the DOM, so a result of any length scrolls. Rows may keep
 // arriving after the grid is built (grow, then complete); the frozen columns, sorting and the
 // grid's name wait for the tail. Columns, header cells, cell text and alignment are the
-// service's (columns.ts); the grid lays them out.
+// service's (columns.ts); the grid lays them out, all of them or those chosen (showColumns).
 // Keys: the arrows, Home/End (Ctrl for the first/last row), PageUp/PageDown move the focused
 // cell; Enter opens its row.
 
@@ -17,8 +17,12 @@ export interface Grid {
   element: HTMLElement;
   // Moves to the next row (after the current one) holding the text; false when none does.
   find(text: string): boolean;
-  // The shown rows as tab-separated plain text under the columns' captions.
+  // The shown rows as tab-separated plain text under the shown columns' captions.
   tsv(): string;
+  // Shows only the columns marked true (by their place among the visible columns); null shows all.
+  showColumns(shown: boolean[] | null): void;
+  // The width each visible column takes on screen, px.
+  columnWidths(): number[];
   // The sort on screen, for files that follow it; null when unsorted.
   sort(): Sort | null;
   // Rows in the page's order, the total last (for the chart).
@@ -65,32 +69,35 @@ export function sortedOrder(rows: PageRow[], order: number[], c: Column, descend
   return [...out, ...block.sort(cmp)];
 }
 
-// Column widths and left edges; the frozen edge.
+// Column widths and left edges of the columns on screen (`view`, indexes into cols); the frozen edge.
 class Widths {
-  widths: number[];
+  readonly all: number[];
+  widths: number[] = [];
   lefts: number[] = [];
+  view: number[];
   constructor(readonly cols: Column[], rows: PageRow[], readonly header: (c: number) => string) {
-    this.widths = cols.map((c, i) => Math.min(320, Math.max(widthOf(header(i), true) + 20,
+    this.all = cols.map((c, i) => Math.min(320, Math.max(widthOf(header(i), true) + 20,
       ...rows.slice(0, 200).map((r) => Widths.cell(r, c)))));
+    this.view = cols.map((_, i) => i);
   }
   static cell(r: PageRow, c: Column) { return widthOf(cellText(r, c), r[0] !== 0) + 16; }
   pinned(frozen: number) { return frozen ? this.lefts[frozen - 1] + this.widths[frozen - 1] : 0; }
-  // Widens column i for the row's text (a number is never cut); true when it did.
+  // Widens column i for the row's text (a number is never cut); true when it did and it is on screen.
   fit(r: PageRow, i: number) {
     const w = Widths.cell(r, this.cols[i]);
-    if (w <= this.widths[i]) return false;
-    this.widths[i] = w;
-    return true;
+    if (w <= this.all[i]) return false;
+    this.all[i] = w;
+    return this.view.includes(i);
   }
   // Sets the CSS columns, with room after the last so that scrolled all the way the columns
-  // still start at the frozen edge.
+  // still start at the frozen edge; `frozen` counts the frozen columns on screen.
   apply(grid: HTMLElement, frozen: number) {
-    const { widths, cols } = this;
+    const widths = this.widths = this.view.map((i) => this.all[i]), n = widths.length;
     this.lefts = widths.map((_, i) => widths.slice(0, i).reduce((a, b) => a + b, 0));
     const pinned = this.pinned(frozen);
-    const sum = cols.length ? this.lefts[cols.length - 1] + widths[cols.length - 1] : 0;
+    const sum = n ? this.lefts[n - 1] + widths[n - 1] : 0;
     let k = frozen;
-    while (k < cols.length - 1 && sum - this.lefts[k] > grid.clientWidth - pinned) k++;
+    while (k < n - 1 && sum - this.lefts[k] > grid.clientWidth - pinned) k++;
     const filler = sum > grid.clientWidth ? Math.max(0, this.lefts[k] - pinned + grid.clientWidth - sum) : 0;
     grid.style.setProperty("--cols", [...widths, ...(filler ? [filler] : [])].map((w) => `${w}px`).join(" "));
     grid.style.setProperty("--pinned", `${pinned}px`);
@@ -132,13 +139,17 @@ class GridView implements Grid {
     this.head = this.makeHead();
     this.element.append(this.head, this.spacer, this.foot);
     this.element.addEventListener("scroll", () => this.schedule());
-    new ResizeObserver(() => { this.sizes.apply(this.element, this.frozen); this.paint(); }).observe(this.element);
+    new ResizeObserver(() => { this.sizes.apply(this.element, this.fixed); this.paint(); }).observe(this.element);
     this.listen();
     this.grow();
   }
 
+  // The frozen columns among those on screen; positions below are places on screen.
+  private get fixed() { return this.sizes.view.filter((i) => i < this.frozen).length; }
+  private get view() { return this.sizes.view; }
+
   private freeze(el: HTMLElement, i: number) {
-    if (i < this.frozen) { el.classList.add("frozen"); el.dataset.col = String(i); el.style.left = `${this.sizes.lefts[i]}px`; }
+    if (i < this.fixed) { el.classList.add("frozen"); el.dataset.col = String(i); el.style.left = `${this.sizes.lefts[i]}px`; }
     return el;
   }
 
@@ -146,11 +157,14 @@ class GridView implements Grid {
   private makeHead() {
     const rows = [1, 2].slice(0, this.headRows).map((n) => h("div", { role: "row", class: "hrow", "aria-rowindex": String(n) }));
     for (const c of this.page.head.header) {
+      // A cell spans the part of its columns on screen.
+      const over = this.view.flatMap((i, p) => (i >= c.column && i < c.column + c.columnSpan ? [p] : []));
+      if (!over.length) continue;
       // A group's caption keeps to the part of its columns in sight (clear of the frozen ones).
       const cell = this.freeze(h("div", { role: "columnheader", class: c.columnSpan > 1 ? "th group" : "th" },
-        h("span", {}, c.text)), c.column);
+        h("span", {}, c.text)), over[0]);
       cell.style.gridRow = `${c.row + 1} / span ${c.rowSpan}`;
-      cell.style.gridColumn = `${c.column + 1} / span ${c.columnSpan}`;
+      cell.style.gridColumn = `${over[0] + 1} / span ${over.length}`;
       if (this.sortable && c.columnSpan === 1 && c.row + c.rowSpan === this.headRows) {
         cell.setAttribute("aria-sort", this.sorted?.col !== c.column ? "none" : this.sorted.descending ? "descending" : "ascending");
         cell.tabIndex = 0;
@@ -172,14 +186,14 @@ class GridView implements Grid {
     const r = this.rows[index];
     let wider = false;
     this.cols.forEach((c, i) => { if (c.align === "right" && this.sizes.fit(r, i)) wider = true; });
-    if (wider) this.sizes.apply(this.element, this.frozen);
+    if (wider) this.sizes.apply(this.element, this.fixed);
     const row = h("div", {
       role: "row", class: `row ${r[0] === 2 ? "total" : r[0] === 1 ? "subtotal" : ""} ${cls}`,
       "aria-rowindex": String(p + this.headRows + 1), "data-row": String(index), "data-pos": String(p),
     });
-    this.cols.forEach((c, i) => row.append(this.freeze(h("div", {
-      role: "gridcell", class: c.align === "right" ? "td num" : "td", tabindex: "-1", "data-col": String(i),
-    }, cellText(r, c)), i)));
+    this.shownCols().forEach((c, p) => row.append(this.freeze(h("div", {
+      role: "gridcell", class: c.align === "right" ? "td num" : "td", tabindex: "-1", "data-col": String(p),
+    }, cellText(r, c)), p)));
     return row;
   }
 
@@ -235,12 +249,13 @@ class GridView implements Grid {
       else if (y + ROW > grid.scrollTop + grid.clientHeight - above - below)
         grid.scrollTop = y + ROW - grid.clientHeight + above + below;
     }
-    if (c < this.frozen) return;
-    const pinned = sizes.pinned(this.frozen);
+    const fixed = this.fixed;
+    if (c < fixed) return;
+    const pinned = sizes.pinned(fixed);
     if (sizes.lefts[c] - grid.scrollLeft < pinned) grid.scrollLeft = sizes.lefts[c] - pinned;
     else if (sizes.lefts[c] + sizes.widths[c] > grid.scrollLeft + grid.clientWidth) {
       // The first column edge that brings it in, as sideways scrolling stops at column edges.
-      let k = this.frozen;
+      let k = fixed;
       while (k < c && sizes.lefts[k] - pinned < sizes.lefts[c] + sizes.widths[c] - grid.clientWidth) k++;
       grid.scrollLeft = sizes.lefts[k] - pinned;
     }
@@ -249,7 +264,7 @@ class GridView implements Grid {
   private moveTo(p: number, c: number) {
     const before = this.focus.row;
     this.focus.row = Math.max(0, Math.min(this.count() - 1, p));
-    this.focus.col = Math.max(0, Math.min(this.cols.length - 1, c));
+    this.focus.col = Math.max(0, Math.min(this.view.length - 1, c));
     this.reveal(this.focus.row, this.focus.col);
     this.paint();
     this.cellAt(this.focus.row, this.focus.col)?.focus({ preventScroll: true });
@@ -288,7 +303,7 @@ class GridView implements Grid {
         ArrowDown: () => this.moveTo(p + 1, c), ArrowUp: () => this.moveTo(p - 1, c),
         ArrowRight: () => this.moveTo(p, c + 1), ArrowLeft: () => this.moveTo(p, c - 1),
         PageDown: () => this.moveTo(p + page, c), PageUp: () => this.moveTo(p - page, c),
-        Home: () => this.moveTo(e.ctrlKey ? 0 : p, 0), End: () => this.moveTo(e.ctrlKey ? this.count() - 1 : p, this.cols.length - 1),
+        Home: () => this.moveTo(e.ctrlKey ? 0 : p, 0), End: () => this.moveTo(e.ctrlKey ? this.count() - 1 : p, this.view.length - 1),
         Enter: () => this.onOpen?.(this.indexAt(p)),
       };
       if (moves[e.key]) { e.preventDefault(); moves[e.key](); }
@@ -301,7 +316,7 @@ class GridView implements Grid {
     for (let step = 1; step <= this.count(); step++) {
       const p = (this.focus.row + step) % this.count();
       const r = this.rows[this.indexAt(p)];
-      if (this.cols.some((c) => cellText(r, c).includes(needle))) {
+      if (this.shownCols().some((c) => cellText(r, c).includes(needle))) {
         this.focus.row = p;
         if (p < this.order.length) this.element.scrollTop = Math.max(0, p * ROW - this.element.clientHeight / 3);
         this.paint();
@@ -313,9 +328,34 @@ class GridView implements Grid {
 
   tsv() {
     const clean = (s: string) => s.replace(/[\t\n\r]/g, " ");
-    const lines = [this.cols.map((c) => clean(c.caption)).join("\t")];
-    for (const r of this.shownRows()) lines.push(this.cols.map((c) => clean(plainText(r, c))).join("\t"));
+    const cols = this.shownCols();
+    const lines = [cols.map((c) => clean(c.caption)).join("\t")];
+    for (const r of this.shownRows()) lines.push(cols.map((c) => clean(plainText(r, c))).join("\t"));
     return lines.join("\n") + "\n";
+  }
+
+  columnWidths() { return [...this.sizes.all]; }
+
+  private shownCols() { return this.view.map((i) => this.cols[i]); }
+
+  showColumns(shown: boolean[] | null) {
+    let view = this.cols.map((_, i) => i).filter((i) => !shown || shown[i]);
+    if (!view.length) view = this.cols.map((_, i) => i);
+    if (view.join() === this.view.join()) return;
+    this.sizes.view = view;
+    this.element.setAttribute("aria-colcount", String(this.view.length));
+    this.focus.col = Math.min(this.focus.col, this.view.length - 1);
+    this.relayout();
+  }
+
+  // Header, widths and rows again after the frozen or shown columns changed.
+  private relayout() {
+    const fresh = this.makeHead();
+    this.head.replaceWith(fresh);
+    this.head = fresh;
+    this.sizes.apply(this.element, this.fixed);
+    this.foot.replaceChildren(...(this.total >= 0 ? [this.renderRow(this.order.length, "pinned")] : []));
+    this.paint(true);
   }
 
   sort() {
@@ -344,12 +384,7 @@ class GridView implements Grid {
       this.order = this.order.filter((i) => i !== this.total);
       this.cols.forEach((_, i) => this.sizes.fit(this.rows[this.total], i));
     }
-    const fresh = this.makeHead();
-    this.head.replaceWith(fresh);
-    this.head = fresh;
-    this.sizes.apply(this.element, this.frozen);
-    this.foot.replaceChildren(...(this.total >= 0 ? [this.renderRow(this.order.length, "pinned")] : []));
-    this.paint(true);
+    this.relayout();
   }
 }
 

@@ -84,7 +84,8 @@ async function show(session: Session) {
   }
   shell(session, h("p", { class: "status" }, "正在打开…"));
   try {
-    const content = await reportView(info, view!.filter, api.periods(info.id), lastFilter(session, info.id));
+    const content = await reportView(info, view!.filter, api.periods(info.id), lastFilter(session, info.id),
+      `velvip.cols.${session.user}.${info.id}`);
     // The filter each run put in the address is the one the form starts from next time.
     content.querySelector("form.filter")?.addEventListener("submit", () => setTimeout(() => {
       const ran = parseHash(location.hash);

@@ -1,6 +1,7 @@
 // One report: its filter form, the run (Esc cancels it), the title lines, the grid and its tools.
 
 import { api, ApiError, type Filter, type Page, type Preset, type ReportInfo } from "./api";
+import { columnChooser } from "./columnChooser";
 import { titleLines } from "./columns";
 import { h } from "./dom";
 import { buildFilterForm } from "./filterForm";
@@ -36,8 +37,9 @@ function save(blob: Blob, name: string) {
 }
 
 // `initial` from the address runs at once; without one the form starts from `remembered`.
+// `columnsKey` keeps the columns chosen on a narrow screen.
 export async function reportView(info: ReportInfo, initial: Filter, periods: Promise<Preset[]>,
-                                 remembered: Filter = {}): Promise<HTMLElement> {
+                                 remembered: Filter = {}, columnsKey = `velvip.cols.${info.id}`): Promise<HTMLElement> {
   const [keys, presets] = await Promise.all([api.keys(info.id), periods]);
   const form = buildFilterForm(keys, presets, Object.keys(initial).length ? initial : remembered);
   const status = h("p", { class: "status", role: "status", "aria-live": "polite" });
@@ -67,6 +69,7 @@ export async function reportView(info: ReportInfo, initial: Filter, periods: Pro
   } }, "图表");
   const findBox = h("input", { type: "search", "aria-label": "查找", placeholder: "查找" });
   const tools = h("div", { class: "tools", role: "toolbar", "aria-label": "报表工具", hidden: true });
+  const chooser = columnChooser(columnsKey);
   // What exports and 复制 act on: set only while a complete run is on screen.
   let shown: { filter: Filter; grid: Grid } | null = null;
   const toolButtons: HTMLButtonElement[] = [];
@@ -128,7 +131,7 @@ export async function reportView(info: ReportInfo, initial: Filter, periods: Pro
   toolButtons.push(copyButton, exportButton("CSV", "csv"), exportButton("CSV（带 BOM）", "csv", true),
     exportButton("XLSX", "xlsx"), exportButton("PDF", "pdf"), printButton);
   tools.append(findBox, findCount, h("button", { type: "button", onclick: () => findStep(true) }, "上一个"),
-    h("button", { type: "button", onclick: () => findStep(false) }, "下一个"), ...toolButtons, chartButton);
+    h("button", { type: "button", onclick: () => findStep(false) }, "下一个"), ...toolButtons, chartButton, chooser.element);
 
   // The grid is built from the head and first rows and grows while the rest arrives.
   const showTitles = (lines: string[]) => titles.replaceChildren(...lines.map((line, i) =>
@@ -149,6 +152,7 @@ export async function reportView(info: ReportInfo, initial: Filter, periods: Pro
       if (page?.head.chart?.kind === "ledger" && !chart.hidden) redraw();
     };
     holder.replaceChildren(grid.element);
+    chooser.attach(grid, result);
     tools.hidden = false;
     makeRoom();
   };
@@ -157,6 +161,7 @@ export async function reportView(info: ReportInfo, initial: Filter, periods: Pro
     grid = null;
     page = null;
     holder.replaceChildren();
+    chooser.detach();
     showTitles([]);
     echartsOff();
     setShown(null);
@@ -194,6 +199,7 @@ export async function reportView(info: ReportInfo, initial: Filter, periods: Pro
     // The title block, the period and the frozen columns come with the tail.
     showTitles(titleLines(tail));
     grid!.complete(tail);
+    chooser.attach(grid!, result, tail.frozen ?? 0);
     page = result;
     setShown({ filter, grid: grid! });
     // A chart only when it has something to draw (not for summary rows alone).

@@ -178,6 +178,11 @@ describe("access and phone", () => {
     ["the sign-in form", "", (p) => p.getByLabel("用户名")],
     ["a report's form", "#/reports/10902", (p) => p.getByRole("form", { name: "筛选条件" })],
     ["a grid with 查找", "#/reports/10903?period=2024-01", (p) => p.getByRole("status").filter({ hasText: /^共 / })],
+    ["the open column chooser", "#/reports/10902?period=2024-01&GroupBy=0", async (p) => {
+      await p.getByRole("status").filter({ hasText: /^共 / }).waitFor();
+      if (await p.getByRole("button", { name: "列", exact: true }).isVisible()) await p.getByRole("button", { name: "列", exact: true }).click();
+      return p.getByRole("grid");
+    }],
     ["an open lookup", "#/reports/10902", async (p) => {
       await p.getByRole("button", { name: "从列表选择" }).first().click();
       return p.getByRole("listbox").getByRole("option").first();

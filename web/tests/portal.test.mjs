@@ -373,6 +373,35 @@ describe("a branch user", () => {
       await page.screenshot({ path: SHOTS + `portal-${id}-phone-scrolled.png` });
     }
   });
+
+  // The key columns and the money fit a phone; another column is chosen in 列, kept for the next
+  // visit, and 复制 copies the columns shown.
+  for (const [id, keys, other] of [[10902, ["会员卡号", "会员姓名", "销售金额"], "累计消费次数"],
+    [10905, ["会员卡号", "会员姓名", "充值金额", "实付金额"], "卡类别"]])
+    test(`on a phone, ${id} fits its key and money columns and shows the columns chosen`, async () => {
+      const page = await signedIn(env, "branch", "", PHONE);
+      const inView = async () => page.getByRole("grid").evaluate((g) => ({ sideways: g.scrollWidth - g.clientWidth,
+        head: [...g.querySelectorAll('[role="columnheader"]')].filter((c) => c.getBoundingClientRect().right <= g.getBoundingClientRect().right + 1)
+          .map((c) => c.textContent) }));
+      await open(page, id, { period: "本月", GroupBy: 0 });
+      let seen = await inView();
+      await page.screenshot({ path: SHOTS + `portal-${id}-phone-columns.png` });
+      assert.deepEqual([seen.sideways, keys.filter((k) => !seen.head.includes(k)), seen.head.includes(other)], [0, [], false]);
+      await page.getByRole("button", { name: "列", exact: true }).click();
+      await page.getByRole("checkbox", { name: other }).check();
+      const list = page.getByRole("group", { name: "显示的列" }), listOpen = () => list.isVisible();
+      assert.equal(await listOpen(), true, "the list closed on a choice");
+      await page.keyboard.press("Escape");
+      assert.deepEqual([await listOpen(), await page.evaluate(() => document.activeElement.textContent)], [false, "列"]);
+      const heads = () => page.getByRole("columnheader").allTextContents();
+      const chosen = await heads();
+      assert.ok(chosen.includes(other), chosen.join());
+      assert.deepEqual((await copied(page))[0], chosen);
+      await page.reload();
+      await page.getByRole("status").filter({ hasText: /^共 / }).waitFor({ timeout: 60000 });
+      assert.deepEqual(await heads(), chosen, "the choice is forgotten");
+      await page.context().close();
+    });
 });
 
 // velvip-report's table for the same filter: title block, header words, rows, right-aligned columns.
@@ -457,8 +486,15 @@ async function copied(page) {
   return (await page.evaluate(() => navigator.clipboard.readText())).replace(/\n$/, "").split("\n").map((l) => l.split("\t"));
 }
 
-// What the page shows: title lines, header words, the rows in the DOM, and 复制's text.
+// What the page shows with every column chosen (on a phone in 列): title lines, header words,
+// the rows in the DOM, and 复制's text.
 async function shown(page) {
+  const choose = page.getByRole("button", { name: "列", exact: true });
+  if (await choose.isVisible()) {
+    await choose.click();
+    for (const box of await page.getByRole("group", { name: "显示的列" }).getByRole("checkbox").all()) await box.check();
+    await choose.click();
+  }
   return { tsv: await copied(page), ...await page.evaluate(() => ({
     titles: [...document.querySelectorAll(".titles > *")].map((e) => e.textContent),
     head: [...document.querySelectorAll('[role="columnheader"]')].map((e) => e.textContent),
