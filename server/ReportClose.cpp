@@ -215,7 +215,7 @@ RecordsetPtr Run10910(const Database &db, const Dictionary *filter, const Branch
     if (!scope.IsHeadOffice())
         where.Add(QStringLiteral("(si.FNumber = ? OR sm.FNumber = ?)"), {scope.Number(), scope.Number()});
     auto c = db.Select(QStringLiteral("SELECT si.FNumber, si.FName, sm.FNumber, sm.FName, m.FKind, SUM(m.FValueSpent - m.FValueAdd), "
-                                      "SUM(COALESCE(x.FCash, 0)), %1 FROM card_movement m JOIN member_card c ON c.FID = m.FCardID "
+                                      "SUM(COALESCE(x.FCash, 0)), %1 FROM card_movement m JOIN member_card c ON c.FID = +m.FCardID "
                                       "LEFT JOIN branch si ON si.FID = c.FBranchID LEFT JOIN branch sm ON sm.FID = m.FBranchID "
                                       "LEFT JOIN card_value_split x ON x.FMoveID = m.FID%2 GROUP BY 1, 2, 3, 4, 5, 8")
                            .arg(shownSql, where.Sql()),

@@ -2,11 +2,11 @@
 // the paid (cash) and bonus parts, and the same for points.
 //
 // Rows are keyed by the branch where the movements were made (as 10901 with a branch range)
-// and the card's type. Opening and closing are the ledger's balances of the card/branch pairs
-// before and at the end of the month (one seek each); the flows are the month's movements with
-// their cash parts from card_value_split. The revenue recognised out of the opening balance is,
-// per card and branch, the cash part of the month's payments up to the cash part of that
-// pair's opening balance.
+// and the card's type. Opening and closing are sums of the ledger's monthly changes per branch
+// and card type (card_balance_sum); the flows are the month's movements with their cash parts
+// from card_value_split. The revenue recognised out of the opening balance is, per card and
+// branch, the cash part of the month's payments up to the cash part of that pair's opening
+// balance (one seek per payment).
 #include "ReportQueries.h"
 
 #include "Database.h"
@@ -77,42 +77,40 @@ RecordsetPtr Run10908(const Database &db, const Dictionary *filter, const Branch
         return r;
     };
 
-    // Opening (before the month) and closing (at its end) of every card/branch pair.
+    // Opening (before the month) and closing (at its end) per branch and card type: the sums of
+    // the months' changes, so the cost follows the months, not the cards that ever moved there.
     {
         SqlWhere where(db.Driver());
+        where.Add(QStringLiteral("a.FMonth <= ?"), {key});
+        where.Add(QStringLiteral("a.FTypeID >= 0"));   // -1: movements of cards not in member_card
         addTerms(where, values, scope);
-        const QString latest = QStringLiteral("(SELECT b.%1 FROM card_balance_month b WHERE b.FCardID = p.FCardID "
-                                              "AND b.FBranchID = p.FBranchID AND b.FMonth %2 ? ORDER BY b.FMonth DESC LIMIT 1)");
         QStringList cols;
         QVariantList params;
-        for (const char *op : {"<", "<="}) {
-            for (const char *col : {"FValue", "FCash", "FPoints"}) {
-                const QString q = latest.arg(QLatin1String(col), QLatin1String(op));
-                cols << (op[1] ? q : QStringLiteral("COALESCE(%1, 0)").arg(q));   // no opening: 0
-                params << key;
-            }
+        for (const char *col : {"FValue", "FCash", "FPoints"}) {
+            cols << QStringLiteral("SUM(CASE WHEN a.FMonth < ? THEN a.%1 ELSE 0 END)").arg(QLatin1String(col));
+            params << key;
         }
-        auto c = db.Select(QStringLiteral("SELECT p.FCardID, p.FBranchID, s.FNumber, s.FName, t.FNumber, t.FName, %1 "
-                                          "FROM card_balance_branch p %2%3")
-                               .arg(cols.join(QStringLiteral(", ")), joins.arg(QStringLiteral("p")), where.Sql()),
+        auto c = db.Select(QStringLiteral("SELECT s.FNumber, s.FName, t.FNumber, t.FName, %1, SUM(a.FValue), SUM(a.FCash), "
+                                          "SUM(a.FPoints), SUM(a.FMoves) FROM card_balance_sum a LEFT JOIN card_type t ON t.FID = a.FTypeID "
+                                          "LEFT JOIN branch s ON s.FID = a.FBranchID%2 GROUP BY a.FBranchID, a.FTypeID, s.FNumber, s.FName, "
+                                          "t.FNumber, t.FName")
+                               .arg(cols.join(QStringLiteral(", ")), where.Sql()),
                            params + where.Params());
         while (c->Next()) {
-            if (c->IsNull(9))
+            if (c->Int(10) <= 0)
                 continue;   // nothing at this branch up to the month's end
-            Row &r = rowOf(*c, 2);
-            r.f[fOpen] += c->Int(6);
-            r.f[fOpenPaid] += c->Int(7);
-            r.f[fPointsOpen] += c->Int(8);
-            r.f[fClose] += c->Int(9);
-            r.f[fClosePaid] += c->Int(10);
-            r.f[fPointsClose] += c->Int(11);
-            Pair &pair = pairs[{c->Int(0), c->Int(1)}];
-            pair.openCash = c->Int(7);
-            pair.key = {r.branchNo, c->Text(4).toString()};
+            Row &r = rowOf(*c, 0);
+            r.f[fOpen] += c->Int(4);
+            r.f[fOpenPaid] += c->Int(5);
+            r.f[fPointsOpen] += c->Int(6);
+            r.f[fClose] += c->Int(7);
+            r.f[fClosePaid] += c->Int(8);
+            r.f[fPointsClose] += c->Int(9);
         }
     }
 
     // The month's movements with their cash parts; a card's first top-up ever sells the card.
+    // Seeks per movement, so that the cost follows the month, not the card's history.
     {
         SqlWhere where(db.Driver());
         where.DateFrom(QStringLiteral("m.FDate"), start);
@@ -120,12 +118,15 @@ RecordsetPtr Run10908(const Database &db, const Dictionary *filter, const Branch
         addTerms(where, values, scope);
         auto c = db.Select(QStringLiteral(
                                "SELECT m.FCardID, m.FBranchID, s.FNumber, s.FName, t.FNumber, t.FName, m.FKind, m.FValueAdd, "
-                               "m.FValueSpent, m.FPoints, COALESCE(x.FCash, 0), CASE WHEN m.FKind = 1 AND NOT EXISTS "
-                               "(SELECT 1 FROM card_movement e WHERE e.FCardID = m.FCardID AND e.FKind = 1 AND (e.FDate < m.FDate "
-                               "OR (e.FDate = m.FDate AND e.FID < m.FID))) THEN 1 ELSE 0 END "
-                               "FROM card_movement m %1 LEFT JOIN card_value_split x ON x.FMoveID = m.FID%2")
-                               .arg(joins.arg(QStringLiteral("m")), where.Sql()),
-                           where.Params());
+                               "m.FValueSpent, m.FPoints, COALESCE((SELECT x.FCash FROM card_value_split x WHERE x.FMoveID = m.FID), 0), "
+                               "CASE WHEN m.FKind = 1 AND m.FID = (SELECT e.FID FROM card_movement e WHERE e.FCardID = m.FCardID "
+                               "AND e.FKind = 1 ORDER BY e.FDate, e.FID LIMIT 1) THEN 1 ELSE 0 END, CASE WHEN m.FKind = %3 THEN "
+                               "(SELECT b.FCash FROM card_balance_month b WHERE b.FCardID = m.FCardID AND b.FBranchID = m.FBranchID "
+                               "AND b.FMonth < ? ORDER BY b.FMonth DESC LIMIT 1) END "
+                               "FROM card_movement m %1%2")
+                               .arg(joins.arg(QStringLiteral("m")), where.Sql())
+                               .arg(int(Schema::Payment)),
+                           QVariantList{key} + where.Params());
         while (c->Next()) {
             Row &r = rowOf(*c, 2);
             const qint64 add = c->Int(7), spent = c->Int(8), points = c->Int(9), cash = c->Int(10);
@@ -140,6 +141,7 @@ RecordsetPtr Run10908(const Database &db, const Dictionary *filter, const Branch
                 r.f[fSpendPaid] -= cash;
                 r.f[fSpendBonus] -= value - cash;
                 Pair &pair = pairs[{c->Int(0), c->Int(1)}];
+                pair.openCash = c->IsNull(12) ? 0 : c->Int(12);
                 pair.paidSpent -= cash;
                 pair.key = {r.branchNo, c->Text(4).toString()};
                 break;

@@ -20,6 +20,12 @@
 // part after it; a movement written, removed or changed at a position re-walks the card's value
 // movements from that position on (one row for a movement written at the end), and adds the
 // change of every cash part to the ledger's FCash from that movement's month on.
+//
+// card_balance_sum holds the month's changes (movements, value, points, cash part) per branch,
+// card type and month, so that a branch's balance at any month end is a sum over its months,
+// not a read of every card that ever moved there. card_balance_type records the type each
+// card's changes are summed under; a card whose type (or row) in member_card changes has its
+// changes moved to the new type by member_card's triggers.
 #include "Schema.h"
 
 #include "Database.h"
@@ -57,6 +63,28 @@ QString cashPart(const QString &kind, const QString &v, const QString &paid, con
 QString valueMovement(const QString &m)
 {
     return QStringLiteral("(%1.FValueAdd <> 0 OR %1.FValueSpent <> 0 OR %1.FKind = 1)").arg(m);
+}
+
+// The type that member_card gives `card` (-1: no such card).
+QString cardType(const QString &card)
+{
+    return QStringLiteral("COALESCE((SELECT k.FTypeID FROM member_card k WHERE k.FID = %1), -1)").arg(card);
+}
+
+// The type under which the changes of `card` are summed.
+QString summedType(const QString &card)
+{
+    return QStringLiteral("(SELECT r.FTypeID FROM card_balance_type r WHERE r.FCardID = %1)").arg(card);
+}
+
+// Adds the counts and amounts of a VALUES list or SELECT to card_balance_sum.
+QString addSums(const QString &rows)
+{
+    return QStringLiteral("INSERT INTO card_balance_sum (FBranchID, FTypeID, FMonth, FMoves, FValue, FPoints, FCash) %1 "
+                          "ON CONFLICT (FBranchID, FTypeID, FMonth) DO UPDATE SET FMoves = card_balance_sum.FMoves + excluded.FMoves, "
+                          "FValue = card_balance_sum.FValue + excluded.FValue, FPoints = card_balance_sum.FPoints + excluded.FPoints, "
+                          "FCash = card_balance_sum.FCash + excluded.FCash; ")
+        .arg(rows);
 }
 
 QString ensureRows(const QString &card);
@@ -105,8 +133,12 @@ QString resplitSql(const DbDriver &driver, const QString &card, const QString &d
                "UPDATE card_balance_month SET FCash = FCash + (SELECT COALESCE(SUM(c.FDelta), 0) FROM card_split_change c "
                "WHERE c.FCardID = %1 AND c.FBranchID = card_balance_month.FBranchID AND c.FMonth <= card_balance_month.FMonth) "
                "WHERE FCardID = %1 AND FMonth >= %5; "
+               "%7"
                "DELETE FROM card_split_change WHERE FCardID = %1; ")
-        .arg(card, seq, walk, monthKey(driver, QStringLiteral("s.FDate")), changed, ensureRows(card));
+        .arg(card, seq, walk, monthKey(driver, QStringLiteral("s.FDate")), changed, ensureRows(card),
+             addSums(QStringLiteral("SELECT c.FBranchID, %2, c.FMonth, 0, 0, 0, SUM(c.FDelta) FROM card_split_change c "
+                                    "WHERE c.FCardID = %1 AND c.FDelta <> 0 GROUP BY c.FBranchID, c.FMonth")
+                         .arg(card, summedType(card))));
 }
 
 // The closing balance of the latest month before `month` in `table` for the key terms.
@@ -141,12 +173,26 @@ QString ensureRows(const QString &card)
              prev("card_balance_card", "FPoints", perCard), prev("card_balance_card", "FCash", perCard));
 }
 
+// Moves the summed changes of `card` from the type they are summed under to the one member_card
+// gives it now (a new card, a changed type, a removed card).
+QString retypeSql(const QString &driverMonth, const QString &card)
+{
+    const QString sums = QStringLiteral(
+        "SELECT m.FBranchID, %2, %3, %4COUNT(*), %4SUM(m.FValueAdd - m.FValueSpent), %4SUM(m.FPoints), %4SUM(COALESCE(x.FCash, 0)) "
+        "FROM card_balance_type r JOIN card_movement m ON m.FCardID = r.FCardID LEFT JOIN card_value_split x ON x.FMoveID = m.FID "
+        "WHERE r.FCardID = %1 AND r.FTypeID <> %5 GROUP BY m.FBranchID, r.FTypeID, %3");
+    const QString now = cardType(card);
+    return addSums(sums.arg(card, QStringLiteral("r.FTypeID"), driverMonth, QStringLiteral("-"), now))
+        + addSums(sums.arg(card, now, driverMonth, QString(), now))
+        + QStringLiteral("UPDATE card_balance_type SET FTypeID = %2 WHERE FCardID = %1 AND FTypeID <> %2; ").arg(card, now);
+}
+
 // Statements that add (value, points) to the rows of `card` (and `branch`) from `month` on,
 // making the month's rows from the latest earlier ones when missing. Every insert names its
 // conflict target, so that the conflict clause of the statement firing a trigger (INSERT OR
 // REPLACE, UPDATE OR ROLLBACK, ...), which overrides a trigger's own, cannot change them.
 QString applySql(const QString &card, const QString &branch, const QString &month, const QString &value,
-                 const QString &points)
+                 const QString &points, const QString &moves)
 {
     const QString perBranch = QStringLiteral("b.FCardID = %1 AND b.FBranchID = %2").arg(card, branch);
     const QString perCard = QStringLiteral("b.FCardID = %1").arg(card);
@@ -171,13 +217,19 @@ QString applySql(const QString &card, const QString &branch, const QString &mont
                .arg(card, month, value, points,
                     previous(QStringLiteral("card_balance_card"), QStringLiteral("FValue"), perCard, month),
                     previous(QStringLiteral("card_balance_card"), QStringLiteral("FPoints"), perCard, month),
-                    previous(QStringLiteral("card_balance_card"), QStringLiteral("FCash"), perCard, month));
+                    previous(QStringLiteral("card_balance_card"), QStringLiteral("FCash"), perCard, month))
+        + QStringLiteral("INSERT INTO card_balance_type (FCardID, FTypeID) VALUES (%1, %2) ON CONFLICT (FCardID) DO NOTHING; ")
+              .arg(card, cardType(card))
+        + addSums(QStringLiteral("VALUES (%1, %2, %3, %4, %5, %6, 0)").arg(branch, summedType(card), month, moves, value, points));
 }
 
 // The row triggers that HasLedger looks for, named alike on both engines.
 const QStringList rowTriggers{QStringLiteral("card_movement_balance_ins"), QStringLiteral("card_movement_balance_del"),
                               QStringLiteral("card_movement_balance_upd")};
 // SQLite's triggers for rows that REPLACE removes without firing delete triggers.
+// member_card's triggers that move a card's sums to its type.
+const QStringList typeTriggers{QStringLiteral("member_card_balance_ins"), QStringLiteral("member_card_balance_del"),
+                               QStringLiteral("member_card_balance_upd")};
 const QStringList replaceTriggers{QStringLiteral("card_movement_balance_ins_stage"), QStringLiteral("card_movement_balance_ins_replaced"),
                                   QStringLiteral("card_movement_balance_upd_stage"), QStringLiteral("card_movement_balance_upd_replaced")};
 // card_ledger_build names the tables of the last build (with their oids on PostgreSQL) and the
@@ -185,9 +237,10 @@ const QStringList replaceTriggers{QStringLiteral("card_movement_balance_ins_stag
 // than the build does not see its row.
 const QStringList ledgerTables{QStringLiteral("card_balance_card"), QStringLiteral("card_balance_month"),
                                QStringLiteral("card_balance_branch"), QStringLiteral("card_value_split"),
-                               QStringLiteral("card_split_change"), QStringLiteral("card_ledger_build")};
+                               QStringLiteral("card_split_change"), QStringLiteral("card_balance_sum"),
+                               QStringLiteral("card_balance_type"), QStringLiteral("card_ledger_build")};
 // Raised whenever the ledger's tables or what they hold change shape.
-constexpr int ledgerLayout = 2;
+constexpr int ledgerLayout = 3;
 
 // SQLite trigger statements applying the movement `row` (NEW or OLD) with `sign`, then its
 // cash part (and those of the card's later value movements). `alsoDetach`: a further id whose
@@ -198,7 +251,7 @@ QString sqliteApply(const DbDriver &driver, const QString &row, const QString &s
     return applySql(row + QStringLiteral(".FCardID"), row + QStringLiteral(".FBranchID"),
                     monthKey(driver, row + QStringLiteral(".FDate")),
                     QStringLiteral("%1(%2.FValueAdd - %2.FValueSpent)").arg(sign, row),
-                    QStringLiteral("%1%2.FPoints").arg(sign, row))
+                    QStringLiteral("%1%2.FPoints").arg(sign, row), sign + QStringLiteral("1"))
         + detachSql(row + QStringLiteral(".FID"))
         + (alsoDetach.isEmpty() ? QString() : detachSql(alsoDetach))
         + resplitSql(driver, row + QStringLiteral(".FCardID"), row + QStringLiteral(".FDate"), row + QStringLiteral(".FID"));
@@ -220,7 +273,7 @@ QStringList sqliteReplaceTriggers(const DbDriver &driver)
                               .arg(monthKey(driver, QStringLiteral("FDate")));
     const QString subtract = applySql(kept.arg(QStringLiteral("FCardID")), kept.arg(QStringLiteral("FBranchID")),
                                       kept.arg(QStringLiteral("FMonth")), QStringLiteral("-") + kept.arg(QStringLiteral("FValue")),
-                                      QStringLiteral("-") + kept.arg(QStringLiteral("FPoints")))
+                                      QStringLiteral("-") + kept.arg(QStringLiteral("FPoints")), QStringLiteral("-1"))
         // The removed row's own cash part only: the insert trigger may have written the new row's.
         + detachSql(QStringLiteral("NEW.FID"), QStringLiteral("FCardID = %1 AND FDate = %2")
                                                    .arg(kept.arg(QStringLiteral("FCardID")), kept.arg(QStringLiteral("FDate"))))
@@ -245,13 +298,15 @@ QStringList DropLedgerStatements(const DbDriver &driver)
 {
     QStringList out;
     if (isSqlite(driver)) {
-        for (const QString &t : rowTriggers + replaceTriggers)
+        for (const QString &t : rowTriggers + replaceTriggers + typeTriggers)
             out << QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(t);
         out << QStringLiteral("DROP TABLE IF EXISTS card_balance_replaced");
     } else {
         out << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_trigger() CASCADE")
             << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_truncate() CASCADE")
+            << QStringLiteral("DROP FUNCTION IF EXISTS card_type_trigger() CASCADE")
             << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_apply(BIGINT, BIGINT, TIMESTAMP, BIGINT, BIGINT)")
+            << QStringLiteral("DROP FUNCTION IF EXISTS card_balance_apply(BIGINT, BIGINT, TIMESTAMP, BIGINT, BIGINT, BIGINT)")
             << QStringLiteral("DROP FUNCTION IF EXISTS card_value_resplit(BIGINT, BIGINT, TIMESTAMP)")
             << QStringLiteral("DROP TABLE IF EXISTS card_balance_turn");
     }
@@ -301,7 +356,11 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
                                                "FBranchID %INT NOT NULL, FMonth %INT NOT NULL, FDate %DT NOT NULL, FCash %INT NOT NULL, "
                                                "FValueAfter %INT NOT NULL, FCashAfter %INT NOT NULL, FDelta %INT NOT NULL)")
                                     .arg(sqlite ? QString() : QStringLiteral("UNLOGGED ")))
-            << QStringLiteral("CREATE INDEX ix_split_change_card ON card_split_change (FCardID)");
+            << QStringLiteral("CREATE INDEX ix_split_change_card ON card_split_change (FCardID)")
+            << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_sum (FBranchID %INT NOT NULL, FTypeID %INT NOT NULL, "
+                                               "FMonth %INT NOT NULL, FMoves %INT NOT NULL, FValue %INT NOT NULL, FPoints %INT NOT NULL, "
+                                               "FCash %INT NOT NULL, PRIMARY KEY (FBranchID, FTypeID, FMonth))"))
+            << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_type (FCardID %INT NOT NULL PRIMARY KEY, FTypeID %INT NOT NULL)"));
     }
     for (const QString &t : ledgerTables)
         out << QStringLiteral("INSERT INTO card_ledger_build (FTable, FOid, FLayout) VALUES ('%1', %2, %3)")
@@ -349,7 +408,16 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
                           "SUM(SUM(c)) OVER (PARTITION BY FCardID ORDER BY FMonth) FROM (%1) m GROUP BY FCardID, FMonth")
                .arg(monthly)
         << QStringLiteral("INSERT INTO card_balance_branch (FCardID, FBranchID) "
-                          "SELECT DISTINCT FCardID, FBranchID FROM card_balance_month");
+                          "SELECT DISTINCT FCardID, FBranchID FROM card_balance_month")
+        << QStringLiteral("INSERT INTO card_balance_type (FCardID, FTypeID) SELECT m.FCardID, COALESCE(MIN(c.FTypeID), -1) "
+                          "FROM card_movement m LEFT JOIN member_card c ON c.FID = m.FCardID GROUP BY m.FCardID")
+        << QStringLiteral("INSERT INTO card_balance_sum (FBranchID, FTypeID, FMonth, FMoves, FValue, FPoints, FCash) "
+                          "SELECT m.FBranchID, r.FTypeID, %1, COUNT(*), SUM(m.FValueAdd - m.FValueSpent), SUM(m.FPoints), "
+                          "SUM(COALESCE(x.FCash, 0)) FROM card_movement m JOIN card_balance_type r ON r.FCardID = m.FCardID "
+                          "LEFT JOIN card_value_split x ON x.FMoveID = m.FID GROUP BY m.FBranchID, r.FTypeID, %1")
+               .arg(monthKey(driver, QStringLiteral("m.FDate")));
+    const QString retypeOld = retypeSql(monthKey(driver, QStringLiteral("m.FDate")), QStringLiteral("OLD.FID"));
+    const QString retypeNew = retypeSql(monthKey(driver, QStringLiteral("m.FDate")), QStringLiteral("NEW.FID"));
     if (sqlite) {
         out << QStringLiteral("CREATE TABLE card_balance_replaced (FID INTEGER PRIMARY KEY, FCardID INTEGER NOT NULL, "
                               "FBranchID INTEGER NOT NULL, FMonth INTEGER NOT NULL, FValue INTEGER NOT NULL, "
@@ -363,7 +431,12 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
             << QStringLiteral("CREATE TRIGGER card_movement_balance_upd AFTER UPDATE OF FID, FCardID, FBranchID, FDate, FKind, "
                               "FValueAdd, FValueSpent, FPoints, FPaid ON card_movement BEGIN %1%2END")
                    .arg(sqliteApply(driver, QStringLiteral("OLD"), QStringLiteral("-"), QStringLiteral("NEW.FID")),
-                        sqliteApply(driver, QStringLiteral("NEW"), QStringLiteral("+")));
+                        sqliteApply(driver, QStringLiteral("NEW"), QStringLiteral("+")))
+            // A REPLACE that removes a card row fires the insert trigger only: it follows NEW.FID.
+            << QStringLiteral("CREATE TRIGGER %1 AFTER INSERT ON member_card BEGIN %2END").arg(typeTriggers[0], retypeNew)
+            << QStringLiteral("CREATE TRIGGER %1 AFTER DELETE ON member_card BEGIN %2END").arg(typeTriggers[1], retypeOld)
+            << QStringLiteral("CREATE TRIGGER %1 AFTER UPDATE OF FID, FTypeID ON member_card BEGIN %2%3END")
+                   .arg(typeTriggers[2], retypeOld, retypeNew);
         return out;
     }
     // One row per card that its writers update before anything else. Every card in the ledger
@@ -377,7 +450,7 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
                           "ON CONFLICT (FCardID) DO NOTHING")
         << QStringLiteral(
                "CREATE OR REPLACE FUNCTION card_balance_apply(p_card BIGINT, p_branch BIGINT, p_date TIMESTAMP, p_value BIGINT, "
-               "p_points BIGINT) RETURNS void LANGUAGE plpgsql AS $$\n"
+               "p_points BIGINT, p_moves BIGINT) RETURNS void LANGUAGE plpgsql AS $$\n"
                "DECLARE m INT := %1;\n"
                "BEGIN\n"
                // Writers of one card take turns on its row, so a month row made from the latest
@@ -390,7 +463,7 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
                "END $$")
                .arg(monthKey(driver, QStringLiteral("p_date")),
                     applySql(QStringLiteral("p_card"), QStringLiteral("p_branch"), QStringLiteral("m"), QStringLiteral("p_value"),
-                             QStringLiteral("p_points")))
+                             QStringLiteral("p_points"), QStringLiteral("p_moves")))
         << QStringLiteral(
                "CREATE OR REPLACE FUNCTION card_value_resplit(p_id BIGINT, p_card BIGINT, p_date TIMESTAMP) RETURNS void "
                "LANGUAGE plpgsql AS $$\n"
@@ -403,7 +476,7 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
                "CREATE OR REPLACE FUNCTION card_balance_trigger() RETURNS trigger LANGUAGE plpgsql AS $$\n"
                "BEGIN\n"
                "  IF TG_OP <> 'INSERT' THEN\n"
-               "    PERFORM card_balance_apply(OLD.FCardID, OLD.FBranchID, OLD.FDate, OLD.FValueSpent - OLD.FValueAdd, -OLD.FPoints);\n"
+               "    PERFORM card_balance_apply(OLD.FCardID, OLD.FBranchID, OLD.FDate, OLD.FValueSpent - OLD.FValueAdd, -OLD.FPoints, -1);\n"
                "    PERFORM card_value_resplit(OLD.FID, OLD.FCardID, OLD.FDate);\n"
                "  END IF;\n"
                "  IF TG_OP <> 'DELETE' THEN\n"
@@ -412,7 +485,7 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
                "    IF EXISTS (SELECT 1 FROM card_value_split x WHERE x.FMoveID = NEW.FID AND x.FDate <> NEW.FDate) THEN\n"
                "      RAISE EXCEPTION 'card_movement FID % is taken', NEW.FID USING ERRCODE = 'unique_violation';\n"
                "    END IF;\n"
-               "    PERFORM card_balance_apply(NEW.FCardID, NEW.FBranchID, NEW.FDate, NEW.FValueAdd - NEW.FValueSpent, NEW.FPoints);\n"
+               "    PERFORM card_balance_apply(NEW.FCardID, NEW.FBranchID, NEW.FDate, NEW.FValueAdd - NEW.FValueSpent, NEW.FPoints, 1);\n"
                "    PERFORM card_value_resplit(NEW.FID, NEW.FCardID, NEW.FDate);\n"
                "  END IF;\n"
                "  RETURN NULL;\n"
@@ -420,9 +493,28 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
         << QStringLiteral(
                "CREATE OR REPLACE FUNCTION card_balance_truncate() RETURNS trigger LANGUAGE plpgsql AS $$\n"
                "BEGIN\n"
-               "  TRUNCATE card_balance_card, card_balance_month, card_balance_branch, card_value_split, card_split_change;\n"
+               "  TRUNCATE card_balance_card, card_balance_month, card_balance_branch, card_value_split, card_split_change, "
+               "card_balance_sum, card_balance_type;\n"
                "  RETURN NULL;\n"
                "END $$")
+        << QStringLiteral(
+               "CREATE OR REPLACE FUNCTION card_type_trigger() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+               "BEGIN\n"
+               // The card's turn first: a writer of its movements sums them under the type it sees.
+               "  IF TG_OP <> 'INSERT' THEN\n"
+               "    INSERT INTO card_balance_turn (FCardID, FWrites) VALUES (OLD.FID, 1) "
+               "ON CONFLICT (FCardID) DO UPDATE SET FWrites = card_balance_turn.FWrites + 1;\n"
+               "    %1\n"
+               "  END IF;\n"
+               "  IF TG_OP <> 'DELETE' THEN\n"
+               "    INSERT INTO card_balance_turn (FCardID, FWrites) VALUES (NEW.FID, 1) "
+               "ON CONFLICT (FCardID) DO UPDATE SET FWrites = card_balance_turn.FWrites + 1;\n"
+               "    %2\n"
+               "  END IF;\n"
+               "  RETURN NULL;\n"
+               "END $$").arg(retypeOld, retypeNew)
+        << QStringLiteral("CREATE OR REPLACE TRIGGER member_card_balance AFTER INSERT OR DELETE OR UPDATE OF FID, FTypeID ON member_card "
+                          "FOR EACH ROW EXECUTE FUNCTION card_type_trigger()")
         << QStringLiteral("CREATE OR REPLACE TRIGGER card_movement_balance_ins AFTER INSERT ON card_movement "
                           "FOR EACH ROW EXECUTE FUNCTION card_balance_trigger()")
         << QStringLiteral("CREATE OR REPLACE TRIGGER card_movement_balance_del AFTER DELETE ON card_movement "

@@ -30,7 +30,8 @@ TOPUP = "INSERT INTO topup (FID, FCardID, FDate, FBranchID, FAmount, FPaid, FOpe
 # before a card's later history, two movements of one card in the same second, a cash-out,
 # write-off and adjustments back-dated a year, a payment moved across months and branches, a
 # payment whose amount is corrected, and deleted movements; a quiet card whose only top-up lies
-# just inside the 6-12 month band of the 2025-04-20 cut-off (calendar months, not 30 days).
+# just inside the 6-12 month band of the 2025-04-20 cut-off (calendar months, not 30 days);
+# card types changed after the cards' history, and a card row written after its first top-up.
 WRITES = [
     "INSERT INTO member_card (FID, FNumber, FName, FTypeID, FBranchID) VALUES (9001, '89009001', 'A', 1, 2)",
     MOVE + "(900010, 9001, '2024-04-22 10:00:00', 2, 1, 'CZX3', 10000, 0, 0, 1, 8000)",
@@ -52,6 +53,11 @@ WRITES = [
     "WHERE FID = (SELECT MAX(FID) FROM card_movement WHERE FKind = 2 AND FDate < '2024-04-01')",
     "DELETE FROM card_movement WHERE FID IN (SELECT FID FROM card_movement WHERE FKind IN (2, 3) AND FCardID = 1 "
     "AND FDate < '2024-06-01')",
+    # Cards whose type changes after their history, and a card written after its first top-up.
+    "UPDATE member_card SET FTypeID = CASE WHEN FTypeID = 1 THEN 2 ELSE 1 END WHERE FID IN (3, 5, 9)",
+    MOVE + "(900011, 9002, '2024-02-05 10:00:00', 3, 1, 'CZX4', 5000, 0, 0, 1, 4000)",
+    TOPUP + "(900011, 9002, '2024-02-05 10:00:00', 3, 5000, 4000, 1, 'x')",
+    "INSERT INTO member_card (FID, FNumber, FName, FTypeID, FBranchID) VALUES (9002, '89009002', 'B', 2, 3)",
 ]
 ROLL = ["FOpen", "FOpenPaid", "FTopupPaid", "FTopupBonus", "FNewCard", "FRecharge", "FSpendPaid", "FSpendBonus", "FRefund",
         "FCashOut", "FAdjust", "FWriteOff", "FClose", "FClosePaid", "FDiff", "FRevenueOpen", "FPointsOpen", "FPointsEarned",

@@ -51,8 +51,9 @@ void fill(const QString &props, bool ledger, bool partitioned = false)
         db->Exec(QString::fromUtf8(sql));
 }
 
-// Ledger rows that differ from the sums of the movements up to their month, and card months
-// with movements but no row (card, branch or -1 for the card's rows, month); empty when exact.
+// Ledger rows that differ from the sums of the movements up to their month, card months with
+// movements but no row (card, branch or -1 for the card's rows, month), and the month's sums per
+// branch and card type that differ from the movements; empty when exact.
 QStringList ledgerErrors(const QString &props)
 {
     auto db = Database::OpenForWriting(props);
@@ -79,7 +80,12 @@ QStringList ledgerErrors(const QString &props)
         "UNION ALL SELECT FID, -2, v, FValueAfter, FCashAfter, rv, rk FROM r "
         "WHERE FMoveID IS NULL OR FValueAfter <> rv OR FCashAfter <> rk "
         "UNION ALL SELECT FMoveID, -3, NULL, NULL, NULL, NULL, NULL FROM card_value_split x "
-        "WHERE NOT EXISTS (SELECT 1 FROM card_movement m WHERE m.FID = x.FMoveID)")
+        "WHERE NOT EXISTS (SELECT 1 FROM card_movement m WHERE m.FID = x.FMoveID) "
+        // The month's sums per branch and card type.
+        "UNION ALL SELECT b, -4, mo, t, SUM(n), SUM(v), SUM(k) FROM (SELECT FBranchID b, FTypeID t, FMonth mo, FMoves n, "
+        "FValue v, FPoints p, FCash k FROM card_balance_sum UNION ALL SELECT m.b, COALESCE(c.FTypeID, -1), m.mo, -1, -m.v, -m.p, "
+        "-m.k FROM m LEFT JOIN member_card c ON c.FID = m.c) d GROUP BY b, t, mo "
+        "HAVING SUM(n) <> 0 OR SUM(v) <> 0 OR SUM(p) <> 0 OR SUM(k) <> 0")
                             .arg(db->Driver().DateTimeText(QStringLiteral("n.FDate")));
     QStringList errors;
     for (auto rows = db->Select(sql); rows->Next();) {
@@ -235,6 +241,14 @@ private slots:
         QTest::newRow("on_conflict_update") << update << update;
         QTest::newRow("delete") << QStringLiteral("DELETE FROM card_movement WHERE FID = 2")
                                 << QStringLiteral("DELETE FROM card_movement WHERE FID = 2");
+        // A card changes type, is replaced by a row of another type, is removed.
+        const QString retype = QStringLiteral("UPDATE member_card SET FTypeID = 2 WHERE FID = 1");
+        QTest::newRow("card_type") << retype << retype;
+        const QString card = QStringLiteral("INTO member_card VALUES (2,'8002','李四',3,NULL,NULL,NULL,NULL,3,NULL,0)");
+        QTest::newRow("card_replaced") << QStringLiteral("INSERT OR REPLACE ") + card
+                                       << QStringLiteral("INSERT ") + card + QStringLiteral(" ON CONFLICT (FID) DO UPDATE SET FTypeID = 3");
+        QTest::newRow("card_deleted") << QStringLiteral("DELETE FROM member_card WHERE FID = 3")
+                                      << QStringLiteral("DELETE FROM member_card WHERE FID = 3");
         QTest::newRow("replace_recursive_triggers")
             << QStringLiteral("PRAGMA recursive_triggers = ON; INSERT OR REPLACE INTO card_movement VALUES ") + row.arg(4) << QString();
         QTest::newRow("merge") << QString()
@@ -290,7 +304,8 @@ private slots:
     }
 
     // Writers add movements in random months of one card at a time (a new card every 20 ms), so
-    // that month rows are made while another writer changes the card, and move them between months.
+    // that month rows are made while another writer changes the card, move them between months,
+    // and write the card's row or change its type.
     void isolationLevels()
     {
         QFETCH(QString, props);
@@ -298,6 +313,10 @@ private slots:
         Writers writers;
         writers.Start(props, 4, begin, [](std::mt19937 &random, int id) {
             const int card = 10 + int(QDateTime::currentMSecsSinceEpoch() / 20 % 100000), month = 1 + int(random() % 12);
+            if (random() % 5 == 0)   // the card's row written or its type changed while its movements are
+                return QStringLiteral("INSERT INTO member_card VALUES (%1, 'W%3', 'w', %2, NULL, NULL, NULL, NULL, 2, NULL, 0) "
+                                      "ON CONFLICT (FID) DO UPDATE SET FTypeID = excluded.FTypeID")
+                    .arg(card).arg(1 + int(random() % 3)).arg(id);
             if (random() % 3 == 0)
                 return QStringLiteral("UPDATE card_movement SET FDate = '2024-%1-20 00:00:00' WHERE FID = %2")
                     .arg(month, 2, 10, QChar(u'0')).arg(id - int(random() % 20));
