@@ -34,7 +34,8 @@ void addTerms(SqlWhere &where, const FilterValues &values, const BranchScope &sc
     where.InScope(QStringLiteral("s.FNumber"), scope);
 }
 
-const QString joins = QStringLiteral("JOIN member_card c ON c.FID = %1.FCardID LEFT JOIN card_type t ON t.FID = c.FTypeID "
+// "+": the card is looked up per movement, never the movements per card (a scan of all cards).
+const QString joins = QStringLiteral("JOIN member_card c ON c.FID = +%1.FCardID LEFT JOIN card_type t ON t.FID = c.FTypeID "
                                      "LEFT JOIN branch s ON s.FID = %1.FBranchID");
 
 enum Field {
@@ -81,21 +82,18 @@ RecordsetPtr Run10908(const Database &db, const Dictionary *filter, const Branch
     // the months' changes, so the cost follows the months, not the cards that ever moved there.
     {
         SqlWhere where(db.Driver());
-        where.Add(QStringLiteral("a.FMonth <= ?"), {key});
-        where.Add(QStringLiteral("a.FTypeID >= 0"));   // -1: movements of cards not in member_card
         addTerms(where, values, scope);
-        QStringList cols;
-        QVariantList params;
-        for (const char *col : {"FValue", "FCash", "FPoints"}) {
-            cols << QStringLiteral("SUM(CASE WHEN a.FMonth < ? THEN a.%1 ELSE 0 END)").arg(QLatin1String(col));
-            params << key;
-        }
-        auto c = db.Select(QStringLiteral("SELECT s.FNumber, s.FName, t.FNumber, t.FName, %1, SUM(a.FValue), SUM(a.FCash), "
-                                          "SUM(a.FPoints), SUM(a.FMoves) FROM card_balance_sum a LEFT JOIN card_type t ON t.FID = a.FTypeID "
-                                          "LEFT JOIN branch s ON s.FID = a.FBranchID%2 GROUP BY a.FBranchID, a.FTypeID, s.FNumber, s.FName, "
-                                          "t.FNumber, t.FName")
-                               .arg(cols.join(QStringLiteral(", ")), where.Sql()),
-                           params + where.Params());
+        // Summed per branch and type (type -1: cards not in member_card), then named for the
+        // filter terms; the opening is the closing less the month's own changes.
+        auto c = db.Select(QStringLiteral("SELECT s.FNumber, s.FName, t.FNumber, t.FName, a.o1, a.o2, a.o3, a.c1, a.c2, a.c3, a.n "
+                                          "FROM (SELECT FBranchID, FTypeID, SUM(FValue) - SUM(CASE WHEN FMonth = ? THEN FValue ELSE 0 END) AS o1, "
+                                          "SUM(FCash) - SUM(CASE WHEN FMonth = ? THEN FCash ELSE 0 END) AS o2, "
+                                          "SUM(FPoints) - SUM(CASE WHEN FMonth = ? THEN FPoints ELSE 0 END) AS o3, SUM(FValue) AS c1, "
+                                          "SUM(FCash) AS c2, SUM(FPoints) AS c3, SUM(FMoves) AS n FROM card_balance_sum "
+                                          "WHERE FMonth <= ? AND FTypeID >= 0 GROUP BY FBranchID, FTypeID) a "
+                                          "LEFT JOIN card_type t ON t.FID = a.FTypeID LEFT JOIN branch s ON s.FID = a.FBranchID%1")
+                               .arg(where.Sql()),
+                           QVariantList{key, key, key, key} + where.Params());
         while (c->Next()) {
             if (c->Int(10) <= 0)
                 continue;   // nothing at this branch up to the month's end
