@@ -430,15 +430,17 @@ function table(id, filter, context = []) {
 
 describe("the home page", () => {
   // Each figure's link runs its report: the figure is that run's 合计 as velvip-report prints it
-  // in the user's context. Head office is sampled on the chain's total and its first branch.
-  const CAPTION = { 消费金额: "销售金额", 消费次数: "累计消费次数", 充值金额: "充值金额", 兑换积分: "使用积分" };
+  // in the user's context, or for 消费会员数 its rows other than 合计 with a sale bill. Head office
+  // is sampled on the chain's total and its first branch.
+  const CAPTION = { 消费金额: "销售金额", 消费会员数: "累计消费次数", 充值金额: "充值金额", 兑换积分: "使用积分" };
   const CONTEXT = { head: [], branch: ["--branch-scope", BRANCH, "--context", "ISBranch=1", "--context", `BranchNum=${BRANCH}`] };
   const printed = new Map();
   const totalOf = (who, href, label) => {
     const [, id, query] = /#\/reports\/(\d+)\?(.*)$/.exec(href);
     if (!printed.has(who + href)) printed.set(who + href, table(Number(id), Object.fromEntries(new URLSearchParams(query)), CONTEXT[who]));
-    const { head, rows } = printed.get(who + href), total = rows.find((r) => r.includes("合计"));
-    return total ? total[head.indexOf(CAPTION[label])] : "—";
+    const { head, rows } = printed.get(who + href), c = head.indexOf(CAPTION[label]), total = rows.find((r) => r.includes("合计"));
+    if (label === "消费会员数") return String(rows.filter((r) => r !== total && Number(r[c]) > 0).length);
+    return total ? total[c] : "—";
   };
   const DESKTOP = { width: 1366, height: 860 };
   // A report failing, or busy (503) once for each of its runs.
