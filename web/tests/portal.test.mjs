@@ -384,15 +384,14 @@ describe("a branch user", () => {
         head: [...g.querySelectorAll('[role="columnheader"]')].filter((c) => c.getBoundingClientRect().right <= g.getBoundingClientRect().right + 1)
           .map((c) => c.textContent), clipped: [...g.querySelectorAll('[role="gridcell"]')].filter((c) => c.scrollWidth > c.clientWidth).length }));
       const heads = () => page.getByRole("columnheader").allTextContents();
-      const cdp = await page.context().newCDPSession(page);
-      const throttle = (bytes) => cdp.send("Network.emulateNetworkConditions", { offline: false, latency: 0, downloadThroughput: bytes, uploadThroughput: -1 });
+      const cdp = await page.context().newCDPSession(page), throttle = (bytes) =>
+        cdp.send("Network.emulateNetworkConditions", { offline: false, latency: 0, downloadThroughput: bytes, uploadThroughput: -1 });
       await throttle(3000);
       await open(page, id, { period: `2024-01-01..${new Date().toISOString().slice(0, 10)}`, GroupBy: 0 }, /^已收到 [1-9]/);
       const streaming = await inView();
       await page.screenshot({ path: SHOTS + `portal-${id}-phone-streaming.png` });
       await page.getByRole("status").filter({ hasText: /^共 / }).waitFor({ timeout: 60000 });
       await throttle(-1);
-      await cdp.detach();
       let seen = await inView();
       await page.screenshot({ path: SHOTS + `portal-${id}-phone-columns.png` });
       assert.deepEqual([seen.sideways, keys.filter((k) => !seen.head.includes(k)), seen.head.includes(other), seen.clipped, streaming],
