@@ -22,7 +22,8 @@ export interface ChartSpec {
   key?: number; label?: number; value: number; value2?: number; day?: number; card?: number;
   axis?: string; none?: string; first?: string; last?: string;
 }
-export interface PageHead { columns: PageColumn[]; header: HeaderCell[]; headerRows: number; chart: ChartSpec | null }
+// `frozen` comes with the columns (the tail repeats it for scripts).
+export interface PageHead { columns: PageColumn[]; header: HeaderCell[]; headerRows: number; frozen: number; chart: ChartSpec | null }
 export interface PageTail {
   state: "done" | "failed" | "cancelled"; status?: number; name?: string; lines?: string[]; filters?: string[];
   period?: string; frozen?: number; sortable?: boolean; total?: number; rows?: number; empty?: boolean;
@@ -96,8 +97,9 @@ export const api = {
   keys: (id: number) => json<Key[]>("GET", `/reports/${id}/keys`),
   // The relative periods the service reads; with a report, those it takes.
   periods: (report?: number) => json<Preset[]>("GET", report ? `/periods?report=${report}` : "/periods"),
-  // A run read line by line as it arrives: `onRows` sees the page with its head and first rows,
-  // then again after each batch appended to its rows; the promise gives it with its tail.
+  // A run read line by line as it arrives: `onRows` sees the page with its head and first rows
+  // (not the head alone: the columns are measured by their first rows), then again after each
+  // batch appended to its rows; the promise gives it with its tail.
   async run(id: number, filter: Filter, signal: AbortSignal, onRows: (page: Page) => void): Promise<Page> {
     const res = await call("POST", `/reports/${id}/run?format=ndjson`, filter, signal);
     const reader = res.body!.pipeThrough(new TextDecoderStream()).getReader();
@@ -115,7 +117,7 @@ export const api = {
       if (value) text += value;
       const end = done ? text.length : text.lastIndexOf("\n");
       if (end < 0) continue;
-      const before = page ? (page as Page).rows.length : -1;
+      const before = page ? (page as Page).rows.length : 0;
       text.slice(0, end).split("\n").forEach(take);
       text = text.slice(end + 1);
       if (page && (page as Page).rows.length !== before) onRows(page);

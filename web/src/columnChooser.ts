@@ -10,8 +10,8 @@ const narrow = matchMedia("(max-width: 700px)");
 
 export interface ColumnChooser {
   element: HTMLElement;
-  // The grid of a run: shown as chosen; `frozen` once the tail says (the default needs it).
-  attach(grid: Grid, page: Page, frozen?: number): void;
+  // The grid of a run, shown as chosen (again once its rows are all in).
+  attach(grid: Grid, page: Page): void;
   detach(): void;
 }
 
@@ -20,7 +20,7 @@ export function columnChooser(key: string): ColumnChooser {
   const list = h("div", { class: "chooser-list", role: "group", "aria-label": "显示的列", hidden: true });
   const button = h("button", { type: "button", "aria-expanded": "false", "aria-controls": list.id = uid("cols") }, "列");
   const element = h("div", { class: "chooser", hidden: true }, button, list);
-  let current: { grid: Grid; page: Page; frozen?: number } | null = null;
+  let current: { grid: Grid; page: Page } | null = null;
 
   // The person's choices; anything else stored there counts as none.
   const chosen = (): Record<string, boolean> => {
@@ -29,11 +29,10 @@ export function columnChooser(key: string): ColumnChooser {
     if (!kept || typeof kept !== "object") return {};
     return Object.fromEntries(Object.entries(kept).filter(([, on]) => typeof on === "boolean"));
   };
-  // Columns the person has not chosen: before the frozen columns are known all show; then the
-  // frozen ones and the amounts that fit beside them, in their order.
+  // Columns the person has not chosen: the frozen ones and the amounts that fit beside them, in
+  // their order.
   const marks = () => {
-    const { grid, page, frozen } = current!, cols = columnsOf(page), kept = chosen();
-    if (frozen === undefined) return cols.map((c) => kept[c.field] ?? true);
+    const { grid, page } = current!, cols = columnsOf(page), kept = chosen(), frozen = page.head.frozen ?? 0;
     const widths = grid.columnWidths();
     const fixed = cols.map((c, i) => kept[c.field] ?? (i < frozen ? true : undefined));
     let room = fixed.reduce((left, on, i) => (on ? left - widths[i] : left), grid.element.clientWidth);
@@ -85,8 +84,8 @@ export function columnChooser(key: string): ColumnChooser {
 
   return {
     element,
-    attach(grid, page, frozen) {
-      current = { grid, page, frozen };
+    attach(grid, page) {
+      current = { grid, page };
       if (!listening) {
         document.addEventListener("click", away);
         narrow.addEventListener("change", resized);

@@ -1,7 +1,7 @@
 // The report grid: two-row grouped header and the grand total held in view, frozen columns,
 // and only the rows in sight in the DOM, so a result of any length scrolls. Rows may keep
-// arriving after the grid is built (grow, then complete); the frozen columns, sorting and the
-// grid's name wait for the tail. Columns, header cells, cell text and alignment are the
+// arriving after the grid is built (grow, then complete); the frozen columns come with the head,
+// sorting and the grid's name wait for the tail. Columns, header cells, cell text and alignment are the
 // service's (columns.ts); the grid lays them out, all of them or those chosen (showColumns).
 // Keys: the arrows, Home/End (Ctrl for the first/last row), PageUp/PageDown move the focused
 // cell; Enter opens its row.
@@ -29,7 +29,7 @@ export interface Grid {
   shownRows(): PageRow[];
   // More rows were appended to the page's rows.
   grow(): void;
-  // The tail has arrived: the total is pinned, the frozen columns are set and sorting is allowed.
+  // The tail has arrived: the total is pinned and sorting is allowed.
   complete(tail: PageTail): void;
   // Called with a row's index in the page's rows when a row is opened (double click, Enter).
   onOpen?: (row: number) => void;
@@ -132,10 +132,11 @@ class GridView implements Grid {
     this.cols = columnsOf(page);
     this.rows = page.rows;
     this.headRows = page.head.headerRows;
+    this.frozen = Math.min(page.head.frozen ?? 0, this.cols.length);
     const sub = (i: number) => page.head.header.filter((c) => c.column === i && c.columnSpan === 1).pop()?.text ?? "";
     this.sizes = new Widths(this.cols, this.rows, sub);
     this.element = h("div", { class: "grid", role: "grid", "aria-label": "报表", "aria-colcount": String(this.cols.length) });
-    this.sizes.apply(this.element, 0);
+    this.sizes.apply(this.element, this.fixed);
     this.head = this.makeHead();
     this.element.append(this.head, this.spacer, this.foot);
     this.element.addEventListener("scroll", () => this.schedule());
@@ -374,7 +375,6 @@ class GridView implements Grid {
   complete(tail: PageTail) {
     this.grow();
     this.done = true;
-    this.frozen = Math.min(tail.frozen ?? 0, this.cols.length);
     this.sortable = tail.sortable === true;
     this.element.setAttribute("aria-label", tail.name || "报表");
     // A lone total of nothing is no row at all.

@@ -1,17 +1,27 @@
 // The first page after sign-in: yesterday's and this month's figures beside the same period
 // before, each a link to the report run it comes from. A branch reads its own; head office reads
 // them per branch with the chain's total. The figures are the reports' own summary rows, run
-// through the same service calls as the report pages, and shown as the service words them.
+// through the same service calls as the report pages, and shown as the service words them;
+// 消费会员数 is the number of a report's member rows.
 
 import { api, ApiError, type Filter, type Page, type Preset, type Session } from "./api";
-import { cellText, columnsOf } from "./columns";
+import { cellText, columnsOf, plainText } from "./columns";
 import { h } from "./dom";
 import { formatHash } from "./route";
 
-interface Figure { label: string; report: number; field: string; filter: Filter; branchKeys: [string, string] }
+// `filter` is the run behind the figure and its link. A `members` figure is read from the run
+// `members.run` (one run for the total and every branch): its detail rows, each a member's at
+// one branch, whose `field` is above 0 (a sale bill in the period; a return alone is no
+// purchase), counted once per `members.card` for a total and per `members.branch` for a branch.
+interface Figure {
+  label: string; report: number; field: string; filter: Filter; branchKeys: [string, string];
+  members?: { run: Filter; card: string; branch: string };
+}
 const FIGURES: Figure[] = [
   { label: "消费金额", report: 10902, field: "FpayAmount", filter: { GroupBy: 1, SumOnly: 1 }, branchKeys: ["BBranchNum", "EBranchNum"] },
-  { label: "消费次数", report: 10902, field: "ftimes", filter: { GroupBy: 1, SumOnly: 1 }, branchKeys: ["BBranchNum", "EBranchNum"] },
+  // The link lists the members by card (summary rows only, a row per card).
+  { label: "消费会员数", report: 10902, field: "ftimes", filter: { GroupBy: 0, SumOnly: 1 },
+    members: { run: { GroupBy: 0 }, card: "FNo", branch: "FBranchName" }, branchKeys: ["BBranchNum", "EBranchNum"] },
   { label: "充值金额", report: 10905, field: "FPlusAmt", filter: { GroupBy: 1, SumOnly: 1 }, branchKeys: ["BStockNo", "EStockNo"] },
   { label: "兑换积分", report: 10904, field: "FVipNum", filter: { GroupBy: 2, SumOnly: 1 }, branchKeys: ["BStockNo", "EStockNo"] },
 ];
@@ -36,14 +46,26 @@ function spans(presets: Preset[]): Span[] {
   ];
 }
 
-// A run's figures: the total row's and each branch subtotal's text of a field, by the row's
-// first cell (a branch's number or name, as the report writes it). A branch without a row shows
-// "—": nothing in the period.
+// A run's figures: the total row's and each branch subtotal's text of a field, or the count of
+// member rows, by the row's first cell (a branch's number or name, as the report writes it). A
+// branch without a row shows "—": nothing in the period.
 interface Figures { total?: string; byBranch: Map<string, string> }
-function figuresOf(page: Page, field: string): Figures {
-  const column = columnsOf(page).find((c) => c.field === field);
+function figuresOf(page: Page, f: Figure): Figures {
+  const cols = columnsOf(page), column = cols.find((c) => c.field === f.field);
   const out: Figures = { byBranch: new Map() };
   if (!column) return out;
+  if (f.members) {
+    const card = cols.find((c) => c.field === f.members!.card), branch = cols.find((c) => c.field === f.members!.branch);
+    if (!card) return out;
+    const cards = new Set<string>(), perBranch = new Map<string, Set<string>>();
+    for (const r of page.rows.filter((r) => r[0] === 0 && Number(plainText(r, column)) > 0)) {
+      cards.add(plainText(r, card));
+      if (branch) perBranch.set(plainText(r, branch), (perBranch.get(plainText(r, branch)) ?? new Set()).add(plainText(r, card)));
+    }
+    out.total = cards.size.toLocaleString("zh-CN");
+    for (const [key, members] of perBranch) out.byBranch.set(key, members.size.toLocaleString("zh-CN"));
+    return out;
+  }
   for (const row of page.rows) {
     if (row[0] === 2) out.total = cellText(row, column);
     else if (row[0] === 1) out.byBranch.set(String(row[1]), cellText(row, column));
@@ -92,10 +114,10 @@ async function branchList(): Promise<Branch[]> {
 }
 
 // A figure's place: its link and text once its run is in, or the sentence when the run failed.
-function slot(label: string, run: Promise<Page>, field: string, href: string, pick: (f: Figures) => string | undefined) {
+function slot(label: string, run: Promise<Page>, read: (page: Page) => string | undefined, href: string) {
   const link = h("a", { href, class: "figure", "aria-busy": "true", "aria-label": `${label}：正在取数` }, "…");
   run.then((page) => {
-    const text = pick(figuresOf(page, field)) ?? "—";
+    const text = read(page) ?? "—";
     link.textContent = text;
     link.setAttribute("aria-label", `${label}：${text === "—" ? "无" : text}`);
   }, (err: Error) => {
@@ -112,25 +134,26 @@ export async function homeView(session: Session): Promise<HTMLElement> {
   const list = spans(await api.periods());
   // Each report once per period, this period's first: the figures fill in as their runs end.
   const runs = new Map<string, Promise<Page>>();
-  const run = (f: Figure, period: string) => {
-    const filter = { ...f.filter, period };
-    const key = formatHash({ report: f.report, filter });
+  const run = (report: number, filter: Filter) => {
+    const key = formatHash({ report, filter });
     if (!runs.has(key)) {
-      const p = queued(f.report, filter, abort.signal);
+      const p = queued(report, filter, abort.signal);
       p.catch(() => undefined);
       runs.set(key, p);
     }
     return runs.get(key)!;
   };
-  for (const side of ["period", "before"] as const) for (const s of list) for (const f of FIGURES) run(f, s[side]);
+  const source = (f: Figure) => f.members?.run ?? f.filter;
+  for (const side of ["period", "before"] as const) for (const s of list) for (const f of FIGURES)
+    run(f.report, { ...source(f), period: s[side] });
   const link = (f: Figure, period: string, branch?: string) => formatHash({ report: f.report,
     filter: { ...f.filter, period, ...(branch ? { [f.branchKeys[0]]: branch, [f.branchKeys[1]]: branch } : {}) } });
   // One figure: now, and the period before under it.
-  const pair = (s: Span, f: Figure, pick: (fs: Figures) => string | undefined, branch?: string, what = f.label) => [
-    slot(`${what}（${s.title}）`, run(f, s.period), f.field, link(f, s.period, branch), pick),
-    h("span", { class: "before" }, `${s.beforeLabel} `,
-      slot(`${what}（${s.beforeLabel}）`, run(f, s.before), f.field, link(f, s.before, branch), pick)),
-  ];
+  const pair = (s: Span, f: Figure, pick: (fs: Figures) => string | undefined, branch?: string, what = f.label) => {
+    const one = (period: string, label: string) => slot(`${what}（${label}）`, run(f.report, { ...source(f), period }),
+      (page) => pick(figuresOf(page, f)), link(f, period, branch));
+    return [one(s.period, s.title), h("span", { class: "before" }, `${s.beforeLabel} `, one(s.before, s.beforeLabel))];
+  };
   const total = (fs: Figures) => fs.total;
 
   const sections: HTMLElement[] = [];

@@ -196,10 +196,10 @@ export async function reportView(info: ReportInfo, initial: Filter, periods: Pro
     }
     if (!grid) showGrid(result, filter);
     const tail = result.tail!;
-    // The title block, the period and the frozen columns come with the tail.
+    // The title block and the period come with the tail.
     showTitles(titleLines(tail));
     grid!.complete(tail);
-    chooser.attach(grid!, result, tail.frozen ?? 0);
+    chooser.attach(grid!, result);
     page = result;
     setShown({ filter, grid: grid! });
     // A chart only when it has something to draw (not for summary rows alone).

@@ -374,26 +374,34 @@ describe("a branch user", () => {
     }
   });
 
-  // The key columns and the money fit a phone; another column is chosen in 列, kept for the next
-  // visit, and 复制 copies the columns shown.
+  // The key columns and the money fit a phone from the first rows of a slowed run to its end;
+  // another column is chosen in 列, kept for the next visit, and 复制 copies the columns shown.
   for (const [id, keys, other] of [[10902, ["会员卡号", "会员姓名", "销售金额"], "累计消费次数"],
     [10905, ["会员卡号", "会员姓名", "充值金额", "实付金额"], "卡类别"]])
     test(`on a phone, ${id} fits its key and money columns and shows the columns chosen`, async () => {
       const page = await signedIn(env, "branch", "", PHONE);
       const inView = async () => page.getByRole("grid").evaluate((g) => ({ sideways: g.scrollWidth - g.clientWidth,
         head: [...g.querySelectorAll('[role="columnheader"]')].filter((c) => c.getBoundingClientRect().right <= g.getBoundingClientRect().right + 1)
-          .map((c) => c.textContent) }));
-      await open(page, id, { period: "本月", GroupBy: 0 });
+          .map((c) => c.textContent), clipped: [...g.querySelectorAll('[role="gridcell"]')].filter((c) => c.scrollWidth > c.clientWidth).length }));
+      const heads = () => page.getByRole("columnheader").allTextContents();
+      const cdp = await page.context().newCDPSession(page), throttle = (bytes) =>
+        cdp.send("Network.emulateNetworkConditions", { offline: false, latency: 0, downloadThroughput: bytes, uploadThroughput: -1 });
+      await throttle(3000);
+      await open(page, id, { period: `2024-01-01..${new Date().toISOString().slice(0, 10)}`, GroupBy: 0 }, /^已收到 [1-9]/);
+      const streaming = await inView();
+      await page.screenshot({ path: SHOTS + `portal-${id}-phone-streaming.png` });
+      await page.getByRole("status").filter({ hasText: /^共 / }).waitFor({ timeout: 60000 });
+      await throttle(-1);
       let seen = await inView();
       await page.screenshot({ path: SHOTS + `portal-${id}-phone-columns.png` });
-      assert.deepEqual([seen.sideways, keys.filter((k) => !seen.head.includes(k)), seen.head.includes(other)], [0, [], false]);
+      assert.deepEqual([seen.sideways, keys.filter((k) => !seen.head.includes(k)), seen.head.includes(other), seen.clipped, streaming],
+        [0, [], false, 0, { ...seen, head: await heads() }]);
       await page.getByRole("button", { name: "列", exact: true }).click();
       await page.getByRole("checkbox", { name: other }).check();
       const list = page.getByRole("group", { name: "显示的列" }), listOpen = () => list.isVisible();
       assert.equal(await listOpen(), true, "the list closed on a choice");
       await page.keyboard.press("Escape");
       assert.deepEqual([await listOpen(), await page.evaluate(() => document.activeElement.textContent)], [false, "列"]);
-      const heads = () => page.getByRole("columnheader").allTextContents();
       const chosen = await heads();
       assert.ok(chosen.includes(other), chosen.join());
       assert.deepEqual((await copied(page))[0], chosen);
@@ -421,15 +429,17 @@ function table(id, filter, context = []) {
 
 describe("the home page", () => {
   // Each figure's link runs its report: the figure is that run's 合计 as velvip-report prints it
-  // in the user's context. Head office is sampled on the chain's total and its first branch.
-  const CAPTION = { 消费金额: "销售金额", 消费次数: "累计消费次数", 充值金额: "充值金额", 兑换积分: "使用积分" };
+  // in the user's context, or for 消费会员数 its rows other than 合计 with a sale bill. Head office
+  // is sampled on the chain's total and its first branch.
+  const CAPTION = { 消费金额: "销售金额", 消费会员数: "累计消费次数", 充值金额: "充值金额", 兑换积分: "使用积分" };
   const CONTEXT = { head: [], branch: ["--branch-scope", BRANCH, "--context", "ISBranch=1", "--context", `BranchNum=${BRANCH}`] };
   const printed = new Map();
   const totalOf = (who, href, label) => {
     const [, id, query] = /#\/reports\/(\d+)\?(.*)$/.exec(href);
     if (!printed.has(who + href)) printed.set(who + href, table(Number(id), Object.fromEntries(new URLSearchParams(query)), CONTEXT[who]));
-    const { head, rows } = printed.get(who + href), total = rows.find((r) => r.includes("合计"));
-    return total ? total[head.indexOf(CAPTION[label])] : "—";
+    const { head, rows } = printed.get(who + href), c = head.indexOf(CAPTION[label]), total = rows.find((r) => r.includes("合计"));
+    if (label === "消费会员数") return String(rows.filter((r) => r !== total && Number(r[c]) > 0).length);
+    return total ? total[c] : "—";
   };
   const DESKTOP = { width: 1366, height: 860 };
   // A report failing, or busy (503) once for each of its runs.

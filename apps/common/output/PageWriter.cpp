@@ -132,6 +132,8 @@ public:
                                       {QStringLiteral("text"), cell.text}});
         line(QStringLiteral("head"), QJsonObject{{QStringLiteral("columns"), columns}, {QStringLiteral("header"), header},
                                                  {QStringLiteral("headerRows"), shown.HeaderRows()},
+                                                 // Set with the report's properties, before its query.
+                                                 {QStringLiteral("frozen"), report.FrozenColumns()},
                                                  {QStringLiteral("chart"), chartOf(report, layout)}});
     }
 

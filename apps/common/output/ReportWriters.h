@@ -150,12 +150,13 @@ std::unique_ptr<RowText> JsonRows(ByteSink &out, JsonLayout layout = JsonLayout:
 void WriteWhole(RowText &text, const ReportOutput &report, const RowProgress &progress = {});
 // The portal's answer, one JSON value a line (NDJSON), so that a page renders what the hosts'
 // shared rules decided and never formats a cell itself:
-//   {"head": {"columns": […], "header": […], "headerRows": n, "chart": {…} | null}} — every column
-//     of the layout (field, captions, kind, decimals, grouping, alignment, sorting, visibility),
-//     the grouped header's cells over the visible ones, and what the chart draws from which column;
+//   {"head": {"columns": […], "header": […], "headerRows": n, "frozen": n, "chart": {…} | null}} —
+//     every column of the layout (field, captions, kind, decimals, grouping, alignment, sorting,
+//     visibility), the grouped header's cells over the visible ones, the frozen columns, and what
+//     the chart draws from which column;
 //   {"rows": [[kind, text, …], …]} — batches of rows, each cell the plain text every text output
 //     prints ("" for none), kind 0 detail, 1 subtotal, 2 total;
-//   {"tail": {…}} — name, title-block, filter and period lines, frozen columns, sorting, the
+//   {"tail": {…}} — name, title-block, filter and period lines, frozen columns (again), sorting, the
 //     total row's index, the count of data rows (summary rows left out), whether there is data.
 std::unique_ptr<RowText> PageRows(ByteSink &out);
 // A JSON string (quoted and escaped) into `out`.
