@@ -150,9 +150,9 @@ public:
                 PutJsonString(m_out, m_grid.TextView(r, c, FormatStyle::Plain, m_buffer));
             }
             m_out.Put(']');
-            if (kind == RowKind::Detail)
-                ++m_details;
-            else if (kind == RowKind::Total)
+            m_details += kind == RowKind::Detail;
+            m_subtotals += kind == RowKind::Subtotal;
+            if (kind == RowKind::Total)
                 m_total = r;
             m_data = m_data || kind != RowKind::Total;
             if (++m_inLine == kRowsPerLine)
@@ -172,7 +172,7 @@ public:
                          {QStringLiteral("period"), report.PeriodLine()},
                          {QStringLiteral("frozen"), report.FrozenColumns()},
                          {QStringLiteral("sortable"), report.SortEnabled()},
-                         {QStringLiteral("total"), m_total}, {QStringLiteral("rows"), m_details},
+                         {QStringLiteral("total"), m_total}, {QStringLiteral("rows"), ReportGrid::CountedRows(m_details, m_subtotals)},
                          {QStringLiteral("empty"), !m_data}});
         m_out.Flush();
     }
@@ -197,7 +197,7 @@ private:
     ReportGrid m_grid;
     CellBuffer m_buffer;
     qint64 m_inLine = 0;
-    qint64 m_details = 0;
+    qint64 m_details = 0, m_subtotals = 0;
     qint64 m_total = -1;
     bool m_data = false;
 };

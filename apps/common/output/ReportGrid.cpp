@@ -91,6 +91,17 @@ RowKind ReportGrid::KindOf(qint64 row) const
     }
 }
 
+qint64 ReportGrid::CountedRows() const
+{
+    qint64 details = 0, subtotals = 0;
+    for (qint64 row = 0; row < RowCount(); ++row) {
+        const RowKind kind = KindOf(row);
+        details += kind == RowKind::Detail;
+        subtotals += kind == RowKind::Subtotal;
+    }
+    return CountedRows(details, subtotals);
+}
+
 bool ReportGrid::HasData() const
 {
     return HasData(0, RowCount());

@@ -44,6 +44,10 @@ public:
     RowKind KindOf(qint64 row) const;
     // Whether any row is other than a grand total: a lone total of nothing means no data.
     bool HasData() const;
+    // The rows "共 N 行" counts: the detail rows, or the subtotal rows of a report that shows
+    // only its summary rows; never the grand total.
+    qint64 CountedRows() const;
+    static qint64 CountedRows(qint64 details, qint64 subtotals) { return details ? details : subtotals; }
     // Whether a row in [from, to) is not a total row.
     bool HasData(qint64 from, qint64 to) const;
     QVariant Value(qint64 row, int column) const;

@@ -157,7 +157,7 @@ void WriteWhole(RowText &text, const ReportOutput &report, const RowProgress &pr
 //   {"rows": [[kind, text, …], …]} — batches of rows, each cell the plain text every text output
 //     prints ("" for none), kind 0 detail, 1 subtotal, 2 total;
 //   {"tail": {…}} — name, title-block, filter and period lines, frozen columns (again), sorting, the
-//     total row's index, the count of data rows (summary rows left out), whether there is data.
+//     total row's index, the rows "共 N 行" counts (ReportGrid::CountedRows), whether there is data.
 std::unique_ptr<RowText> PageRows(ByteSink &out);
 // A JSON string (quoted and escaped) into `out`.
 void PutJsonString(ByteSink &out, QStringView text);

@@ -229,7 +229,7 @@ QString WriteTable(const ReportOutput &report, int width)
             lines << QStringLiteral("（第 %1/%2 部分，共 %3 列）").arg(p + 1).arg(parts.size()).arg(parts.at(p).size());
         writePart(lines, grid, TablePart(grid, cells, natural, parts.at(p)));
     }
-    lines << QStringLiteral("共 %1 行").arg(grid.RowCount());
+    lines << QStringLiteral("共 %1 行").arg(grid.CountedRows());
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
