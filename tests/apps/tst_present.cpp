@@ -406,7 +406,8 @@ private slots:
 
     // The page's head and tail: grouping as the grid shows it (quantities without), the ledger
     // chart titled by its month; the rows counted as the table counts them (the detail rows, or
-    // the subtotals when only summary rows are shown); a lone total of nothing is no data.
+    // the subtotals when only summary rows are shown); a lone total of nothing is no data; hidden
+    // columns are not sent.
     void pageLinesDescribeTheGrid_data()
     {
         QTest::addColumn<int>("from");
@@ -434,6 +435,7 @@ private slots:
         QCOMPARE(head["columns"][5]["grouping"].toBool(), false);
         QCOMPARE(head["chart"]["title"].toString(), "会员卡 %1 2024年5月储值余额与积分余额");
         QCOMPARE(std::pair(tail["rows"].toInt(), tail["empty"].toBool()), std::pair(rows, rows == 0));
+        QVERIFY(!bytes.contains("13800000000"));   // the hidden phone column goes empty
     }
 
     void xlsxHoldsNumbersAndMergedHeader()

@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <vector>
+
 // The portal's line-delimited answer: the layout and chart decided here, cells as the text
 // outputs print them, the title block once the run has ended.
 namespace Present {
@@ -58,11 +60,15 @@ QDate dayOf(const DictionaryPtr &filter, const QString &key)
     return QDate::fromString(v.toString().trimmed().left(10), Qt::ISODate);
 }
 
+const ReportRules::Rule &ruleOf(const ReportOutput &report)
+{
+    return ReportRules::Of(report.filter ? report.filter->Value(QStringLiteral("RptID")).toInt() : 0);
+}
+
 // What the report's chart draws, by column position; null when it has none.
 QJsonValue chartOf(const ReportOutput &report, const ColumnLayout &layout)
 {
-    const qint32 rptId = report.filter ? report.filter->Value(QStringLiteral("RptID")).toInt() : 0;
-    const ReportRules::Rule &rule = ReportRules::Of(rptId);
+    const ReportRules::Rule &rule = ruleOf(report);
     const int key = columnOf(layout, rule.key), label = columnOf(layout, rule.label);
     const int value = columnOf(layout, rule.value), value2 = columnOf(layout, rule.value2);
     const int day = columnOf(layout, rule.day), card = columnOf(layout, rule.card);
@@ -109,9 +115,15 @@ public:
     {
         m_grid = ReportGrid(report, false);
         const ColumnLayout &layout = m_grid.Layout();
+        // Hidden columns keep their places but go empty, unless the chart draws from them: the
+        // page never shows them (a member's phone and address among them).
+        const ReportRules::Rule &rule = ruleOf(report);
+        const QStringList charted{rule.card, rule.day, rule.key, rule.label, rule.value, rule.value2};
+        m_sent.clear();
         QJsonArray columns;
         for (int c = 0; c < layout.Count(); ++c) {
             const ReportColumn &column = layout.Columns().at(c);
+            m_sent.push_back(column.visible || charted.contains(column.field, Qt::CaseInsensitive));
             columns.append(QJsonObject{
                 {QStringLiteral("field"), column.field}, {QStringLiteral("caption"), column.FlatCaption()},
                 {QStringLiteral("kind"), kindName(column.kind)},
@@ -147,7 +159,10 @@ public:
             m_out.Put(char('0' + int(kind)));
             for (int c = 0; c < columns; ++c) {
                 m_out.Put(',');
-                PutJsonString(m_out, m_grid.TextView(r, c, FormatStyle::Plain, m_buffer));
+                if (m_sent[size_t(c)])
+                    PutJsonString(m_out, m_grid.TextView(r, c, FormatStyle::Plain, m_buffer));
+                else
+                    m_out.Put("\"\"");
             }
             m_out.Put(']');
             m_details += kind == RowKind::Detail;
@@ -195,6 +210,7 @@ private:
 
     ByteSink &m_out;
     ReportGrid m_grid;
+    std::vector<bool> m_sent;   // per column: its text is sent
     CellBuffer m_buffer;
     qint64 m_inLine = 0;
     qint64 m_details = 0, m_subtotals = 0;

@@ -155,7 +155,8 @@ void WriteWhole(RowText &text, const ReportOutput &report, const RowProgress &pr
 //     visibility), the grouped header's cells over the visible ones, the frozen columns, and what
 //     the chart draws from which column;
 //   {"rows": [[kind, text, …], …]} — batches of rows, each cell the plain text every text output
-//     prints ("" for none), kind 0 detail, 1 subtotal, 2 total;
+//     prints ("" for none; always "" in a hidden column the chart does not draw from), kind 0
+//     detail, 1 subtotal, 2 total;
 //   {"tail": {…}} — name, title-block, filter and period lines, frozen columns (again), sorting, the
 //     total row's index, the rows "共 N 行" counts (ReportGrid::CountedRows), whether there is data.
 std::unique_ptr<RowText> PageRows(ByteSink &out);
