@@ -34,16 +34,19 @@ describe("network", () => {
       assert.equal(again.status, 304);
     });
 
-  test("report JSON goes out gzipped, streamed or whole", async () => {
+  test("report JSON goes out gzipped, streamed or whole, a whole one with its true length", async () => {
     await head.evaluate(() => { location.hash = "#/reports/10903?period=2024-01"; });
     await head.getByRole("status").filter({ hasText: /^共 / }).waitFor();
     await apiRun(head, 10903, { period: "2024-01" });
-    const sizes = await head.evaluate(async () => {
-      await (await fetch("/api/v1/reports/10901/keys")).json();
-      return performance.getEntriesByType("resource").filter((e) => /keys$|run$|ndjson$/.test(e.name)).slice(-3)
-        .map((e) => e.encodedBodySize / e.decodedBodySize);
+    const [sizes, declared] = await head.evaluate(async () => {
+      const keys = await fetch("/api/v1/reports/10901/keys");
+      await keys.json();
+      const entries = performance.getEntriesByType("resource").filter((e) => /keys$|run$|ndjson$/.test(e.name)).slice(-3);
+      return [entries.map((e) => e.encodedBodySize / e.decodedBodySize), [Number(keys.headers.get("content-length")), entries[2].encodedBodySize]];
     });
     assert.ok(sizes.length === 3 && sizes.every((r) => r < 0.5), String(sizes));
+    // A length that counts the plain body kept the browser waiting for bytes that never came.
+    assert.equal(declared[0], declared[1]);
   });
 
   test("a repeat visit carries under 10 kB before the sign-in form", async () => {

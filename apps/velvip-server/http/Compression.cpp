@@ -42,6 +42,9 @@ void GzipJsonBody(const httplib::Request &req, httplib::Response &res)
     body += gzip.Finish();
     res.body = std::move(body);
     res.set_header("Content-Encoding", "gzip");
+    // The library has set the length of the plain body by now: a client would wait for the rest.
+    res.headers.erase("Content-Length");
+    res.set_header("Content-Length", std::to_string(res.body.size()));
 }
 
 struct GzipStream::State
