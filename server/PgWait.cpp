@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
+#include <system_error>
+#include <thread>
 
 PgDeadline PgDeadline::After(int seconds)
 {
@@ -49,4 +51,21 @@ bool PgDeadline::WaitReadable(PGconn *conn) const
             return true;
     }
     return true;
+}
+
+void PgCancelAside(PGconn *conn)
+{
+    PGcancel *cancel = PQgetCancel(conn);
+    if (!cancel)
+        return;
+    const auto send = [cancel] {
+        char error[256];
+        PQcancel(cancel, error, sizeof error);
+        PQfreeCancel(cancel);
+    };
+    try {
+        std::thread(send).detach();
+    } catch (const std::system_error &) {
+        send();   // no thread to spare: wait as before
+    }
 }

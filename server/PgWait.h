@@ -40,3 +40,8 @@ private:
     bool m_set = false;
     Clock::time_point m_at;
 };
+
+// Asks the server to cancel the connection's query without waiting for the answer: PQcancel
+// waits until the server closes its cancel connection, which a stopped postmaster never does.
+// The request goes out on a thread of its own; the caller bounds its own wait for the results.
+void PgCancelAside(PGconn *conn);

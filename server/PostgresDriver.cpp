@@ -122,8 +122,18 @@ void abandon(PGconn *conn)
     // cancel waits for its postmaster's reply without a bound (a frozen machine never sends it).
     // A server that wakes up finds the connection gone at its next write.
     ::shutdown(PQsocket(conn), SHUT_RDWR);
-    while (PGresult *r = PQgetResult(conn))
+    while (PGresult *r = PQgetResult(conn)) {
+        const ExecStatusType status = PQresultStatus(r);
         PQclear(r);
+        if (status == PGRES_COPY_OUT) {
+            // A COPY's state answers every PQgetResult alike: read on to the cut (-1 or -2).
+            char *row = nullptr;
+            while (PQgetCopyData(conn, &row, 0) > 0)
+                PQfreemem(row);
+        } else if (status == PGRES_COPY_IN || status == PGRES_COPY_BOTH) {
+            break;
+        }
+    }
 }
 
 // Filter values as libpq takes them: numbers typed, anything else as text for the server to infer.
@@ -178,11 +188,7 @@ public:
         PQclear(m_row);
         if (!m_done) {
             // Left before the end: the server stops the query rather than sending the rest.
-            if (PGcancel *cancel = PQgetCancel(m_conn)) {
-                char error[256];
-                PQcancel(cancel, error, sizeof error);
-                PQfreeCancel(cancel);
-            }
+            PgCancelAside(m_conn);
             drain();
         }
     }
@@ -244,7 +250,8 @@ private:
     {
         const PgDeadline deadline = PgDeadline::After(1);
         while (true) {
-            if (!deadline.WaitReadable(m_conn)) {
+            // Rows still coming after the grace: the cancel did not reach the server.
+            if (deadline.Passed() || !deadline.WaitReadable(m_conn)) {
                 abandon(m_conn);
                 return;
             }
