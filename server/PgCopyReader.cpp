@@ -131,7 +131,10 @@ public:
         if (m_done)
             return;
         // Left before the end: the server stops the query rather than sending the rest.
-        PgCancelAside(m_conn);
+        if (!PgCancelAside(m_conn)) {
+            m_session.abandon();
+            return;
+        }
         // What is left, within a grace for a server that got the cancel request.
         const PgDeadline grace = PgDeadline::After(1);
         for (;;) {

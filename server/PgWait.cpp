@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
+#include <future>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -53,19 +55,23 @@ bool PgDeadline::WaitReadable(PGconn *conn) const
     return true;
 }
 
-void PgCancelAside(PGconn *conn)
+bool PgCancelAside(PGconn *conn, std::chrono::milliseconds wait)
 {
     PGcancel *cancel = PQgetCancel(conn);
     if (!cancel)
-        return;
-    const auto send = [cancel] {
+        return false;
+    auto sent = std::make_shared<std::promise<void>>();
+    std::future<void> done = sent->get_future();
+    const auto send = [cancel, sent] {
         char error[256];
         PQcancel(cancel, error, sizeof error);
         PQfreeCancel(cancel);
+        sent->set_value();
     };
     try {
         std::thread(send).detach();
     } catch (const std::system_error &) {
         send();   // no thread to spare: wait as before
     }
+    return done.wait_for(wait) == std::future_status::ready;
 }

@@ -41,7 +41,8 @@ private:
     Clock::time_point m_at;
 };
 
-// Asks the server to cancel the connection's query without waiting for the answer: PQcancel
-// waits until the server closes its cancel connection, which a stopped postmaster never does.
-// The request goes out on a thread of its own; the caller bounds its own wait for the results.
-void PgCancelAside(PGconn *conn);
+// Asks the server to cancel the connection's query, waiting at most `wait` for the request to
+// be taken: PQcancel waits until the postmaster closes its cancel connection, which a stopped
+// postmaster never does. A request still out then finishes on a thread of its own, and false
+// says the connection must not run another query (the cancel could still land on it).
+bool PgCancelAside(PGconn *conn, std::chrono::milliseconds wait = std::chrono::milliseconds(1000));

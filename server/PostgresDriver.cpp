@@ -188,8 +188,10 @@ public:
         PQclear(m_row);
         if (!m_done) {
             // Left before the end: the server stops the query rather than sending the rest.
-            PgCancelAside(m_conn);
-            drain();
+            if (PgCancelAside(m_conn))
+                drain();
+            else
+                abandon(m_conn);
         }
     }
 
