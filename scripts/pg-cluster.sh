@@ -49,7 +49,7 @@ pg_cluster_start() {
       return 0
     fi
   done
-  cat "$PG_CLUSTER_DIR/server.log" >&2 || true
+  tail -n 20 "$PG_CLUSTER_DIR/server.log" >&2 || true
   return 1
 }
 
