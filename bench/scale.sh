@@ -3,7 +3,7 @@
 # rate, each month report's time on both, and the chain-month as CSV against psql \copy.
 #   bench/scale.sh [--lines 10M|100M] [--branches N] [--days N] [--ref-days N] [--runs N]
 #                  [--keep DIR] [--build DIR]
-#     --lines     the big chain's size: 10M (667 days) or 100M (6667 days) at 300 stores
+#     --lines     the big chain's size in millions of lines, e.g. 10M (666 days at 300 stores) or 100M
 #     --branches  stores (default 300: 50 sale lines a store a day, members and items in proportion)
 #     --days      the big chain's days from 2024-01-01 (default 540: 8.1M lines)
 #     --ref-days  the reference chain's days (default 67: about 1M lines), ending the same day
@@ -35,6 +35,9 @@ case "$lines" in
   *M) days=$(( ${lines%M} * 1000000 / (branches * 50) )) ;;
   *) echo "$usage" >&2; exit 2 ;;
 esac
+for n in "$branches" "$days" "$ref_days" "$runs"; do
+  [[ "$n" =~ ^[1-9][0-9]*$ ]] || { echo "$usage" >&2; exit 2; }
+done
 wall0=$(date +%s)
 if [ ! -x "$build/bin/velvip-report" ] || [ ! -x "$build/bin/velserver-bench" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELVIP_BUILD_BENCH=ON >/dev/null
