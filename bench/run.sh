@@ -42,7 +42,8 @@ cli="$build/bin/velvip-report"
 mkdir -p "$work"
 short="$work/chain-$tag-1y.sqlite"
 long="$work/chain-$tag-10y.sqlite"
-spinners=()
+# shellcheck source=pg-lib.sh
+source "$root/bench/pg-lib.sh"
 cleanup() {
   spin_stop
   if [ -n "${PG_CLUSTER_DIR:-}" ]; then pg_cluster_stop; fi
@@ -77,39 +78,7 @@ measure() {
   echo "$best $peak"
 }
 # Time of a report inside the component (connected beforehand), best of three.
-component_ms() {
-  local best="" i ms
-  for i in 1 2 3; do
-    ms=$("$bench" report "$@" | sed -n 's/.* ms=\([0-9]*\).*/\1/p')
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-  done
-  echo "$best"
-}
-# Two CPU-bound processes beside the measured ones, as on a busy server: each in a session of
-# its own, as other services are, since the kernel shares CPU time between sessions first
-# (autogroup) and spinners in this session would take their time from the client alone.
-spin_start() {
-  local i
-  for i in 1 2; do
-    setsid bash -c 'while :; do :; done' &
-    spinners+=($!)
-  done
-}
-spin_stop() {
-  local pid
-  for pid in "${spinners[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-  spinners=()
-}
-wall_ms() {
-  local t0 t1
-  t0=$(date +%s%N)
-  "$@" >/dev/null 2>&1
-  t1=$(date +%s%N)
-  echo $(( (t1 - t0) / 1000000 ))
-}
-median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2)) }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
-row() { printf '%-58s %s\n' "$1" "$2"; }
+component_ms() { local ms; read -r ms _ <<<"$(component_run 3 "$@")"; echo "$ms"; }
 
 ledger_short=(10901 Year=2024 Month=6)
 ledger_long=(10901 Year=2033 Month=6)
@@ -175,31 +144,12 @@ sqlite_shell() {
 output_rows SQLite "$short" "Driver=SQLite;Database=$short" sqlite_shell
 fi
 
-# The 10903 year as CSV against psql \copy of the same SELECT, quiet and beside two CPU-bound
-# processes, $runs times each, interleaved (the order within each pair alternates) so that both
-# see the same machine; medians, and the load average before and after.
+# The 10903 year as CSV against psql \copy of the same SELECT, quiet and beside two CPU-bound processes.
 wire_rows() {    # props
-  local qs=() qc=() ls=() lc=() i before
-  local cmd=("$cli" run 10903 --props "$1" --set "${year[0]}" --set "${year[1]}" --format csv --out "$work/out.csv")
   "$bench" sql "$1" 10903 "${year[@]}" > "$work/lines.sql"
   psql_shell
-  before=$(cut -d' ' -f1-3 /proc/loadavg)
-  for i in $(seq "$runs"); do
-    if [ $((i % 2)) = 1 ]; then
-      qs+=("$(wall_ms bash "$work/shell.sh")"); qc+=("$(wall_ms "${cmd[@]}")")
-      spin_start; ls+=("$(wall_ms bash "$work/shell.sh")"); lc+=("$(wall_ms "${cmd[@]}")"); spin_stop
-    else
-      qc+=("$(wall_ms "${cmd[@]}")"); qs+=("$(wall_ms bash "$work/shell.sh")")
-      spin_start; lc+=("$(wall_ms "${cmd[@]}")"); ls+=("$(wall_ms bash "$work/shell.sh")"); spin_stop
-    fi
-  done
-  local a b
-  a=$(median "${qc[@]}"); b=$(median "${qs[@]}")
-  row "10903 year as CSV / psql \\copy, quiet" "$(ratio "$a" "$b")x ($a / $b ms, medians of $runs; goal <= 1.1)"
-  a=$(median "${lc[@]}"); b=$(median "${ls[@]}")
-  row "10903 year as CSV / psql \\copy, two CPU-bound beside" "$(ratio "$a" "$b")x ($a / $b ms, medians of $runs; goal <= 1.1)"
-  row "  runs (ours / psql, ms)" "quiet ${qc[*]} / ${qs[*]}; loaded ${lc[*]} / ${ls[*]}"
-  row "  load average" "$before before, $(cut -d' ' -f1-3 /proc/loadavg) after"
+  wire_compare "$runs" "10903 year as CSV" "$work/shell.sh" \
+    "$cli" run 10903 --props "$1" --set "${year[0]}" --set "${year[1]}" --format csv --out "$work/out.csv"
   rm -f "$work/out.csv" "$work/out.shell.csv"
 }
 
@@ -208,23 +158,16 @@ if [ "$pg" = 1 ]; then
   source "$root/scripts/pg-cluster.sh"
   pg_cluster_start
   server=$VELVIP_TEST_PG
-  port=$(sed -n 's/.*Port=\([0-9]*\).*/\1/p' <<<"$server")
-  export PGPASSWORD=$(sed -n 's/.*Password=\([^;]*\).*/\1/p' <<<"$server")
-  psql_=(psql -X -q -h 127.0.0.1 -p "$port" -U postgres)
+  pg_env
   load() {    # database days -> seconds
-    "${psql_[@]}" -d postgres -c "CREATE DATABASE $1" >/dev/null
+    pg_sql postgres "CREATE DATABASE $1"
     local t0 t1
     t0=$(date +%s%N)
     "$bench" make-demo --props "${server/Database=postgres/Database=$1}" $(demo_args "$2") $partitioned 2>/dev/null
     t1=$(date +%s%N)
     awk -v n=$((t1 - t0)) 'BEGIN { printf "%.1f", n / 1e9 }'
   }
-  psql_shell() {
-    # \copy takes its query on one line.
-    printf '\\copy (%s) TO '"'"'%s'"'"' CSV\n' "$(tr '\n' ' ' < "$work/lines.sql" | sed 's/; *$//')" \
-        "$work/out.shell.csv" > "$work/copy.psql"
-    printf 'exec psql -X -q -h 127.0.0.1 -p %s -U postgres -d short -f "%s"\n' "$port" "$work/copy.psql" > "$work/shell.sh"
-  }
+  psql_shell() { psql_copy_script "$work/lines.sql" short "$work/out.shell.csv" "$work/shell.sh"; }
   s1=$(load short 365)
   lines1=$((365 * perday))
   row "make-demo into PostgreSQL, $lines1 lines" "$s1 s"

@@ -2,6 +2,8 @@
 # A throw-away PostgreSQL cluster on 127.0.0.1 for the tests and benchmarks.
 #   source scripts/pg-cluster.sh; pg_cluster_start; ...; pg_cluster_stop
 # pg_cluster_start exports VELVIP_TEST_PG, a connection text for the cluster's superuser.
+# pg_cluster_start DIR keeps the cluster in DIR instead: started again from it when DIR has one,
+# and left there by pg_cluster_stop.
 # pg_cluster_start_standby (after pg_cluster_start) adds two hot standbys streaming from it,
 # made by pg_basebackup -R on replication slots of their own (so a standby that was stopped
 # or fell behind finds its WAL kept), and exports VELVIP_TEST_PG_STANDBY and VELVIP_TEST_PG_STANDBY2;
@@ -11,19 +13,29 @@ pg_cluster_start() {
   local bindir
   bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
   [ -x "$bindir/initdb" ] || { echo "pg-cluster: PostgreSQL server binaries not found" >&2; return 1; }
-  PG_CLUSTER_DIR=$(mktemp -d /tmp/velvip-pg.XXXXXX)
+  if [ -n "${1:-}" ]; then
+    PG_CLUSTER_KEEP=1
+    PG_CLUSTER_DIR=$1
+    mkdir -p "$PG_CLUSTER_DIR"
+  else
+    PG_CLUSTER_KEEP=
+    PG_CLUSTER_DIR=$(mktemp -d /tmp/velvip-pg.XXXXXX)
+  fi
   local run=()
   if [ "$(id -u)" -eq 0 ]; then
     chown postgres: "$PG_CLUSTER_DIR"
     run=(runuser -u postgres --)
   fi
   local pw
-  pw="t$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')"
-  printf '%s\n' "$pw" > "$PG_CLUSTER_DIR/pw"
-  [ "$(id -u)" -eq 0 ] && chown postgres: "$PG_CLUSTER_DIR/pw"
-  "${run[@]}" "$bindir/initdb" -D "$PG_CLUSTER_DIR/data" -U postgres --auth=scram-sha-256 \
-      --pwfile="$PG_CLUSTER_DIR/pw" -E UTF8 --locale=C.UTF-8 >"$PG_CLUSTER_DIR/initdb.log" 2>&1 \
-    || { cat "$PG_CLUSTER_DIR/initdb.log" >&2; return 1; }
+  if [ ! -f "$PG_CLUSTER_DIR/data/PG_VERSION" ]; then
+    pw="t$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')"
+    (umask 077; printf '%s\n' "$pw" > "$PG_CLUSTER_DIR/pw")
+    [ "$(id -u)" -eq 0 ] && chown postgres: "$PG_CLUSTER_DIR/pw"
+    "${run[@]}" "$bindir/initdb" -D "$PG_CLUSTER_DIR/data" -U postgres --auth=scram-sha-256 \
+        --pwfile="$PG_CLUSTER_DIR/pw" -E UTF8 --locale=C.UTF-8 >"$PG_CLUSTER_DIR/initdb.log" 2>&1 \
+      || { cat "$PG_CLUSTER_DIR/initdb.log" >&2; return 1; }
+  fi
+  pw=$(cat "$PG_CLUSTER_DIR/pw")
   local port
   for port in $(seq 55432 55480); do
     if "${run[@]}" "$bindir/pg_ctl" -D "$PG_CLUSTER_DIR/data" -l "$PG_CLUSTER_DIR/server.log" -w -t 60 \
@@ -37,7 +49,7 @@ pg_cluster_start() {
       return 0
     fi
   done
-  cat "$PG_CLUSTER_DIR/server.log" >&2 || true
+  tail -n 20 "$PG_CLUSTER_DIR/server.log" >&2 || true
   return 1
 }
 
@@ -73,6 +85,6 @@ pg_cluster_stop() {
     [ -d "$standby" ] && { "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$standby" -m fast -w stop >/dev/null 2>&1 || true; }
   done
   "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$PG_CLUSTER_DIR/data" -m fast -w stop >/dev/null 2>&1 || true
-  rm -rf "$PG_CLUSTER_DIR"
+  [ -n "${PG_CLUSTER_KEEP:-}" ] || rm -rf "$PG_CLUSTER_DIR"
   unset PG_CLUSTER_DIR VELVIP_TEST_PG VELVIP_TEST_PG_STANDBY VELVIP_TEST_PG_STANDBY2
 }

@@ -40,6 +40,23 @@ void addBranchTerms(SqlWhere &where, const FilterValues &values, const BranchSco
     where.InScope(QStringLiteral("s.FNumber"), scope);
 }
 
+// Keeps to the cards (alias c) with a movement the month's query selects: the month from
+// `movedFrom`, the branch terms. A branch's month then costs its own cards, not all it ever had.
+void addMovedIn(SqlWhere &where, const Database &db, const FilterValues &values, const BranchScope &scope,
+                const std::optional<QDateTime> &movedFrom)
+{
+    if (!movedFrom)
+        return;
+    SqlWhere moved(db.Driver());
+    moved.Add(QStringLiteral("m.FCardID = c.FID"));
+    moved.DateFrom(QStringLiteral("m.FDate"), movedFrom);
+    moved.DateTo(QStringLiteral("m.FDate"), movedFrom->addMonths(1), false);
+    addBranchTerms(moved, values, scope);
+    where.Add(QStringLiteral("EXISTS (SELECT 1 FROM card_movement m LEFT JOIN branch s ON s.FID = m.FBranchID%1)")
+                  .arg(moved.Sql()),
+              moved.Params());
+}
+
 // Balances before `start` summed from every earlier movement: the reference, and the way for a
 // chain without the balance ledger. Its cost grows with the chain's history.
 QHash<qint64, Balance> openingFromMovements(const Database &db, const FilterValues &values, const QDateTime &start,
@@ -59,13 +76,15 @@ QHash<qint64, Balance> openingFromMovements(const Database &db, const FilterValu
 }
 
 // The same balances from the ledger's closing rows: per card (per card and branch when a
-// branch range is given) the latest month before `month` (yyyymm), one index seek each.
+// branch range is given) the latest month before `month` (yyyymm), one index seek each; with
+// `movedFrom`, of the cards that moved in the month alone.
 QHash<qint64, Balance> openingFromLedger(const Database &db, const FilterValues &values, qint32 month,
-                                         const BranchScope &scope)
+                                         const BranchScope &scope, const std::optional<QDateTime> &movedFrom)
 {
     SqlWhere where(db.Driver());
     addCardTerms(where, values);
     addBranchTerms(where, values, scope);
+    addMovedIn(where, db, values, scope, movedFrom);
     const bool allBranches = !hasBranchRange(values, scope);
     const QString latest = allBranches
         ? QStringLiteral("(SELECT b.%1 FROM card_balance_card b WHERE b.FCardID = c.FID AND b.FMonth < ? "
@@ -99,9 +118,7 @@ QString movementJoin()
         "LEFT JOIN branch s ON s.FID = m.FBranchID LEFT JOIN employee e ON e.FID = m.FOperatorID");
 }
 
-// The cards a ledger filter selects, by number. With `movedFrom`, only those with a movement
-// the month's query selects (the month from there, the branch terms): a branch's month then
-// costs its own cards, not all of the chain's.
+// The cards a ledger filter selects, by number; with `movedFrom`, those that moved in the month.
 std::vector<Card> selectCards(const Database &db, const FilterValues &values, const BranchScope &scope,
                               const std::optional<QDateTime> &movedFrom)
 {
@@ -109,16 +126,7 @@ std::vector<Card> selectCards(const Database &db, const FilterValues &values, co
     addCardTerms(where, values);
     // A branch lists the cards it issued and those that moved there, whatever "ShowVipDo" says.
     where.CardInScope(QStringLiteral("c"), scope, Schema::HasLedger(db));
-    if (movedFrom) {
-        SqlWhere moved(db.Driver());
-        moved.Add(QStringLiteral("m.FCardID = c.FID"));
-        moved.DateFrom(QStringLiteral("m.FDate"), movedFrom);
-        moved.DateTo(QStringLiteral("m.FDate"), movedFrom->addMonths(1), false);
-        addBranchTerms(moved, values, scope);
-        where.Add(QStringLiteral("EXISTS (SELECT 1 FROM card_movement m LEFT JOIN branch s ON s.FID = m.FBranchID%1)")
-                      .arg(moved.Sql()),
-                  moved.Params());
-    }
+    addMovedIn(where, db, values, scope, movedFrom);
     auto cursor = db.Select(QStringLiteral("SELECT c.FID, c.FNumber, t.FName, c.FName FROM member_card c "
                                            "LEFT JOIN card_type t ON t.FID = c.FTypeID%1 ORDER BY c.FNumber")
                                 .arg(where.Sql()),
@@ -291,10 +299,11 @@ RecordsetPtr Run10901(const Database &db, const Dictionary *filter, const Branch
     const bool activeOnly = values.Switch(QStringLiteral("ShowVipDo"));
     const QDateTime start(QDate(year, month, 1), QTime(0, 0), Qt::UTC);   // wall clock
 
-    const std::vector<Card> cards = selectCards(db, values, scope, activeOnly ? std::optional(start) : std::nullopt);
+    const std::optional<QDateTime> movedFrom = activeOnly ? std::optional(start) : std::nullopt;
+    const std::vector<Card> cards = selectCards(db, values, scope, movedFrom);
     // The branch range selects the movements a ledger is made of, its balances included.
     const QHash<qint64, Balance> opening = Schema::HasLedger(db)
-        ? openingFromLedger(db, values, year * 100 + month, scope)
+        ? openingFromLedger(db, values, year * 100 + month, scope, movedFrom)
         : openingFromMovements(db, values, start, movementJoin(), scope);
 
     const SqlQuery monthMoves = Movements10901(db.Driver(), filter, scope);

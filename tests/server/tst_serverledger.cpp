@@ -30,6 +30,7 @@ const QList<Filter> filters{
     {{"BBranchNum", "002"}, {"EBranchNum", "004"}},
     {{"BVipNum", "8000005"}, {"EVipNum", "8000020"}, {"ShowVipDo", 1}},
     {{"EBranchNum", "001"}, {"ShowSumOnly", 1}},
+    {{"BBranchNum", "002"}, {"EBranchNum", "004"}, {"ShowVipDo", 1}},
 };
 
 // Movements written behind the ledger's back, the way another program would: back-dated by
