@@ -131,9 +131,10 @@ public:
         if (m_done)
             return;
         // Left before the end: the server stops the query rather than sending the rest.
-        if (!PgCancelAside(m_conn)) {
-            m_session.abandon();
-            return;
+        if (PGcancel *cancel = PQgetCancel(m_conn)) {
+            char error[256];
+            PQcancel(cancel, error, sizeof error);
+            PQfreeCancel(cancel);
         }
         // What is left, within a grace for a server that got the cancel request.
         const PgDeadline grace = PgDeadline::After(1);
@@ -143,8 +144,7 @@ public:
             PQfreemem(row);
             if (n < 0)
                 break;
-            // Rows still coming after the grace: the cancel did not reach the server.
-            if (grace.Passed() || (n == 0 && (!grace.WaitInput(m_conn) || PQstatus(m_conn) == CONNECTION_BAD))) {
+            if (n == 0 && (!grace.WaitInput(m_conn) || PQstatus(m_conn) == CONNECTION_BAD)) {
                 m_session.abandon();
                 return;
             }

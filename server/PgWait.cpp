@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <poll.h>
-#include <future>
-#include <memory>
-#include <system_error>
-#include <thread>
 
 PgDeadline PgDeadline::After(int seconds)
 {
@@ -53,25 +49,4 @@ bool PgDeadline::WaitReadable(PGconn *conn) const
             return true;
     }
     return true;
-}
-
-bool PgCancelAside(PGconn *conn, std::chrono::milliseconds wait)
-{
-    PGcancel *cancel = PQgetCancel(conn);
-    if (!cancel)
-        return false;
-    auto sent = std::make_shared<std::promise<void>>();
-    std::future<void> done = sent->get_future();
-    const auto send = [cancel, sent] {
-        char error[256];
-        PQcancel(cancel, error, sizeof error);
-        PQfreeCancel(cancel);
-        sent->set_value();
-    };
-    try {
-        std::thread(send).detach();
-    } catch (const std::system_error &) {
-        send();   // no thread to spare: wait as before
-    }
-    return done.wait_for(wait) == std::future_status::ready;
 }

@@ -40,9 +40,3 @@ private:
     bool m_set = false;
     Clock::time_point m_at;
 };
-
-// Asks the server to cancel the connection's query, waiting at most `wait` for the request to
-// be taken: PQcancel waits until the postmaster closes its cancel connection, which a stopped
-// postmaster never does. A request still out then finishes on a thread of its own, and false
-// says the connection must not run another query (the cancel could still land on it).
-bool PgCancelAside(PGconn *conn, std::chrono::milliseconds wait = std::chrono::milliseconds(1000));

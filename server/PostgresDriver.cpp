@@ -188,10 +188,12 @@ public:
         PQclear(m_row);
         if (!m_done) {
             // Left before the end: the server stops the query rather than sending the rest.
-            if (PgCancelAside(m_conn))
-                drain();
-            else
-                abandon(m_conn);
+            if (PGcancel *cancel = PQgetCancel(m_conn)) {
+                char error[256];
+                PQcancel(cancel, error, sizeof error);
+                PQfreeCancel(cancel);
+            }
+            drain();
         }
     }
 
@@ -252,8 +254,7 @@ private:
     {
         const PgDeadline deadline = PgDeadline::After(1);
         while (true) {
-            // Rows still coming after the grace: the cancel did not reach the server.
-            if (deadline.Passed() || !deadline.WaitReadable(m_conn)) {
+            if (!deadline.WaitReadable(m_conn)) {
                 abandon(m_conn);
                 return;
             }

@@ -396,33 +396,6 @@ private slots:
         QVERIFY2(message.contains(expected), qPrintable(message));
     }
 
-    // A cursor left before its end while the postmaster is stopped: the cancel request cannot be
-    // answered, and leaving must not wait for it (PQcancel waits until the server closes).
-    void leftEarlyWhilePostmasterStopped()
-    {
-        REQUIRE_PG(TestDatabases::PgServer());
-        const QString props = m_tables.Engines().back().props;
-        auto other = Database::OpenForWriting(props);
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(other->SelectInt(QStringLiteral("SELECT pg_backend_pid()"))));
-        QVERIFY(stat.open(QIODevice::ReadOnly));
-        const pid_t postmaster = pid_t(stat.readAll().split(')').last().split(' ').value(2).toLongLong());
-        QVERIFY(postmaster > 1);
-        auto cursor = ReadSessions::For(props).Select(QStringLiteral("SELECT g FROM generate_series(1, 50000000) g"));
-        QVERIFY(cursor->Next());
-        std::atomic<bool> left{false}, resumedFirst{false};
-        QCOMPARE(::kill(postmaster, SIGSTOP), 0);
-        std::thread resume([&] {
-            for (int i = 0; i < 300 && !left; ++i)
-                QThread::msleep(100);
-            resumedFirst = !left;
-            ::kill(postmaster, SIGCONT);
-        });
-        cursor.reset();
-        left = true;
-        resume.join();
-        QVERIFY(!resumedFirst);
-    }
-
     void readOnlySession()
     {
         for (const auto &engine : m_tables.Engines()) {
