@@ -374,10 +374,11 @@ describe("a branch user", () => {
     }
   });
 
-  // The key columns and the money fit a phone from the first rows of a slowed run to its end;
+  // The key columns and the money fit a phone, for 10905 from the first rows of a slowed run to
+  // its end (10902's answer is one burst of a few kB, which the slowed link hands over whole);
   // another column is chosen in 列, kept for the next visit, and 复制 copies the columns shown.
-  for (const [id, keys, other] of [[10902, ["会员卡号", "会员姓名", "销售金额"], "累计消费次数"],
-    [10905, ["会员卡号", "会员姓名", "充值金额", "实付金额"], "卡类别"]])
+  for (const [id, keys, other, streams] of [[10902, ["会员卡号", "会员姓名", "销售金额"], "累计消费次数", false],
+    [10905, ["会员卡号", "会员姓名", "充值金额", "实付金额"], "卡类别", true]])
     test(`on a phone, ${id} fits its key and money columns and shows the columns chosen`, async () => {
       const page = await signedIn(env, "branch", "", PHONE);
       const inView = async () => page.getByRole("grid").evaluate((g) => ({ sideways: g.scrollWidth - g.clientWidth,
@@ -386,8 +387,8 @@ describe("a branch user", () => {
       const heads = () => page.getByRole("columnheader").allTextContents();
       const cdp = await page.context().newCDPSession(page), throttle = (bytes) =>
         cdp.send("Network.emulateNetworkConditions", { offline: false, latency: 0, downloadThroughput: bytes, uploadThroughput: -1 });
-      await throttle(3000);
-      await open(page, id, { period: `2024-01-01..${new Date().toISOString().slice(0, 10)}`, GroupBy: 0 }, /^已收到 [1-9]/);
+      if (streams) await throttle(3000);
+      await open(page, id, { period: `2024-01-01..${new Date().toISOString().slice(0, 10)}`, GroupBy: 0 }, streams ? /^已收到 [1-9]/ : /^共 /);
       const streaming = await inView();
       await page.screenshot({ path: SHOTS + `portal-${id}-phone-streaming.png` });
       await page.getByRole("status").filter({ hasText: /^共 / }).waitFor({ timeout: 60000 });
