@@ -396,6 +396,29 @@ private slots:
         QVERIFY2(message.contains(expected), qPrintable(message));
     }
 
+    // A backend that stops in the middle of a COPY's rows: the read ends at the limit and the
+    // connection is cut (cutting it used to spin: a COPY answers every PQgetResult alike).
+    void pgBackendStopsMidCopy()
+    {
+        REQUIRE_PG(TestDatabases::PgServer());
+        const Database &session = ReadSessions::For(m_tables.Engines().back().props + QStringLiteral(";Timeout=1;KeepAlive=1"));
+        auto pid = session.Select(QStringLiteral("SELECT pg_backend_pid()"));
+        QVERIFY(pid->Next());
+        const pid_t backend = pid_t(pid->Int(0));
+        QVERIFY(!pid->Next());   // read to its end: a cursor left early sends a cancel
+        const QString message = ErrorOf([&] {
+            // Two small series crossed: rows from the start (one series of all would be built first).
+            auto cursor = session.Select(QStringLiteral("SELECT a, b, repeat('x', 100) FROM generate_series(1, 20000) a, "
+                                                        "generate_series(1, 20000) b"));
+            if (cursor->Next() && ::kill(backend, SIGSTOP) == 0) {
+                while (cursor->Next()) {
+                }
+            }
+        });
+        ::kill(backend, SIGCONT);
+        QVERIFY2(message.contains(u"（连接文本的 Timeout），数据库服务器"), qPrintable(message));
+    }
+
     void readOnlySession()
     {
         for (const auto &engine : m_tables.Engines()) {
