@@ -18,6 +18,7 @@
 #include <QTextStream>
 
 #include <csignal>
+#include <optional>
 #include <thread>
 
 #include <pthread.h>
@@ -132,12 +133,13 @@ int serve(const QStringList &arguments)
     }
     PluginLoader::Locate();
     // The demo keeps a store of its own that ends with it: its admin never reaches a real store.
-    QTemporaryDir demoStore;
+    // Made for the demo alone: a service killed with SIGKILL leaves its folder behind.
+    std::optional<QTemporaryDir> demoStore;
     if (parser.isSet(demo) && parser.isSet(store))
         return usage(QStringLiteral("--demo 使用自己的临时存储，不能与 --store 一起给出"));
-    if (parser.isSet(demo) && !demoStore.isValid())
+    if (parser.isSet(demo) && !demoStore.emplace().isValid())
         return usage(QStringLiteral("无法建立演示用的临时存储"));
-    o.storePath = parser.isSet(demo) ? demoStore.filePath(QStringLiteral("demo.sqlite"))
+    o.storePath = parser.isSet(demo) ? demoStore->filePath(QStringLiteral("demo.sqlite"))
                   : parser.isSet(store) ? parser.value(store) : Store::DefaultPath();
     try {
         o.props = parser.isSet(demo) ? ReportSession::DefaultPropsString() : chain.Text(parser);
