@@ -17,29 +17,6 @@ enum : Oid {
     bpcharOid = 1042, varcharOid = 1043, numericOid = 1700,
 };
 
-// The type a parameter's setting is cast back to; null for types not handled here.
-const char *castName(Oid type)
-{
-    switch (type) {
-    case boolOid: return "boolean";
-    case int2Oid: return "int2";
-    case int4Oid: return "int4";
-    case int8Oid: return "int8";
-    case 700: return "float4";
-    case 701: return "float8";
-    case numericOid: return "numeric";
-    case textOid: return "text";
-    case varcharOid: return "varchar";
-    case bpcharOid: return "bpchar";
-    case nameOid: return "name";
-    case 1082: return "date";
-    case 1083: return "time";
-    case 1114: return "timestamp";
-    case 1184: return "timestamptz";
-    }
-    return nullptr;
-}
-
 // Column types whose binary form the cursor reads.
 bool decoded(Oid type)
 {
@@ -118,12 +95,87 @@ void numericText(const char *d, std::string &out)
     }
 }
 
+// Values of one row in the server's binary form, read in place.
+class BinaryRow : public RowCursor
+{
+public:
+    explicit BinaryRow(std::vector<Oid> types) : m_types(std::move(types)), m_fields(m_types.size()) {}
+
+    bool IsNull(int c) const override { return m_fields[size_t(c)].size < 0; }
+
+    qint64 Int(int c) const override
+    {
+        const Field &f = m_fields[size_t(c)];
+        switch (m_types[size_t(c)]) {
+        case int8Oid: return qint64(qFromBigEndian<quint64>(f.data));
+        case int4Oid: return qint32(qFromBigEndian<quint32>(f.data));
+        case int2Oid: return qint16(qFromBigEndian<quint16>(f.data));
+        case boolOid: return f.data[0] != 0;
+        }
+        return PgCopyReader::TextInt(decimal(c));
+    }
+
+    double Double(int c) const override
+    {
+        switch (m_types[size_t(c)]) {
+        case int8Oid: case int4Oid: case int2Oid: case boolOid:
+            return double(Int(c));
+        }
+        return std::strtod(decimal(c), nullptr);
+    }
+
+    QStringView Text(int c) const override
+    {
+        const Field &f = m_fields[size_t(c)];
+        if (f.size < 0)
+            return {};
+        switch (m_types[size_t(c)]) {
+        case textOid: case varcharOid: case bpcharOid: case nameOid:
+            return m_text.Widen(f.data, f.size);
+        case boolOid:
+            return f.data[0] ? QStringView(u"t") : QStringView(u"f");
+        }
+        const char *p = decimal(c);
+        return m_text.Widen(p, int(std::strlen(p)));
+    }
+
+protected:
+    struct Field {
+        const char *data = nullptr;
+        int size = -1;
+    };
+
+    // A column's value as decimal text (numbers held as numeric or text), ended by a NUL.
+    const char *decimal(int c) const
+    {
+        const Field &f = m_fields[size_t(c)];
+        switch (m_types[size_t(c)]) {
+        case int8Oid: case int4Oid: case int2Oid: {
+            char digits[24];
+            m_scratch.assign(digits, std::to_chars(digits, digits + sizeof digits, Int(c)).ptr);
+            break;
+        }
+        case numericOid:
+            numericText(f.data, m_scratch);
+            break;
+        default:
+            m_scratch.assign(f.data, size_t(std::max(f.size, 0)));
+        }
+        return m_scratch.c_str();
+    }
+
+    std::vector<Oid> m_types;
+    std::vector<Field> m_fields;
+    Utf8Text m_text;
+    mutable std::string m_scratch;
+};
+
 // The rows of a binary COPY, one CopyData message each (the file header comes with the first).
-class CopyCursor final : public RowCursor
+class CopyCursor final : public BinaryRow
 {
 public:
     CopyCursor(PGconn *conn, std::vector<Oid> types, PgCopyReader::Session session)
-        : m_conn(conn), m_types(std::move(types)), m_fields(m_types.size()), m_session(std::move(session)) {}
+        : BinaryRow(std::move(types)), m_conn(conn), m_session(std::move(session)) {}
 
     ~CopyCursor() override
     {
@@ -190,50 +242,7 @@ public:
         }
     }
 
-    bool IsNull(int c) const override { return m_fields[size_t(c)].size < 0; }
-
-    qint64 Int(int c) const override
-    {
-        const Field &f = m_fields[size_t(c)];
-        switch (m_types[size_t(c)]) {
-        case int8Oid: return qint64(qFromBigEndian<quint64>(f.data));
-        case int4Oid: return qint32(qFromBigEndian<quint32>(f.data));
-        case int2Oid: return qint16(qFromBigEndian<quint16>(f.data));
-        case boolOid: return f.data[0] != 0;
-        }
-        return PgCopyReader::TextInt(decimal(c));
-    }
-
-    double Double(int c) const override
-    {
-        switch (m_types[size_t(c)]) {
-        case int8Oid: case int4Oid: case int2Oid: case boolOid:
-            return double(Int(c));
-        }
-        return std::strtod(decimal(c), nullptr);
-    }
-
-    QStringView Text(int c) const override
-    {
-        const Field &f = m_fields[size_t(c)];
-        if (f.size < 0)
-            return {};
-        switch (m_types[size_t(c)]) {
-        case textOid: case varcharOid: case bpcharOid: case nameOid:
-            return m_text.Widen(f.data, f.size);
-        case boolOid:
-            return f.data[0] ? QStringView(u"t") : QStringView(u"f");
-        }
-        const char *p = decimal(c);
-        return m_text.Widen(p, int(std::strlen(p)));
-    }
-
 private:
-    struct Field {
-        const char *data = nullptr;
-        int size = -1;
-    };
-
     // Points the fields into one row's message; false for a message without a row.
     bool parse(const char *p, int size)
     {
@@ -265,34 +274,70 @@ private:
         return true;
     }
 
-    // A column's value as decimal text (numbers held as numeric or text), ended by a NUL.
-    const char *decimal(int c) const
-    {
-        const Field &f = m_fields[size_t(c)];
-        switch (m_types[size_t(c)]) {
-        case int8Oid: case int4Oid: case int2Oid: {
-            char digits[24];
-            m_scratch.assign(digits, std::to_chars(digits, digits + sizeof digits, Int(c)).ptr);
-            break;
-        }
-        case numericOid:
-            numericText(f.data, m_scratch);
-            break;
-        default:
-            m_scratch.assign(f.data, size_t(std::max(f.size, 0)));
-        }
-        return m_scratch.c_str();
-    }
-
     PGconn *m_conn;
-    std::vector<Oid> m_types;
-    std::vector<Field> m_fields;
     PgCopyReader::Session m_session;
     char *m_row = nullptr;
     bool m_headerRead = false;
     bool m_done = false;
-    Utf8Text m_text;
-    mutable std::string m_scratch;
+};
+
+// The rows of an extended-protocol query in single-row mode, its values in binary form: the
+// filter values are bound parameters the planner sees (partitions pruned while planning).
+class ResultCursor final : public BinaryRow
+{
+public:
+    ResultCursor(PGconn *conn, std::vector<Oid> types, PgCopyReader::Session session)
+        : BinaryRow(std::move(types)), m_conn(conn), m_session(std::move(session)) {}
+
+    ~ResultCursor() override
+    {
+        PQclear(m_row);
+        if (m_done)
+            return;
+        // Left before the end: the server stops the query rather than sending the rest, and
+        // what is left is read within a grace for it.
+        if (PGcancel *cancel = PQgetCancel(m_conn)) {
+            char error[256];
+            PQcancel(cancel, error, sizeof error);
+            PQfreeCancel(cancel);
+        }
+        try {
+            PgCopyReader::Session drain = m_session;
+            drain.deadline = PgDeadline::After(1);
+            finish(m_conn, drain);
+        } catch (const VelError &) {
+        }
+    }
+
+    bool Next() override
+    {
+        PQclear(m_row);
+        m_row = nullptr;
+        if (m_done)
+            return false;
+        PGresult *result = nextResult(m_conn, m_session);
+        if (result && PQresultStatus(result) == PGRES_SINGLE_TUPLE) {
+            m_row = result;
+            for (size_t c = 0; c < m_fields.size(); ++c) {
+                Field &f = m_fields[c];
+                f.size = PQgetisnull(result, 0, int(c)) ? -1 : PQgetlength(result, 0, int(c));
+                f.data = PQgetvalue(result, 0, int(c));
+            }
+            return true;
+        }
+        // The end, or the query's failure: its result says which.
+        m_done = true;
+        ResultPtr last(result, &PQclear);
+        finish(m_conn, m_session);
+        expect(last, PGRES_TUPLES_OK, m_session);
+        return false;
+    }
+
+private:
+    PGconn *m_conn;
+    PgCopyReader::Session m_session;
+    PGresult *m_row = nullptr;
+    bool m_done = false;
 };
 
 } // namespace
@@ -357,32 +402,17 @@ std::unique_ptr<RowCursor> Open(PGconn *conn, const QString &sql, const Params &
             return nullptr;
     }
 
-    // Each value into a setting of the session, read back where its `?` stood.
-    QByteArray settings = "SELECT 0";
-    std::vector<const char *> values;
-    bool handled = true;
-    const QByteArray copy = "COPY (" + Numbered(sql, [&](int n) -> QByteArray {
-        const char *cast = castName(PQparamtype(shape.get(), n - 1));
-        handled = handled && cast;
-        if (!cast)
-            return {};
-        const char *value = params.pointers[size_t(n - 1)];
-        if (!value)
-            return "NULL::" + QByteArray(cast);
-        values.push_back(value);
-        const QByteArray name = "'velvip.p" + QByteArray::number(n) + '\'';
-        settings += ", set_config(" + name + ", $" + QByteArray::number(values.size()) + "::text, false)";
-        return "(current_setting(" + name + ")::" + cast + ')';
-    }) + ") TO STDOUT (FORMAT binary)";
-    if (!handled)
-        return nullptr;
-    if (!values.empty()) {
-        if (!PQsendQueryParams(conn, settings.constData(), int(values.size()), nullptr, values.data(),
-                               nullptr, nullptr, 0))
+    if (count > 0) {
+        // Values to bind: the statement just prepared runs with them, so that the planner
+        // prunes partitions and compares with constants. A COPY would have to read them
+        // back from settings on every row and plan every partition.
+        if (!PQsendQueryPrepared(conn, "", count, params.pointers.data(), nullptr, nullptr, 1))
             session.fail(nullptr);
-        expect(finish(conn, session), PGRES_TUPLES_OK, session);
+        PQsetSingleRowMode(conn);
+        return std::make_unique<ResultCursor>(conn, std::move(columns), session);
     }
-
+    // Nothing to bind: the rows come as a binary COPY, one message each with no result object.
+    const QByteArray copy = "COPY (" + select + ") TO STDOUT (FORMAT binary)";
     if (!PQsendQuery(conn, copy.constData()))
         session.fail(nullptr);
     ResultPtr started(nextResult(conn, session), &PQclear);

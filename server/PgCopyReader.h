@@ -12,11 +12,10 @@
 #include <memory>
 #include <vector>
 
-// Report reads on PostgreSQL through COPY (query) TO STDOUT (FORMAT binary): the server sends
-// each row as one message and the cursor reads its values in place, with no result object per
-// row. A COPY takes no parameters, so the values are bound first into session settings by one
-// parameterised statement (set_config), and the query reads them back with current_setting();
-// the planner still sees their values for its estimates and still runs the query in parallel.
+// Report reads on PostgreSQL with values in the server's binary form, read in place. A query
+// with values to bind runs through the extended protocol with them as parameters, so that the
+// planner sees them (partitions pruned while planning), one result per row; a query with none
+// runs as COPY (query) TO STDOUT (FORMAT binary), one message per row and no result object.
 namespace PgCopyReader {
 
 // What the driver gives a read: its deadline and what to do when something fails.
@@ -44,9 +43,8 @@ QByteArray Numbered(const QString &sql, const std::function<QByteArray(int)> &pa
 qint64 TextInt(const char *text);
 
 // The rows of `sql` (`?` placeholders), or null when it is not a SELECT or WITH query or a
-// parameter or column has a type this reader does not decode: the caller then reads the rows
-// another way. Throws VelError when a
-// statement fails.
+// column has a type this reader does not decode: the caller then reads the rows another way.
+// Throws VelError when a statement fails.
 std::unique_ptr<RowCursor> Open(PGconn *conn, const QString &sql, const Params &params, const Session &session);
 
 } // namespace PgCopyReader

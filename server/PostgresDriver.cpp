@@ -1,5 +1,5 @@
 // The PostgreSQL engine: Qt's driver opens the session and runs statements; report reads go
-// to libpq on the same connection, as a binary COPY (PgCopyReader) or, for types it does not
+// to libpq on the same connection, with binary results (PgCopyReader) or, for types it does not
 // read, in single-row mode with text results parsed in place.
 #include "DbDriver.h"
 

@@ -398,8 +398,17 @@ private slots:
 
     // A backend that stops in the middle of a COPY's rows: the read ends at the limit and the
     // connection is cut (cutting it used to spin: a COPY answers every PQgetResult alike).
-    void pgBackendStopsMidCopy()
+    // A backend that stops in the middle of its rows: the read ends at the limit, whether the rows
+    // come as a COPY (no values) or as results of a query with bound values.
+    void pgBackendStopsMidRead_data()
     {
+        QTest::addColumn<QVariantList>("params");
+        QTest::newRow("copy") << QVariantList{};
+        QTest::newRow("bound") << QVariantList{0};
+    }
+    void pgBackendStopsMidRead()
+    {
+        QFETCH(QVariantList, params);
         REQUIRE_PG(TestDatabases::PgServer());
         const Database &session = ReadSessions::For(m_tables.Engines().back().props + QStringLiteral(";Timeout=1;KeepAlive=1"));
         auto pid = session.Select(QStringLiteral("SELECT pg_backend_pid()"));
@@ -409,7 +418,9 @@ private slots:
         const QString message = ErrorOf([&] {
             // Two small series crossed: rows from the start (one series of all would be built first).
             auto cursor = session.Select(QStringLiteral("SELECT a, b, repeat('x', 100) FROM generate_series(1, 20000) a, "
-                                                        "generate_series(1, 20000) b"));
+                                                        "generate_series(1, 20000) b")
+                                             + (params.isEmpty() ? QString() : QStringLiteral(" WHERE a > ?")),
+                                         params);
             if (cursor->Next() && ::kill(backend, SIGSTOP) == 0) {
                 while (cursor->Next()) {
                 }
