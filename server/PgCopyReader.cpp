@@ -183,11 +183,7 @@ public:
         if (m_done)
             return;
         // Left before the end: the server stops the query rather than sending the rest.
-        if (PGcancel *cancel = PQgetCancel(m_conn)) {
-            char error[256];
-            PQcancel(cancel, error, sizeof error);
-            PQfreeCancel(cancel);
-        }
+        PgCopyReader::CancelRunning(m_conn);
         // What is left, within a grace for a server that got the cancel request.
         const PgDeadline grace = PgDeadline::After(1);
         for (;;) {
@@ -296,11 +292,7 @@ public:
             return;
         // Left before the end: the server stops the query rather than sending the rest, and
         // what is left is read within a grace for it.
-        if (PGcancel *cancel = PQgetCancel(m_conn)) {
-            char error[256];
-            PQcancel(cancel, error, sizeof error);
-            PQfreeCancel(cancel);
-        }
+        PgCopyReader::CancelRunning(m_conn);
         try {
             PgCopyReader::Session drain = m_session;
             drain.deadline = PgDeadline::After(1);
@@ -366,6 +358,15 @@ QByteArray Numbered(const QString &sql, const std::function<QByteArray(int)> &pa
     }
     out += QStringView(sql).mid(from).toUtf8();
     return out;
+}
+
+void CancelRunning(PGconn *conn)
+{
+    if (PGcancel *cancel = PQgetCancel(conn)) {
+        char error[256];
+        PQcancel(cancel, error, sizeof error);
+        PQfreeCancel(cancel);
+    }
 }
 
 qint64 TextInt(const char *p)

@@ -39,6 +39,9 @@ struct Params
 // `sql` with each `?` outside quoted text and names replaced by `param(n)`, n from 1.
 QByteArray Numbered(const QString &sql, const std::function<QByteArray(int)> &param);
 
+// Asks the server to stop the query running on `conn` (a cursor left before its end).
+void CancelRunning(PGconn *conn);
+
 // A number sent as text ("t" for true, a numeric's fraction dropped).
 qint64 TextInt(const char *text);
 

@@ -188,11 +188,7 @@ public:
         PQclear(m_row);
         if (!m_done) {
             // Left before the end: the server stops the query rather than sending the rest.
-            if (PGcancel *cancel = PQgetCancel(m_conn)) {
-                char error[256];
-                PQcancel(cancel, error, sizeof error);
-                PQfreeCancel(cancel);
-            }
+            PgCopyReader::CancelRunning(m_conn);
             drain();
         }
     }
