@@ -106,7 +106,9 @@ history_rows() {    # engine short long
   row "10903 one month, 10-year / 1-year ($1)" "$(ratio "$b" "$a")x ($b / $a ms; goal ~1.0)"
   local r
   for r in liability ageing settle custody; do
-    local short_args="${r}_short[@]" long_args="${r}_long[@]" short_=("${!short_args}") long_=("${!long_args}")
+    # Names first: a command's words are all expanded before it assigns any of them.
+    local short_args="${r}_short[@]" long_args="${r}_long[@]"
+    local short_=("${!short_args}") long_=("${!long_args}")
     a=$(component_ms "$2" "${short_[@]}"); b=$(component_ms "$3" "${long_[@]}")
     row "${short_[0]} one period, 10-year / 1-year ($1)" "$(ratio "$b" "$a")x ($b / $a ms; goal <= 1.2)"
   done
