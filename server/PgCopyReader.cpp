@@ -183,6 +183,8 @@ public:
         if (m_done)
             return;
         // Left before the end: the server stops the query rather than sending the rest.
+        if (PgCopyReader::ReadArrived(m_conn))
+            return;
         PgCopyReader::CancelRunning(m_conn);
         // What is left, within a grace for a server that got the cancel request.
         const PgDeadline grace = PgDeadline::After(1);
@@ -292,6 +294,8 @@ public:
             return;
         // Left before the end: the server stops the query rather than sending the rest, and
         // what is left is read within a grace for it.
+        if (PgCopyReader::ReadArrived(m_conn))
+            return;
         PgCopyReader::CancelRunning(m_conn);
         try {
             PgCopyReader::Session drain = m_session;
@@ -358,6 +362,30 @@ QByteArray Numbered(const QString &sql, const std::function<QByteArray(int)> &pa
     }
     out += QStringView(sql).mid(from).toUtf8();
     return out;
+}
+
+bool ReadArrived(PGconn *conn)
+{
+    if (!PQconsumeInput(conn))
+        return false;
+    while (!PQisBusy(conn)) {
+        PGresult *r = PQgetResult(conn);
+        if (!r)
+            return true;
+        const ExecStatusType status = PQresultStatus(r);
+        PQclear(r);
+        if (status == PGRES_COPY_OUT) {
+            char *row = nullptr;
+            int n = 0;
+            while ((n = PQgetCopyData(conn, &row, 1)) > 0)
+                PQfreemem(row);
+            if (n != -1)
+                return false;   // more to come, or a failure the caller's drain meets
+        } else if (status == PGRES_COPY_IN || status == PGRES_COPY_BOTH) {
+            return false;
+        }
+    }
+    return false;
 }
 
 void CancelRunning(PGconn *conn)

@@ -39,6 +39,11 @@ struct Params
 // `sql` with each `?` outside quoted text and names replaced by `param(n)`, n from 1.
 QByteArray Numbered(const QString &sql, const std::function<QByteArray(int)> &param);
 
+// Reads, without waiting, what has arrived of the command in flight on `conn`: true when that
+// was all of it. A cursor left early then needs no cancel request, which could otherwise reach
+// the server after the command ended and stop the next one.
+bool ReadArrived(PGconn *conn);
+
 // Asks the server to stop the query running on `conn` (a cursor left before its end).
 void CancelRunning(PGconn *conn);
 

@@ -188,6 +188,8 @@ public:
         PQclear(m_row);
         if (!m_done) {
             // Left before the end: the server stops the query rather than sending the rest.
+            if (PgCopyReader::ReadArrived(m_conn))
+                return;
             PgCopyReader::CancelRunning(m_conn);
             drain();
         }
