@@ -22,12 +22,6 @@ namespace {
 
 using Kind = ReportTable::Kind;
 
-void needLedger(const Database &db)
-{
-    if (!Schema::HasLedger(db))
-        throw VelError(QStringLiteral("门店数据库还没有储值积分余额账，请先运行 velvip-report upgrade-schema"));
-}
-
 // A column of card `c`'s latest value movement before `op` ? (one seek).
 QString splitAt(const char *column, const char *op)
 {
@@ -188,7 +182,7 @@ RecordsetPtr Run10909(const Database &db, const Dictionary *filter, const Branch
     const auto cut = values.DateTime(QStringLiteral("EDate"));
     if (!cut)
         throw VelError(QStringLiteral("过滤条件缺少“EDate”（截止日期）"), Vel::ErrTypeMismatch, QString(), Vel::ErrorKind::BadFilter);
-    needLedger(db);
+    Schema::RequireLedger(db);
     return ageing(db, values, scope, *cut);
 }
 
@@ -200,7 +194,7 @@ RecordsetPtr Run10910(const Database &db, const Dictionary *filter, const Branch
     if (!from || !to)
         throw VelError(QStringLiteral("过滤条件缺少“BDate”或“EDate”（结算期间）"), Vel::ErrTypeMismatch, QString(),
                        Vel::ErrorKind::BadFilter);
-    needLedger(db);
+    Schema::RequireLedger(db);
 
     // Which pairs the ranges show; the others still give the reverse side of a shown pair.
     SqlWhere shown(db.Driver());
@@ -292,7 +286,7 @@ RecordsetPtr Run10911(const Database &db, const Dictionary *filter, const Branch
         throw VelError(QStringLiteral("过滤条件“CustodyRatio”应为 20、30 或 40"), Vel::ErrTypeMismatch, QString(),
                        Vel::ErrorKind::BadFilter);
     const qint32 cap = values.Int(QStringLiteral("RevenueCap"), 1, 100, 40);
-    needLedger(db);
+    Schema::RequireLedger(db);
     const QDate first(year, 3 * quarter - 2, 1);
     const auto at = [](const QDate &d) { return FilterValues::SqlDateTime(QDateTime(d, QTime(0, 0), Qt::UTC)); };
     const QString start = at(first), end = at(first.addMonths(3));

@@ -62,8 +62,7 @@ RecordsetPtr Run10908(const Database &db, const Dictionary *filter, const Branch
     const FilterValues values(filter);
     const qint32 year = values.Int(QStringLiteral("Year"), 1900, 9999, std::nullopt);
     const qint32 month = values.Int(QStringLiteral("Month"), 1, 12, std::nullopt);
-    if (!Schema::HasLedger(db))
-        throw VelError(QStringLiteral("门店数据库还没有储值积分余额账，请先运行 velvip-report upgrade-schema"));
+    Schema::RequireLedger(db);
     const qint32 key = year * 100 + month;
     const QDateTime start(QDate(year, month, 1), QTime(0, 0), Qt::UTC);   // wall clock
 

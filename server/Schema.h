@@ -64,6 +64,8 @@ QStringList LedgerUpkeepStatements(const DbDriver &driver);
 void BuildLedger(const Database &db);
 // Whether the ledger and its triggers are all in place (a chain made before them has none).
 bool HasLedger(const Database &db);
+// Throws, naming upgrade-schema, unless HasLedger.
+void RequireLedger(const Database &db);
 // The ledger's indexes besides its keys (made with it; AddMissingIndexes adds them to an older one).
 QStringList LedgerIndexStatements();
 

@@ -30,6 +30,7 @@
 
 #include "Database.h"
 #include "DbDriver.h"
+#include "VelError.h"
 
 
 namespace {
@@ -603,6 +604,14 @@ bool HasLedger(const Database &db)
                             .arg(ledgerLayout)
                             .arg(sqlite ? QString() : QStringLiteral(" AND FOid = to_regclass(FTable)::oid")))
         == ledgerTables.size();
+}
+
+void RequireLedger(const Database &db)
+{
+    // No ledger, one of an older version, or one built after the report's snapshot began.
+    if (!HasLedger(db))
+        throw VelError(QStringLiteral("门店数据库没有本版本的储值积分余额账（没有建立，或由旧版本建立），"
+                                      "请先运行 velvip-report upgrade-schema"));
 }
 
 } // namespace Schema

@@ -305,6 +305,10 @@ class Liability(unittest.TestCase):
             for table in ("card_value_split", "card_split_change", "card_balance_card", "card_balance_month"):
                 c.execute(f"DROP TABLE {table}")
             c.execute("ALTER TABLE card_movement DROP COLUMN FPaid")
+        # Until then each close report asks for the upgrade rather than give figures.
+        cls.before_upgrade = [subprocess.run([REPORT, "run", str(rpt), "--props", f"Driver=SQLite;Database={old}",
+                                              *[a for v in sets for a in ("--set", v)]], capture_output=True, text=True)
+                              for rpt, sets in {rpt: sets for rpt, sets, *_ in CASES}.items()]
         subprocess.run([REPORT, "upgrade-schema", "--props", f"Driver=SQLite;Database={old}"], check=True, capture_output=True)
         cls.chains.append(("upgraded", f"Driver=SQLite;Database={old}", [], lambda sql: sqlite3.connect(old).execute(sql).fetchall(),
                            None))
@@ -317,6 +321,13 @@ class Liability(unittest.TestCase):
             db = props.split("Database=")[1].split(";")[0]
             psql(os.environ["VELVIP_TEST_PG"], f"DROP DATABASE IF EXISTS {db}")
         cls.tmp.cleanup()
+
+    def test_an_older_chain_asks_for_the_upgrade(self):
+        for run in self.before_upgrade:
+            with self.subTest(run=run.args[2]):
+                self.assertNotEqual(run.returncode, 0)
+                self.assertIn("velvip-report upgrade-schema", run.stderr)
+                self.assertEqual(run.stdout, "")
 
     def test_every_cell_equals_the_recomputation(self):
         for name, props, _, select, _ in self.chains:
