@@ -151,18 +151,18 @@ print(f"sessions: {sum(1 for r in records if r[5] == 'sign-in' and r[2] == 'ok')
       f"{moved} runs answered by an instance other than the one that signed the session in; {lost} sessions lost")
 if not args.check:
     sys.exit(0)
-# Only a request in flight when its instance stopped or was killed may fail, and never by hanging or
-# with another body. Every phase answers reports (each standby's, then the primary's, are all the
-# primary's bodies), both instances answer, and while an instance is down the sessions it signed in
-# run reports on the other.
-broken, lost_kinds = [], ("hang", "body differs", "session lost (401)")
+# No request fails but an answer already under way when its instance stopped or was killed ("cut":
+# nginx passes on what had no answer yet). Every phase answers reports (each standby's, then the
+# primary's, all the primary's bodies), both instances answer, and while an instance is down the
+# sessions it signed in run reports on the other.
+broken, own_lines = [], ("hang", "body differs", "session lost (401)")
 downs = [t for t, label in events if label.startswith("instance ") and not label.endswith("started again")]
-failed = collections.Counter(r[2] for r in records if r[2] != "ok" and r[2] not in lost_kinds
-                             and not any(r[0] <= t <= r[1] for t in downs))
+failed = collections.Counter(r[2] for r in records if r[2] not in ("ok", *own_lines)
+                             and not (r[2] == "cut" and any(r[0] <= t <= r[1] for t in downs)))
 if failed:
-    broken.append("failed requests besides those in flight at an instance's loss: "
+    broken.append("failed requests besides answers cut by their instance's loss: "
                   + ", ".join(f"{k} {n}" for k, n in sorted(failed.items())))
-for kind in lost_kinds:
+for kind in own_lines:
     if any(r[2] == kind for r in records):
         broken.append(f"{kind}: {sum(1 for r in records if r[2] == kind)}")
 for (start, label), (stop, _) in list(zip(bounds, bounds[1:]))[1:]:
