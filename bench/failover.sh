@@ -14,7 +14,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/test" phase=15 clients=64 workers=2 demo=(--days 366) keep=0 freeze=0 check=()
-for a in "$@"; do [ "$a" = --check ] && { phase=6 clients=16 demo=(--branches 2 --days 182) check=(--check --hang 30); }; done
+# Phases of 8 s: nginx tries a restarted instance again (fail_timeout=10s) before the other is lost.
+for a in "$@"; do [ "$a" = --check ] && { phase=8 clients=16 demo=(--branches 2 --days 182) check=(--check --hang 30); }; done
 while [ $# -gt 0 ]; do
   case "$1" in
     --check) shift ;;
