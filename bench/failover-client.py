@@ -1,14 +1,15 @@
 """Clients that sign in through the balancer and run reports in a loop, for bench/failover.sh.
 
-    failover-client.py URL USER PASSWORD REFS EVENTS [--clients 64] [--hang 60] [--records FILE]
+    failover-client.py URL USER PASSWORD REFS EVENTS [--clients 64] [--hang 60] [--records FILE] [--check]
 
 REFS is a folder of NAME.body (the request's JSON) and NAME.json (the answer a run against the
 primary gave); EVENTS a file of "EPOCH LABEL" lines the driver appends while this runs, until
 "EPOCH end". Every
 request is one connection (no stale keep-alive to mistake for a failure). Prints one row per
 phase between events and a total: requests, failures by kind, hangs, the slowest answer,
-whether every report body was byte-identical, and what became of the sessions."""
-import argparse, collections, http.client, json, os, socket, threading, time
+whether every report body was byte-identical, and what became of the sessions. With --check, also
+one "broken: ..." line per promise the run broke, and exit status 1 then."""
+import argparse, collections, http.client, json, os, socket, sys, threading, time
 
 parser = argparse.ArgumentParser()
 for name in ("url", "user", "password", "refs", "events"):
@@ -16,6 +17,7 @@ for name in ("url", "user", "password", "refs", "events"):
 parser.add_argument("--clients", type=int, default=64)
 parser.add_argument("--hang", type=float, default=60, help="an answer slower than this is a hang")
 parser.add_argument("--records", help="also write every request here, one JSON array a line")
+parser.add_argument("--check", action="store_true", help="judge the run")
 args = parser.parse_args()
 host, port = args.url.split("//")[1].rstrip("/").split(":")
 refs = {}
@@ -147,3 +149,29 @@ moved = sum(n for (through, served), n in crossed.items() if through != served)
 lost = sum(1 for r in records if r[2].startswith("session lost"))
 print(f"sessions: {sum(1 for r in records if r[5] == 'sign-in' and r[2] == 'ok')} sign-ins; "
       f"{moved} runs answered by an instance other than the one that signed the session in; {lost} sessions lost")
+if not args.check:
+    sys.exit(0)
+# No request fails but an answer already under way when its instance stopped or was killed ("cut":
+# nginx passes on what had no answer yet). Every phase answers reports (each standby's, then the
+# primary's, all the primary's bodies), both instances answer, and while an instance is down the
+# sessions it signed in run reports on the other.
+broken, own_lines = [], ("hang", "body differs", "session lost (401)")
+downs = [t for t, label in events if label.startswith("instance ") and not label.endswith("started again")]
+failed = collections.Counter(r[2] for r in records if r[2] not in ("ok", *own_lines)
+                             and not (r[2] == "cut" and any(r[0] <= t <= r[1] for t in downs)))
+if failed:
+    broken.append("failed requests besides answers cut by their instance's loss: "
+                  + ", ".join(f"{k} {n}" for k, n in sorted(failed.items())))
+for kind in own_lines:
+    if any(r[2] == kind for r in records):
+        broken.append(f"{kind}: {sum(1 for r in records if r[2] == kind)}")
+for (start, label), (stop, _) in list(zip(bounds, bounds[1:]))[1:]:
+    runs = [r for r in records if start <= r[0] < stop and r[5] != "sign-in" and r[2] == "ok"]
+    if not runs:
+        broken.append(f"no report answered in the phase \"{label}\"")
+    if start in downs and not any(r[3] != r[4] for r in runs):
+        broken.append(f"no session of the lost instance ran a report in the phase \"{label}\"")
+if len({r[3] for r in records if r[2] == "ok" and r[5] != "sign-in"}) < 2:
+    broken.append("reports were not answered by both instances")
+print("".join(f"broken: {b}\n" for b in broken), end="")
+sys.exit(1 if broken else 0)

@@ -9,11 +9,16 @@
 #   bench/failover.sh [--build build/test] [--phase 15] [--clients 64] [--workers 2] [--big] [--keep]
 #                     [--site FILE]   (another nginx site than packaging/nginx/velvip.conf)
 #                     [--freeze]      (first freeze standby 1 for a phase: SIGSTOP, then SIGCONT)
+#                     [--check]       (small and quick; exits 1 with one line per broken promise,
+#                                      77 where nginx or PostgreSQL is missing)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/test" phase=15 clients=64 workers=2 demo=(--days 366) keep=0 freeze=0
+build="$root/build/test" phase=15 clients=64 workers=2 demo=(--days 366) keep=0 freeze=0 check=()
+# Phases of 8 s: nginx tries a restarted instance again (fail_timeout=10s) before the other is lost.
+for a in "$@"; do [ "$a" = --check ] && { phase=8 clients=16 demo=(--branches 2 --days 182) check=(--check --hang 30); }; done
 while [ $# -gt 0 ]; do
   case "$1" in
+    --check) shift ;;
     --build) build=$2; shift 2 ;;
     --phase) phase=$2; shift 2 ;;
     --clients) clients=$2; shift 2 ;;
@@ -22,9 +27,14 @@ while [ $# -gt 0 ]; do
     --keep) keep=1; shift ;;
     --freeze) freeze=1; shift ;;
     --site) nginx_site=$(realpath "$2"); shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--phase SECONDS] [--clients N] [--workers N] [--big] [--keep] [--site FILE] [--freeze]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--build DIR] [--phase SECONDS] [--clients N] [--workers N] [--big] [--keep] [--site FILE] [--freeze] [--check]" >&2; exit 2 ;;
   esac
 done
+if [ ${#check[@]} -gt 0 ]; then
+  [ -x /usr/sbin/nginx ] || { echo "failover: nginx is not installed, skipped" >&2; exit 77; }
+  ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1 || [ "${VELVIP_REQUIRE_PG:-}" = 1 ] \
+    || { echo "failover: PostgreSQL is not installed, skipped" >&2; exit 77; }
+fi
 bin="$build/bin"
 source "$root/scripts/pg-cluster.sh"
 source "$root/bench/service-lib.sh"
@@ -32,14 +42,18 @@ work=$(mktemp -d /tmp/velvip-failover.XXXXXX)
 declare -A pids=()
 finish() {
   local p
-  for p in "${pids[@]}" ${nginx:-}; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}" ${nginx:-} ${load:-}; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
   pg_cluster_stop
   [ "$keep" = 1 ] && echo "kept $work" >&2 || rm -rf "$work"
 }
 trap finish EXIT
+trap 'exit 1' INT TERM
 
-pg_cluster_start && pg_cluster_start_standby
+pg_cluster_start
+# Stopped and removed even when this script is killed (a test's timeout).
+if [ "$keep" = 1 ]; then pg_cluster_watch; else pg_cluster_watch "$work"; fi
+pg_cluster_start_standby
 # The password stays in the environment, off every command line.
 PGPASSWORD=$(sed -n 's/.*;Password=\([^;]*\).*/\1/p' <<<"$VELVIP_TEST_PG"); export PGPASSWORD
 primary=${VELVIP_TEST_PG/;Password=$PGPASSWORD/}
@@ -106,10 +120,17 @@ for i in $(seq 12); do
   [ "$status" = 429 ] && { throttled=$i; break; }
 done
 
+# Rows a standby's scans returned so far: it answered reports when they grew under the load.
+rows_read() {
+  psql -XAtq -h 127.0.0.1 -p "$(standby_port "$1")" -U postgres -d postgres \
+    -c 'SELECT tup_returned FROM pg_stat_database WHERE datname = current_database()'
+}
+read1=$(rows_read "$VELVIP_TEST_PG_STANDBY") read2=$(rows_read "$VELVIP_TEST_PG_STANDBY2")
+
 events="$work/events"; : > "$events"
 event() { echo "$(date +%s.%N) $*" >> "$events"; echo "$(date +%T) $*" >&2; }
 python3 "$root/bench/failover-client.py" "http://127.0.0.1:$port" bench bench-password "$work/refs" "$events" \
-  --clients "$clients" --records "$work/records" > "$work/summary" &
+  --clients "$clients" --records "$work/records" "${check[@]}" > "$work/summary" &
 load=$!
 
 for _ in $(seq 600); do grep -q "all signed in" "$events" && break; sleep 0.2; done
@@ -137,6 +158,7 @@ if [ "$freeze" = 1 ]; then
   kill -CONT $frozen
   sleep "$phase"
 fi
+read1=$(($(rows_read "$VELVIP_TEST_PG_STANDBY") - read1)) read2=$(($(rows_read "$VELVIP_TEST_PG_STANDBY2") - read2))
 event "standby 1 stopped (fast)"
 "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$PG_CLUSTER_DIR/standby" -m fast -w stop >/dev/null
 sleep "$phase"
@@ -144,9 +166,18 @@ event "standby 2 stopped (immediate)"
 "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$PG_CLUSTER_DIR/standby2" -m immediate -w stop >/dev/null
 sleep "$phase"
 event end
-wait "$load"
+verdict=0
+wait "$load" || verdict=$?
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg); $clients clients, $workers workers an instance, phases of $phase s"
 cat "$work/summary"
 echo "failed sign-ins through nginx: the first 429 at try $throttled (0: none in 12)"
 echo "status 5xx in the instances' access logs: $(cat "$work"/a.log "$work"/b.log | grep -c '"status":5' || true)"
+echo "rows the standbys' scans returned until standby 1 stopped: $read1, $read2"
+if [ ${#check[@]} -gt 0 ]; then
+  # The clients' verdict is in the summary; each standby must have answered some of the reports.
+  for n in 1 2; do
+    r=read$n; [ "${!r}" -ge 1000 ] || { echo "broken: standby $n answered no reports (${!r} rows read)"; verdict=1; }
+  done
+fi
+exit "$verdict"

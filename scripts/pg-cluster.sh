@@ -8,6 +8,8 @@
 # made by pg_basebackup -R on replication slots of their own (so a standby that was stopped
 # or fell behind finds its WAL kept), and exports VELVIP_TEST_PG_STANDBY and VELVIP_TEST_PG_STANDBY2;
 # pg_cluster_stop stops them all.
+# pg_cluster_watch [FOLDER...] (after pg_cluster_start) stops the cluster, and removes the folders,
+# once this shell has ended, even killed (a test's timeout): a watcher outside this shell's tree.
 
 pg_cluster_start() {
   local bindir
@@ -87,4 +89,12 @@ pg_cluster_stop() {
   "${PG_CLUSTER_RUN[@]}" "$PG_CLUSTER_BINDIR/pg_ctl" -D "$PG_CLUSTER_DIR/data" -m fast -w stop >/dev/null 2>&1 || true
   [ -n "${PG_CLUSTER_KEEP:-}" ] || rm -rf "$PG_CLUSTER_DIR"
   unset PG_CLUSTER_DIR VELVIP_TEST_PG VELVIP_TEST_PG_STANDBY VELVIP_TEST_PG_STANDBY2
+}
+
+pg_cluster_watch() {
+  local IFS=:
+  (setsid bash -c 'while kill -0 "$1" 2>/dev/null; do sleep 1; done
+                   source "$2"; PG_CLUSTER_DIR=$3 PG_CLUSTER_BINDIR=$4 PG_CLUSTER_KEEP=$5 PG_CLUSTER_RUN=(${6//:/ })
+                   pg_cluster_stop; rm -rf "${@:7}"' _ "$$" "${BASH_SOURCE[0]}" "$PG_CLUSTER_DIR" "$PG_CLUSTER_BINDIR" \
+     "${PG_CLUSTER_KEEP:-}" "${PG_CLUSTER_RUN[*]}" "$@" </dev/null >/dev/null 2>&1 &)
 }
