@@ -45,6 +45,7 @@ cmake --build "$build" -j"$(nproc)"
 source "$root/scripts/pg-cluster.sh"
 pg_cluster_start
 trap pg_cluster_stop EXIT
+pg_cluster_watch   # stopped also when this script is killed
 pg_cluster_start_standby
 export VELVIP_REQUIRE_STANDBY=1
 # PostgreSQL tests must run here, never skip.
