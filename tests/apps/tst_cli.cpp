@@ -30,9 +30,8 @@
 
 struct ExitCase { QStringList args; int exitCode; QString stderrHas; };
 
-struct FormatRun { QString format; QStringList extra; QByteArray magic; };
-
-struct OutTarget { QString command; QString target; int exitCode; };
+// format: for run, "--format" and what follows it; magic: how a written file begins
+struct OutTarget { QString command; QString target; int exitCode; QStringList format = {"csv"}; QByteArray magic = {}; };
 
 // The command-line host as a user runs it, on a tiny generated chain.
 class tst_Cli : public QObject
@@ -231,33 +230,9 @@ private slots:
         }
     }
 
-    // --format and --out reach the shared writers (their contents are checked with the writers).
-    void fileFormatsAreWritten_data()
-    {
-        QTest::addColumn<FormatRun>("row");
-        QTest::newRow("table") << FormatRun{"table", QStringList(), QByteArray("会员消费表\n")};
-        QTest::newRow("csv_plain") << FormatRun{"csv", QStringList(), QByteArray("消费分店")};
-        QTest::newRow("csv_with_bom") << FormatRun{"csv", QStringList{"--bom"}, QByteArray("\xEF\xBB\xBF消费分店")};
-        QTest::newRow("xlsx") << FormatRun{"xlsx", QStringList(), QByteArray("PK")};
-        QTest::newRow("pdf") << FormatRun{"pdf", QStringList(), QByteArray("%PDF")};
-    }
-
-    void fileFormatsAreWritten()
-    {
-        QFETCH(FormatRun, row);
-        const auto &[format, extra, magic] = row;
-        const QString path = m_dir.filePath("totals." + format);
-        const Outcome o = run(onChain(QStringList{"10902", "--set", "GroupBy=1", "--period", "2024-01", "--format", format,
-                                                  "--out", path} + extra));
-        QVERIFY2(o.exitCode == 0, qPrintable(o.err));
-        QCOMPARE(o.err, QString());   // no platform notes, no progress
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.read(magic.size()), magic);
-    }
-
     // Every command's --out goes through a temporary file beside the target: a device node, a
-    // FIFO or a directory is never replaced, a symbolic link writes its file.
+    // FIFO or a directory is never replaced, a symbolic link writes its file; --format reaches the
+    // shared writers (their contents are checked with the writers).
     void outWritesOnlyRegularFiles_data()
     {
         QTest::addColumn<OutTarget>("row");
@@ -266,14 +241,19 @@ private slots:
             QTest::addRow("%s_fifo_refused", command) << OutTarget{command, "FIFO", 1};
             QTest::addRow("%s_directory_refused", command) << OutTarget{command, "DIR", 1};
             QTest::addRow("%s_symbolic_link_writes_its_file", command) << OutTarget{command, "LINK", 0};
-            QTest::addRow("%s_new_path", command) << OutTarget{command, "NEW", 0};
         }
+        QTest::newRow("make-demo_new_path") << OutTarget{"make-demo", "NEW", 0, {}, "SQLite format 3"};
+        QTest::newRow("run_table") << OutTarget{"run", "NEW", 0, {"table"}, "会员消费表\n"};
+        QTest::newRow("run_csv_plain") << OutTarget{"run", "NEW", 0, {"csv"}, "消费分店"};
+        QTest::newRow("run_csv_with_bom") << OutTarget{"run", "NEW", 0, {"csv", "--bom"}, "\xEF\xBB\xBF消费分店"};
+        QTest::newRow("run_xlsx") << OutTarget{"run", "NEW", 0, {"xlsx"}, "PK"};
+        QTest::newRow("run_pdf") << OutTarget{"run", "NEW", 0, {"pdf"}, "%PDF"};
     }
 
     void outWritesOnlyRegularFiles()
     {
         QFETCH(OutTarget, row);
-        const auto &[command, target, exitCode] = row;
+        const auto &[command, target, exitCode, format, magic] = row;
         QTemporaryDir dir;
         QString path = dir.filePath(target);
         if (target == "DEV") {
@@ -288,10 +268,17 @@ private slots:
             QFile(dir.filePath("real.csv")).open(QIODevice::WriteOnly);
             QVERIFY(QFile::link(dir.filePath("real.csv"), path));
         }
-        const Outcome o = run(command == "run" ? onChain({"10906", "--format", "csv", "--out", path})
+        const Outcome o = run(command == "run" ? onChain(QStringList{"10902", "--set", "GroupBy=1", "--period", "2024-01", "--out", path,
+                                                                     "--format"} + format)
                                                : QStringList{"make-demo", "--members", "5", "--items", "5", "--days", "1",
                                                              "--lines-per-day", "1", "--out", path});
         QVERIFY2(o.exitCode == exitCode, qPrintable(o.err));
+        if (!magic.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.read(magic.size()), magic);
+            QCOMPARE(o.err.isEmpty(), command == "run");   // no platform notes, no progress
+        }
         if (exitCode != 0)
             QVERIFY(QFileInfo(path).exists() && !QFileInfo(path).isFile() && o.err.contains("不是普通文件"));
         if (target == "LINK")
