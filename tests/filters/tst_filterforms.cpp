@@ -27,7 +27,8 @@ struct BranchSite { int rptId; bool isBranch; bool shared; QString beginKey; QSt
 
 struct Grouping { int rptId; int appType; bool isBranch; bool shared; QStringList entries; };
 
-struct PeriodDates { int rptId; QDateTime begin; QDateTime end; QString bDate; QString eDate; };
+// openedAtNow: both pickers open on the time the form's load set (not rounded by the panel's first restore)
+struct PeriodDates { int rptId; QDateTime begin; QDateTime end; QString bDate; QString eDate; bool openedAtNow; };
 
 struct LookupAnswer { int rptId; int index; bool shared; int lookupType; QString condition; };
 
@@ -259,17 +260,21 @@ private slots:
     {
         QTest::addColumn<PeriodDates>("row");
         const QDateTime b(QDate(2024, 5, 6), QTime(8, 30, 15)), e(QDate(2024, 5, 6), QTime(14, 7, 33));
-        QTest::newRow("10903 minutes, :00 and :59") << PeriodDates{10903, b, e, "2024-05-06 08:30:00", "2024-05-06 14:07:59"};
-        QTest::newRow("10904 keeps seconds") << PeriodDates{10904, b, e, "2024-05-06 08:30:15", "2024-05-06 14:07:33"};
-        QTest::newRow("10902 whole value") << PeriodDates{10902, b, e, "2024-05-06 08:30:15", "2024-05-06 14:07:33"};
+        QTest::newRow("10903 minutes, :00 and :59") << PeriodDates{10903, b, e, "2024-05-06 08:30:00", "2024-05-06 14:07:59", true};
+        QTest::newRow("10904 keeps seconds") << PeriodDates{10904, b, e, "2024-05-06 08:30:15", "2024-05-06 14:07:33", true};
+        QTest::newRow("10902 whole value") << PeriodDates{10902, b, e, "2024-05-06 08:30:15", "2024-05-06 14:07:33", false};
     }
     void datesOfThePeriodForms()
     {
         QFETCH(PeriodDates, row);
-        const auto &[rptId, begin, end, bDate, eDate] = row;
+        const auto &[rptId, begin, end, bDate, eDate, openedAtNow] = row;
         auto form = ShownForm(rptId);
-        form->findChild<QDateTimeEdit *>(QStringLiteral("DtpBDate"))->setDateTime(begin);
-        form->findChild<QDateTimeEdit *>(QStringLiteral("DtpEDate"))->setDateTime(end);
+        auto *from = form->findChild<QDateTimeEdit *>(QStringLiteral("DtpBDate"));
+        auto *to = form->findChild<QDateTimeEdit *>(QStringLiteral("DtpEDate"));
+        if (openedAtNow)
+            QVERIFY(to->dateTime() == from->dateTime() && qAbs(from->dateTime().secsTo(QDateTime::currentDateTime())) < 120);
+        from->setDateTime(begin);
+        to->setDateTime(end);
         const DictionaryPtr saved = Saved(form.get());
         QCOMPARE(saved->Value("BDate").toString(), bDate);
         QCOMPARE(saved->Value("EDate").toString(), eDate);
@@ -278,31 +283,16 @@ private slots:
         QCOMPARE(Saved(form.get())->Value("BDate").toString(), bDate);
     }
 
-    // On opening, the pickers show what the form's load set: the panel's first restore does
-    // not round them to the minutes the form saves (10903's end picker stays at :00).
-    void openingShowsTheLoadedDates_data()
-    {
-        QTest::addColumn<int>("rptId");
-        QTest::newRow("10903 whole minutes") << 10903;
-        QTest::newRow("10904 to the second") << 10904;
-    }
-    void openingShowsTheLoadedDates()
-    {
-        QFETCH(int, rptId);
-        auto form = ShownForm(rptId);
-        const QDateTime begin = form->findChild<QDateTimeEdit *>(QStringLiteral("DtpBDate"))->dateTime();
-        QCOMPARE(form->findChild<QDateTimeEdit *>(QStringLiteral("DtpEDate"))->dateTime(), begin);
-        QVERIFY(qAbs(begin.secsTo(QDateTime::currentDateTime())) < 120);
-        form->hide();
-    }
-
+    // Reset puts the dates back to today (10902 keeps its dates and selects its first grouping)
+    // and leaves the code boxes.
     void resetRequest_data()
     {
         QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("bDateSuffix");
+        QTest::addColumn<QString>("bDateSuffix");   // empty: the dates stay
         QTest::addColumn<QString>("eDateSuffix");
         QTest::newRow("10903") << 10903 << " 00:00:00" << " 23:59:59";
         QTest::newRow("10904") << 10904 << " 00:00:00" << " 23:59:00";
+        QTest::newRow("10902 first grouping") << 10902 << "" << "";
         QTest::newRow("10906 has no dates") << 10906 << "" << "";
     }
     void resetRequest()
@@ -312,25 +302,22 @@ private slots:
         QFETCH(QString, eDateSuffix);
         auto form = ShownForm(rptId);
         form->txtItem[0]->setText(QStringLiteral("KEEP"));
+        auto *group = rptId == 10902 ? static_cast<frmFilter10902 *>(form.get())->cboGroup : nullptr;
+        if (group)
+            group->setCurrentIndex(2);
+        const QVariant before = Saved(form.get())->Value("BDate");
         static_cast<ReportFilterPanel *>(form->Panel())->Reset();
         const DictionaryPtr saved = Saved(form.get());
         QCOMPARE(form->txtItem[0]->text(), QStringLiteral("KEEP"));
-        if (bDateSuffix.isEmpty())
+        if (group)
+            QCOMPARE(group->currentText(), QStringLiteral("会员卡号"));
+        if (bDateSuffix.isEmpty()) {
+            QCOMPARE(saved->Value("BDate"), before);
             return;
+        }
         const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
         QCOMPARE(saved->Value("BDate").toString(), today + bDateSuffix);
         QCOMPARE(saved->Value("EDate").toString(), today + eDateSuffix);
-    }
-
-    void reset10902SelectsFirstGrouping()
-    {
-        auto form = ShownForm(10902);
-        auto *f = static_cast<frmFilter10902 *>(form.get());
-        const QDateTime begin = f->DtpBDate->dateTime();
-        f->cboGroup->setCurrentIndex(2);
-        static_cast<ReportFilterPanel *>(form->Panel())->Reset();
-        QCOMPARE(f->cboGroup->currentText(), QStringLiteral("会员卡号"));
-        QCOMPARE(f->DtpBDate->dateTime(), begin);
     }
 
     // What each form tells the panel a lookup button lists.
