@@ -38,7 +38,7 @@ private slots:
     void sections_data()
     {
         QTest::addColumn<Entries>("filter");
-        QTest::addColumn<int>("appType");
+        QTest::addColumn<int>("appType");   // -1: no context published
         QTest::addColumn<QStringList>("expected");
         const QVariant none = QString();
         const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
@@ -80,6 +80,9 @@ private slots:
         QTest::newRow("type 1 drops aux property and order number")
             << Entries{{"BAuxPropNumber", none}, {"EAuxPropNumber", none}, {"BBillNumber", none}, {"EBillNumber", none}}
             << 1 << QStringList{};
+        QTest::newRow("no context is type 0, which keeps them")
+            << Entries{{"BAuxPropNumber", none}, {"EAuxPropNumber", none}, {"BBillNumber", none}, {"EBillNumber", none}}
+            << -1 << QStringList{"辅助属性[全部]", "订单编号[全部]"};
         QTest::newRow("type 1 keeps the 10354 document number")
             << Entries{{"RptID", 10354}, {"BBillNo", "B1"}, {"EBillNo", "B9"}, {"BStockNo", none}, {"EStockNo", none}}
             << 1 << QStringList{"仓库代码[全部]", "单据编号从[B1]到[B9]"};
@@ -125,7 +128,10 @@ private slots:
         QFETCH(Entries, filter);
         QFETCH(int, appType);
         QFETCH(QStringList, expected);
-        HostContext::SetAppType(appType);
+        if (appType < 0)
+            HostContext::Withdraw();
+        else
+            HostContext::SetAppType(appType);
         DictionaryPtr input = MakeDictionary(filter);
         const QStringList keysBefore = input->Keys();
         DictionaryPtr property = Dictionary::Create();
@@ -150,17 +156,6 @@ private slots:
         QVERIFY(property);
         QCOMPARE(property->Keys(), QStringList{"ShowInPreview"});
         QCOMPARE(property->Value(QStringLiteral("ShowInPreview")).metaType().id(), int(QMetaType::Short));
-    }
-
-    void noContextMeansTypeZero()
-    {
-        HostContext::Withdraw();
-        DictionaryPtr property;
-        // Type 0 keeps the auxiliary-property and order-number lines that type 1 would drop.
-        const VectorPtr title = BuildRptTitle(MakeDictionary({{"BAuxPropNumber", QString()}, {"EAuxPropNumber", QString()},
-                                                          {"BBillNumber", QString()}, {"EBillNumber", QString()}}),
-                                              property);
-        QCOMPARE(captions(title), (QStringList{"辅助属性[全部]", "订单编号[全部]"}));
     }
 };
 
