@@ -196,9 +196,9 @@ class Schedules(unittest.TestCase):
             self.assertEqual(r.status, status, payload)
         sid = json.loads(payload)["id"]
         self.assertEqual(shop.call("GET", "/schedules")[0].status, 403)
+        # The checks' own cases are in tst_delivery: here an empty zone is refused, not taken as the default.
         for change, words in (({"cron": "0 7 1 *", "format": "doc"}, "五项"), ({"tz": ""}, "时区"),
-                              ({"tz": "UTC+8"}, "时区"), ({"cron": "0 7 30 2 *"}, "永远不会"),
-                              ({"to": ["boss@hq.test\r\nBcc: spy@evil.test"]}, "收件人")):
+                              ({"cron": "0 7 30 2 *"}, "永远不会"), ({"to": ["boss@hq.test\r\nBcc: spy@evil.test"]}, "收件人")):
             r, payload = boss.call("POST", "/schedules", dict(body, **change))
             self.assertEqual(r.status, 400)
             self.assertIn(words, json.loads(payload)["error"])
@@ -307,7 +307,6 @@ class Schedules(unittest.TestCase):
                  (["--db", "chain.sqlite", "--smtp", "smtp://127.0.0.1:25", "--smtp-from", "r@hq.test>\r\nRCPT TO:<spy@evil.test"],
                   "--smtp-from"),
                  (["schedule", "add", "--report", "10906", *HQ, "--cron", "0 7 * * *", "--tz", ""], "时区"),
-                 (["schedule", "add", "--report", "10906", *HQ, "--cron", "0 7 * * *", "--tz", "UTC+8"], "时区"),
                  (["schedule", "add", "--report", "10906", *HQ, "--cron", "0 7 30 2 *"], "永远不会"))
         for args, words in cases:
             with self.subTest(args[-1]):
