@@ -223,38 +223,23 @@ private slots:
         QCOMPARE(app.rs()->State(), 0);
     }
 
-    void reactivationRunsNoSecondQuery()
+    // A request disturbed by the window losing and regaining the activation runs once; Esc during
+    // it is ignored unless the host allows cancelling.
+    void disturbedRequest_data()
     {
-        QWidget other;
-        FakeServerData::duringRequest = [&] {
-            QWidget *progress = QApplication::activeModalWidget();
-            QVERIFY(progress);
-            other.show();
-            QApplication::setActiveWindow(&other);
-            QCoreApplication::processEvents();
-            QApplication::setActiveWindow(progress);
-            QCoreApplication::processEvents();
-            other.hide();
-        };
-        Application app;
-        app.SetRptID(10906);
-        app.SetFilter(filter());
-        app.GetReportData();
-        QVERIFY(ok(app));
-        QCOMPARE(FakeServerData::log.calls, 1);
-    }
-
-    void escDuringRequest_data()
-    {
+        QTest::addColumn<bool>("reactivate");
         QTest::addColumn<int>("allowCancel");
-        QTest::newRow("ignored by default") << 0;
-        QTest::newRow("cancels when the host allows it") << 1;
+        QTest::newRow("window reactivated") << true << 0;
+        QTest::newRow("Esc ignored by default") << false << 0;
+        QTest::newRow("Esc cancels when the host allows it") << false << 1;
     }
 
-    void escDuringRequest()
+    void disturbedRequest()
     {
+        QFETCH(bool, reactivate);
         QFETCH(int, allowCancel);
         ShareProps::SetHostProperty(QStringLiteral("AllowCancel"), allowCancel);
+        QWidget other;
         const auto pressEsc = [] {
             QWidget *progress = QApplication::activeModalWidget();
             QVERIFY(progress);
@@ -263,6 +248,17 @@ private slots:
         // A cancellable request runs beside the window, so the key goes through its event loop
         // and the request waits for the interrupt (5 s at most, to fail rather than hang).
         FakeServerData::duringRequest = [&] {
+            if (reactivate) {
+                QWidget *progress = QApplication::activeModalWidget();
+                QVERIFY(progress);
+                other.show();
+                QApplication::setActiveWindow(&other);
+                QCoreApplication::processEvents();
+                QApplication::setActiveWindow(progress);
+                QCoreApplication::processEvents();
+                other.hide();
+                return;
+            }
             if (QThread::currentThread() == qApp->thread())
                 return pressEsc();
             QMetaObject::invokeMethod(qApp, pressEsc, Qt::QueuedConnection);
@@ -275,6 +271,7 @@ private slots:
         app.SetFilter(filter());
         app.GetReportData();
         ShareProps::SetHostProperty(QStringLiteral("AllowCancel"), QVariant());
+        QCOMPARE(FakeServerData::log.calls, 1);
         QCOMPARE(FakeServerData::interrupted.load(), bool(allowCancel));
         QCOMPARE(ok(app), !allowCancel);
         QCOMPARE(error(app), allowCancel ? QStringLiteral("已取消") : QString());
