@@ -11,7 +11,6 @@ sys.dont_write_bytecode = True   # no __pycache__ beside the sources
 sys.path.insert(0, os.path.dirname(__file__))
 import test_service as ts   # the service harness and the OpenAPI check; takes the two program paths
 SERVER, REPORT = ts.SERVER, ts.REPORT
-FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 
 USERS = (("boss", None, "boss@hq.test"), ("m1", "001", "m1@b1.test"), ("m2", "002", "m2@b2.test"),
          ("m2b", "002", "m2b@b2.test"), ("quiet", "003", None))
@@ -363,16 +362,14 @@ class Schedules(unittest.TestCase):
         # before it and past it again: the slot goes out once, with any catch-up window, 0 included. Down
         # over three 07:00s, a service sends the last only when it is within the window; the others are
         # logged as skipped.
-        if not os.path.exists(FAKETIME):
+        if not os.path.exists(ts.FAKETIME):
             self.skipTest("libfaketime is not installed")
-        if "libasan" in subprocess.run(["ldd", SERVER], capture_output=True, text=True).stdout:
-            self.skipTest("AddressSanitizer must come first in a process, before libfaketime")
         clock = os.path.join(TMP, "clock")
 
         def set_clock(utc):
             with open(clock, "w") as f:
                 f.write(f"@{utc}\n")
-        env = dict(os.environ, LD_PRELOAD=FAKETIME, FAKETIME_TIMESTAMP_FILE=clock, FAKETIME_NO_CACHE="1", TZ="UTC")
+        env = ts.faked_clock(clock, TZ="UTC")
         epoch = lambda utc: calendar.timegm(time.strptime(utc, "%Y-%m-%d %H:%M:%S"))
         # (catch-up hours, clock when added, clocks the service sees, the log)
         cases = (("24", "2024-02-29 22:59:00", ("2024-02-29 23:30:00", "2024-02-29 22:59:30", "2024-02-29 23:10:00"),
