@@ -369,7 +369,9 @@ private slots:
         QFETCH(int, cancel);
         QFETCH(bool, ok);
         auto form = ShownForm(10906);
+        form->txtItem[0]->setText(QStringLiteral("I1"));
         form->txtItem[2]->setText(QStringLiteral("6901"));
+        QCOMPARE(form->Panel()->GetFilterString(0), QStringLiteral("BItemNumber=I1; BarCode=6901"));   // one readable line
         qint16 c = qint16(cancel);
         emit form->Panel()->FilterConfirmed(c);
         QCOMPARE(form->Result()->Value("OK").toBool(), ok);
