@@ -374,31 +374,22 @@ private slots:
         const QByteArray entry = json.mid(json.indexOf("\"Header\""));
         QVERIFY(entry.indexOf("\"FColCaption\"") < entry.indexOf("\"FHeadSecond\""));
         QVERIFY(entry.indexOf("\"FVisible\"") < entry.indexOf("\"FWidth\""));
+        // Rows first is the same object, with and without rows, the rows ahead of what a run
+        // completes after its query.
+        for (const bool rows : {true, false}) {
+            if (!rows) {
+                r.rs = Recordset::Create();
+                r.rs->AddField("FDate", Recordset::FieldType::DateTime);
+            }
+            const QByteArray first = Present::WriteJson(r, Present::JsonLayout::RowsFirst);
+            const QJsonDocument doc = QJsonDocument::fromJson(first, &error);
+            QCOMPARE(error.error, QJsonParseError::NoError);
+            QCOMPARE(doc, QJsonDocument::fromJson(Present::WriteJson(r)));
+            QVERIFY(first.indexOf("\n  \"Rows\": [") < first.indexOf("\n  \"Result\": "));
+            QVERIFY(first.indexOf("\n  \"Fields\": ") < first.indexOf("\n  \"Rows\": ["));
+        }
     }
 
-    // Rows first is the same object with the rows ahead of what a run completes after its query.
-    void jsonRowsFirstParsesAsDefault_data()
-    {
-        QTest::addColumn<bool>("rows");
-        QTest::newRow("rows") << true;
-        QTest::newRow("no rows") << false;
-    }
-    void jsonRowsFirstParsesAsDefault()
-    {
-        QFETCH(bool, rows);
-        ReportOutput r = Fixture::SmallLedger();
-        if (!rows) {
-            r.rs = Recordset::Create();
-            r.rs->AddField("FDate", Recordset::FieldType::DateTime);
-        }
-        const QByteArray first = Present::WriteJson(r, Present::JsonLayout::RowsFirst);
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(first, &error);
-        QCOMPARE(error.error, QJsonParseError::NoError);
-        QCOMPARE(doc, QJsonDocument::fromJson(Present::WriteJson(r)));
-        QVERIFY(first.indexOf("\n  \"Rows\": [") < first.indexOf("\n  \"Result\": "));
-        QVERIFY(first.indexOf("\n  \"Fields\": ") < first.indexOf("\n  \"Rows\": ["));
-    }
 
     // The page's head and tail: grouping as the grid shows it (quantities without), the ledger
     // chart titled by its month; the rows counted as the table counts them (the detail rows, or
