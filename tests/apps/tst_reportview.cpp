@@ -78,16 +78,6 @@ ReportOutput groupedLedger(const QList<int> &groups)
     return r;
 }
 
-// The ledger with its total far below the rows sized from, and one detail amount there too.
-ReportOutput ledgerWithLateTotals(double detail, double total)
-{
-    ReportOutput r = tallLedger(400, false);
-    r.rs->SetDouble(350, 3, detail);
-    r.rs->SetDouble(r.rs->RecordCount() - 1, 3, total);
-    r.rs->SetDouble(r.rs->RecordCount() - 1, 4, total / 3);
-    return r;
-}
-
 // A report of many amount columns in groups of two, small detail values and large totals
 // at the end, so that widths taken from the first rows alone would cut the totals.
 ReportOutput wideReport(int groups, int details)
@@ -307,9 +297,14 @@ private slots:
     {
         QFETCH(double, detail);
         QFETCH(double, total);
+        // The total far below the rows sized from, and one detail amount there too.
+        ReportOutput r = tallLedger(400, false);
+        r.rs->SetDouble(350, 3, detail);
+        r.rs->SetDouble(r.rs->RecordCount() - 1, 3, total);
+        r.rs->SetDouble(r.rs->RecordCount() - 1, 4, total / 3);
         ReportView view;
         view.resize(900, 400);
-        view.SetReport(ledgerWithLateTotals(detail, total));
+        view.SetReport(r);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QTableView *table = view.Table();
