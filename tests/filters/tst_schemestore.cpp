@@ -157,8 +157,11 @@ private slots:
             QFile::remove(QDir(m_dir.path()).filePath(f));
     }
 
-    void keepsTypesAndOrder()
+    // Values keep their types and the keys their order; reading never creates the file.
+    void keepsValuesAndNamesPerReport()
     {
+        QVERIFY(SchemeStore(m_path).Names(Report).isEmpty());
+        QVERIFY(!QFile::exists(m_path));
         const QVariantList values{QVariant::fromValue(qint16(-7)), QVariant::fromValue(qint32(2025)),
                                   QVariant::fromValue(qint64(1) << 40), QVariant(0.1 + 0.2), QVariant(true),
                                   QVariant(QStringLiteral("王's \"card\"; 1=1")), QVariant(QString("")),
@@ -177,13 +180,9 @@ private slots:
             const QVariant got = back->Value(QStringLiteral("value%1").arg(i));
             QVERIFY2(got.typeId() == values[i].typeId() && got == values[i], qPrintable(values[i].toString()));
         }
-    }
-
-    void managesNamesPerReport()
-    {
+        // Names per report, sorted, each renamed or removed once.
         SchemeStore store(m_path);
         QVERIFY(store.Names(10906).isEmpty());
-        QVERIFY(!QFile::exists(m_path)); // reading never creates the file
         const Dictionary f = posFilter(QStringLiteral("1"));
         QVERIFY(store.Save(10906, QStringLiteral("b"), f));
         QVERIFY(store.Save(10906, QStringLiteral("a"), f));
