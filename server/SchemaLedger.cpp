@@ -325,8 +325,6 @@ namespace {
 QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
 {
     const bool sqlite = isSqlite(driver);
-    // Seeks read the balances from the index alone.
-    const QString clustered = sqlite ? QStringLiteral(")) WITHOUT ROWID") : QStringLiteral(") INCLUDE (FValue, FPoints, FCash))");
     QStringList out;
     const QString record = driver.SchemaSql(QStringLiteral("CREATE TABLE %1card_ledger_build (FTable %CODE PRIMARY KEY, "
                                                           "FOid %INT NOT NULL, FLayout %INT NOT NULL)"));
@@ -336,24 +334,45 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
         for (const QString &t : ledgerTables)
             out << QStringLiteral("DELETE FROM %1").arg(t);
         out << QStringLiteral("DROP TABLE IF EXISTS card_split_seq");
-    } else {
+    }
+    // PostgreSQL gives a new ledger its keys and indexes once the rows are in: one sort each
+    // instead of an index insert per row, most of them in no order.
+    QStringList keys;
+    auto keyed = [&](const QString &table, const QString &columns, const QString &key, const QString &covering) {
+        if (sqlite)
+            return driver.SchemaSql(QStringLiteral("CREATE TABLE %1 (%2, PRIMARY KEY (%3)) WITHOUT ROWID").arg(table, columns, key));
+        keys << QStringLiteral("ALTER TABLE %1 ADD PRIMARY KEY (%2)%3")
+                    .arg(table, key, covering.isEmpty() ? QString() : QStringLiteral(" INCLUDE (%1)").arg(covering));
+        return driver.SchemaSql(QStringLiteral("CREATE TABLE %1 (%2)").arg(table, columns));
+    };
+    if (!inPlace) {
+        // Seeks read the balances from the index alone.
+        const QString balances = QStringLiteral("FValue, FPoints, FCash");
         out << DropLedgerStatements(driver) << record.arg(QString());
-        out << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_branch (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
-                                               "PRIMARY KEY (FCardID, FBranchID))") + (sqlite ? QStringLiteral(" WITHOUT ROWID") : QString()))
-            << LedgerIndexStatements()
-            << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_month (FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
-                                               "FMonth %INT NOT NULL, FValue %INT NOT NULL, FPoints %INT NOT NULL, FCash %INT NOT NULL, "
-                                               "PRIMARY KEY (FCardID, FBranchID, FMonth") + clustered)
-            << driver.SchemaSql(QStringLiteral("CREATE TABLE card_balance_card (FCardID %INT NOT NULL, FMonth %INT NOT NULL, "
-                                               "FValue %INT NOT NULL, FPoints %INT NOT NULL, FCash %INT NOT NULL, "
-                                               "PRIMARY KEY (FCardID, FMonth") + clustered)
-            << driver.SchemaSql(QStringLiteral("CREATE TABLE card_value_split (FMoveID %INT NOT NULL PRIMARY KEY, FCardID %INT NOT NULL, "
-                                               "FBranchID %INT NOT NULL, FMonth %INT NOT NULL, FDate %DT NOT NULL, FCash %INT NOT NULL, "
-                                               "FValueAfter %INT NOT NULL, FCashAfter %INT NOT NULL)"))
+        out << keyed(QStringLiteral("card_balance_branch"), QStringLiteral("FCardID %INT NOT NULL, FBranchID %INT NOT NULL"),
+                     QStringLiteral("FCardID, FBranchID"), QString())
+            << keyed(QStringLiteral("card_balance_month"),
+                     QStringLiteral("FCardID %INT NOT NULL, FBranchID %INT NOT NULL, FMonth %INT NOT NULL, "
+                                    "FValue %INT NOT NULL, FPoints %INT NOT NULL, FCash %INT NOT NULL"),
+                     QStringLiteral("FCardID, FBranchID, FMonth"), balances)
+            << keyed(QStringLiteral("card_balance_card"),
+                     QStringLiteral("FCardID %INT NOT NULL, FMonth %INT NOT NULL, FValue %INT NOT NULL, FPoints %INT NOT NULL, "
+                                    "FCash %INT NOT NULL"),
+                     QStringLiteral("FCardID, FMonth"), balances);
+        const QString splitColumns = QStringLiteral("FMoveID %INT NOT NULL%1, FCardID %INT NOT NULL, FBranchID %INT NOT NULL, "
+                                                    "FMonth %INT NOT NULL, FDate %DT NOT NULL, FCash %INT NOT NULL, "
+                                                    "FValueAfter %INT NOT NULL, FCashAfter %INT NOT NULL");
+        const QStringList indexes = LedgerIndexStatements()
             // A card's balance and paid part as at a moment read from the index alone (10909, 10911, the walks).
             << QStringLiteral("CREATE INDEX ix_value_split_card ON card_value_split (FCardID, FDate, FMoveID%1")
-                   .arg(sqlite ? QStringLiteral(", FValueAfter, FCashAfter)") : QStringLiteral(") INCLUDE (FValueAfter, FCashAfter)"))
-            << driver.SchemaSql(QStringLiteral("CREATE %1TABLE card_split_change (FCardID %INT NOT NULL, FMoveID %INT, "
+                   .arg(sqlite ? QStringLiteral(", FValueAfter, FCashAfter)") : QStringLiteral(") INCLUDE (FValueAfter, FCashAfter)"));
+        out << driver.SchemaSql(QStringLiteral("CREATE TABLE card_value_split (%1)")
+                                    .arg(splitColumns.arg(sqlite ? QStringLiteral(" PRIMARY KEY") : QString())));
+        if (sqlite)
+            out << indexes;
+        else
+            keys << QStringLiteral("ALTER TABLE card_value_split ADD PRIMARY KEY (FMoveID)") << indexes;
+        out << driver.SchemaSql(QStringLiteral("CREATE %1TABLE card_split_change (FCardID %INT NOT NULL, FMoveID %INT, "
                                                "FBranchID %INT NOT NULL, FMonth %INT NOT NULL, FDate %DT NOT NULL, FCash %INT NOT NULL, "
                                                "FValueAfter %INT NOT NULL, FCashAfter %INT NOT NULL, FDelta %INT NOT NULL)")
                                     .arg(sqlite ? QString() : QStringLiteral("UNLOGGED ")))
@@ -374,22 +393,26 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
                                    QStringLiteral("0"), QStringLiteral("0"));
     out << driver.SchemaSql(QStringLiteral("CREATE TABLE card_split_seq (FCardID %INT NOT NULL, n %INT NOT NULL, FID %INT NOT NULL, "
                                            "FBranchID %INT NOT NULL, FDate %DT NOT NULL, FKind %INT NOT NULL, v %INT NOT NULL, "
-                                           "paid %INT, PRIMARY KEY (FCardID, n))"))
-        << QStringLiteral("INSERT INTO card_split_seq SELECT m.FCardID, row_number() OVER (PARTITION BY m.FCardID "
+                                           "paid %INT, PRIMARY KEY (FCardID, n))"));
+    // All movements read in their order and sorted once: PostgreSQL would otherwise merge the
+    // months' card indexes, fetching the rows from the heap in no order.
+    if (!sqlite)
+        out << QStringLiteral("SET LOCAL enable_indexscan = off");
+    out << QStringLiteral("INSERT INTO card_split_seq SELECT m.FCardID, row_number() OVER (PARTITION BY m.FCardID "
                           "ORDER BY m.FDate, m.FID), m.FID, m.FBranchID, m.FDate, m.FKind, m.FValueAdd - m.FValueSpent, m.FPaid "
                           "FROM card_movement m WHERE %1").arg(valueMovement(QStringLiteral("m")));
     // One index probe per step: PostgreSQL would otherwise hash the whole table at every step.
     if (!sqlite)
-        out << QStringLiteral("ANALYZE card_split_seq") << QStringLiteral("SET LOCAL enable_hashjoin = off")
-            << QStringLiteral("SET LOCAL enable_mergejoin = off");
+        out << QStringLiteral("SET LOCAL enable_indexscan = on") << QStringLiteral("ANALYZE card_split_seq")
+            << QStringLiteral("SET LOCAL enable_hashjoin = off") << QStringLiteral("SET LOCAL enable_mergejoin = off");
     out << QStringLiteral("INSERT INTO card_value_split (FMoveID, FCardID, FBranchID, FMonth, FDate, FCash, FValueAfter, FCashAfter) "
-                          "WITH RECURSIVE walk (card, n, bal, cash, part) AS ("
-                          "SELECT s.FCardID, s.n, CAST(s.v AS BIGINT), CAST(%1 AS BIGINT), CAST(%1 AS BIGINT) FROM card_split_seq s WHERE s.n = 1 "
-                          "UNION ALL SELECT s.FCardID, s.n, w.bal + s.v, w.cash + %2, %2 FROM walk w "
+                          "WITH RECURSIVE walk (card, n, bal, cash, part, id, branch, moved) AS ("
+                          "SELECT s.FCardID, s.n, CAST(s.v AS BIGINT), CAST(%1 AS BIGINT), CAST(%1 AS BIGINT), s.FID, s.FBranchID, s.FDate "
+                          "FROM card_split_seq s WHERE s.n = 1 "
+                          "UNION ALL SELECT s.FCardID, s.n, w.bal + s.v, w.cash + %2, %2, s.FID, s.FBranchID, s.FDate FROM walk w "
                           "JOIN card_split_seq s ON s.FCardID = w.card AND s.n = w.n + 1) "
-                          "SELECT s.FID, s.FCardID, s.FBranchID, %3, s.FDate, w.part, w.bal, w.cash FROM walk w "
-                          "JOIN card_split_seq s ON s.FCardID = w.card AND s.n = w.n")
-               .arg(first, part, monthKey(driver, QStringLiteral("s.FDate")));
+                          "SELECT id, card, branch, %3, moved, part, bal, cash FROM walk")
+               .arg(first, part, monthKey(driver, QStringLiteral("moved")));
     if (!sqlite)
         out << QStringLiteral("SET LOCAL enable_hashjoin = on") << QStringLiteral("SET LOCAL enable_mergejoin = on");
     out << QStringLiteral("DROP TABLE card_split_seq");
@@ -398,25 +421,37 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
                                            "SUM(m.FPoints) AS p, SUM(COALESCE(x.FCash, 0)) AS c FROM card_movement m "
                                            "LEFT JOIN card_value_split x ON x.FMoveID = m.FID GROUP BY 1, 2, 3")
                                 .arg(monthKey(driver, QStringLiteral("m.FDate")));
-    out << QStringLiteral("INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints, FCash) "
-                          "SELECT FCardID, FBranchID, FMonth, "
-                          "SUM(v) OVER (PARTITION BY FCardID, FBranchID ORDER BY FMonth), "
-                          "SUM(p) OVER (PARTITION BY FCardID, FBranchID ORDER BY FMonth), "
-                          "SUM(c) OVER (PARTITION BY FCardID, FBranchID ORDER BY FMonth) FROM (%1) m").arg(monthly)
-        << QStringLiteral("INSERT INTO card_balance_card (FCardID, FMonth, FValue, FPoints, FCash) "
-                          "SELECT FCardID, FMonth, SUM(SUM(v)) OVER (PARTITION BY FCardID ORDER BY FMonth), "
-                          "SUM(SUM(p)) OVER (PARTITION BY FCardID ORDER BY FMonth), "
-                          "SUM(SUM(c)) OVER (PARTITION BY FCardID ORDER BY FMonth) FROM (%1) m GROUP BY FCardID, FMonth")
-               .arg(monthly)
-        << QStringLiteral("INSERT INTO card_balance_branch (FCardID, FBranchID) "
-                          "SELECT DISTINCT FCardID, FBranchID FROM card_balance_month")
-        << QStringLiteral("INSERT INTO card_balance_type (FCardID, FTypeID) SELECT m.FCardID, COALESCE(MIN(c.FTypeID), -1) "
+    const QString running = QStringLiteral("SUM(v) OVER w AS v, SUM(p) OVER w AS p, SUM(c) OVER w AS c");
+    const QString cardRunning = QStringLiteral(
+        "INSERT INTO card_balance_card (FCardID, FMonth, FValue, FPoints, FCash) "
+        "SELECT FCardID, FMonth, SUM(SUM(v)) OVER w, SUM(SUM(p)) OVER w, SUM(SUM(c)) OVER w FROM %1 m "
+        "GROUP BY FCardID, FMonth WINDOW w AS (PARTITION BY FCardID ORDER BY FMonth)");
+    const QString perPair = QStringLiteral("WINDOW w AS (PARTITION BY FCardID, FBranchID ORDER BY FMonth)");
+    if (sqlite) {
+        out << QStringLiteral("INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints, FCash) "
+                              "SELECT FCardID, FBranchID, FMonth, %1 FROM (%2) m %3").arg(running, monthly, perPair)
+            << cardRunning.arg(QStringLiteral("(%1)").arg(monthly))
+            << QStringLiteral("INSERT INTO card_balance_branch (FCardID, FBranchID) "
+                              "SELECT DISTINCT FCardID, FBranchID FROM card_balance_month");
+    } else {
+        // The month sums are made once for all three tables, and each card/branch pair is
+        // its first month's row.
+        out << QStringLiteral("WITH monthly AS MATERIALIZED (%1), "
+                              "running AS MATERIALIZED (SELECT FCardID, FBranchID, FMonth, %2, row_number() OVER w AS k FROM monthly %3), "
+                              "months AS (INSERT INTO card_balance_month (FCardID, FBranchID, FMonth, FValue, FPoints, FCash) "
+                              "SELECT FCardID, FBranchID, FMonth, v, p, c FROM running), "
+                              "cards AS (%4) "
+                              "INSERT INTO card_balance_branch (FCardID, FBranchID) SELECT FCardID, FBranchID FROM running WHERE k = 1")
+                   .arg(monthly, running, perPair, cardRunning.arg(QStringLiteral("monthly")));
+    }
+    out        << QStringLiteral("INSERT INTO card_balance_type (FCardID, FTypeID) SELECT m.FCardID, COALESCE(MIN(c.FTypeID), -1) "
                           "FROM card_movement m LEFT JOIN member_card c ON c.FID = m.FCardID GROUP BY m.FCardID")
         << QStringLiteral("INSERT INTO card_balance_sum (FBranchID, FTypeID, FMonth, FMoves, FValue, FPoints, FCash) "
                           "SELECT m.FBranchID, r.FTypeID, %1, COUNT(*), SUM(m.FValueAdd - m.FValueSpent), SUM(m.FPoints), "
                           "SUM(COALESCE(x.FCash, 0)) FROM card_movement m JOIN card_balance_type r ON r.FCardID = m.FCardID "
                           "LEFT JOIN card_value_split x ON x.FMoveID = m.FID GROUP BY m.FBranchID, r.FTypeID, %1")
                .arg(monthKey(driver, QStringLiteral("m.FDate")));
+    out << keys;
     const QString retypeOld = retypeSql(monthKey(driver, QStringLiteral("m.FDate")), QStringLiteral("OLD.FID"));
     const QString retypeNew = retypeSql(monthKey(driver, QStringLiteral("m.FDate")), QStringLiteral("NEW.FID"));
     if (sqlite) {
