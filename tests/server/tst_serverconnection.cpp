@@ -78,7 +78,9 @@ QString outcome(const std::function<void()> &work)
 
 } // namespace
 
-struct Limits { QString limits; bool holdLock; bool stopBackend; QString sql; QString expected; };
+// stop: the backend is stopped (SIGSTOP) never, before the query, or after its first row
+enum class Stop { Never, Before, MidRead };
+struct Limits { QString limits; bool holdLock; Stop stop; QString sql; QVariantList params; QString expected; };
 
 // text: null: SQL NULL
 // integer: invalid: not a number
@@ -344,22 +346,32 @@ private slots:
     }
 
     // A query that waits on another session's lock, runs too long, or waits on a backend that
-    // stopped answering (SIGSTOP: its kernel still acknowledges) ends with the limit named.
+    // stopped answering (SIGSTOP: its kernel still acknowledges) ends with the limit named. A
+    // backend stopped in the middle of its rows is cut at the limit too, whether the rows come as
+    // a COPY (no values) or as results of a query with bound values (cutting a COPY used to spin:
+    // it answers every PQgetResult alike).
     void pgSessionLimits_data()
     {
         QTest::addColumn<Limits>("row");
-        QTest::newRow("lock_timeout") << Limits{";LockTimeout=1", true, false, "SELECT count(*) FROM item",
+        const QString stopped = QStringLiteral("（连接文本的 Timeout），数据库服务器");
+        QTest::newRow("lock_timeout") << Limits{";LockTimeout=1", true, Stop::Never, "SELECT count(*) FROM item", {},
                                       "（连接文本的 LockTimeout）"};
-        QTest::newRow("statement_timeout") << Limits{";Timeout=1", false, false, "SELECT pg_sleep(30)",
+        QTest::newRow("statement_timeout") << Limits{";Timeout=1", false, Stop::Never, "SELECT pg_sleep(30)", {},
                                            "（连接文本的 Timeout），已被数据库服务器停止"};
-        QTest::newRow("backend_stopped") << Limits{";Timeout=1;KeepAlive=1", false, true, "SELECT count(*) FROM item",
-                                         "（连接文本的 Timeout），数据库服务器"};
+        QTest::newRow("backend_stopped") << Limits{";Timeout=1;KeepAlive=1", false, Stop::Before, "SELECT count(*) FROM item",
+                                         {}, stopped};
+        // Two small series crossed: rows from the start (one series of all would be built first).
+        const QString crossed = QStringLiteral("SELECT a, b, repeat('x', 100) FROM generate_series(1, 20000) a, "
+                                               "generate_series(1, 20000) b");
+        QTest::newRow("backend_stopped_mid_copy") << Limits{";Timeout=1;KeepAlive=1", false, Stop::MidRead, crossed, {}, stopped};
+        QTest::newRow("backend_stopped_mid_bound_rows") << Limits{";Timeout=1;KeepAlive=1", false, Stop::MidRead,
+                                                        crossed + " WHERE a > ?", {0}, stopped};
     }
 
     void pgSessionLimits()
     {
         QFETCH(Limits, row);
-        const auto &[limits, holdLock, stopBackend, sql, expected] = row;
+        const auto &[limits, holdLock, stop, sql, params, expected] = row;
         REQUIRE_PG(TestDatabases::PgServer());
         const QString props = m_tables.Engines().back().props;
         auto holder = Database::OpenForWriting(props);
@@ -371,11 +383,13 @@ private slots:
         pid_t backend = 0;
         std::atomic<bool> done{false};
         std::thread resume;
-        if (stopBackend) {
+        if (stop != Stop::Never) {
             auto pid = session.Select(QStringLiteral("SELECT pg_backend_pid()"));
             QVERIFY(pid->Next());
             backend = pid_t(pid->Int(0));
-            QCOMPARE(::kill(backend, SIGSTOP), 0);
+            QVERIFY(!pid->Next());   // read to its end: a cursor left early sends a cancel
+            if (stop == Stop::Before)
+                QCOMPARE(::kill(backend, SIGSTOP), 0);
             // Resumed in any case, so that a client without its own bound ends with the server's text.
             resume = std::thread([&] {
                 for (int i = 0; i < 150 && !done; ++i)
@@ -383,8 +397,11 @@ private slots:
                 ::kill(backend, SIGCONT);
             });
         }
+        bool read = false;
         const QString message = ErrorOf([&] {
-            for (auto cursor = session.Select(sql); cursor->Next();) {
+            for (auto cursor = session.Select(sql, params); cursor->Next(); read = true) {
+                if (stop == Stop::MidRead && !read)
+                    QCOMPARE(::kill(backend, SIGSTOP), 0);
             }
         });
         done = true;
@@ -394,40 +411,6 @@ private slots:
             holder->Exec(QStringLiteral("ROLLBACK"));
         holder.reset();
         QVERIFY2(message.contains(expected), qPrintable(message));
-    }
-
-    // A backend that stops in the middle of a COPY's rows: the read ends at the limit and the
-    // connection is cut (cutting it used to spin: a COPY answers every PQgetResult alike).
-    // A backend that stops in the middle of its rows: the read ends at the limit, whether the rows
-    // come as a COPY (no values) or as results of a query with bound values.
-    void pgBackendStopsMidRead_data()
-    {
-        QTest::addColumn<QVariantList>("params");
-        QTest::newRow("copy") << QVariantList{};
-        QTest::newRow("bound") << QVariantList{0};
-    }
-    void pgBackendStopsMidRead()
-    {
-        QFETCH(QVariantList, params);
-        REQUIRE_PG(TestDatabases::PgServer());
-        const Database &session = ReadSessions::For(m_tables.Engines().back().props + QStringLiteral(";Timeout=1;KeepAlive=1"));
-        auto pid = session.Select(QStringLiteral("SELECT pg_backend_pid()"));
-        QVERIFY(pid->Next());
-        const pid_t backend = pid_t(pid->Int(0));
-        QVERIFY(!pid->Next());   // read to its end: a cursor left early sends a cancel
-        const QString message = ErrorOf([&] {
-            // Two small series crossed: rows from the start (one series of all would be built first).
-            auto cursor = session.Select(QStringLiteral("SELECT a, b, repeat('x', 100) FROM generate_series(1, 20000) a, "
-                                                        "generate_series(1, 20000) b")
-                                             + (params.isEmpty() ? QString() : QStringLiteral(" WHERE a > ?")),
-                                         params);
-            if (cursor->Next() && ::kill(backend, SIGSTOP) == 0) {
-                while (cursor->Next()) {
-                }
-            }
-        });
-        ::kill(backend, SIGCONT);
-        QVERIFY2(message.contains(u"（连接文本的 Timeout），数据库服务器"), qPrintable(message));
     }
 
     void readOnlySession()

@@ -10,7 +10,6 @@ NGINX = "/usr/sbin/nginx"
 SITE = os.path.join(os.path.dirname(__file__), "../../packaging/nginx/velvip.conf")
 
 
-@unittest.skipUnless(os.path.exists(NGINX), "nginx is not installed (scripts/setup-deps.sh installs nginx-light)")
 class ProxyTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -88,4 +87,7 @@ class ProxyTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
+    if not os.path.exists(NGINX):   # 77: CTest reports the suite as skipped
+        print("nginx is not installed (scripts/setup-deps.sh installs nginx-light), skipped", file=sys.stderr)
+        sys.exit(77)
     unittest.main(argv=sys.argv[:1], verbosity=1)

@@ -15,8 +15,6 @@ SERVER, REPORT = ts.SERVER, ts.REPORT
 USERS = (("boss", None, "boss@hq.test"), ("m1", "001", "m1@b1.test"), ("m2", "002", "m2@b2.test"),
          ("m2b", "002", "m2b@b2.test"), ("quiet", "003", None))
 HQ = ("--format", "csv", "--split", "none", "--to", "boss@hq.test")   # a head-office schedule's CSV to boss
-CONTEXT = lambda b: [a for k, v in (("ISBranch", "1"), ("BranchNum", b), ("SVCardShareType", "1"))
-                     for a in ("--context", f"{k}={v}")] + ["--branch-scope", b]
 
 
 class Sink:
@@ -79,8 +77,8 @@ class Schedules(unittest.TestCase):
         self.store = store
         for name, branch, address in USERS:
             where = ["--branch", branch, "--db", DB] if branch else ["--head-office"]
-            subprocess.run([SERVER, "user", "add", name, "--password-stdin", *where, *(["--email", address] if address else []),
-                            "--store", self.store], input=f"{name}-password\n".encode(), check=True)
+            self.server("user", "add", name, "--password-stdin", *where, *(["--email", address] if address else []),
+                        input=f"{name}-password\n")
 
     def tearDown(self):
         for s in self.services:
@@ -108,11 +106,15 @@ class Schedules(unittest.TestCase):
         self.services.append(service)
         return service
 
-    def add(self, *args):
-        return self.cli("add", "--report", *args).stdout.strip()
+    def add(self, *args, **run):
+        return self.cli("add", "--report", *args, **run).stdout.strip()
 
-    def cli(self, *args, check=True):
-        return subprocess.run([SERVER, "schedule", *args, "--store", self.store], capture_output=True, text=True, check=check)
+    def server(self, *args, check=True, **run):
+        """velvip-server's command `args` on the test's store: its exit, output and errors as text."""
+        return subprocess.run([SERVER, *args, "--store", self.store], capture_output=True, text=True, check=check, **run)
+
+    def cli(self, *args, check=True, **run):
+        return self.server("schedule", *args, check=check, **run)
 
     def log(self, sid):
         api = ts.Api(self.services[-1].port).login("boss", "boss-password")
@@ -170,7 +172,7 @@ class Schedules(unittest.TestCase):
                         name = part.get_filename()
                         self.assertTrue(name.endswith(f"_10903_2024-02-01至2024-02-29_{branch}.{fmt}"), name)
                         subprocess.run([REPORT, "run", "10903", "--db", DB, "--period", "2024-02", "--format", fmt, "--bom",
-                                        "--out", os.path.join(TMP, "expected." + fmt), *CONTEXT(branch)], check=True, capture_output=True)
+                                        "--out", os.path.join(TMP, "expected." + fmt), *ts.CONTEXT(branch)], check=True, capture_output=True)
                         with open(os.path.join(TMP, "expected." + fmt), "rb") as f:
                             want = f.read()
                         self.assertEqual(cells(fmt, part.get_payload(decode=True)), cells(fmt, want))
@@ -220,8 +222,7 @@ class Schedules(unittest.TestCase):
         r, payload = boss.call("POST", f"/schedules/{busy}/run", {})
         self.assertEqual((r.status, json.loads(payload)["slot"][-1] in "05"), (202, True))
         every = json.loads(boss.call("POST", "/schedules", dict(body, cron="* * * * *"))[1])["id"]
-        self.assertIn("已排队", subprocess.run([SERVER, "schedule", "run-now", str(every), "--store", self.store],
-                                            capture_output=True, text=True, timeout=30).stdout)
+        self.assertIn("已排队", self.cli("run-now", str(every), timeout=30).stdout)
         self.assertEqual(service.stop(), 0)
 
     def test_failures_retry_or_stop(self):
@@ -261,7 +262,7 @@ class Schedules(unittest.TestCase):
             db.execute("INSERT INTO users (name, password, branch, email) VALUES ('old', '', '001', ?)",
                        ("o@b1.test\r\nBcc: spy@evil.test",))
         self.cli("run-now", sid, "--slot", "2024-03-01")
-        subprocess.run([SERVER, "user", "move", "m1", "--branch", "002", "--db", DB, "--store", self.store], check=True)
+        self.server("user", "move", "m1", "--branch", "002", "--db", DB)
         service = self.serve(*smtp)
         log = self.settle(sid, 2)
         self.assertEqual({(d["branch"], d["state"], tuple((r["address"], r["state"], r["reply"]) for r in d["recipients"]))
@@ -309,14 +310,12 @@ class Schedules(unittest.TestCase):
                  (["schedule", "add", "--report", "10906", *HQ, "--cron", "0 7 30 2 *"], "永远不会"))
         for args, words in cases:
             with self.subTest(args[-1]):
-                r = subprocess.run([SERVER, *args, "--store", self.store], input=b"password-1\n", capture_output=True, cwd=TMP)
+                r = self.server(*args, check=False, input="password-1\n", cwd=TMP)
                 self.assertIn(r.returncode, (1, 2))
-                self.assertIn(words, r.stderr.decode())
-        users = subprocess.run([SERVER, "user", "list", "--store", self.store], capture_output=True, text=True).stdout
-        self.assertNotIn("x1", users)
-        subprocess.run([SERVER, "user", "delete", "quiet", "--store", self.store], check=True)
-        self.assertNotIn("quiet", subprocess.run([SERVER, "user", "list", "--store", self.store], capture_output=True,
-                                                 text=True).stdout)
+                self.assertIn(words, r.stderr)
+        self.assertNotIn("x1", self.server("user", "list").stdout)
+        self.server("user", "delete", "quiet")
+        self.assertNotIn("quiet", self.server("user", "list").stdout)
 
     def test_restart_sends_a_slot_once(self):
         sink, smtp = self.smtp()
@@ -385,10 +384,7 @@ class Schedules(unittest.TestCase):
             with self.subTest(catch_up=catch_up, clocks=clocks):
                 sink.messages.clear()
                 set_clock(added)
-                sid = subprocess.run([SERVER, "schedule", "add", "--report", "10905", "--set", "GroupBy=1", "--period",
-                                      "昨天", "--format", "csv", "--split", "none", "--to", "boss@hq.test", "--cron",
-                                      "0 7 * * *", "--store", self.store], env=env, capture_output=True, text=True,
-                                     check=True).stdout.strip()
+                sid = self.add("10905", "--set", "GroupBy=1", "--period", "昨天", *HQ, "--cron", "0 7 * * *", env=env)
                 service = ts.Service(TMP, DB, "--schedule-poll", "1", "--catch-up", catch_up, *smtp, env=env, store=self.store)
                 for i, utc in enumerate(clocks):
                     set_clock(utc)

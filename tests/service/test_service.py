@@ -9,6 +9,9 @@ BRANCH, PERIOD = "002", "2024-02"
 TWO_MONTHS = {"BDate": "2024-01-01", "EDate": "2024-02-29"}   # 10903's lines of it: about 2 MB of CSV
 FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 BASE = {10901: {}, 10902: {"GroupBy": 1}, 10903: {}, 10904: {"GroupBy": 2}, 10905: {"GroupBy": 1}, 10906: {}}
+# velvip-report's arguments for a run as a user of branch `b` makes it.
+CONTEXT = lambda b: [a for k, v in (("ISBranch", "1"), ("BranchNum", b), ("SVCardShareType", "1"))
+                     for a in ("--context", f"{k}={v}")] + ["--branch-scope", b]
 BRANCH_KEYS = {10901: "BranchNum", 10902: "BranchNum", 10903: "BranchNum", 10904: "StockNo", 10905: "StockNo"}
 CARD_KEYS = {10901: "VipNum", 10902: "VipNum", 10903: "VipNum", 10904: "CardID", 10905: "CardID"}
 # What a branch (every ? is its number) may see of each lookup list, by SQL of the test's own.
@@ -306,12 +309,10 @@ class ServiceTest(unittest.TestCase):
         path = os.path.join(self.tmp, "filter.json")
         with open(path, "w") as f:
             json.dump(filt, f)
-        context = [] if not branch else [a for k, v in (("ISBranch", "1"), ("BranchNum", BRANCH), ("SVCardShareType", "1"))
-                                         for a in ("--context", f"{k}={v}")] + ["--branch-scope", BRANCH]
         args = ["--period", PERIOD] if rpt != 10906 else []
         source = ["--db", chain] if "=" not in chain else ["--props", chain]
         return subprocess.run([REPORT, "run", str(rpt), *source, "--filter-json", path, "--format", "json",
-                               *args, *context], capture_output=True, check=True).stdout
+                               *args, *(CONTEXT(BRANCH) if branch else [])], capture_output=True, check=True).stdout
 
     def test_dates_are_wall_clock_in_any_zone(self):
         # A bound in the service's own daylight-saving gap is still a chain time: never dropped.
