@@ -6,6 +6,10 @@
 #include <QtEndian>
 
 #include <charconv>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -390,11 +394,20 @@ bool ReadArrived(PGconn *conn)
 
 void CancelRunning(PGconn *conn)
 {
-    if (PGcancel *cancel = PQgetCancel(conn)) {
+    PGcancel *cancel = PQgetCancel(conn);
+    if (!cancel)
+        return;
+    // PQcancel waits until the server closes the request's connection, which a stopped
+    // postmaster never does: it runs on a thread of its own, waited for a second at most.
+    auto sent = std::make_shared<std::promise<void>>();
+    std::future<void> done = sent->get_future();
+    std::thread([cancel, sent] {
         char error[256];
         PQcancel(cancel, error, sizeof error);
         PQfreeCancel(cancel);
-    }
+        sent->set_value();
+    }).detach();
+    done.wait_for(std::chrono::seconds(1));
 }
 
 qint64 TextInt(const char *p)

@@ -24,6 +24,17 @@
 
 namespace {
 
+// The parent of a process (a PostgreSQL backend's postmaster), 0 when unknown.
+pid_t parentOf(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    // "pid (name) state ppid ...": the name may hold spaces, so read after its last ')'.
+    const QByteArray line = stat.readAll();
+    return pid_t(line.mid(line.lastIndexOf(')') + 2).split(' ').value(1).toLong());
+}
+
 QString sqliteProps(const QString &path, const QString &extra = QString())
 {
     return ConnectionText::Make({{QStringLiteral("Driver"), QStringLiteral("SQLite")},
@@ -79,7 +90,8 @@ QString outcome(const std::function<void()> &work)
 } // namespace
 
 // stop: the backend is stopped (SIGSTOP) never, before the query, or after its first row
-enum class Stop { Never, Before, MidRead };
+// MidReadLeft: the server's postmaster stopped too, and the cursor left after its first row.
+enum class Stop { Never, Before, MidRead, MidReadLeft };
 struct Limits { QString limits; bool holdLock; Stop stop; QString sql; QVariantList params; QString expected; };
 
 // text: null: SQL NULL
@@ -366,6 +378,9 @@ private slots:
         QTest::newRow("backend_stopped_mid_copy") << Limits{";Timeout=1;KeepAlive=1", false, Stop::MidRead, crossed, {}, stopped};
         QTest::newRow("backend_stopped_mid_bound_rows") << Limits{";Timeout=1;KeepAlive=1", false, Stop::MidRead,
                                                         crossed + " WHERE a > ?", {0}, stopped};
+        QTest::newRow("server_stopped_copy_left") << Limits{";Timeout=1;KeepAlive=1", false, Stop::MidReadLeft, crossed, {}, {}};
+        QTest::newRow("server_stopped_bound_rows_left") << Limits{";Timeout=1;KeepAlive=1", false, Stop::MidReadLeft,
+                                                        crossed + " WHERE a > ?", {0}, {}};
     }
 
     void pgSessionLimits()
@@ -381,7 +396,9 @@ private slots:
         }
         const Database &session = ReadSessions::For(props + limits);
         pid_t backend = 0;
+        pid_t postmaster = 0;
         std::atomic<bool> done{false};
+        std::atomic<bool> resumed{false};
         std::thread resume;
         if (stop != Stop::Never) {
             auto pid = session.Select(QStringLiteral("SELECT pg_backend_pid()"));
@@ -394,6 +411,9 @@ private slots:
             resume = std::thread([&] {
                 for (int i = 0; i < 150 && !done; ++i)
                     QThread::msleep(100);
+                resumed = !done;
+                if (postmaster > 0)
+                    ::kill(postmaster, SIGCONT);
                 ::kill(backend, SIGCONT);
             });
         }
@@ -402,11 +422,20 @@ private slots:
             for (auto cursor = session.Select(sql, params); cursor->Next(); read = true) {
                 if (stop == Stop::MidRead && !read)
                     QCOMPARE(::kill(backend, SIGSTOP), 0);
+                if (stop == Stop::MidReadLeft) {
+                    postmaster = parentOf(backend);
+                    QVERIFY(postmaster > 1);
+                    QCOMPARE(::kill(postmaster, SIGSTOP), 0);
+                    QCOMPARE(::kill(backend, SIGSTOP), 0);
+                    break;
+                }
             }
         });
         done = true;
         if (resume.joinable())
             resume.join();
+        // The client's own bound ended the wait, not the server's resumption.
+        QVERIFY(!resumed);
         if (holdLock)
             holder->Exec(QStringLiteral("ROLLBACK"));
         holder.reset();
