@@ -444,9 +444,12 @@ QStringList ledgerStatements(const DbDriver &driver, bool inPlace)
                               "INSERT INTO card_balance_branch (FCardID, FBranchID) SELECT FCardID, FBranchID FROM running WHERE k = 1")
                    .arg(monthly, running, perPair, cardRunning.arg(QStringLiteral("monthly")));
     }
-    out        << QStringLiteral("INSERT INTO card_balance_type (FCardID, FTypeID) SELECT m.FCardID, COALESCE(MIN(c.FTypeID), -1) "
-                          "FROM card_movement m LEFT JOIN member_card c ON c.FID = m.FCardID GROUP BY m.FCardID")
-        << QStringLiteral("INSERT INTO card_balance_sum (FBranchID, FTypeID, FMonth, FMoves, FValue, FPoints, FCash) "
+    out << QStringLiteral("INSERT INTO card_balance_type (FCardID, FTypeID) SELECT m.FCardID, COALESCE(MIN(c.FTypeID), -1) "
+                          "FROM card_movement m LEFT JOIN member_card c ON c.FID = m.FCardID GROUP BY m.FCardID");
+    // Estimates for the join below: without them the cash parts' hash is sized for an empty table.
+    if (!sqlite)
+        out << QStringLiteral("ANALYZE card_balance_type") << QStringLiteral("ANALYZE card_value_split");
+    out << QStringLiteral("INSERT INTO card_balance_sum (FBranchID, FTypeID, FMonth, FMoves, FValue, FPoints, FCash) "
                           "SELECT m.FBranchID, r.FTypeID, %1, COUNT(*), SUM(m.FValueAdd - m.FValueSpent), SUM(m.FPoints), "
                           "SUM(COALESCE(x.FCash, 0)) FROM card_movement m JOIN card_balance_type r ON r.FCardID = m.FCardID "
                           "LEFT JOIN card_value_split x ON x.FMoveID = m.FID GROUP BY m.FBranchID, r.FTypeID, %1")
