@@ -8,7 +8,7 @@ usage() {
   cat <<'TEXT'
 用法：scripts/test.sh [--asan]
   （无参数）  安装缺少的软件包，构建 build/test，启动临时 PostgreSQL，运行全部测试，
-              再构建并测试 .deb 软件包（scripts/package-test.sh）。双核机器上约 40 分钟。
+              再构建并测试 .deb 软件包（scripts/package-test.sh）。双核机器上约 20 分钟。
   --asan      在 build/asan 中以 AddressSanitizer 和 UndefinedBehaviorSanitizer 构建并运行
               全部测试，再做模糊测试（scripts/fuzz.sh），比不带参数时更久。
   -h, --help  显示本帮助。
