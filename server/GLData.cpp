@@ -25,7 +25,7 @@ auto guarded(const QString &propsString, F &&body)
             ReadSessions::Release(propsString);
             return body();
         } catch (const VelError &e) {
-            if (Vel::IsCancelled(e) || !StandbyChooser::Failed(propsString))
+            if (Vel::IsCancelled(e) || !StandbyChooser::Failed(propsString, e.Kind() == Vel::ErrorKind::Unavailable))
                 throw;
             return body();
         }

@@ -164,7 +164,7 @@ Database &StandbyChooser::Choose(const QString &connectionText)
     return Database::ForServer(servers.last().text);
 }
 
-bool StandbyChooser::Failed(const QString &connectionText)
+bool StandbyChooser::Failed(const QString &connectionText, bool lost)
 {
     Memory &m = memory();
     QString standby;
@@ -174,17 +174,21 @@ bool StandbyChooser::Failed(const QString &connectionText)
     }
     if (standby.isEmpty())
         return false;
-    // A standby that still answers was not the cause (a bad filter, a timeout).
     Database::ReleaseServer(standby);
-    try {
-        probedLagMs(standby);
-        return false;
-    } catch (const VelError &) {
-        Database::ReleaseServer(standby);
-        std::lock_guard guard(m.lock);
-        m.downUntil.insert(standby, now() + downMs);
-        return true;
+    // A standby that still answers was not the cause of other failures (a bad filter, a
+    // timeout). A lost session is its cause even so: a standby that is shutting down answers a
+    // probe until its postmaster has told every session to end.
+    if (!lost) {
+        try {
+            probedLagMs(standby);
+            return false;
+        } catch (const VelError &) {
+        }
     }
+    Database::ReleaseServer(probeText(standby));
+    std::lock_guard guard(m.lock);
+    m.downUntil.insert(standby, now() + downMs);
+    return true;
 }
 
 QList<StandbyChooser::Server> StandbyChooser::Status(const QString &connectionText)

@@ -27,9 +27,10 @@ public:
     static QList<Server> Servers(const QString &connectionText);
     // The pooled report session for a text naming standbys.
     static Database &Choose(const QString &connectionText);
-    // After a read failed on a session Choose() gave: when it was a standby, it is skipped for a
-    // while and true says the request may run again elsewhere.
-    static bool Failed(const QString &connectionText);
+    // After a read failed on a session Choose() gave: when it was a standby that lost the session
+    // (`lost`) or no longer answers, it is skipped for a while and true says the request may run
+    // again elsewhere.
+    static bool Failed(const QString &connectionText, bool lost);
     // Each server's state and lag, for a health page.
     static QList<Server> Status(const QString &connectionText);
 };
