@@ -143,6 +143,14 @@ public:
         return m_text.Widen(p, int(std::strlen(p)));
     }
 
+    QStringView TextOrNull(int c) const override
+    {
+        if (m_fields[size_t(c)].size < 0)
+            return {};
+        const QStringView text = BinaryRow::Text(c);
+        return text.isNull() ? QStringView(u"") : text;
+    }
+
 protected:
     struct Field {
         const char *data = nullptr;
@@ -320,7 +328,9 @@ public:
             m_row = result;
             for (size_t c = 0; c < m_fields.size(); ++c) {
                 Field &f = m_fields[c];
-                f.size = PQgetisnull(result, 0, int(c)) ? -1 : PQgetlength(result, 0, int(c));
+                // Only an empty value can be a null: most values skip that call.
+                const int size = PQgetlength(result, 0, int(c));
+                f.size = size == 0 && PQgetisnull(result, 0, int(c)) ? -1 : size;
                 f.data = PQgetvalue(result, 0, int(c));
             }
             return true;

@@ -5,7 +5,8 @@
 QStringView Utf8Text::Widen(const char *utf8, int n) const
 {
     const auto *p = reinterpret_cast<const unsigned char *>(utf8);
-    const size_t room = size_t(m_decoder.requiredSpace(n));
+    // Each byte gives at most one UTF-16 unit (a four-byte sequence gives two).
+    const size_t room = size_t(n) + 1;
     if (room > m_wide.size())
         m_wide.resize(room * 2);
     char16_t *out = m_wide.data();

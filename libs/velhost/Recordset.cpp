@@ -239,31 +239,42 @@ size_t Recordset::Data::Blocks<T>::bytes() const
     return n;
 }
 
+// The throws stay out of line, so that the checks below inline into every accessor.
+[[noreturn]] [[gnu::cold]] [[gnu::noinline]] static void noField(int field)
+{
+    throw VelError(QStringLiteral("No field at position %1").arg(field));
+}
+
+[[noreturn]] [[gnu::cold]] [[gnu::noinline]] static void noRow(qint64 row)
+{
+    throw VelError(QStringLiteral("No row at position %1").arg(row));
+}
+
 inline Recordset::Data::Column &Recordset::Data::column(int field)
 {
     if (field < 0 || size_t(field) >= m_columns.size())
-        throw VelError(QStringLiteral("No field at position %1").arg(field));
+        noField(field);
     return m_columns[size_t(field)];
 }
 
 inline const Recordset::Data::Column &Recordset::Data::column(int field) const
 {
     if (field < 0 || size_t(field) >= m_columns.size())
-        throw VelError(QStringLiteral("No field at position %1").arg(field));
+        noField(field);
     return m_columns[size_t(field)];
 }
 
 inline Recordset::Data::Column &Recordset::Data::cell(qint64 row, int field)
 {
     if (row < m_released || row >= m_rows)
-        throw VelError(QStringLiteral("No row at position %1").arg(row));
+        noRow(row);
     return column(field);
 }
 
 inline const Recordset::Data::Column &Recordset::Data::cell(qint64 row, int field) const
 {
     if (row < m_released || row >= m_rows)
-        throw VelError(QStringLiteral("No row at position %1").arg(row));
+        noRow(row);
     return column(field);
 }
 
@@ -596,6 +607,28 @@ QStringView Recordset::TextViewAt(qint64 row, int field) const
         return {};
     const Data::TextRef ref = c.texts.at(size_t(row), Data::blockShift);
     return ref.length == 0 ? QStringView() : QStringView(d->textData(c, ref), qsizetype(ref.length));
+}
+
+Recordset::Cell Recordset::CellAt(qint64 row, int field) const
+{
+    const Data::Column &c = d->cell(row, field);
+    Cell cell;
+    if (d->nullBit(c, row))
+        return cell;
+    cell.null = false;
+    switch (c.type) {
+    case FieldType::Integer:
+    case FieldType::DateTime: cell.number = c.ints.at(size_t(row), Data::blockShift); break;
+    case FieldType::Boolean: cell.number = c.bools.at(size_t(row), Data::blockShift); break;
+    case FieldType::Double: cell.real = c.doubles.at(size_t(row), Data::blockShift); break;
+    case FieldType::Text: {
+        const Data::TextRef ref = c.texts.at(size_t(row), Data::blockShift);
+        if (ref.length > 0)
+            cell.text = QStringView(d->textData(c, ref), qsizetype(ref.length));
+        break;
+    }
+    }
+    return cell;
 }
 
 qint64 Recordset::WallClockMsecsAt(qint64 row, int field) const

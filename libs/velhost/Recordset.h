@@ -88,6 +88,17 @@ public:
     QStringView TextViewAt(qint64 row, int field) const;
     // A DateTime field as stored: milliseconds of the wall-clock time read as UTC.
     qint64 WallClockMsecsAt(qint64 row, int field) const;
+    // One cell in one call, for writers that read every cell. `number` holds Integer, Boolean
+    // and DateTime (as WallClockMsecsAt) values, `real` Double ones, `text` Text ones (a view
+    // as TextViewAt's, empty for an empty text).
+    struct Cell
+    {
+        bool null = true;
+        qint64 number = 0;
+        double real = 0;
+        QStringView text;
+    };
+    Cell CellAt(qint64 row, int field) const;
 
     // Cursor.
     bool Eof() const;

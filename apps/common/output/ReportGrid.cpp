@@ -68,8 +68,10 @@ ReportGrid::ReportGrid(const ReportOutput &report, bool visibleOnly)
 ReportGrid::ReportGrid(ColumnLayout layout, RecordsetPtr rs)
     : m_layout(std::move(layout)), m_rs(std::move(rs))
 {
-    for (const ReportColumn &c : m_layout.Columns())
+    for (const ReportColumn &c : m_layout.Columns()) {
         m_fields.append(m_rs ? m_rs->FieldIndex(c.field) : -1);
+        m_types.push_back(m_fields.back() >= 0 ? m_rs->FieldTypeOf(m_fields.back()) : Recordset::FieldType::Text);
+    }
     if (m_rs)
         m_rowKindField = m_rs->FieldIndex(QLatin1String(Present::RowKindField));
 }
@@ -132,24 +134,23 @@ QStringView ReportGrid::TextView(qint64 row, int column, FormatStyle style, Cell
     const int field = FieldOf(column);
     if (field < 0)
         return {};
-    const qint64 source = SourceRow(row);
-    if (m_rs->IsNull(source, field))
+    const Recordset::Cell cell = m_rs->CellAt(SourceRow(row), field);
+    if (cell.null)
         return {};
     const ColumnKind kind = m_layout.Columns().at(column).kind;
     using Type = Recordset::FieldType;
-    const Type type = m_rs->FieldTypeOf(field);
+    const Type type = m_types[size_t(column)];
     int n = -1;
     if (IsNumericKind(kind)) {
         if (type == Type::Integer || type == Type::Double)
-            n = Present::FormatNumber(m_rs->DoubleAt(source, field), kind, style, buffer.chars);
+            n = Present::FormatNumber(type == Type::Integer ? double(cell.number) : cell.real, kind, style, buffer.chars);
     } else if (type == Type::DateTime) {
-        const qint64 ms = m_rs->WallClockMsecsAt(source, field);
-        const bool midnight = ms % 86400000 == 0;
-        n = Present::FormatWallClock(ms, kind == ColumnKind::Text && !midnight, buffer.chars);
+        const bool midnight = cell.number % 86400000 == 0;
+        n = Present::FormatWallClock(cell.number, kind == ColumnKind::Text && !midnight, buffer.chars);
     } else if (kind == ColumnKind::Text && type == Type::Text) {
-        return m_rs->TextViewAt(source, field);
+        return cell.text;
     } else if (kind == ColumnKind::Text && type == Type::Integer) {
-        n = Present::FormatInteger(m_rs->IntAt(source, field), buffer.chars);
+        n = Present::FormatInteger(cell.number, buffer.chars);
     }
     if (n >= 0)
         return QStringView(buffer.chars, n);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ColumnLayout.h"
+#include "Recordset.h"
 #include "ReportOutput.h"
 #include "Types.h"
 #include "ValueFormat.h"
@@ -73,6 +74,7 @@ private:
     ColumnLayout m_layout;
     RecordsetPtr m_rs;
     QList<int> m_fields;
+    std::vector<Recordset::FieldType> m_types;   // of each column's field
     int m_rowKindField = -1;
     std::shared_ptr<const std::vector<qint64>> m_order;
 };
