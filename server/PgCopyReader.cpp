@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -103,7 +104,8 @@ void numericText(const char *d, std::string &out)
 class BinaryRow : public RowCursor
 {
 public:
-    explicit BinaryRow(std::vector<Oid> types) : m_types(std::move(types)), m_fields(m_types.size()) {}
+    explicit BinaryRow(std::vector<Oid> types)
+        : m_types(std::move(types)), m_fields(m_types.size()), m_texts(m_types.size()) {}
 
     bool IsNull(int c) const override { return m_fields[size_t(c)].size < 0; }
 
@@ -134,8 +136,19 @@ public:
         if (f.size < 0)
             return {};
         switch (m_types[size_t(c)]) {
-        case textOid: case varcharOid: case bpcharOid: case nameOid:
-            return m_text.Widen(f.data, f.size);
+        case textOid: case varcharOid: case bpcharOid: case nameOid: {
+            // Codes, names and dates repeat down a column (a bill's lines): the row before's
+            // text is given again without widening it.
+            LastText &last = m_texts[size_t(c)];
+            const bool same = last.row + 1 == m_row && last.size == f.size
+                && std::memcmp(last.data, f.data, size_t(f.size)) == 0;
+            last.row = m_row;
+            last.data = f.data;
+            last.size = f.size;
+            if (!same)
+                last.wide = last.text.Widen(f.data, f.size);
+            return last.wide;
+        }
         case boolOid:
             return f.data[0] ? QStringView(u"t") : QStringView(u"f");
         }
@@ -176,8 +189,22 @@ protected:
         return m_scratch.c_str();
     }
 
+    // A text column's value in the row it was last read, as sent (in that row's message, which
+    // the cursor keeps until the row after it is read) and widened.
+    struct LastText {
+        qint64 row = -2;
+        const char *data = nullptr;
+        int size = 0;
+        Utf8Text text;
+        QStringView wide;
+    };
+
+    // Counts the rows read; the row before's message is kept until the next one is read.
+    qint64 m_row = 0;
+
     std::vector<Oid> m_types;
     std::vector<Field> m_fields;
+    mutable std::vector<LastText> m_texts;
     Utf8Text m_text;
     mutable std::string m_scratch;
 };
@@ -191,7 +218,8 @@ public:
 
     ~CopyCursor() override
     {
-        PQfreemem(m_row);
+        PQfreemem(m_before);
+        PQfreemem(m_message);
         if (m_done)
             return;
         // Left before the end: the server stops the query rather than sending the rest.
@@ -222,14 +250,17 @@ public:
     bool Next() override
     {
         for (;;) {
-            PQfreemem(m_row);
-            m_row = nullptr;
+            // The row before stays readable for the repeat test of the text columns.
+            PQfreemem(m_before);
+            m_before = std::exchange(m_message, nullptr);
             if (m_done)
                 return false;
-            const int n = PQgetCopyData(m_conn, &m_row, 1);
+            const int n = PQgetCopyData(m_conn, &m_message, 1);
             if (n > 0) {
-                if (parse(m_row, n))
+                if (parse(m_message, n)) {
+                    ++m_row;
                     return true;
+                }
                 continue;
             }
             if (n == 0) {
@@ -286,7 +317,8 @@ private:
 
     PGconn *m_conn;
     PgCopyReader::Session m_session;
-    char *m_row = nullptr;
+    char *m_message = nullptr;
+    char *m_before = nullptr;
     bool m_headerRead = false;
     bool m_done = false;
 };
@@ -301,7 +333,8 @@ public:
 
     ~ResultCursor() override
     {
-        PQclear(m_row);
+        PQclear(m_before);
+        PQclear(m_result);
         if (m_done)
             return;
         // Left before the end: the server stops the query rather than sending the rest, and
@@ -319,13 +352,15 @@ public:
 
     bool Next() override
     {
-        PQclear(m_row);
-        m_row = nullptr;
+        // The row before stays readable for the repeat test of the text columns.
+        PQclear(m_before);
+        m_before = std::exchange(m_result, nullptr);
         if (m_done)
             return false;
         PGresult *result = nextResult(m_conn, m_session);
         if (result && PQresultStatus(result) == PGRES_SINGLE_TUPLE) {
-            m_row = result;
+            m_result = result;
+            ++m_row;
             for (size_t c = 0; c < m_fields.size(); ++c) {
                 Field &f = m_fields[c];
                 // Only an empty value can be a null: most values skip that call.
@@ -346,7 +381,8 @@ public:
 private:
     PGconn *m_conn;
     PgCopyReader::Session m_session;
-    PGresult *m_row = nullptr;
+    PGresult *m_result = nullptr;
+    PGresult *m_before = nullptr;
     bool m_done = false;
 };
 
