@@ -345,12 +345,11 @@ inline const char16_t *Recordset::Data::textData(const Column &c, TextRef ref)
 
 inline Recordset::Data::TextRef Recordset::Data::storeText(Column &c, const char16_t *chars, size_t length, bool streaming)
 {
-    using Traits = std::char_traits<char16_t>;
     if (length == 0)
         return TextRef{0, 0};
     // Codes, names and dates repeat down a column: a repeated value shares one copy. The
     // value of the row before is the commonest repeat and needs no hashing.
-    if (c.last.length == length && Traits::compare(textData(c, c.last), chars, length) == 0)
+    if (c.last.length == length && std::memcmp(textData(c, c.last), chars, length * sizeof(char16_t)) == 0)
         return c.last;
     if (length > chunkChars) {
         if (c.longTexts.size() >= UINT32_MAX)
@@ -369,7 +368,7 @@ inline Recordset::Data::TextRef Recordset::Data::storeText(Column &c, const char
         hash = textHash(chars, length);
         slot = &c.recent[hash & (recentSlots - 1)];
         if (slot->hash == uint32_t(hash >> 32) && slot->ref.length == length
-            && Traits::compare(textData(c, slot->ref), chars, length) == 0) {
+            && std::memcmp(textData(c, slot->ref), chars, length * sizeof(char16_t)) == 0) {
             c.last = slot->ref;
             return slot->ref;
         }

@@ -291,6 +291,9 @@ private slots:
         QTest::newRow("carriage return") << QStringLiteral("\rx") << QByteArray("\"'\rx\"");
         QTest::newRow("negative number") << QStringLiteral("-12.50") << QByteArray("-12.50");
         QTest::newRow("signed number") << QStringLiteral("+3") << QByteArray("+3");
+        QTest::newRow("exponent") << QStringLiteral("-1e5") << QByteArray("-1e5");
+        QTest::newRow("sign alone") << QStringLiteral("-") << QByteArray("'-");
+        QTest::newRow("two points") << QStringLiteral("-1.2.3") << QByteArray("'-1.2.3");
         QTest::newRow("inside") << QStringLiteral("a=b") << QByteArray("a=b");
     }
 

@@ -24,6 +24,15 @@ bool formulaLike(QStringView text)
         return true;
     if (first != u'+' && first != u'-')
         return false;
+    // A signed decimal such as an amount or a quantity, told without the locale's parser.
+    qsizetype i = 1, digits = 0;
+    for (; i < text.size() && text[i].unicode() - u'0' < 10u; ++i)
+        ++digits;
+    if (i < text.size() && text[i] == u'.')
+        for (++i; i < text.size() && text[i].unicode() - u'0' < 10u; ++i)
+            ++digits;
+    if (digits > 0 && i == text.size())
+        return false;
     bool number = false;
     QLocale::c().toDouble(text, &number);
     return !number;
