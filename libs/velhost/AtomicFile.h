@@ -51,6 +51,8 @@ private:
     QString m_target;   // symbolic links resolved
     QString m_temp;
     int m_fd = -1;
+    long long m_written = 0;       // bytes since the last Restart
+    long long m_writtenBack = 0;   // bytes whose writeback has been started
     bool m_unnamed = false;
     bool m_done = false;
 };
