@@ -249,10 +249,11 @@ public:
 
     bool Next() override
     {
+        // The row before stays readable for the repeat test of the text columns, however
+        // long the next one takes to come.
+        PQfreemem(m_before);
+        m_before = std::exchange(m_message, nullptr);
         for (;;) {
-            // The row before stays readable for the repeat test of the text columns.
-            PQfreemem(m_before);
-            m_before = std::exchange(m_message, nullptr);
             if (m_done)
                 return false;
             const int n = PQgetCopyData(m_conn, &m_message, 1);
@@ -261,6 +262,7 @@ public:
                     ++m_row;
                     return true;
                 }
+                PQfreemem(std::exchange(m_message, nullptr));   // the trailer, or a header alone
                 continue;
             }
             if (n == 0) {
