@@ -34,6 +34,9 @@ struct Failure
 // sent: wall clock
 struct EndShift { QByteArray zone; QVariant endDate; int server; QDateTime sent; QDateTime kept; };
 
+// showDateDiff: empty where the report gives no title option
+struct TitleCase { int rptId; QVariant barCode; QString showDateDiff; QStringList captions; };
+
 // The reports through their public contract, against a fake server data component.
 class tst_Reports : public QObject
 {
@@ -281,26 +284,19 @@ private slots:
     // The title block and the title option, with 10906's bar code line after the builder's.
     void titleBlock_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QVariant>("barCode");
-        QTest::addColumn<QString>("showDateDiff");   // empty: no option
-        QTest::addColumn<QStringList>("captions");
+        QTest::addColumn<TitleCase>("row");
         const QStringList builder = {"商品代码从[A]到[]", "部门代码[全部]"};
-        QTest::newRow("10901 without option") << 10901 << QVariant() << QString() << builder;
-        QTest::newRow("10903 with dates") << 10903 << QVariant() << "BDate,2024-05-01 00:00:00|EDate,2024-05-31 23:59:59"
-                                          << builder;
-        QTest::newRow("10906 no bar code") << 10906 << QVariant() << QString() << builder;
-        QTest::newRow("10906 bar code spaces only") << 10906 << QVariant(QStringLiteral("   ")) << QString() << builder;
-        QTest::newRow("10906 bar code padded") << 10906 << QVariant(QStringLiteral(" A1")) << QString()
-                                               << builder + QStringList{"条形码[A1]"};
+        QTest::newRow("10901 without option") << TitleCase{10901, {}, {}, builder};
+        QTest::newRow("10903 with dates") << TitleCase{10903, {}, "BDate,2024-05-01 00:00:00|EDate,2024-05-31 23:59:59", builder};
+        QTest::newRow("10906 no bar code") << TitleCase{10906, {}, {}, builder};
+        QTest::newRow("10906 bar code spaces only") << TitleCase{10906, QStringLiteral("   "), {}, builder};
+        QTest::newRow("10906 bar code padded") << TitleCase{10906, QStringLiteral(" A1"), {}, builder + QStringList{"条形码[A1]"}};
     }
 
     void titleBlock()
     {
-        QFETCH(int, rptId);
-        QFETCH(QVariant, barCode);
-        QFETCH(QString, showDateDiff);
-        QFETCH(QStringList, captions);
+        QFETCH(TitleCase, row);
+        const auto &[rptId, barCode, showDateDiff, captions] = row;
         DictionaryPtr filter = MakeDictionary({{"BDate", "2024-05-01 00:00:00"}, {"EDate", "2024-05-31 23:59:59"},
                                                {"BItemNumber", "A"}, {"EItemNumber", ""}, {"BDeptNumber", ""}, {"EDeptNumber", ""}});
         if (barCode.isValid())
