@@ -10,6 +10,11 @@ using namespace FilterTest;
 
 struct Outcome { int rptId; QString action; bool ok; bool hasError; };
 
+// typed: what the box holds after "A'1"; empty: nothing typed
+struct EnterMove { int rptId; QString from; QString typed; QString to; };
+
+struct TabStops { int rptId; QString first; QString last; };
+
 class tst_ReportFilter : public QObject
 {
     Q_OBJECT
@@ -90,23 +95,18 @@ private slots:
     // A dialog that previews keys drops a typed apostrophe; 10903's keeps it, and Enter stays.
     void enterMovesOneControl_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("from");
-        QTest::addColumn<QString>("typed");   // what the box holds after "A'1"; empty: nothing typed
-        QTest::addColumn<QString>("to");
-        QTest::newRow("10902 begin picker") << 10902 << "DtpBDate" << "" << "DtpEDate";
-        QTest::newRow("10902 end picker") << 10902 << "DtpEDate" << "" << "txtItem2";
-        QTest::newRow("10901 year box") << 10901 << "DtpBDate" << "" << "DtpEDate";
-        QTest::newRow("10901 name box") << 10901 << "txtItem4" << "" << "chkShowSumOnly";
-        QTest::newRow("10901 key box previews") << 10901 << "txtItem2" << "A1" << "txtItem3";
-        QTest::newRow("10903 key box does not") << 10903 << "txtItem2" << "A'1" << "txtItem2";
+        QTest::addColumn<EnterMove>("row");
+        QTest::newRow("10902 begin picker") << EnterMove{10902, "DtpBDate", "", "DtpEDate"};
+        QTest::newRow("10902 end picker") << EnterMove{10902, "DtpEDate", "", "txtItem2"};
+        QTest::newRow("10901 year box") << EnterMove{10901, "DtpBDate", "", "DtpEDate"};
+        QTest::newRow("10901 name box") << EnterMove{10901, "txtItem4", "", "chkShowSumOnly"};
+        QTest::newRow("10901 key box previews") << EnterMove{10901, "txtItem2", "A1", "txtItem3"};
+        QTest::newRow("10903 key box does not") << EnterMove{10903, "txtItem2", "A'1", "txtItem2"};
     }
     void enterMovesOneControl()
     {
-        QFETCH(int, rptId);
-        QFETCH(QString, from);
-        QFETCH(QString, typed);
-        QFETCH(QString, to);
+        QFETCH(EnterMove, row);
+        const auto &[rptId, from, typed, to] = row;
         QString reached, got;
         bool stillOpen = false;
         WhenModal([&](QDialog *d) {
@@ -133,20 +133,17 @@ private slots:
     // Every dialog opens on its first filter control; the panel's controls follow the form's.
     void focusStartsOnTheForm_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("first");
-        QTest::addColumn<QString>("last");
-        QTest::newRow("10901") << 10901 << "DtpBDate" << "chkShowVipDo";
-        QTest::newRow("10902") << 10902 << "DtpBDate" << "chkShowSumOnly";
-        QTest::newRow("10903") << 10903 << "DtpBDate" << "txtItem10";
-        QTest::newRow("10904") << 10904 << "DtpBDate" << "chkShowSumOnly";
-        QTest::newRow("10906") << 10906 << "txtItem0" << "txtItem2";
+        QTest::addColumn<TabStops>("row");
+        QTest::newRow("10901") << TabStops{10901, "DtpBDate", "chkShowVipDo"};
+        QTest::newRow("10902") << TabStops{10902, "DtpBDate", "chkShowSumOnly"};
+        QTest::newRow("10903") << TabStops{10903, "DtpBDate", "txtItem10"};
+        QTest::newRow("10904") << TabStops{10904, "DtpBDate", "chkShowSumOnly"};
+        QTest::newRow("10906") << TabStops{10906, "txtItem0", "txtItem2"};
     }
     void focusStartsOnTheForm()
     {
-        QFETCH(int, rptId);
-        QFETCH(QString, first);
-        QFETCH(QString, last);
+        QFETCH(TabStops, row);
+        const auto &[rptId, first, last] = row;
         auto form = ShownForm(rptId);
         QApplication::setActiveWindow(form.get());
         QCOMPARE(nameOf(QApplication::focusWidget()), first);
