@@ -144,6 +144,9 @@ int runChild(const QStringList &a)
 
 } // namespace
 
+// holdMs: another writer holds the file's lock this long; reason: empty where saving works
+struct Unavailable { QString how; int holdMs; int waitMs; QString reason; };
+
 class tst_SchemeStore : public QObject
 {
     Q_OBJECT
@@ -244,23 +247,18 @@ private slots:
     // it is waited for; listing and restoring still work, and neither is taken for damage.
     void unavailableFileIsNotDamaged_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<int>("holdMs");    // another writer holds the file's lock this long
-        QTest::addColumn<int>("waitMs");
-        QTest::addColumn<QString>("reason"); // empty: saving works
+        QTest::addColumn<Unavailable>("row");
         const int wait = SchemeStore::DefaultBusyWaitMs;
-        QTest::newRow("lock released within the wait") << "locked" << 2000 << wait << "";
-        QTest::newRow("lock outlasts the wait") << "locked" << 6000 << 300 << "正被其他程序使用";
-        QTest::newRow("made by a newer version") << "newer" << 0 << wait << "较新版本";
-        QTest::newRow("read-only file") << "read-only" << 0 << wait << "只读";
-        QTest::newRow("writes fail (disk full)") << "no-space" << 0 << wait << "磁盘";
+        QTest::newRow("lock released within the wait") << Unavailable{"locked", 2000, wait, ""};
+        QTest::newRow("lock outlasts the wait") << Unavailable{"locked", 6000, 300, "正被其他程序使用"};
+        QTest::newRow("made by a newer version") << Unavailable{"newer", 0, wait, "较新版本"};
+        QTest::newRow("read-only file") << Unavailable{"read-only", 0, wait, "只读"};
+        QTest::newRow("writes fail (disk full)") << Unavailable{"no-space", 0, wait, "磁盘"};
     }
     void unavailableFileIsNotDamaged()
     {
-        QFETCH(QString, how);
-        QFETCH(int, holdMs);
-        QFETCH(int, waitMs);
-        QFETCH(QString, reason);
+        QFETCH(Unavailable, row);
+        const auto &[how, holdMs, waitMs, reason] = row;
         {
             SchemeStore store(m_path);
             for (int i = 0; i < 20; ++i)
