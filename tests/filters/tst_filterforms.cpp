@@ -36,6 +36,13 @@ struct CodePair { int begin; int end; QString endBefore; QString endAfter; };
 
 struct CardRange { QString from; QString to; QString begin; QString end; };
 
+struct RoundTrip { int rptId; QString title; DictionaryPtr filter; };
+
+struct MonthRestore { DictionaryPtr filter; int year; int month; };
+
+// bDateSuffix: empty where the dates stay
+struct ResetCase { int rptId; QString bDateSuffix; QString eDateSuffix; };
+
 class tst_FilterForms : public QObject
 {
     Q_OBJECT
@@ -49,37 +56,35 @@ private slots:
     // the dialog's title names its report.
     void restoreThenSaveRoundTrips_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<DictionaryPtr>("filter");
-        QTest::newRow("10901") << 10901 << "过滤 - 储值积分变动表"
-                               << Make({{"Year", 2025}, {"Month", 3.0}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
-                                        {"BVipNum", "A001"}, {"EVipNum", "A099"}, {"BVipTypeNum", "T1"}, {"EVipTypeNum", "T3"},
-                                        {"VipName", "王"}, {"ShowSumOnly", qint16(1)}, {"ShowVipDo", qint16(0)}});
-        QTest::newRow("10903") << 10903 << "过滤 - 会员消费明细表"
-                               << Make({{"BDate", "2024-05-06 08:30:00"}, {"EDate", "2024-05-06 23:59:59"}, {"BVipNum", "A1"},
-                                        {"EVipNum", "A2"}, {"BItemNum", "I1"}, {"EItemNum", "I2"}, {"Bcustnum", "C1"},
-                                        {"Ecustnum", "C2"}, {"Cashier", "E5"}, {"Pos", "P01"}, {"Brand", "BR"},
-                                        {"Billnumber", "0042"}, {"BBranchNum", "B01"}, {"EBranchNum", "B03"}});
-        QTest::newRow("10906") << 10906 << "过滤 - 商品零售价格资料表" << Make({{"BItemNumber", "I1"}, {"EItemNumber", "I9"}, {"BarCode", "6901234567892"}});
-        QTest::newRow("10908") << 10908 << "过滤 - 储值负债变动表"
-                               << Make({{"Year", 2025}, {"Month", 3.0}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
-                                        {"BVipTypeNum", "T1"}, {"EVipTypeNum", "T3"}});
-        QTest::newRow("10909") << 10909 << "过滤 - 储值余额账龄表"
-                               << Make({{"EDate", "2024-06-30 23:59:59"}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
-                                        {"BVipTypeNum", "T1"}, {"EVipTypeNum", "T3"}, {"ShowCards", qint16(1)}, {"MinBalance", 8000.0}});
-        QTest::newRow("10910") << 10910 << "过滤 - 跨店结算表"
-                               << Make({{"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-06-30 23:59:59"}, {"BBranchNum", "B01"},
-                                        {"EBranchNum", "B02"}, {"BSpendNum", "B03"}, {"ESpendNum", "B04"}});
-        QTest::newRow("10911") << 10911 << "过滤 - 预付资金存管表"
-                               << Make({{"Year", 2025}, {"Quarter", 2}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
-                                        {"CustodyRatio", 20}, {"RevenueCap", 35}});
+        QTest::addColumn<RoundTrip>("row");
+        QTest::newRow("10901") << RoundTrip{10901, "过滤 - 储值积分变动表",
+                               Make({{"Year", 2025}, {"Month", 3.0}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
+                                     {"BVipNum", "A001"}, {"EVipNum", "A099"}, {"BVipTypeNum", "T1"}, {"EVipTypeNum", "T3"},
+                                     {"VipName", "王"}, {"ShowSumOnly", qint16(1)}, {"ShowVipDo", qint16(0)}})};
+        QTest::newRow("10903") << RoundTrip{10903, "过滤 - 会员消费明细表",
+                               Make({{"BDate", "2024-05-06 08:30:00"}, {"EDate", "2024-05-06 23:59:59"}, {"BVipNum", "A1"},
+                                     {"EVipNum", "A2"}, {"BItemNum", "I1"}, {"EItemNum", "I2"}, {"Bcustnum", "C1"},
+                                     {"Ecustnum", "C2"}, {"Cashier", "E5"}, {"Pos", "P01"}, {"Brand", "BR"},
+                                     {"Billnumber", "0042"}, {"BBranchNum", "B01"}, {"EBranchNum", "B03"}})};
+        QTest::newRow("10906") << RoundTrip{10906, "过滤 - 商品零售价格资料表",
+                               Make({{"BItemNumber", "I1"}, {"EItemNumber", "I9"}, {"BarCode", "6901234567892"}})};
+        QTest::newRow("10908") << RoundTrip{10908, "过滤 - 储值负债变动表",
+                               Make({{"Year", 2025}, {"Month", 3.0}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
+                                     {"BVipTypeNum", "T1"}, {"EVipTypeNum", "T3"}})};
+        QTest::newRow("10909") << RoundTrip{10909, "过滤 - 储值余额账龄表",
+                               Make({{"EDate", "2024-06-30 23:59:59"}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
+                                     {"BVipTypeNum", "T1"}, {"EVipTypeNum", "T3"}, {"ShowCards", qint16(1)}, {"MinBalance", 8000.0}})};
+        QTest::newRow("10910") << RoundTrip{10910, "过滤 - 跨店结算表",
+                               Make({{"BDate", "2024-06-01 00:00:00"}, {"EDate", "2024-06-30 23:59:59"}, {"BBranchNum", "B01"},
+                                     {"EBranchNum", "B02"}, {"BSpendNum", "B03"}, {"ESpendNum", "B04"}})};
+        QTest::newRow("10911") << RoundTrip{10911, "过滤 - 预付资金存管表",
+                               Make({{"Year", 2025}, {"Quarter", 2}, {"BBranchNum", "B01"}, {"EBranchNum", "B09"},
+                                     {"CustodyRatio", 20}, {"RevenueCap", 35}})};
     }
     void restoreThenSaveRoundTrips()
     {
-        QFETCH(int, rptId);
-        QFETCH(QString, title);
-        QFETCH(DictionaryPtr, filter);
+        QFETCH(RoundTrip, row);
+        const auto &[rptId, title, filter] = row;
         auto form = ShownForm(rptId);
         QCOMPARE(form->windowTitle(), title);
         Restore(form.get(), filter);
@@ -104,20 +109,17 @@ private slots:
 
     void month10901DefaultsAndRestore_data()
     {
-        QTest::addColumn<DictionaryPtr>("filter");
-        QTest::addColumn<int>("year");
-        QTest::addColumn<int>("month");
+        QTest::addColumn<MonthRestore>("row");
         const QDate today = QDate::currentDate();
-        QTest::newRow("year and month") << Make({{"Year", 2025}, {"Month", 3}}) << 2025 << 3;
-        QTest::newRow("no year keeps the year") << Make({{"Month", 7}}) << today.year() << 7;
-        QTest::newRow("text year") << Make({{"Year", "2019"}, {"Month", "11"}}) << 2019 << 11;
-        QTest::newRow("empty year, no month") << Make({{"Year", ""}}) << today.year() << today.month();
+        QTest::newRow("year and month") << MonthRestore{Make({{"Year", 2025}, {"Month", 3}}), 2025, 3};
+        QTest::newRow("no year keeps the year") << MonthRestore{Make({{"Month", 7}}), today.year(), 7};
+        QTest::newRow("text year") << MonthRestore{Make({{"Year", "2019"}, {"Month", "11"}}), 2019, 11};
+        QTest::newRow("empty year, no month") << MonthRestore{Make({{"Year", ""}}), today.year(), today.month()};
     }
     void month10901DefaultsAndRestore()
     {
-        QFETCH(DictionaryPtr, filter);
-        QFETCH(int, year);
-        QFETCH(int, month);
+        QFETCH(MonthRestore, row);
+        const auto &[filter, year, month] = row;
         auto form = ShownForm(10901);
         auto *f = static_cast<frmFilter10901 *>(form.get());
         QCOMPARE(f->DtpBDate->value(), QDate::currentDate().year());
@@ -287,19 +289,16 @@ private slots:
     // and leaves the code boxes.
     void resetRequest_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QString>("bDateSuffix");   // empty: the dates stay
-        QTest::addColumn<QString>("eDateSuffix");
-        QTest::newRow("10903") << 10903 << " 00:00:00" << " 23:59:59";
-        QTest::newRow("10904") << 10904 << " 00:00:00" << " 23:59:00";
-        QTest::newRow("10902 first grouping") << 10902 << "" << "";
-        QTest::newRow("10906 has no dates") << 10906 << "" << "";
+        QTest::addColumn<ResetCase>("row");
+        QTest::newRow("10903") << ResetCase{10903, " 00:00:00", " 23:59:59"};
+        QTest::newRow("10904") << ResetCase{10904, " 00:00:00", " 23:59:00"};
+        QTest::newRow("10902 first grouping") << ResetCase{10902, "", ""};
+        QTest::newRow("10906 has no dates") << ResetCase{10906, "", ""};
     }
     void resetRequest()
     {
-        QFETCH(int, rptId);
-        QFETCH(QString, bDateSuffix);
-        QFETCH(QString, eDateSuffix);
+        QFETCH(ResetCase, row);
+        const auto &[rptId, bDateSuffix, eDateSuffix] = row;
         auto form = ShownForm(rptId);
         form->txtItem[0]->setText(QStringLiteral("KEEP"));
         auto *group = rptId == 10902 ? static_cast<frmFilter10902 *>(form.get())->cboGroup : nullptr;
