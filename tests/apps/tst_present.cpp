@@ -59,6 +59,8 @@ struct FormatCase { QVariant value; QString colType; int style; QString text; };
 
 struct PeriodLineCase { int rptId; QVariantMap keys; bool titleObject; QString period; };
 
+struct FilterLinesCase { int rptId; QVariantMap filter; QStringList lines; };
+
 class tst_Present : public QObject
 {
     Q_OBJECT
@@ -246,25 +248,22 @@ private slots:
     // What the user filtered, under the title of every output.
     void filterLines_data()
     {
-        QTest::addColumn<int>("rptId");
-        QTest::addColumn<QVariantMap>("filter");
-        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<FilterLinesCase>("row");
         QTest::newRow("branch_and_grouping")
-            << 10902 << QVariantMap{{"BBranchNum", "002"}, {"EBranchNum", "002"}, {"BVipNum", ""}, {"EVipNum", ""},
-                                    {"GroupBy", 1}, {"SumOnly", 0}, {"BDate", "2024-01-01 00:00:00"}}
-            << QStringList{"消费分店 002", "汇总依据 消费分店"};
+            << FilterLinesCase{10902, {{"BBranchNum", "002"}, {"EBranchNum", "002"}, {"BVipNum", ""}, {"EVipNum", ""},
+                                       {"GroupBy", 1}, {"SumOnly", 0}, {"BDate", "2024-01-01 00:00:00"}},
+                               {"消费分店 002", "汇总依据 消费分店"}};
         QTest::newRow("drill_down_card_and_open_range")
-            << 10903 << QVariantMap{{"BVipNum", "80000003"}, {"EVipNum", "80000003"}, {"BItemNum", "100001"}, {"Cashier", "E01"}}
-            << QStringList{"会员卡号 80000003", "商品 100001 起", "收银员 E01"};
+            << FilterLinesCase{10903, {{"BVipNum", "80000003"}, {"EVipNum", "80000003"}, {"BItemNum", "100001"}, {"Cashier", "E01"}},
+                               {"会员卡号 80000003", "商品 100001 起", "收银员 E01"}};
         QTest::newRow("switches_on_only")
-            << 10901 << QVariantMap{{"Year", 2024}, {"Month", 5}, {"ShowSumOnly", 1}, {"ShowVipDo", 0}, {"VipName", "张"}}
-            << QStringList{"会员姓名 张", "只显示小计与合计行 仅显示汇总行"};
+            << FilterLinesCase{10901, {{"Year", 2024}, {"Month", 5}, {"ShowSumOnly", 1}, {"ShowVipDo", 0}, {"VipName", "张"}},
+                               {"会员姓名 张", "只显示小计与合计行 仅显示汇总行"}};
     }
     void filterLines()
     {
-        QFETCH(int, rptId);
-        QFETCH(QVariantMap, filter);
-        QFETCH(QStringList, lines);
+        QFETCH(FilterLinesCase, row);
+        const auto &[rptId, filter, lines] = row;
         ReportOutput r = Fixture::SmallLedger();
         r.filter = Dictionary::Create();
         r.filter->SetValue("RptID", rptId);
