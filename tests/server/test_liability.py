@@ -1,24 +1,12 @@
 #!/usr/bin/env python3
 """Reports 10908-10911 (the roll-forward, ageing, settlement and custody) against a recomputation
-from the raw movements, written here
-without the report's code: every cell over several months, on SQLite, PostgreSQL and a
-partitioned PostgreSQL chain, after back-dated movements and corrections, and on an older SQLite
-chain brought up by upgrade-schema; and the tie of every
+from the raw movements, written here without the report's code: every cell over several months,
+on SQLite, PostgreSQL and a partitioned PostgreSQL chain, after back-dated movements and
+corrections, and on an older SQLite chain brought up by upgrade-schema; and the tie of every
 branch x card type cell to 10901's balances and 10905's top-ups.
 
 Usage: test_liability.py VELVIP_REPORT   (PostgreSQL when VELVIP_TEST_PG is set)"""
-import calendar
-import collections
-import csv
-import io
-import json
-import os
-import shutil
-import sqlite3
-import subprocess
-import sys
-import tempfile
-import unittest
+import calendar, collections, csv, io, json, os, shutil, sqlite3, subprocess, sys, tempfile, unittest
 
 REPORT = sys.argv.pop(1) if len(sys.argv) > 1 else "velvip-report"
 MONTHS = [(2024, 1), (2024, 2), (2024, 3), (2024, 9), (2025, 2), (2025, 4)]
