@@ -15,6 +15,9 @@
 
 #include <functional>
 
+// refusal: empty where the run takes the value
+struct KnownCase { int report; int box; QString value; QString refusal; };
+
 // Hostile values typed into every field of every report's filter dialog, then run: the window
 // never crashes, hangs or widens, and each case ends in the field's refusal (the run's own
 // sentence, named by the field's caption), a clear sentence from the run, or a report that
@@ -126,23 +129,18 @@ private slots:
     // runs, also when the dialog brings it back next time, and wraps in the title block.
     void knownCases_data()
     {
-        QTest::addColumn<int>("report");
-        QTest::addColumn<int>("box");
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<KnownCase>("row");
         const QString oneLine = "含有换行、制表符或其他控制字符（只能是一行文字）";
-        QTest::newRow("1000_item_code_runs") << 10906 << 0 << QString(1000, u'N') << QString();
-        QTest::newRow("100k_card_number") << 10903 << 2 << QString(100000, u'9') << "过滤条件“会员卡号”太长（最多 1000 个字符）";
-        QTest::newRow("line_break_in_name") << 10902 << 4 << "张\n三" << "过滤条件“姓名”" + oneLine;
-        QTest::newRow("tab_in_bar_code") << 10906 << 2 << "69\t01" << "过滤条件“条形码”" + oneLine;
+        QTest::newRow("1000_item_code_runs") << KnownCase{10906, 0, QString(1000, u'N'), QString()};
+        QTest::newRow("100k_card_number") << KnownCase{10903, 2, QString(100000, u'9'), "过滤条件“会员卡号”太长（最多 1000 个字符）"};
+        QTest::newRow("line_break_in_name") << KnownCase{10902, 4, "张\n三", "过滤条件“姓名”" + oneLine};
+        QTest::newRow("tab_in_bar_code") << KnownCase{10906, 2, "69\t01", "过滤条件“条形码”" + oneLine};
     }
 
     void knownCases()
     {
-        QFETCH(int, report);
-        QFETCH(int, box);
-        QFETCH(QString, value);
-        QFETCH(QString, refusal);
+        QFETCH(KnownCase, row);
+        const auto &[report, box, value, refusal] = row;
         ChainWindow window(m_props);
         window.resize(1000, 700);
         QVERIFY(QTest::qWaitForWindowExposed(&window));
