@@ -140,6 +140,10 @@ psql_copy_script "$work/lines.sql" big "$work/psql.csv" "$work/psql.sh"
 wire_compare "$runs" "10903 chain-month as CSV" "$work/psql.sh" \
   "$cli" run 10903 --props "$(props big)" --set "${dates[0]}" --set "${dates[1]}" --format csv --out "$work/ours.csv"
 row "  CSV lines (ours with its title and totals / psql)" "$(wc -l <"$work/ours.csv") / $(wc -l <"$work/psql.csv")"
+# The same SELECT sent as the component sends it, its rows dropped: what the server and libpq
+# take of the time above, without the record set and the writer.
+GOAL=- wire_compare "$runs" "  its SELECT, values bound, rows dropped (velserver-bench wire)" "$work/psql.sh" \
+  "$bench" wire "$(props big)" 10903 "${dates[@]}"
 wall=$(( $(date +%s) - wall0 ))
 row "wall time of this run" "$((wall / 60)) min $((wall % 60)) s (goal for 10M lines < 15 min); load average now $(cut -d' ' -f1-3 /proc/loadavg)"
 if [ -n "$keep" ]; then echo "cluster kept in $keep (password in $keep/pw)"; fi

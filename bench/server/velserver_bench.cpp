@@ -4,6 +4,9 @@
 //     run on the session, as a pooled session of the service runs it (its catalog cache filled)
 // velserver-bench sql CHAIN RPTID [KEY=VALUE ...]
 //     prints the report's main SELECT with its values inlined, for the sqlite3 shell or psql
+// velserver-bench wire CHAIN RPTID [KEY=VALUE ...]
+//     runs that SELECT on PostgreSQL as the component sends it (values bound, binary rows, one
+//     result per row) and drops the rows: the server's and libpq's share of a report's time
 // CHAIN is a SQLite file or a connection text ("Driver=...;...").
 #include "DemoChain.h"
 #include "Dictionary.h"
@@ -12,12 +15,14 @@
 #include "MakeDemo.h"
 #include "ReadSessions.h"
 #include "Schema.h"
+#include "PgCopyReader.h"
 #include "Recordset.h"
 #include "ReportQueries.h"
 #include "VelError.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSqlDriver>
 
 #include <cstdio>
 #include <ctime>
@@ -36,6 +41,36 @@ DictionaryPtr filterFrom(const QStringList &pairs)
         filter->SetValue(key, isNumber && numeric.contains(key) ? QVariant(n) : QVariant(value));
     }
     return filter;
+}
+
+// The rows of `q` read and dropped as the component reads them on PostgreSQL; the row count.
+qint64 wire(const Database &db, const SqlQuery &q)
+{
+    const QVariant handle = db.Sql().driver()->handle();
+    PGconn *conn = handle.isValid() ? *static_cast<PGconn *const *>(handle.data()) : nullptr;
+    if (!conn)
+        throw VelError(QStringLiteral("wire needs a PostgreSQL chain"));
+    const QByteArray sql = PgCopyReader::Numbered(q.sql, [](int n) { return '$' + QByteArray::number(n); });
+    std::vector<QByteArray> values;
+    std::vector<const char *> pointers;
+    for (const QVariant &p : q.params)
+        values.push_back(p.toString().toUtf8());
+    for (const QByteArray &v : values)
+        pointers.push_back(v.constData());
+    if (!PQsendQueryParams(conn, sql.constData(), int(values.size()), nullptr, pointers.data(), nullptr, nullptr, 1))
+        throw VelError(QString::fromUtf8(PQerrorMessage(conn)));
+    PQsetSingleRowMode(conn);
+    qint64 rows = 0;
+    bool failed = false;
+    while (PGresult *r = PQgetResult(conn)) {
+        const ExecStatusType status = PQresultStatus(r);
+        rows += status == PGRES_SINGLE_TUPLE;
+        failed = failed || (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK);
+        PQclear(r);
+    }
+    if (failed)
+        throw VelError(QString::fromUtf8(PQerrorMessage(conn)));
+    return rows;
 }
 
 QString inlined(const SqlQuery &q)
@@ -58,7 +93,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty()) {
-        std::fputs("usage: velserver-bench make-demo|report|sql ...\n", stderr);
+        std::fputs("usage: velserver-bench make-demo|report|sql|wire ...\n", stderr);
         return 2;
     }
     const QString command = args.takeFirst();
@@ -73,12 +108,15 @@ int main(int argc, char **argv)
     const qint32 rptId = args[1].toInt();
     DictionaryPtr filter = filterFrom(args.mid(2));
     try {
-        if (command == u"sql") {
+        if (command == u"sql" || command == u"wire") {
             const Database &db = ReadSessions::For(props);
             const bool dated = Schema::HasDatedLines(db);
             const SqlQuery q = rptId == 10902 ? ReportQueries::Sales10902(db.Driver(), filter.get(), BranchScope::HeadOffice(), dated)
                                               : ReportQueries::Lines10903(db.Driver(), filter.get(), BranchScope::HeadOffice(), dated);
-            std::printf("%s;\n", inlined(q).toUtf8().constData());
+            if (command == u"wire")
+                std::printf("rows=%lld\n", wire(db, q));
+            else
+                std::printf("%s;\n", inlined(q).toUtf8().constData());
             return 0;
         }
         GLData data(BranchScope::HeadOffice());
