@@ -43,9 +43,11 @@ QDateTime fromWallClockMsecs(qint64 ms)
 struct VELHOST_NO_EXPORT Recordset::Data
 {
     // Cells live in fixed blocks of rows, so growing never copies what is stored; only the
-    // first block grows geometrically, to keep small record sets small.
+    // first block grows geometrically, to keep small record sets small. Rows given up as soon
+    // as a host has written them need few blocks at a time: small ones, reused while still in
+    // the cache and never faulted in anew.
     static constexpr int blockShift = 16;
-    static constexpr size_t blockRows = size_t(1) << blockShift;
+    static constexpr int releasedBlockShift = 12;
     template <typename T>
     struct Blocks {
         std::vector<std::vector<T>> blocks;
@@ -86,8 +88,8 @@ struct VELHOST_NO_EXPORT Recordset::Data
     Column &column(int field);
     const Column &column(int field) const;
     void growRows(size_t rows);
-    static void setNullBit(Column &c, qint64 row, bool isNull);
-    static bool nullBit(const Column &c, qint64 row);
+    void setNullBit(Column &c, qint64 row, bool isNull) const;
+    bool nullBit(const Column &c, qint64 row) const;
     static const char16_t *textData(const Column &c, TextRef ref);
     static TextRef storeText(Column &c, const char16_t *chars, size_t length, bool streaming);
     static void releaseChunks(Column &c, qint64 before);
@@ -96,6 +98,7 @@ struct VELHOST_NO_EXPORT Recordset::Data
     QHash<QString, int> m_index;   // lower-cased name -> field
     qint64 m_rows = 0;
     qint64 m_released = 0;   // rows before it were given up
+    int m_shift = blockShift;   // log2 of the rows a block holds
     size_t m_capacity = 0;   // rows every column has room for
     qint64 m_pos = 0;
     bool m_open = false;
@@ -174,6 +177,7 @@ void Recordset::Close()
     d->m_index.clear();
     d->m_rows = 0;
     d->m_released = 0;
+    d->m_shift = Data::blockShift;
     d->m_capacity = 0;
     d->m_pos = 0;
 }
@@ -282,14 +286,14 @@ void Recordset::Data::growRows(size_t rows)
 {
     if (rows <= m_capacity)
         return;
-    constexpr int wordShift = blockShift - 6;
+    const int wordShift = m_shift - 6;
     for (Column &c : m_columns) {
         switch (c.type) {
         case FieldType::Integer:
-        case FieldType::DateTime: c.ints.growTo(rows, blockShift, 0); break;
-        case FieldType::Double: c.doubles.growTo(rows, blockShift, 0); break;
-        case FieldType::Boolean: c.bools.growTo(rows, blockShift, 0); break;
-        case FieldType::Text: c.texts.growTo(rows, blockShift, TextRef{0, 0}); break;
+        case FieldType::DateTime: c.ints.growTo(rows, m_shift, 0); break;
+        case FieldType::Double: c.doubles.growTo(rows, m_shift, 0); break;
+        case FieldType::Boolean: c.bools.growTo(rows, m_shift, 0); break;
+        case FieldType::Text: c.texts.growTo(rows, m_shift, TextRef{0, 0}); break;
         }
         // Rows beyond the last are null until they are set.
         c.nulls.growTo((rows + 63) / 64, wordShift, ~uint64_t(0));
@@ -312,8 +316,9 @@ qint64 Recordset::AddRow()
     }
     if (size_t(row) >= d->m_capacity) {
         // Geometric within the first block, then a block at a time.
-        const size_t rows = d->m_capacity < Data::blockRows ? std::min(std::max<size_t>(64, d->m_capacity * 2), Data::blockRows)
-                                                   : d->m_capacity + Data::blockRows;
+        const size_t blockRows = size_t(1) << d->m_shift;
+        const size_t rows = d->m_capacity < blockRows ? std::min(std::max<size_t>(64, d->m_capacity * 2), blockRows)
+                                                      : d->m_capacity + blockRows;
         d->growRows(rows);
     }
     ++d->m_rows;
@@ -321,19 +326,19 @@ qint64 Recordset::AddRow()
     return row;
 }
 
-inline void Recordset::Data::setNullBit(Column &c, qint64 row, bool isNull)
+inline void Recordset::Data::setNullBit(Column &c, qint64 row, bool isNull) const
 {
     const uint64_t bit = uint64_t(1) << (row % 64);
-    uint64_t &word = c.nulls.at(size_t(row / 64), blockShift - 6);
+    uint64_t &word = c.nulls.at(size_t(row / 64), m_shift - 6);
     if (isNull)
         word |= bit;
     else
         word &= ~bit;
 }
 
-inline bool Recordset::Data::nullBit(const Column &c, qint64 row)
+inline bool Recordset::Data::nullBit(const Column &c, qint64 row) const
 {
-    return (c.nulls.at(size_t(row / 64), blockShift - 6) >> (row % 64)) & 1;
+    return (c.nulls.at(size_t(row / 64), m_shift - 6) >> (row % 64)) & 1;
 }
 
 inline const char16_t *Recordset::Data::textData(const Column &c, TextRef ref)
@@ -419,13 +424,17 @@ void Recordset::ReleaseRows(qint64 row)
     row = std::min(row, d->m_rows);
     if (row <= d->m_released)
         return;
+    // Given up early, while the first block is no larger than a small one: the blocks that
+    // follow are small.
+    if (d->m_released == 0 && d->m_capacity <= (size_t(1) << Data::releasedBlockShift))
+        d->m_shift = Data::releasedBlockShift;
     const size_t before = size_t(row);
     for (Data::Column &c : d->m_columns) {
-        c.ints.release(before, Data::blockShift);
-        c.doubles.release(before, Data::blockShift);
-        c.bools.release(before, Data::blockShift);
-        c.texts.release(before, Data::blockShift);
-        c.nulls.release(before / 64, Data::blockShift - 6);
+        c.ints.release(before, d->m_shift);
+        c.doubles.release(before, d->m_shift);
+        c.bools.release(before, d->m_shift);
+        c.texts.release(before, d->m_shift);
+        c.nulls.release(before / 64, d->m_shift - 6);
         // Repeats are no longer looked up: what they would save is reused anyway.
         c.recent = {};
         if (c.type == FieldType::Text)
@@ -445,9 +454,9 @@ void Recordset::SetInt(qint64 row, int field, qint64 value)
 {
     Data::Column &c = d->cell(row, field);
     switch (c.type) {
-    case FieldType::Integer: c.ints.at(size_t(row), Data::blockShift) = value; break;
-    case FieldType::Double: c.doubles.at(size_t(row), Data::blockShift) = double(value); break;
-    case FieldType::Boolean: c.bools.at(size_t(row), Data::blockShift) = value != 0; break;
+    case FieldType::Integer: c.ints.at(size_t(row), d->m_shift) = value; break;
+    case FieldType::Double: c.doubles.at(size_t(row), d->m_shift) = double(value); break;
+    case FieldType::Boolean: c.bools.at(size_t(row), d->m_shift) = value != 0; break;
     default: SetValue(row, field, QVariant(value)); return;
     }
     d->setNullBit(c, row, false);
@@ -460,7 +469,7 @@ void Recordset::SetDouble(qint64 row, int field, double value)
         SetValue(row, field, QVariant(value));
         return;
     }
-    c.doubles.at(size_t(row), Data::blockShift) = value;
+    c.doubles.at(size_t(row), d->m_shift) = value;
     d->setNullBit(c, row, false);
 }
 
@@ -478,7 +487,7 @@ void Recordset::SetText(qint64 row, int field, QStringView text)
     }
     const Data::TextRef ref =
         d->storeText(c, reinterpret_cast<const char16_t *>(text.utf16()), size_t(text.size()), d->m_released > 0);
-    c.texts.at(size_t(row), Data::blockShift) = ref;
+    c.texts.at(size_t(row), d->m_shift) = ref;
     if (ref.length > 0 && ref.length <= Data::chunkChars) {
         qint64 &last = c.chunkLastRow[ref.offset >> Data::chunkShift];
         last = std::max(last, row);
@@ -497,7 +506,7 @@ void Recordset::SetDateTime(qint64 row, int field, const QDateTime &value)
         d->setNullBit(c, row, true);
         return;
     }
-    c.ints.at(size_t(row), Data::blockShift) = wallClockMsecs(value);
+    c.ints.at(size_t(row), d->m_shift) = wallClockMsecs(value);
     d->setNullBit(c, row, false);
 }
 
@@ -512,21 +521,21 @@ void Recordset::SetValue(qint64 row, int field, const QVariant &value)
     switch (c.type) {
     case FieldType::Integer: {
         const qint64 v = value.toLongLong(&ok);
-        if (ok) c.ints.at(size_t(row), Data::blockShift) = v;
+        if (ok) c.ints.at(size_t(row), d->m_shift) = v;
         break;
     }
     case FieldType::Double: {
         const double v = value.toDouble(&ok);
-        if (ok) c.doubles.at(size_t(row), Data::blockShift) = v;
+        if (ok) c.doubles.at(size_t(row), d->m_shift) = v;
         break;
     }
     case FieldType::Boolean:
-        c.bools.at(size_t(row), Data::blockShift) = value.toBool();
+        c.bools.at(size_t(row), d->m_shift) = value.toBool();
         break;
     case FieldType::DateTime: {
         QDateTime dt = value.toDateTime();
         ok = dt.isValid();
-        if (ok) c.ints.at(size_t(row), Data::blockShift) = wallClockMsecs(dt);
+        if (ok) c.ints.at(size_t(row), d->m_shift) = wallClockMsecs(dt);
         break;
     }
     case FieldType::Text:
@@ -550,10 +559,10 @@ QVariant Recordset::Value(qint64 row, int field) const
         return QVariant();
     const Data::Column &c = d->column(field);
     switch (c.type) {
-    case FieldType::Integer: return QVariant(qlonglong(c.ints.at(size_t(row), Data::blockShift)));
-    case FieldType::Double: return QVariant(c.doubles.at(size_t(row), Data::blockShift));
-    case FieldType::Boolean: return QVariant(bool(c.bools.at(size_t(row), Data::blockShift)));
-    case FieldType::DateTime: return QVariant(fromWallClockMsecs(c.ints.at(size_t(row), Data::blockShift)));
+    case FieldType::Integer: return QVariant(qlonglong(c.ints.at(size_t(row), d->m_shift)));
+    case FieldType::Double: return QVariant(c.doubles.at(size_t(row), d->m_shift));
+    case FieldType::Boolean: return QVariant(bool(c.bools.at(size_t(row), d->m_shift)));
+    case FieldType::DateTime: return QVariant(fromWallClockMsecs(c.ints.at(size_t(row), d->m_shift)));
     case FieldType::Text: return QVariant(TextAt(row, field));
     }
     return QVariant();
@@ -571,9 +580,9 @@ qint64 Recordset::IntAt(qint64 row, int field) const
 {
     const Data::Column &c = d->cell(row, field);
     switch (c.type) {
-    case FieldType::Integer: return c.ints.at(size_t(row), Data::blockShift);
-    case FieldType::Double: return qint64(c.doubles.at(size_t(row), Data::blockShift));
-    case FieldType::Boolean: return c.bools.at(size_t(row), Data::blockShift);
+    case FieldType::Integer: return c.ints.at(size_t(row), d->m_shift);
+    case FieldType::Double: return qint64(c.doubles.at(size_t(row), d->m_shift));
+    case FieldType::Boolean: return c.bools.at(size_t(row), d->m_shift);
     default: return Value(row, field).toLongLong();
     }
 }
@@ -582,8 +591,8 @@ double Recordset::DoubleAt(qint64 row, int field) const
 {
     const Data::Column &c = d->cell(row, field);
     switch (c.type) {
-    case FieldType::Double: return c.doubles.at(size_t(row), Data::blockShift);
-    case FieldType::Integer: return double(c.ints.at(size_t(row), Data::blockShift));
+    case FieldType::Double: return c.doubles.at(size_t(row), d->m_shift);
+    case FieldType::Integer: return double(c.ints.at(size_t(row), d->m_shift));
     default: return Value(row, field).toDouble();
     }
 }
@@ -593,7 +602,7 @@ QString Recordset::TextAt(qint64 row, int field) const
     const Data::Column &c = d->cell(row, field);
     if (c.type != FieldType::Text)
         return Value(row, field).toString();
-    const Data::TextRef ref = c.texts.at(size_t(row), Data::blockShift);
+    const Data::TextRef ref = c.texts.at(size_t(row), d->m_shift);
     if (ref.length == 0)
         return QStringLiteral("");
     return QString(reinterpret_cast<const QChar *>(d->textData(c, ref)), qsizetype(ref.length));
@@ -604,7 +613,7 @@ QStringView Recordset::TextViewAt(qint64 row, int field) const
     const Data::Column &c = d->cell(row, field);
     if (c.type != FieldType::Text)
         return {};
-    const Data::TextRef ref = c.texts.at(size_t(row), Data::blockShift);
+    const Data::TextRef ref = c.texts.at(size_t(row), d->m_shift);
     return ref.length == 0 ? QStringView() : QStringView(d->textData(c, ref), qsizetype(ref.length));
 }
 
@@ -617,11 +626,11 @@ Recordset::Cell Recordset::CellAt(qint64 row, int field) const
     cell.null = false;
     switch (c.type) {
     case FieldType::Integer:
-    case FieldType::DateTime: cell.number = c.ints.at(size_t(row), Data::blockShift); break;
-    case FieldType::Boolean: cell.number = c.bools.at(size_t(row), Data::blockShift); break;
-    case FieldType::Double: cell.real = c.doubles.at(size_t(row), Data::blockShift); break;
+    case FieldType::DateTime: cell.number = c.ints.at(size_t(row), d->m_shift); break;
+    case FieldType::Boolean: cell.number = c.bools.at(size_t(row), d->m_shift); break;
+    case FieldType::Double: cell.real = c.doubles.at(size_t(row), d->m_shift); break;
     case FieldType::Text: {
-        const Data::TextRef ref = c.texts.at(size_t(row), Data::blockShift);
+        const Data::TextRef ref = c.texts.at(size_t(row), d->m_shift);
         if (ref.length > 0)
             cell.text = QStringView(d->textData(c, ref), qsizetype(ref.length));
         break;
@@ -633,7 +642,7 @@ Recordset::Cell Recordset::CellAt(qint64 row, int field) const
 qint64 Recordset::WallClockMsecsAt(qint64 row, int field) const
 {
     const Data::Column &c = d->cell(row, field);
-    return c.type == FieldType::DateTime ? c.ints.at(size_t(row), Data::blockShift) : 0;
+    return c.type == FieldType::DateTime ? c.ints.at(size_t(row), d->m_shift) : 0;
 }
 
 QVariant Recordset::Fields(int field) const
