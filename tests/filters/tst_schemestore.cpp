@@ -108,13 +108,13 @@ int childHoldLock(const QStringList &a)
 }
 
 // --child-probe PATH HOW WAIT: lists, restores and tries to save as a user who may not write the
-// file ("read-only"), a process whose writes fail ("no-space"), or plainly; then, once a line
+// file ("read-only"), a process whose writes fail ("no-write": a file size limit of 0), or plainly; then, once a line
 // comes on its input, saves again with the same store.
 int childProbe(const QStringList &a)
 {
     if (a.at(2) == QLatin1String("read-only") && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         return 2;
-    if (a.at(2) == QLatin1String("no-space")) {
+    if (a.at(2) == QLatin1String("no-write")) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit none{0, 0};
         setrlimit(RLIMIT_FSIZE, &none);
@@ -253,7 +253,7 @@ private slots:
         QTest::newRow("lock outlasts the wait") << Unavailable{"locked", 6000, 300, "正被其他程序使用"};
         QTest::newRow("made by a newer version") << Unavailable{"newer", 0, wait, "较新版本"};
         QTest::newRow("read-only file") << Unavailable{"read-only", 0, wait, "只读"};
-        QTest::newRow("writes fail (disk full)") << Unavailable{"no-space", 0, wait, "磁盘"};
+        QTest::newRow("writes fail") << Unavailable{"no-write", 0, wait, "写入过滤方案文件时磁盘出错"};
     }
     void unavailableFileIsNotDamaged()
     {
