@@ -13,6 +13,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -62,6 +63,31 @@ QProcess *startChild(QObject *parent, const QStringList &args)
     auto *p = new QProcess(parent);
     p->start(QCoreApplication::applicationFilePath(), args);
     return p;
+}
+
+// The probe of --child-probe on a copy of the store in a file system of its own (a tmpfs in a
+// mount namespace, mounted on `dir`) with no room left.
+QProcess *startOnFullDisk(QObject *parent, const QString &path, const QString &dir, int waitMs)
+{
+    const QString script = QStringLiteral(
+        "mount -t tmpfs -o size=1m velvip-full \"$1\" && cp \"$2\" \"$1/store.sqlite\" "
+        "&& { dd if=/dev/zero of=\"$1/fill\" bs=4k 2>/dev/null; true; } "
+        "&& exec \"$3\" --child-probe \"$1/store.sqlite\" disk-full \"$4\"");
+    auto *p = new QProcess(parent);
+    p->start(QStringLiteral("unshare"), {"--mount", "--propagation", "private", "sh", "-c", script, "sh", dir, path,
+                                         QCoreApplication::applicationFilePath(), QString::number(waitMs)});
+    return p;
+}
+
+// Whether this process may mount a tmpfs in a mount namespace of its own.
+bool canMountTmpfs(const QString &dir)
+{
+    if (geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
+        return false;
+    QProcess p;
+    p.start(QStringLiteral("unshare"), {"--mount", "--propagation", "private", "mount", "-t", "tmpfs", "-o", "size=64k",
+                                        "velvip-check", dir});
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 // key=value lines of a child's output.
@@ -254,11 +280,14 @@ private slots:
         QTest::newRow("made by a newer version") << Unavailable{"newer", 0, wait, "较新版本"};
         QTest::newRow("read-only file") << Unavailable{"read-only", 0, wait, "只读"};
         QTest::newRow("writes fail") << Unavailable{"no-write", 0, wait, "写入过滤方案文件时磁盘出错"};
+        QTest::newRow("disk full") << Unavailable{"disk-full", 0, wait, "磁盘空间不足"};
     }
     void unavailableFileIsNotDamaged()
     {
         QFETCH(Unavailable, row);
         const auto &[how, holdMs, waitMs, reason] = row;
+        if (how == "disk-full" && !canMountTmpfs(m_dir.path()))
+            QSKIP("a full file system of its own needs root, unshare and a tmpfs mount");
         {
             SchemeStore store(m_path);
             for (int i = 0; i < 20; ++i)
@@ -276,7 +305,10 @@ private slots:
         }
         QProcess *writer = holdMs ? startChild(this, {"--child-hold-lock", m_path, QString::number(holdMs)}) : nullptr;
         QVERIFY(!writer || writer->waitForReadyRead(10000));
-        QProcess *probe = startChild(this, {"--child-probe", m_path, how, QString::number(waitMs)});
+        const QString mountPoint = QDir(m_dir.path()).filePath(QStringLiteral("full"));
+        QVERIFY(how != "disk-full" || QDir().mkpath(mountPoint));
+        QProcess *probe = how == "disk-full" ? startOnFullDisk(this, m_path, mountPoint, waitMs)
+                                             : startChild(this, {"--child-probe", m_path, how, QString::number(waitMs)});
         // Once the other writer is done, the same store writes again.
         QVERIFY(!writer || writer->waitForFinished(10000));
         probe->write("\n");
