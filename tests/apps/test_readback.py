@@ -3,7 +3,7 @@ an ordinary reader (Python's csv, openpyxl, pdftotext), on a chain whose names a
 formats' own separators, quotes and line breaks; and every visible column checked under its
 caption against the chain itself or a relation between columns, so that a value written under
 the wrong heading fails."""
-import csv, datetime, os, re, sqlite3, subprocess, sys, tempfile, unittest
+import atexit, csv, datetime, os, re, shutil, sqlite3, subprocess, sys, tempfile, unittest
 import openpyxl
 
 REPORT = sys.argv.pop(1)
@@ -22,6 +22,8 @@ def number(text):
 def setUpModule():
     global TMP, DB, REF
     TMP = tempfile.mkdtemp(prefix="velvip-readback-")
+    if not os.environ.get("VELVIP_KEEP_TMP"):
+        atexit.register(shutil.rmtree, TMP, True)
     DB = os.path.join(TMP, "chain.sqlite")
     subprocess.run([REPORT, "make-demo", "--out", DB, "--start", "2024-01-01", "--days", "31", "--members", "60",
                     "--items", "40", "--lines-per-day", "40"], check=True, capture_output=True)

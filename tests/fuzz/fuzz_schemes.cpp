@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cstdlib>
+
 namespace {
 QTemporaryDir *folder = nullptr;
 }
@@ -15,6 +17,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     new QCoreApplication(*argc, *argv);
     folder = new QTemporaryDir;
+    std::atexit([] { delete folder; });   // the fuzzer ends through exit(), never through a scope
     return 0;
 }
 

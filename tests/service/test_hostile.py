@@ -3,7 +3,7 @@ by cookie, by token and anonymous; malformed, oversized, chunked and control-cha
 followed by another user's request on the same workers; slow clients beside them; one worker killed
 on purpose. Seeded (VELVIP_HOSTILE_SEED, default 1): about 1,000 requests, VELVIP_HOSTILE_FULL=1 for
 10,000. Violations are grouped by what stops them (core, protocol, scope); any of them fails the run."""
-import collections, concurrent.futures, json, os, random, re, signal, socket, sqlite3, subprocess, sys, tempfile, threading
+import collections, concurrent.futures, json, os, random, re, signal, socket, sqlite3, subprocess, sys, threading
 import time, unittest
 
 import test_service as ts   # takes the two programs from the command line
@@ -77,7 +77,7 @@ class Caller:
 class HostileTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tempfile.mkdtemp(prefix="velvip-hostile-")
+        cls.tmp = ts.scratch("velvip-hostile-")
         cls.db, store = os.path.join(cls.tmp, "chain.sqlite"), os.path.join(cls.tmp, "store.sqlite")
         subprocess.run([REPORT, "make-demo", "--out", cls.db, "--members", "300", "--days", "60", "--start", "2024-01-01"],
                        check=True, capture_output=True)

@@ -1,6 +1,6 @@
 """velvip-server behind nginx with the shipped site (packaging/nginx/velvip.conf, on a free port without TLS):
 slow headers, oversized and chunked bodies stopped there, reports streamed, the client's address seen."""
-import http.client, json, os, re, subprocess, sys, tempfile, time, unittest
+import http.client, json, os, re, subprocess, sys, time, unittest
 
 sys.dont_write_bytecode = True
 import test_service as ts   # takes the two programs from the command line
@@ -13,7 +13,7 @@ SITE = os.path.join(os.path.dirname(__file__), "../../packaging/nginx/velvip.con
 class ProxyTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tmp = tempfile.mkdtemp(prefix="velvip-proxy-")
+        cls.tmp = tmp = ts.scratch("velvip-proxy-")
         os.chmod(tmp, 0o755)   # nginx's workers run as another user when the test runs as root
         db, store = os.path.join(tmp, "chain.sqlite"), os.path.join(tmp, "store.sqlite")
         subprocess.run([ts.REPORT, "make-demo", "--out", db, "--members", "3000", "--days", "366", "--start", "2024-01-01"],

@@ -55,7 +55,7 @@ class Sink:
 
 def setUpModule():
     global TMP, DB, CERT, KEY, PASSWORD
-    TMP = tempfile.mkdtemp(prefix="velvip-schedules-")
+    TMP = ts.scratch("velvip-schedules-")
     ts.TMP, DB = TMP, os.path.join(TMP, "chain.sqlite")
     with open(os.path.join(os.path.dirname(__file__), "../../apps/velvip-server/openapi.json")) as f:
         ts.Api.spec = json.load(f)

@@ -1,6 +1,6 @@
 """velvip-server through HTTP: the API against velvip-report, a branch user's scope under attack,
 sessions and refusals. Every JSON answer is checked against the service's OpenAPI document."""
-import fcntl, functools, http.client, io, json, os, re, select, shutil, signal, socket, sqlite3, struct, subprocess, sys
+import atexit, fcntl, functools, http.client, io, json, os, re, select, shutil, signal, socket, sqlite3, struct, subprocess, sys
 import tempfile, termios, threading, time, unittest, urllib.parse, zipfile
 import jsonschema
 
@@ -104,7 +104,8 @@ class Service:
         self.proc = subprocess.Popen([SERVER, *(["--db", db] if "=" not in db else ["--props", db]),
                                       "--store", store or os.path.join(tmp, "store.sqlite"),
                                       "--listen", f"127.0.0.1:{self.port}", *args],
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     env=dict(env or os.environ, TMPDIR=tmp))   # what a killed service leaves goes with tmp
         self.proc.stdout.readline()   # the line saying where it listens
 
     def workers(self):
@@ -211,9 +212,17 @@ def text_of(fmt, payload):
     return payload.decode("utf-8-sig")
 
 
+def scratch(prefix):
+    """A temporary folder removed when the suite's process ends; VELVIP_KEEP_TMP=1 keeps it to look into."""
+    path = tempfile.mkdtemp(prefix=prefix)
+    if not os.environ.get("VELVIP_KEEP_TMP"):
+        atexit.register(shutil.rmtree, path, True)
+    return path
+
+
 def setUpModule():
     global TMP, DB
-    TMP = tempfile.mkdtemp(prefix="velvip-server-")
+    TMP = scratch("velvip-server-")
     DB = os.path.join(TMP, "chain.sqlite")
     subprocess.run([REPORT, "make-demo", "--out", DB, "--members", "300", "--days", "60", "--start", "2024-01-01"], check=True,
                    capture_output=True)
