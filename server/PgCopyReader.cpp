@@ -5,11 +5,13 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <future>
 #include <memory>
 #include <thread>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -363,6 +365,10 @@ public:
         if (result && PQresultStatus(result) == PGRES_SINGLE_TUPLE) {
             m_result = result;
             ++m_row;
+            if (m_record) {
+                readRecord(PQgetvalue(result, 0, 0), PQgetlength(result, 0, 0));
+                return true;
+            }
             for (size_t c = 0; c < m_fields.size(); ++c) {
                 Field &f = m_fields[c];
                 // Only an empty value can be a null: most values skip that call.
@@ -380,13 +386,135 @@ public:
         return false;
     }
 
+    // The row comes as one record value (ROW(...) of the columns).
+    void SetRecord() { m_record = true; }
+
 private:
+    // A record's binary form: the column count, then each column's type, length (-1: null) and bytes.
+    void readRecord(const char *p, int size)
+    {
+        const char *end = p + size;
+        auto int32 = [&](const char *at) { return qint32(qFromBigEndian<quint32>(at)); };
+        if (size < 4 || int32(p) != int(m_fields.size()))
+            throw VelError(QStringLiteral("服务器返回的行格式不对"));
+        p += 4;
+        for (Field &f : m_fields) {
+            if (end - p < 8)
+                throw VelError(QStringLiteral("服务器返回的行格式不对"));
+            f.size = int32(p + 4);
+            p += 8;
+            f.data = p;
+            if (f.size > 0) {
+                if (end - p < f.size)
+                    throw VelError(QStringLiteral("服务器返回的行格式不对"));
+                p += f.size;
+            }
+        }
+    }
+
+    bool m_record = false;
     PGconn *m_conn;
     PgCopyReader::Session m_session;
     PGresult *m_result = nullptr;
     PGresult *m_before = nullptr;
     bool m_done = false;
 };
+
+// `select` with its columns as one ROW(...), built where the rows are made (below the sort, by
+// parallel workers), so that libpq copies one column's description a row, not every column's. Empty where the form could
+// change the query's meaning or fail: anything but a plain `SELECT list FROM …` whose items are
+// the server's columns `names` without aliases or `*`; a set operation; an ORDER BY or GROUP BY
+// item that is a position or a bare name (which would then name an input column, not an output
+// one); comments, escape strings, dollar quotes, or several statements.
+QByteArray recordSelect(const QByteArray &select, const std::vector<QByteArray> &names, bool standardStrings)
+{
+    const QByteArray s = select.trimmed();
+    const auto n = s.size();
+    auto identChar = [](char c) { return std::isalnum(uchar(c)) || c == '_' || c == '$' || c == '"'; };
+    auto word = [&](qsizetype at, const char *w) {
+        const auto len = qsizetype(std::strlen(w));
+        return at + len <= n && qstrnicmp(s.constData() + at, w, len) == 0
+            && (at == 0 || (!identChar(s[at - 1]) && s[at - 1] != '.')) && (at + len == n || !identChar(s[at + len]));
+    };
+    qsizetype list = 6;
+    while (list < n && std::isspace(uchar(s[list])))
+        ++list;
+    if (names.size() < 2 || !word(0, "SELECT") || list == 6 || word(list, "DISTINCT") || word(list, "ALL")
+        || (!standardStrings && s.contains('\\')) || s.contains(';') || s.contains("--") || s.contains("/*"))
+        return {};
+    // A trimmed item [from, to) that is one name, optionally with a direction: ORDER BY would
+    // take it for an output column. A position is a bare number.
+    auto bare = [&](qsizetype from, qsizetype to) {
+        QByteArray item = s.mid(from, to - from).trimmed().toLower();
+        for (const char *tail : {" nulls first", " nulls last", " asc", " desc"}) {
+            if (item.endsWith(tail))
+                item.chop(qsizetype(std::strlen(tail)));
+            item = item.trimmed();
+        }
+        return !item.isEmpty() && std::all_of(item.begin(), item.end(), identChar);
+    };
+    std::vector<std::pair<qsizetype, qsizetype>> items;
+    qsizetype itemFrom = 6, from = -1, byFrom = -1;
+    int depth = 0;
+    char quote = 0;
+    for (qsizetype i = 6; i < n; ++i) {
+        const char c = s[i];
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            continue;
+        }
+        if (c == '\'' || c == '"') {
+            // E'…' takes backslash escapes, which this scan does not follow.
+            if (c == '\'' && i >= 2 && (s[i - 1] == 'E' || s[i - 1] == 'e') && !identChar(s[i - 2]))
+                return {};
+            quote = c;
+            continue;
+        }
+        if (c == '$' && i + 1 < n && (s[i + 1] == '$' || std::isalpha(uchar(s[i + 1]))))
+            return {};   // a dollar-quoted text
+        depth += c == '(' ? 1 : c == ')' ? -1 : 0;
+        if (depth != 0 || c == ')')
+            continue;
+        const bool byEnd = c == ',' || word(i, "LIMIT") || word(i, "OFFSET") || word(i, "FOR") || word(i, "HAVING")
+            || word(i, "WINDOW") || word(i, "ORDER");
+        if (from < 0) {
+            // `*` or `t.*`; a product is kept.
+            qsizetype before = i - 1;
+            while (before > 0 && std::isspace(uchar(s[before])))
+                --before;
+            if ((c == '*' && (before < itemFrom || s[before] == '.')) || word(i, "AS") || word(i, "INTO"))
+                return {};
+            if (c == ',' || word(i, "FROM")) {
+                items.emplace_back(itemFrom, i);
+                itemFrom = i + 1;
+                if (c != ',')
+                    from = i;
+            }
+        } else if (word(i, "UNION") || word(i, "INTERSECT") || word(i, "EXCEPT") || word(i, "SELECT")) {
+            return {};
+        } else if (byFrom >= 0 && byEnd) {
+            if (bare(byFrom, i))
+                return {};
+            byFrom = c == ',' ? i + 1 : -1;
+        } else if (word(i, "BY")) {
+            byFrom = i + 2;
+        }
+    }
+    if (from < 0 || quote || depth != 0 || items.size() != names.size() || (byFrom >= 0 && bare(byFrom, n)))
+        return {};
+    // An item whose last word follows a space and is its column's name is an alias.
+    for (size_t k = 0; k < items.size(); ++k) {
+        const QByteArray item = s.mid(items[k].first, items[k].second - items[k].first).trimmed();
+        qsizetype w = item.size();
+        while (w > 0 && identChar(item[w - 1]))
+            --w;
+        if (w > 0 && w < item.size() && std::isspace(uchar(item[w - 1]))
+            && (item[w] == '"' || item.mid(w).compare(names[k], Qt::CaseInsensitive) == 0))
+            return {};
+    }
+    return "SELECT ROW(" + s.mid(6, from - 6).trimmed() + ") " + s.mid(from);
+}
 
 } // namespace
 
@@ -496,10 +624,22 @@ std::unique_ptr<RowCursor> Open(PGconn *conn, const QString &sql, const Params &
         // Values to bind: the statement just prepared runs with them, so that the planner
         // prunes partitions and compares with constants. A COPY would have to read them
         // back from settings on every row and plan every partition.
-        if (!PQsendQueryPrepared(conn, "", count, params.pointers.data(), nullptr, nullptr, 1))
+        std::vector<QByteArray> names;
+        for (int c = 0; c < PQnfields(shape.get()); ++c)
+            names.emplace_back(PQfname(shape.get(), c));
+        const char *standard = PQparameterStatus(conn, "standard_conforming_strings");
+        const QByteArray record = recordSelect(select, names, standard && qstrcmp(standard, "on") == 0);
+        const bool sent = record.isEmpty()
+            ? PQsendQueryPrepared(conn, "", count, params.pointers.data(), nullptr, nullptr, 1)
+            : PQsendQueryParams(conn, record.constData(), count, params.types.data(), params.pointers.data(), nullptr,
+                                nullptr, 1);
+        if (!sent)
             session.fail(nullptr);
         PQsetSingleRowMode(conn);
-        return std::make_unique<ResultCursor>(conn, std::move(columns), session);
+        auto cursor = std::make_unique<ResultCursor>(conn, std::move(columns), session);
+        if (!record.isEmpty())
+            cursor->SetRecord();
+        return cursor;
     }
     // Nothing to bind: the rows come as a binary COPY, one message each with no result object.
     const QByteArray copy = "COPY (" + select + ") TO STDOUT (FORMAT binary)";

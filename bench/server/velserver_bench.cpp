@@ -5,8 +5,8 @@
 // velserver-bench sql CHAIN RPTID [KEY=VALUE ...]
 //     prints the report's main SELECT with its values inlined, for the sqlite3 shell or psql
 // velserver-bench wire CHAIN RPTID [KEY=VALUE ...]
-//     runs that SELECT on PostgreSQL as the component sends it (values bound, binary rows, one
-//     result per row) and drops the rows: the server's and libpq's share of a report's time
+//     runs that SELECT on PostgreSQL through the component's cursor (values bound, binary rows,
+//     one result per row) and drops the rows: the server's and libpq's share of a report's time
 // CHAIN is a SQLite file or a connection text ("Driver=...;...").
 #include "DemoChain.h"
 #include "Dictionary.h"
@@ -15,14 +15,13 @@
 #include "MakeDemo.h"
 #include "ReadSessions.h"
 #include "Schema.h"
-#include "PgCopyReader.h"
+#include "RowCursor.h"
 #include "Recordset.h"
 #include "ReportQueries.h"
 #include "VelError.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSqlDriver>
 
 #include <cstdio>
 #include <ctime>
@@ -43,33 +42,16 @@ DictionaryPtr filterFrom(const QStringList &pairs)
     return filter;
 }
 
-// The rows of `q` read and dropped as the component reads them on PostgreSQL; the row count.
+// The rows of `q` read and dropped through the component's own cursor (on PostgreSQL its wire
+// form, values decoded only when asked for); the row count.
 qint64 wire(const Database &db, const SqlQuery &q)
 {
-    const QVariant handle = db.Sql().driver()->handle();
-    PGconn *conn = handle.isValid() ? *static_cast<PGconn *const *>(handle.data()) : nullptr;
-    if (!conn)
+    if (db.Driver().Name() != u"PostgreSQL")
         throw VelError(QStringLiteral("wire needs a PostgreSQL chain"));
-    const QByteArray sql = PgCopyReader::Numbered(q.sql, [](int n) { return '$' + QByteArray::number(n); });
-    std::vector<QByteArray> values;
-    std::vector<const char *> pointers;
-    for (const QVariant &p : q.params)
-        values.push_back(p.toString().toUtf8());
-    for (const QByteArray &v : values)
-        pointers.push_back(v.constData());
-    if (!PQsendQueryParams(conn, sql.constData(), int(values.size()), nullptr, pointers.data(), nullptr, nullptr, 1))
-        throw VelError(QString::fromUtf8(PQerrorMessage(conn)));
-    PQsetSingleRowMode(conn);
+    const std::unique_ptr<RowCursor> cursor = db.Select(q.sql, q.params);
     qint64 rows = 0;
-    bool failed = false;
-    while (PGresult *r = PQgetResult(conn)) {
-        const ExecStatusType status = PQresultStatus(r);
-        rows += status == PGRES_SINGLE_TUPLE;
-        failed = failed || (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK);
-        PQclear(r);
-    }
-    if (failed)
-        throw VelError(QString::fromUtf8(PQerrorMessage(conn)));
+    while (cursor->Next())
+        ++rows;
     return rows;
 }
 
