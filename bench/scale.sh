@@ -3,7 +3,7 @@
 # rate, each month report's time on both, and the chain-month as CSV against psql \copy.
 #   bench/scale.sh [--lines 10M|100M] [--branches N] [--days N] [--ref-days N] [--runs N]
 #                  [--keep DIR] [--build DIR]
-#     --lines     the big chain's size in millions of lines, e.g. 10M (666 days at 300 stores; 6 GB) or 100M (55 GB, 45 min)
+#     --lines     the big chain's size in millions of lines, e.g. 10M (666 days at 300 stores; 6 GB) or 100M (63 GB at the peak, 35–45 min)
 #     --branches  stores (default 300: 50 sale lines a store a day, members and items in proportion)
 #     --days      the big chain's days from 2024-01-01 (default 540: 8.1M lines)
 #     --ref-days  the reference chain's days (default 67: about 1M lines), ending the same day
